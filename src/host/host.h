@@ -1,0 +1,138 @@
+// The one seam between the utility and the operating system. Every platform
+// service the device layer needs goes through Host; the Win32 build plugs in
+// the real API, tests and the demo plug in the simulated machine.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace host {
+
+using Handle = std::intptr_t;
+inline constexpr Handle kInvalidHandle = -1;
+
+// CreateFileA access and share bits, as the platform spells them.
+inline constexpr std::uint32_t kGenericRead = 0x80000000u;
+inline constexpr std::uint32_t kGenericWrite = 0x40000000u;
+inline constexpr std::uint32_t kShareRead = 0x1u;
+inline constexpr std::uint32_t kShareWrite = 0x2u;
+
+// Last-error values the simulated machine reports like the platform does.
+inline constexpr std::uint32_t kErrorFileNotFound = 2;
+inline constexpr std::uint32_t kErrorAccessDenied = 5;
+inline constexpr std::uint32_t kErrorSharingViolation = 32;
+inline constexpr std::uint32_t kErrorIoDevice = 1117;
+inline constexpr std::uint32_t kErrorSemTimeout = 121;
+inline constexpr std::uint32_t kErrorInvalidFunction = 1;
+
+// Drive types of GetDriveTypeA.
+inline constexpr unsigned kDriveUnknown = 0;
+inline constexpr unsigned kDriveNoRootDir = 1;
+inline constexpr unsigned kDriveRemovable = 2;
+inline constexpr unsigned kDriveFixed = 3;
+inline constexpr unsigned kDriveRemote = 4;
+inline constexpr unsigned kDriveCdrom = 5;
+
+// The request fields of one SCSI pass-through exchange, in the platform
+// record's order. The platform layer copies them into its own record (whose
+// size it knows) and writes back scsiStatus and dataTransferLength.
+struct PassThroughRequest {
+  std::uint16_t length = 0;
+  std::uint8_t scsiStatus = 0;
+  std::uint8_t pathId = 0;
+  std::uint8_t targetId = 0;
+  std::uint8_t lun = 0;
+  std::uint8_t cdbLength = 0;
+  std::uint8_t senseInfoLength = 0;
+  std::uint8_t dataIn = 0;
+  std::uint32_t dataTransferLength = 0;
+  std::uint32_t timeOutValue = 0;
+  void* dataBuffer = nullptr;
+  std::uint32_t senseInfoOffset = 0;
+  std::uint8_t cdb[16] = {};
+};
+
+// STORAGE_DEVICE_NUMBER.
+struct DeviceNumber {
+  std::uint32_t deviceType = 0;
+  std::uint32_t deviceNumber = 0;
+  std::uint32_t partitionNumber = 0;
+};
+
+enum class InterfaceClass { Disk, Cdrom };
+
+// One device-information set of an interface class, walked member by member so
+// that a caller can stop at the first member that fails.
+class InterfaceList {
+ public:
+  virtual ~InterfaceList() = default;
+  // Fills path with member index's device path; false when the member cannot
+  // be read (no more members, or any other failure).
+  virtual bool Member(std::uint32_t index, std::string& path) = 0;
+};
+
+class Host {
+ public:
+  virtual ~Host() = default;
+
+  // Device I/O. lastError receives the platform's last-error value.
+  virtual Handle OpenDevice(const char* path, std::uint32_t access, std::uint32_t share,
+                            std::uint32_t& lastError) = 0;
+  // Returns the platform's success; request.scsiStatus and
+  // request.dataTransferLength are updated on return.
+  virtual bool PassThrough(Handle handle, PassThroughRequest& request,
+                           std::uint32_t& lastError) = 0;
+  virtual bool QueryDeviceNumber(Handle handle, DeviceNumber& number,
+                                 std::uint32_t& lastError) = 0;
+  virtual void CloseDevice(Handle handle) = 0;
+
+  // Device enumeration: null when the interface list cannot be obtained.
+  virtual std::unique_ptr<InterfaceList> OpenInterfaceList(InterfaceClass cls) = 0;
+
+  // Volumes.
+  virtual std::uint32_t LogicalDrives() = 0;
+  virtual std::string WindowsDirectory() = 0;
+  virtual unsigned DriveType(const char* root) = 0;
+
+  // Process services.
+  virtual void Sleep(std::uint32_t milliseconds) = 0;
+  virtual void DebugOutput(const char* text) = 0;
+};
+
+// The host every device command uses. Set once at start-up (or per test).
+Host& Current();
+void SetCurrent(Host* host);
+
+// Installs a host for a scope and puts the previous one back on the way out.
+class ScopedHost {
+ public:
+  explicit ScopedHost(Host& host);
+  ~ScopedHost();
+  ScopedHost(const ScopedHost&) = delete;
+  ScopedHost& operator=(const ScopedHost&) = delete;
+
+ private:
+  Host* previous_;
+};
+
+// RAII owner of an open device handle.
+class DeviceHandle {
+ public:
+  DeviceHandle(Host& host, Handle handle) : host_(host), handle_(handle) {}
+  ~DeviceHandle() { Close(); }
+  DeviceHandle(const DeviceHandle&) = delete;
+  DeviceHandle& operator=(const DeviceHandle&) = delete;
+  bool valid() const { return handle_ != kInvalidHandle; }
+  Handle get() const { return handle_; }
+  void Close() {
+    if (handle_ != kInvalidHandle) host_.CloseDevice(handle_);
+    handle_ = kInvalidHandle;
+  }
+
+ private:
+  Host& host_;
+  Handle handle_;
+};
+
+}  // namespace host

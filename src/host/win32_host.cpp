@@ -1,0 +1,127 @@
+#include "host/win32_host.h"
+
+#include <windows.h>
+#include <winioctl.h>
+#include <initguid.h>
+#include <setupapi.h>
+#include <ntddscsi.h>
+
+#include <cstring>
+#include <vector>
+
+namespace host {
+
+namespace {
+
+// The interface classes, spelled out so no driver-kit header is needed.
+const GUID kDiskInterface = {0x53F56307, 0xB6BF, 0x11D0,
+                             {0x94, 0xF2, 0x00, 0xA0, 0xC9, 0x1E, 0xFB, 0x8B}};
+const GUID kCdromInterface = {0x53F56308, 0xB6BF, 0x11D0,
+                              {0x94, 0xF2, 0x00, 0xA0, 0xC9, 0x1E, 0xFB, 0x8B}};
+
+constexpr DWORD kDetailBufferSize = 1024;
+
+HANDLE ToHandle(Handle h) { return reinterpret_cast<HANDLE>(h); }
+
+class SetupDiList : public InterfaceList {
+ public:
+  SetupDiList(HDEVINFO set, const GUID& cls)
+      : set_(set), class_(cls), detail_(kDetailBufferSize, 0) {}
+  ~SetupDiList() override { SetupDiDestroyDeviceInfoList(set_); }
+
+  bool Member(std::uint32_t index, std::string& path) override {
+    SP_DEVICE_INTERFACE_DATA data{};
+    // The platform's own sizes: the 32-bit values 28 and 5 would make a 64-bit
+    // build fail every call.
+    data.cbSize = sizeof(SP_DEVICE_INTERFACE_DATA);
+    if (!SetupDiEnumDeviceInterfaces(set_, nullptr, &class_, index, &data)) return false;
+    std::fill(detail_.begin(), detail_.end(), 0);
+    auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A*>(detail_.data());
+    detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
+    if (!SetupDiGetDeviceInterfaceDetailA(set_, &data, detail, kDetailBufferSize, nullptr,
+                                          nullptr))
+      return false;
+    path.assign(detail->DevicePath);
+    return true;
+  }
+
+ private:
+  HDEVINFO set_;
+  GUID class_;
+  std::vector<char> detail_;  // 8-byte aligned by the allocator
+};
+
+}  // namespace
+
+Handle Win32Host::OpenDevice(const char* path, std::uint32_t access, std::uint32_t share,
+                             std::uint32_t& lastError) {
+  HANDLE h = CreateFileA(path, access, share, nullptr, OPEN_EXISTING, 0, nullptr);
+  lastError = GetLastError();
+  if (h == INVALID_HANDLE_VALUE) return kInvalidHandle;
+  return reinterpret_cast<Handle>(h);
+}
+
+bool Win32Host::PassThrough(Handle handle, PassThroughRequest& request, std::uint32_t& lastError) {
+  SCSI_PASS_THROUGH_DIRECT sptd{};
+  sptd.Length = sizeof(SCSI_PASS_THROUGH_DIRECT);
+  sptd.PathId = request.pathId;
+  sptd.TargetId = request.targetId;
+  sptd.Lun = request.lun;
+  sptd.CdbLength = request.cdbLength;
+  sptd.SenseInfoLength = request.senseInfoLength;
+  sptd.DataIn = request.dataIn;
+  sptd.DataTransferLength = request.dataTransferLength;
+  sptd.TimeOutValue = request.timeOutValue;
+  sptd.DataBuffer = request.dataBuffer;
+  sptd.SenseInfoOffset = request.senseInfoOffset;
+  std::memcpy(sptd.Cdb, request.cdb, sizeof sptd.Cdb);
+  DWORD returned = 0;
+  // A successful call need not clear the thread's last error; clear it first so
+  // a stale value from an earlier call does not turn success into failure.
+  SetLastError(0);
+  const BOOL ok = DeviceIoControl(ToHandle(handle), IOCTL_SCSI_PASS_THROUGH_DIRECT, &sptd,
+                                  sizeof sptd, &sptd, sizeof sptd, &returned, nullptr);
+  lastError = GetLastError();
+  request.scsiStatus = sptd.ScsiStatus;
+  request.dataTransferLength = sptd.DataTransferLength;
+  return ok != FALSE;
+}
+
+bool Win32Host::QueryDeviceNumber(Handle handle, DeviceNumber& number, std::uint32_t& lastError) {
+  STORAGE_DEVICE_NUMBER sdn{};
+  DWORD returned = 0;
+  SetLastError(0);
+  const BOOL ok = DeviceIoControl(ToHandle(handle), IOCTL_STORAGE_GET_DEVICE_NUMBER, nullptr, 0,
+                                  &sdn, sizeof sdn, &returned, nullptr);
+  lastError = GetLastError();
+  number.deviceType = sdn.DeviceType;
+  number.deviceNumber = sdn.DeviceNumber;
+  number.partitionNumber = sdn.PartitionNumber;
+  return ok != FALSE;
+}
+
+void Win32Host::CloseDevice(Handle handle) { CloseHandle(ToHandle(handle)); }
+
+std::unique_ptr<InterfaceList> Win32Host::OpenInterfaceList(InterfaceClass cls) {
+  const GUID& guid = cls == InterfaceClass::Disk ? kDiskInterface : kCdromInterface;
+  HDEVINFO set = SetupDiGetClassDevsA(&guid, nullptr, nullptr,
+                                      DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+  if (set == INVALID_HANDLE_VALUE) return nullptr;
+  return std::make_unique<SetupDiList>(set, guid);
+}
+
+std::uint32_t Win32Host::LogicalDrives() { return GetLogicalDrives(); }
+
+std::string Win32Host::WindowsDirectory() {
+  char dir[512] = {};
+  GetWindowsDirectoryA(dir, sizeof dir);
+  return dir;
+}
+
+unsigned Win32Host::DriveType(const char* root) { return GetDriveTypeA(root); }
+
+void Win32Host::Sleep(std::uint32_t milliseconds) { ::Sleep(milliseconds); }
+
+void Win32Host::DebugOutput(const char* text) { OutputDebugStringA(text); }
+
+}  // namespace host

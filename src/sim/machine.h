@@ -1,0 +1,157 @@
+// The simulated machine: a Host whose disks and CD-ROM units are emulated
+// enclosures described by data. Sleep advances a virtual clock instead of
+// blocking, every pass-through request is written to a transcript, and faults
+// can be injected per path and per command.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "host/host.h"
+#include "sim/sim_device.h"
+
+namespace sim {
+
+// A volume (drive letter) on an enclosure's disk.
+struct Volume {
+  char letter = 'E';
+  std::uint32_t partitionNumber = 1;
+};
+
+// One attached device interface, as discovery would see it.
+struct Attachment {
+  host::InterfaceClass interfaceClass = host::InterfaceClass::Disk;
+  std::string path;  // the platform's device-interface form
+  host::DeviceNumber number{7, 1, 0};  // FILE_DEVICE_DISK (7), disk 1
+  std::vector<Volume> volumes;
+  std::shared_ptr<SimDevice> device;  // null: a disk that answers nothing
+};
+
+enum class Outcome { Good, CheckCondition, PlatformError, NotOpen };
+
+struct TranscriptEntry {
+  std::uint64_t timeMs = 0;
+  std::string path;
+  std::vector<std::uint8_t> cdb;  // cdbLength bytes
+  host::PassThroughRequest request;  // as sent (dataBuffer kept only as an address)
+  bool bufferAligned = true;
+  std::uint32_t share = 0;        // share mode the handle was opened with
+  std::string command;            // name of the command that answered, "" when none
+  Outcome outcome = Outcome::Good;
+  std::uint32_t transferred = 0;
+  std::vector<std::uint8_t> dataOut;  // first bytes sent, when recordDataOut is on
+};
+
+// A fault for requests whose path and CDB match. occurrence counts matching
+// requests from 1; 0 means every one from `from` on.
+struct CommandFault {
+  enum class Kind { CheckCondition, PlatformError, ShortTransfer, Unplug };
+  Kind kind = Kind::CheckCondition;
+  std::string path;  // "" = any path
+  CdbPattern pattern;
+  int occurrence = 1;
+  std::uint32_t shortLength = 0;  // ShortTransfer: bytes actually moved
+  int seen = 0;
+};
+
+class Machine : public host::Host {
+ public:
+  Machine();
+  ~Machine() override;
+
+  // --- building the machine -------------------------------------------
+  void Attach(Attachment attachment);
+  // Removes the interface at path (and its volumes); false if none.
+  bool Detach(const std::string& path);
+  // A disk that is not a candidate (for example an internal SATA disk).
+  void AddSystemDisk(const std::string& path, char systemLetter = 'C');
+  void AddNetworkDrive(char letter, host::DeviceNumber pretend = {7, 1, 0});
+  void SetWindowsDirectory(std::string dir) { windowsDirectory_ = std::move(dir); }
+
+  // --- faults -------------------------------------------------------------
+  void FailOpen(const std::string& path, std::uint32_t lastError);
+  void HoldOpenElsewhere(const std::string& path, bool held = true);
+  void AddFault(CommandFault fault);
+  void FailEnumerationAt(host::InterfaceClass cls, std::uint32_t index);
+  void FailInterfaceList(host::InterfaceClass cls);
+  void ClearFaults();
+
+  // --- observation ----------------------------------------------------
+  std::uint64_t NowMs() const { return nowMs_; }
+  void AdvanceMs(std::uint64_t ms) { nowMs_ += ms; }
+  std::uint64_t SleptMs() const { return sleptMs_; }
+  const std::vector<TranscriptEntry>& transcript() const { return transcript_; }
+  void ClearTranscript() { transcript_.clear(); }
+  std::vector<std::string> debugLines() const { return debugLines_; }
+  int openCount() const { return openCount_; }
+  int openHandles() const { return static_cast<int>(handles_.size()); }
+  bool recordDataOut = false;
+  // Called with DBT_DEVICEARRIVAL / DBT_DEVICEREMOVECOMPLETE on attach/detach.
+  std::function<void(std::uint32_t event)> onDeviceChange;
+
+  // --- host::Host ---------------------------------------------------------
+  host::Handle OpenDevice(const char* path, std::uint32_t access, std::uint32_t share,
+                          std::uint32_t& lastError) override;
+  bool PassThrough(host::Handle handle, host::PassThroughRequest& request,
+                   std::uint32_t& lastError) override;
+  bool QueryDeviceNumber(host::Handle handle, host::DeviceNumber& number,
+                         std::uint32_t& lastError) override;
+  void CloseDevice(host::Handle handle) override;
+  std::unique_ptr<host::InterfaceList> OpenInterfaceList(host::InterfaceClass cls) override;
+  std::uint32_t LogicalDrives() override;
+  std::string WindowsDirectory() override { return windowsDirectory_; }
+  unsigned DriveType(const char* root) override;
+  void Sleep(std::uint32_t milliseconds) override;
+  void DebugOutput(const char* text) override;
+
+  const Attachment* Find(const std::string& path) const;
+
+ private:
+  struct Drive {
+    host::DeviceNumber number;
+    unsigned type = host::kDriveFixed;
+    std::string owner;  // path of the attachment, "" for system/network
+  };
+  struct OpenEntry {
+    std::string path;
+    std::uint32_t share = 0;
+  };
+  class List;
+
+  Attachment* FindMutable(const std::string& path);
+  CommandFault* MatchFault(const std::string& path, const std::uint8_t* cdb, int cdbLength);
+
+  std::vector<Attachment> attachments_;  // in enumeration order
+  std::vector<std::string> otherDisks_;  // non-candidate disk interfaces
+  std::map<char, Drive> drives_;
+  std::string windowsDirectory_ = "C:\\WINDOWS";
+  std::map<std::string, std::uint32_t> openFailures_;
+  std::map<std::string, bool> heldElsewhere_;
+  std::vector<CommandFault> faults_;
+  std::map<host::InterfaceClass, std::uint32_t> enumFailAt_;
+  std::map<host::InterfaceClass, bool> listFails_;
+  std::map<host::Handle, OpenEntry> handles_;
+  host::Handle nextHandle_ = 0x100;
+  std::uint64_t nowMs_ = 0;
+  std::uint64_t sleptMs_ = 0;
+  int openCount_ = 0;
+  std::vector<TranscriptEntry> transcript_;
+  std::vector<std::string> debugLines_;
+};
+
+// Lower-cases a path the way the refresh does, for case-insensitive lookups.
+std::string LowerPath(const std::string& path);
+
+// Builds a device-interface path of the platform's form for an emulated disk.
+std::string UsbDiskPath(const std::string& vendor, const std::string& product,
+                        const std::string& serial);
+std::string Sbp2DiskPath(const std::string& vendor, const std::string& product,
+                         const std::string& serial);
+std::string UsbCdromPath(const std::string& vendor, const std::string& product,
+                         const std::string& serial);
+
+}  // namespace sim
