@@ -59,3 +59,23 @@ TEST(CdbPatternTest, WildcardsAndLength) {
 }
 
 }  // namespace
+
+#include "sim/flash_array.h"
+
+namespace {
+
+TEST(FlashArrayTest, ProgramOnlyClearsBitsAndEraseRestoresOnes) {
+  sim::FlashArray flash(0x2000);
+  flash.Program(0x10, 0xF0);
+  flash.Program(0x10, 0x0F);  // without an erase the second program cannot set bits
+  EXPECT_EQ(0x00, flash.Read(0x10));
+  flash.EraseUnit(0x1FFF, 0x1000);
+  EXPECT_EQ(0x00, flash.Read(0x10));  // another unit
+  flash.EraseUnit(0x0010, 0x1000);
+  EXPECT_EQ(0xFF, flash.Read(0x10));
+  flash.stuckBits = 0x01;
+  flash.Program(0x20, 0x00);
+  EXPECT_EQ(0x01, flash.Read(0x20));
+}
+
+}  // namespace
