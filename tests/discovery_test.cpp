@@ -54,7 +54,11 @@ TEST_F(DiscoveryTest, EnumerationStopsAtTheFirstFailingMember) {
 }
 
 TEST_F(DiscoveryTest, NeverWritesPastTheSixteenSlots) {
-  for (int i = 0; i < 20; ++i) AttachUsb("D" + std::to_string(i), i + 1);
+  for (int i = 0; i < 20; ++i) {
+    std::string name = "D";
+    name += std::to_string(i);
+    AttachUsb(name, static_cast<std::uint32_t>(i + 1));
+  }
   AttachUsb("CD", 40, {}, InterfaceClass::Cdrom);
   const int disks = device::EnumDiskDevices(table, true);
   EXPECT_EQ(16, disks);
