@@ -14,6 +14,11 @@ cmake -S . -B build-win -G Ninja -DTX_WERROR=ON -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake >/dev/null
 cmake --build build-win -j "$jobs"
 . tools/wine-env.sh build-win
-wineserver -p 2>/dev/null || true
+# One persistent wineserver for all tests. The first wine call starts Wine's
+# background services; they inherit its output, so it must not be ctest's pipe.
+wineserver -p >/dev/null 2>&1 </dev/null || true
 trap 'wineserver -k 2>/dev/null || true' EXIT
-(cd build-win && xvfb-run -a -s "-screen 0 1024x768x24" ctest --output-on-failure)
+cd build-win
+xvfb-run -a -s "-screen 0 1024x768x24" sh -c \
+  'wine cmd /c exit >/dev/null 2>&1 </dev/null; ctest --output-on-failure'
+
