@@ -26,18 +26,26 @@ std::vector<WireCase> ChipCases() {
   static std::uint8_t buffer[0x400];
   static const std::uint8_t data[1] = {0x5A};
   return {
-      {"ResetChip", [](const char* p) { return device::ResetChip(p); },
+      {"ResetChip",
+       [](const char* p) { return device::ResetChip(p); },
        {"FF 04 26 54 58 00 00 00 00 00 00 00", true, 0}},
-      {"Inquiry", [](const char* p) { return device::Inquiry(p, buffer, 40); },
+      {"Inquiry",
+       [](const char* p) { return device::Inquiry(p, buffer, 40); },
        {"12 00 00 00 28 00 00 00 00 00 00 00", true, 40}},
       {"ReadChipInfo",
-       [](const char* p) { std::int32_t n = 0; return device::ReadChipInfo(p, buffer, 16, &n); },
+       [](const char* p) {
+         std::int32_t n = 0;
+         return device::ReadChipInfo(p, buffer, 16, &n);
+       },
        {"E0 F4 E7 00 00 00 00 00 00 00 00 00", true, 16}},
-      {"ReadChipIdString", [](const char* p) { return device::ReadChipIdString(p, buffer, 40); },
+      {"ReadChipIdString",
+       [](const char* p) { return device::ReadChipIdString(p, buffer, 40); },
        {"FF 04 30 08 00 00 00 00 00 00 00 00", true, 40}},
-      {"ReadChipVariant", [](const char* p) { return device::ReadChipVariant(p, buffer); },
+      {"ReadChipVariant",
+       [](const char* p) { return device::ReadChipVariant(p, buffer); },
        {"DF 10 00 00 02 00 00 00 00 00 00 FF", true, 2}},
-      {"ReadChipParameters", [](const char* p) { return device::ReadChipParameters(p, buffer, 20); },
+      {"ReadChipParameters",
+       [](const char* p) { return device::ReadChipParameters(p, buffer, 20); },
        {"FF 04 A0 14 00 00 00 00 00 00 00 00", true, 20}},
       {"ReadChipMemory 0x505E",
        [](const char* p) { return device::ReadChipMemory(p, buffer, 0x505E, 4); },
@@ -48,9 +56,11 @@ std::vector<WireCase> ChipCases() {
       {"WriteChipMemory 0x506A",
        [](const char* p) { return device::WriteChipMemory(p, data, 0x506A, 1); },
        {"DF 00 00 00 01 00 50 6A 00 00 00 FE", false, 2, 50}},
-      {"CheckChipMode505E", [](const char* p) { return device::CheckChipMode505E(p); },
+      {"CheckChipMode505E",
+       [](const char* p) { return device::CheckChipMode505E(p); },
        {"DF 10 00 00 04 00 50 5E 00 00 00 FD", true, 4}},
-      {"CheckChipLevelFDB0", [](const char* p) { return device::CheckChipLevelFDB0(p); },
+      {"CheckChipLevelFDB0",
+       [](const char* p) { return device::CheckChipLevelFDB0(p); },
        {"DF 10 00 00 04 00 FD B0 00 00 00 FD", true, 4}},
   };
 }

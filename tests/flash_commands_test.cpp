@@ -32,17 +32,23 @@ std::vector<WireCase> FlashCases() {
   static std::uint8_t buffer[0x2000];
   static const std::uint8_t image[0x1000] = {};
   return {
-      {"ReadFlash 0x8000", [](const char* p) { return device::ReadFlash(p, 0x8000, buffer, 512); },
+      {"ReadFlash 0x8000",
+       [](const char* p) { return device::ReadFlash(p, 0x8000, buffer, 512); },
        {{"FF 04 10 00 80 00 00 00 00 00 00 00", true, 512}}},
-      {"ReadFlash 24-bit", [](const char* p) { return device::ReadFlash(p, 0x7123456, buffer, 16); },
+      {"ReadFlash 24-bit",
+       [](const char* p) { return device::ReadFlash(p, 0x7123456, buffer, 16); },
        {{"FF 04 10 12 34 56 00 00 00 00 00 00", true, 16}}},
-      {"WriteFlash", [](const char* p) { return device::WriteFlash(p, 0x012345, image, 256); },
+      {"WriteFlash",
+       [](const char* p) { return device::WriteFlash(p, 0x012345, image, 256); },
        {{"FF 04 11 01 23 45 00 00 00 00 00 00", false, 256, 50}}},
-      {"ReadFlashStatus", [](const char* p) { return device::ReadFlashStatus(p, buffer); },
+      {"ReadFlashStatus",
+       [](const char* p) { return device::ReadFlashStatus(p, buffer); },
        {{"FF 04 12 00 00 00 00 00 00 00 00 00", true, 2}}},
-      {"EraseFlashChip", [](const char* p) { return device::EraseFlashChip(p); },
+      {"EraseFlashChip",
+       [](const char* p) { return device::EraseFlashChip(p); },
        {{"FF 04 13 00 00 00 00 00 00 00 00 00", false, 0, 100}}},
-      {"EraseFlashSector", [](const char* p) { return device::EraseFlashSector(p, 0x018000); },
+      {"EraseFlashSector",
+       [](const char* p) { return device::EraseFlashSector(p, 0x018000); },
        {{"FF 04 14 01 80 00 00 00 00 00 00 00", false, 0, 50}}},
       {"ReadFlashIdBytes 0x15",
        [](const char* p) { return device::ReadFlashIdBytes(p, buffer, 0x15, 0); },
@@ -50,16 +56,19 @@ std::vector<WireCase> FlashCases() {
       {"ReadFlashIdBytes 0xAB",
        [](const char* p) { return device::ReadFlashIdBytes(p, buffer, 0xAB, 1); },
        {{"FF 04 15 03 AB 03 00 00 00 00 00 00", true, 3}}},
-      {"ReadFlashTypeCode", [](const char* p) { return device::ReadFlashTypeCode(p, buffer); },
+      {"ReadFlashTypeCode",
+       [](const char* p) { return device::ReadFlashTypeCode(p, buffer); },
        {{"FF 04 23 04 00 00 00 00 00 00 00 00", true, 4}}},
       {"SpiCommandRead",
        [](const char* p) { return device::SpiCommandRead(p, 0x9F, buffer, 6); },
        {{"FF 04 20 01 01 9F 00 00 00 00 00 00", true, 0},
         {"FF 04 21 00 00 00 00 00 06 00 00 00", true, 6}}},
-      {"DetectAmicFlash", [](const char* p) { return device::DetectAmicFlash(p); },
+      {"DetectAmicFlash",
+       [](const char* p) { return device::DetectAmicFlash(p); },
        {{"FF 04 20 01 01 9F 00 00 00 00 00 00", true, 0},
         {"FF 04 21 00 00 00 00 00 00 00 00 00", true, 4}}},
-      {"DetectAtmelFlash", [](const char* p) { return device::DetectAtmelFlash(p); },
+      {"DetectAtmelFlash",
+       [](const char* p) { return device::DetectAtmelFlash(p); },
        {{"FF 04 20 01 01 9F 00 00 00 00 00 00", true, 0},
         {"FF 04 21 00 00 00 00 00 00 00 00 00", true, 4}}},
       {"SetFlashOpcodes",
@@ -69,7 +78,9 @@ std::vector<WireCase> FlashCases() {
        [](const char* p) { return device::SetFlashOpcodesNoReply(p, Descriptor(4, 0x20)); },
        {{"FF 04 24 02 C7 D8 02 04 01 00 00 00", true, 0}}},
       {"SetFlashOpcodesAndPageSize",
-       [](const char* p) { return device::SetFlashOpcodesAndPageSize(p, Descriptor(10, 0xD7), 32); },
+       [](const char* p) {
+         return device::SetFlashOpcodesAndPageSize(p, Descriptor(10, 0xD7), 32);
+       },
        {{"FF 04 0F C7 D8 02 D7 08 00 00 00 00", false, 0, 50}}},
       {"SetFlashOpcodesAndPageSize16",
        [](const char* p) {
@@ -82,7 +93,8 @@ std::vector<WireCase> FlashCases() {
       {"SetFlashPageSize reply",
        [](const char* p) { return device::SetFlashPageSize(p, 32, 2); },
        {{"FF 04 25 02 08 00 00 00 00 00 00 00", true, 2}}},
-      {"ClearFlashPageSize", [](const char* p) { return device::ClearFlashPageSize(p); },
+      {"ClearFlashPageSize",
+       [](const char* p) { return device::ClearFlashPageSize(p); },
        {{"FF 04 25 00 00 00 00 00 00 00 00 00", false, 0, 50}}},
       {"ReadFlashBlock",
        [](const char* p) { return device::ReadFlashBlock(p, 0x012000, buffer, 0x2000); },
@@ -105,27 +117,35 @@ std::vector<WireCase> FlashCases() {
       {"WriteFlashBlockPlain no flag",
        [](const char* p) { return device::WriteFlashBlockPlain(p, 0x8100, image, 256, 0); },
        {{"DF 00 00 01 00 00 00 00 00 81 00 FB", false, 256, 50}}},
-      {"SwitchToInternalRom", [](const char* p) { return device::SwitchToInternalRom(p); },
+      {"SwitchToInternalRom",
+       [](const char* p) { return device::SwitchToInternalRom(p); },
        {{"FF 04 05 00 00 00 00 00 00 00 00 00", false, 0, 50}}},
-      {"IsRomBusy", [](const char* p) { return device::IsRomBusy(p); },
+      {"IsRomBusy",
+       [](const char* p) { return device::IsRomBusy(p); },
        {{"FF 04 00 00 00 00 00 00 00 00 00 00", true, 2}}},
-      {"StartRomErase", [](const char* p) { return device::StartRomErase(p); },
+      {"StartRomErase",
+       [](const char* p) { return device::StartRomErase(p); },
        {{"FF 04 01 00 00 00 00 00 00 00 00 00", false, 0, 50}}},
-      {"ReadRom 0x10000", [](const char* p) { return device::ReadRom(p, 0x10000, buffer, 64); },
+      {"ReadRom 0x10000",
+       [](const char* p) { return device::ReadRom(p, 0x10000, buffer, 64); },
        {{"FF 04 03 00 00 01 00 00 00 00 00 00", true, 64}}},
       {"ReadRom little-endian",
        [](const char* p) { return device::ReadRom(p, 0x12345678, buffer, 64); },
        {{"FF 04 03 78 56 34 12 00 00 00 00 00", true, 64}}},
-      {"ProgramRom ATMEL", [](const char* p) { return device::ProgramRom(p, image, 0x1000, 0); },
+      {"ProgramRom ATMEL",
+       [](const char* p) { return device::ProgramRom(p, image, 0x1000, 0); },
        {{"FF 04 02 55 55 AA 2A 55 55 AA 55 A0", false, 0x1000, 50}}},
-      {"ProgramRom PMC", [](const char* p) { return device::ProgramRom(p, image, 0x1000, 1); },
+      {"ProgramRom PMC",
+       [](const char* p) { return device::ProgramRom(p, image, 0x1000, 1); },
        {{"FF 04 02 55 05 AA 02 55 05 AA 55 A0", false, 0x1000, 50}}},
-      {"ProgramRom SST", [](const char* p) { return device::ProgramRom(p, image, 0x1000, 2); },
+      {"ProgramRom SST",
+       [](const char* p) { return device::ProgramRom(p, image, 0x1000, 2); },
        {{"FF 04 02 55 55 AA 2A 55 55 AA 55 A0", false, 0x1000, 50}}},
       {"ProgramRom unknown part",
        [](const char* p) { return device::ProgramRom(p, image, 0x1000, 3); },
        {{"FF 04 02 00 00 00 00 00 00 00 00 00", false, 0x1000, 50}}},
-      {"PreEraseRom", [](const char* p) { return device::PreEraseRom(p, 0); },
+      {"PreEraseRom",
+       [](const char* p) { return device::PreEraseRom(p, 0); },
        {{"FF 04 04 00 00 00 00 00 00 00 00 00", false, 18, 50}}},
   };
 }
@@ -215,8 +235,11 @@ TEST_F(FlashCommandsTest, AtmelDetectorMapsTheDeviceByte) {
   struct Case {
     std::string jedec;
     int want;
-  } cases[] = {{"1F 65 00 00", 1}, {"1F 66 01 00", 2}, {"1F 47 00 00", 0},
-               {"7F 37 20 12", -1}, {"00 1F 65 00", -1}};
+  } cases[] = {{"1F 65 00 00", 1},
+               {"1F 66 01 00", 2},
+               {"1F 47 00 00", 0},
+               {"7F 37 20 12", -1},
+               {"00 1F 65 00", -1}};
   for (const Case& c : cases) {
     ScriptedFixture f;
     f.device->Reply("FF 04 21", Hex(c.jedec));
@@ -260,17 +283,17 @@ void BusyFor(testing_support::ScriptedDevice& d, int busyReads) {
 
 TEST_F(FlashCommandsTest, ReadyWaitCountsReReadsAndVirtualTime) {
   struct Case {
-    int busyReads;     // reads that still show busy
+    int busyReads;  // reads that still show busy
     bool ready;
     int statusReads;
     std::uint64_t ms;
   } cases[] = {
-      {0, true, 1, 0},           // clear at the first read
-      {1, true, 2, 10},          // clear at the first re-read
-      {500, true, 501, 5000},    // clear at the 500th re-read: still in time
-      {501, false, 502, 5010},   // clear at the 501st re-read does not count
-      {502, false, 503, 5020},   // clear at the 502nd: the wait gave up there
-      {100000, false, 503, 5020} // never clears: gives up after 502 re-reads
+      {0, true, 1, 0},            // clear at the first read
+      {1, true, 2, 10},           // clear at the first re-read
+      {500, true, 501, 5000},     // clear at the 500th re-read: still in time
+      {501, false, 502, 5010},    // clear at the 501st re-read does not count
+      {502, false, 503, 5020},    // clear at the 502nd: the wait gave up there
+      {100000, false, 503, 5020}  // never clears: gives up after 502 re-reads
   };
   for (const Case& c : cases) {
     ScriptedFixture f;

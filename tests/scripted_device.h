@@ -2,6 +2,8 @@
 // canned replies keyed by CDB pattern, and a fixture that attaches one.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -9,8 +11,6 @@
 #include <sstream>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "sim/machine.h"
 #include "sim/sim_device.h"
@@ -42,10 +42,10 @@ class ScriptedDevice : public sim::SimDevice {
   // Requests matching `pattern` get `reply` (the rest of the buffer stays
   // zero). times > 0: only that many, after which later rules answer.
   // transferred >= 0 reports a shorter transfer than asked for.
-  ScriptedDevice& Reply(const std::string& pattern, std::vector<std::uint8_t> reply,
-                        int times = 0, int transferred = -1) {
-    rules_.push_back(Rule{sim::CdbPattern(pattern), std::move(reply), false,
-                          times > 0 ? times : -1, transferred});
+  ScriptedDevice& Reply(const std::string& pattern, std::vector<std::uint8_t> reply, int times = 0,
+                        int transferred = -1) {
+    rules_.push_back(Rule{sim::CdbPattern(pattern), std::move(reply), false, times > 0 ? times : -1,
+                          transferred});
     return *this;
   }
   ScriptedDevice& Reject(const std::string& pattern, int times = 0) {
@@ -75,8 +75,8 @@ class ScriptedDevice : public sim::SimDevice {
         return;
       }
       if (rule.transferred >= 0)
-        e.transferred = std::min<std::uint32_t>(static_cast<std::uint32_t>(rule.transferred),
-                                                e.length);
+        e.transferred =
+            std::min<std::uint32_t>(static_cast<std::uint32_t>(rule.transferred), e.length);
       e.command = "scripted";
       return;
     }
@@ -90,9 +90,7 @@ class ScriptedDevice : public sim::SimDevice {
       if (r.Is(pattern)) out.push_back(r);
     return out;
   }
-  int Count(const std::string& pattern) const {
-    return static_cast<int>(Matching(pattern).size());
-  }
+  int Count(const std::string& pattern) const { return static_cast<int>(Matching(pattern).size()); }
 
   std::vector<Request> requests;
   bool rejectUnknown = false;  // otherwise unknown commands succeed with zero data
@@ -128,9 +126,9 @@ class ScriptedFixture : public SimFixtureBase {
 
 // What one request should look like on the wire.
 struct ExpectedRequest {
-  std::string cdb;            // all 12 bytes
+  std::string cdb;  // all 12 bytes
   bool dataIn = true;
-  std::uint32_t length = 0;   // the transfer length as sent
+  std::uint32_t length = 0;  // the transfer length as sent
   std::uint32_t timeout = 10;
 };
 

@@ -59,7 +59,8 @@ TEST_F(SpiCommandsTest, TransportCommandsBuildTheirBlocks) {
        [](const char* p) {
          return device::SpiCommand(p, device::MakeSpiAddressRecord(1, 0x02, 0x123456));
        },
-       {"FF 04 20 04 01 02 12 34 56 00 00 00", false, 0, 50}, ""},
+       {"FF 04 20 04 01 02 12 34 56 00 00 00", false, 0, 50},
+       ""},
       {"SpiCommand all nine bytes",
        [](const char* p) {
          device::SpiRecord r = device::MakeSpiRecord(3, 0, 0xAD, 0x11, 0x22);
@@ -67,18 +68,28 @@ TEST_F(SpiCommandsTest, TransportCommandsBuildTheirBlocks) {
          r.args[5] = 0x66;
          return device::SpiCommand(p, r);
        },
-       {"FF 04 20 03 00 AD 11 22 33 00 00 66", false, 0, 50}, ""},
+       {"FF 04 20 03 00 AD 11 22 33 00 00 66", false, 0, 50},
+       ""},
       {"SpiWriteData",
        [](const char* p) { return device::SpiWriteData(p, page.data(), 0x100); },
-       {"FF 04 22 00 00 00 00 01 00 00 00 00", false, 0x100, 50}, ""},
-      {"FlashWriteEnable", [](const char* p) { return device::FlashWriteEnable(p); },
-       {"FF 04 20 01 00 06 00 00 00 00 00 00", false, 0, 50}, ""},
-      {"FlashWriteStatusZero", [](const char* p) { return device::FlashWriteStatusZero(p); },
-       {"FF 04 20 02 00 01 00 00 00 00 00 00", false, 2, 50}, "01 00"},
-      {"SpiWriteDisable", [](const char* p) { return device::SpiWriteDisable(p); },
-       {"FF 04 20 01 00 04 00 00 00 00 00 00", false, 0, 50}, ""},
-      {"SpiAaiEnd", [](const char* p) { return device::SpiAaiEnd(p); },
-       {"FF 04 20 01 00 04 00 00 00 00 00 00", false, 0, 50}, ""},
+       {"FF 04 22 00 00 00 00 01 00 00 00 00", false, 0x100, 50},
+       ""},
+      {"FlashWriteEnable",
+       [](const char* p) { return device::FlashWriteEnable(p); },
+       {"FF 04 20 01 00 06 00 00 00 00 00 00", false, 0, 50},
+       ""},
+      {"FlashWriteStatusZero",
+       [](const char* p) { return device::FlashWriteStatusZero(p); },
+       {"FF 04 20 02 00 01 00 00 00 00 00 00", false, 2, 50},
+       "01 00"},
+      {"SpiWriteDisable",
+       [](const char* p) { return device::SpiWriteDisable(p); },
+       {"FF 04 20 01 00 04 00 00 00 00 00 00", false, 0, 50},
+       ""},
+      {"SpiAaiEnd",
+       [](const char* p) { return device::SpiAaiEnd(p); },
+       {"FF 04 20 01 00 04 00 00 00 00 00 00", false, 0, 50},
+       ""},
   };
   for (const Case& c : cases) {
     machine.ClearTranscript();
@@ -117,8 +128,11 @@ TEST_F(SpiCommandsTest, StatusSetWaitGivesUpAtTheThreeHundredFirstReRead) {
     int want;
     int statusReads;
     std::uint64_t ms;
-  } cases[] = {{0, 1, 1, 0},       {300, 1, 301, 3000}, {301, 0, 302, 3010},
-               {302, 0, 303, 3020}, {9999, 0, 303, 3020}};
+  } cases[] = {{0, 1, 1, 0},
+               {300, 1, 301, 3000},
+               {301, 0, 302, 3010},
+               {302, 0, 303, 3020},
+               {9999, 0, 303, 3020}};
   for (const Case& c : cases) {
     ScriptedFixture f;
     if (c.unsetReads > 0) f.device->Reply("FF 04 12", {0x01}, c.unsetReads);  // busy, no latch
@@ -164,10 +178,8 @@ TEST_F(SpiCommandsTest, UnprotectSucceedsWhenTheLatchSetsAndTheBitsClear) {
   device->Reply("FF 04 12", {0x00});
   EXPECT_EQ(1, device::UnprotectFlash(p()));
   EXPECT_EQ(std::vector<std::string>({kWriteEnable, "FF 04 12 00 00 00 00 00 00",
-                                      "FF 04 12 00 00 00 00 00 00",
-                                      "FF 04 12 00 00 00 00 00 00",
-                                      "FF 04 20 02 00 01 00 00 00",
-                                      "FF 04 12 00 00 00 00 00 00",
+                                      "FF 04 12 00 00 00 00 00 00", "FF 04 12 00 00 00 00 00 00",
+                                      "FF 04 20 02 00 01 00 00 00", "FF 04 12 00 00 00 00 00 00",
                                       "FF 04 12 00 00 00 00 00 00"}),
             Sent());
 }
@@ -203,8 +215,7 @@ TEST_F(SpiCommandsTest, PageProgramSendsWholePagesOnly) {
   ASSERT_EQ(2, device::SpiPageProgram(p(), 0x01FF00, image.data(), 600, 256));
   EXPECT_EQ(std::vector<std::string>({kWriteEnable, "FF 04 20 04 01 02 01 FF 00",
                                       "FF 04 22 00 00 00 00 01 00", kWriteEnable,
-                                      "FF 04 20 04 01 02 02 00 00",
-                                      "FF 04 22 00 00 00 00 01 00"}),
+                                      "FF 04 20 04 01 02 02 00 00", "FF 04 22 00 00 00 00 01 00"}),
             Sent());
   EXPECT_EQ(std::vector<std::uint8_t>(image.begin(), image.begin() + 256),
             device->requests[2].dataOut);
@@ -307,7 +318,7 @@ TEST_F(SpiCommandsTest, ProgramImagePicksTheMethodByFlashKind) {
     int units;
     int writeDisables;
   } cases[] = {
-      {2, 0, "FF 04 20 04 01 AF", 32, 2},  // byte AAI: each chunk ends its own sequence
+      {2, 0, "FF 04 20 04 01 AF", 32, 2},   // byte AAI: each chunk ends its own sequence
       {5, 0, "FF 04 20 04 01 02", 512, 0},  // MXIC: 32-byte pages
       {5, 1, "FF 04 20 04 01 02", 512, 0},  // word mode is for SST only
       {3, 0, "FF 04 20 04 01 02", 64, 0},   // others: 256-byte pages

@@ -91,23 +91,23 @@ bool UnlockBytes(int flashIndex, std::uint8_t& h, std::uint8_t& g) {
 
 }  // namespace
 
-int ReadFlash(const char* path, std::int32_t address, std::uint8_t* buffer,
-              std::int32_t length) {
+int ReadFlash(const char* path, std::int32_t address, std::uint8_t* buffer, std::int32_t length) {
   return SendIn(path, AddressedFrame(kOpRead, address), buffer, length);
 }
 
 int WriteFlash(const char* path, std::int32_t address, const std::uint8_t* data,
                std::int32_t length) {
   if (length < 0) return 0;
-  return SendOut(path, AddressedFrame(kOpWrite, address), data,
-                 static_cast<std::uint32_t>(length));
+  return SendOut(path, AddressedFrame(kOpWrite, address), data, static_cast<std::uint32_t>(length));
 }
 
 int ReadFlashStatus(const char* path, std::uint8_t* status) {
   return SendIn(path, VendorFrame(kOpStatus), status, 1);
 }
 
-int EraseFlashChip(const char* path) { return SendOut(path, VendorFrame(kOpChipErase), nullptr, 0); }
+int EraseFlashChip(const char* path) {
+  return SendOut(path, VendorFrame(kOpChipErase), nullptr, 0);
+}
 
 int EraseFlashSector(const char* path, std::int32_t address) {
   return SendOut(path, AddressedFrame(kOpSectorErase, address), nullptr, 0);
@@ -151,11 +151,16 @@ int DetectAmicFlash(const char* path) {
   if (ProbeRead(path, kSpiReadJedecId, id, sizeof id, 0) == 0) return -1;
   if (id[0] != 0x7F || id[1] != 0x37 || id[2] != 0x20) return -1;
   switch (id[3]) {
-    case 0x12: return 1;
-    case 0x11: return 3;
-    case 0x20: return 4;
-    case 0x10: return 5;
-    default: return -1;
+    case 0x12:
+      return 1;
+    case 0x11:
+      return 3;
+    case 0x20:
+      return 4;
+    case 0x10:
+      return 5;
+    default:
+      return -1;
   }
 }
 

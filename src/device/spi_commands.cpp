@@ -169,8 +169,8 @@ int SpiAaiWordProgram(const char* path, std::uint32_t address, const std::uint8_
       result = Opcode(path, kSpiAaiWordProgram, 1);
     if (result != 0) result = SpiWriteData(path, block, 2);
     for (std::uint32_t j = 1; result != 0 && j < blockSize / 2; ++j)
-      result = SpiCommand(path,
-                          MakeSpiRecord(3, 0, kSpiAaiWordProgram, block[2 * j], block[2 * j + 1]));
+      result =
+          SpiCommand(path, MakeSpiRecord(3, 0, kSpiAaiWordProgram, block[2 * j], block[2 * j + 1]));
     if (result == 0) break;
     address += blockSize;
   }
