@@ -362,6 +362,13 @@ TEST_F(AtaCommandsTest, CapacityQueriesReadTheEmulatedDisk) {
   EXPECT_EQ((1ull << 33) + 4, device::GetLastLba(path.c_str()));
   EXPECT_EQ(4096u, device::GetLogicalSectorSize(path.c_str()));
 
+  // A bridge that keeps a tail for itself reports less through READ CAPACITY.
+  config.disk.scsiSectors = (1ull << 33) - 4096;
+  AttachController(config, &path);
+  EXPECT_EQ((1ull << 33) + 5, device::GetDiskCapacity(path.c_str()));
+  EXPECT_EQ((1ull << 33) - 4097, device::GetLastLba(path.c_str()));
+
+  config.disk.scsiSectors = 0;
   config.ataPassThrough = false;  // only the SCSI side answers
   config.disk.sectors = 1000;
   AttachController(config, &path);

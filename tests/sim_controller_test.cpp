@@ -293,4 +293,43 @@ TEST_F(SimControllerTest, IdentifyDataDescribesTheDisk) {
   EXPECT_EQ('A', id[2 * 27]);
 }
 
+// --- profiles -------------------------------------------------------------------
+
+TEST_F(SimControllerTest, ProfilesAnswerAsTheirChipTypes) {
+  const std::vector<sim::ControllerProfile> profiles = sim::ControllerProfiles();
+  ASSERT_FALSE(profiles.empty());
+  for (const sim::ControllerProfile& p : profiles) {
+    SCOPED_TRACE(p.name);
+    Attach(p.config);
+    std::uint8_t inquiry[40] = {};
+    std::int32_t moved = 0;
+    const std::uint8_t cdb[12] = {0x12, 0, 0, 0, 40};
+    ASSERT_EQ(1, device::ScsiPassThroughIn(path(), cdb, 12, inquiry, 40, &moved));
+    const std::string number(reinterpret_cast<const char*>(inquiry) + 37, 3);
+    EXPECT_EQ('t', inquiry[36]);
+    EXPECT_EQ(p.listedAs, number == "961" ? 11 : number == "929" ? 12 : number == "927" ? 16 : 0);
+
+    // The companion entries: 847 only behind type 12, 842 behind 11 or 12.
+    const int with847 = device::MatchChipProductId(path(), "4847");
+    const int with842 = device::MatchChipProductId(path(), "4842");
+    EXPECT_EQ(p.companionType == 13, with847 == 1);
+    EXPECT_EQ(p.companionType == 14 || p.companionType == 15, with842 == 1);
+    if (p.companionType == 14) {
+      EXPECT_EQ(11, p.listedAs);
+    } else if (p.companionType == 13 || p.companionType == 15) {
+      EXPECT_EQ(12, p.listedAs);
+    }
+
+    std::uint8_t kind[4] = {};
+    EXPECT_EQ(p.companionType != 0 ? 1 : 0, device::AtaReadFlashTypeCode(path(), kind));
+    EXPECT_EQ(p.config.disk.sectors, device::GetDiskCapacity(path()));
+    EXPECT_EQ(p.config.disk.logicalSectorSize, device::GetLogicalSectorSize(path()));
+    std::uint8_t info[16] = {};
+    const std::uint8_t chipInfo[12] = {0xE0, 0xF4, 0xE7};
+    ASSERT_EQ(1, device::ScsiPassThroughIn(path(), chipInfo, 12, info, 16, &moved));
+    EXPECT_EQ(16, moved);
+    EXPECT_EQ(0, std::memcmp(info + 8, inquiry + 37, 3));
+  }
+}
+
 }  // namespace

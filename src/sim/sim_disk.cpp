@@ -64,7 +64,7 @@ void SimDisk::Install(CommandTable& table) {
     table.Add("ReadCapacity16", CdbPattern("9E 10"), [this](Exchange& e) { ReadCapacity(e); });
     const auto rw = [this](Exchange& e, bool read) {
       if (config_.sectors == 0 || e.cdbLength < 16 || e.dataIn != read) return e.Reject();
-      Transfer(e, Be(e.cdb, 2, 8), Be(e.cdb, 10, 4), config_.sectors, read);
+      Transfer(e, Be(e.cdb, 2, 8), Be(e.cdb, 10, 4), scsiSectors(), read);
     };
     table.Add("ReadDisk16", CdbPattern("88"), [rw](Exchange& e) { rw(e, true); });
     table.Add("WriteDisk16", CdbPattern("8A"), [rw](Exchange& e) { rw(e, false); });
@@ -106,7 +106,7 @@ void SimDisk::Identify(Exchange& e) const {
 void SimDisk::ReadCapacity(Exchange& e) const {
   if (config_.sectors == 0 || !e.dataIn || e.cdbLength < 16) return e.Reject();
   std::uint8_t answer[32] = {};
-  const std::uint64_t last = config_.sectors - 1;
+  const std::uint64_t last = scsiSectors() - 1;
   for (int i = 0; i < 8; ++i) answer[i] = static_cast<std::uint8_t>(last >> (56 - 8 * i));
   for (int i = 0; i < 4; ++i)
     answer[8 + i] = static_cast<std::uint8_t>(config_.logicalSectorSize >> (24 - 8 * i));

@@ -15,7 +15,9 @@
 namespace sim {
 
 struct DiskConfig {
-  std::uint64_t sectors = 0;              // capacity the disk reports; 0 = no disk
+  std::uint64_t sectors = 0;              // capacity IDENTIFY reports; 0 = no disk
+  // Capacity READ CAPACITY(16) reports and READ/WRITE(16) reach; 0 = sectors.
+  std::uint64_t scsiSectors = 0;
   std::uint32_t logicalSectorSize = 512;  // 512 or 4096
   // Sectors past the reported capacity that only ATA pass-through reaches (the
   // area a bridge keeps for itself).
@@ -36,7 +38,14 @@ class SimDisk {
   void Install(CommandTable& table);
 
   const DiskConfig& config() const { return config_; }
-  std::uint64_t addressableSectors() const { return config_.sectors + config_.hiddenSectors; }
+  std::uint64_t scsiSectors() const {
+    return config_.scsiSectors != 0 ? config_.scsiSectors : config_.sectors;
+  }
+  // What ATA pass-through reaches: the reported capacity and the hidden tail.
+  std::uint64_t addressableSectors() const {
+    const std::uint64_t ata = config_.sectors + config_.hiddenSectors;
+    return ata > scsiSectors() ? ata : scsiSectors();
+  }
   // Direct sector access for tests and profiles (count sectors of the
   // configured size; out of range sectors are ignored / read as zeros).
   void WriteSectors(std::uint64_t lba, const std::uint8_t* data, std::uint64_t count);

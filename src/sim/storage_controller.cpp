@@ -226,4 +226,65 @@ void StorageController::InstallBridgeFrames() {
           });
 }
 
+namespace {
+
+// The identity answers every profile shares, for chip number `number`.
+ControllerConfig Controller(const std::string& number, std::uint64_t sectors,
+                            std::uint32_t sectorSize) {
+  ControllerConfig c;
+  c.product = "TXV" + number + " SATA";
+  c.chipNumber = number;
+  c.disk.sectors = sectors;
+  c.disk.logicalSectorSize = sectorSize;
+  c.chipInfo = {0xF4, 0xE7, 0x7A, 0x58, 0x09, 0x29, 0x01, 0x00,
+                static_cast<std::uint8_t>(number[0]), static_cast<std::uint8_t>(number[1]),
+                static_cast<std::uint8_t>(number[2]), '0', 0x02, 0x11, 0x07, 0x15};
+  c.parameterBlock.assign(20, 0);
+  c.parameterBlock[8] = 0x01;
+  c.parameterBlock[19] = 0x01;  // release firmware
+  c.memory = {{0x7038, {0x00, 0x00, 0x10, 0x00}}, {0x70F0, {0x00, 0x00, 0x00, 0x01}}};
+  return c;
+}
+
+BridgeBehindConfig Bridge(BridgeKind kind, std::size_t sizeKb, std::vector<std::uint8_t> jedec,
+                          std::uint8_t kindCode) {
+  BridgeBehindConfig b;
+  b.kind = kind;
+  b.flashSize = sizeKb * 1024;
+  b.jedecId = std::move(jedec);
+  b.flashKindCode = kindCode;
+  return b;
+}
+
+}  // namespace
+
+std::vector<ControllerProfile> ControllerProfiles() {
+  std::vector<ControllerProfile> profiles;
+
+  ControllerProfile plain{"TXV929", 12, 0, Controller("929", 976773168, 512)};
+  profiles.push_back(plain);
+
+  ControllerProfile with847{"TXV929 + TXR847", 12, 13, Controller("929", 1953525168, 512)};
+  with847.config.bridge = Bridge(BridgeKind::Txr847, 64, {0xC2, 0x20, 0x10}, 5);
+  with847.config.infoTail = {0x01, 0x00, 0x03, 0x02, 0x10, 0x05, 0x00, 0x00};
+  profiles.push_back(with847);
+
+  ControllerProfile with842{"TXV929 + TXR842", 12, 15, Controller("929", 1953525168, 512)};
+  with842.config.bridge = Bridge(BridgeKind::Txr842, 128, {0xEF, 0x30, 0x11}, 6);
+  with842.config.infoTail = {0x02, 0x01, 0x09, 0x00, 0x00, 0x00, 0x00, 0x00};
+  profiles.push_back(with842);
+
+  ControllerProfile txv961{"TXV961 + TXR842", 11, 14, Controller("961", 625142448, 512)};
+  txv961.config.bridge = Bridge(BridgeKind::Txr842, 64, {0x7F, 0x9D, 0x20}, 1);
+  txv961.config.infoTail = {0x01, 0x07, 0x04, 0x00, 0x00, 0x00, 0x00, 0x00};
+  txv961.config.memory.push_back({0xFDB0, {0x00, 0xB4, 0x00, 0x00}});  // sub-code 5
+  profiles.push_back(txv961);
+
+  // A 4 KB-sector disk keeping its firmware bank on the disk.
+  ControllerProfile txv927{"TXV927 4Kn", 16, 0, Controller("927", 488378646, 4096)};
+  profiles.push_back(txv927);
+
+  return profiles;
+}
+
 }  // namespace sim

@@ -67,6 +67,9 @@ struct ControllerConfig {
 class StorageController : public Enclosure {
  public:
   explicit StorageController(ControllerConfig config);
+  // Its commands hold this controller's address.
+  StorageController(const StorageController&) = delete;
+  StorageController& operator=(const StorageController&) = delete;
 
   const ControllerConfig& config() const { return config_; }
   SimDisk& disk() { return disk_; }
@@ -100,5 +103,17 @@ class StorageController : public Enclosure {
 
 // Product identifier bytes (information bytes 6-7) of each bridge kind.
 std::array<std::uint8_t, 2> BridgeProductId(BridgeKind kind);
+
+// Built-in controller profiles. listedAs is the chip type identification
+// gives the controller; companionType the type its "<<847>>" / "<<842>>"
+// entry selects (0 when no bridge sits behind it).
+struct ControllerProfile {
+  std::string name;
+  int listedAs = 0;
+  int companionType = 0;
+  ControllerConfig config;
+};
+
+std::vector<ControllerProfile> ControllerProfiles();
 
 }  // namespace sim
