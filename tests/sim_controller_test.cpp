@@ -180,7 +180,7 @@ TEST_F(SimControllerTest, InformationBlockNamesTheBridgeBehind) {
   sim::ControllerConfig config = WithBridge();
   config.bridge->kind = sim::BridgeKind::Txr842;
   config.infoTail = {1, 2, 3, 4, 5, 6, 7, 8};
-  Attach(config);
+  auto controller = Attach(config);
   EXPECT_EQ(1, device::MatchChipProductId(path(), "4842"));
   EXPECT_EQ(0, device::MatchChipProductId(path(), "4847"));
   std::uint8_t info[16] = {};
@@ -193,6 +193,10 @@ TEST_F(SimControllerTest, InformationBlockNamesTheBridgeBehind) {
   const std::uint8_t cdb[12] = {0x12, 0, 0, 0, 40};
   ASSERT_EQ(1, device::ScsiPassThroughIn(path(), cdb, 12, inquiry, 40, &moved));
   EXPECT_EQ(0, std::memcmp(inquiry + 36, "t929", 4));
+
+  const std::uint8_t reset[12] = {0xFF, 0x04, 0x26, 0x54, 0x58};
+  EXPECT_EQ(1, device::ScsiPassThroughIn(path(), reset, 12, nullptr, 0, &moved));
+  EXPECT_EQ(1, controller->resets());
 }
 
 TEST_F(SimControllerTest, ControllerWithoutBridgeRefusesTheFlashRoute) {

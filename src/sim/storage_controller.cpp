@@ -203,6 +203,13 @@ void StorageController::SpiReadData(Exchange& e) {
 
 void StorageController::InstallBridgeFrames() {
   CommandTable& t = commands();
+  if (config_.answersReset)
+    t.Add("ResetChip", CdbPattern("FF 04 26 54 58"), [this](Exchange& e) {
+      ++resets_;  // the flash part itself goes on with an erase it started
+      writeEnabled_ = false;
+      spiAnswer_.reset();
+      e.transferred = 0;
+    });
   if (!config_.parameterBlock.empty())
     t.Add("ReadChipParameters", CdbPattern("FF 04 A0"),
           [this](Exchange& e) { SendPrefix(e, config_.parameterBlock); });

@@ -59,6 +59,7 @@ struct ControllerConfig {
   std::optional<BridgeBehindConfig> bridge;
   DiskConfig disk;
   // Bridge-frame answers; an empty block means the command is refused.
+  bool answersReset = true;                  // FF 04 26 54 58
   std::vector<std::uint8_t> parameterBlock;  // FF 04 A0
   std::vector<std::uint8_t> chipInfo;        // E0 F4 E7
   std::vector<ChipMemoryBytes> memory;       // DF ... FD reads; other bytes read 0
@@ -81,6 +82,9 @@ class StorageController : public Enclosure {
   const std::array<std::uint8_t, 4>& flashOpcodes() const { return opcodes_; }
   std::uint32_t pageSize() const { return pageSize_; }
   bool writeEnabled() const { return writeEnabled_; }
+  // ResetChip requests seen; the controller restarts in place (the disk and
+  // flash keep their contents).
+  int resets() const { return resets_; }
 
  private:
   void InstallInformation();
@@ -98,6 +102,7 @@ class StorageController : public Enclosure {
   std::array<std::uint8_t, 4> opcodes_{};
   std::uint32_t pageSize_ = 0;
   bool writeEnabled_ = false;
+  int resets_ = 0;
   std::optional<std::vector<std::uint8_t>> spiAnswer_;  // pending data phase
 };
 
