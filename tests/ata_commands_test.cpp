@@ -98,9 +98,10 @@ struct CdbCase {
 TEST_F(AtaCommandsTest, EveryCommandSendsItsBlock) {
   const std::string path = Attach(std::make_shared<AcceptAll>());
   static std::uint8_t buf[0x10000];
-  const std::uint8_t record[9] = {4, 1, 0x02, 0x12, 0x34, 0x56};
-  const std::uint8_t oddRecord[9] = {0xFF, 0x02, 0x03};
-  const std::uint8_t descriptor[5] = {0xC7, 0xD8, 0x02, 0x05, 0x20};
+  const device::SpiRecord record = device::MakeSpiRecord(4, 1, 0x02, 0x12, 0x34);
+  const device::SpiRecord oddRecord = device::MakeSpiRecord(0xFF, 0x02, 0x03);
+  device::FlashDescriptor descriptor;
+  descriptor.flashMaker = 0x05;
   std::uint8_t status = 0;
   const CdbCase cases[] = {
       {"AtaReadChipInfo", [&](const char* p) { return device::AtaReadChipInfo(p, buf, 512); },

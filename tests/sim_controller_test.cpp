@@ -148,7 +148,7 @@ TEST_F(SimControllerTest, SpiRouteAnswersIdentificationOpcodes) {
   // The answer is handed over once; a read without a command is refused.
   std::uint8_t block[512];
   EXPECT_EQ(0, device::AtaSpiReadData(path(), block, 512));
-  const std::uint8_t writeEnable[9] = {1, 0, 0x06};
+  const device::SpiRecord writeEnable = device::MakeSpiRecord(1, 0, 0x06);
   ASSERT_EQ(1, device::AtaSpiCommand(path(), writeEnable, nullptr, 0));
   EXPECT_TRUE(c->writeEnabled());
   EXPECT_EQ(0, device::AtaSpiReadData(path(), block, 512));
@@ -165,7 +165,11 @@ TEST_F(SimControllerTest, FlashEngineSettingsAndKindCode) {
   sim::ControllerConfig config = WithBridge();
   config.bridge->flashKindCode = 6;
   auto c = Attach(config);
-  const std::uint8_t descriptor[5] = {0x60, 0x52, 0xAF, 0x02, 0x20};
+  device::FlashDescriptor descriptor;
+  descriptor.chipEraseOpcode = 0x60;
+  descriptor.blockEraseOpcode = 0x52;
+  descriptor.programOpcode = 0xAF;
+  descriptor.flashMaker = 0x02;
   ASSERT_EQ(1, device::AtaSetFlashOpcodes(path(), descriptor));
   EXPECT_EQ((std::array<std::uint8_t, 4>{0x02, 0x60, 0x52, 0xAF}), c->flashOpcodes());
   ASSERT_EQ(1, device::AtaSetFlashPageSize(path(), 32));

@@ -128,14 +128,14 @@ int AtaEraseFlashChip(const char* path) {
   return Out(path, cdb, nullptr, 0);
 }
 
-int AtaSpiCommand(const char* path, const std::uint8_t* record, void* data,
+int AtaSpiCommand(const char* path, const SpiRecord& record, void* data,
                   std::uint32_t length) {
   std::uint8_t cdb[kCdb12] = {};
   Frame(cdb, kProtocolNonData, kSpiCommand, 0);
-  cdb[4] = static_cast<std::uint8_t>(((record[1] & 0x01) << 7) | (record[0] & 0x7F));
-  cdb[5] = record[2];
-  cdb[6] = record[3];
-  cdb[7] = record[4];
+  cdb[4] = static_cast<std::uint8_t>(((record.dataPhase & 0x01) << 7) | (record.count & 0x7F));
+  cdb[5] = record.opcode;
+  cdb[6] = record.args[0];
+  cdb[7] = record.args[1];
   cdb[8] = 0x00;  // this one frame leaves the device byte clear
   return Out(path, cdb, data, length);
 }
@@ -146,12 +146,12 @@ int AtaSpiReadData(const char* path, void* buffer, std::int32_t length) {
   return In(path, cdb, buffer, length);
 }
 
-int AtaSetFlashOpcodes(const char* path, const std::uint8_t* descriptor) {
+int AtaSetFlashOpcodes(const char* path, const FlashDescriptor& descriptor) {
   std::uint8_t cdb[kCdb12] = {};
-  Frame(cdb, kProtocolNonData, kSetOpcodes, descriptor[3]);
-  cdb[5] = descriptor[0];
-  cdb[6] = descriptor[1];
-  cdb[7] = descriptor[2];
+  Frame(cdb, kProtocolNonData, kSetOpcodes, descriptor.flashMaker);
+  cdb[5] = descriptor.chipEraseOpcode;
+  cdb[6] = descriptor.blockEraseOpcode;
+  cdb[7] = descriptor.programOpcode;
   return In(path, cdb, nullptr, 0);
 }
 
@@ -191,7 +191,7 @@ int MatchChipProductId(const char* path, const char* text) {
 }
 
 int AtaSpiCommandRead(const char* path, std::uint8_t opcode, void* buffer, int n) {
-  const std::uint8_t record[9] = {1, 1, opcode};
+  const SpiRecord record = MakeSpiRecord(1, 1, opcode);
   if (!AtaSpiCommand(path, record, nullptr, 0)) return 0;
   std::uint8_t block[kBlock] = {};
   const int ok = AtaSpiReadData(path, block, kBlock);

@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+#include "device/flash_types.h"
+
 namespace device {
 
 // Range operations move the bridge flash in chunks of this size.
@@ -35,12 +37,12 @@ int AtaWriteFlash(const char* path, std::int32_t address, void* buffer, std::int
 int AtaEraseFlashChip(const char* path);
 // record: the nine bytes R0..R8 of the raw serial-flash record; only R0..R4
 // fit this frame.
-int AtaSpiCommand(const char* path, const std::uint8_t* record, void* data,
+int AtaSpiCommand(const char* path, const SpiRecord& record, void* data,
                   std::uint32_t length);
 int AtaSpiReadData(const char* path, void* buffer, std::int32_t length);
 // descriptor: the flash descriptor bytes in their record order (chip-erase,
 // block-erase, program opcode, flash maker code, ...); bytes 0..3 are sent.
-int AtaSetFlashOpcodes(const char* path, const std::uint8_t* descriptor);
+int AtaSetFlashOpcodes(const char* path, const FlashDescriptor& descriptor);
 int AtaSetFlashPageSize(const char* path, std::uint16_t pageSize);
 int AtaReadFlashTypeBlock(const char* path, void* buffer, std::int32_t length);
 

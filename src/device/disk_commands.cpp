@@ -1,5 +1,7 @@
 #include "device/disk_commands.h"
 
+#include "device/chip_commands.h"
+
 #include <cstring>
 #include <memory>
 #include <new>
@@ -68,25 +70,6 @@ void BuildDma48(std::uint8_t* cdb, std::uint8_t protocol, std::uint8_t flags,
   cdb[12] = static_cast<std::uint8_t>(lbaLow >> 16);
   cdb[13] = 0x60;
   cdb[14] = command;
-}
-
-// The two bridge commands the area queries need, kept private to this unit:
-// the chip parameter block (byte 8 or 0) and a read of the chip's memory.
-int ReadParameterBlock(const char* path, std::uint8_t* buffer, std::uint8_t length) {
-  std::uint8_t cdb[kCdb12] = {0xFF, 0x04, 0xA0, length};
-  if (!In(path, cdb, kCdb12, buffer, length)) return 0;
-  return buffer[8];
-}
-
-int ReadMemory(const char* path, std::uint8_t* buffer, std::uint16_t address,
-               std::uint16_t length) {
-  std::uint8_t cdb[kCdb12] = {0xDF, 0x10};
-  cdb[3] = static_cast<std::uint8_t>(length >> 8);
-  cdb[4] = static_cast<std::uint8_t>(length);
-  cdb[6] = static_cast<std::uint8_t>(address >> 8);
-  cdb[7] = static_cast<std::uint8_t>(address);
-  cdb[11] = 0xFD;
-  return In(path, cdb, kCdb12, buffer, length);
 }
 
 }  // namespace
@@ -172,16 +155,16 @@ int CheckHddAreaSignature(const char* path, int chipType) {
   if (chipType == 12 || chipType == 16) return 0;
   if (chipType == 19) {
     std::uint8_t block[18] = {};
-    return ReadParameterBlock(path, block, sizeof block) != 0 && block[16] == 0x01 ? 1 : 0;
+    return ReadChipParameters(path, block, sizeof block) != 0 && block[16] == 0x01 ? 1 : 0;
   }
   std::uint8_t marker[4] = {};
-  ReadMemory(path, marker, 0xC000, sizeof marker);  // a failed read leaves zeros
+  ReadChipMemory(path, marker, 0xC000, sizeof marker);  // a failed read leaves zeros
   return marker[0] == 0x55 && marker[1] == 0xAA ? 1 : 0;
 }
 
 int CheckParamByte17(const char* path) {
   std::uint8_t block[18] = {};
-  return ReadParameterBlock(path, block, sizeof block) != 0 && block[17] == 0x01 ? 1 : 0;
+  return ReadChipParameters(path, block, sizeof block) != 0 && block[17] == 0x01 ? 1 : 0;
 }
 
 std::uint32_t GetHddFirmwareLba(const char* path, std::uint32_t /*sectorSize*/, int chipType) {
