@@ -103,6 +103,13 @@ void BridgeChip::Leave(bool comeBack) {
 }
 
 void BridgeChip::ResetState() {
+  // A reset chip has left vendor mode: answer our own leave command.
+  const std::uint8_t leave[12] = {0xFF, 0x04, 0x54, 0x58, 0xAA};
+  Exchange quit;
+  quit.cdb = leave;
+  quit.cdbLength = 12;
+  quit.dataIn = false;
+  commands().Dispatch(quit);
   engine_ = engineAtPowerOn_;
   spiPending_ = false;
   pendingSpi_.clear();
