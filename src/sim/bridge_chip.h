@@ -1,0 +1,139 @@
+// An emulated bridge chip: the enclosure's INQUIRY and vendor mode plus the
+// chip's own vendor commands (identification, parameter block, chip memory,
+// reset) and its flash engine over a serial or a parallel flash. What a given
+// chip answers is data (BridgeConfig); every command it was not given is
+// rejected with CHECK CONDITION, as a real chip rejects what it does not know.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "sim/enclosure.h"
+#include "sim/parallel_flash.h"
+#include "sim/serial_flash.h"
+
+namespace sim {
+
+struct MemoryBytes {
+  std::uint16_t address = 0;
+  std::vector<std::uint8_t> bytes;
+};
+
+enum class FlashBus { None, Serial, Parallel };
+
+struct BridgeConfig {
+  std::string vendor = "Tavrion";
+  std::string product;
+  std::string revision = "0100";
+  std::array<std::uint8_t, 4> inquiryVendorBytes{};  // INQUIRY bytes 36..39
+
+  bool answersChipInfo = true;             // E0 F4 E7
+  std::array<std::uint8_t, 16> chipInfo{};
+  std::uint32_t chipInfoLength = 16;       // 12 on chips with the older layout
+  std::string idString;                    // FF 04 30; empty: rejected
+  bool answersVariant = true;              // DF .. FF
+  std::array<std::uint8_t, 2> variant{};
+  bool answersParameters = false;          // FF 04 A0
+  std::array<std::uint8_t, 20> parameters{};
+  bool answersMemory = true;               // DF .. FD / FE
+  std::vector<MemoryBytes> memory;         // initial chip memory contents
+  bool probeBit506A = false;               // bit 0 of 0x506A reads 1 whatever is written
+  bool resets = false;                     // FF 04 26 54 58
+  bool reattachOnReset = true;             // false: the device does not come back
+
+  FlashBus bus = FlashBus::Serial;
+  bool engineCommands = true;   // FF 04 10..15
+  bool rawSpi = true;           // FF 04 20..22
+  int flashTypeCode = -1;       // the answer to FF 04 23; -1: rejected
+  bool engineConfig = false;    // FF 04 24, FF 04 25, FF 04 0F
+  bool pageSize16 = false;      // FF 04 0F carries a 16-bit page size
+  bool knowsFlashPart = true;   // engine starts with the part's opcodes, else C7 D8 02 20
+  bool blockCommands = false;   // DF .. FA, and DF .. FB with erase codes
+  bool plainBlockWrite = false; // DF .. FA, and DF .. FB with an erase flag
+  std::uint32_t plainEraseUnit = 0x8000;
+  bool a1Chip = false;          // parallel: already runs from internal ROM, refuses the switch
+};
+
+// What the flash engine uses now: the opcodes it sends and its page size.
+struct EngineSettings {
+  std::uint8_t chipErase = 0xC7;
+  std::uint8_t blockErase = 0xD8;
+  std::uint8_t program = 0x02;
+  std::uint8_t sectorErase = 0x20;
+  std::uint8_t maker = 0;
+  std::uint32_t pageSize = 256;
+};
+
+// A device fault: the device leaves the bus after answering a matching
+// command (occurrence counts matching commands from 1; 0 means the first).
+struct DisappearFault {
+  CdbPattern pattern;
+  int occurrence = 1;
+  int seen = 0;
+};
+
+class BridgeChip : public Enclosure {
+ public:
+  BridgeChip(BridgeConfig config, std::shared_ptr<SerialFlash> serial,
+             std::shared_ptr<ParallelFlash> parallel);
+
+  void Execute(Machine& machine, Exchange& exchange) override;
+
+  // The path the chip is attached at; reset detaches and re-attaches it there.
+  void SetPath(std::string path) { path_ = std::move(path); }
+  const std::string& path() const { return path_; }
+
+  const BridgeConfig& config() const { return config_; }
+  SerialFlash* serialFlash() { return serial_.get(); }
+  ParallelFlash* parallelFlash() { return parallel_.get(); }
+  std::shared_ptr<SerialFlash> sharedSerialFlash() const { return serial_; }
+  std::vector<std::uint8_t>& memory() { return memory_; }
+  const EngineSettings& engine() const { return engine_; }
+  bool romMode() const { return romMode_; }
+  int resetCount() const { return resets_; }
+  std::uint8_t lastBlockWriteMode() const { return lastBlockWriteMode_; }
+
+  void AddDisappearance(DisappearFault fault) { disappear_.push_back(std::move(fault)); }
+
+ private:
+  void AddIdentification();
+  void AddMemoryFrame();
+  void AddSerialEngine();
+  void AddRawSpi();
+  void AddEngineConfig();
+  void AddParallelRom();
+  void ResetState();
+  void Leave(bool comeBack);
+
+  // Flash engine steps over the serial part; false when the part stays busy.
+  bool EngineWait(std::uint64_t nowMs);
+  bool EngineErase(std::uint8_t opcode, bool withAddress, std::uint32_t address,
+                   std::uint64_t nowMs);
+  bool EngineProgram(std::uint32_t address, const std::uint8_t* data, std::uint32_t n,
+                     std::uint64_t nowMs);
+  bool EngineRead(std::uint32_t address, std::uint8_t* out, std::uint32_t n,
+                  std::uint64_t nowMs);
+  void Spi(std::vector<std::uint8_t> mosi, std::uint64_t nowMs);
+  void BlockWrite(Exchange& e);
+
+  BridgeConfig config_;
+  std::shared_ptr<SerialFlash> serial_;
+  std::shared_ptr<ParallelFlash> parallel_;
+  std::string path_;
+  std::vector<std::uint8_t> memory_;
+  EngineSettings engine_;
+  EngineSettings engineAtPowerOn_;
+  std::vector<std::uint8_t> pendingSpi_;  // a raw cycle waiting for its data phase
+  bool spiPending_ = false;
+  bool romMode_ = false;
+  std::array<std::uint8_t, 18> eraseSequence_{};
+  bool eraseSequenceSet_ = false;
+  int resets_ = 0;
+  std::uint8_t lastBlockWriteMode_ = 0;
+  std::vector<DisappearFault> disappear_;
+};
+
+}  // namespace sim
