@@ -95,6 +95,20 @@ TEST_F(ImageFiles, ChipsWithoutAnImageRuleRefuseEverything) {
   }
 }
 
+TEST_F(ImageFiles, RefusedImagesAreRefusedByEveryRevision) {
+  for (int t = 0; t <= 25; ++t) {
+    const bool takesAll = t == 3 || (t >= 20 && t <= 23);
+    for (std::int8_t r : kSubCodes) {
+      const ChipFacts chip{static_cast<std::uint8_t>(t), r};
+      const Image image = sim::MakeRefusedImage(chip);
+      ASSERT_EQ(takesAll, image.empty()) << t;
+      if (!takesAll) {
+        EXPECT_FALSE(Matches(image, chip)) << "type " << t << " sub " << int(r);
+      }
+    }
+  }
+}
+
 TEST_F(ImageFiles, RevisionDecidesOnlyWhereTheChipCarriesOne) {
   const std::set<int> revisionBound = {1, 4, 6, 7, 14, 15};
   for (int t : {1, 4, 5, 6, 7, 8, 10, 11, 12, 13, 14, 15, 16, 17, 19}) {

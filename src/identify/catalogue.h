@@ -1,4 +1,4 @@
-// The chip and flash catalogues every other part keys on: chip type codes with
+// The chip and flash catalogues the whole utility keys on: chip type codes with
 // their names and chip numbers, and the serial-flash types with their erase
 // geometry. Data tables, plus look-ups that never read outside them.
 #pragma once

@@ -181,6 +181,25 @@ Image MakeMatchingImage(identify::ChipFacts chip, const ImageLayout& layout) {
   return image;
 }
 
+Image MakeRefusedImage(identify::ChipFacts chip, std::size_t size) {
+  ImageLayout layout;
+  layout.size = size;
+  switch (chip.type) {
+    case 3: case 20: case 21: case 22: case 23:
+      return {};
+    case 2: case 24:  // these refuse only images that name a 77x chip
+      return MakeMatchingImage({1, 6}, layout);  // "7755"
+    case 5:
+      return MakeMatchingImage({4, 1}, layout);
+    case 15:
+      // Sub-code 0 takes any image that passes the marker tests; a marker
+      // naming another chip fails them.
+      return MakeMatchingImage({8, 1}, layout);
+    default:  // a plain 769 image: no marker block anywhere
+      return MakeMatchingImage({5, 1}, layout);
+  }
+}
+
 bool WriteImageFile(const std::string& path, const Image& image) {
   struct Closer {
     void operator()(std::FILE* f) const { std::fclose(f); }
