@@ -7,17 +7,12 @@
 #include <cstdint>
 #include <functional>
 
+#include "device/flash_types.h"
+
 namespace identify {
 
 // The opcodes and capacity identification gives the chip's flash engine.
-struct FlashDescriptor {
-  std::uint8_t chipEraseOpcode = 0xC7;
-  std::uint8_t blockEraseOpcode = 0xD8;
-  std::uint8_t programOpcode = 0x02;
-  std::uint8_t flashMaker = 0;  // the flash type code, 0 until identified
-  std::uint8_t sectorEraseOpcode = 0x20;
-  std::uint32_t sizeKb = 64;
-};
+using device::FlashDescriptor;
 
 // One raw identification command: opcode out, n answer bytes into out.
 using SpiReader = std::function<bool(std::uint8_t opcode, std::uint8_t* out, std::uint32_t n)>;
