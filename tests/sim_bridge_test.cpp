@@ -173,6 +173,7 @@ TEST_F(BridgeTest, EveryProfileIdentifiesAsItsCodeAndSubCode) {
     sim::AttachOptions o;
     o.serial = "s" + std::to_string(++serial);
     auto chip = sim::AttachProfile(machine, p, o);
+    EXPECT_EQ(p.sbp2, chip->path().find("sbp2") != std::string::npos);
     const auto [t, r] = Classify(chip->path());
     EXPECT_EQ(p.identifiedType, t);
     EXPECT_EQ(p.subCode, r);
