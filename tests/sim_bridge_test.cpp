@@ -173,6 +173,7 @@ TEST_F(BridgeTest, EveryProfileIdentifiesAsItsCodeAndSubCode) {
     sim::AttachOptions o;
     o.serial = "s" + std::to_string(++serial);
     auto chip = sim::AttachProfile(machine, p, o);
+    EXPECT_EQ(p.sbp2, chip->path().find("sbp2") != std::string::npos);
     const auto [t, r] = Classify(chip->path());
     EXPECT_EQ(p.identifiedType, t);
     EXPECT_EQ(p.subCode, r);
@@ -515,6 +516,162 @@ TEST_F(BridgeTest, RawAaiByteProgramNeedsWriteEnable) {
   EXPECT_EQ(1, Spi({0x01, 0x00, 0x04}));  // AAI end
   EXPECT_FALSE(flash->aaiActive());
   EXPECT_EQ((Bytes{0x42, 0x43, 0x44, 0x45, 0xFF}), ReadFlash(0, 5));
+}
+
+// The raw-path sequences the host runs, step by step with their waits, against
+// the emulated parts: the parts must take them as real parts do.
+class RawSequenceTest : public BridgeTest {
+ protected:
+  void Sleep(std::uint32_t ms) { machine.Sleep(ms); }
+  int Record(std::uint8_t count, std::uint8_t data, std::uint8_t op, std::uint32_t a = 0) {
+    return Spi({count, data, op, static_cast<std::uint8_t>(a >> 16),
+                static_cast<std::uint8_t>(a >> 8), static_cast<std::uint8_t>(a)});
+  }
+  int WriteData(const std::uint8_t* p, std::uint16_t n) {
+    return Out(path, {0xFF, 0x04, 0x22, 0, 0, 0, 0, static_cast<std::uint8_t>(n >> 8),
+                      static_cast<std::uint8_t>(n)},
+               Bytes(p, p + n));
+  }
+  bool WaitReady() {
+    for (int reread = 0; reread <= 501; ++reread) {
+      if ((Status() & 0x01) == 0) return reread <= 500;
+      Sleep(10);
+    }
+    return false;
+  }
+  int ClearProtection() {
+    Record(1, 0, 0x50);
+    Record(1, 1, 0x01);
+    const std::uint8_t zero[2] = {0, 0};
+    WriteData(zero, 2);
+    Sleep(10);
+    const int r = Record(1, 0, 0x06);
+    Sleep(10);
+    return r;
+  }
+  int PageProgram(std::uint32_t a, const std::uint8_t* src, std::uint32_t n, std::uint32_t page) {
+    std::uint32_t i = 0;
+    for (; i < n / page; ++i, a += page) {
+      Sleep(10);
+      Record(1, 0, 0x06);
+      Sleep(10);
+      if (!Record(4, 1, 0x02, a) || !WriteData(src + page * i, static_cast<std::uint16_t>(page)))
+        return 0;
+    }
+    return static_cast<int>(i);
+  }
+  int AaiByte(std::uint32_t a, const std::uint8_t* src, std::uint32_t n, std::uint32_t block) {
+    int last = 0;
+    for (std::uint32_t i = 0; i < n / block; ++i, a += block) {
+      const std::uint8_t* b = src + block * i;
+      ClearProtection();
+      Record(4, 1, 0xAF, a);
+      const std::uint8_t first[2] = {b[0], 0x00};
+      last = WriteData(first, 2);
+      for (std::uint32_t j = 1; j < block; ++j) last = Spi({2, 0, 0xAF, b[j]});
+      if (!last) break;
+    }
+    Record(1, 0, 0x04);
+    Sleep(10);
+    return last;
+  }
+  int AaiWord(std::uint32_t a, const std::uint8_t* src, std::uint32_t n, std::uint32_t block) {
+    int last = 0;
+    for (std::uint32_t i = 0; i < n / block; ++i, a += block) {
+      const std::uint8_t* b = src + block * i;
+      ClearProtection();
+      if (a % 0x4000 == 0)
+        Record(4, 1, 0xAD, a);
+      else
+        Record(1, 1, 0xAD);
+      last = WriteData(b, 2);
+      for (std::uint32_t j = 1; j < block / 2; ++j) last = Spi({3, 0, 0xAD, b[2 * j], b[2 * j + 1]});
+      if (!last) break;
+    }
+    return last;
+  }
+  int ProgramImage(std::uint32_t a, const Bytes& image, int kind, bool wordMode) {
+    for (std::uint32_t done = 0; done < image.size();) {
+      const std::uint32_t chunk = std::min<std::uint32_t>(8192, static_cast<std::uint32_t>(image.size()) - done);
+      WaitReady();
+      int r = 0;
+      if (kind != 2) {
+        r = PageProgram(a + done, image.data() + done, chunk, kind == 5 ? 32 : 256);
+      } else if (wordMode) {
+        r = AaiWord(a + done, image.data() + done, chunk, 512);
+        if (done + chunk == image.size()) {
+          r = Record(1, 0, 0x04);
+          Sleep(10);
+        }
+      } else {
+        r = AaiByte(a + done, image.data() + done, chunk, 512);
+      }
+      if (r == 0) return 0;
+      Sleep(10);
+      done += chunk;
+    }
+    return 1;
+  }
+  void ChipEraseThroughEngine() {
+    EXPECT_EQ(1, Out(path, {0xFF, 0x04, 0x13}));
+    Sleep(500);
+    EXPECT_TRUE(WaitReady());
+  }
+};
+
+Bytes Pattern(std::size_t n, std::uint8_t seed) {
+  Bytes b(n);
+  for (std::size_t i = 0; i < n; ++i) b[i] = static_cast<std::uint8_t>(seed + i * 7 + (i >> 8));
+  return b;
+}
+
+TEST_F(RawSequenceTest, SstWordModeImageAcrossSixteenKilobyteBoundaries) {
+  auto chip = Attach("txr847-sst");
+  ChipEraseThroughEngine();
+  const Bytes image = Pattern(0x4000, 3);
+  EXPECT_EQ(1, ProgramImage(0x4000, image, 2, true));
+  EXPECT_FALSE(chip->serialFlash()->aaiActive()) << "the last chunk ended the sequence";
+  EXPECT_EQ(image, ReadFlash(0x4000, 0x4000));
+  EXPECT_EQ(Bytes(16, 0xFF), ReadFlash(0x8000, 16));
+}
+
+TEST_F(RawSequenceTest, SstByteModeImage) {
+  sim::BridgeConfig config;
+  config.product = "SST probe";
+  auto flash = std::make_shared<sim::SerialFlash>(*sim::FindFlashPart("sst-25vf512"));
+  auto chip = std::make_shared<sim::BridgeChip>(config, flash, nullptr);
+  path = sim::UsbDiskPath("Tavrion", "SSTprobe", "2");
+  machine.Attach({host::InterfaceClass::Disk, path, {7, 1, 0}, {}, chip});
+  const Bytes image = Pattern(0x2000, 9);
+  EXPECT_EQ(1, ProgramImage(0, image, 2, false));
+  EXPECT_FALSE(flash->aaiActive());
+  EXPECT_EQ(image, ReadFlash(0, 0x2000));
+}
+
+TEST_F(RawSequenceTest, MxicImageInThirtyTwoBytePages) {
+  Attach("txr847-mxic32");
+  ChipEraseThroughEngine();
+  const Bytes image = Pattern(0x2000, 5);
+  EXPECT_EQ(1, ProgramImage(0, image, 5, false));
+  EXPECT_EQ(image, ReadFlash(0, 0x2000));
+  // The same image in 256-byte pages does not survive the part's 32-byte buffer.
+  ChipEraseThroughEngine();
+  EXPECT_EQ(1, ProgramImage(0, image, 6, false));
+  EXPECT_NE(image, ReadFlash(0, 0x2000));
+}
+
+TEST_F(RawSequenceTest, SkippedWaitLosesTheWriteEnable) {
+  Attach("tx40775-pmc");
+  ChipEraseThroughEngine();
+  Record(1, 0, 0x06);
+  Record(4, 1, 0x02, 0x0000);
+  const std::uint8_t first[4] = {1, 2, 3, 4};
+  WriteData(first, 4);
+  Record(1, 0, 0x06);  // no 10 ms pause: the part is still programming
+  Record(4, 1, 0x02, 0x0100);
+  WriteData(first, 4);
+  EXPECT_EQ((Bytes{1, 2, 3, 4}), ReadFlash(0, 4));
+  EXPECT_EQ(Bytes(4, 0xFF), ReadFlash(0x100, 4));
 }
 
 // --- parallel flash behind the internal ROM ------------------------------------------------

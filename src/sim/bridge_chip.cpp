@@ -34,15 +34,6 @@ bool IsMemoryFrame(const Exchange& e, std::uint8_t op) {
   return e.at(0) == 0xDF && e.at(11) == op;
 }
 
-EngineSettings NativeSettings(const FlashPart& part) {
-  EngineSettings s;
-  s.chipErase = part.engineChipErase;
-  s.blockErase = part.engineBlockErase;
-  s.program = part.engineProgram;
-  s.sectorErase = part.engineSectorErase;
-  s.maker = part.maker;
-  return s;
-}
 
 }  // namespace
 
@@ -57,8 +48,9 @@ BridgeChip::BridgeChip(BridgeConfig config, std::shared_ptr<SerialFlash> serial,
   for (const MemoryBytes& m : config_.memory)
     for (std::size_t i = 0; i < m.bytes.size(); ++i)
       memory_[(m.address + i) & 0xFFFF] = m.bytes[i];
-  if (serial_ && config_.knowsFlashPart) engine_ = NativeSettings(serial_->part());
-  engineAtPowerOn_ = engine_;
+  engine_ = FlashEngine(serial_);
+  if (serial_ && config_.knowsFlashPart) engine_.settings = NativeEngineSettings(serial_->part());
+  engineAtPowerOn_ = engine_.settings;
   romMode_ = config_.a1Chip;
 
   AddIdentification();
@@ -110,7 +102,7 @@ void BridgeChip::ResetState() {
   quit.cdbLength = 12;
   quit.dataIn = false;
   commands().Dispatch(quit);
-  engine_ = engineAtPowerOn_;
+  engine_.settings = engineAtPowerOn_;
   spiPending_ = false;
   pendingSpi_.clear();
   romMode_ = config_.a1Chip;
@@ -190,7 +182,7 @@ void BridgeChip::AddMemoryFrame() {
                      if (!e.dataIn) return e.Reject();
                      const std::uint32_t n = std::min(Be16(e, 3), e.length);
                      std::vector<std::uint8_t> out(n);
-                     if (!EngineRead(Be24(e, 8), out.data(), n, e.nowMs)) return e.Reject();
+                     if (!engine_.Read(Be24(e, 8), out.data(), n, e.nowMs)) return e.Reject();
                      Deliver(e, out.data(), n);
                    });
     commands().Add("WriteFlashBlock", [](const Exchange& e) { return IsMemoryFrame(e, 0xFB); },
@@ -212,31 +204,31 @@ void BridgeChip::BlockWrite(Exchange& e) {
       const std::uint32_t start = a / unit * unit;
       const std::uint32_t step = std::max<std::uint32_t>(1, serial_->part().sectorSize);
       for (std::uint32_t s = start; ok && s < start + unit; s += step)
-        ok = EngineErase(engine_.sectorErase, true, s, e.nowMs);
+        ok = engine_.Erase(engine_.settings.sectorErase, true, s, e.nowMs);
     }
   } else {
     // Bits 0-2 are the erase code; bit 7 is accepted and kept for inspection.
     switch (mode & 0x07) {
       case 1:
       case 4:
-        ok = EngineErase(engine_.sectorErase, true, a, e.nowMs);
+        ok = engine_.Erase(engine_.settings.sectorErase, true, a, e.nowMs);
         break;
       case 2:
       case 5:
-        ok = EngineErase(engine_.blockErase, true, a, e.nowMs);
+        ok = engine_.Erase(engine_.settings.blockErase, true, a, e.nowMs);
         break;
       case 3:
       case 6:
       case 7:
-        ok = EngineErase(engine_.chipErase, false, 0, e.nowMs);
+        ok = engine_.Erase(engine_.settings.chipErase, false, 0, e.nowMs);
         break;
       default:
         break;
     }
   }
   // The erase of this command finishes inside the command before the data goes in.
-  if (ok) ok = EngineWait(e.nowMs);
-  if (ok && e.data != nullptr) ok = EngineProgram(a, e.data, n, e.nowMs);
+  if (ok) ok = engine_.Wait(e.nowMs);
+  if (ok && e.data != nullptr) ok = engine_.Program(a, e.data, n, e.nowMs);
   if (!ok) return e.Reject();
   e.transferred = n;
 }
@@ -246,13 +238,13 @@ void BridgeChip::AddSerialEngine() {
                  [this](Exchange& e) {
                    if (!e.dataIn) return e.Reject();
                    std::vector<std::uint8_t> out(e.length);
-                   if (!EngineRead(Be24(e, 3), out.data(), e.length, e.nowMs)) return e.Reject();
+                   if (!engine_.Read(Be24(e, 3), out.data(), e.length, e.nowMs)) return e.Reject();
                    Deliver(e, out.data(), e.length);
                  });
   commands().Add("WriteFlash", [](const Exchange& e) { return IsVendor(e, 0x11); },
                  [this](Exchange& e) {
                    if (e.dataIn || e.data == nullptr) return e.Reject();
-                   if (!EngineProgram(Be24(e, 3), e.data, e.length, e.nowMs)) return e.Reject();
+                   if (!engine_.Program(Be24(e, 3), e.data, e.length, e.nowMs)) return e.Reject();
                  });
   commands().Add("ReadFlashStatus", [](const Exchange& e) { return IsVendor(e, 0x12); },
                  [this](Exchange& e) {
@@ -263,16 +255,16 @@ void BridgeChip::AddSerialEngine() {
   commands().Add("EraseFlashChip", [](const Exchange& e) { return IsVendor(e, 0x13); },
                  [this](Exchange& e) {
                    e.transferred = 0;
-                   if (!EngineErase(engine_.chipErase, false, 0, e.nowMs)) e.Reject();
+                   if (!engine_.Erase(engine_.settings.chipErase, false, 0, e.nowMs)) e.Reject();
                  });
   commands().Add("EraseFlashSector", [](const Exchange& e) { return IsVendor(e, 0x14); },
                  [this](Exchange& e) {
                    e.transferred = 0;
-                   if (!EngineErase(engine_.blockErase, true, Be24(e, 3), e.nowMs)) e.Reject();
+                   if (!engine_.Erase(engine_.settings.blockErase, true, Be24(e, 3), e.nowMs)) e.Reject();
                  });
   commands().Add("ReadFlashIdBytes", [](const Exchange& e) { return IsVendor(e, 0x15); },
                  [this](Exchange& e) {
-                   if (!e.dataIn || !EngineWait(e.nowMs)) return e.Reject();
+                   if (!e.dataIn || !engine_.Wait(e.nowMs)) return e.Reject();
                    // The opcode, then as many dummy clocks as byte 5 asks for.
                    std::vector<std::uint8_t> mosi(1 + e.at(5), 0x00);
                    mosi[0] = e.at(4);
@@ -322,31 +314,31 @@ void BridgeChip::AddRawSpi() {
 void BridgeChip::AddEngineConfig() {
   commands().Add("SetFlashOpcodes", [](const Exchange& e) { return IsVendor(e, 0x24); },
                  [this](Exchange& e) {
-                   engine_.chipErase = e.at(4);
-                   engine_.blockErase = e.at(5);
-                   engine_.program = e.at(6);
-                   engine_.maker = e.at(7);
+                   engine_.settings.chipErase = e.at(4);
+                   engine_.settings.blockErase = e.at(5);
+                   engine_.settings.program = e.at(6);
+                   engine_.settings.maker = e.at(7);
                    const std::uint8_t reply[2] = {0x00, 0x00};
                    Deliver(e, reply, e.dataIn ? 2 : 0);
                  });
   commands().Add("SetFlashOpcodesAndPageSize", [](const Exchange& e) { return IsVendor(e, 0x0F); },
                  [this](Exchange& e) {
-                   engine_.chipErase = e.at(3);
-                   engine_.blockErase = e.at(4);
-                   engine_.program = e.at(5);
-                   engine_.sectorErase = e.at(6);
+                   engine_.settings.chipErase = e.at(3);
+                   engine_.settings.blockErase = e.at(4);
+                   engine_.settings.program = e.at(5);
+                   engine_.settings.sectorErase = e.at(6);
                    const std::uint32_t page =
                        config_.pageSize16 ? Be16(e, 7) : static_cast<std::uint32_t>(e.at(7)) * 4;
-                   if (page != 0) engine_.pageSize = page;
+                   if (page != 0) engine_.settings.pageSize = page;
                    e.transferred = 0;
                  });
   commands().Add("FlashPageSize", [](const Exchange& e) { return IsVendor(e, 0x25); },
                  [this](Exchange& e) {
                    // Byte 3 = 2 sets the page size (in units of 4 bytes); 0 clears it.
                    if (e.at(3) == 0x02 && e.at(4) != 0)
-                     engine_.pageSize = static_cast<std::uint32_t>(e.at(4)) * 4;
+                     engine_.settings.pageSize = static_cast<std::uint32_t>(e.at(4)) * 4;
                    else if (e.at(3) == 0x00)
-                     engine_.pageSize = engineAtPowerOn_.pageSize;
+                     engine_.settings.pageSize = engineAtPowerOn_.pageSize;
                    else
                      return e.Reject();
                    const std::uint8_t reply[2] = {0x00, 0x00};
@@ -405,78 +397,9 @@ void BridgeChip::AddParallelRom() {
   }
 }
 
-// --- flash engine ------------------------------------------------------------
-
+// The raw path: the host's bytes go to the part as one chip-select cycle.
 void BridgeChip::Spi(std::vector<std::uint8_t> mosi, std::uint64_t nowMs) {
   serial_->Transfer(mosi, 0, nowMs);
-}
-
-bool BridgeChip::EngineWait(std::uint64_t nowMs) { return serial_->Settle(nowMs); }
-
-bool BridgeChip::EngineErase(std::uint8_t opcode, bool withAddress, std::uint32_t address,
-                             std::uint64_t nowMs) {
-  if (!EngineWait(nowMs)) return false;
-  Spi({0x06}, nowMs);
-  if (withAddress)
-    Spi({opcode, static_cast<std::uint8_t>(address >> 16), static_cast<std::uint8_t>(address >> 8),
-         static_cast<std::uint8_t>(address)},
-        nowMs);
-  else
-    Spi({opcode}, nowMs);
-  return true;
-}
-
-bool BridgeChip::EngineRead(std::uint32_t address, std::uint8_t* out, std::uint32_t n,
-                            std::uint64_t nowMs) {
-  if (!EngineWait(nowMs)) return false;
-  const std::vector<std::uint8_t> data = serial_->Transfer(
-      {0x03, static_cast<std::uint8_t>(address >> 16), static_cast<std::uint8_t>(address >> 8),
-       static_cast<std::uint8_t>(address)},
-      n, nowMs);
-  std::copy(data.begin(), data.end(), out);
-  return true;
-}
-
-bool BridgeChip::EngineProgram(std::uint32_t address, const std::uint8_t* data, std::uint32_t n,
-                               std::uint64_t nowMs) {
-  const auto withAddress = [](std::uint8_t op, std::uint32_t a) {
-    return std::vector<std::uint8_t>{op, static_cast<std::uint8_t>(a >> 16),
-                                     static_cast<std::uint8_t>(a >> 8),
-                                     static_cast<std::uint8_t>(a)};
-  };
-  if (n == 0) return true;
-  if (engine_.program == 0xAF || engine_.program == 0xAD) {
-    // SST parts: one AAI sequence for the whole transfer.
-    const bool word = engine_.program == 0xAD;
-    const std::uint32_t unit = word ? 2 : 1;
-    if (!EngineWait(nowMs)) return false;
-    Spi({0x06}, nowMs);
-    for (std::uint32_t i = 0; i < n; i += unit) {
-      if (!EngineWait(nowMs)) return false;
-      std::vector<std::uint8_t> mosi =
-          i == 0 ? withAddress(engine_.program, address) : std::vector<std::uint8_t>{engine_.program};
-      for (std::uint32_t j = 0; j < unit; ++j) mosi.push_back(i + j < n ? data[i + j] : 0xFF);
-      Spi(std::move(mosi), nowMs);
-    }
-    if (!EngineWait(nowMs)) return false;
-    Spi({0x04}, nowMs);
-    return true;
-  }
-  // Page programs of the engine's page size, split at page boundaries. An
-  // engine page larger than the part's page buffer wraps inside the part.
-  const std::uint32_t page = std::max<std::uint32_t>(1, engine_.pageSize);
-  std::uint32_t done = 0;
-  while (done < n) {
-    const std::uint32_t a = address + done;
-    const std::uint32_t chunk = std::min(n - done, page - a % page);
-    if (!EngineWait(nowMs)) return false;
-    Spi({0x06}, nowMs);
-    std::vector<std::uint8_t> mosi = withAddress(engine_.program, a);
-    mosi.insert(mosi.end(), data + done, data + done + chunk);
-    Spi(std::move(mosi), nowMs);
-    done += chunk;
-  }
-  return true;
 }
 
 }  // namespace sim

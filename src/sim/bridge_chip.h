@@ -57,16 +57,6 @@ struct BridgeConfig {
   bool a1Chip = false;          // parallel: already runs from internal ROM, refuses the switch
 };
 
-// What the flash engine uses now: the opcodes it sends and its page size.
-struct EngineSettings {
-  std::uint8_t chipErase = 0xC7;
-  std::uint8_t blockErase = 0xD8;
-  std::uint8_t program = 0x02;
-  std::uint8_t sectorErase = 0x20;
-  std::uint8_t maker = 0;
-  std::uint32_t pageSize = 256;
-};
-
 // A device fault: the device leaves the bus after answering a matching
 // command (occurrence counts matching commands from 1; 0 means the first).
 struct DisappearFault {
@@ -91,7 +81,7 @@ class BridgeChip : public Enclosure {
   ParallelFlash* parallelFlash() { return parallel_.get(); }
   std::shared_ptr<SerialFlash> sharedSerialFlash() const { return serial_; }
   std::vector<std::uint8_t>& memory() { return memory_; }
-  const EngineSettings& engine() const { return engine_; }
+  const EngineSettings& engine() const { return engine_.settings; }
   bool romMode() const { return romMode_; }
   int resetCount() const { return resets_; }
   std::uint8_t lastBlockWriteMode() const { return lastBlockWriteMode_; }
@@ -108,14 +98,6 @@ class BridgeChip : public Enclosure {
   void ResetState();
   void Leave(bool comeBack);
 
-  // Flash engine steps over the serial part; false when the part stays busy.
-  bool EngineWait(std::uint64_t nowMs);
-  bool EngineErase(std::uint8_t opcode, bool withAddress, std::uint32_t address,
-                   std::uint64_t nowMs);
-  bool EngineProgram(std::uint32_t address, const std::uint8_t* data, std::uint32_t n,
-                     std::uint64_t nowMs);
-  bool EngineRead(std::uint32_t address, std::uint8_t* out, std::uint32_t n,
-                  std::uint64_t nowMs);
   void Spi(std::vector<std::uint8_t> mosi, std::uint64_t nowMs);
   void BlockWrite(Exchange& e);
 
@@ -124,7 +106,7 @@ class BridgeChip : public Enclosure {
   std::shared_ptr<ParallelFlash> parallel_;
   std::string path_;
   std::vector<std::uint8_t> memory_;
-  EngineSettings engine_;
+  FlashEngine engine_;
   EngineSettings engineAtPowerOn_;
   std::vector<std::uint8_t> pendingSpi_;  // a raw cycle waiting for its data phase
   bool spiPending_ = false;

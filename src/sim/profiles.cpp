@@ -508,10 +508,11 @@ std::shared_ptr<BridgeChip> MakeBridge(const EnclosureProfile& profile,
   return chip;
 }
 
-std::string ProfilePath(const EnclosureProfile& profile, const std::string& serial) {
+std::string ProfilePath(const EnclosureProfile& profile, const std::string& serial,
+                        bool asCdrom) {
   const std::string product = Compact(profile.bridge.product);
+  if (asCdrom || profile.cdrom) return UsbCdromPath(profile.bridge.vendor, product, serial);
   if (profile.sbp2) return Sbp2DiskPath(profile.bridge.vendor, product, serial);
-  if (profile.cdrom) return UsbCdromPath(profile.bridge.vendor, product, serial);
   return UsbDiskPath(profile.bridge.vendor, product, serial);
 }
 
@@ -530,9 +531,10 @@ std::shared_ptr<BridgeChip> AttachProfile(Machine& machine, const EnclosureProfi
     Hook()(*chip, *profile.behind, behindFlash);
   }
   Attachment a;
-  a.interfaceClass = profile.cdrom ? host::InterfaceClass::Cdrom : host::InterfaceClass::Disk;
-  a.path = ProfilePath(profile, options.serial.empty() ? profile.name : options.serial);
-  a.number = {profile.cdrom ? 2u : 7u, options.diskNumber, 0};
+  const bool cdrom = options.asCdrom || profile.cdrom;
+  a.interfaceClass = cdrom ? host::InterfaceClass::Cdrom : host::InterfaceClass::Disk;
+  a.path = ProfilePath(profile, options.serial.empty() ? profile.name : options.serial, cdrom);
+  a.number = {cdrom ? 2u : 7u, options.diskNumber, 0};  // FILE_DEVICE_CD_ROM or _DISK
   a.volumes = options.volumes;
   a.device = chip;
   chip->SetPath(a.path);

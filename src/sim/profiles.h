@@ -59,13 +59,15 @@ struct AttachOptions {
   std::vector<FlashFault> flashFaults;
   std::vector<DisappearFault> disappear;
   std::uint8_t protection = 0;             // protection bits the serial flash starts with
+  bool asCdrom = false;                    // attach as a CD-ROM unit whatever the profile says
 };
 
 // Builds the profile's chip with its flash (not attached).
 std::shared_ptr<BridgeChip> MakeBridge(const EnclosureProfile& profile,
                                        const AttachOptions& options = {});
 // The device-interface path the profile attaches at.
-std::string ProfilePath(const EnclosureProfile& profile, const std::string& serial);
+std::string ProfilePath(const EnclosureProfile& profile, const std::string& serial,
+                        bool asCdrom = false);
 // Builds the chip, attaches it to the machine and returns it.
 std::shared_ptr<BridgeChip> AttachProfile(Machine& machine, const EnclosureProfile& profile,
                                           const AttachOptions& options = {});

@@ -263,4 +263,85 @@ std::vector<std::uint8_t> SerialFlash::Transfer(const std::vector<std::uint8_t>&
   return std::vector<std::uint8_t>(readLength, 0xFF);
 }
 
+// --- flash engine ----------------------------------------------------------------
+
+EngineSettings NativeEngineSettings(const FlashPart& part) {
+  EngineSettings s;
+  s.chipErase = part.engineChipErase;
+  s.blockErase = part.engineBlockErase;
+  s.program = part.engineProgram;
+  s.sectorErase = part.engineSectorErase;
+  s.maker = part.maker;
+  return s;
+}
+
+void FlashEngine::Send(std::vector<std::uint8_t> mosi, std::uint64_t nowMs) {
+  flash_->Transfer(mosi, 0, nowMs);
+}
+
+bool FlashEngine::Wait(std::uint64_t nowMs) { return flash_ && flash_->Settle(nowMs); }
+
+bool FlashEngine::Erase(std::uint8_t opcode, bool withAddress, std::uint32_t address,
+                        std::uint64_t nowMs) {
+  if (!Wait(nowMs)) return false;
+  Send({0x06}, nowMs);
+  if (withAddress)
+    Send({opcode, static_cast<std::uint8_t>(address >> 16), static_cast<std::uint8_t>(address >> 8),
+          static_cast<std::uint8_t>(address)},
+         nowMs);
+  else
+    Send({opcode}, nowMs);
+  return true;
+}
+
+bool FlashEngine::Read(std::uint32_t address, std::uint8_t* out, std::uint32_t n,
+                       std::uint64_t nowMs) {
+  if (!Wait(nowMs)) return false;
+  const std::vector<std::uint8_t> data = flash_->Transfer(
+      {0x03, static_cast<std::uint8_t>(address >> 16), static_cast<std::uint8_t>(address >> 8),
+       static_cast<std::uint8_t>(address)},
+      n, nowMs);
+  std::copy(data.begin(), data.end(), out);
+  return true;
+}
+
+bool FlashEngine::Program(std::uint32_t address, const std::uint8_t* data, std::uint32_t n,
+                          std::uint64_t nowMs) {
+  const auto withAddress = [](std::uint8_t op, std::uint32_t a) {
+    return std::vector<std::uint8_t>{op, static_cast<std::uint8_t>(a >> 16),
+                                     static_cast<std::uint8_t>(a >> 8),
+                                     static_cast<std::uint8_t>(a)};
+  };
+  if (!Wait(nowMs)) return false;
+  if (n == 0) return true;
+  if (settings.program == 0xAF || settings.program == 0xAD) {
+    const bool word = settings.program == 0xAD;
+    const std::uint32_t unit = word ? 2 : 1;
+    Send({0x06}, nowMs);
+    for (std::uint32_t i = 0; i < n; i += unit) {
+      if (!Wait(nowMs)) return false;
+      std::vector<std::uint8_t> mosi = i == 0 ? withAddress(settings.program, address)
+                                              : std::vector<std::uint8_t>{settings.program};
+      for (std::uint32_t j = 0; j < unit; ++j) mosi.push_back(i + j < n ? data[i + j] : 0xFF);
+      Send(std::move(mosi), nowMs);
+    }
+    if (!Wait(nowMs)) return false;
+    Send({0x04}, nowMs);
+    return true;
+  }
+  const std::uint32_t page = std::max<std::uint32_t>(1, settings.pageSize);
+  std::uint32_t done = 0;
+  while (done < n) {
+    const std::uint32_t a = address + done;
+    const std::uint32_t chunk = std::min(n - done, page - a % page);
+    if (!Wait(nowMs)) return false;
+    Send({0x06}, nowMs);
+    std::vector<std::uint8_t> mosi = withAddress(settings.program, a);
+    mosi.insert(mosi.end(), data + done, data + done + chunk);
+    Send(std::move(mosi), nowMs);
+    done += chunk;
+  }
+  return true;
+}
+
 }  // namespace sim

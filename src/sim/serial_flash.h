@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "sim/flash_array.h"
@@ -75,6 +76,51 @@ class SerialFlash {
   bool stuckBusy_ = false;
   int operations_ = 0;
   std::vector<FlashFault> faults_;
+};
+
+// What a flash engine uses now: the opcodes it sends and its page size.
+struct EngineSettings {
+  std::uint8_t chipErase = 0xC7;
+  std::uint8_t blockErase = 0xD8;
+  std::uint8_t program = 0x02;
+  std::uint8_t sectorErase = 0x20;
+  std::uint8_t maker = 0;
+  std::uint32_t pageSize = 256;
+};
+
+// The settings a chip that recognises the part on its own starts with.
+EngineSettings NativeEngineSettings(const FlashPart& part);
+
+// The flash engine a bridge or controller firmware runs: it drives the part
+// opcode by opcode with its settings and waits for earlier work inside its own
+// command. Each step returns false when the part never comes back from busy
+// (or there is no part). An erase leaves the part busy for its duration.
+class FlashEngine {
+ public:
+  explicit FlashEngine(std::shared_ptr<SerialFlash> flash = nullptr) : flash_(std::move(flash)) {}
+
+  SerialFlash* flash() const { return flash_.get(); }
+  bool Wait(std::uint64_t nowMs);
+  bool EraseChip(std::uint64_t nowMs) { return Erase(settings.chipErase, false, 0, nowMs); }
+  bool EraseBlock(std::uint32_t address, std::uint64_t nowMs) {
+    return Erase(settings.blockErase, true, address, nowMs);
+  }
+  bool EraseSector(std::uint32_t address, std::uint64_t nowMs) {
+    return Erase(settings.sectorErase, true, address, nowMs);
+  }
+  bool Erase(std::uint8_t opcode, bool withAddress, std::uint32_t address, std::uint64_t nowMs);
+  // Page programs of settings.pageSize split at page boundaries (a page larger
+  // than the part's buffer wraps inside the part), or one AAI sequence when the
+  // program opcode is 0xAF or 0xAD.
+  bool Program(std::uint32_t address, const std::uint8_t* data, std::uint32_t n,
+               std::uint64_t nowMs);
+  bool Read(std::uint32_t address, std::uint8_t* out, std::uint32_t n, std::uint64_t nowMs);
+
+  EngineSettings settings;
+
+ private:
+  void Send(std::vector<std::uint8_t> mosi, std::uint64_t nowMs);
+  std::shared_ptr<SerialFlash> flash_;
 };
 
 }  // namespace sim
