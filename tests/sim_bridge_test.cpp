@@ -237,6 +237,16 @@ TEST_F(BridgeTest, StorageControllerHookReceivesTheBehindBridge) {
   EXPECT_FALSE(sim::HasStorageControllerHook());
   Attach("txv929-txr842");  // without a hook nothing answers for the controller
   EXPECT_EQ(0, Out(path, {0xA1, 0x06}));
+
+  std::vector<int> types;
+  sim::SetProfileAttachHook([&](sim::BridgeChip&, const sim::EnclosureProfile& p) {
+    types.push_back(p.chipType);
+  });
+  Attach("txr649");
+  Attach("tx40769");
+  sim::SetProfileAttachHook(nullptr);
+  Attach("txv927");
+  EXPECT_EQ((std::vector<int>{18, 5}), types);
 }
 
 // The version and release data identification reads besides the codes.

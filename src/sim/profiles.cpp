@@ -434,6 +434,11 @@ StorageControllerHook& Hook() {
   return hook;
 }
 
+ProfileAttachHook& AttachHook() {
+  static ProfileAttachHook hook;
+  return hook;
+}
+
 std::string Compact(std::string text) {
   text.erase(std::remove(text.begin(), text.end(), ' '), text.end());
   return text;
@@ -530,6 +535,7 @@ std::shared_ptr<BridgeChip> AttachProfile(Machine& machine, const EnclosureProfi
     }
     Hook()(*chip, *profile.behind, behindFlash);
   }
+  if (AttachHook()) AttachHook()(*chip, profile);
   Attachment a;
   const bool cdrom = options.asCdrom || profile.cdrom;
   a.interfaceClass = cdrom ? host::InterfaceClass::Cdrom : host::InterfaceClass::Disk;
@@ -544,5 +550,6 @@ std::shared_ptr<BridgeChip> AttachProfile(Machine& machine, const EnclosureProfi
 
 void SetStorageControllerHook(StorageControllerHook hook) { Hook() = std::move(hook); }
 bool HasStorageControllerHook() { return static_cast<bool>(Hook()); }
+void SetProfileAttachHook(ProfileAttachHook hook) { AttachHook() = std::move(hook); }
 
 }  // namespace sim

@@ -82,4 +82,10 @@ using StorageControllerHook = std::function<void(
 void SetStorageControllerHook(StorageControllerHook hook);
 bool HasStorageControllerHook();
 
+// Called for every profile AttachProfile builds, before the chip is attached:
+// lets other models add what sits behind any bridge (a disk holding the
+// firmware area, for example) keyed on the profile's chip type.
+using ProfileAttachHook = std::function<void(BridgeChip& chip, const EnclosureProfile& profile)>;
+void SetProfileAttachHook(ProfileAttachHook hook);
+
 }  // namespace sim
