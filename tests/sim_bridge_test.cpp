@@ -389,6 +389,16 @@ TEST_F(BridgeTest, ResetLeavesAndReattachesTheSamePath) {
   EXPECT_EQ(0, In(path, {0xFF, 0x04, 0x26, 0x54, 0x58}, 0).ok);
 }
 
+TEST_F(BridgeTest, ResetWithoutReattachLeavesTheDeviceGone) {
+  sim::EnclosureProfile p = *sim::FindProfile("txv927");
+  p.bridge.reattachOnReset = false;
+  auto chip = sim::AttachProfile(machine, p);
+  path = chip->path();
+  In(path, {0xFF, 0x04, 0x26, 0x54, 0x58}, 0);
+  EXPECT_EQ(nullptr, machine.Find(path));
+  EXPECT_EQ(0, In(path, {0x12, 0, 0, 0, 36}, 36).ok);
+}
+
 // --- flash engine --------------------------------------------------------------------
 
 TEST_F(BridgeTest, EngineEraseIsBusyForItsVirtualDuration) {
