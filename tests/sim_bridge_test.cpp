@@ -37,7 +37,8 @@ Reply In(const std::string& path, Bytes cdb, int length) {
 
 int Out(const std::string& path, Bytes cdb, Bytes data = {}) {
   const Bytes c = Cdb(std::move(cdb));
-  return device::ScsiPassThroughOut(path.c_str(), c.data(), 12, data.empty() ? nullptr : data.data(),
+  return device::ScsiPassThroughOut(path.c_str(), c.data(), 12,
+                                    data.empty() ? nullptr : data.data(),
                                     static_cast<std::uint32_t>(data.size()), nullptr);
 }
 
@@ -90,12 +91,18 @@ std::pair<int, int> Classify(const std::string& path) {
                              strnlen(reinterpret_cast<const char*>(s.data.data()), 8));
       const int c = s.data[5];
       const auto starts = [&](const char* p) { return text.rfind(p, 0) == 0; };
-      if (starts("t775C")) t = 1, r = c - 0x2F;
-      else if (starts("t779C")) t = 4, r = c - 0x2F;
-      else if (starts("t779E")) t = 19, r = c + 1;
-      else if (starts("t659A")) t = 17, r = c - 0x2F;
-      else if (starts("t842")) t = 6, r = c == 0 ? 1 : c - 0x2F;
-      else if (starts("t4847")) t = 10, r = c - 0x2F;
+      if (starts("t775C"))
+        t = 1, r = c - 0x2F;
+      else if (starts("t779C"))
+        t = 4, r = c - 0x2F;
+      else if (starts("t779E"))
+        t = 19, r = c + 1;
+      else if (starts("t659A"))
+        t = 17, r = c - 0x2F;
+      else if (starts("t842"))
+        t = 6, r = c == 0 ? 1 : c - 0x2F;
+      else if (starts("t4847"))
+        t = 10, r = c - 0x2F;
     } else if (t == 1) {
       r = 1;
     }
@@ -120,8 +127,9 @@ class BridgeTest : public ::testing::Test, public testing_support::SimFixtureBas
     return chip;
   }
   Bytes ReadFlash(std::uint32_t a, int n) {
-    const Reply r = In(path, {0xFF, 0x04, 0x10, static_cast<std::uint8_t>(a >> 16),
-                              static_cast<std::uint8_t>(a >> 8), static_cast<std::uint8_t>(a)},
+    const Reply r = In(path,
+                       {0xFF, 0x04, 0x10, static_cast<std::uint8_t>(a >> 16),
+                        static_cast<std::uint8_t>(a >> 8), static_cast<std::uint8_t>(a)},
                        n);
     EXPECT_EQ(1, r.ok);
     return r.data;
@@ -137,26 +145,28 @@ class BridgeTest : public ::testing::Test, public testing_support::SimFixtureBas
                data);
   }
   Bytes BlockRead(std::uint32_t a, std::uint16_t n) {
-    const Reply r = In(path, {0xDF, 0x10, 0, static_cast<std::uint8_t>(n >> 8),
-                              static_cast<std::uint8_t>(n), 0, 0, 0,
-                              static_cast<std::uint8_t>(a >> 16), static_cast<std::uint8_t>(a >> 8),
-                              static_cast<std::uint8_t>(a), 0xFA},
+    const Reply r = In(path,
+                       {0xDF, 0x10, 0, static_cast<std::uint8_t>(n >> 8),
+                        static_cast<std::uint8_t>(n), 0, 0, 0, static_cast<std::uint8_t>(a >> 16),
+                        static_cast<std::uint8_t>(a >> 8), static_cast<std::uint8_t>(a), 0xFA},
                        n);
     EXPECT_EQ(1, r.ok);
     return r.data;
   }
   int BlockWrite(std::uint32_t a, const Bytes& data, std::uint8_t mode) {
     const auto n = static_cast<std::uint16_t>(data.size());
-    return Out(path, {0xDF, mode, 0, static_cast<std::uint8_t>(n >> 8), static_cast<std::uint8_t>(n),
-                      0, 0, 0, static_cast<std::uint8_t>(a >> 16), static_cast<std::uint8_t>(a >> 8),
-                      static_cast<std::uint8_t>(a), 0xFB},
+    return Out(path,
+               {0xDF, mode, 0, static_cast<std::uint8_t>(n >> 8), static_cast<std::uint8_t>(n), 0,
+                0, 0, static_cast<std::uint8_t>(a >> 16), static_cast<std::uint8_t>(a >> 8),
+                static_cast<std::uint8_t>(a), 0xFB},
                data);
   }
   Bytes Memory(std::uint16_t a, int n) {
-    const Reply r = In(path, {0xDF, 0x10, 0, 0, static_cast<std::uint8_t>(n), 0,
-                              static_cast<std::uint8_t>(a >> 8), static_cast<std::uint8_t>(a), 0, 0,
-                              0, 0xFD},
-                       n);
+    const Reply r =
+        In(path,
+           {0xDF, 0x10, 0, 0, static_cast<std::uint8_t>(n), 0, static_cast<std::uint8_t>(a >> 8),
+            static_cast<std::uint8_t>(a), 0, 0, 0, 0xFD},
+           n);
     EXPECT_EQ(1, r.ok);
     return r.data;
   }
@@ -186,7 +196,8 @@ TEST_F(BridgeTest, EveryProfileIdentifiesAsItsCodeAndSubCode) {
     const Reply i = In(chip->path(), {0xE0, 0xF4, 0xE7}, 16);
     ASSERT_EQ(1, i.ok);
     // Only the older chips told apart by their variant word lack the signature.
-    const bool signed_ = !(p.chipType >= 20 && p.chipType <= 23 && p.bridge.inquiryVendorBytes[0] != 't');
+    const bool signed_ =
+        !(p.chipType >= 20 && p.chipType <= 23 && p.bridge.inquiryVendorBytes[0] != 't');
     EXPECT_EQ(signed_, i.data[0] == 0xF4 && i.data[1] == 0xE7);
     EXPECT_EQ(static_cast<std::int32_t>(p.bridge.chipInfoLength), i.moved);
   }
@@ -226,9 +237,8 @@ TEST_F(BridgeTest, StorageControllerHookReceivesTheBehindBridge) {
   sim::SetStorageControllerHook([&](sim::BridgeChip& front, const sim::BehindBridge& behind,
                                     std::shared_ptr<sim::SerialFlash> flash) {
     seen = behind.bridge + ":" + (flash ? flash->part().name : "none");
-    front.commands().Add("AtaProbe", sim::CdbPattern("A1"), [](sim::Exchange& e) {
-      e.transferred = 0;
-    });
+    front.commands().Add("AtaProbe", sim::CdbPattern("A1"),
+                         [](sim::Exchange& e) { e.transferred = 0; });
   });
   Attach("txv929-txr847");
   sim::SetStorageControllerHook(nullptr);
@@ -237,6 +247,15 @@ TEST_F(BridgeTest, StorageControllerHookReceivesTheBehindBridge) {
   EXPECT_FALSE(sim::HasStorageControllerHook());
   Attach("txv929-txr842");  // without a hook nothing answers for the controller
   EXPECT_EQ(0, Out(path, {0xA1, 0x06}));
+
+  std::vector<int> types;
+  sim::SetProfileAttachHook(
+      [&](sim::BridgeChip&, const sim::EnclosureProfile& p) { types.push_back(p.chipType); });
+  Attach("txr649");
+  Attach("tx40769");
+  sim::SetProfileAttachHook(nullptr);
+  Attach("txv927");
+  EXPECT_EQ((std::vector<int>{18, 5}), types);
 }
 
 // The version and release data identification reads besides the codes.
@@ -254,7 +273,8 @@ TEST_F(BridgeTest, ReleaseMarkersAreWhereTheVersionCheckLooks) {
   Attach("txv927");
   EXPECT_EQ(0x01, Memory(0x70F0, 4)[3] & 0x01);
   const Bytes m = BlockRead(0x7C00, 0x400);
-  EXPECT_EQ((Bytes{0x55, 0xAA, 0xAA, 0x55, '9', '2', '7'}), Bytes(m.begin() + 0x3F0, m.begin() + 0x3F7));
+  EXPECT_EQ((Bytes{0x55, 0xAA, 0xAA, 0x55, '9', '2', '7'}),
+            Bytes(m.begin() + 0x3F0, m.begin() + 0x3F7));
   Attach("txr659-a");
   const Bytes f = ReadFlash(0x4000, 0x400);
   EXPECT_EQ((Bytes{0x55, 0xAA, 0x54, 0x58, '6', '5', '9'}), Bytes(f.begin(), f.begin() + 7));
@@ -327,18 +347,18 @@ TEST_F(BridgeTest, ChipsRejectCommandsTheyDoNotKnow) {
     bool answered;
   };
   const std::vector<Case> cases = {
-      {"tx40776-atmel", {0xFF, 0x04, 0x10}, false},         // no serial engine
-      {"tx40776-atmel", {0xFF, 0x04, 0x00}, true},          // its busy byte
-      {"tx40775-pmc", {0xFF, 0x04, 0x00}, false},           // no parallel ROM
+      {"tx40776-atmel", {0xFF, 0x04, 0x10}, false},                           // no serial engine
+      {"tx40776-atmel", {0xFF, 0x04, 0x00}, true},                            // its busy byte
+      {"tx40775-pmc", {0xFF, 0x04, 0x00}, false},                             // no parallel ROM
       {"tx40775-pmc", {0xDF, 0x10, 0, 0, 4, 0, 0, 0, 0, 0, 0, 0xFA}, false},  // no block commands
-      {"tx40775-pmc", {0xFF, 0x04, 0xA0, 20}, false},       // no parameter block
-      {"tx40775-amic", {0xFF, 0x04, 0x30, 0x08}, false},    // no ID string
+      {"tx40775-pmc", {0xFF, 0x04, 0xA0, 20}, false},                         // no parameter block
+      {"tx40775-amic", {0xFF, 0x04, 0x30, 0x08}, false},                      // no ID string
       {"tx40769", {0xFF, 0x04, 0xA0, 20}, true},
-      {"tx40769", {0xFF, 0x04, 0x20, 1, 1, 0x9F}, false},   // no flash at all
+      {"tx40769", {0xFF, 0x04, 0x20, 1, 1, 0x9F}, false},  // no flash at all
       {"txr846", {0xDF, 0x10, 0, 0, 4, 0, 0, 0, 0, 0, 0, 0xFA}, true},
-      {"tx40777", {0xFF, 0x04, 0x24, 0x02}, false},         // no engine configuration
+      {"tx40777", {0xFF, 0x04, 0x24, 0x02}, false},  // no engine configuration
       {"tx40777", {0xFF, 0x04, 0x23, 0x04}, true},
-      {"txr847-mxic32", {0xFF, 0x04, 0x23, 0x04}, false},   // the host must identify its flash
+      {"txr847-mxic32", {0xFF, 0x04, 0x23, 0x04}, false},  // the host must identify its flash
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.profile);
@@ -367,6 +387,16 @@ TEST_F(BridgeTest, ResetLeavesAndReattachesTheSamePath) {
 
   Attach("txr846");  // a chip that does not reset itself rejects the command
   EXPECT_EQ(0, In(path, {0xFF, 0x04, 0x26, 0x54, 0x58}, 0).ok);
+}
+
+TEST_F(BridgeTest, ResetWithoutReattachLeavesTheDeviceGone) {
+  sim::EnclosureProfile p = *sim::FindProfile("txv927");
+  p.bridge.reattachOnReset = false;
+  auto chip = sim::AttachProfile(machine, p);
+  path = chip->path();
+  In(path, {0xFF, 0x04, 0x26, 0x54, 0x58}, 0);
+  EXPECT_EQ(nullptr, machine.Find(path));
+  EXPECT_EQ(0, In(path, {0x12, 0, 0, 0, 36}, 36).ok);
 }
 
 // --- flash engine --------------------------------------------------------------------
@@ -528,8 +558,9 @@ class RawSequenceTest : public BridgeTest {
                 static_cast<std::uint8_t>(a >> 8), static_cast<std::uint8_t>(a)});
   }
   int WriteData(const std::uint8_t* p, std::uint16_t n) {
-    return Out(path, {0xFF, 0x04, 0x22, 0, 0, 0, 0, static_cast<std::uint8_t>(n >> 8),
-                      static_cast<std::uint8_t>(n)},
+    return Out(path,
+               {0xFF, 0x04, 0x22, 0, 0, 0, 0, static_cast<std::uint8_t>(n >> 8),
+                static_cast<std::uint8_t>(n)},
                Bytes(p, p + n));
   }
   bool WaitReady() {
@@ -585,14 +616,16 @@ class RawSequenceTest : public BridgeTest {
       else
         Record(1, 1, 0xAD);
       last = WriteData(b, 2);
-      for (std::uint32_t j = 1; j < block / 2; ++j) last = Spi({3, 0, 0xAD, b[2 * j], b[2 * j + 1]});
+      for (std::uint32_t j = 1; j < block / 2; ++j)
+        last = Spi({3, 0, 0xAD, b[2 * j], b[2 * j + 1]});
       if (!last) break;
     }
     return last;
   }
   int ProgramImage(std::uint32_t a, const Bytes& image, int kind, bool wordMode) {
     for (std::uint32_t done = 0; done < image.size();) {
-      const std::uint32_t chunk = std::min<std::uint32_t>(8192, static_cast<std::uint32_t>(image.size()) - done);
+      const std::uint32_t chunk =
+          std::min<std::uint32_t>(8192, static_cast<std::uint32_t>(image.size()) - done);
       WaitReady();
       int r = 0;
       if (kind != 2) {
@@ -718,7 +751,8 @@ TEST_F(BridgeTest, A1ChipRefusesTheSwitchButRewrites) {
   EXPECT_EQ(0x01, In(path, {0xFF, 0x04, 0x00}, 1).data[0]);
 }
 
-// --- faults ----------------------------------------------------------------------------------------
+// --- faults
+// ----------------------------------------------------------------------------------------
 
 TEST_F(BridgeTest, FlashThatStaysBusyFailsTheEngineCommands) {
   sim::AttachOptions o;

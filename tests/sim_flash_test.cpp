@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "device/passthrough.h"
-#include "sim/parallel_flash.h"
 #include "sim/bridge_chip.h"
+#include "sim/parallel_flash.h"
 #include "sim/serial_flash.h"
 #include "sim_fixture.h"
 
@@ -122,8 +122,8 @@ TEST(SerialFlashTest, SstAaiByteModeNeedsWriteEnableAndEndsWithWriteDisable) {
   EXPECT_TRUE(f.aaiActive());
   f.Transfer({0xAF, 0x22}, 0, 0);
   f.Transfer({0xAF, 0x33}, 0, 0);
-  f.Transfer({0x06}, 0, 0);   // not taken in AAI mode
-  f.Transfer({0xC7}, 0, 0);   // nor an erase
+  f.Transfer({0x06}, 0, 0);  // not taken in AAI mode
+  f.Transfer({0xC7}, 0, 0);  // nor an erase
   EXPECT_EQ(0x02, f.Status(0) & 0x02) << "the latch stays set during AAI";
   f.Transfer({0x04}, 0, 0);
   EXPECT_FALSE(f.aaiActive());
@@ -203,13 +203,21 @@ TEST(ParallelFlashTest, OnlyTheMatchingUnlockSequenceProgramsOrErases) {
 
   sim::ParallelFlash atmel(sim::ParallelPartKind::Atmel49BV512);
   atmel.cells().Program(0x20, 0x00);
-  for (auto [a, d] : {std::pair{0x0555, 0xAA}, {0x02AA, 0x55}, {0x0555, 0x80}, {0x0555, 0xAA},
-                      {0x02AA, 0x55}, {0x0555, 0x10}})
+  for (auto [a, d] : {std::pair{0x0555, 0xAA},
+                      {0x02AA, 0x55},
+                      {0x0555, 0x80},
+                      {0x0555, 0xAA},
+                      {0x02AA, 0x55},
+                      {0x0555, 0x10}})
     atmel.Write(static_cast<std::uint16_t>(a), static_cast<std::uint8_t>(d));
   EXPECT_EQ(0x00, atmel.Read(0x20));
   EXPECT_EQ(0, atmel.chipErases);
-  for (auto [a, d] : {std::pair{0x5555, 0xAA}, {0x2AAA, 0x55}, {0x5555, 0x80}, {0x5555, 0xAA},
-                      {0x2AAA, 0x55}, {0x5555, 0x10}})
+  for (auto [a, d] : {std::pair{0x5555, 0xAA},
+                      {0x2AAA, 0x55},
+                      {0x5555, 0x80},
+                      {0x5555, 0xAA},
+                      {0x2AAA, 0x55},
+                      {0x5555, 0x10}})
     atmel.Write(static_cast<std::uint16_t>(a), static_cast<std::uint8_t>(d));
   EXPECT_EQ(0xFF, atmel.Read(0x20));
   EXPECT_EQ(1, atmel.chipErases);

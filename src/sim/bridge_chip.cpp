@@ -30,10 +30,7 @@ bool IsVendor(const Exchange& e, std::uint8_t op) {
   return e.at(0) == 0xFF && e.at(1) == 0x04 && e.at(2) == op;
 }
 
-bool IsMemoryFrame(const Exchange& e, std::uint8_t op) {
-  return e.at(0) == 0xDF && e.at(11) == op;
-}
-
+bool IsMemoryFrame(const Exchange& e, std::uint8_t op) { return e.at(0) == 0xDF && e.at(11) == op; }
 
 }  // namespace
 
@@ -46,8 +43,7 @@ BridgeChip::BridgeChip(BridgeConfig config, std::shared_ptr<SerialFlash> serial,
       memory_(0x10000, 0x00) {
   for (int i = 0; i < 4; ++i) inquiry()[36 + i] = config_.inquiryVendorBytes[i];
   for (const MemoryBytes& m : config_.memory)
-    for (std::size_t i = 0; i < m.bytes.size(); ++i)
-      memory_[(m.address + i) & 0xFFFF] = m.bytes[i];
+    for (std::size_t i = 0; i < m.bytes.size(); ++i) memory_[(m.address + i) & 0xFFFF] = m.bytes[i];
   engine_ = FlashEngine(serial_);
   if (serial_ && config_.knowsFlashPart) engine_.settings = NativeEngineSettings(serial_->part());
   engineAtPowerOn_ = engine_.settings;
@@ -145,48 +141,53 @@ void BridgeChip::AddIdentification() {
 
 void BridgeChip::AddMemoryFrame() {
   if (config_.answersVariant) {
-    commands().Add("ReadChipVariant", [](const Exchange& e) { return IsMemoryFrame(e, 0xFF); },
-                   [this](Exchange& e) {
-                     if (!e.dataIn) return e.Reject();
-                     Deliver(e, config_.variant.data(), 2);
-                   });
+    commands().Add(
+        "ReadChipVariant", [](const Exchange& e) { return IsMemoryFrame(e, 0xFF); },
+        [this](Exchange& e) {
+          if (!e.dataIn) return e.Reject();
+          Deliver(e, config_.variant.data(), 2);
+        });
   }
   if (config_.answersMemory) {
-    commands().Add("ReadChipMemory", [](const Exchange& e) { return IsMemoryFrame(e, 0xFD); },
-                   [this](Exchange& e) {
-                     if (!e.dataIn) return e.Reject();
-                     const std::uint32_t n = Be16(e, 3);
-                     const std::uint32_t a = Be16(e, 6);
-                     std::vector<std::uint8_t> out(n);
-                     for (std::uint32_t i = 0; i < n; ++i) {
-                       const std::uint32_t at = (a + i) & 0xFFFF;
-                       out[i] = memory_[at];
-                       // A status bit at 0x506A that the chip holds at 1.
-                       if (at == 0x506A && config_.probeBit506A) out[i] |= 0x01;
-                     }
-                     Deliver(e, out.data(), n);
-                   });
-    commands().Add("WriteChipMemory", [](const Exchange& e) { return IsMemoryFrame(e, 0xFE); },
-                   [this](Exchange& e) {
-                     if (e.dataIn) return e.Reject();
-                     const std::uint32_t n = std::min(Be16(e, 3), e.length);
-                     const std::uint32_t a = Be16(e, 6);
-                     for (std::uint32_t i = 0; i < n && e.data != nullptr; ++i)
-                       memory_[(a + i) & 0xFFFF] = e.data[i];
-                     e.transferred = n;
-                   });
+    commands().Add(
+        "ReadChipMemory", [](const Exchange& e) { return IsMemoryFrame(e, 0xFD); },
+        [this](Exchange& e) {
+          if (!e.dataIn) return e.Reject();
+          const std::uint32_t n = Be16(e, 3);
+          const std::uint32_t a = Be16(e, 6);
+          std::vector<std::uint8_t> out(n);
+          for (std::uint32_t i = 0; i < n; ++i) {
+            const std::uint32_t at = (a + i) & 0xFFFF;
+            out[i] = memory_[at];
+            // A status bit at 0x506A that the chip holds at 1.
+            if (at == 0x506A && config_.probeBit506A) out[i] |= 0x01;
+          }
+          Deliver(e, out.data(), n);
+        });
+    commands().Add(
+        "WriteChipMemory", [](const Exchange& e) { return IsMemoryFrame(e, 0xFE); },
+        [this](Exchange& e) {
+          if (e.dataIn) return e.Reject();
+          const std::uint32_t n = std::min(Be16(e, 3), e.length);
+          const std::uint32_t a = Be16(e, 6);
+          for (std::uint32_t i = 0; i < n && e.data != nullptr; ++i)
+            memory_[(a + i) & 0xFFFF] = e.data[i];
+          e.transferred = n;
+        });
   }
   if ((config_.blockCommands || config_.plainBlockWrite) && serial_) {
-    commands().Add("ReadFlashBlock", [](const Exchange& e) { return IsMemoryFrame(e, 0xFA); },
-                   [this](Exchange& e) {
-                     if (!e.dataIn) return e.Reject();
-                     const std::uint32_t n = std::min(Be16(e, 3), e.length);
-                     std::vector<std::uint8_t> out(n);
-                     if (!engine_.Read(Be24(e, 8), out.data(), n, e.nowMs)) return e.Reject();
-                     Deliver(e, out.data(), n);
-                   });
-    commands().Add("WriteFlashBlock", [](const Exchange& e) { return IsMemoryFrame(e, 0xFB); },
-                   [this](Exchange& e) { BlockWrite(e); });
+    commands().Add(
+        "ReadFlashBlock", [](const Exchange& e) { return IsMemoryFrame(e, 0xFA); },
+        [this](Exchange& e) {
+          if (!e.dataIn) return e.Reject();
+          const std::uint32_t n = std::min(Be16(e, 3), e.length);
+          std::vector<std::uint8_t> out(n);
+          if (!engine_.Read(Be24(e, 8), out.data(), n, e.nowMs)) return e.Reject();
+          Deliver(e, out.data(), n);
+        });
+    commands().Add(
+        "WriteFlashBlock", [](const Exchange& e) { return IsMemoryFrame(e, 0xFB); },
+        [this](Exchange& e) { BlockWrite(e); });
   }
 }
 
@@ -234,116 +235,127 @@ void BridgeChip::BlockWrite(Exchange& e) {
 }
 
 void BridgeChip::AddSerialEngine() {
-  commands().Add("ReadFlash", [](const Exchange& e) { return IsVendor(e, 0x10); },
-                 [this](Exchange& e) {
-                   if (!e.dataIn) return e.Reject();
-                   std::vector<std::uint8_t> out(e.length);
-                   if (!engine_.Read(Be24(e, 3), out.data(), e.length, e.nowMs)) return e.Reject();
-                   Deliver(e, out.data(), e.length);
-                 });
-  commands().Add("WriteFlash", [](const Exchange& e) { return IsVendor(e, 0x11); },
-                 [this](Exchange& e) {
-                   if (e.dataIn || e.data == nullptr) return e.Reject();
-                   if (!engine_.Program(Be24(e, 3), e.data, e.length, e.nowMs)) return e.Reject();
-                 });
-  commands().Add("ReadFlashStatus", [](const Exchange& e) { return IsVendor(e, 0x12); },
-                 [this](Exchange& e) {
-                   if (!e.dataIn) return e.Reject();
-                   const std::uint8_t status = serial_->Status(e.nowMs);
-                   Deliver(e, &status, 1);
-                 });
-  commands().Add("EraseFlashChip", [](const Exchange& e) { return IsVendor(e, 0x13); },
-                 [this](Exchange& e) {
-                   e.transferred = 0;
-                   if (!engine_.Erase(engine_.settings.chipErase, false, 0, e.nowMs)) e.Reject();
-                 });
-  commands().Add("EraseFlashSector", [](const Exchange& e) { return IsVendor(e, 0x14); },
-                 [this](Exchange& e) {
-                   e.transferred = 0;
-                   if (!engine_.Erase(engine_.settings.blockErase, true, Be24(e, 3), e.nowMs)) e.Reject();
-                 });
-  commands().Add("ReadFlashIdBytes", [](const Exchange& e) { return IsVendor(e, 0x15); },
-                 [this](Exchange& e) {
-                   if (!e.dataIn || !engine_.Wait(e.nowMs)) return e.Reject();
-                   // The opcode, then as many dummy clocks as byte 5 asks for.
-                   std::vector<std::uint8_t> mosi(1 + e.at(5), 0x00);
-                   mosi[0] = e.at(4);
-                   const std::vector<std::uint8_t> answer =
-                       serial_->Transfer(mosi, std::max<std::uint8_t>(e.at(3), 1), e.nowMs);
-                   Deliver(e, answer.data(), static_cast<std::uint32_t>(answer.size()));
-                 });
+  commands().Add(
+      "ReadFlash", [](const Exchange& e) { return IsVendor(e, 0x10); },
+      [this](Exchange& e) {
+        if (!e.dataIn) return e.Reject();
+        std::vector<std::uint8_t> out(e.length);
+        if (!engine_.Read(Be24(e, 3), out.data(), e.length, e.nowMs)) return e.Reject();
+        Deliver(e, out.data(), e.length);
+      });
+  commands().Add(
+      "WriteFlash", [](const Exchange& e) { return IsVendor(e, 0x11); },
+      [this](Exchange& e) {
+        if (e.dataIn || e.data == nullptr) return e.Reject();
+        if (!engine_.Program(Be24(e, 3), e.data, e.length, e.nowMs)) return e.Reject();
+      });
+  commands().Add(
+      "ReadFlashStatus", [](const Exchange& e) { return IsVendor(e, 0x12); },
+      [this](Exchange& e) {
+        if (!e.dataIn) return e.Reject();
+        const std::uint8_t status = serial_->Status(e.nowMs);
+        Deliver(e, &status, 1);
+      });
+  commands().Add(
+      "EraseFlashChip", [](const Exchange& e) { return IsVendor(e, 0x13); },
+      [this](Exchange& e) {
+        e.transferred = 0;
+        if (!engine_.Erase(engine_.settings.chipErase, false, 0, e.nowMs)) e.Reject();
+      });
+  commands().Add(
+      "EraseFlashSector", [](const Exchange& e) { return IsVendor(e, 0x14); },
+      [this](Exchange& e) {
+        e.transferred = 0;
+        if (!engine_.Erase(engine_.settings.blockErase, true, Be24(e, 3), e.nowMs)) e.Reject();
+      });
+  commands().Add(
+      "ReadFlashIdBytes", [](const Exchange& e) { return IsVendor(e, 0x15); },
+      [this](Exchange& e) {
+        if (!e.dataIn || !engine_.Wait(e.nowMs)) return e.Reject();
+        // The opcode, then as many dummy clocks as byte 5 asks for.
+        std::vector<std::uint8_t> mosi(1 + e.at(5), 0x00);
+        mosi[0] = e.at(4);
+        const std::vector<std::uint8_t> answer =
+            serial_->Transfer(mosi, std::max<std::uint8_t>(e.at(3), 1), e.nowMs);
+        Deliver(e, answer.data(), static_cast<std::uint32_t>(answer.size()));
+      });
 }
 
 void BridgeChip::AddRawSpi() {
-  commands().Add("SpiCommand", [](const Exchange& e) { return IsVendor(e, 0x20); },
-                 [this](Exchange& e) {
-                   e.transferred = 0;
-                   const std::uint8_t count = e.at(3);
-                   if (count < 1 || count > 7) return e.Reject();
-                   if (spiPending_) Spi(pendingSpi_, e.nowMs);  // chip select ends the old cycle
-                   spiPending_ = false;
-                   std::vector<std::uint8_t> mosi;
-                   for (int i = 0; i < count; ++i) mosi.push_back(e.at(5 + i));
-                   if (e.at(4) & 0x01) {
-                     pendingSpi_ = std::move(mosi);
-                     spiPending_ = true;
-                   } else {
-                     Spi(std::move(mosi), e.nowMs);
-                   }
-                 });
-  commands().Add("SpiReadData", [](const Exchange& e) { return IsVendor(e, 0x21); },
-                 [this](Exchange& e) {
-                   if (!e.dataIn || !spiPending_) return e.Reject();
-                   spiPending_ = false;
-                   const std::vector<std::uint8_t> answer =
-                       serial_->Transfer(pendingSpi_, e.length, e.nowMs);
-                   Deliver(e, answer.data(), static_cast<std::uint32_t>(answer.size()));
-                 });
-  commands().Add("SpiWriteData", [](const Exchange& e) { return IsVendor(e, 0x22); },
-                 [this](Exchange& e) {
-                   if (e.dataIn || !spiPending_) return e.Reject();
-                   spiPending_ = false;
-                   const std::uint32_t n = std::min(Be16(e, 7), e.length);
-                   std::vector<std::uint8_t> mosi = pendingSpi_;
-                   if (e.data != nullptr) mosi.insert(mosi.end(), e.data, e.data + n);
-                   Spi(std::move(mosi), e.nowMs);
-                   e.transferred = n;
-                 });
+  commands().Add(
+      "SpiCommand", [](const Exchange& e) { return IsVendor(e, 0x20); },
+      [this](Exchange& e) {
+        e.transferred = 0;
+        const std::uint8_t count = e.at(3);
+        if (count < 1 || count > 7) return e.Reject();
+        if (spiPending_) Spi(pendingSpi_, e.nowMs);  // chip select ends the old cycle
+        spiPending_ = false;
+        std::vector<std::uint8_t> mosi;
+        for (int i = 0; i < count; ++i) mosi.push_back(e.at(5 + i));
+        if (e.at(4) & 0x01) {
+          pendingSpi_ = std::move(mosi);
+          spiPending_ = true;
+        } else {
+          Spi(std::move(mosi), e.nowMs);
+        }
+      });
+  commands().Add(
+      "SpiReadData", [](const Exchange& e) { return IsVendor(e, 0x21); },
+      [this](Exchange& e) {
+        if (!e.dataIn || !spiPending_) return e.Reject();
+        spiPending_ = false;
+        const std::vector<std::uint8_t> answer = serial_->Transfer(pendingSpi_, e.length, e.nowMs);
+        Deliver(e, answer.data(), static_cast<std::uint32_t>(answer.size()));
+      });
+  commands().Add(
+      "SpiWriteData", [](const Exchange& e) { return IsVendor(e, 0x22); },
+      [this](Exchange& e) {
+        if (e.dataIn || !spiPending_) return e.Reject();
+        spiPending_ = false;
+        const std::uint32_t n = std::min(Be16(e, 7), e.length);
+        std::vector<std::uint8_t> mosi = pendingSpi_;
+        if (e.data != nullptr) mosi.insert(mosi.end(), e.data, e.data + n);
+        Spi(std::move(mosi), e.nowMs);
+        e.transferred = n;
+      });
 }
 
 void BridgeChip::AddEngineConfig() {
-  commands().Add("SetFlashOpcodes", [](const Exchange& e) { return IsVendor(e, 0x24); },
-                 [this](Exchange& e) {
-                   engine_.settings.chipErase = e.at(4);
-                   engine_.settings.blockErase = e.at(5);
-                   engine_.settings.program = e.at(6);
-                   engine_.settings.maker = e.at(7);
-                   const std::uint8_t reply[2] = {0x00, 0x00};
-                   Deliver(e, reply, e.dataIn ? 2 : 0);
-                 });
-  commands().Add("SetFlashOpcodesAndPageSize", [](const Exchange& e) { return IsVendor(e, 0x0F); },
-                 [this](Exchange& e) {
-                   engine_.settings.chipErase = e.at(3);
-                   engine_.settings.blockErase = e.at(4);
-                   engine_.settings.program = e.at(5);
-                   engine_.settings.sectorErase = e.at(6);
-                   const std::uint32_t page =
-                       config_.pageSize16 ? Be16(e, 7) : static_cast<std::uint32_t>(e.at(7)) * 4;
-                   if (page != 0) engine_.settings.pageSize = page;
-                   e.transferred = 0;
-                 });
-  commands().Add("FlashPageSize", [](const Exchange& e) { return IsVendor(e, 0x25); },
-                 [this](Exchange& e) {
-                   // Byte 3 = 2 sets the page size (in units of 4 bytes); 0 clears it.
-                   if (e.at(3) == 0x02 && e.at(4) != 0)
-                     engine_.settings.pageSize = static_cast<std::uint32_t>(e.at(4)) * 4;
-                   else if (e.at(3) == 0x00)
-                     engine_.settings.pageSize = engineAtPowerOn_.pageSize;
-                   else
-                     return e.Reject();
-                   const std::uint8_t reply[2] = {0x00, 0x00};
-                   Deliver(e, reply, e.dataIn ? 2 : 0);
-                 });
+  commands().Add(
+      "SetFlashOpcodes", [](const Exchange& e) { return IsVendor(e, 0x24); },
+      [this](Exchange& e) {
+        engine_.settings.chipErase = e.at(4);
+        engine_.settings.blockErase = e.at(5);
+        engine_.settings.program = e.at(6);
+        engine_.settings.maker = e.at(7);
+        const std::uint8_t reply[2] = {0x00, 0x00};
+        Deliver(e, reply, e.dataIn ? 2 : 0);
+      });
+  commands().Add(
+      "SetFlashOpcodesAndPageSize", [](const Exchange& e) { return IsVendor(e, 0x0F); },
+      [this](Exchange& e) {
+        engine_.settings.chipErase = e.at(3);
+        engine_.settings.blockErase = e.at(4);
+        engine_.settings.program = e.at(5);
+        engine_.settings.sectorErase = e.at(6);
+        const std::uint32_t page =
+            config_.pageSize16 ? Be16(e, 7) : static_cast<std::uint32_t>(e.at(7)) * 4;
+        if (page != 0) engine_.settings.pageSize = page;
+        e.transferred = 0;
+      });
+  commands().Add(
+      "FlashPageSize", [](const Exchange& e) { return IsVendor(e, 0x25); },
+      [this](Exchange& e) {
+        // Byte 3 = 2 sets the page size (in units of 4 bytes); 0 clears it.
+        if (e.at(3) == 0x02 && e.at(4) != 0)
+          engine_.settings.pageSize = static_cast<std::uint32_t>(e.at(4)) * 4;
+        else if (e.at(3) == 0x00)
+          engine_.settings.pageSize = engineAtPowerOn_.pageSize;
+        else
+          return e.Reject();
+        const std::uint8_t reply[2] = {0x00, 0x00};
+        Deliver(e, reply, e.dataIn ? 2 : 0);
+      });
 }
 
 void BridgeChip::AddParallelRom() {
@@ -357,8 +369,8 @@ void BridgeChip::AddParallelRom() {
     if (!romMode_) return e.Reject();  // the chip runs from that flash
     if (!eraseSequenceSet_ || !parallel_->Settle()) return;
     for (int i = 0; i < 6; ++i) {
-      const auto address = static_cast<std::uint16_t>(eraseSequence_[2 * i] |
-                                                       (eraseSequence_[2 * i + 1] << 8));
+      const auto address =
+          static_cast<std::uint16_t>(eraseSequence_[2 * i] | (eraseSequence_[2 * i + 1] << 8));
       parallel_->Write(address, eraseSequence_[12 + i]);
     }
   });
@@ -377,8 +389,8 @@ void BridgeChip::AddParallelRom() {
   });
   commands().Add("ReadRom", CdbPattern("FF 04 03"), [this](Exchange& e) {
     if (!e.dataIn) return e.Reject();
-    const std::uint32_t a = e.at(3) | (e.at(4) << 8) | (e.at(5) << 16) |
-                            (static_cast<std::uint32_t>(e.at(6)) << 24);
+    const std::uint32_t a =
+        e.at(3) | (e.at(4) << 8) | (e.at(5) << 16) | (static_cast<std::uint32_t>(e.at(6)) << 24);
     std::vector<std::uint8_t> out(e.length);
     for (std::uint32_t i = 0; i < e.length; ++i) out[i] = parallel_->Read(a + i);
     Deliver(e, out.data(), e.length);

@@ -30,31 +30,31 @@ struct BridgeConfig {
   std::string revision = "0100";
   std::array<std::uint8_t, 4> inquiryVendorBytes{};  // INQUIRY bytes 36..39
 
-  bool answersChipInfo = true;             // E0 F4 E7
+  bool answersChipInfo = true;  // E0 F4 E7
   std::array<std::uint8_t, 16> chipInfo{};
-  std::uint32_t chipInfoLength = 16;       // 12 on chips with the older layout
-  std::string idString;                    // FF 04 30; empty: rejected
-  bool answersVariant = true;              // DF .. FF
+  std::uint32_t chipInfoLength = 16;  // 12 on chips with the older layout
+  std::string idString;               // FF 04 30; empty: rejected
+  bool answersVariant = true;         // DF .. FF
   std::array<std::uint8_t, 2> variant{};
-  bool answersParameters = false;          // FF 04 A0
+  bool answersParameters = false;  // FF 04 A0
   std::array<std::uint8_t, 20> parameters{};
-  bool answersMemory = true;               // DF .. FD / FE
-  std::vector<MemoryBytes> memory;         // initial chip memory contents
-  bool probeBit506A = false;               // bit 0 of 0x506A reads 1 whatever is written
-  bool resets = false;                     // FF 04 26 54 58
-  bool reattachOnReset = true;             // false: the device does not come back
+  bool answersMemory = true;        // DF .. FD / FE
+  std::vector<MemoryBytes> memory;  // initial chip memory contents
+  bool probeBit506A = false;        // bit 0 of 0x506A reads 1 whatever is written
+  bool resets = false;              // FF 04 26 54 58
+  bool reattachOnReset = true;      // false: the device does not come back
 
   FlashBus bus = FlashBus::Serial;
-  bool engineCommands = true;   // FF 04 10..15
-  bool rawSpi = true;           // FF 04 20..22
-  int flashTypeCode = -1;       // the answer to FF 04 23; -1: rejected
-  bool engineConfig = false;    // FF 04 24, FF 04 25, FF 04 0F
-  bool pageSize16 = false;      // FF 04 0F carries a 16-bit page size
-  bool knowsFlashPart = true;   // engine starts with the part's opcodes, else C7 D8 02 20
-  bool blockCommands = false;   // DF .. FA, and DF .. FB with erase codes
-  bool plainBlockWrite = false; // DF .. FA, and DF .. FB with an erase flag
+  bool engineCommands = true;    // FF 04 10..15
+  bool rawSpi = true;            // FF 04 20..22
+  int flashTypeCode = -1;        // the answer to FF 04 23; -1: rejected
+  bool engineConfig = false;     // FF 04 24, FF 04 25, FF 04 0F
+  bool pageSize16 = false;       // FF 04 0F carries a 16-bit page size
+  bool knowsFlashPart = true;    // engine starts with the part's opcodes, else C7 D8 02 20
+  bool blockCommands = false;    // DF .. FA, and DF .. FB with erase codes
+  bool plainBlockWrite = false;  // DF .. FA, and DF .. FB with an erase flag
   std::uint32_t plainEraseUnit = 0x8000;
-  bool a1Chip = false;          // parallel: already runs from internal ROM, refuses the switch
+  bool a1Chip = false;  // parallel: already runs from internal ROM, refuses the switch
 };
 
 // A device fault: the device leaves the bus after answering a matching

@@ -18,8 +18,9 @@ void AttachNamed(Machine& machine, const char* name, std::uint32_t disk,
 }  // namespace
 
 void AttachDemoEnclosures(Machine& machine) {
-  machine.AddSystemDisk("\\\\?\\ide#diskst3500418as#5&1b2c3d4e&0&0.0.0#"
-                        "{53f56307-b6bf-11d0-94f2-00a0c91efb8b}");
+  machine.AddSystemDisk(
+      "\\\\?\\ide#diskst3500418as#5&1b2c3d4e&0&0.0.0#"
+      "{53f56307-b6bf-11d0-94f2-00a0c91efb8b}");
   machine.AddNetworkDrive('Z');
 
   // A serial-flash bridge, an IEEE 1394 bridge, a parallel-flash bridge and a

@@ -38,7 +38,7 @@ struct FlashTiming {
 };
 
 struct FlashPart {
-  std::string name;       // catalogue key
+  std::string name;                    // catalogue key
   std::uint8_t maker = kMakerUnknown;  // the flash type code identification yields
   std::uint32_t sizeKb = 64;
   // What the part drives on its data-out line after each identification
@@ -56,7 +56,7 @@ struct FlashPart {
   std::vector<std::uint8_t> blockEraseOps{0xD8};
   std::vector<std::uint8_t> sectorEraseOps{0x20};
   AaiMode aai = AaiMode::None;
-  bool ewsr = false;  // 0x50 enables a status write (SST)
+  bool ewsr = false;                // 0x50 enables a status write (SST)
   std::uint8_t protectMask = 0x1C;  // status bits a status write can change (block protection)
   // The opcodes a bridge that recognises the part on its own programs into its
   // flash engine: chip erase, block erase, program, sector erase.

@@ -6,12 +6,12 @@ namespace {
 // Steps of the command state machine.
 enum Step {
   kIdle = 0,
-  kGotAa = 1,        // unlock1 <- AA
-  kGot55 = 2,        // unlock2 <- 55
-  kProgramArmed = 3, // unlock1 <- A0: the next cycle programs
-  kErase1 = 4,       // unlock1 <- 80
-  kErase2 = 5,       // unlock1 <- AA
-  kErase3 = 6,       // unlock2 <- 55: unlock1 <- 10 erases the chip
+  kGotAa = 1,         // unlock1 <- AA
+  kGot55 = 2,         // unlock2 <- 55
+  kProgramArmed = 3,  // unlock1 <- A0: the next cycle programs
+  kErase1 = 4,        // unlock1 <- 80
+  kErase2 = 5,        // unlock1 <- AA
+  kErase3 = 6,        // unlock2 <- 55: unlock1 <- 10 erases the chip
 };
 }  // namespace
 

@@ -19,8 +19,8 @@ struct ParallelPart {
   std::string name;
   std::uint16_t unlock1 = 0x5555;  // receives 0xAA, then the command byte
   std::uint16_t unlock2 = 0x2AAA;  // receives 0x55
-  int eraseBusyPolls = 20;   // status reads that still see the erase running
-  int programBusyPolls = 2;  // status reads after a program run
+  int eraseBusyPolls = 20;         // status reads that still see the erase running
+  int programBusyPolls = 2;        // status reads after a program run
 };
 
 const ParallelPart& ParallelPartFor(ParallelPartKind kind);

@@ -27,7 +27,9 @@ std::array<std::uint8_t, 16> Info(std::uint8_t pidHi, std::uint8_t pidLo, std::u
   return b;
 }
 
-MemoryBytes Mem(std::uint16_t address, Bytes bytes) { return MemoryBytes{address, std::move(bytes)}; }
+MemoryBytes Mem(std::uint16_t address, Bytes bytes) {
+  return MemoryBytes{address, std::move(bytes)};
+}
 
 Bytes Marker(const char* digits) {
   Bytes b{0x55, 0xAA, 0xAA, 0x55};
@@ -62,8 +64,9 @@ std::vector<EnclosureProfile> Build() {
 
   // --- 1: TX40775 -------------------------------------------------------------
   {
-    EnclosureProfile p = Row("tx40775-pmc", 1, 1, "TX40775 Disk", "t775",
-                             "INQUIRY \"t775\"; ID string \"t775C0\"; flash kind asked of the flash");
+    EnclosureProfile p =
+        Row("tx40775-pmc", 1, 1, "TX40775 Disk", "t775",
+            "INQUIRY \"t775\"; ID string \"t775C0\"; flash kind asked of the flash");
     p.bridge.idString = "t775C0.1";
     p.bridge.chipInfo = Info(0x47, 0x75, 2, 5, "7751", {2, 5, 1, 0});
     p.bridge.flashTypeCode = 0;
@@ -71,8 +74,9 @@ std::vector<EnclosureProfile> Build() {
     rows.push_back(p);
   }
   {
-    EnclosureProfile p = Row("tx40775-amic", 1, 1, "TX40775 Disk", "t775",
-                             "INQUIRY \"t775\"; ID string rejected (sub-code 1); AMIC boot-sector flash");
+    EnclosureProfile p =
+        Row("tx40775-amic", 1, 1, "TX40775 Disk", "t775",
+            "INQUIRY \"t775\"; ID string rejected (sub-code 1); AMIC boot-sector flash");
     p.bridge.chipInfo = Info(0x47, 0x75, 2, 4, "7751", {0, 0, 0, 0});
     p.bridge.chipInfoLength = 12;
     p.bridge.flashTypeCode = 0;
@@ -80,13 +84,13 @@ std::vector<EnclosureProfile> Build() {
     rows.push_back(p);
   }
   // --- 2 and 24: TX40776 with the parallel flash --------------------------------
-  for (auto [name, kind, a1] :
-       {std::tuple{"tx40776-atmel", ParallelPartKind::Atmel49BV512, false},
-        std::tuple{"tx40776-pmc", ParallelPartKind::Pmc39LV512, false},
-        std::tuple{"tx40776-sst-a1", ParallelPartKind::Sst39LF512, true}}) {
-    EnclosureProfile p = Row(name, 2, 0, "TX40776 Disk", "t776",
-                             a1 ? "INQUIRY \"t776\"; A1 chip: runs from internal ROM, refuses the switch"
-                                : "INQUIRY \"t776\"; parallel flash behind the internal ROM");
+  for (auto [name, kind, a1] : {std::tuple{"tx40776-atmel", ParallelPartKind::Atmel49BV512, false},
+                                std::tuple{"tx40776-pmc", ParallelPartKind::Pmc39LV512, false},
+                                std::tuple{"tx40776-sst-a1", ParallelPartKind::Sst39LF512, true}}) {
+    EnclosureProfile p =
+        Row(name, 2, 0, "TX40776 Disk", "t776",
+            a1 ? "INQUIRY \"t776\"; A1 chip: runs from internal ROM, refuses the switch"
+               : "INQUIRY \"t776\"; parallel flash behind the internal ROM");
     p.bridge.chipInfo = Info(0x47, 0x76, 2, 1, "7760", {2, 1, 0, 0});
     p.bridge.bus = FlashBus::Parallel;
     p.bridge.engineCommands = false;
@@ -116,8 +120,9 @@ std::vector<EnclosureProfile> Build() {
   }
   // --- 4 and 19: TX40779 ---------------------------------------------------------
   {
-    EnclosureProfile p = Row("tx40779-c", 4, 2, "TX40779 Disk", "t779",
-                             "INQUIRY \"t779\"; ID string \"t779C1\"; release bit and 0xC000 marker");
+    EnclosureProfile p =
+        Row("tx40779-c", 4, 2, "TX40779 Disk", "t779",
+            "INQUIRY \"t779\"; ID string \"t779C1\"; release bit and 0xC000 marker");
     p.bridge.idString = "t779C1.0";
     p.bridge.chipInfo = Info(0x47, 0x79, 2, 9, "7791", {2, 9, 3, 0});
     p.bridge.flashTypeCode = 4;
@@ -126,8 +131,9 @@ std::vector<EnclosureProfile> Build() {
     rows.push_back(p);
   }
   {
-    EnclosureProfile p = Row("tx40779-e", 19, 3, "TX40779 Disk", "t779",
-                             "INQUIRY \"t779\"; ID string \"t779E\" with sixth byte 0x02; MXIC 32-byte pages");
+    EnclosureProfile p =
+        Row("tx40779-e", 19, 3, "TX40779 Disk", "t779",
+            "INQUIRY \"t779\"; ID string \"t779E\" with sixth byte 0x02; MXIC 32-byte pages");
     p.bridge.idString = std::string("t779E\x02", 6) + "-7";
     p.bridge.chipInfo = Info(0x47, 0x79, 3, 1, "7793", {3, 1, 5, 0});
     p.bridge.engineConfig = true;
@@ -138,8 +144,9 @@ std::vector<EnclosureProfile> Build() {
   }
   // --- 5 and 18: parameter-block chips --------------------------------------------
   {
-    EnclosureProfile p = Row("tx40769", 5, 0, "TX40769 Disk", "t769",
-                             "INQUIRY \"t769\"; parameter byte 8 = 0xAB, byte 18 = 0xD4 (supported)");
+    EnclosureProfile p =
+        Row("tx40769", 5, 0, "TX40769 Disk", "t769",
+            "INQUIRY \"t769\"; parameter byte 8 = 0xAB, byte 18 = 0xD4 (supported)");
     p.bridge.chipInfo = Info(0x47, 0x69, 2, 2, "7690", {2, 2, 0, 0});
     p.bridge.answersParameters = true;
     p.bridge.parameters[8] = 0xAB;
@@ -148,8 +155,9 @@ std::vector<EnclosureProfile> Build() {
     rows.push_back(p);
   }
   {
-    EnclosureProfile p = Row("tx40769-old", 5, 0, "TX40769 Disk", "t769",
-                             "INQUIRY \"t769\"; parameter byte 8 = 0xAB, byte 18 = 0xC0 (unsupported)");
+    EnclosureProfile p =
+        Row("tx40769-old", 5, 0, "TX40769 Disk", "t769",
+            "INQUIRY \"t769\"; parameter byte 8 = 0xAB, byte 18 = 0xC0 (unsupported)");
     p.bridge.chipInfo = Info(0x47, 0x69, 1, 0, "7690", {1, 0, 0, 0});
     p.bridge.answersParameters = true;
     p.bridge.parameters[8] = 0xAB;
@@ -170,8 +178,9 @@ std::vector<EnclosureProfile> Build() {
   }
   // --- 6: TXR842 ---------------------------------------------------------------------
   {
-    EnclosureProfile p = Row("txr842", 6, 1, "TXR842 Disk", "t842",
-                             "INQUIRY \"t842\"; ID string \"t842\" with sixth byte 0; 0xC000 marker");
+    EnclosureProfile p =
+        Row("txr842", 6, 1, "TXR842 Disk", "t842",
+            "INQUIRY \"t842\"; ID string \"t842\" with sixth byte 0; 0xC000 marker");
     p.bridge.idString = std::string("t842\0\0", 6) + "00";
     p.bridge.chipInfo = Info(0x48, 0x42, 1, 3, "8420", {1, 3, 2, 0});
     p.bridge.flashTypeCode = 5;
@@ -190,8 +199,9 @@ std::vector<EnclosureProfile> Build() {
     rows.push_back(p);
   }
   {
-    EnclosureProfile p = Row("txr843-1394", 7, 2, "TXR843 1394", "t843",
-                             "sbp2 path; INQUIRY \"t843\"; chip info number \"8432\"; block writes with erase flag");
+    EnclosureProfile p =
+        Row("txr843-1394", 7, 2, "TXR843 1394", "t843",
+            "sbp2 path; INQUIRY \"t843\"; chip info number \"8432\"; block writes with erase flag");
     p.sbp2 = true;
     p.bridge.chipInfo = Info(0x48, 0x43, 1, 7, "8432", {1, 7, 2, 0});
     p.bridge.flashTypeCode = 6;
@@ -211,8 +221,8 @@ std::vector<EnclosureProfile> Build() {
     rows.push_back(p);
   }
   {
-    EnclosureProfile p = Row("txr845", 8, 0, "TXR845 Disk", "t845",
-                             "INQUIRY \"t845\"; block commands");
+    EnclosureProfile p =
+        Row("txr845", 8, 0, "TXR845 Disk", "t845", "INQUIRY \"t845\"; block commands");
     p.bridge.chipInfo = Info(0x48, 0x45, 8, 1, "8450", {2, 16, 0, 0});
     p.bridge.flashTypeCode = 6;
     p.bridge.blockCommands = true;
@@ -221,8 +231,8 @@ std::vector<EnclosureProfile> Build() {
     rows.push_back(p);
   }
   {
-    EnclosureProfile p = Row("txr845-info", 8, 3, "TXR845 Disk", "",
-                             "no INQUIRY code; chip info number \"8453\"");
+    EnclosureProfile p =
+        Row("txr845-info", 8, 3, "TXR845 Disk", "", "no INQUIRY code; chip info number \"8453\"");
     p.bridge.chipInfo = Info(0x48, 0x45, 8, 2, "8453", {3, 16, 0, 0});
     p.bridge.flashTypeCode = 1;
     p.bridge.blockCommands = true;
@@ -242,8 +252,9 @@ std::vector<EnclosureProfile> Build() {
   }
   // --- 10: TXR847 ----------------------------------------------------------------------------
   {
-    EnclosureProfile p = Row("txr847-mxic32", 10, 1, "TXR847 Disk", "t847",
-                             "INQUIRY \"t847\"; ID string \"t48470\"; host sets opcodes and 32-byte pages");
+    EnclosureProfile p =
+        Row("txr847-mxic32", 10, 1, "TXR847 Disk", "t847",
+            "INQUIRY \"t847\"; ID string \"t48470\"; host sets opcodes and 32-byte pages");
     p.bridge.idString = "t48470.2";
     p.bridge.chipInfo = Info(0x48, 0x47, 1, 2, "8471", {1, 2, 3, 4});
     p.bridge.engineConfig = true;
@@ -289,8 +300,9 @@ std::vector<EnclosureProfile> Build() {
   }
   // --- 12 and 16: TXV929 and TXV927 --------------------------------------------------------
   {
-    EnclosureProfile p = Row("txv929", 12, 0, "TXV929 Disk", "t929",
-                             "INQUIRY \"t929\"; two sound banks; resets itself; release from parameter byte 19");
+    EnclosureProfile p =
+        Row("txv929", 12, 0, "TXV929 Disk", "t929",
+            "INQUIRY \"t929\"; two sound banks; resets itself; release from parameter byte 19");
     p.bridge.chipInfo = Info(0x49, 0x29, 1, 0, "9290", {1, 2, 3, 4});
     p.bridge.flashTypeCode = 6;
     p.bridge.engineConfig = true;
@@ -332,9 +344,12 @@ std::vector<EnclosureProfile> Build() {
     p.bridge = BridgeOf(rows, "txv929");
     p.identifiedType = 12;
     p.flashPart = "winbond-w25x10";
-    p.behind = BehindBridge{"TXR847", 13,
-                            {0xF4, 0xE7, 0x3E, 0x8A, 0x49, 0x29, 0x48, 0x47, 1, 2, 3, 4, 5, 6, 7, 0},
-                            "mxic-mx25v512-p32", 5};
+    p.behind =
+        BehindBridge{"TXR847",
+                     13,
+                     {0xF4, 0xE7, 0x3E, 0x8A, 0x49, 0x29, 0x48, 0x47, 1, 2, 3, 4, 5, 6, 7, 0},
+                     "mxic-mx25v512-p32",
+                     5};
     rows.push_back(p);
   }
   {
@@ -343,9 +358,12 @@ std::vector<EnclosureProfile> Build() {
     p.bridge = BridgeOf(rows, "txv961");
     p.identifiedType = 11;
     p.flashPart = "mxic-mx25l8005";
-    p.behind = BehindBridge{"TXR842", 14,
-                            {0xF4, 0xE7, 0x3E, 0x8A, 0x49, 0x61, 0x48, 0x42, 2, 1, 0, 0, 0, 0, 0, 0},
-                            "winbond-w25x10", 6};
+    p.behind =
+        BehindBridge{"TXR842",
+                     14,
+                     {0xF4, 0xE7, 0x3E, 0x8A, 0x49, 0x61, 0x48, 0x42, 2, 1, 0, 0, 0, 0, 0, 0},
+                     "winbond-w25x10",
+                     6};
     rows.push_back(p);
   }
   {
@@ -354,15 +372,19 @@ std::vector<EnclosureProfile> Build() {
     p.bridge = BridgeOf(rows, "txv929");
     p.identifiedType = 12;
     p.flashPart = "winbond-w25x10";
-    p.behind = BehindBridge{"TXR842", 15,
-                            {0xF4, 0xE7, 0x3E, 0x8A, 0x49, 0x29, 0x48, 0x42, 2, 2, 0, 0, 0, 0, 0, 0},
-                            "eon-en25p05", 8};
+    p.behind =
+        BehindBridge{"TXR842",
+                     15,
+                     {0xF4, 0xE7, 0x3E, 0x8A, 0x49, 0x29, 0x48, 0x42, 2, 2, 0, 0, 0, 0, 0, 0},
+                     "eon-en25p05",
+                     8};
     rows.push_back(p);
   }
   // --- 17: TXR659 -----------------------------------------------------------------------------
   {
-    EnclosureProfile p = Row("txr659-a", 17, 1, "TXR659 Disk", "t659",
-                             "INQUIRY \"t659\"; ID string \"t659A0\"; AMIC flash; flash marker at 0x4000");
+    EnclosureProfile p =
+        Row("txr659-a", 17, 1, "TXR659 Disk", "t659",
+            "INQUIRY \"t659\"; ID string \"t659A0\"; AMIC flash; flash marker at 0x4000");
     p.bridge.idString = "t659A0.3";
     p.bridge.chipInfo = Info(0x46, 0x59, 3, 1, "6590", {3, 1, 5, 0});
     p.bridge.flashTypeCode = 7;
@@ -371,8 +393,9 @@ std::vector<EnclosureProfile> Build() {
     rows.push_back(p);
   }
   {
-    EnclosureProfile p = Row("txr659-c", 17, 4, "TXR659 Disk", "t659",
-                             "INQUIRY \"t659\"; ID string \"t659A3\" (sub-code 4: host sets the opcodes)");
+    EnclosureProfile p =
+        Row("txr659-c", 17, 4, "TXR659 Disk", "t659",
+            "INQUIRY \"t659\"; ID string \"t659A3\" (sub-code 4: host sets the opcodes)");
     p.bridge.idString = "t659A3.3";
     p.bridge.chipInfo = Info(0x46, 0x59, 3, 2, "6593", {3, 2, 0, 0});
     p.bridge.engineConfig = true;
@@ -381,16 +404,16 @@ std::vector<EnclosureProfile> Build() {
     p.flashPart = "esmt-f25l01pa";
     rows.push_back(p);
   }
-  // --- 20..23: older chips told apart by the variant word, and "t778" -----------------------------
+  // --- 20..23: older chips told apart by the variant word, and "t778"
+  // -----------------------------
   for (auto [name, type, variant, product] :
        {std::tuple{"tx40777-legacy", 20, 0x00, "TX40777 Disk"},
         std::tuple{"tx40778-legacy", 21, 0x20, "TX40778 Disk"},
         std::tuple{"tx40779-legacy", 22, 0x40, "TX40779 Disk"},
         std::tuple{"tx40775-legacy", 23, 0x60, "TX40775 Disk"}}) {
-    EnclosureProfile p =
-        Row(name, static_cast<std::uint8_t>(type), 0, product, "",
-            "no INQUIRY code; chip info without signature; variant word 0x" +
-                std::string(1, "0246"[variant >> 5]) + "0");
+    EnclosureProfile p = Row(name, static_cast<std::uint8_t>(type), 0, product, "",
+                             "no INQUIRY code; chip info without signature; variant word 0x" +
+                                 std::string(1, "0246"[variant >> 5]) + "0");
     p.bridge.chipInfo = {};  // answers, but without the signature
     p.bridge.variant = {static_cast<std::uint8_t>(variant | 0x01), 0x00};
     p.bridge.bus = FlashBus::None;
@@ -431,6 +454,11 @@ void Put(std::vector<std::uint8_t>& image, std::size_t at, const Bytes& bytes) {
 
 StorageControllerHook& Hook() {
   static StorageControllerHook hook;
+  return hook;
+}
+
+ProfileAttachHook& AttachHook() {
+  static ProfileAttachHook hook;
   return hook;
 }
 
@@ -508,8 +536,7 @@ std::shared_ptr<BridgeChip> MakeBridge(const EnclosureProfile& profile,
   return chip;
 }
 
-std::string ProfilePath(const EnclosureProfile& profile, const std::string& serial,
-                        bool asCdrom) {
+std::string ProfilePath(const EnclosureProfile& profile, const std::string& serial, bool asCdrom) {
   const std::string product = Compact(profile.bridge.product);
   if (asCdrom || profile.cdrom) return UsbCdromPath(profile.bridge.vendor, product, serial);
   if (profile.sbp2) return Sbp2DiskPath(profile.bridge.vendor, product, serial);
@@ -530,6 +557,7 @@ std::shared_ptr<BridgeChip> AttachProfile(Machine& machine, const EnclosureProfi
     }
     Hook()(*chip, *profile.behind, behindFlash);
   }
+  if (AttachHook()) AttachHook()(*chip, profile);
   Attachment a;
   const bool cdrom = options.asCdrom || profile.cdrom;
   a.interfaceClass = cdrom ? host::InterfaceClass::Cdrom : host::InterfaceClass::Disk;
@@ -544,5 +572,6 @@ std::shared_ptr<BridgeChip> AttachProfile(Machine& machine, const EnclosureProfi
 
 void SetStorageControllerHook(StorageControllerHook hook) { Hook() = std::move(hook); }
 bool HasStorageControllerHook() { return static_cast<bool>(Hook()); }
+void SetProfileAttachHook(ProfileAttachHook hook) { AttachHook() = std::move(hook); }
 
 }  // namespace sim

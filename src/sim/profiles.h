@@ -21,13 +21,13 @@ namespace sim {
 // pass-through for it). Selecting the companion entry of the front device
 // gives companionType.
 struct BehindBridge {
-  std::string bridge;             // "TXR847" or "TXR842"
-  std::uint8_t companionType = 0; // 13, 14 or 15
+  std::string bridge;              // "TXR847" or "TXR842"
+  std::uint8_t companionType = 0;  // 13, 14 or 15
   // The controller's information block as its ATA read returns it: F4 E7,
   // bytes 6-7 the product identifier of the bridge behind it, version bytes.
   std::array<std::uint8_t, 16> controllerInfo{};
-  std::string flashPart;          // the behind bridge's serial flash
-  int flashTypeCode = 0;          // byte 0 of the flash type block
+  std::string flashPart;  // the behind bridge's serial flash
+  int flashTypeCode = 0;  // byte 0 of the flash type block
 };
 
 struct EnclosureProfile {
@@ -39,10 +39,10 @@ struct EnclosureProfile {
   bool sbp2 = false;                // attached over IEEE 1394
   bool cdrom = false;               // attached as a CD-ROM unit
   BridgeConfig bridge;
-  std::string flashPart;            // serial part of the flash catalogue; "" none
+  std::string flashPart;  // serial part of the flash catalogue; "" none
   std::optional<ParallelPartKind> parallelPart;
   std::optional<BehindBridge> behind;
-  bool damagedBank1 = false;        // the second firmware bank fails its check
+  bool damagedBank1 = false;  // the second firmware bank fails its check
 };
 
 const std::vector<EnclosureProfile>& EnclosureProfiles();
@@ -53,13 +53,13 @@ const EnclosureProfile* FindProfile(const std::string& name);
 std::vector<std::uint8_t> FactoryFirmware(const EnclosureProfile& profile, std::size_t size);
 
 struct AttachOptions {
-  std::string serial;                      // "" = the profile name
+  std::string serial;  // "" = the profile name
   std::uint32_t diskNumber = 1;
   std::vector<Volume> volumes;
   std::vector<FlashFault> flashFaults;
   std::vector<DisappearFault> disappear;
-  std::uint8_t protection = 0;             // protection bits the serial flash starts with
-  bool asCdrom = false;                    // attach as a CD-ROM unit whatever the profile says
+  std::uint8_t protection = 0;  // protection bits the serial flash starts with
+  bool asCdrom = false;         // attach as a CD-ROM unit whatever the profile says
 };
 
 // Builds the profile's chip with its flash (not attached).
@@ -77,9 +77,15 @@ std::shared_ptr<BridgeChip> AttachProfile(Machine& machine, const EnclosureProfi
 // description and its flash to the hook, which adds the controller's ATA
 // commands to the front chip's command table. Without a hook such a profile
 // attaches the front chip alone.
-using StorageControllerHook = std::function<void(
-    BridgeChip& front, const BehindBridge& behind, std::shared_ptr<SerialFlash> behindFlash)>;
+using StorageControllerHook = std::function<void(BridgeChip& front, const BehindBridge& behind,
+                                                 std::shared_ptr<SerialFlash> behindFlash)>;
 void SetStorageControllerHook(StorageControllerHook hook);
 bool HasStorageControllerHook();
+
+// Called for every profile AttachProfile builds, before the chip is attached:
+// lets other models add what sits behind any bridge (a disk holding the
+// firmware area, for example) keyed on the profile's chip type.
+using ProfileAttachHook = std::function<void(BridgeChip& chip, const EnclosureProfile& profile)>;
+void SetProfileAttachHook(ProfileAttachHook hook);
 
 }  // namespace sim

@@ -56,8 +56,7 @@ void SerialFlash::AddFault(const FlashFault& fault) {
 }
 
 std::vector<std::uint8_t> SerialFlash::Answer(const std::vector<std::uint8_t>& answer,
-                                              std::size_t clocked,
-                                              std::size_t readLength) const {
+                                              std::size_t clocked, std::size_t readLength) const {
   std::vector<std::uint8_t> out(readLength, 0xFF);
   for (std::size_t i = 0; i < readLength; ++i)
     if (clocked + i < answer.size()) out[i] = answer[clocked + i];

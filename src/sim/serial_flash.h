@@ -24,8 +24,8 @@ class SerialFlash {
 
   // One chip-select cycle: mosi is clocked out to the part (opcode first),
   // then readLength bytes are clocked in; the part acts when the cycle ends.
-  std::vector<std::uint8_t> Transfer(const std::vector<std::uint8_t>& mosi,
-                                     std::size_t readLength, std::uint64_t nowMs);
+  std::vector<std::uint8_t> Transfer(const std::vector<std::uint8_t>& mosi, std::size_t readLength,
+                                     std::uint64_t nowMs);
 
   // The status register as 0x05 reads it: bit 0 busy, bit 1 write enabled,
   // bits 2.. protection.
@@ -53,8 +53,8 @@ class SerialFlash {
   int ignoredCommands = 0;
 
  private:
-  std::vector<std::uint8_t> Answer(const std::vector<std::uint8_t>& answer,
-                                   std::size_t clocked, std::size_t readLength) const;
+  std::vector<std::uint8_t> Answer(const std::vector<std::uint8_t>& answer, std::size_t clocked,
+                                   std::size_t readLength) const;
   std::vector<std::uint8_t> ReadArray(std::uint32_t address, std::size_t n) const;
   bool MayModify();  // write enabled and not protected; counts an ignore otherwise
   void StartOperation(std::uint64_t nowMs, std::uint32_t durationMs, bool erase);
