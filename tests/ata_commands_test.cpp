@@ -11,7 +11,8 @@
 
 #include "device/ata_commands.h"
 #include "device/disk_commands.h"
-#include "sim/storage_controller.h"
+#include "sim/bridge_chip.h"
+#include "sim/profiles.h"
 #include "sim_fixture.h"
 
 namespace {
@@ -65,11 +66,28 @@ class AtaCommandsTest : public ::testing::Test, public testing_support::SimFixtu
     machine.Attach(a);
     return a.path;
   }
-  std::shared_ptr<sim::StorageController> AttachController(sim::ControllerConfig config,
-                                                           std::string* path) {
-    auto controller = std::make_shared<sim::StorageController>(std::move(config));
-    *path = Attach(controller, "c" + std::to_string(++serial_));
-    return controller;
+  // A chip without a flash of its own; tests add a route or a disk behind it.
+  std::shared_ptr<sim::BridgeChip> AttachChip(sim::BridgeConfig config, std::string* path) {
+    config.bus = sim::FlashBus::None;
+    auto chip = std::make_shared<sim::BridgeChip>(std::move(config), nullptr, nullptr);
+    *path = Attach(chip, "c" + std::to_string(++serial_));
+    return chip;
+  }
+  std::shared_ptr<sim::BridgeChip> AttachChipWithDisk(sim::BridgeConfig config,
+                                                      const sim::DiskConfig& disk,
+                                                      std::string* path) {
+    auto chip = AttachChip(std::move(config), path);
+    chip->AddDisk(std::make_shared<sim::SimDisk>(disk));
+    return chip;
+  }
+  std::shared_ptr<sim::BridgeChip> AttachProfile(const char* name, std::string* path,
+                                                 sim::AttachOptions options = {}) {
+    const sim::EnclosureProfile* profile = sim::FindProfile(name);
+    EXPECT_NE(nullptr, profile) << name;
+    options.serial = "p" + std::to_string(++serial_);
+    auto chip = sim::AttachProfile(machine, *profile, options);
+    *path = chip->path();
+    return chip;
   }
   std::vector<std::string> Commands() const {
     std::vector<std::string> names;
@@ -222,10 +240,10 @@ TEST_F(AtaCommandsTest, ProductIdIsComparedAsPrintedHex) {
                {{0x48, 0x07}, "487", 1},  {{0x48, 0x42}, "4842", 1},
                {{0x48, 0x42}, "4847", 0}, {{0x0A, 0xBC}, "ABC", 1}};
   for (const Case& c : cases) {
-    sim::ControllerConfig config;
-    config.productId = c.id;
+    sim::ControllerRouteConfig route;
+    route.info = {0xF4, 0xE7, 0x3E, 0x8A, 0x49, 0x29, c.id[0], c.id[1]};
     std::string path;
-    AttachController(config, &path);
+    AttachChip({}, &path)->AddControllerRoute(std::make_shared<sim::ControllerRoute>(route, nullptr));
     EXPECT_EQ(c.match, device::MatchChipProductId(path.c_str(), c.text)) << c.text;
   }
 }
@@ -233,11 +251,9 @@ TEST_F(AtaCommandsTest, ProductIdIsComparedAsPrintedHex) {
 TEST_F(AtaCommandsTest, ProductIdNeedsTheSignatureAndAnAnswer) {
   const std::string silent = Attach(std::make_shared<AcceptAll>(), "zeros");
   EXPECT_EQ(0, device::MatchChipProductId(silent.c_str(), "00"));  // no F4 E7
-  sim::ControllerConfig config;
-  config.ataPassThrough = false;
   std::string path;
-  AttachController(config, &path);
-  EXPECT_EQ(0, device::MatchChipProductId(path.c_str(), "00"));
+  AttachProfile("txr847-sst", &path);  // a bridge: no ATA pass-through
+  EXPECT_EQ(0, device::MatchChipProductId(path.c_str(), "4847"));
   std::uint8_t info[16];
   std::memset(info, 0xEE, sizeof info);
   EXPECT_EQ(0, device::AtaReadChipInfoBytes(path.c_str(), info, 16));
@@ -282,12 +298,8 @@ TEST_F(AtaCommandsTest, RangeOperationsPollTheStatusBeforeEachChunk) {
 }
 
 TEST_F(AtaCommandsTest, EraseAndBlankCheckCodes) {
-  sim::ControllerConfig config;
-  config.bridge = sim::BridgeBehindConfig{};
-  config.bridge->flashSize = 64 * 1024;
-
   std::string path;
-  auto controller = AttachController(config, &path);
+  AttachProfile("txv929-txr847", &path);  // a 64 KB part behind the controller
   EXPECT_EQ(0, device::AtaEraseAndBlankCheck(path.c_str(), 0x10000));
   EXPECT_EQ(1, device::AtaEraseAndBlankCheck(path.c_str(), -1));
 
@@ -296,22 +308,26 @@ TEST_F(AtaCommandsTest, EraseAndBlankCheckCodes) {
   machine.AddFault(CommandFault{CommandFault::Kind::CheckCondition, path, CdbPattern("A1 08 0B E8"), 3});
   EXPECT_EQ(3, device::AtaEraseAndBlankCheck(path.c_str(), 0x10000));
 
-  config.bridge->corruptReadAddress = 0x7001;
-  config.bridge->corruptReadMask = 0x01;  // reads back 0xFE
-  auto bad = AttachController(config, &path);
+  sim::AttachOptions corrupt;
+  sim::FlashFault fault;
+  fault.kind = sim::FlashFault::Kind::WrongReadData;
+  fault.address = 0x7001;
+  fault.length = 1;
+  fault.mask = 0x01;  // reads back 0xFE
+  corrupt.behindFlashFaults = {fault};
+  AttachProfile("txv929-txr847", &path, corrupt);
   EXPECT_EQ(6, device::AtaEraseAndBlankCheck(path.c_str(), 0x10000));
   EXPECT_EQ(0, device::AtaEraseAndBlankCheck(path.c_str(), 0x7000));  // the bad byte lies beyond
 }
 
 TEST_F(AtaCommandsTest, EraseAndBlankCheckWaitsOutTheErase) {
-  sim::ControllerConfig config;
-  config.bridge = sim::BridgeBehindConfig{};
-  config.bridge->eraseBusyMs = 2000;
   std::string path;
-  AttachController(config, &path);
+  auto chip = AttachProfile("txv961-txr842", &path);
+  const std::uint64_t eraseMs = chip->controllerRoute()->flash()->part().timing.chipEraseMs;
+  ASSERT_GT(eraseMs, 200u);
   ASSERT_EQ(0, device::AtaEraseAndBlankCheck(path.c_str(), 0x10000));
-  EXPECT_GE(machine.NowMs(), 2000u);
-  EXPECT_LT(machine.NowMs(), 2000u + 20);  // 100 ms settle, then 10 ms polls
+  EXPECT_GE(machine.NowMs(), eraseMs);
+  EXPECT_LT(machine.NowMs(), eraseMs + 20);  // 100 ms settle, then 10 ms polls
 }
 
 // --- disk geometry ----------------------------------------------------------
@@ -354,25 +370,25 @@ TEST_F(AtaCommandsTest, LogicalSectorSizeFollowsWord106Exactly) {
 }
 
 TEST_F(AtaCommandsTest, CapacityQueriesReadTheEmulatedDisk) {
-  sim::ControllerConfig config;
-  config.disk.sectors = (1ull << 33) + 5;
-  config.disk.logicalSectorSize = 4096;
+  sim::DiskConfig disk;
+  disk.sectors = (1ull << 33) + 5;
+  disk.logicalSectorSize = 4096;
   std::string path;
-  AttachController(config, &path);
+  AttachChipWithDisk({}, disk, &path);
   EXPECT_EQ((1ull << 33) + 5, device::GetDiskCapacity(path.c_str()));
   EXPECT_EQ((1ull << 33) + 4, device::GetLastLba(path.c_str()));
   EXPECT_EQ(4096u, device::GetLogicalSectorSize(path.c_str()));
 
   // A bridge that keeps a tail for itself reports less through READ CAPACITY.
-  config.disk.scsiSectors = (1ull << 33) - 4096;
-  AttachController(config, &path);
+  disk.scsiSectors = (1ull << 33) - 4096;
+  AttachChipWithDisk({}, disk, &path);
   EXPECT_EQ((1ull << 33) + 5, device::GetDiskCapacity(path.c_str()));
   EXPECT_EQ((1ull << 33) - 4097, device::GetLastLba(path.c_str()));
 
-  config.disk.scsiSectors = 0;
-  config.ataPassThrough = false;  // only the SCSI side answers
-  config.disk.sectors = 1000;
-  AttachController(config, &path);
+  disk.scsiSectors = 0;
+  disk.answersAta = false;  // only the SCSI side answers
+  disk.sectors = 1000;
+  AttachChipWithDisk({}, disk, &path);
   EXPECT_EQ(0u, device::GetDiskCapacity(path.c_str()));
   EXPECT_EQ(512u, device::GetLogicalSectorSize(path.c_str()));
   EXPECT_EQ(999u, device::GetLastLba(path.c_str()));
@@ -384,16 +400,23 @@ TEST_F(AtaCommandsTest, CapacityQueriesReadTheEmulatedDisk) {
 class FirmwareLbaTest : public AtaCommandsTest {
  protected:
   // A bridge of chip type 18 whose disk keeps an area past its reported end.
-  sim::ControllerConfig Bridge(std::uint64_t sectors, bool marker, bool byte17) {
-    sim::ControllerConfig config;
-    config.chipNumber = "649";
-    config.disk.sectors = sectors;
-    config.disk.hiddenSectors = 2048;
-    if (marker) config.memory.push_back({0xC000, {0x55, 0xAA}});
-    config.parameterBlock.assign(20, 0);
-    config.parameterBlock[8] = 0xD0;
-    config.parameterBlock[17] = byte17 ? 0x01 : 0x00;
-    return config;
+  struct AreaChip {
+    sim::BridgeConfig bridge;
+    sim::DiskConfig disk;
+  };
+  static AreaChip Bridge(std::uint64_t sectors, bool marker, bool byte17) {
+    AreaChip c;
+    c.bridge.inquiryVendorBytes = {'t', '6', '4', '9'};
+    c.disk.sectors = sectors;
+    c.disk.hiddenSectors = 2048;
+    if (marker) c.bridge.memory.push_back({0xC000, {0x55, 0xAA}});
+    c.bridge.answersParameters = true;
+    c.bridge.parameters[8] = 0xD0;
+    c.bridge.parameters[17] = byte17 ? 0x01 : 0x00;
+    return c;
+  }
+  std::shared_ptr<sim::BridgeChip> AttachAreaChip(const AreaChip& c, std::string* path) {
+    return AttachChipWithDisk(c.bridge, c.disk, path);
   }
   static void Tag(sim::SimDisk& disk, std::uint64_t lba, std::uint32_t value) {
     std::vector<std::uint8_t> sector(disk.config().logicalSectorSize, 0);
@@ -409,8 +432,8 @@ class FirmwareLbaTest : public AtaCommandsTest {
 
 TEST_F(FirmwareLbaTest, SignedAreaGivesTheTagReadPastTheEnd) {
   std::string path;
-  auto c = AttachController(Bridge(1000000, true, false), &path);
-  Tag(c->disk(), 1000000, 0x000F4100);
+  auto c = AttachAreaChip(Bridge(1000000, true, false), &path);
+  Tag(*c->disk(), 1000000, 0x000F4100);
   EXPECT_EQ(0x000F4100u, device::GetHddFirmwareLba(path.c_str(), 512, 18));
   EXPECT_EQ((std::vector<std::string>{"ReadCapacity16", "ReadChipParameters", "AtaIdentify",
                                       "AtaIdentify", "ReadChipMemory", "AtaReadDma48"}),
@@ -422,29 +445,29 @@ TEST_F(FirmwareLbaTest, SignedAreaGivesTheTagReadPastTheEnd) {
 
 TEST_F(FirmwareLbaTest, UntaggedAreaGives257BelowTwoToTheThirtyTwo) {
   std::string path;
-  AttachController(Bridge(1000000, true, false), &path);
+  AttachAreaChip(Bridge(1000000, true, false), &path);
   EXPECT_EQ(257u, device::GetHddFirmwareLba(path.c_str(), 512, 18));
 }
 
 TEST_F(FirmwareLbaTest, LargeDisksUseTheLowCapacityWord) {
   std::string path;
-  AttachController(Bridge((1ull << 32) + 1000, true, false), &path);
+  AttachAreaChip(Bridge((1ull << 32) + 1000, true, false), &path);
   EXPECT_EQ(1000u & 0xFF, device::GetHddFirmwareLba(path.c_str(), 512, 18));  // untagged
-  AttachController(Bridge((1ull << 32) + 1000, false, false), &path);
+  AttachAreaChip(Bridge((1ull << 32) + 1000, false, false), &path);
   EXPECT_EQ(999u, device::GetHddFirmwareLba(path.c_str(), 512, 18));  // unsigned: CL - 1
-  AttachController(Bridge((1ull << 32) + 1000, false, true), &path);
+  AttachAreaChip(Bridge((1ull << 32) + 1000, false, true), &path);
   EXPECT_EQ(1000u, device::GetHddFirmwareLba(path.c_str(), 512, 18));
 }
 
 TEST_F(FirmwareLbaTest, UnsignedOrUnreadableAreasFallBack) {
   std::string path;
-  auto c = AttachController(Bridge(1000000, false, false), &path);
-  Tag(c->disk(), 1000000, 0x1234);
+  auto c = AttachAreaChip(Bridge(1000000, false, false), &path);
+  Tag(*c->disk(), 1000000, 0x1234);
   EXPECT_EQ(999999u, device::GetHddFirmwareLba(path.c_str(), 512, 18));  // last LBA
   EXPECT_EQ(0, device::CheckHddAreaSignature(path.c_str(), 18));
 
-  c = AttachController(Bridge(1000000, true, true), &path);
-  Tag(c->disk(), 1000000, 0x1234);
+  c = AttachAreaChip(Bridge(1000000, true, true), &path);
+  Tag(*c->disk(), 1000000, 0x1234);
   EXPECT_EQ(0x1234u, device::GetHddFirmwareLba(path.c_str(), 512, 18));
   EXPECT_EQ(1000000u, device::GetHddFirmwareLba(path.c_str(), 512, 12));  // never signed
   EXPECT_EQ(1, device::CheckParamByte17(path.c_str()));
@@ -455,30 +478,30 @@ TEST_F(FirmwareLbaTest, UnsignedOrUnreadableAreasFallBack) {
 }
 
 TEST_F(FirmwareLbaTest, SignatureRulesByChipType) {
-  sim::ControllerConfig config = Bridge(1000, true, false);
-  config.parameterBlock[16] = 0x01;
+  AreaChip config = Bridge(1000, true, false);
+  config.bridge.parameters[16] = 0x01;
   std::string path;
-  AttachController(config, &path);
+  AttachAreaChip(config, &path);
   EXPECT_EQ(1, device::CheckHddAreaSignature(path.c_str(), 5));
   EXPECT_EQ(1, device::CheckHddAreaSignature(path.c_str(), 19));
   EXPECT_EQ(0, device::CheckHddAreaSignature(path.c_str(), 12));
   EXPECT_EQ(0, device::CheckHddAreaSignature(path.c_str(), 16));
 
-  config.parameterBlock[8] = 0;  // the block's byte 8 gates type 19 and byte 17
-  config.parameterBlock[17] = 0x01;
-  config.memory.clear();
-  AttachController(config, &path);
+  config.bridge.parameters[8] = 0;  // the block's byte 8 gates type 19 and byte 17
+  config.bridge.parameters[17] = 0x01;
+  config.bridge.answersMemory = false;
+  AttachAreaChip(config, &path);
   EXPECT_EQ(0, device::CheckHddAreaSignature(path.c_str(), 19));
   EXPECT_EQ(0, device::CheckParamByte17(path.c_str()));
   EXPECT_EQ(0, device::CheckHddAreaSignature(path.c_str(), 18));  // memory read refused
 }
 
 TEST_F(FirmwareLbaTest, FourKilobyteSectorsReadFourLongSectors) {
-  sim::ControllerConfig config = Bridge(250000, true, false);
+  AreaChip config = Bridge(250000, true, false);
   config.disk.logicalSectorSize = 4096;
   std::string path;
-  auto c = AttachController(config, &path);
-  Tag(c->disk(), 250000, 0xBEEF);
+  auto c = AttachAreaChip(config, &path);
+  Tag(*c->disk(), 250000, 0xBEEF);
   EXPECT_EQ(0xBEEFu, device::GetHddFirmwareLba(path.c_str(), 512, 18));
   EXPECT_EQ(4u * 4096, machine.transcript().back().request.dataTransferLength);
 }

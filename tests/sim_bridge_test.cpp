@@ -224,7 +224,8 @@ TEST_F(BridgeTest, CompanionProfilesCarryTheBehindBridgeProductId) {
     const sim::EnclosureProfile* p = sim::FindProfile(name);
     ASSERT_NE(nullptr, p);
     ASSERT_TRUE(p->behind.has_value());
-    const auto& info = p->behind->controllerInfo;
+    ASSERT_TRUE(p->controllerInfo.has_value());
+    const auto& info = *p->controllerInfo;
     EXPECT_EQ(0xF4, info[0]);
     EXPECT_EQ(0xE7, info[1]);
     EXPECT_EQ("4" + p->behind->bridge.substr(3), Hex2(info[6], info[7])) << name;
@@ -232,22 +233,7 @@ TEST_F(BridgeTest, CompanionProfilesCarryTheBehindBridgeProductId) {
   }
 }
 
-TEST_F(BridgeTest, StorageControllerHookReceivesTheBehindBridge) {
-  std::string seen;
-  sim::SetStorageControllerHook([&](sim::BridgeChip& front, const sim::BehindBridge& behind,
-                                    std::shared_ptr<sim::SerialFlash> flash) {
-    seen = behind.bridge + ":" + (flash ? flash->part().name : "none");
-    front.commands().Add("AtaProbe", sim::CdbPattern("A1"),
-                         [](sim::Exchange& e) { e.transferred = 0; });
-  });
-  Attach("txv929-txr847");
-  sim::SetStorageControllerHook(nullptr);
-  EXPECT_EQ("TXR847:mxic-mx25v512-p32", seen);
-  EXPECT_EQ(1, Out(path, {0xA1, 0x06}));
-  EXPECT_FALSE(sim::HasStorageControllerHook());
-  Attach("txv929-txr842");  // without a hook nothing answers for the controller
-  EXPECT_EQ(0, Out(path, {0xA1, 0x06}));
-
+TEST_F(BridgeTest, ProfileAttachHookSeesEveryProfile) {
   std::vector<int> types;
   sim::SetProfileAttachHook(
       [&](sim::BridgeChip&, const sim::EnclosureProfile& p) { types.push_back(p.chipType); });

@@ -81,6 +81,16 @@ void BridgeChip::Execute(Machine& machine, Exchange& exchange) {
   }
 }
 
+void BridgeChip::AddDisk(std::shared_ptr<SimDisk> disk) {
+  disk_ = std::move(disk);
+  if (disk_) disk_->Install(commands());
+}
+
+void BridgeChip::AddControllerRoute(std::shared_ptr<ControllerRoute> route) {
+  route_ = std::move(route);
+  if (route_) route_->Install(commands());
+}
+
 void BridgeChip::Leave(bool comeBack) {
   if (machine_ == nullptr || path_.empty()) return;
   const Attachment* attached = machine_->Find(path_);
@@ -104,6 +114,7 @@ void BridgeChip::ResetState() {
   romMode_ = config_.a1Chip;
   eraseSequenceSet_ = false;
   if (serial_) serial_->PowerOn();
+  if (route_) route_->Reset();
 }
 
 void BridgeChip::AddIdentification() {

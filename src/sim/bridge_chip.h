@@ -11,9 +11,11 @@
 #include <string>
 #include <vector>
 
+#include "sim/controller_route.h"
 #include "sim/enclosure.h"
 #include "sim/parallel_flash.h"
 #include "sim/serial_flash.h"
+#include "sim/sim_disk.h"
 
 namespace sim {
 
@@ -88,6 +90,14 @@ class BridgeChip : public Enclosure {
 
   void AddDisappearance(DisappearFault fault) { disappear_.push_back(std::move(fault)); }
 
+  // What sits behind the chip: the disk of the enclosure and, on a storage
+  // controller, its ATA route. The chip keeps them alive and adds their
+  // commands to its table (after its own).
+  void AddDisk(std::shared_ptr<SimDisk> disk);
+  void AddControllerRoute(std::shared_ptr<ControllerRoute> route);
+  SimDisk* disk() const { return disk_.get(); }
+  ControllerRoute* controllerRoute() const { return route_.get(); }
+
  private:
   void AddIdentification();
   void AddMemoryFrame();
@@ -116,6 +126,8 @@ class BridgeChip : public Enclosure {
   int resets_ = 0;
   std::uint8_t lastBlockWriteMode_ = 0;
   std::vector<DisappearFault> disappear_;
+  std::shared_ptr<SimDisk> disk_;
+  std::shared_ptr<ControllerRoute> route_;
 };
 
 }  // namespace sim

@@ -50,6 +50,24 @@ EnclosureProfile Row(std::string name, std::uint8_t type, std::int8_t sub, std::
   return p;
 }
 
+// A storage controller's ATA information block: signature, USB vendor, its
+// own product identifier, the product identifier of the bridge behind it (its
+// own again when none) and version bytes.
+std::array<std::uint8_t, 16> ControllerInfo(std::uint8_t pidHi, std::uint8_t pidLo,
+                                            std::uint8_t behindHi, std::uint8_t behindLo,
+                                            std::array<std::uint8_t, 8> version) {
+  std::array<std::uint8_t, 16> b{0xF4, 0xE7, 0x3E, 0x8A, pidHi, pidLo, behindHi, behindLo};
+  for (int i = 0; i < 8; ++i) b[8 + i] = version[i];
+  return b;
+}
+
+DiskConfig Disk(std::uint64_t sectors, std::uint32_t sectorSize = 512) {
+  DiskConfig d;
+  d.sectors = sectors;
+  d.logicalSectorSize = sectorSize;
+  return d;
+}
+
 // Release bits at 0x7038 for every family that reads them there.
 MemoryBytes ReleaseBits7038() { return Mem(0x7038, {0x00, 0x00, 0x15, 0x00}); }
 
@@ -140,6 +158,7 @@ std::vector<EnclosureProfile> Build() {
     p.bridge.knowsFlashPart = false;
     p.bridge.memory = {ReleaseBits7038()};
     p.flashPart = "mxic-mx25v1006-p32";
+    p.disk = Disk(488397168);  // keeps its firmware on the disk when no flash is found
     rows.push_back(p);
   }
   // --- 5 and 18: parameter-block chips --------------------------------------------
@@ -152,6 +171,7 @@ std::vector<EnclosureProfile> Build() {
     p.bridge.parameters[8] = 0xAB;
     p.bridge.parameters[18] = 0xD4;
     p.bridge.bus = FlashBus::None;
+    p.disk = Disk(312581808);  // its firmware lives on the disk
     rows.push_back(p);
   }
   {
@@ -174,6 +194,18 @@ std::vector<EnclosureProfile> Build() {
     p.bridge.parameters[16] = 0x01;
     p.bridge.parameters[17] = 0x01;
     p.bridge.bus = FlashBus::None;
+    p.disk = Disk(976773168);
+    rows.push_back(p);
+  }
+  {
+    EnclosureProfile p = Row("txr649-tagged", 18, 0, "TXR649 Disk", "t649",
+                             "as txr649, with the 0xC000 area marker and a disk whose area "
+                             "tag names LBA 0xF4000");
+    p.bridge = BridgeOf(rows, "txr649");
+    p.bridge.memory.push_back(Mem(0xC000, {0x55, 0xAA, 0x00, 0x00}));
+    p.disk = Disk(1000000);
+    p.disk.hiddenSectors = 8;  // the tag sector lies past the reported end
+    p.diskAreaTag = 0x000F4000;
     rows.push_back(p);
   }
   // --- 6: TXR842 ---------------------------------------------------------------------
@@ -284,6 +316,8 @@ std::vector<EnclosureProfile> Build() {
     p.bridge.memory = {ReleaseBits7038(), Mem(0x505E, {0x00, 0x00, 0x01, 0x00}),
                        Mem(0xFDB0, {0x00, 0x20, 0x00, 0x00})};
     p.flashPart = "mxic-mx25l8005";
+    p.controllerInfo = ControllerInfo(0x49, 0x61, 0x49, 0x61, {1, 16, 1, 0, 0, 0, 0, 0});
+    p.disk = Disk(625142448);
     rows.push_back(p);
   }
   {
@@ -296,6 +330,8 @@ std::vector<EnclosureProfile> Build() {
     p.bridge.memory = {ReleaseBits7038(), Mem(0x505E, {0x00, 0x01, 0x00, 0x00}),
                        Mem(0xFDB0, {0x00, 0xB4, 0x00, 0x00})};
     p.flashPart = "mxic-mx25v1006-p32";
+    p.controllerInfo = ControllerInfo(0x49, 0x61, 0x49, 0x61, {1, 16, 0, 0, 0, 0, 0, 0});
+    p.disk = Disk(625142448);
     rows.push_back(p);
   }
   // --- 12 and 16: TXV929 and TXV927 --------------------------------------------------------
@@ -314,6 +350,8 @@ std::vector<EnclosureProfile> Build() {
     p.bridge.parameters[19] = 0x01;
     p.bridge.memory = {Mem(0x70F0, {0x00, 0x00, 0x00, 0x01})};
     p.flashPart = "winbond-w25x10";
+    p.controllerInfo = ControllerInfo(0x49, 0x29, 0x49, 0x29, {1, 2, 3, 4, 0, 0, 0, 0});
+    p.disk = Disk(976773168);
     rows.push_back(p);
   }
   {
@@ -321,6 +359,8 @@ std::vector<EnclosureProfile> Build() {
                              "as txv929, second firmware bank damaged");
     p.bridge = BridgeOf(rows, "txv929");
     p.flashPart = "winbond-w25x10";
+    p.controllerInfo = ControllerInfo(0x49, 0x29, 0x49, 0x29, {1, 2, 3, 4, 0, 0, 0, 0});
+    p.disk = Disk(976773168);
     p.damagedBank1 = true;
     rows.push_back(p);
   }
@@ -335,6 +375,8 @@ std::vector<EnclosureProfile> Build() {
     p.bridge.resets = true;
     p.bridge.memory = {Mem(0x70F0, {0x00, 0x00, 0x00, 0x01})};
     p.flashPart = "gd-gd25q10";
+    p.controllerInfo = ControllerInfo(0x49, 0x27, 0x49, 0x27, {2, 3, 4, 5, 0, 0, 0, 0});
+    p.disk = Disk(488378646, 4096);  // a 4 KB-sector disk
     rows.push_back(p);
   }
   // --- 13, 14, 15: bridges behind a storage controller ----------------------------------------
@@ -344,12 +386,9 @@ std::vector<EnclosureProfile> Build() {
     p.bridge = BridgeOf(rows, "txv929");
     p.identifiedType = 12;
     p.flashPart = "winbond-w25x10";
-    p.behind =
-        BehindBridge{"TXR847",
-                     13,
-                     {0xF4, 0xE7, 0x3E, 0x8A, 0x49, 0x29, 0x48, 0x47, 1, 2, 3, 4, 5, 6, 7, 0},
-                     "mxic-mx25v512-p32",
-                     5};
+    p.controllerInfo = ControllerInfo(0x49, 0x29, 0x48, 0x47, {1, 2, 3, 4, 5, 6, 7, 0});
+    p.behind = BehindBridge{"TXR847", 13, "mxic-mx25v512-p32", 5};
+    p.disk = Disk(1953525168);
     rows.push_back(p);
   }
   {
@@ -358,12 +397,9 @@ std::vector<EnclosureProfile> Build() {
     p.bridge = BridgeOf(rows, "txv961");
     p.identifiedType = 11;
     p.flashPart = "mxic-mx25l8005";
-    p.behind =
-        BehindBridge{"TXR842",
-                     14,
-                     {0xF4, 0xE7, 0x3E, 0x8A, 0x49, 0x61, 0x48, 0x42, 2, 1, 0, 0, 0, 0, 0, 0},
-                     "winbond-w25x10",
-                     6};
+    p.controllerInfo = ControllerInfo(0x49, 0x61, 0x48, 0x42, {2, 1, 0, 0, 0, 0, 0, 0});
+    p.behind = BehindBridge{"TXR842", 14, "winbond-w25x10", 6};
+    p.disk = Disk(625142448);
     rows.push_back(p);
   }
   {
@@ -372,12 +408,9 @@ std::vector<EnclosureProfile> Build() {
     p.bridge = BridgeOf(rows, "txv929");
     p.identifiedType = 12;
     p.flashPart = "winbond-w25x10";
-    p.behind =
-        BehindBridge{"TXR842",
-                     15,
-                     {0xF4, 0xE7, 0x3E, 0x8A, 0x49, 0x29, 0x48, 0x42, 2, 2, 0, 0, 0, 0, 0, 0},
-                     "eon-en25p05",
-                     8};
+    p.controllerInfo = ControllerInfo(0x49, 0x29, 0x48, 0x42, {2, 2, 0, 0, 0, 0, 0, 0});
+    p.behind = BehindBridge{"TXR842", 15, "eon-en25p05", 8};
+    p.disk = Disk(1953525168);
     rows.push_back(p);
   }
   // --- 17: TXR659 -----------------------------------------------------------------------------
@@ -453,7 +486,7 @@ void Put(std::vector<std::uint8_t>& image, std::size_t at, const Bytes& bytes) {
 }
 
 StorageControllerHook& Hook() {
-  static StorageControllerHook hook;
+  static StorageControllerHook hook = InstallStorageController;
   return hook;
 }
 
@@ -543,19 +576,38 @@ std::string ProfilePath(const EnclosureProfile& profile, const std::string& seri
   return UsbDiskPath(profile.bridge.vendor, product, serial);
 }
 
+std::shared_ptr<SerialFlash> MakeBehindFlash(const EnclosureProfile& profile,
+                                             const AttachOptions& options) {
+  if (!profile.behind) return nullptr;
+  const FlashPart* part = FindFlashPart(profile.behind->flashPart);
+  if (part == nullptr) return nullptr;
+  auto flash = std::make_shared<SerialFlash>(*part);
+  // The behind bridge's own firmware: a TXR842 (code 6) or a TXR847 (code 10).
+  EnclosureProfile behindRow = profile;
+  behindRow.chipType = profile.behind->bridge == "TXR842" ? 6 : 10;
+  const std::vector<std::uint8_t> image = FactoryFirmware(behindRow, part->sizeBytes());
+  flash->cells().Load(0, image.data(), image.size());
+  flash->SetProtection(options.behindProtection);
+  for (const FlashFault& f : options.behindFlashFaults) flash->AddFault(f);
+  return flash;
+}
+
 std::shared_ptr<BridgeChip> AttachProfile(Machine& machine, const EnclosureProfile& profile,
                                           const AttachOptions& options) {
   std::shared_ptr<BridgeChip> chip = MakeBridge(profile, options);
-  if (profile.behind && Hook()) {
-    const FlashPart* part = FindFlashPart(profile.behind->flashPart);
-    auto behindFlash = part ? std::make_shared<SerialFlash>(*part) : nullptr;
-    if (behindFlash) {
-      EnclosureProfile behindRow = profile;
-      behindRow.chipType = profile.behind->companionType == 14 ? 6 : 10;
-      const std::vector<std::uint8_t> image = FactoryFirmware(behindRow, part->sizeBytes());
-      behindFlash->cells().Load(0, image.data(), image.size());
+  if (profile.controllerInfo) Hook()(*chip, profile, MakeBehindFlash(profile, options));
+  if (profile.disk.sectors != 0) {
+    auto disk = std::make_shared<SimDisk>(profile.disk);
+    if (profile.diskAreaTag) {
+      // Where the disk-area queries look: the first sector past the reported end.
+      std::vector<std::uint8_t> sector(profile.disk.logicalSectorSize, 0x00);
+      const std::uint32_t tag = *profile.diskAreaTag;
+      sector[150] = 0x55;
+      for (int i = 0; i < 4; ++i) sector[151 + i] = static_cast<std::uint8_t>(tag >> (24 - 8 * i));
+      sector[155] = 0xAA;
+      disk->WriteSectors(profile.disk.sectors, sector.data(), 1);
     }
-    Hook()(*chip, *profile.behind, behindFlash);
+    chip->AddDisk(std::move(disk));
   }
   if (AttachHook()) AttachHook()(*chip, profile);
   Attachment a;
@@ -570,8 +622,18 @@ std::shared_ptr<BridgeChip> AttachProfile(Machine& machine, const EnclosureProfi
   return chip;
 }
 
-void SetStorageControllerHook(StorageControllerHook hook) { Hook() = std::move(hook); }
-bool HasStorageControllerHook() { return static_cast<bool>(Hook()); }
+void SetStorageControllerHook(StorageControllerHook hook) {
+  Hook() = hook ? std::move(hook) : StorageControllerHook(InstallStorageController);
+}
+
+void InstallStorageController(BridgeChip& front, const EnclosureProfile& profile,
+                              std::shared_ptr<SerialFlash> behindFlash) {
+  if (!profile.controllerInfo) return;
+  ControllerRouteConfig config;
+  config.info = *profile.controllerInfo;
+  if (profile.behind) config.flashTypeCode = static_cast<std::uint8_t>(profile.behind->flashTypeCode);
+  front.AddControllerRoute(std::make_shared<ControllerRoute>(config, std::move(behindFlash)));
+}
 void SetProfileAttachHook(ProfileAttachHook hook) { AttachHook() = std::move(hook); }
 
 }  // namespace sim

@@ -1,7 +1,8 @@
-// The built-in enclosure profiles: one emulated bridge per row, described as
-// data, each answering the identification commands so that the host classifies
-// it to the chip type code and sub-code the row names. docs/enclosure-profiles.md
-// lists them.
+// The built-in enclosure profiles: one emulated enclosure per row, described
+// as data: the bridge chip with its flash, answering the identification
+// commands so that the host classifies it to the chip type code and sub-code
+// the row names; on storage controllers their ATA route and the bridge behind
+// them; the disk. docs/enclosure-profiles.md lists them.
 #pragma once
 
 #include <array>
@@ -17,17 +18,14 @@
 
 namespace sim {
 
-// A bridge that sits behind a storage controller (the controller answers ATA
-// pass-through for it). Selecting the companion entry of the front device
+// A bridge that sits behind a storage controller; the controller's ATA route
+// reaches its serial flash. Selecting the companion entry of the front device
 // gives companionType.
 struct BehindBridge {
   std::string bridge;              // "TXR847" or "TXR842"
   std::uint8_t companionType = 0;  // 13, 14 or 15
-  // The controller's information block as its ATA read returns it: F4 E7,
-  // bytes 6-7 the product identifier of the bridge behind it, version bytes.
-  std::array<std::uint8_t, 16> controllerInfo{};
-  std::string flashPart;  // the behind bridge's serial flash
-  int flashTypeCode = 0;  // byte 0 of the flash type block
+  std::string flashPart;           // the behind bridge's serial flash
+  int flashTypeCode = 0;           // byte 0 of the flash type block
 };
 
 struct EnclosureProfile {
@@ -41,7 +39,16 @@ struct EnclosureProfile {
   BridgeConfig bridge;
   std::string flashPart;  // serial part of the flash catalogue; "" none
   std::optional<ParallelPartKind> parallelPart;
+  // Storage controllers (codes 11, 12, 16 and the companions 13, 14, 15):
+  // the information block the ATA route answers with (F4 E7; bytes 6-7 the
+  // product identifier of the bridge behind it, else the controller's own).
+  std::optional<std::array<std::uint8_t, 16>> controllerInfo;
   std::optional<BehindBridge> behind;
+  // The disk behind the chip; sectors 0 means none.
+  DiskConfig disk;
+  // The area tag the disk-area queries read in the first sector past the
+  // reported end (bytes 151-154, between 0x55 and 0xAA); none: blank.
+  std::optional<std::uint32_t> diskAreaTag;
   bool damagedBank1 = false;  // the second firmware bank fails its check
 };
 
@@ -59,6 +66,9 @@ struct AttachOptions {
   std::vector<FlashFault> flashFaults;
   std::vector<DisappearFault> disappear;
   std::uint8_t protection = 0;  // protection bits the serial flash starts with
+  // The same for the flash of the bridge behind a storage controller.
+  std::vector<FlashFault> behindFlashFaults;
+  std::uint8_t behindProtection = 0;
   bool asCdrom = false;         // attach as a CD-ROM unit whatever the profile says
 };
 
@@ -72,19 +82,27 @@ std::string ProfilePath(const EnclosureProfile& profile, const std::string& seri
 std::shared_ptr<BridgeChip> AttachProfile(Machine& machine, const EnclosureProfile& profile,
                                           const AttachOptions& options = {});
 
-// The storage-controller model plugs in here: for a profile with a bridge
-// behind a controller, AttachProfile hands the front chip, the behind bridge's
-// description and its flash to the hook, which adds the controller's ATA
-// commands to the front chip's command table. Without a hook such a profile
-// attaches the front chip alone.
-using StorageControllerHook = std::function<void(BridgeChip& front, const BehindBridge& behind,
-                                                 std::shared_ptr<SerialFlash> behindFlash)>;
-void SetStorageControllerHook(StorageControllerHook hook);
-bool HasStorageControllerHook();
+// The flash of the bridge behind a storage controller, with its factory
+// contents, protection and faults; null when the profile has none.
+std::shared_ptr<SerialFlash> MakeBehindFlash(const EnclosureProfile& profile,
+                                             const AttachOptions& options = {});
 
-// Called for every profile AttachProfile builds, before the chip is attached:
-// lets other models add what sits behind any bridge (a disk holding the
-// firmware area, for example) keyed on the profile's chip type.
+// The storage-controller model: for every profile with a controller
+// information block AttachProfile hands the front chip, the profile and the
+// behind bridge's flash (null when nothing sits behind the controller) to the
+// hook. The built-in model, InstallStorageController, is always active; a test
+// may replace it, and SetStorageControllerHook(nullptr) restores it.
+using StorageControllerHook = std::function<void(
+    BridgeChip& front, const EnclosureProfile& profile, std::shared_ptr<SerialFlash> behindFlash)>;
+void SetStorageControllerHook(StorageControllerHook hook);
+// Adds the controller's ATA route (information block; with a flash, the
+// bridge-behind flash route) to the front chip.
+void InstallStorageController(BridgeChip& front, const EnclosureProfile& profile,
+                              std::shared_ptr<SerialFlash> behindFlash);
+
+// Called for every profile AttachProfile builds, after its controller and disk
+// and before the chip is attached: lets other models add to any bridge, keyed
+// on the profile's chip type.
 using ProfileAttachHook = std::function<void(BridgeChip& chip, const EnclosureProfile& profile)>;
 void SetProfileAttachHook(ProfileAttachHook hook);
 
