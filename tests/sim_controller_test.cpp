@@ -30,7 +30,8 @@ class SimControllerTest : public ::testing::Test, public testing_support::SimFix
     const sim::EnclosureProfile* p = sim::FindProfile(name);
     EXPECT_NE(nullptr, p) << name;
     if (p == nullptr) return nullptr;
-    o.serial = "s" + std::to_string(++serial_);
+    o.serial = "s";  // appended: mingw's g++ 12 warns falsely about "s" + std::string
+    o.serial += std::to_string(++serial_);
     auto chip = sim::AttachProfile(machine, *p, o);
     path_ = chip->path();
     return chip;
@@ -438,7 +439,9 @@ class SimDiskTest : public ::testing::Test, public testing_support::SimFixtureBa
   sim::SimDisk& Attach(sim::DiskConfig config) {
     disk_ = std::make_unique<sim::SimDisk>(config);
     ++serial_;
-    path_ = AttachUsb("TXV929-" + std::to_string(serial_), static_cast<std::uint32_t>(serial_));
+    std::string product = "TXV929-";
+    product += std::to_string(serial_);
+    path_ = AttachUsb(product, static_cast<std::uint32_t>(serial_));
     auto* enclosure = dynamic_cast<sim::Enclosure*>(machine.Find(path_)->device.get());
     disk_->Install(enclosure->commands());
     return *disk_;
