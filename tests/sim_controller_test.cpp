@@ -103,8 +103,8 @@ class SimControllerTest : public ::testing::Test, public testing_support::SimFix
 
 struct Companion {
   const char* profile;
-  int frontType;       // what identification of the path gives
-  int companionType;   // what the companion entry selects
+  int frontType;      // what identification of the path gives
+  int companionType;  // what the companion entry selects
   const char* productId;
   const char* part;
 };
@@ -128,7 +128,8 @@ TEST_F(SimControllerTest, CompanionProfilesIdentifyAndAnswerForTheBridgeBehind) 
     const int with847 = device::MatchChipProductId(path(), "4847");
     const int with842 = device::MatchChipProductId(path(), "4842");
     EXPECT_EQ(1, device::MatchChipProductId(path(), c.productId));
-    EXPECT_EQ(c.companionType, identify::ApplyCompanionRule(id.chip.type, with847 == 1, with842 == 1));
+    EXPECT_EQ(c.companionType,
+              identify::ApplyCompanionRule(id.chip.type, with847 == 1, with842 == 1));
 
     std::uint8_t info[16] = {};
     ASSERT_EQ(1, device::AtaReadChipInfoBytes(path(), info, 16));
@@ -171,7 +172,8 @@ TEST_F(SimControllerTest, CompanionFlashFaultsGiveTheirResultCodes) {
     EXPECT_EQ(device::kAtaReadCommandFailed, device::AtaEraseAndBlankCheck(path(), 0x10000));
     EXPECT_EQ(0, device::AtaWaitReady(path()));
     std::vector<std::uint8_t> data(8192, 0x00);
-    EXPECT_EQ(device::kAtaWriteCommandFailed, device::AtaWriteFlashRange(path(), 0, data.data(), 8192));
+    EXPECT_EQ(device::kAtaWriteCommandFailed,
+              device::AtaWriteFlashRange(path(), 0, data.data(), 8192));
 
     // Bits that do not program: the erase is sound, the programmed data is not.
     Attach(c.profile, WithFault(FlashFault::Kind::BitsDoNotProgram, 0x10));
@@ -215,14 +217,16 @@ TEST_F(SimControllerTest, ThirtyTwoBytePagesNeedThePageSizeSent) {
   const std::vector<std::uint8_t> image = Pattern(8192, 0x55);
   std::vector<std::uint8_t> back(8192);
   ASSERT_EQ(0, device::AtaEraseAndBlankCheck(path(), 0x10000));
-  ASSERT_EQ(0, device::AtaWriteFlashRange(path(), 0, const_cast<std::uint8_t*>(image.data()), 8192));
+  ASSERT_EQ(0,
+            device::AtaWriteFlashRange(path(), 0, const_cast<std::uint8_t*>(image.data()), 8192));
   ASSERT_EQ(0, device::AtaReadFlashRange(path(), 0, back.data(), 8192));
   EXPECT_NE(image, back);  // 256-byte pages wrapped inside the part's buffer
 
   ASSERT_EQ(1, device::AtaSetFlashPageSize(path(), 32));
   EXPECT_EQ(32u, chip->controllerRoute()->engine().pageSize);
   ASSERT_EQ(0, device::AtaEraseAndBlankCheck(path(), 0x10000));
-  ASSERT_EQ(0, device::AtaWriteFlashRange(path(), 0, const_cast<std::uint8_t*>(image.data()), 8192));
+  ASSERT_EQ(0,
+            device::AtaWriteFlashRange(path(), 0, const_cast<std::uint8_t*>(image.data()), 8192));
   ASSERT_EQ(0, device::AtaReadFlashRange(path(), 0, back.data(), 8192));
   EXPECT_EQ(image, back);
 }
@@ -383,8 +387,8 @@ TEST_F(SimControllerTest, ReplacedControllerModelAndTheBuiltInOne) {
 TEST_F(SimControllerTest, ControllerProfilesAnswerAsTheirChipTypes) {
   int controllers = 0;
   for (const sim::EnclosureProfile& p : sim::EnclosureProfiles()) {
-    const bool controllerType = p.identifiedType == 11 || p.identifiedType == 12 ||
-                                p.identifiedType == 16;
+    const bool controllerType =
+        p.identifiedType == 11 || p.identifiedType == 12 || p.identifiedType == 16;
     EXPECT_EQ(controllerType, p.controllerInfo.has_value()) << p.name;
     if (!p.controllerInfo) continue;
     SCOPED_TRACE(p.name);

@@ -60,66 +60,76 @@ void ControllerRoute::Reset() {
 }
 
 void ControllerRoute::Install(CommandTable& t) {
-  t.Add("AtaReadChipInfo", [](const Exchange& e) { return IsVendorAta(e, 0xE0); },
-        [this](Exchange& e) {
-          if (!PioIn(e)) return e.Reject();
-          SendBlocks(e, CountBytes(e), config_.info.data(), config_.info.size());
-        });
+  t.Add(
+      "AtaReadChipInfo", [](const Exchange& e) { return IsVendorAta(e, 0xE0); },
+      [this](Exchange& e) {
+        if (!PioIn(e)) return e.Reject();
+        SendBlocks(e, CountBytes(e), config_.info.data(), config_.info.size());
+      });
   if (flash_) InstallFlashRoute(t);
 }
 
 void ControllerRoute::InstallFlashRoute(CommandTable& t) {
-  t.Add("AtaReadStatus", [](const Exchange& e) { return IsVendorAta(e, 0xEA); },
-        [this](Exchange& e) {
-          if (!PioIn(e)) return e.Reject();
-          const std::uint8_t status = flash_->Busy(e.nowMs) ? 0x01 : 0x00;
-          SendBlocks(e, CountBytes(e), &status, 1);
-        });
+  t.Add(
+      "AtaReadStatus", [](const Exchange& e) { return IsVendorAta(e, 0xEA); },
+      [this](Exchange& e) {
+        if (!PioIn(e)) return e.Reject();
+        const std::uint8_t status = flash_->Busy(e.nowMs) ? 0x01 : 0x00;
+        SendBlocks(e, CountBytes(e), &status, 1);
+      });
   // The engine waits for earlier work inside the command; a part that never
   // comes back from busy fails it.
-  t.Add("AtaReadFlash", [](const Exchange& e) { return IsVendorAta(e, 0xE8); },
-        [this](Exchange& e) {
-          const std::uint32_t bytes = CountBytes(e);
-          if (!PioIn(e) || bytes > e.length || e.data == nullptr) return e.Reject();
-          if (!engine_.Read(FlashAddress(e), e.data, bytes, e.nowMs)) return e.Reject();
-          e.transferred = bytes;
-        });
-  t.Add("AtaWriteFlash", [](const Exchange& e) { return IsVendorAta(e, 0xE9); },
-        [this](Exchange& e) {
-          const std::uint32_t bytes = CountBytes(e);
-          if (!PioOut(e) || bytes > e.length || e.data == nullptr) return e.Reject();
-          if (!engine_.Program(FlashAddress(e), e.data, bytes, e.nowMs)) return e.Reject();
-          e.transferred = bytes;
-        });
-  t.Add("AtaEraseFlashChip", [](const Exchange& e) { return IsVendorAta(e, 0xE7); },
-        [this](Exchange& e) {
-          if (!NonData(e) || !engine_.EraseChip(e.nowMs)) return e.Reject();
-          e.transferred = 0;
-        });
-  t.Add("AtaSpiCommand", [](const Exchange& e) { return IsVendorAta(e, 0xE1); },
-        [this](Exchange& e) { SpiCommand(e); });
-  t.Add("AtaSpiReadData", [](const Exchange& e) { return IsVendorAta(e, 0xE3); },
-        [this](Exchange& e) { SpiReadData(e); });
-  t.Add("AtaSetFlashOpcodes", [](const Exchange& e) { return IsVendorAta(e, 0xE4); },
-        [this](Exchange& e) {
-          if (!NonData(e)) return e.Reject();
-          engine_.settings.maker = e.at(4);
-          engine_.settings.chipErase = e.at(5);
-          engine_.settings.blockErase = e.at(6);
-          engine_.settings.program = e.at(7);
-          e.transferred = 0;
-        });
-  t.Add("AtaSetFlashPageSize", [](const Exchange& e) { return IsVendorAta(e, 0xE5); },
-        [this](Exchange& e) {
-          if (!NonData(e) || e.at(4) == 0) return e.Reject();
-          engine_.settings.pageSize = static_cast<std::uint32_t>(e.at(4)) * 4;
-          e.transferred = 0;
-        });
-  t.Add("AtaReadFlashTypeBlock", [](const Exchange& e) { return IsVendorAta(e, 0xEC); },
-        [this](Exchange& e) {
-          if (!PioIn(e)) return e.Reject();
-          SendBlocks(e, CountBytes(e), &config_.flashTypeCode, 1);
-        });
+  t.Add(
+      "AtaReadFlash", [](const Exchange& e) { return IsVendorAta(e, 0xE8); },
+      [this](Exchange& e) {
+        const std::uint32_t bytes = CountBytes(e);
+        if (!PioIn(e) || bytes > e.length || e.data == nullptr) return e.Reject();
+        if (!engine_.Read(FlashAddress(e), e.data, bytes, e.nowMs)) return e.Reject();
+        e.transferred = bytes;
+      });
+  t.Add(
+      "AtaWriteFlash", [](const Exchange& e) { return IsVendorAta(e, 0xE9); },
+      [this](Exchange& e) {
+        const std::uint32_t bytes = CountBytes(e);
+        if (!PioOut(e) || bytes > e.length || e.data == nullptr) return e.Reject();
+        if (!engine_.Program(FlashAddress(e), e.data, bytes, e.nowMs)) return e.Reject();
+        e.transferred = bytes;
+      });
+  t.Add(
+      "AtaEraseFlashChip", [](const Exchange& e) { return IsVendorAta(e, 0xE7); },
+      [this](Exchange& e) {
+        if (!NonData(e) || !engine_.EraseChip(e.nowMs)) return e.Reject();
+        e.transferred = 0;
+      });
+  t.Add(
+      "AtaSpiCommand", [](const Exchange& e) { return IsVendorAta(e, 0xE1); },
+      [this](Exchange& e) { SpiCommand(e); });
+  t.Add(
+      "AtaSpiReadData", [](const Exchange& e) { return IsVendorAta(e, 0xE3); },
+      [this](Exchange& e) { SpiReadData(e); });
+  t.Add(
+      "AtaSetFlashOpcodes", [](const Exchange& e) { return IsVendorAta(e, 0xE4); },
+      [this](Exchange& e) {
+        if (!NonData(e)) return e.Reject();
+        engine_.settings.maker = e.at(4);
+        engine_.settings.chipErase = e.at(5);
+        engine_.settings.blockErase = e.at(6);
+        engine_.settings.program = e.at(7);
+        e.transferred = 0;
+      });
+  t.Add(
+      "AtaSetFlashPageSize", [](const Exchange& e) { return IsVendorAta(e, 0xE5); },
+      [this](Exchange& e) {
+        if (!NonData(e) || e.at(4) == 0) return e.Reject();
+        engine_.settings.pageSize = static_cast<std::uint32_t>(e.at(4)) * 4;
+        e.transferred = 0;
+      });
+  t.Add(
+      "AtaReadFlashTypeBlock", [](const Exchange& e) { return IsVendorAta(e, 0xEC); },
+      [this](Exchange& e) {
+        if (!PioIn(e)) return e.Reject();
+        SendBlocks(e, CountBytes(e), &config_.flashTypeCode, 1);
+      });
 }
 
 // One chip-select cycle to the bridge's part: the opcode and up to two further
@@ -132,7 +142,8 @@ void ControllerRoute::SpiCommand(Exchange& e) {
   std::vector<std::uint8_t> mosi;
   for (std::size_t i = 0; i < count; ++i) mosi.push_back(e.at(5 + static_cast<int>(i)));
   spiAnswer_.reset();
-  std::vector<std::uint8_t> answer = flash_->Transfer(mosi, dataPhase ? kSpiAnswerBytes : 0, e.nowMs);
+  std::vector<std::uint8_t> answer =
+      flash_->Transfer(mosi, dataPhase ? kSpiAnswerBytes : 0, e.nowMs);
   if (dataPhase) spiAnswer_ = std::move(answer);
   e.transferred = 0;
 }

@@ -631,7 +631,8 @@ void InstallStorageController(BridgeChip& front, const EnclosureProfile& profile
   if (!profile.controllerInfo) return;
   ControllerRouteConfig config;
   config.info = *profile.controllerInfo;
-  if (profile.behind) config.flashTypeCode = static_cast<std::uint8_t>(profile.behind->flashTypeCode);
+  if (profile.behind)
+    config.flashTypeCode = static_cast<std::uint8_t>(profile.behind->flashTypeCode);
   front.AddControllerRoute(std::make_shared<ControllerRoute>(config, std::move(behindFlash)));
 }
 void SetProfileAttachHook(ProfileAttachHook hook) { AttachHook() = std::move(hook); }

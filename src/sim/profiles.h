@@ -69,7 +69,7 @@ struct AttachOptions {
   // The same for the flash of the bridge behind a storage controller.
   std::vector<FlashFault> behindFlashFaults;
   std::uint8_t behindProtection = 0;
-  bool asCdrom = false;         // attach as a CD-ROM unit whatever the profile says
+  bool asCdrom = false;  // attach as a CD-ROM unit whatever the profile says
 };
 
 // Builds the profile's chip with its flash (not attached).
@@ -92,8 +92,8 @@ std::shared_ptr<SerialFlash> MakeBehindFlash(const EnclosureProfile& profile,
 // behind bridge's flash (null when nothing sits behind the controller) to the
 // hook. The built-in model, InstallStorageController, is always active; a test
 // may replace it, and SetStorageControllerHook(nullptr) restores it.
-using StorageControllerHook = std::function<void(
-    BridgeChip& front, const EnclosureProfile& profile, std::shared_ptr<SerialFlash> behindFlash)>;
+using StorageControllerHook = std::function<void(BridgeChip& front, const EnclosureProfile& profile,
+                                                 std::shared_ptr<SerialFlash> behindFlash)>;
 void SetStorageControllerHook(StorageControllerHook hook);
 // Adds the controller's ATA route (information block; with a flash, the
 // bridge-behind flash route) to the front chip.
