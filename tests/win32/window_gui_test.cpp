@@ -178,6 +178,14 @@ TEST_F(GuiTest, ControlsSitAtTheirPlacesWithTheirTextsAndStates) {
   EXPECT_EQ(115, backup.left);
   EXPECT_EQ(96, backup.top);
 
+  // Labels size themselves to their captions and stay on their left edge.
+  const RECT status = PlaceOf(H(window->diskLabel));
+  EXPECT_EQ(24, status.left);
+  EXPECT_EQ(44, status.top);
+  EXPECT_EQ("USB DISK", TextOf(H(window->diskLabel)));
+  const RECT list = PlaceOf(H(window->DeviceList));
+  EXPECT_GE(list.left, status.right);
+
   // The demo's three enclosures, the first selected.
   ASSERT_EQ(3, ListCount());
   char item[128] = {};
