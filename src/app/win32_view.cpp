@@ -89,10 +89,8 @@ Win32View::Win32View(HINSTANCE instance) : instance_(instance) {
 Win32View::~Win32View() {
   if (hwnd_ != nullptr && IsWindow(hwnd_)) {
     quitOnDestroy = false;
-    DestroyWindow(hwnd_);
+    DestroyWindow(hwnd_);  // WM_DESTROY lets go of the model
   }
-  if (window_ != nullptr)
-    for (Control* c : window_->controls()) c->SetObserver(nullptr);
   DeleteObject(font_);
   DeleteObject(largeFont_);
   DeleteObject(navyBrush_);
@@ -106,6 +104,24 @@ DWORD Win32View::WindowStyle() const {
 // --- start-up ----------------------------------------------------------------
 
 void Win32View::Realize(MainWindow& window) {
+  try {
+    CreateWindows(window);
+  } catch (...) {
+    // Without its window the model must not be reached through this view again.
+    Release();
+    if (hwnd_ != nullptr) DestroyWindow(hwnd_);
+    hwnd_ = nullptr;
+    throw;
+  }
+}
+
+void Win32View::Release() {
+  if (window_ == nullptr) return;
+  for (Control* c : window_->controls()) c->SetObserver(nullptr);
+  window_ = nullptr;
+}
+
+void Win32View::CreateWindows(MainWindow& window) {
   window_ = &window;
   if (!RegisterWindowClasses(instance_)) throw std::runtime_error("cannot register the window class");
   RECT r{0, 0, kClientWidth, window.clientHeight};
@@ -370,6 +386,7 @@ LRESULT Win32View::Handle(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
       return 0;
     case WM_DESTROY:
       window_->FormDestroy();
+      Release();
       if (quitOnDestroy) PostQuitMessage(0);
       return 0;
     default:

@@ -54,6 +54,9 @@ class Win32View : public View, private ControlObserver {
   static LRESULT CALLBACK PanelProcEntry(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 
  private:
+  void CreateWindows(MainWindow& window);
+  // Stops mirroring the model: after this the view never touches it again.
+  void Release();
   LRESULT Handle(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
   void OnCommand(int id, int code);
   LRESULT ColourStatic(HDC dc, HWND control);
