@@ -201,6 +201,18 @@ void Win32View::CreateControl(Control& c, int id) {
   if (c.kind() == ControlKind::CheckBox)
     SendMessageA(h, BM_SETCHECK, static_cast<CheckBox&>(c).checked() ? BST_CHECKED : BST_UNCHECKED, 0);
   if (c.kind() == ControlKind::ComboBox) {
+    // The closed box takes its designed height: adjust its selection field by
+    // what is left over, in a few steps, since how a requested field height
+    // turns into the box's height differs between platform versions.
+    LRESULT request = SendMessageA(h, CB_GETITEMHEIGHT, static_cast<WPARAM>(-1), 0);
+    for (int step = 0; step < 3 && request != CB_ERR; ++step) {
+      RECT closed;
+      GetWindowRect(h, &closed);
+      const int extra = b.height - (closed.bottom - closed.top);
+      if (extra == 0 || request + extra <= 0) break;
+      request += extra;
+      SendMessageA(h, CB_SETITEMHEIGHT, static_cast<WPARAM>(-1), request);
+    }
     ++pushing_;
     PushItems(static_cast<ComboBox&>(c));
     --pushing_;

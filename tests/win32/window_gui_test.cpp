@@ -185,6 +185,9 @@ TEST_F(GuiTest, ControlsSitAtTheirPlacesWithTheirTextsAndStates) {
   EXPECT_EQ("USB DISK", TextOf(H(window->diskLabel)));
   const RECT list = PlaceOf(H(window->DeviceList));
   EXPECT_GE(list.left, status.right);
+  EXPECT_EQ(80, list.left);
+  EXPECT_EQ(249, list.right - list.left);
+  EXPECT_EQ(21, list.bottom - list.top);  // the closed box, without its list
 
   // The demo's three enclosures, the first selected.
   ASSERT_EQ(3, ListCount());
