@@ -83,7 +83,6 @@ Win32View::Win32View(HINSTANCE instance) : instance_(instance) {
   font_ = MakeFont(-11);
   largeFont_ = MakeFont(-13);
   faceBrush_ = GetSysColorBrush(COLOR_BTNFACE);
-  navyBrush_ = CreateSolidBrush(RGB(0, 0, 0x80));
 }
 
 Win32View::~Win32View() {
@@ -93,7 +92,6 @@ Win32View::~Win32View() {
   }
   DeleteObject(font_);
   DeleteObject(largeFont_);
-  DeleteObject(navyBrush_);
 }
 
 DWORD Win32View::WindowStyle() const {

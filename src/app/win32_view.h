@@ -73,7 +73,6 @@ class Win32View : public View, private ControlObserver {
   HFONT font_ = nullptr;
   HFONT largeFont_ = nullptr;
   HBRUSH faceBrush_ = nullptr;
-  HBRUSH navyBrush_ = nullptr;
   std::vector<Control*> byId_;
   std::map<const Control*, HWND> handles_;
   std::map<const Control*, HWND> labels_;
