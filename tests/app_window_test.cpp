@@ -386,6 +386,21 @@ TEST_F(WindowTest, DropDuringARunIsAppliedWhenTheRunEnds) {
   EXPECT_EQ("C:\\new.bin", window->FwFilenameEdit.text());
 }
 
+TEST_F(WindowTest, StatusLinePaintsAtOnceAndMayLetMessagesThrough) {
+  Start();
+  int delivered = 0;
+  view.Post([&](MainWindow&) { ++delivered; });
+  window->ShowStatus("Erase", false);
+  EXPECT_EQ("Erase", window->StatusEdit.text());
+  EXPECT_EQ(1, view.repaints["StatusEdit"]);
+  EXPECT_EQ(0, delivered);
+  window->AppendStatus(".");
+  window->AppendStatus(".");
+  EXPECT_EQ("Erase..", window->StatusEdit.text());
+  EXPECT_EQ(3, view.repaints["StatusEdit"]);
+  EXPECT_EQ(1, delivered);
+}
+
 TEST_F(WindowTest, AnExceptionFromAHandlerIsShownAndTheWindowGoesOn) {
   AttachUsb("A", 1);
   Start();
