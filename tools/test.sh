@@ -14,11 +14,15 @@ cmake -S . -B build-win -G Ninja -DTX_WERROR=ON -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake >/dev/null
 cmake --build build-win -j "$jobs"
 . tools/wine-env.sh build-win
-# One persistent wineserver for all tests. The first wine call starts Wine's
-# background services; they inherit its output, so it must not be ctest's pipe.
-wineserver -p >/dev/null 2>&1 </dev/null || true
 trap 'wineserver -k 2>/dev/null || true' EXIT
-cd build-win
-xvfb-run -a -s "-screen 0 1024x768x24" sh -c \
-  'wine cmd /c exit >/dev/null 2>&1 </dev/null; ctest --output-on-failure'
-
+# One display and one wineserver for the whole run. Wine's long-lived helpers
+# (services, desktop) start with the first program and inherit its output:
+# start them with the demo window, output sent nowhere, or ctest would wait on
+# its pipes until they exit.
+(cd build-win && xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
+  wineserver -p
+  wine tx4077x-demo.exe --close-after 200 </dev/null >/dev/null 2>&1 || true
+  ctest --output-on-failure; rc=$?
+  wineserver -k 2>/dev/null || true
+  exit $rc')
+echo "screenshot of the demo window: build-win/window.png"

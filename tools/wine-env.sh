@@ -11,3 +11,9 @@ if [ ! -f "$WINEPREFIX/.tx-ready" ]; then
   wineserver -w
   touch "$WINEPREFIX/.tx-ready"
 fi
+# The caption buttons are drawn with Marlett, which Wine does not find in its
+# own folder here: give the prefix a copy so windows and screenshots look right.
+if [ -f /usr/share/wine/fonts/marlett.ttf ] && [ ! -f "$WINEPREFIX/drive_c/windows/Fonts/marlett.ttf" ]; then
+  mkdir -p "$WINEPREFIX/drive_c/windows/Fonts"
+  cp /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
+fi

@@ -1,0 +1,181 @@
+// The main window: every control, the device table and the identification
+// results, the handlers the controls are wired to, and the window's own
+// messages (timer 101, device change, dropped files). It knows no toolkit:
+// it reaches the screen only through ui::WindowSystem.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/controls.h"
+#include "device/device_record.h"
+#include "host/ui.h"
+
+namespace app {
+
+inline constexpr char kApplicationTitle[] = "Tavrion TX4077x Firmware Update Utility";
+inline constexpr char kWindowCaption[] = " TX4077x FW Update Utility v1.19.01";
+inline constexpr char kWindowClass[] = "TT77xFwTool";
+inline constexpr char kWindowObjectName[] = "T77xFwTool";
+inline constexpr int kClientWidth = 347;
+inline constexpr int kClientHeight = 420;
+inline constexpr unsigned kRefreshTimer = 101;
+inline constexpr unsigned kArrivalWaitMs = 1200;
+inline constexpr unsigned kOtherChangeWaitMs = 200;
+inline constexpr unsigned kDropPathSize = 260;
+inline constexpr char kOpenDialogFilter[] = "BinaryFile|*.bin|All Files|*.*|TXF Files|*.txf";
+inline constexpr char kDropOneFileOnly[] = "Please Drag and Drop One File Only!";
+
+// The shared file-open dialog (not a visible control).
+struct OpenDialog {
+  std::string filter = kOpenDialogFilter;
+  std::string defaultExt = "bin";
+  std::string initialDir;
+  std::string fileName;
+  // Shows the dialog; true with fileName set when the user chose a file.
+  bool Execute(ui::WindowSystem& ws);
+};
+
+class MainWindow {
+ public:
+  // Builds the controls and runs the first device refresh; the window is not
+  // shown yet.
+  explicit MainWindow(ui::WindowSystem& ws);
+  // Runs the destruction steps if the view has not done so already.
+  ~MainWindow();
+  MainWindow(const MainWindow&) = delete;
+  MainWindow& operator=(const MainWindow&) = delete;
+
+  // The create event, once the real window exists: device-change
+  // registration and dropped files.
+  void FormCreate();
+  // Unregisters and sends LeaveVendorMode to the marked records; once.
+  void FormDestroy();
+
+  // --- controls on the window, in creation order ---------------------------
+  Edit ChipLabelEdit;
+  Button RefreshBtn;
+  Label diskLabel;
+  ComboBox DeviceList;
+  Edit FwFilenameEdit;
+  Button LoadBtn;
+  Edit DiskLetterLable;
+  Edit FwVerLableEdit;
+  Edit SFlashTypeLable;
+  Label FwPgBurnSizeLabel;
+  ComboBox FwPgSizeCheck;
+  Label FlashTypeLabel;
+  ComboBox FlashTypeList;
+  Edit StatusEdit;
+  Button UpdateBtn;
+  Button ExitBtn;
+  CheckBox RdCheckBox;
+  Panel Panel1;
+  Panel RdPanel;
+  // --- controls inside RdPanel ----------------------------------------------
+  CheckBox A1ChipCheck;
+  CheckBox TXV929HDDFwChk;
+  CheckBox ChkSumChk;
+  ComboBox TX929Path;
+  CheckBox EraseOnlyCheck;
+  CheckBox NVRAMCheck;
+  CheckBox BackupFWCheckBox;
+  Button BackupBtn;
+  ComboBox FwSizeCheck;
+  Label FwSizeLable;
+  Edit BackupFileEdit;
+  OpenDialog OpenDialog1;
+
+  // --- window state, in its order -------------------------------------------
+  ui::NotifyHandle notifyHandle = 0;
+  device::DeviceRecord devices[device::kMaxDevices] = {};
+  std::int32_t deviceCount = 0;
+  std::uint32_t eraseOnly = 0;
+  std::int32_t amicFlashId = -1;
+  std::int32_t atmelFlashId = -1;
+  std::int32_t flashTypeCode = 0;
+  std::uint32_t sstJedecFlag = 0;
+  std::int32_t flashSizeKb = 0;
+  std::uint32_t includeNvram = 0;
+  std::int32_t imageSignatureResult = 0;
+  std::int32_t bridgeVersion = 0;
+  std::uint8_t chipType = 0;
+  std::int8_t chipSubCode = 0;
+
+  int clientHeight = kClientHeight;
+
+  // --- handlers, by the names the controls are wired to ---------------------
+  void RefreshBtnClick(Control& sender);
+  void UpdateBtnCheck(Control& sender);
+  void LoadBtnClick(Control& sender);
+  void UpdateBtnClick(Control& sender);
+  void ExitBtnClick(Control& sender);
+  void RdCheckBoxClick(Control& sender);
+  void EraseOnlyCheckClick(Control& sender);
+  void NVRAMCheckClick(Control& sender);
+  void FwSizeCheckChange(Control& sender);
+  void FwPgSizeCheckChange(Control& sender);
+  void BackupBtnClick(Control& sender);
+
+  // --- the window's messages, as the view receives them ---------------------
+  void OnTimer(unsigned id);
+  void OnDeviceChange(std::uintptr_t event);
+  // Always finishes the drop handle.
+  void OnDropFiles(ui::DropHandle& drop);
+  // The close box or a close request: true when the window may go now. While
+  // an event is running the close is put off until it ends.
+  bool QueryClose();
+
+  // --- services for the handlers and procedures -----------------------------
+  ui::WindowSystem& ws() { return ws_; }
+  // Runs one event (a handler and what it sets off). An exception escaping it
+  // is shown in an error box; when the outermost event ends, a refresh or a
+  // close that arrived meanwhile is carried out.
+  void Dispatch(const std::function<void()>& event);
+  // True while an event is running (and possibly processing messages).
+  bool busy() const { return depth_ > 0; }
+  // Replaces the status line and paints it; with pump, pending messages are
+  // processed too.
+  void ShowStatus(const std::string& text, bool pump = true);
+  void AppendStatus(const std::string& piece, bool pump = true);
+  void ProcessMessages() { ws_.ProcessMessages(); }
+  void Message(const std::string& text, const std::string& caption, ui::Icon icon = ui::Icon::None);
+
+  // Every control in creation order (the view builds them in this order).
+  const std::vector<Control*>& controls() const { return controls_; }
+  // Keyboard order: the window's controls, then those inside RdPanel.
+  std::vector<Control*> TabOrder();
+  Control* Find(const std::string& name) const;
+
+  bool destroyed() const { return destroyed_; }
+
+ private:
+  void Wire();
+  void RunDeferred();
+
+  ui::WindowSystem& ws_;
+  std::vector<Control*> controls_;
+  int depth_ = 0;
+  bool refreshPending_ = false;
+  bool closePending_ = false;
+  bool dropPending_ = false;
+  std::string pendingDrop_;
+  bool destroyed_ = false;
+};
+
+// What a view does for the window at start-up besides the WindowSystem
+// services: create the real window and its controls (hidden), and show it.
+class View : public ui::WindowSystem {
+ public:
+  virtual void Realize(MainWindow& window) = 0;
+  virtual void Show() = 0;
+};
+
+// Start-up order: construct the window (first refresh, RD panel hidden),
+// create the real window, run the create event, then show it.
+std::unique_ptr<MainWindow> StartMainWindow(View& view);
+
+}  // namespace app

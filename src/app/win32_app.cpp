@@ -1,0 +1,44 @@
+#include "app/win32_app.h"
+
+#include <exception>
+#include <memory>
+
+#include "app/main_window.h"
+#include "app/win32_view.h"
+
+namespace app {
+
+namespace {
+
+HWND g_autoClose = nullptr;
+
+void CALLBACK AutoClose(HWND, UINT, UINT_PTR id, DWORD) {
+  KillTimer(nullptr, id);
+  if (g_autoClose != nullptr) PostMessageA(g_autoClose, WM_CLOSE, 0, 0);
+}
+
+}  // namespace
+
+int RunApplication(HINSTANCE instance, host::Host& platform, unsigned closeAfterMs) {
+  host::ScopedHost scope(platform);
+  try {
+    Win32View view(instance);
+    std::unique_ptr<MainWindow> window = StartMainWindow(view);
+    if (closeAfterMs != 0) {
+      g_autoClose = view.hwnd();
+      SetTimer(nullptr, 0, closeAfterMs, &AutoClose);
+    }
+    const int code = view.RunMessageLoop();
+    g_autoClose = nullptr;
+    window.reset();
+    return code;
+  } catch (const std::exception& e) {
+    // Start-up itself failed: tell the user and end.
+    MessageBoxA(nullptr, e.what(), kApplicationTitle, MB_OK | MB_ICONERROR);
+  } catch (...) {
+    MessageBoxA(nullptr, "", kApplicationTitle, MB_OK | MB_ICONERROR);
+  }
+  return 1;
+}
+
+}  // namespace app

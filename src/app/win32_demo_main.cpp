@@ -1,0 +1,21 @@
+// The same window on the simulated machine with a few emulated enclosures, so
+// it can be tried without hardware. --close-after MS ends it by itself.
+#include <windows.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include "app/win32_app.h"
+#include "sim/demo.h"
+#include "sim/machine.h"
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+  unsigned closeAfter = 0;
+  for (int i = 1; i + 1 < __argc; ++i) {
+    if (std::strcmp(__argv[i], "--close-after") == 0)
+      closeAfter = static_cast<unsigned>(std::strtoul(__argv[i + 1], nullptr, 10));
+  }
+  sim::Machine machine;
+  sim::AttachDemoEnclosures(machine);
+  return app::RunApplication(instance, machine, closeAfter);
+}

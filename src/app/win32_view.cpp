@@ -1,0 +1,549 @@
+#include "app/win32_view.h"
+
+#include <commdlg.h>
+#include <dbt.h>
+#include <shellapi.h>
+
+#include <exception>
+#include <stdexcept>
+
+namespace app {
+
+namespace {
+
+constexpr char kPanelClass[] = "TTxPanel";
+constexpr int kIconResource = 1;
+constexpr int kLabelHeight = 13;
+constexpr int kDropDownExtra = 160;  // room for a combo box's list below its field
+
+// GUID_DEVINTERFACE_USB_DEVICE, spelled out so no driver-kit header is needed.
+const GUID kUsbDeviceInterface = {0xA5DCBF10, 0x6530, 0x11D2,
+                                  {0x90, 0x1F, 0x00, 0xC0, 0x4F, 0xB9, 0x51, 0xED}};
+
+HFONT MakeFont(int height) {
+  return CreateFontA(height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                     OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                     DEFAULT_PITCH | FF_DONTCARE, "MS Sans Serif");
+}
+
+std::string TextOf(HWND hwnd) {
+  const int n = GetWindowTextLengthA(hwnd);
+  std::string text(static_cast<std::size_t>(n) + 1, '\0');
+  const int got = GetWindowTextA(hwnd, text.data(), n + 1);
+  text.resize(static_cast<std::size_t>(got > 0 ? got : 0));
+  return text;
+}
+
+SIZE TextExtent(HWND hwnd, HFONT font, const std::string& text) {
+  HDC dc = GetDC(hwnd);
+  HGDIOBJ old = SelectObject(dc, font);
+  SIZE size{};
+  GetTextExtentPoint32A(dc, text.c_str(), static_cast<int>(text.size()), &size);
+  SelectObject(dc, old);
+  ReleaseDC(hwnd, dc);
+  return size;
+}
+
+UINT IconFlag(ui::Icon icon) {
+  switch (icon) {
+    case ui::Icon::Error: return MB_ICONERROR;
+    case ui::Icon::Warning: return MB_ICONWARNING;
+    case ui::Icon::Information: return MB_ICONINFORMATION;
+    case ui::Icon::None: break;
+  }
+  return 0;
+}
+
+}  // namespace
+
+bool RegisterWindowClasses(HINSTANCE instance) {
+  WNDCLASSEXA main{};
+  main.cbSize = sizeof main;
+  main.style = CS_DBLCLKS;
+  main.lpfnWndProc = &Win32View::WindowProcEntry;
+  main.hInstance = instance;
+  main.hIcon = LoadIconA(instance, MAKEINTRESOURCEA(kIconResource));
+  main.hIconSm = main.hIcon;
+  main.hCursor = LoadCursorA(nullptr, MAKEINTRESOURCEA(32512));  // IDC_ARROW
+  main.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+  main.lpszClassName = kWindowClass;
+  if (RegisterClassExA(&main) == 0 && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) return false;
+
+  WNDCLASSEXA panel{};
+  panel.cbSize = sizeof panel;
+  panel.lpfnWndProc = &Win32View::PanelProcEntry;
+  panel.hInstance = instance;
+  panel.hCursor = main.hCursor;
+  panel.lpszClassName = kPanelClass;
+  if (RegisterClassExA(&panel) == 0 && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) return false;
+  return true;
+}
+
+Win32View::Win32View(HINSTANCE instance) : instance_(instance) {
+  font_ = MakeFont(-11);
+  largeFont_ = MakeFont(-13);
+  faceBrush_ = GetSysColorBrush(COLOR_BTNFACE);
+}
+
+Win32View::~Win32View() {
+  if (hwnd_ != nullptr && IsWindow(hwnd_)) {
+    quitOnDestroy = false;
+    DestroyWindow(hwnd_);  // WM_DESTROY lets go of the model
+  }
+  DeleteObject(font_);
+  DeleteObject(largeFont_);
+}
+
+DWORD Win32View::WindowStyle() const {
+  // Fixed single border, system menu and minimize only.
+  return WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
+}
+
+// --- start-up ----------------------------------------------------------------
+
+void Win32View::Realize(MainWindow& window) {
+  try {
+    CreateWindows(window);
+  } catch (...) {
+    // Without its window the model must not be reached through this view again.
+    Release();
+    if (hwnd_ != nullptr) DestroyWindow(hwnd_);
+    hwnd_ = nullptr;
+    throw;
+  }
+}
+
+void Win32View::Release() {
+  if (window_ == nullptr) return;
+  for (Control* c : window_->controls()) c->SetObserver(nullptr);
+  window_ = nullptr;
+}
+
+void Win32View::CreateWindows(MainWindow& window) {
+  window_ = &window;
+  if (!RegisterWindowClasses(instance_)) throw std::runtime_error("cannot register the window class");
+  RECT r{0, 0, kClientWidth, window.clientHeight};
+  AdjustWindowRectEx(&r, WindowStyle(), FALSE, 0);
+  const int width = r.right - r.left;
+  const int height = r.bottom - r.top;
+  const int x = (GetSystemMetrics(SM_CXSCREEN) - width) / 2;
+  const int y = (GetSystemMetrics(SM_CYSCREEN) - height) / 2;
+  hwnd_ = CreateWindowExA(0, kWindowClass, kWindowCaption, WindowStyle(), x, y, width, height,
+                          nullptr, nullptr, instance_, this);
+  if (hwnd_ == nullptr) throw std::runtime_error("cannot create the main window");
+  SendMessageA(hwnd_, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
+
+  int id = kFirstControlId;
+  for (Control* c : window.controls()) {
+    byId_.push_back(c);
+    CreateControl(*c, id++);
+    c->SetObserver(this);
+  }
+  // Tab order follows the z-order: put the controls in their keyboard order.
+  for (Control* c : window.TabOrder()) {
+    SetWindowPos(HandleOf(*c), HWND_BOTTOM, 0, 0, 0, 0,
+                 SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE | SWP_NOREDRAW);
+  }
+}
+
+void Win32View::CreateControl(Control& c, int id) {
+  HWND parent = ParentOf(c);
+  const Bounds& b = c.bounds();
+  DWORD style = WS_CHILD | WS_CLIPSIBLINGS;
+  if (c.visible()) style |= WS_VISIBLE;
+  if (!c.enabled()) style |= WS_DISABLED;
+  DWORD exStyle = 0;
+  const char* cls = "STATIC";
+  int width = b.width;
+  int height = b.height;
+  switch (c.kind()) {
+    case ControlKind::Edit:
+      cls = "EDIT";
+      exStyle = WS_EX_CLIENTEDGE;
+      style |= WS_TABSTOP | ES_AUTOHSCROLL;
+      if (static_cast<Edit&>(c).readOnly()) style |= ES_READONLY;
+      break;
+    case ControlKind::Label:
+      // Labels size themselves to their text.
+      style |= SS_LEFT | SS_NOPREFIX;
+      width = TextExtent(hwnd_, font_, c.text()).cx;
+      break;
+    case ControlKind::Button:
+      cls = "BUTTON";
+      style |= WS_TABSTOP | BS_PUSHBUTTON;
+      break;
+    case ControlKind::CheckBox:
+      cls = "BUTTON";
+      style |= WS_TABSTOP | BS_CHECKBOX;
+      break;
+    case ControlKind::ComboBox:
+      cls = "COMBOBOX";
+      style |= WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWN | CBS_AUTOHSCROLL;
+      height += kDropDownExtra;
+      break;
+    case ControlKind::Panel:
+      cls = kPanelClass;
+      exStyle = WS_EX_CONTROLPARENT;
+      break;
+  }
+  HWND h = CreateWindowExA(exStyle, cls, c.kind() == ControlKind::ComboBox ? "" : c.text().c_str(),
+                           style, b.left, b.top, width, height, parent,
+                           reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance_, nullptr);
+  if (h == nullptr) throw std::runtime_error("cannot create control " + c.name());
+  handles_[&c] = h;
+  owners_[h] = &c;
+  HFONT font = c.fontHeight == -13 ? largeFont_ : font_;
+  SendMessageA(h, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+  if (c.kind() == ControlKind::Panel)
+    SetWindowLongPtrA(h, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&c));
+  if (c.kind() == ControlKind::CheckBox)
+    SendMessageA(h, BM_SETCHECK, static_cast<CheckBox&>(c).checked() ? BST_CHECKED : BST_UNCHECKED, 0);
+  if (c.kind() == ControlKind::ComboBox) {
+    // The closed box takes its designed height: adjust its selection field by
+    // what is left over, in a few steps, since how a requested field height
+    // turns into the box's height differs between platform versions.
+    LRESULT request = SendMessageA(h, CB_GETITEMHEIGHT, static_cast<WPARAM>(-1), 0);
+    for (int step = 0; step < 3 && request != CB_ERR; ++step) {
+      RECT closed;
+      GetWindowRect(h, &closed);
+      const int extra = b.height - (closed.bottom - closed.top);
+      if (extra == 0 || request + extra <= 0) break;
+      request += extra;
+      SendMessageA(h, CB_SETITEMHEIGHT, static_cast<WPARAM>(-1), request);
+    }
+    ++pushing_;
+    PushItems(static_cast<ComboBox&>(c));
+    --pushing_;
+  }
+
+  // A labelled edit's caption stands to its left, 3 pixels away, centred on it.
+  if (c.kind() == ControlKind::Edit && !static_cast<Edit&>(c).labelCaption().empty()) {
+    const std::string& caption = static_cast<Edit&>(c).labelCaption();
+    const SIZE size = TextExtent(hwnd_, font_, caption);
+    DWORD labelStyle = WS_CHILD | SS_LEFT | SS_NOPREFIX;
+    if (c.visible()) labelStyle |= WS_VISIBLE;
+    if (!c.enabled()) labelStyle |= WS_DISABLED;
+    HWND label = CreateWindowExA(0, "STATIC", caption.c_str(), labelStyle,
+                                 b.left - Edit::kLabelSpacing - size.cx,
+                                 b.top + (b.height - kLabelHeight) / 2, size.cx, kLabelHeight, parent,
+                                 nullptr, instance_, nullptr);
+    if (label != nullptr) {
+      SendMessageA(label, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
+      labels_[&c] = label;
+      owners_[label] = &c;
+    }
+  }
+}
+
+HWND Win32View::ParentOf(const Control& c) const {
+  if (c.parent() == nullptr) return hwnd_;
+  return HandleOf(*c.parent());
+}
+
+void Win32View::Show() {
+  ShowWindow(hwnd_, SW_SHOWNORMAL);
+  UpdateWindow(hwnd_);
+}
+
+int Win32View::RunMessageLoop() {
+  MSG msg;
+  while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
+    if (hwnd_ != nullptr && IsWindow(hwnd_) && IsDialogMessageA(hwnd_, &msg)) continue;
+    TranslateMessage(&msg);
+    DispatchMessageA(&msg);
+  }
+  return 0;
+}
+
+HWND Win32View::HandleOf(const Control& control) const {
+  auto it = handles_.find(&control);
+  return it == handles_.end() ? nullptr : it->second;
+}
+
+HWND Win32View::LabelOf(const Control& control) const {
+  auto it = labels_.find(&control);
+  return it == labels_.end() ? nullptr : it->second;
+}
+
+int Win32View::IdOf(const Control& control) const {
+  for (std::size_t i = 0; i < byId_.size(); ++i)
+    if (byId_[i] == &control) return kFirstControlId + static_cast<int>(i);
+  return 0;
+}
+
+// --- model to screen ---------------------------------------------------------
+
+void Win32View::ControlChanged(Control& c, Property property) {
+  HWND h = HandleOf(c);
+  if (h == nullptr) return;
+  ++pushing_;
+  HWND label = LabelOf(c);
+  switch (property) {
+    case Property::Text:
+      if (c.kind() == ControlKind::ComboBox) PushSelection(static_cast<ComboBox&>(c));
+      else if (TextOf(h) != c.text()) SetWindowTextA(h, c.text().c_str());
+      if (c.kind() == ControlKind::Label) {
+        SetWindowPos(h, nullptr, 0, 0, TextExtent(hwnd_, font_, c.text()).cx, c.bounds().height,
+                     SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+      }
+      break;
+    case Property::Enabled:
+      EnableWindow(h, c.enabled() ? TRUE : FALSE);
+      if (label != nullptr) EnableWindow(label, c.enabled() ? TRUE : FALSE);
+      break;
+    case Property::Visible:
+      ShowWindow(h, c.visible() ? SW_SHOWNA : SW_HIDE);
+      if (label != nullptr) ShowWindow(label, c.visible() ? SW_SHOWNA : SW_HIDE);
+      break;
+    case Property::Checked:
+      SendMessageA(h, BM_SETCHECK,
+                   static_cast<CheckBox&>(c).checked() ? BST_CHECKED : BST_UNCHECKED, 0);
+      break;
+    case Property::Items:
+      PushItems(static_cast<ComboBox&>(c));
+      break;
+    case Property::Selection:
+      PushSelection(static_cast<ComboBox&>(c));
+      break;
+  }
+  --pushing_;
+}
+
+void Win32View::PushItems(ComboBox& combo) {
+  HWND h = HandleOf(combo);
+  SendMessageA(h, CB_RESETCONTENT, 0, 0);
+  for (const std::string& item : combo.items())
+    SendMessageA(h, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(item.c_str()));
+  PushSelection(combo);
+}
+
+void Win32View::PushSelection(ComboBox& combo) {
+  HWND h = HandleOf(combo);
+  SendMessageA(h, CB_SETCURSEL, static_cast<WPARAM>(combo.itemIndex()), 0);
+  if (combo.itemIndex() < 0 || TextOf(h) != combo.text()) SetWindowTextA(h, combo.text().c_str());
+}
+
+// --- screen to model ---------------------------------------------------------
+
+LRESULT CALLBACK Win32View::WindowProcEntry(HWND hwnd, UINT message, WPARAM wParam,
+                                            LPARAM lParam) {
+  if (message == WM_NCCREATE) {
+    auto* create = reinterpret_cast<CREATESTRUCTA*>(lParam);
+    SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+  }
+  auto* view = reinterpret_cast<Win32View*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+  if (view == nullptr || view->window_ == nullptr)
+    return DefWindowProcA(hwnd, message, wParam, lParam);
+  try {
+    return view->Handle(hwnd, message, wParam, lParam);
+  } catch (const std::exception& e) {
+    // Nothing may unwind through the window system.
+    view->ShowMessage(e.what(), kApplicationTitle, ui::Icon::Error);
+  } catch (...) {
+    view->ShowMessage("", kApplicationTitle, ui::Icon::Error);
+  }
+  return 0;
+}
+
+// The engineering panel passes its controls' notifications on to the window.
+LRESULT CALLBACK Win32View::PanelProcEntry(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_COMMAND:
+    case WM_CTLCOLORSTATIC:
+    case WM_CTLCOLOREDIT:
+    case WM_CTLCOLORBTN:
+    case WM_CTLCOLORLISTBOX:
+      return SendMessageA(GetParent(hwnd), message, wParam, lParam);
+    case WM_ERASEBKGND: {
+      auto* c = reinterpret_cast<Control*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+      RECT r;
+      GetClientRect(hwnd, &r);
+      HBRUSH brush = GetSysColorBrush(COLOR_BTNFACE);
+      HBRUSH navy = nullptr;
+      if (c != nullptr && c->colour == Colour::Navy) brush = navy = CreateSolidBrush(RGB(0, 0, 0x80));
+      FillRect(reinterpret_cast<HDC>(wParam), &r, brush);
+      if (navy != nullptr) DeleteObject(navy);
+      // A raised bevel marks the engineering panel; the thin rule stays flat.
+      if (c != nullptr && c->colour != Colour::Navy)
+        DrawEdge(reinterpret_cast<HDC>(wParam), &r, BDR_RAISEDINNER, BF_RECT);
+      return 1;
+    }
+    default:
+      return DefWindowProcA(hwnd, message, wParam, lParam);
+  }
+}
+
+LRESULT Win32View::Handle(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_COMMAND:
+      OnCommand(LOWORD(wParam), HIWORD(wParam));
+      return 0;
+    case WM_CTLCOLORSTATIC:
+      return ColourStatic(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam));
+    case WM_TIMER:
+      window_->OnTimer(static_cast<unsigned>(wParam));
+      return 0;
+    case WM_DEVICECHANGE:
+      window_->OnDeviceChange(static_cast<std::uintptr_t>(wParam));
+      return TRUE;
+    case WM_DROPFILES: {
+      Win32Drop drop(reinterpret_cast<HDROP>(wParam));
+      window_->OnDropFiles(drop);
+      return 0;
+    }
+    case WM_CLOSE:
+      if (window_->QueryClose()) DestroyWindow(hwnd);
+      return 0;
+    case WM_DESTROY:
+      window_->FormDestroy();
+      Release();
+      if (quitOnDestroy) PostQuitMessage(0);
+      return 0;
+    default:
+      return DefWindowProcA(hwnd, message, wParam, lParam);
+  }
+}
+
+void Win32View::OnCommand(int id, int code) {
+  const int index = id - kFirstControlId;
+  if (index < 0 || index >= static_cast<int>(byId_.size()) || pushing_ > 0) return;
+  Control& c = *byId_[static_cast<std::size_t>(index)];
+  HWND h = HandleOf(c);
+  switch (c.kind()) {
+    case ControlKind::Button:
+      if (code == BN_CLICKED) static_cast<Button&>(c).Click();
+      break;
+    case ControlKind::CheckBox:
+      if (code == BN_CLICKED) static_cast<CheckBox&>(c).Click();
+      break;
+    case ControlKind::Edit:
+      if (code == EN_CHANGE) c.SetText(TextOf(h));
+      break;
+    case ControlKind::ComboBox:
+      if (code == CBN_SELCHANGE) {
+        static_cast<ComboBox&>(c).UserSelect(
+            static_cast<int>(SendMessageA(h, CB_GETCURSEL, 0, 0)));
+      } else if (code == CBN_EDITCHANGE) {
+        static_cast<ComboBox&>(c).UserType(TextOf(h));
+      }
+      break;
+    default:
+      break;
+  }
+}
+
+// Labels, check boxes and read-only edits sit on the button face.
+LRESULT Win32View::ColourStatic(HDC dc, HWND control) {
+  SetBkColor(dc, GetSysColor(COLOR_BTNFACE));
+  auto it = owners_.find(control);
+  if (it != owners_.end() && it->second->kind() == ControlKind::Label) {
+    SetBkMode(dc, TRANSPARENT);
+    if (static_cast<Label*>(it->second)->transparent)
+      return reinterpret_cast<LRESULT>(GetStockObject(NULL_BRUSH));
+  }
+  if (it != owners_.end() && control == LabelOf(*it->second) &&
+      static_cast<Edit*>(it->second)->labelTransparent) {
+    SetBkMode(dc, TRANSPARENT);
+  }
+  return reinterpret_cast<LRESULT>(faceBrush_);
+}
+
+// --- window-system services ---------------------------------------------------
+
+void Win32View::ShowMessage(const std::string& text, const std::string& caption, ui::Icon icon) {
+  MessageBoxA(nullptr, text.c_str(), caption.c_str(), MB_OK | IconFlag(icon));
+}
+
+bool Win32View::OpenFile(const ui::OpenFileRequest& request, std::string& path) {
+  // "Name|*.ext|..." becomes the platform's NUL-separated, double-NUL-ended list.
+  std::string filter = request.filter;
+  for (char& ch : filter)
+    if (ch == '|') ch = '\0';
+  filter.push_back('\0');
+  char file[MAX_PATH] = {};
+  OPENFILENAMEA ofn{};
+  ofn.lStructSize = sizeof ofn;
+  ofn.hwndOwner = hwnd_;
+  ofn.lpstrFilter = filter.c_str();
+  ofn.nFilterIndex = 1;
+  ofn.lpstrFile = file;
+  ofn.nMaxFile = sizeof file;
+  ofn.lpstrInitialDir = request.initialDir.empty() ? nullptr : request.initialDir.c_str();
+  ofn.lpstrDefExt = request.defaultExt.empty() ? nullptr : request.defaultExt.c_str();
+  ofn.Flags = OFN_HIDEREADONLY | OFN_ENABLESIZING | OFN_EXPLORER;
+  if (!GetOpenFileNameA(&ofn)) return false;
+  path = file;
+  return true;
+}
+
+std::string Win32View::ProgramFolder() {
+  char buffer[MAX_PATH] = {};
+  const DWORD n = GetModuleFileNameA(nullptr, buffer, sizeof buffer);
+  std::string folder(buffer, n < sizeof buffer ? n : 0);
+  const std::size_t slash = folder.find_last_of("\\/:");
+  return slash == std::string::npos ? std::string() : folder.substr(0, slash + 1);
+}
+
+void Win32View::ProcessMessages() {
+  MSG msg;
+  while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    if (msg.message == WM_QUIT) {
+      PostQuitMessage(static_cast<int>(msg.wParam));  // leave it for the main loop
+      return;
+    }
+    if (hwnd_ != nullptr && IsWindow(hwnd_) && IsDialogMessageA(hwnd_, &msg)) continue;
+    TranslateMessage(&msg);
+    DispatchMessageA(&msg);
+  }
+}
+
+void Win32View::Repaint(const std::string& name) {
+  if (window_ == nullptr) return;
+  const Control* c = window_->Find(name);
+  HWND h = c != nullptr ? HandleOf(*c) : nullptr;
+  if (h != nullptr) RedrawWindow(h, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
+}
+
+void Win32View::StartTimer(unsigned id, unsigned milliseconds) {
+  if (hwnd_ != nullptr) SetTimer(hwnd_, id, milliseconds, nullptr);
+}
+
+void Win32View::StopTimer(unsigned id) {
+  if (hwnd_ != nullptr) KillTimer(hwnd_, id);
+}
+
+ui::NotifyHandle Win32View::RegisterDeviceChanges() {
+  DEV_BROADCAST_DEVICEINTERFACE_A filter{};
+  static_assert(sizeof filter == 32, "the filter record the platform expects");
+  filter.dbcc_size = 32;
+  filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+  filter.dbcc_classguid = kUsbDeviceInterface;
+  HDEVNOTIFY handle = RegisterDeviceNotificationA(hwnd_, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
+  return reinterpret_cast<ui::NotifyHandle>(handle);
+}
+
+void Win32View::UnregisterDeviceChanges(ui::NotifyHandle handle) {
+  UnregisterDeviceNotification(reinterpret_cast<HDEVNOTIFY>(handle));
+}
+
+void Win32View::AcceptDroppedFiles(bool accept) { DragAcceptFiles(hwnd_, accept ? TRUE : FALSE); }
+
+void Win32View::SetClientHeight(int height) {
+  if (hwnd_ == nullptr) return;  // Realize sizes the window from the model
+  RECT r{0, 0, kClientWidth, height};
+  AdjustWindowRectEx(&r, WindowStyle(), FALSE, 0);
+  SetWindowPos(hwnd_, nullptr, 0, 0, r.right - r.left, r.bottom - r.top,
+               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void Win32View::CloseMainWindow() {
+  if (hwnd_ != nullptr) PostMessageA(hwnd_, WM_CLOSE, 0, 0);
+}
+
+unsigned Win32Drop::QueryFile(unsigned index, char* buffer, unsigned size) {
+  return DragQueryFileA(drop_, index, buffer, size);
+}
+
+void Win32Drop::Finish() { DragFinish(drop_); }
+
+}  // namespace app

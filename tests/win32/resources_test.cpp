@@ -1,0 +1,49 @@
+// The utility's executable carries its icon, manifest and version resource.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+// The build passes the Linux path; Wine sees the Linux root as drive Z:.
+std::string AppPath() { return std::string("Z:") + TX_APP_EXE; }
+
+TEST(ResourcesTest, VersionInformationOfTheUtility) {
+  const std::string path = AppPath();
+  DWORD ignored = 0;
+  const DWORD size = GetFileVersionInfoSizeA(path.c_str(), &ignored);
+  ASSERT_GT(size, 0u) << path;
+  std::vector<char> data(size);
+  ASSERT_TRUE(GetFileVersionInfoA(path.c_str(), 0, size, data.data()));
+
+  VS_FIXEDFILEINFO* fixed = nullptr;
+  UINT length = 0;
+  ASSERT_TRUE(VerQueryValueA(data.data(), "\\", reinterpret_cast<void**>(&fixed), &length));
+  EXPECT_EQ(MAKELONG(19, 1), fixed->dwFileVersionMS);
+  EXPECT_EQ(MAKELONG(1, 0), fixed->dwFileVersionLS);
+  EXPECT_EQ(MAKELONG(0, 1), fixed->dwProductVersionMS);
+  EXPECT_EQ(0u, fixed->dwProductVersionLS);
+
+  char* text = nullptr;
+  ASSERT_TRUE(VerQueryValueA(data.data(), "\\StringFileInfo\\040904E4\\FileDescription",
+                             reinterpret_cast<void**>(&text), &length));
+  EXPECT_STREQ("TX4077x Firmware Update Utility", text);
+}
+
+TEST(ResourcesTest, IconAndCommonControlsManifest) {
+  HMODULE module = LoadLibraryExA(AppPath().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  ASSERT_NE(nullptr, module);
+  EXPECT_NE(nullptr, FindResourceA(module, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(14)));  // RT_GROUP_ICON
+  HRSRC manifest = FindResourceA(module, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24));    // RT_MANIFEST
+  ASSERT_NE(nullptr, manifest);
+  const char* bytes = static_cast<const char*>(LockResource(LoadResource(module, manifest)));
+  const std::string text(bytes, SizeofResource(module, manifest));
+  EXPECT_NE(std::string::npos, text.find("Microsoft.Windows.Common-Controls"));
+  EXPECT_NE(std::string::npos, text.find("version=\"6.0.0.0\""));
+  FreeLibrary(module);
+}
+
+}  // namespace
