@@ -91,8 +91,14 @@ MainWindow::MainWindow(ui::WindowSystem& ws)
 MainWindow::~MainWindow() { FormDestroy(); }
 
 void MainWindow::Wire() {
-  auto bind = [this](void (MainWindow::*handler)(Control&)) {
-    return [this, handler](Control& sender) { Dispatch([&] { (this->*handler)(sender); }); };
+  auto bind = [this](HandlerMethod handler) {
+    return [this, handler](Control& sender) {
+      if (running_) {
+        DeferDuringRun(handler, sender);
+        return;
+      }
+      Dispatch([&] { (this->*handler)(sender); });
+    };
   };
   RefreshBtn.onClick = bind(&MainWindow::RefreshBtnClick);
   DeviceList.onChange = bind(&MainWindow::UpdateBtnCheck);
@@ -159,13 +165,33 @@ void MainWindow::Dispatch(const std::function<void()>& event) {
   if (depth_ == 0) RunDeferred();
 }
 
+void MainWindow::DeferDuringRun(HandlerMethod handler, Control& sender) {
+  // Exit goes through: the close itself waits until the run has ended.
+  if (handler == &MainWindow::ExitBtnClick) {
+    Dispatch([&] { ExitBtnClick(sender); });
+    return;
+  }
+  // A second Run inside the first is never started.
+  if (handler == &MainWindow::UpdateBtnClick) return;
+  // Each handler reads its controls when it runs, so one call per handler and
+  // sender is enough (UpdateBtnCheck does not depend on its sender).
+  for (const DeferredHandler& d : deferredHandlers_) {
+    if (d.handler == handler &&
+        (d.sender == &sender || handler == &MainWindow::UpdateBtnCheck))
+      return;
+  }
+  deferredHandlers_.push_back({handler, &sender});
+}
+
 // What arrived while an event was running and processing messages: a close
-// first (nothing else matters then), else the file drop, then the refresh.
+// first (nothing else matters then), else the file drop, the control events
+// that waited for a run to end, then the refresh.
 void MainWindow::RunDeferred() {
   if (closePending_) {
     closePending_ = false;
     refreshPending_ = false;
     dropPending_ = false;
+    deferredHandlers_.clear();
     ws_.CloseMainWindow();
     return;
   }
@@ -173,6 +199,16 @@ void MainWindow::RunDeferred() {
     dropPending_ = false;
     const std::string path = std::move(pendingDrop_);
     Dispatch([&] { FwFilenameEdit.SetText(path); });
+  }
+  const std::vector<DeferredHandler> handlers = std::move(deferredHandlers_);
+  deferredHandlers_.clear();
+  for (const DeferredHandler& d : handlers) {
+    if (destroyed_ || closePending_) break;
+    // "RD Version" toggles the panel and the window height: only a box that
+    // now differs from its panel still needs its click.
+    if (d.handler == &MainWindow::RdCheckBoxClick && RdPanel.visible() == RdCheckBox.checked())
+      continue;
+    Dispatch([&] { (this->*d.handler)(*d.sender); });
   }
   if (refreshPending_) {
     refreshPending_ = false;

@@ -13,6 +13,7 @@
 #include "app/controls.h"
 #include "device/device_record.h"
 #include "host/ui.h"
+#include "program/dispatch.h"
 
 namespace app {
 
@@ -106,6 +107,8 @@ class MainWindow {
   std::int8_t chipSubCode = 0;
 
   int clientHeight = kClientHeight;
+  // The procedure the last press of Run chose by the dispatch table.
+  program::Procedure lastProcedure = program::Procedure::None;
 
   // --- handlers, by the names the controls are wired to ---------------------
   void RefreshBtnClick(Control& sender);
@@ -137,6 +140,10 @@ class MainWindow {
   void Dispatch(const std::function<void()>& event);
   // True while an event is running (and possibly processing messages).
   bool busy() const { return depth_ > 0; }
+  // True while Run's procedure is in progress. The controls stay live, but
+  // their handlers wait until it ends: they would send commands to the device
+  // or change the record, the options or the settings the run relies on.
+  bool running() const { return running_; }
   // Replaces the status line and paints it; with pump, pending messages are
   // processed too.
   void ShowStatus(const std::string& text, bool pump = true);
@@ -153,7 +160,15 @@ class MainWindow {
   bool destroyed() const { return destroyed_; }
 
  private:
+  using HandlerMethod = void (MainWindow::*)(Control&);
+  struct DeferredHandler {
+    HandlerMethod handler;
+    Control* sender;
+  };
+
   void Wire();
+  // A control event that arrives while Run is in progress.
+  void DeferDuringRun(HandlerMethod handler, Control& sender);
   void RunDeferred();
 
   ui::WindowSystem& ws_;
@@ -164,6 +179,8 @@ class MainWindow {
   bool dropPending_ = false;
   std::string pendingDrop_;
   bool destroyed_ = false;
+  bool running_ = false;
+  std::vector<DeferredHandler> deferredHandlers_;
 };
 
 // What a view does for the window at start-up besides the WindowSystem

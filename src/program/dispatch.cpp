@@ -58,6 +58,10 @@ bool RunProcedure(Procedure procedure, RunWindow& window, const char* path) {
   }
 }
 
+bool ProcedureBuilt(Procedure procedure) {
+  return procedure == Procedure::StandardSerialFlash;
+}
+
 const char* ProcedureName(Procedure procedure) {
   switch (procedure) {
     case Procedure::None: return "none";

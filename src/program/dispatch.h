@@ -34,5 +34,8 @@ Procedure SelectProcedure(const ChipFacts& facts, const RunOptions& options, con
 bool RunProcedure(Procedure procedure, RunWindow& window, const char* path);
 
 const char* ProcedureName(Procedure procedure);
+// True when running the procedure does something; the other families'
+// procedures are still to come and run nothing yet.
+bool ProcedureBuilt(Procedure procedure);
 
 }  // namespace program

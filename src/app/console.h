@@ -1,0 +1,60 @@
+// The console front end: one more view of the main window model. It lists
+// the enclosures as the window shows them and presses Run on a chosen entry
+// with the window's own options, printing every status line and message box
+// as they happen. It drives only controls the window offers at that moment,
+// so it can do nothing the window cannot.
+#pragma once
+
+#include <cstdio>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/main_window.h"
+
+namespace app {
+
+// One press of Run with the options set before it.
+struct ConsoleRun {
+  int entry = -1;          // DeviceList entry
+  std::string image;       // FwFilenameEdit; "" leaves it as it is
+  bool rd = false;         // "RD Version"
+  bool eraseOnly = false;  // "Erase All Flash Only "
+  bool backupOnly = false; // "Backup Old Firmware Only"
+  std::string backupFile;  // BackupFileEdit
+  std::optional<bool> nvram;  // "Include 4K NVRAM"; unset leaves the box as it is
+  std::string fwSize;         // FwSizeCheck item ("32KB" .. "1MB"); "" leaves it
+};
+
+struct ConsoleOptions {
+  bool help = false;
+  bool simulate = false;
+  bool list = false;             // also list when runs are given
+  std::vector<ConsoleRun> runs;  // in order, on the same window
+};
+
+// Exit statuses.
+inline constexpr int kExitSuccess = 0;
+inline constexpr int kExitRunFailed = 1;  // a run failed, ran nothing, or Run was disabled
+inline constexpr int kExitUsage = 2;      // bad arguments, or a control the window does not offer
+
+std::string ConsoleUsage();
+// False with a message in error when the arguments are not understood.
+bool ParseConsoleArgs(const std::vector<std::string>& args, ConsoleOptions& options,
+                      std::string& error);
+
+// How a run ended, decided from what it reported.
+enum class RunOutcome { Succeeded, Failed, NothingRan, RunDisabled };
+
+// True for the boxes that end a successful programming or erase-only run.
+bool IsPowerCycleNotice(const std::string& text);
+
+// Runs the console on the current host: lists the entries (when asked or no
+// run is given), then each run in order; stops at the first that does not
+// succeed. Output goes to out; live: progress dots are flushed as they come.
+// afterStart lets tests adjust the window once it is up.
+int RunConsole(const ConsoleOptions& options, std::FILE* out,
+               const std::function<void(MainWindow&)>& afterStart = {});
+
+}  // namespace app
