@@ -1,0 +1,274 @@
+// Run pressed in the window model: the dispatch table on the selected entry,
+// the Run button's states, and what the user does while a run pumps messages.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "run_window_fixture.h"
+
+namespace {
+
+using app::MainWindow;
+using program::Procedure;
+
+class RunTest : public testing_support::RunWindowFixture {
+ protected:
+  // A TX40775 enclosure with a matching 32 KB image chosen in the window.
+  void StartWithTx40775() {
+    chip = Attach("tx40775-pmc");
+    Start();
+    image = sim::MakeMatchingImage({1, 1});
+    imageFile = WriteFile("run", image);
+    window->FwFilenameEdit.SetText(imageFile);
+    Identify(1, 1, 1);
+    window->UpdateBtn.SetEnabled(true);
+    machine.ClearTranscript();
+  }
+  std::vector<std::uint8_t> Flash(std::size_t address, std::size_t n) const {
+    std::vector<std::uint8_t> out(n);
+    chip->serialFlash()->cells().Read(address, out.data(), n);
+    return out;
+  }
+  void PressRun() { window->UpdateBtn.Click(); }
+
+  std::shared_ptr<sim::BridgeChip> chip;
+  std::vector<std::uint8_t> image;
+  std::string imageFile;
+};
+
+TEST_F(RunTest, ProgrammingRunDisablesRunUntilItEndsAndLeavesTheImageInFlash) {
+  StartWithTx40775();
+  window->StatusEdit.SetText("old text");
+  std::vector<bool> enabledDuringRun;
+  std::vector<bool> runningDuringRun;
+  view.Post([&](MainWindow& w) {
+    enabledDuringRun.push_back(w.UpdateBtn.enabled());
+    runningDuringRun.push_back(w.running());
+  });
+  PressRun();
+
+  EXPECT_EQ(Procedure::StandardSerialFlash, window->lastProcedure);
+  EXPECT_EQ((std::vector<bool>{false}), enabledDuringRun);
+  EXPECT_EQ((std::vector<bool>{true}), runningDuringRun);
+  EXPECT_TRUE(window->UpdateBtn.enabled());
+  EXPECT_FALSE(window->running());
+  EXPECT_EQ(image, Flash(0, image.size()));
+  EXPECT_EQ("Programming Success!!", window->StatusEdit.text());
+  ASSERT_EQ(1u, view.messages.size());
+  EXPECT_EQ("Please Turn-Off the Power and Turn-On Again !", view.messages[0].text);
+  EXPECT_EQ("Message", view.messages[0].caption);
+  const auto lines = machine.debugLines();
+  EXPECT_NE(lines.end(), std::find(lines.begin(), lines.end(), "Update Btn Press\n"));
+  for (const auto& e : machine.transcript()) EXPECT_EQ(window->devices[0].path, e.path);
+}
+
+TEST_F(RunTest, EachRowOfTheTableIsReachedThroughRun) {
+  chip = Attach("tx40775-pmc");
+  Start();
+  const std::string file = WriteFile("small", std::vector<std::uint8_t>(0x4000, 0x11));
+  window->FwFilenameEdit.SetText(file);
+  struct Row {
+    int type, kind;
+    std::int32_t bridgeVersion;
+    Procedure expected;
+  } rows[] = {
+      {19, 0, 0, Procedure::DiskAreaFirmware},     {12, 0, 0, Procedure::HddHostedFirmware},
+      {10, 2, 0, Procedure::SstSerialFlash},       {6, 1, 0, Procedure::NvramPage16K},
+      {8, 1, 0, Procedure::BlockCommandFlash},     {16, 4, 0, Procedure::BlockCommandFlash},
+      {2, 0, 0, Procedure::InternalRomParallelFlash}, {14, 1, 0, Procedure::BridgeBehindController},
+      {18, 0, 0, Procedure::DiskAreaFirmware},     {5, 0, 208, Procedure::DiskAreaFirmware},
+      {5, 0, 207, Procedure::None},                {0, 0, 0, Procedure::None},
+      {21, 1, 0, Procedure::None},
+  };
+  for (const Row& r : rows) {
+    Identify(static_cast<std::uint8_t>(r.type), 0, r.kind);
+    window->flashSizeKb = 64;
+    window->bridgeVersion = r.bridgeVersion;
+    window->UpdateBtn.SetEnabled(true);
+    machine.ClearTranscript();
+    PressRun();
+    EXPECT_EQ(r.expected, window->lastProcedure) << "chip type " << r.type;
+    // Families still to come run nothing: Run is back at once, nothing sent.
+    EXPECT_TRUE(window->UpdateBtn.enabled()) << "chip type " << r.type;
+    EXPECT_TRUE(machine.transcript().empty()) << "chip type " << r.type;
+  }
+  EXPECT_TRUE(view.messages.empty());
+}
+
+TEST_F(RunTest, ChipTypeElevenAsksRegister505EOfTheSelectedDevice) {
+  chip = Attach("tx40775-pmc");
+  Start();
+  Identify(11, 4, 5);
+  window->UpdateBtn.SetEnabled(true);
+  machine.ClearTranscript();
+  PressRun();
+  ASSERT_EQ(1u, machine.transcript().size());
+  EXPECT_EQ("ReadChipMemory", machine.transcript()[0].command);
+  EXPECT_EQ(window->devices[0].path, machine.transcript()[0].path);
+  // This chip's memory does not read 00 01 at 0x505E: sub-code 4 takes the page procedure.
+  EXPECT_EQ(Procedure::NvramPage16K, window->lastProcedure);
+}
+
+TEST_F(RunTest, ImageLargerThanTheChipFlashKeepsRunDisabled) {
+  chip = Attach("tx40775-pmc");
+  Start();
+  window->FwFilenameEdit.SetText(WriteFile("big", std::vector<std::uint8_t>(64 * 1024 + 1, 0)));
+  Identify(10, 1, 1);
+  window->flashSizeKb = 64;
+  window->UpdateBtn.SetEnabled(true);
+  machine.ClearTranscript();
+  PressRun();
+  EXPECT_EQ(Procedure::RefusedImageTooLarge, window->lastProcedure);
+  EXPECT_FALSE(window->UpdateBtn.enabled());
+  ASSERT_EQ(1u, view.messages.size());
+  EXPECT_EQ("The firmware file size is bigger than the flash size!", view.messages[0].text);
+  EXPECT_EQ("Message", view.messages[0].caption);
+  EXPECT_TRUE(machine.transcript().empty());
+
+  // A file that cannot be opened: the check's own box first, then the refusal.
+  window->FwFilenameEdit.SetText(TempName("missing"));
+  Identify(10, 1, 1);
+  window->UpdateBtn.SetEnabled(true);
+  view.messages.clear();
+  PressRun();
+  ASSERT_EQ(2u, view.messages.size());
+  EXPECT_EQ("Open Firmware File Error!!", view.messages[0].text);
+  EXPECT_EQ("Error", view.messages[0].caption);
+  EXPECT_EQ("The firmware file size is bigger than the flash size!", view.messages[1].text);
+  EXPECT_FALSE(window->UpdateBtn.enabled());
+
+  // An image that fits runs (the page procedure is still to come).
+  window->FwFilenameEdit.SetText(WriteFile("fits", std::vector<std::uint8_t>(64 * 1024, 0)));
+  Identify(10, 1, 1);
+  window->UpdateBtn.SetEnabled(true);
+  PressRun();
+  EXPECT_EQ(Procedure::NvramPage16K, window->lastProcedure);
+  EXPECT_TRUE(window->UpdateBtn.enabled());
+}
+
+TEST_F(RunTest, WithoutASelectedEntryNothingIsAddressed) {
+  chip = Attach("tx40775-pmc");
+  Start();
+  Identify(1, 1, 1);
+  window->DeviceList.UserType("typed text");
+  ASSERT_EQ(-1, window->DeviceList.itemIndex());
+  window->StatusEdit.SetText("before");
+  window->UpdateBtn.SetEnabled(true);
+  machine.ClearTranscript();
+  PressRun();
+  EXPECT_TRUE(machine.transcript().empty());
+  EXPECT_EQ(Procedure::None, window->lastProcedure);
+  EXPECT_EQ("", window->StatusEdit.text());
+  EXPECT_TRUE(window->UpdateBtn.enabled());
+}
+
+// Everything a user can do while the run pumps messages: nothing reaches the
+// device or changes what the run uses until the run has ended.
+TEST_F(RunTest, UserInputDuringARunWaitsUntilTheRunEnds) {
+  StartWithTx40775();
+  Attach("tx40777", 2);  // a second enclosure, plugged in during the run
+  machine.onDeviceChange = [this](std::uint32_t event) {
+    view.Post([event](MainWindow& w) { w.OnDeviceChange(event); });
+  };
+  const std::string otherImage = WriteFile("other", std::vector<std::uint8_t>(0x8000, 0x00));
+  const std::string runPath = window->devices[0].path;
+  const program::TransferSettings settings = program::Transfer();
+  const int inquiriesBefore = Count("INQUIRY");
+  std::size_t firedAt = 0;
+  std::size_t runEndedAt = 0;
+  bool panelDuringRun = true;
+  std::size_t dialogsDuringRun = 0;
+  std::size_t messagesDuringRun = 0;
+  program::TransferSettings settingsDuringRun;
+
+  struct EndProbe : app::ControlObserver {
+    std::function<void()> onSuccess;
+    void ControlChanged(app::Control& c, app::Property) override {
+      if (c.text() == "Programming Success!!" && onSuccess) onSuccess();
+    }
+  } probe;
+  probe.onSuccess = [&] {
+    runEndedAt = machine.transcript().size();
+    panelDuringRun = window->RdPanel.visible();
+    dialogsDuringRun = view.dialogs.size();
+    messagesDuringRun = view.messages.size();
+    settingsDuringRun = program::Transfer();
+  };
+  window->StatusEdit.SetObserver(&probe);
+
+  view.Post([&](MainWindow& w) {
+    firedAt = machine.transcript().size();
+    machine.onDeviceChange(ui::kDeviceArrival);
+    w.DeviceList.UserSelect(0);
+    w.FwFilenameEdit.SetText(otherImage);
+    w.FlashTypeList.UserSelect(2);
+    w.LoadBtn.Click();
+    w.BackupBtn.Click();
+    w.RdCheckBox.Click();
+    w.EraseOnlyCheck.Click();
+    w.NVRAMCheck.Click();
+    w.FwSizeCheck.UserSelect(5);
+    w.FwPgSizeCheck.UserSelect(0);
+    w.UpdateBtn.SetEnabled(true);  // whatever enabled it, a second Run does not start
+    w.UpdateBtn.Click();
+  });
+  PressRun();
+  window->StatusEdit.SetObserver(nullptr);
+
+  ASSERT_GT(firedAt, 0u);
+  ASSERT_GT(runEndedAt, firedAt);
+  for (std::size_t i = firedAt; i < runEndedAt; ++i) {
+    const auto& e = machine.transcript()[i];
+    EXPECT_EQ(runPath, e.path) << i;
+    EXPECT_NE("INQUIRY", e.command) << i;
+  }
+  EXPECT_FALSE(panelDuringRun);
+  EXPECT_EQ(0u, dialogsDuringRun);
+  EXPECT_EQ(0u, messagesDuringRun);
+  EXPECT_EQ(settings.flashSize, settingsDuringRun.flashSize);
+  EXPECT_EQ(settings.blockSize, settingsDuringRun.blockSize);
+  // The run used what was chosen when Run was pressed: the first image, once.
+  EXPECT_EQ(image, Flash(0, image.size()));
+  ASSERT_FALSE(view.messages.empty());
+  EXPECT_EQ("Please Turn-Off the Power and Turn-On Again !", view.messages[0].text);
+  EXPECT_EQ(Procedure::StandardSerialFlash, window->lastProcedure);
+
+  // Afterwards the waiting handlers ran once each: the panel follows its box.
+  EXPECT_TRUE(window->RdPanel.visible());
+  EXPECT_EQ(app::kClientHeight, view.clientHeight);
+  EXPECT_EQ(otherImage, window->FwFilenameEdit.text());
+  // The device change still leads to its refresh, after the run.
+  view.RunFor(1200);
+  EXPECT_EQ(2, window->deviceCount);
+  EXPECT_GT(Count("INQUIRY"), inquiriesBefore);
+}
+
+TEST_F(RunTest, TogglingRdVersionTwiceDuringARunLeavesThePanelAsItWas) {
+  StartWithTx40775();
+  view.Post([](MainWindow& w) {
+    w.RdCheckBox.Click();
+    w.RdCheckBox.Click();
+  });
+  PressRun();
+  EXPECT_FALSE(window->RdPanel.visible());
+  EXPECT_EQ(app::kClientHeight - 129, view.clientHeight);
+}
+
+TEST_F(RunTest, ExitDuringARunClosesTheWindowOnceTheRunHasEnded) {
+  StartWithTx40775();
+  bool closedDuringRun = true;
+  view.Post([&](MainWindow& w) {
+    w.ExitBtn.Click();
+    view.Post([&](MainWindow&) { closedDuringRun = view.closed; });
+  });
+  PressRun();
+  EXPECT_FALSE(closedDuringRun);
+  EXPECT_EQ(image, Flash(0, image.size()));
+  view.ProcessMessages();
+  EXPECT_TRUE(view.closed);
+}
+
+}  // namespace
