@@ -1,5 +1,9 @@
 #!/usr/bin/env bash
-# Builds the console front end and runs it on the built-in simulated enclosures.
+# The main job: builds the console front end and, on the built-in simulated
+# enclosures, lists them, then updates the TX40775 enclosure (entry 0) with a
+# generated firmware image: identify, check, erase, program, verify and the
+# power-cycle notice. A backup-only run in the same window then reads the
+# flash back, and the file is compared with the image.
 # With --window it also builds the Windows demo window and runs it under Wine:
 # on the current X display when there is one, otherwise on a virtual display,
 # where it takes a screenshot (build-win/window.png) instead.
@@ -14,8 +18,33 @@ for arg in "$@"; do
 done
 bash tools/deps.sh
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j "$(nproc)" --target tx4077x-console
-./build/tx4077x-console --simulate
+cmake --build build -j "$(nproc)" --target tx4077x-console tx4077x-make-image
+
+console=./build/tx4077x-console
+out=build/demo
+mkdir -p "$out"
+image="$out/tx40775-firmware.bin"
+readback="$out/tx40775-readback.bin"
+rm -f "$readback"
+
+echo "== the enclosures, as the window shows them"
+"$console" --simulate
+echo
+echo "== a firmware image for the TX40775 (chip type 1, sub-code 1)"
+./build/tx4077x-make-image 1 1 "$image"
+echo
+echo "== Run on entry 0 with that image, then a backup-only run of the same flash"
+"$console" --simulate --run 0 --image "$image" \
+  --run 0 --rd --backup-only --backup-file "$readback"
+echo
+size=$(stat -c %s "$image")
+if cmp -n "$size" "$image" "$readback"; then
+  echo "== read back: the first $size bytes of the flash are the image ($readback)"
+else
+  echo "== read back: the flash does NOT hold the image" >&2
+  exit 1
+fi
+
 [ "$window" -eq 1 ] || { echo "(tools/demo.sh --window runs the demo window under Wine)"; exit 0; }
 
 cmake -S . -B build-win -G Ninja -DCMAKE_BUILD_TYPE=Release \
