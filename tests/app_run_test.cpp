@@ -70,6 +70,7 @@ TEST_F(RunTest, EachRowOfTheTableIsReachedThroughRun) {
   Start();
   const std::string file = WriteFile("small", std::vector<std::uint8_t>(0x4000, 0x11));
   window->FwFilenameEdit.SetText(file);
+  view.messages.clear();  // the image is not this chip's: identification said so
   struct Row {
     int type, kind;
     std::int32_t bridgeVersion;
@@ -116,6 +117,7 @@ TEST_F(RunTest, ImageLargerThanTheChipFlashKeepsRunDisabled) {
   chip = Attach("tx40775-pmc");
   Start();
   window->FwFilenameEdit.SetText(WriteFile("big", std::vector<std::uint8_t>(64 * 1024 + 1, 0)));
+  view.messages.clear();
   Identify(10, 1, 1);
   window->flashSizeKb = 64;
   window->UpdateBtn.SetEnabled(true);
@@ -132,7 +134,7 @@ TEST_F(RunTest, ImageLargerThanTheChipFlashKeepsRunDisabled) {
   window->FwFilenameEdit.SetText(TempName("missing"));
   Identify(10, 1, 1);
   window->UpdateBtn.SetEnabled(true);
-  view.messages.clear();
+  view.messages.clear();  // identification's own boxes about the file
   PressRun();
   ASSERT_EQ(2u, view.messages.size());
   EXPECT_EQ("Open Firmware File Error!!", view.messages[0].text);

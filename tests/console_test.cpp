@@ -102,13 +102,7 @@ class ConsoleTest : public testing_support::RunWindowFixture {
   }
   bool Printed(const std::string& text) const { return output.find(text) != std::string::npos; }
 
-  // Until identification fills them, the window's facts for a TX40775 entry.
-  std::function<void(app::MainWindow&)> afterStart = [](app::MainWindow& w) {
-    w.chipType = 1;
-    w.chipSubCode = 1;
-    w.flashTypeCode = 1;
-    w.UpdateBtn.SetEnabled(true);
-  };
+  std::function<void(app::MainWindow&)> afterStart;
   std::string output;
 
  private:
@@ -168,27 +162,26 @@ TEST_F(ConsoleTest, FailingRunsExitOne) {
   EXPECT_TRUE(Printed("result: failed (standard serial flash)")) << output;
   EXPECT_FALSE(Printed("[Message]")) << output;
 
-  // A run that stops at the first failure does not start the next one.
+  // A file the window cannot open leaves Run disabled, and the runs stop there.
   machine.ClearFaults();
   EXPECT_EQ(app::kExitRunFailed,
             Console({"--run", "0", "--image", TempName("missing"), "--run", "0", "--rd",
                      "--backup-only"}));
-  EXPECT_TRUE(Printed("status: Open File Error!!")) << output;
+  EXPECT_TRUE(Printed("[Error] Open Firmware File Error!!\n")) << output;
+  EXPECT_TRUE(Printed("result: Run is disabled")) << output;
   EXPECT_FALSE(Printed("Backup")) << output;
 }
 
 TEST_F(ConsoleTest, ChipsWithoutAProcedureAndDisabledRunAreNotSuccesses) {
-  Attach("tx40775-pmc", 1);
-  afterStart = [](app::MainWindow& w) {
-    w.chipType = 5;
-    w.bridgeVersion = 207;
-    w.UpdateBtn.SetEnabled(true);
-  };
-  EXPECT_EQ(app::kExitRunFailed, Console({"--run", "0"}));
+  // A TX40769 whose bridge version is below 208: the table runs nothing.
+  Attach("tx40769-old", 1);
+  const std::string file = WriteFile("t769", sim::MakeMatchingImage({5, 0}));
+  EXPECT_EQ(app::kExitRunFailed, Console({"--run", "0", "--image", file}));
   EXPECT_TRUE(Printed("result: nothing ran (none)")) << output;
 
-  afterStart = [](app::MainWindow&) {};
-  EXPECT_EQ(app::kExitRunFailed, Console({"--run", "0"}));
+  // Without an image Run stays disabled, and the console cannot press it.
+  Attach("tx40775-pmc", 2);
+  EXPECT_EQ(app::kExitRunFailed, Console({"--run", "1"}));
   EXPECT_TRUE(Printed("result: Run is disabled")) << output;
 }
 
@@ -218,7 +211,6 @@ TEST_F(ConsoleTest, ConsoleAndWindowGiveTheSameOutcome) {
   auto windowChip = sim::AttachProfile(other, *sim::FindProfile("tx40775-pmc"), attach);
   app::HeadlessView view;
   auto w = app::StartMainWindow(view);
-  afterStart(*w);
   w->DeviceList.UserSelect(0);
   w->FwFilenameEdit.SetText(file);
   w->UpdateBtn.Click();
@@ -226,7 +218,6 @@ TEST_F(ConsoleTest, ConsoleAndWindowGiveTheSameOutcome) {
   w->RdCheckBox.SetChecked(true);
   w->BackupFWCheckBox.SetChecked(true);
   w->BackupFileEdit.SetText(backup + ".window");
-  afterStart(*w);  // until identification enables Run by itself
   w->UpdateBtn.Click();
   std::remove((backup + ".window").c_str());
   std::vector<std::uint8_t> windowFlash(0x10000);

@@ -73,7 +73,8 @@ void MainWindow::UpdateBtnClick(Control&) {
   program::DebugTrace("Update Btn Press\n");
 
   const int index = DeviceList.itemIndex();
-  const int count = deviceCount < device::kMaxDevices ? deviceCount : device::kMaxDevices;
+  // Entry k is record k, companion entries included.
+  const int count = recordCount < device::kMaxDevices ? recordCount : device::kMaxDevices;
   // Without a selected entry there is no record to address.
   if (index < 0 || index >= count) {
     lastProcedure = program::Procedure::None;
