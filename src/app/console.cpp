@@ -179,7 +179,10 @@ int PressRun(MainWindow& w, ConsoleView& view, const ConsoleRun& run, std::FILE*
   if (!SetUpRun(w, run, out)) return kExitUsage;
   view.ProcessMessages();
   view.EndLine();
-  std::fprintf(out, "entry %d: %s\n", run.entry, TrimRight(w.DeviceList.items()[run.entry]).c_str());
+  std::fprintf(out, "entry %d: %s (chip %s, firmware %s, flash %s)\n", run.entry,
+               TrimRight(w.DeviceList.items()[run.entry]).c_str(),
+               OrDash(TrimRight(w.ChipLabelEdit.text())), OrDash(TrimRight(w.FwVerLableEdit.text())),
+               OrDash(TrimRight(w.SFlashTypeLable.text())));
   if (!w.UpdateBtn.enabled()) {
     std::fprintf(out, "result: Run is disabled for this entry with these options\n");
     return kExitRunFailed;
