@@ -1,5 +1,7 @@
 // The demo machine through the window model: every display family is there,
 // and the demo's images are accepted by the entries they are written for.
+#include "sim/demo.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -9,7 +11,6 @@
 
 #include "app/headless_view.h"
 #include "app/main_window.h"
-#include "sim/demo.h"
 #include "sim/test_images.h"
 #include "sim_fixture.h"
 
@@ -21,8 +22,8 @@ class DemoTest : public ::testing::Test, public testing_support::SimFixtureBase 
     std::error_code error;
     std::filesystem::remove_all(folder, error);
   }
-  app::HeadlessView view{{[this] { return machine.NowMs(); },
-                          [this](std::uint64_t ms) { machine.AdvanceMs(ms); }}};
+  app::HeadlessView view{
+      {[this] { return machine.NowMs(); }, [this](std::uint64_t ms) { machine.AdvanceMs(ms); }}};
   std::string folder = sim::TempImagePath("demo");
 };
 

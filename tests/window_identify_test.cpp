@@ -30,14 +30,15 @@ struct Shown {
   const char* version;  // FwVerLableEdit
   const char* status;   // StatusEdit
   bool versionVisible;
-  char nvram;  // 'S' shown, 'H' hidden
-  char hddFw;  // 'S', 'H' or '-'
-  int sizeKb;  // flashSizeKb, -1 where the family does not size the flash
+  char nvram;                       // 'S' shown, 'H' hidden
+  char hddFw;                       // 'S', 'H' or '-'
+  int sizeKb;                       // flashSizeKb, -1 where the family does not size the flash
   std::vector<std::string> config;  // configuration commands, "name/data length"
 };
 
 constexpr const char* kUnsupported = "The chip not support Firmware Update!";
 
+// clang-format off
 const std::map<std::string, Shown>& Expected() {
   static const std::map<std::string, Shown> rows = {
       {"tx40775-pmc", {"TX40775 Series", "PMC", "2.05.01", "", true, 'H', 'H', -1, {}}},
@@ -95,11 +96,12 @@ const std::map<std::string, Shown>& Expected() {
   };
   return rows;
 }
+// clang-format on
 
 bool IsConfigCommand(const std::string& name) {
-  static const std::set<std::string> names = {
-      "SetFlashOpcodes",    "SetFlashOpcodesAndPageSize", "FlashPageSize",
-      "AtaSetFlashOpcodes", "AtaSetFlashPageSize"};
+  static const std::set<std::string> names = {"SetFlashOpcodes", "SetFlashOpcodesAndPageSize",
+                                              "FlashPageSize", "AtaSetFlashOpcodes",
+                                              "AtaSetFlashPageSize"};
   return names.count(name) != 0;
 }
 
@@ -137,8 +139,8 @@ class IdentifyWindowTest : public ::testing::Test, public testing_support::SimFi
     SimFixtureBase::AttachUsb(product, disk);
   }
 
-  HeadlessView view{{[this] { return machine.NowMs(); },
-                     [this](std::uint64_t ms) { machine.AdvanceMs(ms); }}};
+  HeadlessView view{
+      {[this] { return machine.NowMs(); }, [this](std::uint64_t ms) { machine.AdvanceMs(ms); }}};
   std::unique_ptr<MainWindow> window;
 };
 
@@ -154,8 +156,8 @@ TEST(IdentifyWindow, EveryProfileIsIdentifiedAndShownAsItsFamilySays) {
     sim::AttachOptions o;
     o.volumes = {{'E', 1}, {'F', 2}};
     sim::AttachProfile(machine, p, o);
-    HeadlessView view{{[&] { return machine.NowMs(); },
-                       [&](std::uint64_t ms) { machine.AdvanceMs(ms); }}};
+    HeadlessView view{
+        {[&] { return machine.NowMs(); }, [&](std::uint64_t ms) { machine.AdvanceMs(ms); }}};
     std::unique_ptr<MainWindow> w = app::StartMainWindow(view);
 
     // A bridge behind a controller is reached through the companion entry,
@@ -167,8 +169,7 @@ TEST(IdentifyWindow, EveryProfileIsIdentifiedAndShownAsItsFamilySays) {
     EXPECT_EQ(p.sbp2 ? "1394 DISK" : "USB DISK", w->diskLabel.text());
     if (companion) {
       EXPECT_EQ(0u, w->DeviceList.items()[1].rfind(p.chipType == 13 ? "<<847>> " : "<<842>> ", 0));
-      EXPECT_EQ(w->DeviceList.items()[0].substr(prefix.size()),
-                w->DeviceList.items()[1].substr(8));
+      EXPECT_EQ(w->DeviceList.items()[0].substr(prefix.size()), w->DeviceList.items()[1].substr(8));
     }
 
     // Selecting the entry identifies and shows it again.

@@ -53,8 +53,8 @@ class OptionsTest : public ::testing::Test, public testing_support::SimFixtureBa
     return texts;
   }
 
-  HeadlessView view{{[this] { return machine.NowMs(); },
-                     [this](std::uint64_t ms) { machine.AdvanceMs(ms); }}};
+  HeadlessView view{
+      {[this] { return machine.NowMs(); }, [this](std::uint64_t ms) { machine.AdvanceMs(ms); }}};
   std::vector<std::shared_ptr<sim::BridgeChip>> chips;
   std::unique_ptr<MainWindow> window;
 

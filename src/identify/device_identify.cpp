@@ -146,8 +146,8 @@ FlashCommands DeviceFlashCommands(const char* path) {
     return device::AtaSetFlashPageSize(p.c_str(), static_cast<std::uint16_t>(pageSize)) != 0;
   };
   c.setFlashOpcodesAndPageSize = [p](const FlashDescriptor& d, std::uint32_t pageSize) {
-    return device::SetFlashOpcodesAndPageSize(p.c_str(), d,
-                                              static_cast<std::uint16_t>(pageSize)) != 0;
+    return device::SetFlashOpcodesAndPageSize(p.c_str(), d, static_cast<std::uint16_t>(pageSize)) !=
+           0;
   };
   c.setFlashOpcodesAndPageSize16 = [p](const FlashDescriptor& d, std::uint32_t pageSize) {
     return device::SetFlashOpcodesAndPageSize16(p.c_str(), d,
