@@ -349,6 +349,52 @@ TEST_F(IdentifyWindowTest, CompanionRecordsShareThePathAndTheDriveLetters) {
   EXPECT_EQ(13, w.chipType);
 }
 
+// A controller that names a TXR847 and a TXR842 behind it, in turn, in its
+// information block (bytes 6-7), as one with both bridges would answer the
+// two product checks of a refresh.
+class TwoBridgeController : public sim::SimDevice {
+ public:
+  explicit TwoBridgeController(std::shared_ptr<sim::BridgeChip> chip) : chip_(std::move(chip)) {}
+  void Execute(sim::Machine& machine, sim::Exchange& e) override {
+    chip_->Execute(machine, e);
+    if (e.command == "AtaReadChipInfo" && e.data != nullptr && e.length >= 8) {
+      e.data[7] = next847_ ? 0x47 : 0x42;
+      next847_ = !next847_;
+    }
+  }
+
+ private:
+  std::shared_ptr<sim::BridgeChip> chip_;
+  bool next847_ = true;
+};
+
+TEST_F(IdentifyWindowTest, AControllerWithBothBridgesGivesThreeEntriesWithOnePath) {
+  const sim::EnclosureProfile& p = *sim::FindProfile("txv929-txr847");
+  auto chip = sim::MakeBridge(p);
+  sim::InstallStorageController(*chip, p, sim::MakeBehindFlash(p));
+  sim::Attachment a;
+  a.path = sim::ProfilePath(p, "both");
+  a.volumes = {{'E', 1}};
+  a.device = std::make_shared<TwoBridgeController>(chip);
+  chip->SetPath(a.path);
+  machine.Attach(a);
+  Start();
+
+  MainWindow& w = *window;
+  ASSERT_EQ(3u, w.DeviceList.items().size());
+  EXPECT_EQ("<<USB>> Tavrion TXV929 Disk     ", w.DeviceList.items()[0]);
+  EXPECT_EQ("<<847>> Tavrion TXV929 Disk     ", w.DeviceList.items()[1]);
+  EXPECT_EQ("<<842>> Tavrion TXV929 Disk     ", w.DeviceList.items()[2]);
+  EXPECT_EQ(1, w.deviceCount);
+  for (int k = 1; k < 3; ++k) EXPECT_STREQ(w.devices[0].path, w.devices[k].path);
+  w.DeviceList.UserSelect(1);
+  EXPECT_EQ(13, w.chipType);
+  EXPECT_EQ("TXV929/847 Series", w.ChipLabelEdit.text());
+  w.DeviceList.UserSelect(2);
+  EXPECT_EQ(15, w.chipType);
+  EXPECT_EQ("TXV929/842 Series", w.ChipLabelEdit.text());
+}
+
 TEST_F(IdentifyWindowTest, UnrecognisedDevicesAreSkippedAndTheMarkStaysWithCdromRecords) {
   AttachPlain("DISKA", 1);
   AttachPlain("DISKB", 2);
