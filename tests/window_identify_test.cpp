@@ -323,6 +323,17 @@ TEST_F(IdentifyWindowTest, ChipType11ProbeRestoresTheByteItFlipped) {
   EXPECT_EQ(0x40, chip->memory()[0x506A]);
 }
 
+TEST_F(IdentifyWindowTest, AProbeThatCannotReadTheByteWritesNothing) {
+  auto chip = Attach("txv961", 1);
+  chip->memory()[0x506A] = 0x40;
+  machine.AddFault(
+      {sim::CommandFault::Kind::CheckCondition, "", sim::CdbPattern("DF 10 ?? 00 01 ?? 50 6A"), 0});
+  Start();
+  EXPECT_EQ(0, Count("WriteChipMemory"));
+  EXPECT_EQ(0x40, chip->memory()[0x506A]);
+  EXPECT_EQ("9.20.01.16.01", window->FwVerLableEdit.text());  // not flipped
+}
+
 TEST_F(IdentifyWindowTest, CompanionRecordsShareThePathAndTheDriveLetters) {
   Attach("txv929-txr847", 1, 'E');
   Attach("txv961-txr842", 2, 'F');
