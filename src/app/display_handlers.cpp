@@ -4,8 +4,8 @@
 #include <cstring>
 #include <string>
 
-#include "app/main_window.h"
 #include "app/enabling.h"
+#include "app/main_window.h"
 #include "device/chip_commands.h"
 #include "identify/catalogue.h"
 #include "identify/device_identify.h"

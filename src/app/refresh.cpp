@@ -102,8 +102,7 @@ void MainWindow::RefreshBtnClick(Control&) {
       if (s >= device::kMaxDevices) return;
       device::DeviceRecord& companion = devices[s];
       FillRecord(companion, devices[own].path);
-      std::memcpy(companion.driveLetters, devices[own].driveLetters,
-                  sizeof companion.driveLetters);
+      std::memcpy(companion.driveLetters, devices[own].driveLetters, sizeof companion.driveLetters);
       companion.companion847 = is847 ? 1 : 0;
       companion.companion842 = is847 ? 0 : 1;
       DeviceList.Add(prefix + entryName);

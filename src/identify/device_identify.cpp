@@ -92,19 +92,20 @@ int IsReleaseFirmware(const char* path, int chipType, const std::string& version
 
 bool ProbeChipBit506A(const char* path) {
   std::uint8_t saved = 0;
+  // Without the byte there is nothing to restore: writing a guessed value
+  // back would change chip memory the probe never read.
+  if (device::ReadChipMemory(path, &saved, kProbeAddress, 1) == 0) return false;
   bool result = false;
-  if (device::ReadChipMemory(path, &saved, kProbeAddress, 1) != 0) {
-    const std::uint8_t zero = 0;
-    if (device::WriteChipMemory(path, &zero, kProbeAddress, 1) != 0) {
-      std::uint8_t probe = 0;
-      device::ReadChipMemory(path, &probe, kProbeAddress, 1);  // a failure leaves 0
-      if (probe == 1) {
-        saved ^= 0x01;
-        result = true;
-      }
+  const std::uint8_t zero = 0;
+  if (device::WriteChipMemory(path, &zero, kProbeAddress, 1) != 0) {
+    std::uint8_t probe = 0;
+    device::ReadChipMemory(path, &probe, kProbeAddress, 1);  // a failure leaves 0
+    if (probe == 1) {
+      saved ^= 0x01;
+      result = true;
     }
   }
-  // Always put the byte back, so the probe leaves the chip as it found it.
+  // Every probe that wrote ends by putting the byte back.
   device::WriteChipMemory(path, &saved, kProbeAddress, 1);
   return result;
 }
@@ -146,8 +147,8 @@ FlashCommands DeviceFlashCommands(const char* path) {
     return device::AtaSetFlashPageSize(p.c_str(), static_cast<std::uint16_t>(pageSize)) != 0;
   };
   c.setFlashOpcodesAndPageSize = [p](const FlashDescriptor& d, std::uint32_t pageSize) {
-    return device::SetFlashOpcodesAndPageSize(p.c_str(), d,
-                                              static_cast<std::uint16_t>(pageSize)) != 0;
+    return device::SetFlashOpcodesAndPageSize(p.c_str(), d, static_cast<std::uint16_t>(pageSize)) !=
+           0;
   };
   c.setFlashOpcodesAndPageSize16 = [p](const FlashDescriptor& d, std::uint32_t pageSize) {
     return device::SetFlashOpcodesAndPageSize16(p.c_str(), d,

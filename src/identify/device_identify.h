@@ -32,7 +32,8 @@ int IsReleaseFirmware(const char* path, int chipType, const std::string& version
                       int flashTypeCode);
 
 // Whether chip memory 0x506A keeps a written 0 in bit 0 as 1 (the chips whose
-// last version field is stored inverted). The saved byte is always written back.
+// last version field is stored inverted). A probe that wrote always puts the
+// byte it read back; one that could not read it writes nothing.
 bool ProbeChipBit506A(const char* path);
 
 // The flash commands of the family display, bound to path. The bank recovery
