@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <algorithm>
 #include <fstream>
-#include <functional>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -94,7 +93,7 @@ class ConsoleTest : public testing_support::RunWindowFixture {
     EXPECT_TRUE(ParseConsoleArgs(args, options, error)) << error;
     std::FILE* out = std::fopen(outName_.c_str(), "wb");
     EXPECT_NE(nullptr, out);
-    const int status = app::RunConsole(options, out, afterStart);
+    const int status = app::RunConsole(options, out);
     std::fclose(out);
     std::ifstream in(outName_, std::ios::binary);
     output.assign(std::istreambuf_iterator<char>(in), {});
@@ -102,7 +101,6 @@ class ConsoleTest : public testing_support::RunWindowFixture {
   }
   bool Printed(const std::string& text) const { return output.find(text) != std::string::npos; }
 
-  std::function<void(app::MainWindow&)> afterStart;
   std::string output;
 
  private:

@@ -354,12 +354,10 @@ bool ParseConsoleArgs(const std::vector<std::string>& args, ConsoleOptions& opti
   return true;
 }
 
-int RunConsole(const ConsoleOptions& options, std::FILE* out,
-               const std::function<void(MainWindow&)>& afterStart) {
+int RunConsole(const ConsoleOptions& options, std::FILE* out) {
   ConsoleView view(out);
   std::unique_ptr<MainWindow> window = StartMainWindow(view);
   view.ProcessMessages();
-  if (afterStart) afterStart(*window);
   if (options.list || options.runs.empty()) ListEntries(*window, view, out);
   int status = kExitSuccess;
   for (const ConsoleRun& run : options.runs) {

@@ -6,7 +6,6 @@
 #pragma once
 
 #include <cstdio>
-#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -52,9 +51,7 @@ bool IsPowerCycleNotice(const std::string& text);
 
 // Runs the console on the current host: lists the entries (when asked or no
 // run is given), then each run in order; stops at the first that does not
-// succeed. Output goes to out; live: progress dots are flushed as they come.
-// afterStart lets tests adjust the window once it is up.
-int RunConsole(const ConsoleOptions& options, std::FILE* out,
-               const std::function<void(MainWindow&)>& afterStart = {});
+// succeed. Output goes to out, flushed as it comes (progress dots included).
+int RunConsole(const ConsoleOptions& options, std::FILE* out);
 
 }  // namespace app
