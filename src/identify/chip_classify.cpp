@@ -1,0 +1,120 @@
+#include "identify/chip_classify.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace identify {
+
+namespace {
+
+std::int8_t Wrap(int value) { return static_cast<std::int8_t>(static_cast<std::uint8_t>(value)); }
+
+std::string HexPair(std::uint8_t a, std::uint8_t b) {
+  char text[8];
+  std::snprintf(text, sizeof text, "%X%X", a, b);
+  return text;
+}
+
+// Chip-ID string prefixes and how the sixth byte c gives the sub-code.
+enum class SubRule { MinusDigitBase, PlusOne, ZeroIsOne };
+struct IdStringRule {
+  const char* prefix;
+  int type;
+  SubRule sub;
+};
+constexpr IdStringRule kIdStringRules[] = {
+    {"t775C", 1, SubRule::MinusDigitBase}, {"t779C", 4, SubRule::MinusDigitBase},
+    {"t779E", 19, SubRule::PlusOne},       {"t659A", 17, SubRule::MinusDigitBase},
+    {"t842", 6, SubRule::ZeroIsOne},       {"t4847", 10, SubRule::MinusDigitBase},
+};
+
+bool TakesIdString(int t) {
+  return t == 0 || t == 1 || t == 3 || t == 4 || t == 6 || t == 10 || t == 17;
+}
+
+}  // namespace
+
+Identification IdentifyChipWith(const ChipQueries& q) {
+  Identification id;
+  int t = 0;
+  std::int8_t r = 0;
+  std::uint8_t buffer[40] = {};
+
+  if (q.inquiry && q.inquiry(buffer)) {
+    if (buffer[36] == 't') t = ChipTypeFromNumber(reinterpret_cast<const char*>(buffer + 37));
+    if (t == 0 && std::memcmp(buffer + 36, "t845", 4) == 0) t = 8;
+    std::uint8_t w[2] = {};
+    std::uint8_t info[16] = {};
+    if (t == 0 && q.readChipVariant && q.readChipVariant(w) && q.readChipInfo &&
+        q.readChipInfo(info, 16)) {
+      if (info[0] == 0xF4 && info[1] == 0xE7) {
+        if (HexPair(info[2], info[3]) == "3E8A" && HexPair(info[4], info[5]) == "4776") {
+          t = 24;
+        } else {
+          const char number[4] = {static_cast<char>(info[8]), static_cast<char>(info[9]),
+                                  static_cast<char>(info[10]), '\0'};
+          t = ChipTypeFromNumber(number);
+          if (t == 0 && std::strcmp(number, "845") == 0) t = 8;
+          r = Wrap(info[11] - 0x30);
+        }
+      } else {
+        t = 20 + ((w[0] >> 5) & 3);
+      }
+    }
+  }
+
+  if (TakesIdString(t)) {
+    // Cleared first, so that a short answer is never read as INQUIRY bytes.
+    std::memset(buffer, 0, sizeof buffer);
+    if (q.readChipIdString && q.readChipIdString(buffer)) {
+      char text[9] = {};
+      std::memcpy(text, buffer, 8);
+      const std::uint8_t c = buffer[5];
+      for (const IdStringRule& rule : kIdStringRules) {
+        if (std::strncmp(text, rule.prefix, std::strlen(rule.prefix)) != 0) continue;
+        t = rule.type;
+        switch (rule.sub) {
+          case SubRule::MinusDigitBase: r = Wrap(c - 0x2F); break;
+          case SubRule::PlusOne: r = Wrap(c + 1); break;
+          case SubRule::ZeroIsOne: r = c == 0 ? 1 : Wrap(c - 0x2F); break;
+        }
+        break;
+      }
+    } else if (t == 1) {
+      r = 1;
+    }
+  } else if (t == 7) {
+    std::uint8_t j[16] = {};
+    const bool ok = q.readChipInfo && q.readChipInfo(j, 12);
+    if (ok && j[0] == 0xF4 && j[1] == 0xE7 && (j[11] == '1' || j[11] == '2')) {
+      r = j[11] == '1' ? 1 : 2;
+    } else {
+      id.chipInfoFailed = true;
+    }
+  } else if (t == 11) {
+    if (q.checkChipLevelFDB0 && q.checkChipLevelFDB0()) r = 5;
+  }
+
+  id.chip.type = static_cast<std::uint8_t>(t);
+  id.chip.subCode = r;
+  return id;
+}
+
+int ApplyCompanionRule(int chipType, bool companion847, bool companion842) {
+  if (chipType == 12 && companion847) return 13;
+  if (chipType == 11 && companion842) return 14;
+  if (chipType == 12 && companion842) return 15;
+  return chipType;
+}
+
+std::string InquiryEntryName(const std::uint8_t* inquiry40) {
+  std::string name;
+  for (int i = 8; i < 32 && inquiry40[i] != 0; ++i) name += static_cast<char>(inquiry40[i]);
+  return name;
+}
+
+const char* EntryPrefix(const std::string& lowerCasePath) {
+  return lowerCasePath.find("sbp2") != std::string::npos ? "<<1394>> " : "<<USB>> ";
+}
+
+}  // namespace identify

@@ -1,0 +1,52 @@
+// Finding out which serial flash holds a chip's firmware, how large it is,
+// and telling the chip the flash's opcodes where it needs them: the flash
+// part of the family display. Device commands come in as callables, so the
+// window wires the real commands and the tests record what was sent.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "identify/catalogue.h"
+#include "identify/flash_id.h"
+
+namespace identify {
+
+struct FlashCommands {
+  SpiReader spiCommandRead;        // SpiCommandRead (bridge route)
+  IdBytesReader readFlashIdBytes;  // ReadFlashIdBytes (bridge route)
+  SpiReader ataSpiCommandRead;     // AtaSpiCommandRead (storage-controller route)
+  std::function<bool(std::uint8_t* code)> readFlashTypeCode;     // ReadFlashTypeCode
+  std::function<bool(std::uint8_t* code)> ataReadFlashTypeCode;  // AtaReadFlashTypeCode
+  std::function<int()> detectAmicFlash;   // DetectAmicFlash: -1 when none
+  std::function<int()> detectAtmelFlash;  // DetectAtmelFlash: -1 when none
+  std::function<bool(const FlashDescriptor&)> setFlashOpcodes;
+  std::function<bool(const FlashDescriptor&)> setFlashOpcodesNoReply;
+  std::function<bool(const FlashDescriptor&)> ataSetFlashOpcodes;
+  std::function<bool(std::uint32_t pageSize, std::uint32_t dataLength)> setFlashPageSize;
+  std::function<bool(std::uint32_t pageSize)> ataSetFlashPageSize;
+  std::function<bool(const FlashDescriptor&, std::uint32_t pageSize)> setFlashOpcodesAndPageSize;
+  std::function<bool(const FlashDescriptor&, std::uint32_t pageSize)> setFlashOpcodesAndPageSize16;
+  // RecoverFirmwareBanks for chip types 12 and 16; may be left empty.
+  std::function<void()> recoverFirmwareBanks;
+};
+
+// The window state the flash display reads and writes.
+struct FlashState {
+  int flashTypeCode = 0;
+  int amicFlashId = -1;
+  int atmelFlashId = -1;
+  int sstJedecFlag = 0;
+  std::uint32_t flashSizeKb = 64;
+  EraseGeometry erase;     // the process-wide erase block and sector sizes
+  std::string flashLabel;  // SFlashTypeLable; the display empties it before this runs
+};
+
+// Runs the flash identification and configuration of the chip's display
+// group (serial flash or bridge behind controller; other groups send
+// nothing). A flash type code with no catalogue row is kept as 0 ("Unknown").
+void RunFlashSetup(const FlashCommands& commands, ChipFacts chip, bool pathHasSbp2,
+                   FlashState& state);
+
+}  // namespace identify

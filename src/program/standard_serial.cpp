@@ -1,0 +1,194 @@
+#include "program/standard_serial.h"
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "device/flash_commands.h"
+#include "device/spi_commands.h"
+#include "host/host.h"
+#include "program/settings.h"
+#include "program/shared_steps.h"
+
+namespace program {
+
+namespace {
+
+struct FileCloser {
+  void operator()(std::FILE* f) const { std::fclose(f); }
+};
+using File = std::unique_ptr<std::FILE, FileCloser>;
+
+constexpr const char* kNotReadyAfterErase = "Not ready after Erase flash success";
+constexpr const char* kEraseFail = "Erase command fail!!";
+
+void Poll(const char* path) { (void)device::WaitFlashReady(path); }
+
+// Erase one unit, then wait 500 ms and check that the flash settled.
+bool EraseSectorAndSettle(RunWindow& window, const char* path, std::uint32_t address) {
+  if (!device::EraseFlashSector(path, static_cast<std::int32_t>(address))) return false;
+  host::Current().Sleep(500);
+  if (!device::WaitFlashReady(path)) window.ShowStatus(kNotReadyAfterErase);
+  return true;
+}
+
+// The unit above the first 32 KB, erased only for images that reach it.
+bool EraseUpperSector(RunWindow& window, const char* path, std::uint32_t address) {
+  if (!device::EraseFlashSector(path, static_cast<std::int32_t>(address))) {
+    window.ShowStatus(kEraseFail);
+    return false;
+  }
+  host::Current().Sleep(500);
+  Poll(path);
+  return true;
+}
+
+// Erases what a small image needs, by the flash's sector layout.
+bool EraseForSmallImage(RunWindow& window, const char* path, std::size_t fileLength) {
+  const std::int32_t amic = window.facts().amicFlashId;
+  if (amic == 1 || amic == 3 || amic == 5) {
+    // Boot-sector parts: small units at the bottom, each erased on its own.
+    for (std::uint32_t address : {0x0000u, 0x1000u, 0x3000u, 0x7000u})
+      (void)EraseSectorAndSettle(window, path, address);
+    if (fileLength > kMinimumImage) return EraseUpperSector(window, path, 0xF000);
+    return true;
+  }
+  if (amic == -1 || amic == 4) {
+    if (!EraseSectorAndSettle(window, path, 0x0000)) {
+      window.ShowStatus(kEraseFail);
+      return false;
+    }
+    if (fileLength > kMinimumImage) return EraseUpperSector(window, path, 0x8000);
+    return true;
+  }
+  window.ShowStatus("Not Support this AMIC Flash Type!!");
+  return false;
+}
+
+int ProgramImage(RunWindow& window, const char* path) {
+  File file(std::fopen(window.options().imageFile.c_str(), "rb"));
+  if (!file) {
+    window.ShowStatus("Open File Error!!");
+    return 0;
+  }
+  std::fseek(file.get(), 0, SEEK_END);
+  const long end = std::ftell(file.get());
+  std::fseek(file.get(), 0, SEEK_SET);
+  const std::uint32_t block = Transfer().blockSize;
+  std::uint32_t length = end > 0 ? static_cast<std::uint32_t>(end) : 0;
+  if (length < kMinimumImage) length = kMinimumImage;
+  length = (length + block - 1) / block * block;
+  const std::uint32_t blocks = length / block;
+
+  std::vector<std::uint8_t> readBack;
+  std::vector<std::uint8_t> image;
+  try {
+    readBack.assign(length, 0);
+  } catch (const std::bad_alloc&) {
+    window.ShowStatus("Allocate read buffer Error!!");
+    return 0;
+  }
+  try {
+    image.assign(length, 0);
+  } catch (const std::bad_alloc&) {
+    window.ShowStatus("Allocate write buffer Error!!");
+    return 0;
+  }
+  const std::size_t fileLength = std::fread(image.data(), 1, length, file.get());
+  file.reset();
+
+  if (!device::WaitFlashReady(path)) DebugTrace("0.1 Device initial not ready!!");
+
+  std::uint8_t nvram[kNvramRecordSize] = {};
+  bool nvramRead = false;
+  if (length > kSectorEraseLimit) {
+    if (!device::EraseFlashChip(path)) {
+      window.ShowStatus(kEraseFail);
+      return 0;
+    }
+    host::Current().Sleep(500);
+    if (!device::WaitFlashReady(path)) window.ShowStatus(kNotReadyAfterErase);
+  } else {
+    nvramRead = device::ReadFlash(path, kNvramRecordAddress, nvram, kNvramRecordSize) != 0;
+    std::fputs(nvramRead ? "NVRAM O.K.\n" : "NVRAM fail\n", stdout);
+    if (!EraseForSmallImage(window, path, fileLength)) return 0;
+  }
+
+  if (!device::ReadFlash(path, 0, readBack.data(), static_cast<std::int32_t>(length))) {
+    window.ShowStatus("Read Back Erased Flash Error!!");
+    return 0;
+  }
+  for (std::uint8_t b : readBack) {
+    if (b != 0xFF) {
+      window.ShowStatus("Data not 0xff !!");
+      return 0;
+    }
+  }
+
+  bool programmed = true;
+  for (std::uint32_t i = 0; i < blocks; ++i) {
+    if (!device::WriteFlash(path, static_cast<std::int32_t>(i * block),
+                            image.data() + static_cast<std::size_t>(i) * block,
+                            static_cast<std::int32_t>(block))) {
+      programmed = false;
+      break;
+    }
+    window.AppendStatus(".");
+  }
+  // The record goes back even after a failed program, so the chip keeps its settings.
+  if (length <= kMinimumImage && nvramRead) {
+    if (device::WriteFlash(path, kNvramRecordAddress, nvram, kNvramRecordSize))
+      std::fputs("write NVRAM O.K.\n", stdout);
+  }
+  if (!programmed) {
+    window.ShowStatus("Programming Fail!!");
+    return 0;
+  }
+
+  std::string closing;
+  host::Current().Sleep(1000);
+  Poll(path);
+  if (!device::ReadFlash(path, 0, readBack.data(), static_cast<std::int32_t>(length))) {
+    closing += "Read Fail!!\r\n";
+    window.ShowStatus(closing);
+    return 0;
+  }
+  if (std::memcmp(readBack.data(), image.data(), length) != 0) {
+    closing += "Compare Fail!!\r\n\r\n";
+    window.ShowStatus(closing);
+    return 0;
+  }
+  closing += "Programming Success!!";
+  window.ShowStatus(closing);
+  window.Message("Please Turn-Off the Power and Turn-On Again !", kCaptionMessage,
+                 MessageIcon::None);
+  return 1;
+}
+
+}  // namespace
+
+int RunStandardSerialFlash(RunWindow& window, const char* path) {
+  const ChipFacts& facts = window.facts();
+  if (facts.atmelFlashId != -1) {
+    (void)device::FlashWriteEnable(path);
+    if (!device::WaitFlashStatusSet(path, 0x02)) {
+      window.ShowStatus("Enable ATMEL flash write enable fail!!");
+      return 0;
+    }
+  }
+  if (facts.flashTypeCode == 3 || facts.flashTypeCode == 5) (void)device::UnprotectFlash(path);
+
+  if (IsEraseOnlyRun(window)) {
+    if (!EraseWholeFlash(window, path)) return 0;
+    window.Message("Please Turn-Off the Power and Turn-On Again!", kCaptionMessage,
+                   MessageIcon::None);
+    return 1;
+  }
+  if (IsBackupOnlyRun(window)) return BackupFlashToFile(window, path, 0) ? 1 : 0;
+  return ProgramImage(window, path);
+}
+
+}  // namespace program

@@ -1,0 +1,119 @@
+#include "sim/parallel_flash.h"
+
+namespace sim {
+
+namespace {
+// Steps of the command state machine.
+enum Step {
+  kIdle = 0,
+  kGotAa = 1,         // unlock1 <- AA
+  kGot55 = 2,         // unlock2 <- 55
+  kProgramArmed = 3,  // unlock1 <- A0: the next cycle programs
+  kErase1 = 4,        // unlock1 <- 80
+  kErase2 = 5,        // unlock1 <- AA
+  kErase3 = 6,        // unlock2 <- 55: unlock1 <- 10 erases the chip
+};
+}  // namespace
+
+const ParallelPart& ParallelPartFor(ParallelPartKind kind) {
+  static const ParallelPart parts[] = {
+      {"ATMELAT 49BV512", 0x5555, 0x2AAA, 20, 2},
+      {"PMC OM39LV512", 0x0555, 0x02AA, 20, 2},
+      {"SST SST39LF512", 0x5555, 0x2AAA, 20, 2},
+  };
+  return parts[static_cast<int>(kind)];
+}
+
+ParallelFlash::ParallelFlash(ParallelPartKind kind)
+    : kind_(kind), part_(ParallelPartFor(kind)), cells_(kSize) {}
+
+void ParallelFlash::AddFault(const FlashFault& fault) {
+  if (fault.kind == FlashFault::Kind::BitsDoNotProgram) cells_.stuckBits |= fault.mask;
+  if (fault.kind == FlashFault::Kind::StaysBusy && fault.atOperation <= 0) stuckBusy_ = true;
+  faults_.push_back(fault);
+}
+
+void ParallelFlash::StartOperation(int polls) {
+  ++operations_;
+  busyPolls_ = polls;
+  for (const FlashFault& f : faults_)
+    if (f.kind == FlashFault::Kind::StaysBusy && operations_ >= f.atOperation) stuckBusy_ = true;
+}
+
+void ParallelFlash::Write(std::uint16_t address, std::uint8_t data) {
+  if (stuckBusy_ || busyPolls_ > 0) return;  // the part ignores the bus while it works
+  const bool at1 = address == part_.unlock1;
+  const bool at2 = address == part_.unlock2;
+  const int before = step_;
+  switch (step_) {
+    case kIdle:
+      step_ = at1 && data == 0xAA ? kGotAa : kIdle;
+      break;
+    case kGotAa:
+      step_ = at2 && data == 0x55 ? kGot55 : kIdle;
+      break;
+    case kGot55:
+      if (at1 && data == 0xA0)
+        step_ = kProgramArmed;
+      else if (at1 && data == 0x80)
+        step_ = kErase1;
+      else
+        step_ = kIdle;
+      break;
+    case kProgramArmed:
+      cells_.Program(address, data);
+      ++programmedBytes;
+      step_ = kIdle;
+      StartOperation(part_.programBusyPolls);
+      return;
+    case kErase1:
+      step_ = at1 && data == 0xAA ? kErase2 : kIdle;
+      break;
+    case kErase2:
+      step_ = at2 && data == 0x55 ? kErase3 : kIdle;
+      break;
+    case kErase3:
+      step_ = kIdle;
+      if (at1 && data == 0x10) {
+        cells_.EraseAll();
+        ++chipErases;
+        StartOperation(part_.eraseBusyPolls);
+        return;
+      }
+      break;
+    default:
+      step_ = kIdle;
+      break;
+  }
+  if (before != kIdle && step_ == kIdle) {
+    ++rejectedSequences;
+    if (at1 && data == 0xAA) step_ = kGotAa;  // the broken sequence may start over here
+  }
+}
+
+std::uint8_t ParallelFlash::Read(std::uint32_t address) const {
+  std::uint8_t value = cells_.Read(address % kSize);
+  for (const FlashFault& f : faults_)
+    if (f.kind == FlashFault::Kind::WrongReadData) {
+      const std::uint32_t a = address % kSize;
+      if (f.length == 0 || (a >= f.address && a - f.address < f.length)) value ^= f.mask;
+    }
+  return value;
+}
+
+bool ParallelFlash::PollBusy() {
+  if (stuckBusy_) return true;
+  if (busyPolls_ > 0) {
+    --busyPolls_;
+    return true;
+  }
+  return false;
+}
+
+bool ParallelFlash::Settle() {
+  if (stuckBusy_) return false;
+  busyPolls_ = 0;
+  return true;
+}
+
+}  // namespace sim

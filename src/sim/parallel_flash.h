@@ -1,0 +1,68 @@
+// The 512-Kbit parallel flash of the internal-ROM bridges, at bus-cycle level.
+// The part programs or erases only after the unlock cycles of its own maker
+// (address and data must match); anything else resets its command state.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "sim/flash_array.h"
+#include "sim/flash_parts.h"
+
+namespace sim {
+
+// The three parts the host offers in its list, in the host's index order.
+enum class ParallelPartKind { Atmel49BV512 = 0, Pmc39LV512 = 1, Sst39LF512 = 2 };
+
+struct ParallelPart {
+  std::string name;
+  std::uint16_t unlock1 = 0x5555;  // receives 0xAA, then the command byte
+  std::uint16_t unlock2 = 0x2AAA;  // receives 0x55
+  int eraseBusyPolls = 20;         // status reads that still see the erase running
+  int programBusyPolls = 2;        // status reads after a program run
+};
+
+const ParallelPart& ParallelPartFor(ParallelPartKind kind);
+
+class ParallelFlash {
+ public:
+  static constexpr std::uint32_t kSize = 0x10000;
+
+  explicit ParallelFlash(ParallelPartKind kind);
+
+  const ParallelPart& part() const { return part_; }
+  ParallelPartKind kind() const { return kind_; }
+  FlashArray& cells() { return cells_; }
+  const FlashArray& cells() const { return cells_; }
+
+  // One write cycle on the flash bus.
+  void Write(std::uint16_t address, std::uint8_t data);
+  std::uint8_t Read(std::uint32_t address) const;
+  // The chip's busy byte source: true while an operation runs. Every call
+  // counts as one status read; the part comes back after a number of reads.
+  bool PollBusy();
+  // Finishes a running operation at once (the chip waits between bytes of
+  // its own program run). False when the part never comes back.
+  bool Settle();
+
+  void AddFault(const FlashFault& fault);
+
+  int programmedBytes = 0;
+  int chipErases = 0;
+  int rejectedSequences = 0;  // command cycles that broke the unlock sequence
+
+ private:
+  void StartOperation(int polls);
+
+  ParallelPartKind kind_;
+  ParallelPart part_;
+  FlashArray cells_;
+  int step_ = 0;  // position in the command sequence
+  int busyPolls_ = 0;
+  bool stuckBusy_ = false;
+  int operations_ = 0;
+  std::vector<FlashFault> faults_;
+};
+
+}  // namespace sim

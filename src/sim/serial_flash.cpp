@@ -1,0 +1,346 @@
+#include "sim/serial_flash.h"
+
+#include <algorithm>
+
+namespace sim {
+
+namespace {
+bool Contains(const std::vector<std::uint8_t>& ops, std::uint8_t op) {
+  return std::find(ops.begin(), ops.end(), op) != ops.end();
+}
+}  // namespace
+
+SerialFlash::SerialFlash(FlashPart part) : part_(std::move(part)), cells_(part_.sizeBytes()) {}
+
+std::uint32_t SerialFlash::Address(const std::vector<std::uint8_t>& mosi) {
+  auto at = [&](std::size_t i) -> std::uint32_t { return i < mosi.size() ? mosi[i] : 0; };
+  return (at(1) << 16) | (at(2) << 8) | at(3);
+}
+
+bool SerialFlash::Busy(std::uint64_t nowMs) const { return stuckBusy_ || nowMs < busyUntil_; }
+
+std::uint8_t SerialFlash::Status(std::uint64_t nowMs) const {
+  std::uint8_t s = statusBits_;
+  // The latch reads set until the operation that uses it completes.
+  if (writeEnabled_ && !(latchDropsWhenDone_ && !Busy(nowMs))) s |= 0x02;
+  if (Busy(nowMs)) s |= 0x01;
+  return s;
+}
+
+bool SerialFlash::Settle(std::uint64_t nowMs) {
+  if (stuckBusy_) return false;
+  if (busyUntil_ > nowMs) busyUntil_ = nowMs;
+  Complete(nowMs);
+  return true;
+}
+
+void SerialFlash::Complete(std::uint64_t nowMs) {
+  if (latchDropsWhenDone_ && !Busy(nowMs)) {
+    writeEnabled_ = false;
+    latchDropsWhenDone_ = false;
+  }
+}
+
+void SerialFlash::PowerOn() {
+  writeEnabled_ = false;
+  latchDropsWhenDone_ = false;
+  statusWriteEnabled_ = false;
+  aai_ = AaiMode::None;
+  busyUntil_ = 0;
+}
+
+void SerialFlash::AddFault(const FlashFault& fault) {
+  if (fault.kind == FlashFault::Kind::BitsDoNotProgram) cells_.stuckBits |= fault.mask;
+  if (fault.kind == FlashFault::Kind::StaysBusy && fault.atOperation <= 0) stuckBusy_ = true;
+  faults_.push_back(fault);
+}
+
+std::vector<std::uint8_t> SerialFlash::Answer(const std::vector<std::uint8_t>& answer,
+                                              std::size_t clocked, std::size_t readLength) const {
+  std::vector<std::uint8_t> out(readLength, 0xFF);
+  for (std::size_t i = 0; i < readLength; ++i)
+    if (clocked + i < answer.size()) out[i] = answer[clocked + i];
+  return out;
+}
+
+std::vector<std::uint8_t> SerialFlash::ReadArray(std::uint32_t address, std::size_t n) const {
+  std::vector<std::uint8_t> out(n);
+  cells_.Read(address, out.data(), n);
+  for (const FlashFault& f : faults_) {
+    if (f.kind != FlashFault::Kind::WrongReadData) continue;
+    for (std::size_t i = 0; i < n; ++i) {
+      const std::uint32_t a = static_cast<std::uint32_t>((address + i) % cells_.size());
+      if (f.length == 0 || (a >= f.address && a - f.address < f.length)) out[i] ^= f.mask;
+    }
+  }
+  return out;
+}
+
+bool SerialFlash::MayModify() {
+  if (!writeEnabled_ || (statusBits_ & part_.protectMask) != 0) {
+    ++ignoredCommands;
+    return false;
+  }
+  return true;
+}
+
+void SerialFlash::StartOperation(std::uint64_t nowMs, std::uint32_t durationMs, bool erase) {
+  ++operations_;
+  if (erase)
+    ++eraseOperations;
+  else
+    ++programOperations;
+  busyUntil_ = nowMs + durationMs;
+  for (const FlashFault& f : faults_)
+    if (f.kind == FlashFault::Kind::StaysBusy && operations_ >= f.atOperation) stuckBusy_ = true;
+}
+
+void SerialFlash::PageProgram(std::uint32_t address, const std::uint8_t* data, std::size_t n) {
+  // The part latches the bytes into its page buffer, wrapping at the page
+  // end, and programs only the positions that were written.
+  const std::uint32_t page = std::max<std::uint32_t>(1, part_.pageSize);
+  const std::uint32_t base = address / page * page;
+  std::vector<std::uint8_t> buffer(page, 0xFF);
+  std::vector<bool> touched(page, false);
+  for (std::size_t i = 0; i < n; ++i) {
+    const std::uint32_t at = static_cast<std::uint32_t>((address - base + i) % page);
+    buffer[at] = data[i];
+    touched[at] = true;
+  }
+  for (std::uint32_t i = 0; i < page; ++i)
+    if (touched[i]) cells_.Program(base + i, buffer[i]);
+}
+
+void SerialFlash::EraseBlockAt(std::uint32_t address) {
+  address %= static_cast<std::uint32_t>(cells_.size());
+  if (part_.blockStarts.empty()) {
+    cells_.EraseUnit(address, part_.blockSize);
+    return;
+  }
+  std::uint32_t start = 0;
+  std::uint32_t end = static_cast<std::uint32_t>(cells_.size());
+  for (std::size_t i = 0; i < part_.blockStarts.size(); ++i) {
+    if (part_.blockStarts[i] <= address) {
+      start = part_.blockStarts[i];
+      end = i + 1 < part_.blockStarts.size() ? part_.blockStarts[i + 1]
+                                             : static_cast<std::uint32_t>(cells_.size());
+    }
+  }
+  const std::vector<std::uint8_t> ones(end - start, 0xFF);
+  cells_.Load(start, ones.data(), ones.size());
+  ++cells_.eraseCount;
+}
+
+void SerialFlash::Aai(const std::vector<std::uint8_t>& mosi, std::uint64_t nowMs) {
+  const bool word = part_.aai == AaiMode::Word;
+  const std::size_t dataBytes = word ? 2 : 1;
+  const bool withAddress = mosi.size() >= 4 + dataBytes;
+  const bool continuation = aai_ != AaiMode::None && mosi.size() == 1 + dataBytes;
+  if (!withAddress && !continuation) {
+    ++ignoredCommands;  // a continuation outside AAI mode, or a short cycle
+    return;
+  }
+  if (aai_ == AaiMode::None) {
+    if (!MayModify()) return;
+    aai_ = part_.aai;
+  }
+  // In AAI mode the write-enable latch stays set until the sequence ends.
+  const std::size_t first = withAddress ? 4 : 1;
+  if (withAddress) aaiAddress_ = Address(mosi) & (word ? ~1u : ~0u);
+  for (std::size_t i = 0; i < dataBytes; ++i) cells_.Program(aaiAddress_ + i, mosi[first + i]);
+  aaiAddress_ += static_cast<std::uint32_t>(dataBytes);
+  StartOperation(nowMs, part_.timing.aaiProgramMs, false);
+  if (aaiAddress_ >= cells_.size()) {  // the sequence ends at the top of the array
+    aai_ = AaiMode::None;
+    writeEnabled_ = false;
+  }
+}
+
+std::vector<std::uint8_t> SerialFlash::Transfer(const std::vector<std::uint8_t>& mosi,
+                                                std::size_t readLength, std::uint64_t nowMs) {
+  if (mosi.empty()) return std::vector<std::uint8_t>(readLength, 0xFF);
+  Complete(nowMs);
+  const std::uint8_t op = mosi[0];
+  if (op == 0x05) return std::vector<std::uint8_t>(readLength, Status(nowMs));
+  if (Busy(nowMs)) {
+    ++ignoredCommands;  // only the status read is answered while busy
+    return std::vector<std::uint8_t>(readLength, 0xFF);
+  }
+  if (aai_ != AaiMode::None) {
+    // During an AAI sequence the part takes only further AAI cycles and the
+    // write disable that ends it.
+    const std::uint8_t aaiOp = aai_ == AaiMode::Word ? 0xAD : 0xAF;
+    if (op == aaiOp) {
+      Aai(mosi, nowMs);
+    } else if (op == 0x04) {
+      aai_ = AaiMode::None;
+      writeEnabled_ = false;
+    } else {
+      ++ignoredCommands;
+    }
+    return std::vector<std::uint8_t>(readLength, 0xFF);
+  }
+
+  switch (op) {
+    case 0x03:
+      return ReadArray(Address(mosi), readLength);
+    case 0x0B: {  // fast read: one dummy byte after the address
+      const std::size_t skip = mosi.size() >= 5 ? 0 : 5 - mosi.size();
+      std::vector<std::uint8_t> data = ReadArray(Address(mosi), readLength + skip);
+      return std::vector<std::uint8_t>(data.begin() + static_cast<std::ptrdiff_t>(skip),
+                                       data.end());
+    }
+    case 0x9F:
+      return Answer(part_.answer9F, mosi.size() - 1, readLength);
+    case 0x90:
+      return Answer(part_.answer90, mosi.size() - 1, readLength);
+    case 0xAB:
+      return Answer(part_.answerAB, mosi.size() - 1, readLength);
+    case 0x15:
+      return Answer(part_.answer15, mosi.size() - 1, readLength);
+    case 0x06:
+      writeEnabled_ = true;
+      break;
+    case 0x04:
+      writeEnabled_ = false;
+      break;
+    case 0x50:
+      if (part_.ewsr)
+        statusWriteEnabled_ = true;
+      else
+        ++ignoredCommands;
+      break;
+    case 0x01:
+      // Only a status write after a write enable (or 0x50 on parts that take
+      // it) changes the protection bits.
+      if ((writeEnabled_ || statusWriteEnabled_) && mosi.size() >= 2) {
+        statusBits_ = mosi[1] & part_.protectMask;
+        latchDropsWhenDone_ = true;
+        statusWriteEnabled_ = false;
+        busyUntil_ = nowMs + part_.timing.statusWriteMs;
+      } else {
+        ++ignoredCommands;
+      }
+      break;
+    case 0x02:
+      if (mosi.size() < 5 || !MayModify()) {
+        if (mosi.size() < 5) ++ignoredCommands;
+        break;
+      }
+      PageProgram(Address(mosi), mosi.data() + 4, mosi.size() - 4);
+      latchDropsWhenDone_ = true;
+      StartOperation(nowMs, part_.timing.pageProgramMs, false);
+      break;
+    case 0xAF:
+    case 0xAD:
+      if ((op == 0xAF && part_.aai == AaiMode::Byte) || (op == 0xAD && part_.aai == AaiMode::Word))
+        Aai(mosi, nowMs);
+      else
+        ++ignoredCommands;
+      break;
+    default:
+      if (Contains(part_.chipEraseOps, op)) {
+        if (!MayModify()) break;
+        cells_.EraseAll();
+        latchDropsWhenDone_ = true;
+        StartOperation(nowMs, part_.timing.chipEraseMs, true);
+      } else if (Contains(part_.blockEraseOps, op) && mosi.size() >= 4) {
+        if (!MayModify()) break;
+        EraseBlockAt(Address(mosi));
+        latchDropsWhenDone_ = true;
+        StartOperation(nowMs, part_.timing.blockEraseMs, true);
+      } else if (Contains(part_.sectorEraseOps, op) && mosi.size() >= 4) {
+        if (!MayModify()) break;
+        cells_.EraseUnit(Address(mosi), part_.sectorSize);
+        latchDropsWhenDone_ = true;
+        StartOperation(nowMs, part_.timing.sectorEraseMs, true);
+      } else {
+        ++ignoredCommands;
+      }
+      break;
+  }
+  return std::vector<std::uint8_t>(readLength, 0xFF);
+}
+
+// --- flash engine ----------------------------------------------------------------
+
+EngineSettings NativeEngineSettings(const FlashPart& part) {
+  EngineSettings s;
+  s.chipErase = part.engineChipErase;
+  s.blockErase = part.engineBlockErase;
+  s.program = part.engineProgram;
+  s.sectorErase = part.engineSectorErase;
+  s.maker = part.maker;
+  return s;
+}
+
+void FlashEngine::Send(std::vector<std::uint8_t> mosi, std::uint64_t nowMs) {
+  flash_->Transfer(mosi, 0, nowMs);
+}
+
+bool FlashEngine::Wait(std::uint64_t nowMs) { return flash_ && flash_->Settle(nowMs); }
+
+bool FlashEngine::Erase(std::uint8_t opcode, bool withAddress, std::uint32_t address,
+                        std::uint64_t nowMs) {
+  if (!Wait(nowMs)) return false;
+  Send({0x06}, nowMs);
+  if (withAddress)
+    Send({opcode, static_cast<std::uint8_t>(address >> 16), static_cast<std::uint8_t>(address >> 8),
+          static_cast<std::uint8_t>(address)},
+         nowMs);
+  else
+    Send({opcode}, nowMs);
+  return true;
+}
+
+bool FlashEngine::Read(std::uint32_t address, std::uint8_t* out, std::uint32_t n,
+                       std::uint64_t nowMs) {
+  if (!Wait(nowMs)) return false;
+  const std::vector<std::uint8_t> data = flash_->Transfer(
+      {0x03, static_cast<std::uint8_t>(address >> 16), static_cast<std::uint8_t>(address >> 8),
+       static_cast<std::uint8_t>(address)},
+      n, nowMs);
+  std::copy(data.begin(), data.end(), out);
+  return true;
+}
+
+bool FlashEngine::Program(std::uint32_t address, const std::uint8_t* data, std::uint32_t n,
+                          std::uint64_t nowMs) {
+  const auto withAddress = [](std::uint8_t op, std::uint32_t a) {
+    return std::vector<std::uint8_t>{op, static_cast<std::uint8_t>(a >> 16),
+                                     static_cast<std::uint8_t>(a >> 8),
+                                     static_cast<std::uint8_t>(a)};
+  };
+  if (!Wait(nowMs)) return false;
+  if (n == 0) return true;
+  if (settings.program == 0xAF || settings.program == 0xAD) {
+    const bool word = settings.program == 0xAD;
+    const std::uint32_t unit = word ? 2 : 1;
+    Send({0x06}, nowMs);
+    for (std::uint32_t i = 0; i < n; i += unit) {
+      if (!Wait(nowMs)) return false;
+      std::vector<std::uint8_t> mosi = i == 0 ? withAddress(settings.program, address)
+                                              : std::vector<std::uint8_t>{settings.program};
+      for (std::uint32_t j = 0; j < unit; ++j) mosi.push_back(i + j < n ? data[i + j] : 0xFF);
+      Send(std::move(mosi), nowMs);
+    }
+    if (!Wait(nowMs)) return false;
+    Send({0x04}, nowMs);
+    return true;
+  }
+  const std::uint32_t page = std::max<std::uint32_t>(1, settings.pageSize);
+  std::uint32_t done = 0;
+  while (done < n) {
+    const std::uint32_t a = address + done;
+    const std::uint32_t chunk = std::min(n - done, page - a % page);
+    if (!Wait(nowMs)) return false;
+    Send({0x06}, nowMs);
+    std::vector<std::uint8_t> mosi = withAddress(settings.program, a);
+    mosi.insert(mosi.end(), data + done, data + done + chunk);
+    Send(std::move(mosi), nowMs);
+    done += chunk;
+  }
+  return true;
+}
+
+}  // namespace sim

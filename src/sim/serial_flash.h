@@ -1,0 +1,126 @@
+// An emulated serial (SPI) flash part at opcode level: the bridge's flash
+// engine and the host's raw command path both drive it through chip-select
+// cycles, so the part's own rules (write-enable latch, block protection, busy
+// time, page wrap, AAI sequences) apply to every route alike.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "sim/flash_array.h"
+#include "sim/flash_parts.h"
+
+namespace sim {
+
+class SerialFlash {
+ public:
+  explicit SerialFlash(FlashPart part);
+
+  const FlashPart& part() const { return part_; }
+  FlashArray& cells() { return cells_; }
+  const FlashArray& cells() const { return cells_; }
+
+  // One chip-select cycle: mosi is clocked out to the part (opcode first),
+  // then readLength bytes are clocked in; the part acts when the cycle ends.
+  std::vector<std::uint8_t> Transfer(const std::vector<std::uint8_t>& mosi, std::size_t readLength,
+                                     std::uint64_t nowMs);
+
+  // The status register as 0x05 reads it: bit 0 busy, bit 1 write enabled,
+  // bits 2.. protection.
+  std::uint8_t Status(std::uint64_t nowMs) const;
+  bool Busy(std::uint64_t nowMs) const;
+  // Finishes a pending erase or program at once: the bridge engine waits for
+  // its flash inside its own command. False when the part never comes back.
+  bool Settle(std::uint64_t nowMs);
+  // Power cycle or chip reset: latches and AAI mode drop, contents and the
+  // non-volatile protection bits stay.
+  void PowerOn();
+
+  void AddFault(const FlashFault& fault);
+  void SetProtection(std::uint8_t bits) { statusBits_ = bits & part_.protectMask; }
+
+  bool writeEnabled() const { return writeEnabled_ && !latchDropsWhenDone_; }
+  bool aaiActive() const { return aai_ != AaiMode::None; }
+  std::uint8_t protectionBits() const { return statusBits_; }
+  bool stuckBusy() const { return stuckBusy_; }
+
+  // Counters for tests: operations the part carried out, and commands it
+  // ignored (busy, no write enable, protected, or not its opcode).
+  int programOperations = 0;
+  int eraseOperations = 0;
+  int ignoredCommands = 0;
+
+ private:
+  std::vector<std::uint8_t> Answer(const std::vector<std::uint8_t>& answer, std::size_t clocked,
+                                   std::size_t readLength) const;
+  std::vector<std::uint8_t> ReadArray(std::uint32_t address, std::size_t n) const;
+  bool MayModify();  // write enabled and not protected; counts an ignore otherwise
+  void StartOperation(std::uint64_t nowMs, std::uint32_t durationMs, bool erase);
+  void PageProgram(std::uint32_t address, const std::uint8_t* data, std::size_t n);
+  void EraseBlockAt(std::uint32_t address);
+  void Aai(const std::vector<std::uint8_t>& mosi, std::uint64_t nowMs);
+  void Complete(std::uint64_t nowMs);  // drops the latch once the operation is done
+  static std::uint32_t Address(const std::vector<std::uint8_t>& mosi);
+
+  FlashPart part_;
+  FlashArray cells_;
+  std::uint8_t statusBits_ = 0;
+  bool writeEnabled_ = false;
+  bool latchDropsWhenDone_ = false;
+  bool statusWriteEnabled_ = false;  // 0x50 seen
+  AaiMode aai_ = AaiMode::None;
+  std::uint32_t aaiAddress_ = 0;
+  std::uint64_t busyUntil_ = 0;
+  bool stuckBusy_ = false;
+  int operations_ = 0;
+  std::vector<FlashFault> faults_;
+};
+
+// What a flash engine uses now: the opcodes it sends and its page size.
+struct EngineSettings {
+  std::uint8_t chipErase = 0xC7;
+  std::uint8_t blockErase = 0xD8;
+  std::uint8_t program = 0x02;
+  std::uint8_t sectorErase = 0x20;
+  std::uint8_t maker = 0;
+  std::uint32_t pageSize = 256;
+};
+
+// The settings a chip that recognises the part on its own starts with.
+EngineSettings NativeEngineSettings(const FlashPart& part);
+
+// The flash engine a bridge or controller firmware runs: it drives the part
+// opcode by opcode with its settings and waits for earlier work inside its own
+// command. Each step returns false when the part never comes back from busy
+// (or there is no part). An erase leaves the part busy for its duration.
+class FlashEngine {
+ public:
+  explicit FlashEngine(std::shared_ptr<SerialFlash> flash = nullptr) : flash_(std::move(flash)) {}
+
+  SerialFlash* flash() const { return flash_.get(); }
+  bool Wait(std::uint64_t nowMs);
+  bool EraseChip(std::uint64_t nowMs) { return Erase(settings.chipErase, false, 0, nowMs); }
+  bool EraseBlock(std::uint32_t address, std::uint64_t nowMs) {
+    return Erase(settings.blockErase, true, address, nowMs);
+  }
+  bool EraseSector(std::uint32_t address, std::uint64_t nowMs) {
+    return Erase(settings.sectorErase, true, address, nowMs);
+  }
+  bool Erase(std::uint8_t opcode, bool withAddress, std::uint32_t address, std::uint64_t nowMs);
+  // Page programs of settings.pageSize split at page boundaries (a page larger
+  // than the part's buffer wraps inside the part), or one AAI sequence when the
+  // program opcode is 0xAF or 0xAD.
+  bool Program(std::uint32_t address, const std::uint8_t* data, std::uint32_t n,
+               std::uint64_t nowMs);
+  bool Read(std::uint32_t address, std::uint8_t* out, std::uint32_t n, std::uint64_t nowMs);
+
+  EngineSettings settings;
+
+ private:
+  void Send(std::vector<std::uint8_t> mosi, std::uint64_t nowMs);
+  std::shared_ptr<SerialFlash> flash_;
+};
+
+}  // namespace sim

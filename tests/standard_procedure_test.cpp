@@ -1,0 +1,360 @@
+// The standard serial-flash update and the shared steps, end to end on an
+// emulated TX40775 enclosure: flash contents, status texts, message boxes and
+// the commands sent.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "fake_run_window.h"
+#include "device/flash_commands.h"
+#include "program/settings.h"
+#include "program/shared_steps.h"
+#include "program/standard_serial.h"
+#include "sim/bridge_chip.h"
+#include "sim/profiles.h"
+#include "sim_fixture.h"
+
+namespace {
+
+using program::Transfer;
+using testing_support::FakeRunWindow;
+
+std::vector<std::uint8_t> Pattern(std::size_t n, std::uint8_t seed) {
+  std::vector<std::uint8_t> v(n);
+  for (std::size_t i = 0; i < n; ++i) v[i] = static_cast<std::uint8_t>((i * 7 + seed) ^ (i >> 8));
+  return v;
+}
+
+class StandardProcedureTest : public ::testing::Test, public testing_support::SimFixtureBase {
+ protected:
+  void SetUp() override {
+    saved_ = Transfer();
+    Transfer().blockSize = 0x2000;
+    Transfer().flashSize = 0x10000;
+    dir_ = std::filesystem::temp_directory_path() /
+           ("tx-proc-" + std::to_string(reinterpret_cast<std::uintptr_t>(this)));
+    std::filesystem::create_directories(dir_);
+  }
+  void TearDown() override {
+    Transfer() = saved_;
+    std::error_code ec;
+    std::filesystem::remove_all(dir_, ec);
+  }
+
+  // Attaches a profile, gives its flash a known NVRAM record and old firmware.
+  void Attach(const std::string& profileName, const sim::AttachOptions& options = {}) {
+    const sim::EnclosureProfile* profile = sim::FindProfile(profileName);
+    ASSERT_NE(nullptr, profile);
+    chip_ = sim::AttachProfile(machine, *profile, options);
+    path_ = chip_->path();
+    sim::FlashArray& cells = chip_->serialFlash()->cells();
+    oldFirmware_ = Pattern(cells.size(), 0x11);
+    cells.Load(0, oldFirmware_.data(), oldFirmware_.size());
+    nvram_ = Pattern(512, 0x5A);
+    cells.Load(0x8000, nvram_.data(), nvram_.size());
+    window.facts_.chipType = profile->chipType;
+    window.facts_.flashTypeCode = 1;
+  }
+
+  std::string WriteImage(const std::vector<std::uint8_t>& bytes) {
+    const std::string file = (dir_ / "image.bin").string();
+    std::ofstream(file, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    window.options_.imageFile = file;
+    return file;
+  }
+
+  std::vector<std::uint8_t> Flash(std::size_t address, std::size_t n) const {
+    std::vector<std::uint8_t> out(n);
+    chip_->serialFlash()->cells().Read(address, out.data(), n);
+    return out;
+  }
+
+  int Count(const std::string& command) const {
+    int n = 0;
+    for (const auto& t : machine.transcript()) n += t.command == command ? 1 : 0;
+    return n;
+  }
+  std::vector<std::uint32_t> EraseAddresses() const {
+    std::vector<std::uint32_t> out;
+    for (const auto& t : machine.transcript())
+      if (t.command == "EraseFlashSector")
+        out.push_back(static_cast<std::uint32_t>(t.cdb[3] << 16 | t.cdb[4] << 8 | t.cdb[5]));
+    return out;
+  }
+  bool ReadAt(std::uint32_t address, std::uint32_t length) const {
+    for (const auto& t : machine.transcript())
+      if (t.command == "ReadFlash" && t.request.dataTransferLength == length &&
+          static_cast<std::uint32_t>(t.cdb[3] << 16 | t.cdb[4] << 8 | t.cdb[5]) == address)
+        return true;
+    return false;
+  }
+
+  void ExpectPowerCycleBox(const char* text) const {
+    ASSERT_EQ(1u, window.messages.size());
+    EXPECT_EQ(text, window.messages[0].text);
+    EXPECT_EQ("Message", window.messages[0].caption);
+  }
+
+  FakeRunWindow window;
+  std::shared_ptr<sim::BridgeChip> chip_;
+  std::string path_;
+  std::vector<std::uint8_t> oldFirmware_;
+  std::vector<std::uint8_t> nvram_;
+  std::filesystem::path dir_;
+
+ private:
+  program::TransferSettings saved_;
+};
+
+TEST_F(StandardProcedureTest, SmallImageIsPaddedAndTheNvramRecordSurvives) {
+  Attach("tx40775-pmc");
+  const std::vector<std::uint8_t> image = Pattern(10 * 1024, 0x33);
+  WriteImage(image);
+  ASSERT_EQ(1, program::RunStandardSerialFlash(window, path_.c_str()));
+
+  EXPECT_EQ(image, Flash(0, image.size()));
+  EXPECT_EQ(std::vector<std::uint8_t>(0x8000 - image.size(), 0x00), Flash(image.size(), 0x8000 - image.size()));
+  EXPECT_EQ(nvram_, Flash(0x8000, 512));
+  EXPECT_EQ(4, Count("WriteFlash") - 1);  // four blocks plus the NVRAM record
+  EXPECT_EQ((std::vector<std::uint32_t>{0x0000}), EraseAddresses());
+  EXPECT_TRUE(ReadAt(0x8000, 512));
+  EXPECT_EQ("Programming Success!!", window.StatusText());
+  EXPECT_TRUE(window.Showed("...."));
+  ExpectPowerCycleBox("Please Turn-Off the Power and Turn-On Again !");
+}
+
+TEST_F(StandardProcedureTest, ImageOfExactly32KiBErasesOnceAndRestoresTheRecord) {
+  Attach("tx40775-pmc");
+  const std::vector<std::uint8_t> image = Pattern(0x8000, 0x44);
+  WriteImage(image);
+  ASSERT_EQ(1, program::RunStandardSerialFlash(window, path_.c_str()));
+  EXPECT_EQ((std::vector<std::uint32_t>{0x0000}), EraseAddresses());
+  EXPECT_EQ(image, Flash(0, image.size()));
+  EXPECT_EQ(nvram_, Flash(0x8000, 512));
+}
+
+TEST_F(StandardProcedureTest, ImageJustOver32KiBOverwritesTheRecord) {
+  Attach("tx40775-pmc");
+  std::vector<std::uint8_t> image = Pattern(0x8001, 0x55);
+  WriteImage(image);
+  ASSERT_EQ(1, program::RunStandardSerialFlash(window, path_.c_str()));
+  EXPECT_EQ((std::vector<std::uint32_t>{0x0000, 0x8000}), EraseAddresses());
+  EXPECT_EQ(5, Count("WriteFlash"));  // 0xA000 bytes in 8 KB blocks, no record
+  image.resize(0xA000, 0x00);
+  EXPECT_EQ(image, Flash(0, 0xA000));
+}
+
+TEST_F(StandardProcedureTest, ImageOver64KiBErasesTheChipWithoutReadingTheRecord) {
+  Attach("tx40779-e");  // 128 KB MXIC flash with 32-byte pages
+  window.facts_.flashTypeCode = 5;
+  // What identification tells this chip before any run.
+  ASSERT_EQ(1, device::SetFlashPageSize(path_.c_str(), 32, 2));
+  const std::vector<std::uint8_t> image = Pattern(0x18000, 0x66);
+  WriteImage(image);
+  ASSERT_EQ(1, program::RunStandardSerialFlash(window, path_.c_str())) << window.StatusText();
+  EXPECT_EQ(1, Count("EraseFlashChip"));
+  EXPECT_TRUE(EraseAddresses().empty());
+  EXPECT_FALSE(ReadAt(0x8000, 512));
+  EXPECT_EQ(image, Flash(0, image.size()));
+}
+
+TEST_F(StandardProcedureTest, AmicIdentitiesChooseTheEraseLayout) {
+  Attach("tx40775-amic");
+  window.facts_.amicFlashId = 1;
+  std::vector<std::uint8_t> image = Pattern(0x9000, 0x77);
+  WriteImage(image);
+  ASSERT_EQ(1, program::RunStandardSerialFlash(window, path_.c_str())) << window.StatusText();
+  EXPECT_EQ((std::vector<std::uint32_t>{0x0000, 0x1000, 0x3000, 0x7000, 0xF000}), EraseAddresses());
+  image.resize(0xA000, 0x00);
+  EXPECT_EQ(image, Flash(0, image.size()));
+
+  machine.ClearTranscript();
+  window.facts_.amicFlashId = 2;
+  const std::vector<std::uint8_t> before = Flash(0, 0x10000);
+  ASSERT_EQ(0, program::RunStandardSerialFlash(window, path_.c_str()));
+  EXPECT_EQ("Not Support this AMIC Flash Type!!", window.StatusText());
+  EXPECT_EQ(0, Count("EraseFlashSector") + Count("EraseFlashChip"));
+  EXPECT_EQ(before, Flash(0, 0x10000));
+}
+
+TEST_F(StandardProcedureTest, AmicIdentityFourFollowsTheUniformLayout) {
+  Attach("tx40775-pmc");
+  window.facts_.amicFlashId = 4;
+  WriteImage(Pattern(0x4000, 0x12));
+  ASSERT_EQ(1, program::RunStandardSerialFlash(window, path_.c_str())) << window.StatusText();
+  EXPECT_EQ((std::vector<std::uint32_t>{0x0000}), EraseAddresses());
+}
+
+TEST_F(StandardProcedureTest, AtmelLatchThatNeverSetsStopsBeforeAnyErase) {
+  Attach("tx40775-pmc");
+  window.facts_.atmelFlashId = 1;
+  window.options_.rdMode = true;
+  window.facts_.eraseOnly = 1;
+  sim::CommandFault refuse;
+  refuse.pattern = sim::CdbPattern("FF 04 20 01 00 06");
+  refuse.occurrence = 0;
+  machine.AddFault(refuse);
+  ASSERT_EQ(0, program::RunStandardSerialFlash(window, path_.c_str()));
+  EXPECT_EQ("Enable ATMEL flash write enable fail!!", window.StatusText());
+  EXPECT_EQ(0, Count("EraseFlashSector") + Count("EraseFlashChip"));
+  EXPECT_EQ(oldFirmware_[0], Flash(0, 1)[0]);
+  EXPECT_TRUE(window.messages.empty());
+}
+
+// Each row of the failure table: a fault at one step, the text it shows and
+// what the flash holds afterwards.
+struct FailureCase {
+  const char* name;
+  const char* pattern;  // CDB that fails
+  int occurrence;
+  const char* status;
+  bool flashErased;  // the first bytes read 0xFF afterwards
+  bool nvramKept;
+};
+
+void PrintTo(const FailureCase& c, std::ostream* os) { *os << c.name; }
+
+class StandardFailureTest : public StandardProcedureTest,
+                            public ::testing::WithParamInterface<FailureCase> {};
+
+TEST_P(StandardFailureTest, ShowsItsTextAndLeavesTheFlashAsExpected) {
+  const FailureCase& c = GetParam();
+  Attach("tx40775-pmc");
+  WriteImage(Pattern(0x6000, 0x21));
+  sim::CommandFault fault;
+  fault.pattern = sim::CdbPattern(c.pattern);
+  fault.occurrence = c.occurrence;
+  machine.AddFault(fault);
+  EXPECT_EQ(0, program::RunStandardSerialFlash(window, path_.c_str()));
+  EXPECT_EQ(c.status, window.StatusText());
+  EXPECT_TRUE(window.messages.empty());
+  if (c.flashErased) {
+    EXPECT_EQ(0xFF, Flash(0, 1)[0]);
+  }
+  if (c.nvramKept) {
+    EXPECT_EQ(nvram_, Flash(0x8000, 512));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    FailureTable, StandardFailureTest,
+    ::testing::Values(
+        FailureCase{"EraseFails", "FF 04 14", 1, "Erase command fail!!", false, true},
+        FailureCase{"BlankReadFails", "FF 04 10 00 00 00", 1, "Read Back Erased Flash Error!!", true, false},
+        FailureCase{"ProgramFails", "FF 04 11 00 20 00", 1, "Programming Fail!!", false, true},
+        FailureCase{"ReadBackFails", "FF 04 10 00 00 00", 2, "Read Fail!!\r\n", false, true}),
+    [](const ::testing::TestParamInfo<FailureCase>& info) { return std::string(info.param.name); });
+
+TEST_F(StandardProcedureTest, UnopenableImageTouchesNothing) {
+  Attach("tx40775-pmc");
+  window.options_.imageFile = (dir_ / "missing.bin").string();
+  EXPECT_EQ(0, program::RunStandardSerialFlash(window, path_.c_str()));
+  EXPECT_EQ("Open File Error!!", window.StatusText());
+  EXPECT_TRUE(machine.transcript().empty());
+}
+
+TEST_F(StandardProcedureTest, DataThatWillNotEraseOrProgramIsCaught) {
+  sim::AttachOptions badRead;
+  sim::FlashFault wrong;
+  wrong.kind = sim::FlashFault::Kind::WrongReadData;
+  wrong.address = 0x100;
+  wrong.length = 1;
+  wrong.mask = 0x80;
+  badRead.flashFaults = {wrong};
+  Attach("tx40775-pmc", badRead);
+  WriteImage(Pattern(0x2000, 0x31));
+  EXPECT_EQ(0, program::RunStandardSerialFlash(window, path_.c_str()));
+  EXPECT_EQ("Data not 0xff !!", window.StatusText());
+}
+
+TEST_F(StandardProcedureTest, BitsThatDoNotProgramFailTheCompare) {
+  sim::AttachOptions stuck;
+  sim::FlashFault fault;
+  fault.kind = sim::FlashFault::Kind::BitsDoNotProgram;
+  fault.mask = 0x01;
+  stuck.flashFaults = {fault};
+  Attach("tx40775-pmc", stuck);
+  WriteImage(std::vector<std::uint8_t>(0x2000, 0x00));
+  EXPECT_EQ(0, program::RunStandardSerialFlash(window, path_.c_str()));
+  EXPECT_EQ("Compare Fail!!\r\n\r\n", window.StatusText());
+  EXPECT_TRUE(window.messages.empty());
+}
+
+TEST_F(StandardProcedureTest, EraseOnlyRunErasesEverythingAndAsksForAPowerCycle) {
+  Attach("tx40775-pmc");
+  window.options_.rdMode = true;
+  window.facts_.eraseOnly = 1;
+  ASSERT_EQ(1, program::RunStandardSerialFlash(window, path_.c_str()));
+  EXPECT_EQ(std::vector<std::uint8_t>(0x10000, 0xFF), Flash(0, 0x10000));
+  EXPECT_EQ("Erase flash all success!", window.StatusText());
+  EXPECT_TRUE(window.Showed("Start Erase only!"));
+  ExpectPowerCycleBox("Please Turn-Off the Power and Turn-On Again!");
+}
+
+TEST_F(StandardProcedureTest, EraseOnlyRunWhoseReadBackFailsIsNotReportedAsSuccess) {
+  Attach("tx40775-pmc");
+  window.options_.rdMode = true;
+  window.facts_.eraseOnly = 1;
+  sim::CommandFault fault;
+  fault.pattern = sim::CdbPattern("FF 04 10 00 00 00");
+  machine.AddFault(fault);
+  EXPECT_EQ(0, program::RunStandardSerialFlash(window, path_.c_str()));
+  EXPECT_FALSE(window.Showed("Erase flash all success!"));
+  EXPECT_EQ("Read Back Erased Flash Error!!", window.StatusText());
+  EXPECT_TRUE(window.messages.empty());
+}
+
+TEST_F(StandardProcedureTest, BackupOnlyRunWritesTheDefaultFileAfterItsNotice) {
+  Attach("tx40775-pmc");
+  window.options_.rdMode = true;
+  window.options_.backupOnlyChecked = true;
+  const auto cwd = std::filesystem::current_path();
+  std::filesystem::current_path(dir_);
+  const int result = program::RunStandardSerialFlash(window, path_.c_str());
+  std::filesystem::current_path(cwd);
+  ASSERT_EQ(1, result);
+  ExpectPowerCycleBox("Default backup firmware as OldFalsh.bak!");
+  std::ifstream in(dir_ / "oldflash.bak", std::ios::binary);
+  const std::vector<std::uint8_t> saved{std::istreambuf_iterator<char>(in), {}};
+  EXPECT_EQ(Flash(0, 0x10000), saved);
+  EXPECT_EQ("Read flash and backup success!", window.StatusText());
+}
+
+TEST_F(StandardProcedureTest, BackupWithSkipLeavesOutTheFirst4KiB) {
+  Attach("tx40775-pmc");
+  window.options_.backupFile = (dir_ / "named.bin").string();
+  ASSERT_TRUE(program::BackupFlashToFile(window, path_.c_str(), 4096));
+  EXPECT_TRUE(window.messages.empty());
+  std::ifstream in(window.options_.backupFile, std::ios::binary);
+  const std::vector<std::uint8_t> saved{std::istreambuf_iterator<char>(in), {}};
+  EXPECT_EQ(Flash(0x1000, 0x10000 - 0x1000), saved);
+
+  window.options_.backupFile = (dir_ / "no-such-dir" / "x.bin").string();
+  EXPECT_FALSE(program::BackupFlashToFile(window, path_.c_str(), 0));
+  EXPECT_EQ("Open Backup File Error!!", window.StatusText());
+}
+
+TEST_F(StandardProcedureTest, BlockStepsRoundUpAndRefuseZeroLength) {
+  Attach("tx40775-pmc");
+  std::vector<std::uint8_t> buffer(0x4000);
+  EXPECT_FALSE(program::ReadFlashBlocks(window, path_.c_str(), 0, buffer.data(), 0));
+  EXPECT_FALSE(program::EraseFlashBlocks(window, path_.c_str(), 0));
+  EXPECT_EQ(0, Count("ReadFlash") + Count("EraseFlashSector"));
+
+  ASSERT_TRUE(program::ReadFlashBlocks(window, path_.c_str(), 0x1000, buffer.data(), 0x3000));
+  EXPECT_EQ(2, Count("ReadFlash"));  // 1.5 blocks read as two whole ones
+  EXPECT_EQ(Flash(0x1000, 0x4000), buffer);
+  EXPECT_EQ("ReadFlash.....", window.StatusText());  // one dot per block
+
+  ASSERT_TRUE(program::EraseFlashBlocks(window, path_.c_str(), 0x3000));
+  EXPECT_EQ((std::vector<std::uint32_t>{0x0000, 0x2000}), EraseAddresses());
+  EXPECT_EQ("Erase.....", window.StatusText());
+}
+
+}  // namespace
