@@ -15,7 +15,6 @@
 #include "app/main_window.h"
 #include "app/win32_view.h"
 #include "host/host.h"
-#include "sim/demo.h"
 #include "sim/enclosure.h"
 #include "sim/machine.h"
 
@@ -75,11 +74,34 @@ HDROP MakeDrop(const std::vector<std::string>& files) {
   return static_cast<HDROP>(mem);
 }
 
+// Two disks (USB and IEEE 1394) and a CD-ROM unit, as discovery lists them.
+void AttachEnclosures(sim::Machine& machine) {
+  machine.AddSystemDisk("\\\\?\\ide#diskst3500418as#5&1b2c3d4e&0&0.0.0#"
+                        "{53f56307-b6bf-11d0-94f2-00a0c91efb8b}");
+  sim::Attachment usb;
+  usb.path = sim::UsbDiskPath("Tavrion", "TX40775", "0000000001");
+  usb.number = {7, 1, 0};
+  usb.volumes = {{'E', 1}};
+  usb.device = std::make_shared<sim::Enclosure>("Tavrion", "TX40775 Disk", "0100");
+  machine.Attach(usb);
+  sim::Attachment fw;
+  fw.path = sim::Sbp2DiskPath("Tavrion", "TX40771", "0000000002");
+  fw.number = {7, 2, 0};
+  fw.device = std::make_shared<sim::Enclosure>("Tavrion", "TX40771 1394", "0100");
+  machine.Attach(fw);
+  sim::Attachment cd;
+  cd.interfaceClass = host::InterfaceClass::Cdrom;
+  cd.path = sim::UsbCdromPath("Tavrion", "TX40776", "0000000003");
+  cd.number = {2, 0, 0};
+  cd.device = std::make_shared<sim::Enclosure>("Tavrion", "TX40776 CD", "0100");
+  machine.Attach(cd);
+}
+
 class GuiTest : public ::testing::Test {
  protected:
   void SetUp() override {
     g_boxes.clear();
-    sim::AttachDemoEnclosures(machine);
+    AttachEnclosures(machine);
     hook_ = SetWindowsHookExA(WH_CBT, AnswerMessageBoxes, nullptr, GetCurrentThreadId());
     view = std::make_unique<app::Win32View>(GetModuleHandleA(nullptr));
     view->quitOnDestroy = false;
@@ -189,7 +211,7 @@ TEST_F(GuiTest, ControlsSitAtTheirPlacesWithTheirTextsAndStates) {
   EXPECT_EQ(249, list.right - list.left);
   EXPECT_EQ(21, list.bottom - list.top);  // the closed box, without its list
 
-  // The demo's three enclosures, the first selected.
+  // The three enclosures, the first selected.
   ASSERT_EQ(3, ListCount());
   char item[128] = {};
   SendMessageA(H(window->DeviceList), CB_GETLBTEXT, 0, reinterpret_cast<LPARAM>(item));
