@@ -2,6 +2,7 @@
 // headless view on virtual time.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -59,8 +60,20 @@ class WindowTest : public ::testing::Test, public testing_support::SimFixtureBas
     };
   }
 
-  // Each refresh sends one INQUIRY per discovered device.
-  int Inquiries() const { return Count("INQUIRY"); }
+  // An enclosure whose INQUIRY names a TX40777 chip, so the refresh lists it.
+  std::string AttachUsb(const std::string& product, std::uint32_t diskNumber,
+                        std::vector<sim::Volume> volumes = {},
+                        host::InterfaceClass cls = host::InterfaceClass::Disk) {
+    const std::string path =
+        SimFixtureBase::AttachUsb(product, diskNumber, std::move(volumes), cls);
+    auto* enclosure = dynamic_cast<sim::Enclosure*>(machine.Find(path)->device.get());
+    std::memcpy(enclosure->inquiry().data() + 36, "t777", 4);
+    return path;
+  }
+
+  // Each refresh sends EnterVendorMode once to each discovered disk-class
+  // device (the selected entry's identification sends INQUIRY again).
+  int Refreshes() const { return Count("EnterVendorMode"); }
   int Count(const std::string& command) const {
     int n = 0;
     for (const auto& e : machine.transcript()) n += e.command == command ? 1 : 0;
@@ -88,6 +101,7 @@ class WindowTest : public ::testing::Test, public testing_support::SimFixtureBas
 
 TEST_F(WindowTest, FirstRefreshRunsBeforeTheWindowIsShown) {
   auto enclosure = std::make_shared<WatchedEnclosure>("Tavrion", "TX40775 Disk", "0100");
+  std::memcpy(enclosure->inquiry().data() + 36, "t775", 4);
   std::vector<bool> shownAtRequest;
   enclosure->onRequest = [&] { shownAtRequest.push_back(view.shown); };
   sim::Attachment a;
@@ -222,44 +236,44 @@ TEST_F(WindowTest, DropOfOneFileSetsTheFileNameAndTwoFilesAreRefused) {
 TEST_F(WindowTest, BurstsOfDeviceEventsGiveOneRefreshAfterTheLastOne) {
   AttachUsb("A", 1);
   Start();
-  ASSERT_EQ(1, Inquiries());
+  ASSERT_EQ(1, Refreshes());
 
   // Three arrivals 500 ms apart: one refresh, 1200 ms after the last.
   for (int i = 0; i < 3; ++i) {
     window->OnDeviceChange(ui::kDeviceArrival);
     view.RunFor(500);
   }
-  EXPECT_EQ(1, Inquiries());
+  EXPECT_EQ(1, Refreshes());
   view.RunFor(699);
-  EXPECT_EQ(1, Inquiries());
+  EXPECT_EQ(1, Refreshes());
   view.RunFor(1);
-  EXPECT_EQ(2, Inquiries());
+  EXPECT_EQ(2, Refreshes());
   EXPECT_FALSE(view.TimerRunning(app::kRefreshTimer));
   view.RunFor(10000);
-  EXPECT_EQ(2, Inquiries());
+  EXPECT_EQ(2, Refreshes());
 
   // Removal, then a node change (bit 1 set): 200 ms after the last one.
   window->OnDeviceChange(ui::kDeviceRemoveComplete);
   view.RunFor(150);
   window->OnDeviceChange(0x0007);
   view.RunFor(199);
-  EXPECT_EQ(2, Inquiries());
+  EXPECT_EQ(2, Refreshes());
   view.RunFor(1);
-  EXPECT_EQ(3, Inquiries());
+  EXPECT_EQ(3, Refreshes());
 
   // An arrival after a removal restarts the wait with the longer period.
   window->OnDeviceChange(ui::kDeviceRemoveComplete);
   window->OnDeviceChange(ui::kDeviceArrival);
   view.RunFor(1199);
-  EXPECT_EQ(3, Inquiries());
+  EXPECT_EQ(3, Refreshes());
   view.RunFor(1);
-  EXPECT_EQ(4, Inquiries());
+  EXPECT_EQ(4, Refreshes());
 
   // Other event codes and other timers are ignored.
   window->OnDeviceChange(0x8001);
   EXPECT_FALSE(view.TimerRunning(app::kRefreshTimer));
   window->OnTimer(102);
-  EXPECT_EQ(4, Inquiries());
+  EXPECT_EQ(4, Refreshes());
 }
 
 TEST_F(WindowTest, PluggingAndUnpluggingRebuildsTheList) {
@@ -341,15 +355,15 @@ TEST_F(WindowTest, RefreshDuringARunWaitsUntilTheRunEnds) {
     machine.Detach(a);  // the removal arrives while the run pumps messages
     AttachUsb("B", 2);
     WorkFor(3000);
-    sawRefreshInRun = Inquiries() != 1;
+    sawRefreshInRun = Refreshes() != 1;
     EXPECT_EQ(before, window->devices[0].path);
     EXPECT_EQ(1u, window->DeviceList.items().size());
+    EXPECT_EQ(3000u / 100u, static_cast<unsigned>(window->StatusEdit.text().size()));
   });
   EXPECT_FALSE(sawRefreshInRun);
   // Exactly one refresh, once the run is over.
-  EXPECT_EQ(2, Inquiries());
+  EXPECT_EQ(2, Refreshes());
   EXPECT_EQ("<<USB>> Tavrion B               ", window->DeviceList.items()[0]);
-  EXPECT_EQ(3000u / 100u, static_cast<unsigned>(window->StatusEdit.text().size()));
 }
 
 TEST_F(WindowTest, CloseDuringARunWaitsUntilTheRunEnds) {
@@ -417,7 +431,7 @@ TEST_F(WindowTest, AnExceptionFromAHandlerIsShownAndTheWindowGoesOn) {
   EXPECT_FALSE(window->busy());
   window->OnDeviceChange(ui::kDeviceRemoveComplete);
   view.RunFor(200);
-  EXPECT_EQ(2, Inquiries());
+  EXPECT_EQ(2, Refreshes());
 }
 
 }  // namespace

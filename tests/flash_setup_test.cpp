@@ -159,26 +159,25 @@ TEST(FlashSetup, ReportedTypeSetsEraseGeometry) {
   b.typeCode = 4;
   FlashState s = b.Run({8, 0});
   EXPECT_EQ("ATMEL", s.flashLabel);
-  EXPECT_EQ(0x10000u, s.erase.blockSize);
-  EXPECT_EQ(0x8000u, s.erase.sectorSize);
+  EXPECT_EQ(identify::kFlashAtmel, s.eraseGeometryRow);
   EXPECT_EQ(std::vector<std::string>{"typecode"}, b.log);  // chip type 8 goes no further
 
   Bench odd;  // a code with no catalogue row
   odd.typeCode = 0x20;
   FlashState start;
-  start.erase = {0x10000, 0x8000};
+  start.eraseGeometryRow = identify::kFlashAtmel;
   s = odd.Run({8, 0}, false, start);
   EXPECT_EQ(0, s.flashTypeCode);
   EXPECT_EQ("Unknown", s.flashLabel);
-  EXPECT_EQ(0x8000u, s.erase.blockSize);
-  EXPECT_EQ(0x1000u, s.erase.sectorSize);
+  EXPECT_EQ(identify::kFlashUnknown, s.eraseGeometryRow);
 
   Bench failing;
   start.flashTypeCode = 9;
+  start.eraseGeometryRow = -1;
   s = failing.Run({9, 0}, false, start);
   EXPECT_EQ(9, s.flashTypeCode);
   EXPECT_EQ("", s.flashLabel);
-  EXPECT_EQ(0x10000u, s.erase.blockSize);
+  EXPECT_EQ(-1, s.eraseGeometryRow);  // nothing reported: the geometry stays
 }
 
 TEST(FlashSetup, Txv929IdentifiesSizesRecoversAndConfiguresMxic) {
@@ -187,7 +186,7 @@ TEST(FlashSetup, Txv929IdentifiesSizesRecoversAndConfiguresMxic) {
   b.spi[0x9F] = {0xC2, 0x22, 0x13};
   FlashState s = b.Run({12, 0});
   EXPECT_EQ(identify::kFlashMxic, s.flashTypeCode);
-  EXPECT_EQ(0x1000u, s.erase.sectorSize);
+  EXPECT_EQ(identify::kFlashMxic, s.eraseGeometryRow);
   EXPECT_EQ(512u, s.flashSizeKb);
   EXPECT_TRUE(b.Sent("recover"));
   EXPECT_TRUE(b.Sent("opcodes+page16 32"));

@@ -60,14 +60,14 @@ TEST(Catalogue, IdentityWordAndExpectedRevisionWrapIn8Bits) {
 TEST(Catalogue, FlashTypesAndTheOutOfRangeCode) {
   EXPECT_STREQ("ST/EON/MXIC", identify::FlashTypeName(3));
   EXPECT_STREQ("GIGADEVICE", identify::FlashTypeName(11));
-  EXPECT_EQ(0x10000u, identify::EraseGeometryFor(4).blockSize);
-  EXPECT_EQ(0x8000u, identify::EraseGeometryFor(4).sectorSize);
-  EXPECT_EQ(0x1000u, identify::EraseGeometryFor(6).sectorSize);
+  EXPECT_EQ(0x10000u, identify::FlashTypeRowFor(4).eraseBlockSize);
+  EXPECT_EQ(0x8000u, identify::FlashTypeRowFor(4).eraseSectorSize);
+  EXPECT_EQ(0x1000u, identify::FlashTypeRowFor(6).eraseSectorSize);
   // A reported code with no row shows "Unknown" with the starting geometry.
   for (int code : {12, 99, 255, -1, -128}) {
     EXPECT_STREQ("Unknown", identify::FlashTypeName(code)) << code;
-    EXPECT_EQ(0x8000u, identify::EraseGeometryFor(code).blockSize) << code;
-    EXPECT_EQ(0x1000u, identify::EraseGeometryFor(code).sectorSize) << code;
+    EXPECT_EQ(0x8000u, identify::FlashTypeRowFor(code).eraseBlockSize) << code;
+    EXPECT_EQ(0x1000u, identify::FlashTypeRowFor(code).eraseSectorSize) << code;
     EXPECT_EQ(0, identify::FlashTypeFromReport(code)) << code;
   }
   EXPECT_EQ(11, identify::FlashTypeFromReport(11));

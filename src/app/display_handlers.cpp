@@ -1,11 +1,134 @@
-// UpdateBtnCheck (identification of the selected entry and the display of its
-// chip) and LoadBtnClick (choosing the image file) arrive with the chip
-// catalogue and the image checks; until then they do nothing.
+// UpdateBtnCheck: identification of the selected entry, Run enabling by the
+// image check, the chip's name, flash part and family controls, and the
+// firmware version. LoadBtnClick: choosing the image file.
+#include <cstring>
+#include <string>
+
+#include "app/enabling.h"
 #include "app/main_window.h"
+#include "device/chip_commands.h"
+#include "identify/catalogue.h"
+#include "identify/device_identify.h"
+#include "program/settings.h"
 
 namespace app {
 
-void MainWindow::UpdateBtnCheck(Control&) {}
-void MainWindow::LoadBtnClick(Control&) {}
+namespace {
+
+void Apply(Control& control, identify::Vis vis, bool enableWhenShown = false) {
+  if (vis == identify::Vis::Keep) return;
+  const bool show = vis == identify::Vis::Show;
+  control.SetVisible(show);
+  if (enableWhenShown && show) control.SetEnabled(true);
+}
+
+std::string Letters(const device::DeviceRecord& record) {
+  return std::string(record.driveLetters, strnlen(record.driveLetters, sizeof record.driveLetters));
+}
+
+}  // namespace
+
+void MainWindow::UpdateBtnCheck(Control&) {
+  NVRAMCheck.SetVisible(false);
+  if (deviceCount == 0) return;
+
+  // Text typed into the list, or a refresh that recognised nothing, leaves no
+  // entry selected: no record is addressed and nothing can be run.
+  const int selected = DeviceList.itemIndex();
+  if (selected < 0 || selected >= recordCount) {
+    chipType = 0;
+    chipSubCode = 0;
+    UpdateBtn.SetEnabled(false);
+    ChipLabelEdit.SetText("");
+    DiskLetterLable.SetText("");
+    FwVerLableEdit.SetText("");
+    SFlashTypeLable.SetText("");
+    StatusEdit.SetText("");
+    return;
+  }
+  const device::DeviceRecord& record = devices[selected];
+  const char* path = record.path;
+
+  // Step 3: identify the selected entry again.
+  const identify::Identification id = identify::IdentifyChip(path);
+  if (id.chipInfoFailed) Message(identify::kChipInfoFailText, "Error", ui::Icon::Error);
+  chipType = static_cast<std::uint8_t>(identify::ApplyCompanionRule(
+      id.chip.type, record.companion847 != 0, record.companion842 != 0));
+  chipSubCode = id.chip.subCode;
+  const identify::ChipFacts chip{chipType, chipSubCode};
+
+  // Step 4: Run enabling.
+  ApplyRunDecision(*this, identify::RunAfterSelectionChange(RunInputsOf(*this)));
+
+  // Step 5.
+  StatusEdit.SetText("");
+  SFlashTypeLable.SetText("");
+  FwVerLableEdit.SetText("");
+  ChipLabelEdit.SetText(identify::ChipName(chipType));
+
+  // Step 6: the family's controls and its flash part.
+  const bool sbp2 = std::strstr(path, "sbp2") != nullptr;
+  int version = 0;
+  if (identify::DisplayGroupOf(chipType) == identify::DisplayGroup::ParameterBlock) {
+    std::uint8_t block[20] = {};
+    const int yield = device::ReadChipParameters(path, block, sizeof block);
+    version = identify::BridgeVersionFromParameters(yield != 0, block);
+    if (version != 0) bridgeVersion = version;
+  }
+  const identify::ControlPlan plan = identify::PlanControls(chip, sbp2, version);
+  Apply(SFlashTypeLable, plan.sFlashTypeLabel);
+  Apply(FwVerLableEdit, plan.fwVersionEdit);
+  Apply(FlashTypeList, plan.flashTypeList, true);
+  Apply(FlashTypeLabel, plan.flashTypeLabel);
+  Apply(A1ChipCheck, plan.a1ChipCheck, true);
+  Apply(TXV929HDDFwChk, plan.hddFwCheck);
+  if (plan.showNvramCheck) {
+    NVRAMCheck.SetVisible(true);
+    NVRAMCheck.SetChecked(includeNvram != 0);
+  }
+  if (plan.status != nullptr) StatusEdit.SetText(plan.status);
+
+  identify::FlashState flash;
+  flash.flashTypeCode = flashTypeCode;
+  flash.amicFlashId = amicFlashId;
+  flash.atmelFlashId = atmelFlashId;
+  flash.sstJedecFlag = static_cast<int>(sstJedecFlag);
+  flash.flashSizeKb = static_cast<std::uint32_t>(flashSizeKb);
+  // The bank recovery of chip types 12 and 16 is not part of this build yet:
+  // the command set leaves it empty and the setup skips it.
+  identify::RunFlashSetup(identify::DeviceFlashCommands(path), chip, sbp2, flash);
+  flashTypeCode = flash.flashTypeCode;
+  amicFlashId = flash.amicFlashId;
+  atmelFlashId = flash.atmelFlashId;
+  sstJedecFlag = static_cast<std::uint32_t>(flash.sstJedecFlag);
+  flashSizeKb = static_cast<std::int32_t>(flash.flashSizeKb);
+  if (!flash.flashLabel.empty()) SFlashTypeLable.SetText(flash.flashLabel);
+  if (flash.eraseGeometryRow >= 0) {
+    const identify::FlashTypeRow& row = identify::FlashTypeRowFor(flash.eraseGeometryRow);
+    program::Geometry().eraseBlockSize = row.eraseBlockSize;
+    program::Geometry().eraseSectorSize = row.eraseSectorSize;
+  }
+
+  // Step 7: the running firmware's version.
+  const identify::VersionDisplay shown = identify::ReadFirmwareVersion(path, chipType);
+  if (shown.status != nullptr) StatusEdit.SetText(shown.status);
+  std::string text = shown.text;
+  if (shown.needsReleaseCheck &&
+      identify::IsReleaseFirmware(path, chipType, text, flashTypeCode) == 0)
+    text = identify::kInternalCodeText;
+  FwVerLableEdit.SetText(text);
+
+  // Step 8.
+  DiskLetterLable.SetText(Letters(record));
+}
+
+void MainWindow::LoadBtnClick(Control&) {
+  StatusEdit.SetText("");
+  if (OpenDialog1.initialDir.empty()) OpenDialog1.initialDir = ws_.ProgramFolder();
+  if (!OpenDialog1.Execute(ws_)) return;
+  // The change of the name runs UpdateBtnCheck with the image check.
+  FwFilenameEdit.SetText(OpenDialog1.fileName);
+  ApplyRunDecision(*this, identify::RunAfterLoad(RunInputsOf(*this)));
+}
 
 }  // namespace app

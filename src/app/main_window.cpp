@@ -139,7 +139,9 @@ void MainWindow::FormDestroy() {
   ws_.StopTimer(kRefreshTimer);
   if (notifyHandle != 0) ws_.UnregisterDeviceChanges(notifyHandle);
   notifyHandle = 0;
-  const int count = deviceCount < device::kMaxDevices ? deviceCount : device::kMaxDevices;
+  // The records the last refresh wrote: with companion entries and skipped
+  // devices they need not be the first deviceCount ones.
+  const int count = recordCount < device::kMaxDevices ? recordCount : device::kMaxDevices;
   for (int i = 0; i < count; ++i) {
     if (devices[i].vendorModeFlag != 0) device::LeaveVendorMode(devices[i].path);
   }

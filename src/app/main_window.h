@@ -93,6 +93,9 @@ class MainWindow {
   ui::NotifyHandle notifyHandle = 0;
   device::DeviceRecord devices[device::kMaxDevices] = {};
   std::int32_t deviceCount = 0;
+  // Records the last refresh wrote (entries of DeviceList, companions
+  // included); records from here on are left over from earlier refreshes.
+  std::int32_t recordCount = 0;
   std::uint32_t eraseOnly = 0;
   std::int32_t amicFlashId = -1;
   std::int32_t atmelFlashId = -1;

@@ -1,8 +1,7 @@
-// RefreshBtnClick: rebuilds the device table and DeviceList from discovery.
-// This is the seam the chip identification plugs into: until it does, every
-// discovered device is listed under its INQUIRY name, and the companion
-// entries of controller chips are not made.
-#include <algorithm>
+// RefreshBtnClick: rebuilds the device table and DeviceList from discovery,
+// listing every device whose chip is recognised (and, for the storage
+// controllers, the bridges behind them as companion entries), then shows the
+// first entry.
 #include <cctype>
 #include <cstdint>
 #include <cstring>
@@ -10,43 +9,42 @@
 #include <string>
 
 #include "app/main_window.h"
+#include "device/ata_commands.h"
+#include "device/chip_commands.h"
 #include "device/discovery.h"
-#include "device/passthrough.h"
+#include "identify/chip_classify.h"
+#include "identify/device_identify.h"
 
 namespace app {
 
 namespace {
-
-// Standard INQUIRY with allocation length 40: the entry name is the vendor
-// and product text, bytes 8..31, ending early at a zero byte.
-bool ReadEntryName(const char* path, std::string& name) {
-  const std::uint8_t cdb[12] = {0x12, 0x00, 0x00, 0x00, 40};
-  std::uint8_t data[40] = {};
-  std::int32_t transferred = 0;
-  if (device::ScsiPassThroughIn(path, cdb, 12, data, sizeof data, &transferred) != 1) return false;
-  const char* text = reinterpret_cast<const char*>(data + 8);
-  name.assign(text, strnlen(text, 24));
-  return true;
-}
 
 void CopyPath(char (&dst)[257], const char* src) {
   std::strncpy(dst, src, sizeof dst - 1);
   dst[sizeof dst - 1] = '\0';
 }
 
+void FillRecord(device::DeviceRecord& record, const char* path) {
+  record = device::DeviceRecord{};
+  CopyPath(record.path, path);
+}
+
 }  // namespace
 
 void MainWindow::RefreshBtnClick(Control&) {
+  // The 16 discovery slots, zero-filled and released on every way out.
   struct Slots {
     device::PathTable table;
   };
-  auto slots = std::make_unique<Slots>();  // zero-filled, released on every way out
+  auto slots = std::make_unique<Slots>();
   const int disks = device::EnumDiskDevices(slots->table, true);
   const int cdroms = device::EnumCdromDevices(slots->table, disks, true);
-  const int total = std::min(disks + cdroms, device::kMaxDevices);
+  int total = disks + cdroms;
+  if (total > device::kMaxDevices) total = device::kMaxDevices;  // the enumerators stop at 16
   deviceCount = total;
 
   if (total == 0) {
+    recordCount = 0;
     DeviceList.Clear();
     DeviceList.Add("No available device!!!");
     DeviceList.SetItemIndex(0);
@@ -66,27 +64,62 @@ void MainWindow::RefreshBtnClick(Control&) {
 
   DeviceList.Clear();
   std::string entryName;
+  // Which records stand for a CD-ROM-class device: they carry the vendor-mode
+  // mark, wherever skipped devices and companion entries put them.
+  bool cdromRecord[device::kMaxDevices] = {};
   int s = 0;
-  for (int i = 0; i < total && s < device::kMaxDevices; ++i) {
+  for (int i = 0; i < total; ++i) {
     char* path = slots->table[i];
     for (char* p = path; *p != '\0'; ++p)
       *p = static_cast<char>(std::tolower(static_cast<unsigned char>(*p)));
-    ReadEntryName(path, entryName);  // a failure keeps the previous name
+
+    std::uint8_t inquiry[40] = {};
+    if (device::Inquiry(path, inquiry, sizeof inquiry) != 0)
+      entryName = identify::InquiryEntryName(inquiry);  // a failure keeps the previous name
+
+    // The table is full: a device beyond it can be neither listed nor reached.
+    if (s >= device::kMaxDevices) continue;
     device::DeviceRecord& record = devices[s];
-    record = device::DeviceRecord{};
-    CopyPath(record.path, path);
+    FillRecord(record, path);
     device::EnterVendorMode(record.path);
+
+    const identify::Identification id = identify::IdentifyChip(record.path);
+    chipType = id.chip.type;
+    chipSubCode = id.chip.subCode;
+    if (id.chipInfoFailed) Message(identify::kChipInfoFailText, "Error", ui::Icon::Error);
+    if (chipType == 0) continue;  // not listed; the next device takes record s
+
     device::GetDriveLetters(record.path, record.driveLetters);
-    const bool firewire = std::strstr(path, "sbp2") != nullptr;
+    const bool firewire = std::strstr(record.path, "sbp2") != nullptr;
     diskLabel.SetText(firewire ? "1394 DISK" : "USB DISK");
-    DeviceList.Add((firewire ? "<<1394>> " : "<<USB>> ") + entryName);
-    // The vendor-mode mark stays with the record of a CD-ROM-class device,
-    // wherever skipped devices or companion entries put that record.
-    if (i >= disks) record.vendorModeFlag = 1;
-    ++s;
+    DeviceList.Add(identify::EntryPrefix(record.path) + entryName);
+    cdromRecord[s] = i >= disks;
+    const int own = s++;
+
+    // The bridges a storage controller reaches: each its own entry and record
+    // with the same path.
+    auto addCompanion = [&](const char* prefix, bool is847) {
+      if (s >= device::kMaxDevices) return;
+      device::DeviceRecord& companion = devices[s];
+      FillRecord(companion, devices[own].path);
+      std::memcpy(companion.driveLetters, devices[own].driveLetters, sizeof companion.driveLetters);
+      companion.companion847 = is847 ? 1 : 0;
+      companion.companion842 = is847 ? 0 : 1;
+      DeviceList.Add(prefix + entryName);
+      ++s;
+    };
+    if (chipType == 12 && device::MatchChipProductId(devices[own].path, "4847") != 0)
+      addCompanion("<<847>> ", true);
+    if ((chipType == 11 || chipType == 12) &&
+        device::MatchChipProductId(devices[own].path, "4842") != 0)
+      addCompanion("<<842>> ", false);
   }
+  recordCount = s;
+
   for (int k = 0; k < s; ++k) {
-    if (devices[k].vendorModeFlag != 0) device::EnterVendorMode(devices[k].path);
+    if (!cdromRecord[k]) continue;
+    devices[k].vendorModeFlag = 1;
+    device::EnterVendorMode(devices[k].path);
   }
   DeviceList.SetEnabled(true);
   DeviceList.SetItemIndex(0);

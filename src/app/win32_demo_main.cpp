@@ -1,9 +1,12 @@
 // The same window on the simulated machine with a few emulated enclosures, so
 // it can be tried without hardware. --close-after MS ends it by itself.
+// Images that match the demo's chips are written to the folder
+// "demo-firmware" beside the executable, where "Load File" opens.
 #include <windows.h>
 
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "app/win32_app.h"
 #include "sim/demo.h"
@@ -17,5 +20,12 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   }
   sim::Machine machine;
   sim::AttachDemoEnclosures(machine);
+  char exe[MAX_PATH] = {};
+  const DWORD n = GetModuleFileNameA(nullptr, exe, MAX_PATH);
+  if (n > 0 && n < MAX_PATH) {
+    std::string folder(exe, n);
+    folder.erase(folder.find_last_of("\\/") + 1);
+    sim::WriteDemoImages(folder + "demo-firmware");
+  }
   return app::RunApplication(instance, machine, closeAfter);
 }

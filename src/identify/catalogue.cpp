@@ -90,9 +90,4 @@ const FlashTypeRow& FlashTypeRowFor(int code) {
 
 const char* FlashTypeName(int code) { return FlashTypeRowFor(code).name; }
 
-EraseGeometry EraseGeometryFor(int flashTypeCode) {
-  const FlashTypeRow& row = FlashTypeRowFor(flashTypeCode);
-  return {row.eraseBlockSize, row.eraseSectorSize};
-}
-
 }  // namespace identify

@@ -82,11 +82,5 @@ int FlashTypeFromReport(int reportedCode);
 const char* FlashTypeName(int code);
 const FlashTypeRow& FlashTypeRowFor(int code);
 
-// The process-wide erase geometry the block-erase steps read.
-struct EraseGeometry {
-  std::uint32_t blockSize = 0x8000;
-  std::uint32_t sectorSize = 0x1000;
-};
-EraseGeometry EraseGeometryFor(int flashTypeCode);
 
 }  // namespace identify

@@ -50,7 +50,7 @@ void ReportedTypeBranch(const FlashCommands& c, ChipFacts chip, FlashState& s) {
   std::uint8_t code = 0;
   if (c.readFlashTypeCode && c.readFlashTypeCode(&code)) {
     ShowType(s, code);
-    s.erase = EraseGeometryFor(s.flashTypeCode);
+    s.eraseGeometryRow = s.flashTypeCode;
   }
   if (!ReportedTypeChecksFlash(chip)) return;
 
@@ -60,7 +60,7 @@ void ReportedTypeBranch(const FlashCommands& c, ChipFacts chip, FlashState& s) {
   if ((s.flashTypeCode == kFlashUnknown || s.flashTypeCode == kFlashStEonMxic) &&
       IdentifyFlashWith(c.spiCommandRead, idBytes, d)) {
     ShowType(s, d.flashMaker);
-    s.erase = EraseGeometryFor(s.flashTypeCode);
+    s.eraseGeometryRow = s.flashTypeCode;
   }
   if (t == 12 || t == 16) {
     d.flashMaker = static_cast<std::uint8_t>(s.flashTypeCode);

@@ -39,7 +39,9 @@ struct FlashState {
   int atmelFlashId = -1;
   int sstJedecFlag = 0;
   std::uint32_t flashSizeKb = 64;
-  EraseGeometry erase;     // the process-wide erase block and sector sizes
+  // The FlashTypeTable row whose erase block and sector sizes the caller puts
+  // into the process-wide erase geometry; -1 when the display sets none.
+  int eraseGeometryRow = -1;
   std::string flashLabel;  // SFlashTypeLable; the display empties it before this runs
 };
 

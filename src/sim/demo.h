@@ -1,11 +1,24 @@
-// The enclosures the demo window and the console's --simulate attach.
+// The enclosures the demo window and the console's --simulate attach, and
+// firmware images for them, so that "Load File" and dropping a file can be
+// tried without hardware.
 #pragma once
+
+#include <string>
+#include <vector>
 
 #include "sim/machine.h"
 
 namespace sim {
 
-// Builds a machine with an internal system disk and a few emulated enclosures.
+// Builds a machine with an internal system disk and emulated enclosures of
+// each display family: serial-flash bridges (USB, IEEE 1394 and one seen as a
+// CD-ROM unit), a parallel-flash bridge, a parameter-block chip, a storage
+// controller with a bridge behind it, and a chip the utility cannot update.
 void AttachDemoEnclosures(Machine& machine);
+
+// Writes, into folder (created when missing), one image per device list
+// entry of the demo enclosures that the image checks accept for that entry's
+// chip; entries whose chip takes no image get none. Returns the paths written.
+std::vector<std::string> WriteDemoImages(const std::string& folder);
 
 }  // namespace sim

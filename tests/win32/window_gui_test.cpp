@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -15,8 +16,10 @@
 #include "app/main_window.h"
 #include "app/win32_view.h"
 #include "host/host.h"
+#include "sim/demo.h"
 #include "sim/enclosure.h"
 #include "sim/machine.h"
+#include "sim/profiles.h"
 
 namespace {
 
@@ -74,34 +77,11 @@ HDROP MakeDrop(const std::vector<std::string>& files) {
   return static_cast<HDROP>(mem);
 }
 
-// Two disks (USB and IEEE 1394) and a CD-ROM unit, as discovery lists them.
-void AttachEnclosures(sim::Machine& machine) {
-  machine.AddSystemDisk("\\\\?\\ide#diskst3500418as#5&1b2c3d4e&0&0.0.0#"
-                        "{53f56307-b6bf-11d0-94f2-00a0c91efb8b}");
-  sim::Attachment usb;
-  usb.path = sim::UsbDiskPath("Tavrion", "TX40775", "0000000001");
-  usb.number = {7, 1, 0};
-  usb.volumes = {{'E', 1}};
-  usb.device = std::make_shared<sim::Enclosure>("Tavrion", "TX40775 Disk", "0100");
-  machine.Attach(usb);
-  sim::Attachment fw;
-  fw.path = sim::Sbp2DiskPath("Tavrion", "TX40771", "0000000002");
-  fw.number = {7, 2, 0};
-  fw.device = std::make_shared<sim::Enclosure>("Tavrion", "TX40771 1394", "0100");
-  machine.Attach(fw);
-  sim::Attachment cd;
-  cd.interfaceClass = host::InterfaceClass::Cdrom;
-  cd.path = sim::UsbCdromPath("Tavrion", "TX40776", "0000000003");
-  cd.number = {2, 0, 0};
-  cd.device = std::make_shared<sim::Enclosure>("Tavrion", "TX40776 CD", "0100");
-  machine.Attach(cd);
-}
-
 class GuiTest : public ::testing::Test {
  protected:
   void SetUp() override {
     g_boxes.clear();
-    AttachEnclosures(machine);
+    sim::AttachDemoEnclosures(machine);
     hook_ = SetWindowsHookExA(WH_CBT, AnswerMessageBoxes, nullptr, GetCurrentThreadId());
     view = std::make_unique<app::Win32View>(GetModuleHandleA(nullptr));
     view->quitOnDestroy = false;
@@ -113,6 +93,24 @@ class GuiTest : public ::testing::Test {
     view.reset();  // destroys the real window while the model still exists
     window.reset();
     UnhookWindowsHookEx(hook_);
+    if (!imageFolder_.empty()) {
+      std::error_code error;
+      std::filesystem::remove_all(imageFolder_, error);
+    }
+  }
+  // The demo's image for list entry k (written on first use).
+  std::string DemoImage(std::size_t k) {
+    if (imageFolder_.empty()) {
+      imageFolder_ = (std::filesystem::temp_directory_path() /
+                      ("tx_gui_" + std::to_string(GetCurrentProcessId())))
+                         .string();
+      images_ = sim::WriteDemoImages(imageFolder_);
+    }
+    return k < images_.size() ? images_[k] : std::string();
+  }
+  void Select(int entry) {
+    SendMessageA(H(window->DeviceList), CB_SETCURSEL, entry, 0);
+    Notify(window->DeviceList, CBN_SELCHANGE);
   }
 
   // The message loop for ms of real time.
@@ -149,6 +147,8 @@ class GuiTest : public ::testing::Test {
 
  private:
   HHOOK hook_ = nullptr;
+  std::string imageFolder_;
+  std::vector<std::string> images_;
 };
 
 TEST_F(GuiTest, MainWindowHasItsClassCaptionFrameAndSize) {
@@ -211,8 +211,8 @@ TEST_F(GuiTest, ControlsSitAtTheirPlacesWithTheirTextsAndStates) {
   EXPECT_EQ(249, list.right - list.left);
   EXPECT_EQ(21, list.bottom - list.top);  // the closed box, without its list
 
-  // The three enclosures, the first selected.
-  ASSERT_EQ(3, ListCount());
+  // The demo's enclosures with the companion entry, the first selected.
+  ASSERT_EQ(8, ListCount());
   char item[128] = {};
   SendMessageA(H(window->DeviceList), CB_GETLBTEXT, 0, reinterpret_cast<LPARAM>(item));
   EXPECT_STREQ("<<USB>> Tavrion TX40775 Disk    ", item);
@@ -277,9 +277,61 @@ TEST_F(GuiTest, UserInputReachesTheModelAndModelChangesReachTheScreen) {
   EXPECT_EQ("No available device!!!", TextOf(H(window->DeviceList)));
 }
 
+TEST_F(GuiTest, SelectedEntriesShowTheirChipAndADroppedImageEnablesRun) {
+  Select(0);
+  EXPECT_EQ("TX40775 Series", TextOf(H(window->ChipLabelEdit)));
+  EXPECT_EQ("PMC", TextOf(H(window->SFlashTypeLable)));
+  EXPECT_EQ("2.05.01", TextOf(H(window->FwVerLableEdit)));
+  EXPECT_EQ("EF", TextOf(H(window->DiskLetterLable)));
+  EXPECT_FALSE(IsWindowEnabled(H(window->UpdateBtn)));
+
+  // The image written for this entry, dropped as a real HDROP.
+  const std::string image = DemoImage(0);
+  ASSERT_FALSE(image.empty());
+  SendMessageA(hwnd, WM_DROPFILES, reinterpret_cast<WPARAM>(MakeDrop({image})), 0);
+  EXPECT_EQ(image, TextOf(H(window->FwFilenameEdit)));
+  EXPECT_TRUE(g_boxes.empty());
+  EXPECT_TRUE(IsWindowEnabled(H(window->UpdateBtn)));
+
+  // The storage controller refuses it: the box, and Run off.
+  Select(3);
+  EXPECT_EQ("TXV929 Series", TextOf(H(window->ChipLabelEdit)));
+  EXPECT_EQ("WINBOND", TextOf(H(window->SFlashTypeLable)));
+  ASSERT_EQ(1u, g_boxes.size());
+  EXPECT_EQ("The firmware file seems not match this chip!", g_boxes[0].text);
+  EXPECT_EQ("Message", g_boxes[0].caption);
+  EXPECT_FALSE(IsWindowEnabled(H(window->UpdateBtn)));
+
+  // The parallel-flash bridge takes any image not numbered "77..": it shows
+  // its flash part list instead of the serial-flash type.
+  Select(2);
+  EXPECT_EQ("TX40776 Series", TextOf(H(window->ChipLabelEdit)));
+  EXPECT_TRUE(IsWindowVisible(H(window->FlashTypeList)));
+  EXPECT_FALSE(IsWindowVisible(H(window->SFlashTypeLable)));
+  EXPECT_TRUE(IsWindowEnabled(H(window->UpdateBtn)));
+  EXPECT_EQ(1u, g_boxes.size());
+
+  // The bridge behind the controller, through its companion entry, with the
+  // file name typed.
+  Select(4);
+  SetWindowTextA(H(window->FwFilenameEdit), DemoImage(4).c_str());
+  EXPECT_EQ("TXV929/847 Series", TextOf(H(window->ChipLabelEdit)));
+  EXPECT_EQ("MXIC", TextOf(H(window->SFlashTypeLable)));
+  EXPECT_EQ("03.04.05.06.07", TextOf(H(window->FwVerLableEdit)));
+  EXPECT_TRUE(IsWindowEnabled(H(window->UpdateBtn)));
+  EXPECT_EQ(2u, g_boxes.size());  // the mismatch of the old name on selection
+
+  // A chip the utility cannot update.
+  Select(6);
+  EXPECT_EQ("TX40778", TextOf(H(window->ChipLabelEdit)));
+  EXPECT_EQ("Not Tavrion Chip!!", TextOf(H(window->StatusEdit)));
+  EXPECT_FALSE(IsWindowVisible(H(window->FwVerLableEdit)));
+}
+
 TEST_F(GuiTest, DroppedFilesThroughARealDropHandle) {
-  SendMessageA(hwnd, WM_DROPFILES, reinterpret_cast<WPARAM>(MakeDrop({"C:\\fw\\new.bin"})), 0);
-  EXPECT_EQ("C:\\fw\\new.bin", TextOf(H(window->FwFilenameEdit)));
+  const std::string image = DemoImage(0);
+  SendMessageA(hwnd, WM_DROPFILES, reinterpret_cast<WPARAM>(MakeDrop({image})), 0);
+  EXPECT_EQ(image, TextOf(H(window->FwFilenameEdit)));
   EXPECT_TRUE(g_boxes.empty());
 
   SendMessageA(hwnd, WM_DROPFILES,
@@ -287,44 +339,44 @@ TEST_F(GuiTest, DroppedFilesThroughARealDropHandle) {
   ASSERT_EQ(1u, g_boxes.size());
   EXPECT_EQ("Please Drag and Drop One File Only!", g_boxes[0].text);
   EXPECT_EQ("Tavrion TX4077x Firmware Update Utility", g_boxes[0].caption);
-  EXPECT_EQ("C:\\fw\\new.bin", TextOf(H(window->FwFilenameEdit)));
+  EXPECT_EQ(image, TextOf(H(window->FwFilenameEdit)));
 }
 
 TEST_F(GuiTest, DeviceChangeArmsTheRefreshTimer) {
   machine.Detach(window->devices[2].path);
   SendMessageA(hwnd, WM_DEVICECHANGE, 0x8004, 0);
-  EXPECT_EQ(3, ListCount());  // nothing before the wait is over
+  EXPECT_EQ(8, ListCount());  // nothing before the wait is over
   Pump(600);
-  EXPECT_EQ(2, ListCount());
-  EXPECT_EQ(2, window->deviceCount);
+  EXPECT_EQ(7, ListCount());
+  EXPECT_EQ(6, window->deviceCount);
 
   // Arrival waits 1.2 s; an ignored event code arms nothing.
-  sim::Attachment plugged;
-  plugged.path = sim::UsbDiskPath("Tavrion", "TX40777", "0000000009");
-  plugged.number = {7, 9, 0};
-  plugged.device = std::make_shared<sim::Enclosure>("Tavrion", "TX40777 Disk", "0100");
-  machine.Attach(plugged);
+  sim::AttachOptions plugged;
+  plugged.serial = "0000000009";
+  plugged.diskNumber = 9;
+  sim::AttachProfile(machine, *sim::FindProfile("tx40777"), plugged);
   SendMessageA(hwnd, WM_DEVICECHANGE, 0x8001, 0);
   Pump(300);
-  EXPECT_EQ(2, ListCount());
+  EXPECT_EQ(7, ListCount());
   SendMessageA(hwnd, WM_DEVICECHANGE, 0x8000, 0);
   Pump(600);
-  EXPECT_EQ(2, ListCount());
+  EXPECT_EQ(7, ListCount());
   Pump(1200);
-  EXPECT_EQ(3, ListCount());
+  EXPECT_EQ(8, ListCount());
 }
 
 TEST_F(GuiTest, TimerOneHundredOneRefreshesAtOnce) {
   machine.Detach(window->devices[0].path);
   SendMessageA(hwnd, WM_TIMER, 100, 0);  // not ours
-  EXPECT_EQ(3, ListCount());
+  EXPECT_EQ(8, ListCount());
   SendMessageA(hwnd, WM_TIMER, 101, 0);
-  EXPECT_EQ(2, ListCount());
+  EXPECT_EQ(7, ListCount());
 }
 
 TEST_F(GuiTest, ExitClosesTheWindowAndLeavesVendorMode) {
-  const std::string cdPath = window->devices[2].path;
-  ASSERT_EQ(1, window->devices[2].vendorModeFlag);
+  // The CD-ROM unit is listed last and carries the vendor-mode mark.
+  const std::string cdPath = window->devices[7].path;
+  ASSERT_EQ(1, window->devices[7].vendorModeFlag);
   machine.ClearTranscript();
   SendMessageA(H(window->ExitBtn), BM_CLICK, 0, 0);
   Pump(100);

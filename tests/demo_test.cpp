@@ -1,0 +1,55 @@
+// The demo machine through the window model: every display family is there,
+// and the demo's images are accepted by the entries they are written for.
+#include "sim/demo.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/headless_view.h"
+#include "app/main_window.h"
+#include "sim/test_images.h"
+#include "sim_fixture.h"
+
+namespace {
+
+class DemoTest : public ::testing::Test, public testing_support::SimFixtureBase {
+ protected:
+  ~DemoTest() override {
+    std::error_code error;
+    std::filesystem::remove_all(folder, error);
+  }
+  app::HeadlessView view{
+      {[this] { return machine.NowMs(); }, [this](std::uint64_t ms) { machine.AdvanceMs(ms); }}};
+  std::string folder = sim::TempImagePath("demo");
+};
+
+TEST_F(DemoTest, EveryEntryIsNamedAndTakesItsOwnImage) {
+  sim::AttachDemoEnclosures(machine);
+  auto window = app::StartMainWindow(view);
+  const std::vector<std::string> images = sim::WriteDemoImages(folder);
+  ASSERT_EQ(8u, window->DeviceList.items().size());
+  ASSERT_EQ(8u, images.size());
+
+  std::vector<int> types;
+  for (int k = 0; k < 8; ++k) {
+    SCOPED_TRACE(window->DeviceList.items()[static_cast<std::size_t>(k)]);
+    window->DeviceList.UserSelect(k);
+    types.push_back(window->chipType);
+    EXPECT_NE("", window->ChipLabelEdit.text());
+    window->FwFilenameEdit.SetText(images[static_cast<std::size_t>(k)]);
+    EXPECT_TRUE(window->UpdateBtn.enabled());
+    EXPECT_TRUE(view.messages.empty());
+    window->FwFilenameEdit.SetText("");
+    window->UpdateBtn.SetEnabled(false);
+  }
+  // Serial flash (USB, IEEE 1394, CD-ROM), parallel flash, a controller and
+  // the bridge behind it, a parameter block and an unsupported chip.
+  EXPECT_EQ((std::vector<int>{1, 7, 2, 12, 13, 5, 21, 6}), types);
+  EXPECT_EQ("<<847>> Tavrion TXV929 Disk     ", window->DeviceList.items()[4]);
+}
+
+}  // namespace
