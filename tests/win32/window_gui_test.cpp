@@ -222,6 +222,20 @@ TEST_F(GuiTest, ControlsSitAtTheirPlacesWithTheirTextsAndStates) {
   EXPECT_EQ("16 KB", TextOf(H(window->FwPgSizeCheck)));
 }
 
+TEST_F(GuiTest, ControlsUseTheWindowFontAndTheSizeBoxItsLargerOne) {
+  auto fontOf = [&](const app::Control& c) {
+    LOGFONTA lf{};
+    auto font = reinterpret_cast<HFONT>(SendMessageA(H(c), WM_GETFONT, 0, 0));
+    GetObjectA(font, sizeof lf, &lf);
+    return lf;
+  };
+  const LOGFONTA status = fontOf(window->StatusEdit);
+  EXPECT_EQ(-11, status.lfHeight);
+  EXPECT_STREQ("MS Sans Serif", status.lfFaceName);
+  EXPECT_EQ(-11, fontOf(window->UpdateBtn).lfHeight);
+  EXPECT_EQ(-13, fontOf(window->FwSizeCheck).lfHeight);
+}
+
 TEST_F(GuiTest, RdVersionClickShowsThePanelAndGrowsTheWindow) {
   SendMessageA(H(window->RdCheckBox), BM_CLICK, 0, 0);
   EXPECT_EQ(BST_CHECKED, SendMessageA(H(window->RdCheckBox), BM_GETCHECK, 0, 0));
