@@ -129,6 +129,27 @@ TEST_F(StandardProcedureTest, SmallImageIsPaddedAndTheNvramRecordSurvives) {
   ExpectPowerCycleBox("Please Turn-Off the Power and Turn-On Again !");
 }
 
+// The record goes back only when it was read: a failed read must not write
+// whatever the buffer held over it.
+TEST_F(StandardProcedureTest, NvramRecordIsRestoredOnlyWhenItWasRead) {
+  Attach("txr843-usb");  // the erase at 0 takes the record with it
+  WriteImage(Pattern(0x4000, 0x23));
+  testing::internal::CaptureStdout();
+  ASSERT_EQ(1, program::RunStandardSerialFlash(window, path_.c_str())) << window.StatusText();
+  EXPECT_EQ("NVRAM O.K.\nwrite NVRAM O.K.\n", testing::internal::GetCapturedStdout());
+  EXPECT_EQ(nvram_, Flash(0x8000, 512));
+
+  machine.ClearTranscript();
+  sim::CommandFault fault;
+  fault.pattern = sim::CdbPattern("FF 04 10 00 80 00");
+  machine.AddFault(fault);
+  testing::internal::CaptureStdout();
+  ASSERT_EQ(1, program::RunStandardSerialFlash(window, path_.c_str())) << window.StatusText();
+  EXPECT_EQ("NVRAM fail\n", testing::internal::GetCapturedStdout());
+  EXPECT_EQ(4, Count("WriteFlash"));  // the image's blocks only
+  EXPECT_EQ(std::vector<std::uint8_t>(512, 0xFF), Flash(0x8000, 512));
+}
+
 TEST_F(StandardProcedureTest, ImageOfExactly32KiBErasesOnceAndRestoresTheRecord) {
   Attach("tx40775-pmc");
   const std::vector<std::uint8_t> image = Pattern(0x8000, 0x44);
@@ -225,7 +246,9 @@ class StandardFailureTest : public StandardProcedureTest,
 
 TEST_P(StandardFailureTest, ShowsItsTextAndLeavesTheFlashAsExpected) {
   const FailureCase& c = GetParam();
-  Attach("tx40775-pmc");
+  // A flash whose first erase unit spans 64 KB: the erase at 0 takes the
+  // NVRAM record with it, so a kept record is one that was written back.
+  Attach("txr843-usb");
   WriteImage(Pattern(0x6000, 0x21));
   sim::CommandFault fault;
   fault.pattern = sim::CdbPattern(c.pattern);
@@ -239,6 +262,9 @@ TEST_P(StandardFailureTest, ShowsItsTextAndLeavesTheFlashAsExpected) {
   }
   if (c.nvramKept) {
     EXPECT_EQ(nvram_, Flash(0x8000, 512));
+  }
+  if (c.flashErased) {
+    EXPECT_EQ(std::vector<std::uint8_t>(512, 0xFF), Flash(0x8000, 512));
   }
 }
 
@@ -338,6 +364,19 @@ TEST_F(StandardProcedureTest, BackupWithSkipLeavesOutTheFirst4KiB) {
   window.options_.backupFile = (dir_ / "no-such-dir" / "x.bin").string();
   EXPECT_FALSE(program::BackupFlashToFile(window, path_.c_str(), 0));
   EXPECT_EQ("Open Backup File Error!!", window.StatusText());
+}
+
+// A backup that could not be written whole is no backup.
+TEST_F(StandardProcedureTest, BackupThatCannotBeWrittenIsAFailure) {
+#ifdef _WIN32
+  GTEST_SKIP() << "needs a device that refuses writes";
+#else
+  Attach("tx40775-pmc");
+  window.options_.backupFile = "/dev/full";
+  EXPECT_FALSE(program::BackupFlashToFile(window, path_.c_str(), 0));
+  EXPECT_EQ("Open Backup File Error!!", window.StatusText());
+  EXPECT_FALSE(window.Showed("Read flash and backup success!"));
+#endif
 }
 
 TEST_F(StandardProcedureTest, BlockStepsRoundUpAndRefuseZeroLength) {
