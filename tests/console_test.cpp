@@ -183,6 +183,21 @@ TEST_F(ConsoleTest, ChipsWithoutAProcedureAndDisabledRunAreNotSuccesses) {
   EXPECT_TRUE(Printed("result: Run is disabled")) << output;
 }
 
+// The size check of chip type 10 refuses an image that matches the chip but
+// not its flash: nothing is sent to the flash and the exit status says so.
+TEST_F(ConsoleTest, ImageRefusedForItsSizeIsNotASuccess) {
+  Attach("txr847-mxic32", 1);
+  sim::Image image = sim::MakeMatchingImage({10, 1});
+  ASSERT_FALSE(image.empty());
+  image.resize(128 * 1024 + 1, 0xFF);
+  const std::string file = WriteFile("t847-big", image);
+  EXPECT_EQ(app::kExitRunFailed, Console({"--run", "0", "--image", file}));
+  EXPECT_TRUE(Printed("[Message] The firmware file size is bigger than the flash size!\n"))
+      << output;
+  EXPECT_TRUE(Printed("result: refused, Run stays disabled")) << output;
+  EXPECT_EQ(0, Count("EraseFlashChip") + Count("EraseFlashSector") + Count("WriteFlash"));
+}
+
 TEST_F(ConsoleTest, ControlsTheWindowHidesAreRefused) {
   Attach("tx40775-pmc", 1);
   // The firmware size box shows only for some chips with erase or backup checked.
