@@ -3,6 +3,7 @@
 // the commands sent.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -334,6 +335,63 @@ TEST_F(StandardProcedureTest, EraseOnlyRunWhoseReadBackFailsIsNotReportedAsSucce
   EXPECT_FALSE(window.Showed("Erase flash all success!"));
   EXPECT_EQ("Read Back Erased Flash Error!!", window.StatusText());
   EXPECT_TRUE(window.messages.empty());
+}
+
+// The erase-only step takes the first erase that works: the chip erase of an
+// ATMEL part, the chip erase of chip type 10, then block by block.
+TEST_F(StandardProcedureTest, EraseWholeFlashTakesTheFirstEraseThatWorks) {
+  Attach("tx40775-pmc");
+  const std::vector<std::uint8_t> blank(0x10000, 0xFF);
+  // Refused commands never reach the chip: count them by their blocks.
+  auto sent = [this](std::uint8_t op) {
+    int n = 0;
+    for (const auto& t : machine.transcript())
+      n += t.cdb.size() > 2 && t.cdb[0] == 0xFF && t.cdb[1] == 0x04 && t.cdb[2] == op ? 1 : 0;
+    return n;
+  };
+  auto spiChipErases = [this] {
+    int n = 0;
+    for (const auto& t : machine.transcript())
+      if (t.command == "SpiCommand" &&
+          std::find(t.cdb.begin(), t.cdb.end(), std::uint8_t{0xC7}) != t.cdb.end())
+        ++n;
+    return n;
+  };
+  window.facts_.atmelFlashId = 1;
+  ASSERT_TRUE(program::EraseWholeFlash(window, path_.c_str())) << window.StatusText();
+  EXPECT_EQ(1, Count("EraseFlashChip"));
+  EXPECT_EQ(0, Count("EraseFlashSector"));
+  EXPECT_EQ(blank, Flash(0, blank.size()));
+
+  // Chip type 10 asks for the chip erase a second time before going block by
+  // block; with the SST kind it also sends the serial chip erase.
+  chip_->serialFlash()->cells().Load(0, oldFirmware_.data(), oldFirmware_.size());
+  machine.ClearTranscript();
+  window.facts_.chipType = 10;
+  window.facts_.flashTypeCode = 2;
+  sim::CommandFault refuseChipErase;
+  refuseChipErase.pattern = sim::CdbPattern("FF 04 13");
+  refuseChipErase.occurrence = 0;
+  machine.AddFault(refuseChipErase);
+  ASSERT_TRUE(program::EraseWholeFlash(window, path_.c_str())) << window.StatusText();
+  EXPECT_EQ(2, sent(0x13));
+  EXPECT_EQ(8, sent(0x14));
+  EXPECT_EQ(1, spiChipErases());
+  EXPECT_EQ(blank, Flash(0, blank.size()));
+  EXPECT_EQ("Erase flash all success!", window.StatusText());
+
+  // When no erase works the step fails without reading anything back.
+  machine.ClearTranscript();
+  window.facts_.flashTypeCode = 1;
+  sim::CommandFault refuseSectorErase;
+  refuseSectorErase.pattern = sim::CdbPattern("FF 04 14");
+  refuseSectorErase.occurrence = 0;
+  machine.AddFault(refuseSectorErase);
+  EXPECT_FALSE(program::EraseWholeFlash(window, path_.c_str()));
+  EXPECT_EQ("Erase command fail!!", window.StatusText());
+  EXPECT_EQ(1, sent(0x14));  // the first refused block ends the step
+  EXPECT_EQ(0, sent(0x10));
+  EXPECT_EQ(0, spiChipErases());
 }
 
 TEST_F(StandardProcedureTest, BackupOnlyRunWritesTheDefaultFileAfterItsNotice) {
