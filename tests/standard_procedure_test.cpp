@@ -278,6 +278,53 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"ReadBackFails", "FF 04 10 00 00 00", 2, "Read Fail!!\r\n", false, true}),
     [](const ::testing::TestParamInfo<FailureCase>& info) { return std::string(info.param.name); });
 
+// A flash that stays busy: the run reports it where the procedure looks and
+// goes on until a command fails.
+TEST_F(StandardProcedureTest, BusyFlashIsReportedWhereTheProcedureLooks) {
+  sim::AttachOptions busyAfterErase;
+  sim::FlashFault fault;
+  fault.kind = sim::FlashFault::Kind::StaysBusy;
+  fault.atOperation = 1;
+  busyAfterErase.flashFaults = {fault};
+  Attach("tx40775-pmc", busyAfterErase);
+  WriteImage(Pattern(0x2000, 0x41));
+  EXPECT_EQ(0, program::RunStandardSerialFlash(window, path_.c_str()));
+  EXPECT_TRUE(window.Showed("Not ready after Erase flash success"));
+  EXPECT_EQ("Read Back Erased Flash Error!!", window.StatusText());
+  const auto lines = machine.debugLines();
+  EXPECT_EQ(lines.end(), std::find(lines.begin(), lines.end(), "0.1 Device initial not ready!!"));
+}
+
+TEST_F(StandardProcedureTest, FlashBusyFromTheStartIsTracedAndStopsAtTheErase) {
+  sim::AttachOptions busy;
+  sim::FlashFault fault;
+  fault.kind = sim::FlashFault::Kind::StaysBusy;
+  fault.atOperation = 0;
+  busy.flashFaults = {fault};
+  Attach("tx40775-pmc", busy);
+  WriteImage(Pattern(0x2000, 0x42));
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(0, program::RunStandardSerialFlash(window, path_.c_str()));
+  EXPECT_EQ("NVRAM fail\n", testing::internal::GetCapturedStdout());
+  EXPECT_EQ("Erase command fail!!", window.StatusText());
+  const auto lines = machine.debugLines();
+  EXPECT_NE(lines.end(), std::find(lines.begin(), lines.end(), "0.1 Device initial not ready!!"));
+}
+
+TEST_F(StandardProcedureTest, BlockEraseTracesABlockThatLeavesTheFlashBusy) {
+  sim::AttachOptions busyAfterErase;
+  sim::FlashFault fault;
+  fault.kind = sim::FlashFault::Kind::StaysBusy;
+  fault.atOperation = 1;
+  busyAfterErase.flashFaults = {fault};
+  Attach("tx40775-pmc", busyAfterErase);
+  EXPECT_FALSE(program::EraseFlashBlocks(window, path_.c_str(), 0x4000));
+  EXPECT_EQ("Erase....", window.StatusText());  // the first block went through
+  const auto lines = machine.debugLines();
+  EXPECT_NE(lines.end(),
+            std::find(lines.begin(), lines.end(), "Not ready after Erase flash success"));
+}
+
 TEST_F(StandardProcedureTest, UnopenableImageTouchesNothing) {
   Attach("tx40775-pmc");
   window.options_.imageFile = (dir_ / "missing.bin").string();
