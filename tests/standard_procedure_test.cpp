@@ -96,6 +96,14 @@ class StandardProcedureTest : public ::testing::Test, public testing_support::Si
     return false;
   }
 
+  // Raw serial-flash commands with this opcode.
+  int SpiOpcodes(std::uint8_t opcode) const {
+    int n = 0;
+    for (const auto& t : machine.transcript())
+      n += t.command == "SpiCommand" && t.cdb.size() > 5 && t.cdb[5] == opcode ? 1 : 0;
+    return n;
+  }
+
   void ExpectPowerCycleBox(const char* text) const {
     ASSERT_EQ(1u, window.messages.size());
     EXPECT_EQ(text, window.messages[0].text);
@@ -127,6 +135,7 @@ TEST_F(StandardProcedureTest, SmallImageIsPaddedAndTheNvramRecordSurvives) {
   EXPECT_TRUE(ReadAt(0x8000, 512));
   EXPECT_EQ("Programming Success!!", window.StatusText());
   EXPECT_TRUE(window.Showed("...."));
+  EXPECT_EQ(0, SpiOpcodes(0x01));  // only ST/EON/MXIC and MXIC parts are unprotected
   ExpectPowerCycleBox("Please Turn-Off the Power and Turn-On Again !");
 }
 
@@ -180,6 +189,7 @@ TEST_F(StandardProcedureTest, ImageOver64KiBErasesTheChipWithoutReadingTheRecord
   const std::vector<std::uint8_t> image = Pattern(0x18000, 0x66);
   WriteImage(image);
   ASSERT_EQ(1, program::RunStandardSerialFlash(window, path_.c_str())) << window.StatusText();
+  EXPECT_EQ(1, SpiOpcodes(0x01));  // the MXIC part's protection is cleared first
   EXPECT_EQ(1, Count("EraseFlashChip"));
   EXPECT_TRUE(EraseAddresses().empty());
   EXPECT_FALSE(ReadAt(0x8000, 512));
@@ -396,14 +406,7 @@ TEST_F(StandardProcedureTest, EraseWholeFlashTakesTheFirstEraseThatWorks) {
       n += t.cdb.size() > 2 && t.cdb[0] == 0xFF && t.cdb[1] == 0x04 && t.cdb[2] == op ? 1 : 0;
     return n;
   };
-  auto spiChipErases = [this] {
-    int n = 0;
-    for (const auto& t : machine.transcript())
-      if (t.command == "SpiCommand" &&
-          std::find(t.cdb.begin(), t.cdb.end(), std::uint8_t{0xC7}) != t.cdb.end())
-        ++n;
-    return n;
-  };
+  auto spiChipErases = [this] { return SpiOpcodes(0xC7); };
   window.facts_.atmelFlashId = 1;
   ASSERT_TRUE(program::EraseWholeFlash(window, path_.c_str())) << window.StatusText();
   EXPECT_EQ(1, Count("EraseFlashChip"));
