@@ -215,6 +215,29 @@ TEST_F(StandardProcedureTest, AmicIdentitiesChooseTheEraseLayout) {
   EXPECT_EQ(before, Flash(0, 0x10000));
 }
 
+TEST_F(StandardProcedureTest, AmicBootSectorsPassOverAFailedSmallEraseButNotTheUpperOne) {
+  Attach("tx40775-amic");
+  window.facts_.amicFlashId = 3;
+  WriteImage(Pattern(0x9000, 0x78));
+  sim::CommandFault small;
+  small.pattern = sim::CdbPattern("FF 04 14 00 10 00");
+  machine.AddFault(small);
+  EXPECT_EQ(0, program::RunStandardSerialFlash(window, path_.c_str()));
+  // The run went on to the upper erase and the blank check, which finds the old data.
+  EXPECT_EQ((std::vector<std::uint32_t>{0x0000, 0x3000, 0x7000, 0xF000}), EraseAddresses());
+  EXPECT_EQ("Data not 0xff !!", window.StatusText());
+  EXPECT_FALSE(window.Showed("Erase command fail!!"));
+
+  machine.ClearFaults();
+  machine.ClearTranscript();
+  sim::CommandFault upper;
+  upper.pattern = sim::CdbPattern("FF 04 14 00 F0 00");
+  machine.AddFault(upper);
+  EXPECT_EQ(0, program::RunStandardSerialFlash(window, path_.c_str()));
+  EXPECT_EQ("Erase command fail!!", window.StatusText());
+  EXPECT_EQ(0, Count("WriteFlash"));
+}
+
 TEST_F(StandardProcedureTest, AmicIdentityFourFollowsTheUniformLayout) {
   Attach("tx40775-pmc");
   window.facts_.amicFlashId = 4;
