@@ -56,6 +56,10 @@ TEST(DispatchTest, FlagsAndPathsDecideWithinAFamily) {
   sst.sstJedecFlag = 1;
   EXPECT_EQ(Procedure::SstSerialFlash, SelectProcedure(sst, o, kUsb, fits));
   EXPECT_EQ(Procedure::Ieee1394BridgeFlash, SelectProcedure(Chip(7), o, kFireWire, fits));
+  // The IEEE 1394 rule comes before the SST one.
+  ChipFacts sst7 = Chip(7, 2);
+  sst7.sstJedecFlag = 1;
+  EXPECT_EQ(Procedure::Ieee1394BridgeFlash, SelectProcedure(sst7, o, kFireWire, fits));
   // The path test is case-sensitive.
   EXPECT_EQ(Procedure::StandardSerialFlash,
             SelectProcedure(Chip(7), o, "\\\\?\\SBP2#TAVRION", fits));
@@ -82,7 +86,12 @@ TEST(DispatchTest, ChipTypeElevenFollowsRegister505EAndSubCode) {
   EXPECT_EQ(Procedure::BlockCommandFlash, SelectProcedure(f, o, kUsb, off));
   f.sstJedecFlag = 1;
   EXPECT_EQ(Procedure::SstSerialFlash, SelectProcedure(f, o, kUsb, off));
-  EXPECT_EQ(4, asked);
+  // The register test and the sub-code come before the SST flag.
+  f.chipSubCode = 4;
+  EXPECT_EQ(Procedure::NvramPage16K, SelectProcedure(f, o, kUsb, off));
+  f.chipSubCode = -2;  // the sub-code is signed
+  EXPECT_EQ(Procedure::NvramPage16K, SelectProcedure(f, o, kUsb, off));
+  EXPECT_EQ(6, asked);
 }
 
 TEST(DispatchTest, OversizedImageOnChipTenIsRefusedOnlyForProgrammingRuns) {
