@@ -43,6 +43,25 @@ class StatusScript : public sim::SimDevice {
   int reads_ = 0;
 };
 
+// Answers status reads from a script, one letter per read: 'B' busy, 'R'
+// ready, 'X' refused; the last letter repeats. Flash reads get zeros.
+class StatusLetters : public sim::SimDevice {
+ public:
+  explicit StatusLetters(std::string script) : script_(std::move(script)) {}
+  void Execute(sim::Machine&, sim::Exchange& e) override {
+    if (e.at(0) != 0xA1) return e.Reject();
+    std::memset(e.data, 0, e.length);
+    if (e.at(3) != 0xEA) return;
+    const char c = script_[std::min(reads_++, script_.size() - 1)];
+    if (c == 'X') return e.Reject();
+    e.data[0] = c == 'B' ? 0x01 : 0x00;
+  }
+
+ private:
+  std::string script_;
+  std::size_t reads_ = 0;
+};
+
 // Answers IDENTIFY DEVICE with a fixed block.
 class IdentifyOnly : public sim::SimDevice {
  public:
@@ -239,6 +258,31 @@ TEST_F(AtaCommandsTest, WaitReadyIsNotReadyWhenTheStatusCannotBeRead) {
   EXPECT_EQ(0, device::AtaWaitReady(path.c_str()));
   EXPECT_EQ(0, device::AtaWaitReady("\\\\?\\usbstor#gone"));
   EXPECT_EQ(0u, machine.NowMs());
+}
+
+TEST_F(AtaCommandsTest, AFailedReReadKeepsTheFlashBusy) {
+  // A lost answer in the middle of the poll is not a ready flash: the wait
+  // goes on and the chunk waits for the status that shows ready.
+  std::string path = Attach(std::make_shared<StatusLetters>("BXBR"), "flaky");
+  EXPECT_EQ(1, device::AtaWaitReady(path.c_str()));
+  EXPECT_EQ(4u, machine.transcript().size());
+  EXPECT_EQ(30u, machine.NowMs());
+
+  machine.ClearTranscript();
+  path = Attach(std::make_shared<StatusLetters>("BXXBR"), "flaky-range");
+  static std::uint8_t buf[8192];
+  ASSERT_EQ(0, device::AtaReadFlashRange(path.c_str(), 0, buf, sizeof buf));
+  std::vector<std::uint8_t> features;
+  for (const auto& t : machine.transcript()) features.push_back(t.cdb[3]);
+  EXPECT_EQ((std::vector<std::uint8_t>{0xEA, 0xEA, 0xEA, 0xEA, 0xEA, 0xE8}), features);
+
+  // Answers that never come back run the wait to its bound.
+  path = Attach(std::make_shared<StatusLetters>("BX"), "lost");
+  const std::uint64_t before = machine.NowMs();
+  machine.ClearTranscript();
+  EXPECT_EQ(0, device::AtaWaitReady(path.c_str()));
+  EXPECT_EQ(503u, machine.transcript().size());
+  EXPECT_EQ(5020u, machine.NowMs() - before);
 }
 
 // --- information block ------------------------------------------------------
