@@ -2,6 +2,7 @@
 // results the flash and disk-area procedures rely on.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <functional>
@@ -41,6 +42,25 @@ class StatusScript : public sim::SimDevice {
  private:
   int busyReads_;
   int reads_ = 0;
+};
+
+// Answers status reads from a script, one letter per read: 'B' busy, 'R'
+// ready, 'X' refused; the last letter repeats. Flash reads get zeros.
+class StatusLetters : public sim::SimDevice {
+ public:
+  explicit StatusLetters(std::string script) : script_(std::move(script)) {}
+  void Execute(sim::Machine&, sim::Exchange& e) override {
+    if (e.at(0) != 0xA1) return e.Reject();
+    std::memset(e.data, 0, e.length);
+    if (e.at(3) != 0xEA) return;
+    const char c = script_[std::min(reads_++, script_.size() - 1)];
+    if (c == 'X') return e.Reject();
+    e.data[0] = c == 'B' ? 0x01 : 0x00;
+  }
+
+ private:
+  std::string script_;
+  std::size_t reads_ = 0;
 };
 
 // Answers IDENTIFY DEVICE with a fixed block.
@@ -241,6 +261,31 @@ TEST_F(AtaCommandsTest, WaitReadyIsNotReadyWhenTheStatusCannotBeRead) {
   EXPECT_EQ(0u, machine.NowMs());
 }
 
+TEST_F(AtaCommandsTest, AFailedReReadKeepsTheFlashBusy) {
+  // A lost answer in the middle of the poll is not a ready flash: the wait
+  // goes on and the chunk waits for the status that shows ready.
+  std::string path = Attach(std::make_shared<StatusLetters>("BXBR"), "flaky");
+  EXPECT_EQ(1, device::AtaWaitReady(path.c_str()));
+  EXPECT_EQ(4u, machine.transcript().size());
+  EXPECT_EQ(30u, machine.NowMs());
+
+  machine.ClearTranscript();
+  path = Attach(std::make_shared<StatusLetters>("BXXBR"), "flaky-range");
+  static std::uint8_t buf[8192];
+  ASSERT_EQ(0, device::AtaReadFlashRange(path.c_str(), 0, buf, sizeof buf));
+  std::vector<std::uint8_t> features;
+  for (const auto& t : machine.transcript()) features.push_back(t.cdb[3]);
+  EXPECT_EQ((std::vector<std::uint8_t>{0xEA, 0xEA, 0xEA, 0xEA, 0xEA, 0xE8}), features);
+
+  // Answers that never come back run the wait to its bound.
+  path = Attach(std::make_shared<StatusLetters>("BX"), "lost");
+  const std::uint64_t before = machine.NowMs();
+  machine.ClearTranscript();
+  EXPECT_EQ(0, device::AtaWaitReady(path.c_str()));
+  EXPECT_EQ(503u, machine.transcript().size());
+  EXPECT_EQ(5020u, machine.NowMs() - before);
+}
+
 // --- information block ------------------------------------------------------
 
 TEST_F(AtaCommandsTest, ProductIdIsComparedAsPrintedHex) {
@@ -307,6 +352,46 @@ TEST_F(AtaCommandsTest, RangeOperationsPollTheStatusBeforeEachChunk) {
   machine.ClearTranscript();
   EXPECT_EQ(0, device::AtaReadFlashRange(path.c_str(), 0, buf, 0));
   EXPECT_TRUE(machine.transcript().empty());
+}
+
+// Reads of the bridge flash answer 0x5A; writes are kept.
+class FlashChunks : public sim::SimDevice {
+ public:
+  void Execute(sim::Machine&, sim::Exchange& e) override {
+    if (e.at(0) != 0xA1) return e.Reject();
+    if (e.dataIn) std::memset(e.data, e.at(3) == 0xE8 ? 0x5A : 0x00, e.length);
+    if (e.at(3) == 0xE9) written.emplace_back(e.data, e.data + e.length);
+  }
+  std::vector<std::vector<std::uint8_t>> written;
+};
+
+TEST_F(AtaCommandsTest, AShortLastChunkStaysInsideTheCallersBuffer) {
+  auto dev = std::make_shared<FlashChunks>();
+  const std::string path = Attach(dev);
+  constexpr std::int32_t kLength = 8192 + 100;
+  std::vector<std::uint8_t> buf(kLength + 64, 0xEE);
+  ASSERT_EQ(0, device::AtaReadFlashRange(path.c_str(), 0, buf.data(), kLength));
+  EXPECT_EQ(std::vector<std::uint8_t>(kLength, 0x5A),
+            std::vector<std::uint8_t>(buf.begin(), buf.begin() + kLength));
+  EXPECT_EQ(std::vector<std::uint8_t>(64, 0xEE),
+            std::vector<std::uint8_t>(buf.begin() + kLength, buf.end()));
+
+  // The last chunk is still a whole command; past the caller's bytes it
+  // carries 0xFF, which leaves the flash as it is.
+  std::vector<std::uint8_t> image(kLength + 64);
+  for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<std::uint8_t>(i % 251);
+  machine.ClearTranscript();
+  ASSERT_EQ(0, device::AtaWriteFlashRange(path.c_str(), 0x4000, image.data(), kLength));
+  ASSERT_EQ(2u, dev->written.size());
+  std::vector<std::uint8_t> tail(8192, 0xFF);
+  std::copy(image.begin() + 8192, image.begin() + kLength, tail.begin());
+  EXPECT_EQ(tail, dev->written[1]);
+  for (const auto& t : machine.transcript()) {
+    if (t.cdb[3] == 0xE9) {
+      EXPECT_EQ(8192u, t.request.dataTransferLength);
+    }
+  }
+  EXPECT_EQ(0x60, machine.transcript().back().cdb[6]);  // 0x4000 + 8 KB
 }
 
 TEST_F(AtaCommandsTest, EraseAndBlankCheckCodes) {

@@ -65,7 +65,9 @@ int Out(const char* path, const std::uint8_t* cdb, void* data, std::uint32_t len
 
 // The busy poll shared by the wait and the range operations: first read, then
 // up to 502 re-reads 10 ms apart. Returns the re-read count at which bit 0 was
-// seen clear, or -1 when it never was (or a read failed).
+// seen clear, or -1 when it never was or the first read failed. A re-read that
+// fails hands back nothing, so the flash still counts as busy and the poll
+// goes on: one lost answer must not let the next chunk go to a busy flash.
 int PollUntilNotBusy(const char* path) {
   std::uint8_t status = 0;
   if (!AtaReadStatus(path, &status)) return -1;
@@ -74,7 +76,7 @@ int PollUntilNotBusy(const char* path) {
     if (rereads == kAtaPollRereads) return -1;
     host::Current().Sleep(kAtaPollIntervalMs);
     ++rereads;
-    if (!AtaReadStatus(path, &status)) return -1;
+    AtaReadStatus(path, &status);  // on failure status keeps its busy bit
   }
   return rereads;
 }

@@ -48,8 +48,9 @@ int AtaReadFlashTypeBlock(const char* path, void* buffer, std::int32_t length);
 
 // --- derived operations ----------------------------------------------------
 // 1 when a successful status read shows bit 0 clear at the first read or at
-// one of the first 500 re-reads (10 ms apart); 0 otherwise. A status read that
-// fails ends the wait with 0: a device that cannot answer is not ready.
+// one of the first 500 re-reads (10 ms apart); 0 otherwise. A first read that
+// fails ends the wait with 0 (a device that cannot answer is not ready); a
+// failed re-read leaves the flash busy and the wait goes on.
 int AtaWaitReady(const char* path);
 // Reads the 512-byte information block and copies its first n bytes out.
 int AtaReadChipInfoBytes(const char* path, void* buffer, int n);
