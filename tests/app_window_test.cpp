@@ -320,6 +320,26 @@ TEST_F(WindowTest, LeaveVendorModeGoesToExactlyTheMarkedRecordsInTableOrder) {
   EXPECT_EQ(2u, PathsOf("LeaveVendorMode").size());
 }
 
+TEST_F(WindowTest, ExitUnregistersBeforeLeavingVendorMode) {
+  auto enclosure = std::make_shared<WatchedEnclosure>("Tavrion", "CDA", "0100");
+  std::memcpy(enclosure->inquiry().data() + 36, "t777", 4);
+  sim::Attachment cd;
+  cd.interfaceClass = host::InterfaceClass::Cdrom;
+  cd.path = sim::UsbCdromPath("Tavrion", "CDA", "1");
+  cd.number = {2, 3, 0};
+  cd.device = enclosure;
+  machine.Attach(cd);
+  Start();
+  ASSERT_EQ(1, window->devices[0].vendorModeFlag);
+  ASSERT_NE(0u, view.registered);
+
+  std::vector<bool> registeredAtRequest;
+  enclosure->onRequest = [&] { registeredAtRequest.push_back(view.registered != 0); };
+  window.reset();
+  EXPECT_EQ((std::vector<bool>{false}), registeredAtRequest);
+  EXPECT_EQ((std::vector<std::string>{sim::LowerPath(cd.path)}), PathsOf("LeaveVendorMode"));
+}
+
 TEST_F(WindowTest, ExitReachesEveryMarkedRecordEvenWhenOneFails) {
   const std::string a = AttachUsb("A", 1);
   const std::string b = AttachUsb("B", 2);

@@ -98,6 +98,17 @@ TEST_F(DiscoveryTest, SystemDriveIsNeverListed) {
   EXPECT_STREQ("", letters);
 }
 
+TEST_F(DiscoveryTest, DevicesAndVolumesInUseElsewhereKeepTheirLetters) {
+  // Mounted volumes are always open somewhere; the device-number query opens
+  // them without data access, which sharing does not refuse.
+  const std::string a = AttachUsb("A", 1, {{'E', 1}, {'F', 2}});
+  machine.HoldOpenElsewhere(a);
+  machine.HoldOpenElsewhere("\\\\.\\E:");
+  char letters[15] = {};
+  device::GetDriveLetters(a.c_str(), letters);
+  EXPECT_STREQ("EF", letters);
+}
+
 TEST_F(DiscoveryTest, UnreadableDeviceNumberLeavesLettersAlone) {
   const std::string a = AttachUsb("A", 1, {{'E', 1}});
   machine.FailOpen(a, host::kErrorAccessDenied);

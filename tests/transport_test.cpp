@@ -137,6 +137,11 @@ TEST_F(TransportTest, HeldOpenElsewhereBlocksOnlyTheExclusiveWrite) {
   EXPECT_EQ(1, device::ScsiPassThroughIn(path_.c_str(), cdb_, 12, buf, 4, &moved));
   EXPECT_EQ(0, device::ScsiPassThroughOut(path_.c_str(), cdb_, 12, buf, 4, &moved));
   EXPECT_EQ(1u, machine.transcript().size());
+  // An open that asks for no data access takes no part in sharing, as on the
+  // platform: the device number is still readable.
+  host::DeviceNumber n;
+  EXPECT_TRUE(device::GetDeviceNumber(path_.c_str(), &n));
+  EXPECT_EQ(0, machine.openHandles());
 }
 
 TEST_F(TransportTest, CheckConditionFailsAndLeavesNoStaleBytes) {

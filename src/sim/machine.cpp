@@ -138,7 +138,7 @@ Attachment* Machine::FindMutable(const std::string& path) {
   return const_cast<Attachment*>(Find(path));
 }
 
-host::Handle Machine::OpenDevice(const char* path, std::uint32_t /*access*/, std::uint32_t share,
+host::Handle Machine::OpenDevice(const char* path, std::uint32_t access, std::uint32_t share,
                                  std::uint32_t& lastError) {
   ++openCount_;
   const std::string key = Lower(path);
@@ -153,8 +153,10 @@ host::Handle Machine::OpenDevice(const char* path, std::uint32_t /*access*/, std
     return host::kInvalidHandle;
   }
   // Another program holds the device open with read/write sharing: a shared
-  // open still works, an exclusive one does not.
-  if (auto h = heldElsewhere_.find(key); h != heldElsewhere_.end() && h->second &&
+  // open still works, an exclusive one does not. An open without read or
+  // write access (a device-number query) takes no part in sharing at all.
+  const bool wantsData = (access & (host::kGenericRead | host::kGenericWrite)) != 0;
+  if (auto h = heldElsewhere_.find(key); wantsData && h != heldElsewhere_.end() && h->second &&
                                          (share & (host::kShareRead | host::kShareWrite)) !=
                                              (host::kShareRead | host::kShareWrite)) {
     lastError = host::kErrorSharingViolation;
