@@ -3,8 +3,11 @@
 #include <exception>
 #include <memory>
 
+#include <cstdlib>
+
 #include "app/main_window.h"
 #include "app/win32_view.h"
+#include "device/vendor_frame.h"
 
 namespace app {
 
@@ -17,10 +20,17 @@ void CALLBACK AutoClose(HWND, UINT, UINT_PTR id, DWORD) {
   if (g_autoClose != nullptr) PostMessageA(g_autoClose, WM_CLOSE, 0, 0);
 }
 
+// A windowed program has no standard error: show the assertion text, then stop.
+void ShowAssertionAndStop(const char* text) {
+  MessageBoxA(nullptr, text, kApplicationTitle, MB_OK | MB_ICONERROR);
+  std::abort();
+}
+
 }  // namespace
 
 int RunApplication(HINSTANCE instance, host::Host& platform, unsigned closeAfterMs) {
   host::ScopedHost scope(platform);
+  device::SetAssertionHandler(&ShowAssertionAndStop);
   try {
     Win32View view(instance);
     std::unique_ptr<MainWindow> window = StartMainWindow(view);
