@@ -31,6 +31,18 @@ std::vector<std::uint8_t> Pattern(std::size_t n, std::uint8_t seed) {
   return v;
 }
 
+// Attach options giving the flash one fault.
+sim::AttachOptions WithFlashFault(sim::FlashFault::Kind kind, int atOperation = 1,
+                                  std::uint8_t mask = 0x01) {
+  sim::FlashFault fault;
+  fault.kind = kind;
+  fault.atOperation = atOperation;
+  fault.mask = mask;
+  sim::AttachOptions options;
+  options.flashFaults = {fault};
+  return options;
+}
+
 class StandardProcedureTest : public ::testing::Test, public testing_support::SimFixtureBase {
  protected:
   void SetUp() override {
@@ -314,12 +326,7 @@ INSTANTIATE_TEST_SUITE_P(
 // A flash that stays busy: the run reports it where the procedure looks and
 // goes on until a command fails.
 TEST_F(StandardProcedureTest, BusyFlashIsReportedWhereTheProcedureLooks) {
-  sim::AttachOptions busyAfterErase;
-  sim::FlashFault fault;
-  fault.kind = sim::FlashFault::Kind::StaysBusy;
-  fault.atOperation = 1;
-  busyAfterErase.flashFaults = {fault};
-  Attach("tx40775-pmc", busyAfterErase);
+  Attach("tx40775-pmc", WithFlashFault(sim::FlashFault::Kind::StaysBusy, 1));
   WriteImage(Pattern(0x2000, 0x41));
   EXPECT_EQ(0, program::RunStandardSerialFlash(window, path_.c_str()));
   EXPECT_TRUE(window.Showed("Not ready after Erase flash success"));
@@ -329,12 +336,7 @@ TEST_F(StandardProcedureTest, BusyFlashIsReportedWhereTheProcedureLooks) {
 }
 
 TEST_F(StandardProcedureTest, FlashBusyFromTheStartIsTracedAndStopsAtTheErase) {
-  sim::AttachOptions busy;
-  sim::FlashFault fault;
-  fault.kind = sim::FlashFault::Kind::StaysBusy;
-  fault.atOperation = 0;
-  busy.flashFaults = {fault};
-  Attach("tx40775-pmc", busy);
+  Attach("tx40775-pmc", WithFlashFault(sim::FlashFault::Kind::StaysBusy, 0));
   WriteImage(Pattern(0x2000, 0x42));
   testing::internal::CaptureStdout();
   EXPECT_EQ(0, program::RunStandardSerialFlash(window, path_.c_str()));
@@ -345,12 +347,7 @@ TEST_F(StandardProcedureTest, FlashBusyFromTheStartIsTracedAndStopsAtTheErase) {
 }
 
 TEST_F(StandardProcedureTest, BlockEraseTracesABlockThatLeavesTheFlashBusy) {
-  sim::AttachOptions busyAfterErase;
-  sim::FlashFault fault;
-  fault.kind = sim::FlashFault::Kind::StaysBusy;
-  fault.atOperation = 1;
-  busyAfterErase.flashFaults = {fault};
-  Attach("tx40775-pmc", busyAfterErase);
+  Attach("tx40775-pmc", WithFlashFault(sim::FlashFault::Kind::StaysBusy, 1));
   EXPECT_FALSE(program::EraseFlashBlocks(window, path_.c_str(), 0x4000));
   EXPECT_EQ("Erase....", window.StatusText());  // the first block went through
   const auto lines = machine.debugLines();
@@ -381,12 +378,7 @@ TEST_F(StandardProcedureTest, DataThatWillNotEraseOrProgramIsCaught) {
 }
 
 TEST_F(StandardProcedureTest, BitsThatDoNotProgramFailTheCompare) {
-  sim::AttachOptions stuck;
-  sim::FlashFault fault;
-  fault.kind = sim::FlashFault::Kind::BitsDoNotProgram;
-  fault.mask = 0x01;
-  stuck.flashFaults = {fault};
-  Attach("tx40775-pmc", stuck);
+  Attach("tx40775-pmc", WithFlashFault(sim::FlashFault::Kind::BitsDoNotProgram, 1, 0x01));
   WriteImage(std::vector<std::uint8_t>(0x2000, 0x00));
   EXPECT_EQ(0, program::RunStandardSerialFlash(window, path_.c_str()));
   EXPECT_EQ("Compare Fail!!\r\n\r\n", window.StatusText());
