@@ -1,4 +1,5 @@
 #include "identify/image_checks.h"
+#include "host/stdio_file.h"
 
 #include <cstring>
 #include <memory>
@@ -8,12 +9,9 @@ namespace identify {
 
 namespace {
 
-struct FileCloser {
-  void operator()(std::FILE* f) const { std::fclose(f); }
-};
-using File = std::unique_ptr<std::FILE, FileCloser>;
+using host::File;
 
-File OpenImage(const std::string& fileName) { return File(std::fopen(fileName.c_str(), "rb")); }
+File OpenImage(const std::string& fileName) { return host::OpenFile(fileName.c_str(), "rb"); }
 
 constexpr std::uint8_t kBridgeMarker[4] = {0x55, 0xAA, 0xAA, 0x55};
 constexpr std::uint8_t kLayout80[4] = {0xE9, 0xAC, 0x67, 0x32};

@@ -10,6 +10,7 @@
 #include "device/spi_commands.h"
 #include "host/host.h"
 #include "program/settings.h"
+#include "host/stdio_file.h"
 
 namespace program {
 
@@ -19,17 +20,14 @@ std::uint32_t BlockCount(std::uint32_t length, std::uint32_t block) {
   return length / block + (length % block != 0 ? 1 : 0);
 }
 
-// A poll before a command: wait for the flash, whatever it answers.
-void Poll(const char* path) { (void)device::WaitFlashReady(path); }
 
-struct FileCloser {
-  void operator()(std::FILE* f) const { std::fclose(f); }
-};
-using File = std::unique_ptr<std::FILE, FileCloser>;
+using host::File;
 
 }  // namespace
 
 void DebugTrace(const char* text) { host::Current().DebugOutput(text); }
+
+void PollFlash(const char* path) { (void)device::WaitFlashReady(path); }
 
 bool EraseFlashBlocks(RunWindow& window, const char* path, std::uint32_t length) {
   if (!device::WaitFlashReady(path)) DebugTrace("0.1 Device initial not ready!!");
@@ -37,7 +35,7 @@ bool EraseFlashBlocks(RunWindow& window, const char* path, std::uint32_t length)
   const std::uint32_t n = BlockCount(length, block);
   window.ShowStatus("Erase...");
   for (std::uint32_t i = 0; i < n; ++i) {
-    Poll(path);
+    PollFlash(path);
     if (!device::EraseFlashSector(path, static_cast<std::int32_t>(i * block))) return false;
     if (!device::WaitFlashReady(path)) DebugTrace("Not ready after Erase flash success");
     window.AppendStatus(".");
@@ -52,7 +50,7 @@ bool ReadFlashBlocks(RunWindow& window, const char* path, std::uint32_t address,
   const std::uint32_t n = BlockCount(length, block);
   window.ShowStatus("ReadFlash...");
   for (std::uint32_t i = 0; i < n; ++i) {
-    Poll(path);
+    PollFlash(path);
     if (!device::ReadFlash(path, static_cast<std::int32_t>(address + i * block),
                            buffer + static_cast<std::size_t>(i) * block,
                            static_cast<std::int32_t>(block)))
@@ -146,7 +144,7 @@ bool BackupFlashToFile(RunWindow& window, const char* path, std::uint32_t skip) 
     offset = skip < size ? skip : size;
     size -= static_cast<std::uint32_t>(offset);
   }
-  File file(std::fopen(fileName.c_str(), "wb"));
+  File file = host::OpenFile(fileName.c_str(), "wb");
   if (!file) {
     window.ShowStatus("Open Backup File Error!!");
     return false;

@@ -20,5 +20,7 @@ bool BackupFlashToFile(RunWindow& window, const char* path, std::uint32_t skip);
 inline constexpr const char* kDefaultBackupFile = "oldflash.bak";
 
 void DebugTrace(const char* text);
+// A poll before a command: wait for the flash, whatever it answers.
+void PollFlash(const char* path);
 
 }  // namespace program

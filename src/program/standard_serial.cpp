@@ -12,20 +12,16 @@
 #include "host/host.h"
 #include "program/settings.h"
 #include "program/shared_steps.h"
+#include "host/stdio_file.h"
 
 namespace program {
 
 namespace {
 
-struct FileCloser {
-  void operator()(std::FILE* f) const { std::fclose(f); }
-};
-using File = std::unique_ptr<std::FILE, FileCloser>;
+using host::File;
 
 constexpr const char* kNotReadyAfterErase = "Not ready after Erase flash success";
 constexpr const char* kEraseFail = "Erase command fail!!";
-
-void Poll(const char* path) { (void)device::WaitFlashReady(path); }
 
 // Erase one unit, then wait 500 ms and check that the flash settled.
 bool EraseSectorAndSettle(RunWindow& window, const char* path, std::uint32_t address) {
@@ -42,7 +38,7 @@ bool EraseUpperSector(RunWindow& window, const char* path, std::uint32_t address
     return false;
   }
   host::Current().Sleep(500);
-  Poll(path);
+  PollFlash(path);
   return true;
 }
 
@@ -69,7 +65,7 @@ bool EraseForSmallImage(RunWindow& window, const char* path, std::size_t fileLen
 }
 
 int ProgramImage(RunWindow& window, const char* path) {
-  File file(std::fopen(window.options().imageFile.c_str(), "rb"));
+  File file = host::OpenFile(window.options().imageFile.c_str(), "rb");
   if (!file) {
     window.ShowStatus("Open File Error!!");
     return 0;
@@ -150,7 +146,7 @@ int ProgramImage(RunWindow& window, const char* path) {
 
   std::string closing;
   host::Current().Sleep(1000);
-  Poll(path);
+  PollFlash(path);
   if (!device::ReadFlash(path, 0, readBack.data(), static_cast<std::int32_t>(length))) {
     closing += "Read Fail!!\r\n";
     window.ShowStatus(closing);

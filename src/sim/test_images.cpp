@@ -1,4 +1,5 @@
 #include "sim/test_images.h"
+#include "host/stdio_file.h"
 
 #include <cstdio>
 #include <cstring>
@@ -201,10 +202,7 @@ Image MakeRefusedImage(identify::ChipFacts chip, std::size_t size) {
 }
 
 bool WriteImageFile(const std::string& path, const Image& image) {
-  struct Closer {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-  };
-  std::unique_ptr<std::FILE, Closer> f(std::fopen(path.c_str(), "wb"));
+  host::File f = host::OpenFile(path.c_str(), "wb");
   if (!f) return false;
   if (!image.empty() && std::fwrite(image.data(), 1, image.size(), f.get()) != image.size()) {
     return false;
