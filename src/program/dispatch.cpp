@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "program/disk_area_firmware.h"
+#include "program/hdd_firmware.h"
 #include "program/standard_serial.h"
 
 namespace program {
@@ -52,6 +54,12 @@ bool RunProcedure(Procedure procedure, RunWindow& window, const char* path) {
     case Procedure::StandardSerialFlash:
       (void)RunStandardSerialFlash(window, path);
       return true;
+    case Procedure::HddHostedFirmware:
+      (void)HddFirmwareProcedure(window, path);
+      return true;
+    case Procedure::DiskAreaFirmware:
+      (void)DiskAreaProcedure(window, path);
+      return true;
     default:
       // The other families' procedures are not built yet: nothing runs.
       return true;
@@ -59,7 +67,8 @@ bool RunProcedure(Procedure procedure, RunWindow& window, const char* path) {
 }
 
 bool ProcedureBuilt(Procedure procedure) {
-  return procedure == Procedure::StandardSerialFlash;
+  return procedure == Procedure::StandardSerialFlash ||
+         procedure == Procedure::HddHostedFirmware || procedure == Procedure::DiskAreaFirmware;
 }
 
 const char* ProcedureName(Procedure procedure) {

@@ -1,0 +1,163 @@
+#include "program/disk_area_steps.h"
+
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+#include "device/disk_commands.h"
+#include "host/stdio_file.h"
+
+namespace program {
+
+namespace {
+
+using TransferFn = int (*)(const char*, void*, std::uint32_t, std::uint32_t, std::uint32_t,
+                           std::uint32_t, std::int32_t*);
+
+bool Move(const DiskArea& area, TransferFn fn, std::uint64_t lba, std::uint8_t* data,
+          std::uint32_t length) {
+  // A length that is not whole sectors would be cut short by the count.
+  if (area.sectorSize == 0 || length % area.sectorSize != 0) return false;
+  std::int32_t moved = 0;
+  const int ok = fn(area.path, data, static_cast<std::uint32_t>(lba),
+                    static_cast<std::uint32_t>(lba >> 32), length, area.sectorSize, &moved);
+  return ok != 0 && moved >= 0 && static_cast<std::uint32_t>(moved) >= length;
+}
+
+}  // namespace
+
+std::uint64_t DiskEnd(std::uint64_t identifyCapacity, std::uint64_t lastLba) {
+  // A last LBA of 0 is what a failed READ CAPACITY leaves.
+  const std::uint64_t scsi = lastLba != 0 && lastLba != ~0ull ? lastLba + 1 : 0;
+  return identifyCapacity > scsi ? identifyCapacity : scsi;
+}
+
+bool AreaFits(const DiskArea& area, std::uint64_t bytes) {
+  const std::uint32_t x = area.sectorSize;
+  if (x < 512 || x > kDiskPiece || (x & (x - 1)) != 0) return false;
+  const std::uint64_t sectors = (bytes + x - 1) / x;
+  const std::uint64_t end = area.diskEnd;
+  if (sectors == 0 || end == 0 || area.start > end || sectors > end - area.start) return false;
+  const std::uint64_t tail = kDiskTailBytes / x;
+  const std::uint64_t lowest = end > tail ? end - tail : 0;
+  return area.start >= lowest && area.start >= kDiskHeadBytes / x;
+}
+
+bool WriteAreaSectors(const DiskArea& area, std::uint64_t lba, std::uint8_t* data,
+                      std::uint32_t length) {
+  return Move(area, area.ata ? device::AtaWriteDma48 : device::WriteDisk16, lba, data, length);
+}
+
+bool ReadAreaSectors(const DiskArea& area, std::uint64_t lba, std::uint8_t* data,
+                     std::uint32_t length) {
+  return Move(area, area.ata ? device::AtaReadDma48 : device::ReadDisk16, lba, data, length);
+}
+
+bool WriteVerifyPiece(RunWindow& window, const DiskArea& area, std::uint64_t lba,
+                      std::uint8_t* piece, std::uint32_t length, std::vector<std::uint8_t>& scratch,
+                      const PieceTexts& texts) {
+  if (!WriteAreaSectors(area, lba, piece, length)) {
+    window.ShowStatus(texts.writeFailed);
+    return false;
+  }
+  if (scratch.size() < length && !AllocateZeroed(scratch, length)) {
+    window.ShowStatus(kAllocateError);
+    return false;
+  }
+  std::memset(scratch.data(), 0, length);
+  if (!ReadAreaSectors(area, lba, scratch.data(), length)) {
+    window.ShowStatus(texts.readFailed);
+    return false;
+  }
+  if (std::memcmp(scratch.data(), piece, length) != 0) {
+    window.ShowStatus(texts.differs);
+    return false;
+  }
+  return true;
+}
+
+bool AllocateZeroed(std::vector<std::uint8_t>& buffer, std::size_t n) {
+  try {
+    buffer.assign(n, 0);
+    return true;
+  } catch (const std::bad_alloc&) {
+    buffer.clear();
+    return false;
+  } catch (const std::length_error&) {
+    buffer.clear();
+    return false;
+  }
+}
+
+ImageLoad LoadDiskImage(RunWindow& window, const std::string& file, std::uint64_t maxLength,
+                        std::vector<std::uint8_t>& image) {
+  image.clear();
+  host::File f = host::OpenFile(file.c_str(), "rb");
+  if (!f) {
+    window.ShowStatus(kOpenFileError);
+    return ImageLoad::OpenFailed;
+  }
+  // Read in chunks up to one byte past the limit: no 32-bit file offsets,
+  // and an oversized file is never held whole.
+  std::uint8_t chunk[0x4000];
+  for (;;) {
+    const std::size_t n = std::fread(chunk, 1, sizeof chunk, f.get());
+    if (n > 0) {
+      if (image.size() + n > maxLength) {
+        image.clear();
+        window.ShowStatus(kImageTooLong);
+        return ImageLoad::TooLong;
+      }
+      try {
+        image.insert(image.end(), chunk, chunk + n);
+      } catch (const std::bad_alloc&) {
+        image.clear();
+        window.ShowStatus(kAllocateError);
+        return ImageLoad::AllocateFailed;
+      }
+    }
+    if (n < sizeof chunk) break;
+  }
+  if (std::ferror(f.get()) != 0) {
+    image.clear();
+    window.ShowStatus(kReadFileError);
+    return ImageLoad::ReadFailed;
+  }
+  if (image.empty()) {
+    window.ShowStatus(kEmptyImage);
+    return ImageLoad::Empty;
+  }
+  return ImageLoad::Loaded;
+}
+
+std::string DiskBackupFileName(RunWindow& window) {
+  std::string name = window.options().backupFile;
+  if (name.empty()) {
+    name = kDefaultDiskBackupFile;
+    window.Message("Default backup firmware as OldFalsh.bak!", kCaptionMessage, MessageIcon::None);
+  }
+  return name;
+}
+
+bool WriteDiskBackup(RunWindow& window, const std::string& name,
+                     const std::vector<std::uint8_t>& data) {
+  host::File f = host::OpenFile(name.c_str(), "wb");
+  if (!f) {
+    window.ShowStatus(kOpenBackupError);
+    window.ShowStatus(kBackupReadError);
+    return false;
+  }
+  const bool written = std::fwrite(data.data(), 1, data.size(), f.get()) == data.size();
+  const bool closed = std::fclose(f.release()) == 0;
+  if (!written || !closed) {
+    // A short file must not pass for a backup.
+    std::remove(name.c_str());
+    window.ShowStatus(kOpenBackupError);
+    window.ShowStatus(kBackupReadError);
+    return false;
+  }
+  window.ShowStatus(kBackupSuccess);
+  return true;
+}
+
+}  // namespace program
