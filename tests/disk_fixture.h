@@ -98,18 +98,20 @@ class DiskFixture : public ::testing::Test, public SimFixtureBase {
     std::uint64_t sectors;
     std::uint32_t bytes;
   };
-  std::vector<Transfer> Writes() const {
+  std::vector<Transfer> Writes() const { return Transfers("AtaWriteDma48", "WriteDisk16"); }
+  std::vector<Transfer> Reads() const { return Transfers("AtaReadDma48", "ReadDisk16"); }
+  std::vector<Transfer> Transfers(const char* ata, const char* scsi) const {
     std::vector<Transfer> out;
     for (const auto& t : machine.transcript()) {
       const auto& c = t.cdb;
-      if (t.command == "AtaWriteDma48") {
+      if (t.command == ata) {
         const std::uint64_t lba = static_cast<std::uint64_t>(c[11]) << 40 |
                                   static_cast<std::uint64_t>(c[9]) << 32 |
                                   static_cast<std::uint64_t>(c[7]) << 24 | c[12] << 16 |
                                   c[10] << 8 | c[8];
         out.push_back({lba, static_cast<std::uint64_t>(c[5] << 8 | c[6]),
                        t.request.dataTransferLength});
-      } else if (t.command == "WriteDisk16") {
+      } else if (t.command == scsi) {
         std::uint64_t lba = 0;
         for (int i = 2; i < 10; ++i) lba = lba << 8 | c[i];
         std::uint64_t n = 0;
