@@ -154,6 +154,7 @@ TEST_F(DiskAreaTest, AreasOutsideTheDisksTailAreRefused) {
       {"tag below 0x101: 32-bit wrap", "txr649-tagged", 0x80, 0x8000},
       {"tag in the middle of the disk", "txr649-tagged", 500000, 0x8000},
       {"image past the disk's end", "txr649", -1, 0x30000},
+      {"zero tag past 2^32 sectors: the middle", "txr649-2t", 0, 0x8000},
   };
   for (const Row& r : rows) {
     for (int mode = 0; mode < 3; ++mode) {  // programming, erase-only, backup-only
@@ -161,7 +162,12 @@ TEST_F(DiskAreaTest, AreasOutsideTheDisksTailAreRefused) {
       SCOPED_TRACE(std::string(r.name) + " mode " + std::to_string(mode));
       window = testing_support::FakeRunWindow{};
       AttachEdited(r.profile, [&](sim::EnclosureProfile& p) {
-        if (r.tag >= 0) p.diskAreaTag = static_cast<std::uint32_t>(r.tag);
+        if (r.tag < 0) return;
+        p.diskAreaTag = static_cast<std::uint32_t>(r.tag);
+        if (p.bridge.memory.empty() || p.bridge.memory.back().address != 0xC000) {
+          p.bridge.memory.push_back({0xC000, {0x55, 0xAA, 0x00, 0x00}});  // signed area
+          p.disk.hiddenSectors = 8;
+        }
       });
       if (mode == 1) EraseOnly();
       if (mode == 2) BackupOnly(FileIn("refused.bak"));
