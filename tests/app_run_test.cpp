@@ -86,8 +86,8 @@ TEST_F(RunTest, EachRowOfTheTableIsReachedThroughRun) {
   };
   for (const Row& r : rows) {
     Identify(static_cast<std::uint8_t>(r.type), 0, r.kind);
-    window->flashSizeKb = 64;
-    window->bridgeVersion = r.bridgeVersion;
+    window->chip.flashSizeKb = 64;
+    window->chip.bridgeVersion = r.bridgeVersion;
     window->UpdateBtn.SetEnabled(true);
     machine.ClearTranscript();
     PressRun();
@@ -119,7 +119,7 @@ TEST_F(RunTest, ImageLargerThanTheChipFlashKeepsRunDisabled) {
   window->FwFilenameEdit.SetText(WriteFile("big", std::vector<std::uint8_t>(64 * 1024 + 1, 0)));
   view.messages.clear();
   Identify(10, 1, 1);
-  window->flashSizeKb = 64;
+  window->chip.flashSizeKb = 64;
   window->UpdateBtn.SetEnabled(true);
   machine.ClearTranscript();
   PressRun();

@@ -82,8 +82,8 @@ MainWindow::MainWindow(ui::WindowSystem& ws)
   Wire();
 
   // Steps 5 to 8.
-  eraseOnly = EraseOnlyCheck.checked() ? 1 : 0;
-  includeNvram = 1;
+  chip.eraseOnly = EraseOnlyCheck.checked() ? 1 : 0;
+  chip.includeNvram = 1;
   Dispatch([this] { RefreshBtnClick(RefreshBtn); });
   Dispatch([this] { RdCheckBoxClick(RdCheckBox); });
 }

@@ -84,10 +84,10 @@ void MainWindow::RefreshBtnClick(Control&) {
     device::EnterVendorMode(record.path);
 
     const identify::Identification id = identify::IdentifyChip(record.path);
-    chipType = id.chip.type;
-    chipSubCode = id.chip.subCode;
+    chip.chipType = id.chip.type;
+    chip.chipSubCode = id.chip.subCode;
     if (id.chipInfoFailed) Message(identify::kChipInfoFailText, "Error", ui::Icon::Error);
-    if (chipType == 0) continue;  // not listed; the next device takes record s
+    if (chip.chipType == 0) continue;  // not listed; the next device takes record s
 
     device::GetDriveLetters(record.path, record.driveLetters);
     const bool firewire = std::strstr(record.path, "sbp2") != nullptr;
@@ -108,9 +108,9 @@ void MainWindow::RefreshBtnClick(Control&) {
       DeviceList.Add(prefix + entryName);
       ++s;
     };
-    if (chipType == 12 && device::MatchChipProductId(devices[own].path, "4847") != 0)
+    if (chip.chipType == 12 && device::MatchChipProductId(devices[own].path, "4847") != 0)
       addCompanion("<<847>> ", true);
-    if ((chipType == 11 || chipType == 12) &&
+    if ((chip.chipType == 11 || chip.chipType == 12) &&
         device::MatchChipProductId(devices[own].path, "4842") != 0)
       addCompanion("<<842>> ", false);
   }

@@ -13,11 +13,11 @@ inline constexpr int kMaxChipType = 24;
 
 // The identity a chip is classified into: low byte the type code, high byte
 // the signed sub-code. Every check takes it as one record.
-struct ChipFacts {
+struct ChipIdentity {
   std::uint8_t type = 0;
   std::int8_t subCode = 0;
 
-  static ChipFacts FromWord(std::uint16_t word) {
+  static ChipIdentity FromWord(std::uint16_t word) {
     return {static_cast<std::uint8_t>(word & 0xFF), static_cast<std::int8_t>(word >> 8)};
   }
   std::uint16_t Word() const {

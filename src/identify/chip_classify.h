@@ -21,7 +21,7 @@ struct ChipQueries {
 };
 
 struct Identification {
-  ChipFacts chip;
+  ChipIdentity chip;
   // A TXR843 whose chip information could not be read: the caller shows
   // kChipInfoFailText (caption "Error", error icon).
   bool chipInfoFailed = false;

@@ -21,7 +21,7 @@ DisplayGroup DisplayGroupOf(int chipType) {
   }
 }
 
-FlashBranch FlashBranchOf(ChipFacts chip, bool pathHasSbp2) {
+FlashBranch FlashBranchOf(ChipIdentity chip, bool pathHasSbp2) {
   switch (chip.type) {
     case 10: case 19:
       return FlashBranch::JedecConfig;
@@ -38,7 +38,7 @@ FlashBranch FlashBranchOf(ChipFacts chip, bool pathHasSbp2) {
   }
 }
 
-bool ReportedTypeChecksFlash(ChipFacts chip) {
+bool ReportedTypeChecksFlash(ChipIdentity chip) {
   return (chip.type == 11 && chip.subCode >= 5) || chip.type == 12 || chip.type == 16;
 }
 
@@ -65,7 +65,7 @@ void HideAllForUnsupported(ControlPlan& plan) {
 
 }  // namespace
 
-ControlPlan PlanControls(ChipFacts chip, bool pathHasSbp2, int bridgeVersion) {
+ControlPlan PlanControls(ChipIdentity chip, bool pathHasSbp2, int bridgeVersion) {
   ControlPlan plan;
   plan.group = DisplayGroupOf(chip.type);
   switch (plan.group) {

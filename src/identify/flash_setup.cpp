@@ -46,7 +46,7 @@ void JedecConfigBranch(const FlashCommands& c, int t, FlashState& s) {
 }
 
 // Chips that report their flash type themselves.
-void ReportedTypeBranch(const FlashCommands& c, ChipFacts chip, FlashState& s) {
+void ReportedTypeBranch(const FlashCommands& c, ChipIdentity chip, FlashState& s) {
   std::uint8_t code = 0;
   if (c.readFlashTypeCode && c.readFlashTypeCode(&code)) {
     ShowType(s, code);
@@ -133,7 +133,7 @@ void BehindControllerSetup(const FlashCommands& c, int t, FlashState& s) {
 
 }  // namespace
 
-void RunFlashSetup(const FlashCommands& commands, ChipFacts chip, bool pathHasSbp2,
+void RunFlashSetup(const FlashCommands& commands, ChipIdentity chip, bool pathHasSbp2,
                    FlashState& state) {
   const DisplayGroup group = DisplayGroupOf(chip.type);
   if (group == DisplayGroup::BridgeBehindController) {

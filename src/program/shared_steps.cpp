@@ -63,7 +63,7 @@ bool ReadFlashBlocks(RunWindow& window, const char* path, std::uint32_t address,
 bool EraseWholeFlash(RunWindow& window, const char* path) {
   window.ShowStatus("Start Erase only!");
   const std::uint32_t size = Transfer().flashSize;
-  const ChipFacts& facts = window.facts();
+  const ChipState& facts = window.facts();
   (void)device::WaitFlashReady(path);
 
   bool erased = false;
@@ -109,7 +109,7 @@ bool BackupFlashToFile(RunWindow& window, const char* path, std::uint32_t skip) 
     window.Message("Default backup firmware as OldFalsh.bak!", kCaptionMessage,
                    MessageIcon::None);
   }
-  const ChipFacts& facts = window.facts();
+  const ChipState& facts = window.facts();
   std::uint32_t size = Transfer().flashSize;
   if (facts.chipType == 10 || facts.chipType == 13)
     size = static_cast<std::uint32_t>(facts.flashSizeKb) * 1024u;

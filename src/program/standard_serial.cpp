@@ -167,7 +167,7 @@ int ProgramImage(RunWindow& window, const char* path) {
 }  // namespace
 
 int RunStandardSerialFlash(RunWindow& window, const char* path) {
-  const ChipFacts& facts = window.facts();
+  const ChipState& facts = window.facts();
   if (facts.atmelFlashId != -1) {
     (void)device::FlashWriteEnable(path);
     if (!device::WaitFlashStatusSet(path, 0x02)) {
