@@ -51,6 +51,7 @@ TEST_F(RunTest, ProgrammingRunDisablesRunUntilItEndsAndLeavesTheImageInFlash) {
   PressRun();
 
   EXPECT_EQ(Procedure::StandardSerialFlash, window->lastProcedure);
+  EXPECT_EQ(program::RunOutcome::Succeeded, window->lastOutcome);
   EXPECT_EQ((std::vector<bool>{false}), enabledDuringRun);
   EXPECT_EQ((std::vector<bool>{true}), runningDuringRun);
   EXPECT_TRUE(window->UpdateBtn.enabled());
@@ -124,6 +125,7 @@ TEST_F(RunTest, ImageLargerThanTheChipFlashKeepsRunDisabled) {
   machine.ClearTranscript();
   PressRun();
   EXPECT_EQ(Procedure::RefusedImageTooLarge, window->lastProcedure);
+  EXPECT_EQ(program::RunOutcome::Refused, window->lastOutcome);
   EXPECT_FALSE(window->UpdateBtn.enabled());
   ASSERT_EQ(1u, view.messages.size());
   EXPECT_EQ("The firmware file size is bigger than the flash size!", view.messages[0].text);
@@ -148,6 +150,7 @@ TEST_F(RunTest, ImageLargerThanTheChipFlashKeepsRunDisabled) {
   window->UpdateBtn.SetEnabled(true);
   PressRun();
   EXPECT_EQ(Procedure::NvramPage16K, window->lastProcedure);
+  EXPECT_EQ(program::RunOutcome::NothingRan, window->lastOutcome);
   EXPECT_TRUE(window->UpdateBtn.enabled());
 }
 
