@@ -1,6 +1,7 @@
 #include "device/spi_commands.h"
 
 #include "device/flash_commands.h"
+#include "device/status_poll.h"
 #include "device/vendor_frame.h"
 #include "host/host.h"
 
@@ -30,17 +31,12 @@ int Opcode(const char* path, std::uint8_t opcode, std::uint8_t dataPhase = 0) {
 // Polls until done(status) or the bound. The status byte starts as `notYet`
 // and keeps its value when the device cannot be opened, so an unreachable
 // device runs to the bound rather than passing.
-template <typename Done>
-int WaitStatus(const char* path, std::uint8_t notYet, Done done) {
-  std::uint8_t status = notYet;
-  ReadFlashStatus(path, &status);
-  int reReads = 0;
-  while (!done(status) && reReads < kStatusReReadLimit) {
-    Pause();
-    ReadFlashStatus(path, &status);
-    ++reReads;
-  }
-  return done(status) && reReads <= kStatusReReads ? 1 : 0;
+int WaitStatus(const char* path, std::uint8_t notYet,
+               const std::function<bool(std::uint8_t)>& done) {
+  const int reReads = PollStatus(
+      [path](std::uint8_t* status) { return ReadFlashStatus(path, status) != 0; }, notYet, done,
+      {kStatusReReadLimit, kPollMs});
+  return reReads >= 0 && reReads <= kStatusReReads ? 1 : 0;
 }
 
 }  // namespace
