@@ -13,8 +13,8 @@ using program::Procedure;
 using program::RunOptions;
 using program::SelectProcedure;
 
-constexpr const char* kUsb = "\\\\?\\usbstor#disk&ven_tavrion";
-constexpr const char* kFireWire = "\\\\?\\sbp2#tavrion&tx40771";
+constexpr device::BusKind kUsb = device::BusKind::Usb;
+constexpr device::BusKind kFireWire = device::BusKind::Ieee1394;
 
 ChipState Chip(int type, int kind = 1) {
   ChipState f;
@@ -60,9 +60,9 @@ TEST(DispatchTest, FlagsAndPathsDecideWithinAFamily) {
   ChipState sst7 = Chip(7, 2);
   sst7.sstJedecFlag = 1;
   EXPECT_EQ(Procedure::Ieee1394BridgeFlash, SelectProcedure(sst7, o, kFireWire, fits));
-  // The path test is case-sensitive.
+  // Only an enclosure found on IEEE 1394 gets the 1394 procedure.
   EXPECT_EQ(Procedure::StandardSerialFlash,
-            SelectProcedure(Chip(7), o, "\\\\?\\SBP2#TAVRION", fits));
+            SelectProcedure(Chip(7), o, device::BusKind::Other, fits));
   o.hddFwChecked = true;
   EXPECT_EQ(Procedure::HddHostedFirmware, SelectProcedure(Chip(12, 1), o, kUsb, fits));
 

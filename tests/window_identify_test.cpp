@@ -236,6 +236,25 @@ TEST_F(IdentifyWindowTest, FamilyControlsFollowTheSelection) {
   program::Geometry() = {};
 }
 
+// Discovery records the bus with the device; the entry, the disk label and
+// the record all say it, for the USB and the IEEE 1394 enclosure alike.
+TEST_F(IdentifyWindowTest, TheRecordCarriesTheBusTheEntryShows) {
+  Attach("tx40775-pmc", 1, 'E');
+  Attach("txr843-1394", 2, 'G');
+  Start();
+  ASSERT_EQ(2u, window->DeviceList.items().size());
+  const struct {
+    const char* prefix;
+    device::BusKind bus;
+  } rows[] = {{"<<USB>> ", device::BusKind::Usb}, {"<<1394>> ", device::BusKind::Ieee1394}};
+  for (int i = 0; i < 2; ++i) {
+    EXPECT_EQ(0u, window->DeviceList.items()[i].rfind(rows[i].prefix, 0))
+        << window->DeviceList.items()[i];
+    EXPECT_EQ(rows[i].bus, window->devices[i].bus) << i;
+  }
+  EXPECT_EQ("1394 DISK", window->diskLabel.text());
+}
+
 TEST_F(IdentifyWindowTest, AFlashTypeCodeOutsideTheTableShowsUnknownWithTheStartingGeometry) {
   sim::EnclosureProfile odd = *sim::FindProfile("txr846");
   odd.bridge.flashTypeCode = 0x20;

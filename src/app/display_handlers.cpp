@@ -67,7 +67,7 @@ void MainWindow::UpdateBtnCheck(Control&) {
   ChipLabelEdit.SetText(identify::ChipName(chip.chipType));
 
   // Step 6: the family's controls and its flash part.
-  const bool sbp2 = std::strstr(path, "sbp2") != nullptr;
+  const bool sbp2 = record.bus == device::BusKind::Ieee1394;
   int version = 0;
   if (identify::DisplayGroupOf(chip.chipType) == identify::DisplayGroup::ParameterBlock) {
     std::uint8_t block[20] = {};

@@ -31,6 +31,7 @@ void MainWindow::UpdateBtnClick(Control&) {
   }
   // The run keeps its own copy of the path: nothing rewrites it under the run.
   const std::string path = devices[index].path;
+  const device::BusKind bus = devices[index].bus;
   StatusEdit.SetText("");
   ws_.Repaint(StatusEdit.name());
 
@@ -54,7 +55,7 @@ void MainWindow::UpdateBtnClick(Control&) {
     return fits.accepted;
   };
   checks.chipMode505E = [&] { return device::CheckChipMode505E(path.c_str()) == 1; };
-  lastProcedure = program::SelectProcedure(run.facts(), run.options(), path.c_str(), checks);
+  lastProcedure = program::SelectProcedure(run.facts(), run.options(), bus, checks);
   lastOutcome = program::RunProcedure(lastProcedure, run, path.c_str());
   enableRun = lastOutcome != program::RunOutcome::Refused;
 }

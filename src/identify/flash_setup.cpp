@@ -133,7 +133,7 @@ void BehindControllerSetup(const FlashCommands& c, int t, FlashState& s) {
 
 }  // namespace
 
-void RunFlashSetup(const FlashCommands& commands, ChipIdentity chip, bool pathHasSbp2,
+void RunFlashSetup(const FlashCommands& commands, ChipIdentity chip, bool ieee1394,
                    FlashState& state) {
   const DisplayGroup group = DisplayGroupOf(chip.type);
   if (group == DisplayGroup::BridgeBehindController) {
@@ -145,7 +145,7 @@ void RunFlashSetup(const FlashCommands& commands, ChipIdentity chip, bool pathHa
   if (group != DisplayGroup::SerialFlash) return;
   state.amicFlashId = state.atmelFlashId = -1;
   state.sstJedecFlag = 0;
-  switch (FlashBranchOf(chip, pathHasSbp2)) {
+  switch (FlashBranchOf(chip, ieee1394)) {
     case FlashBranch::JedecConfig: JedecConfigBranch(commands, chip.type, state); break;
     case FlashBranch::ReportedType: ReportedTypeBranch(commands, chip, state); break;
     case FlashBranch::ProbeParts: ProbePartsBranch(commands, state); break;

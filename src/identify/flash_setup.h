@@ -46,7 +46,7 @@ struct FlashState : device::ChipState {
 // Runs the flash identification and configuration of the chip's display
 // group (serial flash or bridge behind controller; other groups send
 // nothing). A flash type code with no catalogue row is kept as 0 ("Unknown").
-void RunFlashSetup(const FlashCommands& commands, ChipIdentity chip, bool pathHasSbp2,
+void RunFlashSetup(const FlashCommands& commands, ChipIdentity chip, bool ieee1394,
                    FlashState& state);
 
 }  // namespace identify

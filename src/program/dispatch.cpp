@@ -13,7 +13,7 @@ bool IsOneOf(int value, std::initializer_list<int> set) {
 }
 }  // namespace
 
-Procedure SelectProcedure(const ChipState& facts, const RunOptions& options, const char* path,
+Procedure SelectProcedure(const ChipState& facts, const RunOptions& options, device::BusKind bus,
                           const DispatchChecks& checks) {
   const int type = facts.chipType;
   const int kind = facts.flashTypeCode;
@@ -33,7 +33,7 @@ Procedure SelectProcedure(const ChipState& facts, const RunOptions& options, con
     return Procedure::BlockCommandFlash;
   }
   if (type == 12 || type == 16) return Procedure::BlockCommandFlash;
-  if (type == 7 && std::strstr(path, "sbp2") != nullptr) return Procedure::Ieee1394BridgeFlash;
+  if (type == 7 && bus == device::BusKind::Ieee1394) return Procedure::Ieee1394BridgeFlash;
   if (IsOneOf(type, {1, 3, 4, 7, 17, 19}))
     return facts.sstJedecFlag != 0 ? Procedure::SstSerialFlash : Procedure::StandardSerialFlash;
   if (type == 2 || type == 24) return Procedure::InternalRomParallelFlash;

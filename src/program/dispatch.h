@@ -4,6 +4,7 @@
 
 #include <functional>
 
+#include "device/device_record.h"
 #include "program/procedures.h"
 #include "program/run_window.h"
 
@@ -14,7 +15,7 @@ struct DispatchChecks {
   std::function<bool()> chipMode505E;    // asked only for chip type 11
 };
 
-Procedure SelectProcedure(const ChipState& facts, const RunOptions& options, const char* path,
+Procedure SelectProcedure(const ChipState& facts, const RunOptions& options, device::BusKind bus,
                           const DispatchChecks& checks);
 
 }  // namespace program
