@@ -49,7 +49,7 @@ void MainWindow::UpdateBtnCheck(Control&) {
   const device::DeviceRecord& record = devices[selected];
   const char* path = record.path;
 
-  // Step 3: identify the selected entry again.
+  // Identify the selected entry again: the device may have changed since the refresh.
   const identify::Identification id = identify::IdentifyChip(path);
   if (id.chipInfoFailed) Message(identify::kChipInfoFailText, "Error", ui::Icon::Error);
   chip.chipType = static_cast<std::uint8_t>(identify::ApplyCompanionRule(
@@ -57,16 +57,16 @@ void MainWindow::UpdateBtnCheck(Control&) {
   chip.chipSubCode = id.chip.subCode;
   const identify::ChipIdentity identity{chip.chipType, chip.chipSubCode};
 
-  // Step 4: Run enabling.
+  // Enable or disable Run for the new selection.
   ApplyRunDecision(*this, identify::RunAfterSelectionChange(RunInputsOf(*this)));
 
-  // Step 5.
+  // Clear what the previous selection showed and name the chip.
   StatusEdit.SetText("");
   SFlashTypeLable.SetText("");
   FwVerLableEdit.SetText("");
   ChipLabelEdit.SetText(identify::ChipName(chip.chipType));
 
-  // Step 6: the family's controls and its flash part.
+  // The family's controls and its flash part.
   const bool sbp2 = record.bus == device::BusKind::Ieee1394;
   int version = 0;
   if (identify::DisplayGroupOf(chip.chipType) == identify::DisplayGroup::ParameterBlock) {
@@ -101,7 +101,7 @@ void MainWindow::UpdateBtnCheck(Control&) {
     program::Geometry().eraseSectorSize = row.eraseSectorSize;
   }
 
-  // Step 7: the running firmware's version.
+  // The running firmware's version.
   const identify::VersionDisplay shown = identify::ReadFirmwareVersion(path, chip.chipType);
   if (shown.status != nullptr) StatusEdit.SetText(shown.status);
   std::string text = shown.text;
@@ -110,7 +110,7 @@ void MainWindow::UpdateBtnCheck(Control&) {
     text = identify::kInternalCodeText;
   FwVerLableEdit.SetText(text);
 
-  // Step 8.
+  // The drive letters of the selected device.
   DiskLetterLable.SetText(Letters(record));
 }
 

@@ -10,6 +10,7 @@
 
 #include "device/ata_commands.h"
 #include "device/flash_commands.h"
+#include "device/flash_kind.h"
 #include "device/spi_commands.h"
 #include "host/host.h"
 #include "program/settings.h"
@@ -18,6 +19,9 @@
 namespace program {
 
 namespace {
+
+// The TXR847's chip type code: its flash takes a whole-chip erase command.
+constexpr std::uint8_t kChipTypeTxr847 = 10;
 
 std::uint32_t BlockCount(std::uint32_t length, std::uint32_t block) {
   return length / block + (length % block != 0 ? 1 : 0);
@@ -71,7 +75,7 @@ bool EraseWholeFlash(RunWindow& window, const char* path) {
 
   bool erased = false;
   if (facts.atmelFlashId != -1) erased = device::EraseFlashChip(path) != 0;
-  if (!erased && facts.chipType == 10) erased = device::EraseFlashChip(path) != 0;
+  if (!erased && facts.chipType == kChipTypeTxr847) erased = device::EraseFlashChip(path) != 0;
   if (!erased) erased = EraseFlashBlocks(window, path, size);
   if (!erased) {
     window.ShowStatus("Erase command fail!!");
@@ -79,7 +83,8 @@ bool EraseWholeFlash(RunWindow& window, const char* path) {
   }
   host::Current().Sleep(500);
   if (!device::WaitFlashReady(path)) window.ShowStatus("Not ready after Erase flash cmd success");
-  if (facts.chipType == 10 && facts.flashTypeCode == 2) (void)device::SpiChipErase(path);
+  if (facts.chipType == kChipTypeTxr847 && device::IsKind(facts.flashTypeCode, device::FlashKind::Sst))
+    (void)device::SpiChipErase(path);
 
   std::vector<std::uint8_t> readBack;
   if (!SizeBuffer(window, readBack, size, "Allocate read buffer Error!!")) return false;

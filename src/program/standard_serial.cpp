@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "device/flash_commands.h"
+#include "device/flash_kind.h"
 #include "device/spi_commands.h"
 #include "host/host.h"
 #include "program/image_file.h"
@@ -153,7 +154,10 @@ int RunStandardSerialFlash(RunWindow& window, const char* path) {
       return 0;
     }
   }
-  if (facts.flashTypeCode == 3 || facts.flashTypeCode == 5) (void)device::UnprotectFlash(path);
+  // These parts power up write-protected.
+  if (device::IsKind(facts.flashTypeCode, device::FlashKind::StEonMxic) ||
+      device::IsKind(facts.flashTypeCode, device::FlashKind::Mxic))
+    (void)device::UnprotectFlash(path);
 
   if (IsEraseOnlyRun(window)) {
     if (!EraseWholeFlash(window, path)) return 0;
