@@ -26,9 +26,16 @@ class WatchedMachine : public sim::Machine {
 
   void Arm() { armed_ = true; }
 
+  // Opens count too: a loop retrying a device that is gone never gets as far
+  // as a command.
+  host::Handle OpenDevice(const char* path, std::uint32_t access, std::uint32_t share,
+                          std::uint32_t& lastError) override {
+    Count();
+    return sim::Machine::OpenDevice(path, access, share, lastError);
+  }
   bool PassThrough(host::Handle handle, host::PassThroughRequest& request,
                    std::uint32_t& lastError) override {
-    if (armed_ && ++commands_ > commandBudget_) throw RunawayRun{"too many commands (hang)"};
+    Count();
     return sim::Machine::PassThrough(handle, request, lastError);
   }
   void Sleep(std::uint32_t milliseconds) override {
@@ -38,8 +45,12 @@ class WatchedMachine : public sim::Machine {
   }
 
  private:
+  void Count() {
+    if (armed_ && ++calls_ > commandBudget_) throw RunawayRun{"too many device calls (hang)"};
+  }
+
   std::uint64_t commandBudget_;
-  std::uint64_t commands_ = 0;
+  std::uint64_t calls_ = 0;
   std::uint64_t slept_ = 0;
   bool armed_ = false;
 };
@@ -158,7 +169,7 @@ FaultMatrixReport RunFaultMatrix(const FaultMatrixSpec& spec) {
     if (Faultable(e)) positions.push_back(&e);
   report.commands = static_cast<int>(positions.size());
   const std::uint64_t budget =
-      static_cast<std::uint64_t>(spec.budgetFactor) * clean.size() + 1000;
+      2 * (static_cast<std::uint64_t>(spec.budgetFactor) * clean.size() + 1000);
 
   for (int i = spec.skipCommands; i < report.commands; ++i) {
     const sim::TranscriptEntry& at = *positions[static_cast<std::size_t>(i)];

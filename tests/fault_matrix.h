@@ -84,8 +84,9 @@ struct FaultMatrixSpec {
   std::vector<std::string> successBoxes = kPowerCycleBoxes;
   // The first commands of the run that are left unfaulted.
   int skipCommands = 0;
-  // A run sending more than budgetFactor times the clean run's commands (plus
-  // 1000), or sleeping more than 30 virtual minutes, counts as a hang.
+  // A run making more than budgetFactor times the clean run's commands (plus
+  // 1000) in opens and commands, or sleeping more than 30 virtual minutes,
+  // counts as a hang.
   int budgetFactor = 20;
 };
 
