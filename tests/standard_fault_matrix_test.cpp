@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -25,8 +27,11 @@ std::vector<std::uint8_t> Pattern(std::size_t n, std::uint8_t seed) {
   return v;
 }
 
+enum class Mode { Program, EraseOnly, BackupOnly };
+
 struct MatrixCase {
   const char* name;
+  Mode mode;
   const char* profile;
   int flashTypeCode;
   std::uint16_t pageSize;  // set before the run as identification would; 0 none
@@ -46,9 +51,11 @@ class StandardFaultMatrixTest : public ::testing::TestWithParam<MatrixCase> {
   void TearDown() override {
     program::Transfer() = saved_;
     std::remove(file_.c_str());
+    std::remove(backup_.c_str());
   }
 
   std::string file_ = sim::TempImagePath("matrix");
+  std::string backup_ = sim::TempImagePath("matrix-backup");
 
  private:
   program::TransferSettings saved_;
@@ -71,6 +78,7 @@ TEST_P(StandardFaultMatrixTest, NoFaultLeadsToAFalseSuccessOrALostRecord) {
     cells.Load(0, old.data(), old.size());
     cells.Load(0x8000, nvram.data(), nvram.size());
     if (c.pageSize != 0) (void)device::SetFlashPageSize(chip->path().c_str(), c.pageSize, 2);
+    std::remove(backup_.c_str());
     return chip;
   };
   spec.run = [&](sim::Machine&, sim::BridgeChip& chip) {
@@ -78,10 +86,23 @@ TEST_P(StandardFaultMatrixTest, NoFaultLeadsToAFalseSuccessOrALostRecord) {
     window.facts_.chipType = sim::FindProfile(c.profile)->chipType;
     window.facts_.flashTypeCode = c.flashTypeCode;
     window.options_.imageFile = file_;
+    window.options_.rdMode = c.mode != Mode::Program;
+    window.facts_.eraseOnly = c.mode == Mode::EraseOnly ? 1 : 0;
+    window.options_.backupOnlyChecked = c.mode == Mode::BackupOnly;
+    window.options_.backupFile = backup_;
     const int result = program::RunStandardSerialFlash(window, chip.path().c_str());
     return testing_support::SeenRunOf(window, result == 1);
   };
   spec.imageInPlace = [&](sim::BridgeChip& chip) {
+    const sim::FlashArray& cells = chip.serialFlash()->cells();
+    if (c.mode == Mode::EraseOnly)
+      return testing_support::FlashHolds(chip, 0, std::vector<std::uint8_t>(cells.size(), 0xFF));
+    if (c.mode == Mode::BackupOnly) {
+      // The backup file must hold the flash, byte for byte.
+      std::ifstream in(backup_, std::ios::binary);
+      const std::vector<std::uint8_t> saved{std::istreambuf_iterator<char>(in), {}};
+      return saved.size() == cells.size() && testing_support::FlashHolds(chip, 0, saved);
+    }
     return testing_support::FlashHolds(chip, 0, padded);
   };
   if (c.keepsNvram)
@@ -99,10 +120,12 @@ INSTANTIATE_TEST_SUITE_P(
     Sizes, StandardFaultMatrixTest,
     ::testing::Values(
         // 64 KB first erase unit: the erase at 0 takes the record with it.
-        MatrixCase{"Under32KiB", "txr843-usb", 1, 0, 0x6000, true},
-        MatrixCase{"Under32KiBSmallUnits", "tx40775-pmc", 1, 0, 0x2345, true},
-        MatrixCase{"Between32And64KiB", "tx40775-pmc", 1, 0, 0x9000, false},
-        MatrixCase{"Over64KiB", "tx40779-e", 5, 32, 0x18000, false}),
+        MatrixCase{"Under32KiB", Mode::Program, "txr843-usb", 1, 0, 0x6000, true},
+        MatrixCase{"Under32KiBSmallUnits", Mode::Program, "tx40775-pmc", 1, 0, 0x2345, true},
+        MatrixCase{"Between32And64KiB", Mode::Program, "tx40775-pmc", 1, 0, 0x9000, false},
+        MatrixCase{"Over64KiB", Mode::Program, "tx40779-e", 5, 32, 0x18000, false},
+        MatrixCase{"EraseOnly", Mode::EraseOnly, "tx40775-pmc", 1, 0, 0x2000, false},
+        MatrixCase{"BackupOnly", Mode::BackupOnly, "tx40775-pmc", 1, 0, 0x2000, false}),
     [](const ::testing::TestParamInfo<MatrixCase>& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -535,6 +535,27 @@ TEST_F(StandardProcedureTest, BackupWithSkipLeavesOutTheFirst4KiB) {
   EXPECT_EQ("Open Backup File Error!!", window.StatusText());
 }
 
+// A read that moved only part of the flash is no backup: the rest would be
+// saved as zeros.
+TEST_F(StandardProcedureTest, BackupOfAShortReadIsAFailure) {
+  Attach("tx40775-pmc");
+  window.options_.backupFile = (dir_ / "short.bin").string();
+  for (const std::uint8_t chipType : {1, 10}) {  // one read, or block by block
+    SCOPED_TRACE(static_cast<int>(chipType));
+    window.facts_.chipType = chipType;
+    window.facts_.flashSizeKb = 64;
+    machine.ClearFaults();
+    sim::CommandFault fault;
+    fault.kind = sim::CommandFault::Kind::ShortTransfer;
+    fault.pattern = sim::CdbPattern("FF 04 10");
+    fault.shortLength = 0x100;
+    machine.AddFault(fault);
+    EXPECT_FALSE(program::BackupFlashToFile(window, path_.c_str(), 0));
+    EXPECT_EQ("Read Back to Backup Error!!", window.StatusText());
+    EXPECT_FALSE(std::filesystem::exists(window.options_.backupFile));
+  }
+}
+
 // A backup that could not be written whole is no backup.
 TEST_F(StandardProcedureTest, BackupThatCannotBeWrittenIsAFailure) {
 #ifdef _WIN32

@@ -51,9 +51,9 @@ bool ReadFlashBlocks(RunWindow& window, const char* path, std::uint32_t address,
   window.ShowStatus("ReadFlash...");
   for (std::uint32_t i = 0; i < n; ++i) {
     PollFlash(path);
-    if (!device::ReadFlash(path, static_cast<std::int32_t>(address + i * block),
-                           buffer + static_cast<std::size_t>(i) * block,
-                           static_cast<std::int32_t>(block)))
+    if (!device::ReadFlashWhole(path, static_cast<std::int32_t>(address + i * block),
+                                buffer + static_cast<std::size_t>(i) * block,
+                                static_cast<std::int32_t>(block)))
       return false;
     window.AppendStatus(".");
   }
@@ -132,7 +132,8 @@ bool BackupFlashToFile(RunWindow& window, const char* path, std::uint32_t skip) 
   } else if (facts.chipType >= 13 && facts.chipType <= 15) {
     read = device::AtaReadFlashRange(path, 0, data.data(), static_cast<std::int32_t>(size)) == 0;
   } else {
-    read = device::ReadFlash(path, 0, data.data(), static_cast<std::int32_t>(size)) != 0;
+    // A short transfer leaves zeros: never save them as the old firmware.
+    read = device::ReadFlashWhole(path, 0, data.data(), static_cast<std::int32_t>(size)) != 0;
   }
   if (!read) {
     window.ShowStatus("Read Back to Backup Error!!");
