@@ -2,6 +2,7 @@
 // a retry succeed.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <stdexcept>
 #include <vector>
 
@@ -85,8 +86,8 @@ TEST(TransientFlashFaultTest, ActsOnTheNextOperationsOnly) {
   };
   EXPECT_EQ(Bytes(16, 0xFF), read(0x200));   // outside the range: not counted
   EXPECT_EQ(Bytes(16, 0xDA), read(0x100));   // 1
-  Bytes second(8, 0xDA);
-  second.resize(16, 0xFF);
+  Bytes second(16, 0xFF);
+  std::fill_n(second.begin(), 8, std::uint8_t{0xDA});
   EXPECT_EQ(second, read(0x108));  // 2: touches the range
   EXPECT_EQ(data, read(0x100));
 
