@@ -67,12 +67,12 @@ bool Faultable(const sim::TranscriptEntry& e) {
   return e.outcome == sim::Outcome::Good || e.outcome == sim::Outcome::CheckCondition;
 }
 
-RunResult RunOnce(const FaultMatrixSpec& spec, std::uint64_t budget, const sim::CommandFault* fault,
+RunResult RunOnce(const FaultMatrixSetup& setup, std::uint64_t budget, const sim::CommandFault* fault,
                   std::vector<sim::TranscriptEntry>* transcript) {
   RunResult result;
   WatchedMachine machine(budget);
   host::ScopedHost scope(machine);
-  std::shared_ptr<sim::BridgeChip> chip = spec.build(machine);
+  std::shared_ptr<sim::BridgeChip> chip = setup.build(machine);
   if (!chip) {
     result.abort = "build returned no chip";
     return result;
@@ -81,27 +81,27 @@ RunResult RunOnce(const FaultMatrixSpec& spec, std::uint64_t budget, const sim::
   if (fault != nullptr) machine.AddFault(*fault);
   machine.Arm();
   try {
-    result.seen = spec.run(machine, *chip);
+    result.seen = setup.run(machine, *chip);
   } catch (const RunawayRun& r) {
     result.abort = r.what;
   } catch (const std::exception& e) {
     result.abort = std::string("exception: ") + e.what();
   }
   if (transcript != nullptr) *transcript = machine.transcript();
-  result.image = spec.imageInPlace(*chip);
-  if (spec.nvramKept) result.nvram = spec.nvramKept(*chip);
+  result.image = setup.imageInPlace(*chip);
+  if (setup.nvramKept) result.nvram = setup.nvramKept(*chip);
   return result;
 }
 
 // The rules every run must keep; "" when it kept them.
-std::string Problem(const FaultMatrixSpec& spec, const RunResult& r) {
+std::string Problem(const FaultMatrixSetup& setup, const RunResult& r) {
   if (!r.abort.empty()) return r.abort;
   if (r.seen.succeeded && !r.image) return "success without the image in place";
   if (r.seen.succeeded && !r.nvram) return "success with the NVRAM record lost";
   if (!r.seen.succeeded) {
     for (const std::string& box : r.seen.boxes)
-      if (std::find(spec.successBoxes.begin(), spec.successBoxes.end(), box) !=
-          spec.successBoxes.end())
+      if (std::find(setup.successBoxes.begin(), setup.successBoxes.end(), box) !=
+          setup.successBoxes.end())
         return "box \"" + box + "\" after a failure";
     if (r.seen.status.empty()) return "failure without a status text";
   }
@@ -150,12 +150,12 @@ std::string FaultMatrixReport::Describe() const {
   return out.str();
 }
 
-FaultMatrixReport RunFaultMatrix(const FaultMatrixSpec& spec) {
+FaultMatrixReport RunFaultMatrix(const FaultMatrixSetup& setup) {
   FaultMatrixReport report;
   std::vector<sim::TranscriptEntry> clean;
   // The clean run gets a generous budget of its own; it sets the others'.
-  const RunResult first = RunOnce(spec, 1000000, nullptr, &clean);
-  std::string problem = Problem(spec, first);
+  const RunResult first = RunOnce(setup, 1000000, nullptr, &clean);
+  std::string problem = Problem(setup, first);
   if (problem.empty() && !first.seen.succeeded) problem = "failed: " + first.seen.status;
   if (problem.empty() && !first.image) problem = "image not in place";
   if (problem.empty() && !first.nvram) problem = "NVRAM record lost";
@@ -169,9 +169,9 @@ FaultMatrixReport RunFaultMatrix(const FaultMatrixSpec& spec) {
     if (Faultable(e)) positions.push_back(&e);
   report.commands = static_cast<int>(positions.size());
   const std::uint64_t budget =
-      2 * (static_cast<std::uint64_t>(spec.budgetFactor) * clean.size() + 1000);
+      2 * (static_cast<std::uint64_t>(setup.budgetFactor) * clean.size() + 1000);
 
-  for (int i = spec.skipCommands; i < report.commands; ++i) {
+  for (int i = setup.skipCommands; i < report.commands; ++i) {
     const sim::TranscriptEntry& at = *positions[static_cast<std::size_t>(i)];
     for (InjectedFault kind :
          {InjectedFault::CheckCondition, InjectedFault::ShortTransfer, InjectedFault::Unplug}) {
@@ -186,8 +186,8 @@ FaultMatrixReport RunFaultMatrix(const FaultMatrixSpec& spec) {
         fault.shortLength = at.request.dataTransferLength / 2;
       }
       ++report.runs;
-      const RunResult r = RunOnce(spec, budget, &fault, nullptr);
-      const std::string p = Problem(spec, r);
+      const RunResult r = RunOnce(setup, budget, &fault, nullptr);
+      const std::string p = Problem(setup, r);
       if (!p.empty()) report.findings.push_back({i + 1, at.command, kind, p, r.seen.status});
     }
   }

@@ -12,21 +12,21 @@
 //
 // Use (one procedure called directly on a FakeRunWindow):
 //
-//   testing_support::FaultMatrixSpec spec;
-//   spec.build = [&](sim::Machine& m) {
+//   testing_support::FaultMatrixSetup setup;
+//   setup.build = [&](sim::Machine& m) {
 //     auto chip = sim::AttachProfile(m, *sim::FindProfile("tx40775-pmc"));
 //     chip->serialFlash()->cells().Load(0x8000, nvram.data(), nvram.size());
 //     return chip;
 //   };
-//   spec.run = [&](sim::Machine&, sim::BridgeChip& chip) {
+//   setup.run = [&](sim::Machine&, sim::BridgeChip& chip) {
 //     FakeRunWindow window;
 //     window.options_.imageFile = imagePath;
 //     const int result = program::RunStandardSerialFlash(window, chip.path().c_str());
 //     return testing_support::SeenRunOf(window, result == 1);
 //   };
-//   spec.imageInPlace = [&](sim::BridgeChip& chip) { return FlashHolds(chip, 0, image); };
-//   spec.nvramKept = [&](sim::BridgeChip& chip) { return FlashHolds(chip, 0x8000, nvram); };
-//   const auto report = testing_support::RunFaultMatrix(spec);
+//   setup.imageInPlace = [&](sim::BridgeChip& chip) { return FlashHolds(chip, 0, image); };
+//   setup.nvramKept = [&](sim::BridgeChip& chip) { return FlashHolds(chip, 0x8000, nvram); };
+//   const auto report = testing_support::RunFaultMatrix(setup);
 //   EXPECT_TRUE(report.findings.empty()) << report.Describe();
 //
 // A run through the main window works the same way: build the HeadlessView
@@ -68,7 +68,7 @@ inline const std::vector<std::string> kPowerCycleBoxes = {
     "Please Turn-Off the Power and Turn-On Again !",
     "Please Turn-Off the Power and Turn-On Again!"};
 
-struct FaultMatrixSpec {
+struct FaultMatrixSetup {
   // Attaches the enclosure to the fresh machine and sets up its contents;
   // returns the chip the run and the predicates look at. Commands sent here
   // are not part of the matrix.
@@ -114,6 +114,6 @@ struct FaultMatrixReport {
   std::string Describe() const;
 };
 
-FaultMatrixReport RunFaultMatrix(const FaultMatrixSpec& spec);
+FaultMatrixReport RunFaultMatrix(const FaultMatrixSetup& setup);
 
 }  // namespace testing_support

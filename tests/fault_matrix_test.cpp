@@ -52,15 +52,15 @@ TEST(FaultMatrixTest, FlagsFalseSuccessLateBoxesAndHangs) {
                {Flaw::PollsForever, 4, 11, "(hang)"}};
   for (const auto& c : cases) {
     SCOPED_TRACE(static_cast<int>(c.flaw));
-    testing_support::FaultMatrixSpec spec;
-    spec.build = [](sim::Machine& m) { return sim::AttachProfile(m, *sim::FindProfile("tx40775-pmc")); };
-    spec.run = [&](sim::Machine&, sim::BridgeChip& chip) {
+    testing_support::FaultMatrixSetup setup;
+    setup.build = [](sim::Machine& m) { return sim::AttachProfile(m, *sim::FindProfile("tx40775-pmc")); };
+    setup.run = [&](sim::Machine&, sim::BridgeChip& chip) {
       return MiniUpdate(chip.path().c_str(), c.flaw, image);
     };
-    spec.imageInPlace = [&](sim::BridgeChip& chip) {
+    setup.imageInPlace = [&](sim::BridgeChip& chip) {
       return testing_support::FlashHolds(chip, 0, image);
     };
-    const testing_support::FaultMatrixReport report = testing_support::RunFaultMatrix(spec);
+    const testing_support::FaultMatrixReport report = testing_support::RunFaultMatrix(setup);
     EXPECT_TRUE(report.cleanProblem.empty()) << report.cleanProblem;
     EXPECT_EQ(c.commands, report.commands);
     EXPECT_EQ(c.runs, report.runs);

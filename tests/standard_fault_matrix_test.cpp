@@ -70,8 +70,8 @@ TEST_P(StandardFaultMatrixTest, NoFaultLeadsToAFalseSuccessOrALostRecord) {
   padded.resize(std::max<std::size_t>(0x8000, (image.size() + 0x1FFF) / 0x2000 * 0x2000), 0x00);
   const std::vector<std::uint8_t> nvram = Pattern(512, 0xA5);
 
-  testing_support::FaultMatrixSpec spec;
-  spec.build = [&](sim::Machine& machine) {
+  testing_support::FaultMatrixSetup setup;
+  setup.build = [&](sim::Machine& machine) {
     auto chip = sim::AttachProfile(machine, *sim::FindProfile(c.profile));
     sim::FlashArray& cells = chip->serialFlash()->cells();
     const std::vector<std::uint8_t> old = Pattern(cells.size(), 0x11);
@@ -81,7 +81,7 @@ TEST_P(StandardFaultMatrixTest, NoFaultLeadsToAFalseSuccessOrALostRecord) {
     std::remove(backup_.c_str());
     return chip;
   };
-  spec.run = [&](sim::Machine&, sim::BridgeChip& chip) {
+  setup.run = [&](sim::Machine&, sim::BridgeChip& chip) {
     FakeRunWindow window;
     window.facts_.chipType = sim::FindProfile(c.profile)->chipType;
     window.facts_.flashTypeCode = c.flashTypeCode;
@@ -93,7 +93,7 @@ TEST_P(StandardFaultMatrixTest, NoFaultLeadsToAFalseSuccessOrALostRecord) {
     const int result = program::RunStandardSerialFlash(window, chip.path().c_str());
     return testing_support::SeenRunOf(window, result == 1);
   };
-  spec.imageInPlace = [&](sim::BridgeChip& chip) {
+  setup.imageInPlace = [&](sim::BridgeChip& chip) {
     const sim::FlashArray& cells = chip.serialFlash()->cells();
     if (c.mode == Mode::EraseOnly)
       return testing_support::FlashHolds(chip, 0, std::vector<std::uint8_t>(cells.size(), 0xFF));
@@ -106,11 +106,11 @@ TEST_P(StandardFaultMatrixTest, NoFaultLeadsToAFalseSuccessOrALostRecord) {
     return testing_support::FlashHolds(chip, 0, padded);
   };
   if (c.keepsNvram)
-    spec.nvramKept = [&](sim::BridgeChip& chip) {
+    setup.nvramKept = [&](sim::BridgeChip& chip) {
       return testing_support::FlashHolds(chip, 0x8000, nvram);
     };
 
-  const testing_support::FaultMatrixReport report = testing_support::RunFaultMatrix(spec);
+  const testing_support::FaultMatrixReport report = testing_support::RunFaultMatrix(setup);
   std::printf("%s: %s", c.name, report.Describe().c_str());
   EXPECT_TRUE(report.ok()) << report.Describe();
   EXPECT_GT(report.runs, 2 * report.commands);  // every data command got its short transfer
