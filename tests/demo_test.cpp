@@ -38,10 +38,10 @@ TEST_F(DemoTest, EveryEntryIsNamedAndTakesItsOwnImage) {
   for (int k = 0; k < 10; ++k) {
     SCOPED_TRACE(window->DeviceList.items()[static_cast<std::size_t>(k)]);
     window->DeviceList.UserSelect(k);
-    types.push_back(window->chipType);
+    types.push_back(window->chip.chipType);
     EXPECT_NE("", window->ChipLabelEdit.text());
     const std::string& image = images[static_cast<std::size_t>(k)];
-    if (window->chipType == 18) {
+    if (window->chip.chipType == 18) {
       // No image check accepts one for this chip: "Load File" still enables Run.
       window->FwFilenameEdit.SetText(image);
       EXPECT_FALSE(window->UpdateBtn.enabled());

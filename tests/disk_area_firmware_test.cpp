@@ -195,7 +195,7 @@ TEST_F(DiskAreaTest, UnreadableOrEmptyImagesAreRefusedBeforeAnyCommand) {
       window.options_.imageFile = FileIn("missing.bin");
     }
     EXPECT_EQ(0, program::DiskAreaProcedure(window, path.c_str()));
-    EXPECT_EQ(size == 0 ? program::kEmptyImage : program::kOpenFileError, window.StatusText());
+    EXPECT_EQ(program::kOpenFileError, window.StatusText());
     EXPECT_TRUE(machine.transcript().empty());
   }
 }

@@ -61,7 +61,7 @@ TEST_F(DiskRunTest, EveryDiskHostedRowUpdatesItsDiskThroughRun) {
     } else {
       start = *program::HddFirmwareBase(d.sectors, 0, d.logicalSectorSize);
       expected.resize(0x10000, 0x00);
-      const std::uint32_t end = program::HddBankEnd(window->chipType);
+      const std::uint32_t end = program::HddBankEnd(window->chip.chipType);
       if (!window->NVRAMCheck.checked()) expected.resize(end);
       const std::uint32_t crc = program::Crc32OfWords(expected.data(), end - 4, false);
       for (int i = 0; i < 4; ++i) expected[end - 4 + i] = static_cast<std::uint8_t>(crc >> (8 * i));

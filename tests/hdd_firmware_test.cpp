@@ -244,8 +244,8 @@ TEST_F(HddFirmwareTest, RefusalsWriteNothing) {
     const char* text;
     bool nothingSent;
   } rows[] = {
-      {"empty image", 0, 0, program::kEmptyImage, true},
-      {"image over 64 KB", 0x10001, 0, program::kImageTooLong, true},
+      {"empty image", 0, 0, program::kOpenFileError, true},
+      {"image over 64 KB", 0x10001, 0, program::kOpenFileError, true},
       {"disk under 3 MB", 0x8000, 4096, program::kAreaRefused, false},
       {"area at LBA 0", 0x8000, 6144, program::kAreaRefused, false},
   };

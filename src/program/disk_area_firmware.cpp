@@ -2,12 +2,13 @@
 
 #include <algorithm>
 #include <cstring>
-#include <new>
 #include <vector>
 
 #include "device/disk_commands.h"
 #include "program/disk_area_steps.h"
+#include "program/procedures.h"
 #include "program/settings.h"
+#include "program/shared_steps.h"
 
 namespace program {
 
@@ -75,10 +76,9 @@ void PutAreaTag(std::uint8_t* image, std::uint32_t reference) {
 bool EraseDiskFirmwareArea(RunWindow& window, const char* path, int chipType) {
   std::vector<std::uint8_t> w;
   std::vector<std::uint8_t> b;
-  if (!AllocateZeroed(w, kDiskPiece) || !AllocateZeroed(b, kDiskPiece)) {
-    window.ShowStatus(kAllocateError);
+  if (!SizeBuffer(window, w, kDiskPiece, kAllocateError) ||
+      !SizeBuffer(window, b, kDiskPiece, kAllocateError))
     return false;
-  }
   const AreaFacts f = Gather(path, chipType);
   const bool signedArea = device::CheckHddAreaSignature(path, chipType) == 1;
   if (!AreaFits(f.area, kDiskPiece)) return Refuse(window);
@@ -101,44 +101,24 @@ bool EraseDiskFirmwareArea(RunWindow& window, const char* path, int chipType) {
 bool BackupDiskFirmwareArea(RunWindow& window, const char* path, int chipType) {
   const std::uint32_t size = Transfer().flashSize;
   const AreaFacts f = Gather(path, chipType);
-  const std::string name = DiskBackupFileName(window);
-  window.ShowStatus("Backup ...");
-  std::vector<std::uint8_t> data;
-  if (!AllocateZeroed(data, size)) {
-    window.ShowStatus(kAllocateError);
-    window.ShowStatus(kBackupReadError);
-    return false;
-  }
-  if (!AreaFits(f.area, size)) {
-    window.ShowStatus(kAreaRefused);
-    window.ShowStatus(kBackupReadError);
-    return false;
-  }
-  if (!ReadAreaSectors(f.area, f.area.start, data.data(), size)) {
-    window.ShowStatus(kBackupReadError);
-    return false;
-  }
-  return WriteDiskBackup(window, name, data);
+  // A refused area is a failed read: the shared step then writes no file.
+  const FlashReader readArea = [&window, &f](std::uint8_t* buffer, std::uint32_t length) {
+    if (!AreaFits(f.area, length)) return Refuse(window);
+    return ReadAreaSectors(f.area, f.area.start, buffer, length);
+  };
+  return BackupFlashToFile(window, readArea, size, 0);
 }
 
 bool ProgramDiskFirmwareArea(RunWindow& window, const char* path, int chipType) {
   std::vector<std::uint8_t> image;
-  if (LoadDiskImage(window, window.options().imageFile, kDiskTailBytes, image) !=
-      ImageLoad::Loaded)
-    return false;
+  if (!LoadDiskImage(window, kDiskTailBytes, image)) return false;
   const std::size_t padded = (image.size() + 255) / 256 * 256;
   std::vector<std::uint8_t> w;
   std::vector<std::uint8_t> b;
-  try {
-    image.resize(padded, 0x00);
-  } catch (const std::bad_alloc&) {
-    window.ShowStatus(kAllocateError);
+  if (!SizeBuffer(window, image, padded, kAllocateError) ||
+      !SizeBuffer(window, w, kDiskPiece, kAllocateError) ||
+      !SizeBuffer(window, b, kDiskPiece, kAllocateError))
     return false;
-  }
-  if (!AllocateZeroed(w, kDiskPiece) || !AllocateZeroed(b, kDiskPiece)) {
-    window.ShowStatus(kAllocateError);
-    return false;
-  }
 
   const AreaFacts f = Gather(path, chipType);
   window.ShowStatus("Programming");
@@ -163,14 +143,14 @@ bool ProgramDiskFirmwareArea(RunWindow& window, const char* path, int chipType) 
 int DiskAreaProcedure(RunWindow& window, const char* path) {
   const int chipType = window.facts().chipType;
   if (IsEraseOnlyRun(window)) {
-    if (!EraseDiskFirmwareArea(window, path, chipType)) return 0;
+    if (!EraseDiskFirmwareArea(window, path, chipType)) return kProcedureFailed;
   } else if (IsBackupOnlyRun(window)) {
-    return BackupDiskFirmwareArea(window, path, chipType) ? 1 : 0;
+    return BackupDiskFirmwareArea(window, path, chipType) ? kProcedureSucceeded : kProcedureFailed;
   } else if (!ProgramDiskFirmwareArea(window, path, chipType)) {
-    return 0;
+    return kProcedureFailed;
   }
   window.Message(kPowerCycleNotice, kCaptionMessage, MessageIcon::None);
-  return 1;
+  return kProcedureSucceeded;
 }
 
 }  // namespace program

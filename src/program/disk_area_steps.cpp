@@ -1,11 +1,10 @@
 #include "program/disk_area_steps.h"
 
-#include <cstdio>
 #include <cstring>
-#include <new>
 
 #include "device/disk_commands.h"
-#include "host/stdio_file.h"
+#include "program/image_file.h"
+#include "program/shared_steps.h"
 
 namespace program {
 
@@ -60,10 +59,7 @@ bool WriteVerifyPiece(RunWindow& window, const DiskArea& area, std::uint64_t lba
     window.ShowStatus(texts.writeFailed);
     return false;
   }
-  if (scratch.size() < length && !AllocateZeroed(scratch, length)) {
-    window.ShowStatus(kAllocateError);
-    return false;
-  }
+  if (scratch.size() < length && !SizeBuffer(window, scratch, length, kAllocateError)) return false;
   std::memset(scratch.data(), 0, length);
   if (!ReadAreaSectors(area, lba, scratch.data(), length)) {
     window.ShowStatus(texts.readFailed);
@@ -76,88 +72,9 @@ bool WriteVerifyPiece(RunWindow& window, const DiskArea& area, std::uint64_t lba
   return true;
 }
 
-bool AllocateZeroed(std::vector<std::uint8_t>& buffer, std::size_t n) {
-  try {
-    buffer.assign(n, 0);
-    return true;
-  } catch (const std::bad_alloc&) {
-    buffer.clear();
-    return false;
-  } catch (const std::length_error&) {
-    buffer.clear();
-    return false;
-  }
-}
-
-ImageLoad LoadDiskImage(RunWindow& window, const std::string& file, std::uint64_t maxLength,
-                        std::vector<std::uint8_t>& image) {
-  image.clear();
-  host::File f = host::OpenFile(file.c_str(), "rb");
-  if (!f) {
-    window.ShowStatus(kOpenFileError);
-    return ImageLoad::OpenFailed;
-  }
-  // Read in chunks up to one byte past the limit: no 32-bit file offsets,
-  // and an oversized file is never held whole.
-  std::uint8_t chunk[0x4000];
-  for (;;) {
-    const std::size_t n = std::fread(chunk, 1, sizeof chunk, f.get());
-    if (n > 0) {
-      if (image.size() + n > maxLength) {
-        image.clear();
-        window.ShowStatus(kImageTooLong);
-        return ImageLoad::TooLong;
-      }
-      try {
-        image.insert(image.end(), chunk, chunk + n);
-      } catch (const std::bad_alloc&) {
-        image.clear();
-        window.ShowStatus(kAllocateError);
-        return ImageLoad::AllocateFailed;
-      }
-    }
-    if (n < sizeof chunk) break;
-  }
-  if (std::ferror(f.get()) != 0) {
-    image.clear();
-    window.ShowStatus(kReadFileError);
-    return ImageLoad::ReadFailed;
-  }
-  if (image.empty()) {
-    window.ShowStatus(kEmptyImage);
-    return ImageLoad::Empty;
-  }
-  return ImageLoad::Loaded;
-}
-
-std::string DiskBackupFileName(RunWindow& window) {
-  std::string name = window.options().backupFile;
-  if (name.empty()) {
-    name = kDefaultDiskBackupFile;
-    window.Message("Default backup firmware as OldFalsh.bak!", kCaptionMessage, MessageIcon::None);
-  }
-  return name;
-}
-
-bool WriteDiskBackup(RunWindow& window, const std::string& name,
-                     const std::vector<std::uint8_t>& data) {
-  host::File f = host::OpenFile(name.c_str(), "wb");
-  if (!f) {
-    window.ShowStatus(kOpenBackupError);
-    window.ShowStatus(kBackupReadError);
-    return false;
-  }
-  const bool written = std::fwrite(data.data(), 1, data.size(), f.get()) == data.size();
-  const bool closed = std::fclose(f.release()) == 0;
-  if (!written || !closed) {
-    // A short file must not pass for a backup.
-    std::remove(name.c_str());
-    window.ShowStatus(kOpenBackupError);
-    window.ShowStatus(kBackupReadError);
-    return false;
-  }
-  window.ShowStatus(kBackupSuccess);
-  return true;
+bool LoadDiskImage(RunWindow& window, std::uint64_t maxLength, std::vector<std::uint8_t>& image) {
+  const ImageRules rules{maxLength, kOpenFileError, kAllocateError};
+  return LoadImageFile(window, window.options().imageFile, rules, image);
 }
 
 }  // namespace program

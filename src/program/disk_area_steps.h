@@ -1,7 +1,7 @@
 // Steps shared by the procedures that keep a chip's firmware in a reserved
-// area near the end of the attached disk: the image load, the guard that keeps
-// every write inside the disk's tail, and the piece write / read-back /
-// compare over ATA DMA48 or SCSI READ/WRITE(16).
+// area near the end of the attached disk: the guard that keeps every write
+// inside the disk's tail, and the piece write / read-back / compare over ATA
+// DMA48 or SCSI READ/WRITE(16).
 #pragma once
 
 #include <cstdint>
@@ -18,16 +18,9 @@ inline constexpr std::uint32_t kDiskPiece = 0x10000;  // bytes per disk command
 inline constexpr std::uint64_t kDiskTailBytes = 16ull << 20;
 inline constexpr std::uint64_t kDiskHeadBytes = 1ull << 20;
 
-inline constexpr const char* kDefaultDiskBackupFile = "oldFlash.bak";
 inline constexpr const char* kAllocateError = "Allocate read buffer Error!!";
 inline constexpr const char* kOpenFileError = "Open File Error!!";
-inline constexpr const char* kEmptyImage = "Firmware file is empty!!";
-inline constexpr const char* kImageTooLong = "Firmware file is too large for the disk area!!";
-inline constexpr const char* kReadFileError = "Read Firmware File Error!!";
 inline constexpr const char* kAreaRefused = "Firmware area not at the end of the disk, nothing written!!";
-inline constexpr const char* kBackupReadError = "Read Back to Backup Error!!";
-inline constexpr const char* kOpenBackupError = "Open Backup File Error!!";
-inline constexpr const char* kBackupSuccess = "Read flash and backup success!";
 inline constexpr const char* kEraseHddSuccess = "Erase all data in HDD success!!";
 
 // Where a firmware area lies and how it is reached.
@@ -60,25 +53,15 @@ struct PieceTexts {
   const char* differs;
 };
 
-// Writes one piece at lba, reads it back into scratch (resized to the piece)
-// and compares; shows the matching text and returns false on any failure.
+// Writes one piece at lba, reads it back into scratch (at least the piece's
+// length) and compares; shows the matching text and returns false on any
+// failure.
 bool WriteVerifyPiece(RunWindow& window, const DiskArea& area, std::uint64_t lba,
                       std::uint8_t* piece, std::uint32_t length, std::vector<std::uint8_t>& scratch,
                       const PieceTexts& texts);
 
-// A zero-filled buffer of n bytes; false (buffer empty) when it cannot be had.
-bool AllocateZeroed(std::vector<std::uint8_t>& buffer, std::size_t n);
-
-enum class ImageLoad { Loaded, OpenFailed, Empty, TooLong, ReadFailed, AllocateFailed };
-// Reads the whole file into image, refusing empty files and files longer
-// than maxLength before anything is sent; shows the refusal's text.
-ImageLoad LoadDiskImage(RunWindow& window, const std::string& file, std::uint64_t maxLength,
-                        std::vector<std::uint8_t>& image);
-
-// The backup file name: the name box, or the default after the notice.
-std::string DiskBackupFileName(RunWindow& window);
-// Writes the backup file; shows its failure texts and returns false.
-bool WriteDiskBackup(RunWindow& window, const std::string& name,
-                     const std::vector<std::uint8_t>& data);
+// Loads the image file named in the window, refusing before any command a
+// file that cannot be read whole, is empty or is longer than maxLength.
+bool LoadDiskImage(RunWindow& window, std::uint64_t maxLength, std::vector<std::uint8_t>& image);
 
 }  // namespace program

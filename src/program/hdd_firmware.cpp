@@ -6,6 +6,8 @@
 #include "device/chip_commands.h"
 #include "device/disk_commands.h"
 #include "program/disk_area_steps.h"
+#include "program/procedures.h"
+#include "program/shared_steps.h"
 
 namespace program {
 
@@ -57,7 +59,7 @@ std::uint32_t Crc32OfWords(const std::uint8_t* data, std::size_t length, bool bi
   return crc;
 }
 
-std::uint32_t HddBankEnd(int chipType) { return chipType == 16 ? 0x8000 : 0xC000; }
+std::uint32_t HddBankEnd(int chipType) { return chipType == kChipTxv927 ? 0x8000 : 0xC000; }
 
 std::optional<std::uint64_t> HddFirmwareBase(std::uint64_t identifyCapacity,
                                              std::uint64_t lastLba, std::uint32_t sectorSize) {
@@ -79,10 +81,9 @@ bool EraseHddFirmwareArea(RunWindow& window, const char* path, int chipType) {
   const std::uint32_t extent = AreaExtent(window, chipType);
   std::vector<std::uint8_t> zeros;
   std::vector<std::uint8_t> readBack;
-  if (!AllocateZeroed(zeros, extent) || !AllocateZeroed(readBack, extent)) {
-    window.ShowStatus(kAllocateError);
+  if (!SizeBuffer(window, zeros, extent, kAllocateError) ||
+      !SizeBuffer(window, readBack, extent, kAllocateError))
     return false;
-  }
   DiskArea area;
   if (!LocateArea(window, path, area)) return false;
   // The write alone proves nothing: the read-back decides.
@@ -93,42 +94,29 @@ bool EraseHddFirmwareArea(RunWindow& window, const char* path, int chipType) {
 }
 
 bool BackupHddFirmwareArea(RunWindow& window, const char* path, int chipType) {
-  const std::string name = DiskBackupFileName(window);
-  window.ShowStatus("Backup ...");
-  const std::uint32_t extent = AreaExtent(window, chipType);
-  std::vector<std::uint8_t> data;
-  if (!AllocateZeroed(data, extent)) {
-    window.ShowStatus(kAllocateError);
-    window.ShowStatus(kBackupReadError);
-    return false;
-  }
-  DiskArea area;
-  if (!LocateArea(window, path, area)) return false;
-  if (!ReadAreaSectors(area, area.start, data.data(), extent)) {
-    window.ShowStatus(kBackupReadError);
-    return false;
-  }
-  return WriteDiskBackup(window, name, data);
+  // The area is located when the shared step reads: after its notice and
+  // "Backup ...", and a refused area is a failed read that writes no file.
+  const FlashReader readArea = [&window, path](std::uint8_t* buffer, std::uint32_t length) {
+    DiskArea area;
+    return LocateArea(window, path, area) && ReadAreaSectors(area, area.start, buffer, length);
+  };
+  return BackupFlashToFile(window, readArea, AreaExtent(window, chipType), 0);
 }
 
 bool ProgramHddFirmwareArea(RunWindow& window, const char* path, int chipType) {
-  std::vector<std::uint8_t> file;
-  if (LoadDiskImage(window, window.options().imageFile, kHddAreaSize, file) != ImageLoad::Loaded)
-    return false;
   std::vector<std::uint8_t> image;
+  if (!LoadDiskImage(window, kHddAreaSize, image)) return false;
   std::vector<std::uint8_t> readBack;
-  if (!AllocateZeroed(image, kHddAreaSize) || !AllocateZeroed(readBack, kHddAreaSize)) {
-    window.ShowStatus(kAllocateError);
+  if (!SizeBuffer(window, image, kHddAreaSize, kAllocateError) ||
+      !SizeBuffer(window, readBack, kHddAreaSize, kAllocateError))
     return false;
-  }
-  std::memcpy(image.data(), file.data(), file.size());
 
   // The stamp replaces whatever the file held in the bank's last four bytes.
   const std::uint32_t bankEnd = HddBankEnd(chipType);
   const std::uint32_t crc = Crc32OfWords(image.data(), bankEnd - 4, false);
   for (int i = 0; i < 4; ++i) image[bankEnd - 4 + i] = static_cast<std::uint8_t>(crc >> (8 * i));
 
-  window.ShowStatus("Programming");
+  window.RepaintStatus("Programming");
   DiskArea area;
   if (!LocateArea(window, path, area)) return false;
   // Without the NVRAM only the bank goes out; the area's NVRAM part stays.
@@ -142,15 +130,15 @@ bool ProgramHddFirmwareArea(RunWindow& window, const char* path, int chipType) {
 int HddFirmwareProcedure(RunWindow& window, const char* path) {
   const int chipType = window.facts().chipType;
   if (IsEraseOnlyRun(window)) {
-    if (!EraseHddFirmwareArea(window, path, chipType)) return 0;
+    if (!EraseHddFirmwareArea(window, path, chipType)) return kProcedureFailed;
   } else if (IsBackupOnlyRun(window)) {
-    return BackupHddFirmwareArea(window, path, chipType) ? 1 : 0;
+    return BackupHddFirmwareArea(window, path, chipType) ? kProcedureSucceeded : kProcedureFailed;
   } else if (!ProgramHddFirmwareArea(window, path, chipType)) {
-    return 0;
+    return kProcedureFailed;
   }
   (void)device::ResetChip(path);  // the chip leaves the bus: the answer may not come
   window.Message(kAutoResetNotice, kCaptionMessage, MessageIcon::None);
-  return 1;
+  return kProcedureSucceeded;
 }
 
 }  // namespace program

@@ -12,6 +12,8 @@
 
 namespace program {
 
+inline constexpr int kChipTxv929 = 12;
+inline constexpr int kChipTxv927 = 16;
 inline constexpr std::uint32_t kHddAreaSize = 0x10000;
 inline constexpr std::uint32_t kCrc32Start = 0x52325032;
 inline constexpr const char* kAutoResetNotice =
