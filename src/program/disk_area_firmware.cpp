@@ -40,6 +40,22 @@ AreaFacts Gather(const char* path, int chipType) {
   return f;
 }
 
+bool operator==(const AreaFacts& a, const AreaFacts& b) {
+  return a.reference == b.reference && a.high == b.high && a.area.sectorSize == b.area.sectorSize &&
+         a.area.start == b.area.start && a.area.diskEnd == b.area.diskEnd;
+}
+
+// The queries decide where the firmware lands and which tag it carries, and
+// each failed query silently answers with a fallback: one that failed once
+// would move the area or change the tag. So they are asked twice and must
+// agree before anything is written.
+bool GatherSettled(RunWindow& window, const char* path, int chipType, AreaFacts& f) {
+  f = Gather(path, chipType);
+  if (Gather(path, chipType) == f) return true;
+  window.ShowStatus(kAreaUnsettled);
+  return false;
+}
+
 PieceTexts ProgramTexts(const AreaFacts& f) {
   if (f.high)
     return {"Write Data SCSI16 To HDD FAIL!!", "Read Data SCSI16 From HDD FAIL!!",
@@ -79,7 +95,8 @@ bool EraseDiskFirmwareArea(RunWindow& window, const char* path, int chipType) {
   if (!SizeBuffer(window, w, kDiskPiece, kAllocateError) ||
       !SizeBuffer(window, b, kDiskPiece, kAllocateError))
     return false;
-  const AreaFacts f = Gather(path, chipType);
+  AreaFacts f;
+  if (!GatherSettled(window, path, chipType, f)) return false;
   const bool signedArea = device::CheckHddAreaSignature(path, chipType) == 1;
   if (!AreaFits(f.area, kDiskPiece)) return Refuse(window);
   PieceTexts texts = ProgramTexts(f);
@@ -100,9 +117,11 @@ bool EraseDiskFirmwareArea(RunWindow& window, const char* path, int chipType) {
 
 bool BackupDiskFirmwareArea(RunWindow& window, const char* path, int chipType) {
   const std::uint32_t size = Transfer().flashSize;
-  const AreaFacts f = Gather(path, chipType);
-  // A refused area is a failed read: the shared step then writes no file.
-  const FlashReader readArea = [&window, &f](std::uint8_t* buffer, std::uint32_t length) {
+  // An unsettled or refused area is a failed read: the shared step then
+  // writes no file.
+  const FlashReader readArea = [&](std::uint8_t* buffer, std::uint32_t length) {
+    AreaFacts f;
+    if (!GatherSettled(window, path, chipType, f)) return false;
     if (!AreaFits(f.area, length)) return Refuse(window);
     return ReadAreaSectors(f.area, f.area.start, buffer, length);
   };
@@ -120,7 +139,8 @@ bool ProgramDiskFirmwareArea(RunWindow& window, const char* path, int chipType) 
       !SizeBuffer(window, b, kDiskPiece, kAllocateError))
     return false;
 
-  const AreaFacts f = Gather(path, chipType);
+  AreaFacts f;
+  if (!GatherSettled(window, path, chipType, f)) return false;
   window.ShowStatus("Programming");
   PutAreaTag(image.data(), f.reference);
   const std::size_t pieces = (padded + kDiskPiece - 1) / kDiskPiece;
