@@ -274,3 +274,21 @@ TEST_F(DiskAreaTest, BackupCopiesTheFlashSizeFromTheAreaOrWritesNoFile) {
 }
 
 }  // namespace
+
+namespace {
+
+// A parameter read that fails once answers "flag clear": the area reference
+// then moves by one and the tag would name the wrong place. The run refuses.
+TEST_F(DiskAreaTest, QueriesThatDisagreeWriteNothing) {
+  Attach("txr649");
+  WriteImage(DiskPattern(0x8000, 0x52));
+  sim::CommandFault fault;
+  fault.pattern = sim::CdbPattern("FF 04 A0");
+  machine.AddFault(fault);
+  EXPECT_EQ(0, program::DiskAreaProcedure(window, path.c_str()));
+  EXPECT_EQ(program::kAreaUnsettled, window.StatusText());
+  EXPECT_EQ(0, DiskWrites());
+  EXPECT_TRUE(window.messages.empty());
+}
+
+}  // namespace

@@ -34,6 +34,19 @@ const std::vector<DemoEnclosure>& DemoEnclosures() {
   return rows;
 }
 
+// Chips that keep their firmware on the disk: the disk-area bridges and the
+// controllers that can keep their bank there.
+constexpr int kChipTx40769 = 5;
+constexpr int kChipTxr649 = 18;
+
+bool KeepsDiskArea(const EnclosureProfile& p) {
+  return p.chipType == kChipTxr649 || p.chipType == kChipTx40769;
+}
+bool KeepsHddBank(const EnclosureProfile& p) {
+  return (p.chipType == program::kChipTxv929 || p.chipType == program::kChipTxv927) &&
+         p.bridge.flashTypeCode == 0;
+}
+
 // The area reference the disk-area queries give for a profile: its tag, or
 // for an unsigned area the last LBA, one more when parameter byte 17 is 1.
 std::uint32_t AreaReference(const EnclosureProfile& profile) {
@@ -46,9 +59,8 @@ std::uint32_t AreaReference(const EnclosureProfile& profile) {
 // read-back equals the file: the area tag of disk-area chips, the bank stamp
 // of controllers keeping their bank on the disk.
 Image DiskHostedImage(const EnclosureProfile& profile) {
-  const bool diskArea = profile.chipType == 18 || profile.chipType == 5;
-  const bool hddBank = (profile.chipType == 12 || profile.chipType == 16) &&
-                       profile.bridge.flashTypeCode == 0 && profile.disk.sectors != 0;
+  const bool diskArea = KeepsDiskArea(profile);
+  const bool hddBank = KeepsHddBank(profile);
   Image image = MakeMatchingImage({profile.identifiedType, profile.subCode});
   if (diskArea && image.empty()) {
     image.resize(0x10000);  // no image check accepts one: plain code, loaded by hand
@@ -97,8 +109,7 @@ std::vector<std::string> WriteDemoImages(const std::string& folder) {
     if (profile == nullptr) continue;
     // The device's own entry, then the companion entry of a bridge behind it.
     const bool behind = profile->behind.has_value();
-    if (profile->disk.sectors != 0 && (profile->chipType == 18 || profile->chipType == 5 ||
-                                       profile->bridge.flashTypeCode == 0)) {
+    if (profile->disk.sectors != 0 && (KeepsDiskArea(*profile) || KeepsHddBank(*profile))) {
       const Image image = DiskHostedImage(*profile);
       const std::string path = (std::filesystem::path(folder) / (profile->name + ".bin")).string();
       if (WriteImageFile(path, image)) written.push_back(path);
