@@ -333,21 +333,6 @@ TEST(FlashPartFactsTest, EveryPartEraseUnitsPageStatusWriteAndProtectionAsItsChi
   EXPECT_EQ(catalogue, rows) << "one row per part, in catalogue order";
 }
 
-TEST(FlashPartFactsTest, FormerNamesFindTheRenamedParts) {
-  const std::pair<const char*, const char*> renamed[] = {
-      {"pmc-25lv512", "pmc-25ld512"},           {"atmel-at26f004", "atmel-at25f512b"},
-      {"mxic-mx25v512-p32", "mxic-c22210-p32"}, {"mxic-mx25v1006-p32", "mxic-c22211-p32"},
-      {"mxic-mx25v4006-p32", "mxic-c22213-p32"}, {"amic-a25l512-boot", "amic-a25l05pu"},
-      {"amic-a25l05p", "amic-a25l05pt"},         {"amic-a25l010", "amic-a25l10pt"},
-      {"sanyo-le25fw206", "sanyo-6206-res44"}};
-  for (auto [former, current] : renamed) {
-    const sim::FlashPart* p = sim::FindFlashPart(former);
-    ASSERT_NE(nullptr, p) << former;
-    EXPECT_EQ(current, p->name);
-  }
-  EXPECT_EQ(nullptr, sim::FindFlashPart("no-such-part"));
-}
-
 TEST(ParallelFlashTest, OnlyTheMatchingUnlockSequenceProgramsOrErases) {
   sim::ParallelFlash pmc(sim::ParallelPartKind::Pmc39LV512);
   // The ATMEL/SST sequence on a PMC part does nothing.
