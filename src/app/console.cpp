@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "app/headless_view.h"
+#include "device/discovery.h"
 #include "program/dispatch.h"
 
 namespace app {
@@ -87,14 +88,23 @@ void ListEntries(MainWindow& w, ConsoleView& view, std::FILE* out) {
     return;
   }
   const std::size_t count = w.DeviceList.items().size();
-  for (std::size_t i = 0; i < count; ++i) {
+  for (std::size_t i = 0; i < count && i < std::size(w.devices); ++i) {
     w.DeviceList.UserSelect(static_cast<int>(i));
     view.ProcessMessages();
     view.EndLine();
     const std::string entry = TrimRight(w.DeviceList.items()[i]);
     std::fprintf(out, "entry %zu: %s\n", i, entry.c_str());
     std::fprintf(out, "  chip:    %s\n", OrDash(TrimRight(w.ChipLabelEdit.text())));
-    std::fprintf(out, "  drives:  %s\n", OrDash(TrimRight(w.DiskLetterLable.text())));
+    // Where the platform names volumes by mount point, those replace the
+    // letters (which it has none of).
+    std::vector<std::string> mounts;
+    if (device::GetMountPoints(w.devices[i].path, mounts)) {
+      std::string joined;
+      for (const std::string& m : mounts) joined += (joined.empty() ? "" : ", ") + m;
+      std::fprintf(out, "  mounts:  %s\n", OrDash(joined));
+    } else {
+      std::fprintf(out, "  drives:  %s\n", OrDash(TrimRight(w.DiskLetterLable.text())));
+    }
     std::fprintf(out, "  version: %s\n", OrDash(TrimRight(w.FwVerLableEdit.text())));
     std::fprintf(out, "  flash:   %s\n", OrDash(TrimRight(w.SFlashTypeLable.text())));
   }

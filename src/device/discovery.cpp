@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "device/passthrough.h"
@@ -25,7 +26,11 @@ int EnumInterfaces(host::InterfaceClass cls, PathTable& table, int firstSlot, bo
   std::string path;
   for (std::uint32_t index = 0;; ++index) {
     if (!list->Member(index, path)) break;  // ends at the first failing member
-    if (!IsCandidatePath(path.c_str(), include1394)) continue;
+    // A platform that knows the bus says it; elsewhere the path's spelling does.
+    const std::optional<host::Bus> bus = list->MemberBus();
+    const bool candidate = bus ? *bus == host::Bus::Usb || (include1394 && *bus == host::Bus::Ieee1394)
+                               : IsCandidatePath(path.c_str(), include1394);
+    if (!candidate) continue;
     if (path.size() > static_cast<std::size_t>(kMaxPathLength)) continue;
     const int slot = firstSlot + found;
     if (slot < 0 || slot >= kMaxDevices) break;
@@ -70,6 +75,16 @@ void GetDriveLetters(const char* path, char* letters) {
     if (count < kDriveLettersSize - 1) letters[count++] = letter;  // room for the terminator
   }
   letters[count] = '\0';
+}
+
+bool GetMountPoints(const char* path, std::vector<std::string>& mounts) {
+  mounts.clear();
+  host::Host& h = host::Current();
+  if (!h.MountPoints(host::DeviceNumber{}, mounts)) return false;
+  mounts.clear();
+  host::DeviceNumber number;
+  if (!GetDeviceNumber(path, &number)) return true;
+  return h.MountPoints(number, mounts);
 }
 
 namespace {

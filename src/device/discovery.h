@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "device/device_record.h"
 
@@ -21,6 +23,11 @@ bool IsCandidatePath(const char* path, bool include1394);
 // Fills letters (15 bytes) with the upper-case letters of the device's
 // volumes; leaves it untouched when the device number cannot be read.
 void GetDriveLetters(const char* path, char* letters);
+
+// Where the platform shows volumes by mount point: true, with the mount
+// points of the device's volumes (none when its number cannot be read).
+// False where volumes are drive letters.
+bool GetMountPoints(const char* path, std::vector<std::string>& mounts);
 
 int EnterVendorMode(const char* path);
 int LeaveVendorMode(const char* path);
