@@ -20,6 +20,7 @@
 
 #include "device/discovery.h"
 #include "device/passthrough.h"
+#include "host/linux_hotplug.h"
 #include "host/linux_host.h"
 #include "host/linux_sysfs.h"
 
@@ -529,6 +530,42 @@ TEST(LinuxPermissions, RawIoCapabilityFromProcStatus) {
       {"Name:\tx\n", false},
   };
   for (const Case& c : cases) EXPECT_EQ(host::StatusAllowsRawIo(c.status), c.allowed) << c.status;
+}
+
+}  // namespace
+
+namespace {
+
+TEST(LinuxHotplug, StorageUevents) {
+  struct Case {
+    std::string message;
+    bool storage;
+  };
+  using namespace std::string_literals;
+  const Case cases[] = {
+      {"add@/devices/x/block/sdb\0ACTION=add\0DEVPATH=/devices/x/block/sdb\0SUBSYSTEM=block\0"s, true},
+      {"remove@/devices/x/sg2\0ACTION=remove\0SUBSYSTEM=scsi_generic\0"s, true},
+      {"change@/devices/x/block/sr0\0ACTION=change\0SUBSYSTEM=block\0"s, false},  // media change
+      {"add@/devices/x/1-1\0ACTION=add\0SUBSYSTEM=usb\0"s, false},
+      {"bind@/devices/x/block/sdb\0ACTION=bind\0SUBSYSTEM=block\0"s, false},
+      {"add@/devices/x\0ACTION=add\0SUBSYSTEM=blocks\0"s, false},
+      {"libudev\0ACTION=add"s, false},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(host::IsStorageUevent(c.message.data(), c.message.size()), c.storage) << c.message;
+}
+
+TEST(LinuxHotplug, PollsTheBlockListingWithoutUevents) {
+  FakeTree t;
+  t.File("/sys/block/sda/dev", "8:0\n");
+  host::DeviceWatch watch(t.root());  // a fake root has no kernel to listen to
+  EXPECT_FALSE(watch.usesUevents());
+  EXPECT_FALSE(watch.Wait(0));
+  t.File("/sys/block/sdb/dev", "8:16\n");
+  EXPECT_TRUE(watch.Wait(0));
+  EXPECT_FALSE(watch.Wait(0));  // the new listing is the one compared with now
+  fs::remove_all(t.root() + "/sys/block/sdb");
+  EXPECT_TRUE(watch.Wait(600));
 }
 
 }  // namespace

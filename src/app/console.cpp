@@ -6,6 +6,7 @@
 
 #include "app/headless_view.h"
 #include "device/discovery.h"
+#include "host/host.h"
 #include "program/dispatch.h"
 
 namespace app {
@@ -13,6 +14,7 @@ namespace app {
 namespace {
 
 constexpr const char* kBackupSuccess = "Read flash and backup success!";
+constexpr std::uint32_t kWaitStepMs = 5000;
 
 std::string TrimRight(std::string text) {
   while (!text.empty() && (text.back() == ' ' || text.back() == '\r' || text.back() == '\n'))
@@ -237,7 +239,7 @@ bool IsPowerCycleNotice(const std::string& text) {
 }
 
 std::string ConsoleUsage() {
-  return "usage: tx4077x-console [--simulate] [--list] [--run N [run options]]...\n"
+  return "usage: tx4077x-console [--simulate] [--list] [--wait] [--run N [run options]]...\n"
          "\n"
          "The main window without a screen. With no --run it lists the enclosures as\n"
          "the window shows them after selecting each entry: entry, chip name, drive\n"
@@ -249,6 +251,8 @@ std::string ConsoleUsage() {
          "\n"
          "  --simulate          use the built-in simulated enclosures, not real devices\n"
          "  --list              list the entries even when runs are given\n"
+         "  --wait              wait until an enclosure the window recognises is\n"
+         "                      attached, then list or run on it\n"
          "  --help              show this text\n"
          "\n"
          "Run options (they belong to the --run before them):\n"
@@ -308,6 +312,8 @@ bool ParseConsoleArgs(const std::vector<std::string>& args, ConsoleOptions& opti
       options.simulate = true;
     } else if (arg == "--list") {
       options.list = true;
+    } else if (arg == "--wait") {
+      options.wait = true;
     } else if (arg == "--run") {
       ConsoleRun run;
       if (!value(v)) return false;
@@ -366,8 +372,21 @@ bool ParseConsoleArgs(const std::vector<std::string>& args, ConsoleOptions& opti
 
 int RunConsole(const ConsoleOptions& options, std::FILE* out) {
   ConsoleView view(out);
+  host::Host& platform = host::Current();
+  // Start listening before the first look, so an enclosure plugged in
+  // meanwhile is not missed.
+  if (options.wait) platform.WaitForDeviceChange(0);
   std::unique_ptr<MainWindow> window = StartMainWindow(view);
   view.ProcessMessages();
+  if (options.wait && !window->DeviceList.enabled()) {
+    std::fprintf(out, "Waiting for an enclosure...\n");
+    std::fflush(out);
+    while (!window->DeviceList.enabled()) {
+      if (!platform.WaitForDeviceChange(kWaitStepMs)) continue;
+      window->RefreshBtn.Click();
+      view.ProcessMessages();
+    }
+  }
   if (options.list || options.runs.empty()) ListEntries(*window, view, out);
   int status = kExitSuccess;
   for (const ConsoleRun& run : options.runs) {

@@ -108,6 +108,14 @@ class Host {
     return false;
   }
 
+  // Blocks until a storage device may have come or gone, or milliseconds
+  // passed; true when something may have changed. Without notifications a
+  // platform waits and answers maybe.
+  virtual bool WaitForDeviceChange(std::uint32_t milliseconds) {
+    Sleep(milliseconds);
+    return true;
+  }
+
   // Process services.
   virtual void Sleep(std::uint32_t milliseconds) = 0;
   virtual void DebugOutput(const char* text) = 0;

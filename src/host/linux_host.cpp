@@ -241,6 +241,11 @@ bool LinuxHost::MountPoints(const DeviceNumber& device, std::vector<std::string>
   return true;
 }
 
+bool LinuxHost::WaitForDeviceChange(std::uint32_t milliseconds) {
+  if (!watch_) watch_ = std::make_unique<DeviceWatch>(root_);
+  return watch_->Wait(milliseconds);
+}
+
 void LinuxHost::Sleep(std::uint32_t milliseconds) {
   timespec wait{static_cast<time_t>(milliseconds / 1000),
                 static_cast<long>(milliseconds % 1000) * 1000000L};

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "host/host.h"
+#include "host/linux_hotplug.h"
 #include "host/linux_sys.h"
 
 namespace host {
@@ -36,6 +37,7 @@ class LinuxHost : public Host {
   std::string WindowsDirectory() override { return ""; }
   unsigned DriveType(const char*) override { return kDriveNoRootDir; }
   bool MountPoints(const DeviceNumber& device, std::vector<std::string>& mounts) override;
+  bool WaitForDeviceChange(std::uint32_t milliseconds) override;
   void Sleep(std::uint32_t milliseconds) override;
   void DebugOutput(const char* text) override;
 
@@ -61,6 +63,7 @@ class LinuxHost : public Host {
   // Block name -> the driver's max_sectors before we raised it.
   std::map<std::string, unsigned long> raised_;
   bool permissionNoted_ = false;
+  std::unique_ptr<DeviceWatch> watch_;  // opened on the first wait
 };
 
 // Whether this process may send vendor command blocks (root or
