@@ -17,9 +17,28 @@ bool IsCandidatePath(const char* path, bool include1394) {
   return include1394 && std::strstr(path, "sbp2") != nullptr;
 }
 
+BusKind BusKindOfPath(const char* path) {
+  if (std::strstr(path, "sbp2") != nullptr) return BusKind::Ieee1394;
+  if (std::strstr(path, "usbsto") != nullptr) return BusKind::Usb;
+  return BusKind::Other;
+}
+
 namespace {
 
-int EnumInterfaces(host::InterfaceClass cls, PathTable& table, int firstSlot, bool include1394) {
+BusKind KindOf(host::Bus bus) {
+  switch (bus) {
+    case host::Bus::Usb:
+      return BusKind::Usb;
+    case host::Bus::Ieee1394:
+      return BusKind::Ieee1394;
+    case host::Bus::Other:
+      break;
+  }
+  return BusKind::Other;
+}
+
+int EnumInterfaces(host::InterfaceClass cls, PathTable& table, int firstSlot, bool include1394,
+                   BusKind* buses) {
   std::unique_ptr<host::InterfaceList> list = host::Current().OpenInterfaceList(cls);
   if (!list) return 0;
   int found = 0;
@@ -35,6 +54,7 @@ int EnumInterfaces(host::InterfaceClass cls, PathTable& table, int firstSlot, bo
     const int slot = firstSlot + found;
     if (slot < 0 || slot >= kMaxDevices) break;
     std::memcpy(table[slot], path.c_str(), path.size() + 1);
+    if (buses != nullptr) buses[slot] = bus ? KindOf(*bus) : BusKindOfPath(path.c_str());
     ++found;
   }
   return found;
@@ -42,12 +62,12 @@ int EnumInterfaces(host::InterfaceClass cls, PathTable& table, int firstSlot, bo
 
 }  // namespace
 
-int EnumDiskDevices(PathTable& table, bool include1394) {
-  return EnumInterfaces(host::InterfaceClass::Disk, table, 0, include1394);
+int EnumDiskDevices(PathTable& table, bool include1394, BusKind* buses) {
+  return EnumInterfaces(host::InterfaceClass::Disk, table, 0, include1394, buses);
 }
 
-int EnumCdromDevices(PathTable& table, int firstSlot, bool include1394) {
-  return EnumInterfaces(host::InterfaceClass::Cdrom, table, firstSlot, include1394);
+int EnumCdromDevices(PathTable& table, int firstSlot, bool include1394, BusKind* buses) {
+  return EnumInterfaces(host::InterfaceClass::Cdrom, table, firstSlot, include1394, buses);
 }
 
 void GetDriveLetters(const char* path, char* letters) {
