@@ -289,3 +289,38 @@ TEST_F(ConsoleTest, DemoDiskHostedEnclosuresAreProgrammedAndReadBack) {
 }
 
 }  // namespace
+
+namespace {
+
+// A machine whose enclosure is plugged in during the console's wait: the
+// first wait only starts listening, the second sees nothing, the third sees
+// the arrival.
+class LateArrival : public sim::Machine {
+ public:
+  bool WaitForDeviceChange(std::uint32_t) override {
+    ++waits;
+    if (waits < 3) return false;
+    if (waits == 3) {
+      sim::AttachOptions options;
+      options.diskNumber = 1;
+      sim::AttachProfile(*this, *sim::FindProfile("tx40775-pmc"), options);
+    }
+    return true;
+  }
+  int waits = 0;
+};
+
+}  // namespace
+
+TEST_F(ConsoleTest, WaitsForAnEnclosureThenListsIt) {
+  LateArrival late;
+  host::ScopedHost scope(late);
+  EXPECT_EQ(app::kExitSuccess, Console({"--wait"}));
+  EXPECT_EQ(3, late.waits);
+  const std::size_t waiting = output.find("Waiting for an enclosure...");
+  const std::size_t listed = output.find("entry 0: <<USB>> Tavrion TX40775");
+  ASSERT_NE(std::string::npos, waiting) << output;
+  ASSERT_NE(std::string::npos, listed) << output;
+  EXPECT_LT(waiting, listed);
+  EXPECT_EQ(std::string::npos, output.find("No available device!!!")) << output;
+}

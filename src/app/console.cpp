@@ -5,11 +5,15 @@
 #include <memory>
 
 #include "app/headless_view.h"
+#include "device/discovery.h"
+#include "host/host.h"
 #include "program/dispatch.h"
 
 namespace app {
 
 namespace {
+
+constexpr std::uint32_t kWaitStepMs = 5000;
 
 std::string TrimRight(std::string text) {
   while (!text.empty() && (text.back() == ' ' || text.back() == '\r' || text.back() == '\n'))
@@ -85,14 +89,27 @@ void ListEntries(MainWindow& w, ConsoleView& view, std::FILE* out) {
     return;
   }
   const std::size_t count = w.DeviceList.items().size();
-  for (std::size_t i = 0; i < count; ++i) {
+  for (std::size_t i = 0; i < count && i < std::size(w.devices); ++i) {
     w.DeviceList.UserSelect(static_cast<int>(i));
     view.ProcessMessages();
     view.EndLine();
     const std::string entry = TrimRight(w.DeviceList.items()[i]);
     std::fprintf(out, "entry %zu: %s\n", i, entry.c_str());
     std::fprintf(out, "  chip:    %s\n", OrDash(TrimRight(w.ChipLabelEdit.text())));
-    std::fprintf(out, "  drives:  %s\n", OrDash(TrimRight(w.DiskLetterLable.text())));
+    const device::BusKind bus = w.devices[i].bus;
+    std::fprintf(out, "  bus:     %s\n", bus == device::BusKind::Usb        ? "USB"
+                                        : bus == device::BusKind::Ieee1394 ? "IEEE 1394"
+                                                                           : "other");
+    // Where the platform names volumes by mount point, those replace the
+    // letters (which it has none of).
+    std::vector<std::string> mounts;
+    if (device::GetMountPoints(w.devices[i].path, mounts)) {
+      std::string joined;
+      for (const std::string& m : mounts) joined += (joined.empty() ? "" : ", ") + m;
+      std::fprintf(out, "  mounts:  %s\n", OrDash(joined));
+    } else {
+      std::fprintf(out, "  drives:  %s\n", OrDash(TrimRight(w.DiskLetterLable.text())));
+    }
     std::fprintf(out, "  version: %s\n", OrDash(TrimRight(w.FwVerLableEdit.text())));
     std::fprintf(out, "  flash:   %s\n", OrDash(TrimRight(w.SFlashTypeLable.text())));
   }
@@ -211,7 +228,7 @@ bool ParseEntry(const std::string& text, int& entry) {
 }  // namespace
 
 std::string ConsoleUsage() {
-  return "usage: tx4077x-console [--simulate] [--list] [--run N [run options]]...\n"
+  return "usage: tx4077x-console [--simulate] [--list] [--wait] [--run N [run options]]...\n"
          "\n"
          "The main window without a screen. With no --run it lists the enclosures as\n"
          "the window shows them after selecting each entry: entry, chip name, drive\n"
@@ -223,6 +240,8 @@ std::string ConsoleUsage() {
          "\n"
          "  --simulate          use the built-in simulated enclosures, not real devices\n"
          "  --list              list the entries even when runs are given\n"
+         "  --wait              wait until an enclosure the window recognises is\n"
+         "                      attached, then list or run on it\n"
          "  --help              show this text\n"
          "\n"
          "Run options (they belong to the --run before them):\n"
@@ -284,6 +303,8 @@ bool ParseConsoleArgs(const std::vector<std::string>& args, ConsoleOptions& opti
       options.simulate = true;
     } else if (arg == "--list") {
       options.list = true;
+    } else if (arg == "--wait") {
+      options.wait = true;
     } else if (arg == "--run") {
       ConsoleRun run;
       if (!value(v)) return false;
@@ -350,8 +371,21 @@ bool ParseConsoleArgs(const std::vector<std::string>& args, ConsoleOptions& opti
 
 int RunConsole(const ConsoleOptions& options, std::FILE* out) {
   ConsoleView view(out);
+  host::Host& platform = host::Current();
+  // Start listening before the first look, so an enclosure plugged in
+  // meanwhile is not missed.
+  if (options.wait) platform.WaitForDeviceChange(0);
   std::unique_ptr<MainWindow> window = StartMainWindow(view);
   view.ProcessMessages();
+  if (options.wait && !window->DeviceList.enabled()) {
+    std::fprintf(out, "Waiting for an enclosure...\n");
+    std::fflush(out);
+    while (!window->DeviceList.enabled()) {
+      if (!platform.WaitForDeviceChange(kWaitStepMs)) continue;
+      window->RefreshBtn.Click();
+      view.ProcessMessages();
+    }
+  }
   if (options.list || options.runs.empty()) ListEntries(*window, view, out);
   int status = kExitSuccess;
   for (const ConsoleRun& run : options.runs) {

@@ -31,6 +31,7 @@ struct ConsoleOptions {
   bool help = false;
   bool simulate = false;
   bool list = false;             // also list when runs are given
+  bool wait = false;             // wait for a recognised enclosure first
   std::vector<ConsoleRun> runs;  // in order, on the same window
 };
 
