@@ -45,6 +45,7 @@ class WindowRun : public program::RunWindow {
     options_.nvramChecked = w.NVRAMCheck.checked();
     options_.hddFwChecked = w.TXV929HDDFwChk.checked();
     options_.flashTypeIndex = w.FlashTypeList.itemIndex();
+    options_.a1ChipChecked = w.A1ChipCheck.checked();
     options_.imageFile = w.FwFilenameEdit.text();
     options_.backupFile = w.BackupFileEdit.text();
   }

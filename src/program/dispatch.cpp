@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "program/bridge_flash.h"
+#include "program/internal_rom.h"
 #include "program/standard_serial.h"
 
 namespace program {
@@ -52,6 +54,12 @@ bool RunProcedure(Procedure procedure, RunWindow& window, const char* path) {
     case Procedure::StandardSerialFlash:
       (void)RunStandardSerialFlash(window, path);
       return true;
+    case Procedure::InternalRomParallelFlash:
+      (void)RunInternalRomParallelFlash(window, path, window.options().flashTypeIndex);
+      return true;
+    case Procedure::BridgeBehindController:
+      (void)BridgeFlashProcedure(window, path);
+      return true;
     default:
       // The other families' procedures are not built yet: nothing runs.
       return true;
@@ -59,7 +67,9 @@ bool RunProcedure(Procedure procedure, RunWindow& window, const char* path) {
 }
 
 bool ProcedureBuilt(Procedure procedure) {
-  return procedure == Procedure::StandardSerialFlash;
+  return procedure == Procedure::StandardSerialFlash ||
+         procedure == Procedure::InternalRomParallelFlash ||
+         procedure == Procedure::BridgeBehindController;
 }
 
 const char* ProcedureName(Procedure procedure) {

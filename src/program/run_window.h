@@ -28,6 +28,7 @@ struct RunOptions {
   bool nvramChecked = false;      // "Include 4K NVRAM"
   bool hddFwChecked = false;      // "TXV929 HDD FW "
   int flashTypeIndex = 0;         // FlashTypeList selection
+  bool a1ChipChecked = false;     // "A1 Chip": the chip already runs from its internal ROM
   std::string imageFile;          // FwFilenameEdit
   std::string backupFile;         // BackupFileEdit
 };

@@ -1,0 +1,22 @@
+// The update of the bridges that keep their firmware in a 64 KB parallel
+// flash behind the chip's internal ROM (chip types 2 and 24). The part is
+// chosen in the flash type list; its index travels with the pre-erase and
+// program commands, which send that part's unlock sequence.
+#pragma once
+
+#include <cstdint>
+
+#include "program/run_window.h"
+
+namespace program {
+
+inline constexpr std::uint32_t kRomSize = 0x10000;
+// Status reads, back to back, before a busy ROM is given up.
+inline constexpr int kRomReadyReads = 50000;
+
+// True once IsRomBusy reports ready; false after kRomReadyReads busy reads.
+bool WaitRomReady(const char* path);
+
+int RunInternalRomParallelFlash(RunWindow& window, const char* path, int flashTypeIndex);
+
+}  // namespace program
