@@ -94,7 +94,9 @@ TEST_F(RunTest, EachRowOfTheTableIsReachedThroughRun) {
     EXPECT_EQ(r.expected, window->lastProcedure) << "chip type " << r.type;
     // Families still to come run nothing: Run is back at once, nothing sent.
     EXPECT_TRUE(window->UpdateBtn.enabled()) << "chip type " << r.type;
-    EXPECT_TRUE(machine.transcript().empty()) << "chip type " << r.type;
+    if (!program::ProcedureBuilt(r.expected)) {
+      EXPECT_TRUE(machine.transcript().empty()) << "chip type " << r.type;
+    }
   }
   EXPECT_TRUE(view.messages.empty());
 }
