@@ -136,4 +136,35 @@ TEST_F(RomBridgeConsoleTest, ProgramsAndReadsBackEachFamily) {
   }
 }
 
+// An A1 chip already runs from its internal ROM and refuses the switch: the
+// console reaches its part only through the window's "A1 Chip" box and list.
+TEST_F(RomBridgeConsoleTest, A1ChipAndFlashTypeAreSetThroughTheWindow) {
+  const auto chip = Attach("tx40776-sst-a1");
+  const sim::Image image = sim::MakeMatchingImage({2, 0});
+  const std::string file = WriteFile("console-a1", image);
+  EXPECT_EQ(app::kExitRunFailed, Console({"--run", "0", "--image", file, "--flash-type", "2"}));
+  EXPECT_NE(std::string::npos, output.find("status: Can't switch to internal ROM\n")) << output;
+
+  EXPECT_EQ(app::kExitSuccess, Console({"--run", "0", "--image", file, "--flash-type", "2", "--rd",
+                                        "--a1-chip", "on"}))
+      << output;
+  std::vector<std::uint8_t> rom(image.size());
+  chip->parallelFlash()->cells().Read(0, rom.data(), rom.size());
+  EXPECT_EQ(image, rom);
+
+  // A serial-flash chip has neither control.
+  Attach("tx40775-pmc", 2);
+  EXPECT_EQ(app::kExitUsage, Console({"--run", "1", "--flash-type", "1"}));
+  EXPECT_EQ(app::kExitUsage, Console({"--run", "1", "--rd", "--a1-chip", "on"}));
+
+  app::ConsoleOptions options;
+  std::string error;
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"--run", "0", "--a1-chip", "on"},  // the box is on the panel
+        std::vector<std::string>{"--run", "0", "--flash-type", "3"},
+        std::vector<std::string>{"--flash-type", "0"}}) {
+    EXPECT_FALSE(app::ParseConsoleArgs(args, options, error)) << args[2 % args.size()];
+  }
+}
+
 }  // namespace
