@@ -293,15 +293,4 @@ TEST_F(BridgeFlashTest, EraseOnlyFailuresShowNoBox) {
   ExpectBox(false);
 }
 
-TEST(BridgeCodeTextTest, EveryCodeHasItsText) {
-  const std::pair<int, const char*> rows[] = {
-      {0, "Flash operations all success!"},  {1, "Allocate buffer fail!"},
-      {2, "Issuse Errase Command fail!"},    {3, "Issuse Read Command fail!"},
-      {4, "Issuse Write Command fail!"},     {5, "Not ready after Erase flash cmd success"},
-      {6, "Data not 0xff !!"},               {7, "Data compare fail"},
-      {8, "Flash operations all success!"},  {-1, "Flash operations all success!"},
-  };
-  for (const auto& [code, text] : rows) EXPECT_STREQ(text, program::BridgeCodeText(code)) << code;
-}
-
 }  // namespace
