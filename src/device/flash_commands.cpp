@@ -89,6 +89,17 @@ bool UnlockBytes(int flashIndex, std::uint8_t& h, std::uint8_t& g) {
   return false;
 }
 
+// The 32-bit ROM address travels low byte first in bytes 3-6.
+Cdb RomReadFrame(std::int32_t address) {
+  Cdb cdb = VendorFrame(kOpRomRead);
+  const auto a = static_cast<std::uint32_t>(address);
+  cdb[3] = static_cast<std::uint8_t>(a);
+  cdb[4] = static_cast<std::uint8_t>(a >> 8);
+  cdb[5] = static_cast<std::uint8_t>(a >> 16);
+  cdb[6] = static_cast<std::uint8_t>(a >> 24);
+  return cdb;
+}
+
 }  // namespace
 
 int ReadFlash(const char* path, std::int32_t address, std::uint8_t* buffer, std::int32_t length) {
@@ -244,13 +255,14 @@ int StartRomErase(const char* path) {
 }
 
 int ReadRom(const char* path, std::int32_t address, std::uint8_t* buffer, std::int32_t length) {
-  Cdb cdb = VendorFrame(kOpRomRead);
-  const auto a = static_cast<std::uint32_t>(address);
-  cdb[3] = static_cast<std::uint8_t>(a);
-  cdb[4] = static_cast<std::uint8_t>(a >> 8);
-  cdb[5] = static_cast<std::uint8_t>(a >> 16);
-  cdb[6] = static_cast<std::uint8_t>(a >> 24);
-  return SendIn(path, cdb, buffer, length);
+  return SendIn(path, RomReadFrame(address), buffer, length);
+}
+
+int ReadRomWhole(const char* path, std::int32_t address, std::uint8_t* buffer,
+                 std::int32_t length) {
+  std::int32_t moved = 0;
+  if (SendIn(path, RomReadFrame(address), buffer, length, &moved) == 0) return 0;
+  return moved >= length ? 1 : 0;
 }
 
 int ProgramRom(const char* path, const std::uint8_t* data, std::uint32_t length, int flashIndex) {

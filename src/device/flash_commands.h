@@ -75,6 +75,10 @@ int IsRomBusy(const char* path);
 int StartRomErase(const char* path);
 // 32-bit address, little-endian in the block.
 int ReadRom(const char* path, std::int32_t address, std::uint8_t* buffer, std::int32_t length);
+// The same read, 1 only when all length bytes arrived: a short transfer leaves
+// zeros that must not pass for the ROM's contents.
+int ReadRomWhole(const char* path, std::int32_t address, std::uint8_t* buffer,
+                 std::int32_t length);
 // Programs the image from address 0 behind the part's unlock sequence.
 int ProgramRom(const char* path, const std::uint8_t* data, std::uint32_t length, int flashIndex);
 // Prepares the part's chip-erase sequence; StartRomErase runs it.

@@ -112,7 +112,7 @@ int Program(RunWindow& window, const char* path) {
 
   if (keep) {
     (void)device::AtaWaitReady(path);
-    if (!device::AtaReadFlash(path, 0, nvram.data(), kBridgeNvramSize)) {
+    if (!device::AtaReadFlashWhole(path, 0, nvram.data(), kBridgeNvramSize)) {
       window.ShowStatus("Backup NVRAM command fail!");
       return 0;
     }

@@ -57,7 +57,7 @@ bool EraseAndCheck(RunWindow& window, const char* path, int flashTypeIndex,
     return false;
   }
   window.ShowStatus(kEraseOk);
-  if (!device::ReadRom(path, 0, readBack.data(), static_cast<std::int32_t>(kRomSize))) {
+  if (!device::ReadRomWhole(path, 0, readBack.data(), static_cast<std::int32_t>(kRomSize))) {
     window.ShowStatus(kEraseReadBackFail);
     return false;
   }
@@ -94,7 +94,7 @@ int BackupOnly(RunWindow& window, const char* path) {
     window.ShowStatus(kAllocateFail);
     return 0;
   }
-  if (!device::ReadRom(path, 0, data.data(), static_cast<std::int32_t>(kRomSize))) {
+  if (!device::ReadRomWhole(path, 0, data.data(), static_cast<std::int32_t>(kRomSize))) {
     window.ShowStatus("Read ROM fail!!");
     return 0;
   }
@@ -158,7 +158,7 @@ int Program(RunWindow& window, const char* path, int flashTypeIndex) {
     return 0;
   }
   (void)WaitRomReady(path);
-  if (!device::ReadRom(path, 0, readBack.data(), static_cast<std::int32_t>(kRomSize))) {
+  if (!device::ReadRomWhole(path, 0, readBack.data(), static_cast<std::int32_t>(kRomSize))) {
     window.ShowStatus("Read Fail!!");
     return 0;
   }
