@@ -200,6 +200,7 @@ TEST_F(InternalRomTest, CommandFailuresStopWithTheirText) {
       {"erase only", "FF 04 01", 1, true, "Erase command fail!!", false, true},
       {"erased read", "FF 04 03", 1, false, "Read Back after Erase fail!!", false, false},
       {"erase-only read", "FF 04 03", 1, true, "Read Back after Erase fail!!", false, false},
+      {"status read", "FF 04 00", 1, false, "Erase command ok,status fail!!", false, false},
       {"program", "FF 04 02", 1, false, "Programming Fail!!", true, false},
       {"verify read", "FF 04 03", 2, false, "Read Fail!!", true, false},
   };
@@ -224,6 +225,21 @@ TEST_F(InternalRomTest, CommandFailuresStopWithTheirText) {
     }
     machine.Detach(path_);
   }
+}
+
+// A chip that leaves the bus during the erase wait is not asked 50,000 times.
+TEST_F(InternalRomTest, UnpluggedChipEndsTheWaitAtOnce) {
+  Attach("tx40776-atmel");
+  window.options_.imageFile = File("rom", Pattern(0x8000, 5));
+  sim::CommandFault unplug;
+  unplug.kind = sim::CommandFault::Kind::Unplug;
+  unplug.pattern = sim::CdbPattern("FF 04 00");
+  machine.AddFault(unplug);
+  const int opensBefore = machine.openCount();
+  EXPECT_EQ(0, Run(0));
+  EXPECT_EQ("Erase command ok,status fail!!", window.StatusText());
+  EXPECT_GT(10, machine.openCount() - opensBefore);  // the erase commands and one status read
+  EXPECT_TRUE(window.messages.empty());
 }
 
 TEST_F(InternalRomTest, ReadBackThatDiffersIsACompareFailure) {

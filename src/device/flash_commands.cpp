@@ -244,9 +244,16 @@ int SwitchToInternalRom(const char* path) {
   return SendOut(path, VendorFrame(kOpRomSwitch), nullptr, 0);
 }
 
+int ReadRomStatus(const char* path, std::uint8_t* status) {
+  std::uint8_t byte = 0;
+  if (SendIn(path, VendorFrame(kOpRomStatus), &byte, 1) == 0) return 0;
+  if (status != nullptr) *status = byte;
+  return 1;
+}
+
 int IsRomBusy(const char* path) {
   std::uint8_t status = 0;
-  if (SendIn(path, VendorFrame(kOpRomStatus), &status, 1) == 0) return 1;
+  if (!ReadRomStatus(path, &status)) return 1;
   return status == 0x01 ? 1 : 0;
 }
 

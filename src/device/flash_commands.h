@@ -72,6 +72,8 @@ int WriteFlashBlockPlain(const char* path, std::uint32_t address, const std::uin
 int SwitchToInternalRom(const char* path);
 // 1 (busy) when the command fails or the status byte is 0x01; 0 otherwise.
 int IsRomBusy(const char* path);
+// The ROM's status byte (0x01 busy); 0 when the device did not answer.
+int ReadRomStatus(const char* path, std::uint8_t* status);
 int StartRomErase(const char* path);
 // 32-bit address, little-endian in the block.
 int ReadRom(const char* path, std::int32_t address, std::uint8_t* buffer, std::int32_t length);

@@ -174,8 +174,13 @@ int Program(RunWindow& window, const char* path, int flashTypeIndex) {
 }  // namespace
 
 bool WaitRomReady(const char* path) {
-  for (int i = 0; i < kRomReadyReads; ++i)
-    if (!device::IsRomBusy(path)) return true;
+  for (int i = 0; i < kRomReadyReads; ++i) {
+    std::uint8_t status = 0;
+    // A chip that stopped answering is not ready, and asking it 50,000 times
+    // more would only hang the window.
+    if (!device::ReadRomStatus(path, &status)) return false;
+    if (status != 0x01) return true;
+  }
   return false;
 }
 

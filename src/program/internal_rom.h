@@ -14,7 +14,8 @@ inline constexpr std::uint32_t kRomSize = 0x10000;
 // Status reads, back to back, before a busy ROM is given up.
 inline constexpr int kRomReadyReads = 50000;
 
-// True once IsRomBusy reports ready; false after kRomReadyReads busy reads.
+// True once the ROM reports ready; false after kRomReadyReads busy reads, or
+// at once when a status read goes unanswered.
 bool WaitRomReady(const char* path);
 
 int RunInternalRomParallelFlash(RunWindow& window, const char* path, int flashTypeIndex);
