@@ -8,6 +8,7 @@
 #include "device/ata_commands.h"
 #include "identify/image_checks.h"
 #include "program/image_file.h"
+#include "program/settings.h"
 #include "program/shared_steps.h"
 
 namespace program {
@@ -15,6 +16,8 @@ namespace program {
 namespace {
 
 constexpr const char* kAllocateBuffers = "Allocate buffers Error!!";
+// The bridge behind a TXV929 whose 80-byte block at 128 a signed image brings.
+constexpr std::uint8_t kTxr847 = 13;
 constexpr const char* kPowerCycle = "Please Turn-Off the Power and Turn-On Again!";
 // The controller's flash address is 24 bits wide.
 constexpr std::uint64_t kAddressableBytes = 0x1000000;
@@ -56,69 +59,50 @@ int EraseOnly(RunWindow& window, const char* path) {
   // nothing and still be reported as a success.
   if (sizeKb <= 0 || static_cast<std::uint64_t>(sizeKb) * 1024u > kAddressableBytes) {
     window.ShowStatus("Flash size unknown, nothing erased!!");
-    return 0;
+    return kProcedureFailed;
   }
   const int code = device::AtaEraseAndBlankCheck(path, sizeKb * 1024);
   window.ShowStatus(BridgeCodeText(code));
-  if (code != device::kAtaRangeOk) return 0;
+  if (code != device::kAtaRangeOk) return kProcedureFailed;
   window.Message(kPowerCycle, kCaptionMessage, MessageIcon::None);
-  return 1;
+  return kProcedureSucceeded;
 }
 
 int Program(RunWindow& window, const char* path) {
   const RunOptions options = window.options();
-  const ChipFacts& facts = window.facts();
+  const ChipState& facts = window.facts();
   const bool signature = identify::ImageCarriesNvram(options.imageFile, facts.chipType);
   const bool keep = !(signature && options.nvramChecked);
 
   // The whole file is read before the first command; a TXR847 also tells its
   // flash size, which the image must fit.
   std::uint64_t limit = kAddressableBytes;
-  if (facts.chipType == 13 && facts.flashSizeKb > 0)
+  if (facts.chipType == kTxr847 && facts.flashSizeKb > 0)
     limit = std::min<std::uint64_t>(limit, static_cast<std::uint64_t>(facts.flashSizeKb) * 1024u);
-  LoadedImage loaded = LoadImageFile(options.imageFile, limit);
-  switch (loaded.result) {
-    case ImageLoad::Ok: break;
-    case ImageLoad::OpenFailed:
-    case ImageLoad::ReadFailed:
-      window.ShowStatus("Open File Error!!");
-      return 0;
-    case ImageLoad::Empty:
-      window.ShowStatus(kImageEmptyStatus);
-      return 0;
-    case ImageLoad::TooLong:
-      window.ShowStatus(kImageTooLongStatus);
-      return 0;
-    case ImageLoad::NoMemory:
-      window.ShowStatus(kAllocateBuffers);
-      return 0;
-  }
-  const std::size_t length = loaded.bytes.size();
+  std::vector<std::uint8_t> image;
+  if (!LoadImageFile(window, options.imageFile, {limit, "Open File Error!!", kAllocateBuffers},
+                     image))
+    return kProcedureFailed;
+  const std::size_t length = image.size();
   const std::uint32_t size = RoundUpToChunk(length);
 
+  // Past the file the chunk is programmed as zeros.
   std::vector<std::uint8_t> nvram;
-  std::vector<std::uint8_t> image;
   std::vector<std::uint8_t> readBack;
-  try {
-    nvram.assign(kBridgeNvramSize, 0);
-    image.assign(size, 0);
-    readBack.assign(size, 0);
-  } catch (const std::bad_alloc&) {
-    window.ShowStatus(kAllocateBuffers);
-    return 0;
-  }
-  std::memcpy(image.data(), loaded.bytes.data(), length);
-  loaded.bytes = {};
+  if (!SizeBuffer(window, image, size, kAllocateBuffers) ||
+      !SizeBuffer(window, readBack, size, kAllocateBuffers) ||
+      !SizeBuffer(window, nvram, kBridgeNvramSize, kAllocateBuffers))
+    return kProcedureFailed;
 
   if (keep) {
     (void)device::AtaWaitReady(path);
     if (!device::AtaReadFlashWhole(path, 0, nvram.data(), kBridgeNvramSize)) {
       window.ShowStatus("Backup NVRAM command fail!");
-      return 0;
+      return kProcedureFailed;
     }
     // A signed TXR847 image carries a block the bridge takes over even when
     // the rest of its first 4 KB is kept.
-    if (facts.chipType == 13 && signature && !options.nvramChecked && length > kImageBlockAt) {
+    if (facts.chipType == kTxr847 && signature && !options.nvramChecked && length > kImageBlockAt) {
       const std::size_t end = std::min(length, kImageBlockEnd);
       std::memcpy(nvram.data() + kImageBlockAt, image.data() + kImageBlockAt, end - kImageBlockAt);
     }
@@ -130,7 +114,7 @@ int Program(RunWindow& window, const char* path) {
     window.ShowStatus(BridgeCodeText(code));
     if (keep && code != device::kAtaAllocateFailed && !RestoreNvram(path, nvram))
       window.ShowStatus("Write back NVRAM fail!!");
-    return 0;
+    return kProcedureFailed;
   };
 
   window.ShowStatus("Erasing...");
@@ -150,7 +134,7 @@ int Program(RunWindow& window, const char* path) {
 
   window.ShowStatus("Programming Success!!");
   window.Message(kPowerCycle, kCaptionMessage, MessageIcon::None);
-  return 1;
+  return kProcedureSucceeded;
 }
 
 }  // namespace
@@ -170,7 +154,15 @@ const char* BridgeCodeText(int code) {
 
 int BridgeFlashProcedure(RunWindow& window, const char* path) {
   if (IsEraseOnlyRun(window)) return EraseOnly(window, path);
-  if (IsBackupOnlyRun(window)) return BackupFlashToFile(window, path, 0) ? 1 : 0;
+  if (IsBackupOnlyRun(window)) {
+    // The TXR847 reports its flash size; the TXR842 is read over the size box.
+    const ChipState& facts = window.facts();
+    const std::uint32_t size = facts.chipType == kTxr847
+                                   ? static_cast<std::uint32_t>(facts.flashSizeKb) * 1024u
+                                   : Transfer().flashSize;
+    return BackupFlashToFile(window, ControllerRangeReader(path), size, 0) ? kProcedureSucceeded
+                                                                           : kProcedureFailed;
+  }
   return Program(window, path);
 }
 

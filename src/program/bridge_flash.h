@@ -7,6 +7,7 @@
 
 #include <cstdint>
 
+#include "program/procedures.h"
 #include "program/run_window.h"
 
 namespace program {
@@ -19,6 +20,7 @@ inline constexpr int kBridgeCompareFailed = 7;
 // as success).
 const char* BridgeCodeText(int code);
 
+// Returns kProcedureSucceeded only after a verified update, erase or backup.
 int BridgeFlashProcedure(RunWindow& window, const char* path);
 
 }  // namespace program

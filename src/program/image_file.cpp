@@ -1,48 +1,46 @@
 #include "program/image_file.h"
 
-#include <cstdio>
-#include <new>
-
 #include "host/stdio_file.h"
+#include "program/shared_steps.h"
 
 namespace program {
 
-LoadedImage LoadImageFile(const std::string& fileName, std::uint64_t maxLength) {
-  LoadedImage out;
+bool LoadImage(RunWindow& window, const ImageSource& source, const ImageRules& rules,
+               std::vector<std::uint8_t>& image) {
+  image.clear();
+  std::uint64_t length = 0;
+  if (!source.length(length) || length == 0 || length > rules.maxLength ||
+      length > static_cast<std::uint64_t>(SIZE_MAX)) {
+    window.ShowStatus(rules.openFailText);
+    return false;
+  }
+  const auto size = static_cast<std::size_t>(length);
+  if (!SizeBuffer(window, image, size, rules.allocFailText)) return false;
+  // Fewer bytes than the file's length is a read error, never a shorter image.
+  if (source.read(image.data(), size) != size) {
+    image.clear();
+    window.ShowStatus(rules.openFailText);
+    return false;
+  }
+  return true;
+}
+
+bool LoadImageFile(RunWindow& window, const std::string& fileName, const ImageRules& rules,
+                   std::vector<std::uint8_t>& image) {
+  image.clear();
   host::File file = host::OpenFile(fileName.c_str(), "rb");
   if (!file) {
-    out.result = ImageLoad::OpenFailed;
-    return out;
+    window.ShowStatus(rules.openFailText);
+    return false;
   }
-  // The length is found by reading, so a file longer than the limit is told
-  // apart without trusting a seek on it.
-  constexpr std::size_t kPiece = 0x2000;
-  std::uint8_t piece[kPiece];
-  for (;;) {
-    const std::size_t got = std::fread(piece, 1, kPiece, file.get());
-    if (got > 0) {
-      if (out.bytes.size() + got > maxLength) {
-        out.result = ImageLoad::TooLong;
-        out.bytes.clear();
-        return out;
-      }
-      try {
-        out.bytes.insert(out.bytes.end(), piece, piece + got);
-      } catch (const std::bad_alloc&) {
-        out.result = ImageLoad::NoMemory;
-        out.bytes.clear();
-        return out;
-      }
-    }
-    if (got < kPiece) break;
-  }
-  if (std::ferror(file.get()) != 0) {
-    out.result = ImageLoad::ReadFailed;
-    out.bytes.clear();
-    return out;
-  }
-  out.result = out.bytes.empty() ? ImageLoad::Empty : ImageLoad::Ok;
-  return out;
+  std::FILE* f = file.get();
+  ImageSource source;
+  source.length = [f](std::uint64_t& length) { return host::FileLength(f, length); };
+  source.read = [f](std::uint8_t* into, std::size_t n) {
+    const std::size_t got = std::fread(into, 1, n, f);
+    return std::ferror(f) != 0 ? 0 : got;
+  };
+  return LoadImage(window, source, rules, image);
 }
 
 }  // namespace program

@@ -1,27 +1,37 @@
-// Reads a whole firmware image file into memory before a procedure sends its
-// first command, so that a file that cannot be read, is empty or is longer
-// than what the procedure writes is refused while the flash is untouched.
+// Loading an image file for a procedure: the whole file or nothing, refused
+// before the procedure sends its first command.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
+#include "program/run_window.h"
+
 namespace program {
 
-// Status texts for the two refusals that have no text of their own.
-inline constexpr const char* kImageEmptyStatus = "The firmware file is empty!";
-inline constexpr const char* kImageTooLongStatus =
-    "The firmware file size is bigger than the flash size!";
-
-enum class ImageLoad { Ok, OpenFailed, ReadFailed, Empty, TooLong, NoMemory };
-
-struct LoadedImage {
-  ImageLoad result = ImageLoad::OpenFailed;
-  std::vector<std::uint8_t> bytes;  // the whole file when result is Ok
+struct ImageRules {
+  std::uint64_t maxLength;    // a longer file is refused
+  const char* openFailText;   // the procedure's text for a file it cannot use
+  const char* allocFailText;  // the procedure's text for a buffer it cannot get
 };
 
-// maxLength: the most bytes the procedure can write.
-LoadedImage LoadImageFile(const std::string& fileName, std::uint64_t maxLength);
+// Reads the file named fileName whole into image (image.size() is then the
+// file's length). A file that cannot be opened, is empty, is longer than
+// rules.maxLength or cannot be read whole is refused with openFailText as
+// the status; no buffer, allocFailText. Nothing is sent to the device.
+bool LoadImageFile(RunWindow& window, const std::string& fileName, const ImageRules& rules,
+                   std::vector<std::uint8_t>& image);
+
+// An open image as the loader sees it; the real one is a C runtime file.
+struct ImageSource {
+  std::function<bool(std::uint64_t& length)> length;
+  // Reads up to n bytes, returns how many; fewer than n is a failure.
+  std::function<std::size_t(std::uint8_t* into, std::size_t n)> read;
+};
+bool LoadImage(RunWindow& window, const ImageSource& source, const ImageRules& rules,
+               std::vector<std::uint8_t>& image);
 
 }  // namespace program

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "device/flash_commands.h"
+#include "device/status_poll.h"
 #include "host/stdio_file.h"
 #include "program/image_file.h"
 #include "program/shared_steps.h"
@@ -23,6 +24,7 @@ constexpr const char* kEraseReadBackFail = "Read Back after Erase fail!!";
 constexpr const char* kNotErased = "Not Erase correctly!";
 constexpr const char* kAllocateFail = "Allocate read buffer Error!!";
 constexpr const char* kPowerCycle = "Please Turn-Off the Power and Turn-On Again!";
+constexpr std::uint8_t kRomBusy = 0x01;  // the status byte while an erase or program runs
 
 bool AllErased(const std::vector<std::uint8_t>& data) {
   for (std::uint8_t b : data)
@@ -30,55 +32,43 @@ bool AllErased(const std::vector<std::uint8_t>& data) {
   return true;
 }
 
-bool Allocate(std::vector<std::uint8_t>& buffer, std::size_t size, std::uint8_t fill) {
-  try {
-    buffer.assign(size, fill);
-    return true;
-  } catch (const std::bad_alloc&) {
-    return false;
-  }
-}
-
 // Pre-erase, erase, wait and read back: true only when the whole ROM was seen
 // to read 0xFF. Each failure has shown its own text.
 bool EraseAndCheck(RunWindow& window, const char* path, int flashTypeIndex,
                    std::vector<std::uint8_t>& readBack) {
   if (!device::PreEraseRom(path, flashTypeIndex)) {
-    window.ShowStatus(kPreEraseFail);
+    window.RepaintStatus(kPreEraseFail);
     return false;
   }
   if (!device::StartRomErase(path)) {
-    window.ShowStatus(kEraseCommandFail);
+    window.RepaintStatus(kEraseCommandFail);
     return false;
   }
   // A ROM still busy reads back its status, not its cells: nothing to check.
   if (!WaitRomReady(path)) {
-    window.ShowStatus(kEraseStatusFail);
+    window.RepaintStatus(kEraseStatusFail);
     return false;
   }
-  window.ShowStatus(kEraseOk);
+  window.RepaintStatus(kEraseOk);
   if (!device::ReadRomWhole(path, 0, readBack.data(), static_cast<std::int32_t>(kRomSize))) {
-    window.ShowStatus(kEraseReadBackFail);
+    window.RepaintStatus(kEraseReadBackFail);
     return false;
   }
   if (!AllErased(readBack)) {
-    window.ShowStatus(kNotErased);
+    window.RepaintStatus(kNotErased);
     return false;
   }
   return true;
 }
 
 int EraseOnly(RunWindow& window, const char* path, int flashTypeIndex) {
-  window.ShowStatus("Start Erase only!");
+  window.RepaintStatus("Start Erase only!");
   std::vector<std::uint8_t> readBack;
-  if (!Allocate(readBack, kRomSize, 0)) {
-    window.ShowStatus(kAllocateFail);
-    return 0;
-  }
-  if (!EraseAndCheck(window, path, flashTypeIndex, readBack)) return 0;
-  window.ShowStatus("Erase All success!!");
+  if (!SizeBuffer(window, readBack, kRomSize, kAllocateFail)) return kProcedureFailed;
+  if (!EraseAndCheck(window, path, flashTypeIndex, readBack)) return kProcedureFailed;
+  window.RepaintStatus("Erase All success!!");
   window.Message(kPowerCycle, kCaptionMessage, MessageIcon::None);
-  return 1;
+  return kProcedureSucceeded;
 }
 
 int BackupOnly(RunWindow& window, const char* path) {
@@ -88,100 +78,88 @@ int BackupOnly(RunWindow& window, const char* path) {
     window.Message("Default backup firmware as OldFalsh.bak!", kCaptionMessage,
                    MessageIcon::None);
   }
-  window.ShowStatus("Backup ...");
+  window.RepaintStatus("Backup ...");
   std::vector<std::uint8_t> data;
-  if (!Allocate(data, kRomSize, 0)) {
-    window.ShowStatus(kAllocateFail);
-    return 0;
-  }
+  if (!SizeBuffer(window, data, kRomSize, kAllocateFail)) return kProcedureFailed;
   if (!device::ReadRomWhole(path, 0, data.data(), static_cast<std::int32_t>(kRomSize))) {
-    window.ShowStatus("Read ROM fail!!");
-    return 0;
+    window.RepaintStatus("Read ROM fail!!");
+    return kProcedureFailed;
   }
   constexpr const char* kSaveFail = "Read ROM Suceess, but save to file fail!!";
   host::File file = host::OpenFile(fileName.c_str(), "wb");
   if (!file) {
-    window.ShowStatus(kSaveFail);
-    return 0;
+    window.RepaintStatus(kSaveFail);
+    return kProcedureFailed;
   }
   const bool written = std::fwrite(data.data(), 1, data.size(), file.get()) == data.size();
   // A short write or a failed close leaves a damaged backup.
   if (std::fclose(file.release()) != 0 || !written) {
-    window.ShowStatus(kSaveFail);
-    return 0;
+    window.RepaintStatus(kSaveFail);
+    return kProcedureFailed;
   }
-  window.ShowStatus("Read flash and backup success!");
-  return 1;
+  window.RepaintStatus("Read flash and backup success!");
+  return kProcedureSucceeded;
 }
 
 int Program(RunWindow& window, const char* path, int flashTypeIndex) {
   // The image is read and checked before the first command: a file that
   // cannot be programmed must not cost the old firmware.
-  LoadedImage loaded = LoadImageFile(window.options().imageFile, kRomSize);
-  switch (loaded.result) {
-    case ImageLoad::Ok: break;
-    case ImageLoad::OpenFailed:
-    case ImageLoad::ReadFailed:
-      window.ShowStatus("Open New ROM File Error!!");
-      return 0;
-    case ImageLoad::Empty:
-      window.ShowStatus(kImageEmptyStatus);
-      return 0;
-    case ImageLoad::TooLong:
-      window.ShowStatus(kImageTooLongStatus);
-      return 0;
-    case ImageLoad::NoMemory:
-      window.ShowStatus(kAllocateFail);
-      return 0;
-  }
-  // The whole ROM is programmed; 0xFF past the file's end programs nothing.
   std::vector<std::uint8_t> image;
+  if (!LoadImageFile(window, window.options().imageFile,
+                     {kRomSize, "Open New ROM File Error!!", kAllocateFail}, image))
+    return kProcedureFailed;
+  // The whole ROM is programmed; 0xFF past the file's end programs nothing.
   std::vector<std::uint8_t> readBack;
-  if (!Allocate(image, kRomSize, 0xFF) || !Allocate(readBack, kRomSize, 0)) {
-    window.ShowStatus(kAllocateFail);
-    return 0;
+  try {
+    image.resize(kRomSize, 0xFF);
+  } catch (const std::bad_alloc&) {
+    window.RepaintStatus(kAllocateFail);
+    return kProcedureFailed;
   }
-  std::memcpy(image.data(), loaded.bytes.data(), loaded.bytes.size());
-  loaded.bytes.clear();
+  if (!SizeBuffer(window, readBack, kRomSize, kAllocateFail)) return kProcedureFailed;
 
   if (!window.options().a1ChipChecked && !device::SwitchToInternalRom(path)) {
-    window.ShowStatus("Can't switch to internal ROM");
-    return 0;
+    window.RepaintStatus("Can't switch to internal ROM");
+    return kProcedureFailed;
   }
   // Programming needs an erase that was seen to succeed; otherwise the old
   // firmware (or what is left of it) stays as it is.
-  if (!EraseAndCheck(window, path, flashTypeIndex, readBack)) return 0;
+  if (!EraseAndCheck(window, path, flashTypeIndex, readBack)) return kProcedureFailed;
 
   (void)WaitRomReady(path);
   if (!device::ProgramRom(path, image.data(), kRomSize, flashTypeIndex)) {
-    window.ShowStatus("Programming Fail!!");
-    return 0;
+    window.RepaintStatus("Programming Fail!!");
+    return kProcedureFailed;
   }
   (void)WaitRomReady(path);
   if (!device::ReadRomWhole(path, 0, readBack.data(), static_cast<std::int32_t>(kRomSize))) {
-    window.ShowStatus("Read Fail!!");
-    return 0;
+    window.RepaintStatus("Read Fail!!");
+    return kProcedureFailed;
   }
   if (readBack != image) {
-    window.ShowStatus("Compare Fail!!");
-    return 0;
+    window.RepaintStatus("Compare Fail!!");
+    return kProcedureFailed;
   }
-  window.ShowStatus("Programming & Compare Success!!");
+  window.RepaintStatus("Programming & Compare Success!!");
   window.Message(kPowerCycle, kCaptionMessage, MessageIcon::None);
-  return 1;
+  return kProcedureSucceeded;
 }
 
 }  // namespace
 
 bool WaitRomReady(const char* path) {
-  for (int i = 0; i < kRomReadyReads; ++i) {
-    std::uint8_t status = 0;
-    // A chip that stopped answering is not ready, and asking it 50,000 times
-    // more would only hang the window.
-    if (!device::ReadRomStatus(path, &status)) return false;
-    if (status != 0x01) return true;
-  }
-  return false;
+  // A chip that stopped answering is not ready, and asking it 50,000 times
+  // more would only hang the window: an unanswered read ends the wait.
+  bool answered = true;
+  const int reReads = device::PollStatus(
+      [&](std::uint8_t* status) { return answered = device::ReadRomStatus(path, status) != 0; },
+      kRomBusy, [&](std::uint8_t status) { return !answered || status != kRomBusy; },
+      device::PollBounds{kRomReadyReads - 1, 0, true});
+  return answered && reReads >= 0;
+}
+
+int RunInternalRomProcedure(RunWindow& window, const char* path) {
+  return RunInternalRomParallelFlash(window, path, window.options().flashTypeIndex);
 }
 
 int RunInternalRomParallelFlash(RunWindow& window, const char* path, int flashTypeIndex) {
@@ -191,8 +169,8 @@ int RunInternalRomParallelFlash(RunWindow& window, const char* path, int flashTy
   // panel that holds them is shown.
   if (eraseOnly || options.backupOnlyChecked) {
     if (!options.a1ChipChecked && !device::SwitchToInternalRom(path)) {
-      window.ShowStatus("Can't switch to internal ROM");
-      return 0;
+      window.RepaintStatus("Can't switch to internal ROM");
+      return kProcedureFailed;
     }
     return eraseOnly ? EraseOnly(window, path, flashTypeIndex) : BackupOnly(window, path);
   }

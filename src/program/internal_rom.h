@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "program/procedures.h"
 #include "program/run_window.h"
 
 namespace program {
@@ -18,6 +19,9 @@ inline constexpr int kRomReadyReads = 50000;
 // at once when a status read goes unanswered.
 bool WaitRomReady(const char* path);
 
+// Returns kProcedureSucceeded only after a verified update, erase or backup.
 int RunInternalRomParallelFlash(RunWindow& window, const char* path, int flashTypeIndex);
+// The procedure table's entry: the part chosen in the flash type list.
+int RunInternalRomProcedure(RunWindow& window, const char* path);
 
 }  // namespace program
