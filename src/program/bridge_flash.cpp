@@ -16,7 +16,8 @@ namespace program {
 namespace {
 
 constexpr const char* kAllocateBuffers = "Allocate buffers Error!!";
-// The bridge behind a TXV929 whose 80-byte block at 128 a signed image brings.
+// The TXR847 behind a TXV929: identification reads its flash size, and a
+// signed image brings an 80-byte block at 128 for it.
 constexpr std::uint8_t kTxr847 = 13;
 constexpr const char* kPowerCycle = "Please Turn-Off the Power and Turn-On Again!";
 // The controller's flash address is 24 bits wide.
@@ -160,6 +161,11 @@ int BridgeFlashProcedure(RunWindow& window, const char* path) {
     const std::uint32_t size = facts.chipType == kTxr847
                                    ? static_cast<std::uint32_t>(facts.flashSizeKb) * 1024u
                                    : Transfer().flashSize;
+    // Nothing read is no backup.
+    if (size == 0) {
+      window.ShowStatus("Read Back to Backup Error!!");
+      return kProcedureFailed;
+    }
     return BackupFlashToFile(window, ControllerRangeReader(path), size, 0) ? kProcedureSucceeded
                                                                            : kProcedureFailed;
   }
