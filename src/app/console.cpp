@@ -116,7 +116,7 @@ int FwSizeItem(const ComboBox& box, const std::string& wanted) {
 // Sets the controls the way a user would, in an order the window allows:
 // the entry, the panel boxes that must go off, the image, the boxes that
 // must go on, then "RD Version" as asked.
-bool SetUpRun(MainWindow& w, const ConsoleRun& run, std::FILE* out) {
+bool SetUpRun(MainWindow& w, HeadlessView& view, const ConsoleRun& run, std::FILE* out) {
   w.DeviceList.UserSelect(run.entry);
   const bool panelChange = run.rd || w.EraseOnlyCheck.checked() != run.eraseOnly ||
                            w.BackupFWCheckBox.checked() != run.backupOnly;
@@ -129,7 +129,12 @@ bool SetUpRun(MainWindow& w, const ConsoleRun& run, std::FILE* out) {
     if (!Offered(w.BackupFWCheckBox, "\"Backup Old Firmware Only\"", out)) return false;
     w.BackupFWCheckBox.SetChecked(false);
   }
-  if (!run.image.empty()) {
+  if (!run.image.empty() && run.load) {
+    // The dialog answers with the file; a loaded file leaves Run enabled.
+    if (!Offered(w.LoadBtn, "\"Load File\"", out)) return false;
+    view.dialogAnswers.push_back(run.image);
+    w.LoadBtn.Click();
+  } else if (!run.image.empty()) {
     if (!Offered(w.FwFilenameEdit, "the firmware file", out)) return false;
     w.FwFilenameEdit.SetText(run.image);
   }
@@ -172,7 +177,7 @@ int PressRun(MainWindow& w, ConsoleView& view, const ConsoleRun& run, std::FILE*
     std::fprintf(out, "There is no entry %d.\n", run.entry);
     return kExitUsage;
   }
-  if (!SetUpRun(w, run, out)) return kExitUsage;
+  if (!SetUpRun(w, view, run, out)) return kExitUsage;
   view.ProcessMessages();
   view.EndLine();
   std::fprintf(out, "entry %d: %s (chip %s, firmware %s, flash %s)\n", run.entry,
@@ -231,6 +236,8 @@ std::string ConsoleUsage() {
          "Run options (they belong to the --run before them):\n"
          "  --image FILE        the firmware file (\"Firmware File\"); left as it is\n"
          "                      when not given\n"
+         "  --load FILE         choose the firmware file with \"Load File\": Run stays\n"
+         "                      enabled even when the image check refuses the file\n"
          "  --flash-type N      the parallel flash part (\"Flash Type \" list): 0 ATMEL,\n"
          "                      1 PMC, 2 SST, where the window shows it\n"
          "  --rd                check \"RD Version\" (the engineering panel); needed by\n"
@@ -303,6 +310,14 @@ bool ParseConsoleArgs(const std::vector<std::string>& args, ConsoleOptions& opti
         return false;
       }
       options.runs.back().image = v;
+    } else if (arg == "--load") {
+      if (!needRun(arg) || !value(v)) return false;
+      if (v.empty()) {
+        error = "--load needs a file name";
+        return false;
+      }
+      options.runs.back().image = v;
+      options.runs.back().load = true;
     } else if (arg == "--rd") {
       if (!needRun(arg)) return false;
       options.runs.back().rd = true;

@@ -3,6 +3,8 @@
 #include <array>
 
 #include "program/bridge_flash.h"
+#include "program/disk_area_firmware.h"
+#include "program/hdd_firmware.h"
 #include "program/internal_rom.h"
 #include "program/standard_serial.h"
 
@@ -19,8 +21,8 @@ int RefuseImageTooLarge(RunWindow& window, const char*) {
 constexpr std::array kRows = {
     ProcedureRow{Procedure::None, "none", nullptr},
     ProcedureRow{Procedure::RefusedImageTooLarge, "image too large", &RefuseImageTooLarge},
-    ProcedureRow{Procedure::DiskAreaFirmware, "disk-area firmware", nullptr},
-    ProcedureRow{Procedure::HddHostedFirmware, "HDD-hosted firmware", nullptr},
+    ProcedureRow{Procedure::DiskAreaFirmware, "disk-area firmware", &DiskAreaProcedure},
+    ProcedureRow{Procedure::HddHostedFirmware, "HDD-hosted firmware", &HddFirmwareProcedure},
     ProcedureRow{Procedure::SstSerialFlash, "SST serial flash", nullptr},
     ProcedureRow{Procedure::NvramPage16K, "NVRAM-preserving 16 KB pages", nullptr},
     ProcedureRow{Procedure::BlockCommandFlash, "block-command flash", nullptr},

@@ -161,6 +161,14 @@ std::vector<EnclosureProfile> Build() {
     p.disk = Disk(488397168);  // keeps its firmware on the disk when no flash is found
     rows.push_back(p);
   }
+  {
+    EnclosureProfile p = Row("tx40779-e-noflash", 19, 3, "TX40779 Disk", "t779",
+                             "as tx40779-e without a serial flash: its firmware lives on the disk");
+    p.bridge = BridgeOf(rows, "tx40779-e");
+    p.flashPart = "";
+    p.disk = Disk(488397168);
+    rows.push_back(p);
+  }
   // --- 5 and 18: parameter-block chips --------------------------------------------
   {
     EnclosureProfile p =
@@ -195,6 +203,30 @@ std::vector<EnclosureProfile> Build() {
     p.bridge.parameters[17] = 0x01;
     p.bridge.bus = FlashBus::None;
     p.disk = Disk(976773168);
+    rows.push_back(p);
+  }
+  {
+    EnclosureProfile p = Row("txr649-2t", 18, 0, "TXR649 Disk", "t649",
+                             "as txr649, on a disk of more than 2^32 sectors");
+    p.bridge = BridgeOf(rows, "txr649");
+    p.disk = Disk(0x100000000ull + 0x2345678);
+    rows.push_back(p);
+  }
+  {
+    EnclosureProfile p = Row("txr649-4k", 18, 0, "TXR649 Disk", "t649",
+                             "as txr649, on a disk of 4096-byte sectors");
+    p.bridge = BridgeOf(rows, "txr649");
+    p.disk = Disk(244190646, 4096);
+    rows.push_back(p);
+  }
+  {
+    EnclosureProfile p = Row("txr649-tag0", 18, 0, "TXR649 Disk", "t649",
+                             "as txr649-tagged, but the area tag holds 0");
+    p.bridge = BridgeOf(rows, "txr649");
+    p.bridge.memory.push_back(Mem(0xC000, {0x55, 0xAA, 0x00, 0x00}));
+    p.disk = Disk(1000000);
+    p.disk.hiddenSectors = 8;
+    p.diskAreaTag = 0;
     rows.push_back(p);
   }
   {
@@ -379,6 +411,15 @@ std::vector<EnclosureProfile> Build() {
     p.flashPart = "gd-gd25q10";
     p.controllerInfo = ControllerInfo(0x49, 0x27, 0x49, 0x27, {2, 3, 4, 5, 0, 0, 0, 0});
     p.disk = Disk(488378646, 4096);  // a 4 KB-sector disk
+    rows.push_back(p);
+  }
+  {
+    EnclosureProfile p = Row("txv929-hdd", 12, 0, "TXV929 Disk", "t929",
+                             "as txv929 without a serial flash (kind 0): its bank lives on the disk");
+    p.bridge = BridgeOf(rows, "txv929");
+    p.bridge.flashTypeCode = 0;
+    p.controllerInfo = ControllerInfo(0x49, 0x29, 0x49, 0x29, {1, 2, 3, 4, 0, 0, 0, 0});
+    p.disk = Disk(976773168);
     rows.push_back(p);
   }
   // --- 13, 14, 15: bridges behind a storage controller ----------------------------------------
