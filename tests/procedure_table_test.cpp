@@ -45,7 +45,9 @@ TEST(ProcedureTableTest, EachRowRunsItsEntryAndKeepsItsOutcome) {
       {Procedure::StandardSerialFlash, RunOutcome::Failed, "Open File Error!!", "", true},
       {Procedure::DiskAreaFirmware, RunOutcome::Failed, "Open File Error!!", "", true},
       {Procedure::HddHostedFirmware, RunOutcome::Failed, "Open File Error!!", "", true},
-      {Procedure::BridgeBehindController, RunOutcome::NothingRan, "", "", false},
+      {Procedure::BridgeBehindController, RunOutcome::Failed, "Open File Error!!", "", true},
+      {Procedure::InternalRomParallelFlash, RunOutcome::Failed, "Open New ROM File Error!!", "",
+       true},
   };
   for (const Row& r : rows) {
     testing_support::FakeRunWindow window;

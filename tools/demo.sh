@@ -3,7 +3,8 @@
 # enclosures, lists them, then updates the TX40775 enclosure (entry 0) with a
 # generated firmware image: identify, check, erase, program, verify and the
 # power-cycle notice. A backup-only run in the same window then reads the
-# flash back, and the file is compared with the image.
+# flash back, and the file is compared with the image. The TX40776 (parallel
+# flash) and the TXR847 behind the TXV929 controller follow the same way.
 # With --window it also builds the Windows demo window and runs it under Wine:
 # on the current X display when there is one, otherwise on a virtual display,
 # where it takes a screenshot (build-win/window.png) instead.
@@ -44,6 +45,32 @@ else
   echo "== read back: the flash does NOT hold the image" >&2
   exit 1
 fi
+
+# The parallel-flash bridge and the bridge behind a storage controller, found
+# by their entries in the listing: programmed and read back the same way.
+update_and_compare() {  # entry-text type name
+  local entry
+  entry=$("$console" --simulate | sed -n "s/^entry \([0-9]*\): $1.*/\1/p" | head -n 1)
+  [ -n "$entry" ] || { echo "no entry \"$1\" in the simulated set" >&2; exit 1; }
+  local fw="$out/$3-firmware.bin" back="$out/$3-readback.bin"
+  rm -f "$back"
+  echo
+  echo "== Run on entry $entry ($3, chip type $2), then a backup-only run"
+  ./build/tx4077x-make-image "$2" 0 "$fw"
+  "$console" --simulate --run "$entry" --image "$fw" \
+    --run "$entry" --rd --backup-only --backup-file "$back"
+  local n
+  n=$(stat -c %s "$fw")
+  if cmp -n "$n" "$fw" "$back"; then
+    echo "== read back: the first $n bytes of the $3 flash are the image ($back)"
+  else
+    echo "== read back: the $3 flash does NOT hold the image" >&2
+    exit 1
+  fi
+}
+update_and_compare "<<USB>> Tavrion TX40776" 2 tx40776
+update_and_compare "<<847>>" 13 txr847
+echo
 
 [ "$window" -eq 1 ] || { echo "(tools/demo.sh --window runs the demo window under Wine)"; exit 0; }
 

@@ -172,6 +172,14 @@ bool SetUpRun(MainWindow& w, HeadlessView& view, const ConsoleRun& run, std::FIL
     if (!Offered(w.FwSizeCheck, "the firmware size", out)) return false;
     if (w.FwSizeCheck.itemIndex() != item) w.FwSizeCheck.UserSelect(item);
   }
+  if (run.flashType >= 0 && w.FlashTypeList.itemIndex() != run.flashType) {
+    if (!Offered(w.FlashTypeList, "the flash type list", out)) return false;
+    w.FlashTypeList.UserSelect(run.flashType);
+  }
+  if (run.a1Chip && w.A1ChipCheck.checked() != *run.a1Chip) {
+    if (!Offered(w.A1ChipCheck, "\"A1 Chip\"", out)) return false;
+    w.A1ChipCheck.SetChecked(*run.a1Chip);
+  }
   if (run.rd && w.BackupFileEdit.text() != run.backupFile) {
     if (!Offered(w.BackupFileEdit, "the backup file name", out)) return false;
     w.BackupFileEdit.SetText(run.backupFile);
@@ -249,6 +257,8 @@ std::string ConsoleUsage() {
          "                      when not given\n"
          "  --load FILE         choose the firmware file with \"Load File\": Run stays\n"
          "                      enabled even when the image check refuses the file\n"
+         "  --flash-type N      the parallel flash part (\"Flash Type \" list): 0 ATMEL,\n"
+         "                      1 PMC, 2 SST, where the window shows it\n"
          "  --rd                check \"RD Version\" (the engineering panel); needed by\n"
          "                      the options below. Its boxes are left unchecked unless\n"
          "                      given, and the backup file name empty.\n"
@@ -259,6 +269,7 @@ std::string ConsoleUsage() {
          "  --nvram on|off      set \"Include 4K NVRAM\" where the window shows it\n"
          "  --size SIZE         the firmware size box: 32KB, 64KB, 128KB, 256KB, 512KB\n"
          "                      or 1MB, where the window shows it\n"
+         "  --a1-chip on|off    set \"A1 Chip\" where the window shows it\n"
          "\n"
          "A control the window hides or disables for the entry is refused, as is a\n"
          "run while Run is disabled. The procedures' own diagnostic lines (\"NVRAM\n"
@@ -355,6 +366,20 @@ bool ParseConsoleArgs(const std::vector<std::string>& args, ConsoleOptions& opti
         return false;
       }
       options.runs.back().fwSize = v;
+    } else if (arg == "--flash-type") {
+      if (!needRun(arg) || !value(v)) return false;
+      if (v != "0" && v != "1" && v != "2") {
+        error = "--flash-type takes 0, 1 or 2";
+        return false;
+      }
+      options.runs.back().flashType = v[0] - '0';
+    } else if (arg == "--a1-chip") {
+      if (!needRun(arg) || !needRd(arg) || !value(v)) return false;
+      if (v != "on" && v != "off") {
+        error = "--a1-chip takes on or off";
+        return false;
+      }
+      options.runs.back().a1Chip = v == "on";
     } else {
       error = "unknown option: " + arg;
       return false;

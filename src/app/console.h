@@ -25,6 +25,8 @@ struct ConsoleRun {
   std::string backupFile;  // BackupFileEdit
   std::optional<bool> nvram;  // "Include 4K NVRAM"; unset leaves the box as it is
   std::string fwSize;         // FwSizeCheck item ("32KB" .. "1MB"); "" leaves it
+  int flashType = -1;         // FlashTypeList item (0..2); -1 leaves it
+  std::optional<bool> a1Chip; // "A1 Chip"; unset leaves the box as it is
 };
 
 struct ConsoleOptions {

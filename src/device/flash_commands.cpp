@@ -90,6 +90,17 @@ bool UnlockBytes(int flashIndex, std::uint8_t& h, std::uint8_t& g) {
   return false;
 }
 
+// The 32-bit ROM address travels low byte first in bytes 3-6.
+Cdb RomReadFrame(std::int32_t address) {
+  Cdb cdb = VendorFrame(kOpRomRead);
+  const auto a = static_cast<std::uint32_t>(address);
+  cdb[3] = static_cast<std::uint8_t>(a);
+  cdb[4] = static_cast<std::uint8_t>(a >> 8);
+  cdb[5] = static_cast<std::uint8_t>(a >> 16);
+  cdb[6] = static_cast<std::uint8_t>(a >> 24);
+  return cdb;
+}
+
 }  // namespace
 
 int ReadFlash(const char* path, std::int32_t address, std::uint8_t* buffer, std::int32_t length) {
@@ -237,9 +248,16 @@ int SwitchToInternalRom(const char* path) {
   return SendOut(path, VendorFrame(kOpRomSwitch), nullptr, 0);
 }
 
+int ReadRomStatus(const char* path, std::uint8_t* status) {
+  std::uint8_t byte = 0;
+  if (SendIn(path, VendorFrame(kOpRomStatus), &byte, 1) == 0) return 0;
+  if (status != nullptr) *status = byte;
+  return 1;
+}
+
 int IsRomBusy(const char* path) {
   std::uint8_t status = 0;
-  if (SendIn(path, VendorFrame(kOpRomStatus), &status, 1) == 0) return 1;
+  if (!ReadRomStatus(path, &status)) return 1;
   return status == 0x01 ? 1 : 0;
 }
 
@@ -248,13 +266,14 @@ int StartRomErase(const char* path) {
 }
 
 int ReadRom(const char* path, std::int32_t address, std::uint8_t* buffer, std::int32_t length) {
-  Cdb cdb = VendorFrame(kOpRomRead);
-  const auto a = static_cast<std::uint32_t>(address);
-  cdb[3] = static_cast<std::uint8_t>(a);
-  cdb[4] = static_cast<std::uint8_t>(a >> 8);
-  cdb[5] = static_cast<std::uint8_t>(a >> 16);
-  cdb[6] = static_cast<std::uint8_t>(a >> 24);
-  return SendIn(path, cdb, buffer, length);
+  return SendIn(path, RomReadFrame(address), buffer, length);
+}
+
+int ReadRomWhole(const char* path, std::int32_t address, std::uint8_t* buffer,
+                 std::int32_t length) {
+  std::int32_t moved = 0;
+  if (SendIn(path, RomReadFrame(address), buffer, length, &moved) == 0) return 0;
+  return moved >= length ? 1 : 0;
 }
 
 int ProgramRom(const char* path, const std::uint8_t* data, std::uint32_t length, int flashIndex) {

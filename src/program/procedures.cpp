@@ -2,8 +2,10 @@
 
 #include <array>
 
+#include "program/bridge_flash.h"
 #include "program/disk_area_firmware.h"
 #include "program/hdd_firmware.h"
+#include "program/internal_rom.h"
 #include "program/standard_serial.h"
 
 namespace program {
@@ -26,8 +28,10 @@ constexpr std::array kRows = {
     ProcedureRow{Procedure::BlockCommandFlash, "block-command flash", nullptr},
     ProcedureRow{Procedure::Ieee1394BridgeFlash, "IEEE 1394 bridge flash", nullptr},
     ProcedureRow{Procedure::StandardSerialFlash, "standard serial flash", &RunStandardSerialFlash},
-    ProcedureRow{Procedure::InternalRomParallelFlash, "internal-ROM parallel flash", nullptr},
-    ProcedureRow{Procedure::BridgeBehindController, "bridge behind controller", nullptr},
+    ProcedureRow{Procedure::InternalRomParallelFlash, "internal-ROM parallel flash",
+                 &RunInternalRomProcedure},
+    ProcedureRow{Procedure::BridgeBehindController, "bridge behind controller",
+                 &BridgeFlashProcedure},
 };
 
 // Rows are looked up by position: keep them in the enum's order.
