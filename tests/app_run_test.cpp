@@ -90,13 +90,15 @@ TEST_F(RunTest, EachRowOfTheTableIsReachedThroughRun) {
     window->bridgeVersion = r.bridgeVersion;
     window->UpdateBtn.SetEnabled(true);
     machine.ClearTranscript();
+    view.messages.clear();
     PressRun();
     EXPECT_EQ(r.expected, window->lastProcedure) << "chip type " << r.type;
-    // Families still to come run nothing: Run is back at once, nothing sent.
     EXPECT_TRUE(window->UpdateBtn.enabled()) << "chip type " << r.type;
+    if (program::ProcedureBuilt(r.expected)) continue;
+    // Families still to come run nothing: Run is back at once, nothing sent.
     EXPECT_TRUE(machine.transcript().empty()) << "chip type " << r.type;
+    EXPECT_TRUE(view.messages.empty()) << "chip type " << r.type;
   }
-  EXPECT_TRUE(view.messages.empty());
 }
 
 TEST_F(RunTest, ChipTypeElevenAsksRegister505EOfTheSelectedDevice) {

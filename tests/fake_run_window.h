@@ -28,6 +28,13 @@ class FakeRunWindow : public program::RunWindow {
     messages.push_back({text, caption});
   }
   void SetImageSignatureResult(std::int32_t result) override { signature = result; }
+  void PaintStatus(const std::string& text) override {
+    ++paintOnly;
+    status_ = text;
+    statuses.push_back(text);
+  }
+  void ProcessMessages() override { ++pumps; }
+  void CheckIncludeNvram() override { checkedNvram = true; }
 
   bool Showed(const std::string& text) const {
     for (const std::string& s : statuses)
@@ -40,6 +47,9 @@ class FakeRunWindow : public program::RunWindow {
   std::vector<std::string> statuses;
   std::vector<ShownMessage> messages;
   std::int32_t signature = 0;
+  int paintOnly = 0;  // status updates that did not process messages
+  int pumps = 0;      // ProcessMessages calls
+  bool checkedNvram = false;  // the procedure checked "Include 4K NVRAM"
 
  private:
   std::string status_;

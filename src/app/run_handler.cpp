@@ -58,6 +58,11 @@ class WindowRun : public program::RunWindow {
     w_.Message(text, caption, ToUiIcon(icon));
   }
   void SetImageSignatureResult(std::int32_t result) override { w_.imageSignatureResult = result; }
+  void PaintStatus(const std::string& text) override { w_.ShowStatus(text, false); }
+  void ProcessMessages() override { w_.ProcessMessages(); }
+  // The box's handler waits for the run's end like any click during a run;
+  // this run keeps the options it started with.
+  void CheckIncludeNvram() override { w_.NVRAMCheck.SetChecked(true); }
 
  private:
   MainWindow& w_;

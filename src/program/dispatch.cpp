@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "program/nvram_page16k.h"
+#include "program/sst_serial.h"
 #include "program/standard_serial.h"
 
 namespace program {
@@ -52,6 +54,12 @@ bool RunProcedure(Procedure procedure, RunWindow& window, const char* path) {
     case Procedure::StandardSerialFlash:
       (void)RunStandardSerialFlash(window, path);
       return true;
+    case Procedure::NvramPage16K:
+      (void)RunNvramPage16K(window, path);
+      return true;
+    case Procedure::SstSerialFlash:
+      (void)RunSstSerialFlash(window, path);
+      return true;
     default:
       // The other families' procedures are not built yet: nothing runs.
       return true;
@@ -59,7 +67,8 @@ bool RunProcedure(Procedure procedure, RunWindow& window, const char* path) {
 }
 
 bool ProcedureBuilt(Procedure procedure) {
-  return procedure == Procedure::StandardSerialFlash;
+  return procedure == Procedure::StandardSerialFlash || procedure == Procedure::NvramPage16K ||
+         procedure == Procedure::SstSerialFlash;
 }
 
 const char* ProcedureName(Procedure procedure) {

@@ -48,6 +48,12 @@ class RunWindow {
   // A message box with one OK button and no owner.
   virtual void Message(const std::string& text, const std::string& caption, MessageIcon icon) = 0;
   virtual void SetImageSignatureResult(std::int32_t result) = 0;
+  // Replaces the status line and repaints only it; no other message runs.
+  virtual void PaintStatus(const std::string& text) { ShowStatus(text); }
+  // Lets pending window messages run once.
+  virtual void ProcessMessages() {}
+  // Checks "Include 4K NVRAM" as a click would, so the choice is remembered.
+  virtual void CheckIncludeNvram() {}
 
   void AppendStatus(const std::string& piece) { ShowStatus(StatusText() + piece); }
 };
