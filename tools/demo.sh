@@ -3,7 +3,8 @@
 # enclosures, lists them, then updates the TX40775 enclosure (entry 0) with a
 # generated firmware image: identify, check, erase, program, verify and the
 # power-cycle notice. A backup-only run in the same window then reads the
-# flash back, and the file is compared with the image.
+# flash back, and the file is compared with the image. The same for the
+# TXR842 and the SST TXR847 with the 16 KB-page updates.
 # With --window it also builds the Windows demo window and runs it under Wine:
 # on the current X display when there is one, otherwise on a virtual display,
 # where it takes a screenshot (build-win/window.png) instead.
@@ -44,6 +45,29 @@ else
   echo "== read back: the flash does NOT hold the image" >&2
   exit 1
 fi
+
+# The 16 KB-page updates: the TXR842 (chip type 6, entry 8) keeps its NVRAM
+# in front of the image, so its backup leaves the NVRAM out; the SST TXR847
+# (chip type 10, entry 7) takes the image byte for byte.
+for target in "8 6 1 txr842" "7 10 2 txr847-sst"; do
+  set -- $target
+  image="$out/$4-firmware.bin"
+  readback="$out/$4-readback.bin"
+  rm -f "$readback"
+  echo
+  echo "== Run on entry $1 (chip type $2) with a generated image, then a backup-only run"
+  ./build/tx4077x-make-image "$2" "$3" "$image"
+  "$console" --simulate --run "$1" --image "$image" \
+    --run "$1" --rd --backup-only --nvram off --backup-file "$readback"
+  size=$(stat -c %s "$image")
+  if cmp -n "$size" "$image" "$readback"; then
+    echo "== read back: the flash holds the image ($readback)"
+  else
+    echo "== read back: the flash does NOT hold the image" >&2
+    exit 1
+  fi
+done
+echo
 
 [ "$window" -eq 1 ] || { echo "(tools/demo.sh --window runs the demo window under Wine)"; exit 0; }
 
