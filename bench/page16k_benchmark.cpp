@@ -46,9 +46,9 @@ std::uint64_t MandatedWaitMs(const sim::Machine& machine) {
       ms += 10;
     if (e.command == "SpiCommand") {
       const std::uint8_t count = e.cdb[3], opcode = e.cdb[5];
-      if (opcode == 0x50) ms += 20;                  // clear protection: two 10 ms pauses
-      if (opcode == 0x04) ms += 10;                  // write disable / AAI end
-      if (opcode == 0x02 && count == 4) ms += 20;    // page program: before 0x06 and 0x02
+      if (opcode == 0x50) ms += 20;                // clear protection: two 10 ms pauses
+      if (opcode == 0x04) ms += 10;                // write disable / AAI end
+      if (opcode == 0x02 && count == 4) ms += 20;  // page program: before 0x06 and 0x02
     }
     previous = &e;
   }

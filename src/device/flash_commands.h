@@ -14,6 +14,10 @@ namespace device {
 
 // --- serial-flash engine (vendor frame; A is 24 bits) ----------------------
 int ReadFlash(const char* path, std::int32_t address, std::uint8_t* buffer, std::int32_t length);
+// ReadFlash that also fails when the chip moved fewer bytes than asked: what
+// did not arrive is never taken for flash contents.
+int ReadFlashWhole(const char* path, std::int32_t address, std::uint8_t* buffer,
+                   std::int32_t length);
 // Programs an erased range.
 int WriteFlash(const char* path, std::int32_t address, const std::uint8_t* data,
                std::int32_t length);

@@ -41,7 +41,8 @@ bool RestoreNvram(const Run& run) {
   if (!device::WriteFlash(run.path, 0, run.nvram.data(), static_cast<std::int32_t>(kNvramArea)))
     return false;
   PollFlash(run.path);
-  return device::ReadFlash(run.path, 0, readBack.data(), static_cast<std::int32_t>(kNvramArea)) &&
+  return device::ReadFlashWhole(run.path, 0, readBack.data(),
+                                static_cast<std::int32_t>(kNvramArea)) &&
          std::memcmp(readBack.data(), run.nvram.data(), kNvramArea) == 0;
 }
 
@@ -78,8 +79,8 @@ int ProgramImage(Run& run, const PagedImage& image) {
     // The image's own NVRAM area is left out; chip type 10 takes its 80-byte
     // record from the image all the same.
     if (chipType == 10 && file.size() > kImageNvramRecord) {
-      const std::size_t n = std::min<std::size_t>(kImageNvramRecordSize,
-                                                  file.size() - kImageNvramRecord);
+      const std::size_t n =
+          std::min<std::size_t>(kImageNvramRecordSize, file.size() - kImageNvramRecord);
       std::memcpy(run.nvram.data() + kImageNvramRecord, file.data() + kImageNvramRecord, n);
     }
     offset = kNvramArea;
@@ -167,7 +168,7 @@ int RunNvramPage16K(RunWindow& window, const char* path) {
       return 0;
     }
     (void)device::WaitFlashReady(path);
-    if (!device::ReadFlash(path, 0, run.nvram.data(), static_cast<std::int32_t>(kNvramArea))) {
+    if (!device::ReadFlashWhole(path, 0, run.nvram.data(), static_cast<std::int32_t>(kNvramArea))) {
       window.PaintStatus("Backup NVRAM command fail!");
       return 0;
     }

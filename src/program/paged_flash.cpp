@@ -92,8 +92,8 @@ bool EraseUnitsBlankChecked(RunWindow& window, const char* path, std::uint32_t u
     window.PaintStatus(window.StatusText() + ".");
     for (std::uint32_t at : {address, address + kPage16K}) {
       PollFlash(path);
-      if (!device::ReadFlash(path, static_cast<std::int32_t>(at), half.data(),
-                             static_cast<std::int32_t>(kPage16K))) {
+      if (!device::ReadFlashWhole(path, static_cast<std::int32_t>(at), half.data(),
+                                  static_cast<std::int32_t>(kPage16K))) {
         window.PaintStatus("Read back after erase fail!!");
         return false;
       }
@@ -122,8 +122,8 @@ bool ProgramAndVerify(RunWindow& window, const char* path, const PageWriter& wri
   }
   if (afterWrite) afterWrite();
   PollFlash(path);
-  if (!device::ReadFlash(path, static_cast<std::int32_t>(address), readBack.data(),
-                         static_cast<std::int32_t>(length))) {
+  if (!device::ReadFlashWhole(path, static_cast<std::int32_t>(address), readBack.data(),
+                              static_cast<std::int32_t>(length))) {
     window.PaintStatus("Write command fail!");
     return false;
   }
