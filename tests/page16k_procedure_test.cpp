@@ -304,6 +304,7 @@ struct NvramFailureCase {
   int occurrence;
   const char* status;
   bool nvramKept;
+  sim::CommandFault::Kind kind = sim::CommandFault::Kind::CheckCondition;
 };
 
 class NvramFailureTest : public Page16KProcedureTest,
@@ -316,6 +317,8 @@ TEST_P(NvramFailureTest, TheKeptNvramGoesBackBeforeTheFailureIsReported) {
   sim::CommandFault fault;
   fault.pattern = sim::CdbPattern(c.pattern);
   fault.occurrence = c.occurrence;
+  fault.kind = c.kind;
+  fault.shortLength = 0x800;
   machine.AddFault(fault);
 
   EXPECT_EQ(0, program::RunNvramPage16K(window, path_.c_str()));
@@ -328,6 +331,11 @@ TEST_P(NvramFailureTest, TheKeptNvramGoesBackBeforeTheFailureIsReported) {
 INSTANTIATE_TEST_SUITE_P(Faults, NvramFailureTest, ::testing::Values(
     // Before the first erase nothing is lost and nothing is written.
     NvramFailureCase{"NvramReadFails", "FF 04 10 00 00 00", 1, "Backup NVRAM command fail!", true},
+    // Half an NVRAM is not a copy to put back.
+    NvramFailureCase{"NvramReadShort", "FF 04 10 00 00 00", 1, "Backup NVRAM command fail!", true,
+                     sim::CommandFault::Kind::ShortTransfer},
+    NvramFailureCase{"BlankCheckReadShort", "FF 04 10 00 40 00", 1,
+                     "Read back after erase fail!!", true, sim::CommandFault::Kind::ShortTransfer},
     NvramFailureCase{"SecondEraseFails", "FF 04 14", 2, "Erase command fail!!", true},
     NvramFailureCase{"BlankCheckReadFails", "FF 04 10 00 40 00", 1,
                      "Read back after erase fail!!", true},
