@@ -13,6 +13,8 @@ namespace program {
 
 namespace {
 
+constexpr std::uint64_t kFlashAddressSpace = 0x1000000;
+
 std::uint64_t RoundUp16K(std::uint64_t n) { return (n + kPage16K - 1) / kPage16K * kPage16K; }
 
 bool AllErased(const std::uint8_t* data, std::uint32_t length) {
@@ -36,6 +38,8 @@ bool LoadPagedImage(RunWindow& window, const std::string& fileName, std::uint32_
     window.PaintStatus(kOpenFileError);
     return false;
   }
+  // Flash addresses travel in 24 bits: nothing past them can be written.
+  if (flashBytes > kFlashAddressSpace) flashBytes = kFlashAddressSpace;
   // Read in pieces until the end, but never more than could fit: a huge file
   // is refused without being read whole, and no length is cut to 32 bits.
   std::vector<std::uint8_t>& bytes = image.bytes;
