@@ -88,7 +88,8 @@ class FaultSweep {
                         std::to_string(e.cdb[5]));
     o.boxes = window.messages.size();
     o.nvramKept = Read(*chip, 0, 0x1000) == nvram;
-    o.nvramLossShown = window.Showed("Write NVRAM back command fail!");
+    o.nvramLossShown =
+        window.Showed("Write NVRAM back command fail!") || window.Showed("Compare NVRAM Fail!!");
     // Unsigned images: the NVRAM update puts the image behind the kept NVRAM.
     const std::size_t at = s_.sst ? 0 : 0x1000;
     o.imageInPlace = Read(*chip, at, image_.size()) == image_;

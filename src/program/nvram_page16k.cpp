@@ -29,27 +29,38 @@ struct Run {
   std::vector<std::uint8_t> nvram;
 };
 
-// Programs the kept NVRAM back at flash address 0 and reads it back.
+// Programs the kept NVRAM back at flash address 0 and reads it back. Shows
+// why it failed and returns false; shows nothing on success.
 bool RestoreNvram(const Run& run) {
   std::vector<std::uint8_t> readBack;
   try {
     readBack.assign(kNvramArea, 0);
   } catch (const std::bad_alloc&) {
+    run.window.PaintStatus("Allocate buffers Error!!");
     return false;
   }
   PollFlash(run.path);
-  if (!device::WriteFlash(run.path, 0, run.nvram.data(), static_cast<std::int32_t>(kNvramArea)))
+  if (!device::WriteFlash(run.path, 0, run.nvram.data(), static_cast<std::int32_t>(kNvramArea))) {
+    run.window.PaintStatus(kRestoreFail);
     return false;
+  }
   PollFlash(run.path);
-  return device::ReadFlashWhole(run.path, 0, readBack.data(),
-                                static_cast<std::int32_t>(kNvramArea)) &&
-         std::memcmp(readBack.data(), run.nvram.data(), kNvramArea) == 0;
+  if (!device::ReadFlashWhole(run.path, 0, readBack.data(),
+                              static_cast<std::int32_t>(kNvramArea))) {
+    run.window.PaintStatus(kRestoreFail);
+    return false;
+  }
+  if (std::memcmp(readBack.data(), run.nvram.data(), kNvramArea) != 0) {
+    run.window.PaintStatus("Compare NVRAM Fail!!");
+    return false;
+  }
+  return true;
 }
 
 // Until page 0 is in place the NVRAM lives only in memory: a failure puts it
 // back, best effort, before the run ends.
 int FailKeepingNvram(const Run& run, bool nvramAtRisk) {
-  if (nvramAtRisk && !RestoreNvram(run)) run.window.PaintStatus(kRestoreFail);
+  if (nvramAtRisk) (void)RestoreNvram(run);
   return 0;
 }
 
@@ -131,10 +142,7 @@ int EraseOnly(const Run& run) {
   const bool erased = EraseWholeFlash(run.window, run.path);
   bool restored = true;
   // The NVRAM goes back even after a failed erase: part of it may be gone.
-  if (!run.options.nvramChecked) {
-    restored = RestoreNvram(run);
-    if (!restored) run.window.PaintStatus(kRestoreFail);
-  }
+  if (!run.options.nvramChecked) restored = RestoreNvram(run);
   if (!erased || !restored) return 0;
   run.window.Message(kPowerCycle, kCaptionMessage, MessageIcon::None);
   return 1;
