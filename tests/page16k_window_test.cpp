@@ -62,7 +62,7 @@ TEST_P(Page16KWindowTest, RunUpdatesTheEnclosureAndKeepsWhatTheOptionsSay) {
       {[this] { return machine.NowMs(); }, [this](std::uint64_t ms) { machine.AdvanceMs(ms); }}};
   std::unique_ptr<app::MainWindow> w = app::StartMainWindow(view);
   w->DeviceList.UserSelect(0);
-  ASSERT_EQ(profile->chipType, w->chipType);
+  ASSERT_EQ(profile->chipType, w->chip.chipType);
 
   sim::ImageLayout layout;
   layout.nvramArea = row.imageNvramArea;
@@ -79,6 +79,7 @@ TEST_P(Page16KWindowTest, RunUpdatesTheEnclosureAndKeepsWhatTheOptionsSay) {
   std::remove(file.c_str());
 
   EXPECT_EQ(row.procedure, w->lastProcedure);
+  EXPECT_EQ(program::RunOutcome::Succeeded, w->lastOutcome);
   EXPECT_EQ("Programming Success!!", w->StatusEdit.text());
   ASSERT_EQ(1u, view.messages.size());
   EXPECT_EQ("Please Turn-Off the Power and Turn-On Again!", view.messages[0].text);
@@ -105,7 +106,7 @@ TEST_P(Page16KWindowTest, RunUpdatesTheEnclosureAndKeepsWhatTheOptionsSay) {
   if (row.procedure == Procedure::SstSerialFlash) {
     // The SST update checks "Include 4K NVRAM" as a click would: it stays so.
     EXPECT_TRUE(w->NVRAMCheck.checked());
-    EXPECT_EQ(1u, w->includeNvram);
+    EXPECT_EQ(1u, w->chip.includeNvram);
   } else {
     EXPECT_EQ(nvramChecked, w->NVRAMCheck.checked());
   }

@@ -14,8 +14,8 @@ namespace device {
 
 // --- serial-flash engine (vendor frame; A is 24 bits) ----------------------
 int ReadFlash(const char* path, std::int32_t address, std::uint8_t* buffer, std::int32_t length);
-// ReadFlash that also fails when the chip moved fewer bytes than asked: what
-// did not arrive is never taken for flash contents.
+// The same read, 1 only when all length bytes arrived: a short transfer
+// leaves zeros that must not pass for data that is kept.
 int ReadFlashWhole(const char* path, std::int32_t address, std::uint8_t* buffer,
                    std::int32_t length);
 // Programs an erased range.

@@ -2,10 +2,10 @@
 
 #include <algorithm>
 #include <cstring>
-#include <new>
 #include <vector>
 
 #include "device/flash_commands.h"
+#include "device/flash_kind.h"
 #include "device/spi_commands.h"
 #include "identify/image_checks.h"
 #include "program/paged_flash.h"
@@ -19,6 +19,11 @@ constexpr const char* kPowerCycle = "Please Turn-Off the Power and Turn-On Again
 constexpr const char* kRestoreFail = "Write NVRAM back command fail!";
 constexpr std::uint32_t kImageNvramRecord = 128;  // chip type 10: bytes 128..207 of the image
 constexpr std::uint32_t kImageNvramRecordSize = 80;
+// Chip types with rules of their own here.
+constexpr int kChipTx10 = 10;  // takes the image's NVRAM record; reads its backup block-wise
+constexpr int kChipTx11 = 11;  // page size cleared before erasing
+// Chips whose images always start with their own NVRAM area.
+constexpr bool SignedByChipType(int type) { return type == 11 || type == 12 || type == 16; }
 
 struct Run {
   RunWindow& window;
@@ -33,25 +38,20 @@ struct Run {
 // why it failed and returns false; shows nothing on success.
 bool RestoreNvram(const Run& run) {
   std::vector<std::uint8_t> readBack;
-  try {
-    readBack.assign(kNvramArea, 0);
-  } catch (const std::bad_alloc&) {
-    run.window.PaintStatus("Allocate buffers Error!!");
-    return false;
-  }
+  if (!SizeBuffer(run.window, readBack, kNvramArea, kAllocFail)) return false;
   PollFlash(run.path);
   if (!device::WriteFlash(run.path, 0, run.nvram.data(), static_cast<std::int32_t>(kNvramArea))) {
-    run.window.PaintStatus(kRestoreFail);
+    run.window.RepaintStatus(kRestoreFail);
     return false;
   }
   PollFlash(run.path);
   if (!device::ReadFlashWhole(run.path, 0, readBack.data(),
                               static_cast<std::int32_t>(kNvramArea))) {
-    run.window.PaintStatus(kRestoreFail);
+    run.window.RepaintStatus(kRestoreFail);
     return false;
   }
   if (std::memcmp(readBack.data(), run.nvram.data(), kNvramArea) != 0) {
-    run.window.PaintStatus("Compare NVRAM Fail!!");
+    run.window.RepaintStatus("Compare NVRAM Fail!!");
     return false;
   }
   return true;
@@ -69,27 +69,23 @@ int ProgramImage(Run& run, const PagedImage& image) {
   const int chipType = window.facts().chipType;
   std::vector<std::uint8_t> page;
   std::vector<std::uint8_t> chunk;
-  try {
-    page.assign(kPage16K, 0);
-    chunk.assign(kPage16K, 0);
-  } catch (const std::bad_alloc&) {
-    window.PaintStatus("Allocate buffers Error!!");
+  if (!SizeBuffer(window, page, kPage16K, kAllocFail) ||
+      !SizeBuffer(window, chunk, kPage16K, kAllocFail))
     return 0;
-  }
-  if (chipType == 11) (void)device::ClearFlashPageSize(run.path);
+  if (chipType == kChipTx11) (void)device::ClearFlashPageSize(run.path);
 
   bool nvramAtRisk = false;
   if (!EraseUnitsBlankChecked(window, run.path, EraseUnitCount(image.extent),
                               [&] { nvramAtRisk = run.keepNvram; }))
     return FailKeepingNvram(run, nvramAtRisk);
 
-  window.PaintStatus("Programming");
+  window.RepaintStatus("Programming");
   const std::vector<std::uint8_t>& file = image.bytes;
   std::size_t offset = 0;
   if (run.signature && !run.options.nvramChecked) {
     // The image's own NVRAM area is left out; chip type 10 takes its 80-byte
     // record from the image all the same.
-    if (chipType == 10 && file.size() > kImageNvramRecord) {
+    if (chipType == kChipTx10 && file.size() > kImageNvramRecord) {
       const std::size_t n =
           std::min<std::size_t>(kImageNvramRecordSize, file.size() - kImageNvramRecord);
       std::memcpy(run.nvram.data() + kImageNvramRecord, file.data() + kImageNvramRecord, n);
@@ -122,7 +118,7 @@ int ProgramImage(Run& run, const PagedImage& image) {
       // From here on the flash holds the NVRAM; its buffer becomes the carry.
       nvramAtRisk = false;
     }
-    window.PaintStatus(window.StatusText() + ".");
+    window.RepaintStatus(window.StatusText() + ".");
     if (run.keepNvram)
       std::memcpy(carry.data(), chunk.data() + (kPage16K - kNvramArea), kNvramArea);
     p += kPage16K;
@@ -132,13 +128,13 @@ int ProgramImage(Run& run, const PagedImage& image) {
     if (!ProgramAndVerify(window, run.path, write, p, carry.data(), kNvramArea))
       return FailKeepingNvram(run, nvramAtRisk && p == 0);
   }
-  window.PaintStatus("Programming Success!!");
+  window.RepaintStatus("Programming Success!!");
   window.Message(kPowerCycle, kCaptionMessage, MessageIcon::None);
   return 1;
 }
 
 int EraseOnly(const Run& run) {
-  if (run.window.facts().chipType == 11) (void)device::ClearFlashPageSize(run.path);
+  if (run.window.facts().chipType == kChipTx11) (void)device::ClearFlashPageSize(run.path);
   const bool erased = EraseWholeFlash(run.window, run.path);
   bool restored = true;
   // The NVRAM goes back even after a failed erase: part of it may be gone.
@@ -151,11 +147,11 @@ int EraseOnly(const Run& run) {
 }  // namespace
 
 int RunNvramPage16K(RunWindow& window, const char* path) {
-  const ChipFacts& facts = window.facts();
+  const ChipState& facts = window.facts();
   Run run{window, path, window.options(), false, false, {}};
   const int chipType = facts.chipType;
-  run.signature = chipType == 11 || chipType == 12 || chipType == 16 ||
-                  identify::ImageCarriesNvram(run.options.imageFile, chipType);
+  run.signature =
+      SignedByChipType(chipType) || identify::ImageCarriesNvram(run.options.imageFile, chipType);
   window.SetImageSignatureResult(run.signature ? 1 : 0);
   run.keepNvram = !(run.signature && run.options.nvramChecked);
 
@@ -169,31 +165,28 @@ int RunNvramPage16K(RunWindow& window, const char* path) {
     return 0;
 
   if (run.keepNvram) {
-    try {
-      run.nvram.assign(kNvramArea, 0);
-    } catch (const std::bad_alloc&) {
-      window.PaintStatus("Allocate buffers Error!!");
-      return 0;
-    }
+    if (!SizeBuffer(window, run.nvram, kNvramArea, kAllocFail)) return 0;
     (void)device::WaitFlashReady(path);
     if (!device::ReadFlashWhole(path, 0, run.nvram.data(), static_cast<std::int32_t>(kNvramArea))) {
-      window.PaintStatus("Backup NVRAM command fail!");
+      window.RepaintStatus("Backup NVRAM command fail!");
       return 0;
     }
   }
   if (facts.atmelFlashId != -1) {
     (void)device::FlashWriteEnable(path);
     if (!device::WaitFlashStatusSet(path, 0x02)) {
-      window.PaintStatus("Enable ATMEL flash write enable fail!!");
+      window.RepaintStatus("Enable ATMEL flash write enable fail!!");
       return 0;
     }
   }
-  if ((facts.flashTypeCode == 3 || facts.flashTypeCode == 5) && chipType != 10)
+  if ((device::IsKind(facts.flashTypeCode, device::FlashKind::StEonMxic) ||
+       device::IsKind(facts.flashTypeCode, device::FlashKind::Mxic)) &&
+      chipType != kChipTx10)
     (void)device::UnprotectFlash(path);
 
   if (eraseOnly) return EraseOnly(run);
   if (backupOnly)
-    return BackupFlashToFile(window, path, run.options.nvramChecked ? 0 : kNvramArea) ? 1 : 0;
+    return BackupPagedFlash(window, path, run.options.nvramChecked ? 0 : kNvramArea) ? 1 : 0;
   return ProgramImage(run, image);
 }
 

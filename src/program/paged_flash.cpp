@@ -5,7 +5,7 @@
 #include <new>
 
 #include "device/flash_commands.h"
-#include "host/stdio_file.h"
+#include "program/image_file.h"
 #include "program/settings.h"
 #include "program/shared_steps.h"
 
@@ -17,12 +17,6 @@ constexpr std::uint64_t kFlashAddressSpace = 0x1000000;
 
 std::uint64_t RoundUp16K(std::uint64_t n) { return (n + kPage16K - 1) / kPage16K * kPage16K; }
 
-bool AllErased(const std::uint8_t* data, std::uint32_t length) {
-  for (std::uint32_t i = 0; i < length; ++i)
-    if (data[i] != 0xFF) return false;
-  return true;
-}
-
 }  // namespace
 
 std::uint64_t FlashCapacity(const RunWindow& window) {
@@ -33,78 +27,40 @@ std::uint64_t FlashCapacity(const RunWindow& window) {
 
 bool LoadPagedImage(RunWindow& window, const std::string& fileName, std::uint32_t shift,
                     std::uint64_t flashBytes, PagedImage& image) {
-  host::File file = host::OpenFile(fileName.c_str(), "rb");
-  if (!file) {
-    window.PaintStatus(kOpenFileError);
-    return false;
-  }
   // Flash addresses travel in 24 bits: nothing past them can be written.
   if (flashBytes > kFlashAddressSpace) flashBytes = kFlashAddressSpace;
-  // Read in pieces until the end, but never more than could fit: a huge file
-  // is refused without being read whole, and no length is cut to 32 bits.
-  std::vector<std::uint8_t>& bytes = image.bytes;
-  bytes.clear();
-  bool tooLong = false;
-  try {
-    std::uint8_t piece[0x4000];
-    for (;;) {
-      const std::size_t n = std::fread(piece, 1, sizeof piece, file.get());
-      if (bytes.size() + n > flashBytes) {
-        tooLong = true;
-        break;
-      }
-      bytes.insert(bytes.end(), piece, piece + n);
-      if (n < sizeof piece) break;
-    }
-  } catch (const std::bad_alloc&) {
-    window.PaintStatus("Allocate buffers Error!!");
-    return false;
-  }
-  // A read error is not the end of the image.
-  if (!tooLong && (std::ferror(file.get()) != 0 || bytes.empty())) {
-    window.PaintStatus(kOpenFileError);
-    return false;
-  }
-  std::uint64_t extent = bytes.size() < kPage16K ? kPage16K : bytes.size();
-  extent = RoundUp16K(extent + shift);
-  if (tooLong || extent > flashBytes) {
-    window.PaintStatus(kImageTooLarge);
-    return false;
-  }
-  image.extent = static_cast<std::uint32_t>(extent);
+  // The extent, the length raised to 16 KB plus the shift, rounded up to
+  // 16 KB, must fit the whole 16 KB pages of the flash.
+  const std::uint64_t room = flashBytes / kPage16K * kPage16K;
+  const ImageRules rules{room >= kPage16K + shift ? room - shift : 0, kOpenFileError, kAllocFail};
+  if (!LoadImageFile(window, fileName, rules, image.bytes)) return false;
+  const std::uint64_t length = image.bytes.size() < kPage16K ? kPage16K : image.bytes.size();
+  image.extent = static_cast<std::uint32_t>(RoundUp16K(length + shift));
   return true;
 }
 
 bool EraseUnitsBlankChecked(RunWindow& window, const char* path, std::uint32_t units,
                             const std::function<void()>& beforeFirstErase) {
   std::vector<std::uint8_t> half;
-  try {
-    half.assign(kPage16K, 0);
-  } catch (const std::bad_alloc&) {
-    window.PaintStatus("Allocate buffers Error!!");
-    return false;
-  }
-  window.PaintStatus("Erasing");
+  if (!SizeBuffer(window, half, kPage16K, kAllocFail)) return false;
+  window.RepaintStatus("Erasing");
   for (std::uint32_t u = 0; u < units; ++u) {
     const std::uint32_t address = u * kEraseUnit32K;
     PollFlash(path);
     if (u == 0 && beforeFirstErase) beforeFirstErase();
     if (!device::EraseFlashSector(path, static_cast<std::int32_t>(address))) {
-      window.PaintStatus("Erase command fail!!");
+      window.RepaintStatus("Erase command fail!!");
       return false;
     }
-    window.PaintStatus(window.StatusText() + ".");
+    window.RepaintStatus(window.StatusText() + ".");
     for (std::uint32_t at : {address, address + kPage16K}) {
       PollFlash(path);
       if (!device::ReadFlashWhole(path, static_cast<std::int32_t>(at), half.data(),
                                   static_cast<std::int32_t>(kPage16K))) {
-        window.PaintStatus("Read back after erase fail!!");
+        window.RepaintStatus("Read back after erase fail!!");
         return false;
       }
-      if (!AllErased(half.data(), kPage16K)) {
-        window.PaintStatus("Data not 0xff !!");
-        return false;
-      }
+      if (!CheckErased(window, half.data(), kPage16K)) return false;
     }
   }
   return true;
@@ -114,28 +70,32 @@ bool ProgramAndVerify(RunWindow& window, const char* path, const PageWriter& wri
                       std::uint32_t address, const std::uint8_t* data, std::uint32_t length,
                       const std::function<void()>& afterWrite) {
   std::vector<std::uint8_t> readBack;
-  try {
-    readBack.assign(length, 0);
-  } catch (const std::bad_alloc&) {
-    window.PaintStatus("Allocate buffers Error!!");
-    return false;
-  }
+  if (!SizeBuffer(window, readBack, length, kAllocFail)) return false;
   if (!write(address, data, length)) {
-    window.PaintStatus("Write command fail!");
+    window.RepaintStatus("Write command fail!");
     return false;
   }
   if (afterWrite) afterWrite();
   PollFlash(path);
   if (!device::ReadFlashWhole(path, static_cast<std::int32_t>(address), readBack.data(),
                               static_cast<std::int32_t>(length))) {
-    window.PaintStatus("Write command fail!");
+    window.RepaintStatus("Write command fail!");
     return false;
   }
   if (std::memcmp(readBack.data(), data, length) != 0) {
-    window.PaintStatus("Data compare fail !!");
+    window.RepaintStatus("Data compare fail !!");
     return false;
   }
   return true;
+}
+
+bool BackupPagedFlash(RunWindow& window, const char* path, std::uint32_t skip) {
+  constexpr int kChipTx10 = 10;
+  if (window.facts().chipType == kChipTx10) {
+    const auto size = static_cast<std::uint32_t>(window.facts().flashSizeKb) * 1024u;
+    return BackupFlashToFile(window, BlockReader(window, path), size, skip);
+  }
+  return BackupFlashToFile(window, WholeRangeReader(path), Transfer().flashSize, skip);
 }
 
 bool EngineWrite(const char* path, std::uint32_t address, const std::uint8_t* data,

@@ -18,8 +18,7 @@ inline constexpr std::uint32_t kEraseUnit32K = 0x8000;
 inline constexpr std::uint32_t kNvramArea = 0x1000;  // flash 0x0000..0x0FFF
 
 inline constexpr const char* kOpenFileError = "Open File Error!!";
-inline constexpr const char* kImageTooLarge =
-    "The firmware file size is bigger than the flash size!";
+inline constexpr const char* kAllocFail = "Allocate buffers Error!!";
 
 // The image as the procedure writes it.
 struct PagedImage {
@@ -27,11 +26,11 @@ struct PagedImage {
   std::uint32_t extent = 0;  // flash bytes the procedure erases and writes, from 0
 };
 
-// Reads the whole image file. Refuses, with a status line and before any
-// device command, a file that cannot be opened or read whole, an empty one,
-// and one whose extent (its length raised to 16 KB, plus `shift`, rounded up
-// to 16 KB) would not fit `flashBytes`: past the end the addresses would wrap
-// onto the start of the flash.
+// Reads the whole image file. Refuses, with "Open File Error!!" and before
+// any device command, a file that cannot be opened or read whole, an empty
+// one, and one whose extent (its length raised to 16 KB, plus `shift`,
+// rounded up to 16 KB) would not fit `flashBytes`: past the end the
+// addresses would wrap onto the start of the flash.
 bool LoadPagedImage(RunWindow& window, const std::string& fileName, std::uint32_t shift,
                     std::uint64_t flashBytes, PagedImage& image);
 
@@ -56,6 +55,11 @@ using PageWriter =
 bool ProgramAndVerify(RunWindow& window, const char* path, const PageWriter& write,
                       std::uint32_t address, const std::uint8_t* data, std::uint32_t length,
                       const std::function<void()>& afterWrite = {});
+
+// The backup-only run: chip type 10 reads its whole chip flash block by
+// block, the others the flash size setting in one read. skip: 0, or 4096 to
+// leave the NVRAM out.
+bool BackupPagedFlash(RunWindow& window, const char* path, std::uint32_t skip);
 
 // The engine's program command, waiting for the flash first.
 bool EngineWrite(const char* path, std::uint32_t address, const std::uint8_t* data,

@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <cstring>
-#include <new>
 #include <vector>
 
+#include "device/flash_kind.h"
 #include "device/spi_commands.h"
 #include "program/paged_flash.h"
 #include "program/shared_steps.h"
@@ -14,23 +14,18 @@ namespace program {
 namespace {
 
 constexpr const char* kPowerCycle = "Please Turn-Off the Power and Turn-On Again!";
-constexpr int kKindSst = 2;
-constexpr int kKindMxic = 5;
+constexpr int kChipTx10 = 10;  // erases its SST part whole before the units
 
 int ProgramImage(RunWindow& window, const char* path, const PagedImage& image) {
-  const ChipFacts& facts = window.facts();
+  const ChipState& facts = window.facts();
   std::vector<std::uint8_t> page;
-  try {
-    page.assign(kPage16K, 0);
-  } catch (const std::bad_alloc&) {
-    window.PaintStatus("Allocate buffers Error!!");
-    return 0;
-  }
-  window.PaintStatus("Erasing");
-  if (facts.chipType == 10 && facts.flashTypeCode == kKindSst) (void)device::SpiChipErase(path);
+  if (!SizeBuffer(window, page, kPage16K, kAllocFail)) return 0;
+  window.RepaintStatus("Erasing");
+  if (facts.chipType == kChipTx10 && device::IsKind(facts.flashTypeCode, device::FlashKind::Sst))
+    (void)device::SpiChipErase(path);
   if (!EraseUnitsBlankChecked(window, path, EraseUnitCount(image.extent))) return 0;
 
-  window.PaintStatus("Programming");
+  window.RepaintStatus("Programming");
   const PageWriter write = [&](std::uint32_t a, const std::uint8_t* d, std::uint32_t n) {
     PollFlash(path);
     return device::SpiProgramImage(path, a, d, n, facts.flashTypeCode,
@@ -45,10 +40,10 @@ int ProgramImage(RunWindow& window, const char* path, const PagedImage& image) {
     if (!ProgramAndVerify(window, path, write, p, page.data(), kPage16K,
                           [&] { window.ProcessMessages(); }))
       return 0;
-    window.PaintStatus(window.StatusText() + ".");
+    window.RepaintStatus(window.StatusText() + ".");
     p += kPage16K;
   }
-  window.PaintStatus("Programming Success!!");
+  window.RepaintStatus("Programming Success!!");
   window.Message(kPowerCycle, kCaptionMessage, MessageIcon::None);
   return 1;
 }
@@ -65,13 +60,14 @@ int RunSstSerialFlash(RunWindow& window, const char* path) {
       !LoadPagedImage(window, window.options().imageFile, 0, FlashCapacity(window), image))
     return 0;
 
-  if (window.facts().flashTypeCode == kKindMxic) (void)device::UnprotectFlash(path);
+  if (device::IsKind(window.facts().flashTypeCode, device::FlashKind::Mxic))
+    (void)device::UnprotectFlash(path);
   if (eraseOnly) {
     if (!EraseWholeFlash(window, path)) return 0;
     window.Message(kPowerCycle, kCaptionMessage, MessageIcon::None);
     return 1;
   }
-  if (backupOnly) return BackupFlashToFile(window, path, 0) ? 1 : 0;
+  if (backupOnly) return BackupPagedFlash(window, path, 0) ? 1 : 0;
   return ProgramImage(window, path, image);
 }
 
