@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "fake_run_window.h"
+#include "fault_matrix.h"
 #include "program/nvram_page16k.h"
 #include "program/settings.h"
 #include "program/sst_serial.h"
@@ -166,12 +167,73 @@ TEST_P(FaultSweepTest, EveryFaultEndsSafely) {
   EXPECT_GT(failures, 0);
 }
 
+// The SST programming run sends about 8 300 commands per page (AAI): the
+// full matrix below would take tens of thousands of runs, so it is sampled.
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(Procedures, FaultSweepTest, ::testing::Values(
+    Sweep{"txr847-sst", true, Mode::Program, 2, 0x2000}),
+    [](const auto& info) {
+      return std::string(info.param.sst ? "Sst" : "Nvram") +
+             (info.param.mode == Mode::Program ? "Program" : "EraseOnly");
+    });
+// clang-format on
+
+// The full fault matrix: every command position of a clean run.
+class FaultMatrixTest : public ::testing::TestWithParam<Sweep> {};
+
+TEST_P(FaultMatrixTest, EveryFaultEndsSafely) {
+  const Sweep s = GetParam();
+  const Bytes image = Pattern(s.imageLength, 0x5B);
+  const std::string file = sim::TempImagePath("matrix");
+  ASSERT_TRUE(sim::WriteImageFile(file, image));
+  const sim::EnclosureProfile& profile = *sim::FindProfile(s.profile);
+  Bytes nvram;
+  testing_support::FaultMatrixSetup setup;
+  setup.build = [&](sim::Machine& m) {
+    auto chip = sim::AttachProfile(m, profile);
+    nvram.assign(0x1000, 0);
+    chip->serialFlash()->cells().Read(0, nvram.data(), nvram.size());
+    return chip;
+  };
+  setup.run = [&](sim::Machine&, sim::BridgeChip& chip) {
+    program::Transfer() = program::TransferSettings{};
+    FakeRunWindow window;
+    window.facts_.chipType = profile.chipType;
+    window.facts_.flashTypeCode = s.flashKind;
+    window.facts_.sstJedecFlag = s.flashKind == 2 ? 1 : 0;
+    window.facts_.flashSizeKb = 64;
+    window.options_.imageFile = file;
+    if (s.mode == Mode::EraseOnly) {
+      window.options_.rdMode = true;
+      window.facts_.eraseOnly = 1;
+    }
+    const int result = s.sst ? program::RunSstSerialFlash(window, chip.path().c_str())
+                             : program::RunNvramPage16K(window, chip.path().c_str());
+    return testing_support::SeenRunOf(window, result == 1);
+  };
+  setup.imageInPlace = [&](sim::BridgeChip& chip) {
+    if (s.mode == Mode::EraseOnly)
+      return testing_support::FlashHolds(chip, 0x1000, Bytes(0xF000, 0xFF));
+    // Unsigned images: the NVRAM update puts the image behind the kept NVRAM.
+    return testing_support::FlashHolds(chip, s.sst ? 0 : 0x1000, image);
+  };
+  if (!s.sst)
+    setup.nvramKept = [&](sim::BridgeChip& chip) {
+      return testing_support::FlashHolds(chip, 0, nvram);
+    };
+  const auto report = testing_support::RunFaultMatrix(setup);
+  std::remove(file.c_str());
+  EXPECT_TRUE(report.ok()) << report.Describe();
+  EXPECT_GT(report.runs, 2 * report.commands);
+  std::printf("fault matrix: %d commands, %d faulted runs, %zu flagged\n", report.commands,
+              report.runs, report.findings.size());
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Procedures, FaultMatrixTest, ::testing::Values(
     Sweep{"txr842", false, Mode::Program, 5, 0x9000},
     Sweep{"txr842", false, Mode::EraseOnly, 5, 0x9000},
-    Sweep{"txr847-sst", true, Mode::Program, 2, 0x2000},
-    Sweep{"txr847-sst", true, Mode::EraseOnly, 2, 0x2000}),
+    Sweep{"txr847-sst-byte", true, Mode::EraseOnly, 2, 0x2000}),
     [](const auto& info) {
       return std::string(info.param.sst ? "Sst" : "Nvram") +
              (info.param.mode == Mode::Program ? "Program" : "EraseOnly");
