@@ -233,7 +233,7 @@ TEST_P(FaultMatrixTest, EveryFaultEndsSafely) {
 INSTANTIATE_TEST_SUITE_P(Procedures, FaultMatrixTest, ::testing::Values(
     Sweep{"txr842", false, Mode::Program, 5, 0x9000},
     Sweep{"txr842", false, Mode::EraseOnly, 5, 0x9000},
-    Sweep{"txr847-sst-byte", true, Mode::EraseOnly, 2, 0x2000}),
+    Sweep{"txv961-l5-sst", true, Mode::EraseOnly, 2, 0x2000}),
     [](const auto& info) {
       return std::string(info.param.sst ? "Sst" : "Nvram") +
              (info.param.mode == Mode::Program ? "Program" : "EraseOnly");
