@@ -324,3 +324,31 @@ TEST_F(ConsoleTest, WaitsForAnEnclosureThenListsIt) {
   EXPECT_LT(waiting, listed);
   EXPECT_EQ(std::string::npos, output.find("No available device!!!")) << output;
 }
+
+// The demo set's TXR842 (chip type 6) and SST TXR847 (chip type 10): each
+// programmed with a generated image and read back by a backup-only run.
+TEST_F(ConsoleTest, DemoPageUpdatesReadBackTheirImages) {
+  sim::AttachDemoEnclosures(machine);
+  struct Case {
+    const char* entry;
+    identify::ChipIdentity chip;
+    const char* procedure;
+  } cases[] = {{"10", {6, 1}, "NVRAM-preserving 16 KB pages"}, {"9", {10, 2}, "SST serial flash"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.procedure);
+    const std::vector<std::uint8_t> image = sim::MakeMatchingImage(c.chip);
+    const std::string file = WriteFile("page16k", image);
+    const std::string backup = TempName("page16k-back");
+    // Without "Include 4K NVRAM" the backup leaves the chip's NVRAM out, as
+    // the update put it in front of the image.
+    EXPECT_EQ(app::kExitSuccess,
+              Console({"--run", c.entry, "--image", file, "--run", c.entry, "--rd",
+                       "--backup-only", "--nvram", "off", "--backup-file", backup}))
+        << output;
+    EXPECT_TRUE(Printed(std::string("result: success (") + c.procedure + ")")) << output;
+    std::ifstream in(backup, std::ios::binary);
+    const std::vector<std::uint8_t> saved{std::istreambuf_iterator<char>(in), {}};
+    ASSERT_GE(saved.size(), image.size());
+    EXPECT_TRUE(std::equal(image.begin(), image.end(), saved.begin()));
+  }
+}

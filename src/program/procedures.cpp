@@ -6,6 +6,8 @@
 #include "program/disk_area_firmware.h"
 #include "program/hdd_firmware.h"
 #include "program/internal_rom.h"
+#include "program/nvram_page16k.h"
+#include "program/sst_serial.h"
 #include "program/standard_serial.h"
 
 namespace program {
@@ -23,8 +25,8 @@ constexpr std::array kRows = {
     ProcedureRow{Procedure::RefusedImageTooLarge, "image too large", &RefuseImageTooLarge},
     ProcedureRow{Procedure::DiskAreaFirmware, "disk-area firmware", &DiskAreaProcedure},
     ProcedureRow{Procedure::HddHostedFirmware, "HDD-hosted firmware", &HddFirmwareProcedure},
-    ProcedureRow{Procedure::SstSerialFlash, "SST serial flash", nullptr},
-    ProcedureRow{Procedure::NvramPage16K, "NVRAM-preserving 16 KB pages", nullptr},
+    ProcedureRow{Procedure::SstSerialFlash, "SST serial flash", &RunSstSerialFlash},
+    ProcedureRow{Procedure::NvramPage16K, "NVRAM-preserving 16 KB pages", &RunNvramPage16K},
     ProcedureRow{Procedure::BlockCommandFlash, "block-command flash", nullptr},
     ProcedureRow{Procedure::Ieee1394BridgeFlash, "IEEE 1394 bridge flash", nullptr},
     ProcedureRow{Procedure::StandardSerialFlash, "standard serial flash", &RunStandardSerialFlash},

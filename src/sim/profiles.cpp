@@ -501,6 +501,56 @@ std::vector<EnclosureProfile> Build() {
     p.bridge.bus = FlashBus::None;
     rows.push_back(p);
   }
+  // --- variants of the rows above with other flash parts or register values,
+  // so that every rule of the 16 KB-page and SST updates has an enclosure ------
+  auto variant = [&rows](const char* base, std::string name, std::string answers) {
+    EnclosureProfile p = rows.front();
+    for (const EnclosureProfile& r : rows)
+      if (r.name == base) p = r;
+    p.name = std::move(name);
+    p.answers = p.answers + "; " + answers;
+    return p;
+  };
+  {
+    EnclosureProfile p = variant("txr842", "txr842-atmel", "ATMEL flash found by its own probe");
+    p.bridge.flashTypeCode = 4;
+    p.flashPart = "atmel-at25f512";
+    rows.push_back(p);
+  }
+  {
+    EnclosureProfile p = variant("txr847-mxic32", "txr847-atmel", "ATMEL flash");
+    p.flashPart = "atmel-at25f1024";
+    rows.push_back(p);
+  }
+  {
+    EnclosureProfile p = variant("txr847-sst", "txr847-sst-byte",
+                                 "SST flash without JEDEC answer (byte AAI)");
+    p.flashPart = "sst-25vf512";
+    rows.push_back(p);
+  }
+  {
+    EnclosureProfile p = variant("txv961", "txv961-page", "0x505E not in mode (00 01 00 00)");
+    p.bridge.memory = {ReleaseBits7038(), Mem(0x505E, {0x00, 0x01, 0x00, 0x00}),
+                       Mem(0xFDB0, {0x00, 0x20, 0x00, 0x00})};
+    rows.push_back(p);
+  }
+  {
+    EnclosureProfile p =
+        variant("txv961-l5", "txv961-l5-sst", "SST flash with JEDEC BF 25, kind 2 reported");
+    p.bridge.flashTypeCode = 2;
+    p.flashPart = "sst-25vf016b";
+    rows.push_back(p);
+  }
+  {
+    EnclosureProfile p = variant("txr659-c", "txr659-sst", "SST flash with JEDEC BF 25");
+    p.flashPart = "sst-25vf016b";
+    rows.push_back(p);
+  }
+  {
+    EnclosureProfile p = variant("tx40779-e", "tx40779-e-sst", "SST flash with JEDEC BF 25");
+    p.flashPart = "sst-25vf016b";
+    rows.push_back(p);
+  }
   return rows;
 }
 
