@@ -94,9 +94,13 @@ void MainWindow::UpdateBtnCheck(Control&) {
   flash.atmelFlashId = atmelFlashId;
   flash.sstJedecFlag = static_cast<int>(sstJedecFlag);
   flash.flashSizeKb = static_cast<std::uint32_t>(flashSizeKb);
-  // The bank recovery of chip types 12 and 16 is not part of this build yet:
-  // the command set leaves it empty and the setup skips it.
-  identify::RunFlashSetup(identify::DeviceFlashCommands(path), chip, sbp2, flash);
+  identify::FlashCommands commands = identify::DeviceFlashCommands(path);
+  // Chip types 12 and 16: the flash size is known now, the rest of the state
+  // not yet copied back, so the repair takes it from the setup's record.
+  commands.recoverFirmwareBanks = [&] {
+    RepairFirmwareBanks(selected, flash.flashTypeCode, flash.flashSizeKb, flash.eraseGeometryRow);
+  };
+  identify::RunFlashSetup(commands, chip, sbp2, flash);
   flashTypeCode = flash.flashTypeCode;
   amicFlashId = flash.amicFlashId;
   atmelFlashId = flash.atmelFlashId;
