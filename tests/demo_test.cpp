@@ -31,11 +31,11 @@ TEST_F(DemoTest, EveryEntryIsNamedAndTakesItsOwnImage) {
   sim::AttachDemoEnclosures(machine);
   auto window = app::StartMainWindow(view);
   const std::vector<std::string> images = sim::WriteDemoImages(folder);
-  ASSERT_EQ(8u, window->DeviceList.items().size());
-  ASSERT_EQ(8u, images.size());
+  ASSERT_EQ(9u, window->DeviceList.items().size());
+  ASSERT_EQ(9u, images.size());
 
   std::vector<int> types;
-  for (int k = 0; k < 8; ++k) {
+  for (int k = 0; k < 9; ++k) {
     SCOPED_TRACE(window->DeviceList.items()[static_cast<std::size_t>(k)]);
     window->DeviceList.UserSelect(k);
     types.push_back(window->chipType);
@@ -47,8 +47,9 @@ TEST_F(DemoTest, EveryEntryIsNamedAndTakesItsOwnImage) {
     window->UpdateBtn.SetEnabled(false);
   }
   // Serial flash (USB, IEEE 1394, CD-ROM), parallel flash, a controller and
-  // the bridge behind it, a parameter block and an unsupported chip.
-  EXPECT_EQ((std::vector<int>{1, 7, 2, 12, 13, 5, 21, 6}), types);
+  // the bridge behind it, a parameter block, an unsupported chip and a
+  // controller with a damaged bank.
+  EXPECT_EQ((std::vector<int>{1, 7, 2, 12, 13, 5, 21, 12, 6}), types);
   EXPECT_EQ("<<847>> Tavrion TXV929 Disk     ", window->DeviceList.items()[4]);
 }
 

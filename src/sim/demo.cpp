@@ -25,6 +25,7 @@ const std::vector<DemoEnclosure>& DemoEnclosures() {
       {"txv929-txr847", 4, {{'I', 1}}},          // controller, a TXR847 behind it
       {"tx40769", 5, {{'K', 1}}},                // parameter block
       {"tx40778-legacy", 6, {{'L', 1}}},         // not updatable
+      {"txv929-bank0-damaged", 7, {{'M', 1}}},   // two banks, the first damaged: repaired
       {"txr842", 0, {{'J', 0}}, true},           // serial flash, seen as a CD-ROM unit
   };
   return rows;
