@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <string>
 
 #include "device/flash_commands.h"
@@ -143,6 +144,36 @@ bool WriteFlashRange(RunWindow& window, const char* path, std::uint32_t address,
     window.AppendStatus(".");
   }
   return result;
+}
+
+bool LoadImageWhole(RunWindow& window, std::uint32_t limit, std::vector<std::uint8_t>& image) {
+  host::File file = host::OpenFile(window.options().imageFile.c_str(), "rb");
+  if (!file) {
+    window.ShowStatus("Open File Error!!");
+    return false;
+  }
+  bool read = std::fseek(file.get(), 0, SEEK_END) == 0;
+  const long end = read ? std::ftell(file.get()) : -1;
+  read = read && end > 0 && std::fseek(file.get(), 0, SEEK_SET) == 0;
+  if (!read) {
+    window.ShowStatus("Open File Error!!");
+    return false;
+  }
+  if (static_cast<unsigned long>(end) > limit) {
+    window.ShowStatus("The firmware file size is bigger than the flash size!");
+    return false;
+  }
+  try {
+    image.assign(static_cast<std::size_t>(end), 0);
+  } catch (const std::bad_alloc&) {
+    window.ShowStatus("Allocate buffers Error!!");
+    return false;
+  }
+  if (std::fread(image.data(), 1, image.size(), file.get()) != image.size()) {
+    window.ShowStatus("Open File Error!!");
+    return false;
+  }
+  return true;
 }
 
 bool BackupFlashImage(RunWindow& window, const char* path, std::uint32_t skip) {

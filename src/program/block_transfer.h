@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "program/run_window.h"
 
@@ -49,5 +50,10 @@ bool WriteFlashRange(RunWindow& window, const char* path, std::uint32_t address,
 bool BackupFlashImage(RunWindow& window, const char* path, std::uint32_t skip);
 
 inline constexpr const char* kDefaultBlockBackupFile = "oldFlash.bak";
+
+// Reads the image named in FwFilenameEdit whole. An image that cannot be
+// read, is empty or is longer than limit is refused with a status text
+// before anything is sent.
+bool LoadImageWhole(RunWindow& window, std::uint32_t limit, std::vector<std::uint8_t>& image);
 
 }  // namespace program

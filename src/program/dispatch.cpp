@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "program/block_procedure.h"
+#include "program/ieee1394_procedure.h"
 #include "program/standard_serial.h"
 
 namespace program {
@@ -52,6 +54,12 @@ bool RunProcedure(Procedure procedure, RunWindow& window, const char* path) {
     case Procedure::StandardSerialFlash:
       (void)RunStandardSerialFlash(window, path);
       return true;
+    case Procedure::BlockCommandFlash:
+      (void)BlockFlashProcedure(window, path);
+      return true;
+    case Procedure::Ieee1394BridgeFlash:
+      (void)Ieee1394Procedure(window, path);
+      return true;
     default:
       // The other families' procedures are not built yet: nothing runs.
       return true;
@@ -59,7 +67,8 @@ bool RunProcedure(Procedure procedure, RunWindow& window, const char* path) {
 }
 
 bool ProcedureBuilt(Procedure procedure) {
-  return procedure == Procedure::StandardSerialFlash;
+  return procedure == Procedure::StandardSerialFlash ||
+         procedure == Procedure::BlockCommandFlash || procedure == Procedure::Ieee1394BridgeFlash;
 }
 
 const char* ProcedureName(Procedure procedure) {
