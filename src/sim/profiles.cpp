@@ -555,6 +555,10 @@ std::vector<std::uint8_t> FactoryFirmware(const EnclosureProfile& profile, std::
     const std::uint16_t crc = BankCrc(image.data(), checked - 4);
     image[checked - 2] = static_cast<std::uint8_t>(crc >> 8);
     image[checked - 1] = static_cast<std::uint8_t>(crc);
+    // The TXV929's NVRAM area: settings no firmware image carries.
+    if (type == 12)
+      for (std::size_t i = 0; i < 0x1000; ++i)
+        image[0xC000 + i] = static_cast<std::uint8_t>(0xA5 ^ (i * 13) ^ (i >> 7));
     if (size >= 0x20000) {
       std::copy(image.begin(), image.begin() + 0x10000, image.begin() + 0x10000);
       if (profile.damagedBank1) image[0x10000 + 0x100] ^= 0x5A;
