@@ -124,7 +124,7 @@ TEST_F(Ieee1394ProcedureTest, AFailedRunEndsWithoutThePowerCycleNotice) {
     Attach("txr843-1394", o);
     for (const CommandFault& f : c.faults) machine.AddFault(f);
     window.messages.clear();
-    EXPECT_EQ(1, Program(Pattern(0x8000, 7)));
+    EXPECT_EQ(0, Program(Pattern(0x8000, 7)));
     EXPECT_EQ(c.status, window.StatusText());
     EXPECT_TRUE(window.messages.empty());
     machine.ClearFaults();

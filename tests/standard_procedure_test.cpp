@@ -478,14 +478,14 @@ TEST_F(StandardProcedureTest, BackupOnlyRunWritesTheDefaultFileAfterItsNotice) {
 TEST_F(StandardProcedureTest, BackupWithSkipLeavesOutTheFirst4KiB) {
   Attach("tx40775-pmc");
   window.options_.backupFile = (dir_ / "named.bin").string();
-  ASSERT_TRUE(program::BackupFlashToFile(window, path_.c_str(), 4096));
+  ASSERT_TRUE(program::BackupFlashToFile(window, program::WholeRangeReader(path_.c_str()), 0x10000, 4096));
   EXPECT_TRUE(window.messages.empty());
   std::ifstream in(window.options_.backupFile, std::ios::binary);
   const std::vector<std::uint8_t> saved{std::istreambuf_iterator<char>(in), {}};
   EXPECT_EQ(Flash(0x1000, 0x10000 - 0x1000), saved);
 
   window.options_.backupFile = (dir_ / "no-such-dir" / "x.bin").string();
-  EXPECT_FALSE(program::BackupFlashToFile(window, path_.c_str(), 0));
+  EXPECT_FALSE(program::BackupFlashToFile(window, program::WholeRangeReader(path_.c_str()), 0x10000, 0));
   EXPECT_EQ("Open Backup File Error!!", window.StatusText());
 }
 
@@ -496,7 +496,7 @@ TEST_F(StandardProcedureTest, BackupThatCannotBeWrittenIsAFailure) {
 #else
   Attach("tx40775-pmc");
   window.options_.backupFile = "/dev/full";
-  EXPECT_FALSE(program::BackupFlashToFile(window, path_.c_str(), 0));
+  EXPECT_FALSE(program::BackupFlashToFile(window, program::WholeRangeReader(path_.c_str()), 0x10000, 0));
   EXPECT_EQ("Open Backup File Error!!", window.StatusText());
   EXPECT_FALSE(window.Showed("Read flash and backup success!"));
 #endif

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "device/passthrough.h"
+#include "device/status_poll.h"
 #include "device/vendor_frame.h"
 #include "host/host.h"
 
@@ -131,17 +132,13 @@ int ReadFlashTypeCode(const char* path, std::uint8_t* buffer) {
 }
 
 bool WaitFlashReady(const char* path) {
-  // Stays busy unless a read delivers a byte: a device that cannot be opened
-  // leaves the byte untouched and must not pass for a ready flash.
-  std::uint8_t status = kFlashStatusBusy;
-  ReadFlashStatus(path, &status);
-  int reReads = 0;
-  while ((status & kFlashStatusBusy) != 0 && reReads < kReadyReReadLimit) {
-    host::Current().Sleep(kPollMs);
-    ReadFlashStatus(path, &status);
-    ++reReads;
-  }
-  return (status & kFlashStatusBusy) == 0 && reReads <= kReadyReReads;
+  // Starts busy: a device that cannot be opened hands back no byte and must
+  // not pass for a ready flash.
+  const int reReads = PollStatus(
+      [path](std::uint8_t* status) { return ReadFlashStatus(path, status) != 0; },
+      kFlashStatusBusy, [](std::uint8_t status) { return (status & kFlashStatusBusy) == 0; },
+      {kReadyReReadLimit, kPollMs});
+  return reReads >= 0 && reReads <= kReadyReReads;
 }
 
 int SpiCommandRead(const char* path, std::uint8_t opcode, std::uint8_t* buffer,

@@ -6,10 +6,13 @@
 
 #include "device/chip_commands.h"
 #include "device/flash_commands.h"
+#include "device/flash_kind.h"
 #include "device/passthrough.h"
 #include "host/host.h"
 #include "program/block_transfer.h"
 #include "program/crc16.h"
+#include "program/image_file.h"
+#include "program/procedures.h"
 #include "program/settings.h"
 #include "program/shared_steps.h"
 
@@ -19,9 +22,8 @@ namespace {
 
 constexpr std::uint32_t kBlockSize = 0x2000;
 constexpr std::uint32_t kBankSpan = 0x10000;
-constexpr int kKindAtmel = 4;
-constexpr int kKindMxic = 5;
-constexpr int kKindEon = 8;
+using device::FlashKind;
+using device::IsKind;
 constexpr const char* kAutoReset = "TXV929 Auto reset, Please wait device re-attached!";
 constexpr const char* kPowerCycle = "Please Turn-Off the Power and Turn-On Again!";
 
@@ -96,18 +98,19 @@ int BlockFlashProcedure(RunWindow& window, const char* path) {
   Transfer().blockSize = kBlockSize;
   const std::uint8_t type = window.facts().chipType;
   if (IsEraseOnlyRun(window)) {
-    if (!EraseOnlyKeepNvram(window, path)) return 0;
+    if (!EraseOnlyKeepNvram(window, path)) return kProcedureFailed;
     if (IsBankChip(type)) {
       (void)device::ResetChip(path);
       window.Message(kAutoReset, kCaptionMessage, MessageIcon::None);
     } else {
       window.Message(kPowerCycle, kCaptionMessage, MessageIcon::None);
     }
-    return 1;
+    return kProcedureSucceeded;
   }
-  if (IsBackupOnlyRun(window))
-    return BackupFlashImage(window, path, window.options().nvramChecked ? 0 : kBlockNvramSize) ? 1
-                                                                                                : 0;
+  if (IsBackupOnlyRun(window)) {
+    const std::uint32_t skip = window.options().nvramChecked ? 0 : kBlockNvramSize;
+    return BackupFlashImage(window, path, skip) ? kProcedureSucceeded : kProcedureFailed;
+  }
   return ProgramAndVerifyImage(window, path);
 }
 
@@ -123,7 +126,7 @@ bool EraseByProgrammingFF(RunWindow& window, const char* path, std::uint32_t len
 bool EraseOnlyKeepNvram(RunWindow& window, const char* path) {
   window.ShowStatus("Start Erase only!");
   StartErasedRegionAt(0);
-  const ChipFacts& facts = window.facts();
+  const ChipState& facts = window.facts();
   if (facts.chipType == 11) (void)device::ClearFlashPageSize(path);
   const BlockChipLayout layout = BlockLayoutFor(facts);
   const std::uint32_t size = layout.flashExtent;
@@ -142,15 +145,16 @@ bool EraseOnlyKeepNvram(RunWindow& window, const char* path) {
     return false;
   };
 
-  const int kind = facts.flashTypeCode;
+  const bool mxic = IsKind(facts.flashTypeCode, FlashKind::Mxic);
+  const bool atmel = IsKind(facts.flashTypeCode, FlashKind::Atmel);
   std::uint8_t firstCode = kEraseChip;
-  if (kind == kKindMxic) firstCode = 0x83;
-  if (kind == kKindEon || kind == kKindAtmel) firstCode = kEraseBlock;
+  if (mxic) firstCode = 0x83;
+  if (atmel || IsKind(facts.flashTypeCode, FlashKind::Eon)) firstCode = kEraseBlock;
   nvram.AtRisk();
   if (!device::WriteFlashBlock(path, 0, ff.data(), kBlockNvramSize, firstCode))
     return fail("Erase command fail!!");
   host::Current().Sleep(500);
-  if (kind == kKindAtmel) {
+  if (atmel) {
     (void)device::WriteFlashBlock(path, 0x8000, ff.data(), kBlockNvramSize, firstCode);
     host::Current().Sleep(500);
   }
@@ -161,7 +165,7 @@ bool EraseOnlyKeepNvram(RunWindow& window, const char* path) {
   const bool blank =
       ReadFlashRange(window, path, 0, readBack.data(), size) && AllErased(readBack.data(), size);
   if (!blank) {
-    const bool erased = kind == kKindMxic
+    const bool erased = mxic
                             ? device::WriteFlashBlock(path, 0, ff.data(), kBlockNvramSize,
                                                       kEraseChip) != 0
                             : EraseByProgrammingFF(window, path, size);
@@ -182,7 +186,7 @@ bool EraseOnlyKeepNvram(RunWindow& window, const char* path) {
 }
 
 int ProgramAndVerifyImage(RunWindow& window, const char* path) {
-  const ChipFacts& facts = window.facts();
+  const ChipState& facts = window.facts();
   const std::uint8_t type = facts.chipType;
   const bool bankChip = IsBankChip(type);
   const BlockChipLayout layout = BlockLayoutFor(facts);
@@ -190,18 +194,19 @@ int ProgramAndVerifyImage(RunWindow& window, const char* path) {
 
   // The image is read, and refused, before anything is sent.
   std::vector<std::uint8_t> file;
-  if (!LoadImageWhole(window, layout.flashExtent, file)) return 0;
+  const ImageRules rules{layout.flashExtent, "Open File Error!!", "Allocate buffers Error!!"};
+  if (!LoadImageFile(window, window.options().imageFile, rules, file)) return kProcedureFailed;
   const std::uint32_t l = static_cast<std::uint32_t>(file.size());
   // The NVRAM copy goes over the image's first 4 KB and the rest of the file
   // follows it: a file of no more than that would leave nothing to program.
   if (keep && !bankChip && l <= kBlockNvramSize) {
     window.ShowStatus("The firmware file is too small to keep the NVRAM!");
-    return 0;
+    return kProcedureFailed;
   }
 
   if (type == 11) (void)device::ClearFlashPageSize(path);
   KeptNvram nvram(window, path, layout.nvramOffset);
-  if (keep && !nvram.Save()) return 0;
+  if (keep && !nvram.Save()) return kProcedureFailed;
 
   // s: the programmed size. On a bank chip that keeps its NVRAM it reaches
   // the area's end, since the erase of the bank takes the area with it.
@@ -213,7 +218,7 @@ int ProgramAndVerifyImage(RunWindow& window, const char* path) {
   device::PaddedBuffer readBack(b);
   if (!image.ok() || !readBack.ok()) {
     window.ShowStatus("Allocate buffers Error!!");
-    return 0;
+    return kProcedureFailed;
   }
   if (!keep) {
     std::memcpy(image.data(), file.data(), l);
@@ -240,7 +245,7 @@ int ProgramAndVerifyImage(RunWindow& window, const char* path) {
 
   window.ShowStatus("Programming");
   StartErasedRegionAt(0);
-  if (facts.flashTypeCode == kKindMxic) {
+  if (IsKind(facts.flashTypeCode, FlashKind::Mxic)) {
     PollFlash(path);
     nvram.AtRisk();
     if (device::WriteFlashBlock(path, 0, image.data(), kBlockNvramSize, kEraseBlock))
@@ -283,7 +288,7 @@ int ProgramAndVerifyImage(RunWindow& window, const char* path) {
     }
     if (!passDone) {
       RestoreAfterFailure(window, nvram);
-      return 1;
+      return kProcedureFailed;
     }
     // The first pass wrote the merged NVRAM with the image and read it back.
     if (pass == 0) nvram.InPlace();
@@ -297,7 +302,7 @@ int ProgramAndVerifyImage(RunWindow& window, const char* path) {
   } else {
     window.Message(kPowerCycle, kCaptionMessage, MessageIcon::None);
   }
-  return 1;
+  return kProcedureSucceeded;
 }
 
 }  // namespace program

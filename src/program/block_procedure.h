@@ -11,12 +11,14 @@
 
 namespace program {
 
+// kProcedureSucceeded only when the run did what it was for (the flash
+// verified, erased or backed up).
 int BlockFlashProcedure(RunWindow& window, const char* path);
 // The erase-only run.
 bool EraseOnlyKeepNvram(RunWindow& window, const char* path);
 // Erases flash 0 .. length - 1 sector by sector by programming 0xFF.
 bool EraseByProgrammingFF(RunWindow& window, const char* path, std::uint32_t length);
-// The programming run: 0 when it stopped before programming began.
+// The programming run.
 int ProgramAndVerifyImage(RunWindow& window, const char* path);
 
 }  // namespace program

@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <new>
 #include <string>
 
 #include "device/flash_commands.h"
+#include "device/flash_kind.h"
 #include "device/passthrough.h"
 #include "host/stdio_file.h"
 #include "program/settings.h"
@@ -18,7 +18,6 @@ namespace {
 
 constexpr std::uint32_t kAddressSpace = 0x1000000;  // the commands carry 24-bit addresses
 constexpr std::uint32_t kFirstWriteLimit = 0x1000;
-constexpr int kFlashKindMxic = 5;
 
 std::uint32_t RoundUp(std::uint32_t n, std::uint32_t unit) { return (n + unit - 1) / unit * unit; }
 
@@ -45,7 +44,7 @@ bool UnitFor(std::uint8_t mode, UnitCounter& unit) {
 
 }  // namespace
 
-BlockChipLayout BlockLayoutFor(const ChipFacts& facts) {
+BlockChipLayout BlockLayoutFor(const ChipState& facts) {
   const std::uint32_t setting = Transfer().flashSize;
   switch (facts.chipType) {
     case 12: return {true, 0xC000, 0x20000};
@@ -123,7 +122,7 @@ bool WriteFlashRange(RunWindow& window, const char* path, std::uint32_t address,
   if (!buffer.ok()) return false;
   std::memcpy(buffer.data(), source, length);
   const std::uint32_t block = Transfer().blockSize;
-  const bool mxic = window.facts().flashTypeCode == kFlashKindMxic;
+  const bool mxic = device::IsKind(window.facts().flashTypeCode, device::FlashKind::Mxic);
   std::uint32_t done = 0;
   bool result = false;
   while (total > 0) {
@@ -146,38 +145,8 @@ bool WriteFlashRange(RunWindow& window, const char* path, std::uint32_t address,
   return result;
 }
 
-bool LoadImageWhole(RunWindow& window, std::uint32_t limit, std::vector<std::uint8_t>& image) {
-  host::File file = host::OpenFile(window.options().imageFile.c_str(), "rb");
-  if (!file) {
-    window.ShowStatus("Open File Error!!");
-    return false;
-  }
-  bool read = std::fseek(file.get(), 0, SEEK_END) == 0;
-  const long end = read ? std::ftell(file.get()) : -1;
-  read = read && end > 0 && std::fseek(file.get(), 0, SEEK_SET) == 0;
-  if (!read) {
-    window.ShowStatus("Open File Error!!");
-    return false;
-  }
-  if (static_cast<unsigned long>(end) > limit) {
-    window.ShowStatus("The firmware file size is bigger than the flash size!");
-    return false;
-  }
-  try {
-    image.assign(static_cast<std::size_t>(end), 0);
-  } catch (const std::bad_alloc&) {
-    window.ShowStatus("Allocate buffers Error!!");
-    return false;
-  }
-  if (std::fread(image.data(), 1, image.size(), file.get()) != image.size()) {
-    window.ShowStatus("Open File Error!!");
-    return false;
-  }
-  return true;
-}
-
 bool BackupFlashImage(RunWindow& window, const char* path, std::uint32_t skip) {
-  const ChipFacts& facts = window.facts();
+  const ChipState& facts = window.facts();
   const BlockChipLayout layout = BlockLayoutFor(facts);
   std::uint32_t size = layout.flashExtent;
   std::string fileName = window.options().backupFile;

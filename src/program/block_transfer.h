@@ -6,7 +6,6 @@
 #pragma once
 
 #include <cstdint>
-#include <vector>
 
 #include "program/run_window.h"
 
@@ -20,7 +19,7 @@ struct BlockChipLayout {
   std::uint32_t flashExtent = 0;
 };
 inline constexpr std::uint32_t kBlockNvramSize = 4096;
-BlockChipLayout BlockLayoutFor(const ChipFacts& facts);
+BlockChipLayout BlockLayoutFor(const ChipState& facts);
 
 // Erase modes of the bookkeeping (low 7 bits; bit 7 goes to the chip as is).
 inline constexpr std::uint8_t kEraseNone = 0;
@@ -50,10 +49,5 @@ bool WriteFlashRange(RunWindow& window, const char* path, std::uint32_t address,
 bool BackupFlashImage(RunWindow& window, const char* path, std::uint32_t skip);
 
 inline constexpr const char* kDefaultBlockBackupFile = "oldFlash.bak";
-
-// Reads the image named in FwFilenameEdit whole. An image that cannot be
-// read, is empty or is longer than limit is refused with a status text
-// before anything is sent.
-bool LoadImageWhole(RunWindow& window, std::uint32_t limit, std::vector<std::uint8_t>& image);
 
 }  // namespace program

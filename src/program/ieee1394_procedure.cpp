@@ -9,6 +9,8 @@
 #include "device/passthrough.h"
 #include "host/host.h"
 #include "program/block_transfer.h"
+#include "program/image_file.h"
+#include "program/procedures.h"
 #include "program/settings.h"
 #include "program/shared_steps.h"
 
@@ -32,11 +34,12 @@ int Ieee1394Procedure(RunWindow& window, const char* path) {
   if (IsEraseOnlyRun(window)) {
     // The notice only follows an erase that left the flash blank and the
     // NVRAM in place.
-    if (!Erase1394KeepNvram(window, path)) return 0;
+    if (!Erase1394KeepNvram(window, path)) return kProcedureFailed;
     window.Message(kPowerCycle, kCaptionMessage, MessageIcon::None);
-    return 1;
+    return kProcedureSucceeded;
   }
-  if (IsBackupOnlyRun(window)) return BackupFlashImage(window, path, 0) ? 1 : 0;
+  if (IsBackupOnlyRun(window))
+    return BackupFlashImage(window, path, 0) ? kProcedureSucceeded : kProcedureFailed;
   return Program1394Image(window, path);
 }
 
@@ -120,7 +123,8 @@ bool Erase1394KeepNvram(RunWindow& window, const char* path) {
 
 int Program1394Image(RunWindow& window, const char* path) {
   std::vector<std::uint8_t> file;
-  if (!LoadImageWhole(window, Transfer().flashSize, file)) return 0;
+  const ImageRules rules{Transfer().flashSize, "Open File Error!!", "Allocate buffers Error!!"};
+  if (!LoadImageFile(window, window.options().imageFile, rules, file)) return kProcedureFailed;
   const std::uint32_t l = static_cast<std::uint32_t>(file.size());
   const std::uint32_t s = RoundUp(std::max(l, kSmallImage), 256);
 
@@ -131,32 +135,32 @@ int Program1394Image(RunWindow& window, const char* path) {
   device::PaddedBuffer readBack(s + extra);
   if (!image.ok() || !readBack.ok()) {
     window.ShowStatus("Allocate buffers Error!!");
-    return 1;
+    return kProcedureFailed;
   }
   if (extra != 0 &&
       !ReadFlashRange(window, path, kNvramAddress, image.data() + kSmallImage, kNvramSize)) {
     window.ShowStatus("Backup NVRAM command fail!");
-    return 1;
+    return kProcedureFailed;
   }
   std::memcpy(image.data(), file.data(), l);
 
   window.ShowStatus("Programming");
   if (!Write1394Range(window, path, 0, image.data(), s)) {
     window.ShowStatus("Write Bin File fail!");
-    return 1;
+    return kProcedureFailed;
   }
   PollFlash(path);
   if (!ReadFlashRange(window, path, 0, readBack.data(), s)) {
     window.ShowStatus("Read command fail!");
-    return 1;
+    return kProcedureFailed;
   }
   if (std::memcmp(image.data(), readBack.data(), s) != 0) {
     window.ShowStatus("Data compare fail !!");
-    return 1;
+    return kProcedureFailed;
   }
   window.ShowStatus("Programming Success!!");
   window.Message(kPowerCycle, kCaptionMessage, MessageIcon::None);
-  return 1;
+  return kProcedureSucceeded;
 }
 
 }  // namespace program

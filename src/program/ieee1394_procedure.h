@@ -12,7 +12,7 @@ namespace program {
 int Ieee1394Procedure(RunWindow& window, const char* path);
 // The erase-only run: true when the flash reads blank and the NVRAM is back.
 bool Erase1394KeepNvram(RunWindow& window, const char* path);
-// 0 when the image cannot be used, else 1.
+// kProcedureSucceeded only after the flash compared equal to the image.
 int Program1394Image(RunWindow& window, const char* path);
 bool Write1394Range(RunWindow& window, const char* path, std::uint32_t address,
                     const std::uint8_t* source, std::uint32_t length);

@@ -8,17 +8,16 @@
 #include <vector>
 
 #include "device/flash_commands.h"
+#include "device/flash_kind.h"
 #include "device/spi_commands.h"
 #include "host/host.h"
+#include "program/image_file.h"
 #include "program/settings.h"
 #include "program/shared_steps.h"
-#include "host/stdio_file.h"
 
 namespace program {
 
 namespace {
-
-using host::File;
 
 constexpr const char* kNotReadyAfterErase = "Not ready after Erase flash success";
 constexpr const char* kEraseFail = "Erase command fail!!";
@@ -65,36 +64,21 @@ bool EraseForSmallImage(RunWindow& window, const char* path, std::size_t fileLen
 }
 
 int ProgramImage(RunWindow& window, const char* path) {
-  File file = host::OpenFile(window.options().imageFile.c_str(), "rb");
-  if (!file) {
-    window.ShowStatus("Open File Error!!");
+  std::vector<std::uint8_t> image;
+  if (!LoadImageFile(window, window.options().imageFile,
+                     {kLargestImage, "Open File Error!!", "Allocate write buffer Error!!"}, image))
     return 0;
-  }
-  std::fseek(file.get(), 0, SEEK_END);
-  const long end = std::ftell(file.get());
-  std::fseek(file.get(), 0, SEEK_SET);
+  const std::size_t fileLength = image.size();
   const std::uint32_t block = Transfer().blockSize;
-  std::uint32_t length = end > 0 ? static_cast<std::uint32_t>(end) : 0;
+  std::uint32_t length = static_cast<std::uint32_t>(fileLength);
   if (length < kMinimumImage) length = kMinimumImage;
   length = (length + block - 1) / block * block;
   const std::uint32_t blocks = length / block;
 
+  // Short images are padded with zeros to whole blocks of at least 32 KB.
   std::vector<std::uint8_t> readBack;
-  std::vector<std::uint8_t> image;
-  try {
-    readBack.assign(length, 0);
-  } catch (const std::bad_alloc&) {
-    window.ShowStatus("Allocate read buffer Error!!");
-    return 0;
-  }
-  try {
-    image.assign(length, 0);
-  } catch (const std::bad_alloc&) {
-    window.ShowStatus("Allocate write buffer Error!!");
-    return 0;
-  }
-  const std::size_t fileLength = std::fread(image.data(), 1, length, file.get());
-  file.reset();
+  if (!SizeBuffer(window, readBack, length, "Allocate read buffer Error!!")) return 0;
+  if (!SizeBuffer(window, image, length, "Allocate write buffer Error!!")) return 0;
 
   if (!device::WaitFlashReady(path)) DebugTrace("0.1 Device initial not ready!!");
 
@@ -117,12 +101,7 @@ int ProgramImage(RunWindow& window, const char* path) {
     window.ShowStatus("Read Back Erased Flash Error!!");
     return 0;
   }
-  for (std::uint8_t b : readBack) {
-    if (b != 0xFF) {
-      window.ShowStatus("Data not 0xff !!");
-      return 0;
-    }
-  }
+  if (!CheckErased(window, readBack.data(), readBack.size())) return 0;
 
   bool programmed = true;
   for (std::uint32_t i = 0; i < blocks; ++i) {
@@ -167,7 +146,7 @@ int ProgramImage(RunWindow& window, const char* path) {
 }  // namespace
 
 int RunStandardSerialFlash(RunWindow& window, const char* path) {
-  const ChipFacts& facts = window.facts();
+  const ChipState& facts = window.facts();
   if (facts.atmelFlashId != -1) {
     (void)device::FlashWriteEnable(path);
     if (!device::WaitFlashStatusSet(path, 0x02)) {
@@ -175,7 +154,10 @@ int RunStandardSerialFlash(RunWindow& window, const char* path) {
       return 0;
     }
   }
-  if (facts.flashTypeCode == 3 || facts.flashTypeCode == 5) (void)device::UnprotectFlash(path);
+  // These parts power up write-protected.
+  if (device::IsKind(facts.flashTypeCode, device::FlashKind::StEonMxic) ||
+      device::IsKind(facts.flashTypeCode, device::FlashKind::Mxic))
+    (void)device::UnprotectFlash(path);
 
   if (IsEraseOnlyRun(window)) {
     if (!EraseWholeFlash(window, path)) return 0;
@@ -183,7 +165,8 @@ int RunStandardSerialFlash(RunWindow& window, const char* path) {
                    MessageIcon::None);
     return 1;
   }
-  if (IsBackupOnlyRun(window)) return BackupFlashToFile(window, path, 0) ? 1 : 0;
+  if (IsBackupOnlyRun(window))
+    return BackupFlashToFile(window, WholeRangeReader(path), Transfer().flashSize, 0) ? 1 : 0;
   return ProgramImage(window, path);
 }
 
