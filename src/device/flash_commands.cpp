@@ -99,6 +99,13 @@ int ReadFlash(const char* path, std::int32_t address, std::uint8_t* buffer, std:
   return SendIn(path, AddressedFrame(kOpRead, address), buffer, length);
 }
 
+int ReadFlashWhole(const char* path, std::int32_t address, std::uint8_t* buffer,
+                   std::int32_t length) {
+  std::int32_t moved = 0;
+  if (SendIn(path, AddressedFrame(kOpRead, address), buffer, length, &moved) == 0) return 0;
+  return moved >= length ? 1 : 0;
+}
+
 int WriteFlash(const char* path, std::int32_t address, const std::uint8_t* data,
                std::int32_t length) {
   if (length < 0) return 0;

@@ -58,9 +58,9 @@ bool ReadFlashBlocks(RunWindow& window, const char* path, std::uint32_t address,
   window.ShowStatus("ReadFlash...");
   for (std::uint32_t i = 0; i < n; ++i) {
     PollFlash(path);
-    if (!device::ReadFlash(path, static_cast<std::int32_t>(address + i * block),
-                           buffer + static_cast<std::size_t>(i) * block,
-                           static_cast<std::int32_t>(block)))
+    if (!device::ReadFlashWhole(path, static_cast<std::int32_t>(address + i * block),
+                                buffer + static_cast<std::size_t>(i) * block,
+                                static_cast<std::int32_t>(block)))
       return false;
     window.AppendStatus(".");
   }
@@ -102,7 +102,8 @@ bool EraseWholeFlash(RunWindow& window, const char* path) {
 FlashReader WholeRangeReader(const char* path) {
   const std::string device = path;
   return [device](std::uint8_t* buffer, std::uint32_t length) {
-    return device::ReadFlash(device.c_str(), 0, buffer, static_cast<std::int32_t>(length)) != 0;
+    // A short transfer leaves zeros: never save them as the old firmware.
+    return device::ReadFlashWhole(device.c_str(), 0, buffer, static_cast<std::int32_t>(length)) != 0;
   };
 }
 
