@@ -139,39 +139,4 @@ TEST_F(BankRecoveryTest, AnUnreadableBankIsTriedAgainAtTheNextSelection) {
   EXPECT_TRUE(BankSound(0));
 }
 
-// A fault at every command of a clean repair, in each way a command can fail:
-// the sound bank is never touched, and a bank is left worse than before only
-// with "FW Recovery Fail!!" in the status line.
-TEST_F(BankRecoveryTest, AFaultAtAnyCommandNeverHarmsTheSoundBank) {
-  Attach("txv929-bank0-damaged");
-  machine.ClearTranscript();
-  ASSERT_EQ(1, Recover());
-  const std::size_t clean = machine.transcript().size();
-  ASSERT_GT(clean, 40u);
-  for (CommandFault::Kind kind : {CommandFault::Kind::CheckCondition,
-                                  CommandFault::Kind::ShortTransfer, CommandFault::Kind::Unplug}) {
-    for (std::size_t at = 1; at <= clean; ++at) {
-      SCOPED_TRACE(std::to_string(static_cast<int>(kind)) + " at command " + std::to_string(at));
-      machine.ClearFaults();
-      (void)machine.Detach(path);
-      checked = 0;
-      window.statuses.clear();
-      Attach("txv929-bank0-damaged");
-      const std::vector<std::uint8_t> sound = Flash(0x10000, 0x10000);
-      const std::vector<std::uint8_t> damaged = Flash(0, 0x10000);
-      CommandFault fault{kind, "", CdbPattern(""), static_cast<int>(at)};
-      fault.shortLength = 16;
-      machine.AddFault(fault);
-      const int result = Recover();
-      EXPECT_EQ(sound, Flash(0x10000, 0x10000));
-      if (result == 1) {
-        EXPECT_EQ("FW Recovery successful!!", window.StatusText());
-        EXPECT_TRUE(BankSound(0));
-      } else if (Flash(0, 0x10000) != damaged) {
-        EXPECT_EQ("FW Recovery Fail!!", window.StatusText());
-      }
-    }
-  }
-}
-
 }  // namespace

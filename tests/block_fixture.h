@@ -36,6 +36,13 @@ inline std::vector<std::uint8_t> Pattern(std::size_t n, std::uint8_t seed) {
   return v;
 }
 
+// The erase geometry identification sets for a flash kind: kinds 0-2 have
+// 32 KB blocks, kinds 3, 4 and 8 32 KB sectors.
+inline void SetEraseGeometryForKind(int kind) {
+  program::Geometry().eraseBlockSize = kind <= 2 ? 0x8000 : 0x10000;
+  program::Geometry().eraseSectorSize = (kind == 3 || kind == 4 || kind == 8) ? 0x8000 : 0x1000;
+}
+
 class BlockFixture : public ::testing::Test, public SimFixtureBase {
  protected:
   void SetUp() override {
@@ -66,11 +73,7 @@ class BlockFixture : public ::testing::Test, public SimFixtureBase {
         static_cast<std::int32_t>(chip->serialFlash()->cells().size() / 1024);
     SetGeometryForKind(profile->bridge.flashTypeCode);
   }
-  static void SetGeometryForKind(int kind) {
-    // The catalogue: kinds 0-2 have 32 KB blocks, kinds 3, 4 and 8 32 KB sectors.
-    program::Geometry().eraseBlockSize = kind <= 2 ? 0x8000 : 0x10000;
-    program::Geometry().eraseSectorSize = (kind == 3 || kind == 4 || kind == 8) ? 0x8000 : 0x1000;
-  }
+  static void SetGeometryForKind(int kind) { SetEraseGeometryForKind(kind); }
 
   std::vector<std::uint8_t> Flash(std::uint32_t address, std::size_t n) {
     const std::vector<std::uint8_t>& cells = chip->serialFlash()->cells().cells();
