@@ -333,7 +333,7 @@ TEST_F(ConsoleTest, DemoPageUpdatesReadBackTheirImages) {
     const char* entry;
     identify::ChipIdentity chip;
     const char* procedure;
-  } cases[] = {{"10", {6, 1}, "NVRAM-preserving 16 KB pages"}, {"9", {10, 2}, "SST serial flash"}};
+  } cases[] = {{"11", {6, 1}, "NVRAM-preserving 16 KB pages"}, {"9", {10, 2}, "SST serial flash"}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.procedure);
     const std::vector<std::uint8_t> image = sim::MakeMatchingImage(c.chip);

@@ -31,11 +31,11 @@ TEST_F(DemoTest, EveryEntryIsNamedAndTakesItsOwnImage) {
   sim::AttachDemoEnclosures(machine);
   auto window = app::StartMainWindow(view);
   const std::vector<std::string> images = sim::WriteDemoImages(folder);
-  ASSERT_EQ(11u, window->DeviceList.items().size());
-  ASSERT_EQ(11u, images.size());
+  ASSERT_EQ(12u, window->DeviceList.items().size());
+  ASSERT_EQ(12u, images.size());
 
   std::vector<int> types;
-  for (int k = 0; k < 11; ++k) {
+  for (int k = 0; k < 12; ++k) {
     SCOPED_TRACE(window->DeviceList.items()[static_cast<std::size_t>(k)]);
     window->DeviceList.UserSelect(k);
     types.push_back(window->chip.chipType);
@@ -59,8 +59,9 @@ TEST_F(DemoTest, EveryEntryIsNamedAndTakesItsOwnImage) {
   }
   // Serial flash (USB, IEEE 1394, CD-ROM), parallel flash, a controller and
   // the bridge behind it, a parameter block, an unsupported chip, two
-  // keeping their firmware on the disk and an SST flash.
-  EXPECT_EQ((std::vector<int>{1, 7, 2, 12, 13, 5, 21, 18, 12, 10, 6}), types);
+  // keeping their firmware on the disk an SST flash and a
+  // controller with a damaged bank.
+  EXPECT_EQ((std::vector<int>{1, 7, 2, 12, 13, 5, 21, 18, 12, 10, 12, 6}), types);
   EXPECT_EQ("<<847>> Tavrion TXV929 Disk     ", window->DeviceList.items()[4]);
 }
 

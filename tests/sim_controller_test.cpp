@@ -407,7 +407,7 @@ TEST_F(SimControllerTest, ControllerProfilesAnswerAsTheirChipTypes) {
     ASSERT_EQ(1, device::ReadChipInfo(path(), info, 16, &moved));
     EXPECT_EQ(16, moved);
   }
-  EXPECT_EQ(11, controllers);
+  EXPECT_EQ(14, controllers);
 }
 
 // The disk queries of the disk-area procedures, on the profiles' disks.

@@ -90,9 +90,14 @@ void MainWindow::UpdateBtnCheck(Control&) {
 
   identify::FlashState flash;
   static_cast<device::ChipState&>(flash) = chip;
-  // The bank recovery of chip types 12 and 16 is not part of this build yet:
-  // the command set leaves it empty and the setup skips it.
-  identify::RunFlashSetup(identify::DeviceFlashCommands(path), identity, sbp2, flash);
+  identify::FlashCommands commands = identify::DeviceFlashCommands(path);
+  // Chip types 12 and 16: the setup has sized the flash when it asks for the
+  // bank repair, which then works with what the setup found so far.
+  commands.recoverFirmwareBanks = [&] {
+    chip = flash;
+    RepairFirmwareBanks(selected, flash.eraseGeometryRow);
+  };
+  identify::RunFlashSetup(commands, identity, sbp2, flash);
   chip = flash;
   if (!flash.flashLabel.empty()) SFlashTypeLable.SetText(flash.flashLabel);
   if (flash.eraseGeometryRow >= 0) {

@@ -169,6 +169,9 @@ class MainWindow {
   // A control event that arrives while Run is in progress.
   void DeferDuringRun(HandlerMethod handler, Control& sender);
   void RunDeferred();
+  // The firmware bank repair of the selected record, from UpdateBtnCheck; runs
+  // as a run does, so the events it lets through wait until it ends.
+  void RepairFirmwareBanks(int selected, int eraseGeometryRow);
 
   ui::WindowSystem& ws_;
   std::vector<Control*> controls_;

@@ -1,5 +1,8 @@
 #include "device/flash_commands.h"
 
+#include <vector>
+
+#include "device/passthrough.h"
 #include "device/status_poll.h"
 #include "device/vendor_frame.h"
 #include "host/host.h"
@@ -223,25 +226,43 @@ int ClearFlashPageSize(const char* path) {
   return SendOut(path, VendorFrame(kOpPageSize), nullptr, 0);
 }
 
+// The block commands move flash contents: a transfer that moved less than
+// its length did not read or program the range, whatever the status said.
+namespace {
+int SendInWhole(const char* path, const Cdb& cdb, std::uint8_t* buffer, std::uint32_t length) {
+  std::int32_t moved = 0;
+  const int ok = SendIn(path, cdb, buffer, static_cast<std::int32_t>(length), &moved);
+  return ok != 0 && static_cast<std::uint32_t>(moved) == length ? 1 : 0;
+}
+int SendOutWhole(const char* path, const Cdb& cdb, const std::uint8_t* data,
+                 std::uint32_t length) {
+  if (data == nullptr || length == 0) return SendOut(path, cdb, data, length);
+  std::vector<std::uint8_t> copy(data, data + length);  // the carrier writes into its buffer
+  std::int32_t moved = 0;
+  const int ok = ScsiPassThroughOut(path, cdb.data(), kCdbLength, copy.data(), length, &moved);
+  return ok != 0 && static_cast<std::uint32_t>(moved) == length ? 1 : 0;
+}
+}  // namespace
+
 int ReadFlashBlock(const char* path, std::uint32_t address, std::uint8_t* buffer,
                    std::uint32_t length) {
   Cdb cdb = MemoryFrame(kMemOpBlockRead, kMemRead, length);
   Put24(cdb, 8, address);
-  return SendIn(path, cdb, buffer, static_cast<std::int32_t>(length));
+  return SendInWhole(path, cdb, buffer, length);
 }
 
 int WriteFlashBlock(const char* path, std::uint32_t address, const std::uint8_t* data,
                     std::uint32_t length, std::uint8_t mode) {
   Cdb cdb = MemoryFrame(kMemOpBlockWrite, static_cast<std::uint8_t>(mode & kEraseCodeMask), length);
   Put24(cdb, 8, address);
-  return SendOut(path, cdb, data, length);
+  return SendOutWhole(path, cdb, data, length);
 }
 
 int WriteFlashBlockPlain(const char* path, std::uint32_t address, const std::uint8_t* data,
                          std::uint32_t length, int flag) {
   Cdb cdb = MemoryFrame(kMemOpBlockWrite, flag != 0 ? 0x01 : 0x00, length);
   Put24(cdb, 8, address);
-  return SendOut(path, cdb, data, length);
+  return SendOutWhole(path, cdb, data, length);
 }
 
 int SwitchToInternalRom(const char* path) {

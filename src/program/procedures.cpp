@@ -2,9 +2,11 @@
 
 #include <array>
 
+#include "program/block_procedure.h"
 #include "program/bridge_flash.h"
 #include "program/disk_area_firmware.h"
 #include "program/hdd_firmware.h"
+#include "program/ieee1394_procedure.h"
 #include "program/internal_rom.h"
 #include "program/nvram_page16k.h"
 #include "program/sst_serial.h"
@@ -27,8 +29,8 @@ constexpr std::array kRows = {
     ProcedureRow{Procedure::HddHostedFirmware, "HDD-hosted firmware", &HddFirmwareProcedure},
     ProcedureRow{Procedure::SstSerialFlash, "SST serial flash", &RunSstSerialFlash},
     ProcedureRow{Procedure::NvramPage16K, "NVRAM-preserving 16 KB pages", &RunNvramPage16K},
-    ProcedureRow{Procedure::BlockCommandFlash, "block-command flash", nullptr},
-    ProcedureRow{Procedure::Ieee1394BridgeFlash, "IEEE 1394 bridge flash", nullptr},
+    ProcedureRow{Procedure::BlockCommandFlash, "block-command flash", &BlockFlashProcedure},
+    ProcedureRow{Procedure::Ieee1394BridgeFlash, "IEEE 1394 bridge flash", &Ieee1394Procedure},
     ProcedureRow{Procedure::StandardSerialFlash, "standard serial flash", &RunStandardSerialFlash},
     ProcedureRow{Procedure::InternalRomParallelFlash, "internal-ROM parallel flash",
                  &RunInternalRomProcedure},

@@ -30,6 +30,7 @@ const std::vector<DemoEnclosure>& DemoEnclosures() {
       {"txr649", 7, {{'M', 1}}},                 // firmware in an area of the disk
       {"txv929-hdd", 8, {{'N', 1}}},             // controller keeping its bank on the disk
       {"txr847-sst", 9, {{'O', 1}}},             // SST serial flash
+      {"txv929-bank0-damaged", 10, {{'P', 1}}}, // two banks, the first damaged: repaired
       {"txr842", 0, {{'J', 0}}, true},           // serial flash, seen as a CD-ROM unit
   };
   return rows;

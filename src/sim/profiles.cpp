@@ -398,6 +398,24 @@ std::vector<EnclosureProfile> Build() {
     p.damagedBank1 = true;
     rows.push_back(p);
   }
+  // Bank variants for the repair: the first bank damaged, both damaged, and a
+  // first bank that names the TXV927.
+  for (const char* variant : {"bank0-damaged", "banks-damaged", "bank0-wrong-number"}) {
+    const std::string name = std::string("txv929-") + variant;
+    EnclosureProfile p = Row(name, 12, 0, "TXV929 Disk", "t929",
+                             std::string("as txv929, ") +
+                                 (name == "txv929-bank0-damaged"    ? "first firmware bank damaged"
+                                  : name == "txv929-banks-damaged" ? "both firmware banks damaged"
+                                                                   : "first bank names chip 927"));
+    p.bridge = BridgeOf(rows, "txv929");
+    p.flashPart = "winbond-w25x10";
+    p.controllerInfo = ControllerInfo(0x49, 0x29, 0x49, 0x29, {1, 2, 3, 4, 0, 0, 0, 0});
+    p.disk = Disk(976773168);
+    p.damagedBank0 = name != "txv929-bank0-wrong-number";
+    p.damagedBank1 = name == "txv929-banks-damaged";
+    if (name == "txv929-bank0-wrong-number") p.bank0ChipNumber = "9270";
+    rows.push_back(p);
+  }
   {
     EnclosureProfile p = Row("txv927", 16, 0, "TXV927 Disk", "t927",
                              "INQUIRY \"t927\"; flash marker \"927\" at 0x7FF0; resets itself");
@@ -630,9 +648,20 @@ std::vector<std::uint8_t> FactoryFirmware(const EnclosureProfile& profile, std::
     const std::uint16_t crc = BankCrc(image.data(), checked - 4);
     image[checked - 2] = static_cast<std::uint8_t>(crc >> 8);
     image[checked - 1] = static_cast<std::uint8_t>(crc);
+    // The TXV929's NVRAM area: settings no firmware image carries.
+    if (type == 12)
+      for (std::size_t i = 0; i < 0x1000; ++i)
+        image[0xC000 + i] = static_cast<std::uint8_t>(0xA5 ^ (i * 13) ^ (i >> 7));
     if (size >= 0x20000) {
       std::copy(image.begin(), image.begin() + 0x10000, image.begin() + 0x10000);
       if (profile.damagedBank1) image[0x10000 + 0x100] ^= 0x5A;
+      if (profile.damagedBank0) image[0x100] ^= 0x5A;
+      if (!profile.bank0ChipNumber.empty()) {
+        Put(image, 0xBFF4, Bytes(profile.bank0ChipNumber.begin(), profile.bank0ChipNumber.end()));
+        const std::uint16_t restamped = BankCrc(image.data(), checked - 4);
+        image[checked - 2] = static_cast<std::uint8_t>(restamped >> 8);
+        image[checked - 1] = static_cast<std::uint8_t>(restamped);
+      }
     }
   }
   return image;
