@@ -493,7 +493,7 @@ TEST_F(ConsoleJsonTest, FailedRefusedAndUnpressedRuns) {
   big.resize(128 * 1024 + 1, 0xFF);
   const std::string tooBig = WriteFile("json-big", big);
   // A name with quotes and a byte that is no UTF-8; it is never created.
-  const std::string odd = TempName("json \"odd\" \xE9");
+  const std::string odd = TempName("json-odd") + " \"odd\" \xE9";
 
   sim::CommandFault fault;  // the second program command fails
   fault.pattern = sim::CdbPattern("FF 04 11 00 20 00");
