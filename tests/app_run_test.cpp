@@ -94,8 +94,13 @@ TEST_F(RunTest, EachRowOfTheTableIsReachedThroughRun) {
     PressRun();
     EXPECT_EQ(r.expected, window->lastProcedure) << "chip type " << r.type;
     // Families still to come run nothing: Run is back at once, nothing sent.
+    // The disk-hosted ones find no disk here and write nothing.
     EXPECT_TRUE(window->UpdateBtn.enabled()) << "chip type " << r.type;
-    EXPECT_TRUE(machine.transcript().empty()) << "chip type " << r.type;
+    if (!program::ProcedureBuilt(r.expected)) {
+      EXPECT_TRUE(machine.transcript().empty()) << "chip type " << r.type;
+    }
+    for (const auto& e : machine.transcript())
+      EXPECT_TRUE(e.command != "AtaWriteDma48" && e.command != "WriteDisk16") << e.command;
   }
   EXPECT_TRUE(view.messages.empty());
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -586,5 +587,48 @@ TEST_F(ConsoleProgramTest, ScriptedUpdateOfAnEntryChosenByChipType) {
   EXPECT_TRUE(std::equal(image.begin(), image.end(), saved.begin()));
 }
 #endif
+
+}  // namespace
+
+namespace {
+
+// The demo's two enclosures that keep their firmware on the disk: the console
+// programs each (the disk-area chip's file through "Load File", no image
+// check accepting one) and a backup-only run reads back what the file holds.
+TEST_F(ConsoleTest, DemoDiskHostedEnclosuresAreProgrammedAndReadBack) {
+  sim::AttachDemoEnclosures(machine);
+  const std::string folder = TempName("demo-images");
+  const std::vector<std::string> images = sim::WriteDemoImages(folder);
+  struct Row {
+    const char* entry;
+    const char* image;  // stem of the demo image
+    const char* how;
+    const char* procedure;
+  } rows[] = {
+      {"7", "txr649", "--load", "disk-area firmware"},
+      {"8", "txv929-hdd", "--image", "HDD-hosted firmware"},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.image);
+    std::string file;
+    for (const std::string& i : images)
+      if (i.find(std::string(r.image) + ".bin") != std::string::npos) file = i;
+    ASSERT_FALSE(file.empty());
+    const std::string backup = TempName(std::string(r.image) + "-readback");
+    EXPECT_EQ(app::kExitSuccess, Console({"--run", r.entry, r.how, file, "--run", r.entry,
+                                          "--rd", "--backup-only", "--backup-file", backup}))
+        << output;
+    EXPECT_TRUE(Printed(std::string("result: success (") + r.procedure + ")")) << output;
+    std::ifstream in(file, std::ios::binary);
+    const std::vector<std::uint8_t> image{std::istreambuf_iterator<char>(in), {}};
+    std::ifstream back(backup, std::ios::binary);
+    const std::vector<std::uint8_t> saved{std::istreambuf_iterator<char>(back), {}};
+    ASSERT_FALSE(saved.empty());
+    ASSERT_LE(saved.size(), image.size());
+    EXPECT_TRUE(std::equal(saved.begin(), saved.end(), image.begin()));
+  }
+  std::error_code error;
+  std::filesystem::remove_all(folder, error);
+}
 
 }  // namespace

@@ -43,7 +43,8 @@ TEST(ProcedureTableTest, EachRowRunsItsEntryAndKeepsItsOutcome) {
       {Procedure::RefusedImageTooLarge, RunOutcome::Refused, "",
        "The firmware file size is bigger than the flash size!", false},
       {Procedure::StandardSerialFlash, RunOutcome::Failed, "Open File Error!!", "", true},
-      {Procedure::DiskAreaFirmware, RunOutcome::NothingRan, "", "", false},
+      {Procedure::DiskAreaFirmware, RunOutcome::Failed, "Open File Error!!", "", true},
+      {Procedure::HddHostedFirmware, RunOutcome::Failed, "Open File Error!!", "", true},
       {Procedure::BridgeBehindController, RunOutcome::NothingRan, "", "", false},
   };
   for (const Row& r : rows) {

@@ -245,7 +245,7 @@ int FwSizeItem(const ComboBox& box, const std::string& wanted) {
 // Sets the controls the way a user would, in an order the window allows:
 // the entry, the panel boxes that must go off, the image, the boxes that
 // must go on, then "RD Version" as asked.
-bool SetUpRun(MainWindow& w, const ConsoleRun& run, std::string& problem) {
+bool SetUpRun(MainWindow& w, HeadlessView& view, const ConsoleRun& run, std::string& problem) {
   w.DeviceList.UserSelect(run.entry);
   const bool panelChange = run.rd || w.EraseOnlyCheck.checked() != run.eraseOnly ||
                            w.BackupFWCheckBox.checked() != run.backupOnly;
@@ -258,7 +258,12 @@ bool SetUpRun(MainWindow& w, const ConsoleRun& run, std::string& problem) {
     if (!Offered(w.BackupFWCheckBox, "\"Backup Old Firmware Only\"", problem)) return false;
     w.BackupFWCheckBox.SetChecked(false);
   }
-  if (!run.image.empty()) {
+  if (!run.image.empty() && run.load) {
+    // The dialog answers with the file; a loaded file leaves Run enabled.
+    if (!Offered(w.LoadBtn, "\"Load File\"", problem)) return false;
+    view.dialogAnswers.push_back(run.image);
+    w.LoadBtn.Click();
+  } else if (!run.image.empty()) {
     if (!Offered(w.FwFilenameEdit, "the firmware file", problem)) return false;
     w.FwFilenameEdit.SetText(run.image);
   }
@@ -312,7 +317,7 @@ int PressRun(Session& s, const ConsoleRun& run) {
     if (out != nullptr) std::fprintf(out, "%s\n", r.problem.c_str());
     return kExitUsage;
   }
-  if (!SetUpRun(w, run, r.problem)) {
+  if (!SetUpRun(w, s.view, run, r.problem)) {
     r.end = RunEnd::NotOffered;
     if (out != nullptr) std::fprintf(out, "%s\n", r.problem.c_str());
     return kExitUsage;
@@ -390,6 +395,8 @@ std::string ConsoleUsage() {
          "Run options (they belong to the --run before them):\n"
          "  --image FILE        the firmware file (\"Firmware File\"); left as it is\n"
          "                      when not given\n"
+         "  --load FILE         choose the firmware file with \"Load File\": Run stays\n"
+         "                      enabled even when the image check refuses the file\n"
          "  --rd                check \"RD Version\" (the engineering panel); needed by\n"
          "                      the options below. Its boxes are left unchecked unless\n"
          "                      given, and the backup file name empty.\n"
@@ -461,6 +468,14 @@ bool ParseConsoleArgs(const std::vector<std::string>& args, ConsoleOptions& opti
         return false;
       }
       options.runs.back().image = v;
+    } else if (arg == "--load") {
+      if (!needRun(arg) || !value(v)) return false;
+      if (v.empty()) {
+        error = "--load needs a file name";
+        return false;
+      }
+      options.runs.back().image = v;
+      options.runs.back().load = true;
     } else if (arg == "--rd") {
       if (!needRun(arg)) return false;
       options.runs.back().rd = true;

@@ -18,6 +18,7 @@ namespace app {
 struct ConsoleRun {
   int entry = -1;          // DeviceList entry
   std::string image;       // FwFilenameEdit; "" leaves it as it is
+  bool load = false;       // the image is chosen with "Load File", not typed in
   bool rd = false;         // "RD Version"
   bool eraseOnly = false;  // "Erase All Flash Only "
   bool backupOnly = false; // "Backup Old Firmware Only"

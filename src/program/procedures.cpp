@@ -2,6 +2,8 @@
 
 #include <array>
 
+#include "program/disk_area_firmware.h"
+#include "program/hdd_firmware.h"
 #include "program/standard_serial.h"
 
 namespace program {
@@ -17,8 +19,8 @@ int RefuseImageTooLarge(RunWindow& window, const char*) {
 constexpr std::array kRows = {
     ProcedureRow{Procedure::None, "none", nullptr},
     ProcedureRow{Procedure::RefusedImageTooLarge, "image too large", &RefuseImageTooLarge},
-    ProcedureRow{Procedure::DiskAreaFirmware, "disk-area firmware", nullptr},
-    ProcedureRow{Procedure::HddHostedFirmware, "HDD-hosted firmware", nullptr},
+    ProcedureRow{Procedure::DiskAreaFirmware, "disk-area firmware", &DiskAreaProcedure},
+    ProcedureRow{Procedure::HddHostedFirmware, "HDD-hosted firmware", &HddFirmwareProcedure},
     ProcedureRow{Procedure::SstSerialFlash, "SST serial flash", nullptr},
     ProcedureRow{Procedure::NvramPage16K, "NVRAM-preserving 16 KB pages", nullptr},
     ProcedureRow{Procedure::BlockCommandFlash, "block-command flash", nullptr},

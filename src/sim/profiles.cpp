@@ -88,7 +88,7 @@ std::vector<EnclosureProfile> Build() {
     p.bridge.idString = "t775C0.1";
     p.bridge.chipInfo = Info(0x47, 0x75, 2, 5, "7751", {2, 5, 1, 0});
     p.bridge.flashTypeCode = 0;
-    p.flashPart = "pmc-25lv512";
+    p.flashPart = "pmc-25ld512";
     rows.push_back(p);
   }
   {
@@ -98,7 +98,7 @@ std::vector<EnclosureProfile> Build() {
     p.bridge.chipInfo = Info(0x47, 0x75, 2, 4, "7751", {0, 0, 0, 0});
     p.bridge.chipInfoLength = 12;
     p.bridge.flashTypeCode = 0;
-    p.flashPart = "amic-a25l512-boot";
+    p.flashPart = "amic-a25l05pu";
     rows.push_back(p);
   }
   // --- 2 and 24: TX40776 with the parallel flash --------------------------------
@@ -157,8 +157,16 @@ std::vector<EnclosureProfile> Build() {
     p.bridge.engineConfig = true;
     p.bridge.knowsFlashPart = false;
     p.bridge.memory = {ReleaseBits7038()};
-    p.flashPart = "mxic-mx25v1006-p32";
+    p.flashPart = "mxic-c22211-p32";
     p.disk = Disk(488397168);  // keeps its firmware on the disk when no flash is found
+    rows.push_back(p);
+  }
+  {
+    EnclosureProfile p = Row("tx40779-e-noflash", 19, 3, "TX40779 Disk", "t779",
+                             "as tx40779-e without a serial flash: its firmware lives on the disk");
+    p.bridge = BridgeOf(rows, "tx40779-e");
+    p.flashPart = "";
+    p.disk = Disk(488397168);
     rows.push_back(p);
   }
   // --- 5 and 18: parameter-block chips --------------------------------------------
@@ -195,6 +203,30 @@ std::vector<EnclosureProfile> Build() {
     p.bridge.parameters[17] = 0x01;
     p.bridge.bus = FlashBus::None;
     p.disk = Disk(976773168);
+    rows.push_back(p);
+  }
+  {
+    EnclosureProfile p = Row("txr649-2t", 18, 0, "TXR649 Disk", "t649",
+                             "as txr649, on a disk of more than 2^32 sectors");
+    p.bridge = BridgeOf(rows, "txr649");
+    p.disk = Disk(0x100000000ull + 0x2345678);
+    rows.push_back(p);
+  }
+  {
+    EnclosureProfile p = Row("txr649-4k", 18, 0, "TXR649 Disk", "t649",
+                             "as txr649, on a disk of 4096-byte sectors");
+    p.bridge = BridgeOf(rows, "txr649");
+    p.disk = Disk(244190646, 4096);
+    rows.push_back(p);
+  }
+  {
+    EnclosureProfile p = Row("txr649-tag0", 18, 0, "TXR649 Disk", "t649",
+                             "as txr649-tagged, but the area tag holds 0");
+    p.bridge = BridgeOf(rows, "txr649");
+    p.bridge.memory.push_back(Mem(0xC000, {0x55, 0xAA, 0x00, 0x00}));
+    p.disk = Disk(1000000);
+    p.disk.hiddenSectors = 8;
+    p.diskAreaTag = 0;
     rows.push_back(p);
   }
   {
@@ -249,7 +281,9 @@ std::vector<EnclosureProfile> Build() {
     p.bridge.flashTypeCode = 8;
     p.bridge.blockCommands = true;
     p.bridge.memory = {ReleaseBits7038()};
-    p.flashPart = "eon-en25p05";
+    // An EON part whose 64 KB block erase fits the EON erase geometry (the
+    // 64-KB EN25P05 erases 32 KB with 0xD8 and has no sector erase).
+    p.flashPart = "eon-en25f80";
     rows.push_back(p);
   }
   {
@@ -291,7 +325,7 @@ std::vector<EnclosureProfile> Build() {
     p.bridge.chipInfo = Info(0x48, 0x47, 1, 2, "8471", {1, 2, 3, 4});
     p.bridge.engineConfig = true;
     p.bridge.knowsFlashPart = false;
-    p.flashPart = "mxic-mx25v512-p32";
+    p.flashPart = "mxic-c22210-p32";
     rows.push_back(p);
   }
   {
@@ -329,7 +363,7 @@ std::vector<EnclosureProfile> Build() {
     p.bridge.blockCommands = true;
     p.bridge.memory = {ReleaseBits7038(), Mem(0x505E, {0x00, 0x01, 0x00, 0x00}),
                        Mem(0xFDB0, {0x00, 0xB4, 0x00, 0x00})};
-    p.flashPart = "mxic-mx25v1006-p32";
+    p.flashPart = "mxic-c22211-p32";
     p.controllerInfo = ControllerInfo(0x49, 0x61, 0x49, 0x61, {1, 16, 0, 0, 0, 0, 0, 0});
     p.disk = Disk(625142448);
     rows.push_back(p);
@@ -379,6 +413,15 @@ std::vector<EnclosureProfile> Build() {
     p.disk = Disk(488378646, 4096);  // a 4 KB-sector disk
     rows.push_back(p);
   }
+  {
+    EnclosureProfile p = Row("txv929-hdd", 12, 0, "TXV929 Disk", "t929",
+                             "as txv929 without a serial flash (kind 0): its bank lives on the disk");
+    p.bridge = BridgeOf(rows, "txv929");
+    p.bridge.flashTypeCode = 0;
+    p.controllerInfo = ControllerInfo(0x49, 0x29, 0x49, 0x29, {1, 2, 3, 4, 0, 0, 0, 0});
+    p.disk = Disk(976773168);
+    rows.push_back(p);
+  }
   // --- 13, 14, 15: bridges behind a storage controller ----------------------------------------
   {
     EnclosureProfile p = Row("txv929-txr847", 13, 0, "TXV929 Disk", "t929",
@@ -387,7 +430,7 @@ std::vector<EnclosureProfile> Build() {
     p.identifiedType = 12;
     p.flashPart = "winbond-w25x10";
     p.controllerInfo = ControllerInfo(0x49, 0x29, 0x48, 0x47, {1, 2, 3, 4, 5, 6, 7, 0});
-    p.behind = BehindBridge{"TXR847", 13, "mxic-mx25v512-p32", 5};
+    p.behind = BehindBridge{"TXR847", 13, "mxic-c22210-p32", 5};
     p.disk = Disk(1953525168);
     rows.push_back(p);
   }
@@ -422,7 +465,7 @@ std::vector<EnclosureProfile> Build() {
     p.bridge.chipInfo = Info(0x46, 0x59, 3, 1, "6590", {3, 1, 5, 0});
     p.bridge.flashTypeCode = 7;
     p.bridge.memory = {ReleaseBits7038()};
-    p.flashPart = "amic-a25l05p";
+    p.flashPart = "amic-a25l05pu";
     rows.push_back(p);
   }
   {
