@@ -70,6 +70,7 @@ TEST_F(ImageFiles, EveryChipAndRevisionAcceptsItsOwnImage) {
           const Image image = sim::MakeMatchingImage(chip, layout);
           const bool none = t == 18 || (t == 7 && r != 1 && r != 2);
           ASSERT_EQ(none, image.empty()) << "type " << t << " sub " << int(r);
+          EXPECT_EQ(!none, identify::ChipTakesImages(chip)) << "type " << t << " sub " << int(r);
           if (none) continue;
           const std::string path = Write(image);
           EXPECT_TRUE(identify::CheckImageMatchesChip(path, chip).accepted)
@@ -87,11 +88,14 @@ TEST_F(ImageFiles, ChipsWithoutAnImageRuleRefuseEverything) {
   for (int t : {0, 18, 25, 255}) {
     EXPECT_FALSE(identify::CheckImageMatchesChip(path, {static_cast<std::uint8_t>(t), 1}).accepted)
         << t;
+    EXPECT_FALSE(identify::ChipTakesImages({static_cast<std::uint8_t>(t), 1})) << t;
   }
+  EXPECT_FALSE(identify::ChipTakesImages({0, 0}));
   for (std::int8_t r : kSubCodes) {
     if (r == 1 || r == 2) continue;
     EXPECT_FALSE(Matches(sim::MakeMatchingImage({7, 1}), {7, r})) << int(r);
     EXPECT_FALSE(Matches(sim::MakeMatchingImage({7, 2}), {7, r})) << int(r);
+    EXPECT_FALSE(identify::ChipTakesImages({7, r})) << int(r);
   }
 }
 

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need. Safe to run twice.
 set -euo pipefail
-need=(cmake ninja-build g++ libgtest-dev libgmock-dev googletest libbenchmark-dev
+need=(cmake ninja-build g++ libgtest-dev libgmock-dev googletest libbenchmark-dev nlohmann-json3-dev
       g++-mingw-w64-x86-64 wine64 xvfb xauth imagemagick x11-utils)
 missing=()
 for p in "${need[@]}"; do

@@ -34,6 +34,7 @@ struct ConsoleOptions {
   bool simulate = false;
   bool list = false;             // also list when runs are given
   bool wait = false;             // wait for a recognised enclosure first
+  bool json = false;             // one JSON document instead of the running text
   std::vector<ConsoleRun> runs;  // in order, on the same window
 };
 
@@ -50,7 +51,8 @@ bool ParseConsoleArgs(const std::vector<std::string>& args, ConsoleOptions& opti
 
 // Runs the console on the current host: lists the entries (when asked or no
 // run is given), then each run in order; stops at the first that does not
-// succeed. Output goes to out, flushed as it comes (progress dots included).
+// succeed. Output goes to out, flushed as it comes (progress dots included);
+// with options.json it is one JSON document written at the end.
 int RunConsole(const ConsoleOptions& options, std::FILE* out);
 
 }  // namespace app

@@ -8,6 +8,7 @@
 
 #include "app/console.h"
 #include "host/host.h"
+#include "host/stdio_file.h"
 #include "sim/demo.h"
 #include "sim/machine.h"
 #ifdef _WIN32
@@ -55,5 +56,13 @@ int main(int argc, char** argv) {
 #endif
   }
   host::ScopedHost scope(*platform);
-  return app::RunConsole(options, stdout);
+  if (!options.json) return app::RunConsole(options, stdout);
+  // The procedures' diagnostic lines go to stdout: send them to standard
+  // error, so that standard output carries the document alone.
+  host::File document = host::TakeStandardOutput();
+  if (!document) {
+    std::fputs("tx4077x-console: cannot keep standard output for the document\n", stderr);
+    return app::kExitUsage;
+  }
+  return app::RunConsole(options, document.get());
 }

@@ -30,6 +30,7 @@ std::string Letters(const device::DeviceRecord& record) {
 
 void MainWindow::UpdateBtnCheck(Control&) {
   NVRAMCheck.SetVisible(false);
+  flashSizeMeasured = bridgeVersionRead = false;
   if (deviceCount == 0) return;
 
   // Text typed into the list, or a refresh that recognised nothing, leaves no
@@ -74,6 +75,7 @@ void MainWindow::UpdateBtnCheck(Control&) {
     const int yield = device::ReadChipParameters(path, block, sizeof block);
     version = identify::BridgeVersionFromParameters(yield != 0, block);
     if (version != 0) chip.bridgeVersion = version;
+    bridgeVersionRead = version != 0;
   }
   const identify::ControlPlan plan = identify::PlanControls(identity, sbp2, version);
   Apply(SFlashTypeLable, plan.sFlashTypeLabel);
@@ -99,6 +101,7 @@ void MainWindow::UpdateBtnCheck(Control&) {
   };
   identify::RunFlashSetup(commands, identity, sbp2, flash);
   chip = flash;
+  flashSizeMeasured = flash.sizeMeasured;
   if (!flash.flashLabel.empty()) SFlashTypeLable.SetText(flash.flashLabel);
   if (flash.eraseGeometryRow >= 0) {
     const identify::FlashTypeRow& row = identify::FlashTypeRowFor(flash.eraseGeometryRow);

@@ -102,6 +102,11 @@ class MainWindow {
   // Only " and "Include 4K NVRAM" flags; a run copies it when Run is pressed.
   device::ChipState chip;
   std::int32_t imageSignatureResult = 0;
+  // Whether the last identification of the selected entry read the flash
+  // size and the bridge version itself; where it did not, chip keeps the
+  // values an earlier selection left.
+  bool flashSizeMeasured = false;
+  bool bridgeVersionRead = false;
 
   int clientHeight = kClientHeight;
   // The procedure the last press of Run chose by the dispatch table.

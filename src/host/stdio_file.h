@@ -18,4 +18,9 @@ inline File OpenFile(const char* name, const char* mode) { return File(std::fope
 // Windows), leaving the position at the start. False when it cannot be told.
 bool FileLength(std::FILE* file, std::uint64_t& length);
 
+// For a document that nothing else may write into: a stream on the process's
+// standard output, after which stdout (printf, puts and the like) writes to
+// standard error. Null, with nothing changed, when it cannot be done.
+File TakeStandardOutput();
+
 }  // namespace host

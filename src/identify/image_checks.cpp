@@ -119,6 +119,13 @@ bool UsesNvramLayoutRule(int t) {
 
 }  // namespace
 
+// Keep in step with the default and the sub-code tests of Decide above.
+bool ChipTakesImages(ChipIdentity chip) {
+  if (chip.type == 0 || chip.type == 18 || chip.type > kMaxChipType) return false;
+  if (chip.type == 7) return chip.subCode == 1 || chip.subCode == 2;
+  return true;
+}
+
 CheckResult CheckImageMatchesChip(const std::string& fileName, ChipIdentity chip) {
   CheckResult result;
   File f = OpenImage(fileName);

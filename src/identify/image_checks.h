@@ -26,6 +26,9 @@ struct CheckResult {
 
 // Marker and revision of the image match the chip (type and sub-code).
 CheckResult CheckImageMatchesChip(const std::string& fileName, ChipIdentity chip);
+// False for the chips no image can match (0, 18, codes above 24, a TXR843
+// of an unknown revision): the window never enables Run to program them.
+bool ChipTakesImages(ChipIdentity chip);
 // The file is no longer than flashSizeKb kilobytes.
 CheckResult CheckImageFitsFlash(const std::string& fileName, std::uint32_t flashSizeKb);
 // Length of an open file in bytes, its position kept; -1 when it cannot be told.
