@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
@@ -64,6 +65,20 @@ TEST_F(RunTest, ProgrammingRunDisablesRunUntilItEndsAndLeavesTheImageInFlash) {
   const auto lines = machine.debugLines();
   EXPECT_NE(lines.end(), std::find(lines.begin(), lines.end(), "Update Btn Press\n"));
   for (const auto& e : machine.transcript()) EXPECT_EQ(window->devices[0].path, e.path);
+}
+
+// The image was checked when it was chosen; emptied before Run, it is a file
+// the procedure cannot use, refused before any command reaches the chip.
+TEST_F(RunTest, AnImageEmptiedAfterItsChecksIsRefusedBeforeAnyCommand) {
+  StartWithTx40775();
+  const auto before = Flash(0, 0x10000);
+  std::filesystem::resize_file(imageFile, 0);
+  PressRun();
+  EXPECT_EQ(program::RunOutcome::Failed, window->lastOutcome);
+  EXPECT_EQ("Open File Error!!", window->StatusEdit.text());
+  EXPECT_TRUE(machine.transcript().empty());
+  EXPECT_TRUE(view.messages.empty());
+  EXPECT_EQ(before, Flash(0, 0x10000));
 }
 
 TEST_F(RunTest, EachRowOfTheTableIsReachedThroughRun) {

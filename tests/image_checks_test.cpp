@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <set>
 #include <string>
 #include <vector>
@@ -314,6 +315,32 @@ TEST_F(ImageFiles, GetFileLengthKeepsThePosition) {
   EXPECT_EQ(1234, identify::GetFileLength(f));
   EXPECT_EQ(100, std::ftell(f));
   std::fclose(f);
+}
+
+// A 4 GiB + 256 byte file whose first 32 KB are a matching image is longer
+// than any flash: its length is never cut to 32 bits (nor lost to a 32-bit
+// long), and a folder is a file the checks cannot open.
+TEST_F(ImageFiles, FilesBeyond32BitsAndFoldersAreNeverImages) {
+  const ChipIdentity chip{1, 2};
+  Image image = sim::MakeMatchingImage(chip);
+  ASSERT_TRUE(identify::CheckImageMatchesChip(Write(image), chip).accepted);
+  const std::string huge = Write(image);
+  std::error_code ec;
+  std::filesystem::resize_file(huge, (std::uint64_t{1} << 32) + 256, ec);
+  if (ec) GTEST_SKIP() << "no sparse file here: " << ec.message();
+  std::FILE* f = std::fopen(huge.c_str(), "rb");
+  ASSERT_NE(nullptr, f);
+  EXPECT_EQ((std::int64_t{1} << 32) + 256, identify::GetFileLength(f));
+  std::fclose(f);
+  const identify::CheckResult fits = identify::CheckImageFitsFlash(huge, 1024);
+  EXPECT_FALSE(fits.accepted);
+  EXPECT_FALSE(fits.openFailed);
+  EXPECT_FALSE(identify::VerifyImageChecksum(huge, chip));
+
+  const std::string folder = std::filesystem::temp_directory_path().string();
+  EXPECT_TRUE(identify::CheckImageMatchesChip(folder, chip).openFailed);
+  EXPECT_TRUE(identify::CheckImageFitsFlash(folder, 1024).openFailed);
+  EXPECT_FALSE(identify::VerifyImageChecksum(folder, chip));
 }
 
 // ---- Checksum ---------------------------------------------------------------------
