@@ -82,14 +82,14 @@ TEST_P(DiskFaultMatrixTest, EveryFaultEndsSafely) {
   if (c.mode == Mode::EraseOnly) wanted.assign(c.hddBank ? bankEnd : 0x10000, 0x00);
   if (c.mode == Mode::BackupOnly) wanted.assign(old.begin(), old.begin() + (c.hddBank ? bankEnd : 0x10000));
 
-  testing_support::FaultMatrixSetup spec;
-  spec.build = [&](sim::Machine& m) {
+  testing_support::FaultMatrixSetup setup;
+  setup.build = [&](sim::Machine& m) {
     auto chip = sim::AttachProfile(m, profile);
     const std::uint32_t x = d.logicalSectorSize;
     chip->disk()->WriteSectors(start, old.data(), old.size() / x);
     return chip;
   };
-  spec.run = [&](sim::Machine&, sim::BridgeChip& chip) {
+  setup.run = [&](sim::Machine&, sim::BridgeChip& chip) {
     std::remove(backupFile_.c_str());
     FakeRunWindow window;
     window.facts_.chipType = profile.chipType;
@@ -102,20 +102,20 @@ TEST_P(DiskFaultMatrixTest, EveryFaultEndsSafely) {
                                  : program::DiskAreaProcedure(window, chip.path().c_str());
     return testing_support::SeenRunOf(window, result == 1);
   };
-  spec.imageInPlace = [&](sim::BridgeChip& chip) {
+  setup.imageInPlace = [&](sim::BridgeChip& chip) {
     if (c.mode == Mode::BackupOnly) return FileBytes(backupFile_) == wanted;
     return AreaHolds(chip, start, wanted);
   };
   if (c.hddBank) {
     // The area's NVRAM part, never written with "Include 4K NVRAM" off.
     const std::vector<std::uint8_t> nvram(old.begin() + bankEnd, old.begin() + 0x10000);
-    spec.nvramKept = [=](sim::BridgeChip& chip) {
+    setup.nvramKept = [=](sim::BridgeChip& chip) {
       return AreaHolds(chip, start + bankEnd / chip.disk()->config().logicalSectorSize, nvram);
     };
   }
-  spec.successBoxes = c.hddBank ? std::vector<std::string>{program::kAutoResetNotice}
+  setup.successBoxes = c.hddBank ? std::vector<std::string>{program::kAutoResetNotice}
                                 : testing_support::kPowerCycleBoxes;
-  const testing_support::FaultMatrixReport report = testing_support::RunFaultMatrix(spec);
+  const testing_support::FaultMatrixReport report = testing_support::RunFaultMatrix(setup);
   EXPECT_TRUE(report.ok()) << report.Describe();
   EXPECT_GT(report.runs, 0);
 }
