@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "scratch_dir.h"
 #include "fake_run_window.h"
 #include "program/settings.h"
 #include "sim/bridge_chip.h"
@@ -49,9 +50,7 @@ class BlockFixture : public ::testing::Test, public SimFixtureBase {
     savedTransfer_ = program::Transfer();
     savedGeometry_ = program::Geometry();
     program::Transfer() = program::TransferSettings{};
-    dir_ = std::filesystem::temp_directory_path() /
-           ("tx-block-" + std::to_string(reinterpret_cast<std::uintptr_t>(this)));
-    std::filesystem::create_directories(dir_);
+    dir_ = testing_support::NewScratchDir("tx-block");
   }
   void TearDown() override {
     program::Transfer() = savedTransfer_;

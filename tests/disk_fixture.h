@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "scratch_dir.h"
 #include "fake_run_window.h"
 #include "program/settings.h"
 #include "sim/bridge_chip.h"
@@ -31,9 +32,7 @@ class DiskFixture : public ::testing::Test, public SimFixtureBase {
   void SetUp() override {
     saved_ = program::Transfer();
     program::Transfer() = program::TransferSettings{};
-    dir_ = std::filesystem::temp_directory_path() /
-           ("tx-disk-" + std::to_string(reinterpret_cast<std::uintptr_t>(this)));
-    std::filesystem::create_directories(dir_);
+    dir_ = testing_support::NewScratchDir("tx-disk");
   }
   void TearDown() override {
     program::Transfer() = saved_;

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "scratch_dir.h"
 #include "fake_run_window.h"
 #include "identify/image_checks.h"
 #include "program/image_file.h"
@@ -20,9 +21,7 @@ namespace {
 class OddFilesTest : public ::testing::Test, public testing_support::SimFixtureBase {
  protected:
   void SetUp() override {
-    dir_ = std::filesystem::temp_directory_path() /
-           ("tx-odd-" + std::to_string(reinterpret_cast<std::uintptr_t>(this)));
-    std::filesystem::create_directories(dir_);
+    dir_ = testing_support::NewScratchDir("tx-odd");
   }
   void TearDown() override {
     std::error_code ec;

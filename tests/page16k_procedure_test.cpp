@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "scratch_dir.h"
 #include "device/flash_commands.h"
 #include "fake_run_window.h"
 #include "program/nvram_page16k.h"
@@ -51,9 +52,7 @@ class Page16KProcedureTest : public ::testing::Test, public testing_support::Sim
   void SetUp() override {
     saved_ = program::Transfer();
     program::Transfer() = program::TransferSettings{};
-    dir_ = std::filesystem::temp_directory_path() /
-           ("tx-page16k-" + std::to_string(reinterpret_cast<std::uintptr_t>(this)));
-    std::filesystem::create_directories(dir_);
+    dir_ = testing_support::NewScratchDir("tx-page16k");
   }
   void TearDown() override {
     program::Transfer() = saved_;
