@@ -167,4 +167,15 @@ class ProcedureFixture : public ::testing::Test, public SimFixtureBase {
   std::string path;
 };
 
+// A parameterised test's settings and files: default transfer settings, and
+// an image file and a backup file named in a scratch folder.
+template <typename Param>
+class ParamFilesTest : public ::testing::TestWithParam<Param> {
+ protected:
+  SettingsGuard settings;
+  ScratchFolder scratch{"tx-param"};
+  std::string file_ = scratch.Path("image.bin");
+  std::string backup_ = scratch.Path("backup.bin");
+};
+
 }  // namespace testing_support
