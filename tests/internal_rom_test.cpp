@@ -3,8 +3,6 @@
 // commands sent.
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -237,8 +235,7 @@ TEST_F(InternalRomTest, EraseOnlyAndBackupActWithoutRdMode) {
   window.options_.backupFile = backup;
   ASSERT_EQ(1, Run(1)) << window.StatusText();
   EXPECT_EQ("Read flash and backup success!", window.StatusText());
-  std::ifstream in(backup, std::ios::binary);
-  EXPECT_EQ(oldFirmware_, std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), {}));
+  EXPECT_EQ(oldFirmware_, ReadFile(backup));
   EXPECT_TRUE(window.messages.empty());
 
   window.facts_.eraseOnly = 1;

@@ -326,8 +326,7 @@ TEST_F(Page16KProcedureTest, BackupOnlyLeavesTheNvramOutUnlessItIsToBeIncluded) 
     window.options_.nvramChecked = checked;
     window.options_.backupFile = FileIn("backup.bin");
     ASSERT_EQ(1, program::RunNvramPage16K(window, path.c_str())) << window.StatusText();
-    std::ifstream in(window.options_.backupFile, std::ios::binary);
-    const Bytes file{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    const Bytes file = ReadFile(window.options_.backupFile);
     const std::size_t skip = checked ? 0 : 0x1000;
     EXPECT_EQ(Flash(skip, 0x10000 - skip), file);
     EXPECT_TRUE(window.messages.empty());

@@ -5,8 +5,6 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -457,8 +455,7 @@ TEST_F(StandardProcedureTest, BackupOnlyRunWritesTheDefaultFileAfterItsNotice) {
   std::filesystem::current_path(cwd);
   ASSERT_EQ(1, result);
   ExpectPowerCycleBox("Default backup firmware as OldFalsh.bak!");
-  std::ifstream in(scratch.dir() / "oldflash.bak", std::ios::binary);
-  const std::vector<std::uint8_t> saved{std::istreambuf_iterator<char>(in), {}};
+  const std::vector<std::uint8_t> saved = ReadFile(FileIn("oldflash.bak"));
   EXPECT_EQ(Flash(0, 0x10000), saved);
   EXPECT_EQ("Read flash and backup success!", window.StatusText());
 }
@@ -468,8 +465,7 @@ TEST_F(StandardProcedureTest, BackupWithSkipLeavesOutTheFirst4KiB) {
   window.options_.backupFile = FileIn("named.bin");
   ASSERT_TRUE(program::BackupFlashToFile(window, program::WholeRangeReader(path.c_str()), 0x10000, 4096));
   EXPECT_TRUE(window.messages.empty());
-  std::ifstream in(window.options_.backupFile, std::ios::binary);
-  const std::vector<std::uint8_t> saved{std::istreambuf_iterator<char>(in), {}};
+  const std::vector<std::uint8_t> saved = ReadFile(window.options_.backupFile);
   EXPECT_EQ(Flash(0x1000, 0x10000 - 0x1000), saved);
 
   window.options_.backupFile = (scratch.dir() / "no-such-dir" / "x.bin").string();
