@@ -4,6 +4,7 @@
 #include "program/hdd_firmware.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <optional>
 
 #include "disk_fixture.h"
@@ -157,18 +158,26 @@ TEST_F(HddFirmwareTest, BackupSizeFollowsTheNvramBox) {
   struct Row {
     bool nvram;
     std::size_t size;
-  } rows[] = {{false, 0xC000}, {true, 0x10000}};
+    const char* name;  // empty: the default name, in the current folder
+  } rows[] = {{false, 0xC000, ""}, {false, 0xC000, "without.bak"}, {true, 0x10000, "with.bak"}};
   Attach("txv929-hdd");
   const std::vector<std::uint8_t> area = DiskPattern(0x10000, 0x44);
   FillDisk(Base(), area);
   window.options_.rdMode = true;
   window.options_.backupOnlyChecked = true;
   for (const Row& r : rows) {
+    window.messages.clear();
     window.options_.nvramChecked = r.nvram;
-    window.options_.backupFile = FileIn(r.nvram ? "with.bak" : "without.bak");
-    ASSERT_EQ(1, program::HddFirmwareProcedure(window, path.c_str())) << window.StatusText();
+    window.options_.backupFile = *r.name ? FileIn(r.name) : "";
+    const auto cwd = std::filesystem::current_path();
+    std::filesystem::current_path(FileIn(""));
+    const int result = program::HddFirmwareProcedure(window, path.c_str());
+    std::filesystem::current_path(cwd);
+    ASSERT_EQ(1, result) << window.StatusText();
+    // This procedure's default is "oldFlash.bak", not the standard one's "oldflash.bak".
     EXPECT_EQ(std::vector<std::uint8_t>(area.begin(), area.begin() + static_cast<long>(r.size)),
-              ReadFile(window.options_.backupFile));
+              ReadFile(*r.name ? FileIn(r.name) : FileIn("oldFlash.bak")));
+    EXPECT_EQ(*r.name ? 0u : 1u, window.messages.size());
     EXPECT_EQ("Read flash and backup success!", window.StatusText());
   }
   EXPECT_EQ(0, DiskWrites());

@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "program/run_window.h"
+#include "program/shared_steps.h"
 
 namespace program {
 
@@ -48,6 +49,6 @@ bool WriteFlashRange(RunWindow& window, const char* path, std::uint32_t address,
 // The backup-only run of these chips. skip 4096 leaves the NVRAM area out.
 bool BackupFlashImage(RunWindow& window, const char* path, std::uint32_t skip);
 
-inline constexpr const char* kDefaultBlockBackupFile = "oldFlash.bak";
+inline constexpr const char* kDefaultBlockBackupFile = kDefaultBackupFileCapitalF;
 
 }  // namespace program

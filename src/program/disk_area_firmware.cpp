@@ -125,7 +125,7 @@ bool BackupDiskFirmwareArea(RunWindow& window, const char* path, int chipType) {
     if (!AreaFits(f.area, length)) return Refuse(window);
     return ReadAreaSectors(f.area, f.area.start, buffer, length);
   };
-  return BackupFlashToFile(window, readArea, size, 0);
+  return BackupFlashToFile(window, readArea, size, 0, kDefaultBackupFileCapitalF);
 }
 
 bool ProgramDiskFirmwareArea(RunWindow& window, const char* path, int chipType) {

@@ -100,7 +100,8 @@ bool BackupHddFirmwareArea(RunWindow& window, const char* path, int chipType) {
     DiskArea area;
     return LocateArea(window, path, area) && ReadAreaSectors(area, area.start, buffer, length);
   };
-  return BackupFlashToFile(window, readArea, AreaExtent(window, chipType), 0);
+  return BackupFlashToFile(window, readArea, AreaExtent(window, chipType), 0,
+                           kDefaultBackupFileCapitalF);
 }
 
 bool ProgramHddFirmwareArea(RunWindow& window, const char* path, int chipType) {

@@ -150,11 +150,11 @@ bool CheckErased(RunWindow& window, const std::uint8_t* data, std::size_t length
 }
 
 bool BackupFlashToFile(RunWindow& window, const FlashReader& read, std::uint32_t size,
-                       std::uint32_t skip) {
+                       std::uint32_t skip, const char* defaultName) {
   const RunOptions options = window.options();
   std::string fileName = options.backupFile;
   if (fileName.empty()) {
-    fileName = kDefaultBackupFile;
+    fileName = defaultName;
     window.Message("Default backup firmware as OldFalsh.bak!", kCaptionMessage,
                    MessageIcon::None);
   }

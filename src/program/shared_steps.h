@@ -29,11 +29,17 @@ FlashReader BlockReader(RunWindow& window, const char* path);
 // Through the storage controller's flash range read.
 FlashReader ControllerRangeReader(const char* path);
 
+// Backup file names used when BackupFileEdit is empty.
+inline constexpr const char* kDefaultBackupFile = "oldflash.bak";
+inline constexpr const char* kDefaultBackupFileCapitalF = "oldFlash.bak";
+
 // Reads `size` bytes with read and writes them to the backup file
 // (BackupFileEdit, or the default after its notice), leaving out the first
 // skip bytes (0, or 4096 for the NVRAM). A failed read writes no file.
+// The default name's case differs between procedures, which matters where
+// file names are case-sensitive.
 bool BackupFlashToFile(RunWindow& window, const FlashReader& read, std::uint32_t size,
-                       std::uint32_t skip);
+                       std::uint32_t skip, const char* defaultName = kDefaultBackupFile);
 
 // Sizes buffer to size bytes, the new ones zero. When the memory cannot be
 // had it shows failText and returns false; the buffer is then empty.
@@ -43,7 +49,6 @@ bool SizeBuffer(RunWindow& window, std::vector<std::uint8_t>& buffer, std::size_
 // True when every byte is 0xFF; otherwise shows "Data not 0xff !!".
 bool CheckErased(RunWindow& window, const std::uint8_t* data, std::size_t length);
 
-inline constexpr const char* kDefaultBackupFile = "oldflash.bak";
 
 void DebugTrace(const char* text);
 // A poll before a command: wait for the flash, whatever it answers.
