@@ -126,6 +126,16 @@ class BridgeTest : public ::testing::Test, public testing_support::SimFixtureBas
     if (chip) path = chip->path();
     return chip;
   }
+  // A bare bridge on an SST part, outside the profile catalogue.
+  std::shared_ptr<sim::BridgeChip> AttachSstProbe(const std::string& serial) {
+    sim::BridgeConfig config;
+    config.product = "SST probe";
+    auto flash = std::make_shared<sim::SerialFlash>(*sim::FindFlashPart("sst-25vf512"));
+    auto chip = std::make_shared<sim::BridgeChip>(config, flash, nullptr);
+    path = sim::UsbDiskPath("Tavrion", "SSTprobe", serial);
+    machine.Attach({host::InterfaceClass::Disk, path, {7, 1, 0}, {}, chip});
+    return chip;
+  }
   Bytes ReadFlash(std::uint32_t a, int n) {
     const Reply r = In(path,
                        {0xFF, 0x04, 0x10, static_cast<std::uint8_t>(a >> 16),
@@ -505,12 +515,8 @@ TEST_F(BridgeTest, RawPageProgramAndReadBack) {
 }
 
 TEST_F(BridgeTest, RawAaiByteProgramNeedsWriteEnable) {
-  sim::BridgeConfig config;
-  config.product = "SST probe";
-  auto flash = std::make_shared<sim::SerialFlash>(*sim::FindFlashPart("sst-25vf512"));
-  auto chip = std::make_shared<sim::BridgeChip>(config, flash, nullptr);
-  path = sim::UsbDiskPath("Tavrion", "SSTprobe", "1");
-  machine.Attach({host::InterfaceClass::Disk, path, {7, 1, 0}, {}, chip});
+  auto chip = AttachSstProbe("1");
+  const auto flash = chip->serialFlash();
 
   // Without the write enable of the clear-protection step nothing programs.
   EXPECT_EQ(1, Spi({0x04, 0x01, 0xAF, 0x00, 0x00, 0x00}));
@@ -651,12 +657,8 @@ TEST_F(RawSequenceTest, SstWordModeImageAcrossSixteenKilobyteBoundaries) {
 }
 
 TEST_F(RawSequenceTest, SstByteModeImage) {
-  sim::BridgeConfig config;
-  config.product = "SST probe";
-  auto flash = std::make_shared<sim::SerialFlash>(*sim::FindFlashPart("sst-25vf512"));
-  auto chip = std::make_shared<sim::BridgeChip>(config, flash, nullptr);
-  path = sim::UsbDiskPath("Tavrion", "SSTprobe", "2");
-  machine.Attach({host::InterfaceClass::Disk, path, {7, 1, 0}, {}, chip});
+  auto chip = AttachSstProbe("2");
+  const auto flash = chip->serialFlash();
   const Bytes image = StepPattern(0x2000, 9);
   EXPECT_EQ(1, ProgramImage(0, image, 2, false));
   EXPECT_FALSE(flash->aaiActive());
