@@ -6,36 +6,11 @@
 // busy, and on the raw serial-flash path 10 ms after each write-enable and
 // before each address, 20 ms per protection clear, 10 ms per write disable
 // and 10 ms after each 8 KB chunk.
-#include <benchmark/benchmark.h>
-
-#include <cstdio>
-#include <string>
-
+#include "bench_run.h"
 #include "program/nvram_page16k.h"
-#include "program/run_window.h"
-#include "program/settings.h"
 #include "program/sst_serial.h"
-#include "sim/machine.h"
-#include "sim/profiles.h"
-#include "sim/test_images.h"
 
 namespace {
-
-class QuietWindow : public program::RunWindow {
- public:
-  const program::ChipState& facts() const override { return facts_; }
-  program::RunOptions options() const override { return options_; }
-  void ShowStatus(const std::string& text) override { status_ = text; }
-  void RepaintStatus(const std::string& text) override { status_ = text; }
-  std::string StatusText() const override { return status_; }
-  void Message(const std::string&, const std::string&, program::MessageIcon) override {}
-  void SetImageSignatureResult(std::int32_t) override {}
-  void CheckIncludeNvram() override { options_.nvramChecked = true; }
-
-  program::ChipState facts_;
-  program::RunOptions options_;
-  std::string status_;
-};
 
 // The waits the commands of one run call for.
 std::uint64_t MandatedWaitMs(const sim::Machine& machine) {
@@ -66,56 +41,25 @@ struct Setup {
 
 void PageRun(benchmark::State& state, Setup setup) {
   const std::size_t imageSize = static_cast<std::size_t>(state.range(0));
-  sim::Machine machine;
-  host::ScopedHost scope(machine);
-  sim::AttachOptions attach;
-  attach.volumes = {{'E', 1}};
-  const sim::EnclosureProfile& profile = *sim::FindProfile(setup.profile);
-  const std::string path = sim::AttachProfile(machine, profile, attach)->path();
-
   sim::Image image(imageSize);
   sim::FillCode(image, 9);
-  const std::string file = sim::TempImagePath("bench16k");
-  sim::WriteImageFile(file, image);
-  program::Transfer() = program::TransferSettings{};
-  QuietWindow window;
-  window.facts_.chipType = profile.chipType;
-  window.facts_.flashTypeCode = setup.flashKind;
-  window.facts_.sstJedecFlag = setup.sstJedecFlag;
-  window.facts_.flashSizeKb = 64;
-  window.options_.imageFile = file;
+  bench::Rig rig(bench::Profile(setup.profile), image, "bench16k", bench::WithVolumeE());
+  rig.window.facts_.flashTypeCode = setup.flashKind;
+  rig.window.facts_.sstJedecFlag = setup.sstJedecFlag;
+  rig.window.facts_.flashSizeKb = 64;
   const std::uint64_t chunks = (imageSize + 0x3FFF) / 0x4000 * 2;  // 8 KB steps of the SST path
 
-  double commands = 0;
-  double waitedMs = 0;
-  for (auto _ : state) {
-    machine.ClearTranscript();
-    const std::uint64_t slept = machine.SleptMs();
-    const int result = setup.sst ? program::RunSstSerialFlash(window, path.c_str())
-                                 : program::RunNvramPage16K(window, path.c_str());
-    state.PauseTiming();
-    const std::uint64_t waited = machine.SleptMs() - slept;
-    if (result != 1 || window.status_ != "Programming Success!!") {
-      state.SkipWithError(("run failed: " + window.status_).c_str());
-      break;
-    }
-    const std::uint64_t mandated = MandatedWaitMs(machine) + (setup.sst ? 10 * chunks : 0);
-    if (waited != mandated) {
-      std::fprintf(stderr, "waited %llu ms, the procedure mandates %llu ms\n",
-                   static_cast<unsigned long long>(waited),
-                   static_cast<unsigned long long>(mandated));
-      state.SkipWithError("virtual waits differ from the mandated waits");
-      break;
-    }
-    commands = static_cast<double>(machine.transcript().size());
-    waitedMs = static_cast<double>(waited);
-    state.ResumeTiming();
-  }
-  state.counters["commands"] = commands;
-  state.counters["virtual_wait_ms"] = waitedMs;
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
-                          static_cast<std::int64_t>(imageSize));
-  std::remove(file.c_str());
+  bench::TimeRuns(
+      state, rig, imageSize,
+      [&] {
+        const int result = setup.sst ? program::RunSstSerialFlash(rig.window, rig.path.c_str())
+                                     : program::RunNvramPage16K(rig.window, rig.path.c_str());
+        return result == 1 && rig.window.status_ == "Programming Success!!";
+      },
+      [&](std::uint64_t waited) {
+        const std::uint64_t mandated = MandatedWaitMs(rig.machine) + (setup.sst ? 10 * chunks : 0);
+        return waited == mandated ? std::string() : bench::WaitError(waited, mandated);
+      });
 }
 
 BENCHMARK_CAPTURE(PageRun, NvramPage16K, Setup{"txr842", false, 5, 0})

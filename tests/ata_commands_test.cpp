@@ -15,12 +15,14 @@
 #include "device/disk_commands.h"
 #include "sim/bridge_chip.h"
 #include "sim/profiles.h"
+#include "scripted_device.h"
 #include "sim_fixture.h"
 
 namespace {
 
 using sim::CdbPattern;
 using sim::CommandFault;
+using testing_support::Hex;
 
 // Accepts every block; answers reads with zeros.
 class AcceptAll : public sim::SimDevice {
@@ -115,11 +117,9 @@ class AtaCommandsTest : public ::testing::Test, public testing_support::SimFixtu
   }
   std::shared_ptr<sim::BridgeChip> AttachProfile(const char* name, std::string* path,
                                                  sim::AttachOptions options = {}) {
-    const sim::EnclosureProfile* profile = sim::FindProfile(name);
-    EXPECT_NE(nullptr, profile) << name;
     options.serial = Serial("p", static_cast<std::uint64_t>(++serial_));
-    auto chip = sim::AttachProfile(machine, *profile, options);
-    *path = chip->path();
+    auto chip = AttachNamedProfile(name, options);
+    if (chip) *path = chip->path();
     return chip;
   }
   std::vector<std::string> Commands() const {
@@ -129,13 +129,6 @@ class AtaCommandsTest : public ::testing::Test, public testing_support::SimFixtu
   }
   int serial_ = 0;
 };
-
-std::vector<std::uint8_t> Hex(const std::string& text) {
-  std::vector<std::uint8_t> out;
-  for (std::size_t i = 0; i + 1 < text.size() + 1; i += 3)
-    out.push_back(static_cast<std::uint8_t>(std::stoi(text.substr(i, 2), nullptr, 16)));
-  return out;
-}
 
 struct CdbCase {
   const char* name;

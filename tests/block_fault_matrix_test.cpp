@@ -5,8 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 #include <stdexcept>
 
 #include "block_fixture.h"
@@ -23,12 +21,12 @@ using testing_support::FakeRunWindow;
 using testing_support::FlashHolds;
 using testing_support::Pattern;
 
-enum class RunKind { Program, EraseOnly, Backup };
+using testing_support::RunMode;
 
 struct Scenario {
   const char* name;
   const char* profile;
-  RunKind run;
+  RunMode run;
   bool ieee1394;
   std::size_t imageSize;
   std::uint32_t nvram;        // the area the run keeps
@@ -38,26 +36,7 @@ struct Scenario {
 
 void PrintTo(const Scenario& s, std::ostream* os) { *os << s.name; }
 
-class BlockFaultMatrixTest : public ::testing::TestWithParam<Scenario> {
- protected:
-  void SetUp() override {
-    savedTransfer_ = program::Transfer();
-    savedGeometry_ = program::Geometry();
-    program::Transfer() = program::TransferSettings{};
-  }
-  void TearDown() override {
-    program::Transfer() = savedTransfer_;
-    program::Geometry() = savedGeometry_;
-    std::remove(file_.c_str());
-    std::remove(backup_.c_str());
-  }
-  std::string file_ = sim::TempImagePath("block-matrix");
-  std::string backup_ = sim::TempImagePath("block-matrix-backup");
-
- private:
-  program::TransferSettings savedTransfer_;
-  program::EraseGeometry savedGeometry_;
-};
+class BlockFaultMatrixTest : public testing_support::ParamFilesTest<Scenario> {};
 
 TEST_P(BlockFaultMatrixTest, NoFaultLeadsToAFalseSuccessOrASilentlyLostNvram) {
   const Scenario& s = GetParam();
@@ -86,10 +65,7 @@ TEST_P(BlockFaultMatrixTest, NoFaultLeadsToAFalseSuccessOrASilentlyLostNvram) {
     testing_support::SetEraseGeometryForKind(profile.bridge.flashTypeCode);
     window.options_.nvramChecked = false;  // keep the NVRAM
     window.options_.imageFile = file_;
-    window.options_.backupFile = backup_;
-    window.options_.rdMode = s.run != RunKind::Program;
-    window.facts_.eraseOnly = s.run == RunKind::EraseOnly ? 1 : 0;
-    window.options_.backupOnlyChecked = s.run == RunKind::Backup;
+    testing_support::SetRunMode(window, s.run, backup_);
     const int result = s.ieee1394 ? program::Ieee1394Procedure(window, chip.path().c_str())
                                   : program::BlockFlashProcedure(window, chip.path().c_str());
     if (!FlashHolds(chip, s.nvram, nvram) &&
@@ -98,15 +74,13 @@ TEST_P(BlockFaultMatrixTest, NoFaultLeadsToAFalseSuccessOrASilentlyLostNvram) {
     return testing_support::SeenRunOf(window, result == 1);
   };
   setup.imageInPlace = [&](sim::BridgeChip& chip) {
-    if (s.run == RunKind::EraseOnly) {
+    if (s.run == RunMode::EraseOnly) {
       std::vector<std::uint8_t> blank(s.extent, 0xFF);
       std::copy(nvram.begin(), nvram.end(), blank.begin() + s.nvram);
       return FlashHolds(chip, 0, blank);
     }
-    if (s.run == RunKind::Backup) {
-      std::ifstream in(backup_, std::ios::binary);
-      const std::vector<std::uint8_t> saved{std::istreambuf_iterator<char>(in), {}};
-      return saved == flashBefore;
+    if (s.run == RunMode::BackupOnly) {
+      return testing_support::ReadFile(backup_) == flashBefore;
     }
     // The kept NVRAM and the bank checksum are the procedure's own bytes.
     std::vector<std::uint8_t> flash(s.imageSize);
@@ -130,24 +104,24 @@ TEST_P(BlockFaultMatrixTest, NoFaultLeadsToAFalseSuccessOrASilentlyLostNvram) {
 INSTANTIATE_TEST_SUITE_P(
     Procedures, BlockFaultMatrixTest,
     ::testing::Values(
-        Scenario{"Txv929Program", "txv929", RunKind::Program, false, 0x10000, 0xC000, 0x1000,
+        Scenario{"Txv929Program", "txv929", RunMode::Program, false, 0x10000, 0xC000, 0x1000,
                  0x20000},
-        Scenario{"Txr845Program", "txr845", RunKind::Program, false, 0x6000, 0, 0x1000, 0x10000},
-        Scenario{"Txv929EraseOnly", "txv929", RunKind::EraseOnly, false, 1, 0xC000, 0x1000,
+        Scenario{"Txr845Program", "txr845", RunMode::Program, false, 0x6000, 0, 0x1000, 0x10000},
+        Scenario{"Txv929EraseOnly", "txv929", RunMode::EraseOnly, false, 1, 0xC000, 0x1000,
                  0x20000},
-        Scenario{"Txr846EraseOnly", "txr846", RunKind::EraseOnly, false, 1, 0, 0x1000, 0x10000},
-        Scenario{"Txv929Backup", "txv929", RunKind::Backup, false, 1, 0, 0, 0xC000},
-        Scenario{"Ieee1394Program", "txr843-1394", RunKind::Program, true, 0x8000, 0x8000, 0x400,
+        Scenario{"Txr846EraseOnly", "txr846", RunMode::EraseOnly, false, 1, 0, 0x1000, 0x10000},
+        Scenario{"Txv929Backup", "txv929", RunMode::BackupOnly, false, 1, 0, 0, 0xC000},
+        Scenario{"Ieee1394Program", "txr843-1394", RunMode::Program, true, 0x8000, 0x8000, 0x400,
                  0x10000},
-        Scenario{"Ieee1394EraseOnly", "txr843-1394", RunKind::EraseOnly, true, 1, 0x8000, 0x400,
+        Scenario{"Ieee1394EraseOnly", "txr843-1394", RunMode::EraseOnly, true, 1, 0x8000, 0x400,
                  0x10000},
-        Scenario{"Ieee1394Backup", "txr843-1394", RunKind::Backup, true, 1, 0, 0, 0x10000}),
+        Scenario{"Ieee1394Backup", "txr843-1394", RunMode::BackupOnly, true, 1, 0, 0, 0x10000}),
     [](const ::testing::TestParamInfo<Scenario>& info) { return std::string(info.param.name); });
 
 // The bank repair: a bank is never left worse than before without "FW
 // Recovery Fail!!", and the sound bank is never touched.
 TEST(BankRepairFaultMatrix, NoFaultHarmsTheSoundBankOrPassesSilently) {
-  const program::EraseGeometry savedGeometry = program::Geometry();
+  const testing_support::SettingsGuard settings;
   std::vector<std::uint8_t> bank0Before, bank1;
   auto bank = [](sim::BridgeChip& chip, std::uint32_t at) {
     std::vector<std::uint8_t> b(0x10000);
@@ -184,7 +158,6 @@ TEST(BankRepairFaultMatrix, NoFaultHarmsTheSoundBankOrPassesSilently) {
   const testing_support::FaultMatrixReport report = testing_support::RunFaultMatrix(setup);
   std::printf("bank repair: %d commands, %d faulted runs\n", report.commands, report.runs);
   EXPECT_TRUE(report.ok()) << report.Describe();
-  program::Geometry() = savedGeometry;
 }
 
 }  // namespace

@@ -7,19 +7,10 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <memory>
 #include <string>
 #include <vector>
 
-#include "scratch_dir.h"
-#include "fake_run_window.h"
-#include "program/settings.h"
-#include "sim/bridge_chip.h"
-#include "sim/profiles.h"
-#include "sim_fixture.h"
+#include "procedure_fixture.h"
 
 namespace testing_support {
 
@@ -31,12 +22,6 @@ struct BlockCommand {
   bool operator==(const BlockCommand&) const = default;
 };
 
-inline std::vector<std::uint8_t> Pattern(std::size_t n, std::uint8_t seed) {
-  std::vector<std::uint8_t> v(n);
-  for (std::size_t i = 0; i < n; ++i) v[i] = static_cast<std::uint8_t>((i * 7 + seed) ^ (i >> 8));
-  return v;
-}
-
 // The erase geometry identification sets for a flash kind: kinds 0-2 have
 // 32 KB blocks, kinds 3, 4 and 8 32 KB sectors.
 inline void SetEraseGeometryForKind(int kind) {
@@ -44,28 +29,15 @@ inline void SetEraseGeometryForKind(int kind) {
   program::Geometry().eraseSectorSize = (kind == 3 || kind == 4 || kind == 8) ? 0x8000 : 0x1000;
 }
 
-class BlockFixture : public ::testing::Test, public SimFixtureBase {
+class BlockFixture : public ProcedureFixture {
  protected:
-  void SetUp() override {
-    savedTransfer_ = program::Transfer();
-    savedGeometry_ = program::Geometry();
-    program::Transfer() = program::TransferSettings{};
-    dir_ = testing_support::NewScratchDir("tx-block");
-  }
-  void TearDown() override {
-    program::Transfer() = savedTransfer_;
-    program::Geometry() = savedGeometry_;
-    std::error_code ec;
-    std::filesystem::remove_all(dir_, ec);
-  }
+  BlockFixture() : ProcedureFixture("tx-block") {}
 
   // Attaches a profile; the window gets its chip type and flash kind, and
   // the erase geometry the sizes of its part's catalogue row.
   void Attach(const std::string& name, const sim::AttachOptions& options = {}) {
-    const sim::EnclosureProfile* profile = sim::FindProfile(name);
+    const sim::EnclosureProfile* profile = AttachNamed(name, options);
     ASSERT_NE(nullptr, profile);
-    chip = sim::AttachProfile(machine, *profile, options);
-    path = chip->path();
     window.facts_.chipType = profile->identifiedType;
     window.facts_.flashTypeCode = profile->bridge.flashTypeCode;
     window.facts_.flashSizeKb =
@@ -74,10 +46,6 @@ class BlockFixture : public ::testing::Test, public SimFixtureBase {
   }
   static void SetGeometryForKind(int kind) { SetEraseGeometryForKind(kind); }
 
-  std::vector<std::uint8_t> Flash(std::uint32_t address, std::size_t n) {
-    const std::vector<std::uint8_t>& cells = chip->serialFlash()->cells().cells();
-    return {cells.begin() + address, cells.begin() + address + static_cast<std::ptrdiff_t>(n)};
-  }
   void Load(std::uint32_t address, const std::vector<std::uint8_t>& bytes) {
     chip->serialFlash()->cells().Load(address, bytes.data(), bytes.size());
   }
@@ -101,25 +69,8 @@ class BlockFixture : public ::testing::Test, public SimFixtureBase {
   }
 
   std::string WriteFile(const std::string& name, const std::vector<std::uint8_t>& bytes) {
-    const std::string file = (dir_ / name).string();
-    std::ofstream(file, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()),
-               static_cast<std::streamsize>(bytes.size()));
-    return file;
+    return scratch.Write(name, bytes);
   }
-  std::vector<std::uint8_t> ReadFile(const std::string& file) const {
-    std::ifstream in(file, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-  }
-
-  std::shared_ptr<sim::BridgeChip> chip;
-  std::string path;
-  FakeRunWindow window;
-  std::filesystem::path dir_;
-
- private:
-  program::TransferSettings savedTransfer_;
-  program::EraseGeometry savedGeometry_;
 };
 
 }  // namespace testing_support

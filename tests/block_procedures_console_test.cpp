@@ -3,31 +3,14 @@
 // backup-only run in the same window reads the flash back.
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <fstream>
-#include <iterator>
+#include <string>
+#include <vector>
 
-#include "app/console.h"
 #include "run_window_fixture.h"
 
 namespace {
 
-class BlockConsoleTest : public testing_support::RunWindowFixture {
- protected:
-  int Console(const std::vector<std::string>& args) {
-    app::ConsoleOptions options;
-    std::string error;
-    EXPECT_TRUE(app::ParseConsoleArgs(args, options, error)) << error;
-    const std::string outName = TempName("console-out");
-    std::FILE* out = std::fopen(outName.c_str(), "wb");
-    const int status = app::RunConsole(options, out);
-    std::fclose(out);
-    std::ifstream in(outName, std::ios::binary);
-    output.assign(std::istreambuf_iterator<char>(in), {});
-    return status;
-  }
-  std::string output;
-};
+using BlockConsoleTest = testing_support::RunWindowFixture;
 
 TEST_F(BlockConsoleTest, EachRowUpdatesItsEnclosureAndReadsTheImageBack) {
   struct Case {
@@ -61,8 +44,7 @@ TEST_F(BlockConsoleTest, EachRowUpdatesItsEnclosureAndReadsTheImageBack) {
     EXPECT_NE(std::string::npos, output.find(std::string("result: success (") + c.procedure))
         << output;
     EXPECT_NE(std::string::npos, output.find(c.notice)) << output;
-    std::ifstream in(backup, std::ios::binary);
-    const std::vector<std::uint8_t> saved{std::istreambuf_iterator<char>(in), {}};
+    const std::vector<std::uint8_t> saved = testing_support::ReadFile(backup);
     ASSERT_GE(saved.size(), image.size());
     // Bank chips get the bank checksum stamped at the end of the bank.
     const std::size_t stamp = profile->chipType == 12 ? 0xBFFE : 0x7FFE;

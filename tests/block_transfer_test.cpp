@@ -130,7 +130,7 @@ TEST_F(BlockTransferTest, BackupsCoverTheExtentOfTheChipType) {
                         Case{"txv929", 4096, 0, 0xC000}}) {
     SCOPED_TRACE(std::string(c.profile) + " skip " + std::to_string(c.skip));
     Attach(c.profile);
-    window.options_.backupFile = (dir_ / "backup.bin").string();
+    window.options_.backupFile = FileIn("backup.bin");
     ASSERT_TRUE(program::BackupFlashImage(window, path.c_str(), c.skip));
     EXPECT_EQ(Flash(c.from, c.size), ReadFile(window.options_.backupFile));
     EXPECT_EQ("Read flash and backup success!", window.StatusText());
@@ -141,21 +141,21 @@ TEST_F(BlockTransferTest, BackupsCoverTheExtentOfTheChipType) {
 TEST_F(BlockTransferTest, ABackupWithoutANameGoesToTheDefaultFileAfterTheNotice) {
   Attach("txr845");
   const auto cwd = std::filesystem::current_path();
-  std::filesystem::current_path(dir_);
+  std::filesystem::current_path(scratch.dir());
   const bool ok = program::BackupFlashImage(window, path.c_str(), 0);
   std::filesystem::current_path(cwd);
   ASSERT_TRUE(ok);
   ASSERT_EQ(1u, window.messages.size());
   EXPECT_EQ("Default backup firmware as OldFalsh.bak!", window.messages[0].text);
   EXPECT_EQ("Message", window.messages[0].caption);
-  EXPECT_EQ(Flash(0, 0x10000), ReadFile((dir_ / "oldFlash.bak").string()));
+  EXPECT_EQ(Flash(0, 0x10000), ReadFile(FileIn("oldFlash.bak")));
 }
 
 TEST_F(BlockTransferTest, AFailedReadWritesNoBackupFile) {
   Attach("txr845");
   machine.AddFault({sim::CommandFault::Kind::CheckCondition, "",
                     sim::CdbPattern("DF ?? ?? ?? ?? ?? ?? ?? ?? ?? ?? FA"), 3});
-  window.options_.backupFile = (dir_ / "backup.bin").string();
+  window.options_.backupFile = FileIn("backup.bin");
   EXPECT_FALSE(program::BackupFlashImage(window, path.c_str(), 0));
   EXPECT_EQ("Read Back to Backup Error!!", window.StatusText());
   EXPECT_FALSE(std::filesystem::exists(window.options_.backupFile));

@@ -8,13 +8,10 @@
 #include <vector>
 
 #include "device/ata_commands.h"
-#include "fake_run_window.h"
+#include "procedure_fixture.h"
 #include "program/bridge_flash.h"
-#include "sim/bridge_chip.h"
 #include "sim/controller_route.h"
-#include "sim/profiles.h"
 #include "sim/test_images.h"
-#include "sim_fixture.h"
 
 namespace {
 
@@ -24,9 +21,7 @@ constexpr const char* kPowerCycle = "Please Turn-Off the Power and Turn-On Again
 constexpr std::size_t kNvram = 4096;
 
 std::vector<std::uint8_t> Pattern(std::size_t n, std::uint8_t seed) {
-  std::vector<std::uint8_t> v(n);
-  for (std::size_t i = 0; i < n; ++i) v[i] = static_cast<std::uint8_t>((i * 11 + seed) ^ (i >> 9));
-  return v;
+  return testing_support::Pattern(n, seed, 11, 9);
 }
 
 template <typename T>
@@ -34,18 +29,14 @@ std::vector<T> Slice(const std::vector<T>& v, std::size_t from, std::size_t to) 
   return {v.begin() + static_cast<std::ptrdiff_t>(from), v.begin() + static_cast<std::ptrdiff_t>(to)};
 }
 
-class BridgeFlashTest : public ::testing::Test, public testing_support::SimFixtureBase {
+class BridgeFlashTest : public testing_support::ProcedureFixture {
  protected:
-  void TearDown() override {
-    for (const std::string& f : files_) std::remove(f.c_str());
-  }
+  BridgeFlashTest() : ProcedureFixture("tx-bridge") {}
 
   void Attach(const std::string& profileName, const sim::AttachOptions& options = {}) {
-    const sim::EnclosureProfile* profile = sim::FindProfile(profileName);
+    const sim::EnclosureProfile* profile = AttachNamed(profileName, options);
     ASSERT_NE(nullptr, profile);
-    chip_ = sim::AttachProfile(machine, *profile, options);
-    path_ = chip_->path();
-    sim::FlashArray& cells = chip_->controllerRoute()->flash()->cells();
+    sim::FlashArray& cells = chip->controllerRoute()->flash()->cells();
     old_ = Pattern(cells.size(), 0x35);
     cells.Load(0, old_.data(), old_.size());
     window = FakeRunWindow{};
@@ -53,21 +44,13 @@ class BridgeFlashTest : public ::testing::Test, public testing_support::SimFixtu
     window.facts_.flashSizeKb = static_cast<std::int32_t>(cells.size() / 1024);
     // What identification tells the controller about the TXR847's MXIC part.
     if (profile->chipType == 13) {
-      ASSERT_EQ(1, device::AtaSetFlashPageSize(path_.c_str(), 32));
+      ASSERT_EQ(1, device::AtaSetFlashPageSize(path.c_str(), 32));
     }
     machine.ClearTranscript();
   }
 
-  std::string File(const std::vector<std::uint8_t>& bytes) {
-    const std::string path = sim::TempImagePath("bridge");
-    EXPECT_TRUE(sim::WriteImageFile(path, bytes));
-    files_.push_back(path);
-    window.options_.imageFile = path;
-    return path;
-  }
-
   std::vector<std::uint8_t> Flash() const {
-    return chip_->controllerRoute()->flash()->cells().cells();
+    return chip->controllerRoute()->flash()->cells().cells();
   }
 
   // Requests with this feature code, answered or not.
@@ -96,13 +79,9 @@ class BridgeFlashTest : public ::testing::Test, public testing_support::SimFixtu
     EXPECT_EQ("Message", window.messages[0].caption);
   }
 
-  int Run() { return program::BridgeFlashProcedure(window, path_.c_str()); }
+  int Run() { return program::BridgeFlashProcedure(window, path.c_str()); }
 
-  FakeRunWindow window;
-  std::shared_ptr<sim::BridgeChip> chip_;
-  std::string path_;
   std::vector<std::uint8_t> old_;
-  std::vector<std::string> files_;
 };
 
 constexpr std::uint8_t kRead = 0xE8, kWrite = 0xE9, kErase = 0xE7;
@@ -113,7 +92,7 @@ TEST_F(BridgeFlashTest, ShortImageIsProgrammedAsOneChunkBehindTheKeptNvram) {
   for (const char* profile : {"txv929-txr847", "txv961-txr842", "txv929-txr842"}) {
     SCOPED_TRACE(profile);
     Attach(profile);
-    File(Pattern(100, 0x77));
+    WriteImage(Pattern(100, 0x77));
     ASSERT_EQ(1, Run()) << window.StatusText();
     const std::vector<std::uint8_t> flash = Flash();
     EXPECT_EQ(Slice(old_, 0, kNvram), Slice(flash, 0, kNvram));
@@ -123,7 +102,7 @@ TEST_F(BridgeFlashTest, ShortImageIsProgrammedAsOneChunkBehindTheKeptNvram) {
                                         "Compare....", "Programming Success!!"}),
               window.statuses);
     ExpectBox(true);
-    machine.Detach(path_);
+    machine.Detach(path);
     machine.ClearTranscript();
   }
 }
@@ -157,7 +136,7 @@ TEST_F(BridgeFlashTest, NvramComesFromTheBridgeUnlessTheSignedImageIsIncluded) {
     sim::Image image = sim::MakeMatchingImage({type, 1}, layout);
     if (!row.signedImage) image = Pattern(0x4000, 0x19);
     ASSERT_FALSE(image.empty());
-    File(image);
+    WriteImage(image);
     window.options_.nvramChecked = row.include;
     ASSERT_EQ(1, Run()) << window.StatusText();
 
@@ -167,7 +146,7 @@ TEST_F(BridgeFlashTest, NvramComesFromTheBridgeUnlessTheSignedImageIsIncluded) {
     EXPECT_EQ(expected, Slice(Flash(), 0, image.size()));
     EXPECT_EQ(row.nvramRead ? 1 : 0, NvramReads());
     ExpectBox(true);
-    machine.Detach(path_);
+    machine.Detach(path);
     machine.ClearTranscript();
   }
 }
@@ -193,7 +172,7 @@ TEST_F(BridgeFlashTest, FailuresEndWithoutABoxAndKeepTheNvram) {
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     Attach("txv929-txr847");
-    File(Pattern(0x4000, 0x61));
+    WriteImage(Pattern(0x4000, 0x61));
     sim::CommandFault fault;
     char pattern[16];
     std::snprintf(pattern, sizeof pattern, "A1 ?? ?? %02X", row.feature);
@@ -209,7 +188,7 @@ TEST_F(BridgeFlashTest, FailuresEndWithoutABoxAndKeepTheNvram) {
     if (!row.erased) {
       EXPECT_EQ(old_, flash);
     }
-    machine.Detach(path_);
+    machine.Detach(path);
     machine.ClearTranscript();
   }
 }
@@ -223,7 +202,7 @@ TEST_F(BridgeFlashTest, ReadBackThatDiffersIsACompareFailure) {
   sim::AttachOptions options;
   options.behindFlashFaults = {wrong};
   Attach("txv929-txr842", options);
-  File(std::vector<std::uint8_t>(0x2000, 0x00));
+  WriteImage(std::vector<std::uint8_t>(0x2000, 0x00));
   EXPECT_EQ(0, Run());
   ASSERT_LE(3u, window.statuses.size());
   EXPECT_EQ((std::vector<std::string>{"Compare....", "Data compare fail", "Write back NVRAM fail!!"}),
@@ -247,9 +226,9 @@ TEST_F(BridgeFlashTest, UnusableImagesAreRefusedBeforeAnyCommand) {
   for (const Row& row : rows) {
     SCOPED_TRACE(row.status);
     if (row.exists) {
-      File(row.bytes);
+      WriteImage(row.bytes);
     } else {
-      window.options_.imageFile = sim::TempImagePath("missing");
+      window.options_.imageFile = FileIn("missing.bin");
     }
     EXPECT_EQ(0, Run());
     EXPECT_EQ(row.status, window.StatusText());
@@ -297,8 +276,7 @@ TEST_F(BridgeFlashTest, EraseOnlyFailuresShowNoBox) {
 // an empty file is no success.
 TEST_F(BridgeFlashTest, BackupOfAnUnknownSizeIsAFailure) {
   Attach("txv929-txr847");
-  const std::string backup = sim::TempImagePath("bridge-backup");
-  files_.push_back(backup);
+  const std::string backup = FileIn("backup.bin");
   window.options_.rdMode = true;
   window.options_.backupOnlyChecked = true;
   window.options_.backupFile = backup;

@@ -128,26 +128,24 @@ TEST(IdentifyChip, IdStringSubCodes) {
   EXPECT_EQ(1, id.chip.type);
   EXPECT_EQ(1, id.chip.subCode);
 
-  ScriptedChip b;  // no INQUIRY answer at all
-  b.idString = Text("t842");
-  id = b.Identify();
-  EXPECT_EQ(6, id.chip.type);
-  EXPECT_EQ(1, id.chip.subCode);
-  b.idString = Text("t842");
-  (*b.idString)[5] = '2';
-  id = b.Identify();
-  EXPECT_EQ(6, id.chip.type);
-  EXPECT_EQ(3, id.chip.subCode);
-
-  b.idString = Text("t4847");
-  (*b.idString)[5] = '1';
-  id = b.Identify();
-  EXPECT_EQ(10, id.chip.type);
-  EXPECT_EQ(2, id.chip.subCode);
-
-  b.idString = Text("t779E");
-  (*b.idString)[5] = 0x7F;  // c + 1 wraps in 8 bits
-  EXPECT_EQ(-128, b.Identify().chip.subCode);
+  // No INQUIRY answer at all: the ID string names the chip, its byte 5 the sub-code.
+  struct Row {
+    const char* text;
+    std::optional<std::uint8_t> byte5;  // none: as Text() leaves it
+    int type;
+    int subCode;
+  };
+  for (const Row& r : {Row{"t842", std::nullopt, 6, 1}, Row{"t842", '2', 6, 3},
+                       Row{"t4847", '1', 10, 2},
+                       Row{"t779E", 0x7F, 19, -128}}) {  // c + 1 wraps in 8 bits
+    SCOPED_TRACE(r.text);
+    ScriptedChip b;
+    b.idString = Text(r.text);
+    if (r.byte5) (*b.idString)[5] = *r.byte5;
+    id = b.Identify();
+    EXPECT_EQ(r.type, id.chip.type);
+    EXPECT_EQ(r.subCode, id.chip.subCode);
+  }
 }
 
 TEST(IdentifyChip, Txr843AndTxv961Extras) {

@@ -4,9 +4,8 @@
 // kept, no reset or power-cycle box after a failure.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -22,7 +21,7 @@ namespace {
 using testing_support::DiskPattern;
 using testing_support::FakeRunWindow;
 
-enum class Mode { Program, EraseOnly, BackupOnly };
+using testing_support::RunMode;
 
 bool AreaHolds(sim::BridgeChip& chip, std::uint64_t lba, const std::vector<std::uint8_t>& bytes) {
   const std::uint32_t x = chip.disk()->config().logicalSectorSize;
@@ -31,35 +30,21 @@ bool AreaHolds(sim::BridgeChip& chip, std::uint64_t lba, const std::vector<std::
   return std::equal(bytes.begin(), bytes.end(), out.begin());
 }
 
-std::vector<std::uint8_t> FileBytes(const std::string& name) {
-  std::ifstream in(name, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
-
 struct Case {
   const char* name;
   const char* profile;
   bool hddBank;
-  Mode mode;
+  RunMode mode;
 };
 
-class DiskFaultMatrixTest : public ::testing::TestWithParam<Case> {
- protected:
-  void SetUp() override { program::Transfer() = program::TransferSettings{}; }
-  void TearDown() override {
-    std::remove(imageFile_.c_str());
-    std::remove(backupFile_.c_str());
-  }
-  std::string imageFile_ = sim::TempImagePath("disk-matrix");
-  std::string backupFile_ = sim::TempImagePath("disk-matrix-backup");
-};
+class DiskFaultMatrixTest : public testing_support::ParamFilesTest<Case> {};
 
 TEST_P(DiskFaultMatrixTest, EveryFaultEndsSafely) {
   const Case c = GetParam();
   const sim::EnclosureProfile profile = *sim::FindProfile(c.profile);
   const sim::DiskConfig& d = profile.disk;
   const std::vector<std::uint8_t> image = DiskPattern(c.hddBank ? 0x10000 : 0x18000, 0x3C);
-  ASSERT_TRUE(sim::WriteImageFile(imageFile_, image));
+  ASSERT_TRUE(sim::WriteImageFile(file_, image));
 
   // Where the area lies and what it must hold after a good run.
   std::uint64_t start = 0;
@@ -79,8 +64,8 @@ TEST_P(DiskFaultMatrixTest, EveryFaultEndsSafely) {
     program::PutAreaTag(wanted.data(), r);
     wanted.resize(0x20000, 0x00);
   }
-  if (c.mode == Mode::EraseOnly) wanted.assign(c.hddBank ? bankEnd : 0x10000, 0x00);
-  if (c.mode == Mode::BackupOnly) wanted.assign(old.begin(), old.begin() + (c.hddBank ? bankEnd : 0x10000));
+  if (c.mode == RunMode::EraseOnly) wanted.assign(c.hddBank ? bankEnd : 0x10000, 0x00);
+  if (c.mode == RunMode::BackupOnly) wanted.assign(old.begin(), old.begin() + (c.hddBank ? bankEnd : 0x10000));
 
   testing_support::FaultMatrixSetup setup;
   setup.build = [&](sim::Machine& m) {
@@ -90,20 +75,17 @@ TEST_P(DiskFaultMatrixTest, EveryFaultEndsSafely) {
     return chip;
   };
   setup.run = [&](sim::Machine&, sim::BridgeChip& chip) {
-    std::remove(backupFile_.c_str());
+    std::remove(backup_.c_str());
     FakeRunWindow window;
     window.facts_.chipType = profile.chipType;
-    window.options_.imageFile = imageFile_;
-    window.options_.rdMode = c.mode != Mode::Program;
-    window.facts_.eraseOnly = c.mode == Mode::EraseOnly ? 1 : 0;
-    window.options_.backupOnlyChecked = c.mode == Mode::BackupOnly;
-    window.options_.backupFile = backupFile_;
+    window.options_.imageFile = file_;
+    testing_support::SetRunMode(window, c.mode, backup_);
     const int result = c.hddBank ? program::HddFirmwareProcedure(window, chip.path().c_str())
                                  : program::DiskAreaProcedure(window, chip.path().c_str());
     return testing_support::SeenRunOf(window, result == 1);
   };
   setup.imageInPlace = [&](sim::BridgeChip& chip) {
-    if (c.mode == Mode::BackupOnly) return FileBytes(backupFile_) == wanted;
+    if (c.mode == RunMode::BackupOnly) return testing_support::ReadFile(backup_) == wanted;
     return AreaHolds(chip, start, wanted);
   };
   if (c.hddBank) {
@@ -122,14 +104,14 @@ TEST_P(DiskFaultMatrixTest, EveryFaultEndsSafely) {
 
 INSTANTIATE_TEST_SUITE_P(
     DiskHosted, DiskFaultMatrixTest,
-    ::testing::Values(Case{"HddProgram", "txv929-hdd", true, Mode::Program},
-                      Case{"HddProgram4K", "txv927", true, Mode::Program},
-                      Case{"HddEraseOnly", "txv929-hdd", true, Mode::EraseOnly},
-                      Case{"HddBackupOnly", "txv929-hdd", true, Mode::BackupOnly},
-                      Case{"AreaProgram", "txr649", false, Mode::Program},
-                      Case{"AreaProgram4K", "txr649-4k", false, Mode::Program},
-                      Case{"AreaEraseOnly", "txr649", false, Mode::EraseOnly},
-                      Case{"AreaBackupOnly", "txr649", false, Mode::BackupOnly}),
+    ::testing::Values(Case{"HddProgram", "txv929-hdd", true, RunMode::Program},
+                      Case{"HddProgram4K", "txv927", true, RunMode::Program},
+                      Case{"HddEraseOnly", "txv929-hdd", true, RunMode::EraseOnly},
+                      Case{"HddBackupOnly", "txv929-hdd", true, RunMode::BackupOnly},
+                      Case{"AreaProgram", "txr649", false, RunMode::Program},
+                      Case{"AreaProgram4K", "txr649-4k", false, RunMode::Program},
+                      Case{"AreaEraseOnly", "txr649", false, RunMode::EraseOnly},
+                      Case{"AreaBackupOnly", "txr649", false, RunMode::BackupOnly}),
     [](const ::testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -5,40 +5,21 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
+#include <cstdint>
 #include <string>
 #include <vector>
 
-#include "scratch_dir.h"
-#include "fake_run_window.h"
-#include "program/settings.h"
-#include "sim/bridge_chip.h"
-#include "sim/profiles.h"
-#include "sim_fixture.h"
+#include "procedure_fixture.h"
 
 namespace testing_support {
 
 inline std::vector<std::uint8_t> DiskPattern(std::size_t n, std::uint8_t seed) {
-  std::vector<std::uint8_t> v(n);
-  for (std::size_t i = 0; i < n; ++i) v[i] = static_cast<std::uint8_t>((i * 13 + seed) ^ (i >> 9));
-  return v;
+  return Pattern(n, seed, 13, 9);
 }
 
-class DiskFixture : public ::testing::Test, public SimFixtureBase {
+class DiskFixture : public ProcedureFixture {
  protected:
-  void SetUp() override {
-    saved_ = program::Transfer();
-    program::Transfer() = program::TransferSettings{};
-    dir_ = testing_support::NewScratchDir("tx-disk");
-  }
-  void TearDown() override {
-    program::Transfer() = saved_;
-    std::error_code ec;
-    std::filesystem::remove_all(dir_, ec);
-  }
+  DiskFixture() : ProcedureFixture("tx-disk") {}
 
   // Attaches a copy of the profile, after edit changed it.
   template <typename Edit>
@@ -47,28 +28,11 @@ class DiskFixture : public ::testing::Test, public SimFixtureBase {
     ASSERT_NE(nullptr, found) << name;
     sim::EnclosureProfile profile = *found;
     edit(profile);
-    if (chip) machine.Detach(path);
-    chip = sim::AttachProfile(machine, profile);
-    path = chip->path();
-    window.facts_.chipType = profile.chipType;
+    AttachProfile(profile);
     window.facts_.flashTypeCode = 0;
   }
   void Attach(const std::string& name) {
     AttachEdited(name, [](sim::EnclosureProfile&) {});
-  }
-
-  std::string WriteImage(const std::vector<std::uint8_t>& bytes) {
-    const std::string file = (dir_ / "image.bin").string();
-    std::ofstream(file, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()),
-               static_cast<std::streamsize>(bytes.size()));
-    window.options_.imageFile = file;
-    return file;
-  }
-  std::string FileIn(const std::string& name) const { return (dir_ / name).string(); }
-  static std::vector<std::uint8_t> ReadFile(const std::string& file) {
-    std::ifstream in(file, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
   }
 
   // bytes of the disk from lba on.
@@ -84,11 +48,6 @@ class DiskFixture : public ::testing::Test, public SimFixtureBase {
                                bytes.size() / chip->disk()->config().logicalSectorSize);
   }
 
-  int Count(const std::string& command) const {
-    int n = 0;
-    for (const auto& t : machine.transcript()) n += t.command == command ? 1 : 0;
-    return n;
-  }
   int DiskWrites() const { return Count("AtaWriteDma48") + Count("WriteDisk16"); }
 
   // LBA and sector count of each write command, in order.
@@ -120,14 +79,6 @@ class DiskFixture : public ::testing::Test, public SimFixtureBase {
     }
     return out;
   }
-
-  FakeRunWindow window;
-  std::shared_ptr<sim::BridgeChip> chip;
-  std::string path;
-
- private:
-  program::TransferSettings saved_;
-  std::filesystem::path dir_;
 };
 
 }  // namespace testing_support

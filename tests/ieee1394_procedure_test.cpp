@@ -130,7 +130,7 @@ TEST_F(Ieee1394ProcedureTest, AFailedRunEndsWithoutThePowerCycleNotice) {
     machine.ClearFaults();
   }
   // An image that cannot be opened shows no notice either, and sends nothing.
-  window.options_.imageFile = (dir_ / "missing.bin").string();
+  window.options_.imageFile = FileIn("missing.bin");
   machine.ClearTranscript();
   EXPECT_EQ(0, program::Ieee1394Procedure(window, path.c_str()));
   EXPECT_EQ("Open File Error!!", window.StatusText());
@@ -187,7 +187,7 @@ TEST_F(Ieee1394ProcedureTest, AFailedEraseOnlyRunPutsTheNvramBackAndShowsNoNotic
 TEST_F(Ieee1394ProcedureTest, BackupReadsTheWholeFlashSizeIn256ByteCommands) {
   window.options_.rdMode = true;
   window.options_.backupOnlyChecked = true;
-  window.options_.backupFile = (dir_ / "backup.bin").string();
+  window.options_.backupFile = FileIn("backup.bin");
   machine.ClearTranscript();
   EXPECT_EQ(1, program::Ieee1394Procedure(window, path.c_str()));
   EXPECT_EQ(Flash(0, 0x10000), ReadFile(window.options_.backupFile));

@@ -3,20 +3,13 @@
 // commands sent.
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
-#include "fake_run_window.h"
+#include "procedure_fixture.h"
 #include "program/dispatch.h"
 #include "program/internal_rom.h"
-#include "sim/bridge_chip.h"
 #include "sim/parallel_flash.h"
-#include "sim/profiles.h"
-#include "sim/test_images.h"
-#include "sim_fixture.h"
 
 namespace {
 
@@ -25,44 +18,27 @@ using testing_support::FakeRunWindow;
 constexpr const char* kPowerCycle = "Please Turn-Off the Power and Turn-On Again!";
 
 std::vector<std::uint8_t> Pattern(std::size_t n, std::uint8_t seed) {
-  std::vector<std::uint8_t> v(n);
-  for (std::size_t i = 0; i < n; ++i) v[i] = static_cast<std::uint8_t>((i * 13 + seed) ^ (i >> 7));
-  return v;
+  return testing_support::Pattern(n, seed, 13, 7);
 }
 
-class InternalRomTest : public ::testing::Test, public testing_support::SimFixtureBase {
+class InternalRomTest : public testing_support::ProcedureFixture {
  protected:
-  void TearDown() override {
-    for (const std::string& f : files_) std::remove(f.c_str());
-  }
+  InternalRomTest() : ProcedureFixture("tx-rom") {}
 
   void Attach(const std::string& profileName, const sim::AttachOptions& options = {}) {
-    const sim::EnclosureProfile* profile = sim::FindProfile(profileName);
-    ASSERT_NE(nullptr, profile);
-    chip_ = sim::AttachProfile(machine, *profile, options);
-    path_ = chip_->path();
+    ASSERT_NE(nullptr, AttachNamed(profileName, options));
     oldFirmware_ = Pattern(program::kRomSize, 0x21);
-    chip_->parallelFlash()->cells().Load(0, oldFirmware_.data(), oldFirmware_.size());
-    window.facts_.chipType = profile->chipType;
+    chip->parallelFlash()->cells().Load(0, oldFirmware_.data(), oldFirmware_.size());
   }
 
   std::string File(const std::string& stem, const std::vector<std::uint8_t>& bytes) {
-    const std::string path = sim::TempImagePath(stem);
-    EXPECT_TRUE(sim::WriteImageFile(path, bytes));
-    files_.push_back(path);
-    return path;
+    return scratch.Write(stem + ".bin", bytes);
   }
 
   std::vector<std::uint8_t> Rom() const {
     std::vector<std::uint8_t> out(program::kRomSize);
-    chip_->parallelFlash()->cells().Read(0, out.data(), out.size());
+    chip->parallelFlash()->cells().Read(0, out.data(), out.size());
     return out;
-  }
-
-  int Count(const std::string& command) const {
-    int n = 0;
-    for (const auto& e : machine.transcript()) n += e.command == command ? 1 : 0;
-    return n;
   }
 
   // Requests sent with this ROM operation, answered or not.
@@ -73,13 +49,9 @@ class InternalRomTest : public ::testing::Test, public testing_support::SimFixtu
     return n;
   }
 
-  int Run(int index) { return program::RunInternalRomParallelFlash(window, path_.c_str(), index); }
+  int Run(int index) { return program::RunInternalRomParallelFlash(window, path.c_str(), index); }
 
-  FakeRunWindow window;
-  std::shared_ptr<sim::BridgeChip> chip_;
-  std::string path_;
   std::vector<std::uint8_t> oldFirmware_;
-  std::vector<std::string> files_;
 };
 
 // Each part takes its own unlock sequence; a short image fills the whole ROM
@@ -114,7 +86,7 @@ TEST_F(InternalRomTest, ProgramsEachPartThroughItsIndex) {
     ASSERT_EQ(1u, window.messages.size());
     EXPECT_EQ(kPowerCycle, window.messages[0].text);
     EXPECT_EQ("Message", window.messages[0].caption);
-    machine.Detach(path_);
+    machine.Detach(path);
   }
 }
 
@@ -139,7 +111,7 @@ TEST_F(InternalRomTest, UnusableImagesAreRefusedBeforeAnyCommand) {
     const char* status;
   };
   const std::vector<Row> rows = {
-      {sim::TempImagePath("missing"), "Open New ROM File Error!!"},
+      {FileIn("missing.bin"), "Open New ROM File Error!!"},
       {File("empty", {}), "Open New ROM File Error!!"},
       {File("long", Pattern(program::kRomSize + 1, 1)), "Open New ROM File Error!!"},
   };
@@ -176,7 +148,7 @@ TEST_F(InternalRomTest, RomThatStaysBusyEndsTheRunWithoutABox) {
     EXPECT_EQ(0, Count("ProgramRom"));
     EXPECT_EQ(0, Count("ReadRom"));
     EXPECT_TRUE(window.messages.empty());
-    machine.Detach(path_);
+    machine.Detach(path);
   }
 }
 
@@ -222,7 +194,7 @@ TEST_F(InternalRomTest, CommandFailuresStopWithTheirText) {
     if (row.romKept) {
       EXPECT_EQ(oldFirmware_, Rom());
     }
-    machine.Detach(path_);
+    machine.Detach(path);
   }
 }
 
@@ -258,14 +230,12 @@ TEST_F(InternalRomTest, ReadBackThatDiffersIsACompareFailure) {
 // ask for "RD Version".
 TEST_F(InternalRomTest, EraseOnlyAndBackupActWithoutRdMode) {
   Attach("tx40776-pmc");
-  const std::string backup = sim::TempImagePath("rom-backup");
-  files_.push_back(backup);
+  const std::string backup = FileIn("backup.bin");
   window.options_.backupOnlyChecked = true;
   window.options_.backupFile = backup;
   ASSERT_EQ(1, Run(1)) << window.StatusText();
   EXPECT_EQ("Read flash and backup success!", window.StatusText());
-  std::ifstream in(backup, std::ios::binary);
-  EXPECT_EQ(oldFirmware_, std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), {}));
+  EXPECT_EQ(oldFirmware_, ReadFile(backup));
   EXPECT_TRUE(window.messages.empty());
 
   window.facts_.eraseOnly = 1;

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "fake_run_window.h"
 #include "fault_matrix.h"
+#include "procedure_fixture.h"
 #include "program/nvram_page16k.h"
 #include "program/settings.h"
 #include "program/sst_serial.h"
@@ -51,13 +51,32 @@ struct Outcome {
   std::vector<std::string> steps;  // each command's kind, for choosing fault positions
 };
 
+// The window a run starts from: the facts identification gives the part, the
+// image file, and erase-only when the sweep asks for it.
+FakeRunWindow SweepWindow(const Sweep& s, const sim::EnclosureProfile& profile,
+                          const std::string& file) {
+  FakeRunWindow window;
+  window.facts_.chipType = profile.chipType;
+  window.facts_.flashTypeCode = s.flashKind;
+  window.facts_.sstJedecFlag = s.flashKind == 2 ? 1 : 0;
+  window.facts_.flashSizeKb = 64;
+  window.options_.imageFile = file;
+  if (s.mode == Mode::EraseOnly) {
+    window.options_.rdMode = true;
+    window.facts_.eraseOnly = 1;
+  }
+  return window;
+}
+
+std::string SweepName(const ::testing::TestParamInfo<Sweep>& info) {
+  return std::string(info.param.sst ? "Sst" : "Nvram") +
+         (info.param.mode == Mode::Program ? "Program" : "EraseOnly");
+}
+
 class FaultSweep {
  public:
-  explicit FaultSweep(const Sweep& s) : s_(s), image_(Pattern(s.imageLength, 0x5B)) {
-    file_ = sim::TempImagePath("sweep");
-    sim::WriteImageFile(file_, image_);
-  }
-  ~FaultSweep() { std::remove(file_.c_str()); }
+  explicit FaultSweep(const Sweep& s)
+      : s_(s), image_(Pattern(s.imageLength, 0x5B)), file_(scratch_.Write("image.bin", image_)) {}
 
   // One run in a fresh machine, with the fault when there is one.
   Outcome Run(const sim::CommandFault* fault) const {
@@ -70,16 +89,7 @@ class FaultSweep {
     if (fault != nullptr) machine.AddFault(*fault);
     program::Transfer() = program::TransferSettings{};
 
-    FakeRunWindow window;
-    window.facts_.chipType = profile.chipType;
-    window.facts_.flashTypeCode = s_.flashKind;
-    window.facts_.sstJedecFlag = s_.flashKind == 2 ? 1 : 0;
-    window.facts_.flashSizeKb = 64;
-    window.options_.imageFile = file_;
-    if (s_.mode == Mode::EraseOnly) {
-      window.options_.rdMode = true;
-      window.facts_.eraseOnly = 1;
-    }
+    FakeRunWindow window = SweepWindow(s_, profile, file_);
     Outcome o;
     o.result = s_.sst ? program::RunSstSerialFlash(window, path.c_str())
                       : program::RunNvramPage16K(window, path.c_str());
@@ -137,6 +147,7 @@ class FaultSweep {
 
   Sweep s_;
   Bytes image_;
+  testing_support::ScratchFolder scratch_{"tx-sweep"};
   std::string file_;
 };
 
@@ -172,20 +183,16 @@ TEST_P(FaultSweepTest, EveryFaultEndsSafely) {
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(Procedures, FaultSweepTest, ::testing::Values(
     Sweep{"txr847-sst", true, Mode::Program, 2, 0x2000}),
-    [](const auto& info) {
-      return std::string(info.param.sst ? "Sst" : "Nvram") +
-             (info.param.mode == Mode::Program ? "Program" : "EraseOnly");
-    });
+    SweepName);
 // clang-format on
 
 // The full fault matrix: every command position of a clean run.
-class FaultMatrixTest : public ::testing::TestWithParam<Sweep> {};
+class FaultMatrixTest : public testing_support::ParamFilesTest<Sweep> {};
 
 TEST_P(FaultMatrixTest, EveryFaultEndsSafely) {
   const Sweep s = GetParam();
   const Bytes image = Pattern(s.imageLength, 0x5B);
-  const std::string file = sim::TempImagePath("matrix");
-  ASSERT_TRUE(sim::WriteImageFile(file, image));
+  ASSERT_TRUE(sim::WriteImageFile(file_, image));
   const sim::EnclosureProfile& profile = *sim::FindProfile(s.profile);
   Bytes nvram;
   testing_support::FaultMatrixSetup setup;
@@ -197,16 +204,7 @@ TEST_P(FaultMatrixTest, EveryFaultEndsSafely) {
   };
   setup.run = [&](sim::Machine&, sim::BridgeChip& chip) {
     program::Transfer() = program::TransferSettings{};
-    FakeRunWindow window;
-    window.facts_.chipType = profile.chipType;
-    window.facts_.flashTypeCode = s.flashKind;
-    window.facts_.sstJedecFlag = s.flashKind == 2 ? 1 : 0;
-    window.facts_.flashSizeKb = 64;
-    window.options_.imageFile = file;
-    if (s.mode == Mode::EraseOnly) {
-      window.options_.rdMode = true;
-      window.facts_.eraseOnly = 1;
-    }
+    FakeRunWindow window = SweepWindow(s, profile, file_);
     const int result = s.sst ? program::RunSstSerialFlash(window, chip.path().c_str())
                              : program::RunNvramPage16K(window, chip.path().c_str());
     return testing_support::SeenRunOf(window, result == 1);
@@ -222,7 +220,6 @@ TEST_P(FaultMatrixTest, EveryFaultEndsSafely) {
       return testing_support::FlashHolds(chip, 0, nvram);
     };
   const auto report = testing_support::RunFaultMatrix(setup);
-  std::remove(file.c_str());
   EXPECT_TRUE(report.ok()) << report.Describe();
   EXPECT_GT(report.runs, 2 * report.commands);
   std::printf("fault matrix: %d commands, %d faulted runs, %zu flagged\n", report.commands,
@@ -234,10 +231,7 @@ INSTANTIATE_TEST_SUITE_P(Procedures, FaultMatrixTest, ::testing::Values(
     Sweep{"txr842", false, Mode::Program, 5, 0x9000},
     Sweep{"txr842", false, Mode::EraseOnly, 5, 0x9000},
     Sweep{"txv961-l5-sst", true, Mode::EraseOnly, 2, 0x2000}),
-    [](const auto& info) {
-      return std::string(info.param.sst ? "Sst" : "Nvram") +
-             (info.param.mode == Mode::Program ? "Program" : "EraseOnly");
-    });
+    SweepName);
 // clang-format on
 
 }  // namespace

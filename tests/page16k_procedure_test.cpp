@@ -3,35 +3,25 @@
 // the refusals before any command, and the NVRAM put back after a failure.
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "scratch_dir.h"
 #include "device/flash_commands.h"
-#include "fake_run_window.h"
+#include "procedure_fixture.h"
 #include "program/nvram_page16k.h"
-#include "program/settings.h"
 #include "program/sst_serial.h"
-#include "sim/profiles.h"
-#include "sim_fixture.h"
 
 namespace {
 
 using testing_support::FakeRunWindow;
+using testing_support::FlashAddress;
 using Bytes = std::vector<std::uint8_t>;
 using Writes = std::vector<std::pair<std::uint32_t, std::uint32_t>>;  // address, length
 
 constexpr const char* kPowerCycle = "Please Turn-Off the Power and Turn-On Again!";
 
-Bytes Pattern(std::size_t n, std::uint8_t seed) {
-  Bytes v(n);
-  for (std::size_t i = 0; i < n; ++i) v[i] = static_cast<std::uint8_t>((i * 13 + seed) ^ (i >> 9));
-  return v;
-}
+Bytes Pattern(std::size_t n, std::uint8_t seed) { return testing_support::Pattern(n, seed, 13, 9); }
 
 // An image whose chip marker sits behind a 4 KB NVRAM area (what the layout
 // test of chip type 6 looks for), filled with a pattern elsewhere.
@@ -43,37 +33,20 @@ Bytes SignedImage(std::size_t n) {
   return v;
 }
 
-std::uint32_t Address(const sim::TranscriptEntry& e) {
-  return static_cast<std::uint32_t>(e.cdb[3] << 16 | e.cdb[4] << 8 | e.cdb[5]);
-}
-
-class Page16KProcedureTest : public ::testing::Test, public testing_support::SimFixtureBase {
+class Page16KProcedureTest : public testing_support::ProcedureFixture {
  protected:
-  void SetUp() override {
-    saved_ = program::Transfer();
-    program::Transfer() = program::TransferSettings{};
-    dir_ = testing_support::NewScratchDir("tx-page16k");
-  }
-  void TearDown() override {
-    program::Transfer() = saved_;
-    std::error_code ec;
-    std::filesystem::remove_all(dir_, ec);
-  }
+  Page16KProcedureTest() : ProcedureFixture("tx-page16k") {}
 
   // Attaches a profile whose flash holds old firmware and a known NVRAM, with
   // the facts identification gives it.
   void Attach(const std::string& name, int flashKind, std::int32_t flashSizeKb = 64,
               const sim::AttachOptions& options = {}) {
-    const sim::EnclosureProfile* profile = sim::FindProfile(name);
+    const sim::EnclosureProfile* profile = AttachNamed(name, options);
     ASSERT_NE(nullptr, profile);
-    if (chip_) machine.Detach(chip_->path());
-    chip_ = sim::AttachProfile(machine, *profile, options);
-    path_ = chip_->path();
-    sim::FlashArray& cells = chip_->serialFlash()->cells();
+    sim::FlashArray& cells = chip->serialFlash()->cells();
     const Bytes old = Pattern(cells.size(), 0x11);
     cells.Load(0, old.data(), old.size());
     nvram_ = Flash(0, 0x1000);
-    window.facts_.chipType = profile->chipType;
     window.facts_.chipSubCode = profile->subCode;
     window.facts_.flashTypeCode = flashKind;
     window.facts_.flashSizeKb = flashSizeKb;
@@ -81,31 +54,10 @@ class Page16KProcedureTest : public ::testing::Test, public testing_support::Sim
     machine.ClearTranscript();
   }
 
-  std::string WriteImage(const Bytes& bytes) {
-    const std::string file = (dir_ / "image.bin").string();
-    std::ofstream(file, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()),
-               static_cast<std::streamsize>(bytes.size()));
-    window.options_.imageFile = file;
-    return file;
-  }
-
-  Bytes Flash(std::size_t address, std::size_t n) const {
-    Bytes out(n);
-    chip_->serialFlash()->cells().Read(address, out.data(), n);
-    return out;
-  }
-
-  std::vector<std::uint32_t> Erases() const {
-    std::vector<std::uint32_t> out;
-    for (const auto& e : machine.transcript())
-      if (e.command == "EraseFlashSector") out.push_back(Address(e));
-    return out;
-  }
   Writes EngineWrites() const {
     Writes out;
     for (const auto& e : machine.transcript())
-      if (e.command == "WriteFlash") out.push_back({Address(e), e.request.dataTransferLength});
+      if (e.command == "WriteFlash") out.push_back({FlashAddress(e), e.request.dataTransferLength});
     return out;
   }
   // 16 KB reads: the blank-check halves and the page read-backs.
@@ -113,33 +65,20 @@ class Page16KProcedureTest : public ::testing::Test, public testing_support::Sim
     std::vector<std::uint32_t> out;
     for (const auto& e : machine.transcript())
       if (e.command == "ReadFlash" && e.request.dataTransferLength == 0x4000)
-        out.push_back(Address(e));
+        out.push_back(FlashAddress(e));
     return out;
   }
   // The NVRAM read: 4 KB from flash address 0 before the first erase.
   bool ReadNvramFirst() const {
     for (const auto& e : machine.transcript()) {
       if (e.command == "EraseFlashSector") return false;
-      if (e.command == "ReadFlash" && e.request.dataTransferLength == 0x1000 && Address(e) == 0)
+      if (e.command == "ReadFlash" && e.request.dataTransferLength == 0x1000 && FlashAddress(e) == 0)
         return true;
     }
     return false;
   }
-  int SpiOpcode(std::uint8_t opcode) const {
-    int n = 0;
-    for (const auto& e : machine.transcript())
-      n += e.command == "SpiCommand" && e.cdb[5] == opcode ? 1 : 0;
-    return n;
-  }
 
-  FakeRunWindow window;
-  std::shared_ptr<sim::BridgeChip> chip_;
-  std::string path_;
   Bytes nvram_;
-  std::filesystem::path dir_;
-
- private:
-  program::TransferSettings saved_;
 };
 
 // --- the page layouts of the NVRAM-preserving update -----------------------
@@ -166,8 +105,8 @@ TEST_P(NvramLayoutTest, ErasesWritesAndPlacesTheImageAsTheLayoutSays) {
   WriteImage(image);
   window.options_.nvramChecked = c.nvramChecked;
 
-  ASSERT_EQ(1, program::RunNvramPage16K(window, path_.c_str())) << window.StatusText();
-  EXPECT_EQ(c.erases, Erases());
+  ASSERT_EQ(1, program::RunNvramPage16K(window, path.c_str())) << window.StatusText();
+  EXPECT_EQ(c.erases, EraseAddresses());
   EXPECT_EQ(c.writes, EngineWrites());
   EXPECT_EQ(c.readsNvram, ReadNvramFirst());
   EXPECT_EQ(c.signedImage ? 1 : 0, window.signature);
@@ -213,12 +152,12 @@ INSTANTIATE_TEST_SUITE_P(Layouts, NvramLayoutTest, ::testing::Values(
 TEST_F(Page16KProcedureTest, ChipTypeTenTakesTheImageRecordAt128IntoTheKeptNvram) {
   Attach("txr847-mxic32", 5);
   // What identification tells this chip: its flash takes 32-byte pages.
-  ASSERT_EQ(1, device::SetFlashPageSize(path_.c_str(), 32, 0));
+  ASSERT_EQ(1, device::SetFlashPageSize(path.c_str(), 32, 0));
   Bytes image = Pattern(0x8000, 0x23);
   const std::uint8_t layout80[] = {0xE9, 0xAC, 0x67, 0x32, '8', '4', '7', '1'};
   std::copy(std::begin(layout80), std::end(layout80), image.begin() + 0x80);
   WriteImage(image);
-  ASSERT_EQ(1, program::RunNvramPage16K(window, path_.c_str())) << window.StatusText();
+  ASSERT_EQ(1, program::RunNvramPage16K(window, path.c_str())) << window.StatusText();
   Bytes expected = nvram_;
   std::copy(image.begin() + 128, image.begin() + 208, expected.begin() + 128);
   EXPECT_EQ(expected, Flash(0, 0x1000));
@@ -230,7 +169,7 @@ TEST_F(Page16KProcedureTest, ChipTypeElevenClearsThePageSizeAndTakesTheImageAsSi
   const Bytes image = Pattern(0x8000, 0x31);  // no marker: type 11 is signed all the same
   WriteImage(image);
   window.options_.nvramChecked = true;
-  ASSERT_EQ(1, program::RunNvramPage16K(window, path_.c_str())) << window.StatusText();
+  ASSERT_EQ(1, program::RunNvramPage16K(window, path.c_str())) << window.StatusText();
   EXPECT_EQ(1, window.signature);
   EXPECT_EQ(image, Flash(0, image.size()));
   int clears = 0;
@@ -257,12 +196,12 @@ TEST_P(RefusalTest, NothingIsSentAndNoBoxShown) {
   if (c.fileLength >= 0) {
     WriteImage(Pattern(static_cast<std::size_t>(c.fileLength), 0x55));
   } else {
-    window.options_.imageFile = (dir_ / "image.bin").string();
+    window.options_.imageFile = FileIn("image.bin");
     if (c.fileLength == -2) std::filesystem::create_directories(window.options_.imageFile);
   }
   const Bytes before = Flash(0, 0x10000);
-  const int result = c.sst ? program::RunSstSerialFlash(window, path_.c_str())
-                           : program::RunNvramPage16K(window, path_.c_str());
+  const int result = c.sst ? program::RunSstSerialFlash(window, path.c_str())
+                           : program::RunNvramPage16K(window, path.c_str());
   EXPECT_EQ(0, result);
   EXPECT_EQ(c.status, window.StatusText());
   EXPECT_TRUE(window.messages.empty());
@@ -290,7 +229,7 @@ TEST_F(Page16KProcedureTest, ImageFillingTheFlashExactlyIsWritten) {
   Attach("txr842", 5, 64);
   const Bytes image = Pattern(0xF000, 0x66);  // 60 KB + the 4 KB NVRAM = 64 KB
   WriteImage(image);
-  ASSERT_EQ(1, program::RunNvramPage16K(window, path_.c_str())) << window.StatusText();
+  ASSERT_EQ(1, program::RunNvramPage16K(window, path.c_str())) << window.StatusText();
   EXPECT_EQ(image, Flash(0x1000, image.size()));
   EXPECT_EQ(nvram_, Flash(0, 0x1000));
 }
@@ -320,7 +259,7 @@ TEST_P(NvramFailureTest, TheKeptNvramGoesBackBeforeTheFailureIsReported) {
   fault.shortLength = 0x800;
   machine.AddFault(fault);
 
-  EXPECT_EQ(0, program::RunNvramPage16K(window, path_.c_str()));
+  EXPECT_EQ(0, program::RunNvramPage16K(window, path.c_str()));
   EXPECT_EQ(c.status, window.StatusText());
   EXPECT_TRUE(window.messages.empty());
   EXPECT_EQ(c.nvramKept, nvram_ == Flash(0, 0x1000));
@@ -356,7 +295,7 @@ TEST_F(Page16KProcedureTest, EraseOnlyPutsTheNvramBackUnlessItIsToBeIncluded) {
     window.options_.rdMode = true;
     window.facts_.eraseOnly = 1;
     window.options_.nvramChecked = checked;
-    ASSERT_EQ(1, program::RunNvramPage16K(window, path_.c_str())) << window.StatusText();
+    ASSERT_EQ(1, program::RunNvramPage16K(window, path.c_str())) << window.StatusText();
     EXPECT_EQ(checked ? Bytes(0x1000, 0xFF) : nvram_, Flash(0, 0x1000));
     EXPECT_EQ(Bytes(0xF000, 0xFF), Flash(0x1000, 0xF000));
     ASSERT_EQ(1u, window.messages.size());
@@ -372,7 +311,7 @@ TEST_F(Page16KProcedureTest, EraseOnlyWhoseWriteBackFailsIsAFailure) {
   fault.pattern = sim::CdbPattern("FF 04 11");  // every program command
   fault.occurrence = 0;
   machine.AddFault(fault);
-  EXPECT_EQ(0, program::RunNvramPage16K(window, path_.c_str()));
+  EXPECT_EQ(0, program::RunNvramPage16K(window, path.c_str()));
   EXPECT_EQ("Write NVRAM back command fail!", window.StatusText());
   EXPECT_TRUE(window.messages.empty());
 }
@@ -385,10 +324,9 @@ TEST_F(Page16KProcedureTest, BackupOnlyLeavesTheNvramOutUnlessItIsToBeIncluded) 
     window.options_.rdMode = true;
     window.options_.backupOnlyChecked = true;
     window.options_.nvramChecked = checked;
-    window.options_.backupFile = (dir_ / "backup.bin").string();
-    ASSERT_EQ(1, program::RunNvramPage16K(window, path_.c_str())) << window.StatusText();
-    std::ifstream in(window.options_.backupFile, std::ios::binary);
-    const Bytes file{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    window.options_.backupFile = FileIn("backup.bin");
+    ASSERT_EQ(1, program::RunNvramPage16K(window, path.c_str())) << window.StatusText();
+    const Bytes file = ReadFile(window.options_.backupFile);
     const std::size_t skip = checked ? 0 : 0x1000;
     EXPECT_EQ(Flash(skip, 0x10000 - skip), file);
     EXPECT_TRUE(window.messages.empty());
@@ -403,9 +341,9 @@ TEST_F(Page16KProcedureTest, AtmelLatchThatNeverSetsStopsBeforeAnyErase) {
   fault.pattern = sim::CdbPattern("FF 04 12");  // status reads: the latch never shows
   fault.occurrence = 0;
   machine.AddFault(fault);
-  EXPECT_EQ(0, program::RunNvramPage16K(window, path_.c_str()));
+  EXPECT_EQ(0, program::RunNvramPage16K(window, path.c_str()));
   EXPECT_EQ("Enable ATMEL flash write enable fail!!", window.StatusText());
-  EXPECT_TRUE(Erases().empty());
+  EXPECT_TRUE(EraseAddresses().empty());
   EXPECT_EQ(nvram_, Flash(0, 0x1000));
 }
 
@@ -428,11 +366,11 @@ TEST_P(SstLayoutTest, WritesTheImageFromZeroPageByPage) {
   window.facts_.chipType = c.chipType;
   const Bytes image = Pattern(c.fileLength, 0x3C);
   WriteImage(image);
-  ASSERT_EQ(1, program::RunSstSerialFlash(window, path_.c_str())) << window.StatusText();
+  ASSERT_EQ(1, program::RunSstSerialFlash(window, path.c_str())) << window.StatusText();
   EXPECT_TRUE(window.options_.nvramChecked);
-  EXPECT_EQ(std::vector<std::uint32_t>{0x0000}, Erases());
+  EXPECT_EQ(std::vector<std::uint32_t>{0x0000}, EraseAddresses());
   EXPECT_EQ(c.pageReads, PageReads());
-  EXPECT_EQ(c.chipErase ? 1 : 0, SpiOpcode(0xC7));
+  EXPECT_EQ(c.chipErase ? 1 : 0, SpiOpcodes(0xC7));
   if (c.chipErase) {
     // The serial chip erase comes before the first unit's erase.
     std::size_t chipErase = 0, firstUnit = 0;
@@ -486,7 +424,7 @@ TEST_F(Page16KProcedureTest, SstFailuresStopWithTheirTextAndNoBox) {
     fault.pattern = sim::CdbPattern(c.pattern);
     fault.occurrence = c.occurrence;
     machine.AddFault(fault);
-    EXPECT_EQ(0, program::RunSstSerialFlash(window, path_.c_str()));
+    EXPECT_EQ(0, program::RunSstSerialFlash(window, path.c_str()));
     EXPECT_EQ(c.status, window.StatusText());
     EXPECT_TRUE(window.messages.empty());
   }

@@ -4,14 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include "device/ata_commands.h"
-#include "fake_run_window.h"
 #include "fault_matrix.h"
+#include "procedure_fixture.h"
 #include "program/bridge_flash.h"
 #include "program/internal_rom.h"
 #include "sim/controller_route.h"
@@ -23,13 +21,11 @@ namespace {
 
 using testing_support::FakeRunWindow;
 
-std::vector<std::uint8_t> Pattern(std::size_t n, std::uint8_t seed) {
-  std::vector<std::uint8_t> v(n);
-  for (std::size_t i = 0; i < n; ++i) v[i] = static_cast<std::uint8_t>((i * 29 + seed) ^ (i >> 10));
-  return v;
-}
+using testing_support::RunMode;
 
-enum class Mode { Program, EraseOnly, BackupOnly };
+std::vector<std::uint8_t> Pattern(std::size_t n, std::uint8_t seed) {
+  return testing_support::Pattern(n, seed, 29, 10);
+}
 
 // The flash the procedure works on: the parallel ROM, or the serial flash of
 // the bridge behind the controller.
@@ -48,7 +44,7 @@ bool Holds(sim::BridgeChip& chip, std::size_t address, const std::vector<std::ui
 
 struct MatrixCase {
   const char* name;
-  Mode mode;
+  RunMode mode;
   const char* profile;
   int flashTypeIndex;  // parallel flash only
   bool a1Chip;
@@ -59,15 +55,7 @@ struct MatrixCase {
 
 void PrintTo(const MatrixCase& c, std::ostream* os) { *os << c.name; }
 
-class RomBridgeFaultMatrixTest : public ::testing::TestWithParam<MatrixCase> {
- protected:
-  void TearDown() override {
-    std::remove(file_.c_str());
-    std::remove(backup_.c_str());
-  }
-  std::string file_ = sim::TempImagePath("rb-matrix");
-  std::string backup_ = sim::TempImagePath("rb-matrix-backup");
-};
+class RomBridgeFaultMatrixTest : public testing_support::ParamFilesTest<MatrixCase> {};
 
 TEST_P(RomBridgeFaultMatrixTest, NoFaultLeadsToAFalseSuccessOrALostNvram) {
   const MatrixCase& c = GetParam();
@@ -108,10 +96,7 @@ TEST_P(RomBridgeFaultMatrixTest, NoFaultLeadsToAFalseSuccessOrALostNvram) {
     FakeRunWindow window;
     window.facts_.chipType = profile.chipType;
     window.facts_.flashSizeKb = static_cast<std::int32_t>(Cells(chip).size() / 1024);
-    window.facts_.eraseOnly = c.mode == Mode::EraseOnly ? 1 : 0;
-    window.options_.rdMode = c.mode != Mode::Program;
-    window.options_.backupOnlyChecked = c.mode == Mode::BackupOnly;
-    window.options_.backupFile = backup_;
+    testing_support::SetRunMode(window, c.mode, backup_);
     window.options_.imageFile = file_;
     window.options_.a1ChipChecked = c.a1Chip;
     window.options_.flashTypeIndex = c.flashTypeIndex;
@@ -123,10 +108,9 @@ TEST_P(RomBridgeFaultMatrixTest, NoFaultLeadsToAFalseSuccessOrALostNvram) {
   };
   setup.imageInPlace = [&](sim::BridgeChip& chip) {
     const std::size_t size = Cells(chip).size();
-    if (c.mode == Mode::EraseOnly) return Holds(chip, 0, std::vector<std::uint8_t>(size, 0xFF));
-    if (c.mode == Mode::BackupOnly) {
-      std::ifstream in(backup_, std::ios::binary);
-      const std::vector<std::uint8_t> saved{std::istreambuf_iterator<char>(in), {}};
+    if (c.mode == RunMode::EraseOnly) return Holds(chip, 0, std::vector<std::uint8_t>(size, 0xFF));
+    if (c.mode == RunMode::BackupOnly) {
+      const std::vector<std::uint8_t> saved = testing_support::ReadFile(backup_);
       return !saved.empty() && Holds(chip, 0, saved);
     }
     return Holds(chip, 0, expected);
@@ -141,14 +125,14 @@ TEST_P(RomBridgeFaultMatrixTest, NoFaultLeadsToAFalseSuccessOrALostNvram) {
 INSTANTIATE_TEST_SUITE_P(
     Runs, RomBridgeFaultMatrixTest,
     ::testing::Values(
-        MatrixCase{"RomProgram", Mode::Program, "tx40776-pmc", 1, false, 0x8000, false},
-        MatrixCase{"RomProgramA1", Mode::Program, "tx40776-sst-a1", 2, true, 0x10000, false},
-        MatrixCase{"RomEraseOnly", Mode::EraseOnly, "tx40776-atmel", 0, false, 0x100, false},
-        MatrixCase{"RomBackupOnly", Mode::BackupOnly, "tx40776-atmel", 0, false, 0x100, false},
-        MatrixCase{"BridgeKeepsNvram", Mode::Program, "txv929-txr847", 0, false, 0x5000, true},
-        MatrixCase{"BridgeWholeImage", Mode::Program, "txv929-txr842", 0, false, 0x4000, false, true},
-        MatrixCase{"BridgeEraseOnly", Mode::EraseOnly, "txv929-txr842", 0, false, 0x100, false},
-        MatrixCase{"BridgeBackupOnly", Mode::BackupOnly, "txv929-txr847", 0, false, 0x100, false}),
+        MatrixCase{"RomProgram", RunMode::Program, "tx40776-pmc", 1, false, 0x8000, false},
+        MatrixCase{"RomProgramA1", RunMode::Program, "tx40776-sst-a1", 2, true, 0x10000, false},
+        MatrixCase{"RomEraseOnly", RunMode::EraseOnly, "tx40776-atmel", 0, false, 0x100, false},
+        MatrixCase{"RomBackupOnly", RunMode::BackupOnly, "tx40776-atmel", 0, false, 0x100, false},
+        MatrixCase{"BridgeKeepsNvram", RunMode::Program, "txv929-txr847", 0, false, 0x5000, true},
+        MatrixCase{"BridgeWholeImage", RunMode::Program, "txv929-txr842", 0, false, 0x4000, false, true},
+        MatrixCase{"BridgeEraseOnly", RunMode::EraseOnly, "txv929-txr842", 0, false, 0x100, false},
+        MatrixCase{"BridgeBackupOnly", RunMode::BackupOnly, "txv929-txr847", 0, false, 0x100, false}),
     [](const ::testing::TestParamInfo<MatrixCase>& info) { return std::string(info.param.name); });
 
 }  // namespace

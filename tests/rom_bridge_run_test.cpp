@@ -86,27 +86,8 @@ TEST_F(RomBridgeRunTest, EveryEntryIsUpdatedThroughRun) {
   }
 }
 
-class RomBridgeConsoleTest : public testing_support::RunWindowFixture {
- protected:
-  int Console(const std::vector<std::string>& args) {
-    app::ConsoleOptions options;
-    std::string error;
-    EXPECT_TRUE(app::ParseConsoleArgs(args, options, error)) << error;
-    const std::string outName = TempName("console-out");
-    std::FILE* out = std::fopen(outName.c_str(), "wb");
-    EXPECT_NE(nullptr, out);
-    const int status = app::RunConsole(options, out);
-    std::fclose(out);
-    std::ifstream in(outName, std::ios::binary);
-    output.assign(std::istreambuf_iterator<char>(in), {});
-    return status;
-  }
-  std::vector<std::uint8_t> ReadFile(const std::string& name) {
-    std::ifstream in(name, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-  }
-  std::string output;
-};
+using RomBridgeConsoleTest = testing_support::RunWindowFixture;
+using testing_support::ReadFile;
 
 // The console programs a parallel-flash bridge and a bridge behind a
 // controller, and a backup-only run of the same window reads each back.

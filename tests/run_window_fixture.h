@@ -5,13 +5,16 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "app/console.h"
 #include "app/headless_view.h"
 #include "app/main_window.h"
-#include "program/settings.h"
+#include "procedure_fixture.h"
 #include "sim/profiles.h"
 #include "sim/test_images.h"
 #include "sim_fixture.h"
@@ -20,12 +23,7 @@ namespace testing_support {
 
 class RunWindowFixture : public ::testing::Test, public SimFixtureBase {
  protected:
-  void SetUp() override {
-    saved_ = program::Transfer();
-    program::Transfer() = program::TransferSettings{};
-  }
   void TearDown() override {
-    program::Transfer() = saved_;
     for (const std::string& f : files_) std::remove(f.c_str());
   }
 
@@ -60,18 +58,31 @@ class RunWindowFixture : public ::testing::Test, public SimFixtureBase {
     return files_.back();
   }
 
-  int Count(const std::string& command) const {
-    int n = 0;
-    for (const auto& e : machine.transcript()) n += e.command == command ? 1 : 0;
-    return n;
+  int Count(const std::string& command) const { return CountSent(machine, command); }
+
+  // The console program on these arguments; what it printed lands in output.
+  int Console(const std::vector<std::string>& args) {
+    app::ConsoleOptions options;
+    std::string error;
+    EXPECT_TRUE(app::ParseConsoleArgs(args, options, error)) << error;
+    const std::string outName = TempName("console-out");
+    std::FILE* out = std::fopen(outName.c_str(), "wb");
+    EXPECT_NE(nullptr, out) << outName;
+    if (out == nullptr) return -1;
+    const int status = app::RunConsole(options, out);
+    std::fclose(out);
+    const std::vector<std::uint8_t> printed = testing_support::ReadFile(outName);
+    output.assign(printed.begin(), printed.end());
+    return status;
   }
+  std::string output;
 
   app::HeadlessView view{{[this] { return machine.NowMs(); },
                           [this](std::uint64_t ms) { machine.AdvanceMs(ms); }}};
   std::unique_ptr<app::MainWindow> window;
 
  private:
-  program::TransferSettings saved_;
+  SettingsGuard settings_;
   std::vector<std::string> files_;
 };
 

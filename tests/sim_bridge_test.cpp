@@ -13,6 +13,8 @@
 
 namespace {
 
+using testing_support::StepPattern;
+
 using Bytes = std::vector<std::uint8_t>;
 
 struct Reply {
@@ -120,10 +122,18 @@ std::pair<int, int> Classify(const std::string& path) {
 class BridgeTest : public ::testing::Test, public testing_support::SimFixtureBase {
  protected:
   std::shared_ptr<sim::BridgeChip> Attach(const std::string& name, sim::AttachOptions o = {}) {
-    const sim::EnclosureProfile* p = sim::FindProfile(name);
-    EXPECT_NE(nullptr, p) << name;
-    auto chip = sim::AttachProfile(machine, *p, o);
-    path = chip->path();
+    auto chip = AttachNamedProfile(name, o);
+    if (chip) path = chip->path();
+    return chip;
+  }
+  // A bare bridge on an SST part, outside the profile catalogue.
+  std::shared_ptr<sim::BridgeChip> AttachSstProbe(const std::string& serial) {
+    sim::BridgeConfig config;
+    config.product = "SST probe";
+    auto flash = std::make_shared<sim::SerialFlash>(*sim::FindFlashPart("sst-25vf512"));
+    auto chip = std::make_shared<sim::BridgeChip>(config, flash, nullptr);
+    path = sim::UsbDiskPath("Tavrion", "SSTprobe", serial);
+    machine.Attach({host::InterfaceClass::Disk, path, {7, 1, 0}, {}, chip});
     return chip;
   }
   Bytes ReadFlash(std::uint32_t a, int n) {
@@ -505,12 +515,8 @@ TEST_F(BridgeTest, RawPageProgramAndReadBack) {
 }
 
 TEST_F(BridgeTest, RawAaiByteProgramNeedsWriteEnable) {
-  sim::BridgeConfig config;
-  config.product = "SST probe";
-  auto flash = std::make_shared<sim::SerialFlash>(*sim::FindFlashPart("sst-25vf512"));
-  auto chip = std::make_shared<sim::BridgeChip>(config, flash, nullptr);
-  path = sim::UsbDiskPath("Tavrion", "SSTprobe", "1");
-  machine.Attach({host::InterfaceClass::Disk, path, {7, 1, 0}, {}, chip});
+  auto chip = AttachSstProbe("1");
+  const auto flash = chip->serialFlash();
 
   // Without the write enable of the clear-protection step nothing programs.
   EXPECT_EQ(1, Spi({0x04, 0x01, 0xAF, 0x00, 0x00, 0x00}));
@@ -640,16 +646,10 @@ class RawSequenceTest : public BridgeTest {
   }
 };
 
-Bytes Pattern(std::size_t n, std::uint8_t seed) {
-  Bytes b(n);
-  for (std::size_t i = 0; i < n; ++i) b[i] = static_cast<std::uint8_t>(seed + i * 7 + (i >> 8));
-  return b;
-}
-
 TEST_F(RawSequenceTest, SstWordModeImageAcrossSixteenKilobyteBoundaries) {
   auto chip = Attach("txr847-sst");
   ChipEraseThroughEngine();
-  const Bytes image = Pattern(0x4000, 3);
+  const Bytes image = StepPattern(0x4000, 3);
   EXPECT_EQ(1, ProgramImage(0x4000, image, 2, true));
   EXPECT_FALSE(chip->serialFlash()->aaiActive()) << "the last chunk ended the sequence";
   EXPECT_EQ(image, ReadFlash(0x4000, 0x4000));
@@ -657,13 +657,9 @@ TEST_F(RawSequenceTest, SstWordModeImageAcrossSixteenKilobyteBoundaries) {
 }
 
 TEST_F(RawSequenceTest, SstByteModeImage) {
-  sim::BridgeConfig config;
-  config.product = "SST probe";
-  auto flash = std::make_shared<sim::SerialFlash>(*sim::FindFlashPart("sst-25vf512"));
-  auto chip = std::make_shared<sim::BridgeChip>(config, flash, nullptr);
-  path = sim::UsbDiskPath("Tavrion", "SSTprobe", "2");
-  machine.Attach({host::InterfaceClass::Disk, path, {7, 1, 0}, {}, chip});
-  const Bytes image = Pattern(0x2000, 9);
+  auto chip = AttachSstProbe("2");
+  const auto flash = chip->serialFlash();
+  const Bytes image = StepPattern(0x2000, 9);
   EXPECT_EQ(1, ProgramImage(0, image, 2, false));
   EXPECT_FALSE(flash->aaiActive());
   EXPECT_EQ(image, ReadFlash(0, 0x2000));
@@ -672,7 +668,7 @@ TEST_F(RawSequenceTest, SstByteModeImage) {
 TEST_F(RawSequenceTest, MxicImageInThirtyTwoBytePages) {
   Attach("txr847-mxic32");
   ChipEraseThroughEngine();
-  const Bytes image = Pattern(0x2000, 5);
+  const Bytes image = StepPattern(0x2000, 5);
   EXPECT_EQ(1, ProgramImage(0, image, 5, false));
   EXPECT_EQ(image, ReadFlash(0, 0x2000));
   // The same image in 256-byte pages does not survive the part's 32-byte buffer.

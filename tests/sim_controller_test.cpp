@@ -21,29 +21,22 @@
 namespace {
 
 using sim::CdbPattern;
+using testing_support::StepPattern;
 using sim::CommandFault;
 using sim::FlashFault;
 
 class SimControllerTest : public ::testing::Test, public testing_support::SimFixtureBase {
  protected:
   std::shared_ptr<sim::BridgeChip> Attach(const std::string& name, sim::AttachOptions o = {}) {
-    const sim::EnclosureProfile* p = sim::FindProfile(name);
-    EXPECT_NE(nullptr, p) << name;
-    if (p == nullptr) return nullptr;
     o.serial = "s";  // appended: mingw's g++ 12 warns falsely about "s" + std::string
     o.serial += std::to_string(++serial_);
-    auto chip = sim::AttachProfile(machine, *p, o);
-    path_ = chip->path();
+    auto chip = AttachNamedProfile(name, o);
+    if (chip) path_ = chip->path();
     return chip;
   }
   const char* path() const { return path_.c_str(); }
   static sim::SerialFlash& Behind(const std::shared_ptr<sim::BridgeChip>& chip) {
     return *chip->controllerRoute()->flash();
-  }
-  static std::vector<std::uint8_t> Pattern(std::size_t n, std::uint8_t seed) {
-    std::vector<std::uint8_t> v(n);
-    for (std::size_t i = 0; i < n; ++i) v[i] = static_cast<std::uint8_t>(seed + i * 7 + (i >> 8));
-    return v;
   }
   static sim::AttachOptions WithFault(FlashFault::Kind kind, std::uint8_t mask = 0x01) {
     sim::AttachOptions o;
@@ -154,7 +147,7 @@ TEST_F(SimControllerTest, CompanionFlashRoundTripsThroughTheRoute) {
     FlashSetup(c.companionType);
     const std::int32_t size = static_cast<std::int32_t>(Behind(chip).part().sizeBytes());
     ASSERT_EQ(0, device::AtaEraseAndBlankCheck(path(), size));
-    std::vector<std::uint8_t> image = Pattern(static_cast<std::size_t>(size), 0x31);
+    std::vector<std::uint8_t> image = StepPattern(static_cast<std::size_t>(size), 0x31);
     ASSERT_EQ(0, device::AtaWriteFlashRange(path(), 0, image.data(), size));
     std::vector<std::uint8_t> back(static_cast<std::size_t>(size));
     ASSERT_EQ(0, device::AtaReadFlashRange(path(), 0, back.data(), size));
@@ -214,7 +207,7 @@ TEST_F(SimControllerTest, ProtectedPartIgnoresTheEraseUntilTheHostClearsIt) {
 
 TEST_F(SimControllerTest, ThirtyTwoBytePagesNeedThePageSizeSent) {
   auto chip = Attach("txv929-txr847");  // MXIC part with a 32-byte page buffer
-  const std::vector<std::uint8_t> image = Pattern(8192, 0x55);
+  const std::vector<std::uint8_t> image = StepPattern(8192, 0x55);
   std::vector<std::uint8_t> back(8192);
   ASSERT_EQ(0, device::AtaEraseAndBlankCheck(path(), 0x10000));
   ASSERT_EQ(0,
@@ -234,7 +227,7 @@ TEST_F(SimControllerTest, ThirtyTwoBytePagesNeedThePageSizeSent) {
 TEST_F(SimControllerTest, RangeWrittenThroughTheRouteReadsBack) {
   auto chip = Attach("txv961-txr842");
   ASSERT_EQ(0, device::AtaEraseAndBlankCheck(path(), 128 * 1024));
-  std::vector<std::uint8_t> image = Pattern(64 * 1024, 3);
+  std::vector<std::uint8_t> image = StepPattern(64 * 1024, 3);
   ASSERT_EQ(0, device::AtaWriteFlashRange(path(), 0x8000, image.data(), 64 * 1024));
   std::vector<std::uint8_t> back(64 * 1024);
   ASSERT_EQ(0, device::AtaReadFlashRange(path(), 0x8000, back.data(), 64 * 1024));
@@ -262,7 +255,7 @@ TEST_F(SimControllerTest, ShortLastChunkStaysInsideTheCallersBuffer) {
   auto chip = Attach("txv961-txr842");
   ASSERT_EQ(0, device::AtaEraseAndBlankCheck(path(), 128 * 1024));
   const std::int32_t length = 8192 + 100;
-  std::vector<std::uint8_t> image = Pattern(length + 16, 9);
+  std::vector<std::uint8_t> image = StepPattern(length + 16, 9);
   ASSERT_EQ(0, device::AtaWriteFlashRange(path(), 0, image.data(), length));
   for (std::int32_t i = length; i < 2 * 8192; ++i)
     ASSERT_EQ(0xFF, Behind(chip).cells().Read(static_cast<std::size_t>(i))) << i;
@@ -459,18 +452,12 @@ class SimDiskTest : public ::testing::Test, public testing_support::SimFixtureBa
   int serial_ = 0;
 };
 
-std::vector<std::uint8_t> DiskPattern(std::size_t n, std::uint8_t seed) {
-  std::vector<std::uint8_t> v(n);
-  for (std::size_t i = 0; i < n; ++i) v[i] = static_cast<std::uint8_t>(seed + i * 7 + (i >> 8));
-  return v;
-}
-
 TEST_F(SimDiskTest, DiskKeepsOnlyWrittenSectors) {
   sim::DiskConfig config;
   config.sectors = 1ull << 40;  // far too large to hold densely
   config.logicalSectorSize = 4096;
   sim::SimDisk& disk = Attach(config);
-  std::vector<std::uint8_t> piece = DiskPattern(0x10000, 5), back(0x10000);
+  std::vector<std::uint8_t> piece = StepPattern(0x10000, 5), back(0x10000);
   const std::uint64_t lba = (1ull << 36) + 16;
   const auto lo = static_cast<std::uint32_t>(lba), hi = static_cast<std::uint32_t>(lba >> 32);
   ASSERT_EQ(1, device::AtaWriteDma48(path(), piece.data(), lo, hi, 0x10000, 4096));
@@ -510,7 +497,7 @@ TEST_F(SimDiskTest, CorruptingDiskReadsAreSeenByTheReader) {
   config.sectors = 4096;
   config.corruptReadLba = 130;
   Attach(config);
-  std::vector<std::uint8_t> piece = DiskPattern(0x10000, 1), back(0x10000);
+  std::vector<std::uint8_t> piece = StepPattern(0x10000, 1), back(0x10000);
   ASSERT_EQ(1, device::AtaWriteDma48(path(), piece.data(), 128, 0, 0x10000, 512));
   ASSERT_EQ(1, device::AtaReadDma48(path(), back.data(), 128, 0, 0x10000, 512));
   EXPECT_NE(piece, back);

@@ -4,34 +4,28 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include "device/flash_commands.h"
-#include "fake_run_window.h"
 #include "fault_matrix.h"
-#include "program/settings.h"
+#include "procedure_fixture.h"
 #include "program/standard_serial.h"
-#include "sim/profiles.h"
 #include "sim/test_images.h"
 
 namespace {
 
 using testing_support::FakeRunWindow;
 
-std::vector<std::uint8_t> Pattern(std::size_t n, std::uint8_t seed) {
-  std::vector<std::uint8_t> v(n);
-  for (std::size_t i = 0; i < n; ++i) v[i] = static_cast<std::uint8_t>((i * 13 + seed) ^ (i >> 9));
-  return v;
-}
+using testing_support::RunMode;
 
-enum class Mode { Program, EraseOnly, BackupOnly };
+std::vector<std::uint8_t> Pattern(std::size_t n, std::uint8_t seed) {
+  return testing_support::Pattern(n, seed, 13, 9);
+}
 
 struct MatrixCase {
   const char* name;
-  Mode mode;
+  RunMode mode;
   const char* profile;
   int flashTypeCode;
   std::uint16_t pageSize;  // set before the run as identification would; 0 none
@@ -41,24 +35,12 @@ struct MatrixCase {
 
 void PrintTo(const MatrixCase& c, std::ostream* os) { *os << c.name; }
 
-class StandardFaultMatrixTest : public ::testing::TestWithParam<MatrixCase> {
+class StandardFaultMatrixTest : public testing_support::ParamFilesTest<MatrixCase> {
  protected:
   void SetUp() override {
-    saved_ = program::Transfer();
     program::Transfer().blockSize = 0x2000;
     program::Transfer().flashSize = 0x10000;
   }
-  void TearDown() override {
-    program::Transfer() = saved_;
-    std::remove(file_.c_str());
-    std::remove(backup_.c_str());
-  }
-
-  std::string file_ = sim::TempImagePath("matrix");
-  std::string backup_ = sim::TempImagePath("matrix-backup");
-
- private:
-  program::TransferSettings saved_;
 };
 
 TEST_P(StandardFaultMatrixTest, NoFaultLeadsToAFalseSuccessOrALostRecord) {
@@ -86,21 +68,17 @@ TEST_P(StandardFaultMatrixTest, NoFaultLeadsToAFalseSuccessOrALostRecord) {
     window.facts_.chipType = sim::FindProfile(c.profile)->chipType;
     window.facts_.flashTypeCode = c.flashTypeCode;
     window.options_.imageFile = file_;
-    window.options_.rdMode = c.mode != Mode::Program;
-    window.facts_.eraseOnly = c.mode == Mode::EraseOnly ? 1 : 0;
-    window.options_.backupOnlyChecked = c.mode == Mode::BackupOnly;
-    window.options_.backupFile = backup_;
+    testing_support::SetRunMode(window, c.mode, backup_);
     const int result = program::RunStandardSerialFlash(window, chip.path().c_str());
     return testing_support::SeenRunOf(window, result == 1);
   };
   setup.imageInPlace = [&](sim::BridgeChip& chip) {
     const sim::FlashArray& cells = chip.serialFlash()->cells();
-    if (c.mode == Mode::EraseOnly)
+    if (c.mode == RunMode::EraseOnly)
       return testing_support::FlashHolds(chip, 0, std::vector<std::uint8_t>(cells.size(), 0xFF));
-    if (c.mode == Mode::BackupOnly) {
+    if (c.mode == RunMode::BackupOnly) {
       // The backup file must hold the flash, byte for byte.
-      std::ifstream in(backup_, std::ios::binary);
-      const std::vector<std::uint8_t> saved{std::istreambuf_iterator<char>(in), {}};
+      const std::vector<std::uint8_t> saved = testing_support::ReadFile(backup_);
       return saved.size() == cells.size() && testing_support::FlashHolds(chip, 0, saved);
     }
     return testing_support::FlashHolds(chip, 0, padded);
@@ -120,12 +98,12 @@ INSTANTIATE_TEST_SUITE_P(
     Sizes, StandardFaultMatrixTest,
     ::testing::Values(
         // 64 KB first erase unit: the erase at 0 takes the record with it.
-        MatrixCase{"Under32KiB", Mode::Program, "txr843-usb", 1, 0, 0x6000, true},
-        MatrixCase{"Under32KiBSmallUnits", Mode::Program, "tx40775-pmc", 1, 0, 0x2345, true},
-        MatrixCase{"Between32And64KiB", Mode::Program, "tx40775-pmc", 1, 0, 0x9000, false},
-        MatrixCase{"Over64KiB", Mode::Program, "tx40779-e", 5, 32, 0x18000, false},
-        MatrixCase{"EraseOnly", Mode::EraseOnly, "tx40775-pmc", 1, 0, 0x2000, false},
-        MatrixCase{"BackupOnly", Mode::BackupOnly, "tx40775-pmc", 1, 0, 0x2000, false}),
+        MatrixCase{"Under32KiB", RunMode::Program, "txr843-usb", 1, 0, 0x6000, true},
+        MatrixCase{"Under32KiBSmallUnits", RunMode::Program, "tx40775-pmc", 1, 0, 0x2345, true},
+        MatrixCase{"Between32And64KiB", RunMode::Program, "tx40775-pmc", 1, 0, 0x9000, false},
+        MatrixCase{"Over64KiB", RunMode::Program, "tx40779-e", 5, 32, 0x18000, false},
+        MatrixCase{"EraseOnly", RunMode::EraseOnly, "tx40775-pmc", 1, 0, 0x2000, false},
+        MatrixCase{"BackupOnly", RunMode::BackupOnly, "tx40775-pmc", 1, 0, 0x2000, false}),
     [](const ::testing::TestParamInfo<MatrixCase>& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -4,33 +4,21 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
-#include "scratch_dir.h"
-#include "fake_run_window.h"
 #include "device/flash_commands.h"
-#include "program/settings.h"
+#include "procedure_fixture.h"
 #include "program/shared_steps.h"
 #include "program/standard_serial.h"
-#include "sim/bridge_chip.h"
-#include "sim/profiles.h"
-#include "sim_fixture.h"
 
 namespace {
 
 using program::Transfer;
 using testing_support::FakeRunWindow;
 
-std::vector<std::uint8_t> Pattern(std::size_t n, std::uint8_t seed) {
-  std::vector<std::uint8_t> v(n);
-  for (std::size_t i = 0; i < n; ++i) v[i] = static_cast<std::uint8_t>((i * 7 + seed) ^ (i >> 8));
-  return v;
-}
+using testing_support::Pattern;
 
 // Attach options giving the flash one fault.
 sim::AttachOptions WithFlashFault(sim::FlashFault::Kind kind, int atOperation = 1,
@@ -44,18 +32,11 @@ sim::AttachOptions WithFlashFault(sim::FlashFault::Kind kind, int atOperation = 
   return options;
 }
 
-class StandardProcedureTest : public ::testing::Test, public testing_support::SimFixtureBase {
+class StandardProcedureTest : public testing_support::ProcedureFixture {
  protected:
   void SetUp() override {
-    saved_ = Transfer();
     Transfer().blockSize = 0x2000;
     Transfer().flashSize = 0x10000;
-    dir_ = testing_support::NewScratchDir("tx-proc");
-  }
-  void TearDown() override {
-    Transfer() = saved_;
-    std::error_code ec;
-    std::filesystem::remove_all(dir_, ec);
   }
 
   // Attaches a profile, gives its flash a known NVRAM record and old firmware.
@@ -65,57 +46,21 @@ class StandardProcedureTest : public ::testing::Test, public testing_support::Si
     Attach(*profile, options);
   }
   void Attach(const sim::EnclosureProfile& profile, const sim::AttachOptions& options) {
-    chip_ = sim::AttachProfile(machine, profile, options);
-    path_ = chip_->path();
-    sim::FlashArray& cells = chip_->serialFlash()->cells();
+    AttachProfile(profile, options);
+    sim::FlashArray& cells = chip->serialFlash()->cells();
     oldFirmware_ = Pattern(cells.size(), 0x11);
     cells.Load(0, oldFirmware_.data(), oldFirmware_.size());
     nvram_ = Pattern(512, 0x5A);
     cells.Load(0x8000, nvram_.data(), nvram_.size());
-    window.facts_.chipType = profile.chipType;
     window.facts_.flashTypeCode = 1;
   }
 
-  std::string WriteImage(const std::vector<std::uint8_t>& bytes) {
-    const std::string file = (dir_ / "image.bin").string();
-    std::ofstream(file, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    window.options_.imageFile = file;
-    return file;
-  }
-
-  std::vector<std::uint8_t> Flash(std::size_t address, std::size_t n) const {
-    std::vector<std::uint8_t> out(n);
-    chip_->serialFlash()->cells().Read(address, out.data(), n);
-    return out;
-  }
-
-  int Count(const std::string& command) const {
-    int n = 0;
-    for (const auto& t : machine.transcript()) n += t.command == command ? 1 : 0;
-    return n;
-  }
-  std::vector<std::uint32_t> EraseAddresses() const {
-    std::vector<std::uint32_t> out;
-    for (const auto& t : machine.transcript())
-      if (t.command == "EraseFlashSector")
-        out.push_back(static_cast<std::uint32_t>(t.cdb[3] << 16 | t.cdb[4] << 8 | t.cdb[5]));
-    return out;
-  }
   bool ReadAt(std::uint32_t address, std::uint32_t length) const {
     for (const auto& t : machine.transcript())
       if (t.command == "ReadFlash" && t.request.dataTransferLength == length &&
-          static_cast<std::uint32_t>(t.cdb[3] << 16 | t.cdb[4] << 8 | t.cdb[5]) == address)
+          testing_support::FlashAddress(t) == address)
         return true;
     return false;
-  }
-
-  // Raw serial-flash commands with this opcode.
-  int SpiOpcodes(std::uint8_t opcode) const {
-    int n = 0;
-    for (const auto& t : machine.transcript())
-      n += t.command == "SpiCommand" && t.cdb.size() > 5 && t.cdb[5] == opcode ? 1 : 0;
-    return n;
   }
 
   void ExpectPowerCycleBox(const char* text) const {
@@ -124,22 +69,15 @@ class StandardProcedureTest : public ::testing::Test, public testing_support::Si
     EXPECT_EQ("Message", window.messages[0].caption);
   }
 
-  FakeRunWindow window;
-  std::shared_ptr<sim::BridgeChip> chip_;
-  std::string path_;
   std::vector<std::uint8_t> oldFirmware_;
   std::vector<std::uint8_t> nvram_;
-  std::filesystem::path dir_;
-
- private:
-  program::TransferSettings saved_;
 };
 
 TEST_F(StandardProcedureTest, SmallImageIsPaddedAndTheNvramRecordSurvives) {
   Attach("tx40775-pmc");
   const std::vector<std::uint8_t> image = Pattern(10 * 1024, 0x33);
   WriteImage(image);
-  ASSERT_EQ(1, program::RunStandardSerialFlash(window, path_.c_str()));
+  ASSERT_EQ(1, program::RunStandardSerialFlash(window, path.c_str()));
 
   EXPECT_EQ(image, Flash(0, image.size()));
   EXPECT_EQ(std::vector<std::uint8_t>(0x8000 - image.size(), 0x00), Flash(image.size(), 0x8000 - image.size()));
@@ -157,7 +95,7 @@ TEST_F(StandardProcedureTest, NvramRecordIsReadWholeAndWrittenBackChecked) {
   Attach("txr843-usb");  // the erase at 0 takes the record with it
   WriteImage(Pattern(0x4000, 0x23));
   testing::internal::CaptureStdout();
-  const int result = program::RunStandardSerialFlash(window, path_.c_str());
+  const int result = program::RunStandardSerialFlash(window, path.c_str());
   EXPECT_EQ("NVRAM O.K.\nwrite NVRAM O.K.\n", testing::internal::GetCapturedStdout());
   ASSERT_EQ(1, result) << window.StatusText();
   EXPECT_EQ(nvram_, Flash(0x8000, 512));
@@ -184,7 +122,7 @@ TEST_F(StandardProcedureTest, NvramRecordNotReadWholeStopsBeforeTheErase) {
     fault.shortLength = 256;
     machine.AddFault(fault);
     testing::internal::CaptureStdout();
-    const int result = program::RunStandardSerialFlash(window, path_.c_str());
+    const int result = program::RunStandardSerialFlash(window, path.c_str());
     testing::internal::GetCapturedStdout();
     EXPECT_EQ(0, result);
     EXPECT_EQ("Backup NVRAM command fail!", window.StatusText());
@@ -198,7 +136,7 @@ TEST_F(StandardProcedureTest, ImageOfExactly32KiBErasesOnceAndRestoresTheRecord)
   Attach("tx40775-pmc");
   const std::vector<std::uint8_t> image = Pattern(0x8000, 0x44);
   WriteImage(image);
-  ASSERT_EQ(1, program::RunStandardSerialFlash(window, path_.c_str()));
+  ASSERT_EQ(1, program::RunStandardSerialFlash(window, path.c_str()));
   EXPECT_EQ((std::vector<std::uint32_t>{0x0000}), EraseAddresses());
   EXPECT_EQ(image, Flash(0, image.size()));
   EXPECT_EQ(nvram_, Flash(0x8000, 512));
@@ -208,7 +146,7 @@ TEST_F(StandardProcedureTest, ImageJustOver32KiBOverwritesTheRecord) {
   Attach("tx40775-pmc");
   std::vector<std::uint8_t> image = Pattern(0x8001, 0x55);
   WriteImage(image);
-  ASSERT_EQ(1, program::RunStandardSerialFlash(window, path_.c_str()));
+  ASSERT_EQ(1, program::RunStandardSerialFlash(window, path.c_str()));
   EXPECT_EQ((std::vector<std::uint32_t>{0x0000, 0x8000}), EraseAddresses());
   EXPECT_EQ(5, Count("WriteFlash"));  // 0xA000 bytes in 8 KB blocks, no record
   image.resize(0xA000, 0x00);
@@ -219,10 +157,10 @@ TEST_F(StandardProcedureTest, ImageOver64KiBErasesTheChipWithoutReadingTheRecord
   Attach("tx40779-e");  // 128 KB MXIC flash with 32-byte pages
   window.facts_.flashTypeCode = 5;
   // What identification tells this chip before any run.
-  ASSERT_EQ(1, device::SetFlashPageSize(path_.c_str(), 32, 2));
+  ASSERT_EQ(1, device::SetFlashPageSize(path.c_str(), 32, 2));
   const std::vector<std::uint8_t> image = Pattern(0x18000, 0x66);
   WriteImage(image);
-  ASSERT_EQ(1, program::RunStandardSerialFlash(window, path_.c_str())) << window.StatusText();
+  ASSERT_EQ(1, program::RunStandardSerialFlash(window, path.c_str())) << window.StatusText();
   EXPECT_EQ(1, SpiOpcodes(0x01));  // the MXIC part's protection is cleared first
   EXPECT_EQ(1, Count("EraseFlashChip"));
   EXPECT_TRUE(EraseAddresses().empty());
@@ -235,7 +173,7 @@ TEST_F(StandardProcedureTest, AmicIdentitiesChooseTheEraseLayout) {
   window.facts_.amicFlashId = 1;
   std::vector<std::uint8_t> image = Pattern(0x9000, 0x77);
   WriteImage(image);
-  ASSERT_EQ(1, program::RunStandardSerialFlash(window, path_.c_str())) << window.StatusText();
+  ASSERT_EQ(1, program::RunStandardSerialFlash(window, path.c_str())) << window.StatusText();
   EXPECT_EQ((std::vector<std::uint32_t>{0x0000, 0x1000, 0x3000, 0x7000, 0xF000}), EraseAddresses());
   image.resize(0xA000, 0x00);
   EXPECT_EQ(image, Flash(0, image.size()));
@@ -243,7 +181,7 @@ TEST_F(StandardProcedureTest, AmicIdentitiesChooseTheEraseLayout) {
   machine.ClearTranscript();
   window.facts_.amicFlashId = 2;
   const std::vector<std::uint8_t> before = Flash(0, 0x10000);
-  ASSERT_EQ(0, program::RunStandardSerialFlash(window, path_.c_str()));
+  ASSERT_EQ(0, program::RunStandardSerialFlash(window, path.c_str()));
   EXPECT_EQ("Not Support this AMIC Flash Type!!", window.StatusText());
   EXPECT_EQ(0, Count("EraseFlashSector") + Count("EraseFlashChip"));
   EXPECT_EQ(before, Flash(0, 0x10000));
@@ -256,7 +194,7 @@ TEST_F(StandardProcedureTest, AmicBootSectorsPassOverAFailedSmallEraseButNotTheU
   sim::CommandFault small;
   small.pattern = sim::CdbPattern("FF 04 14 00 10 00");
   machine.AddFault(small);
-  EXPECT_EQ(0, program::RunStandardSerialFlash(window, path_.c_str()));
+  EXPECT_EQ(0, program::RunStandardSerialFlash(window, path.c_str()));
   // The run went on to the upper erase and the blank check, which finds the old data.
   EXPECT_EQ((std::vector<std::uint32_t>{0x0000, 0x3000, 0x7000, 0xF000}), EraseAddresses());
   EXPECT_EQ("Data not 0xff !!", window.StatusText());
@@ -267,7 +205,7 @@ TEST_F(StandardProcedureTest, AmicBootSectorsPassOverAFailedSmallEraseButNotTheU
   sim::CommandFault upper;
   upper.pattern = sim::CdbPattern("FF 04 14 00 F0 00");
   machine.AddFault(upper);
-  EXPECT_EQ(0, program::RunStandardSerialFlash(window, path_.c_str()));
+  EXPECT_EQ(0, program::RunStandardSerialFlash(window, path.c_str()));
   EXPECT_EQ("Erase command fail!!", window.StatusText());
   EXPECT_EQ(0, Count("WriteFlash"));
 }
@@ -276,7 +214,7 @@ TEST_F(StandardProcedureTest, AmicIdentityFourFollowsTheUniformLayout) {
   Attach("tx40775-pmc");
   window.facts_.amicFlashId = 4;
   WriteImage(Pattern(0x4000, 0x12));
-  ASSERT_EQ(1, program::RunStandardSerialFlash(window, path_.c_str())) << window.StatusText();
+  ASSERT_EQ(1, program::RunStandardSerialFlash(window, path.c_str())) << window.StatusText();
   EXPECT_EQ((std::vector<std::uint32_t>{0x0000}), EraseAddresses());
 }
 
@@ -289,7 +227,7 @@ TEST_F(StandardProcedureTest, AtmelLatchThatNeverSetsStopsBeforeAnyErase) {
   refuse.pattern = sim::CdbPattern("FF 04 20 01 00 06");
   refuse.occurrence = 0;
   machine.AddFault(refuse);
-  ASSERT_EQ(0, program::RunStandardSerialFlash(window, path_.c_str()));
+  ASSERT_EQ(0, program::RunStandardSerialFlash(window, path.c_str()));
   EXPECT_EQ("Enable ATMEL flash write enable fail!!", window.StatusText());
   EXPECT_EQ(0, Count("EraseFlashSector") + Count("EraseFlashChip"));
   EXPECT_EQ(oldFirmware_[0], Flash(0, 1)[0]);
@@ -326,7 +264,7 @@ TEST_P(StandardFailureTest, ShowsItsTextAndLeavesTheFlashAsExpected) {
   fault.occurrence = c.occurrence;
   fault.shortLength = 0x100;
   machine.AddFault(fault);
-  EXPECT_EQ(0, program::RunStandardSerialFlash(window, path_.c_str()));
+  EXPECT_EQ(0, program::RunStandardSerialFlash(window, path.c_str()));
   EXPECT_EQ(c.status, window.StatusText());
   EXPECT_TRUE(window.messages.empty());
   if (c.flashErased) {
@@ -362,7 +300,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(StandardProcedureTest, BusyFlashIsReportedWhereTheProcedureLooks) {
   Attach("tx40775-pmc", WithFlashFault(sim::FlashFault::Kind::StaysBusy, 1));
   WriteImage(Pattern(0x2000, 0x41));
-  EXPECT_EQ(0, program::RunStandardSerialFlash(window, path_.c_str()));
+  EXPECT_EQ(0, program::RunStandardSerialFlash(window, path.c_str()));
   EXPECT_TRUE(window.Showed("Not ready after Erase flash success"));
   EXPECT_TRUE(window.Showed("Read Back Erased Flash Error!!"));
   EXPECT_EQ("Write NVRAM back command fail!", window.StatusText());
@@ -375,7 +313,7 @@ TEST_F(StandardProcedureTest, FlashBusyFromTheStartIsTracedAndStopsBeforeTheEras
   Attach("tx40775-pmc", WithFlashFault(sim::FlashFault::Kind::StaysBusy, 0));
   WriteImage(Pattern(0x2000, 0x42));
   testing::internal::CaptureStdout();
-  EXPECT_EQ(0, program::RunStandardSerialFlash(window, path_.c_str()));
+  EXPECT_EQ(0, program::RunStandardSerialFlash(window, path.c_str()));
   EXPECT_EQ("NVRAM fail\n", testing::internal::GetCapturedStdout());
   EXPECT_EQ("Backup NVRAM command fail!", window.StatusText());
   EXPECT_EQ(0, Count("EraseFlashSector") + Count("EraseFlashChip"));
@@ -385,7 +323,7 @@ TEST_F(StandardProcedureTest, FlashBusyFromTheStartIsTracedAndStopsBeforeTheEras
 
 TEST_F(StandardProcedureTest, BlockEraseTracesABlockThatLeavesTheFlashBusy) {
   Attach("tx40775-pmc", WithFlashFault(sim::FlashFault::Kind::StaysBusy, 1));
-  EXPECT_FALSE(program::EraseFlashBlocks(window, path_.c_str(), 0x4000));
+  EXPECT_FALSE(program::EraseFlashBlocks(window, path.c_str(), 0x4000));
   EXPECT_EQ("Erase....", window.StatusText());  // the first block went through
   const auto lines = machine.debugLines();
   EXPECT_NE(lines.end(),
@@ -400,11 +338,11 @@ TEST_F(StandardProcedureTest, UnopenableOrEmptyImageTouchesNothing) {
   const struct {
     std::string file;
     const char* status;
-  } cases[] = {{(dir_ / "missing.bin").string(), "Open File Error!!"},
+  } cases[] = {{FileIn("missing.bin"), "Open File Error!!"},
                {window.options_.imageFile, "Open File Error!!"}};
   for (const auto& c : cases) {
     window.options_.imageFile = c.file;
-    EXPECT_EQ(0, program::RunStandardSerialFlash(window, path_.c_str()));
+    EXPECT_EQ(0, program::RunStandardSerialFlash(window, path.c_str()));
     EXPECT_EQ(c.status, window.StatusText());
     EXPECT_TRUE(machine.transcript().empty());
     EXPECT_TRUE(window.messages.empty());
@@ -421,14 +359,14 @@ TEST_F(StandardProcedureTest, DataThatWillNotEraseOrProgramIsCaught) {
   badRead.flashFaults = {wrong};
   Attach("tx40775-pmc", badRead);
   WriteImage(Pattern(0x2000, 0x31));
-  EXPECT_EQ(0, program::RunStandardSerialFlash(window, path_.c_str()));
+  EXPECT_EQ(0, program::RunStandardSerialFlash(window, path.c_str()));
   EXPECT_EQ("Data not 0xff !!", window.StatusText());
 }
 
 TEST_F(StandardProcedureTest, BitsThatDoNotProgramFailTheCompare) {
   Attach("tx40775-pmc", WithFlashFault(sim::FlashFault::Kind::BitsDoNotProgram, 1, 0x01));
   WriteImage(std::vector<std::uint8_t>(0x2000, 0x00));
-  EXPECT_EQ(0, program::RunStandardSerialFlash(window, path_.c_str()));
+  EXPECT_EQ(0, program::RunStandardSerialFlash(window, path.c_str()));
   EXPECT_EQ("Compare Fail!!\r\n\r\n", window.StatusText());
   EXPECT_TRUE(window.messages.empty());
 }
@@ -437,7 +375,7 @@ TEST_F(StandardProcedureTest, EraseOnlyRunErasesEverythingAndAsksForAPowerCycle)
   Attach("tx40775-pmc");
   window.options_.rdMode = true;
   window.facts_.eraseOnly = 1;
-  ASSERT_EQ(1, program::RunStandardSerialFlash(window, path_.c_str()));
+  ASSERT_EQ(1, program::RunStandardSerialFlash(window, path.c_str()));
   EXPECT_EQ(std::vector<std::uint8_t>(0x10000, 0xFF), Flash(0, 0x10000));
   EXPECT_EQ("Erase flash all success!", window.StatusText());
   EXPECT_TRUE(window.Showed("Start Erase only!"));
@@ -451,7 +389,7 @@ TEST_F(StandardProcedureTest, EraseOnlyRunWhoseReadBackFailsIsNotReportedAsSucce
   sim::CommandFault fault;
   fault.pattern = sim::CdbPattern("FF 04 10 00 00 00");
   machine.AddFault(fault);
-  EXPECT_EQ(0, program::RunStandardSerialFlash(window, path_.c_str()));
+  EXPECT_EQ(0, program::RunStandardSerialFlash(window, path.c_str()));
   EXPECT_FALSE(window.Showed("Erase flash all success!"));
   EXPECT_EQ("Read Back Erased Flash Error!!", window.StatusText());
   EXPECT_TRUE(window.messages.empty());
@@ -471,14 +409,14 @@ TEST_F(StandardProcedureTest, EraseWholeFlashTakesTheFirstEraseThatWorks) {
   };
   auto spiChipErases = [this] { return SpiOpcodes(0xC7); };
   window.facts_.atmelFlashId = 1;
-  ASSERT_TRUE(program::EraseWholeFlash(window, path_.c_str())) << window.StatusText();
+  ASSERT_TRUE(program::EraseWholeFlash(window, path.c_str())) << window.StatusText();
   EXPECT_EQ(1, Count("EraseFlashChip"));
   EXPECT_EQ(0, Count("EraseFlashSector"));
   EXPECT_EQ(blank, Flash(0, blank.size()));
 
   // Chip type 10 asks for the chip erase a second time before going block by
   // block; with the SST kind it also sends the serial chip erase.
-  chip_->serialFlash()->cells().Load(0, oldFirmware_.data(), oldFirmware_.size());
+  chip->serialFlash()->cells().Load(0, oldFirmware_.data(), oldFirmware_.size());
   machine.ClearTranscript();
   window.facts_.chipType = 10;
   window.facts_.flashTypeCode = 2;
@@ -486,7 +424,7 @@ TEST_F(StandardProcedureTest, EraseWholeFlashTakesTheFirstEraseThatWorks) {
   refuseChipErase.pattern = sim::CdbPattern("FF 04 13");
   refuseChipErase.occurrence = 0;
   machine.AddFault(refuseChipErase);
-  ASSERT_TRUE(program::EraseWholeFlash(window, path_.c_str())) << window.StatusText();
+  ASSERT_TRUE(program::EraseWholeFlash(window, path.c_str())) << window.StatusText();
   EXPECT_EQ(2, sent(0x13));
   EXPECT_EQ(8, sent(0x14));
   EXPECT_EQ(1, spiChipErases());
@@ -500,7 +438,7 @@ TEST_F(StandardProcedureTest, EraseWholeFlashTakesTheFirstEraseThatWorks) {
   refuseSectorErase.pattern = sim::CdbPattern("FF 04 14");
   refuseSectorErase.occurrence = 0;
   machine.AddFault(refuseSectorErase);
-  EXPECT_FALSE(program::EraseWholeFlash(window, path_.c_str()));
+  EXPECT_FALSE(program::EraseWholeFlash(window, path.c_str()));
   EXPECT_EQ("Erase command fail!!", window.StatusText());
   EXPECT_EQ(1, sent(0x14));  // the first refused block ends the step
   EXPECT_EQ(0, sent(0x10));
@@ -512,28 +450,26 @@ TEST_F(StandardProcedureTest, BackupOnlyRunWritesTheDefaultFileAfterItsNotice) {
   window.options_.rdMode = true;
   window.options_.backupOnlyChecked = true;
   const auto cwd = std::filesystem::current_path();
-  std::filesystem::current_path(dir_);
-  const int result = program::RunStandardSerialFlash(window, path_.c_str());
+  std::filesystem::current_path(scratch.dir());
+  const int result = program::RunStandardSerialFlash(window, path.c_str());
   std::filesystem::current_path(cwd);
   ASSERT_EQ(1, result);
   ExpectPowerCycleBox("Default backup firmware as OldFalsh.bak!");
-  std::ifstream in(dir_ / "oldflash.bak", std::ios::binary);
-  const std::vector<std::uint8_t> saved{std::istreambuf_iterator<char>(in), {}};
+  const std::vector<std::uint8_t> saved = ReadFile(FileIn("oldflash.bak"));
   EXPECT_EQ(Flash(0, 0x10000), saved);
   EXPECT_EQ("Read flash and backup success!", window.StatusText());
 }
 
 TEST_F(StandardProcedureTest, BackupWithSkipLeavesOutTheFirst4KiB) {
   Attach("tx40775-pmc");
-  window.options_.backupFile = (dir_ / "named.bin").string();
-  ASSERT_TRUE(program::BackupFlashToFile(window, program::WholeRangeReader(path_.c_str()), 0x10000, 4096));
+  window.options_.backupFile = FileIn("named.bin");
+  ASSERT_TRUE(program::BackupFlashToFile(window, program::WholeRangeReader(path.c_str()), 0x10000, 4096));
   EXPECT_TRUE(window.messages.empty());
-  std::ifstream in(window.options_.backupFile, std::ios::binary);
-  const std::vector<std::uint8_t> saved{std::istreambuf_iterator<char>(in), {}};
+  const std::vector<std::uint8_t> saved = ReadFile(window.options_.backupFile);
   EXPECT_EQ(Flash(0x1000, 0x10000 - 0x1000), saved);
 
-  window.options_.backupFile = (dir_ / "no-such-dir" / "x.bin").string();
-  EXPECT_FALSE(program::BackupFlashToFile(window, program::WholeRangeReader(path_.c_str()), 0x10000, 0));
+  window.options_.backupFile = (scratch.dir() / "no-such-dir" / "x.bin").string();
+  EXPECT_FALSE(program::BackupFlashToFile(window, program::WholeRangeReader(path.c_str()), 0x10000, 0));
   EXPECT_EQ("Open Backup File Error!!", window.StatusText());
 }
 
@@ -541,10 +477,10 @@ TEST_F(StandardProcedureTest, BackupWithSkipLeavesOutTheFirst4KiB) {
 // saved as zeros.
 TEST_F(StandardProcedureTest, BackupOfAShortReadIsAFailure) {
   Attach("tx40775-pmc");
-  window.options_.backupFile = (dir_ / "short.bin").string();
+  window.options_.backupFile = FileIn("short.bin");
   const program::FlashReader readers[] = {
-      program::WholeRangeReader(path_.c_str()),         // one read
-      program::BlockReader(window, path_.c_str())};    // block by block
+      program::WholeRangeReader(path.c_str()),         // one read
+      program::BlockReader(window, path.c_str())};    // block by block
   for (const auto& reader : readers) {
     machine.ClearFaults();
     sim::CommandFault fault;
@@ -565,7 +501,7 @@ TEST_F(StandardProcedureTest, BackupThatCannotBeWrittenIsAFailure) {
 #else
   Attach("tx40775-pmc");
   window.options_.backupFile = "/dev/full";
-  EXPECT_FALSE(program::BackupFlashToFile(window, program::WholeRangeReader(path_.c_str()), 0x10000, 0));
+  EXPECT_FALSE(program::BackupFlashToFile(window, program::WholeRangeReader(path.c_str()), 0x10000, 0));
   EXPECT_EQ("Open Backup File Error!!", window.StatusText());
   EXPECT_FALSE(window.Showed("Read flash and backup success!"));
 #endif
@@ -574,16 +510,16 @@ TEST_F(StandardProcedureTest, BackupThatCannotBeWrittenIsAFailure) {
 TEST_F(StandardProcedureTest, BlockStepsRoundUpAndRefuseZeroLength) {
   Attach("tx40775-pmc");
   std::vector<std::uint8_t> buffer(0x4000);
-  EXPECT_FALSE(program::ReadFlashBlocks(window, path_.c_str(), 0, buffer.data(), 0));
-  EXPECT_FALSE(program::EraseFlashBlocks(window, path_.c_str(), 0));
+  EXPECT_FALSE(program::ReadFlashBlocks(window, path.c_str(), 0, buffer.data(), 0));
+  EXPECT_FALSE(program::EraseFlashBlocks(window, path.c_str(), 0));
   EXPECT_EQ(0, Count("ReadFlash") + Count("EraseFlashSector"));
 
-  ASSERT_TRUE(program::ReadFlashBlocks(window, path_.c_str(), 0x1000, buffer.data(), 0x3000));
+  ASSERT_TRUE(program::ReadFlashBlocks(window, path.c_str(), 0x1000, buffer.data(), 0x3000));
   EXPECT_EQ(2, Count("ReadFlash"));  // 1.5 blocks read as two whole ones
   EXPECT_EQ(Flash(0x1000, 0x4000), buffer);
   EXPECT_EQ("ReadFlash.....", window.StatusText());  // one dot per block
 
-  ASSERT_TRUE(program::EraseFlashBlocks(window, path_.c_str(), 0x3000));
+  ASSERT_TRUE(program::EraseFlashBlocks(window, path.c_str(), 0x3000));
   EXPECT_EQ((std::vector<std::uint32_t>{0x0000, 0x2000}), EraseAddresses());
   EXPECT_EQ("Erase.....", window.StatusText());
 }
@@ -621,7 +557,7 @@ TEST_F(StandardProcedureTest, EraseAddressesFitOnlyThePartsWhoseUnitsTheyCover) 
     window.facts_.amicFlashId = r.amicFlashId;
     window.messages.clear();
     machine.ClearTranscript();
-    const int result = program::RunStandardSerialFlash(window, path_.c_str());
+    const int result = program::RunStandardSerialFlash(window, path.c_str());
     if (r.failure == nullptr) {
       EXPECT_EQ(1, result) << window.StatusText();
       EXPECT_EQ(image, Flash(0, image.size()));
