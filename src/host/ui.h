@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <string>
 
+#include "host/host.h"
+
 namespace ui {
 
 enum class Icon { None, Error, Warning, Information };
@@ -51,6 +53,10 @@ class WindowSystem {
 
   // Handles every message waiting for the window, then returns.
   virtual void ProcessMessages() = 0;
+  // One wait of a running event (a settle wait, a status poll), taken on the
+  // given host's clock. The Win32 view keeps its window painted and movable
+  // meanwhile; the window model still defers user commands as always.
+  virtual void Wait(std::uint32_t milliseconds, host::Host& clock) { clock.Sleep(milliseconds); }
   // Paints one control of the main window now, by its name.
   virtual void Repaint(const std::string& control) = 0;
 
