@@ -22,16 +22,18 @@ namespace {
 // The window as a procedure sees it, keeping nothing but the status line.
 class QuietWindow : public program::RunWindow {
  public:
-  const program::ChipFacts& facts() const override { return facts_; }
+  const program::ChipState& facts() const override { return facts_; }
   program::RunOptions options() const override { return options_; }
   void ShowStatus(const std::string& text) override { status_ = text; }
+  void RepaintStatus(const std::string& text) override { status_ = text; }
   std::string StatusText() const override { return status_; }
   void Message(const std::string& text, const std::string&, program::MessageIcon) override {
     message_ = text;
   }
   void SetImageSignatureResult(std::int32_t) override {}
+  void CheckIncludeNvram() override { facts_.includeNvram = 1; }
 
-  program::ChipFacts facts_;
+  program::ChipState facts_;
   program::RunOptions options_;
   std::string status_;
   std::string message_;

@@ -51,6 +51,7 @@ TEST_F(RunTest, ProgrammingRunDisablesRunUntilItEndsAndLeavesTheImageInFlash) {
   PressRun();
 
   EXPECT_EQ(Procedure::StandardSerialFlash, window->lastProcedure);
+  EXPECT_EQ(program::RunOutcome::Succeeded, window->lastOutcome);
   EXPECT_EQ((std::vector<bool>{false}), enabledDuringRun);
   EXPECT_EQ((std::vector<bool>{true}), runningDuringRun);
   EXPECT_TRUE(window->UpdateBtn.enabled());
@@ -86,8 +87,8 @@ TEST_F(RunTest, EachRowOfTheTableIsReachedThroughRun) {
   };
   for (const Row& r : rows) {
     Identify(static_cast<std::uint8_t>(r.type), 0, r.kind);
-    window->flashSizeKb = 64;
-    window->bridgeVersion = r.bridgeVersion;
+    window->chip.flashSizeKb = 64;
+    window->chip.bridgeVersion = r.bridgeVersion;
     window->UpdateBtn.SetEnabled(true);
     machine.ClearTranscript();
     PressRun();
@@ -119,11 +120,12 @@ TEST_F(RunTest, ImageLargerThanTheChipFlashKeepsRunDisabled) {
   window->FwFilenameEdit.SetText(WriteFile("big", std::vector<std::uint8_t>(64 * 1024 + 1, 0)));
   view.messages.clear();
   Identify(10, 1, 1);
-  window->flashSizeKb = 64;
+  window->chip.flashSizeKb = 64;
   window->UpdateBtn.SetEnabled(true);
   machine.ClearTranscript();
   PressRun();
   EXPECT_EQ(Procedure::RefusedImageTooLarge, window->lastProcedure);
+  EXPECT_EQ(program::RunOutcome::Refused, window->lastOutcome);
   EXPECT_FALSE(window->UpdateBtn.enabled());
   ASSERT_EQ(1u, view.messages.size());
   EXPECT_EQ("The firmware file size is bigger than the flash size!", view.messages[0].text);
@@ -148,6 +150,7 @@ TEST_F(RunTest, ImageLargerThanTheChipFlashKeepsRunDisabled) {
   window->UpdateBtn.SetEnabled(true);
   PressRun();
   EXPECT_EQ(Procedure::NvramPage16K, window->lastProcedure);
+  EXPECT_EQ(program::RunOutcome::NothingRan, window->lastOutcome);
   EXPECT_TRUE(window->UpdateBtn.enabled());
 }
 

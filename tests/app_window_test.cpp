@@ -120,8 +120,8 @@ TEST_F(WindowTest, FirstRefreshRunsBeforeTheWindowIsShown) {
   // Construction ran the RD box's handler unchecked: panel hidden, window shorter.
   EXPECT_FALSE(window->RdPanel.visible());
   EXPECT_EQ(420 - 129, view.clientHeight);
-  EXPECT_EQ(0u, window->eraseOnly);
-  EXPECT_EQ(1u, window->includeNvram);
+  EXPECT_EQ(0u, window->chip.eraseOnly);
+  EXPECT_EQ(1u, window->chip.includeNvram);
 
   EXPECT_EQ(1, window->deviceCount);
   ASSERT_EQ(1u, window->DeviceList.items().size());

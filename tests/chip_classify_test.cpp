@@ -182,8 +182,9 @@ TEST(IdentifyChip, CompanionsAndEntryNames) {
   EXPECT_EQ("Tavrion USB Bridge      ", identify::InquiryEntryName(q.data()));
   q[15] = 0;
   EXPECT_EQ("Tavrion", identify::InquiryEntryName(q.data()));
-  EXPECT_STREQ("<<1394>> ", identify::EntryPrefix("\\\\?\\sbp2#tavrion&fw"));
-  EXPECT_STREQ("<<USB>> ", identify::EntryPrefix("\\\\?\\usbstor#disk"));
+  EXPECT_STREQ("<<1394>> ", identify::EntryPrefix(device::BusKind::Ieee1394));
+  EXPECT_STREQ("<<USB>> ", identify::EntryPrefix(device::BusKind::Usb));
+  EXPECT_STREQ("<<USB>> ", identify::EntryPrefix(device::BusKind::Other));
 }
 
 }  // namespace

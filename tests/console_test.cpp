@@ -73,10 +73,10 @@ TEST(ConsoleArgsTest, RefusesWhatTheWindowCannotExpress) {
 }
 
 TEST(ConsoleOutcomeTest, PowerCycleNoticesAreTheSuccessfulEndings) {
-  EXPECT_TRUE(app::IsPowerCycleNotice("Please Turn-Off the Power and Turn-On Again !"));
-  EXPECT_TRUE(app::IsPowerCycleNotice("Please Turn-Off the Power and Turn-On Again!"));
-  EXPECT_TRUE(app::IsPowerCycleNotice("TXV929 Auto reset, Please wait device re-attached!"));
-  EXPECT_FALSE(app::IsPowerCycleNotice("Default backup firmware as OldFalsh.bak!"));
+  EXPECT_TRUE(program::IsPowerCycleNotice("Please Turn-Off the Power and Turn-On Again !"));
+  EXPECT_TRUE(program::IsPowerCycleNotice("Please Turn-Off the Power and Turn-On Again!"));
+  EXPECT_TRUE(program::IsPowerCycleNotice("TXV929 Auto reset, Please wait device re-attached!"));
+  EXPECT_FALSE(program::IsPowerCycleNotice("Default backup firmware as OldFalsh.bak!"));
 }
 
 class ConsoleTest : public testing_support::RunWindowFixture {

@@ -38,7 +38,7 @@ TEST_F(DemoTest, EveryEntryIsNamedAndTakesItsOwnImage) {
   for (int k = 0; k < 8; ++k) {
     SCOPED_TRACE(window->DeviceList.items()[static_cast<std::size_t>(k)]);
     window->DeviceList.UserSelect(k);
-    types.push_back(window->chipType);
+    types.push_back(window->chip.chipType);
     EXPECT_NE("", window->ChipLabelEdit.text());
     window->FwFilenameEdit.SetText(images[static_cast<std::size_t>(k)]);
     EXPECT_TRUE(window->UpdateBtn.enabled());

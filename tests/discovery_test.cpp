@@ -24,6 +24,22 @@ TEST_F(DiscoveryTest, FilterIsCaseSensitiveAndFireWireNeedsTheFlag) {
   EXPECT_FALSE(device::IsCandidatePath("\\\\?\\ide#diskst3500", true));
 }
 
+TEST_F(DiscoveryTest, BusKindFollowsThePathAsThePlatformSpellsIt) {
+  struct Row {
+    const char* path;
+    device::BusKind bus;
+  } rows[] = {
+      {"\\\\?\\usbstor#disk&ven_x&prod_y#1#{53f56307}", device::BusKind::Usb},
+      {"\\\\?\\usbstor#cdrom&ven_x", device::BusKind::Usb},
+      {"\\\\?\\sbp2#tavrion&tx40771&lun0#1#", device::BusKind::Ieee1394},
+      {"\\\\?\\SBP2#TAVRION&TX40771", device::BusKind::Other},
+      {"\\\\?\\USBSTOR#DISK&VEN_X", device::BusKind::Other},
+      {"\\\\?\\ide#diskst3500#1#", device::BusKind::Other},
+      {"", device::BusKind::Other},
+  };
+  for (const Row& r : rows) EXPECT_EQ(r.bus, device::BusKindOfPath(r.path)) << r.path;
+}
+
 TEST_F(DiscoveryTest, CdromPathsFollowTheDiskPaths) {
   machine.AddSystemDisk("\\\\?\\ide#diskst3500#1#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}");
   const std::string cd = AttachUsb("CD1", 3, {}, InterfaceClass::Cdrom);

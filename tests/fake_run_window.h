@@ -16,11 +16,15 @@ struct ShownMessage {
 
 class FakeRunWindow : public program::RunWindow {
  public:
-  const program::ChipFacts& facts() const override { return facts_; }
+  const device::ChipState& facts() const override { return facts_; }
   program::RunOptions options() const override { return options_; }
   void ShowStatus(const std::string& text) override {
     status_ = text;
     statuses.push_back(text);
+  }
+  void RepaintStatus(const std::string& text) override {
+    ShowStatus(text);
+    ++repaintsWithoutPump;
   }
   std::string StatusText() const override { return status_; }
   void Message(const std::string& text, const std::string& caption,
@@ -28,6 +32,10 @@ class FakeRunWindow : public program::RunWindow {
     messages.push_back({text, caption});
   }
   void SetImageSignatureResult(std::int32_t result) override { signature = result; }
+  void CheckIncludeNvram() override {
+    options_.nvramChecked = true;
+    facts_.includeNvram = 1;
+  }
 
   bool Showed(const std::string& text) const {
     for (const std::string& s : statuses)
@@ -35,11 +43,12 @@ class FakeRunWindow : public program::RunWindow {
     return false;
   }
 
-  program::ChipFacts facts_;
+  device::ChipState facts_;
   program::RunOptions options_;
   std::vector<std::string> statuses;
   std::vector<ShownMessage> messages;
   std::int32_t signature = 0;
+  int repaintsWithoutPump = 0;
 
  private:
   std::string status_;

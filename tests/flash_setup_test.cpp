@@ -85,7 +85,7 @@ struct Bench {
     c.recoverFirmwareBanks = [this] { log.push_back("recover"); };
     return c;
   }
-  FlashState Run(identify::ChipFacts chip, bool sbp2 = false, FlashState start = {}) {
+  FlashState Run(identify::ChipIdentity chip, bool sbp2 = false, FlashState start = {}) {
     identify::RunFlashSetup(Commands(), chip, sbp2, start);
     return start;
   }

@@ -14,7 +14,7 @@
 
 namespace {
 
-using identify::ChipFacts;
+using identify::ChipIdentity;
 
 // ---- Catalogues -----------------------------------------------------------
 
@@ -46,7 +46,7 @@ TEST(Catalogue, NamesAndNumbersOutsideTheTableAreSafe) {
 }
 
 TEST(Catalogue, IdentityWordAndExpectedRevisionWrapIn8Bits) {
-  const ChipFacts f = ChipFacts::FromWord(0xFF04);
+  const ChipIdentity f = ChipIdentity::FromWord(0xFF04);
   EXPECT_EQ(4, f.type);
   EXPECT_EQ(-1, f.subCode);
   EXPECT_EQ(0xFF04, f.Word());

@@ -12,7 +12,7 @@
 
 namespace {
 
-using identify::ChipFacts;
+using identify::ChipIdentity;
 using sim::Image;
 
 // Writes images to temporary files and removes them when the test ends.
@@ -27,10 +27,10 @@ class ImageFiles : public ::testing::Test {
     EXPECT_TRUE(sim::WriteImageFile(path, image));
     return path;
   }
-  bool Matches(const Image& image, ChipFacts chip) {
+  bool Matches(const Image& image, ChipIdentity chip) {
     return identify::CheckImageMatchesChip(Write(image), chip).accepted;
   }
-  bool SumOk(const Image& image, ChipFacts chip) {
+  bool SumOk(const Image& image, ChipIdentity chip) {
     return identify::VerifyImageChecksum(Write(image), chip);
   }
 
@@ -63,7 +63,7 @@ TEST_F(ImageFiles, EveryChipAndRevisionAcceptsItsOwnImage) {
     for (std::int8_t r : kSubCodes) {
       for (bool nvram : {false, true}) {
         for (std::size_t size : {std::size_t{0x8000}, std::size_t{0x10000}}) {
-          const ChipFacts chip{static_cast<std::uint8_t>(t), r};
+          const ChipIdentity chip{static_cast<std::uint8_t>(t), r};
           sim::ImageLayout layout;
           layout.size = size;
           layout.nvramArea = nvram;
@@ -99,7 +99,7 @@ TEST_F(ImageFiles, RefusedImagesAreRefusedByEveryRevision) {
   for (int t = 0; t <= 25; ++t) {
     const bool takesAll = t == 3 || (t >= 20 && t <= 23);
     for (std::int8_t r : kSubCodes) {
-      const ChipFacts chip{static_cast<std::uint8_t>(t), r};
+      const ChipIdentity chip{static_cast<std::uint8_t>(t), r};
       const Image image = sim::MakeRefusedImage(chip);
       ASSERT_EQ(takesAll, image.empty()) << t;
       if (!takesAll) {
@@ -395,7 +395,7 @@ TEST_F(ImageFiles, TestImageMakerClosesTheSumWithTheMarker) {
 
 class RunEnabling : public ImageFiles {
  protected:
-  identify::RunInputs Inputs(ChipFacts chip, const std::string& file) {
+  identify::RunInputs Inputs(ChipIdentity chip, const std::string& file) {
     identify::RunInputs in;
     in.deviceCount = 1;
     in.deviceListEnabled = true;

@@ -7,17 +7,17 @@
 
 namespace {
 
-using program::ChipFacts;
+using device::ChipState;
 using program::DispatchChecks;
 using program::Procedure;
 using program::RunOptions;
 using program::SelectProcedure;
 
-constexpr const char* kUsb = "\\\\?\\usbstor#disk&ven_tavrion";
-constexpr const char* kFireWire = "\\\\?\\sbp2#tavrion&tx40771";
+constexpr device::BusKind kUsb = device::BusKind::Usb;
+constexpr device::BusKind kFireWire = device::BusKind::Ieee1394;
 
-ChipFacts Chip(int type, int kind = 1) {
-  ChipFacts f;
+ChipState Chip(int type, int kind = 1) {
+  ChipState f;
   f.chipType = static_cast<std::uint8_t>(type);
   f.flashTypeCode = kind;
   return f;
@@ -52,21 +52,21 @@ TEST(DispatchTest, EachChipTypeGetsItsProcedure) {
 TEST(DispatchTest, FlagsAndPathsDecideWithinAFamily) {
   const DispatchChecks fits{[] { return true; }, [] { return false; }};
   RunOptions o;
-  ChipFacts sst = Chip(1, 2);
+  ChipState sst = Chip(1, 2);
   sst.sstJedecFlag = 1;
   EXPECT_EQ(Procedure::SstSerialFlash, SelectProcedure(sst, o, kUsb, fits));
   EXPECT_EQ(Procedure::Ieee1394BridgeFlash, SelectProcedure(Chip(7), o, kFireWire, fits));
   // The IEEE 1394 rule comes before the SST one.
-  ChipFacts sst7 = Chip(7, 2);
+  ChipState sst7 = Chip(7, 2);
   sst7.sstJedecFlag = 1;
   EXPECT_EQ(Procedure::Ieee1394BridgeFlash, SelectProcedure(sst7, o, kFireWire, fits));
-  // The path test is case-sensitive.
+  // Only an enclosure found on IEEE 1394 gets the 1394 procedure.
   EXPECT_EQ(Procedure::StandardSerialFlash,
-            SelectProcedure(Chip(7), o, "\\\\?\\SBP2#TAVRION", fits));
+            SelectProcedure(Chip(7), o, device::BusKind::Other, fits));
   o.hddFwChecked = true;
   EXPECT_EQ(Procedure::HddHostedFirmware, SelectProcedure(Chip(12, 1), o, kUsb, fits));
 
-  ChipFacts five = Chip(5);
+  ChipState five = Chip(5);
   five.bridgeVersion = 207;
   EXPECT_EQ(Procedure::None, SelectProcedure(five, o, kUsb, fits));
   five.bridgeVersion = 208;
@@ -75,7 +75,7 @@ TEST(DispatchTest, FlagsAndPathsDecideWithinAFamily) {
 
 TEST(DispatchTest, ChipTypeElevenFollowsRegister505EAndSubCode) {
   RunOptions o;
-  ChipFacts f = Chip(11);
+  ChipState f = Chip(11);
   int asked = 0;
   DispatchChecks off{nullptr, [&] { ++asked; return false; }};
   DispatchChecks on{nullptr, [&] { ++asked; return true; }};

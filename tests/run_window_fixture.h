@@ -44,9 +44,9 @@ class RunWindowFixture : public ::testing::Test, public SimFixtureBase {
 
   // What identification finds for a chip, written into the window.
   void Identify(std::uint8_t type, std::int8_t subCode, int flashKind) {
-    window->chipType = type;
-    window->chipSubCode = subCode;
-    window->flashTypeCode = flashKind;
+    window->chip.chipType = type;
+    window->chip.chipSubCode = subCode;
+    window->chip.flashTypeCode = flashKind;
   }
 
   std::string WriteFile(const std::string& stem, const std::vector<std::uint8_t>& bytes) {

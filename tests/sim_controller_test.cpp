@@ -90,7 +90,7 @@ class SimControllerTest : public ::testing::Test, public testing_support::SimFix
       return device::AtaSetFlashPageSize(p.c_str(), static_cast<std::uint16_t>(size)) == 1;
     };
     identify::FlashState state;
-    identify::RunFlashSetup(c, identify::ChipFacts{static_cast<std::uint8_t>(chipType), 0}, false,
+    identify::RunFlashSetup(c, identify::ChipIdentity{static_cast<std::uint8_t>(chipType), 0}, false,
                             state);
     return state;
   }

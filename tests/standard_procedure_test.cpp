@@ -151,25 +151,45 @@ TEST_F(StandardProcedureTest, SmallImageIsPaddedAndTheNvramRecordSurvives) {
   ExpectPowerCycleBox("Please Turn-Off the Power and Turn-On Again !");
 }
 
-// The record goes back only when it was read: a failed read must not write
-// whatever the buffer held over it.
-TEST_F(StandardProcedureTest, NvramRecordIsRestoredOnlyWhenItWasRead) {
+TEST_F(StandardProcedureTest, NvramRecordIsReadWholeAndWrittenBackChecked) {
   Attach("txr843-usb");  // the erase at 0 takes the record with it
   WriteImage(Pattern(0x4000, 0x23));
   testing::internal::CaptureStdout();
-  ASSERT_EQ(1, program::RunStandardSerialFlash(window, path_.c_str())) << window.StatusText();
+  const int result = program::RunStandardSerialFlash(window, path_.c_str());
   EXPECT_EQ("NVRAM O.K.\nwrite NVRAM O.K.\n", testing::internal::GetCapturedStdout());
+  ASSERT_EQ(1, result) << window.StatusText();
   EXPECT_EQ(nvram_, Flash(0x8000, 512));
+  EXPECT_EQ(2, std::count_if(machine.transcript().begin(), machine.transcript().end(),
+                             [](const sim::TranscriptEntry& t) {
+                               return t.command == "ReadFlash" && t.request.dataTransferLength == 512;
+                             }));  // read before the erase, and after the write-back
+}
 
-  machine.ClearTranscript();
-  sim::CommandFault fault;
-  fault.pattern = sim::CdbPattern("FF 04 10 00 80 00");
-  machine.AddFault(fault);
-  testing::internal::CaptureStdout();
-  ASSERT_EQ(1, program::RunStandardSerialFlash(window, path_.c_str())) << window.StatusText();
-  EXPECT_EQ("NVRAM fail\n", testing::internal::GetCapturedStdout());
-  EXPECT_EQ(4, Count("WriteFlash"));  // the image's blocks only
-  EXPECT_EQ(std::vector<std::uint8_t>(512, 0xFF), Flash(0x8000, 512));
+// A record that did not arrive whole must not be erased: writing back what
+// did arrive would replace the chip's settings with zeros.
+TEST_F(StandardProcedureTest, NvramRecordNotReadWholeStopsBeforeTheErase) {
+  Attach("txr843-usb");
+  WriteImage(Pattern(0x4000, 0x23));
+  const std::vector<std::uint8_t> before = Flash(0, 0x10000);
+  for (const sim::CommandFault::Kind kind :
+       {sim::CommandFault::Kind::CheckCondition, sim::CommandFault::Kind::ShortTransfer}) {
+    SCOPED_TRACE(static_cast<int>(kind));
+    machine.ClearFaults();
+    machine.ClearTranscript();
+    sim::CommandFault fault;
+    fault.kind = kind;
+    fault.pattern = sim::CdbPattern("FF 04 10 00 80 00");
+    fault.shortLength = 256;
+    machine.AddFault(fault);
+    testing::internal::CaptureStdout();
+    const int result = program::RunStandardSerialFlash(window, path_.c_str());
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(0, result);
+    EXPECT_EQ("Backup NVRAM command fail!", window.StatusText());
+    EXPECT_TRUE(window.messages.empty());
+    EXPECT_EQ(0, Count("EraseFlashSector") + Count("EraseFlashChip") + Count("WriteFlash"));
+    EXPECT_EQ(before, Flash(0, 0x10000));
+  }
 }
 
 TEST_F(StandardProcedureTest, ImageOfExactly32KiBErasesOnceAndRestoresTheRecord) {
@@ -275,11 +295,13 @@ TEST_F(StandardProcedureTest, AtmelLatchThatNeverSetsStopsBeforeAnyErase) {
 }
 
 // Each row of the failure table: a fault at one step, the text it shows and
-// what the flash holds afterwards.
+// what the flash holds afterwards. Once the record's area was erased, every
+// way out puts the record back and checks it.
 struct FailureCase {
   const char* name;
   const char* pattern;  // CDB that fails
   int occurrence;
+  sim::CommandFault::Kind kind;
   const char* status;
   bool flashErased;  // the first bytes read 0xFF afterwards
   bool nvramKept;
@@ -297,8 +319,10 @@ TEST_P(StandardFailureTest, ShowsItsTextAndLeavesTheFlashAsExpected) {
   Attach("txr843-usb");
   WriteImage(Pattern(0x6000, 0x21));
   sim::CommandFault fault;
+  fault.kind = c.kind;
   fault.pattern = sim::CdbPattern(c.pattern);
   fault.occurrence = c.occurrence;
+  fault.shortLength = 0x100;
   machine.AddFault(fault);
   EXPECT_EQ(0, program::RunStandardSerialFlash(window, path_.c_str()));
   EXPECT_EQ(c.status, window.StatusText());
@@ -309,39 +333,50 @@ TEST_P(StandardFailureTest, ShowsItsTextAndLeavesTheFlashAsExpected) {
   if (c.nvramKept) {
     EXPECT_EQ(nvram_, Flash(0x8000, 512));
   }
-  if (c.flashErased) {
-    EXPECT_EQ(std::vector<std::uint8_t>(512, 0xFF), Flash(0x8000, 512));
-  }
 }
+
+constexpr auto kCheck = sim::CommandFault::Kind::CheckCondition;
+constexpr auto kShort = sim::CommandFault::Kind::ShortTransfer;
+constexpr auto kUnplug = sim::CommandFault::Kind::Unplug;
 
 INSTANTIATE_TEST_SUITE_P(
     FailureTable, StandardFailureTest,
     ::testing::Values(
-        FailureCase{"EraseFails", "FF 04 14", 1, "Erase command fail!!", false, true},
-        FailureCase{"BlankReadFails", "FF 04 10 00 00 00", 1, "Read Back Erased Flash Error!!", true, false},
-        FailureCase{"ProgramFails", "FF 04 11 00 20 00", 1, "Programming Fail!!", false, true},
-        FailureCase{"ReadBackFails", "FF 04 10 00 00 00", 2, "Read Fail!!\r\n", false, true}),
+        FailureCase{"EraseFails", "FF 04 14", 1, kCheck, "Erase command fail!!", false, true},
+        FailureCase{"BlankReadFails", "FF 04 10 00 00 00", 1, kCheck, "Read Back Erased Flash Error!!", true, true},
+        FailureCase{"BlankCheckFails", "FF 04 10 00 00 00", 1, kShort, "Data not 0xff !!", true, true},
+        FailureCase{"ProgramFails", "FF 04 11 00 20 00", 1, kCheck, "Programming Fail!!", false, true},
+        FailureCase{"ReadBackFails", "FF 04 10 00 00 00", 2, kCheck, "Read Fail!!\r\n", false, true},
+        // The write-back itself failing is a failed run, never a success.
+        FailureCase{"WriteBackFails", "FF 04 11 00 80 00", 1, kCheck, "Write NVRAM back command fail!", false, false},
+        FailureCase{"WriteBackUnplugs", "FF 04 11 00 80 00", 1, kUnplug, "Write NVRAM back command fail!", false, false},
+        FailureCase{"WriteBackReadFails", "FF 04 10 00 80 00", 2, kCheck, "Compare NVRAM Fail!!", false, true},
+        FailureCase{"WriteBackReadShort", "FF 04 10 00 80 00", 2, kShort, "Compare NVRAM Fail!!", false, true}),
     [](const ::testing::TestParamInfo<FailureCase>& info) { return std::string(info.param.name); });
 
 // A flash that stays busy: the run reports it where the procedure looks and
-// goes on until a command fails.
+// goes on until a command fails; the record cannot go back either, and that
+// is the last word.
 TEST_F(StandardProcedureTest, BusyFlashIsReportedWhereTheProcedureLooks) {
   Attach("tx40775-pmc", WithFlashFault(sim::FlashFault::Kind::StaysBusy, 1));
   WriteImage(Pattern(0x2000, 0x41));
   EXPECT_EQ(0, program::RunStandardSerialFlash(window, path_.c_str()));
   EXPECT_TRUE(window.Showed("Not ready after Erase flash success"));
-  EXPECT_EQ("Read Back Erased Flash Error!!", window.StatusText());
+  EXPECT_TRUE(window.Showed("Read Back Erased Flash Error!!"));
+  EXPECT_EQ("Write NVRAM back command fail!", window.StatusText());
+  EXPECT_TRUE(window.messages.empty());
   const auto lines = machine.debugLines();
   EXPECT_EQ(lines.end(), std::find(lines.begin(), lines.end(), "0.1 Device initial not ready!!"));
 }
 
-TEST_F(StandardProcedureTest, FlashBusyFromTheStartIsTracedAndStopsAtTheErase) {
+TEST_F(StandardProcedureTest, FlashBusyFromTheStartIsTracedAndStopsBeforeTheErase) {
   Attach("tx40775-pmc", WithFlashFault(sim::FlashFault::Kind::StaysBusy, 0));
   WriteImage(Pattern(0x2000, 0x42));
   testing::internal::CaptureStdout();
   EXPECT_EQ(0, program::RunStandardSerialFlash(window, path_.c_str()));
   EXPECT_EQ("NVRAM fail\n", testing::internal::GetCapturedStdout());
-  EXPECT_EQ("Erase command fail!!", window.StatusText());
+  EXPECT_EQ("Backup NVRAM command fail!", window.StatusText());
+  EXPECT_EQ(0, Count("EraseFlashSector") + Count("EraseFlashChip"));
   const auto lines = machine.debugLines();
   EXPECT_NE(lines.end(), std::find(lines.begin(), lines.end(), "0.1 Device initial not ready!!"));
 }
@@ -355,12 +390,23 @@ TEST_F(StandardProcedureTest, BlockEraseTracesABlockThatLeavesTheFlashBusy) {
             std::find(lines.begin(), lines.end(), "Not ready after Erase flash success"));
 }
 
-TEST_F(StandardProcedureTest, UnopenableImageTouchesNothing) {
+// An image that cannot be opened or holds nothing is refused before any
+// command: an empty one would be padded to 32 KB of zeros.
+TEST_F(StandardProcedureTest, UnopenableOrEmptyImageTouchesNothing) {
   Attach("tx40775-pmc");
-  window.options_.imageFile = (dir_ / "missing.bin").string();
-  EXPECT_EQ(0, program::RunStandardSerialFlash(window, path_.c_str()));
-  EXPECT_EQ("Open File Error!!", window.StatusText());
-  EXPECT_TRUE(machine.transcript().empty());
+  WriteImage({});
+  const struct {
+    std::string file;
+    const char* status;
+  } cases[] = {{(dir_ / "missing.bin").string(), "Open File Error!!"},
+               {window.options_.imageFile, "Open File Error!!"}};
+  for (const auto& c : cases) {
+    window.options_.imageFile = c.file;
+    EXPECT_EQ(0, program::RunStandardSerialFlash(window, path_.c_str()));
+    EXPECT_EQ(c.status, window.StatusText());
+    EXPECT_TRUE(machine.transcript().empty());
+    EXPECT_TRUE(window.messages.empty());
+  }
 }
 
 TEST_F(StandardProcedureTest, DataThatWillNotEraseOrProgramIsCaught) {
@@ -478,15 +524,36 @@ TEST_F(StandardProcedureTest, BackupOnlyRunWritesTheDefaultFileAfterItsNotice) {
 TEST_F(StandardProcedureTest, BackupWithSkipLeavesOutTheFirst4KiB) {
   Attach("tx40775-pmc");
   window.options_.backupFile = (dir_ / "named.bin").string();
-  ASSERT_TRUE(program::BackupFlashToFile(window, path_.c_str(), 4096));
+  ASSERT_TRUE(program::BackupFlashToFile(window, program::WholeRangeReader(path_.c_str()), 0x10000, 4096));
   EXPECT_TRUE(window.messages.empty());
   std::ifstream in(window.options_.backupFile, std::ios::binary);
   const std::vector<std::uint8_t> saved{std::istreambuf_iterator<char>(in), {}};
   EXPECT_EQ(Flash(0x1000, 0x10000 - 0x1000), saved);
 
   window.options_.backupFile = (dir_ / "no-such-dir" / "x.bin").string();
-  EXPECT_FALSE(program::BackupFlashToFile(window, path_.c_str(), 0));
+  EXPECT_FALSE(program::BackupFlashToFile(window, program::WholeRangeReader(path_.c_str()), 0x10000, 0));
   EXPECT_EQ("Open Backup File Error!!", window.StatusText());
+}
+
+// A read that moved only part of the flash is no backup: the rest would be
+// saved as zeros.
+TEST_F(StandardProcedureTest, BackupOfAShortReadIsAFailure) {
+  Attach("tx40775-pmc");
+  window.options_.backupFile = (dir_ / "short.bin").string();
+  const program::FlashReader readers[] = {
+      program::WholeRangeReader(path_.c_str()),         // one read
+      program::BlockReader(window, path_.c_str())};    // block by block
+  for (const auto& reader : readers) {
+    machine.ClearFaults();
+    sim::CommandFault fault;
+    fault.kind = sim::CommandFault::Kind::ShortTransfer;
+    fault.pattern = sim::CdbPattern("FF 04 10");
+    fault.shortLength = 0x100;
+    machine.AddFault(fault);
+    EXPECT_FALSE(program::BackupFlashToFile(window, reader, 0x10000, 0));
+    EXPECT_EQ("Read Back to Backup Error!!", window.StatusText());
+    EXPECT_FALSE(std::filesystem::exists(window.options_.backupFile));
+  }
 }
 
 // A backup that could not be written whole is no backup.
@@ -496,7 +563,7 @@ TEST_F(StandardProcedureTest, BackupThatCannotBeWrittenIsAFailure) {
 #else
   Attach("tx40775-pmc");
   window.options_.backupFile = "/dev/full";
-  EXPECT_FALSE(program::BackupFlashToFile(window, path_.c_str(), 0));
+  EXPECT_FALSE(program::BackupFlashToFile(window, program::WholeRangeReader(path_.c_str()), 0x10000, 0));
   EXPECT_EQ("Open Backup File Error!!", window.StatusText());
   EXPECT_FALSE(window.Showed("Read flash and backup success!"));
 #endif

@@ -175,8 +175,8 @@ TEST(IdentifyWindow, EveryProfileIsIdentifiedAndShownAsItsFamilySays) {
     // Selecting the entry identifies and shows it again.
     machine.ClearTranscript();
     w->DeviceList.UserSelect(companion ? 1 : 0);
-    EXPECT_EQ(companion ? p.chipType : p.identifiedType, w->chipType);
-    EXPECT_EQ(p.subCode, w->chipSubCode);
+    EXPECT_EQ(companion ? p.chipType : p.identifiedType, w->chip.chipType);
+    EXPECT_EQ(p.subCode, w->chip.chipSubCode);
     EXPECT_EQ(want.chipName, w->ChipLabelEdit.text());
     EXPECT_EQ(want.flash, w->SFlashTypeLable.text());
     EXPECT_EQ(want.version, w->FwVerLableEdit.text());
@@ -191,7 +191,7 @@ TEST(IdentifyWindow, EveryProfileIsIdentifiedAndShownAsItsFamilySays) {
       EXPECT_EQ(want.hddFw == 'S', w->TXV929HDDFwChk.visible());
     }
     if (want.sizeKb >= 0) {
-      EXPECT_EQ(want.sizeKb, w->flashSizeKb);
+      EXPECT_EQ(want.sizeKb, w->chip.flashSizeKb);
     }
     EXPECT_EQ(want.config, ConfigSent(machine));
     // Without an image, an option or a message, Run stays as the start left it.
@@ -236,6 +236,25 @@ TEST_F(IdentifyWindowTest, FamilyControlsFollowTheSelection) {
   program::Geometry() = {};
 }
 
+// Discovery records the bus with the device; the entry, the disk label and
+// the record all say it, for the USB and the IEEE 1394 enclosure alike.
+TEST_F(IdentifyWindowTest, TheRecordCarriesTheBusTheEntryShows) {
+  Attach("tx40775-pmc", 1, 'E');
+  Attach("txr843-1394", 2, 'G');
+  Start();
+  ASSERT_EQ(2u, window->DeviceList.items().size());
+  const struct {
+    const char* prefix;
+    device::BusKind bus;
+  } rows[] = {{"<<USB>> ", device::BusKind::Usb}, {"<<1394>> ", device::BusKind::Ieee1394}};
+  for (int i = 0; i < 2; ++i) {
+    EXPECT_EQ(0u, window->DeviceList.items()[i].rfind(rows[i].prefix, 0))
+        << window->DeviceList.items()[i];
+    EXPECT_EQ(rows[i].bus, window->devices[i].bus) << i;
+  }
+  EXPECT_EQ("1394 DISK", window->diskLabel.text());
+}
+
 TEST_F(IdentifyWindowTest, AFlashTypeCodeOutsideTheTableShowsUnknownWithTheStartingGeometry) {
   sim::EnclosureProfile odd = *sim::FindProfile("txr846");
   odd.bridge.flashTypeCode = 0x20;
@@ -244,7 +263,7 @@ TEST_F(IdentifyWindowTest, AFlashTypeCodeOutsideTheTableShowsUnknownWithTheStart
   Start();
   EXPECT_EQ(0x8000u, program::Geometry().eraseSectorSize);  // EON row
   window->DeviceList.UserSelect(1);
-  EXPECT_EQ(0, window->flashTypeCode);
+  EXPECT_EQ(0, window->chip.flashTypeCode);
   EXPECT_EQ("Unknown", window->SFlashTypeLable.text());
   EXPECT_EQ(0x8000u, program::Geometry().eraseBlockSize);
   EXPECT_EQ(0x1000u, program::Geometry().eraseSectorSize);
@@ -267,7 +286,7 @@ TEST_F(IdentifyWindowTest, FailedVersionReadsShowTheFixedTexts) {
   Attach("txr846", 2);
   machine.AddFault({sim::CommandFault::Kind::CheckCondition, "", sim::CdbPattern("E0 F4 E7"), 0});
   Start();
-  EXPECT_EQ(4, window->chipType);
+  EXPECT_EQ(4, window->chip.chipType);
   EXPECT_EQ("02.00", window->FwVerLableEdit.text());
   window->DeviceList.UserSelect(1);
   EXPECT_EQ("01.00", window->FwVerLableEdit.text());
@@ -294,7 +313,7 @@ TEST_F(IdentifyWindowTest, InternalCodeRulesAgainstTheDevice) {
   Start();
   EXPECT_EQ("Internal code", window->FwVerLableEdit.text());
   window->DeviceList.UserSelect(1);
-  EXPECT_EQ(6, window->flashTypeCode);
+  EXPECT_EQ(6, window->chip.flashTypeCode);
   EXPECT_EQ("Internal code", window->FwVerLableEdit.text());
   window->DeviceList.UserSelect(2);
   EXPECT_EQ("Internal code", window->FwVerLableEdit.text());
@@ -308,7 +327,7 @@ TEST_F(IdentifyWindowTest, Txv929WithoutAFlashTypeShowsItsVersionOnTheReleaseBit
   machine.AddFault({sim::CommandFault::Kind::CheckCondition, "", sim::CdbPattern("FF 04 23"), 0});
   machine.AddFault({sim::CommandFault::Kind::CheckCondition, "", sim::CdbPattern("FF 04 20"), 0});
   Start();
-  EXPECT_EQ(0, window->flashTypeCode);
+  EXPECT_EQ(0, window->chip.flashTypeCode);
   EXPECT_EQ("01.02.03.04", window->FwVerLableEdit.text());
   EXPECT_EQ(0, Count("ReadChipParameters"));
 }
@@ -352,12 +371,12 @@ TEST_F(IdentifyWindowTest, CompanionRecordsShareThePathAndTheDriveLetters) {
   EXPECT_EQ(0u, w.DeviceList.items()[3].rfind("<<842>> ", 0));
 
   w.DeviceList.UserSelect(3);
-  EXPECT_EQ(14, w.chipType);
+  EXPECT_EQ(14, w.chip.chipType);
   EXPECT_EQ("F", w.DiskLetterLable.text());
   w.DeviceList.UserSelect(2);
-  EXPECT_EQ(11, w.chipType);
+  EXPECT_EQ(11, w.chip.chipType);
   w.DeviceList.UserSelect(1);
-  EXPECT_EQ(13, w.chipType);
+  EXPECT_EQ(13, w.chip.chipType);
 }
 
 // A controller that names a TXR847 and a TXR842 behind it, in turn, in its
@@ -399,10 +418,10 @@ TEST_F(IdentifyWindowTest, AControllerWithBothBridgesGivesThreeEntriesWithOnePat
   EXPECT_EQ(1, w.deviceCount);
   for (int k = 1; k < 3; ++k) EXPECT_STREQ(w.devices[0].path, w.devices[k].path);
   w.DeviceList.UserSelect(1);
-  EXPECT_EQ(13, w.chipType);
+  EXPECT_EQ(13, w.chip.chipType);
   EXPECT_EQ("TXV929/847 Series", w.ChipLabelEdit.text());
   w.DeviceList.UserSelect(2);
-  EXPECT_EQ(15, w.chipType);
+  EXPECT_EQ(15, w.chip.chipType);
   EXPECT_EQ("TXV929/842 Series", w.ChipLabelEdit.text());
 }
 
@@ -451,7 +470,7 @@ TEST_F(IdentifyWindowTest, NeverMoreThanSixteenRecords) {
   EXPECT_EQ(16u, window->DeviceList.items().size());
   EXPECT_EQ(0u, window->DeviceList.items()[15].rfind("<<847>> ", 0));
   window->DeviceList.UserSelect(15);
-  EXPECT_EQ(13, window->chipType);
+  EXPECT_EQ(13, window->chip.chipType);
 }
 
 TEST_F(IdentifyWindowTest, NoSelectedEntryAddressesNoRecord) {
@@ -461,7 +480,7 @@ TEST_F(IdentifyWindowTest, NoSelectedEntryAddressesNoRecord) {
   EXPECT_EQ(1, window->deviceCount);
   EXPECT_EQ(0, window->recordCount);
   EXPECT_TRUE(window->DeviceList.items().empty());
-  EXPECT_EQ(0, window->chipType);
+  EXPECT_EQ(0, window->chip.chipType);
   EXPECT_EQ("", window->ChipLabelEdit.text());
   EXPECT_FALSE(window->UpdateBtn.enabled());
 
@@ -469,13 +488,13 @@ TEST_F(IdentifyWindowTest, NoSelectedEntryAddressesNoRecord) {
   Attach("tx40775-pmc", 2);
   window->RefreshBtnClick(window->RefreshBtn);
   ASSERT_EQ(1u, window->DeviceList.items().size());
-  EXPECT_EQ(1, window->chipType);
+  EXPECT_EQ(1, window->chip.chipType);
   window->BackupFWCheckBox.SetChecked(true);
   EXPECT_TRUE(window->UpdateBtn.enabled());
   machine.ClearTranscript();
   window->DeviceList.UserType("<<USB>> Tavrion TX40775 Disk    ");
   EXPECT_TRUE(machine.transcript().empty());
-  EXPECT_EQ(0, window->chipType);
+  EXPECT_EQ(0, window->chip.chipType);
   EXPECT_EQ("", window->ChipLabelEdit.text());
   EXPECT_EQ("", window->DiskLetterLable.text());
   EXPECT_FALSE(window->UpdateBtn.enabled());
@@ -493,8 +512,8 @@ TEST_F(IdentifyWindowTest, ChipInfoFailureOfATxr843IsReportedAtEachIdentificatio
     EXPECT_EQ("Error", m.caption);
     EXPECT_EQ(ui::Icon::Error, m.icon);
   }
-  EXPECT_EQ(7, window->chipType);
-  EXPECT_EQ(0, window->chipSubCode);
+  EXPECT_EQ(7, window->chip.chipType);
+  EXPECT_EQ(0, window->chip.chipSubCode);
   EXPECT_EQ("01.00", window->FwVerLableEdit.text());
 }
 
@@ -503,8 +522,8 @@ TEST_F(IdentifyWindowTest, SubCodesWrapInEightBits) {
   wrapped.bridge.idString = std::string("t779E\x7F", 6);
   Attach(wrapped, 1);
   Start();
-  EXPECT_EQ(19, window->chipType);
-  EXPECT_EQ(-128, window->chipSubCode);
+  EXPECT_EQ(19, window->chip.chipType);
+  EXPECT_EQ(-128, window->chip.chipSubCode);
 }
 
 }  // namespace

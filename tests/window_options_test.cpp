@@ -108,12 +108,12 @@ TEST_F(OptionsTest, EraseOnlyEnablesRunForARecognisedChipWithoutAFile) {
   window->RdCheckBox.Click();
   window->EraseOnlyCheck.Click();
   EXPECT_TRUE(Run());
-  EXPECT_EQ(1u, window->eraseOnly);
+  EXPECT_EQ(1u, window->chip.eraseOnly);
   EXPECT_FALSE(window->FwFilenameEdit.enabled());
 
   window->EraseOnlyCheck.Click();
   EXPECT_FALSE(Run());  // no file to check
-  EXPECT_EQ(0u, window->eraseOnly);
+  EXPECT_EQ(0u, window->chip.eraseOnly);
   EXPECT_TRUE(window->FwFilenameEdit.enabled());
 
   // With a matching file the box's own check enables Run, silently refusing
@@ -141,7 +141,7 @@ TEST_F(OptionsTest, EraseOnlyWithoutADeviceDisablesRunAndBackupEnablesIt) {
   window->BackupFWCheckBox.Click();
   EXPECT_TRUE(window->BackupFWCheckBox.checked());
   EXPECT_FALSE(window->EraseOnlyCheck.checked());
-  EXPECT_EQ(0u, window->eraseOnly);
+  EXPECT_EQ(0u, window->chip.eraseOnly);
   EXPECT_TRUE(Run());
 }
 
@@ -183,7 +183,7 @@ TEST_F(OptionsTest, NvramBoxOfATxr842AndItsMark) {
   EXPECT_TRUE(window->NVRAMCheck.visible());
   EXPECT_TRUE(window->NVRAMCheck.checked());
   window->NVRAMCheck.Click();
-  EXPECT_EQ(0u, window->includeNvram);
+  EXPECT_EQ(0u, window->chip.includeNvram);
   // The next display presets the box from the choice.
   window->DeviceList.UserSelect(1);
   EXPECT_FALSE(window->NVRAMCheck.visible());
@@ -191,7 +191,7 @@ TEST_F(OptionsTest, NvramBoxOfATxr842AndItsMark) {
   EXPECT_TRUE(window->NVRAMCheck.visible());
   EXPECT_FALSE(window->NVRAMCheck.checked());
   window->NVRAMCheck.Click();
-  EXPECT_EQ(1u, window->includeNvram);
+  EXPECT_EQ(1u, window->chip.includeNvram);
 
   // A click on a tag-0 box shows it for chip type 6 even where the display hid it.
   window->NVRAMCheck.SetVisible(false);
@@ -290,8 +290,8 @@ TEST_F(OptionsTest, ChecksumOptionClosesTheSumWithTheEndMarker) {
   rev4.bridge.idString = "t779C3.0";
   sim::AttachProfile(machine, rev4, {});
   window = app::StartMainWindow(view);
-  ASSERT_EQ(4, window->chipType);
-  ASSERT_EQ(4, window->chipSubCode);
+  ASSERT_EQ(4, window->chip.chipType);
+  ASSERT_EQ(4, window->chip.chipSubCode);
   window->RdCheckBox.Click();
   window->ChkSumChk.Click();
 

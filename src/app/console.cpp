@@ -11,8 +11,6 @@ namespace app {
 
 namespace {
 
-constexpr const char* kBackupSuccess = "Read flash and backup success!";
-
 std::string TrimRight(std::string text) {
   while (!text.empty() && (text.back() == ' ' || text.back() == '\r' || text.back() == '\n'))
     text.pop_back();
@@ -160,16 +158,6 @@ bool SetUpRun(MainWindow& w, const ConsoleRun& run, std::FILE* out) {
   return true;
 }
 
-RunOutcome Outcome(const MainWindow& w, const HeadlessView& view, std::size_t firstMessage,
-                   bool backupOnly) {
-  if (w.lastProcedure == program::Procedure::RefusedImageTooLarge) return RunOutcome::RunDisabled;
-  if (!program::ProcedureBuilt(w.lastProcedure)) return RunOutcome::NothingRan;
-  for (std::size_t i = firstMessage; i < view.messages.size(); ++i)
-    if (IsPowerCycleNotice(view.messages[i].text)) return RunOutcome::Succeeded;
-  if (backupOnly && w.StatusEdit.text() == kBackupSuccess) return RunOutcome::Succeeded;
-  return RunOutcome::Failed;
-}
-
 int PressRun(MainWindow& w, ConsoleView& view, const ConsoleRun& run, std::FILE* out) {
   if (!w.DeviceList.enabled() || run.entry < 0 ||
       run.entry >= static_cast<int>(w.DeviceList.items().size())) {
@@ -187,23 +175,20 @@ int PressRun(MainWindow& w, ConsoleView& view, const ConsoleRun& run, std::FILE*
     std::fprintf(out, "result: Run is disabled for this entry with these options\n");
     return kExitRunFailed;
   }
-  const bool backupOnly =
-      w.RdCheckBox.checked() && w.BackupFWCheckBox.checked() && w.eraseOnly == 0;
-  const std::size_t firstMessage = view.messages.size();
   w.UpdateBtn.Click();
   view.ProcessMessages();
   view.EndLine();
-  switch (Outcome(w, view, firstMessage, backupOnly)) {
-    case RunOutcome::Succeeded:
+  switch (w.lastOutcome) {
+    case program::RunOutcome::Succeeded:
       std::fprintf(out, "result: success (%s)\n", program::ProcedureName(w.lastProcedure));
       return kExitSuccess;
-    case RunOutcome::Failed:
+    case program::RunOutcome::Failed:
       std::fprintf(out, "result: failed (%s)\n", program::ProcedureName(w.lastProcedure));
       return kExitRunFailed;
-    case RunOutcome::NothingRan:
+    case program::RunOutcome::NothingRan:
       std::fprintf(out, "result: nothing ran (%s)\n", program::ProcedureName(w.lastProcedure));
       return kExitRunFailed;
-    case RunOutcome::RunDisabled:
+    case program::RunOutcome::Refused:
       std::fprintf(out, "result: refused, Run stays disabled\n");
       return kExitRunFailed;
   }
@@ -219,12 +204,6 @@ bool ParseEntry(const std::string& text, int& entry) {
 }
 
 }  // namespace
-
-bool IsPowerCycleNotice(const std::string& text) {
-  return text == "Please Turn-Off the Power and Turn-On Again!" ||
-         text == "Please Turn-Off the Power and Turn-On Again !" ||
-         text == "TXV929 Auto reset, Please wait device re-attached!";
-}
 
 std::string ConsoleUsage() {
   return "usage: tx4077x-console [--simulate] [--list] [--run N [run options]]...\n"

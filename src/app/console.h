@@ -33,7 +33,8 @@ struct ConsoleOptions {
   std::vector<ConsoleRun> runs;  // in order, on the same window
 };
 
-// Exit statuses.
+// Exit statuses, from the outcome the window kept of the run
+// (MainWindow::lastOutcome).
 inline constexpr int kExitSuccess = 0;
 inline constexpr int kExitRunFailed = 1;  // a run failed, ran nothing, or Run was disabled
 inline constexpr int kExitUsage = 2;      // bad arguments, or a control the window does not offer
@@ -42,12 +43,6 @@ std::string ConsoleUsage();
 // False with a message in error when the arguments are not understood.
 bool ParseConsoleArgs(const std::vector<std::string>& args, ConsoleOptions& options,
                       std::string& error);
-
-// How a run ended, decided from what it reported.
-enum class RunOutcome { Succeeded, Failed, NothingRan, RunDisabled };
-
-// True for the boxes that end a successful programming or erase-only run.
-bool IsPowerCycleNotice(const std::string& text);
 
 // Runs the console on the current host: lists the entries (when asked or no
 // run is given), then each run in order; stops at the first that does not

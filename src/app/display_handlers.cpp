@@ -36,8 +36,8 @@ void MainWindow::UpdateBtnCheck(Control&) {
   // entry selected: no record is addressed and nothing can be run.
   const int selected = DeviceList.itemIndex();
   if (selected < 0 || selected >= recordCount) {
-    chipType = 0;
-    chipSubCode = 0;
+    chip.chipType = 0;
+    chip.chipSubCode = 0;
     UpdateBtn.SetEnabled(false);
     ChipLabelEdit.SetText("");
     DiskLetterLable.SetText("");
@@ -49,33 +49,33 @@ void MainWindow::UpdateBtnCheck(Control&) {
   const device::DeviceRecord& record = devices[selected];
   const char* path = record.path;
 
-  // Step 3: identify the selected entry again.
+  // Identify the selected entry again: the device may have changed since the refresh.
   const identify::Identification id = identify::IdentifyChip(path);
   if (id.chipInfoFailed) Message(identify::kChipInfoFailText, "Error", ui::Icon::Error);
-  chipType = static_cast<std::uint8_t>(identify::ApplyCompanionRule(
+  chip.chipType = static_cast<std::uint8_t>(identify::ApplyCompanionRule(
       id.chip.type, record.companion847 != 0, record.companion842 != 0));
-  chipSubCode = id.chip.subCode;
-  const identify::ChipFacts chip{chipType, chipSubCode};
+  chip.chipSubCode = id.chip.subCode;
+  const identify::ChipIdentity identity{chip.chipType, chip.chipSubCode};
 
-  // Step 4: Run enabling.
+  // Enable or disable Run for the new selection.
   ApplyRunDecision(*this, identify::RunAfterSelectionChange(RunInputsOf(*this)));
 
-  // Step 5.
+  // Clear what the previous selection showed and name the chip.
   StatusEdit.SetText("");
   SFlashTypeLable.SetText("");
   FwVerLableEdit.SetText("");
-  ChipLabelEdit.SetText(identify::ChipName(chipType));
+  ChipLabelEdit.SetText(identify::ChipName(chip.chipType));
 
-  // Step 6: the family's controls and its flash part.
-  const bool sbp2 = std::strstr(path, "sbp2") != nullptr;
+  // The family's controls and its flash part.
+  const bool sbp2 = record.bus == device::BusKind::Ieee1394;
   int version = 0;
-  if (identify::DisplayGroupOf(chipType) == identify::DisplayGroup::ParameterBlock) {
+  if (identify::DisplayGroupOf(chip.chipType) == identify::DisplayGroup::ParameterBlock) {
     std::uint8_t block[20] = {};
     const int yield = device::ReadChipParameters(path, block, sizeof block);
     version = identify::BridgeVersionFromParameters(yield != 0, block);
-    if (version != 0) bridgeVersion = version;
+    if (version != 0) chip.bridgeVersion = version;
   }
-  const identify::ControlPlan plan = identify::PlanControls(chip, sbp2, version);
+  const identify::ControlPlan plan = identify::PlanControls(identity, sbp2, version);
   Apply(SFlashTypeLable, plan.sFlashTypeLabel);
   Apply(FwVerLableEdit, plan.fwVersionEdit);
   Apply(FlashTypeList, plan.flashTypeList, true);
@@ -84,24 +84,16 @@ void MainWindow::UpdateBtnCheck(Control&) {
   Apply(TXV929HDDFwChk, plan.hddFwCheck);
   if (plan.showNvramCheck) {
     NVRAMCheck.SetVisible(true);
-    NVRAMCheck.SetChecked(includeNvram != 0);
+    NVRAMCheck.SetChecked(chip.includeNvram != 0);
   }
   if (plan.status != nullptr) StatusEdit.SetText(plan.status);
 
   identify::FlashState flash;
-  flash.flashTypeCode = flashTypeCode;
-  flash.amicFlashId = amicFlashId;
-  flash.atmelFlashId = atmelFlashId;
-  flash.sstJedecFlag = static_cast<int>(sstJedecFlag);
-  flash.flashSizeKb = static_cast<std::uint32_t>(flashSizeKb);
+  static_cast<device::ChipState&>(flash) = chip;
   // The bank recovery of chip types 12 and 16 is not part of this build yet:
   // the command set leaves it empty and the setup skips it.
-  identify::RunFlashSetup(identify::DeviceFlashCommands(path), chip, sbp2, flash);
-  flashTypeCode = flash.flashTypeCode;
-  amicFlashId = flash.amicFlashId;
-  atmelFlashId = flash.atmelFlashId;
-  sstJedecFlag = static_cast<std::uint32_t>(flash.sstJedecFlag);
-  flashSizeKb = static_cast<std::int32_t>(flash.flashSizeKb);
+  identify::RunFlashSetup(identify::DeviceFlashCommands(path), identity, sbp2, flash);
+  chip = flash;
   if (!flash.flashLabel.empty()) SFlashTypeLable.SetText(flash.flashLabel);
   if (flash.eraseGeometryRow >= 0) {
     const identify::FlashTypeRow& row = identify::FlashTypeRowFor(flash.eraseGeometryRow);
@@ -109,16 +101,16 @@ void MainWindow::UpdateBtnCheck(Control&) {
     program::Geometry().eraseSectorSize = row.eraseSectorSize;
   }
 
-  // Step 7: the running firmware's version.
-  const identify::VersionDisplay shown = identify::ReadFirmwareVersion(path, chipType);
+  // The running firmware's version.
+  const identify::VersionDisplay shown = identify::ReadFirmwareVersion(path, chip.chipType);
   if (shown.status != nullptr) StatusEdit.SetText(shown.status);
   std::string text = shown.text;
   if (shown.needsReleaseCheck &&
-      identify::IsReleaseFirmware(path, chipType, text, flashTypeCode) == 0)
+      identify::IsReleaseFirmware(path, chip.chipType, text, chip.flashTypeCode) == 0)
     text = identify::kInternalCodeText;
   FwVerLableEdit.SetText(text);
 
-  // Step 8.
+  // The drive letters of the selected device.
   DiskLetterLable.SetText(Letters(record));
 }
 

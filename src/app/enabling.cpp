@@ -6,7 +6,7 @@ identify::RunInputs RunInputsOf(const MainWindow& w) {
   identify::RunInputs in;
   in.deviceCount = w.deviceCount;
   in.deviceListEnabled = w.DeviceList.enabled();
-  in.chip = {w.chipType, w.chipSubCode};
+  in.chip = {w.chip.chipType, w.chip.chipSubCode};
   in.fileName = w.FwFilenameEdit.text();
   in.eraseOnlyChecked = w.EraseOnlyCheck.checked();
   in.backupChecked = w.BackupFWCheckBox.checked();

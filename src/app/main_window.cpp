@@ -56,7 +56,7 @@ MainWindow::MainWindow(ui::WindowSystem& ws)
       FwSizeLable("FwSizeLable", {75, 75, 63, 13}, "Firmware size"),
       BackupFileEdit("BackupFileEdit", {115, 96, 214, 21}, "Backup FileName ", kEditable),
       ws_(ws) {
-  // Step 4: the controls with their initial states.
+  // The controls with their initial states.
   RefreshBtn.SetVisible(false);
   FwPgBurnSizeLabel.SetVisible(false);
   FwPgSizeCheck.SetVisible(false);
@@ -85,9 +85,10 @@ MainWindow::MainWindow(ui::WindowSystem& ws)
     c->SetParent(&RdPanel);
   Wire();
 
-  // Steps 5 to 8.
-  eraseOnly = EraseOnlyCheck.checked() ? 1 : 0;
-  includeNvram = 1;
+  // The option flags as the controls start, the first device refresh, and
+  // the "RD Version" panel hidden to match its unchecked box.
+  chip.eraseOnly = EraseOnlyCheck.checked() ? 1 : 0;
+  chip.includeNvram = 1;
   Dispatch([this] { RefreshBtnClick(RefreshBtn); });
   Dispatch([this] { RdCheckBoxClick(RdCheckBox); });
 }

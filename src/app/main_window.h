@@ -11,9 +11,10 @@
 #include <vector>
 
 #include "app/controls.h"
+#include "device/chip_state.h"
 #include "device/device_record.h"
 #include "host/ui.h"
-#include "program/dispatch.h"
+#include "program/procedures.h"
 
 namespace app {
 
@@ -97,21 +98,16 @@ class MainWindow {
   // Records the last refresh wrote (entries of DeviceList, companions
   // included); records from here on are left over from earlier refreshes.
   std::int32_t recordCount = 0;
-  std::uint32_t eraseOnly = 0;
-  std::int32_t amicFlashId = -1;
-  std::int32_t atmelFlashId = -1;
-  std::int32_t flashTypeCode = 0;
-  std::uint32_t sstJedecFlag = 0;
-  std::int32_t flashSizeKb = 0;
-  std::uint32_t includeNvram = 0;
+  // The selected chip as identification found it, with the "Erase All Flash
+  // Only " and "Include 4K NVRAM" flags; a run copies it when Run is pressed.
+  device::ChipState chip;
   std::int32_t imageSignatureResult = 0;
-  std::int32_t bridgeVersion = 0;
-  std::uint8_t chipType = 0;
-  std::int8_t chipSubCode = 0;
 
   int clientHeight = kClientHeight;
   // The procedure the last press of Run chose by the dispatch table.
   program::Procedure lastProcedure = program::Procedure::None;
+  // How the last press of Run ended, from what its procedure returned.
+  program::RunOutcome lastOutcome = program::RunOutcome::NothingRan;
 
   // --- handlers, by the names the controls are wired to ---------------------
   void RefreshBtnClick(Control& sender);
@@ -183,6 +179,7 @@ class MainWindow {
   std::string pendingDrop_;
   bool destroyed_ = false;
   bool running_ = false;
+  friend class ProcedureScope;
   std::vector<DeferredHandler> deferredHandlers_;
 };
 

@@ -55,22 +55,22 @@ void MainWindow::EraseOnlyCheckClick(Control& sender) {
   if (sender.tag == 1) {
     if (senderChecked) EraseOnlyCheck.SetChecked(false);
   } else {
-    if (chipType == 6) NVRAMCheck.SetVisible(true);
+    if (chip.chipType == 6) NVRAMCheck.SetVisible(true);
     if (senderChecked) BackupFWCheckBox.SetChecked(false);
   }
 
   const bool sizeMatters =
-      chipType == 4 && (EraseOnlyCheck.checked() || BackupFWCheckBox.checked());
+      chip.chipType == 4 && (EraseOnlyCheck.checked() || BackupFWCheckBox.checked());
   FwSizeCheck.SetEnabled(sizeMatters);
   FwSizeCheck.SetVisible(sizeMatters);
   FwSizeLable.SetVisible(sizeMatters);
 
-  eraseOnly = EraseOnlyCheck.checked() ? 1 : 0;
+  chip.eraseOnly = EraseOnlyCheck.checked() ? 1 : 0;
   FwFilenameEdit.SetEnabled(!EraseOnlyCheck.checked());
   ApplyRunDecision(*this, identify::RunAfterOptionClick(RunInputsOf(*this)));
 }
 
-void MainWindow::NVRAMCheckClick(Control&) { includeNvram = NVRAMCheck.checked() ? 1 : 0; }
+void MainWindow::NVRAMCheckClick(Control&) { chip.includeNvram = NVRAMCheck.checked() ? 1 : 0; }
 
 void MainWindow::FwSizeCheckChange(Control&) {
   SetFromSelection(FwSizeCheck, kFlashSizes, program::Transfer().flashSize);

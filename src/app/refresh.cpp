@@ -24,9 +24,10 @@ void CopyPath(char (&dst)[257], const char* src) {
   dst[sizeof dst - 1] = '\0';
 }
 
-void FillRecord(device::DeviceRecord& record, const char* path) {
+void FillRecord(device::DeviceRecord& record, const char* path, device::BusKind bus) {
   record = device::DeviceRecord{};
   CopyPath(record.path, path);
+  record.bus = bus;
 }
 
 }  // namespace
@@ -70,6 +71,8 @@ void MainWindow::RefreshBtnClick(Control&) {
   int s = 0;
   for (int i = 0; i < total; ++i) {
     char* path = slots->table[i];
+    // The bus as the platform spelt the path, before it is lower-cased.
+    const device::BusKind bus = device::BusKindOfPath(path);
     for (char* p = path; *p != '\0'; ++p)
       *p = static_cast<char>(std::tolower(static_cast<unsigned char>(*p)));
 
@@ -80,19 +83,18 @@ void MainWindow::RefreshBtnClick(Control&) {
     // The table is full: a device beyond it can be neither listed nor reached.
     if (s >= device::kMaxDevices) continue;
     device::DeviceRecord& record = devices[s];
-    FillRecord(record, path);
+    FillRecord(record, path, bus);
     device::EnterVendorMode(record.path);
 
     const identify::Identification id = identify::IdentifyChip(record.path);
-    chipType = id.chip.type;
-    chipSubCode = id.chip.subCode;
+    chip.chipType = id.chip.type;
+    chip.chipSubCode = id.chip.subCode;
     if (id.chipInfoFailed) Message(identify::kChipInfoFailText, "Error", ui::Icon::Error);
-    if (chipType == 0) continue;  // not listed; the next device takes record s
+    if (chip.chipType == 0) continue;  // not listed; the next device takes record s
 
     device::GetDriveLetters(record.path, record.driveLetters);
-    const bool firewire = std::strstr(record.path, "sbp2") != nullptr;
-    diskLabel.SetText(firewire ? "1394 DISK" : "USB DISK");
-    DeviceList.Add(identify::EntryPrefix(record.path) + entryName);
+    diskLabel.SetText(record.bus == device::BusKind::Ieee1394 ? "1394 DISK" : "USB DISK");
+    DeviceList.Add(identify::EntryPrefix(record.bus) + entryName);
     cdromRecord[s] = i >= disks;
     const int own = s++;
 
@@ -101,16 +103,16 @@ void MainWindow::RefreshBtnClick(Control&) {
     auto addCompanion = [&](const char* prefix, bool is847) {
       if (s >= device::kMaxDevices) return;
       device::DeviceRecord& companion = devices[s];
-      FillRecord(companion, devices[own].path);
+      FillRecord(companion, devices[own].path, devices[own].bus);
       std::memcpy(companion.driveLetters, devices[own].driveLetters, sizeof companion.driveLetters);
       companion.companion847 = is847 ? 1 : 0;
       companion.companion842 = is847 ? 0 : 1;
       DeviceList.Add(prefix + entryName);
       ++s;
     };
-    if (chipType == 12 && device::MatchChipProductId(devices[own].path, "4847") != 0)
+    if (chip.chipType == 12 && device::MatchChipProductId(devices[own].path, "4847") != 0)
       addCompanion("<<847>> ", true);
-    if ((chipType == 11 || chipType == 12) &&
+    if ((chip.chipType == 11 || chip.chipType == 12) &&
         device::MatchChipProductId(devices[own].path, "4842") != 0)
       addCompanion("<<842>> ", false);
   }

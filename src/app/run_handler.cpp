@@ -4,6 +4,7 @@
 #include <string>
 
 #include "app/main_window.h"
+#include "app/window_run.h"
 #include "device/chip_commands.h"
 #include "identify/image_checks.h"
 #include "program/dispatch.h"
@@ -11,64 +12,9 @@
 
 namespace app {
 
-namespace {
-
-ui::Icon ToUiIcon(program::MessageIcon icon) {
-  switch (icon) {
-    case program::MessageIcon::None: return ui::Icon::None;
-    case program::MessageIcon::Information: return ui::Icon::Information;
-    case program::MessageIcon::Warning: return ui::Icon::Warning;
-    case program::MessageIcon::Error: return ui::Icon::Error;
-  }
-  return ui::Icon::None;
-}
-
-// What a procedure sees of the window. The facts and options are taken when
-// Run is pressed: nothing the user does while the run pumps messages changes
-// them for this run.
-class WindowRun : public program::RunWindow {
- public:
-  explicit WindowRun(MainWindow& w) : w_(w) {
-    facts_.chipType = w.chipType;
-    facts_.chipSubCode = w.chipSubCode;
-    facts_.flashTypeCode = w.flashTypeCode;
-    facts_.amicFlashId = w.amicFlashId;
-    facts_.atmelFlashId = w.atmelFlashId;
-    facts_.sstJedecFlag = w.sstJedecFlag;
-    facts_.flashSizeKb = w.flashSizeKb;
-    facts_.bridgeVersion = w.bridgeVersion;
-    facts_.eraseOnly = w.eraseOnly;
-    facts_.includeNvram = w.includeNvram;
-    options_.rdMode = w.RdCheckBox.checked();
-    options_.eraseOnlyChecked = w.EraseOnlyCheck.checked();
-    options_.backupOnlyChecked = w.BackupFWCheckBox.checked();
-    options_.nvramChecked = w.NVRAMCheck.checked();
-    options_.hddFwChecked = w.TXV929HDDFwChk.checked();
-    options_.flashTypeIndex = w.FlashTypeList.itemIndex();
-    options_.imageFile = w.FwFilenameEdit.text();
-    options_.backupFile = w.BackupFileEdit.text();
-  }
-
-  const program::ChipFacts& facts() const override { return facts_; }
-  program::RunOptions options() const override { return options_; }
-  void ShowStatus(const std::string& text) override { w_.ShowStatus(text, true); }
-  std::string StatusText() const override { return w_.StatusEdit.text(); }
-  void Message(const std::string& text, const std::string& caption,
-               program::MessageIcon icon) override {
-    w_.Message(text, caption, ToUiIcon(icon));
-  }
-  void SetImageSignatureResult(std::int32_t result) override { w_.imageSignatureResult = result; }
-
- private:
-  MainWindow& w_;
-  program::ChipFacts facts_;
-  program::RunOptions options_;
-};
-
-}  // namespace
-
 void MainWindow::UpdateBtnClick(Control&) {
   if (running_) return;
+  lastOutcome = program::RunOutcome::NothingRan;
   UpdateBtn.SetEnabled(false);
   program::DebugTrace("Update Btn Press\n");
 
@@ -85,32 +31,33 @@ void MainWindow::UpdateBtnClick(Control&) {
   }
   // The run keeps its own copy of the path: nothing rewrites it under the run.
   const std::string path = devices[index].path;
+  const device::BusKind bus = devices[index].bus;
   StatusEdit.SetText("");
   ws_.Repaint(StatusEdit.name());
 
-  running_ = true;
   bool enableRun = true;
-  struct RunEnds {
-    MainWindow& w;
+  struct EnableRunAtEnd {
+    Button& run;
     bool& enable;
-    ~RunEnds() {
-      w.running_ = false;
-      if (enable) w.UpdateBtn.SetEnabled(true);
+    ~EnableRunAtEnd() {
+      if (enable) run.SetEnabled(true);
     }
-  } runEnds{*this, enableRun};
+  } enableAtEnd{UpdateBtn, enableRun};
+  const ProcedureScope scope(*this);
 
   WindowRun run(*this);
   program::DispatchChecks checks;
   checks.imageFitsFlash = [&] {
     const identify::CheckResult fits = identify::CheckImageFitsFlash(
-        run.options().imageFile, static_cast<std::uint32_t>(flashSizeKb));
+        run.options().imageFile, static_cast<std::uint32_t>(chip.flashSizeKb));
     if (fits.openFailed)
       Message(identify::kOpenFirmwareFileError, program::kCaptionError, ui::Icon::None);
     return fits.accepted;
   };
   checks.chipMode505E = [&] { return device::CheckChipMode505E(path.c_str()) == 1; };
-  lastProcedure = program::SelectProcedure(run.facts(), run.options(), path.c_str(), checks);
-  enableRun = program::RunProcedure(lastProcedure, run, path.c_str());
+  lastProcedure = program::SelectProcedure(run.facts(), run.options(), bus, checks);
+  lastOutcome = program::RunProcedure(lastProcedure, run, path.c_str());
+  enableRun = lastOutcome != program::RunOutcome::Refused;
 }
 
 }  // namespace app

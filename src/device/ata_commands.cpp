@@ -7,6 +7,7 @@
 #include <new>
 
 #include "device/passthrough.h"
+#include "device/status_poll.h"
 #include "host/host.h"
 
 namespace device {
@@ -69,16 +70,9 @@ int Out(const char* path, const std::uint8_t* cdb, void* data, std::uint32_t len
 // fails hands back nothing, so the flash still counts as busy and the poll
 // goes on: one lost answer must not let the next chunk go to a busy flash.
 int PollUntilNotBusy(const char* path) {
-  std::uint8_t status = 0;
-  if (!AtaReadStatus(path, &status)) return -1;
-  int rereads = 0;
-  while ((status & 0x01) != 0) {
-    if (rereads == kAtaPollRereads) return -1;
-    host::Current().Sleep(kAtaPollIntervalMs);
-    ++rereads;
-    AtaReadStatus(path, &status);  // on failure status keeps its busy bit
-  }
-  return rereads;
+  return PollStatus([path](std::uint8_t* status) { return AtaReadStatus(path, status) != 0; }, 0,
+                    [](std::uint8_t status) { return (status & 0x01) == 0; },
+                    {kAtaPollRereads, kAtaPollIntervalMs, true});
 }
 
 std::unique_ptr<std::uint8_t[]> Allocate(std::int32_t length) {

@@ -11,8 +11,12 @@ inline constexpr int kPathSlotSize = 256;  // enumeration slot, terminator inclu
 inline constexpr int kMaxPathLength = kPathSlotSize - 1;
 inline constexpr int kDriveLettersSize = 15;
 
+// The bus a candidate enclosure is attached by, as discovery found it.
+enum class BusKind : std::uint8_t { Other, Usb, Ieee1394 };
+
 struct DeviceRecord {
   char path[257] = {};
+  BusKind bus = BusKind::Other;
   char driveLetters[kDriveLettersSize] = {};
   std::int32_t vendorModeFlag = 0;
   std::uint32_t recoveryChecked = 0;

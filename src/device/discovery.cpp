@@ -16,6 +16,12 @@ bool IsCandidatePath(const char* path, bool include1394) {
   return include1394 && std::strstr(path, "sbp2") != nullptr;
 }
 
+BusKind BusKindOfPath(const char* path) {
+  if (std::strstr(path, "sbp2") != nullptr) return BusKind::Ieee1394;
+  if (std::strstr(path, "usbsto") != nullptr) return BusKind::Usb;
+  return BusKind::Other;
+}
+
 namespace {
 
 int EnumInterfaces(host::InterfaceClass cls, PathTable& table, int firstSlot, bool include1394) {

@@ -17,6 +17,9 @@ int EnumCdromDevices(PathTable& table, int firstSlot, bool include1394);
 
 // Whether a path names a candidate (case-sensitive, as the platform spells it).
 bool IsCandidatePath(const char* path, bool include1394);
+// The bus a path names, as the platform spells it (case-sensitive): an SBP-2
+// path is IEEE 1394, a USB mass-storage path USB, anything else Other.
+BusKind BusKindOfPath(const char* path);
 
 // Fills letters (15 bytes) with the upper-case letters of the device's
 // volumes; leaves it untouched when the device number cannot be read.

@@ -1,5 +1,6 @@
 #include "device/flash_commands.h"
 
+#include "device/status_poll.h"
 #include "device/vendor_frame.h"
 #include "host/host.h"
 
@@ -95,6 +96,13 @@ int ReadFlash(const char* path, std::int32_t address, std::uint8_t* buffer, std:
   return SendIn(path, AddressedFrame(kOpRead, address), buffer, length);
 }
 
+int ReadFlashWhole(const char* path, std::int32_t address, std::uint8_t* buffer,
+                   std::int32_t length) {
+  std::int32_t moved = 0;
+  if (SendIn(path, AddressedFrame(kOpRead, address), buffer, length, &moved) == 0) return 0;
+  return moved >= length ? 1 : 0;
+}
+
 int WriteFlash(const char* path, std::int32_t address, const std::uint8_t* data,
                std::int32_t length) {
   if (length < 0) return 0;
@@ -128,17 +136,13 @@ int ReadFlashTypeCode(const char* path, std::uint8_t* buffer) {
 }
 
 bool WaitFlashReady(const char* path) {
-  // Stays busy unless a read delivers a byte: a device that cannot be opened
-  // leaves the byte untouched and must not pass for a ready flash.
-  std::uint8_t status = kFlashStatusBusy;
-  ReadFlashStatus(path, &status);
-  int reReads = 0;
-  while ((status & kFlashStatusBusy) != 0 && reReads < kReadyReReadLimit) {
-    host::Current().Sleep(kPollMs);
-    ReadFlashStatus(path, &status);
-    ++reReads;
-  }
-  return (status & kFlashStatusBusy) == 0 && reReads <= kReadyReReads;
+  // Starts busy: a device that cannot be opened hands back no byte and must
+  // not pass for a ready flash.
+  const int reReads = PollStatus(
+      [path](std::uint8_t* status) { return ReadFlashStatus(path, status) != 0; },
+      kFlashStatusBusy, [](std::uint8_t status) { return (status & kFlashStatusBusy) == 0; },
+      {kReadyReReadLimit, kPollMs});
+  return reReads >= 0 && reReads <= kReadyReReads;
 }
 
 int SpiCommandRead(const char* path, std::uint8_t opcode, std::uint8_t* buffer,

@@ -14,6 +14,10 @@ namespace device {
 
 // --- serial-flash engine (vendor frame; A is 24 bits) ----------------------
 int ReadFlash(const char* path, std::int32_t address, std::uint8_t* buffer, std::int32_t length);
+// The same read, 1 only when all length bytes arrived: a short transfer
+// leaves zeros that must not pass for data that is kept.
+int ReadFlashWhole(const char* path, std::int32_t address, std::uint8_t* buffer,
+                   std::int32_t length);
 // Programs an erased range.
 int WriteFlash(const char* path, std::int32_t address, const std::uint8_t* data,
                std::int32_t length);

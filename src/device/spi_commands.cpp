@@ -1,6 +1,8 @@
 #include "device/spi_commands.h"
 
 #include "device/flash_commands.h"
+#include "device/flash_kind.h"
+#include "device/status_poll.h"
 #include "device/vendor_frame.h"
 #include "host/host.h"
 
@@ -17,8 +19,6 @@ constexpr std::uint32_t kImageChunk = 8192;
 constexpr std::uint32_t kAaiBlock = 512;
 constexpr std::uint32_t kMxicPage = 32;
 constexpr std::uint32_t kStandardPage = 256;
-constexpr int kKindSst = 2;
-constexpr int kKindMxic = 5;
 constexpr std::uint32_t kAaiAddressBoundary = 0x4000;
 
 void Pause() { host::Current().Sleep(kPollMs); }
@@ -30,17 +30,12 @@ int Opcode(const char* path, std::uint8_t opcode, std::uint8_t dataPhase = 0) {
 // Polls until done(status) or the bound. The status byte starts as `notYet`
 // and keeps its value when the device cannot be opened, so an unreachable
 // device runs to the bound rather than passing.
-template <typename Done>
-int WaitStatus(const char* path, std::uint8_t notYet, Done done) {
-  std::uint8_t status = notYet;
-  ReadFlashStatus(path, &status);
-  int reReads = 0;
-  while (!done(status) && reReads < kStatusReReadLimit) {
-    Pause();
-    ReadFlashStatus(path, &status);
-    ++reReads;
-  }
-  return done(status) && reReads <= kStatusReReads ? 1 : 0;
+int WaitStatus(const char* path, std::uint8_t notYet,
+               const std::function<bool(std::uint8_t)>& done) {
+  const int reReads = PollStatus(
+      [path](std::uint8_t* status) { return ReadFlashStatus(path, status) != 0; }, notYet, done,
+      {kStatusReReadLimit, kPollMs});
+  return reReads >= 0 && reReads <= kStatusReReads ? 1 : 0;
 }
 
 }  // namespace
@@ -181,7 +176,9 @@ int SpiProgramImage(const char* path, std::uint32_t address, const std::uint8_t*
                     std::uint32_t length, int kind, int wordMode) {
   if (length == 0) return 0;
   const std::uint32_t unit =
-      kind == kKindSst ? kAaiBlock : (kind == kKindMxic ? kMxicPage : kStandardPage);
+      IsKind(kind, FlashKind::Sst)    ? kAaiBlock
+      : IsKind(kind, FlashKind::Mxic) ? kMxicPage
+                                      : kStandardPage;
   // The methods program whole units only; a shorter tail would stay erased
   // while the image reported programmed.
   if (length % unit != 0) return 0;
@@ -191,7 +188,7 @@ int SpiProgramImage(const char* path, std::uint32_t address, const std::uint8_t*
     const bool last = done + chunk == length;
     WaitFlashReady(path);
     int result = 0;
-    if (kind != kKindSst) {
+    if (!IsKind(kind, FlashKind::Sst)) {
       result = SpiPageProgram(path, address + done, source + done, chunk, unit);
     } else if (wordMode != 0) {
       result = SpiAaiWordProgram(path, address + done, source + done, chunk, unit);

@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "device/flash_kind.h"
+
 namespace identify {
 
 // Chip type codes run 0..24 (0 = nothing recognised).
@@ -13,11 +15,11 @@ inline constexpr int kMaxChipType = 24;
 
 // The identity a chip is classified into: low byte the type code, high byte
 // the signed sub-code. Every check takes it as one record.
-struct ChipFacts {
+struct ChipIdentity {
   std::uint8_t type = 0;
   std::int8_t subCode = 0;
 
-  static ChipFacts FromWord(std::uint16_t word) {
+  static ChipIdentity FromWord(std::uint16_t word) {
     return {static_cast<std::uint8_t>(word & 0xFF), static_cast<std::int8_t>(word >> 8)};
   }
   std::uint16_t Word() const {
@@ -49,7 +51,7 @@ int ChipTypeFromNumber(const char* digits);
 bool MatchesChipNumber(const std::uint8_t* p, int chipType);
 
 // Serial-flash types 0..11.
-inline constexpr int kFlashTypeCount = 12;
+inline constexpr int kFlashTypeCount = device::kFlashKindCount;
 
 struct FlashTypeRow {
   char name[20];
@@ -59,19 +61,20 @@ struct FlashTypeRow {
 
 extern const FlashTypeRow FlashTypeTable[kFlashTypeCount];
 
+// The catalogue rows by serial-flash kind (device/flash_kind.h).
 enum FlashTypeCode : int {
-  kFlashUnknown = 0,
-  kFlashPmc = 1,
-  kFlashSst = 2,
-  kFlashStEonMxic = 3,
-  kFlashAtmel = 4,
-  kFlashMxic = 5,
-  kFlashWinbond = 6,
-  kFlashAmic = 7,
-  kFlashEon = 8,
-  kFlashEsmt = 9,
-  kFlashSanyo = 10,
-  kFlashGigadevice = 11,
+  kFlashUnknown = device::Code(device::FlashKind::Unknown),
+  kFlashPmc = device::Code(device::FlashKind::Pmc),
+  kFlashSst = device::Code(device::FlashKind::Sst),
+  kFlashStEonMxic = device::Code(device::FlashKind::StEonMxic),
+  kFlashAtmel = device::Code(device::FlashKind::Atmel),
+  kFlashMxic = device::Code(device::FlashKind::Mxic),
+  kFlashWinbond = device::Code(device::FlashKind::Winbond),
+  kFlashAmic = device::Code(device::FlashKind::Amic),
+  kFlashEon = device::Code(device::FlashKind::Eon),
+  kFlashEsmt = device::Code(device::FlashKind::Esmt),
+  kFlashSanyo = device::Code(device::FlashKind::Sanyo),
+  kFlashGigadevice = device::Code(device::FlashKind::GigaDevice),
 };
 
 bool IsKnownFlashType(int code);

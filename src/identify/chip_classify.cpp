@@ -113,8 +113,8 @@ std::string InquiryEntryName(const std::uint8_t* inquiry40) {
   return name;
 }
 
-const char* EntryPrefix(const std::string& lowerCasePath) {
-  return lowerCasePath.find("sbp2") != std::string::npos ? "<<1394>> " : "<<USB>> ";
+const char* EntryPrefix(device::BusKind bus) {
+  return bus == device::BusKind::Ieee1394 ? "<<1394>> " : "<<USB>> ";
 }
 
 }  // namespace identify

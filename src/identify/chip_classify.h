@@ -8,6 +8,8 @@
 #include <functional>
 #include <string>
 
+#include "device/device_record.h"
+
 #include "identify/catalogue.h"
 
 namespace identify {
@@ -21,7 +23,7 @@ struct ChipQueries {
 };
 
 struct Identification {
-  ChipFacts chip;
+  ChipIdentity chip;
   // A TXR843 whose chip information could not be read: the caller shows
   // kChipInfoFailText (caption "Error", error icon).
   bool chipInfoFailed = false;
@@ -39,7 +41,7 @@ int ApplyCompanionRule(int chipType, bool companion847, bool companion842);
 
 // The 24 characters of INQUIRY bytes 8..31, ending early at a zero byte.
 std::string InquiryEntryName(const std::uint8_t* inquiry40);
-// "<<1394>> " for IEEE 1394 (sbp2) paths, "<<USB>> " otherwise.
-const char* EntryPrefix(const std::string& lowerCasePath);
+// "<<1394>> " for IEEE 1394 enclosures, "<<USB>> " otherwise.
+const char* EntryPrefix(device::BusKind bus);
 
 }  // namespace identify

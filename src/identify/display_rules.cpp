@@ -21,7 +21,7 @@ DisplayGroup DisplayGroupOf(int chipType) {
   }
 }
 
-FlashBranch FlashBranchOf(ChipFacts chip, bool pathHasSbp2) {
+FlashBranch FlashBranchOf(ChipIdentity chip, bool ieee1394) {
   switch (chip.type) {
     case 10: case 19:
       return FlashBranch::JedecConfig;
@@ -30,7 +30,7 @@ FlashBranch FlashBranchOf(ChipFacts chip, bool pathHasSbp2) {
     case 8: case 9: case 11: case 12: case 16:
       return FlashBranch::ReportedType;
     case 7:
-      return pathHasSbp2 ? FlashBranch::ReportedType : FlashBranch::ProbeParts;
+      return ieee1394 ? FlashBranch::ReportedType : FlashBranch::ProbeParts;
     case 1: case 3: case 4: case 6:
       return FlashBranch::ProbeParts;
     default:
@@ -38,7 +38,7 @@ FlashBranch FlashBranchOf(ChipFacts chip, bool pathHasSbp2) {
   }
 }
 
-bool ReportedTypeChecksFlash(ChipFacts chip) {
+bool ReportedTypeChecksFlash(ChipIdentity chip) {
   return (chip.type == 11 && chip.subCode >= 5) || chip.type == 12 || chip.type == 16;
 }
 
@@ -65,12 +65,12 @@ void HideAllForUnsupported(ControlPlan& plan) {
 
 }  // namespace
 
-ControlPlan PlanControls(ChipFacts chip, bool pathHasSbp2, int bridgeVersion) {
+ControlPlan PlanControls(ChipIdentity chip, bool ieee1394, int bridgeVersion) {
   ControlPlan plan;
   plan.group = DisplayGroupOf(chip.type);
   switch (plan.group) {
     case DisplayGroup::SerialFlash:
-      plan.branch = FlashBranchOf(chip, pathHasSbp2);
+      plan.branch = FlashBranchOf(chip, ieee1394);
       plan.sFlashTypeLabel = Vis::Show;
       plan.fwVersionEdit = Vis::Show;
       plan.flashTypeList = Vis::Hide;

@@ -26,10 +26,10 @@ enum class FlashBranch {
   ReportedType,  // 8, 9, 11, 12, 16, and 7 behind IEEE 1394: the chip reports its flash
   ProbeParts,    // 1, 3, 4, 6, 17 up to sub-code 2, 7 on USB: AMIC/ATMEL probes first
 };
-FlashBranch FlashBranchOf(ChipFacts chip, bool pathHasSbp2);
+FlashBranch FlashBranchOf(ChipIdentity chip, bool ieee1394);
 
 // Branch 2 goes on to identify, size and configure the flash only for these.
-bool ReportedTypeChecksFlash(ChipFacts chip);
+bool ReportedTypeChecksFlash(ChipIdentity chip);
 // The chips that keep a 4 KB NVRAM area and so show "Include 4K NVRAM".
 bool ShowsNvramCheck(int chipType);
 
@@ -56,7 +56,7 @@ inline constexpr const char* kNotSupportedStatus = "The chip not support Firmwar
 // bridgeVersion matters only for the parameter-block chips (5, 18): the value
 // BridgeVersionFromParameters gave, 0 when the parameter read yielded nothing
 // (then every control keeps its state).
-ControlPlan PlanControls(ChipFacts chip, bool pathHasSbp2, int bridgeVersion);
+ControlPlan PlanControls(ChipIdentity chip, bool ieee1394, int bridgeVersion);
 
 // The bridge version a 20-byte parameter block gives; 0 when the read failed
 // or byte 8 is 0. Byte 8 = 0xAB defers to byte 18 when that is 0xD2 or more.

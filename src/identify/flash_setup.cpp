@@ -46,7 +46,7 @@ void JedecConfigBranch(const FlashCommands& c, int t, FlashState& s) {
 }
 
 // Chips that report their flash type themselves.
-void ReportedTypeBranch(const FlashCommands& c, ChipFacts chip, FlashState& s) {
+void ReportedTypeBranch(const FlashCommands& c, ChipIdentity chip, FlashState& s) {
   std::uint8_t code = 0;
   if (c.readFlashTypeCode && c.readFlashTypeCode(&code)) {
     ShowType(s, code);
@@ -133,7 +133,7 @@ void BehindControllerSetup(const FlashCommands& c, int t, FlashState& s) {
 
 }  // namespace
 
-void RunFlashSetup(const FlashCommands& commands, ChipFacts chip, bool pathHasSbp2,
+void RunFlashSetup(const FlashCommands& commands, ChipIdentity chip, bool ieee1394,
                    FlashState& state) {
   const DisplayGroup group = DisplayGroupOf(chip.type);
   if (group == DisplayGroup::BridgeBehindController) {
@@ -145,7 +145,7 @@ void RunFlashSetup(const FlashCommands& commands, ChipFacts chip, bool pathHasSb
   if (group != DisplayGroup::SerialFlash) return;
   state.amicFlashId = state.atmelFlashId = -1;
   state.sstJedecFlag = 0;
-  switch (FlashBranchOf(chip, pathHasSbp2)) {
+  switch (FlashBranchOf(chip, ieee1394)) {
     case FlashBranch::JedecConfig: JedecConfigBranch(commands, chip.type, state); break;
     case FlashBranch::ReportedType: ReportedTypeBranch(commands, chip, state); break;
     case FlashBranch::ProbeParts: ProbePartsBranch(commands, state); break;

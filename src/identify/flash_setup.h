@@ -8,6 +8,7 @@
 #include <functional>
 #include <string>
 
+#include "device/chip_state.h"
 #include "identify/catalogue.h"
 #include "identify/flash_id.h"
 
@@ -32,13 +33,10 @@ struct FlashCommands {
   std::function<void()> recoverFirmwareBanks;
 };
 
-// The window state the flash display reads and writes.
-struct FlashState {
-  int flashTypeCode = 0;
-  int amicFlashId = -1;
-  int atmelFlashId = -1;
-  int sstJedecFlag = 0;
-  std::uint32_t flashSizeKb = 64;
+// The window's chip record, which the flash display reads and writes, and
+// what it leaves for the window to show.
+struct FlashState : device::ChipState {
+  FlashState() { flashSizeKb = 64; }
   // The FlashTypeTable row whose erase block and sector sizes the caller puts
   // into the process-wide erase geometry; -1 when the display sets none.
   int eraseGeometryRow = -1;
@@ -48,7 +46,7 @@ struct FlashState {
 // Runs the flash identification and configuration of the chip's display
 // group (serial flash or bridge behind controller; other groups send
 // nothing). A flash type code with no catalogue row is kept as 0 ("Unknown").
-void RunFlashSetup(const FlashCommands& commands, ChipFacts chip, bool pathHasSbp2,
+void RunFlashSetup(const FlashCommands& commands, ChipIdentity chip, bool ieee1394,
                    FlashState& state);
 
 }  // namespace identify

@@ -69,7 +69,7 @@ bool RevisionByteMatches(const Block& h, std::int8_t subCode) {
   return static_cast<std::int8_t>(c) == ExpectedRevision(subCode);
 }
 
-bool Decide(ChipFacts chip, const std::string& s, const Block& h) {
+bool Decide(ChipIdentity chip, const std::string& s, const Block& h) {
   const std::int8_t r = chip.subCode;
   switch (chip.type) {
     case 1:
@@ -119,7 +119,7 @@ bool UsesNvramLayoutRule(int t) {
 
 }  // namespace
 
-CheckResult CheckImageMatchesChip(const std::string& fileName, ChipFacts chip) {
+CheckResult CheckImageMatchesChip(const std::string& fileName, ChipIdentity chip) {
   CheckResult result;
   File f = OpenImage(fileName);
   if (!f) {
@@ -209,7 +209,7 @@ std::size_t FindEndMarker(const std::uint8_t* image, std::size_t imageLength, st
   return limit;
 }
 
-bool VerifyImageChecksum(const std::string& fileName, ChipFacts chip) {
+bool VerifyImageChecksum(const std::string& fileName, ChipIdentity chip) {
   if (ImageCarriesNvram(fileName, chip.type)) return true;
   File f = OpenImage(fileName);
   if (!f) return false;

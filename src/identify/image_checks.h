@@ -25,7 +25,7 @@ struct CheckResult {
 };
 
 // Marker and revision of the image match the chip (type and sub-code).
-CheckResult CheckImageMatchesChip(const std::string& fileName, ChipFacts chip);
+CheckResult CheckImageMatchesChip(const std::string& fileName, ChipIdentity chip);
 // The file is no longer than flashSizeKb kilobytes.
 CheckResult CheckImageFitsFlash(const std::string& fileName, std::uint32_t flashSizeKb);
 // Length of an open file in bytes, its position kept; -1 when it cannot be told.
@@ -35,7 +35,7 @@ long GetFileLength(std::FILE* file);
 bool ImageCarriesNvram(const std::string& fileName, int chipType);
 // The stored 8-bit sum (at 0x7FFF, or 0xFFFF in a 64 KB image) matches.
 // Images with an NVRAM area pass without a sum. Silent false on open failure.
-bool VerifyImageChecksum(const std::string& fileName, ChipFacts chip);
+bool VerifyImageChecksum(const std::string& fileName, ChipIdentity chip);
 
 // The 8 bytes that close the summed part of images with an end marker.
 inline constexpr std::uint8_t kEndMarker[8] = {'E', 'N', 'D', 'S', 'T', 'R', 0x55, 0xAA};

@@ -31,7 +31,7 @@ struct RunDecision {
 struct RunInputs {
   int deviceCount = 0;
   bool deviceListEnabled = false;
-  ChipFacts chip;               // as identified for the selected entry
+  ChipIdentity chip;               // as identified for the selected entry
   std::string fileName;         // the text of FwFilenameEdit
   bool eraseOnlyChecked = false;
   bool backupChecked = false;

@@ -2,7 +2,6 @@
 
 #include <cstring>
 
-#include "program/standard_serial.h"
 
 namespace program {
 
@@ -14,7 +13,7 @@ bool IsOneOf(int value, std::initializer_list<int> set) {
 }
 }  // namespace
 
-Procedure SelectProcedure(const ChipFacts& facts, const RunOptions& options, const char* path,
+Procedure SelectProcedure(const ChipState& facts, const RunOptions& options, device::BusKind bus,
                           const DispatchChecks& checks) {
   const int type = facts.chipType;
   const int kind = facts.flashTypeCode;
@@ -34,49 +33,13 @@ Procedure SelectProcedure(const ChipFacts& facts, const RunOptions& options, con
     return Procedure::BlockCommandFlash;
   }
   if (type == 12 || type == 16) return Procedure::BlockCommandFlash;
-  if (type == 7 && std::strstr(path, "sbp2") != nullptr) return Procedure::Ieee1394BridgeFlash;
+  if (type == 7 && bus == device::BusKind::Ieee1394) return Procedure::Ieee1394BridgeFlash;
   if (IsOneOf(type, {1, 3, 4, 7, 17, 19}))
     return facts.sstJedecFlag != 0 ? Procedure::SstSerialFlash : Procedure::StandardSerialFlash;
   if (type == 2 || type == 24) return Procedure::InternalRomParallelFlash;
   if (type == 13 || type == 14 || type == 15) return Procedure::BridgeBehindController;
   if (type == 18 || (type == 5 && facts.bridgeVersion >= 208)) return Procedure::DiskAreaFirmware;
   return Procedure::None;
-}
-
-bool RunProcedure(Procedure procedure, RunWindow& window, const char* path) {
-  switch (procedure) {
-    case Procedure::RefusedImageTooLarge:
-      window.Message("The firmware file size is bigger than the flash size!", kCaptionMessage,
-                     MessageIcon::None);
-      return false;
-    case Procedure::StandardSerialFlash:
-      (void)RunStandardSerialFlash(window, path);
-      return true;
-    default:
-      // The other families' procedures are not built yet: nothing runs.
-      return true;
-  }
-}
-
-bool ProcedureBuilt(Procedure procedure) {
-  return procedure == Procedure::StandardSerialFlash;
-}
-
-const char* ProcedureName(Procedure procedure) {
-  switch (procedure) {
-    case Procedure::None: return "none";
-    case Procedure::RefusedImageTooLarge: return "image too large";
-    case Procedure::DiskAreaFirmware: return "disk-area firmware";
-    case Procedure::HddHostedFirmware: return "HDD-hosted firmware";
-    case Procedure::SstSerialFlash: return "SST serial flash";
-    case Procedure::NvramPage16K: return "NVRAM-preserving 16 KB pages";
-    case Procedure::BlockCommandFlash: return "block-command flash";
-    case Procedure::Ieee1394BridgeFlash: return "IEEE 1394 bridge flash";
-    case Procedure::StandardSerialFlash: return "standard serial flash";
-    case Procedure::InternalRomParallelFlash: return "internal-ROM parallel flash";
-    case Procedure::BridgeBehindController: return "bridge behind controller";
-  }
-  return "?";
 }
 
 }  // namespace program

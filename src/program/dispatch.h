@@ -1,41 +1,21 @@
-// Run: which procedure a chip gets, by the chip type, the flash kind and a
-// few options.
+// Run: which procedure a chip gets, by the chip type, the flash kind, the
+// bus and a few options. The procedures themselves are in procedures.h.
 #pragma once
 
 #include <functional>
 
+#include "device/device_record.h"
+#include "program/procedures.h"
 #include "program/run_window.h"
 
 namespace program {
-
-enum class Procedure {
-  None,                    // nothing runs for this chip
-  RefusedImageTooLarge,    // the image does not fit the chip's flash; Run stays off
-  DiskAreaFirmware,
-  HddHostedFirmware,
-  SstSerialFlash,
-  NvramPage16K,
-  BlockCommandFlash,
-  Ieee1394BridgeFlash,
-  StandardSerialFlash,
-  InternalRomParallelFlash,
-  BridgeBehindController,
-};
 
 struct DispatchChecks {
   std::function<bool()> imageFitsFlash;  // asked only for chip type 10 programming runs
   std::function<bool()> chipMode505E;    // asked only for chip type 11
 };
 
-Procedure SelectProcedure(const ChipFacts& facts, const RunOptions& options, const char* path,
+Procedure SelectProcedure(const ChipState& facts, const RunOptions& options, device::BusKind bus,
                           const DispatchChecks& checks);
-
-// Runs the chosen procedure. Returns false when Run must stay disabled.
-bool RunProcedure(Procedure procedure, RunWindow& window, const char* path);
-
-const char* ProcedureName(Procedure procedure);
-// True when running the procedure does something; the other families'
-// procedures are still to come and run nothing yet.
-bool ProcedureBuilt(Procedure procedure);
 
 }  // namespace program

@@ -6,20 +6,11 @@
 #include <cstdint>
 #include <string>
 
+#include "device/chip_state.h"
+
 namespace program {
 
-struct ChipFacts {
-  std::uint8_t chipType = 0;
-  std::int8_t chipSubCode = 0;
-  std::int32_t flashTypeCode = 0;
-  std::int32_t amicFlashId = -1;
-  std::int32_t atmelFlashId = -1;
-  std::uint32_t sstJedecFlag = 0;
-  std::int32_t flashSizeKb = 0;
-  std::int32_t bridgeVersion = 0;
-  std::uint32_t eraseOnly = 0;
-  std::uint32_t includeNvram = 1;
-};
+using device::ChipState;
 
 struct RunOptions {
   bool rdMode = false;            // "RD Version" checked
@@ -27,6 +18,7 @@ struct RunOptions {
   bool backupOnlyChecked = false; // "Backup Old Firmware Only"
   bool nvramChecked = false;      // "Include 4K NVRAM"
   bool hddFwChecked = false;      // "TXV929 HDD FW "
+  bool a1ChipChecked = false;     // "A1 Chip"
   int flashTypeIndex = 0;         // FlashTypeList selection
   std::string imageFile;          // FwFilenameEdit
   std::string backupFile;         // BackupFileEdit
@@ -40,14 +32,22 @@ inline constexpr const char* kCaptionError = "Error";
 class RunWindow {
  public:
   virtual ~RunWindow() = default;
-  virtual const ChipFacts& facts() const = 0;
+  // The chip as identification left it when the run began.
+  virtual const ChipState& facts() const = 0;
+  // The controls' options when the run began.
   virtual RunOptions options() const = 0;
   // Replaces the status line, paints it and lets pending window messages run.
   virtual void ShowStatus(const std::string& text) = 0;
+  // Replaces the status line and paints it; pending messages wait. For steps
+  // where an event run in between could disturb the device.
+  virtual void RepaintStatus(const std::string& text) = 0;
   virtual std::string StatusText() const = 0;
   // A message box with one OK button and no owner.
   virtual void Message(const std::string& text, const std::string& caption, MessageIcon icon) = 0;
   virtual void SetImageSignatureResult(std::int32_t result) = 0;
+  // Checks "Include 4K NVRAM" as a click on it would, so the window records
+  // includeNvram; facts() and options() of this run follow.
+  virtual void CheckIncludeNvram() = 0;
 
   void AppendStatus(const std::string& piece) { ShowStatus(StatusText() + piece); }
 };

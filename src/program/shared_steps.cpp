@@ -3,10 +3,14 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <new>
+#include <stdexcept>
+#include <string>
 #include <vector>
 
 #include "device/ata_commands.h"
 #include "device/flash_commands.h"
+#include "device/flash_kind.h"
 #include "device/spi_commands.h"
 #include "host/host.h"
 #include "program/settings.h"
@@ -15,6 +19,9 @@
 namespace program {
 
 namespace {
+
+// The TXR847's chip type code: its flash takes a whole-chip erase command.
+constexpr std::uint8_t kChipTypeTxr847 = 10;
 
 std::uint32_t BlockCount(std::uint32_t length, std::uint32_t block) {
   return length / block + (length % block != 0 ? 1 : 0);
@@ -51,9 +58,9 @@ bool ReadFlashBlocks(RunWindow& window, const char* path, std::uint32_t address,
   window.ShowStatus("ReadFlash...");
   for (std::uint32_t i = 0; i < n; ++i) {
     PollFlash(path);
-    if (!device::ReadFlash(path, static_cast<std::int32_t>(address + i * block),
-                           buffer + static_cast<std::size_t>(i) * block,
-                           static_cast<std::int32_t>(block)))
+    if (!device::ReadFlashWhole(path, static_cast<std::int32_t>(address + i * block),
+                                buffer + static_cast<std::size_t>(i) * block,
+                                static_cast<std::int32_t>(block)))
       return false;
     window.AppendStatus(".");
   }
@@ -63,12 +70,12 @@ bool ReadFlashBlocks(RunWindow& window, const char* path, std::uint32_t address,
 bool EraseWholeFlash(RunWindow& window, const char* path) {
   window.ShowStatus("Start Erase only!");
   const std::uint32_t size = Transfer().flashSize;
-  const ChipFacts& facts = window.facts();
+  const ChipState& facts = window.facts();
   (void)device::WaitFlashReady(path);
 
   bool erased = false;
   if (facts.atmelFlashId != -1) erased = device::EraseFlashChip(path) != 0;
-  if (!erased && facts.chipType == 10) erased = device::EraseFlashChip(path) != 0;
+  if (!erased && facts.chipType == kChipTypeTxr847) erased = device::EraseFlashChip(path) != 0;
   if (!erased) erased = EraseFlashBlocks(window, path, size);
   if (!erased) {
     window.ShowStatus("Erase command fail!!");
@@ -76,32 +83,74 @@ bool EraseWholeFlash(RunWindow& window, const char* path) {
   }
   host::Current().Sleep(500);
   if (!device::WaitFlashReady(path)) window.ShowStatus("Not ready after Erase flash cmd success");
-  if (facts.chipType == 10 && facts.flashTypeCode == 2) (void)device::SpiChipErase(path);
+  if (facts.chipType == kChipTypeTxr847 && device::IsKind(facts.flashTypeCode, device::FlashKind::Sst))
+    (void)device::SpiChipErase(path);
 
   std::vector<std::uint8_t> readBack;
-  try {
-    readBack.assign(size, 0);
-  } catch (const std::bad_alloc&) {
-    window.ShowStatus("Allocate read buffer Error!!");
-    return false;
-  }
+  if (!SizeBuffer(window, readBack, size, "Allocate read buffer Error!!")) return false;
   // Without data there is nothing to vouch for: an unreadable flash is not
   // reported as erased.
   if (!device::ReadFlash(path, 0, readBack.data(), static_cast<std::int32_t>(size))) {
     window.ShowStatus("Read Back Erased Flash Error!!");
     return false;
   }
-  for (std::uint8_t b : readBack) {
-    if (b != 0xFF) {
-      window.ShowStatus("Data not 0xff !!");
-      return false;
-    }
-  }
+  if (!CheckErased(window, readBack.data(), readBack.size())) return false;
   window.ShowStatus("Erase flash all success!");
   return true;
 }
 
-bool BackupFlashToFile(RunWindow& window, const char* path, std::uint32_t skip) {
+FlashReader WholeRangeReader(const char* path) {
+  const std::string device = path;
+  return [device](std::uint8_t* buffer, std::uint32_t length) {
+    // A short transfer leaves zeros: never save them as the old firmware.
+    return device::ReadFlashWhole(device.c_str(), 0, buffer, static_cast<std::int32_t>(length)) != 0;
+  };
+}
+
+FlashReader BlockReader(RunWindow& window, const char* path) {
+  const std::string device = path;
+  return [&window, device](std::uint8_t* buffer, std::uint32_t length) {
+    return ReadFlashBlocks(window, device.c_str(), 0, buffer, length);
+  };
+}
+
+FlashReader ControllerRangeReader(const char* path) {
+  const std::string device = path;
+  return [device](std::uint8_t* buffer, std::uint32_t length) {
+    return device::AtaReadFlashRange(device.c_str(), 0, buffer,
+                                     static_cast<std::int32_t>(length)) == 0;
+  };
+}
+
+bool SizeBuffer(RunWindow& window, std::vector<std::uint8_t>& buffer, std::size_t size,
+                const char* failText) {
+  try {
+    buffer.resize(size, 0);
+  } catch (const std::bad_alloc&) {
+    buffer.clear();
+    buffer.shrink_to_fit();
+    window.ShowStatus(failText);
+    return false;
+  } catch (const std::length_error&) {
+    buffer.clear();
+    window.ShowStatus(failText);
+    return false;
+  }
+  return true;
+}
+
+bool CheckErased(RunWindow& window, const std::uint8_t* data, std::size_t length) {
+  for (std::size_t i = 0; i < length; ++i) {
+    if (data[i] != 0xFF) {
+      window.ShowStatus("Data not 0xff !!");
+      return false;
+    }
+  }
+  return true;
+}
+
+bool BackupFlashToFile(RunWindow& window, const FlashReader& read, std::uint32_t size,
+                       std::uint32_t skip) {
   const RunOptions options = window.options();
   std::string fileName = options.backupFile;
   if (fileName.empty()) {
@@ -109,32 +158,15 @@ bool BackupFlashToFile(RunWindow& window, const char* path, std::uint32_t skip) 
     window.Message("Default backup firmware as OldFalsh.bak!", kCaptionMessage,
                    MessageIcon::None);
   }
-  const ChipFacts& facts = window.facts();
-  std::uint32_t size = Transfer().flashSize;
-  if (facts.chipType == 10 || facts.chipType == 13)
-    size = static_cast<std::uint32_t>(facts.flashSizeKb) * 1024u;
   window.ShowStatus("Backup ...");
 
+  // A block reader reads whole blocks, so leave room for the last one.
+  const std::uint32_t block = Transfer().blockSize;
+  const std::size_t whole = static_cast<std::size_t>(BlockCount(size, block)) * block;
   std::vector<std::uint8_t> data;
-  try {
-    // ReadFlashBlocks reads whole blocks, so leave room for the last one.
-    const std::uint32_t block = Transfer().blockSize;
-    const std::size_t whole = static_cast<std::size_t>(BlockCount(size, block)) * block;
-    data.assign(whole > size ? whole : size, 0);
-  } catch (const std::bad_alloc&) {
-    window.ShowStatus("Allocate read buffer Error!!");
+  if (!SizeBuffer(window, data, whole > size ? whole : size, "Allocate read buffer Error!!"))
     return false;
-  }
-
-  bool read = false;
-  if (facts.chipType == 10) {
-    read = ReadFlashBlocks(window, path, 0, data.data(), size);
-  } else if (facts.chipType >= 13 && facts.chipType <= 15) {
-    read = device::AtaReadFlashRange(path, 0, data.data(), static_cast<std::int32_t>(size)) == 0;
-  } else {
-    read = device::ReadFlash(path, 0, data.data(), static_cast<std::int32_t>(size)) != 0;
-  }
-  if (!read) {
+  if (!read(data.data(), size)) {
     window.ShowStatus("Read Back to Backup Error!!");
     return false;
   }

@@ -2,7 +2,10 @@
 // dots, the erase-only and backup-only runs.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <vector>
 
 #include "program/run_window.h"
 
@@ -14,8 +17,31 @@ bool EraseFlashBlocks(RunWindow& window, const char* path, std::uint32_t length)
 bool ReadFlashBlocks(RunWindow& window, const char* path, std::uint32_t address,
                      std::uint8_t* buffer, std::uint32_t length);
 bool EraseWholeFlash(RunWindow& window, const char* path);
-// skip: leading flash bytes left out of the file (0, or 4096 for the NVRAM).
-bool BackupFlashToFile(RunWindow& window, const char* path, std::uint32_t skip);
+
+// Reads `length` flash bytes from address 0 into buffer, which holds at least
+// length rounded up to whole blocks (Transfer().blockSize). True when all
+// were read.
+using FlashReader = std::function<bool(std::uint8_t* buffer, std::uint32_t length)>;
+// One read command for the whole range.
+FlashReader WholeRangeReader(const char* path);
+// Block by block with progress dots (ReadFlashBlocks).
+FlashReader BlockReader(RunWindow& window, const char* path);
+// Through the storage controller's flash range read.
+FlashReader ControllerRangeReader(const char* path);
+
+// Reads `size` bytes with read and writes them to the backup file
+// (BackupFileEdit, or the default after its notice), leaving out the first
+// skip bytes (0, or 4096 for the NVRAM). A failed read writes no file.
+bool BackupFlashToFile(RunWindow& window, const FlashReader& read, std::uint32_t size,
+                       std::uint32_t skip);
+
+// Sizes buffer to size bytes, the new ones zero. When the memory cannot be
+// had it shows failText and returns false; the buffer is then empty.
+bool SizeBuffer(RunWindow& window, std::vector<std::uint8_t>& buffer, std::size_t size,
+                const char* failText);
+
+// True when every byte is 0xFF; otherwise shows "Data not 0xff !!".
+bool CheckErased(RunWindow& window, const std::uint8_t* data, std::size_t length);
 
 inline constexpr const char* kDefaultBackupFile = "oldflash.bak";
 

@@ -8,20 +8,22 @@
 #include <vector>
 
 #include "device/flash_commands.h"
+#include "device/flash_kind.h"
 #include "device/spi_commands.h"
 #include "host/host.h"
+#include "program/image_file.h"
 #include "program/settings.h"
 #include "program/shared_steps.h"
-#include "host/stdio_file.h"
 
 namespace program {
 
 namespace {
 
-using host::File;
-
 constexpr const char* kNotReadyAfterErase = "Not ready after Erase flash success";
 constexpr const char* kEraseFail = "Erase command fail!!";
+constexpr const char* kNvramReadFail = "Backup NVRAM command fail!";
+constexpr const char* kNvramWriteBackFail = "Write NVRAM back command fail!";
+constexpr const char* kNvramCompareFail = "Compare NVRAM Fail!!";
 
 // Erase one unit, then wait 500 ms and check that the flash settled.
 bool EraseSectorAndSettle(RunWindow& window, const char* path, std::uint32_t address) {
@@ -40,6 +42,11 @@ bool EraseUpperSector(RunWindow& window, const char* path, std::uint32_t address
   host::Current().Sleep(500);
   PollFlash(path);
   return true;
+}
+
+// The AMIC identities whose sector layout EraseForSmallImage knows.
+bool KnownSmallEraseLayout(std::int32_t amic) {
+  return amic == 1 || amic == 3 || amic == 5 || amic == -1 || amic == 4;
 }
 
 // Erases what a small image needs, by the flash's sector layout.
@@ -64,42 +71,63 @@ bool EraseForSmallImage(RunWindow& window, const char* path, std::size_t fileLen
   return false;
 }
 
-int ProgramImage(RunWindow& window, const char* path) {
-  File file = host::OpenFile(window.options().imageFile.c_str(), "rb");
-  if (!file) {
-    window.ShowStatus("Open File Error!!");
-    return 0;
+// The NVRAM record a small image keeps: read whole before the first erase,
+// written back and checked on every way out once an erase was sent.
+struct KeptNvram {
+  std::uint8_t bytes[kNvramRecordSize] = {};
+  bool kept = false;    // read whole and due to go back
+  bool erased = false;  // an erase was sent, so the record may be gone
+};
+
+// Writes the record back and reads it again. False, with its status shown,
+// when it did not go back as it was: the chip has lost its settings.
+bool RestoreNvram(RunWindow& window, const char* path, const KeptNvram& record) {
+  if (!device::WriteFlash(path, kNvramRecordAddress, record.bytes, kNvramRecordSize)) {
+    window.ShowStatus(kNvramWriteBackFail);
+    return false;
   }
-  std::fseek(file.get(), 0, SEEK_END);
-  const long end = std::ftell(file.get());
-  std::fseek(file.get(), 0, SEEK_SET);
+  std::uint8_t check[kNvramRecordSize] = {};
+  if (!device::ReadFlashWhole(path, kNvramRecordAddress, check, kNvramRecordSize) ||
+      std::memcmp(check, record.bytes, kNvramRecordSize) != 0) {
+    window.ShowStatus(kNvramCompareFail);
+    return false;
+  }
+  std::fputs("write NVRAM O.K.\n", stdout);
+  return true;
+}
+
+// A failed run whose step showed its text: the record goes back where an
+// erase may have taken it (best effort; a failed write-back replaces the
+// text, as the lost settings matter more).
+int Failed(RunWindow& window, const char* path, const KeptNvram& record) {
+  if (record.kept && record.erased) (void)RestoreNvram(window, path, record);
+  return 0;
+}
+int Fail(RunWindow& window, const char* path, const KeptNvram& record, const char* text) {
+  window.ShowStatus(text);
+  return Failed(window, path, record);
+}
+
+int ProgramImage(RunWindow& window, const char* path) {
+  std::vector<std::uint8_t> image;
+  if (!LoadImageFile(window, window.options().imageFile,
+                     {kLargestImage, "Open File Error!!", "Allocate write buffer Error!!"}, image))
+    return 0;
+  const std::size_t fileLength = image.size();
   const std::uint32_t block = Transfer().blockSize;
-  std::uint32_t length = end > 0 ? static_cast<std::uint32_t>(end) : 0;
+  std::uint32_t length = static_cast<std::uint32_t>(fileLength);
   if (length < kMinimumImage) length = kMinimumImage;
   length = (length + block - 1) / block * block;
   const std::uint32_t blocks = length / block;
 
+  // Short images are padded with zeros to whole blocks of at least 32 KB.
   std::vector<std::uint8_t> readBack;
-  std::vector<std::uint8_t> image;
-  try {
-    readBack.assign(length, 0);
-  } catch (const std::bad_alloc&) {
-    window.ShowStatus("Allocate read buffer Error!!");
-    return 0;
-  }
-  try {
-    image.assign(length, 0);
-  } catch (const std::bad_alloc&) {
-    window.ShowStatus("Allocate write buffer Error!!");
-    return 0;
-  }
-  const std::size_t fileLength = std::fread(image.data(), 1, length, file.get());
-  file.reset();
+  if (!SizeBuffer(window, readBack, length, "Allocate read buffer Error!!")) return 0;
+  if (!SizeBuffer(window, image, length, "Allocate write buffer Error!!")) return 0;
 
   if (!device::WaitFlashReady(path)) DebugTrace("0.1 Device initial not ready!!");
 
-  std::uint8_t nvram[kNvramRecordSize] = {};
-  bool nvramRead = false;
+  KeptNvram record;
   if (length > kSectorEraseLimit) {
     if (!device::EraseFlashChip(path)) {
       window.ShowStatus(kEraseFail);
@@ -108,21 +136,27 @@ int ProgramImage(RunWindow& window, const char* path) {
     host::Current().Sleep(500);
     if (!device::WaitFlashReady(path)) window.ShowStatus(kNotReadyAfterErase);
   } else {
-    nvramRead = device::ReadFlash(path, kNvramRecordAddress, nvram, kNvramRecordSize) != 0;
+    const bool nvramRead =
+        device::ReadFlashWhole(path, kNvramRecordAddress, record.bytes, kNvramRecordSize) != 0;
     std::fputs(nvramRead ? "NVRAM O.K.\n" : "NVRAM fail\n", stdout);
-    if (!EraseForSmallImage(window, path, fileLength)) return 0;
-  }
-
-  if (!device::ReadFlash(path, 0, readBack.data(), static_cast<std::int32_t>(length))) {
-    window.ShowStatus("Read Back Erased Flash Error!!");
-    return 0;
-  }
-  for (std::uint8_t b : readBack) {
-    if (b != 0xFF) {
-      window.ShowStatus("Data not 0xff !!");
+    // Only an image within the first 32 KB leaves the record's place to it;
+    // a record that did not arrive whole must not be erased.
+    record.kept = length <= kMinimumImage;
+    if (record.kept && !nvramRead) {
+      window.ShowStatus(kNvramReadFail);
       return 0;
     }
+    if (!KnownSmallEraseLayout(window.facts().amicFlashId)) {
+      window.ShowStatus("Not Support this AMIC Flash Type!!");
+      return 0;
+    }
+    record.erased = true;
+    if (!EraseForSmallImage(window, path, fileLength)) return Failed(window, path, record);
   }
+
+  if (!device::ReadFlash(path, 0, readBack.data(), static_cast<std::int32_t>(length)))
+    return Fail(window, path, record, "Read Back Erased Flash Error!!");
+  if (!CheckErased(window, readBack.data(), readBack.size())) return Failed(window, path, record);
 
   bool programmed = true;
   for (std::uint32_t i = 0; i < blocks; ++i) {
@@ -134,14 +168,10 @@ int ProgramImage(RunWindow& window, const char* path) {
     }
     window.AppendStatus(".");
   }
-  // The record goes back even after a failed program, so the chip keeps its settings.
-  if (length <= kMinimumImage && nvramRead) {
-    if (device::WriteFlash(path, kNvramRecordAddress, nvram, kNvramRecordSize))
-      std::fputs("write NVRAM O.K.\n", stdout);
-  }
-  if (!programmed) {
-    window.ShowStatus("Programming Fail!!");
-    return 0;
+  if (!programmed) return Fail(window, path, record, "Programming Fail!!");
+  if (record.kept) {
+    if (!RestoreNvram(window, path, record)) return 0;
+    record.kept = false;  // back and checked
   }
 
   std::string closing;
@@ -167,7 +197,7 @@ int ProgramImage(RunWindow& window, const char* path) {
 }  // namespace
 
 int RunStandardSerialFlash(RunWindow& window, const char* path) {
-  const ChipFacts& facts = window.facts();
+  const ChipState& facts = window.facts();
   if (facts.atmelFlashId != -1) {
     (void)device::FlashWriteEnable(path);
     if (!device::WaitFlashStatusSet(path, 0x02)) {
@@ -175,7 +205,10 @@ int RunStandardSerialFlash(RunWindow& window, const char* path) {
       return 0;
     }
   }
-  if (facts.flashTypeCode == 3 || facts.flashTypeCode == 5) (void)device::UnprotectFlash(path);
+  // These parts power up write-protected.
+  if (device::IsKind(facts.flashTypeCode, device::FlashKind::StEonMxic) ||
+      device::IsKind(facts.flashTypeCode, device::FlashKind::Mxic))
+    (void)device::UnprotectFlash(path);
 
   if (IsEraseOnlyRun(window)) {
     if (!EraseWholeFlash(window, path)) return 0;
@@ -183,7 +216,8 @@ int RunStandardSerialFlash(RunWindow& window, const char* path) {
                    MessageIcon::None);
     return 1;
   }
-  if (IsBackupOnlyRun(window)) return BackupFlashToFile(window, path, 0) ? 1 : 0;
+  if (IsBackupOnlyRun(window))
+    return BackupFlashToFile(window, WholeRangeReader(path), Transfer().flashSize, 0) ? 1 : 0;
   return ProgramImage(window, path);
 }
 

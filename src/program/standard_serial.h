@@ -11,6 +11,8 @@ inline constexpr std::uint32_t kNvramRecordAddress = 0x8000;
 inline constexpr std::uint32_t kNvramRecordSize = 512;
 inline constexpr std::uint32_t kMinimumImage = 0x8000;
 inline constexpr std::uint32_t kSectorEraseLimit = 0x10000;
+// The largest image: the 24-bit address range of the serial flash.
+inline constexpr std::uint32_t kLargestImage = 0x1000000;
 
 int RunStandardSerialFlash(RunWindow& window, const char* path);
 

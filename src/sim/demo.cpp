@@ -52,7 +52,7 @@ std::vector<std::string> WriteDemoImages(const std::string& folder) {
   std::vector<std::string> written;
   std::error_code error;
   std::filesystem::create_directories(folder, error);
-  auto write = [&](const std::string& name, identify::ChipFacts chip) {
+  auto write = [&](const std::string& name, identify::ChipIdentity chip) {
     const Image image = MakeMatchingImage(chip);
     if (image.empty()) return;
     const std::string path = (std::filesystem::path(folder) / (name + ".bin")).string();

@@ -181,4 +181,19 @@ const FlashPart* FindFlashPart(const std::string& name) {
   return nullptr;
 }
 
+bool FlashFault::ActsOn(Kind what, std::uint32_t start, std::size_t n, std::size_t size) const {
+  if (kind != what || n == 0) return false;
+  if (times > 0) {
+    if (used >= times) return false;
+    bool touches = length == 0;
+    for (std::size_t i = 0; i < n && !touches; ++i) {
+      const std::uint32_t a = static_cast<std::uint32_t>((start + i) % size);
+      touches = a >= address && a - address < length;
+    }
+    if (!touches) return false;
+    ++used;
+  }
+  return true;
+}
+
 }  // namespace sim

@@ -4,6 +4,7 @@
 // in the order of the flash type codes the host uses.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -80,7 +81,17 @@ struct FlashFault {
   int atOperation = 1;  // StaysBusy: counts program/erase operations from 1
   std::uint8_t mask = 0x01;
   std::uint32_t address = 0;
-  std::uint32_t length = 0;  // WrongReadData: 0 means every address
+  std::uint32_t length = 0;  // WrongReadData, BitsDoNotProgram (transient): 0 means every address
+  // WrongReadData and BitsDoNotProgram: 0 acts for good; N acts on the next N
+  // reads (programs) that touch the range only, then the part behaves, so a
+  // retry can succeed. A serial part counts chip-select cycles (a read, a page
+  // program, an AAI step), a parallel part single bytes.
+  int times = 0;
+  mutable int used = 0;  // operations a transient fault has acted on
+
+  // True when the fault acts on an operation over [start, start + n) of a
+  // part of `size` bytes; counts the operation against a transient fault.
+  bool ActsOn(Kind what, std::uint32_t start, std::size_t n, std::size_t size) const;
 };
 
 // Every part of the catalogue.

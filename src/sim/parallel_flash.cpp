@@ -28,9 +28,11 @@ ParallelFlash::ParallelFlash(ParallelPartKind kind)
     : kind_(kind), part_(ParallelPartFor(kind)), cells_(kSize) {}
 
 void ParallelFlash::AddFault(const FlashFault& fault) {
-  if (fault.kind == FlashFault::Kind::BitsDoNotProgram) cells_.stuckBits |= fault.mask;
+  if (fault.kind == FlashFault::Kind::BitsDoNotProgram && fault.times == 0)
+    cells_.stuckBits |= fault.mask;
   if (fault.kind == FlashFault::Kind::StaysBusy && fault.atOperation <= 0) stuckBusy_ = true;
   faults_.push_back(fault);
+  faults_.back().used = 0;
 }
 
 void ParallelFlash::StartOperation(int polls) {
@@ -60,12 +62,18 @@ void ParallelFlash::Write(std::uint16_t address, std::uint8_t data) {
       else
         step_ = kIdle;
       break;
-    case kProgramArmed:
+    case kProgramArmed: {
+      const std::uint8_t lasting = cells_.stuckBits;
+      for (const FlashFault& f : faults_)
+        if (f.times > 0 && f.ActsOn(FlashFault::Kind::BitsDoNotProgram, address, 1, kSize))
+          cells_.stuckBits |= f.mask;
       cells_.Program(address, data);
+      cells_.stuckBits = lasting;
       ++programmedBytes;
       step_ = kIdle;
       StartOperation(part_.programBusyPolls);
       return;
+    }
     case kErase1:
       step_ = at1 && data == 0xAA ? kErase2 : kIdle;
       break;
@@ -94,7 +102,7 @@ void ParallelFlash::Write(std::uint16_t address, std::uint8_t data) {
 std::uint8_t ParallelFlash::Read(std::uint32_t address) const {
   std::uint8_t value = cells_.Read(address % kSize);
   for (const FlashFault& f : faults_)
-    if (f.kind == FlashFault::Kind::WrongReadData) {
+    if (f.ActsOn(FlashFault::Kind::WrongReadData, address % kSize, 1, kSize)) {
       const std::uint32_t a = address % kSize;
       if (f.length == 0 || (a >= f.address && a - f.address < f.length)) value ^= f.mask;
     }

@@ -50,9 +50,11 @@ void SerialFlash::PowerOn() {
 }
 
 void SerialFlash::AddFault(const FlashFault& fault) {
-  if (fault.kind == FlashFault::Kind::BitsDoNotProgram) cells_.stuckBits |= fault.mask;
+  if (fault.kind == FlashFault::Kind::BitsDoNotProgram && fault.times == 0)
+    cells_.stuckBits |= fault.mask;
   if (fault.kind == FlashFault::Kind::StaysBusy && fault.atOperation <= 0) stuckBusy_ = true;
   faults_.push_back(fault);
+  faults_.back().used = 0;
 }
 
 std::vector<std::uint8_t> SerialFlash::Answer(const std::vector<std::uint8_t>& answer,
@@ -67,7 +69,7 @@ std::vector<std::uint8_t> SerialFlash::ReadArray(std::uint32_t address, std::siz
   std::vector<std::uint8_t> out(n);
   cells_.Read(address, out.data(), n);
   for (const FlashFault& f : faults_) {
-    if (f.kind != FlashFault::Kind::WrongReadData) continue;
+    if (!f.ActsOn(FlashFault::Kind::WrongReadData, address, n, cells_.size())) continue;
     for (std::size_t i = 0; i < n; ++i) {
       const std::uint32_t a = static_cast<std::uint32_t>((address + i) % cells_.size());
       if (f.length == 0 || (a >= f.address && a - f.address < f.length)) out[i] ^= f.mask;
@@ -107,8 +109,19 @@ void SerialFlash::PageProgram(std::uint32_t address, const std::uint8_t* data, s
     buffer[at] = data[i];
     touched[at] = true;
   }
+  const std::uint8_t lasting = cells_.stuckBits;
+  cells_.stuckBits |= TransientStuckBits(address, n);
   for (std::uint32_t i = 0; i < page; ++i)
     if (touched[i]) cells_.Program(base + i, buffer[i]);
+  cells_.stuckBits = lasting;
+}
+
+std::uint8_t SerialFlash::TransientStuckBits(std::uint32_t address, std::size_t n) const {
+  std::uint8_t bits = 0;
+  for (const FlashFault& f : faults_)
+    if (f.times > 0 && f.ActsOn(FlashFault::Kind::BitsDoNotProgram, address, n, cells_.size()))
+      bits |= f.mask;
+  return bits;
 }
 
 void SerialFlash::EraseBlockAt(std::uint32_t address) {
@@ -147,7 +160,10 @@ void SerialFlash::Aai(const std::vector<std::uint8_t>& mosi, std::uint64_t nowMs
   // In AAI mode the write-enable latch stays set until the sequence ends.
   const std::size_t first = withAddress ? 4 : 1;
   if (withAddress) aaiAddress_ = Address(mosi) & (word ? ~1u : ~0u);
+  const std::uint8_t lasting = cells_.stuckBits;
+  cells_.stuckBits |= TransientStuckBits(aaiAddress_, dataBytes);
   for (std::size_t i = 0; i < dataBytes; ++i) cells_.Program(aaiAddress_ + i, mosi[first + i]);
+  cells_.stuckBits = lasting;
   aaiAddress_ += static_cast<std::uint32_t>(dataBytes);
   StartOperation(nowMs, part_.timing.aaiProgramMs, false);
   if (aaiAddress_ >= cells_.size()) {  // the sequence ends at the top of the array

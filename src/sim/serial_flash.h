@@ -59,6 +59,8 @@ class SerialFlash {
   bool MayModify();  // write enabled and not protected; counts an ignore otherwise
   void StartOperation(std::uint64_t nowMs, std::uint32_t durationMs, bool erase);
   void PageProgram(std::uint32_t address, const std::uint8_t* data, std::size_t n);
+  // Bits the transient program faults hold at 1 for this operation (counts it).
+  std::uint8_t TransientStuckBits(std::uint32_t address, std::size_t n) const;
   void EraseBlockAt(std::uint32_t address);
   void Aai(const std::vector<std::uint8_t>& mosi, std::uint64_t nowMs);
   void Complete(std::uint64_t nowMs);  // drops the latch once the operation is done

@@ -102,7 +102,7 @@ void PutChecksum(Image& image) {
   image[at] = sum;
 }
 
-Image MakeMatchingImage(identify::ChipFacts chip, const ImageLayout& layout) {
+Image MakeMatchingImage(identify::ChipIdentity chip, const ImageLayout& layout) {
   const int t = chip.type;
   const std::int8_t r = chip.subCode;
   std::size_t size = layout.size;
@@ -182,7 +182,7 @@ Image MakeMatchingImage(identify::ChipFacts chip, const ImageLayout& layout) {
   return image;
 }
 
-Image MakeRefusedImage(identify::ChipFacts chip, std::size_t size) {
+Image MakeRefusedImage(identify::ChipIdentity chip, std::size_t size) {
   ImageLayout layout;
   layout.size = size;
   switch (chip.type) {

@@ -27,11 +27,11 @@ struct ImageLayout {
 
 // An image the checks accept for chip; empty when no image can match (chip
 // types 0, 18 and above 24; type 7 other than sub-codes 1 and 2).
-Image MakeMatchingImage(identify::ChipFacts chip, const ImageLayout& layout = {});
+Image MakeMatchingImage(identify::ChipIdentity chip, const ImageLayout& layout = {});
 
 // An image of another chip that the checks must refuse for chip; empty for
 // the chip types that accept any image (3, 20..23).
-Image MakeRefusedImage(identify::ChipFacts chip, std::size_t size = 0x8000);
+Image MakeRefusedImage(identify::ChipIdentity chip, std::size_t size = 0x8000);
 
 // Code-like filler that carries no marker.
 void FillCode(Image& image, std::uint32_t seed);

@@ -1,0 +1,46 @@
+#include "program/image_file.h"
+
+#include "host/stdio_file.h"
+#include "program/shared_steps.h"
+
+namespace program {
+
+bool LoadImage(RunWindow& window, const ImageSource& source, const ImageRules& rules,
+               std::vector<std::uint8_t>& image) {
+  image.clear();
+  std::uint64_t length = 0;
+  if (!source.length(length) || length == 0 || length > rules.maxLength ||
+      length > static_cast<std::uint64_t>(SIZE_MAX)) {
+    window.ShowStatus(rules.openFailText);
+    return false;
+  }
+  const auto size = static_cast<std::size_t>(length);
+  if (!SizeBuffer(window, image, size, rules.allocFailText)) return false;
+  // Fewer bytes than the file's length is a read error, never a shorter image.
+  if (source.read(image.data(), size) != size) {
+    image.clear();
+    window.ShowStatus(rules.openFailText);
+    return false;
+  }
+  return true;
+}
+
+bool LoadImageFile(RunWindow& window, const std::string& fileName, const ImageRules& rules,
+                   std::vector<std::uint8_t>& image) {
+  image.clear();
+  host::File file = host::OpenFile(fileName.c_str(), "rb");
+  if (!file) {
+    window.ShowStatus(rules.openFailText);
+    return false;
+  }
+  std::FILE* f = file.get();
+  ImageSource source;
+  source.length = [f](std::uint64_t& length) { return host::FileLength(f, length); };
+  source.read = [f](std::uint8_t* into, std::size_t n) {
+    const std::size_t got = std::fread(into, 1, n, f);
+    return std::ferror(f) != 0 ? 0 : got;
+  };
+  return LoadImage(window, source, rules, image);
+}
+
+}  // namespace program

@@ -1,0 +1,37 @@
+// Loading an image file for a procedure: the whole file or nothing, refused
+// before the procedure sends its first command.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "program/run_window.h"
+
+namespace program {
+
+struct ImageRules {
+  std::uint64_t maxLength;    // a longer file is refused
+  const char* openFailText;   // the procedure's text for a file it cannot use
+  const char* allocFailText;  // the procedure's text for a buffer it cannot get
+};
+
+// Reads the file named fileName whole into image (image.size() is then the
+// file's length). A file that cannot be opened, is empty, is longer than
+// rules.maxLength or cannot be read whole is refused with openFailText as
+// the status; no buffer, allocFailText. Nothing is sent to the device.
+bool LoadImageFile(RunWindow& window, const std::string& fileName, const ImageRules& rules,
+                   std::vector<std::uint8_t>& image);
+
+// An open image as the loader sees it; the real one is a C runtime file.
+struct ImageSource {
+  std::function<bool(std::uint64_t& length)> length;
+  // Reads up to n bytes, returns how many; fewer than n is a failure.
+  std::function<std::size_t(std::uint8_t* into, std::size_t n)> read;
+};
+bool LoadImage(RunWindow& window, const ImageSource& source, const ImageRules& rules,
+               std::vector<std::uint8_t>& image);
+
+}  // namespace program

@@ -1,0 +1,74 @@
+#include "program/procedures.h"
+
+#include <array>
+
+#include "program/standard_serial.h"
+
+namespace program {
+
+namespace {
+
+int RefuseImageTooLarge(RunWindow& window, const char*) {
+  window.Message("The firmware file size is bigger than the flash size!", kCaptionMessage,
+                 MessageIcon::None);
+  return kProcedureRefused;
+}
+
+constexpr std::array kRows = {
+    ProcedureRow{Procedure::None, "none", nullptr},
+    ProcedureRow{Procedure::RefusedImageTooLarge, "image too large", &RefuseImageTooLarge},
+    ProcedureRow{Procedure::DiskAreaFirmware, "disk-area firmware", nullptr},
+    ProcedureRow{Procedure::HddHostedFirmware, "HDD-hosted firmware", nullptr},
+    ProcedureRow{Procedure::SstSerialFlash, "SST serial flash", nullptr},
+    ProcedureRow{Procedure::NvramPage16K, "NVRAM-preserving 16 KB pages", nullptr},
+    ProcedureRow{Procedure::BlockCommandFlash, "block-command flash", nullptr},
+    ProcedureRow{Procedure::Ieee1394BridgeFlash, "IEEE 1394 bridge flash", nullptr},
+    ProcedureRow{Procedure::StandardSerialFlash, "standard serial flash", &RunStandardSerialFlash},
+    ProcedureRow{Procedure::InternalRomParallelFlash, "internal-ROM parallel flash", nullptr},
+    ProcedureRow{Procedure::BridgeBehindController, "bridge behind controller", nullptr},
+};
+
+// Rows are looked up by position: keep them in the enum's order.
+constexpr bool RowsInEnumOrder() {
+  for (std::size_t i = 0; i < kRows.size(); ++i)
+    if (static_cast<std::size_t>(kRows[i].procedure) != i) return false;
+  return true;
+}
+static_assert(RowsInEnumOrder(), "procedure rows out of enum order");
+static_assert(kRows.size() == static_cast<std::size_t>(Procedure::BridgeBehindController) + 1,
+              "a procedure without a row");
+
+}  // namespace
+
+std::span<const ProcedureRow> ProcedureTable() { return kRows; }
+
+const ProcedureRow& RowOf(Procedure procedure) {
+  const auto index = static_cast<std::size_t>(procedure);
+  return index < kRows.size() ? kRows[index] : kRows[0];
+}
+
+RunOutcome OutcomeOf(int procedureResult) {
+  if (procedureResult == kProcedureRefused) return RunOutcome::Refused;
+  return procedureResult == kProcedureSucceeded ? RunOutcome::Succeeded : RunOutcome::Failed;
+}
+
+RunOutcome RunProcedure(Procedure procedure, RunWindow& window, const char* path) {
+  const ProcedureRow& row = RowOf(procedure);
+  if (row.entry == nullptr) return RunOutcome::NothingRan;
+  return OutcomeOf(row.entry(window, path));
+}
+
+bool IsPowerCycleNotice(const std::string& text) {
+  return text == "Please Turn-Off the Power and Turn-On Again!" ||
+         text == "Please Turn-Off the Power and Turn-On Again !" ||
+         text == "TXV929 Auto reset, Please wait device re-attached!";
+}
+
+const char* ProcedureName(Procedure procedure) { return RowOf(procedure).name; }
+
+bool ProcedureBuilt(Procedure procedure) {
+  // The refusal row only shows a box: it is no procedure of its own.
+  return RowOf(procedure).entry != nullptr && procedure != Procedure::RefusedImageTooLarge;
+}
+
+}  // namespace program

@@ -1,0 +1,68 @@
+// The procedure table: one row per flash procedure, with the name the
+// console prints and the function Run calls. A new procedure fills in the
+// entry of its row; the dispatch rules (dispatch.h) choose the row.
+#pragma once
+
+#include <span>
+#include <string>
+
+#include "program/run_window.h"
+
+namespace program {
+
+enum class Procedure {
+  None,                    // nothing runs for this chip
+  RefusedImageTooLarge,    // the image does not fit the chip's flash; Run stays off
+  DiskAreaFirmware,
+  HddHostedFirmware,
+  SstSerialFlash,
+  NvramPage16K,
+  BlockCommandFlash,
+  Ieee1394BridgeFlash,
+  StandardSerialFlash,
+  InternalRomParallelFlash,
+  BridgeBehindController,
+};
+
+// What a procedure returns.
+inline constexpr int kProcedureFailed = 0;
+inline constexpr int kProcedureSucceeded = 1;
+// Returned only by the refusal row: nothing was sent and Run stays disabled.
+inline constexpr int kProcedureRefused = -1;
+
+// A procedure: runs on the window's thread against the device at path and
+// returns one of the codes above.
+using ProcedureEntry = int (*)(RunWindow& window, const char* path);
+
+struct ProcedureRow {
+  Procedure procedure;
+  const char* name;      // for the console's result line
+  ProcedureEntry entry;  // nullptr: not built yet, running it does nothing
+};
+
+// Every row, in the order of the Procedure enum.
+std::span<const ProcedureRow> ProcedureTable();
+const ProcedureRow& RowOf(Procedure procedure);
+
+// How the last press of Run ended; the window keeps it.
+enum class RunOutcome {
+  NothingRan,  // no procedure for the chip, or its procedure is not built yet
+  Succeeded,
+  Failed,
+  Refused,     // refused before any command; Run stays disabled
+};
+
+RunOutcome OutcomeOf(int procedureResult);
+
+// Runs the procedure's entry and says how it ended.
+RunOutcome RunProcedure(Procedure procedure, RunWindow& window, const char* path);
+
+// True for the boxes that end a successful programming or erase-only run
+// (power-cycle or reset notices); never shown after a failure.
+bool IsPowerCycleNotice(const std::string& text);
+
+const char* ProcedureName(Procedure procedure);
+// True when running the procedure does something.
+bool ProcedureBuilt(Procedure procedure);
+
+}  // namespace program
