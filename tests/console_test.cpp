@@ -68,7 +68,8 @@ TEST(ConsoleArgsTest, RefusesWhatTheWindowCannotExpress) {
   }
   const std::string usage = app::ConsoleUsage();
   for (const char* option : {"--simulate", "--list", "--run", "--image", "--rd", "--erase-only",
-                             "--backup-only", "--backup-file", "--nvram", "--size", "Exit status"})
+                             "--backup-only", "--backup-file", "--nvram", "--size", "--program-anyway",
+                             "Exit status"})
     EXPECT_NE(std::string::npos, usage.find(option)) << option;
 }
 
@@ -196,6 +197,31 @@ TEST_F(ConsoleTest, ImageRefusedForItsSizeIsNotASuccess) {
       << output;
   EXPECT_TRUE(Printed("result: refused, Run stays disabled")) << output;
   EXPECT_EQ(0, Count("EraseFlashChip") + Count("EraseFlashSector") + Count("WriteFlash"));
+}
+
+// Another chip's image is written only with --program-anyway, which loads it
+// as "Load File" does and answers Run's question with Yes.
+TEST_F(ConsoleTest, AnotherChipsImageNeedsProgramAnyway) {
+  auto chip = Attach("tx40775-pmc", 1);
+  const std::vector<std::uint8_t> foreign = sim::MakeMatchingImage({6, 1});
+  const std::string file = WriteFile("foreign", foreign);
+  std::vector<std::uint8_t> flash(foreign.size());
+  chip->serialFlash()->cells().Read(0, flash.data(), flash.size());
+  const std::vector<std::uint8_t> before = flash;
+
+  EXPECT_EQ(app::kExitRunFailed, Console({"--run", "0", "--image", file}));
+  EXPECT_TRUE(Printed("[Message] The firmware file seems not match this chip!\n")) << output;
+  EXPECT_TRUE(Printed("result: Run is disabled")) << output;
+  chip->serialFlash()->cells().Read(0, flash.data(), flash.size());
+  EXPECT_EQ(before, flash);
+
+  EXPECT_EQ(app::kExitSuccess, Console({"--run", "0", "--image", file, "--program-anyway"}));
+  EXPECT_TRUE(Printed("[Message] The firmware file seems not match this chip! Program it "
+                      "anyway? -> Yes\n"))
+      << output;
+  EXPECT_TRUE(Printed("result: success")) << output;
+  chip->serialFlash()->cells().Read(0, flash.data(), flash.size());
+  EXPECT_EQ(foreign, flash);
 }
 
 TEST_F(ConsoleTest, ControlsTheWindowHidesAreRefused) {

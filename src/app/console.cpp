@@ -45,6 +45,19 @@ class ConsoleView : public HeadlessView {
     std::fflush(out_);
   }
 
+  // The question is printed with its answer: Yes only when the run was given
+  // the option for it.
+  bool AskYesNo(const std::string& text, const std::string& caption, ui::Icon icon) override {
+    questionAnswers.assign(1, answerYes);
+    const bool yes = HeadlessView::AskYesNo(text, caption, icon);
+    EndLine();
+    std::fprintf(out_, "[%s] %s -> %s\n", caption.c_str(), OneLine(text).c_str(), yes ? "Yes" : "No");
+    std::fflush(out_);
+    return yes;
+  }
+
+  bool answerYes = false;
+
   void Repaint(const std::string& control) override {
     HeadlessView::Repaint(control);
     if (window == nullptr || control != window->StatusEdit.name()) return;
@@ -116,7 +129,7 @@ int FwSizeItem(const ComboBox& box, const std::string& wanted) {
 // Sets the controls the way a user would, in an order the window allows:
 // the entry, the panel boxes that must go off, the image, the boxes that
 // must go on, then "RD Version" as asked.
-bool SetUpRun(MainWindow& w, const ConsoleRun& run, std::FILE* out) {
+bool SetUpRun(MainWindow& w, HeadlessView& view, const ConsoleRun& run, std::FILE* out) {
   w.DeviceList.UserSelect(run.entry);
   const bool panelChange = run.rd || w.EraseOnlyCheck.checked() != run.eraseOnly ||
                            w.BackupFWCheckBox.checked() != run.backupOnly;
@@ -129,7 +142,13 @@ bool SetUpRun(MainWindow& w, const ConsoleRun& run, std::FILE* out) {
     if (!Offered(w.BackupFWCheckBox, "\"Backup Old Firmware Only\"", out)) return false;
     w.BackupFWCheckBox.SetChecked(false);
   }
-  if (!run.image.empty()) {
+  if (!run.image.empty() && run.programAnyway) {
+    // Only a file chosen with "Load File" keeps Run enabled after the
+    // mismatch notice; Run then asks, and the console answers Yes.
+    if (!Offered(w.LoadBtn, "\"Load File\"", out)) return false;
+    view.dialogAnswers.assign(1, run.image);
+    w.LoadBtn.Click();
+  } else if (!run.image.empty()) {
     if (!Offered(w.FwFilenameEdit, "the firmware file", out)) return false;
     w.FwFilenameEdit.SetText(run.image);
   }
@@ -164,7 +183,7 @@ int PressRun(MainWindow& w, ConsoleView& view, const ConsoleRun& run, std::FILE*
     std::fprintf(out, "There is no entry %d.\n", run.entry);
     return kExitUsage;
   }
-  if (!SetUpRun(w, run, out)) return kExitUsage;
+  if (!SetUpRun(w, view, run, out)) return kExitUsage;
   view.ProcessMessages();
   view.EndLine();
   std::fprintf(out, "entry %d: %s (chip %s, firmware %s, flash %s)\n", run.entry,
@@ -175,9 +194,16 @@ int PressRun(MainWindow& w, ConsoleView& view, const ConsoleRun& run, std::FILE*
     std::fprintf(out, "result: Run is disabled for this entry with these options\n");
     return kExitRunFailed;
   }
+  view.answerYes = run.programAnyway;
+  const std::size_t asked = view.questions.size();
   w.UpdateBtn.Click();
   view.ProcessMessages();
   view.EndLine();
+  if (view.questions.size() > asked && !run.programAnyway) {
+    std::fprintf(out, "result: refused, the image does not match this chip "
+                      "(--program-anyway programs it)\n");
+    return kExitRunFailed;
+  }
   switch (w.lastOutcome) {
     case program::RunOutcome::Succeeded:
       std::fprintf(out, "result: success (%s)\n", program::ProcedureName(w.lastProcedure));
@@ -233,6 +259,11 @@ std::string ConsoleUsage() {
          "  --nvram on|off      set \"Include 4K NVRAM\" where the window shows it\n"
          "  --size SIZE         the firmware size box: 32KB, 64KB, 128KB, 256KB, 512KB\n"
          "                      or 1MB, where the window shows it\n"
+         "  --program-anyway    load the image with \"Load File\" (which leaves Run\n"
+         "                      enabled after the mismatch notice) and answer Yes when\n"
+         "                      Run asks whether to program an image the chip check\n"
+         "                      refused; without it such a run is refused and nothing\n"
+         "                      is sent\n"
          "\n"
          "A control the window hides or disables for the entry is refused, as is a\n"
          "run while Run is disabled. The procedures' own diagnostic lines (\"NVRAM\n"
@@ -243,7 +274,8 @@ std::string ConsoleUsage() {
          "     and erase-only runs) or with \"Read flash and backup success!\"\n"
          "     (backup-only runs); listing only: always 0\n"
          "  1  a run failed (any other ending), ran nothing for its chip, was refused\n"
-         "     by the image size check, or Run was disabled\n"
+         "     by the image size check or for an image that does not match the chip,\n"
+         "     or Run was disabled\n"
          "  2  bad arguments, no such entry, or an option the window does not offer\n";
 }
 
@@ -292,6 +324,9 @@ bool ParseConsoleArgs(const std::vector<std::string>& args, ConsoleOptions& opti
         return false;
       }
       options.runs.back().image = v;
+    } else if (arg == "--program-anyway") {
+      if (!needRun(arg)) return false;
+      options.runs.back().programAnyway = true;
     } else if (arg == "--rd") {
       if (!needRun(arg)) return false;
       options.runs.back().rd = true;

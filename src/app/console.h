@@ -24,6 +24,9 @@ struct ConsoleRun {
   std::string backupFile;  // BackupFileEdit
   std::optional<bool> nvram;  // "Include 4K NVRAM"; unset leaves the box as it is
   std::string fwSize;         // FwSizeCheck item ("32KB" .. "1MB"); "" leaves it
+  // Answers Yes when Run asks whether to program an image the chip check
+  // refused; without it the console answers No and the run is refused.
+  bool programAnyway = false;
 };
 
 struct ConsoleOptions {

@@ -12,6 +12,20 @@
 
 namespace app {
 
+namespace {
+
+// A run that would write an image the chip check refused. Erase-only and
+// backup-only runs write no image; a file that cannot be read is refused by
+// the procedure itself before any command.
+bool WritesRefusedImage(const WindowRun& run) {
+  if (program::IsEraseOnlyRun(run) || program::IsBackupOnlyRun(run)) return false;
+  const identify::CheckResult match = identify::CheckImageMatchesChip(
+      run.options().imageFile, {run.facts().chipType, run.facts().chipSubCode});
+  return !match.accepted && !match.openFailed;
+}
+
+}  // namespace
+
 void MainWindow::UpdateBtnClick(Control&) {
   if (running_) return;
   lastOutcome = program::RunOutcome::NothingRan;
@@ -46,6 +60,13 @@ void MainWindow::UpdateBtnClick(Control&) {
   const ProcedureScope scope(*this);
 
   WindowRun run(*this);
+  // The mismatch notice of the selection leaves Run enabled: one more click
+  // must not write another chip's firmware without asking. No sends nothing.
+  if (WritesRefusedImage(run) &&
+      !ws_.AskYesNo(kProgramAnywayQuestion, program::kCaptionMessage, ui::Icon::Warning)) {
+    lastProcedure = program::Procedure::None;
+    return;
+  }
   program::DispatchChecks checks;
   checks.imageFitsFlash = [&] {
     const identify::CheckResult fits = identify::CheckImageFitsFlash(

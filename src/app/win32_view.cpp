@@ -645,6 +645,14 @@ void Win32View::ShowMessage(const std::string& text, const std::string& caption,
   RestoreFocus();
 }
 
+bool Win32View::AskYesNo(const std::string& text, const std::string& caption, ui::Icon icon) {
+  SaveFocus();
+  const int answer = MessageBoxA(nullptr, text.c_str(), caption.c_str(),
+                                 MB_YESNO | MB_DEFBUTTON2 | MB_TASKMODAL | IconFlag(icon));
+  RestoreFocus();
+  return answer == IDYES;
+}
+
 bool Win32View::OpenFile(const ui::OpenFileRequest& request, std::string& path) {
   // "Name|*.ext|..." becomes the platform's NUL-separated, double-NUL-ended list.
   std::string filter = request.filter;

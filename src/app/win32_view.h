@@ -22,6 +22,7 @@ class Win32View : public View, private ControlObserver {
 
   // --- ui::WindowSystem ------------------------------------------------
   void ShowMessage(const std::string& text, const std::string& caption, ui::Icon icon) override;
+  bool AskYesNo(const std::string& text, const std::string& caption, ui::Icon icon) override;
   bool OpenFile(const ui::OpenFileRequest& request, std::string& path) override;
   std::string ProgramFolder() override;
   void ProcessMessages() override;

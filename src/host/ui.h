@@ -46,6 +46,9 @@ class WindowSystem {
 
   // A modal box with one OK button and no owner.
   virtual void ShowMessage(const std::string& text, const std::string& caption, Icon icon) = 0;
+  // A modal Yes/No question with No the default button and no owner; true
+  // for Yes.
+  virtual bool AskYesNo(const std::string& text, const std::string& caption, Icon icon) = 0;
   // Runs the open dialog; false when the user cancels.
   virtual bool OpenFile(const OpenFileRequest& request, std::string& path) = 0;
   // The folder of the running executable (the open dialog's first folder).
