@@ -444,13 +444,14 @@ TEST_F(BridgeTest, EngineUsesTheOpcodesTheHostSets) {
 }
 
 TEST_F(BridgeTest, BlockWriteErasesByItsCode) {
-  auto chip = Attach("txr846");  // EON part: 32 KB sectors, 64 KB blocks
+  auto chip = Attach("txr846");  // EN25F80: 0x20 clears 4 KB, 0xD8 64 KB
   const Bytes data{0x11, 0x22, 0x33, 0x44};
   EXPECT_EQ(1, BlockWrite(0x100, {0xFF, 0xFF, 0xFF, 0xFF}, 0x00));
   EXPECT_NE(Bytes(4, 0xFF), BlockRead(0x100, 4)) << "mode 0 erases nothing";
   EXPECT_EQ(1, BlockWrite(0x0000, data, 0x01));
   EXPECT_EQ(data, BlockRead(0, 4));
-  EXPECT_EQ(Bytes(4, 0xFF), BlockRead(0x7FFC, 4));
+  EXPECT_EQ(Bytes(4, 0xFF), BlockRead(0x0FFC, 4));
+  EXPECT_NE(Bytes(4, 0xFF), BlockRead(0x1000, 4)) << "code 1 took one 4 KB sector only";
   EXPECT_EQ(1, BlockWrite(0x8000, data, 0x82));
   EXPECT_EQ(0x82, chip->lastBlockWriteMode());
   EXPECT_EQ(Bytes(4, 0xFF), BlockRead(0x0000, 4)) << "code 2 took the whole 64 KB block";

@@ -110,7 +110,7 @@ struct Companion {
 };
 
 const Companion kCompanions[] = {
-    {"txv929-txr847", 12, 13, "4847", "mxic-mx25v512-p32"},
+    {"txv929-txr847", 12, 13, "4847", "mxic-c22210-p32"},
     {"txv961-txr842", 11, 14, "4842", "winbond-w25x10"},
     {"txv929-txr842", 12, 15, "4842", "eon-en25p05"},
 };
@@ -377,7 +377,7 @@ TEST_F(SimControllerTest, ReplacedControllerModelAndTheBuiltInOne) {
   Attach("txr842");  // a bridge, not a controller
   EXPECT_EQ(0, device::MatchChipProductId(path(), "4847"));
   sim::SetStorageControllerHook(nullptr);
-  EXPECT_EQ("txv929-txr847:mxic-mx25v512-p32 txv929:none ", seen);
+  EXPECT_EQ("txv929-txr847:mxic-c22210-p32 txv929:none ", seen);
   Attach("txv929-txr847");
   EXPECT_EQ(1, device::MatchChipProductId(path(), "4847"));
 }

@@ -2,8 +2,11 @@
 // opcode level and through the raw command blocks the host sends.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "device/passthrough.h"
@@ -62,7 +65,7 @@ TEST(SerialFlashTest, PageProgramWrapsWithinItsPage) {
   EXPECT_EQ((Bytes{0xA3, 0xA4}), Read(f, 0x00, 2)) << "the rest lands at the page start";
   EXPECT_EQ(0xFF, Read(f, 0x100, 1)[0]);
 
-  sim::SerialFlash m = Part("mxic-mx25v512-p32");
+  sim::SerialFlash m = Part("mxic-c22210-p32");
   Bytes cycle{0x02, 0x00, 0x00, 0x00};
   for (int i = 0; i < 40; ++i) cycle.push_back(static_cast<std::uint8_t>(i));
   m.Transfer({0x06}, 0, 0);
@@ -87,27 +90,21 @@ TEST(SerialFlashTest, BusyClearsAfterTheVirtualDurationAndIgnoresCommandsMeanwhi
 
 TEST(SerialFlashTest, ProtectionIsClearedOnlyByAProperStatusWrite) {
   sim::SerialFlash f = Part("mxic-mx25l512");
-  f.SetProtection(0x1C);
+  f.SetProtection(0x0C);
   f.Transfer({0x06}, 0, 0);
   f.Transfer({0xC7}, 0, 0);
   EXPECT_EQ(0, f.eraseOperations) << "a protected part refuses the erase";
   f.Transfer({0x04}, 0, 0);
   f.Transfer({0x01, 0x00}, 0, 0);  // status write without write enable
-  EXPECT_EQ(0x1C, f.protectionBits());
+  EXPECT_EQ(0x0C, f.protectionBits());
   f.Transfer({0x50}, 0, 0);  // this part does not take 0x50
   f.Transfer({0x01, 0x00}, 0, 0);
-  EXPECT_EQ(0x1C, f.protectionBits());
+  EXPECT_EQ(0x0C, f.protectionBits());
   f.Transfer({0x06}, 0, 0);
   f.Transfer({0x01, 0x00}, 0, 0);
   EXPECT_EQ(0x00, f.protectionBits());
   EXPECT_EQ(0x03, f.Status(0) & 0x03) << "status write running";
   EXPECT_EQ(0x00, f.Status(10) & 0x03) << "done: latch dropped";
-
-  sim::SerialFlash sst = Part("sst-25vf512");
-  sst.SetProtection(0x0C);
-  sst.Transfer({0x50}, 0, 0);  // SST: enable write-status-register also works
-  sst.Transfer({0x01, 0x00}, 0, 0);
-  EXPECT_EQ(0x00, sst.protectionBits());
 }
 
 TEST(SerialFlashTest, SstAaiByteModeNeedsWriteEnableAndEndsWithWriteDisable) {
@@ -123,11 +120,11 @@ TEST(SerialFlashTest, SstAaiByteModeNeedsWriteEnableAndEndsWithWriteDisable) {
   f.Transfer({0xAF, 0x22}, 0, 0);
   f.Transfer({0xAF, 0x33}, 0, 0);
   f.Transfer({0x06}, 0, 0);  // not taken in AAI mode
-  f.Transfer({0xC7}, 0, 0);  // nor an erase
-  EXPECT_EQ(0x02, f.Status(0) & 0x02) << "the latch stays set during AAI";
+  f.Transfer({0x60}, 0, 0);  // nor an erase
+  EXPECT_EQ(0x42, f.Status(0) & 0x42) << "the latch and the AAI flag stay set during AAI";
   f.Transfer({0x04}, 0, 0);
   EXPECT_FALSE(f.aaiActive());
-  EXPECT_EQ(0x00, f.Status(0) & 0x02);
+  EXPECT_EQ(0x00, f.Status(0) & 0x42);
   EXPECT_EQ((Bytes{0x11, 0x22, 0x33, 0xFF}), Read(f, 0x2000, 4));
   f.Transfer({0xAF, 0x44}, 0, 0);  // after the end a continuation does nothing
   EXPECT_EQ(0xFF, Read(f, 0x2003, 1)[0]);
@@ -145,28 +142,6 @@ TEST(SerialFlashTest, SstAaiWordModeContinuesAtItsInternalAddress) {
   EXPECT_EQ(0xFF, Read(f, 0x5000, 1)[0]);
 }
 
-TEST(SerialFlashTest, EraseUnitsFollowTheOpcode) {
-  sim::SerialFlash f = Part("sst-25vf016b");
-  const Bytes zeros(16, 0x00);
-  f.cells().Load(0x0000, zeros.data(), zeros.size());
-  f.cells().Load(0x1000, zeros.data(), zeros.size());
-  f.cells().Load(0x8000, zeros.data(), zeros.size());
-  f.Transfer({0x06}, 0, 0);
-  f.Transfer({0x20, 0x00, 0x00, 0x10}, 0, 0);  // 4 KB sector holding 0x0010
-  EXPECT_EQ(0xFF, Read(f, 0x0000, 1)[0]);
-  EXPECT_EQ(0x00, Read(f, 0x1000, 1)[0]);
-  f.Transfer({0x06}, 0, 1000);
-  f.Transfer({0x52, 0x00, 0x10, 0x00}, 0, 1000);  // 32 KB block
-  EXPECT_EQ(0xFF, Read(f, 0x1000, 1)[0]);
-  EXPECT_EQ(0x00, Read(f, 0x8000, 1)[0]);
-
-  sim::SerialFlash boot = Part("amic-a25l512-boot");
-  boot.cells().Load(0x2FFF, zeros.data(), 2);
-  boot.Transfer({0x06}, 0, 0);
-  boot.Transfer({0xD8, 0x00, 0x10, 0x00}, 0, 0);  // the 8 KB block 0x1000..0x2FFF
-  EXPECT_EQ((Bytes{0xFF, 0x00}), Read(boot, 0x2FFF, 2));
-}
-
 TEST(SerialFlashTest, FaultsStayBusyStuckBitsAndWrongReads) {
   sim::SerialFlash f = Part("winbond-w25x10");
   f.AddFault({sim::FlashFault::Kind::StaysBusy, 2});
@@ -181,6 +156,181 @@ TEST(SerialFlashTest, FaultsStayBusyStuckBitsAndWrongReads) {
   f.Transfer({0x20, 0x00, 0x00, 0x00}, 0, 10);  // the second operation never finishes
   EXPECT_EQ(0x01, f.Status(1000000) & 0x01);
   EXPECT_FALSE(f.Settle(1000000));
+}
+
+// --- every part as its chip's data sheet describes it ----------------------------------
+
+// One row per part. erase lists each erase opcode the part takes as
+// "opcode:unit": the unit in KB, "*" for the whole chip, "a/b/..." for a
+// boot-sector layout from address 0 upwards. The part must ignore every other
+// opcode of kEraseProbes.
+struct PartFacts {
+  const char* name;
+  const char* chip;  // "" for a stand-in
+  const char* erase;
+  std::uint32_t page;
+  sim::StatusWriteEnable statusWrite;
+  std::uint8_t protectMask;
+};
+
+constexpr auto kWren = sim::StatusWriteEnable::Wren;
+constexpr auto kEwsr = sim::StatusWriteEnable::Ewsr;
+constexpr auto kEither = sim::StatusWriteEnable::Either;
+
+const PartFacts kPartFacts[] = {
+    {"pmc-25ld512", "Pm25LD512", "20:4 D7:4 D8:32 60:* C7:*", 256, kWren, 0x1C},
+    {"pmc-25lv010", "Pm25LV010A", "D7:4 D8:32 C7:*", 256, kWren, 0x0C},
+    {"pmc-25lv020", "Pm25LV020", "D7:4 D8:64 C7:*", 256, kWren, 0x1C},
+    {"pmc-25lv512-res", "Pm25LV512", "D7:4 D8:32 C7:*", 256, kWren, 0x0C},
+    {"sst-25vf512", "SST25VF512", "20:4 52:32 60:*", 1, kEwsr, 0x0C},
+    {"sst-25vf010", "SST25VF010", "20:4 52:32 60:*", 1, kEwsr, 0x0C},
+    {"sst-25vf016b", "SST25VF016B", "20:4 52:32 D8:64 60:* C7:*", 1, kEither, 0x3C},
+    {"sst-25vf032b", "SST25VF032B", "20:4 52:32 D8:64 60:* C7:*", 1, kEwsr, 0x3C},
+    {"st-m25p05", "M25P05-A", "D8:32 C7:*", 256, kWren, 0x3C},
+    {"st-m25p10", "M25P10-A", "D8:32 C7:*", 256, kWren, 0x3C},
+    {"st-m25p80", "M25P80", "D8:64 C7:*", 256, kWren, 0x3C},
+    {"st-m25p05-res", "M25P05", "D8:32 C7:*", 256, kWren, 0x3C},
+    {"atmel-at25f512", "AT25F512", "52:32 62:*", 256, kWren, 0x0C},
+    {"atmel-at25f512a", "AT25F512A", "52:32 62:*", 128, kWren, 0x04},
+    {"atmel-at25f1024", "AT25F1024", "52:32 62:*", 256, kWren, 0x0C},
+    {"atmel-at25fs010", "AT25FS010", "20:4 D7:4 52:32 D8:32 60:* C7:*", 256, kWren, 0x6C},
+    {"atmel-at25f512b", "AT25F512B", "20:4 52:32 D8:32 60:* C7:* 62:*", 256, kWren, 0x1C},
+    {"mxic-mx25l512", "MX25L512", "20:4 D8:64 60:* C7:*", 256, kWren, 0x0C},
+    {"mxic-mx25l8005", "MX25L8005", "20:4 D8:64 60:* C7:*", 256, kWren, 0x1C},
+    {"mxic-mx25l1605", "MX25L1605", "20:4 D8:64 60:* C7:*", 256, kWren, 0x1C},
+    {"mxic-c22210-p32", "", "20:4 D8:64 60:* C7:*", 32, kWren, 0x1C},
+    {"mxic-c22211-p32", "", "20:4 D8:64 60:* C7:*", 32, kWren, 0x1C},
+    {"mxic-c22213-p32", "", "20:4 D8:64 60:* C7:*", 32, kWren, 0x1C},
+    {"winbond-w25x05", "W25X05", "20:4 D8:64 60:* C7:*", 256, kWren, 0x1C},
+    {"winbond-w25x10", "W25X10", "20:4 D8:64 60:* C7:*", 256, kWren, 0x1C},
+    {"winbond-w25x20", "W25X20", "20:4 D8:64 60:* C7:*", 256, kWren, 0x1C},
+    {"winbond-w25x40", "W25X40", "20:4 D8:64 60:* C7:*", 256, kWren, 0x1C},
+    {"winbond-w25x80", "W25X80", "20:4 D8:64 60:* C7:*", 256, kWren, 0x1C},
+    {"winbond-ef4010", "", "20:4 D8:64 60:* C7:*", 256, kWren, 0x1C},
+    {"amic-a25l05pu", "A25L05PU", "D8:4/4/8/16/32 C7:*", 256, kWren, 0x0C},
+    {"amic-a25l05pt", "A25L05PT", "D8:32/16/8/4/4 C7:*", 256, kWren, 0x0C},
+    {"amic-a25l10pt", "A25L10PT", "D8:64/32/16/8/4/4 C7:*", 256, kWren, 0x0C},
+    {"amic-a25l080", "A25L080", "20:4 D8:64 C7:*", 256, kWren, 0x1C},
+    {"eon-en25p05", "EN25P05", "D8:32 C7:*", 256, kWren, 0x1C},
+    {"eon-en25f80", "EN25F80", "20:4 D8:64 60:* C7:*", 256, kWren, 0x1C},
+    {"esmt-f25l01pa", "F25L01PA", "20:4 D8:64 60:* C7:*", 256, kWren, 0x1C},
+    {"sanyo-le25fu206", "LE25FU206", "D7:4 D8:64 C7:*", 256, kWren, 0x0C},
+    {"sanyo-6206-res44", "", "D7:4 D8:64 C7:*", 256, kWren, 0x1C},
+    {"gd-gd25q512", "GD25Q512", "20:4 52:32 60:* C7:*", 256, kWren, 0x7C},
+    {"gd-gd25q10", "GD25Q10", "20:4 52:32 D8:64 60:* C7:*", 256, kWren, 0x7C},
+    {"gd-gd25q40", "GD25Q40", "20:4 52:32 D8:64 60:* C7:*", 256, kWren, 0x7C},
+};
+
+const std::uint8_t kEraseProbes[] = {0x20, 0x52, 0xD7, 0xD8, 0x60, 0xC7, 0x62};
+
+using Run = std::pair<std::uint32_t, std::uint32_t>;  // [first, end)
+
+// Sends one erase cycle (after a write enable) to a part whose cells all read
+// 0x00 and returns the runs of cells that read 0xFF afterwards.
+std::vector<Run> ErasedRuns(const sim::FlashPart& part, Bytes cycle) {
+  sim::SerialFlash f(part);
+  const Bytes zeros(f.cells().size(), 0x00);
+  f.cells().Load(0, zeros.data(), zeros.size());
+  f.Transfer({0x06}, 0, 0);
+  f.Transfer(cycle, 0, 0);
+  std::vector<Run> runs;
+  const std::vector<std::uint8_t>& cells = f.cells().cells();
+  for (std::uint32_t a = 0; a < cells.size(); ++a) {
+    if (cells[a] != 0xFF) continue;
+    if (runs.empty() || runs.back().second != a) runs.push_back({a, a});
+    runs.back().second = a + 1;
+  }
+  return runs;
+}
+
+Bytes WithAddress(std::uint8_t op, std::uint32_t a) {
+  return {op, static_cast<std::uint8_t>(a >> 16), static_cast<std::uint8_t>(a >> 8),
+          static_cast<std::uint8_t>(a)};
+}
+
+// Each opcode of the row's erase list clears exactly its unit (each boot
+// block on its own); every other probe opcode clears nothing.
+void ExpectEraseUnits(const sim::FlashPart& part, const std::string& units) {
+  const std::uint32_t size = part.sizeBytes();
+  std::vector<std::uint8_t> listed;
+  std::istringstream tokens(units);
+  for (std::string token; tokens >> token;) {
+    const std::uint8_t op = static_cast<std::uint8_t>(std::stoul(token.substr(0, 2), nullptr, 16));
+    const std::string unit = token.substr(3);
+    listed.push_back(op);
+    SCOPED_TRACE(token);
+    if (unit == "*") {
+      EXPECT_EQ((std::vector<Run>{{0, size}}), ErasedRuns(part, {op}));
+    } else if (unit.find('/') != std::string::npos) {
+      std::istringstream blocks(unit);
+      std::uint32_t start = 0;
+      for (std::string kb; std::getline(blocks, kb, '/');) {
+        const std::uint32_t length = static_cast<std::uint32_t>(std::stoul(kb)) * 1024;
+        EXPECT_EQ((std::vector<Run>{{start, start + length}}),
+                  ErasedRuns(part, WithAddress(op, start + length / 2)));
+        start += length;
+      }
+      EXPECT_EQ(size, start) << "the layout covers the part";
+    } else {
+      const std::uint32_t length = static_cast<std::uint32_t>(std::stoul(unit)) * 1024;
+      const std::uint32_t start = size > length ? length : 0;  // the second unit when there is one
+      EXPECT_EQ((std::vector<Run>{{start, start + length}}),
+                ErasedRuns(part, WithAddress(op, start + 0x123)));
+    }
+  }
+  for (std::uint8_t op : kEraseProbes) {
+    if (std::find(listed.begin(), listed.end(), op) != listed.end()) continue;
+    SCOPED_TRACE(static_cast<int>(op));
+    EXPECT_TRUE(ErasedRuns(part, WithAddress(op, 0x123)).empty()) << "ignored with an address";
+    EXPECT_TRUE(ErasedRuns(part, {op}).empty()) << "ignored alone";
+  }
+}
+
+// A page program of one byte more than the page: the last byte wraps to the
+// page start.
+void ExpectPageWrap(const sim::FlashPart& part, std::uint32_t page) {
+  sim::SerialFlash f(part);
+  Bytes cycle = WithAddress(0x02, 0);
+  for (std::uint32_t i = 0; i < page; ++i) cycle.push_back(static_cast<std::uint8_t>(i));
+  cycle.push_back(0x5A);
+  f.Transfer({0x06}, 0, 0);
+  f.Transfer(cycle, 0, 0);
+  EXPECT_EQ(0x5A, Read(f, 0, 1)[0]) << "wrapped to the page start";
+  EXPECT_EQ(0xFF, Read(f, page, 1)[0]) << "nothing past the page";
+}
+
+// Which enable lets a status write through, and which bits it can set.
+void ExpectStatusWrite(const sim::FlashPart& part, sim::StatusWriteEnable rule,
+                       std::uint8_t mask) {
+  for (std::uint8_t enable : {0x06, 0x50}) {
+    sim::SerialFlash f(part);
+    f.SetProtection(0xFF);
+    EXPECT_EQ(mask, f.protectionBits());
+    f.Transfer({enable}, 0, 0);
+    f.Transfer({0x01, 0x00}, 0, 0);
+    const bool taken = enable == 0x06 ? rule != sim::StatusWriteEnable::Ewsr
+                                      : rule != sim::StatusWriteEnable::Wren;
+    EXPECT_EQ(taken ? 0x00 : mask, f.protectionBits()) << "after enable " << int{enable};
+  }
+}
+
+TEST(FlashPartFactsTest, EveryPartEraseUnitsPageStatusWriteAndProtectionAsItsChip) {
+  std::vector<std::string> rows;
+  for (const PartFacts& row : kPartFacts) {
+    SCOPED_TRACE(row.name);
+    rows.push_back(row.name);
+    const sim::FlashPart* part = sim::FindFlashPart(row.name);
+    ASSERT_NE(nullptr, part);
+    EXPECT_EQ(row.name, part->name);
+    EXPECT_EQ(row.chip, part->chip);
+    EXPECT_EQ(part->standIn(), !part->standInFor.empty()) << "a stand-in names its row";
+    ExpectEraseUnits(*part, row.erase);
+    ExpectPageWrap(*part, row.page);
+    ExpectStatusWrite(*part, row.statusWrite, row.protectMask);
+  }
+  std::vector<std::string> catalogue;
+  for (const sim::FlashPart& p : sim::FlashParts()) catalogue.push_back(p.name);
+  EXPECT_EQ(catalogue, rows) << "one row per part, in catalogue order";
 }
 
 TEST(ParallelFlashTest, OnlyTheMatchingUnlockSequenceProgramsOrErases) {
@@ -221,6 +371,36 @@ TEST(ParallelFlashTest, OnlyTheMatchingUnlockSequenceProgramsOrErases) {
     atmel.Write(static_cast<std::uint16_t>(a), static_cast<std::uint8_t>(d));
   EXPECT_EQ(0xFF, atmel.Read(0x20));
   EXPECT_EQ(1, atmel.chipErases);
+}
+
+TEST(ParallelFlashTest, SectorAndBlockErasesWhereThePartHasThem) {
+  struct Row {
+    sim::ParallelPartKind kind;
+    std::uint16_t h, g;  // unlock addresses
+    std::uint8_t command;
+    std::uint32_t first, end;  // what the erase at 0x1234 clears; first == end: nothing
+  };
+  const Row rows[] = {
+      {sim::ParallelPartKind::Atmel49BV512, 0x5555, 0x2AAA, 0x30, 0, 0},
+      {sim::ParallelPartKind::Atmel49BV512, 0x5555, 0x2AAA, 0x50, 0, 0},
+      {sim::ParallelPartKind::Pmc39LV512, 0x0555, 0x02AA, 0x30, 0x1000, 0x2000},
+      {sim::ParallelPartKind::Pmc39LV512, 0x0555, 0x02AA, 0x50, 0x0000, 0x10000},
+      {sim::ParallelPartKind::Sst39LF512, 0x5555, 0x2AAA, 0x30, 0x1000, 0x2000},
+      {sim::ParallelPartKind::Sst39LF512, 0x5555, 0x2AAA, 0x50, 0, 0},
+  };
+  for (const Row& r : rows) {
+    sim::ParallelFlash f(r.kind);
+    SCOPED_TRACE(f.part().name + " " + std::to_string(r.command));
+    const Bytes zeros(sim::ParallelFlash::kSize, 0x00);
+    f.cells().Load(0, zeros.data(), zeros.size());
+    for (auto [a, d] : {std::pair{r.h, 0xAA}, {r.g, 0x55}, {r.h, 0x80}, {r.h, 0xAA}, {r.g, 0x55}})
+      f.Write(a, static_cast<std::uint8_t>(d));
+    f.Write(0x1234, r.command);
+    for (std::uint32_t a : {0x0000u, 0x0FFFu, 0x1000u, 0x1FFFu, 0x2000u, 0xFFFFu})
+      EXPECT_EQ(a >= r.first && a < r.end ? 0xFF : 0x00, f.Read(a)) << a;
+    EXPECT_EQ(r.first == r.end ? 0 : 1, f.unitErases);
+    EXPECT_EQ(0, f.chipErases);
+  }
 }
 
 // --- the catalogue, as the host identifies it through the raw command path ----
@@ -340,6 +520,12 @@ TEST_F(FlashCatalogueTest, EveryPartIdentifiesAsItsMakerWithItsSize) {
     const std::string path = AttachWith(part);
     const Bytes jedec = Probe(path, 0x9F, 4);
     const int maker = MakerOf(*this, path, jedec);
+    if (part.name == "sanyo-le25fu206") {
+      // No JEDEC answer, and its 0xAB answer (62 44) matches no row: the
+      // host cannot tell what it is.
+      EXPECT_EQ(-1, maker);
+      continue;
+    }
     EXPECT_EQ(part.maker, maker);
     EXPECT_EQ(part.sizeKb, SizeOf(*this, path, maker, jedec));
     if (maker >= 0 && maker < 12) ++makersSeen[static_cast<std::size_t>(maker)];
@@ -348,7 +534,7 @@ TEST_F(FlashCatalogueTest, EveryPartIdentifiesAsItsMakerWithItsSize) {
 }
 
 TEST_F(FlashCatalogueTest, AmicAndAtmelDetectorsSeeTheirParts) {
-  const std::string boot = AttachWith(*sim::FindFlashPart("amic-a25l512-boot"));
+  const std::string boot = AttachWith(*sim::FindFlashPart("amic-a25l05pu"));
   EXPECT_EQ((Bytes{0x7F, 0x37, 0x20, 0x10}), Probe(boot, 0x9F, 4));
   const std::string atmel = AttachWith(*sim::FindFlashPart("atmel-at25fs010"));
   EXPECT_EQ((Bytes{0x1F, 0x66}), Probe(atmel, 0x9F, 2));

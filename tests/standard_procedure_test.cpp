@@ -63,14 +63,17 @@ class StandardProcedureTest : public ::testing::Test, public testing_support::Si
   void Attach(const std::string& profileName, const sim::AttachOptions& options = {}) {
     const sim::EnclosureProfile* profile = sim::FindProfile(profileName);
     ASSERT_NE(nullptr, profile);
-    chip_ = sim::AttachProfile(machine, *profile, options);
+    Attach(*profile, options);
+  }
+  void Attach(const sim::EnclosureProfile& profile, const sim::AttachOptions& options) {
+    chip_ = sim::AttachProfile(machine, profile, options);
     path_ = chip_->path();
     sim::FlashArray& cells = chip_->serialFlash()->cells();
     oldFirmware_ = Pattern(cells.size(), 0x11);
     cells.Load(0, oldFirmware_.data(), oldFirmware_.size());
     nvram_ = Pattern(512, 0x5A);
     cells.Load(0x8000, nvram_.data(), nvram_.size());
-    window.facts_.chipType = profile->chipType;
+    window.facts_.chipType = profile.chipType;
     window.facts_.flashTypeCode = 1;
   }
 
@@ -584,6 +587,52 @@ TEST_F(StandardProcedureTest, BlockStepsRoundUpAndRefuseZeroLength) {
   ASSERT_TRUE(program::EraseFlashBlocks(window, path_.c_str(), 0x3000));
   EXPECT_EQ((std::vector<std::uint32_t>{0x0000, 0x2000}), EraseAddresses());
   EXPECT_EQ("Erase.....", window.StatusText());
+}
+
+// The erase addresses the procedure uses fit some real parts and not others.
+// Where they do not, the run fails the way the hardware does: the blank check
+// finds what the erase left, nothing is programmed, no box is shown.
+TEST_F(StandardProcedureTest, EraseAddressesFitOnlyThePartsWhoseUnitsTheyCover) {
+  struct Row {
+    const char* part;
+    std::int32_t amicFlashId;
+    const char* failure;  // null: the run succeeds
+  };
+  const Row rows[] = {
+      // bottom boot 4/4/8/16/32 KB: every block is hit
+      {"amic-a25l05pu", 5, nullptr},
+      // top boot: 0x8000 clears 16 KB, 0xC000.. keeps its data
+      {"amic-a25l05pt", 4, "Data not 0xff !!"},
+      // 0xD8 clears 32 KB: 0 and 0x8000 cover the part
+      {"st-m25p05", -1, nullptr},
+      // takes no 0xD8 at all
+      {"gd-gd25q512", -1, "Data not 0xff !!"},
+      // erased right, but 256-byte pages wrap in its 128-byte buffer
+      {"atmel-at25f512a", -1, "Compare Fail!!\r\n\r\n"},
+  };
+  const std::vector<std::uint8_t> image = Pattern(0x10000, 0x21);
+  WriteImage(image);
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.part);
+    sim::EnclosureProfile profile = *sim::FindProfile("tx40775-amic");
+    profile.flashPart = r.part;
+    sim::AttachOptions options;
+    options.serial = r.part;
+    Attach(profile, options);
+    window.facts_.amicFlashId = r.amicFlashId;
+    window.messages.clear();
+    machine.ClearTranscript();
+    const int result = program::RunStandardSerialFlash(window, path_.c_str());
+    if (r.failure == nullptr) {
+      EXPECT_EQ(1, result) << window.StatusText();
+      EXPECT_EQ(image, Flash(0, image.size()));
+    } else {
+      EXPECT_EQ(0, result);
+      EXPECT_EQ(r.failure, window.StatusText());
+      EXPECT_NE(image, Flash(0, image.size()));
+      EXPECT_TRUE(window.messages.empty());
+    }
+  }
 }
 
 }  // namespace

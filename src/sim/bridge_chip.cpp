@@ -214,9 +214,14 @@ void BridgeChip::BlockWrite(Exchange& e) {
       // The erase flag clears the whole erase unit the address falls in.
       const std::uint32_t unit = config_.plainEraseUnit;
       const std::uint32_t start = a / unit * unit;
-      const std::uint32_t step = std::max<std::uint32_t>(1, serial_->part().sectorSize);
-      for (std::uint32_t s = start; ok && s < start + unit; s += step)
-        ok = engine_.Erase(engine_.settings.sectorErase, true, s, e.nowMs);
+      const std::uint8_t op = engine_.settings.sectorErase;
+      for (std::uint32_t s = start; ok && s < start + unit;) {
+        ok = engine_.Erase(op, true, s, e.nowMs);
+        // Step by what the opcode clears on this part; a part that ignores it
+        // is sent it once.
+        const EraseRange r = serial_->part().EraseRangeAt(op, s);
+        s = r.length != 0 ? std::max(s + 1, r.start + r.length) : start + unit;
+      }
     }
   } else {
     // Bits 0-2 are the erase code; bit 7 is accepted and kept for inspection.

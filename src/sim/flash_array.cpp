@@ -27,6 +27,11 @@ void FlashArray::EraseUnit(std::size_t address, std::size_t unitSize) {
   ++eraseCount;
 }
 
+void FlashArray::EraseRange(std::size_t start, std::size_t length) {
+  for (std::size_t i = 0; i < length; ++i) cells_[(start + i) % cells_.size()] = 0xFF;
+  ++eraseCount;
+}
+
 void FlashArray::EraseAll() {
   std::fill(cells_.begin(), cells_.end(), 0xFF);
   ++eraseCount;

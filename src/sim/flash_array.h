@@ -22,6 +22,8 @@ class FlashArray {
   void Program(std::size_t address, const std::uint8_t* data, std::size_t n);
   // Sets the aligned unit containing address (unitSize bytes) to 0xFF.
   void EraseUnit(std::size_t address, std::size_t unitSize);
+  // Sets length bytes from start to 0xFF (one erase operation).
+  void EraseRange(std::size_t start, std::size_t length);
   void EraseAll();
   // Loads contents directly (factory programming for tests and profiles).
   void Load(std::size_t address, const std::uint8_t* data, std::size_t n);

@@ -1,7 +1,10 @@
 // The serial flash parts the emulated bridges can carry, as data: what each
-// part answers to the identification opcodes, its size, its erase opcodes and
-// units, its page buffer and its AAI mode. One row per part, grouped by maker
-// in the order of the flash type codes the host uses.
+// part answers to the identification opcodes, its size, each erase opcode with
+// the range it clears, its page buffer, its status-write rule, its protection
+// bits and its AAI mode. Each row is a real chip as its data sheet describes it,
+// or a stand-in marked as such that exercises one identification row of the
+// host. One row per part, grouped by maker in the order of the flash type codes
+// the host uses.
 #pragma once
 
 #include <cstddef>
@@ -29,6 +32,11 @@ enum FlashMaker : std::uint8_t {
 
 enum class AaiMode : std::uint8_t { None, Byte, Word };
 
+// What must come right before a status-register write (0x01) for the part to
+// take it: the write enable (0x06), the enable-write-status opcode (0x50), or
+// either of them.
+enum class StatusWriteEnable : std::uint8_t { Wren, Ewsr, Either };
+
 struct FlashTiming {
   std::uint32_t sectorEraseMs = 30;
   std::uint32_t blockEraseMs = 200;
@@ -38,29 +46,49 @@ struct FlashTiming {
   std::uint32_t aaiProgramMs = 0;  // far below a millisecond on real parts
 };
 
+// One erase opcode of a part and the range it clears.
+struct EraseCommand {
+  std::uint8_t opcode = 0;
+  // Bytes of the aligned unit the address falls in; 0: the whole chip, sent
+  // without an address.
+  std::uint32_t unit = 0;
+  // Boot-sector parts: the unit sizes from address 0 upwards, replacing unit.
+  std::vector<std::uint32_t> layout;
+
+  bool wholeChip() const { return unit == 0 && layout.empty(); }
+};
+
+// The range an erase opcode clears on a part.
+struct EraseRange {
+  std::uint32_t start = 0;
+  std::uint32_t length = 0;  // 0: the part ignores the opcode
+};
+
 struct FlashPart {
-  std::string name;                    // catalogue key
-  std::uint8_t maker = kMakerUnknown;  // the flash type code identification yields
+  std::string name;  // catalogue key
+  // The chip this row is, as its data sheet names it. Empty for a stand-in:
+  // no real chip answers as this row does; standInFor says which
+  // identification row of the host it exists for.
+  std::string chip;
+  std::string standInFor;
+  std::uint8_t maker = kMakerUnknown;  // the flash type code of the chip's maker
   std::uint32_t sizeKb = 64;
   // What the part drives on its data-out line after each identification
   // opcode, byte by byte from the first clock after the opcode (address or
   // dummy clocks included). Empty: the part ignores the opcode and the line
   // floats high (0xFF). Past the listed bytes the line reads 0xFF too.
   std::vector<std::uint8_t> answer9F, answer90, answerAB, answer15;
-  std::uint32_t sectorSize = 0x1000;
-  std::uint32_t blockSize = 0x10000;
-  // Non-uniform block layout (boot-sector parts): block start addresses in
-  // ascending order; the last block runs to the end of the part.
-  std::vector<std::uint32_t> blockStarts;
   std::uint32_t pageSize = 256;  // program buffer; a page program wraps inside it
-  std::vector<std::uint8_t> chipEraseOps{0xC7, 0x60};
-  std::vector<std::uint8_t> blockEraseOps{0xD8};
-  std::vector<std::uint8_t> sectorEraseOps{0x20};
+  // Every erase opcode the part takes; any other erase opcode is ignored.
+  std::vector<EraseCommand> erase;
   AaiMode aai = AaiMode::None;
-  bool ewsr = false;                // 0x50 enables a status write (SST)
+  bool aaiStatusFlag = false;  // status bit 6 reads 1 while an AAI sequence is open
+  StatusWriteEnable statusWrite = StatusWriteEnable::Wren;
   std::uint8_t protectMask = 0x1C;  // status bits a status write can change (block protection)
   // The opcodes a bridge that recognises the part on its own programs into its
-  // flash engine: chip erase, block erase, program, sector erase.
+  // flash engine: chip erase, block erase, program, sector erase. They are the
+  // bridge firmware's choice for the maker, not the part's: a part may ignore
+  // one of them.
   std::uint8_t engineChipErase = 0xC7;
   std::uint8_t engineBlockErase = 0xD8;
   std::uint8_t engineProgram = 0x02;
@@ -68,6 +96,11 @@ struct FlashPart {
   FlashTiming timing;
 
   std::uint32_t sizeBytes() const { return sizeKb * 1024; }
+  bool standIn() const { return chip.empty(); }
+  const EraseCommand* FindErase(std::uint8_t opcode) const;
+  // The range opcode clears when sent with address (wrapped at the part's
+  // size, as the address lines wrap); length 0 when the part ignores it.
+  EraseRange EraseRangeAt(std::uint8_t opcode, std::uint32_t address) const;
 };
 
 // A fault an emulated flash can be given, named in data.
@@ -96,7 +129,8 @@ struct FlashFault {
 
 // Every part of the catalogue.
 const std::vector<FlashPart>& FlashParts();
-// The part of that name; null when there is none.
+// The part of that name (or of a former name of a renamed part); null when
+// there is none.
 const FlashPart* FindFlashPart(const std::string& name);
 
 }  // namespace sim

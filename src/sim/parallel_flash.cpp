@@ -11,15 +11,16 @@ enum Step {
   kProgramArmed = 3,  // unlock1 <- A0: the next cycle programs
   kErase1 = 4,        // unlock1 <- 80
   kErase2 = 5,        // unlock1 <- AA
-  kErase3 = 6,        // unlock2 <- 55: unlock1 <- 10 erases the chip
+  kErase3 = 6,        // unlock2 <- 55: unlock1 <- 10 erases the chip, 30 / 50 at an
+                      // address in the unit its sector / block
 };
 }  // namespace
 
 const ParallelPart& ParallelPartFor(ParallelPartKind kind) {
   static const ParallelPart parts[] = {
-      {"ATMELAT 49BV512", 0x5555, 0x2AAA, 20, 2},
-      {"PMC OM39LV512", 0x0555, 0x02AA, 20, 2},
-      {"SST SST39LF512", 0x5555, 0x2AAA, 20, 2},
+      {"ATMELAT 49BV512", "AT49BV512", 0x5555, 0x2AAA, 20, 2, 0, 0},
+      {"PMC OM39LV512", "Pm39LV512", 0x0555, 0x02AA, 20, 2, 0x1000, 0x10000},
+      {"SST SST39LF512", "SST39LF512", 0x5555, 0x2AAA, 20, 2, 0x1000, 0},
   };
   return parts[static_cast<int>(kind)];
 }
@@ -80,7 +81,7 @@ void ParallelFlash::Write(std::uint16_t address, std::uint8_t data) {
     case kErase2:
       step_ = at2 && data == 0x55 ? kErase3 : kIdle;
       break;
-    case kErase3:
+    case kErase3: {
       step_ = kIdle;
       if (at1 && data == 0x10) {
         cells_.EraseAll();
@@ -88,7 +89,17 @@ void ParallelFlash::Write(std::uint16_t address, std::uint8_t data) {
         StartOperation(part_.eraseBusyPolls);
         return;
       }
+      const std::uint32_t unit = data == 0x30 ? part_.sectorErase30
+                                 : data == 0x50 ? part_.blockErase50
+                                                : 0;
+      if (unit != 0) {
+        cells_.EraseUnit(address, unit);
+        ++unitErases;
+        StartOperation(part_.eraseBusyPolls);
+        return;
+      }
       break;
+    }
     default:
       step_ = kIdle;
       break;

@@ -16,11 +16,17 @@ namespace sim {
 enum class ParallelPartKind { Atmel49BV512 = 0, Pmc39LV512 = 1, Sst39LF512 = 2 };
 
 struct ParallelPart {
-  std::string name;
+  std::string name;                // as the host's list shows it
+  std::string chip;                // the chip, as its data sheet names it
   std::uint16_t unlock1 = 0x5555;  // receives 0xAA, then the command byte
   std::uint16_t unlock2 = 0x2AAA;  // receives 0x55
   int eraseBusyPolls = 20;         // status reads that still see the erase running
   int programBusyPolls = 2;        // status reads after a program run
+  // Erases besides the chip erase (0x10): the six-cycle sequence ending in
+  // 0x30 (sector) or 0x50 (block) written to an address in the unit; 0 when
+  // the part has no such erase and ends the sequence without erasing.
+  std::uint32_t sectorErase30 = 0;
+  std::uint32_t blockErase50 = 0;
 };
 
 const ParallelPart& ParallelPartFor(ParallelPartKind kind);
@@ -50,6 +56,7 @@ class ParallelFlash {
 
   int programmedBytes = 0;
   int chipErases = 0;
+  int unitErases = 0;  // sector and block erases
   int rejectedSequences = 0;  // command cycles that broke the unlock sequence
 
  private:

@@ -88,7 +88,7 @@ std::vector<EnclosureProfile> Build() {
     p.bridge.idString = "t775C0.1";
     p.bridge.chipInfo = Info(0x47, 0x75, 2, 5, "7751", {2, 5, 1, 0});
     p.bridge.flashTypeCode = 0;
-    p.flashPart = "pmc-25lv512";
+    p.flashPart = "pmc-25ld512";
     rows.push_back(p);
   }
   {
@@ -98,7 +98,7 @@ std::vector<EnclosureProfile> Build() {
     p.bridge.chipInfo = Info(0x47, 0x75, 2, 4, "7751", {0, 0, 0, 0});
     p.bridge.chipInfoLength = 12;
     p.bridge.flashTypeCode = 0;
-    p.flashPart = "amic-a25l512-boot";
+    p.flashPart = "amic-a25l05pu";
     rows.push_back(p);
   }
   // --- 2 and 24: TX40776 with the parallel flash --------------------------------
@@ -157,7 +157,7 @@ std::vector<EnclosureProfile> Build() {
     p.bridge.engineConfig = true;
     p.bridge.knowsFlashPart = false;
     p.bridge.memory = {ReleaseBits7038()};
-    p.flashPart = "mxic-mx25v1006-p32";
+    p.flashPart = "mxic-c22211-p32";
     p.disk = Disk(488397168);  // keeps its firmware on the disk when no flash is found
     rows.push_back(p);
   }
@@ -249,7 +249,9 @@ std::vector<EnclosureProfile> Build() {
     p.bridge.flashTypeCode = 8;
     p.bridge.blockCommands = true;
     p.bridge.memory = {ReleaseBits7038()};
-    p.flashPart = "eon-en25p05";
+    // An EON part whose 64 KB block erase fits the EON erase geometry (the
+    // 64-KB EN25P05 erases 32 KB with 0xD8 and has no sector erase).
+    p.flashPart = "eon-en25f80";
     rows.push_back(p);
   }
   {
@@ -291,7 +293,7 @@ std::vector<EnclosureProfile> Build() {
     p.bridge.chipInfo = Info(0x48, 0x47, 1, 2, "8471", {1, 2, 3, 4});
     p.bridge.engineConfig = true;
     p.bridge.knowsFlashPart = false;
-    p.flashPart = "mxic-mx25v512-p32";
+    p.flashPart = "mxic-c22210-p32";
     rows.push_back(p);
   }
   {
@@ -329,7 +331,7 @@ std::vector<EnclosureProfile> Build() {
     p.bridge.blockCommands = true;
     p.bridge.memory = {ReleaseBits7038(), Mem(0x505E, {0x00, 0x01, 0x00, 0x00}),
                        Mem(0xFDB0, {0x00, 0xB4, 0x00, 0x00})};
-    p.flashPart = "mxic-mx25v1006-p32";
+    p.flashPart = "mxic-c22211-p32";
     p.controllerInfo = ControllerInfo(0x49, 0x61, 0x49, 0x61, {1, 16, 0, 0, 0, 0, 0, 0});
     p.disk = Disk(625142448);
     rows.push_back(p);
@@ -387,7 +389,7 @@ std::vector<EnclosureProfile> Build() {
     p.identifiedType = 12;
     p.flashPart = "winbond-w25x10";
     p.controllerInfo = ControllerInfo(0x49, 0x29, 0x48, 0x47, {1, 2, 3, 4, 5, 6, 7, 0});
-    p.behind = BehindBridge{"TXR847", 13, "mxic-mx25v512-p32", 5};
+    p.behind = BehindBridge{"TXR847", 13, "mxic-c22210-p32", 5};
     p.disk = Disk(1953525168);
     rows.push_back(p);
   }
@@ -422,7 +424,7 @@ std::vector<EnclosureProfile> Build() {
     p.bridge.chipInfo = Info(0x46, 0x59, 3, 1, "6590", {3, 1, 5, 0});
     p.bridge.flashTypeCode = 7;
     p.bridge.memory = {ReleaseBits7038()};
-    p.flashPart = "amic-a25l05p";
+    p.flashPart = "amic-a25l05pu";
     rows.push_back(p);
   }
   {

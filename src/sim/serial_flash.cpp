@@ -4,12 +4,6 @@
 
 namespace sim {
 
-namespace {
-bool Contains(const std::vector<std::uint8_t>& ops, std::uint8_t op) {
-  return std::find(ops.begin(), ops.end(), op) != ops.end();
-}
-}  // namespace
-
 SerialFlash::SerialFlash(FlashPart part) : part_(std::move(part)), cells_(part_.sizeBytes()) {}
 
 std::uint32_t SerialFlash::Address(const std::vector<std::uint8_t>& mosi) {
@@ -24,6 +18,7 @@ std::uint8_t SerialFlash::Status(std::uint64_t nowMs) const {
   // The latch reads set until the operation that uses it completes.
   if (writeEnabled_ && !(latchDropsWhenDone_ && !Busy(nowMs))) s |= 0x02;
   if (Busy(nowMs)) s |= 0x01;
+  if (aai_ != AaiMode::None && part_.aaiStatusFlag) s |= 0x40;
   return s;
 }
 
@@ -124,24 +119,16 @@ std::uint8_t SerialFlash::TransientStuckBits(std::uint32_t address, std::size_t 
   return bits;
 }
 
-void SerialFlash::EraseBlockAt(std::uint32_t address) {
-  address %= static_cast<std::uint32_t>(cells_.size());
-  if (part_.blockStarts.empty()) {
-    cells_.EraseUnit(address, part_.blockSize);
-    return;
-  }
-  std::uint32_t start = 0;
-  std::uint32_t end = static_cast<std::uint32_t>(cells_.size());
-  for (std::size_t i = 0; i < part_.blockStarts.size(); ++i) {
-    if (part_.blockStarts[i] <= address) {
-      start = part_.blockStarts[i];
-      end = i + 1 < part_.blockStarts.size() ? part_.blockStarts[i + 1]
-                                             : static_cast<std::uint32_t>(cells_.size());
-    }
-  }
-  const std::vector<std::uint8_t> ones(end - start, 0xFF);
-  cells_.Load(start, ones.data(), ones.size());
-  ++cells_.eraseCount;
+void SerialFlash::Erase(const EraseRange& range, std::uint64_t nowMs) {
+  if (range.length >= cells_.size())
+    cells_.EraseAll();
+  else
+    cells_.EraseRange(range.start, range.length);
+  latchDropsWhenDone_ = true;
+  const std::uint32_t ms = range.length >= cells_.size() ? part_.timing.chipEraseMs
+                           : range.length < 0x8000     ? part_.timing.sectorEraseMs
+                                                       : part_.timing.blockEraseMs;
+  StartOperation(nowMs, ms, true);
 }
 
 void SerialFlash::Aai(const std::vector<std::uint8_t>& mosi, std::uint64_t nowMs) {
@@ -221,15 +208,17 @@ std::vector<std::uint8_t> SerialFlash::Transfer(const std::vector<std::uint8_t>&
       writeEnabled_ = false;
       break;
     case 0x50:
-      if (part_.ewsr)
+      if (part_.statusWrite != StatusWriteEnable::Wren)
         statusWriteEnabled_ = true;
       else
         ++ignoredCommands;
       break;
-    case 0x01:
-      // Only a status write after a write enable (or 0x50 on parts that take
-      // it) changes the protection bits.
-      if ((writeEnabled_ || statusWriteEnabled_) && mosi.size() >= 2) {
+    case 0x01: {
+      // Only a status write after the enable the part takes (0x06, 0x50 or
+      // either) changes the protection bits.
+      const bool byWren = writeEnabled_ && part_.statusWrite != StatusWriteEnable::Ewsr;
+      const bool byEwsr = statusWriteEnabled_ && part_.statusWrite != StatusWriteEnable::Wren;
+      if ((byWren || byEwsr) && mosi.size() >= 2) {
         statusBits_ = mosi[1] & part_.protectMask;
         latchDropsWhenDone_ = true;
         statusWriteEnabled_ = false;
@@ -238,6 +227,7 @@ std::vector<std::uint8_t> SerialFlash::Transfer(const std::vector<std::uint8_t>&
         ++ignoredCommands;
       }
       break;
+    }
     case 0x02:
       if (mosi.size() < 5 || !MayModify()) {
         if (mosi.size() < 5) ++ignoredCommands;
@@ -254,26 +244,18 @@ std::vector<std::uint8_t> SerialFlash::Transfer(const std::vector<std::uint8_t>&
       else
         ++ignoredCommands;
       break;
-    default:
-      if (Contains(part_.chipEraseOps, op)) {
-        if (!MayModify()) break;
-        cells_.EraseAll();
-        latchDropsWhenDone_ = true;
-        StartOperation(nowMs, part_.timing.chipEraseMs, true);
-      } else if (Contains(part_.blockEraseOps, op) && mosi.size() >= 4) {
-        if (!MayModify()) break;
-        EraseBlockAt(Address(mosi));
-        latchDropsWhenDone_ = true;
-        StartOperation(nowMs, part_.timing.blockEraseMs, true);
-      } else if (Contains(part_.sectorEraseOps, op) && mosi.size() >= 4) {
-        if (!MayModify()) break;
-        cells_.EraseUnit(Address(mosi), part_.sectorSize);
-        latchDropsWhenDone_ = true;
-        StartOperation(nowMs, part_.timing.sectorEraseMs, true);
-      } else {
+    default: {
+      // An erase opcode the part does not have, or one that needs an address
+      // sent without it, does nothing.
+      const EraseCommand* erase = part_.FindErase(op);
+      if (erase == nullptr || (!erase->wholeChip() && mosi.size() < 4)) {
         ++ignoredCommands;
+        break;
       }
+      if (!MayModify()) break;
+      Erase(part_.EraseRangeAt(op, erase->wholeChip() ? 0 : Address(mosi)), nowMs);
       break;
+    }
   }
   return std::vector<std::uint8_t>(readLength, 0xFF);
 }

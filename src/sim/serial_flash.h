@@ -28,7 +28,7 @@ class SerialFlash {
                                      std::uint64_t nowMs);
 
   // The status register as 0x05 reads it: bit 0 busy, bit 1 write enabled,
-  // bits 2.. protection.
+  // the part's protection bits, and on parts that have it the AAI flag (bit 6).
   std::uint8_t Status(std::uint64_t nowMs) const;
   bool Busy(std::uint64_t nowMs) const;
   // Finishes a pending erase or program at once: the bridge engine waits for
@@ -61,7 +61,7 @@ class SerialFlash {
   void PageProgram(std::uint32_t address, const std::uint8_t* data, std::size_t n);
   // Bits the transient program faults hold at 1 for this operation (counts it).
   std::uint8_t TransientStuckBits(std::uint32_t address, std::size_t n) const;
-  void EraseBlockAt(std::uint32_t address);
+  void Erase(const EraseRange& range, std::uint64_t nowMs);
   void Aai(const std::vector<std::uint8_t>& mosi, std::uint64_t nowMs);
   void Complete(std::uint64_t nowMs);  // drops the latch once the operation is done
   static std::uint32_t Address(const std::vector<std::uint8_t>& mosi);
@@ -71,7 +71,7 @@ class SerialFlash {
   std::uint8_t statusBits_ = 0;
   bool writeEnabled_ = false;
   bool latchDropsWhenDone_ = false;
-  bool statusWriteEnabled_ = false;  // 0x50 seen
+  bool statusWriteEnabled_ = false;  // 0x50 seen on a part that takes it
   AaiMode aai_ = AaiMode::None;
   std::uint32_t aaiAddress_ = 0;
   std::uint64_t busyUntil_ = 0;
