@@ -31,6 +31,7 @@ struct Box {
   std::string caption;
   bool ownerless = false;
   bool mainEnabled = true;  // the main window while the box is up
+  int defaultButton = 0;
 };
 std::vector<Box> g_boxes;
 int g_answer = IDOK;  // how the boxes are answered
@@ -49,8 +50,10 @@ LRESULT CALLBACK AnswerMessageBoxes(int code, WPARAM wParam, LPARAM lParam) {
       char caption[256] = {};
       GetDlgItemTextA(dlg, 0xFFFF, text, sizeof text);
       GetWindowTextA(dlg, caption, sizeof caption);
+      const LRESULT def = SendMessageA(dlg, DM_GETDEFID, 0, 0);
       g_boxes.push_back({text, caption, GetWindow(dlg, GW_OWNER) == nullptr,
-                         g_main != nullptr && IsWindowEnabled(g_main) != FALSE});
+                         g_main != nullptr && IsWindowEnabled(g_main) != FALSE,
+                         HIWORD(def) == DC_HASDEFID ? LOWORD(def) : 0});
       PostMessageA(dlg, WM_COMMAND, g_answer, 0);
     }
   }
@@ -520,6 +523,32 @@ TEST_F(GuiTest, RunWaitsKeepTheWindowPaintedAndMovableWithCommandsDeferred) {
   EXPECT_EQ("Programming Success!!", window->StatusEdit.text());
   EXPECT_TRUE(IsWindowVisible(H(window->RdPanel)));
   EXPECT_TRUE(IsWindowEnabled(H(window->UpdateBtn)));
+}
+
+TEST_F(GuiTest, RunAsksBeforeWritingAnImageRefusedForTheChip) {
+  // The controller's image on the first bridge, Run enabled as "Load File"
+  // leaves it after the mismatch notice.
+  Select(0);
+  SendMessageA(hwnd, WM_DROPFILES, reinterpret_cast<WPARAM>(MakeDrop({DemoImage(3)})), 0);
+  ASSERT_EQ(1u, g_boxes.size());
+  window->UpdateBtn.SetEnabled(true);
+  g_boxes.clear();
+  machine.ClearTranscript();
+
+  g_answer = IDNO;
+  SendMessageA(H(window->UpdateBtn), BM_CLICK, 0, 0);
+  ASSERT_EQ(1u, g_boxes.size());
+  EXPECT_EQ("The firmware file seems not match this chip! Program it anyway?", g_boxes[0].text);
+  EXPECT_EQ(IDNO, g_boxes[0].defaultButton);
+  EXPECT_FALSE(g_boxes[0].mainEnabled);
+  EXPECT_TRUE(machine.transcript().empty());
+  EXPECT_TRUE(IsWindowEnabled(H(window->UpdateBtn)));
+  EXPECT_EQ(H(window->UpdateBtn), GetFocus());
+
+  g_answer = IDYES;
+  SendMessageA(H(window->UpdateBtn), BM_CLICK, 0, 0);
+  EXPECT_FALSE(machine.transcript().empty());
+  EXPECT_NE(program::RunOutcome::NothingRan, window->lastOutcome);
 }
 
 TEST_F(GuiTest, LayoutScalesWithTheWindowsDpi) {
