@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <deque>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
@@ -67,6 +68,20 @@ TEST_F(RunTest, ProgrammingRunDisablesRunUntilItEndsAndLeavesTheImageInFlash) {
   for (const auto& e : machine.transcript()) EXPECT_EQ(window->devices[0].path, e.path);
 }
 
+// The image was checked when it was chosen; emptied before Run, it is a file
+// the procedure cannot use, refused before any command reaches the chip.
+TEST_F(RunTest, AnImageEmptiedAfterItsChecksIsRefusedBeforeAnyCommand) {
+  StartWithTx40775();
+  const auto before = Flash(0, 0x10000);
+  std::filesystem::resize_file(imageFile, 0);
+  PressRun();
+  EXPECT_EQ(program::RunOutcome::Failed, window->lastOutcome);
+  EXPECT_EQ("Open File Error!!", window->StatusEdit.text());
+  EXPECT_TRUE(machine.transcript().empty());
+  EXPECT_TRUE(view.messages.empty());
+  EXPECT_EQ(before, Flash(0, 0x10000));
+}
+
 TEST_F(RunTest, EachRowOfTheTableIsReachedThroughRun) {
   chip = Attach("tx40775-pmc");
   Start();
@@ -93,13 +108,18 @@ TEST_F(RunTest, EachRowOfTheTableIsReachedThroughRun) {
     window->UpdateBtn.SetEnabled(true);
     machine.ClearTranscript();
     view.questionAnswers = {true};  // the file is no chip's image
+    view.messages.clear();
     PressRun();
     EXPECT_EQ(r.expected, window->lastProcedure) << "chip type " << r.type;
-    // Families still to come run nothing: Run is back at once, nothing sent.
     EXPECT_TRUE(window->UpdateBtn.enabled()) << "chip type " << r.type;
+    // The disk-hosted procedures find no disk here and write nothing.
+    for (const auto& e : machine.transcript())
+      EXPECT_TRUE(e.command != "AtaWriteDma48" && e.command != "WriteDisk16") << e.command;
+    if (program::ProcedureBuilt(r.expected)) continue;
+    // Families still to come run nothing: Run is back at once, nothing sent.
     EXPECT_TRUE(machine.transcript().empty()) << "chip type " << r.type;
+    EXPECT_TRUE(view.messages.empty()) << "chip type " << r.type;
   }
-  EXPECT_TRUE(view.messages.empty());
 }
 
 TEST_F(RunTest, ChipTypeElevenAsksRegister505EOfTheSelectedDevice) {
@@ -147,14 +167,18 @@ TEST_F(RunTest, ImageLargerThanTheChipFlashKeepsRunDisabled) {
   EXPECT_EQ("The firmware file size is bigger than the flash size!", view.messages[1].text);
   EXPECT_FALSE(window->UpdateBtn.enabled());
 
-  // An image that fits runs (the page procedure is still to come).
+  // An image that fits the flash goes to the page procedure, which refuses
+  // it all the same: behind the kept 4 KB NVRAM it would run past the end.
   window->FwFilenameEdit.SetText(WriteFile("fits", std::vector<std::uint8_t>(64 * 1024, 0)));
   Identify(10, 1, 1);
   window->UpdateBtn.SetEnabled(true);
   view.questionAnswers = {true};
+  machine.ClearTranscript();
   PressRun();
   EXPECT_EQ(Procedure::NvramPage16K, window->lastProcedure);
-  EXPECT_EQ(program::RunOutcome::NothingRan, window->lastOutcome);
+  EXPECT_EQ(program::RunOutcome::Failed, window->lastOutcome);
+  EXPECT_EQ("Open File Error!!", window->StatusEdit.text());
+  EXPECT_TRUE(machine.transcript().empty());
   EXPECT_TRUE(window->UpdateBtn.enabled());
 }
 
@@ -297,7 +321,7 @@ TEST_F(RunTest, AnImageRefusedForTheChipIsWrittenOnlyAfterAYes) {
     program::RunOutcome outcome;
   } cases[] = {
       {"foreign image, No (the default)", true, false, false, {}, 1,
-       program::RunOutcome::NothingRan},
+       program::RunOutcome::Refused},
       {"foreign image, Yes", true, false, false, {true}, 1, program::RunOutcome::Succeeded},
       {"own image", false, false, false, {}, 0, program::RunOutcome::Succeeded},
       {"foreign image, erase only", true, true, false, {}, 0, program::RunOutcome::Succeeded},
@@ -333,7 +357,7 @@ TEST_F(RunTest, AnImageRefusedForTheChipIsWrittenOnlyAfterAYes) {
     }
     EXPECT_EQ(c.outcome, window->lastOutcome);
     EXPECT_TRUE(window->UpdateBtn.enabled());
-    if (c.outcome == program::RunOutcome::NothingRan) {
+    if (c.outcome == program::RunOutcome::Refused) {
       EXPECT_TRUE(machine.transcript().empty());
       EXPECT_EQ(before, Flash(0, image.size()));
     } else if (!c.eraseOnly && !c.backupOnly) {

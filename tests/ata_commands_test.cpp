@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "device/ata_commands.h"
+#include "device/flash_commands.h"
 #include "device/disk_commands.h"
 #include "sim/bridge_chip.h"
 #include "sim/profiles.h"
@@ -340,6 +341,37 @@ TEST_F(AtaCommandsTest, RangeOperationsStopAtTheFirstFailingChunk) {
   EXPECT_EQ(2, reads);
   EXPECT_EQ(3, writes);
   EXPECT_EQ((std::vector<std::uint8_t>{0x00, 0x20, 0x40}), addresses);  // 0x10000 + 8 KB steps
+}
+
+// Half a block arrives: the plain reads report what the device said, the
+// whole reads (and the range read built on them) call it a failure.
+TEST_F(AtaCommandsTest, WholeReadsFailOnAShortTransfer) {
+  const std::string path = Attach(std::make_shared<AcceptAll>());
+  static std::uint8_t buf[2 * 8192];
+  const char* p = path.c_str();
+  struct Row {
+    const char* name;
+    const char* pattern;
+    std::function<int()> read;
+    int expected;
+  };
+  const Row rows[] = {
+      {"AtaReadFlash", "A1 08 0B E8", [&] { return device::AtaReadFlash(p, 0, buf, 8192); }, 1},
+      {"AtaReadFlashWhole", "A1 08 0B E8",
+       [&] { return device::AtaReadFlashWhole(p, 0, buf, 8192); }, 0},
+      {"AtaReadFlashRange", "A1 08 0B E8",
+       [&] { return device::AtaReadFlashRange(p, 0, buf, sizeof buf); },
+       device::kAtaReadCommandFailed},
+      {"ReadRom", "FF 04 03", [&] { return device::ReadRom(p, 0, buf, 0x4000); }, 1},
+      {"ReadRomWhole", "FF 04 03", [&] { return device::ReadRomWhole(p, 0, buf, 0x4000); }, 0},
+  };
+  for (const Row& row : rows) {
+    machine.ClearFaults();
+    CommandFault fault{CommandFault::Kind::ShortTransfer, path, CdbPattern(row.pattern), 1};
+    fault.shortLength = 4096;
+    machine.AddFault(fault);
+    EXPECT_EQ(row.expected, row.read()) << row.name;
+  }
 }
 
 TEST_F(AtaCommandsTest, RangeOperationsPollTheStatusBeforeEachChunk) {

@@ -2,14 +2,23 @@
 // and runs whose exit status must say how they ended.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <algorithm>
+#include <filesystem>
+#include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <string>
 #include <vector>
+#ifndef _WIN32
+#include <sys/wait.h>
+#endif
+
+#include <nlohmann/json.hpp>
 
 #include "app/console.h"
+#include "app/console_json.h"
+#include "sim/demo.h"
 #include "run_window_fixture.h"
 
 namespace {
@@ -59,6 +68,7 @@ TEST(ConsoleArgsTest, RefusesWhatTheWindowCannotExpress) {
       {"--run", "0", "--rd", "--nvram", "maybe"},
       {"--run", "0", "--rd", "--erase-only", "--backup-only"},
       {"--run", "0", "--image", ""},
+      {"--run", "0", "--image", "fw.bin", "--program-anyway"},  // Run would never ask
   };
   for (const auto& args : bad) {
     ConsoleOptions o;
@@ -199,29 +209,43 @@ TEST_F(ConsoleTest, ImageRefusedForItsSizeIsNotASuccess) {
   EXPECT_EQ(0, Count("EraseFlashChip") + Count("EraseFlashSector") + Count("WriteFlash"));
 }
 
-// Another chip's image is written only with --program-anyway, which loads it
-// as "Load File" does and answers Run's question with Yes.
-TEST_F(ConsoleTest, AnotherChipsImageNeedsProgramAnyway) {
+// Another chip's image: typed in, Run stays disabled; chosen with "Load File",
+// Run asks and the console answers Yes only with --program-anyway.
+TEST_F(ConsoleTest, AnotherChipsImageIsWrittenOnlyWithProgramAnyway) {
   auto chip = Attach("tx40775-pmc", 1);
   const std::vector<std::uint8_t> foreign = sim::MakeMatchingImage({6, 1});
   const std::string file = WriteFile("foreign", foreign);
   std::vector<std::uint8_t> flash(foreign.size());
   chip->serialFlash()->cells().Read(0, flash.data(), flash.size());
   const std::vector<std::uint8_t> before = flash;
-
-  EXPECT_EQ(app::kExitRunFailed, Console({"--run", "0", "--image", file}));
-  EXPECT_TRUE(Printed("[Message] The firmware file seems not match this chip!\n")) << output;
-  EXPECT_TRUE(Printed("result: Run is disabled")) << output;
-  chip->serialFlash()->cells().Read(0, flash.data(), flash.size());
-  EXPECT_EQ(before, flash);
-
-  EXPECT_EQ(app::kExitSuccess, Console({"--run", "0", "--image", file, "--program-anyway"}));
-  EXPECT_TRUE(Printed("[Message] The firmware file seems not match this chip! Program it "
-                      "anyway? -> Yes\n"))
-      << output;
-  EXPECT_TRUE(Printed("result: success")) << output;
-  chip->serialFlash()->cells().Read(0, flash.data(), flash.size());
-  EXPECT_EQ(foreign, flash);
+  const struct {
+    std::vector<std::string> args;
+    int status;
+    const char* printed;
+    bool written;
+  } rows[] = {
+      {{"--image", file}, app::kExitRunFailed, "result: Run is disabled", false},
+      {{"--load", file}, app::kExitRunFailed,
+       "[Message] The firmware file seems not match this chip! Program it anyway? -> No\n"
+       "result: refused, the image does not match this chip",
+       false},
+      {{"--load", file, "--program-anyway"}, app::kExitSuccess,
+       "[Message] The firmware file seems not match this chip! Program it anyway? -> Yes\n",
+       true},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.args.back());
+    machine.ClearTranscript();
+    std::vector<std::string> args = {"--run", "0"};
+    args.insert(args.end(), row.args.begin(), row.args.end());
+    EXPECT_EQ(row.status, Console(args));
+    EXPECT_TRUE(Printed(row.printed)) << output;
+    chip->serialFlash()->cells().Read(0, flash.data(), flash.size());
+    EXPECT_EQ(row.written ? foreign : before, flash);
+    if (!row.written) {
+      EXPECT_EQ(0, Count("EraseFlashChip") + Count("EraseFlashSector") + Count("WriteFlash"));
+    }
+  }
 }
 
 TEST_F(ConsoleTest, ControlsTheWindowHidesAreRefused) {
@@ -269,4 +293,455 @@ TEST_F(ConsoleTest, ConsoleAndWindowGiveTheSameOutcome) {
     EXPECT_TRUE(Printed("[" + m.caption + "] " + m.text + "\n")) << m.text;
 }
 
+// ---- The JSON document ------------------------------------------------------
+
+using Json = nlohmann::json;
+
+// Window texts are bytes: valid UTF-8 stays as it is, every other byte is the
+// character of its number.
+TEST(ConsoleJsonTextTest, BytesBecomeUtf8WithoutLoss) {
+  const struct {
+    std::string bytes, utf8;
+  } rows[] = {
+      {"Open File Error!!\r\n", "Open File Error!!\r\n"},
+      {"caf\xC3\xA9", "caf\xC3\xA9"},                      // UTF-8 kept
+      {"\xF0\x9F\x98\x80", "\xF0\x9F\x98\x80"},            // four bytes kept
+      {"M\xFCller", "M\xC3\xBCller"},                      // ANSI byte
+      {"\xC0\x80", "\xC3\x80\xC2\x80"},                    // overlong form
+      {"\xED\xA0\x80", "\xC3\xAD\xC2\xA0\xC2\x80"},        // surrogate
+      {"\xF4\x90\x80\x80", "\xC3\xB4\xC2\x90\xC2\x80\xC2\x80"},  // above U+10FFFF
+      {"\xE2\x82", "\xC3\xA2\xC2\x82"},                    // cut short at the end
+      {"\xE2\x82" "A", "\xC3\xA2\xC2\x82" "A"},            // cut short by a letter
+      {std::string("a\0b", 3), std::string("a\0b", 3)},
+  };
+  for (const auto& row : rows) EXPECT_EQ(row.utf8, app::JsonText(row.bytes)) << row.bytes;
+}
+
+TEST(ConsoleJsonTextTest, QuotesControlsAndBytesSurviveTheDocument) {
+  app::ConsoleReport report;
+  app::RunRecord& run = report.runs.emplace_back();
+  run.image = "C:\\fw \"new\"\t\xE9.bin";
+  run.events.push_back({true, "Read Fail!!\r\n", "Err\"or"});
+  report.exitStatus = 1;
+  const std::string text = app::ConsoleJson(report);
+  EXPECT_TRUE(std::all_of(text.begin(), text.end(),
+                          [](char c) { return static_cast<unsigned char>(c) < 0x80; }));
+  const Json doc = Json::parse(text);
+  EXPECT_EQ(app::kJsonFormatVersion, doc.at("formatVersion"));
+  EXPECT_EQ(0u, text.find("{\n  \"formatVersion\": 1,")) << text;  // first, for a reader
+  EXPECT_EQ("C:\\fw \"new\"\t\xC3\xA9.bin", doc.at("runs")[0].at("image"));
+  EXPECT_EQ("Read Fail!!\r\n", doc.at("runs")[0].at("events")[0].at("text"));
+  EXPECT_EQ("Err\"or", doc.at("runs")[0].at("events")[0].at("caption"));
+  EXPECT_FALSE(doc.contains("entries"));  // not listed
+}
+
+class ConsoleJsonTest : public ConsoleTest {
+ protected:
+  Json ConsoleDoc(std::vector<std::string> args, int expectedStatus) {
+    args.insert(args.begin(), "--json");
+    EXPECT_EQ(expectedStatus, Console(args)) << output;
+    Json doc = Json::parse(output, nullptr, false);
+    EXPECT_FALSE(doc.is_discarded()) << output;
+    if (!doc.is_discarded()) {
+      EXPECT_EQ(expectedStatus, doc.at("exitStatus"));
+    }
+    return doc;
+  }
+};
+
+// What the table names, where a procedure is chosen; offered follows from
+// whether that procedure is built yet.
+void ExpectOffer(const Json& offer, const char* procedure, const char* what) {
+  SCOPED_TRACE(what);
+  if (procedure == nullptr) {
+    EXPECT_EQ(Json(nullptr), offer.at("procedure"));
+    EXPECT_EQ(false, offer.at("offered"));
+    return;
+  }
+  EXPECT_EQ(procedure, offer.at("procedure"));
+  bool built = false;
+  for (const program::ProcedureRow& row : program::ProcedureTable())
+    if (offer.at("procedure") == row.name) built = program::ProcedureBuilt(row.procedure);
+  EXPECT_EQ(built, offer.at("offered"));
+}
+
+TEST_F(ConsoleJsonTest, ListsTheSimulatedSetPerFamily) {
+  sim::AttachDemoEnclosures(machine);
+  const Json doc = ConsoleDoc({"--simulate"}, app::kExitSuccess);
+  ASSERT_TRUE(doc.contains("entries"));
+  const Json& entries = doc.at("entries");
+  ASSERT_GE(entries.size(), 8u);
+
+  // Every entry carries every field with its type.
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    const Json& e = entries[i];
+    SCOPED_TRACE(e.dump());
+    EXPECT_EQ(i, e.at("index"));
+    EXPECT_TRUE(e.at("text").is_string());
+    EXPECT_TRUE(e.at("chip").at("name").is_string());
+    EXPECT_TRUE(e.at("chip").at("type").is_number_integer());
+    EXPECT_TRUE(e.at("chip").at("subCode").is_number_integer());
+    const std::string bus = e.at("bus");
+    EXPECT_TRUE(bus == "USB" || bus == "IEEE 1394" || bus == "other");
+    EXPECT_FALSE(e.at("path").get<std::string>().empty());
+    EXPECT_TRUE(e.at("drives").is_array());
+    for (const char* key : {"firmwareVersion", "status"})
+      EXPECT_TRUE(e.at(key).is_string() || e.at(key).is_null()) << key;
+    EXPECT_TRUE(e.at("flash").at("maker").is_string() || e.at("flash").at("maker").is_null());
+    EXPECT_TRUE(e.at("flash").at("kind").is_null() || e.at("flash").at("kind") == "serial" ||
+                e.at("flash").at("kind") == "parallel");
+    EXPECT_TRUE(e.at("flash").at("sizeKb").is_number_integer() ||
+                e.at("flash").at("sizeKb").is_null());
+    EXPECT_TRUE(e.at("bridgeVersion").is_number_integer() || e.at("bridgeVersion").is_null());
+    for (const char* mode : {"program", "eraseOnly", "backupOnly"}) {
+      EXPECT_TRUE(e.at("offers").at(mode).at("offered").is_boolean()) << mode;
+      // Only a procedure the window would reach can be offered.
+      if (e.at("offers").at(mode).at("offered") == true) {
+        EXPECT_TRUE(e.at("offers").at(mode).at("procedure").is_string()) << mode;
+      }
+    }
+    EXPECT_TRUE(e.at("events").is_array());
+  }
+
+  // One entry of each family of the set, by its entry text. The size and the
+  // bridge version are given only where this selection read them, never left
+  // over from the entry before (the TXR842 follows one whose size was read).
+  const struct {
+    const char* text;
+    const char* chip;
+    int type, subCode;
+    const char* bus;
+    std::vector<std::string> drives;
+    const char* version;
+    const char* maker;  // null: none shown
+    const char* kind;
+    int sizeKb;         // 0: not read
+    int bridgeVersion;  // 0: not read
+    const char* status;
+    const char* program;
+    const char* eraseOnly;
+    const char* backupOnly;
+  } families[] = {
+      {"<<USB>> Tavrion TX40775 Disk", "TX40775 Series", 1, 1, "USB", {"E", "F"}, "2.05.01", "PMC",
+       "serial", 0, 0, nullptr, "standard serial flash", "standard serial flash",
+       "standard serial flash"},
+      {"<<1394>> Tavrion TXR843 1394", "TXR843 Series", 7, 2, "IEEE 1394", {"G"}, "1.07.02",
+       "WINBOND", "serial", 0, 0, nullptr, "IEEE 1394 bridge flash", "IEEE 1394 bridge flash",
+       "IEEE 1394 bridge flash"},
+      {"<<USB>> Tavrion TX40776 Disk", "TX40776 Series", 2, 0, "USB", {"H"}, "2.01.00",
+       "ATMELAT 49BV512", "parallel", 0, 0, nullptr, "internal-ROM parallel flash",
+       "internal-ROM parallel flash", "internal-ROM parallel flash"},
+      {"<<USB>> Tavrion TXV929 Disk", "TXV929 Series", 12, 0, "USB", {"I"}, "01.02.03.04",
+       "WINBOND", "serial", 128, 0, nullptr, "block-command flash", "block-command flash",
+       "block-command flash"},
+      {"<<847>> Tavrion TXV929 Disk", "TXV929/847 Series", 13, 0, "USB", {"I"}, "03.04.05.06.07",
+       "MXIC", "serial", 64, 0, nullptr, "bridge behind controller", "bridge behind controller",
+       "bridge behind controller"},
+      {"<<USB>> Tavrion TX40769 Disk", "TX40769 Series", 5, 0, "USB", {"K"}, "2.02.00", nullptr,
+       nullptr, 0, 212, nullptr, "disk-area firmware", "disk-area firmware",
+       "disk-area firmware"},
+      // Recognised by its status word only: no image rule keeps Run off for
+      // programming, and no procedure takes it.
+      {"<<USB>> Tavrion TX40778 Disk", "TX40778", 21, 0, "USB", {"L"}, nullptr, nullptr, nullptr,
+       0, 0, "Not Tavrion Chip!!", "none", "none", "none"},
+      {"<<USB>> Tavrion TXR842 Disk", "TXR842 Series", 6, 1, "USB", {"J"}, "1.03.02", "MXIC",
+       "serial", 0, 0, nullptr, "NVRAM-preserving 16 KB pages", "NVRAM-preserving 16 KB pages",
+       "NVRAM-preserving 16 KB pages"},
+  };
+  for (const auto& f : families) {
+    SCOPED_TRACE(f.text);
+    const auto found = std::find_if(entries.begin(), entries.end(),
+                                    [&](const Json& e) { return e.at("text") == f.text; });
+    ASSERT_NE(entries.end(), found);
+    const Json& e = *found;
+    EXPECT_EQ(f.chip, e.at("chip").at("name"));
+    EXPECT_EQ(f.type, e.at("chip").at("type"));
+    EXPECT_EQ(f.subCode, e.at("chip").at("subCode"));
+    EXPECT_EQ(f.bus, e.at("bus"));
+    EXPECT_EQ(f.drives, e.at("drives").get<std::vector<std::string>>());
+    EXPECT_EQ(f.version ? Json(f.version) : Json(nullptr), e.at("firmwareVersion"));
+    EXPECT_EQ(f.maker ? Json(f.maker) : Json(nullptr), e.at("flash").at("maker"));
+    EXPECT_EQ(f.kind ? Json(f.kind) : Json(nullptr), e.at("flash").at("kind"));
+    EXPECT_EQ(f.sizeKb ? Json(f.sizeKb) : Json(nullptr), e.at("flash").at("sizeKb"));
+    EXPECT_EQ(f.bridgeVersion ? Json(f.bridgeVersion) : Json(nullptr), e.at("bridgeVersion"));
+    EXPECT_EQ(f.status ? Json(f.status) : Json(nullptr), e.at("status"));
+    ExpectOffer(e.at("offers").at("program"), f.program, "program");
+    ExpectOffer(e.at("offers").at("eraseOnly"), f.eraseOnly, "eraseOnly");
+    ExpectOffer(e.at("offers").at("backupOnly"), f.backupOnly, "backupOnly");
+  }
+  EXPECT_EQ(Json(nullptr), doc.at("listNotice"));
+  EXPECT_TRUE(doc.at("runs").empty());
+}
+
+TEST_F(ConsoleJsonTest, NoDeviceIsANoticeAndNoEntries) {
+  const Json doc = ConsoleDoc({}, app::kExitSuccess);
+  EXPECT_TRUE(doc.at("entries").empty());
+  EXPECT_EQ("No available device!!!", doc.at("listNotice"));
+  const Json missing = ConsoleDoc({"--run", "0"}, app::kExitUsage);
+  EXPECT_FALSE(missing.contains("entries"));
+  EXPECT_EQ("noSuchEntry", missing.at("runs")[0].at("outcome"));
+  EXPECT_EQ("There is no entry 0.", missing.at("runs")[0].at("problem"));
+  EXPECT_EQ(Json(nullptr), missing.at("runs")[0].at("procedure"));
+}
+
+Json Events(std::initializer_list<std::pair<const char*, const char*>> items) {
+  Json list = Json::array();
+  for (const auto& [caption, text] : items) {
+    if (caption == nullptr)
+      list.push_back({{"type", "status"}, {"text", text}});
+    else
+      list.push_back({{"type", "box"}, {"caption", caption}, {"text", text}});
+  }
+  return list;
+}
+
+TEST_F(ConsoleJsonTest, SuccessfulRunsInOrderWithTheirEvents) {
+  Attach("tx40775-pmc", 1);
+  const std::string file = WriteFile("json-ok", sim::MakeMatchingImage({1, 1}));
+  const std::string backup = TempName("json-backup");
+  const Json doc = ConsoleDoc({"--list", "--run", "0", "--image", file, "--run", "0", "--rd",
+                               "--backup-only", "--backup-file", backup},
+                              app::kExitSuccess);
+  EXPECT_EQ(1u, doc.at("entries").size());
+  ASSERT_EQ(2u, doc.at("runs").size());
+  const Json& program = doc.at("runs")[0];
+  EXPECT_EQ(0, program.at("entry"));
+  EXPECT_EQ("<<USB>> Tavrion TX40775 Disk", program.at("entryText"));
+  EXPECT_EQ("program", program.at("mode"));
+  EXPECT_EQ(file, program.at("image"));
+  EXPECT_EQ(Json(nullptr), program.at("backupFile"));
+  EXPECT_EQ("standard serial flash", program.at("procedure"));
+  EXPECT_EQ("succeeded", program.at("outcome"));
+  EXPECT_EQ(Json(nullptr), program.at("problem"));
+  EXPECT_EQ(Events({{nullptr, "...."},
+                    {nullptr, "Programming Success!!"},
+                    {"Message", "Please Turn-Off the Power and Turn-On Again !"}}),
+            program.at("events"));
+  EXPECT_GE(program.at("wallSeconds").get<double>(), 0.0);
+
+  const Json& read = doc.at("runs")[1];
+  EXPECT_EQ("backupOnly", read.at("mode"));
+  EXPECT_EQ(Json(nullptr), read.at("image"));
+  EXPECT_EQ(backup, read.at("backupFile"));
+  EXPECT_EQ("succeeded", read.at("outcome"));
+  EXPECT_EQ("Read flash and backup success!", read.at("events").back().at("text"));
+}
+
+TEST_F(ConsoleJsonTest, FailedRefusedAndUnpressedRuns) {
+  Attach("tx40775-pmc", 1);
+  Attach("txr847-mxic32", 2);
+  const std::string good = WriteFile("json-fail", sim::MakeMatchingImage({1, 1}));
+  sim::Image big = sim::MakeMatchingImage({10, 1});
+  big.resize(128 * 1024 + 1, 0xFF);
+  const std::string tooBig = WriteFile("json-big", big);
+  // A name with quotes and a byte that is no UTF-8; it is never created.
+  const std::string odd = TempName("json-odd") + " \"odd\" \xE9";
+  const std::string foreign = WriteFile("json-foreign", sim::MakeMatchingImage({6, 1}));
+
+  sim::CommandFault fault;  // the second program command fails
+  fault.pattern = sim::CdbPattern("FF 04 11 00 20 00");
+  machine.AddFault(fault);
+  const struct {
+    std::vector<std::string> args;
+    int status;
+    const char* outcome;
+    const char* procedure;  // null: Run was not pressed
+    Json events;
+  } rows[] = {
+      {{"--run", "0", "--image", good}, app::kExitRunFailed, "failed", "standard serial flash",
+       Events({{nullptr, "."}, {nullptr, "Programming Fail!!"}})},
+      {{"--run", "1", "--image", tooBig}, app::kExitRunFailed, "refused", "image too large",
+       Events({{"Message", "The firmware file size is bigger than the flash size!"}})},
+      {{"--run", "0", "--image", odd}, app::kExitRunFailed, "runDisabled", nullptr,
+       Events({{"Error", "Open Firmware File Error!!"},
+               {"Message", "The firmware file seems not match this chip!"}})},
+      {{"--run", "0", "--rd", "--size", "1MB"}, app::kExitUsage, "notOffered", nullptr,
+       Json::array()},
+      // Another chip's image chosen with "Load File": Run asks, the answer is No.
+      {{"--run", "0", "--load", foreign}, app::kExitRunFailed, "refused", "none",
+       Events({{"Message", "The firmware file seems not match this chip!"},
+               {"Message", "The firmware file seems not match this chip! Program it anyway?"}})},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.args[1] + " " + row.args.back());
+    const Json doc = ConsoleDoc(row.args, row.status);
+    ASSERT_EQ(1u, doc.at("runs").size());
+    const Json& run = doc.at("runs")[0];
+    EXPECT_EQ(row.outcome, run.at("outcome"));
+    EXPECT_EQ(row.procedure ? Json(row.procedure) : Json(nullptr), run.at("procedure"));
+    EXPECT_EQ(row.events, run.at("events"));
+    EXPECT_EQ(row.procedure == nullptr, run.at("problem").is_string());
+  }
+  // The name comes back as written, its lone byte as the character of its number.
+  const Json doc = ConsoleDoc({"--run", "0", "--image", odd}, app::kExitRunFailed);
+  std::string expected = odd;
+  expected.replace(expected.find('\xE9'), 1, "\xC3\xA9");
+  EXPECT_EQ(expected, doc.at("runs")[0].at("image"));
+}
+
+#ifndef _WIN32
+// As a script drives it: list, pick the entry by its chip type, write an image
+// for that chip, update it and read it back, each step a process of its own.
+// Standard output must hold the document alone; the procedures' diagnostic
+// lines go to standard error.
+class ConsoleProgramTest : public testing_support::RunWindowFixture {
+ protected:
+  int RunProgram(const std::string& args, Json& doc) {
+    const std::string out = TempName("console-stdout");
+    const std::string err = TempName("console-stderr");
+    const std::string command = std::string("'") + TX_CONSOLE_PROGRAM + "' --simulate --json " +
+                                args + " >'" + out + "' 2>'" + err + "'";
+    const int status = std::system(command.c_str());
+    std::ifstream in(out, std::ios::binary);
+    doc = Json::parse(in, nullptr, false);
+    std::ifstream errIn(err, std::ios::binary);
+    stderrText.assign(std::istreambuf_iterator<char>(errIn), {});
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+  std::string stderrText;
+};
+
+TEST_F(ConsoleProgramTest, ScriptedUpdateOfAnEntryChosenByChipType) {
+  Json listing;
+  ASSERT_EQ(app::kExitSuccess, RunProgram("", listing));
+  ASSERT_FALSE(listing.is_discarded());
+  const Json* chosen = nullptr;
+  for (const Json& e : listing.at("entries"))
+    if (e.at("chip").at("type") == 1 && e.at("offers").at("program").at("offered") == true)
+      chosen = &e;
+  ASSERT_NE(nullptr, chosen) << listing.dump(2);
+  const std::string entry = std::to_string(chosen->at("index").get<int>());
+  const sim::Image image = sim::MakeMatchingImage(
+      {static_cast<std::uint8_t>(chosen->at("chip").at("type").get<int>()),
+       static_cast<std::int8_t>(chosen->at("chip").at("subCode").get<int>())});
+  const std::string file = WriteFile("script", image);
+  const std::string backup = TempName("script-readback");
+
+  Json result;
+  ASSERT_EQ(app::kExitSuccess,
+            RunProgram("--run " + entry + " --image '" + file + "' --run " + entry +
+                           " --rd --backup-only --backup-file '" + backup + "'",
+                       result));
+  ASSERT_FALSE(result.is_discarded());
+  ASSERT_EQ(2u, result.at("runs").size());
+  EXPECT_EQ("succeeded", result.at("runs")[0].at("outcome"));
+  EXPECT_EQ("succeeded", result.at("runs")[1].at("outcome"));
+  EXPECT_NE(std::string::npos, stderrText.find("NVRAM O.K.")) << stderrText;
+  std::ifstream in(backup, std::ios::binary);
+  const std::vector<std::uint8_t> saved{std::istreambuf_iterator<char>(in), {}};
+  ASSERT_GE(saved.size(), image.size());
+  EXPECT_TRUE(std::equal(image.begin(), image.end(), saved.begin()));
+}
+#endif
+
 }  // namespace
+
+namespace {
+
+// The demo's two enclosures that keep their firmware on the disk: the console
+// programs each (the disk-area chip's file through "Load File" and Yes to
+// Run's question, no image check accepting one) and a backup-only run reads back what the file holds.
+TEST_F(ConsoleTest, DemoDiskHostedEnclosuresAreProgrammedAndReadBack) {
+  sim::AttachDemoEnclosures(machine);
+  const std::string folder = TempName("demo-images");
+  const std::vector<std::string> images = sim::WriteDemoImages(folder);
+  struct Row {
+    const char* entry;
+    const char* image;  // stem of the demo image
+    const char* how;
+    const char* procedure;
+  } rows[] = {
+      {"7", "txr649", "--load", "disk-area firmware"},
+      {"8", "txv929-hdd", "--image", "HDD-hosted firmware"},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.image);
+    std::string file;
+    for (const std::string& i : images)
+      if (i.find(std::string(r.image) + ".bin") != std::string::npos) file = i;
+    ASSERT_FALSE(file.empty());
+    const std::string backup = TempName(std::string(r.image) + "-readback");
+    std::vector<std::string> args = {"--run", r.entry, r.how, file};
+    if (std::string(r.how) == "--load") args.push_back("--program-anyway");
+    for (const char* a : {"--run", r.entry, "--rd", "--backup-only", "--backup-file"})
+      args.push_back(a);
+    args.push_back(backup);
+    EXPECT_EQ(app::kExitSuccess, Console(args))
+        << output;
+    EXPECT_TRUE(Printed(std::string("result: success (") + r.procedure + ")")) << output;
+    std::ifstream in(file, std::ios::binary);
+    const std::vector<std::uint8_t> image{std::istreambuf_iterator<char>(in), {}};
+    std::ifstream back(backup, std::ios::binary);
+    const std::vector<std::uint8_t> saved{std::istreambuf_iterator<char>(back), {}};
+    ASSERT_FALSE(saved.empty());
+    ASSERT_LE(saved.size(), image.size());
+    EXPECT_TRUE(std::equal(saved.begin(), saved.end(), image.begin()));
+  }
+  std::error_code error;
+  std::filesystem::remove_all(folder, error);
+}
+
+}  // namespace
+
+namespace {
+
+// A machine whose enclosure is plugged in during the console's wait: the
+// first wait only starts listening, the second sees nothing, the third sees
+// the arrival.
+class LateArrival : public sim::Machine {
+ public:
+  bool WaitForDeviceChange(std::uint32_t) override {
+    ++waits;
+    if (waits < 3) return false;
+    if (waits == 3) {
+      sim::AttachOptions options;
+      options.diskNumber = 1;
+      sim::AttachProfile(*this, *sim::FindProfile("tx40775-pmc"), options);
+    }
+    return true;
+  }
+  int waits = 0;
+};
+
+}  // namespace
+
+TEST_F(ConsoleTest, WaitsForAnEnclosureThenListsIt) {
+  LateArrival late;
+  host::ScopedHost scope(late);
+  EXPECT_EQ(app::kExitSuccess, Console({"--wait"}));
+  EXPECT_EQ(3, late.waits);
+  const std::size_t waiting = output.find("Waiting for an enclosure...");
+  const std::size_t listed = output.find("entry 0: <<USB>> Tavrion TX40775");
+  ASSERT_NE(std::string::npos, waiting) << output;
+  ASSERT_NE(std::string::npos, listed) << output;
+  EXPECT_LT(waiting, listed);
+  EXPECT_EQ(std::string::npos, output.find("No available device!!!")) << output;
+}
+
+// The demo set's TXR842 (chip type 6) and SST TXR847 (chip type 10): each
+// programmed with a generated image and read back by a backup-only run.
+TEST_F(ConsoleTest, DemoPageUpdatesReadBackTheirImages) {
+  sim::AttachDemoEnclosures(machine);
+  struct Case {
+    const char* entry;
+    identify::ChipIdentity chip;
+    const char* procedure;
+  } cases[] = {{"11", {6, 1}, "NVRAM-preserving 16 KB pages"}, {"9", {10, 2}, "SST serial flash"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.procedure);
+    const std::vector<std::uint8_t> image = sim::MakeMatchingImage(c.chip);
+    const std::string file = WriteFile("page16k", image);
+    const std::string backup = TempName("page16k-back");
+    // Without "Include 4K NVRAM" the backup leaves the chip's NVRAM out, as
+    // the update put it in front of the image.
+    EXPECT_EQ(app::kExitSuccess,
+              Console({"--run", c.entry, "--image", file, "--run", c.entry, "--rd",
+                       "--backup-only", "--nvram", "off", "--backup-file", backup}))
+        << output;
+    EXPECT_TRUE(Printed(std::string("result: success (") + c.procedure + ")")) << output;
+    std::ifstream in(backup, std::ios::binary);
+    const std::vector<std::uint8_t> saved{std::istreambuf_iterator<char>(in), {}};
+    ASSERT_GE(saved.size(), image.size());
+    EXPECT_TRUE(std::equal(image.begin(), image.end(), saved.begin()));
+  }
+}

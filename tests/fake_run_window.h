@@ -36,6 +36,7 @@ class FakeRunWindow : public program::RunWindow {
     options_.nvramChecked = true;
     facts_.includeNvram = 1;
   }
+  void ProcessMessages() override { ++pumps; }
 
   bool Showed(const std::string& text) const {
     for (const std::string& s : statuses)
@@ -49,6 +50,7 @@ class FakeRunWindow : public program::RunWindow {
   std::vector<ShownMessage> messages;
   std::int32_t signature = 0;
   int repaintsWithoutPump = 0;
+  int pumps = 0;  // ProcessMessages calls
 
  private:
   std::string status_;

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <set>
 #include <string>
 #include <vector>
@@ -70,6 +71,7 @@ TEST_F(ImageFiles, EveryChipAndRevisionAcceptsItsOwnImage) {
           const Image image = sim::MakeMatchingImage(chip, layout);
           const bool none = t == 18 || (t == 7 && r != 1 && r != 2);
           ASSERT_EQ(none, image.empty()) << "type " << t << " sub " << int(r);
+          EXPECT_EQ(!none, identify::ChipTakesImages(chip)) << "type " << t << " sub " << int(r);
           if (none) continue;
           const std::string path = Write(image);
           EXPECT_TRUE(identify::CheckImageMatchesChip(path, chip).accepted)
@@ -87,11 +89,14 @@ TEST_F(ImageFiles, ChipsWithoutAnImageRuleRefuseEverything) {
   for (int t : {0, 18, 25, 255}) {
     EXPECT_FALSE(identify::CheckImageMatchesChip(path, {static_cast<std::uint8_t>(t), 1}).accepted)
         << t;
+    EXPECT_FALSE(identify::ChipTakesImages({static_cast<std::uint8_t>(t), 1})) << t;
   }
+  EXPECT_FALSE(identify::ChipTakesImages({0, 0}));
   for (std::int8_t r : kSubCodes) {
     if (r == 1 || r == 2) continue;
     EXPECT_FALSE(Matches(sim::MakeMatchingImage({7, 1}), {7, r})) << int(r);
     EXPECT_FALSE(Matches(sim::MakeMatchingImage({7, 2}), {7, r})) << int(r);
+    EXPECT_FALSE(identify::ChipTakesImages({7, r})) << int(r);
   }
 }
 
@@ -310,6 +315,32 @@ TEST_F(ImageFiles, GetFileLengthKeepsThePosition) {
   EXPECT_EQ(1234, identify::GetFileLength(f));
   EXPECT_EQ(100, std::ftell(f));
   std::fclose(f);
+}
+
+// A 4 GiB + 256 byte file whose first 32 KB are a matching image is longer
+// than any flash: its length is never cut to 32 bits (nor lost to a 32-bit
+// long), and a folder is a file the checks cannot open.
+TEST_F(ImageFiles, FilesBeyond32BitsAndFoldersAreNeverImages) {
+  const ChipIdentity chip{1, 2};
+  Image image = sim::MakeMatchingImage(chip);
+  ASSERT_TRUE(identify::CheckImageMatchesChip(Write(image), chip).accepted);
+  const std::string huge = Write(image);
+  std::error_code ec;
+  std::filesystem::resize_file(huge, (std::uint64_t{1} << 32) + 256, ec);
+  if (ec) GTEST_SKIP() << "no sparse file here: " << ec.message();
+  std::FILE* f = std::fopen(huge.c_str(), "rb");
+  ASSERT_NE(nullptr, f);
+  EXPECT_EQ((std::int64_t{1} << 32) + 256, identify::GetFileLength(f));
+  std::fclose(f);
+  const identify::CheckResult fits = identify::CheckImageFitsFlash(huge, 1024);
+  EXPECT_FALSE(fits.accepted);
+  EXPECT_FALSE(fits.openFailed);
+  EXPECT_FALSE(identify::VerifyImageChecksum(huge, chip));
+
+  const std::string folder = std::filesystem::temp_directory_path().string();
+  EXPECT_TRUE(identify::CheckImageMatchesChip(folder, chip).openFailed);
+  EXPECT_TRUE(identify::CheckImageFitsFlash(folder, 1024).openFailed);
+  EXPECT_FALSE(identify::VerifyImageChecksum(folder, chip));
 }
 
 // ---- Checksum ---------------------------------------------------------------------

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "scratch_dir.h"
 #include "fake_run_window.h"
 #include "program/image_file.h"
 #include "program/settings.h"
@@ -25,9 +26,7 @@ constexpr program::ImageRules kRules{0x10000, "Open File Error!!", "Allocate wri
 class ImageFileTest : public ::testing::Test, public testing_support::SimFixtureBase {
  protected:
   void SetUp() override {
-    dir_ = std::filesystem::temp_directory_path() /
-           ("tx-image-" + std::to_string(reinterpret_cast<std::uintptr_t>(this)));
-    std::filesystem::create_directories(dir_);
+    dir_ = testing_support::NewScratchDir("tx-image");
   }
   void TearDown() override {
     std::error_code ec;

@@ -43,8 +43,11 @@ TEST(ProcedureTableTest, EachRowRunsItsEntryAndKeepsItsOutcome) {
       {Procedure::RefusedImageTooLarge, RunOutcome::Refused, "",
        "The firmware file size is bigger than the flash size!", false},
       {Procedure::StandardSerialFlash, RunOutcome::Failed, "Open File Error!!", "", true},
-      {Procedure::DiskAreaFirmware, RunOutcome::NothingRan, "", "", false},
-      {Procedure::BridgeBehindController, RunOutcome::NothingRan, "", "", false},
+      {Procedure::DiskAreaFirmware, RunOutcome::Failed, "Open File Error!!", "", true},
+      {Procedure::HddHostedFirmware, RunOutcome::Failed, "Open File Error!!", "", true},
+      {Procedure::BridgeBehindController, RunOutcome::Failed, "Open File Error!!", "", true},
+      {Procedure::InternalRomParallelFlash, RunOutcome::Failed, "Open New ROM File Error!!", "",
+       true},
   };
   for (const Row& r : rows) {
     testing_support::FakeRunWindow window;

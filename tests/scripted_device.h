@@ -68,7 +68,8 @@ class ScriptedDevice : public sim::SimDevice {
     for (Rule& rule : rules_) {
       if (rule.remaining == 0 || !rule.pattern.Matches(e.cdb, e.cdbLength)) continue;
       if (rule.remaining > 0) --rule.remaining;
-      if (e.dataIn && e.data != nullptr)
+      // An empty reply has no bytes to copy (and its data() may be null).
+      if (e.dataIn && e.data != nullptr && !rule.reply.empty())
         std::memcpy(e.data, rule.reply.data(), std::min<std::size_t>(rule.reply.size(), e.length));
       if (rule.reject) {
         e.Reject();

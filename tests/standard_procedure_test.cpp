@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "scratch_dir.h"
 #include "fake_run_window.h"
 #include "device/flash_commands.h"
 #include "program/settings.h"
@@ -49,9 +50,7 @@ class StandardProcedureTest : public ::testing::Test, public testing_support::Si
     saved_ = Transfer();
     Transfer().blockSize = 0x2000;
     Transfer().flashSize = 0x10000;
-    dir_ = std::filesystem::temp_directory_path() /
-           ("tx-proc-" + std::to_string(reinterpret_cast<std::uintptr_t>(this)));
-    std::filesystem::create_directories(dir_);
+    dir_ = testing_support::NewScratchDir("tx-proc");
   }
   void TearDown() override {
     Transfer() = saved_;

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Builds everything and runs every test: the native build with ctest, then the
-# Windows build (mingw-w64) with its tests under Wine.
+# Builds everything and runs every test: the native build with ctest, the
+# Linux host in a qemu guest, then the Windows build (mingw-w64) with its tests under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/deps.sh
@@ -9,6 +9,8 @@ jobs=$(nproc)
 cmake -S . -B build -G Ninja -DTX_WERROR=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j "$jobs"
 (cd build && ctest --output-on-failure -j "$jobs")
+# The Linux host against a real kernel in qemu (about a minute).
+bash tools/kernel-test.sh build
 
 cmake -S . -B build-win -G Ninja -DTX_WERROR=ON -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake >/dev/null

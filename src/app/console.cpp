@@ -1,15 +1,27 @@
 #include "app/console.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 
+#include "app/console_json.h"
+#include "app/enabling.h"
 #include "app/headless_view.h"
+#include "app/window_run.h"
+#include "device/chip_commands.h"
+#include "device/discovery.h"
+#include "host/host.h"
+#include "identify/display_rules.h"
+#include "identify/image_checks.h"
 #include "program/dispatch.h"
 
 namespace app {
 
 namespace {
+
+constexpr std::uint32_t kWaitStepMs = 5000;
 
 std::string TrimRight(std::string text) {
   while (!text.empty() && (text.back() == ' ' || text.back() == '\r' || text.back() == '\n'))
@@ -33,25 +45,42 @@ std::string OneLine(const std::string& text) {
 }
 
 // The headless view that also prints: each status line as it is painted
-// (appended dots continue the same line) and each message box.
+// (appended dots continue the same line) and each message box. For the JSON
+// document it records them into a list instead.
 class ConsoleView : public HeadlessView {
  public:
   explicit ConsoleView(std::FILE* out) : out_(out) {}
 
+  // From now on status lines and boxes go into list, not to the output.
+  void RecordInto(std::vector<ConsoleEvent>* list) {
+    EndLine();
+    events_ = list;
+  }
+
   void ShowMessage(const std::string& text, const std::string& caption, ui::Icon icon) override {
     HeadlessView::ShowMessage(text, caption, icon);
     EndLine();
+    if (events_ != nullptr) {
+      events_->push_back({true, text, caption});
+      return;
+    }
     std::fprintf(out_, "[%s] %s\n", caption.c_str(), OneLine(text).c_str());
     std::fflush(out_);
   }
 
-  // The question is printed with its answer: Yes only when the run was given
-  // the option for it.
+  // Run's question is answered from the run's options and shown the way
+  // boxes are, with its answer.
   bool AskYesNo(const std::string& text, const std::string& caption, ui::Icon icon) override {
     questionAnswers.assign(1, answerYes);
     const bool yes = HeadlessView::AskYesNo(text, caption, icon);
     EndLine();
-    std::fprintf(out_, "[%s] %s -> %s\n", caption.c_str(), OneLine(text).c_str(), yes ? "Yes" : "No");
+    const char* answer = yes ? "Yes" : "No";
+    // The run's outcome tells the answer in the JSON document.
+    if (events_ != nullptr) {
+      events_->push_back({true, text, caption});
+      return yes;
+    }
+    std::fprintf(out_, "[%s] %s -> %s\n", caption.c_str(), OneLine(text).c_str(), answer);
     std::fflush(out_);
     return yes;
   }
@@ -63,8 +92,11 @@ class ConsoleView : public HeadlessView {
     if (window == nullptr || control != window->StatusEdit.name()) return;
     const std::string& text = window->StatusEdit.text();
     if (text == shown_) return;
-    if (lineOpen_ && !shown_.empty() && text.size() > shown_.size() &&
-        text.compare(0, shown_.size(), shown_) == 0) {
+    const bool continues = lineOpen_ && !shown_.empty() && text.size() > shown_.size() &&
+                           text.compare(0, shown_.size(), shown_) == 0;
+    if (events_ != nullptr) {
+      Record(text, continues);
+    } else if (continues) {
       std::fputs(OneLine(text.substr(shown_.size())).c_str(), out_);
     } else {
       EndLine();
@@ -79,43 +111,163 @@ class ConsoleView : public HeadlessView {
 
   void EndLine() {
     if (!lineOpen_) return;
-    std::fputc('\n', out_);
     lineOpen_ = false;
+    if (events_ != nullptr) return;
+    std::fputc('\n', out_);
     std::fflush(out_);
   }
 
  private:
+  // An open line is the last event of the list.
+  void Record(const std::string& text, bool continues) {
+    if (continues) {
+      events_->back().text = text;
+      return;
+    }
+    EndLine();
+    if (text.empty()) return;
+    events_->push_back({false, text, ""});
+    lineOpen_ = true;
+  }
+
   std::FILE* out_;
+  std::vector<ConsoleEvent>* events_ = nullptr;
   std::string shown_;
   bool lineOpen_ = false;
 };
 
 const char* OrDash(const std::string& text) { return text.empty() ? "-" : text.c_str(); }
 
-void ListEntries(MainWindow& w, ConsoleView& view, std::FILE* out) {
+// Where a session writes: the running text (human) or, for the JSON document,
+// nothing until the end (human is null then).
+struct Session {
+  MainWindow& w;
+  ConsoleView& view;
+  std::FILE* human;
+  ConsoleReport& report;
+};
+
+// Entry k addresses record k (companion entries have records of their own).
+const device::DeviceRecord* RecordOf(const MainWindow& w, int entry) {
+  const int count = w.recordCount < device::kMaxDevices ? w.recordCount : device::kMaxDevices;
+  return entry >= 0 && entry < count ? &w.devices[entry] : nullptr;
+}
+
+// What Run would do for a kind of run on the selected entry: the window's own
+// enabling rules decide whether Run can be pressed (programming needs an image
+// that can match the chip; one that matches and fits is assumed), the dispatch
+// table which procedure it calls.
+RunOffer OfferOf(MainWindow& w, const device::DeviceRecord& record, RunMode mode) {
+  identify::RunInputs in = RunInputsOf(w);
+  bool allowed = false;
+  if (mode == RunMode::Program) {
+    allowed = in.deviceCount != 0 && in.deviceListEnabled && identify::ChipTakesImages(in.chip);
+  } else {
+    in.fileName.clear();
+    in.eraseOnlyChecked = mode == RunMode::EraseOnly;
+    in.backupChecked = mode == RunMode::BackupOnly;
+    allowed = identify::RunAfterOptionClick(in).run == identify::RunEffect::Enable;
+  }
+  if (!allowed) return {};
+  const WindowRun run(w);
+  program::RunOptions options = run.options();
+  options.rdMode = mode != RunMode::Program;
+  options.eraseOnlyChecked = mode == RunMode::EraseOnly;
+  options.backupOnlyChecked = mode == RunMode::BackupOnly;
+  program::DispatchChecks checks;
+  checks.imageFitsFlash = [] { return true; };
+  const std::string path = record.path;
+  checks.chipMode505E = [&path] { return device::CheckChipMode505E(path.c_str()) == 1; };
+  const program::Procedure procedure =
+      program::SelectProcedure(run.facts(), options, record.bus, checks);
+  return {program::ProcedureBuilt(procedure), procedure};
+}
+
+void DescribeEntry(MainWindow& w, int index, ListedEntry& e) {
+  e.index = index;
+  e.text = TrimRight(w.DeviceList.items()[static_cast<std::size_t>(index)]);
+  e.chipName = TrimRight(w.ChipLabelEdit.text());
+  e.chipType = w.chip.chipType;
+  e.chipSubCode = w.chip.chipSubCode;
+  e.firmwareVersion = TrimRight(w.FwVerLableEdit.text());
+  e.status = w.StatusEdit.text();
+  switch (identify::DisplayGroupOf(w.chip.chipType)) {
+    case identify::DisplayGroup::SerialFlash:
+    case identify::DisplayGroup::BridgeBehindController:
+      e.flashKind = "serial";
+      e.flashMaker = TrimRight(w.SFlashTypeLable.text());
+      if (w.flashSizeMeasured) e.flashSizeKb = w.chip.flashSizeKb;
+      break;
+    case identify::DisplayGroup::ParallelFlash:
+      e.flashKind = "parallel";  // the part is the one picked in the list
+      e.flashMaker = TrimRight(w.FlashTypeList.text());
+      break;
+    case identify::DisplayGroup::ParameterBlock:
+    case identify::DisplayGroup::Unsupported:
+      break;
+  }
+  if (w.bridgeVersionRead) e.bridgeVersion = w.chip.bridgeVersion;
+  const device::DeviceRecord* record = RecordOf(w, index);
+  if (record == nullptr) return;
+  e.bus = record->bus;
+  e.path.assign(record->path, strnlen(record->path, sizeof record->path));
+  for (std::size_t i = 0; i < sizeof record->driveLetters && record->driveLetters[i] != 0; ++i)
+    e.drives.emplace_back(1, record->driveLetters[i]);
+  e.program = OfferOf(w, *record, RunMode::Program);
+  e.eraseOnly = OfferOf(w, *record, RunMode::EraseOnly);
+  e.backupOnly = OfferOf(w, *record, RunMode::BackupOnly);
+}
+
+void ListEntries(Session& s) {
+  MainWindow& w = s.w;
+  s.report.listed = true;
   if (!w.DeviceList.enabled()) {
-    std::fprintf(out, "%s\n", OrDash(w.DeviceList.text()));
+    s.report.listNotice = w.DeviceList.text();
+    if (s.human != nullptr) std::fprintf(s.human, "%s\n", OrDash(w.DeviceList.text()));
     return;
   }
   const std::size_t count = w.DeviceList.items().size();
-  for (std::size_t i = 0; i < count; ++i) {
+  for (std::size_t i = 0; i < count && i < std::size(w.devices); ++i) {
+    if (s.human == nullptr) {
+      ListedEntry& e = s.report.entries.emplace_back();
+      s.view.RecordInto(&e.events);
+      w.DeviceList.UserSelect(static_cast<int>(i));
+      s.view.ProcessMessages();
+      DescribeEntry(w, static_cast<int>(i), e);
+      continue;
+    }
+    std::FILE* out = s.human;
     w.DeviceList.UserSelect(static_cast<int>(i));
-    view.ProcessMessages();
-    view.EndLine();
+    s.view.ProcessMessages();
+    s.view.EndLine();
     const std::string entry = TrimRight(w.DeviceList.items()[i]);
     std::fprintf(out, "entry %zu: %s\n", i, entry.c_str());
     std::fprintf(out, "  chip:    %s\n", OrDash(TrimRight(w.ChipLabelEdit.text())));
-    std::fprintf(out, "  drives:  %s\n", OrDash(TrimRight(w.DiskLetterLable.text())));
+    const device::BusKind bus = w.devices[i].bus;
+    std::fprintf(out, "  bus:     %s\n", bus == device::BusKind::Usb        ? "USB"
+                                        : bus == device::BusKind::Ieee1394 ? "IEEE 1394"
+                                                                           : "other");
+    // Where the platform names volumes by mount point, those replace the
+    // letters (which it has none of).
+    std::vector<std::string> mounts;
+    if (device::GetMountPoints(w.devices[i].path, mounts)) {
+      std::string joined;
+      for (const std::string& m : mounts) joined += (joined.empty() ? "" : ", ") + m;
+      std::fprintf(out, "  mounts:  %s\n", OrDash(joined));
+    } else {
+      std::fprintf(out, "  drives:  %s\n", OrDash(TrimRight(w.DiskLetterLable.text())));
+    }
     std::fprintf(out, "  version: %s\n", OrDash(TrimRight(w.FwVerLableEdit.text())));
     std::fprintf(out, "  flash:   %s\n", OrDash(TrimRight(w.SFlashTypeLable.text())));
   }
-  std::fflush(out);
+  if (s.human != nullptr) std::fflush(s.human);
 }
 
-// The console may only use a control that the window shows and enables now.
-bool Offered(const Control& control, const char* what, std::FILE* out) {
+// The console may only use a control that the window shows and enables now;
+// otherwise problem says which it is.
+bool Offered(const Control& control, const char* what, std::string& problem) {
   if (control.Showing() && control.enabled()) return true;
-  std::fprintf(out, "The window does not offer %s for this entry now.\n", what);
+  problem = std::string("The window does not offer ") + what + " for this entry now.";
   return false;
 }
 
@@ -129,96 +281,139 @@ int FwSizeItem(const ComboBox& box, const std::string& wanted) {
 // Sets the controls the way a user would, in an order the window allows:
 // the entry, the panel boxes that must go off, the image, the boxes that
 // must go on, then "RD Version" as asked.
-bool SetUpRun(MainWindow& w, HeadlessView& view, const ConsoleRun& run, std::FILE* out) {
+bool SetUpRun(MainWindow& w, HeadlessView& view, const ConsoleRun& run, std::string& problem) {
   w.DeviceList.UserSelect(run.entry);
   const bool panelChange = run.rd || w.EraseOnlyCheck.checked() != run.eraseOnly ||
                            w.BackupFWCheckBox.checked() != run.backupOnly;
   if (panelChange) w.RdCheckBox.SetChecked(true);
   if (!run.eraseOnly && w.EraseOnlyCheck.checked()) {
-    if (!Offered(w.EraseOnlyCheck, "\"Erase All Flash Only \"", out)) return false;
+    if (!Offered(w.EraseOnlyCheck, "\"Erase All Flash Only \"", problem)) return false;
     w.EraseOnlyCheck.SetChecked(false);
   }
   if (!run.backupOnly && w.BackupFWCheckBox.checked()) {
-    if (!Offered(w.BackupFWCheckBox, "\"Backup Old Firmware Only\"", out)) return false;
+    if (!Offered(w.BackupFWCheckBox, "\"Backup Old Firmware Only\"", problem)) return false;
     w.BackupFWCheckBox.SetChecked(false);
   }
-  if (!run.image.empty() && run.programAnyway) {
-    // Only a file chosen with "Load File" keeps Run enabled after the
-    // mismatch notice; Run then asks, and the console answers Yes.
-    if (!Offered(w.LoadBtn, "\"Load File\"", out)) return false;
-    view.dialogAnswers.assign(1, run.image);
+  if (!run.image.empty() && run.load) {
+    // The dialog answers with the file; a loaded file leaves Run enabled.
+    if (!Offered(w.LoadBtn, "\"Load File\"", problem)) return false;
+    view.dialogAnswers.push_back(run.image);
     w.LoadBtn.Click();
   } else if (!run.image.empty()) {
-    if (!Offered(w.FwFilenameEdit, "the firmware file", out)) return false;
+    if (!Offered(w.FwFilenameEdit, "the firmware file", problem)) return false;
     w.FwFilenameEdit.SetText(run.image);
   }
   if (run.eraseOnly && !w.EraseOnlyCheck.checked()) {
-    if (!Offered(w.EraseOnlyCheck, "\"Erase All Flash Only \"", out)) return false;
+    if (!Offered(w.EraseOnlyCheck, "\"Erase All Flash Only \"", problem)) return false;
     w.EraseOnlyCheck.SetChecked(true);
   }
   if (run.backupOnly && !w.BackupFWCheckBox.checked()) {
-    if (!Offered(w.BackupFWCheckBox, "\"Backup Old Firmware Only\"", out)) return false;
+    if (!Offered(w.BackupFWCheckBox, "\"Backup Old Firmware Only\"", problem)) return false;
     w.BackupFWCheckBox.SetChecked(true);
   }
   if (run.nvram && w.NVRAMCheck.checked() != *run.nvram) {
-    if (!Offered(w.NVRAMCheck, "\"Include 4K NVRAM\"", out)) return false;
+    if (!Offered(w.NVRAMCheck, "\"Include 4K NVRAM\"", problem)) return false;
     w.NVRAMCheck.SetChecked(*run.nvram);
   }
   if (!run.fwSize.empty()) {
     const int item = FwSizeItem(w.FwSizeCheck, run.fwSize);
-    if (!Offered(w.FwSizeCheck, "the firmware size", out)) return false;
+    if (!Offered(w.FwSizeCheck, "the firmware size", problem)) return false;
     if (w.FwSizeCheck.itemIndex() != item) w.FwSizeCheck.UserSelect(item);
   }
+  if (run.flashType >= 0 && w.FlashTypeList.itemIndex() != run.flashType) {
+    if (!Offered(w.FlashTypeList, "the flash type list", problem)) return false;
+    w.FlashTypeList.UserSelect(run.flashType);
+  }
+  if (run.a1Chip && w.A1ChipCheck.checked() != *run.a1Chip) {
+    if (!Offered(w.A1ChipCheck, "\"A1 Chip\"", problem)) return false;
+    w.A1ChipCheck.SetChecked(*run.a1Chip);
+  }
   if (run.rd && w.BackupFileEdit.text() != run.backupFile) {
-    if (!Offered(w.BackupFileEdit, "the backup file name", out)) return false;
+    if (!Offered(w.BackupFileEdit, "the backup file name", problem)) return false;
     w.BackupFileEdit.SetText(run.backupFile);
   }
   if (!run.rd && w.RdCheckBox.checked()) w.RdCheckBox.SetChecked(false);
   return true;
 }
 
-int PressRun(MainWindow& w, ConsoleView& view, const ConsoleRun& run, std::FILE* out) {
+RunEnd EndOf(program::RunOutcome outcome) {
+  switch (outcome) {
+    case program::RunOutcome::Succeeded: return RunEnd::Succeeded;
+    case program::RunOutcome::Failed: return RunEnd::Failed;
+    case program::RunOutcome::NothingRan: return RunEnd::RanNothing;
+    case program::RunOutcome::Refused: return RunEnd::Refused;
+  }
+  return RunEnd::Failed;
+}
+
+int PressRun(Session& s, const ConsoleRun& run) {
+  MainWindow& w = s.w;
+  std::FILE* out = s.human;
+  RunRecord& r = s.report.runs.emplace_back();
+  r.entry = run.entry;
+  r.mode = run.eraseOnly ? RunMode::EraseOnly : run.backupOnly ? RunMode::BackupOnly
+                                                               : RunMode::Program;
+  if (out == nullptr) s.view.RecordInto(&r.events);
   if (!w.DeviceList.enabled() || run.entry < 0 ||
       run.entry >= static_cast<int>(w.DeviceList.items().size())) {
-    std::fprintf(out, "There is no entry %d.\n", run.entry);
+    r.end = RunEnd::NoSuchEntry;
+    r.problem = "There is no entry " + std::to_string(run.entry) + ".";
+    if (out != nullptr) std::fprintf(out, "%s\n", r.problem.c_str());
     return kExitUsage;
   }
-  if (!SetUpRun(w, view, run, out)) return kExitUsage;
-  view.ProcessMessages();
-  view.EndLine();
-  std::fprintf(out, "entry %d: %s (chip %s, firmware %s, flash %s)\n", run.entry,
-               TrimRight(w.DeviceList.items()[run.entry]).c_str(),
-               OrDash(TrimRight(w.ChipLabelEdit.text())), OrDash(TrimRight(w.FwVerLableEdit.text())),
-               OrDash(TrimRight(w.SFlashTypeLable.text())));
+  if (!SetUpRun(w, s.view, run, r.problem)) {
+    r.end = RunEnd::NotOffered;
+    if (out != nullptr) std::fprintf(out, "%s\n", r.problem.c_str());
+    return kExitUsage;
+  }
+  s.view.ProcessMessages();
+  s.view.EndLine();
+  r.entryText = TrimRight(w.DeviceList.items()[static_cast<std::size_t>(run.entry)]);
+  r.image = w.FwFilenameEdit.text();
+  r.backupFile = w.BackupFileEdit.text();
+  if (out != nullptr) {
+    std::fprintf(out, "entry %d: %s (chip %s, firmware %s, flash %s)\n", run.entry,
+                 r.entryText.c_str(), OrDash(TrimRight(w.ChipLabelEdit.text())),
+                 OrDash(TrimRight(w.FwVerLableEdit.text())),
+                 OrDash(TrimRight(w.SFlashTypeLable.text())));
+  }
   if (!w.UpdateBtn.enabled()) {
-    std::fprintf(out, "result: Run is disabled for this entry with these options\n");
+    r.end = RunEnd::RunDisabled;
+    r.problem = "Run is disabled for this entry with these options";
+    if (out != nullptr) std::fprintf(out, "result: %s\n", r.problem.c_str());
     return kExitRunFailed;
   }
-  view.answerYes = run.programAnyway;
-  const std::size_t asked = view.questions.size();
+  s.view.answerYes = run.programAnyway;
+  const std::size_t asked = s.view.questions.size();
+  const auto started = std::chrono::steady_clock::now();
   w.UpdateBtn.Click();
-  view.ProcessMessages();
-  view.EndLine();
-  if (view.questions.size() > asked && !run.programAnyway) {
-    std::fprintf(out, "result: refused, the image does not match this chip "
-                      "(--program-anyway programs it)\n");
-    return kExitRunFailed;
-  }
-  switch (w.lastOutcome) {
-    case program::RunOutcome::Succeeded:
-      std::fprintf(out, "result: success (%s)\n", program::ProcedureName(w.lastProcedure));
+  s.view.ProcessMessages();
+  s.view.EndLine();
+  r.wallSeconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  r.procedure = w.lastProcedure;
+  r.end = EndOf(w.lastOutcome);
+  const char* name = program::ProcedureName(w.lastProcedure);
+  switch (r.end) {
+    case RunEnd::Succeeded:
+      if (out != nullptr) std::fprintf(out, "result: success (%s)\n", name);
       return kExitSuccess;
-    case program::RunOutcome::Failed:
-      std::fprintf(out, "result: failed (%s)\n", program::ProcedureName(w.lastProcedure));
+    case RunEnd::Refused:
+      if (out == nullptr) return kExitRunFailed;
+      if (s.view.questions.size() > asked) {
+        std::fprintf(out, "result: refused, the image does not match this chip "
+                          "(--program-anyway programs it)\n");
+      } else {
+        std::fprintf(out, "result: refused, Run stays disabled\n");
+      }
       return kExitRunFailed;
-    case program::RunOutcome::NothingRan:
-      std::fprintf(out, "result: nothing ran (%s)\n", program::ProcedureName(w.lastProcedure));
+    case RunEnd::RanNothing:
+      if (out != nullptr) std::fprintf(out, "result: nothing ran (%s)\n", name);
       return kExitRunFailed;
-    case program::RunOutcome::Refused:
-      std::fprintf(out, "result: refused, Run stays disabled\n");
+    default:
+      if (out != nullptr) std::fprintf(out, "result: failed (%s)\n", name);
       return kExitRunFailed;
   }
-  return kExitRunFailed;
 }
 
 bool ParseEntry(const std::string& text, int& entry) {
@@ -232,7 +427,7 @@ bool ParseEntry(const std::string& text, int& entry) {
 }  // namespace
 
 std::string ConsoleUsage() {
-  return "usage: tx4077x-console [--simulate] [--list] [--run N [run options]]...\n"
+  return "usage: tx4077x-console [--simulate] [--list] [--wait] [--json] [--run N [run options]]...\n"
          "\n"
          "The main window without a screen. With no --run it lists the enclosures as\n"
          "the window shows them after selecting each entry: entry, chip name, drive\n"
@@ -244,11 +439,20 @@ std::string ConsoleUsage() {
          "\n"
          "  --simulate          use the built-in simulated enclosures, not real devices\n"
          "  --list              list the entries even when runs are given\n"
+         "  --wait              wait until an enclosure the window recognises is\n"
+         "                      attached, then list or run on it\n"
+         "  --json              write one JSON document instead (the listing with\n"
+         "                      what Run would do per entry, and each run's result\n"
+         "                      with its status lines and boxes); see the README\n"
          "  --help              show this text\n"
          "\n"
          "Run options (they belong to the --run before them):\n"
          "  --image FILE        the firmware file (\"Firmware File\"); left as it is\n"
          "                      when not given\n"
+         "  --load FILE         choose the firmware file with \"Load File\": Run stays\n"
+         "                      enabled even when the image check refuses the file\n"
+         "  --flash-type N      the parallel flash part (\"Flash Type \" list): 0 ATMEL,\n"
+         "                      1 PMC, 2 SST, where the window shows it\n"
          "  --rd                check \"RD Version\" (the engineering panel); needed by\n"
          "                      the options below. Its boxes are left unchecked unless\n"
          "                      given, and the backup file name empty.\n"
@@ -259,11 +463,11 @@ std::string ConsoleUsage() {
          "  --nvram on|off      set \"Include 4K NVRAM\" where the window shows it\n"
          "  --size SIZE         the firmware size box: 32KB, 64KB, 128KB, 256KB, 512KB\n"
          "                      or 1MB, where the window shows it\n"
-         "  --program-anyway    load the image with \"Load File\" (which leaves Run\n"
-         "                      enabled after the mismatch notice) and answer Yes when\n"
-         "                      Run asks whether to program an image the chip check\n"
-         "                      refused; without it such a run is refused and nothing\n"
-         "                      is sent\n"
+         "  --a1-chip on|off    set \"A1 Chip\" where the window shows it\n"
+         "  --program-anyway    answer Yes when Run asks whether to program an image\n"
+         "                      the chip check refused (a file given with --load);\n"
+         "                      without it the answer is No: nothing is sent and the\n"
+         "                      run is refused\n"
          "\n"
          "A control the window hides or disables for the entry is refused, as is a\n"
          "run while Run is disabled. The procedures' own diagnostic lines (\"NVRAM\n"
@@ -309,6 +513,10 @@ bool ParseConsoleArgs(const std::vector<std::string>& args, ConsoleOptions& opti
       options.simulate = true;
     } else if (arg == "--list") {
       options.list = true;
+    } else if (arg == "--wait") {
+      options.wait = true;
+    } else if (arg == "--json") {
+      options.json = true;
     } else if (arg == "--run") {
       ConsoleRun run;
       if (!value(v)) return false;
@@ -324,6 +532,14 @@ bool ParseConsoleArgs(const std::vector<std::string>& args, ConsoleOptions& opti
         return false;
       }
       options.runs.back().image = v;
+    } else if (arg == "--load") {
+      if (!needRun(arg) || !value(v)) return false;
+      if (v.empty()) {
+        error = "--load needs a file name";
+        return false;
+      }
+      options.runs.back().image = v;
+      options.runs.back().load = true;
     } else if (arg == "--program-anyway") {
       if (!needRun(arg)) return false;
       options.runs.back().programAnyway = true;
@@ -354,6 +570,20 @@ bool ParseConsoleArgs(const std::vector<std::string>& args, ConsoleOptions& opti
         return false;
       }
       options.runs.back().fwSize = v;
+    } else if (arg == "--flash-type") {
+      if (!needRun(arg) || !value(v)) return false;
+      if (v != "0" && v != "1" && v != "2") {
+        error = "--flash-type takes 0, 1 or 2";
+        return false;
+      }
+      options.runs.back().flashType = v[0] - '0';
+    } else if (arg == "--a1-chip") {
+      if (!needRun(arg) || !needRd(arg) || !value(v)) return false;
+      if (v != "on" && v != "off") {
+        error = "--a1-chip takes on or off";
+        return false;
+      }
+      options.runs.back().a1Chip = v == "on";
     } else {
       error = "unknown option: " + arg;
       return false;
@@ -364,24 +594,54 @@ bool ParseConsoleArgs(const std::vector<std::string>& args, ConsoleOptions& opti
       error = "--erase-only and --backup-only exclude each other (the window unchecks one)";
       return false;
     }
+    // A typed-in file the chip check refuses leaves Run disabled: Run can
+    // only ask about a file chosen with "Load File".
+    if (run.programAnyway && !run.load) {
+      error = "--program-anyway answers for a file given with --load";
+      return false;
+    }
   }
   return true;
 }
 
 int RunConsole(const ConsoleOptions& options, std::FILE* out) {
   ConsoleView view(out);
+  ConsoleReport report;
+  if (options.json) view.RecordInto(&report.otherEvents);
+  host::Host& platform = host::Current();
+  // Start listening before the first look, so an enclosure plugged in
+  // meanwhile is not missed.
+  if (options.wait) platform.WaitForDeviceChange(0);
   std::unique_ptr<MainWindow> window = StartMainWindow(view);
   view.ProcessMessages();
-  if (options.list || options.runs.empty()) ListEntries(*window, view, out);
+  if (options.wait && !window->DeviceList.enabled()) {
+    if (!options.json) {
+      std::fprintf(out, "Waiting for an enclosure...\n");
+      std::fflush(out);
+    }
+    while (!window->DeviceList.enabled()) {
+      if (!platform.WaitForDeviceChange(kWaitStepMs)) continue;
+      window->RefreshBtn.Click();
+      view.ProcessMessages();
+    }
+  }
+  Session session{*window, view, options.json ? nullptr : out, report};
+  if (options.list || options.runs.empty()) ListEntries(session);
   int status = kExitSuccess;
   for (const ConsoleRun& run : options.runs) {
-    status = PressRun(*window, view, run, out);
+    status = PressRun(session, run);
     if (status != kExitSuccess) break;
   }
   // Leave as the Exit button does: the marked records leave vendor mode.
+  if (options.json) view.RecordInto(&report.otherEvents);
   window->ExitBtn.Click();
   view.ProcessMessages();
   view.EndLine();
+  if (options.json) {
+    report.exitStatus = status;
+    std::fputs(ConsoleJson(report).c_str(), out);
+    std::fflush(out);
+  }
   return status;
 }
 

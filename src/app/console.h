@@ -18,14 +18,17 @@ namespace app {
 struct ConsoleRun {
   int entry = -1;          // DeviceList entry
   std::string image;       // FwFilenameEdit; "" leaves it as it is
+  bool load = false;       // the image is chosen with "Load File", not typed in
   bool rd = false;         // "RD Version"
   bool eraseOnly = false;  // "Erase All Flash Only "
   bool backupOnly = false; // "Backup Old Firmware Only"
   std::string backupFile;  // BackupFileEdit
   std::optional<bool> nvram;  // "Include 4K NVRAM"; unset leaves the box as it is
   std::string fwSize;         // FwSizeCheck item ("32KB" .. "1MB"); "" leaves it
+  int flashType = -1;         // FlashTypeList item (0..2); -1 leaves it
+  std::optional<bool> a1Chip; // "A1 Chip"; unset leaves the box as it is
   // Answers Yes when Run asks whether to program an image the chip check
-  // refused; without it the console answers No and the run is refused.
+  // refused (a file chosen with "Load File"); without it the answer is No.
   bool programAnyway = false;
 };
 
@@ -33,6 +36,8 @@ struct ConsoleOptions {
   bool help = false;
   bool simulate = false;
   bool list = false;             // also list when runs are given
+  bool wait = false;             // wait for a recognised enclosure first
+  bool json = false;             // one JSON document instead of the running text
   std::vector<ConsoleRun> runs;  // in order, on the same window
 };
 
@@ -49,7 +54,8 @@ bool ParseConsoleArgs(const std::vector<std::string>& args, ConsoleOptions& opti
 
 // Runs the console on the current host: lists the entries (when asked or no
 // run is given), then each run in order; stops at the first that does not
-// succeed. Output goes to out, flushed as it comes (progress dots included).
+// succeed. Output goes to out, flushed as it comes (progress dots included);
+// with options.json it is one JSON document written at the end.
 int RunConsole(const ConsoleOptions& options, std::FILE* out);
 
 }  // namespace app

@@ -2,15 +2,20 @@
 // devices or, with --simulate, on the built-in simulated enclosures.
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "app/console.h"
 #include "host/host.h"
+#include "host/stdio_file.h"
 #include "sim/demo.h"
 #include "sim/machine.h"
 #ifdef _WIN32
 #include "host/win32_host.h"
+#elif defined(__linux__)
+#include "host/linux_host.h"
+#include "host/linux_sysfs.h"
 #endif
 
 int main(int argc, char** argv) {
@@ -33,11 +38,31 @@ int main(int argc, char** argv) {
   } else {
 #ifdef _WIN32
     platform = std::make_unique<host::Win32Host>();
+#elif defined(__linux__)
+    // The kernel passes vendor command blocks only from a process with
+    // CAP_SYS_RAWIO; without it every enclosure would just look absent.
+    const std::optional<std::string> status = host::ReadSysText("", "/proc/self/status");
+    if (!status || !host::StatusAllowsRawIo(*status)) {
+      std::fputs(
+          "tx4077x-console: the enclosures' vendor commands need root: run it as root, for "
+          "example with sudo tx4077x-console (or use --simulate)\n",
+          stderr);
+      return app::kExitUsage;
+    }
+    platform = std::make_unique<host::LinuxHost>();
 #else
     std::fputs("tx4077x-console: no device access on this platform; use --simulate\n", stderr);
     return app::kExitUsage;
 #endif
   }
   host::ScopedHost scope(*platform);
-  return app::RunConsole(options, stdout);
+  if (!options.json) return app::RunConsole(options, stdout);
+  // The procedures' diagnostic lines go to stdout: send them to standard
+  // error, so that standard output carries the document alone.
+  host::File document = host::TakeStandardOutput();
+  if (!document) {
+    std::fputs("tx4077x-console: cannot keep standard output for the document\n", stderr);
+    return app::kExitUsage;
+  }
+  return app::RunConsole(options, document.get());
 }

@@ -30,6 +30,7 @@ std::string Letters(const device::DeviceRecord& record) {
 
 void MainWindow::UpdateBtnCheck(Control&) {
   NVRAMCheck.SetVisible(false);
+  flashSizeMeasured = bridgeVersionRead = false;
   if (deviceCount == 0) return;
 
   // Text typed into the list, or a refresh that recognised nothing, leaves no
@@ -74,6 +75,7 @@ void MainWindow::UpdateBtnCheck(Control&) {
     const int yield = device::ReadChipParameters(path, block, sizeof block);
     version = identify::BridgeVersionFromParameters(yield != 0, block);
     if (version != 0) chip.bridgeVersion = version;
+    bridgeVersionRead = version != 0;
   }
   const identify::ControlPlan plan = identify::PlanControls(identity, sbp2, version);
   Apply(SFlashTypeLable, plan.sFlashTypeLabel);
@@ -90,10 +92,16 @@ void MainWindow::UpdateBtnCheck(Control&) {
 
   identify::FlashState flash;
   static_cast<device::ChipState&>(flash) = chip;
-  // The bank recovery of chip types 12 and 16 is not part of this build yet:
-  // the command set leaves it empty and the setup skips it.
-  identify::RunFlashSetup(identify::DeviceFlashCommands(path), identity, sbp2, flash);
+  identify::FlashCommands commands = identify::DeviceFlashCommands(path);
+  // Chip types 12 and 16: the setup has sized the flash when it asks for the
+  // bank repair, which then works with what the setup found so far.
+  commands.recoverFirmwareBanks = [&] {
+    chip = flash;
+    RepairFirmwareBanks(selected, flash.eraseGeometryRow);
+  };
+  identify::RunFlashSetup(commands, identity, sbp2, flash);
   chip = flash;
+  flashSizeMeasured = flash.sizeMeasured;
   if (!flash.flashLabel.empty()) SFlashTypeLable.SetText(flash.flashLabel);
   if (flash.eraseGeometryRow >= 0) {
     const identify::FlashTypeRow& row = identify::FlashTypeRowFor(flash.eraseGeometryRow);

@@ -105,6 +105,11 @@ class MainWindow {
   // Only " and "Include 4K NVRAM" flags; a run copies it when Run is pressed.
   device::ChipState chip;
   std::int32_t imageSignatureResult = 0;
+  // Whether the last identification of the selected entry read the flash
+  // size and the bridge version itself; where it did not, chip keeps the
+  // values an earlier selection left.
+  bool flashSizeMeasured = false;
+  bool bridgeVersionRead = false;
 
   int clientHeight = kClientHeight;
   // The procedure the last press of Run chose by the dispatch table.
@@ -172,6 +177,9 @@ class MainWindow {
   // A control event that arrives while Run is in progress.
   void DeferDuringRun(HandlerMethod handler, Control& sender);
   void RunDeferred();
+  // The firmware bank repair of the selected record, from UpdateBtnCheck; runs
+  // as a run does, so the events it lets through wait until it ends.
+  void RepairFirmwareBanks(int selected, int eraseGeometryRow);
 
   ui::WindowSystem& ws_;
   std::vector<Control*> controls_;

@@ -38,8 +38,9 @@ void MainWindow::RefreshBtnClick(Control&) {
     device::PathTable table;
   };
   auto slots = std::make_unique<Slots>();
-  const int disks = device::EnumDiskDevices(slots->table, true);
-  const int cdroms = device::EnumCdromDevices(slots->table, disks, true);
+  device::BusKind buses[device::kMaxDevices] = {};
+  const int disks = device::EnumDiskDevices(slots->table, true, buses);
+  const int cdroms = device::EnumCdromDevices(slots->table, disks, true, buses);
   int total = disks + cdroms;
   if (total > device::kMaxDevices) total = device::kMaxDevices;  // the enumerators stop at 16
   deviceCount = total;
@@ -71,8 +72,8 @@ void MainWindow::RefreshBtnClick(Control&) {
   int s = 0;
   for (int i = 0; i < total; ++i) {
     char* path = slots->table[i];
-    // The bus as the platform spelt the path, before it is lower-cased.
-    const device::BusKind bus = device::BusKindOfPath(path);
+    // The bus discovery found (from the platform, or the path as it was spelt).
+    const device::BusKind bus = buses[i];
     for (char* p = path; *p != '\0'; ++p)
       *p = static_cast<char>(std::tolower(static_cast<unsigned char>(*p)));
 

@@ -37,6 +37,8 @@ WindowRun::WindowRun(MainWindow& w) : w_(w), facts_(w.chip) {
 }
 
 void WindowRun::ShowStatus(const std::string& text) { w_.ShowStatus(text, true); }
+void WindowRun::ProcessMessages() { w_.ProcessMessages(); }
+
 void WindowRun::RepaintStatus(const std::string& text) { w_.ShowStatus(text, false); }
 std::string WindowRun::StatusText() const { return w_.StatusEdit.text(); }
 

@@ -43,6 +43,7 @@ class WindowRun : public program::RunWindow {
                program::MessageIcon icon) override;
   void SetImageSignatureResult(std::int32_t result) override;
   void CheckIncludeNvram() override;
+  void ProcessMessages() override;
 
  private:
   MainWindow& w_;

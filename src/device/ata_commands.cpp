@@ -110,6 +110,15 @@ int AtaReadFlash(const char* path, std::int32_t address, void* buffer, std::int3
   return In(path, cdb, buffer, length);
 }
 
+int AtaReadFlashWhole(const char* path, std::int32_t address, void* buffer, std::int32_t length) {
+  std::uint8_t cdb[kCdb12] = {};
+  Frame(cdb, kProtocolPioIn, kReadFlash, static_cast<std::uint8_t>(length >> 9));
+  PutAddress(cdb, address);
+  std::int32_t moved = 0;
+  if (!ScsiPassThroughIn(path, cdb, kCdb12, buffer, length, &moved)) return 0;
+  return moved >= length ? 1 : 0;
+}
+
 int AtaWriteFlash(const char* path, std::int32_t address, void* buffer, std::int32_t length) {
   std::uint8_t cdb[kCdb12] = {};
   Frame(cdb, kProtocolPioOut, kWriteFlash, static_cast<std::uint8_t>(length >> 9));
@@ -203,7 +212,8 @@ int AtaReadFlashTypeCode(const char* path, std::uint8_t* buffer) {
   return 1;
 }
 
-// Every chunk is a whole 8192-byte command. A length that is not a multiple of
+// Every chunk is a whole 8192-byte command, and a chunk that arrives short is
+// a failed read: its missing bytes would read as zeros. A length that is not a multiple of
 // the chunk is served through a bounce buffer, so the caller's buffer is never
 // read or written past its length.
 int AtaReadFlashRange(const char* path, std::int32_t address, void* buffer,
@@ -215,11 +225,11 @@ int AtaReadFlashRange(const char* path, std::int32_t address, void* buffer,
     const std::int32_t want = std::min(kAtaFlashChunk, length - done);
     PollUntilNotBusy(path);  // outcome ignored: the read itself decides
     if (want == kAtaFlashChunk) {
-      if (!AtaReadFlash(path, address + done, out + done, kAtaFlashChunk))
+      if (!AtaReadFlashWhole(path, address + done, out + done, kAtaFlashChunk))
         return kAtaReadCommandFailed;
     } else {
       std::uint8_t bounce[kAtaFlashChunk];
-      if (!AtaReadFlash(path, address + done, bounce, kAtaFlashChunk))
+      if (!AtaReadFlashWhole(path, address + done, bounce, kAtaFlashChunk))
         return kAtaReadCommandFailed;
       std::memcpy(out + done, bounce, static_cast<std::size_t>(want));
     }

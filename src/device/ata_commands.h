@@ -33,6 +33,8 @@ int AtaReadChipInfo(const char* path, void* buffer, std::int32_t length);
 // on failure it is left as it was.
 int AtaReadStatus(const char* path, std::uint8_t* status);
 int AtaReadFlash(const char* path, std::int32_t address, void* buffer, std::int32_t length);
+// The same read, 1 only when all length bytes arrived.
+int AtaReadFlashWhole(const char* path, std::int32_t address, void* buffer, std::int32_t length);
 int AtaWriteFlash(const char* path, std::int32_t address, void* buffer, std::int32_t length);
 int AtaEraseFlashChip(const char* path);
 // record: the nine bytes R0..R8 of the raw serial-flash record; only R0..R4
@@ -61,7 +63,8 @@ int MatchChipProductId(const char* path, const char* text);
 int AtaSpiCommandRead(const char* path, std::uint8_t opcode, void* buffer, int n);
 // Puts the flash kind code into buffer[3]; 1 on success.
 int AtaReadFlashTypeCode(const char* path, std::uint8_t* buffer);
-// 0 on success, kAtaReadCommandFailed / kAtaWriteCommandFailed on failure.
+// 0 on success, kAtaReadCommandFailed / kAtaWriteCommandFailed on failure
+// (a read chunk that arrives short included).
 int AtaReadFlashRange(const char* path, std::int32_t address, void* buffer,
                       std::int32_t length);
 int AtaWriteFlashRange(const char* path, std::int32_t address, void* buffer,

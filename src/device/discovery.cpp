@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "device/passthrough.h"
@@ -24,18 +25,36 @@ BusKind BusKindOfPath(const char* path) {
 
 namespace {
 
-int EnumInterfaces(host::InterfaceClass cls, PathTable& table, int firstSlot, bool include1394) {
+BusKind KindOf(host::Bus bus) {
+  switch (bus) {
+    case host::Bus::Usb:
+      return BusKind::Usb;
+    case host::Bus::Ieee1394:
+      return BusKind::Ieee1394;
+    case host::Bus::Other:
+      break;
+  }
+  return BusKind::Other;
+}
+
+int EnumInterfaces(host::InterfaceClass cls, PathTable& table, int firstSlot, bool include1394,
+                   BusKind* buses) {
   std::unique_ptr<host::InterfaceList> list = host::Current().OpenInterfaceList(cls);
   if (!list) return 0;
   int found = 0;
   std::string path;
   for (std::uint32_t index = 0;; ++index) {
     if (!list->Member(index, path)) break;  // ends at the first failing member
-    if (!IsCandidatePath(path.c_str(), include1394)) continue;
+    // A platform that knows the bus says it; elsewhere the path's spelling does.
+    const std::optional<host::Bus> bus = list->MemberBus();
+    const bool candidate = bus ? *bus == host::Bus::Usb || (include1394 && *bus == host::Bus::Ieee1394)
+                               : IsCandidatePath(path.c_str(), include1394);
+    if (!candidate) continue;
     if (path.size() > static_cast<std::size_t>(kMaxPathLength)) continue;
     const int slot = firstSlot + found;
     if (slot < 0 || slot >= kMaxDevices) break;
     std::memcpy(table[slot], path.c_str(), path.size() + 1);
+    if (buses != nullptr) buses[slot] = bus ? KindOf(*bus) : BusKindOfPath(path.c_str());
     ++found;
   }
   return found;
@@ -43,12 +62,12 @@ int EnumInterfaces(host::InterfaceClass cls, PathTable& table, int firstSlot, bo
 
 }  // namespace
 
-int EnumDiskDevices(PathTable& table, bool include1394) {
-  return EnumInterfaces(host::InterfaceClass::Disk, table, 0, include1394);
+int EnumDiskDevices(PathTable& table, bool include1394, BusKind* buses) {
+  return EnumInterfaces(host::InterfaceClass::Disk, table, 0, include1394, buses);
 }
 
-int EnumCdromDevices(PathTable& table, int firstSlot, bool include1394) {
-  return EnumInterfaces(host::InterfaceClass::Cdrom, table, firstSlot, include1394);
+int EnumCdromDevices(PathTable& table, int firstSlot, bool include1394, BusKind* buses) {
+  return EnumInterfaces(host::InterfaceClass::Cdrom, table, firstSlot, include1394, buses);
 }
 
 void GetDriveLetters(const char* path, char* letters) {
@@ -76,6 +95,16 @@ void GetDriveLetters(const char* path, char* letters) {
     if (count < kDriveLettersSize - 1) letters[count++] = letter;  // room for the terminator
   }
   letters[count] = '\0';
+}
+
+bool GetMountPoints(const char* path, std::vector<std::string>& mounts) {
+  mounts.clear();
+  host::Host& h = host::Current();
+  if (!h.MountPoints(host::DeviceNumber{}, mounts)) return false;
+  mounts.clear();
+  host::DeviceNumber number;
+  if (!GetDeviceNumber(path, &number)) return true;
+  return h.MountPoints(number, mounts);
 }
 
 namespace {

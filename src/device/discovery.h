@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "device/device_record.h"
 
@@ -12,8 +14,10 @@ namespace device {
 // Fill slots from 0 (disk) or firstSlot (CD-ROM) on; return how many were
 // stored. Never writes past slot 15; a path longer than 255 characters is
 // skipped rather than cut, since a cut path would open some other device.
-int EnumDiskDevices(PathTable& table, bool include1394);
-int EnumCdromDevices(PathTable& table, int firstSlot, bool include1394);
+// buses (kMaxDevices entries), when given, receives each stored slot's bus.
+int EnumDiskDevices(PathTable& table, bool include1394, BusKind* buses = nullptr);
+int EnumCdromDevices(PathTable& table, int firstSlot, bool include1394,
+                     BusKind* buses = nullptr);
 
 // Whether a path names a candidate (case-sensitive, as the platform spells it).
 bool IsCandidatePath(const char* path, bool include1394);
@@ -24,6 +28,11 @@ BusKind BusKindOfPath(const char* path);
 // Fills letters (15 bytes) with the upper-case letters of the device's
 // volumes; leaves it untouched when the device number cannot be read.
 void GetDriveLetters(const char* path, char* letters);
+
+// Where the platform shows volumes by mount point: true, with the mount
+// points of the device's volumes (none when its number cannot be read).
+// False where volumes are drive letters.
+bool GetMountPoints(const char* path, std::vector<std::string>& mounts);
 
 int EnterVendorMode(const char* path);
 int LeaveVendorMode(const char* path);

@@ -16,15 +16,15 @@ constexpr int kCdb12 = 12;
 constexpr int kCdb16 = 16;
 
 int In(const char* path, const std::uint8_t* cdb, int cdbLength, void* buffer,
-       std::int32_t length) {
-  std::int32_t moved = 0;
-  return ScsiPassThroughIn(path, cdb, cdbLength, buffer, length, &moved);
+       std::int32_t length, std::int32_t* moved = nullptr) {
+  std::int32_t ignored = 0;
+  return ScsiPassThroughIn(path, cdb, cdbLength, buffer, length, moved ? moved : &ignored);
 }
 
 int Out(const char* path, const std::uint8_t* cdb, int cdbLength, void* data,
-        std::uint32_t length) {
-  std::int32_t moved = 0;
-  return ScsiPassThroughOut(path, cdb, cdbLength, data, length, &moved);
+        std::uint32_t length, std::int32_t* moved = nullptr) {
+  std::int32_t ignored = 0;
+  return ScsiPassThroughOut(path, cdb, cdbLength, data, length, moved ? moved : &ignored);
 }
 
 void PutBe32(std::uint8_t* at, std::uint32_t value) {
@@ -81,19 +81,23 @@ int ReadCapacity16(const char* path, void* buffer, std::int32_t length) {
 }
 
 int ReadDisk16(const char* path, void* buffer, std::uint32_t lbaLow, std::uint32_t lbaHigh,
-               std::uint32_t length, std::uint32_t sectorSize) {
+               std::uint32_t length, std::uint32_t sectorSize,
+               std::int32_t* moved) {
+  if (moved != nullptr) *moved = 0;
   if (sectorSize == 0) return 0;
   std::uint8_t cdb[kCdb16] = {};
   BuildDisk16(cdb, 0x88, lbaLow, lbaHigh, length / sectorSize);
-  return In(path, cdb, kCdb16, buffer, static_cast<std::int32_t>(length));
+  return In(path, cdb, kCdb16, buffer, static_cast<std::int32_t>(length), moved);
 }
 
 int WriteDisk16(const char* path, void* buffer, std::uint32_t lbaLow, std::uint32_t lbaHigh,
-                std::uint32_t length, std::uint32_t sectorSize) {
+                std::uint32_t length, std::uint32_t sectorSize,
+               std::int32_t* moved) {
+  if (moved != nullptr) *moved = 0;
   if (sectorSize == 0) return 0;
   std::uint8_t cdb[kCdb16] = {};
   BuildDisk16(cdb, 0x8A, lbaLow, lbaHigh, length / sectorSize);
-  return Out(path, cdb, kCdb16, buffer, length);
+  return Out(path, cdb, kCdb16, buffer, length, moved);
 }
 
 int AtaIdentify(const char* path, void* buffer) {
@@ -102,19 +106,23 @@ int AtaIdentify(const char* path, void* buffer) {
 }
 
 int AtaReadDma48(const char* path, void* buffer, std::uint32_t lbaLow, std::uint32_t lbaHigh,
-                 std::uint32_t length, std::uint32_t sectorSize) {
+                 std::uint32_t length, std::uint32_t sectorSize,
+               std::int32_t* moved) {
+  if (moved != nullptr) *moved = 0;
   if (sectorSize == 0) return 0;
   std::uint8_t cdb[kCdb16] = {};
   BuildDma48(cdb, 0x15, 0x0B, 0x25, lbaLow, lbaHigh, length / sectorSize);
-  return In(path, cdb, kCdb16, buffer, static_cast<std::int32_t>(length));
+  return In(path, cdb, kCdb16, buffer, static_cast<std::int32_t>(length), moved);
 }
 
 int AtaWriteDma48(const char* path, void* buffer, std::uint32_t lbaLow, std::uint32_t lbaHigh,
-                  std::uint32_t length, std::uint32_t sectorSize) {
+                  std::uint32_t length, std::uint32_t sectorSize,
+               std::int32_t* moved) {
+  if (moved != nullptr) *moved = 0;
   if (sectorSize == 0) return 0;
   std::uint8_t cdb[kCdb16] = {};
   BuildDma48(cdb, 0x17, 0x03, 0x35, lbaLow, lbaHigh, length / sectorSize);
-  return Out(path, cdb, kCdb16, buffer, length);
+  return Out(path, cdb, kCdb16, buffer, length, moved);
 }
 
 std::uint64_t GetLastLba(const char* path) {

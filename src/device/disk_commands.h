@@ -14,16 +14,21 @@ inline constexpr std::uint32_t kNoAreaTag = 257;  // area reference when the tag
 // --- single commands (1 success, 0 failure) --------------------------------
 int ReadCapacity16(const char* path, void* buffer, std::int32_t length);
 // The sector count in the block is length / sectorSize; a sector size of 0
-// sends nothing and fails.
+// sends nothing and fails. moved, when given, receives the bytes the device
+// actually transferred: a transfer can succeed short.
 int ReadDisk16(const char* path, void* buffer, std::uint32_t lbaLow, std::uint32_t lbaHigh,
-               std::uint32_t length, std::uint32_t sectorSize);
+               std::uint32_t length, std::uint32_t sectorSize,
+               std::int32_t* moved = nullptr);
 int WriteDisk16(const char* path, void* buffer, std::uint32_t lbaLow, std::uint32_t lbaHigh,
-                std::uint32_t length, std::uint32_t sectorSize);
+                std::uint32_t length, std::uint32_t sectorSize,
+               std::int32_t* moved = nullptr);
 int AtaIdentify(const char* path, void* buffer);
 int AtaReadDma48(const char* path, void* buffer, std::uint32_t lbaLow, std::uint32_t lbaHigh,
-                 std::uint32_t length, std::uint32_t sectorSize);
+                 std::uint32_t length, std::uint32_t sectorSize,
+               std::int32_t* moved = nullptr);
 int AtaWriteDma48(const char* path, void* buffer, std::uint32_t lbaLow, std::uint32_t lbaHigh,
-                  std::uint32_t length, std::uint32_t sectorSize);
+                  std::uint32_t length, std::uint32_t sectorSize,
+               std::int32_t* moved = nullptr);
 
 // --- derived queries -------------------------------------------------------
 // Last logical block address from READ CAPACITY(16); 0 on failure.

@@ -1,5 +1,8 @@
 #include "device/flash_commands.h"
 
+#include <vector>
+
+#include "device/passthrough.h"
 #include "device/status_poll.h"
 #include "device/vendor_frame.h"
 #include "host/host.h"
@@ -88,6 +91,17 @@ bool UnlockBytes(int flashIndex, std::uint8_t& h, std::uint8_t& g) {
     return true;
   }
   return false;
+}
+
+// The 32-bit ROM address travels low byte first in bytes 3-6.
+Cdb RomReadFrame(std::int32_t address) {
+  Cdb cdb = VendorFrame(kOpRomRead);
+  const auto a = static_cast<std::uint32_t>(address);
+  cdb[3] = static_cast<std::uint8_t>(a);
+  cdb[4] = static_cast<std::uint8_t>(a >> 8);
+  cdb[5] = static_cast<std::uint8_t>(a >> 16);
+  cdb[6] = static_cast<std::uint8_t>(a >> 24);
+  return cdb;
 }
 
 }  // namespace
@@ -212,34 +226,59 @@ int ClearFlashPageSize(const char* path) {
   return SendOut(path, VendorFrame(kOpPageSize), nullptr, 0);
 }
 
+// The block commands move flash contents: a transfer that moved less than
+// its length did not read or program the range, whatever the status said.
+namespace {
+int SendInWhole(const char* path, const Cdb& cdb, std::uint8_t* buffer, std::uint32_t length) {
+  std::int32_t moved = 0;
+  const int ok = SendIn(path, cdb, buffer, static_cast<std::int32_t>(length), &moved);
+  return ok != 0 && static_cast<std::uint32_t>(moved) == length ? 1 : 0;
+}
+int SendOutWhole(const char* path, const Cdb& cdb, const std::uint8_t* data,
+                 std::uint32_t length) {
+  if (data == nullptr || length == 0) return SendOut(path, cdb, data, length);
+  std::vector<std::uint8_t> copy(data, data + length);  // the carrier writes into its buffer
+  std::int32_t moved = 0;
+  const int ok = ScsiPassThroughOut(path, cdb.data(), kCdbLength, copy.data(), length, &moved);
+  return ok != 0 && static_cast<std::uint32_t>(moved) == length ? 1 : 0;
+}
+}  // namespace
+
 int ReadFlashBlock(const char* path, std::uint32_t address, std::uint8_t* buffer,
                    std::uint32_t length) {
   Cdb cdb = MemoryFrame(kMemOpBlockRead, kMemRead, length);
   Put24(cdb, 8, address);
-  return SendIn(path, cdb, buffer, static_cast<std::int32_t>(length));
+  return SendInWhole(path, cdb, buffer, length);
 }
 
 int WriteFlashBlock(const char* path, std::uint32_t address, const std::uint8_t* data,
                     std::uint32_t length, std::uint8_t mode) {
   Cdb cdb = MemoryFrame(kMemOpBlockWrite, static_cast<std::uint8_t>(mode & kEraseCodeMask), length);
   Put24(cdb, 8, address);
-  return SendOut(path, cdb, data, length);
+  return SendOutWhole(path, cdb, data, length);
 }
 
 int WriteFlashBlockPlain(const char* path, std::uint32_t address, const std::uint8_t* data,
                          std::uint32_t length, int flag) {
   Cdb cdb = MemoryFrame(kMemOpBlockWrite, flag != 0 ? 0x01 : 0x00, length);
   Put24(cdb, 8, address);
-  return SendOut(path, cdb, data, length);
+  return SendOutWhole(path, cdb, data, length);
 }
 
 int SwitchToInternalRom(const char* path) {
   return SendOut(path, VendorFrame(kOpRomSwitch), nullptr, 0);
 }
 
+int ReadRomStatus(const char* path, std::uint8_t* status) {
+  std::uint8_t byte = 0;
+  if (SendIn(path, VendorFrame(kOpRomStatus), &byte, 1) == 0) return 0;
+  if (status != nullptr) *status = byte;
+  return 1;
+}
+
 int IsRomBusy(const char* path) {
   std::uint8_t status = 0;
-  if (SendIn(path, VendorFrame(kOpRomStatus), &status, 1) == 0) return 1;
+  if (!ReadRomStatus(path, &status)) return 1;
   return status == 0x01 ? 1 : 0;
 }
 
@@ -248,13 +287,14 @@ int StartRomErase(const char* path) {
 }
 
 int ReadRom(const char* path, std::int32_t address, std::uint8_t* buffer, std::int32_t length) {
-  Cdb cdb = VendorFrame(kOpRomRead);
-  const auto a = static_cast<std::uint32_t>(address);
-  cdb[3] = static_cast<std::uint8_t>(a);
-  cdb[4] = static_cast<std::uint8_t>(a >> 8);
-  cdb[5] = static_cast<std::uint8_t>(a >> 16);
-  cdb[6] = static_cast<std::uint8_t>(a >> 24);
-  return SendIn(path, cdb, buffer, length);
+  return SendIn(path, RomReadFrame(address), buffer, length);
+}
+
+int ReadRomWhole(const char* path, std::int32_t address, std::uint8_t* buffer,
+                 std::int32_t length) {
+  std::int32_t moved = 0;
+  if (SendIn(path, RomReadFrame(address), buffer, length, &moved) == 0) return 0;
+  return moved >= length ? 1 : 0;
 }
 
 int ProgramRom(const char* path, const std::uint8_t* data, std::uint32_t length, int flashIndex) {

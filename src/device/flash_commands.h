@@ -76,9 +76,15 @@ int WriteFlashBlockPlain(const char* path, std::uint32_t address, const std::uin
 int SwitchToInternalRom(const char* path);
 // 1 (busy) when the command fails or the status byte is 0x01; 0 otherwise.
 int IsRomBusy(const char* path);
+// The ROM's status byte (0x01 busy); 0 when the device did not answer.
+int ReadRomStatus(const char* path, std::uint8_t* status);
 int StartRomErase(const char* path);
 // 32-bit address, little-endian in the block.
 int ReadRom(const char* path, std::int32_t address, std::uint8_t* buffer, std::int32_t length);
+// The same read, 1 only when all length bytes arrived: a short transfer leaves
+// zeros that must not pass for the ROM's contents.
+int ReadRomWhole(const char* path, std::int32_t address, std::uint8_t* buffer,
+                 std::int32_t length);
 // Programs the image from address 0 behind the part's unlock sequence.
 int ProgramRom(const char* path, const std::uint8_t* data, std::uint32_t length, int flashIndex);
 // Prepares the part's chip-erase sequence; StartRomErase runs it.

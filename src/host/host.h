@@ -5,7 +5,9 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace host {
 
@@ -62,6 +64,9 @@ struct DeviceNumber {
 
 enum class InterfaceClass { Disk, Cdrom };
 
+// The bus a storage device hangs on.
+enum class Bus { Usb, Ieee1394, Other };
+
 // One device-information set of an interface class, walked member by member so
 // that a caller can stop at the first member that fails.
 class InterfaceList {
@@ -70,6 +75,9 @@ class InterfaceList {
   // Fills path with member index's device path; false when the member cannot
   // be read (no more members, or any other failure).
   virtual bool Member(std::uint32_t index, std::string& path) = 0;
+  // The bus of the member Member last read, where the platform tells it
+  // apart from the path; empty: the path's spelling says it.
+  virtual std::optional<Bus> MemberBus() const { return std::nullopt; }
 };
 
 class Host {
@@ -94,6 +102,19 @@ class Host {
   virtual std::uint32_t LogicalDrives() = 0;
   virtual std::string WindowsDirectory() = 0;
   virtual unsigned DriveType(const char* root) = 0;
+  // Where a platform shows volumes by mount point instead of drive letter:
+  // fills mounts with those of the device with this number and returns true.
+  virtual bool MountPoints(const DeviceNumber& /*device*/, std::vector<std::string>& /*mounts*/) {
+    return false;
+  }
+
+  // Blocks until a storage device may have come or gone, or milliseconds
+  // passed; true when something may have changed. Without notifications a
+  // platform waits and answers maybe.
+  virtual bool WaitForDeviceChange(std::uint32_t milliseconds) {
+    Sleep(milliseconds);
+    return true;
+  }
 
   // Process services.
   virtual void Sleep(std::uint32_t milliseconds) = 0;

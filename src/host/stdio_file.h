@@ -14,8 +14,22 @@ using File = std::unique_ptr<std::FILE, FileCloser>;
 
 inline File OpenFile(const char* name, const char* mode) { return File(std::fopen(name, mode)); }
 
+// Opens a file for reading ("rb") only when it is a regular file: a folder,
+// a pipe or a device is no image, and opening a pipe for reading would wait
+// for a writer. Null otherwise.
+File OpenRegularFile(const char* name);
+
 // The length of an open file in 64 bits (the C runtime's long is 32 bits on
 // Windows), leaving the position at the start. False when it cannot be told.
 bool FileLength(std::FILE* file, std::uint64_t& length);
+
+// For a document that nothing else may write into: a stream on the process's
+// standard output, after which stdout (printf, puts and the like) writes to
+// standard error. Null, with nothing changed, when it cannot be done.
+File TakeStandardOutput();
+
+// The position of an open file, and moving to one, in 64 bits.
+bool FilePosition(std::FILE* file, std::uint64_t& position);
+bool SetFilePosition(std::FILE* file, std::uint64_t position);
 
 }  // namespace host

@@ -31,6 +31,7 @@ void JedecConfigBranch(const FlashCommands& c, int t, FlashState& s) {
   if (IdentifyFlashWith(c.spiCommandRead, idBytes, d) && d.flashMaker != 0) {
     ReadFlashSizeWith(c.spiCommandRead, idBytes, d);
     s.flashSizeKb = d.sizeKb;
+    s.sizeMeasured = true;
     const auto& set = t == 10 ? c.setFlashOpcodesNoReply : c.setFlashOpcodes;
     if (set) set(d);
   }
@@ -66,6 +67,7 @@ void ReportedTypeBranch(const FlashCommands& c, ChipIdentity chip, FlashState& s
     d.flashMaker = static_cast<std::uint8_t>(s.flashTypeCode);
     ReadFlashSizeWith(c.spiCommandRead, idBytes, d);
     s.flashSizeKb = d.sizeKb;
+    s.sizeMeasured = true;
     if (c.recoverFirmwareBanks) c.recoverFirmwareBanks();
   }
   if (s.flashTypeCode == kFlashMxic) {
@@ -114,6 +116,7 @@ void BehindControllerSetup(const FlashCommands& c, int t, FlashState& s) {
     if (IdentifyFlashWith(c.ataSpiCommandRead, nullptr, d) && d.flashMaker != 0) {
       ReadFlashSizeWith(c.ataSpiCommandRead, nullptr, d);
       s.flashSizeKb = d.sizeKb;
+      s.sizeMeasured = true;
       if (c.ataSetFlashOpcodes) c.ataSetFlashOpcodes(d);
     }
     ShowType(s, d.flashMaker);

@@ -40,6 +40,9 @@ struct FlashState : device::ChipState {
   // The FlashTypeTable row whose erase block and sector sizes the caller puts
   // into the process-wide erase geometry; -1 when the display sets none.
   int eraseGeometryRow = -1;
+  // flashSizeKb was read from the flash by this setup; otherwise it is what
+  // the record held before.
+  bool sizeMeasured = false;
   std::string flashLabel;  // SFlashTypeLable; the display empties it before this runs
 };
 

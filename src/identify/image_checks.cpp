@@ -11,7 +11,7 @@ namespace {
 
 using host::File;
 
-File OpenImage(const std::string& fileName) { return host::OpenFile(fileName.c_str(), "rb"); }
+File OpenImage(const std::string& fileName) { return host::OpenRegularFile(fileName.c_str()); }
 
 constexpr std::uint8_t kBridgeMarker[4] = {0x55, 0xAA, 0xAA, 0x55};
 constexpr std::uint8_t kLayout80[4] = {0xE9, 0xAC, 0x67, 0x32};
@@ -119,6 +119,13 @@ bool UsesNvramLayoutRule(int t) {
 
 }  // namespace
 
+// Keep in step with the default and the sub-code tests of Decide above.
+bool ChipTakesImages(ChipIdentity chip) {
+  if (chip.type == 0 || chip.type == 18 || chip.type > kMaxChipType) return false;
+  if (chip.type == 7) return chip.subCode == 1 || chip.subCode == 2;
+  return true;
+}
+
 CheckResult CheckImageMatchesChip(const std::string& fileName, ChipIdentity chip) {
   CheckResult result;
   File f = OpenImage(fileName);
@@ -160,13 +167,13 @@ CheckResult CheckImageMatchesChip(const std::string& fileName, ChipIdentity chip
   return result;
 }
 
-long GetFileLength(std::FILE* file) {
-  const long position = std::ftell(file);
-  if (position < 0) return -1;
-  if (std::fseek(file, 0, SEEK_END) != 0) return -1;
-  const long length = std::ftell(file);
-  std::fseek(file, position, SEEK_SET);
-  return length;
+std::int64_t GetFileLength(std::FILE* file) {
+  std::uint64_t position = 0;
+  std::uint64_t length = 0;
+  if (!host::FilePosition(file, position) || !host::FileLength(file, length) ||
+      !host::SetFilePosition(file, position) || length > INT64_MAX)
+    return -1;
+  return static_cast<std::int64_t>(length);
 }
 
 CheckResult CheckImageFitsFlash(const std::string& fileName, std::uint32_t flashSizeKb) {
@@ -176,7 +183,7 @@ CheckResult CheckImageFitsFlash(const std::string& fileName, std::uint32_t flash
     result.openFailed = true;
     return result;
   }
-  const long length = GetFileLength(f.get());
+  const std::int64_t length = GetFileLength(f.get());
   f.reset();
   // In 64 bits, so that no flash size can wrap round to a small limit.
   result.accepted =
@@ -209,12 +216,16 @@ std::size_t FindEndMarker(const std::uint8_t* image, std::size_t imageLength, st
   return limit;
 }
 
+// No flash of these chips holds more; a longer file would only be read into
+// memory whole to be refused later.
+constexpr std::int64_t kLargestSummedImage = 0x1000000;
+
 bool VerifyImageChecksum(const std::string& fileName, ChipIdentity chip) {
   if (ImageCarriesNvram(fileName, chip.type)) return true;
   File f = OpenImage(fileName);
   if (!f) return false;
-  const long length = GetFileLength(f.get());
-  if (length < 0x8000) return false;
+  const std::int64_t length = GetFileLength(f.get());
+  if (length < 0x8000 || length > kLargestSummedImage) return false;
   const std::size_t size = static_cast<std::size_t>(length);
   std::unique_ptr<std::uint8_t[]> image(new (std::nothrow) std::uint8_t[size]);
   if (!image) return false;

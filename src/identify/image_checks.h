@@ -1,7 +1,8 @@
 // The checks that a firmware image file belongs to the identified chip: chip
 // marker and revision at the family's offsets, size against the flash, the
 // NVRAM-area layout and the optional 8-bit checksum with its end marker.
-// Every check opens the file ("rb"), reads what it needs and closes it again;
+// Every check opens the file (a regular file only: a folder, pipe or device
+// counts as a file that cannot be opened), reads what it needs and closes it;
 // bytes past the end of a short file never match.
 #pragma once
 
@@ -26,10 +27,14 @@ struct CheckResult {
 
 // Marker and revision of the image match the chip (type and sub-code).
 CheckResult CheckImageMatchesChip(const std::string& fileName, ChipIdentity chip);
+// False for the chips no image can match (0, 18, codes above 24, a TXR843
+// of an unknown revision): the window never enables Run to program them.
+bool ChipTakesImages(ChipIdentity chip);
 // The file is no longer than flashSizeKb kilobytes.
 CheckResult CheckImageFitsFlash(const std::string& fileName, std::uint32_t flashSizeKb);
-// Length of an open file in bytes, its position kept; -1 when it cannot be told.
-long GetFileLength(std::FILE* file);
+// Length of an open file in bytes (64 bits on every platform), its position
+// kept; -1 when it cannot be told.
+std::int64_t GetFileLength(std::FILE* file);
 // The image starts with a 4 KB NVRAM area (chip marker at 0x1000), or carries
 // the 0x80 layout of chip types 10 and 13. Silent false when it cannot be opened.
 bool ImageCarriesNvram(const std::string& fileName, int chipType);

@@ -28,7 +28,7 @@ bool LoadImage(RunWindow& window, const ImageSource& source, const ImageRules& r
 bool LoadImageFile(RunWindow& window, const std::string& fileName, const ImageRules& rules,
                    std::vector<std::uint8_t>& image) {
   image.clear();
-  host::File file = host::OpenFile(fileName.c_str(), "rb");
+  host::File file = host::OpenRegularFile(fileName.c_str());
   if (!file) {
     window.ShowStatus(rules.openFailText);
     return false;

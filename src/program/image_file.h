@@ -19,9 +19,10 @@ struct ImageRules {
 };
 
 // Reads the file named fileName whole into image (image.size() is then the
-// file's length). A file that cannot be opened, is empty, is longer than
-// rules.maxLength or cannot be read whole is refused with openFailText as
-// the status; no buffer, allocFailText. Nothing is sent to the device.
+// file's length). A file that cannot be opened or is no regular file, is
+// empty, is longer than rules.maxLength or cannot be read whole is refused
+// with openFailText as the status; no buffer, allocFailText. Nothing is sent
+// to the device.
 bool LoadImageFile(RunWindow& window, const std::string& fileName, const ImageRules& rules,
                    std::vector<std::uint8_t>& image);
 

@@ -2,6 +2,14 @@
 
 #include <array>
 
+#include "program/block_procedure.h"
+#include "program/bridge_flash.h"
+#include "program/disk_area_firmware.h"
+#include "program/hdd_firmware.h"
+#include "program/ieee1394_procedure.h"
+#include "program/internal_rom.h"
+#include "program/nvram_page16k.h"
+#include "program/sst_serial.h"
 #include "program/standard_serial.h"
 
 namespace program {
@@ -17,15 +25,17 @@ int RefuseImageTooLarge(RunWindow& window, const char*) {
 constexpr std::array kRows = {
     ProcedureRow{Procedure::None, "none", nullptr},
     ProcedureRow{Procedure::RefusedImageTooLarge, "image too large", &RefuseImageTooLarge},
-    ProcedureRow{Procedure::DiskAreaFirmware, "disk-area firmware", nullptr},
-    ProcedureRow{Procedure::HddHostedFirmware, "HDD-hosted firmware", nullptr},
-    ProcedureRow{Procedure::SstSerialFlash, "SST serial flash", nullptr},
-    ProcedureRow{Procedure::NvramPage16K, "NVRAM-preserving 16 KB pages", nullptr},
-    ProcedureRow{Procedure::BlockCommandFlash, "block-command flash", nullptr},
-    ProcedureRow{Procedure::Ieee1394BridgeFlash, "IEEE 1394 bridge flash", nullptr},
+    ProcedureRow{Procedure::DiskAreaFirmware, "disk-area firmware", &DiskAreaProcedure},
+    ProcedureRow{Procedure::HddHostedFirmware, "HDD-hosted firmware", &HddFirmwareProcedure},
+    ProcedureRow{Procedure::SstSerialFlash, "SST serial flash", &RunSstSerialFlash},
+    ProcedureRow{Procedure::NvramPage16K, "NVRAM-preserving 16 KB pages", &RunNvramPage16K},
+    ProcedureRow{Procedure::BlockCommandFlash, "block-command flash", &BlockFlashProcedure},
+    ProcedureRow{Procedure::Ieee1394BridgeFlash, "IEEE 1394 bridge flash", &Ieee1394Procedure},
     ProcedureRow{Procedure::StandardSerialFlash, "standard serial flash", &RunStandardSerialFlash},
-    ProcedureRow{Procedure::InternalRomParallelFlash, "internal-ROM parallel flash", nullptr},
-    ProcedureRow{Procedure::BridgeBehindController, "bridge behind controller", nullptr},
+    ProcedureRow{Procedure::InternalRomParallelFlash, "internal-ROM parallel flash",
+                 &RunInternalRomProcedure},
+    ProcedureRow{Procedure::BridgeBehindController, "bridge behind controller",
+                 &BridgeFlashProcedure},
 };
 
 // Rows are looked up by position: keep them in the enum's order.

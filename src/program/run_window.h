@@ -45,6 +45,8 @@ class RunWindow {
   // A message box with one OK button and no owner.
   virtual void Message(const std::string& text, const std::string& caption, MessageIcon icon) = 0;
   virtual void SetImageSignatureResult(std::int32_t result) = 0;
+  // Lets pending window messages run once.
+  virtual void ProcessMessages() {}
   // Checks "Include 4K NVRAM" as a click on it would, so the window records
   // includeNvram; facts() and options() of this run follow.
   virtual void CheckIncludeNvram() = 0;

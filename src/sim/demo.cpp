@@ -3,6 +3,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include "program/disk_area_firmware.h"
+#include "program/hdd_firmware.h"
 #include "sim/profiles.h"
 #include "sim/test_images.h"
 
@@ -25,9 +27,55 @@ const std::vector<DemoEnclosure>& DemoEnclosures() {
       {"txv929-txr847", 4, {{'I', 1}}},          // controller, a TXR847 behind it
       {"tx40769", 5, {{'K', 1}}},                // parameter block
       {"tx40778-legacy", 6, {{'L', 1}}},         // not updatable
+      {"txr649", 7, {{'M', 1}}},                 // firmware in an area of the disk
+      {"txv929-hdd", 8, {{'N', 1}}},             // controller keeping its bank on the disk
+      {"txr847-sst", 9, {{'O', 1}}},             // SST serial flash
+      {"txv929-bank0-damaged", 10, {{'P', 1}}}, // two banks, the first damaged: repaired
       {"txr842", 0, {{'J', 0}}, true},           // serial flash, seen as a CD-ROM unit
   };
   return rows;
+}
+
+// Chips that keep their firmware on the disk: the disk-area bridges and the
+// controllers that can keep their bank there.
+constexpr int kChipTx40769 = 5;
+constexpr int kChipTxr649 = 18;
+
+bool KeepsDiskArea(const EnclosureProfile& p) {
+  return p.chipType == kChipTxr649 || p.chipType == kChipTx40769;
+}
+bool KeepsHddBank(const EnclosureProfile& p) {
+  return (p.chipType == program::kChipTxv929 || p.chipType == program::kChipTxv927) &&
+         p.bridge.flashTypeCode == 0;
+}
+
+// The area reference the disk-area queries give for a profile: its tag, or
+// for an unsigned area the last LBA, one more when parameter byte 17 is 1.
+std::uint32_t AreaReference(const EnclosureProfile& profile) {
+  if (profile.diskAreaTag && *profile.diskAreaTag != 0) return *profile.diskAreaTag;
+  const auto last = static_cast<std::uint32_t>(profile.disk.sectors - 1);
+  return profile.bridge.parameters[17] == 0x01 ? last + 1 : last;
+}
+
+// An image as the chip's disk area holds it after the update, so that a
+// read-back equals the file: the area tag of disk-area chips, the bank stamp
+// of controllers keeping their bank on the disk.
+Image DiskHostedImage(const EnclosureProfile& profile) {
+  const bool diskArea = KeepsDiskArea(profile);
+  const bool hddBank = KeepsHddBank(profile);
+  Image image = MakeMatchingImage({profile.identifiedType, profile.subCode});
+  if (diskArea && image.empty()) {
+    image.resize(0x10000);  // no image check accepts one: plain code, loaded by hand
+    FillCode(image, profile.chipType);
+  }
+  if (diskArea) program::PutAreaTag(image.data(), AreaReference(profile));
+  if (hddBank) {
+    const std::uint32_t end = program::HddBankEnd(profile.chipType);
+    const std::uint32_t crc = program::Crc32OfWords(image.data(), end - 4, false);
+    for (int i = 0; i < 4; ++i) image[end - 4 + i] = static_cast<std::uint8_t>(crc >> (8 * i));
+  }
+  if (diskArea || hddBank) PutChecksum(image);
+  return image;
 }
 
 }  // namespace
@@ -63,6 +111,12 @@ std::vector<std::string> WriteDemoImages(const std::string& folder) {
     if (profile == nullptr) continue;
     // The device's own entry, then the companion entry of a bridge behind it.
     const bool behind = profile->behind.has_value();
+    if (profile->disk.sectors != 0 && (KeepsDiskArea(*profile) || KeepsHddBank(*profile))) {
+      const Image image = DiskHostedImage(*profile);
+      const std::string path = (std::filesystem::path(folder) / (profile->name + ".bin")).string();
+      if (WriteImageFile(path, image)) written.push_back(path);
+      continue;
+    }
     write(profile->name, {profile->identifiedType, profile->subCode});
     if (behind) {
       write(profile->name + "-" + profile->behind->bridge,

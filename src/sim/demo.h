@@ -18,7 +18,10 @@ void AttachDemoEnclosures(Machine& machine);
 
 // Writes, into folder (created when missing), one image per device list
 // entry of the demo enclosures that the image checks accept for that entry's
-// chip; entries whose chip takes no image get none. Returns the paths written.
+// chip; entries whose chip takes no image get none. Chips keeping their
+// firmware on the disk get the image as their area holds it after an update
+// (with the area tag or bank stamp), also the chip no image check accepts,
+// for "Load File". Returns the paths written.
 std::vector<std::string> WriteDemoImages(const std::string& folder);
 
 }  // namespace sim

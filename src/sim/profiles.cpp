@@ -161,6 +161,14 @@ std::vector<EnclosureProfile> Build() {
     p.disk = Disk(488397168);  // keeps its firmware on the disk when no flash is found
     rows.push_back(p);
   }
+  {
+    EnclosureProfile p = Row("tx40779-e-noflash", 19, 3, "TX40779 Disk", "t779",
+                             "as tx40779-e without a serial flash: its firmware lives on the disk");
+    p.bridge = BridgeOf(rows, "tx40779-e");
+    p.flashPart = "";
+    p.disk = Disk(488397168);
+    rows.push_back(p);
+  }
   // --- 5 and 18: parameter-block chips --------------------------------------------
   {
     EnclosureProfile p =
@@ -195,6 +203,30 @@ std::vector<EnclosureProfile> Build() {
     p.bridge.parameters[17] = 0x01;
     p.bridge.bus = FlashBus::None;
     p.disk = Disk(976773168);
+    rows.push_back(p);
+  }
+  {
+    EnclosureProfile p = Row("txr649-2t", 18, 0, "TXR649 Disk", "t649",
+                             "as txr649, on a disk of more than 2^32 sectors");
+    p.bridge = BridgeOf(rows, "txr649");
+    p.disk = Disk(0x100000000ull + 0x2345678);
+    rows.push_back(p);
+  }
+  {
+    EnclosureProfile p = Row("txr649-4k", 18, 0, "TXR649 Disk", "t649",
+                             "as txr649, on a disk of 4096-byte sectors");
+    p.bridge = BridgeOf(rows, "txr649");
+    p.disk = Disk(244190646, 4096);
+    rows.push_back(p);
+  }
+  {
+    EnclosureProfile p = Row("txr649-tag0", 18, 0, "TXR649 Disk", "t649",
+                             "as txr649-tagged, but the area tag holds 0");
+    p.bridge = BridgeOf(rows, "txr649");
+    p.bridge.memory.push_back(Mem(0xC000, {0x55, 0xAA, 0x00, 0x00}));
+    p.disk = Disk(1000000);
+    p.disk.hiddenSectors = 8;
+    p.diskAreaTag = 0;
     rows.push_back(p);
   }
   {
@@ -366,6 +398,24 @@ std::vector<EnclosureProfile> Build() {
     p.damagedBank1 = true;
     rows.push_back(p);
   }
+  // Bank variants for the repair: the first bank damaged, both damaged, and a
+  // first bank that names the TXV927.
+  for (const char* variant : {"bank0-damaged", "banks-damaged", "bank0-wrong-number"}) {
+    const std::string name = std::string("txv929-") + variant;
+    EnclosureProfile p = Row(name, 12, 0, "TXV929 Disk", "t929",
+                             std::string("as txv929, ") +
+                                 (name == "txv929-bank0-damaged"    ? "first firmware bank damaged"
+                                  : name == "txv929-banks-damaged" ? "both firmware banks damaged"
+                                                                   : "first bank names chip 927"));
+    p.bridge = BridgeOf(rows, "txv929");
+    p.flashPart = "winbond-w25x10";
+    p.controllerInfo = ControllerInfo(0x49, 0x29, 0x49, 0x29, {1, 2, 3, 4, 0, 0, 0, 0});
+    p.disk = Disk(976773168);
+    p.damagedBank0 = name != "txv929-bank0-wrong-number";
+    p.damagedBank1 = name == "txv929-banks-damaged";
+    if (name == "txv929-bank0-wrong-number") p.bank0ChipNumber = "9270";
+    rows.push_back(p);
+  }
   {
     EnclosureProfile p = Row("txv927", 16, 0, "TXV927 Disk", "t927",
                              "INQUIRY \"t927\"; flash marker \"927\" at 0x7FF0; resets itself");
@@ -379,6 +429,15 @@ std::vector<EnclosureProfile> Build() {
     p.flashPart = "gd-gd25q10";
     p.controllerInfo = ControllerInfo(0x49, 0x27, 0x49, 0x27, {2, 3, 4, 5, 0, 0, 0, 0});
     p.disk = Disk(488378646, 4096);  // a 4 KB-sector disk
+    rows.push_back(p);
+  }
+  {
+    EnclosureProfile p = Row("txv929-hdd", 12, 0, "TXV929 Disk", "t929",
+                             "as txv929 without a serial flash (kind 0): its bank lives on the disk");
+    p.bridge = BridgeOf(rows, "txv929");
+    p.bridge.flashTypeCode = 0;
+    p.controllerInfo = ControllerInfo(0x49, 0x29, 0x49, 0x29, {1, 2, 3, 4, 0, 0, 0, 0});
+    p.disk = Disk(976773168);
     rows.push_back(p);
   }
   // --- 13, 14, 15: bridges behind a storage controller ----------------------------------------
@@ -460,6 +519,56 @@ std::vector<EnclosureProfile> Build() {
     p.bridge.bus = FlashBus::None;
     rows.push_back(p);
   }
+  // --- variants of the rows above with other flash parts or register values,
+  // so that every rule of the 16 KB-page and SST updates has an enclosure ------
+  auto variant = [&rows](const char* base, std::string name, std::string answers) {
+    EnclosureProfile p = rows.front();
+    for (const EnclosureProfile& r : rows)
+      if (r.name == base) p = r;
+    p.name = std::move(name);
+    p.answers = p.answers + "; " + answers;
+    return p;
+  };
+  {
+    EnclosureProfile p = variant("txr842", "txr842-atmel", "ATMEL flash found by its own probe");
+    p.bridge.flashTypeCode = 4;
+    p.flashPart = "atmel-at25f512";
+    rows.push_back(p);
+  }
+  {
+    EnclosureProfile p = variant("txr847-mxic32", "txr847-atmel", "ATMEL flash");
+    p.flashPart = "atmel-at25f1024";
+    rows.push_back(p);
+  }
+  {
+    EnclosureProfile p = variant("txr847-sst", "txr847-sst-byte",
+                                 "SST flash without JEDEC answer (byte AAI)");
+    p.flashPart = "sst-25vf512";
+    rows.push_back(p);
+  }
+  {
+    EnclosureProfile p = variant("txv961", "txv961-page", "0x505E not in mode (00 01 00 00)");
+    p.bridge.memory = {ReleaseBits7038(), Mem(0x505E, {0x00, 0x01, 0x00, 0x00}),
+                       Mem(0xFDB0, {0x00, 0x20, 0x00, 0x00})};
+    rows.push_back(p);
+  }
+  {
+    EnclosureProfile p =
+        variant("txv961-l5", "txv961-l5-sst", "SST flash with JEDEC BF 25, kind 2 reported");
+    p.bridge.flashTypeCode = 2;
+    p.flashPart = "sst-25vf016b";
+    rows.push_back(p);
+  }
+  {
+    EnclosureProfile p = variant("txr659-c", "txr659-sst", "SST flash with JEDEC BF 25");
+    p.flashPart = "sst-25vf016b";
+    rows.push_back(p);
+  }
+  {
+    EnclosureProfile p = variant("tx40779-e", "tx40779-e-sst", "SST flash with JEDEC BF 25");
+    p.flashPart = "sst-25vf016b";
+    rows.push_back(p);
+  }
   return rows;
 }
 
@@ -539,9 +648,20 @@ std::vector<std::uint8_t> FactoryFirmware(const EnclosureProfile& profile, std::
     const std::uint16_t crc = BankCrc(image.data(), checked - 4);
     image[checked - 2] = static_cast<std::uint8_t>(crc >> 8);
     image[checked - 1] = static_cast<std::uint8_t>(crc);
+    // The TXV929's NVRAM area: settings no firmware image carries.
+    if (type == 12)
+      for (std::size_t i = 0; i < 0x1000; ++i)
+        image[0xC000 + i] = static_cast<std::uint8_t>(0xA5 ^ (i * 13) ^ (i >> 7));
     if (size >= 0x20000) {
       std::copy(image.begin(), image.begin() + 0x10000, image.begin() + 0x10000);
       if (profile.damagedBank1) image[0x10000 + 0x100] ^= 0x5A;
+      if (profile.damagedBank0) image[0x100] ^= 0x5A;
+      if (!profile.bank0ChipNumber.empty()) {
+        Put(image, 0xBFF4, Bytes(profile.bank0ChipNumber.begin(), profile.bank0ChipNumber.end()));
+        const std::uint16_t restamped = BankCrc(image.data(), checked - 4);
+        image[checked - 2] = static_cast<std::uint8_t>(restamped >> 8);
+        image[checked - 1] = static_cast<std::uint8_t>(restamped);
+      }
     }
   }
   return image;

@@ -50,6 +50,9 @@ struct EnclosureProfile {
   // reported end (bytes 151-154, between 0x55 and 0xAA); none: blank.
   std::optional<std::uint32_t> diskAreaTag;
   bool damagedBank1 = false;  // the second firmware bank fails its check
+  bool damagedBank0 = false;  // the first bank's checksum is wrong
+  // The first bank is whole but names another chip (its checksum is right).
+  std::string bank0ChipNumber;
 };
 
 const std::vector<EnclosureProfile>& EnclosureProfiles();

@@ -1,0 +1,88 @@
+// The console's machine-readable output: what a console session saw, as plain
+// records, and the one JSON document written from them (field names in the
+// README; kFormatVersion changes when a field changes meaning or goes away).
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "device/device_record.h"
+#include "program/procedures.h"
+
+namespace app {
+
+inline constexpr int kJsonFormatVersion = 1;
+
+// A status line (progress dots continue it) or a message box.
+struct ConsoleEvent {
+  bool box = false;
+  std::string text;     // as the window holds it, line breaks included
+  std::string caption;  // boxes only
+};
+
+// What Run would do for one kind of run on an entry: offered when the window
+// would let Run be pressed for it and the procedure it would call is built.
+struct RunOffer {
+  bool offered = false;
+  std::optional<program::Procedure> procedure;  // unset when the window does not allow it
+};
+
+struct ListedEntry {
+  int index = 0;
+  std::string text;  // the DeviceList item
+  std::string chipName;
+  int chipType = 0;
+  int chipSubCode = 0;
+  device::BusKind bus = device::BusKind::Other;
+  std::string path;
+  std::vector<std::string> drives;
+  std::string firmwareVersion;                // "" when none is shown
+  std::string status;                         // the status line after selecting it
+  std::string flashMaker;                     // "" when none is shown
+  const char* flashKind = nullptr;            // "serial", "parallel" or none
+  std::optional<int> flashSizeKb;             // when identification read it
+  std::optional<int> bridgeVersion;           // when identification read it
+  RunOffer program, eraseOnly, backupOnly;
+  std::vector<ConsoleEvent> events;           // shown while selecting the entry
+};
+
+enum class RunMode { Program, EraseOnly, BackupOnly };
+
+// How a --run ended: the first four after Run was pressed, the others when
+// the console could not press it.
+enum class RunEnd { Succeeded, Failed, RanNothing, Refused, RunDisabled, NotOffered, NoSuchEntry };
+
+struct RunRecord {
+  int entry = -1;
+  std::string entryText;
+  RunMode mode = RunMode::Program;
+  std::string image;       // FwFilenameEdit when Run was pressed
+  std::string backupFile;  // BackupFileEdit, for backup-only runs
+  std::optional<program::Procedure> procedure;  // set once Run was pressed
+  RunEnd end = RunEnd::RanNothing;
+  std::string problem;  // the console's reason when it could not press Run
+  std::vector<ConsoleEvent> events;
+  double wallSeconds = 0;
+};
+
+struct ConsoleReport {
+  bool listed = false;
+  std::string listNotice;  // the DeviceList text when it has no entries
+  std::vector<ListedEntry> entries;
+  std::vector<RunRecord> runs;
+  std::vector<ConsoleEvent> otherEvents;  // at start-up and exit
+  int exitStatus = 0;
+};
+
+// The document, ASCII only (every other character as a \u escape), with a
+// line break at the end.
+std::string ConsoleJson(const ConsoleReport& report);
+
+// Texts in the window are bytes in the system's code page, not necessarily
+// UTF-8: valid UTF-8 sequences are kept, and every other byte stands for the
+// character of the same number (U+0080..U+00FF, as ISO 8859-1 would read it).
+std::string JsonText(std::string_view bytes);
+
+}  // namespace app

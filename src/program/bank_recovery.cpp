@@ -1,0 +1,79 @@
+#include "program/bank_recovery.h"
+
+#include <cstring>
+
+#include "device/passthrough.h"
+#include "identify/catalogue.h"
+#include "program/block_transfer.h"
+#include "program/crc16.h"
+
+namespace program {
+
+namespace {
+
+constexpr std::uint8_t kMarker[4] = {0x55, 0xAA, 0xAA, 0x55};
+
+std::uint32_t CheckedLength(std::uint8_t chipType) { return chipType == 12 ? 0xC000 : 0x8000; }
+
+// Writes the sound copy over the target bank and reads it back. Each attempt
+// starts its erase bookkeeping from the target, so no chunk is programmed
+// over flash this attempt did not erase.
+bool CopyBank(RunWindow& window, const char* path, std::uint32_t target,
+              const std::uint8_t* sound, std::uint8_t* readBack, std::uint8_t mode) {
+  std::memset(readBack, 0, kBankSize);
+  StartErasedRegionAt(target);
+  const bool written = WriteFlashRange(window, path, target, sound, kBankSize, mode);
+  const bool read = ReadFlashRange(window, path, target, readBack, kBankSize);
+  window.ShowStatus("");
+  return written && read && std::memcmp(readBack, sound, kBankSize) == 0;
+}
+
+}  // namespace
+
+bool CheckBankImage(const std::uint8_t* bank, std::size_t length, std::uint8_t chipType) {
+  if (chipType != 12 && chipType != 16) return false;
+  if (bank == nullptr || length < kBankSize) return false;
+  const std::uint8_t* mark = bank + kBankMarkerOffset;
+  if (std::memcmp(mark, kMarker, sizeof kMarker) != 0) return false;
+  if (!identify::MatchesChipNumber(mark + 4, chipType)) return false;
+  const std::uint32_t l = CheckedLength(chipType);
+  const std::uint16_t stored = static_cast<std::uint16_t>(bank[l - 2] << 8 | bank[l - 1]);
+  return Crc16OfWords(bank, l - 4, 0) == stored;
+}
+
+int RecoverFirmwareBanks(RunWindow& window, const char* path, std::uint8_t chipType,
+                         std::uint32_t& recoveryChecked) {
+  if (window.facts().flashSizeKb < 128 || recoveryChecked == 1 ||
+      (chipType != 12 && chipType != 16))
+    return 1;
+  device::PaddedBuffer readBuffer(kBankSize);
+  device::PaddedBuffer soundCopy(kBankSize);
+  if (!readBuffer.ok() || !soundCopy.ok()) return 0;
+
+  bool sound[2] = {false, false};
+  std::uint32_t target = 0;
+  for (std::uint32_t bank = 0; bank < 2; ++bank) {
+    std::memset(readBuffer.data(), 0, kBankSize);
+    const bool read =
+        ReadFlashRange(window, path, bank * kBankSize, readBuffer.data(), kBankSize);
+    window.ShowStatus("");
+    // A bank that could not be read is not judged: the next selection tries again.
+    if (!read) return 0;
+    sound[bank] = CheckBankImage(readBuffer.data(), kBankSize, chipType);
+    if (sound[bank]) {
+      std::memcpy(soundCopy.data(), readBuffer.data(), kBankSize);
+      target = bank == 0 ? kBankSize : 0;
+    }
+  }
+  recoveryChecked = 1;
+  if (sound[0] == sound[1]) return 0;
+
+  // Block erase first; sector erase for the one retry.
+  bool repaired = CopyBank(window, path, target, soundCopy.data(), readBuffer.data(), kEraseBlock);
+  if (!repaired)
+    repaired = CopyBank(window, path, target, soundCopy.data(), readBuffer.data(), kEraseSector);
+  window.ShowStatus(repaired ? "FW Recovery successful!!" : "FW Recovery Fail!!");
+  return repaired ? 1 : 0;
+}
+
+}  // namespace program

@@ -1,0 +1,27 @@
+// Repair of the two firmware banks of the TXV929 and TXV927 controllers
+// (chip types 12 and 16, 128 KB flash or more): when exactly one bank is
+// sound it is copied over the other, without being asked, the first time the
+// device is selected.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "program/run_window.h"
+
+namespace program {
+
+inline constexpr std::uint32_t kBankSize = 0x10000;
+inline constexpr std::uint32_t kBankMarkerOffset = 0xBFF0;
+
+// Marker, chip number and CRC-16 of one 64 KB bank. bank must hold kBankSize
+// bytes.
+bool CheckBankImage(const std::uint8_t* bank, std::size_t length, std::uint8_t chipType);
+
+// 1 when it does not apply or repaired a bank, 0 otherwise. recoveryChecked
+// is the device record's flag: set once both banks were read, and while set
+// nothing runs. The caller keeps Run disabled and other events out meanwhile.
+int RecoverFirmwareBanks(RunWindow& window, const char* path, std::uint8_t chipType,
+                         std::uint32_t& recoveryChecked);
+
+}  // namespace program

@@ -1,0 +1,175 @@
+#include "program/bridge_flash.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+#include <vector>
+
+#include "device/ata_commands.h"
+#include "identify/image_checks.h"
+#include "program/image_file.h"
+#include "program/settings.h"
+#include "program/shared_steps.h"
+
+namespace program {
+
+namespace {
+
+constexpr const char* kAllocateBuffers = "Allocate buffers Error!!";
+// The TXR847 behind a TXV929: identification reads its flash size, and a
+// signed image brings an 80-byte block at 128 for it.
+constexpr std::uint8_t kTxr847 = 13;
+constexpr const char* kPowerCycle = "Please Turn-Off the Power and Turn-On Again!";
+// The controller's flash address is 24 bits wide.
+constexpr std::uint64_t kAddressableBytes = 0x1000000;
+// Where a signed TXR847 image keeps the block the bridge must take from it.
+constexpr std::size_t kImageBlockAt = 128;
+constexpr std::size_t kImageBlockEnd = 208;
+
+std::uint32_t RoundUpToChunk(std::size_t length) {
+  const std::size_t chunk = static_cast<std::size_t>(device::kAtaFlashChunk);
+  return static_cast<std::uint32_t>((length + chunk - 1) / chunk * chunk);
+}
+
+bool AllErased(const std::uint8_t* data, std::size_t n) {
+  return std::all_of(data, data + n, [](std::uint8_t b) { return b == 0xFF; });
+}
+
+// Puts the kept first 4 KB back after a failure past the erase command. True
+// when they are seen in place afterwards. Flash that is neither the copy nor
+// blank is erased again first: nothing is programmed over unerased cells.
+bool RestoreNvram(const char* path, std::vector<std::uint8_t>& nvram) {
+  std::uint8_t now[kBridgeNvramSize];
+  if (device::AtaReadFlashRange(path, 0, now, kBridgeNvramSize) != device::kAtaRangeOk)
+    return false;
+  if (std::memcmp(now, nvram.data(), sizeof now) == 0) return true;
+  if (!AllErased(now, sizeof now) &&
+      device::AtaEraseAndBlankCheck(path, device::kAtaFlashChunk) != device::kAtaRangeOk)
+    return false;
+  if (device::AtaWriteFlashRange(path, 0, nvram.data(), kBridgeNvramSize) != device::kAtaRangeOk)
+    return false;
+  if (device::AtaReadFlashRange(path, 0, now, kBridgeNvramSize) != device::kAtaRangeOk)
+    return false;
+  return std::memcmp(now, nvram.data(), sizeof now) == 0;
+}
+
+int EraseOnly(RunWindow& window, const char* path) {
+  window.ShowStatus("Start Erase only!");
+  const std::int32_t sizeKb = window.facts().flashSizeKb;
+  // Types 14 and 15 learn no flash size: an erase over 0 bytes would check
+  // nothing and still be reported as a success.
+  if (sizeKb <= 0 || static_cast<std::uint64_t>(sizeKb) * 1024u > kAddressableBytes) {
+    window.ShowStatus("Flash size unknown, nothing erased!!");
+    return kProcedureFailed;
+  }
+  const int code = device::AtaEraseAndBlankCheck(path, sizeKb * 1024);
+  window.ShowStatus(BridgeCodeText(code));
+  if (code != device::kAtaRangeOk) return kProcedureFailed;
+  window.Message(kPowerCycle, kCaptionMessage, MessageIcon::None);
+  return kProcedureSucceeded;
+}
+
+int Program(RunWindow& window, const char* path) {
+  const RunOptions options = window.options();
+  const ChipState& facts = window.facts();
+  const bool signature = identify::ImageCarriesNvram(options.imageFile, facts.chipType);
+  const bool keep = !(signature && options.nvramChecked);
+
+  // The whole file is read before the first command; a TXR847 also tells its
+  // flash size, which the image must fit.
+  std::uint64_t limit = kAddressableBytes;
+  if (facts.chipType == kTxr847 && facts.flashSizeKb > 0)
+    limit = std::min<std::uint64_t>(limit, static_cast<std::uint64_t>(facts.flashSizeKb) * 1024u);
+  std::vector<std::uint8_t> image;
+  if (!LoadImageFile(window, options.imageFile, {limit, "Open File Error!!", kAllocateBuffers},
+                     image))
+    return kProcedureFailed;
+  const std::size_t length = image.size();
+  const std::uint32_t size = RoundUpToChunk(length);
+
+  // Past the file the chunk is programmed as zeros.
+  std::vector<std::uint8_t> nvram;
+  std::vector<std::uint8_t> readBack;
+  if (!SizeBuffer(window, image, size, kAllocateBuffers) ||
+      !SizeBuffer(window, readBack, size, kAllocateBuffers) ||
+      !SizeBuffer(window, nvram, kBridgeNvramSize, kAllocateBuffers))
+    return kProcedureFailed;
+
+  if (keep) {
+    (void)device::AtaWaitReady(path);
+    if (!device::AtaReadFlashWhole(path, 0, nvram.data(), kBridgeNvramSize)) {
+      window.ShowStatus("Backup NVRAM command fail!");
+      return kProcedureFailed;
+    }
+    // A signed TXR847 image carries a block the bridge takes over even when
+    // the rest of its first 4 KB is kept.
+    if (facts.chipType == kTxr847 && signature && !options.nvramChecked && length > kImageBlockAt) {
+      const std::size_t end = std::min(length, kImageBlockEnd);
+      std::memcpy(nvram.data() + kImageBlockAt, image.data() + kImageBlockAt, end - kImageBlockAt);
+    }
+    std::memcpy(image.data(), nvram.data(), nvram.size());
+  }
+
+  // From the erase command on, a failure puts the kept NVRAM back.
+  auto fail = [&](int code) {
+    window.ShowStatus(BridgeCodeText(code));
+    if (keep && code != device::kAtaAllocateFailed && !RestoreNvram(path, nvram))
+      window.ShowStatus("Write back NVRAM fail!!");
+    return kProcedureFailed;
+  };
+
+  window.ShowStatus("Erasing...");
+  int code = device::AtaEraseAndBlankCheck(path, static_cast<std::int32_t>(size));
+  if (code != device::kAtaRangeOk) return fail(code);
+
+  window.ShowStatus("Programming....");
+  code = device::AtaWriteFlashRange(path, 0, image.data(), static_cast<std::int32_t>(size));
+  if (code != device::kAtaRangeOk) return fail(code);
+
+  window.ShowStatus("Read back....");
+  code = device::AtaReadFlashRange(path, 0, readBack.data(), static_cast<std::int32_t>(size));
+  if (code != device::kAtaRangeOk) return fail(code);
+
+  window.ShowStatus("Compare....");
+  if (readBack != image) return fail(kBridgeCompareFailed);
+
+  window.ShowStatus("Programming Success!!");
+  window.Message(kPowerCycle, kCaptionMessage, MessageIcon::None);
+  return kProcedureSucceeded;
+}
+
+}  // namespace
+
+const char* BridgeCodeText(int code) {
+  switch (code) {
+    case 1: return "Allocate buffer fail!";
+    case 2: return "Issuse Errase Command fail!";
+    case 3: return "Issuse Read Command fail!";
+    case 4: return "Issuse Write Command fail!";
+    case 5: return "Not ready after Erase flash cmd success";
+    case 6: return "Data not 0xff !!";
+    case 7: return "Data compare fail";
+    default: return "Flash operations all success!";
+  }
+}
+
+int BridgeFlashProcedure(RunWindow& window, const char* path) {
+  if (IsEraseOnlyRun(window)) return EraseOnly(window, path);
+  if (IsBackupOnlyRun(window)) {
+    // The TXR847 reports its flash size; the TXR842 is read over the size box.
+    const ChipState& facts = window.facts();
+    const std::uint32_t size = facts.chipType == kTxr847
+                                   ? static_cast<std::uint32_t>(facts.flashSizeKb) * 1024u
+                                   : Transfer().flashSize;
+    // Nothing read is no backup.
+    if (size == 0) {
+      window.ShowStatus("Read Back to Backup Error!!");
+      return kProcedureFailed;
+    }
+    return BackupFlashToFile(window, ControllerRangeReader(path), size, 0) ? kProcedureSucceeded
+                                                                           : kProcedureFailed;
+  }
+  return Program(window, path);
+}
+
+}  // namespace program

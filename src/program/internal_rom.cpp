@@ -1,0 +1,180 @@
+#include "program/internal_rom.h"
+
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "device/flash_commands.h"
+#include "device/status_poll.h"
+#include "host/stdio_file.h"
+#include "program/image_file.h"
+#include "program/shared_steps.h"
+
+namespace program {
+
+namespace {
+
+constexpr const char* kPreEraseFail = "Error pre-erase command!!";
+constexpr const char* kEraseCommandFail = "Erase command fail!!";
+constexpr const char* kEraseStatusFail = "Erase command ok,status fail!!";
+constexpr const char* kEraseOk = "Erase command ok!!";
+constexpr const char* kEraseReadBackFail = "Read Back after Erase fail!!";
+constexpr const char* kNotErased = "Not Erase correctly!";
+constexpr const char* kAllocateFail = "Allocate read buffer Error!!";
+constexpr const char* kPowerCycle = "Please Turn-Off the Power and Turn-On Again!";
+constexpr std::uint8_t kRomBusy = 0x01;  // the status byte while an erase or program runs
+
+bool AllErased(const std::vector<std::uint8_t>& data) {
+  for (std::uint8_t b : data)
+    if (b != 0xFF) return false;
+  return true;
+}
+
+// Pre-erase, erase, wait and read back: true only when the whole ROM was seen
+// to read 0xFF. Each failure has shown its own text.
+bool EraseAndCheck(RunWindow& window, const char* path, int flashTypeIndex,
+                   std::vector<std::uint8_t>& readBack) {
+  if (!device::PreEraseRom(path, flashTypeIndex)) {
+    window.RepaintStatus(kPreEraseFail);
+    return false;
+  }
+  if (!device::StartRomErase(path)) {
+    window.RepaintStatus(kEraseCommandFail);
+    return false;
+  }
+  // A ROM still busy reads back its status, not its cells: nothing to check.
+  if (!WaitRomReady(path)) {
+    window.RepaintStatus(kEraseStatusFail);
+    return false;
+  }
+  window.RepaintStatus(kEraseOk);
+  if (!device::ReadRomWhole(path, 0, readBack.data(), static_cast<std::int32_t>(kRomSize))) {
+    window.RepaintStatus(kEraseReadBackFail);
+    return false;
+  }
+  if (!AllErased(readBack)) {
+    window.RepaintStatus(kNotErased);
+    return false;
+  }
+  return true;
+}
+
+int EraseOnly(RunWindow& window, const char* path, int flashTypeIndex) {
+  window.RepaintStatus("Start Erase only!");
+  std::vector<std::uint8_t> readBack;
+  if (!SizeBuffer(window, readBack, kRomSize, kAllocateFail)) return kProcedureFailed;
+  if (!EraseAndCheck(window, path, flashTypeIndex, readBack)) return kProcedureFailed;
+  window.RepaintStatus("Erase All success!!");
+  window.Message(kPowerCycle, kCaptionMessage, MessageIcon::None);
+  return kProcedureSucceeded;
+}
+
+int BackupOnly(RunWindow& window, const char* path) {
+  std::string fileName = window.options().backupFile;
+  if (fileName.empty()) {
+    fileName = kDefaultBackupFile;
+    window.Message("Default backup firmware as OldFalsh.bak!", kCaptionMessage,
+                   MessageIcon::None);
+  }
+  window.RepaintStatus("Backup ...");
+  std::vector<std::uint8_t> data;
+  if (!SizeBuffer(window, data, kRomSize, kAllocateFail)) return kProcedureFailed;
+  if (!device::ReadRomWhole(path, 0, data.data(), static_cast<std::int32_t>(kRomSize))) {
+    window.RepaintStatus("Read ROM fail!!");
+    return kProcedureFailed;
+  }
+  constexpr const char* kSaveFail = "Read ROM Suceess, but save to file fail!!";
+  host::File file = host::OpenFile(fileName.c_str(), "wb");
+  if (!file) {
+    window.RepaintStatus(kSaveFail);
+    return kProcedureFailed;
+  }
+  const bool written = std::fwrite(data.data(), 1, data.size(), file.get()) == data.size();
+  // A short write or a failed close leaves a damaged backup.
+  if (std::fclose(file.release()) != 0 || !written) {
+    window.RepaintStatus(kSaveFail);
+    return kProcedureFailed;
+  }
+  window.RepaintStatus("Read flash and backup success!");
+  return kProcedureSucceeded;
+}
+
+int Program(RunWindow& window, const char* path, int flashTypeIndex) {
+  // The image is read and checked before the first command: a file that
+  // cannot be programmed must not cost the old firmware.
+  std::vector<std::uint8_t> image;
+  if (!LoadImageFile(window, window.options().imageFile,
+                     {kRomSize, "Open New ROM File Error!!", kAllocateFail}, image))
+    return kProcedureFailed;
+  // The whole ROM is programmed; 0xFF past the file's end programs nothing.
+  std::vector<std::uint8_t> readBack;
+  try {
+    image.resize(kRomSize, 0xFF);
+  } catch (const std::bad_alloc&) {
+    window.RepaintStatus(kAllocateFail);
+    return kProcedureFailed;
+  }
+  if (!SizeBuffer(window, readBack, kRomSize, kAllocateFail)) return kProcedureFailed;
+
+  if (!window.options().a1ChipChecked && !device::SwitchToInternalRom(path)) {
+    window.RepaintStatus("Can't switch to internal ROM");
+    return kProcedureFailed;
+  }
+  // Programming needs an erase that was seen to succeed; otherwise the old
+  // firmware (or what is left of it) stays as it is.
+  if (!EraseAndCheck(window, path, flashTypeIndex, readBack)) return kProcedureFailed;
+
+  (void)WaitRomReady(path);
+  if (!device::ProgramRom(path, image.data(), kRomSize, flashTypeIndex)) {
+    window.RepaintStatus("Programming Fail!!");
+    return kProcedureFailed;
+  }
+  (void)WaitRomReady(path);
+  if (!device::ReadRomWhole(path, 0, readBack.data(), static_cast<std::int32_t>(kRomSize))) {
+    window.RepaintStatus("Read Fail!!");
+    return kProcedureFailed;
+  }
+  if (readBack != image) {
+    window.RepaintStatus("Compare Fail!!");
+    return kProcedureFailed;
+  }
+  window.RepaintStatus("Programming & Compare Success!!");
+  window.Message(kPowerCycle, kCaptionMessage, MessageIcon::None);
+  return kProcedureSucceeded;
+}
+
+}  // namespace
+
+bool WaitRomReady(const char* path) {
+  // A chip that stopped answering is not ready, and asking it 50,000 times
+  // more would only hang the window: an unanswered read ends the wait.
+  bool answered = true;
+  const int reReads = device::PollStatus(
+      [&](std::uint8_t* status) { return answered = device::ReadRomStatus(path, status) != 0; },
+      kRomBusy, [&](std::uint8_t status) { return !answered || status != kRomBusy; },
+      device::PollBounds{kRomReadyReads - 1, 0, true});
+  return answered && reReads >= 0;
+}
+
+int RunInternalRomProcedure(RunWindow& window, const char* path) {
+  return RunInternalRomParallelFlash(window, path, window.options().flashTypeIndex);
+}
+
+int RunInternalRomParallelFlash(RunWindow& window, const char* path, int flashTypeIndex) {
+  const RunOptions options = window.options();
+  const bool eraseOnly = window.facts().eraseOnly != 0;
+  // These chips act on the erase-only and backup boxes whether or not the
+  // panel that holds them is shown.
+  if (eraseOnly || options.backupOnlyChecked) {
+    if (!options.a1ChipChecked && !device::SwitchToInternalRom(path)) {
+      window.RepaintStatus("Can't switch to internal ROM");
+      return kProcedureFailed;
+    }
+    return eraseOnly ? EraseOnly(window, path, flashTypeIndex) : BackupOnly(window, path);
+  }
+  return Program(window, path, flashTypeIndex);
+}
+
+}  // namespace program

@@ -1,0 +1,27 @@
+// The update of the bridges that keep their firmware in a 64 KB parallel
+// flash behind the chip's internal ROM (chip types 2 and 24). The part is
+// chosen in the flash type list; its index travels with the pre-erase and
+// program commands, which send that part's unlock sequence.
+#pragma once
+
+#include <cstdint>
+
+#include "program/procedures.h"
+#include "program/run_window.h"
+
+namespace program {
+
+inline constexpr std::uint32_t kRomSize = 0x10000;
+// Status reads, back to back, before a busy ROM is given up.
+inline constexpr int kRomReadyReads = 50000;
+
+// True once the ROM reports ready; false after kRomReadyReads busy reads, or
+// at once when a status read goes unanswered.
+bool WaitRomReady(const char* path);
+
+// Returns kProcedureSucceeded only after a verified update, erase or backup.
+int RunInternalRomParallelFlash(RunWindow& window, const char* path, int flashTypeIndex);
+// The procedure table's entry: the part chosen in the flash type list.
+int RunInternalRomProcedure(RunWindow& window, const char* path);
+
+}  // namespace program

@@ -1,0 +1,15 @@
+// The update for bridge chips whose serial flash starts with a 4 KB NVRAM
+// (0x0000..0x0FFF, the chip's own settings) followed by the firmware code:
+// the NVRAM is kept and put in front of the image unless the image brings its
+// own and "Include 4K NVRAM" asks for it; 32 KB erase units, 16 KB pages.
+#pragma once
+
+#include <cstdint>
+
+#include "program/run_window.h"
+
+namespace program {
+
+int RunNvramPage16K(RunWindow& window, const char* path);
+
+}  // namespace program

@@ -1,0 +1,74 @@
+#include "program/sst_serial.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "device/flash_kind.h"
+#include "device/spi_commands.h"
+#include "program/paged_flash.h"
+#include "program/shared_steps.h"
+
+namespace program {
+
+namespace {
+
+constexpr const char* kPowerCycle = "Please Turn-Off the Power and Turn-On Again!";
+constexpr int kChipTx10 = 10;  // erases its SST part whole before the units
+
+int ProgramImage(RunWindow& window, const char* path, const PagedImage& image) {
+  const ChipState& facts = window.facts();
+  std::vector<std::uint8_t> page;
+  if (!SizeBuffer(window, page, kPage16K, kAllocFail)) return 0;
+  window.RepaintStatus("Erasing");
+  if (facts.chipType == kChipTx10 && device::IsKind(facts.flashTypeCode, device::FlashKind::Sst))
+    (void)device::SpiChipErase(path);
+  if (!EraseUnitsBlankChecked(window, path, EraseUnitCount(image.extent))) return 0;
+
+  window.RepaintStatus("Programming");
+  const PageWriter write = [&](std::uint32_t a, const std::uint8_t* d, std::uint32_t n) {
+    PollFlash(path);
+    return device::SpiProgramImage(path, a, d, n, facts.flashTypeCode,
+                                   static_cast<int>(facts.sstJedecFlag)) != 0;
+  };
+  const std::vector<std::uint8_t>& file = image.bytes;
+  std::uint32_t p = 0;
+  for (std::size_t offset = 0; offset < file.size(); offset += kPage16K) {
+    const std::size_t n = std::min<std::size_t>(kPage16K, file.size() - offset);
+    std::fill(page.begin(), page.end(), 0);
+    std::memcpy(page.data(), file.data() + offset, n);
+    if (!ProgramAndVerify(window, path, write, p, page.data(), kPage16K,
+                          [&] { window.ProcessMessages(); }))
+      return 0;
+    window.RepaintStatus(window.StatusText() + ".");
+    p += kPage16K;
+  }
+  window.RepaintStatus("Programming Success!!");
+  window.Message(kPowerCycle, kCaptionMessage, MessageIcon::None);
+  return 1;
+}
+
+}  // namespace
+
+int RunSstSerialFlash(RunWindow& window, const char* path) {
+  // This update never keeps the NVRAM: the box says so from now on.
+  window.CheckIncludeNvram();
+  const bool eraseOnly = IsEraseOnlyRun(window);
+  const bool backupOnly = !eraseOnly && IsBackupOnlyRun(window);
+  PagedImage image;
+  if (!eraseOnly && !backupOnly &&
+      !LoadPagedImage(window, window.options().imageFile, 0, FlashCapacity(window), image))
+    return 0;
+
+  if (device::IsKind(window.facts().flashTypeCode, device::FlashKind::Mxic))
+    (void)device::UnprotectFlash(path);
+  if (eraseOnly) {
+    if (!EraseWholeFlash(window, path)) return 0;
+    window.Message(kPowerCycle, kCaptionMessage, MessageIcon::None);
+    return 1;
+  }
+  if (backupOnly) return BackupPagedFlash(window, path, 0) ? 1 : 0;
+  return ProgramImage(window, path, image);
+}
+
+}  // namespace program

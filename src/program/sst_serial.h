@@ -1,0 +1,13 @@
+// The update for serial flashes that need the raw programming path (SST
+// parts with auto-address-increment programming): 32 KB erase units and
+// 16 KB pages like the NVRAM-preserving update, but the image is written byte
+// for byte from flash address 0 and no NVRAM is kept.
+#pragma once
+
+#include "program/run_window.h"
+
+namespace program {
+
+int RunSstSerialFlash(RunWindow& window, const char* path);
+
+}  // namespace program

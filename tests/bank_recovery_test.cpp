@@ -1,0 +1,142 @@
+// The firmware bank repair of chip types 12 and 16 on emulated TXV929
+// enclosures with damaged banks: which bank is judged sound, what is written
+// where, the retry with sector erases, and what a fault at any command leaves.
+#include <gtest/gtest.h>
+
+#include "block_fixture.h"
+#include "program/bank_recovery.h"
+#include "program/crc16.h"
+
+namespace {
+
+using testing_support::BlockCommand;
+using sim::CdbPattern;
+using sim::CommandFault;
+
+const CdbPattern kBlockWrite("DF ?? ?? ?? ?? ?? ?? ?? ?? ?? ?? FB");
+
+class BankRecoveryTest : public testing_support::BlockFixture {
+ protected:
+  bool BankSound(int bank) {
+    return program::CheckBankImage(Flash(bank * 0x10000u, 0x10000).data(), 0x10000,
+                                   window.facts_.chipType);
+  }
+  int Recover() {
+    return program::RecoverFirmwareBanks(window, path.c_str(), window.facts_.chipType, checked);
+  }
+  std::uint32_t checked = 0;
+};
+
+TEST_F(BankRecoveryTest, BankImagesAreJudgedByMarkerChipNumberAndChecksum) {
+  std::vector<std::uint8_t> bank(0x10000, 0x00);
+  auto stamp = [&](std::uint32_t l) {
+    const std::uint16_t crc = program::Crc16OfWords(bank.data(), l - 4, 0);
+    bank[l - 2] = static_cast<std::uint8_t>(crc >> 8);
+    bank[l - 1] = static_cast<std::uint8_t>(crc);
+  };
+  const std::uint8_t mark929[] = {0x55, 0xAA, 0xAA, 0x55, '9', '2', '9', '0'};
+  std::copy(std::begin(mark929), std::end(mark929), bank.begin() + 0xBFF0);
+  stamp(0xC000);
+  EXPECT_TRUE(program::CheckBankImage(bank.data(), bank.size(), 12));
+  EXPECT_FALSE(program::CheckBankImage(bank.data(), bank.size(), 16));  // names 929
+  EXPECT_FALSE(program::CheckBankImage(bank.data(), bank.size(), 8));
+  bank[0x1234] ^= 1;
+  EXPECT_FALSE(program::CheckBankImage(bank.data(), bank.size(), 12));
+  // Chip type 16: marker at 0xBFF0 too, checksum over the first 32 KB.
+  bank[0xBFF6] = '7';
+  stamp(0x8000);
+  EXPECT_TRUE(program::CheckBankImage(bank.data(), bank.size(), 16));
+  bank[0xBFF0] = 0x54;
+  EXPECT_FALSE(program::CheckBankImage(bank.data(), bank.size(), 16));
+}
+
+TEST_F(BankRecoveryTest, OneSoundBankIsCopiedOverTheOther) {
+  struct Case {
+    const char* profile;
+    int result;
+    const char* status;
+    std::uint32_t target;  // ~0: nothing written
+  };
+  for (const Case& c : {Case{"txv929", 0, "", ~0u}, Case{"txv929-banks-damaged", 0, "", ~0u},
+                        Case{"txv929-bank0-damaged", 1, "FW Recovery successful!!", 0},
+                        Case{"txv929-bank0-wrong-number", 1, "FW Recovery successful!!", 0},
+                        Case{"txv929-bank1-damaged", 1, "FW Recovery successful!!", 0x10000}}) {
+    SCOPED_TRACE(c.profile);
+    checked = 0;
+    window.statuses.clear();
+    Attach(c.profile);
+    const std::vector<std::uint8_t> before = Flash(0, 0x20000);
+    machine.ClearTranscript();
+    EXPECT_EQ(c.result, Recover());
+    EXPECT_EQ(c.status, window.StatusText());
+    EXPECT_EQ(1u, checked);
+    EXPECT_EQ(0x20000u, Moved("ReadFlashBlock") - (c.target == ~0u ? 0 : 0x10000));
+    if (c.target == ~0u) {
+      EXPECT_TRUE(Writes().empty());
+      EXPECT_EQ(before, Flash(0, 0x20000));
+      continue;
+    }
+    const std::uint32_t source = c.target == 0 ? 0x10000 : 0;
+    EXPECT_EQ(Flash(source, 0x10000), Flash(c.target, 0x10000));
+    EXPECT_TRUE(BankSound(0) && BankSound(1));
+    // Block erase: the first chunk of the target erases its block.
+    ASSERT_FALSE(Writes().empty());
+    EXPECT_EQ(c.target, Writes().front().address);
+    EXPECT_EQ(2, Writes().front().code);
+    for (const BlockCommand& w : Writes()) EXPECT_GE(w.address, c.target);
+
+    // Once per record: a second evaluation sends nothing.
+    machine.ClearTranscript();
+    EXPECT_EQ(1, Recover());
+    EXPECT_TRUE(machine.transcript().empty());
+  }
+}
+
+TEST_F(BankRecoveryTest, SmallFlashesAndOtherChipsAreNotRead) {
+  Attach("txv929-bank0-damaged");
+  window.facts_.flashSizeKb = 64;
+  EXPECT_EQ(1, Recover());
+  window.facts_.flashSizeKb = 128;
+  window.facts_.chipType = 11;
+  EXPECT_EQ(1, Recover());
+  EXPECT_TRUE(machine.transcript().empty());
+  EXPECT_EQ(0u, checked);
+}
+
+TEST_F(BankRecoveryTest, AFailedFirstCopyIsRetriedWithSectorErases) {
+  Attach("txv929-bank0-damaged");
+  machine.AddFault({CommandFault::Kind::CheckCondition, "", kBlockWrite, 3});
+  EXPECT_EQ(1, Recover());
+  EXPECT_EQ("FW Recovery successful!!", window.StatusText());
+  EXPECT_TRUE(BankSound(0) && BankSound(1));
+  // The retry starts over at 0 and erases each 4 KB sector as it gets there.
+  std::vector<BlockCommand> retry;
+  for (const BlockCommand& w : Writes())
+    if (w.code == 1) retry.push_back(w);
+  ASSERT_EQ(16u, retry.size());
+  EXPECT_EQ(0u, retry.front().address);
+  EXPECT_EQ(0xF000u, retry.back().address);
+}
+
+TEST_F(BankRecoveryTest, ACopyThatNeverVerifiesFailsAndLeavesTheSoundBank) {
+  Attach("txv929-bank0-damaged");
+  machine.AddFault({CommandFault::Kind::CheckCondition, "", kBlockWrite, 0});
+  const std::vector<std::uint8_t> sound = Flash(0x10000, 0x10000);
+  EXPECT_EQ(0, Recover());
+  EXPECT_EQ("FW Recovery Fail!!", window.StatusText());
+  EXPECT_EQ(sound, Flash(0x10000, 0x10000));
+  EXPECT_EQ(1u, checked);
+}
+
+TEST_F(BankRecoveryTest, AnUnreadableBankIsTriedAgainAtTheNextSelection) {
+  Attach("txv929-bank0-damaged");
+  machine.AddFault({CommandFault::Kind::CheckCondition, "",
+                    CdbPattern("DF ?? ?? ?? ?? ?? ?? ?? ?? ?? ?? FA"), 9});
+  EXPECT_EQ(0, Recover());
+  EXPECT_EQ(0u, checked);
+  EXPECT_TRUE(Writes().empty());
+  EXPECT_EQ(1, Recover());
+  EXPECT_TRUE(BankSound(0));
+}
+
+}  // namespace

@@ -1,0 +1,89 @@
+// The bank repair as the window starts it when a TXV929 entry is selected:
+// once per record, Run's state given back, and nothing the user does
+// meanwhile starts a run or a second repair.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+
+#include "app/console.h"
+#include "program/bank_recovery.h"
+#include "run_window_fixture.h"
+
+namespace {
+
+using app::MainWindow;
+
+class BankRepairWindowTest : public testing_support::RunWindowFixture {
+ protected:
+  bool BankSound(int bank) const {
+    std::vector<std::uint8_t> b(0x10000);
+    chip->serialFlash()->cells().Read(bank * 0x10000u, b.data(), b.size());
+    return program::CheckBankImage(b.data(), b.size(), 12);
+  }
+  int Count(const char* command) const { return RunWindowFixture::Count(command); }
+  std::shared_ptr<sim::BridgeChip> chip;
+};
+
+TEST_F(BankRepairWindowTest, SelectingADamagedControllerRepairsItOnceWithRunHeldBack) {
+  Attach("tx40775-pmc", 1);
+  chip = Attach("txv929-bank0-damaged", 2);
+  Start();
+  ASSERT_EQ(2u, window->DeviceList.items().size());
+  ASSERT_FALSE(BankSound(0));
+  window->FwFilenameEdit.SetText(WriteFile("txv929", sim::MakeMatchingImage({12, 0})));
+  machine.ClearTranscript();
+
+  std::vector<bool> runDuringRepair;
+  view.Post([&](MainWindow& w) {
+    runDuringRepair.push_back(w.UpdateBtn.enabled());
+    w.UpdateBtn.SetEnabled(true);
+    w.UpdateBtn.Click();
+    w.DeviceList.UserSelect(1);
+  });
+  window->DeviceList.UserSelect(1);
+
+  EXPECT_TRUE(BankSound(0));
+  EXPECT_TRUE(BankSound(1));
+  EXPECT_EQ((std::vector<bool>{false}), runDuringRepair);
+  EXPECT_EQ(program::Procedure::None, window->lastProcedure);  // the click started nothing
+  // Two banks read and one read back; the held-back selection ran afterwards
+  // and found the record checked.
+  EXPECT_EQ(24, Count("ReadFlashBlock"));
+  EXPECT_EQ(1u, window->devices[1].recoveryChecked);
+  EXPECT_TRUE(window->UpdateBtn.enabled());  // the image matches: Run as it was
+
+  machine.ClearTranscript();
+  window->DeviceList.UserSelect(0);
+  window->DeviceList.UserSelect(1);
+  EXPECT_EQ(0, Count("ReadFlashBlock"));
+}
+
+TEST_F(BankRepairWindowTest, RunStaysDisabledAfterTheRepairWhenItWasDisabled) {
+  chip = Attach("txv929-bank1-damaged", 1);
+  Start();  // the first entry is evaluated, and repaired, at start-up
+  EXPECT_TRUE(BankSound(1));
+  EXPECT_FALSE(window->UpdateBtn.enabled());  // no image chosen
+}
+
+TEST_F(BankRepairWindowTest, TheConsoleListingRepairsAndSaysSo) {
+  Attach("tx40775-pmc", 1);
+  chip = Attach("txv929-bank0-damaged", 2);
+  app::ConsoleOptions options;
+  std::string error;
+  ASSERT_TRUE(app::ParseConsoleArgs({"--list"}, options, error)) << error;
+  const std::string outName = TempName("repair-listing");
+  std::FILE* out = std::fopen(outName.c_str(), "wb");
+  ASSERT_NE(nullptr, out);
+  EXPECT_EQ(app::kExitSuccess, app::RunConsole(options, out));
+  std::fclose(out);
+  std::ifstream in(outName, std::ios::binary);
+  const std::string output{std::istreambuf_iterator<char>(in), {}};
+  EXPECT_NE(std::string::npos,
+            output.find("status: FW Recovery successful!!\nentry 1: <<USB>> Tavrion TXV929"))
+      << output;
+  EXPECT_TRUE(BankSound(0));
+}
+
+}  // namespace

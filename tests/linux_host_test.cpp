@@ -1,0 +1,571 @@
+// The Linux host on a fake sysfs tree (in a temporary folder) and a scripted
+// system-call seam: discovery, volumes, paths, result judging, locking and
+// the transfer limit.
+#include <fcntl.h>
+#include <scsi/sg.h>
+#include <sys/file.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "device/discovery.h"
+#include "device/passthrough.h"
+#include "host/linux_hotplug.h"
+#include "host/linux_host.h"
+#include "host/linux_sysfs.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// A temporary root with helpers to lay out sysfs the way the kernel does:
+// /sys/block/X is a folder whose device link leads into /sys/devices.
+class FakeTree {
+ public:
+  FakeTree() {
+    char pattern[] = "/tmp/tx_linux_XXXXXX";
+    root_ = mkdtemp(pattern);
+  }
+  ~FakeTree() {
+    std::error_code ec;
+    fs::remove_all(root_, ec);
+  }
+  const std::string& root() const { return root_; }
+
+  void File(const std::string& path, const std::string& text) {
+    fs::create_directories(fs::path(root_ + path).parent_path());
+    std::ofstream(root_ + path) << text;
+  }
+  std::string Read(const std::string& path) {
+    std::ifstream in(root_ + path);
+    std::string text;
+    std::getline(in, text);
+    return text;
+  }
+  void Link(const std::string& path, const std::string& target) {
+    fs::create_directories(fs::path(root_ + path).parent_path());
+    fs::create_symlink(target, root_ + path);
+  }
+  // A driver binding: the link's last part is the driver's name.
+  void Driver(const std::string& dir, const std::string& driver) {
+    Link(dir + "/driver", "/sys/bus/any/drivers/" + driver);
+  }
+  // A SCSI block device at the end of device path dev (under /sys/devices).
+  void Block(const std::string& name, const std::string& dev, const std::string& number,
+             bool scsi = true) {
+    const std::string device = "/sys/devices" + dev;
+    fs::create_directories(root_ + device);
+    if (scsi) fs::create_directories(root_ + device + "/scsi_device");
+    File("/sys/block/" + name + "/dev", number + "\n");
+    Link("/sys/block/" + name + "/device", fs::relative(root_ + device, root_ + "/sys/block/" + name));
+  }
+  void Partition(const std::string& disk, const std::string& part, const std::string& number) {
+    File("/sys/block/" + disk + "/" + part + "/partition", "1\n");
+    File("/sys/block/" + disk + "/" + part + "/dev", number + "\n");
+  }
+
+ private:
+  std::string root_;
+};
+
+// An enclosure's USB interface with its SCSI host.
+constexpr const char* kUsbIf = "/pci0000:00/0000:00:1d.0/usb1/1-1/1-1:1.0";
+
+void UsbEnclosure(FakeTree& t, const std::string& driver) {
+  t.File(std::string("/sys/devices") + kUsbIf + "/bInterfaceClass", "08\n");
+  t.Driver(std::string("/sys/devices") + kUsbIf, driver);
+}
+
+TEST(LinuxDiscovery, BusFromTheDeviceAncestry) {
+  struct Case {
+    const char* what;
+    std::function<void(FakeTree&)> build;
+    host::Bus bus;
+  };
+  const std::string usbLun0 = std::string(kUsbIf) + "/host2/target2:0:0/2:0:0:0";
+  const Case cases[] = {
+      {"usb-storage", [&](FakeTree& t) { UsbEnclosure(t, "usb-storage"); t.Block("sdb", usbLun0, "8:16"); },
+       host::Bus::Usb},
+      {"uas", [&](FakeTree& t) { UsbEnclosure(t, "uas"); t.Block("sdb", usbLun0, "8:16"); },
+       host::Bus::Usb},
+      {"sbp2",
+       [](FakeTree& t) {
+         t.Driver("/sys/devices/pci0000:00/0000:00:1e.0/fw1/fw1.0", "firewire_sbp2");
+         t.Block("sdb", "/pci0000:00/0000:00:1e.0/fw1/fw1.0/host3/target3:0:0/3:0:0:0", "8:16");
+       },
+       host::Bus::Ieee1394},
+      {"ahci",
+       [](FakeTree& t) {
+         t.Driver("/sys/devices/pci0000:00/0000:00:1f.2", "ahci");
+         t.Block("sdb", "/pci0000:00/0000:00:1f.2/ata1/host0/target0:0:0/0:0:0:0", "8:16");
+       },
+       host::Bus::Other},
+      {"virtio",
+       [](FakeTree& t) {
+         t.Driver("/sys/devices/pci0000:00/0000:00:04.0/virtio1", "virtio_scsi");
+         t.Block("sdb", "/pci0000:00/0000:00:04.0/virtio1/host4/target4:0:0/4:0:0:0", "8:16");
+       },
+       host::Bus::Other},
+      // A USB interface class alone is not enough: the driver decides.
+      {"usb, other driver",
+       [&](FakeTree& t) { UsbEnclosure(t, "usbfs"); t.Block("sdb", usbLun0, "8:16"); },
+       host::Bus::Other},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    FakeTree t;
+    c.build(t);
+    const auto disks = host::ScsiBlockDevices(t.root(), host::InterfaceClass::Disk);
+    ASSERT_EQ(disks.size(), 1u);
+    EXPECT_EQ(disks[0].bus, c.bus);
+    EXPECT_EQ(host::DevicePath(disks[0]), "/dev/sdb#8:16");
+  }
+}
+
+TEST(LinuxDiscovery, ClassesOrderAndNonScsiDevices) {
+  FakeTree t;
+  UsbEnclosure(t, "usb-storage");
+  const std::string target = std::string(kUsbIf) + "/host2/target2:0:0/";
+  t.Block("sdb", target + "2:0:0:0", "8:16");
+  t.Block("sr0", target + "2:0:0:1", "11:0");  // the enclosure's CD-ROM, LUN 1
+  t.Driver("/sys/devices/pci0000:00/0000:00:1f.2", "ahci");
+  t.Block("sdaa", "/pci0000:00/0000:00:1f.2/ata1/host0/target0:0:0/0:0:0:0", "65:160");
+  t.Block("loop0", "/virtual/block/loop0", "7:0", false);
+  t.Block("sdc", "/virtual/block/sdc", "8:32", false);  // no SCSI device behind it
+
+  const auto disks = host::ScsiBlockDevices(t.root(), host::InterfaceClass::Disk);
+  ASSERT_EQ(disks.size(), 2u);
+  EXPECT_EQ(disks[0].name, "sdb");  // sdb before sdaa, as the kernel names them
+  EXPECT_EQ(disks[1].name, "sdaa");
+  const auto cds = host::ScsiBlockDevices(t.root(), host::InterfaceClass::Cdrom);
+  ASSERT_EQ(cds.size(), 1u);
+  EXPECT_EQ(cds[0].bus, host::Bus::Usb);
+  EXPECT_EQ(host::DevicePath(cds[0]), "/dev/sr0#11:0");
+
+  // Discovery keeps the USB disk and CD-ROM only, through the host's bus.
+  host::LinuxHost linux(host::RealLinuxSys(), t.root(), nullptr);
+  host::ScopedHost scope(linux);
+  device::PathTable table = {};
+  const int found = device::EnumDiskDevices(table, true);
+  ASSERT_EQ(found, 1);
+  EXPECT_STREQ(table[0], "/dev/sdb#8:16");
+  ASSERT_EQ(device::EnumCdromDevices(table, found, true), 1);
+  EXPECT_STREQ(table[1], "/dev/sr0#11:0");
+}
+
+TEST(LinuxDiscovery, DevicePathParsing) {
+  struct Case {
+    const char* path;
+    bool ok;
+    const char* name;
+    unsigned major, minor;
+  };
+  const Case cases[] = {
+      {"/dev/sdb#8:16", true, "sdb", 8, 16},
+      {"/dev/sr0#11:0", true, "sr0", 11, 0},
+      {"/dev/sdb", false, "", 0, 0},          // no device number
+      {"/dev/sdb#8", false, "", 0, 0},
+      {"/dev/sdb#8:16x", false, "", 0, 0},
+      {"/dev/../etc/passwd#8:16", false, "", 0, 0},
+      {"/dev/#8:16", false, "", 0, 0},
+      {"/tmp/sdb#8:16", false, "", 0, 0},
+      {"\\\\.\\C:", false, "", 0, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    std::string name;
+    unsigned major = 0, minor = 0;
+    EXPECT_EQ(host::ParseDevicePath(c.path, name, major, minor), c.ok);
+    if (!c.ok) continue;
+    EXPECT_EQ(name, c.name);
+    EXPECT_EQ(major, c.major);
+    EXPECT_EQ(minor, c.minor);
+  }
+}
+
+TEST(LinuxVolumes, MountPointsFromMountInfo) {
+  FakeTree t;
+  t.File("/sys/block/sdb/dev", "8:16\n");
+  t.Partition("sdb", "sdb1", "8:17");
+  t.Partition("sdb", "sdb2", "8:18");
+  t.File("/sys/block/sr0/dev", "11:0\n");
+  struct Case {
+    const char* what;
+    const char* disk;
+    std::string mountinfo;
+    std::vector<std::string> expected;
+  };
+  const Case cases[] = {
+      {"escaped space, two partitions", "sdb",
+       "22 1 8:17 / /media/My\\040Disk rw - vfat /dev/sdb1 rw\n"
+       "23 1 8:18 / /mnt/b rw - ext4 /dev/sdb2 rw\n",
+       {"/media/My Disk", "/mnt/b"}},
+      {"the volume holding / is left out whole", "sdb",
+       "1 0 8:18 / / rw - ext4 /dev/sdb2 rw\n"
+       "24 1 8:18 /home /home rw - ext4 /dev/sdb2 rw\n"
+       "25 1 8:17 / /boot/efi rw - vfat /dev/sdb1 rw\n",
+       {"/boot/efi"}},
+      {"bind mounts once each, other disks ignored, bad lines skipped", "sdb",
+       "26 1 8:17 / /mnt/a rw - vfat /dev/sdb1 rw\n"
+       "garbage\n"
+       "27 1 8:17 / /mnt/a rw - vfat /dev/sdb1 rw\n"
+       "28 1 8:33 / /mnt/c rw - vfat /dev/sdc1 rw\n",
+       {"/mnt/a"}},
+      {"a CD-ROM mounted whole", "sr0", "30 1 11:0 / /media/cdrom ro - iso9660 /dev/sr0 ro\n",
+       {"/media/cdrom"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(host::MountPointsOf(t.root(), c.disk, host::ParseMountInfo(c.mountinfo)),
+              c.expected);
+  }
+}
+
+// A scripted kernel: device nodes by path, an ioctl answer per test, and a
+// record of what was asked.
+class FakeSys : public host::LinuxSys {
+ public:
+  struct Node {
+    dev_t rdev;
+    int openErrno = 0;
+  };
+  std::map<std::string, Node> nodes;
+  std::function<int(sg_io_hdr_t&)> sgio = [](sg_io_hdr_t&) { return 0; };
+  std::vector<int> flags;
+  std::vector<int> locks;
+  sg_io_hdr_t lastHeader{};
+  int ioctls = 0;
+  std::map<int, dev_t> open;
+
+  int Open(const char* path, int f) override {
+    flags.push_back(f);
+    const auto it = nodes.find(path);
+    if (it == nodes.end() || it->second.openErrno != 0) {
+      errno = it == nodes.end() ? ENOENT : it->second.openErrno;
+      return -1;
+    }
+    const int fd = next_++;
+    open[fd] = it->second.rdev;
+    return fd;
+  }
+  int Fstat(int fd, struct stat* st) override {
+    *st = {};
+    st->st_mode = S_IFBLK | 0660;
+    st->st_rdev = open.at(fd);
+    return 0;
+  }
+  int Ioctl(int, unsigned long request, void* arg) override {
+    ++ioctls;
+    EXPECT_EQ(request, static_cast<unsigned long>(SG_IO));
+    auto& header = *static_cast<sg_io_hdr_t*>(arg);
+    lastHeader = header;
+    return sgio(header);
+  }
+  int Flock(int, int operation) override {
+    locks.push_back(operation);
+    return 0;
+  }
+  int Close(int fd) override { return open.erase(fd) == 1 ? 0 : -1; }
+
+ private:
+  int next_ = 10;
+};
+
+TEST(LinuxOpen, FlagsLocksAndStalePaths) {
+  FakeSys sys;
+  sys.nodes["/dev/sdb"] = {makedev(8, 16)};
+  sys.nodes["/dev/sdc"] = {makedev(8, 32), EACCES};
+  host::LinuxHost linux(sys, "/nonexistent", nullptr);
+  std::uint32_t error = 0;
+
+  const host::Handle shared =
+      linux.OpenDevice("/dev/sdb#8:16", host::kGenericRead | host::kGenericWrite,
+                       host::kShareRead | host::kShareWrite, error);
+  ASSERT_NE(shared, host::kInvalidHandle);
+  EXPECT_EQ(sys.flags.back(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  EXPECT_EQ(sys.locks.back(), LOCK_SH | LOCK_NB);
+  linux.CloseDevice(shared);
+
+  const host::Handle exclusive =
+      linux.OpenDevice("/dev/sdb#8:16", host::kGenericRead | host::kGenericWrite, 0, error);
+  ASSERT_NE(exclusive, host::kInvalidHandle);
+  EXPECT_EQ(sys.locks.back(), LOCK_EX | LOCK_NB);
+  linux.CloseDevice(exclusive);
+
+  // A number query opens the node path-only and takes no lock.
+  const std::size_t locks = sys.locks.size();
+  const host::Handle query = linux.OpenDevice("/dev/sdb#8:16", 0, 0, error);
+  ASSERT_NE(query, host::kInvalidHandle);
+  EXPECT_EQ(sys.flags.back(), O_PATH | O_CLOEXEC);
+  EXPECT_EQ(sys.locks.size(), locks);
+  host::DeviceNumber number;
+  ASSERT_TRUE(linux.QueryDeviceNumber(query, number, error));
+  EXPECT_EQ(number.deviceType, host::kDeviceTypeDisk);
+  EXPECT_EQ(number.deviceNumber, host::PackedDeviceNumber(8, 16));
+  linux.CloseDevice(query);
+  for (int f : sys.flags) EXPECT_EQ(f & O_EXCL, 0);
+
+  // After a replug the name sdb belongs to another device: not found, and
+  // the descriptor is closed again.
+  EXPECT_EQ(linux.OpenDevice("/dev/sdb#8:48", host::kGenericRead, 0, error), host::kInvalidHandle);
+  EXPECT_EQ(error, host::kErrorFileNotFound);
+  EXPECT_EQ(linux.OpenDevice("/dev/sdd#8:48", host::kGenericRead, 0, error), host::kInvalidHandle);
+  EXPECT_EQ(error, host::kErrorFileNotFound);
+  EXPECT_EQ(linux.OpenDevice("/dev/sdc#8:32", host::kGenericRead, 0, error), host::kInvalidHandle);
+  EXPECT_EQ(error, host::kErrorAccessDenied);
+  EXPECT_TRUE(sys.open.empty());
+}
+
+TEST(LinuxPassThrough, JudgesTheKernelsAnswer) {
+  struct Case {
+    const char* what;
+    int ioctlErrno;  // nonzero: the ioctl fails with it
+    unsigned char status, hostStatus, driverStatus;
+    int resid;
+    bool ok;
+    std::uint32_t lastError;
+    std::uint32_t transferred;
+  };
+  const Case cases[] = {
+      {"good", 0, 0, 0, 0, 0, true, 0, 512},
+      {"short read", 0, 0, 0, 0, 500, true, 0, 12},
+      {"check condition", 0, 0x02, 0, 0x08, 512, true, 0, 0},  // fails by status, as on Windows
+      {"host time-out", 0, 0, 0x03, 0, 512, false, host::kErrorSemTimeout, 0},
+      {"driver time-out", 0, 0, 0, 0x06, 512, false, host::kErrorSemTimeout, 0},
+      {"device gone", 0, 0, 0x01, 0, 512, false, host::kErrorFileNotFound, 0},
+      {"other host error", 0, 0, 0x07, 0, 512, false, host::kErrorIoDevice, 0},
+      {"driver error", 0, 0, 0, 0x04, 0, false, host::kErrorIoDevice, 512},
+      {"EPERM", EPERM, 0, 0, 0, 0, false, host::kErrorAccessDenied, 0},
+      {"ENODEV", ENODEV, 0, 0, 0, 0, false, host::kErrorFileNotFound, 0},
+      {"EIO", EIO, 0, 0, 0, 0, false, host::kErrorIoDevice, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    FakeSys sys;
+    sys.nodes["/dev/sdb"] = {makedev(8, 16)};
+    sys.sgio = [&](sg_io_hdr_t& h) {
+      if (c.ioctlErrno != 0) {
+        errno = c.ioctlErrno;
+        return -1;
+      }
+      h.status = c.status;
+      h.host_status = c.hostStatus;
+      h.driver_status = c.driverStatus;
+      h.resid = c.resid;
+      return 0;
+    };
+    host::LinuxHost linux(sys, "/nonexistent", nullptr);
+    std::uint32_t error = 0;
+    const host::Handle handle = linux.OpenDevice("/dev/sdb#8:16", host::kGenericRead, 3, error);
+    ASSERT_NE(handle, host::kInvalidHandle);
+    std::vector<std::uint8_t> data(512);
+    host::PassThroughRequest request;
+    request.cdbLength = 10;
+    request.cdb[0] = 0x28;
+    request.dataIn = 1;
+    request.dataTransferLength = 512;
+    request.dataBuffer = data.data();
+    request.timeOutValue = 10;
+    EXPECT_EQ(linux.PassThrough(handle, request, error), c.ok);
+    EXPECT_EQ(error, c.lastError);
+    EXPECT_EQ(request.scsiStatus, c.status);
+    EXPECT_EQ(request.dataTransferLength, c.transferred);
+    EXPECT_EQ(sys.lastHeader.dxfer_direction, SG_DXFER_FROM_DEV);
+    EXPECT_EQ(sys.lastHeader.timeout, 10000u);
+    EXPECT_EQ(sys.lastHeader.cmd_len, 10);
+    linux.CloseDevice(handle);
+  }
+}
+
+TEST(LinuxPassThrough, DirectionsThroughTheCarriers) {
+  FakeSys sys;
+  sys.nodes["/dev/sdb"] = {makedev(8, 16)};
+  std::vector<int> directions;
+  std::vector<std::uint8_t> sent;
+  sys.sgio = [&](sg_io_hdr_t& h) {
+    directions.push_back(h.dxfer_direction);
+    if (h.dxfer_direction == SG_DXFER_TO_DEV) {
+      const auto* p = static_cast<const std::uint8_t*>(h.dxferp);
+      sent.assign(p, p + h.dxfer_len);
+    }
+    h.status = 0;
+    return 0;
+  };
+  host::LinuxHost linux(sys, "/nonexistent", nullptr);
+  host::ScopedHost scope(linux);
+  EXPECT_EQ(device::EnterVendorMode("/dev/sdb#8:16"), 1);
+  std::uint8_t cdb[12] = {0xFF};
+  std::uint8_t data[4] = {1, 2, 3, 4};
+  std::int32_t transferred = 0;
+  EXPECT_EQ(device::ScsiPassThroughOut("/dev/sdb#8:16", cdb, 12, data, 4, &transferred), 1);
+  EXPECT_EQ(transferred, 4);
+  EXPECT_EQ(sent, (std::vector<std::uint8_t>{1, 2, 3, 4}));
+  EXPECT_EQ(directions, (std::vector<int>{SG_DXFER_NONE, SG_DXFER_TO_DEV}));
+  EXPECT_EQ(sys.lastHeader.timeout, device::kTimeoutOut * 1000u);
+}
+
+// Real flock on a real file: the lock conflicts the kernel reports.
+class FileSys : public FakeSys {
+ public:
+  explicit FileSys(std::string file) : file_(std::move(file)) {}
+  int Open(const char*, int f) override {
+    const int fd = ::open(file_.c_str(), (f & O_PATH) ? f : O_RDONLY | O_CLOEXEC);
+    if (fd >= 0) open[fd] = makedev(8, 16);
+    return fd;
+  }
+  int Flock(int fd, int operation) override { return ::flock(fd, operation); }
+  int Close(int fd) override {
+    open.erase(fd);
+    return ::close(fd);
+  }
+
+ private:
+  std::string file_;
+};
+
+TEST(LinuxOpen, LockContention) {
+  FakeTree t;
+  t.File("/node", "");
+  FileSys sys(t.root() + "/node");
+  host::LinuxHost linux(sys, t.root(), nullptr);
+  struct Case {
+    std::uint32_t first, second;
+    bool secondOpens;
+  };
+  constexpr std::uint32_t kShared = host::kShareRead | host::kShareWrite;
+  const Case cases[] = {
+      {kShared, kShared, true}, {kShared, 0, false}, {0, kShared, false}, {0, 0, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.first << " then " << c.second);
+    std::uint32_t error = 0;
+    const host::Handle first = linux.OpenDevice("/dev/sdb#8:16", host::kGenericRead, c.first, error);
+    ASSERT_NE(first, host::kInvalidHandle);
+    const host::Handle second =
+        linux.OpenDevice("/dev/sdb#8:16", host::kGenericRead, c.second, error);
+    EXPECT_EQ(second != host::kInvalidHandle, c.secondOpens);
+    if (!c.secondOpens) {
+      EXPECT_EQ(error, host::kErrorSharingViolation);
+    }
+    if (second != host::kInvalidHandle) linux.CloseDevice(second);
+    linux.CloseDevice(first);
+  }
+  // Closing released every lock.
+  std::uint32_t error = 0;
+  const host::Handle again = linux.OpenDevice("/dev/sdb#8:16", host::kGenericRead, 0, error);
+  EXPECT_NE(again, host::kInvalidHandle);
+  linux.CloseDevice(again);
+}
+
+TEST(LinuxPassThrough, TransferLimit) {
+  FakeTree t;
+  t.File("/sys/block/sdb/queue/max_hw_sectors_kb", "120\n");
+  t.File("/sys/block/sdb/device/max_sectors", "240\n");  // usb-storage
+  t.File("/sys/block/sdc/queue/max_hw_sectors_kb", "512\n");  // uas: no such attribute
+  FakeSys sys;
+  sys.nodes["/dev/sdb"] = {makedev(8, 16)};
+  sys.nodes["/dev/sdc"] = {makedev(8, 32)};
+  std::vector<std::uint8_t> data(1 << 20);
+  std::FILE* notes = std::tmpfile();
+  ASSERT_NE(notes, nullptr);
+  auto send = [&](host::LinuxHost& linux, const char* path, std::uint32_t length) {
+    std::uint32_t error = 0;
+    const host::Handle h = linux.OpenDevice(path, host::kGenericRead, 3, error);
+    host::PassThroughRequest request;
+    request.cdbLength = 10;
+    request.dataIn = 1;
+    request.dataTransferLength = length;
+    request.dataBuffer = data.data();
+    const bool ok = linux.PassThrough(h, request, error);
+    linux.CloseDevice(h);
+    return ok;
+  };
+  {
+    host::LinuxHost linux(sys, t.root(), notes);
+    EXPECT_TRUE(send(linux, "/dev/sdb#8:16", 120 * 1024));
+    EXPECT_EQ(linux.raisedLimits(), 0u);
+    EXPECT_EQ(sys.ioctls, 1);
+
+    // uas cannot go past 512 KiB: refused with a note, nothing sent.
+    EXPECT_FALSE(send(linux, "/dev/sdc#8:32", 1 << 20));
+    EXPECT_EQ(sys.ioctls, 1);
+    std::rewind(notes);
+    char line[200] = {};
+    ASSERT_NE(std::fgets(line, sizeof line, notes), nullptr);
+    EXPECT_NE(std::string(line).find("/dev/sdc takes at most 512 KiB"), std::string::npos) << line;
+
+    // usb-storage: the driver's max_sectors is raised; the kernel then raises
+    // the queue's limit, which this fake tree does by hand.
+    EXPECT_FALSE(send(linux, "/dev/sdb#8:16", 1 << 20));
+    EXPECT_EQ(t.Read("/sys/block/sdb/device/max_sectors"), "2048");
+    EXPECT_EQ(linux.raisedLimits(), 1u);
+    t.File("/sys/block/sdb/queue/max_hw_sectors_kb", "1024\n");
+    EXPECT_TRUE(send(linux, "/dev/sdb#8:16", 1 << 20));
+    EXPECT_EQ(sys.ioctls, 2);
+  }
+  // Put back when the host goes.
+  EXPECT_EQ(t.Read("/sys/block/sdb/device/max_sectors"), "240");
+  std::fclose(notes);
+}
+
+TEST(LinuxPermissions, RawIoCapabilityFromProcStatus) {
+  struct Case {
+    const char* status;
+    bool allowed;
+  };
+  const Case cases[] = {
+      {"Name:\tx\nCapEff:\t000001ffffffffff\n", true},  // root
+      {"Name:\tx\nCapEff:\t0000000000020000\n", true},  // CAP_SYS_RAWIO only
+      {"Name:\tx\nCapEff:\t0000000000000000\n", false},
+      {"Name:\tx\nCapEff:\t00000000a80425fb\n", false},  // a container's root without it
+      {"Name:\tx\n", false},
+  };
+  for (const Case& c : cases) EXPECT_EQ(host::StatusAllowsRawIo(c.status), c.allowed) << c.status;
+}
+
+}  // namespace
+
+namespace {
+
+TEST(LinuxHotplug, StorageUevents) {
+  struct Case {
+    std::string message;
+    bool storage;
+  };
+  using namespace std::string_literals;
+  const Case cases[] = {
+      {"add@/devices/x/block/sdb\0ACTION=add\0DEVPATH=/devices/x/block/sdb\0SUBSYSTEM=block\0"s, true},
+      {"remove@/devices/x/sg2\0ACTION=remove\0SUBSYSTEM=scsi_generic\0"s, true},
+      {"change@/devices/x/block/sr0\0ACTION=change\0SUBSYSTEM=block\0"s, false},  // media change
+      {"add@/devices/x/1-1\0ACTION=add\0SUBSYSTEM=usb\0"s, false},
+      {"bind@/devices/x/block/sdb\0ACTION=bind\0SUBSYSTEM=block\0"s, false},
+      {"add@/devices/x\0ACTION=add\0SUBSYSTEM=blocks\0"s, false},
+      {"libudev\0ACTION=add"s, false},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(host::IsStorageUevent(c.message.data(), c.message.size()), c.storage) << c.message;
+}
+
+TEST(LinuxHotplug, PollsTheBlockListingWithoutUevents) {
+  FakeTree t;
+  t.File("/sys/block/sda/dev", "8:0\n");
+  host::DeviceWatch watch(t.root());  // a fake root has no kernel to listen to
+  EXPECT_FALSE(watch.usesUevents());
+  EXPECT_FALSE(watch.Wait(0));
+  t.File("/sys/block/sdb/dev", "8:16\n");
+  EXPECT_TRUE(watch.Wait(0));
+  EXPECT_FALSE(watch.Wait(0));  // the new listing is the one compared with now
+  fs::remove_all(t.root() + "/sys/block/sdb");
+  EXPECT_TRUE(watch.Wait(600));
+}
+
+}  // namespace

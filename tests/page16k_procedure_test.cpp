@@ -1,0 +1,495 @@
+// The NVRAM-preserving 16 KB-page update and the SST update on emulated
+// enclosures: the commands each layout takes, what lands where in the flash,
+// the refusals before any command, and the NVRAM put back after a failure.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "scratch_dir.h"
+#include "device/flash_commands.h"
+#include "fake_run_window.h"
+#include "program/nvram_page16k.h"
+#include "program/settings.h"
+#include "program/sst_serial.h"
+#include "sim/profiles.h"
+#include "sim_fixture.h"
+
+namespace {
+
+using testing_support::FakeRunWindow;
+using Bytes = std::vector<std::uint8_t>;
+using Writes = std::vector<std::pair<std::uint32_t, std::uint32_t>>;  // address, length
+
+constexpr const char* kPowerCycle = "Please Turn-Off the Power and Turn-On Again!";
+
+Bytes Pattern(std::size_t n, std::uint8_t seed) {
+  Bytes v(n);
+  for (std::size_t i = 0; i < n; ++i) v[i] = static_cast<std::uint8_t>((i * 13 + seed) ^ (i >> 9));
+  return v;
+}
+
+// An image whose chip marker sits behind a 4 KB NVRAM area (what the layout
+// test of chip type 6 looks for), filled with a pattern elsewhere.
+Bytes SignedImage(std::size_t n) {
+  Bytes v = Pattern(n, 0x42);
+  const std::uint8_t marker[] = {0x55, 0xAA, 0xAA, 0x55, '8', '4', '2', ' ', 0x01};
+  std::copy(std::begin(marker), std::end(marker), v.begin() + 0x1000);
+  v[0] = 0x00;  // no marker at 0
+  return v;
+}
+
+std::uint32_t Address(const sim::TranscriptEntry& e) {
+  return static_cast<std::uint32_t>(e.cdb[3] << 16 | e.cdb[4] << 8 | e.cdb[5]);
+}
+
+class Page16KProcedureTest : public ::testing::Test, public testing_support::SimFixtureBase {
+ protected:
+  void SetUp() override {
+    saved_ = program::Transfer();
+    program::Transfer() = program::TransferSettings{};
+    dir_ = testing_support::NewScratchDir("tx-page16k");
+  }
+  void TearDown() override {
+    program::Transfer() = saved_;
+    std::error_code ec;
+    std::filesystem::remove_all(dir_, ec);
+  }
+
+  // Attaches a profile whose flash holds old firmware and a known NVRAM, with
+  // the facts identification gives it.
+  void Attach(const std::string& name, int flashKind, std::int32_t flashSizeKb = 64,
+              const sim::AttachOptions& options = {}) {
+    const sim::EnclosureProfile* profile = sim::FindProfile(name);
+    ASSERT_NE(nullptr, profile);
+    if (chip_) machine.Detach(chip_->path());
+    chip_ = sim::AttachProfile(machine, *profile, options);
+    path_ = chip_->path();
+    sim::FlashArray& cells = chip_->serialFlash()->cells();
+    const Bytes old = Pattern(cells.size(), 0x11);
+    cells.Load(0, old.data(), old.size());
+    nvram_ = Flash(0, 0x1000);
+    window.facts_.chipType = profile->chipType;
+    window.facts_.chipSubCode = profile->subCode;
+    window.facts_.flashTypeCode = flashKind;
+    window.facts_.flashSizeKb = flashSizeKb;
+    window.facts_.sstJedecFlag = flashKind == 2 ? 1 : 0;
+    machine.ClearTranscript();
+  }
+
+  std::string WriteImage(const Bytes& bytes) {
+    const std::string file = (dir_ / "image.bin").string();
+    std::ofstream(file, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
+    window.options_.imageFile = file;
+    return file;
+  }
+
+  Bytes Flash(std::size_t address, std::size_t n) const {
+    Bytes out(n);
+    chip_->serialFlash()->cells().Read(address, out.data(), n);
+    return out;
+  }
+
+  std::vector<std::uint32_t> Erases() const {
+    std::vector<std::uint32_t> out;
+    for (const auto& e : machine.transcript())
+      if (e.command == "EraseFlashSector") out.push_back(Address(e));
+    return out;
+  }
+  Writes EngineWrites() const {
+    Writes out;
+    for (const auto& e : machine.transcript())
+      if (e.command == "WriteFlash") out.push_back({Address(e), e.request.dataTransferLength});
+    return out;
+  }
+  // 16 KB reads: the blank-check halves and the page read-backs.
+  std::vector<std::uint32_t> PageReads() const {
+    std::vector<std::uint32_t> out;
+    for (const auto& e : machine.transcript())
+      if (e.command == "ReadFlash" && e.request.dataTransferLength == 0x4000)
+        out.push_back(Address(e));
+    return out;
+  }
+  // The NVRAM read: 4 KB from flash address 0 before the first erase.
+  bool ReadNvramFirst() const {
+    for (const auto& e : machine.transcript()) {
+      if (e.command == "EraseFlashSector") return false;
+      if (e.command == "ReadFlash" && e.request.dataTransferLength == 0x1000 && Address(e) == 0)
+        return true;
+    }
+    return false;
+  }
+  int SpiOpcode(std::uint8_t opcode) const {
+    int n = 0;
+    for (const auto& e : machine.transcript())
+      n += e.command == "SpiCommand" && e.cdb[5] == opcode ? 1 : 0;
+    return n;
+  }
+
+  FakeRunWindow window;
+  std::shared_ptr<sim::BridgeChip> chip_;
+  std::string path_;
+  Bytes nvram_;
+  std::filesystem::path dir_;
+
+ private:
+  program::TransferSettings saved_;
+};
+
+// --- the page layouts of the NVRAM-preserving update -----------------------
+
+struct LayoutCase {
+  const char* name;
+  const char* profile;
+  int flashKind;
+  bool signedImage;
+  std::size_t fileLength;
+  bool nvramChecked;
+  std::vector<std::uint32_t> erases;
+  Writes writes;
+  bool readsNvram;
+};
+
+class NvramLayoutTest : public Page16KProcedureTest,
+                        public ::testing::WithParamInterface<LayoutCase> {};
+
+TEST_P(NvramLayoutTest, ErasesWritesAndPlacesTheImageAsTheLayoutSays) {
+  const LayoutCase& c = GetParam();
+  Attach(c.profile, c.flashKind);
+  const Bytes image = c.signedImage ? SignedImage(c.fileLength) : Pattern(c.fileLength, 0x77);
+  WriteImage(image);
+  window.options_.nvramChecked = c.nvramChecked;
+
+  ASSERT_EQ(1, program::RunNvramPage16K(window, path_.c_str())) << window.StatusText();
+  EXPECT_EQ(c.erases, Erases());
+  EXPECT_EQ(c.writes, EngineWrites());
+  EXPECT_EQ(c.readsNvram, ReadNvramFirst());
+  EXPECT_EQ(c.signedImage ? 1 : 0, window.signature);
+  EXPECT_EQ("Programming Success!!", window.StatusText());
+  ASSERT_EQ(1u, window.messages.size());
+  EXPECT_EQ(kPowerCycle, window.messages[0].text);
+  // This update repaints the status line without letting other messages run.
+  EXPECT_EQ(window.statuses.size(), static_cast<std::size_t>(window.repaintsWithoutPump));
+
+  const bool keep = !(c.signedImage && c.nvramChecked);
+  if (!keep) {
+    EXPECT_EQ(image, Flash(0, image.size()));
+    return;
+  }
+  EXPECT_EQ(nvram_, Flash(0, 0x1000));
+  const std::size_t from = c.signedImage ? 0x1000 : 0;  // file offset at flash 0x1000
+  EXPECT_EQ(Bytes(image.begin() + static_cast<std::ptrdiff_t>(from), image.end()),
+            Flash(0x1000, image.size() - from));
+  // Past the file, the last page written is padded with zeros.
+  const std::uint32_t end = c.writes.back().first + c.writes.back().second;
+  const std::size_t fileEnd = 0x1000 + image.size() - from;
+  EXPECT_EQ(Bytes(end - fileEnd, 0x00), Flash(fileEnd, end - fileEnd));
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Layouts, NvramLayoutTest, ::testing::Values(
+    // 12 KB without an NVRAM area: one unit, the page at 0, then a 4 KB tail of zeros.
+    LayoutCase{"Unsigned12K", "txr842", 5, false, 0x3000, false,
+               {0x0000}, {{0x0000, 0x4000}, {0x4000, 0x1000}}, true},
+    // Chip type 6, 36 KB with an NVRAM area: two units, two pages and the tail at 0x8000.
+    LayoutCase{"Signed36KUnchecked", "txr842", 5, true, 0x9000, false,
+               {0x0000, 0x8000}, {{0x0000, 0x4000}, {0x4000, 0x4000}, {0x8000, 0x1000}}, true},
+    // The image's own NVRAM is wanted: no NVRAM read, the file as it is.
+    LayoutCase{"Signed36KChecked", "txr842", 5, true, 0x9000, true,
+               {0x0000, 0x8000}, {{0x0000, 0x4000}, {0x4000, 0x4000}, {0x8000, 0x4000}}, false},
+    // Without an NVRAM area the box does not matter: the flash's NVRAM is kept.
+    LayoutCase{"Unsigned48KChecked", "txr842", 5, false, 0xC000, true,
+               {0x0000, 0x8000}, {{0x0000, 0x4000}, {0x4000, 0x4000}, {0x8000, 0x4000},
+                                  {0xC000, 0x1000}}, true}),
+    [](const auto& info) { return std::string(info.param.name); });
+// clang-format on
+
+TEST_F(Page16KProcedureTest, ChipTypeTenTakesTheImageRecordAt128IntoTheKeptNvram) {
+  Attach("txr847-mxic32", 5);
+  // What identification tells this chip: its flash takes 32-byte pages.
+  ASSERT_EQ(1, device::SetFlashPageSize(path_.c_str(), 32, 0));
+  Bytes image = Pattern(0x8000, 0x23);
+  const std::uint8_t layout80[] = {0xE9, 0xAC, 0x67, 0x32, '8', '4', '7', '1'};
+  std::copy(std::begin(layout80), std::end(layout80), image.begin() + 0x80);
+  WriteImage(image);
+  ASSERT_EQ(1, program::RunNvramPage16K(window, path_.c_str())) << window.StatusText();
+  Bytes expected = nvram_;
+  std::copy(image.begin() + 128, image.begin() + 208, expected.begin() + 128);
+  EXPECT_EQ(expected, Flash(0, 0x1000));
+  EXPECT_EQ(Bytes(image.begin() + 0x1000, image.end()), Flash(0x1000, 0x7000));
+}
+
+TEST_F(Page16KProcedureTest, ChipTypeElevenClearsThePageSizeAndTakesTheImageAsSigned) {
+  Attach("txv961-page", 5, 1024);
+  const Bytes image = Pattern(0x8000, 0x31);  // no marker: type 11 is signed all the same
+  WriteImage(image);
+  window.options_.nvramChecked = true;
+  ASSERT_EQ(1, program::RunNvramPage16K(window, path_.c_str())) << window.StatusText();
+  EXPECT_EQ(1, window.signature);
+  EXPECT_EQ(image, Flash(0, image.size()));
+  int clears = 0;
+  for (const auto& e : machine.transcript())
+    clears += e.command == "FlashPageSize" && e.cdb[3] == 0x00 ? 1 : 0;
+  EXPECT_EQ(1, clears);
+}
+
+// --- refusals before any command --------------------------------------------
+
+struct RefusalCase {
+  const char* name;
+  bool sst;
+  std::int64_t fileLength;  // -1: no file; -2: a folder in its place
+  const char* status;
+};
+
+class RefusalTest : public Page16KProcedureTest,
+                    public ::testing::WithParamInterface<RefusalCase> {};
+
+TEST_P(RefusalTest, NothingIsSentAndNoBoxShown) {
+  const RefusalCase& c = GetParam();
+  Attach(c.sst ? "txr847-sst" : "txr842", c.sst ? 2 : 5, 64);
+  if (c.fileLength >= 0) {
+    WriteImage(Pattern(static_cast<std::size_t>(c.fileLength), 0x55));
+  } else {
+    window.options_.imageFile = (dir_ / "image.bin").string();
+    if (c.fileLength == -2) std::filesystem::create_directories(window.options_.imageFile);
+  }
+  const Bytes before = Flash(0, 0x10000);
+  const int result = c.sst ? program::RunSstSerialFlash(window, path_.c_str())
+                           : program::RunNvramPage16K(window, path_.c_str());
+  EXPECT_EQ(0, result);
+  EXPECT_EQ(c.status, window.StatusText());
+  EXPECT_TRUE(window.messages.empty());
+  EXPECT_TRUE(machine.transcript().empty());
+  EXPECT_EQ(before, Flash(0, 0x10000));
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Images, RefusalTest, ::testing::Values(
+    RefusalCase{"Missing", false, -1, "Open File Error!!"},
+    RefusalCase{"Folder", false, -2, "Open File Error!!"},
+    RefusalCase{"Empty", false, 0, "Open File Error!!"},
+    RefusalCase{"EmptySst", true, 0, "Open File Error!!"},
+    // 60 KB without an NVRAM area moves up by 4 KB: 64 KB + 4 KB would wrap onto 0.
+    RefusalCase{"ShiftedPastTheFlash", false, 0xF001,
+                "Open File Error!!"},
+    RefusalCase{"LongerThanTheFlash", false, 0x10001,
+                "Open File Error!!"},
+    RefusalCase{"LongerThanTheFlashSst", true, 0x10001,
+                "Open File Error!!"}),
+    [](const auto& info) { return std::string(info.param.name); });
+// clang-format on
+
+TEST_F(Page16KProcedureTest, ImageFillingTheFlashExactlyIsWritten) {
+  Attach("txr842", 5, 64);
+  const Bytes image = Pattern(0xF000, 0x66);  // 60 KB + the 4 KB NVRAM = 64 KB
+  WriteImage(image);
+  ASSERT_EQ(1, program::RunNvramPage16K(window, path_.c_str())) << window.StatusText();
+  EXPECT_EQ(image, Flash(0x1000, image.size()));
+  EXPECT_EQ(nvram_, Flash(0, 0x1000));
+}
+
+// --- the NVRAM after a failure ------------------------------------------------
+
+struct NvramFailureCase {
+  const char* name;
+  const char* pattern;  // the failing command
+  int occurrence;
+  const char* status;
+  bool nvramKept;
+  sim::CommandFault::Kind kind = sim::CommandFault::Kind::CheckCondition;
+};
+
+class NvramFailureTest : public Page16KProcedureTest,
+                         public ::testing::WithParamInterface<NvramFailureCase> {};
+
+TEST_P(NvramFailureTest, TheKeptNvramGoesBackBeforeTheFailureIsReported) {
+  const NvramFailureCase& c = GetParam();
+  Attach("txr842", 5);
+  WriteImage(Pattern(0x9000, 0x19));
+  sim::CommandFault fault;
+  fault.pattern = sim::CdbPattern(c.pattern);
+  fault.occurrence = c.occurrence;
+  fault.kind = c.kind;
+  fault.shortLength = 0x800;
+  machine.AddFault(fault);
+
+  EXPECT_EQ(0, program::RunNvramPage16K(window, path_.c_str()));
+  EXPECT_EQ(c.status, window.StatusText());
+  EXPECT_TRUE(window.messages.empty());
+  EXPECT_EQ(c.nvramKept, nvram_ == Flash(0, 0x1000));
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Faults, NvramFailureTest, ::testing::Values(
+    // Before the first erase nothing is lost and nothing is written.
+    NvramFailureCase{"NvramReadFails", "FF 04 10 00 00 00", 1, "Backup NVRAM command fail!", true},
+    // Half an NVRAM is not a copy to put back.
+    NvramFailureCase{"NvramReadShort", "FF 04 10 00 00 00", 1, "Backup NVRAM command fail!", true,
+                     sim::CommandFault::Kind::ShortTransfer},
+    NvramFailureCase{"BlankCheckReadShort", "FF 04 10 00 40 00", 1,
+                     "Read back after erase fail!!", true, sim::CommandFault::Kind::ShortTransfer},
+    NvramFailureCase{"SecondEraseFails", "FF 04 14", 2, "Erase command fail!!", true},
+    NvramFailureCase{"BlankCheckReadFails", "FF 04 10 00 40 00", 1,
+                     "Read back after erase fail!!", true},
+    NvramFailureCase{"FirstPageFails", "FF 04 11 00 00 00", 1, "Write command fail!", true},
+    NvramFailureCase{"SecondPageFails", "FF 04 11 00 40 00", 1, "Write command fail!", true},
+    // The page at 0 and the write-back both fail: the loss is reported.
+    NvramFailureCase{"WriteBackFailsToo", "FF 04 11 00 00 00", 0,
+                     "Write NVRAM back command fail!", false}),
+    [](const auto& info) { return std::string(info.param.name); });
+// clang-format on
+
+// --- erase-only and backup-only ---------------------------------------------
+
+TEST_F(Page16KProcedureTest, EraseOnlyPutsTheNvramBackUnlessItIsToBeIncluded) {
+  for (bool checked : {false, true}) {
+    SCOPED_TRACE(checked);
+    window = FakeRunWindow();
+    Attach("txr842", 5);
+    window.options_.rdMode = true;
+    window.facts_.eraseOnly = 1;
+    window.options_.nvramChecked = checked;
+    ASSERT_EQ(1, program::RunNvramPage16K(window, path_.c_str())) << window.StatusText();
+    EXPECT_EQ(checked ? Bytes(0x1000, 0xFF) : nvram_, Flash(0, 0x1000));
+    EXPECT_EQ(Bytes(0xF000, 0xFF), Flash(0x1000, 0xF000));
+    ASSERT_EQ(1u, window.messages.size());
+    EXPECT_EQ(kPowerCycle, window.messages[0].text);
+  }
+}
+
+TEST_F(Page16KProcedureTest, EraseOnlyWhoseWriteBackFailsIsAFailure) {
+  Attach("txr842", 5);
+  window.options_.rdMode = true;
+  window.facts_.eraseOnly = 1;
+  sim::CommandFault fault;
+  fault.pattern = sim::CdbPattern("FF 04 11");  // every program command
+  fault.occurrence = 0;
+  machine.AddFault(fault);
+  EXPECT_EQ(0, program::RunNvramPage16K(window, path_.c_str()));
+  EXPECT_EQ("Write NVRAM back command fail!", window.StatusText());
+  EXPECT_TRUE(window.messages.empty());
+}
+
+TEST_F(Page16KProcedureTest, BackupOnlyLeavesTheNvramOutUnlessItIsToBeIncluded) {
+  for (bool checked : {false, true}) {
+    SCOPED_TRACE(checked);
+    window = FakeRunWindow();
+    Attach("txr847-mxic32", 5, 64);
+    window.options_.rdMode = true;
+    window.options_.backupOnlyChecked = true;
+    window.options_.nvramChecked = checked;
+    window.options_.backupFile = (dir_ / "backup.bin").string();
+    ASSERT_EQ(1, program::RunNvramPage16K(window, path_.c_str())) << window.StatusText();
+    std::ifstream in(window.options_.backupFile, std::ios::binary);
+    const Bytes file{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    const std::size_t skip = checked ? 0 : 0x1000;
+    EXPECT_EQ(Flash(skip, 0x10000 - skip), file);
+    EXPECT_TRUE(window.messages.empty());
+  }
+}
+
+TEST_F(Page16KProcedureTest, AtmelLatchThatNeverSetsStopsBeforeAnyErase) {
+  Attach("txr842-atmel", 0);
+  window.facts_.atmelFlashId = 1;
+  WriteImage(Pattern(0x8000, 0x01));
+  sim::CommandFault fault;
+  fault.pattern = sim::CdbPattern("FF 04 12");  // status reads: the latch never shows
+  fault.occurrence = 0;
+  machine.AddFault(fault);
+  EXPECT_EQ(0, program::RunNvramPage16K(window, path_.c_str()));
+  EXPECT_EQ("Enable ATMEL flash write enable fail!!", window.StatusText());
+  EXPECT_TRUE(Erases().empty());
+  EXPECT_EQ(nvram_, Flash(0, 0x1000));
+}
+
+// --- the SST update -----------------------------------------------------------
+
+struct SstCase {
+  const char* name;
+  const char* profile;
+  std::uint8_t chipType;  // as the facts give it
+  std::size_t fileLength;
+  std::vector<std::uint32_t> pageReads;  // blank-check halves, then read-backs
+  bool chipErase;
+};
+
+class SstLayoutTest : public Page16KProcedureTest, public ::testing::WithParamInterface<SstCase> {};
+
+TEST_P(SstLayoutTest, WritesTheImageFromZeroPageByPage) {
+  const SstCase& c = GetParam();
+  Attach(c.profile, 2, 2048);
+  window.facts_.chipType = c.chipType;
+  const Bytes image = Pattern(c.fileLength, 0x3C);
+  WriteImage(image);
+  ASSERT_EQ(1, program::RunSstSerialFlash(window, path_.c_str())) << window.StatusText();
+  EXPECT_TRUE(window.options_.nvramChecked);
+  EXPECT_EQ(std::vector<std::uint32_t>{0x0000}, Erases());
+  EXPECT_EQ(c.pageReads, PageReads());
+  EXPECT_EQ(c.chipErase ? 1 : 0, SpiOpcode(0xC7));
+  if (c.chipErase) {
+    // The serial chip erase comes before the first unit's erase.
+    std::size_t chipErase = 0, firstUnit = 0;
+    const auto& t = machine.transcript();
+    for (std::size_t i = 0; i < t.size(); ++i) {
+      if (t[i].command == "SpiCommand" && t[i].cdb[5] == 0xC7 && chipErase == 0) chipErase = i;
+      if (t[i].command == "EraseFlashSector" && firstUnit == 0) firstUnit = i;
+    }
+    EXPECT_LT(chipErase, firstUnit);
+  }
+  const std::size_t pages = c.pageReads.size() - 2;
+  EXPECT_EQ(image, Flash(0, image.size()));
+  EXPECT_EQ(Bytes(pages * 0x4000 - image.size(), 0x00),
+            Flash(image.size(), pages * 0x4000 - image.size()));
+  // One message round after each page program; every status only repainted.
+  EXPECT_EQ(static_cast<int>(pages), window.pumps);
+  EXPECT_EQ(window.statuses.size(), static_cast<std::size_t>(window.repaintsWithoutPump));
+  ASSERT_EQ(1u, window.messages.size());
+  EXPECT_EQ(kPowerCycle, window.messages[0].text);
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Layouts, SstLayoutTest, ::testing::Values(
+    SstCase{"EightKOnTypeTen", "txr847-sst", 10, 0x2000, {0x0000, 0x4000, 0x0000}, true},
+    SstCase{"ThirtyTwoKOnTypeTen", "txr847-sst", 10, 0x8000,
+            {0x0000, 0x4000, 0x0000, 0x4000}, true},
+    SstCase{"TypeElevenHasNoChipErase", "txv961-l5-sst", 11, 0x2000, {0x0000, 0x4000, 0x0000},
+            false},
+    SstCase{"TypeOneHasNoChipErase", "txv961-l5-sst", 1, 0x2000, {0x0000, 0x4000, 0x0000}, false}),
+    [](const auto& info) { return std::string(info.param.name); });
+// clang-format on
+
+TEST_F(Page16KProcedureTest, SstFailuresStopWithTheirTextAndNoBox) {
+  struct Case {
+    const char* pattern;
+    int occurrence;
+    const char* status;
+  } cases[] = {
+      {"FF 04 14", 1, "Erase command fail!!"},
+      {"FF 04 10 00 40 00", 1, "Read back after erase fail!!"},
+      {"FF 04 22", 3, "Write command fail!"},
+      {"FF 04 10 00 00 00", 2, "Write command fail!"},  // the page's read-back
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.pattern);
+    window = FakeRunWindow();
+    machine.ClearFaults();
+    Attach("txr847-sst", 2, 2048);
+    WriteImage(Pattern(0x2000, 0x4D));
+    sim::CommandFault fault;
+    fault.pattern = sim::CdbPattern(c.pattern);
+    fault.occurrence = c.occurrence;
+    machine.AddFault(fault);
+    EXPECT_EQ(0, program::RunSstSerialFlash(window, path_.c_str()));
+    EXPECT_EQ(c.status, window.StatusText());
+    EXPECT_TRUE(window.messages.empty());
+  }
+}
+
+}  // namespace
