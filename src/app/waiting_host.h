@@ -4,7 +4,9 @@
 #pragma once
 
 #include <functional>
+#include <string>
 #include <utility>
+#include <vector>
 
 #include "host/host.h"
 
@@ -35,6 +37,12 @@ class WaitingHost : public host::Host {
   std::uint32_t LogicalDrives() override { return inner_.LogicalDrives(); }
   std::string WindowsDirectory() override { return inner_.WindowsDirectory(); }
   unsigned DriveType(const char* root) override { return inner_.DriveType(root); }
+  bool MountPoints(const host::DeviceNumber& device, std::vector<std::string>& mounts) override {
+    return inner_.MountPoints(device, mounts);
+  }
+  bool WaitForDeviceChange(std::uint32_t milliseconds) override {
+    return inner_.WaitForDeviceChange(milliseconds);
+  }
   void Sleep(std::uint32_t milliseconds) override { wait_(milliseconds, inner_); }
   void DebugOutput(const char* text) override { inner_.DebugOutput(text); }
 

@@ -31,14 +31,31 @@ struct Box {
   std::string caption;
   bool ownerless = false;
   bool mainEnabled = true;  // the main window while the box is up
-  int defaultButton = 0;
+  int defaultButton = 0;    // the button with the default frame, once the box is up
+  int focused = 0;          // the control with the focus then
 };
 std::vector<Box> g_boxes;
 int g_answer = IDOK;  // how the boxes are answered
 HWND g_main = nullptr;
+HWND g_box = nullptr;
+
+// Runs inside the box's own message loop, once the box has set its default
+// button and focus: reads them and answers.
+void CALLBACK ReadButtonsAndAnswer(HWND, UINT, UINT_PTR id, DWORD) {
+  KillTimer(nullptr, id);
+  if (g_box == nullptr || g_boxes.empty()) return;
+  for (int button : {IDOK, IDCANCEL, IDYES, IDNO}) {
+    HWND h = GetDlgItem(g_box, button);
+    if (h != nullptr && (SendMessageA(h, WM_GETDLGCODE, 0, 0) & DLGC_DEFPUSHBUTTON) != 0)
+      g_boxes.back().defaultButton = button;
+  }
+  g_boxes.back().focused = GetDlgCtrlID(GetFocus());
+  PostMessageA(g_box, WM_COMMAND, g_answer, 0);
+  g_box = nullptr;
+}
 
 // Reads each box once its dialog is set up (text set, other windows disabled
-// for a task-modal box) and answers it.
+// for a task-modal box); the answer follows from the box's message loop.
 LRESULT CALLBACK AnswerMessageBoxes(int code, WPARAM wParam, LPARAM lParam) {
   const auto* call = reinterpret_cast<const CWPRETSTRUCT*>(lParam);
   if (code == HC_ACTION && call->message == WM_INITDIALOG) {
@@ -50,11 +67,14 @@ LRESULT CALLBACK AnswerMessageBoxes(int code, WPARAM wParam, LPARAM lParam) {
       char caption[256] = {};
       GetDlgItemTextA(dlg, 0xFFFF, text, sizeof text);
       GetWindowTextA(dlg, caption, sizeof caption);
-      const LRESULT def = SendMessageA(dlg, DM_GETDEFID, 0, 0);
-      g_boxes.push_back({text, caption, GetWindow(dlg, GW_OWNER) == nullptr,
-                         g_main != nullptr && IsWindowEnabled(g_main) != FALSE,
-                         HIWORD(def) == DC_HASDEFID ? LOWORD(def) : 0});
-      PostMessageA(dlg, WM_COMMAND, g_answer, 0);
+      Box box;
+      box.text = text;
+      box.caption = caption;
+      box.ownerless = GetWindow(dlg, GW_OWNER) == nullptr;
+      box.mainEnabled = g_main != nullptr && IsWindowEnabled(g_main) != FALSE;
+      g_boxes.push_back(box);
+      g_box = dlg;
+      SetTimer(nullptr, 0, 0, ReadButtonsAndAnswer);
     }
   }
   return CallNextHookEx(nullptr, code, wParam, lParam);
@@ -544,6 +564,7 @@ TEST_F(GuiTest, RunAsksBeforeWritingAnImageRefusedForTheChip) {
   ASSERT_EQ(1u, g_boxes.size());
   EXPECT_EQ("The firmware file seems not match this chip! Program it anyway?", g_boxes[0].text);
   EXPECT_EQ(IDNO, g_boxes[0].defaultButton);
+  EXPECT_EQ(IDNO, g_boxes[0].focused);  // Enter answers No
   EXPECT_FALSE(g_boxes[0].mainEnabled);
   EXPECT_TRUE(machine.transcript().empty());
   EXPECT_TRUE(IsWindowEnabled(H(window->UpdateBtn)));
