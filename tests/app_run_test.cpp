@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <deque>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -106,6 +107,7 @@ TEST_F(RunTest, EachRowOfTheTableIsReachedThroughRun) {
     window->chip.bridgeVersion = r.bridgeVersion;
     window->UpdateBtn.SetEnabled(true);
     machine.ClearTranscript();
+    view.questionAnswers = {true};  // the file is no chip's image
     view.messages.clear();
     PressRun();
     EXPECT_EQ(r.expected, window->lastProcedure) << "chip type " << r.type;
@@ -143,6 +145,7 @@ TEST_F(RunTest, ImageLargerThanTheChipFlashKeepsRunDisabled) {
   window->chip.flashSizeKb = 64;
   window->UpdateBtn.SetEnabled(true);
   machine.ClearTranscript();
+  view.questionAnswers = {true};  // zeros are no chip's image: program it anyway
   PressRun();
   EXPECT_EQ(Procedure::RefusedImageTooLarge, window->lastProcedure);
   EXPECT_EQ(program::RunOutcome::Refused, window->lastOutcome);
@@ -169,6 +172,7 @@ TEST_F(RunTest, ImageLargerThanTheChipFlashKeepsRunDisabled) {
   window->FwFilenameEdit.SetText(WriteFile("fits", std::vector<std::uint8_t>(64 * 1024, 0)));
   Identify(10, 1, 1);
   window->UpdateBtn.SetEnabled(true);
+  view.questionAnswers = {true};
   machine.ClearTranscript();
   PressRun();
   EXPECT_EQ(Procedure::NvramPage16K, window->lastProcedure);
@@ -298,6 +302,72 @@ TEST_F(RunTest, ExitDuringARunClosesTheWindowOnceTheRunHasEnded) {
   EXPECT_EQ(image, Flash(0, image.size()));
   view.ProcessMessages();
   EXPECT_TRUE(view.closed);
+}
+
+}  // namespace
+
+namespace {
+
+// Run with an image the chip check refuses asks first, No being the default;
+// runs that write no image do not ask.
+TEST_F(RunTest, AnImageRefusedForTheChipIsWrittenOnlyAfterAYes) {
+  struct Case {
+    const char* name;
+    bool foreignImage;
+    bool eraseOnly;
+    bool backupOnly;
+    std::deque<bool> answers;
+    std::size_t questions;
+    program::RunOutcome outcome;
+  } cases[] = {
+      {"foreign image, No (the default)", true, false, false, {}, 1,
+       program::RunOutcome::Refused},
+      {"foreign image, Yes", true, false, false, {true}, 1, program::RunOutcome::Succeeded},
+      {"own image", false, false, false, {}, 0, program::RunOutcome::Succeeded},
+      {"foreign image, erase only", true, true, false, {}, 0, program::RunOutcome::Succeeded},
+      {"foreign image, backup only", true, false, true, {}, 0, program::RunOutcome::Succeeded},
+  };
+  StartWithTx40775();
+  const std::string ownFile = imageFile;
+  // An image made for another chip type.
+  const std::vector<std::uint8_t> foreign = sim::MakeMatchingImage({6, 1});
+  const std::string foreignFile = WriteFile("foreign", foreign);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    view.questions.clear();
+    const std::vector<std::uint8_t> before = Flash(0, image.size());
+    window->FwFilenameEdit.SetText(c.foreignImage ? foreignFile : ownFile);
+    if (c.eraseOnly || c.backupOnly) window->RdCheckBox.SetChecked(true);
+    if (c.eraseOnly) window->EraseOnlyCheck.SetChecked(true);
+    if (c.backupOnly) {
+      window->BackupFWCheckBox.SetChecked(true);
+      window->BackupFileEdit.SetText(TempName("backup"));
+    }
+    Identify(1, 1, 1);
+    window->UpdateBtn.SetEnabled(true);
+    machine.ClearTranscript();
+    view.questionAnswers = c.answers;
+    PressRun();
+
+    ASSERT_EQ(c.questions, view.questions.size());
+    if (c.questions != 0) {
+      EXPECT_EQ("The firmware file seems not match this chip! Program it anyway?",
+                view.questions[0].text);
+      EXPECT_EQ("Message", view.questions[0].caption);
+    }
+    EXPECT_EQ(c.outcome, window->lastOutcome);
+    EXPECT_TRUE(window->UpdateBtn.enabled());
+    if (c.outcome == program::RunOutcome::Refused) {
+      EXPECT_TRUE(machine.transcript().empty());
+      EXPECT_EQ(before, Flash(0, image.size()));
+    } else if (!c.eraseOnly && !c.backupOnly) {
+      const std::vector<std::uint8_t>& written = c.foreignImage ? foreign : image;
+      EXPECT_EQ(written, Flash(0, written.size()));
+    }
+    window->EraseOnlyCheck.SetChecked(false);
+    window->BackupFWCheckBox.SetChecked(false);
+    window->RdCheckBox.SetChecked(false);
+  }
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 
 #include "app/headless_view.h"
 #include "app/main_window.h"
+#include "app/waiting_host.h"
 #include "sim_fixture.h"
 
 namespace {
@@ -452,6 +453,55 @@ TEST_F(WindowTest, AnExceptionFromAHandlerIsShownAndTheWindowGoesOn) {
   window->OnDeviceChange(ui::kDeviceRemoveComplete);
   view.RunFor(200);
   EXPECT_EQ(2, Refreshes());
+}
+
+// The host the window's events see passes every service but the wait on to
+// the platform's own: a platform service left to its default would quietly
+// lose mount points or device notifications during an event.
+class PlatformServices : public host::Host {
+ public:
+  host::Handle OpenDevice(const char*, std::uint32_t, std::uint32_t, std::uint32_t&) override {
+    return host::kInvalidHandle;
+  }
+  bool PassThrough(host::Handle, host::PassThroughRequest&, std::uint32_t&) override { return false; }
+  bool QueryDeviceNumber(host::Handle, host::DeviceNumber&, std::uint32_t&) override { return false; }
+  void CloseDevice(host::Handle) override {}
+  std::unique_ptr<host::InterfaceList> OpenInterfaceList(host::InterfaceClass) override {
+    return nullptr;
+  }
+  std::uint32_t LogicalDrives() override { return 0; }
+  std::string WindowsDirectory() override { return ""; }
+  unsigned DriveType(const char*) override { return 0; }
+  bool MountPoints(const host::DeviceNumber&, std::vector<std::string>& mounts) override {
+    mounts = {"/media/disk"};
+    return true;
+  }
+  bool WaitForDeviceChange(std::uint32_t milliseconds) override {
+    notificationWaits.push_back(milliseconds);
+    return false;  // told: nothing came
+  }
+  void Sleep(std::uint32_t milliseconds) override { slept += milliseconds; }
+  void DebugOutput(const char*) override {}
+
+  std::vector<std::uint32_t> notificationWaits;
+  std::uint32_t slept = 0;
+};
+
+TEST(WaitingHostTest, PassesThePlatformServicesOnAndWaitsThroughItsFunction) {
+  PlatformServices platform;
+  std::vector<std::uint32_t> waits;
+  app::WaitingHost waiting(platform, [&](std::uint32_t ms, host::Host& clock) {
+    waits.push_back(ms);
+    clock.Sleep(ms);
+  });
+  std::vector<std::string> mounts;
+  EXPECT_TRUE(waiting.MountPoints(host::DeviceNumber{}, mounts));
+  EXPECT_EQ(std::vector<std::string>{"/media/disk"}, mounts);
+  EXPECT_FALSE(waiting.WaitForDeviceChange(5000));
+  EXPECT_EQ(std::vector<std::uint32_t>{5000}, platform.notificationWaits);
+  waiting.Sleep(30);
+  EXPECT_EQ(std::vector<std::uint32_t>{30}, waits);
+  EXPECT_EQ(30u, platform.slept);
 }
 
 }  // namespace

@@ -68,6 +68,7 @@ TEST(ConsoleArgsTest, RefusesWhatTheWindowCannotExpress) {
       {"--run", "0", "--rd", "--nvram", "maybe"},
       {"--run", "0", "--rd", "--erase-only", "--backup-only"},
       {"--run", "0", "--image", ""},
+      {"--run", "0", "--image", "fw.bin", "--program-anyway"},  // Run would never ask
   };
   for (const auto& args : bad) {
     ConsoleOptions o;
@@ -77,7 +78,8 @@ TEST(ConsoleArgsTest, RefusesWhatTheWindowCannotExpress) {
   }
   const std::string usage = app::ConsoleUsage();
   for (const char* option : {"--simulate", "--list", "--run", "--image", "--rd", "--erase-only",
-                             "--backup-only", "--backup-file", "--nvram", "--size", "Exit status"})
+                             "--backup-only", "--backup-file", "--nvram", "--size", "--program-anyway",
+                             "Exit status"})
     EXPECT_NE(std::string::npos, usage.find(option)) << option;
 }
 
@@ -205,6 +207,45 @@ TEST_F(ConsoleTest, ImageRefusedForItsSizeIsNotASuccess) {
       << output;
   EXPECT_TRUE(Printed("result: refused, Run stays disabled")) << output;
   EXPECT_EQ(0, Count("EraseFlashChip") + Count("EraseFlashSector") + Count("WriteFlash"));
+}
+
+// Another chip's image: typed in, Run stays disabled; chosen with "Load File",
+// Run asks and the console answers Yes only with --program-anyway.
+TEST_F(ConsoleTest, AnotherChipsImageIsWrittenOnlyWithProgramAnyway) {
+  auto chip = Attach("tx40775-pmc", 1);
+  const std::vector<std::uint8_t> foreign = sim::MakeMatchingImage({6, 1});
+  const std::string file = WriteFile("foreign", foreign);
+  std::vector<std::uint8_t> flash(foreign.size());
+  chip->serialFlash()->cells().Read(0, flash.data(), flash.size());
+  const std::vector<std::uint8_t> before = flash;
+  const struct {
+    std::vector<std::string> args;
+    int status;
+    const char* printed;
+    bool written;
+  } rows[] = {
+      {{"--image", file}, app::kExitRunFailed, "result: Run is disabled", false},
+      {{"--load", file}, app::kExitRunFailed,
+       "[Message] The firmware file seems not match this chip! Program it anyway? -> No\n"
+       "result: refused, the image does not match this chip",
+       false},
+      {{"--load", file, "--program-anyway"}, app::kExitSuccess,
+       "[Message] The firmware file seems not match this chip! Program it anyway? -> Yes\n",
+       true},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.args.back());
+    machine.ClearTranscript();
+    std::vector<std::string> args = {"--run", "0"};
+    args.insert(args.end(), row.args.begin(), row.args.end());
+    EXPECT_EQ(row.status, Console(args));
+    EXPECT_TRUE(Printed(row.printed)) << output;
+    chip->serialFlash()->cells().Read(0, flash.data(), flash.size());
+    EXPECT_EQ(row.written ? foreign : before, flash);
+    if (!row.written) {
+      EXPECT_EQ(0, Count("EraseFlashChip") + Count("EraseFlashSector") + Count("WriteFlash"));
+    }
+  }
 }
 
 TEST_F(ConsoleTest, ControlsTheWindowHidesAreRefused) {
@@ -495,6 +536,7 @@ TEST_F(ConsoleJsonTest, FailedRefusedAndUnpressedRuns) {
   const std::string tooBig = WriteFile("json-big", big);
   // A name with quotes and a byte that is no UTF-8; it is never created.
   const std::string odd = TempName("json-odd") + " \"odd\" \xE9";
+  const std::string foreign = WriteFile("json-foreign", sim::MakeMatchingImage({6, 1}));
 
   sim::CommandFault fault;  // the second program command fails
   fault.pattern = sim::CdbPattern("FF 04 11 00 20 00");
@@ -515,6 +557,10 @@ TEST_F(ConsoleJsonTest, FailedRefusedAndUnpressedRuns) {
                {"Message", "The firmware file seems not match this chip!"}})},
       {{"--run", "0", "--rd", "--size", "1MB"}, app::kExitUsage, "notOffered", nullptr,
        Json::array()},
+      // Another chip's image chosen with "Load File": Run asks, the answer is No.
+      {{"--run", "0", "--load", foreign}, app::kExitRunFailed, "refused", "none",
+       Events({{"Message", "The firmware file seems not match this chip!"},
+               {"Message", "The firmware file seems not match this chip! Program it anyway?"}})},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.args[1] + " " + row.args.back());
@@ -593,8 +639,8 @@ TEST_F(ConsoleProgramTest, ScriptedUpdateOfAnEntryChosenByChipType) {
 namespace {
 
 // The demo's two enclosures that keep their firmware on the disk: the console
-// programs each (the disk-area chip's file through "Load File", no image
-// check accepting one) and a backup-only run reads back what the file holds.
+// programs each (the disk-area chip's file through "Load File" and Yes to
+// Run's question, no image check accepting one) and a backup-only run reads back what the file holds.
 TEST_F(ConsoleTest, DemoDiskHostedEnclosuresAreProgrammedAndReadBack) {
   sim::AttachDemoEnclosures(machine);
   const std::string folder = TempName("demo-images");
@@ -615,8 +661,12 @@ TEST_F(ConsoleTest, DemoDiskHostedEnclosuresAreProgrammedAndReadBack) {
       if (i.find(std::string(r.image) + ".bin") != std::string::npos) file = i;
     ASSERT_FALSE(file.empty());
     const std::string backup = TempName(std::string(r.image) + "-readback");
-    EXPECT_EQ(app::kExitSuccess, Console({"--run", r.entry, r.how, file, "--run", r.entry,
-                                          "--rd", "--backup-only", "--backup-file", backup}))
+    std::vector<std::string> args = {"--run", r.entry, r.how, file};
+    if (std::string(r.how) == "--load") args.push_back("--program-anyway");
+    for (const char* a : {"--run", r.entry, "--rd", "--backup-only", "--backup-file"})
+      args.push_back(a);
+    args.push_back(backup);
+    EXPECT_EQ(app::kExitSuccess, Console(args))
         << output;
     EXPECT_TRUE(Printed(std::string("result: success (") + r.procedure + ")")) << output;
     std::ifstream in(file, std::ios::binary);

@@ -68,6 +68,25 @@ class ConsoleView : public HeadlessView {
     std::fflush(out_);
   }
 
+  // Run's question is answered from the run's options and shown the way
+  // boxes are, with its answer.
+  bool AskYesNo(const std::string& text, const std::string& caption, ui::Icon icon) override {
+    questionAnswers.assign(1, answerYes);
+    const bool yes = HeadlessView::AskYesNo(text, caption, icon);
+    EndLine();
+    const char* answer = yes ? "Yes" : "No";
+    // The run's outcome tells the answer in the JSON document.
+    if (events_ != nullptr) {
+      events_->push_back({true, text, caption});
+      return yes;
+    }
+    std::fprintf(out_, "[%s] %s -> %s\n", caption.c_str(), OneLine(text).c_str(), answer);
+    std::fflush(out_);
+    return yes;
+  }
+
+  bool answerYes = false;
+
   void Repaint(const std::string& control) override {
     HeadlessView::Repaint(control);
     if (window == nullptr || control != window->StatusEdit.name()) return;
@@ -364,6 +383,8 @@ int PressRun(Session& s, const ConsoleRun& run) {
     if (out != nullptr) std::fprintf(out, "result: %s\n", r.problem.c_str());
     return kExitRunFailed;
   }
+  s.view.answerYes = run.programAnyway;
+  const std::size_t asked = s.view.questions.size();
   const auto started = std::chrono::steady_clock::now();
   w.UpdateBtn.Click();
   s.view.ProcessMessages();
@@ -378,7 +399,13 @@ int PressRun(Session& s, const ConsoleRun& run) {
       if (out != nullptr) std::fprintf(out, "result: success (%s)\n", name);
       return kExitSuccess;
     case RunEnd::Refused:
-      if (out != nullptr) std::fprintf(out, "result: refused, Run stays disabled\n");
+      if (out == nullptr) return kExitRunFailed;
+      if (s.view.questions.size() > asked) {
+        std::fprintf(out, "result: refused, the image does not match this chip "
+                          "(--program-anyway programs it)\n");
+      } else {
+        std::fprintf(out, "result: refused, Run stays disabled\n");
+      }
       return kExitRunFailed;
     case RunEnd::RanNothing:
       if (out != nullptr) std::fprintf(out, "result: nothing ran (%s)\n", name);
@@ -437,6 +464,10 @@ std::string ConsoleUsage() {
          "  --size SIZE         the firmware size box: 32KB, 64KB, 128KB, 256KB, 512KB\n"
          "                      or 1MB, where the window shows it\n"
          "  --a1-chip on|off    set \"A1 Chip\" where the window shows it\n"
+         "  --program-anyway    answer Yes when Run asks whether to program an image\n"
+         "                      the chip check refused (a file given with --load);\n"
+         "                      without it the answer is No: nothing is sent and the\n"
+         "                      run is refused\n"
          "\n"
          "A control the window hides or disables for the entry is refused, as is a\n"
          "run while Run is disabled. The procedures' own diagnostic lines (\"NVRAM\n"
@@ -447,7 +478,8 @@ std::string ConsoleUsage() {
          "     and erase-only runs) or with \"Read flash and backup success!\"\n"
          "     (backup-only runs); listing only: always 0\n"
          "  1  a run failed (any other ending), ran nothing for its chip, was refused\n"
-         "     by the image size check, or Run was disabled\n"
+         "     by the image size check or for an image that does not match the chip,\n"
+         "     or Run was disabled\n"
          "  2  bad arguments, no such entry, or an option the window does not offer\n";
 }
 
@@ -508,6 +540,9 @@ bool ParseConsoleArgs(const std::vector<std::string>& args, ConsoleOptions& opti
       }
       options.runs.back().image = v;
       options.runs.back().load = true;
+    } else if (arg == "--program-anyway") {
+      if (!needRun(arg)) return false;
+      options.runs.back().programAnyway = true;
     } else if (arg == "--rd") {
       if (!needRun(arg)) return false;
       options.runs.back().rd = true;
@@ -557,6 +592,12 @@ bool ParseConsoleArgs(const std::vector<std::string>& args, ConsoleOptions& opti
   for (const ConsoleRun& run : options.runs) {
     if (run.eraseOnly && run.backupOnly) {
       error = "--erase-only and --backup-only exclude each other (the window unchecks one)";
+      return false;
+    }
+    // A typed-in file the chip check refuses leaves Run disabled: Run can
+    // only ask about a file chosen with "Load File".
+    if (run.programAnyway && !run.load) {
+      error = "--program-anyway answers for a file given with --load";
       return false;
     }
   }

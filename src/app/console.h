@@ -27,6 +27,9 @@ struct ConsoleRun {
   std::string fwSize;         // FwSizeCheck item ("32KB" .. "1MB"); "" leaves it
   int flashType = -1;         // FlashTypeList item (0..2); -1 leaves it
   std::optional<bool> a1Chip; // "A1 Chip"; unset leaves the box as it is
+  // Answers Yes when Run asks whether to program an image the chip check
+  // refused (a file chosen with "Load File"); without it the answer is No.
+  bool programAnyway = false;
 };
 
 struct ConsoleOptions {

@@ -93,6 +93,8 @@ class Edit : public Control {
   bool readOnly() const { return readOnly_; }
   bool labelTransparent = false;
   bool showHint = false;
+  // A path: when the text is set, the view scrolls to its end (the file name).
+  bool showEnd = false;
   Handler onChange;
 
  private:

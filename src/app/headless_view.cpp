@@ -17,6 +17,15 @@ void HeadlessView::ShowMessage(const std::string& text, const std::string& capti
   messages.push_back({text, caption, icon});
 }
 
+bool HeadlessView::AskYesNo(const std::string& text, const std::string& caption,
+                            ui::Icon icon) {
+  questions.push_back({text, caption, icon});
+  if (questionAnswers.empty()) return false;
+  const bool yes = questionAnswers.front();
+  questionAnswers.pop_front();
+  return yes;
+}
+
 bool HeadlessView::OpenFile(const ui::OpenFileRequest& request, std::string& path) {
   dialogs.push_back(request);
   if (dialogAnswers.empty()) return false;

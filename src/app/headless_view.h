@@ -32,6 +32,7 @@ class HeadlessView : public View {
 
   // --- ui::WindowSystem ------------------------------------------------
   void ShowMessage(const std::string& text, const std::string& caption, ui::Icon icon) override;
+  bool AskYesNo(const std::string& text, const std::string& caption, ui::Icon icon) override;
   bool OpenFile(const ui::OpenFileRequest& request, std::string& path) override;
   std::string ProgramFolder() override { return programFolder; }
   void ProcessMessages() override;
@@ -59,6 +60,8 @@ class HeadlessView : public View {
 
   // --- what happened -------------------------------------------------------
   std::vector<ShownMessage> messages;
+  std::vector<ShownMessage> questions;
+  std::deque<bool> questionAnswers;  // an empty queue answers No, the default button
   std::vector<ui::OpenFileRequest> dialogs;
   std::deque<std::string> dialogAnswers;  // "" cancels; empty queue cancels
   std::vector<std::string> events;        // start-up and shut-down calls, in order

@@ -1,8 +1,10 @@
 #include "app/main_window.h"
 
 #include <exception>
+#include <optional>
 #include <utility>
 
+#include "app/waiting_host.h"
 #include "device/discovery.h"
 
 namespace app {
@@ -63,6 +65,8 @@ MainWindow::MainWindow(ui::WindowSystem& ws)
   TX929Path.SetVisible(false);
   DiskLetterLable.labelTransparent = true;
   FwVerLableEdit.showHint = true;
+  FwFilenameEdit.showEnd = true;
+  BackupFileEdit.showEnd = true;
   BackupFWCheckBox.tag = 1;
   FwSizeCheck.fontHeight = -13;
   controls_ = {&ChipLabelEdit,  &RefreshBtn,     &diskLabel,        &DeviceList,  &FwFilenameEdit,
@@ -156,6 +160,15 @@ void MainWindow::FormDestroy() {
 
 void MainWindow::Dispatch(const std::function<void()>& event) {
   if (destroyed_) return;
+  // The outermost event waits through the window system; nested events
+  // already do.
+  host::Host* installed = depth_ == 0 ? host::Installed() : nullptr;
+  std::optional<WaitingHost> waiting;
+  std::optional<host::ScopedHost> scope;
+  if (installed != nullptr) {
+    waiting.emplace(*installed, [this](std::uint32_t ms, host::Host& clock) { ws_.Wait(ms, clock); });
+    scope.emplace(*waiting);
+  }
   ++depth_;
   try {
     event();

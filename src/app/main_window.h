@@ -30,6 +30,9 @@ inline constexpr unsigned kOtherChangeWaitMs = 200;
 inline constexpr unsigned kDropPathSize = 260;
 inline constexpr char kOpenDialogFilter[] = "BinaryFile|*.bin|All Files|*.*|TXF Files|*.txf";
 inline constexpr char kDropOneFileOnly[] = "Please Drag and Drop One File Only!";
+// Asked when Run is pressed with an image the image check refused for the chip.
+inline constexpr char kProgramAnywayQuestion[] =
+    "The firmware file seems not match this chip! Program it anyway?";
 
 // The shared file-open dialog (not a visible control).
 struct OpenDialog {

@@ -6,11 +6,31 @@
 #include "app/main_window.h"
 #include "app/window_run.h"
 #include "device/chip_commands.h"
+#include "host/stdio_file.h"
 #include "identify/image_checks.h"
 #include "program/dispatch.h"
 #include "program/shared_steps.h"
 
 namespace app {
+
+namespace {
+
+// A run that would write an image the chip check refused. Erase-only and
+// backup-only runs write no image; a file that cannot be opened or is empty
+// is refused by the procedure itself before any command, without a question.
+bool WritesRefusedImage(const WindowRun& run) {
+  if (program::IsEraseOnlyRun(run) || program::IsBackupOnlyRun(run)) return false;
+  const std::string& file = run.options().imageFile;
+  {
+    const host::File f = host::OpenRegularFile(file.c_str());
+    if (!f || identify::GetFileLength(f.get()) <= 0) return false;
+  }
+  const identify::CheckResult match =
+      identify::CheckImageMatchesChip(file, {run.facts().chipType, run.facts().chipSubCode});
+  return !match.accepted && !match.openFailed;
+}
+
+}  // namespace
 
 void MainWindow::UpdateBtnClick(Control&) {
   if (running_) return;
@@ -46,6 +66,14 @@ void MainWindow::UpdateBtnClick(Control&) {
   const ProcedureScope scope(*this);
 
   WindowRun run(*this);
+  // The mismatch notice of the selection leaves Run enabled: one more click
+  // must not write another chip's firmware without asking. No sends nothing.
+  if (WritesRefusedImage(run) &&
+      !ws_.AskYesNo(kProgramAnywayQuestion, program::kCaptionMessage, ui::Icon::Warning)) {
+    lastProcedure = program::Procedure::None;
+    lastOutcome = program::RunOutcome::Refused;  // Run stays enabled: the user may change his mind
+    return;
+  }
   program::DispatchChecks checks;
   checks.imageFitsFlash = [&] {
     const identify::CheckResult fits = identify::CheckImageFitsFlash(

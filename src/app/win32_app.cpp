@@ -22,7 +22,7 @@ void CALLBACK AutoClose(HWND, UINT, UINT_PTR id, DWORD) {
 
 // A windowed program has no standard error: show the assertion text, then stop.
 void ShowAssertionAndStop(const char* text) {
-  MessageBoxA(nullptr, text, kApplicationTitle, MB_OK | MB_ICONERROR);
+  MessageBoxA(nullptr, text, kApplicationTitle, MB_OK | MB_TASKMODAL | MB_ICONERROR);
   std::abort();
 }
 
@@ -44,9 +44,9 @@ int RunApplication(HINSTANCE instance, host::Host& platform, unsigned closeAfter
     return code;
   } catch (const std::exception& e) {
     // Start-up itself failed: tell the user and end.
-    MessageBoxA(nullptr, e.what(), kApplicationTitle, MB_OK | MB_ICONERROR);
+    MessageBoxA(nullptr, e.what(), kApplicationTitle, MB_OK | MB_TASKMODAL | MB_ICONERROR);
   } catch (...) {
-    MessageBoxA(nullptr, "", kApplicationTitle, MB_OK | MB_ICONERROR);
+    MessageBoxA(nullptr, "", kApplicationTitle, MB_OK | MB_TASKMODAL | MB_ICONERROR);
   }
   return 1;
 }

@@ -1,7 +1,7 @@
 // The same window on the simulated machine with a few emulated enclosures, so
 // it can be tried without hardware. --close-after MS ends it by itself.
 // Images that match the demo's chips are written to the folder
-// "demo-firmware" beside the executable, where "Load File" opens.
+// "demo-firmware" beside the executable, inside the folder "Load File" opens.
 #include <windows.h>
 
 #include <cstdlib>

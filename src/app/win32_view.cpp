@@ -3,6 +3,7 @@
 #include <commdlg.h>
 #include <dbt.h>
 #include <shellapi.h>
+#include <windowsx.h>
 
 #include <exception>
 #include <stdexcept>
@@ -12,6 +13,8 @@ namespace app {
 namespace {
 
 constexpr char kPanelClass[] = "TTxPanel";
+constexpr char kAppClass[] = "TTxApplication";
+constexpr unsigned kWaitSliceMs = 10;  // longest time the window goes unserviced in a wait
 constexpr int kIconResource = 1;
 constexpr int kLabelHeight = 13;
 constexpr int kDropDownExtra = 160;  // room for a combo box's list below its field
@@ -42,6 +45,25 @@ SIZE TextExtent(HWND hwnd, HFONT font, const std::string& text) {
   SelectObject(dc, old);
   ReleaseDC(hwnd, dc);
   return size;
+}
+
+// The dots per inch of a window, or of the screen before the window exists.
+// GetDpiForWindow is looked up at run time: older systems lack it.
+int DpiOf(HWND hwnd) {
+  using DpiForWindow = UINT(WINAPI*)(HWND);
+  HMODULE user = GetModuleHandleA("user32.dll");
+  auto forWindow = user != nullptr
+                       ? reinterpret_cast<DpiForWindow>(
+                             reinterpret_cast<void*>(GetProcAddress(user, "GetDpiForWindow")))
+                       : nullptr;
+  if (hwnd != nullptr && forWindow != nullptr) {
+    const UINT dpi = forWindow(hwnd);
+    if (dpi != 0) return static_cast<int>(dpi);
+  }
+  HDC dc = GetDC(hwnd);
+  const int dpi = dc != nullptr ? GetDeviceCaps(dc, LOGPIXELSY) : 96;
+  if (dc != nullptr) ReleaseDC(hwnd, dc);
+  return dpi > 0 ? dpi : 96;
 }
 
 UINT IconFlag(ui::Icon icon) {
@@ -76,12 +98,20 @@ bool RegisterWindowClasses(HINSTANCE instance) {
   panel.hCursor = main.hCursor;
   panel.lpszClassName = kPanelClass;
   if (RegisterClassExA(&panel) == 0 && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) return false;
+
+  WNDCLASSEXA app{};
+  app.cbSize = sizeof app;
+  app.lpfnWndProc = &Win32View::AppProcEntry;
+  app.hInstance = instance;
+  app.hIcon = main.hIcon;
+  app.hIconSm = main.hIcon;
+  app.hCursor = main.hCursor;
+  app.lpszClassName = kAppClass;
+  if (RegisterClassExA(&app) == 0 && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) return false;
   return true;
 }
 
 Win32View::Win32View(HINSTANCE instance) : instance_(instance) {
-  font_ = MakeFont(-11);
-  largeFont_ = MakeFont(-13);
   faceBrush_ = GetSysColorBrush(COLOR_BTNFACE);
 }
 
@@ -90,6 +120,7 @@ Win32View::~Win32View() {
     quitOnDestroy = false;
     DestroyWindow(hwnd_);  // WM_DESTROY lets go of the model
   }
+  if (appWindow_ != nullptr && IsWindow(appWindow_)) DestroyWindow(appWindow_);
   DeleteObject(font_);
   DeleteObject(largeFont_);
 }
@@ -122,15 +153,37 @@ void Win32View::Release() {
 void Win32View::CreateWindows(MainWindow& window) {
   window_ = &window;
   if (!RegisterWindowClasses(instance_)) throw std::runtime_error("cannot register the window class");
-  RECT r{0, 0, kClientWidth, window.clientHeight};
+  // The layout is designed in pixels at 96 dpi and scaled to the screen's.
+  dpi_ = DpiOf(nullptr);
+  font_ = MakeFont(-Scale(11));
+  largeFont_ = MakeFont(-Scale(13));
+  // Like a VCL-style application: a window without size stands for the
+  // program in the task bar under the application title and owns the main
+  // window, which therefore gets no task-bar button of its own.
+  appWindow_ = CreateWindowExA(0, kAppClass, kApplicationTitle,
+                               WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX,
+                               GetSystemMetrics(SM_CXSCREEN) / 2, GetSystemMetrics(SM_CYSCREEN) / 2,
+                               0, 0, nullptr, nullptr, instance_, this);
+  if (appWindow_ == nullptr) throw std::runtime_error("cannot create the application window");
+  RECT r{0, 0, Scale(kClientWidth), Scale(window.clientHeight)};
   AdjustWindowRectEx(&r, WindowStyle(), FALSE, 0);
   const int width = r.right - r.left;
   const int height = r.bottom - r.top;
   const int x = (GetSystemMetrics(SM_CXSCREEN) - width) / 2;
   const int y = (GetSystemMetrics(SM_CYSCREEN) - height) / 2;
   hwnd_ = CreateWindowExA(0, kWindowClass, kWindowCaption, WindowStyle(), x, y, width, height,
-                          nullptr, nullptr, instance_, this);
+                          appWindow_, nullptr, instance_, this);
   if (hwnd_ == nullptr) throw std::runtime_error("cannot create the main window");
+  const int windowDpi = DpiOf(hwnd_);
+  if (windowDpi != dpi_) {
+    // A per-monitor setting may give the window another scale than the screen.
+    dpi_ = windowDpi;
+    DeleteObject(font_);
+    DeleteObject(largeFont_);
+    font_ = MakeFont(-Scale(11));
+    largeFont_ = MakeFont(-Scale(13));
+    SetClientHeight(window.clientHeight);
+  }
   SendMessageA(hwnd_, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
 
   int id = kFirstControlId;
@@ -148,7 +201,9 @@ void Win32View::CreateWindows(MainWindow& window) {
 
 void Win32View::CreateControl(Control& c, int id) {
   HWND parent = ParentOf(c);
-  const Bounds& b = c.bounds();
+  const Bounds& designed = c.bounds();
+  const Bounds b{Scale(designed.left), Scale(designed.top), Scale(designed.width),
+                 Scale(designed.height)};
   DWORD style = WS_CHILD | WS_CLIPSIBLINGS;
   if (c.visible()) style |= WS_VISIBLE;
   if (!c.enabled()) style |= WS_DISABLED;
@@ -179,7 +234,7 @@ void Win32View::CreateControl(Control& c, int id) {
     case ControlKind::ComboBox:
       cls = "COMBOBOX";
       style |= WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWN | CBS_AUTOHSCROLL;
-      height += kDropDownExtra;
+      height += Scale(kDropDownExtra);
       break;
     case ControlKind::Panel:
       cls = kPanelClass;
@@ -224,8 +279,9 @@ void Win32View::CreateControl(Control& c, int id) {
     if (c.visible()) labelStyle |= WS_VISIBLE;
     if (!c.enabled()) labelStyle |= WS_DISABLED;
     HWND label = CreateWindowExA(0, "STATIC", caption.c_str(), labelStyle,
-                                 b.left - Edit::kLabelSpacing - size.cx,
-                                 b.top + (b.height - kLabelHeight) / 2, size.cx, kLabelHeight, parent,
+                                 b.left - Scale(Edit::kLabelSpacing) - size.cx,
+                                 b.top + (b.height - Scale(kLabelHeight)) / 2, size.cx,
+                                 Scale(kLabelHeight), parent,
                                  nullptr, instance_, nullptr);
     if (label != nullptr) {
       SendMessageA(label, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
@@ -241,8 +297,45 @@ HWND Win32View::ParentOf(const Control& c) const {
 }
 
 void Win32View::Show() {
+  ShowWindow(appWindow_, SW_SHOWNOACTIVATE);
   ShowWindow(hwnd_, SW_SHOWNORMAL);
   UpdateWindow(hwnd_);
+  // Typed keys go somewhere from the start.
+  if (GetFocus() == nullptr || GetFocus() == hwnd_) {
+    HWND first = FirstFocusable();
+    if (first != nullptr) SetFocus(first);
+  }
+}
+
+HWND Win32View::FirstFocusable() const {
+  if (window_ == nullptr) return nullptr;
+  for (Control* c : window_->TabOrder()) {
+    if (c->kind() == ControlKind::Panel || c->kind() == ControlKind::Label) continue;
+    HWND h = HandleOf(*c);
+    if (h != nullptr && IsWindowVisible(h) && IsWindowEnabled(h)) return h;
+  }
+  return nullptr;
+}
+
+void Win32View::SaveFocus() {
+  HWND focus = GetFocus();
+  // The window itself holds the focus only for a control that was disabled
+  // while it had it (see ControlChanged): keep that one.
+  if (focus != nullptr && focus != hwnd_ && IsChild(hwnd_, focus)) lastFocus_ = focus;
+}
+
+void Win32View::RestoreFocus() {
+  if (hwnd_ == nullptr || !IsWindow(hwnd_)) return;
+  HWND target = lastFocus_;
+  if (target != nullptr && (!IsWindow(target) || !IsChild(hwnd_, target) || !IsWindowVisible(target)))
+    target = nullptr;
+  if (target != nullptr && !IsWindowEnabled(target)) {
+    // Park the focus on the window until the control is enabled again.
+    SetFocus(hwnd_);
+    return;
+  }
+  if (target == nullptr) target = FirstFocusable();
+  if (target != nullptr) SetFocus(target);
 }
 
 int Win32View::RunMessageLoop() {
@@ -280,15 +373,31 @@ void Win32View::ControlChanged(Control& c, Property property) {
   HWND label = LabelOf(c);
   switch (property) {
     case Property::Text:
-      if (c.kind() == ControlKind::ComboBox) PushSelection(static_cast<ComboBox&>(c));
-      else if (TextOf(h) != c.text()) SetWindowTextA(h, c.text().c_str());
+      if (c.kind() == ControlKind::ComboBox) {
+        PushSelection(static_cast<ComboBox&>(c));
+      } else if (TextOf(h) != c.text()) {
+        SetWindowTextA(h, c.text().c_str());
+        if (c.kind() == ControlKind::Edit && static_cast<Edit&>(c).showEnd) {
+          // A long path shows its file name rather than its drive.
+          const auto end = static_cast<WPARAM>(c.text().size());
+          SendMessageA(h, EM_SETSEL, end, static_cast<LPARAM>(end));
+          SendMessageA(h, EM_SCROLLCARET, 0, 0);
+        }
+      }
       if (c.kind() == ControlKind::Label) {
-        SetWindowPos(h, nullptr, 0, 0, TextExtent(hwnd_, font_, c.text()).cx, c.bounds().height,
+        SetWindowPos(h, nullptr, 0, 0, TextExtent(hwnd_, font_, c.text()).cx, Scale(c.bounds().height),
                      SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
       }
       break;
     case Property::Enabled:
+      if (!c.enabled() && GetFocus() == h) {
+        // Run disables itself when pressed: the window keeps the focus for it
+        // and hands it back when the control is enabled again.
+        lastFocus_ = h;
+        SetFocus(hwnd_);
+      }
       EnableWindow(h, c.enabled() ? TRUE : FALSE);
+      if (c.enabled() && lastFocus_ == h && GetFocus() == hwnd_) SetFocus(h);
       if (label != nullptr) EnableWindow(label, c.enabled() ? TRUE : FALSE);
       break;
     case Property::Visible:
@@ -345,6 +454,38 @@ LRESULT CALLBACK Win32View::WindowProcEntry(HWND hwnd, UINT message, WPARAM wPar
   return 0;
 }
 
+// The application window forwards what the task bar asks of the program to
+// the main window.
+LRESULT CALLBACK Win32View::AppProcEntry(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_NCCREATE) {
+    auto* create = reinterpret_cast<CREATESTRUCTA*>(lParam);
+    SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+  }
+  auto* view = reinterpret_cast<Win32View*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+  HWND main = view != nullptr ? view->hwnd_ : nullptr;
+  if (main != nullptr && IsWindow(main)) {
+    switch (message) {
+      case WM_SETFOCUS:
+        if (IsWindowEnabled(main) && IsWindowVisible(main)) SetActiveWindow(main);
+        return 0;
+      case WM_CLOSE:
+        PostMessageA(main, WM_CLOSE, 0, 0);
+        return 0;
+      case WM_SIZE:
+        // The main window goes and comes back with the task-bar entry.
+        if (wParam == SIZE_MINIMIZED) {
+          ShowWindow(main, SW_HIDE);
+        } else if (wParam == SIZE_RESTORED && !IsWindowVisible(main)) {
+          ShowWindow(main, SW_SHOW);
+        }
+        return 0;
+      default:
+        break;
+    }
+  }
+  return DefWindowProcA(hwnd, message, wParam, lParam);
+}
+
 // The engineering panel passes its controls' notifications on to the window.
 LRESULT CALLBACK Win32View::PanelProcEntry(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
@@ -373,8 +514,54 @@ LRESULT CALLBACK Win32View::PanelProcEntry(HWND hwnd, UINT message, WPARAM wPara
   }
 }
 
-LRESULT Win32View::Handle(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+bool Win32View::HandleRunDrag(UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
+    case WM_NCLBUTTONDOWN: {
+      if (wParam != HTCAPTION || !window_->running()) return false;
+      RECT frame;
+      GetWindowRect(hwnd_, &frame);
+      dragOffset_ = {GET_X_LPARAM(lParam) - frame.left, GET_Y_LPARAM(lParam) - frame.top};
+      dragging_ = true;
+      SetCapture(hwnd_);
+      return true;
+    }
+    case WM_MOUSEMOVE: {
+      if (!dragging_) return false;
+      POINT at{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
+      ClientToScreen(hwnd_, &at);
+      SetWindowPos(hwnd_, nullptr, at.x - dragOffset_.x, at.y - dragOffset_.y, 0, 0,
+                   SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+      return true;
+    }
+    case WM_LBUTTONUP:
+      if (!dragging_) return false;
+      dragging_ = false;
+      ReleaseCapture();
+      return true;
+    case WM_CAPTURECHANGED:
+      dragging_ = false;
+      return false;
+    default:
+      return false;
+  }
+}
+
+LRESULT Win32View::Handle(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (HandleRunDrag(message, wParam, lParam)) return 0;
+  switch (message) {
+    case WM_ACTIVATE:
+      // Dialog-style focus: the control that had it gets it back.
+      if (LOWORD(wParam) == WA_INACTIVE) SaveFocus();
+      else RestoreFocus();
+      return 0;
+    case WM_SYSCOMMAND:
+      // Minimizing goes through the application window, which holds the
+      // task-bar button; the main window follows its owner.
+      if ((wParam & 0xFFF0) == SC_MINIMIZE && appWindow_ != nullptr) {
+        ShowWindow(appWindow_, SW_MINIMIZE);
+        return 0;
+      }
+      return DefWindowProcA(hwnd, message, wParam, lParam);
     case WM_COMMAND:
       OnCommand(LOWORD(wParam), HIWORD(wParam));
       return 0;
@@ -395,6 +582,7 @@ LRESULT Win32View::Handle(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
       if (window_->QueryClose()) DestroyWindow(hwnd);
       return 0;
     case WM_DESTROY:
+      if (appWindow_ != nullptr) ShowWindow(appWindow_, SW_HIDE);  // the task bar lets go at once
       window_->FormDestroy();
       Release();
       if (quitOnDestroy) PostQuitMessage(0);
@@ -451,7 +639,18 @@ LRESULT Win32View::ColourStatic(HDC dc, HWND control) {
 // --- window-system services ---------------------------------------------------
 
 void Win32View::ShowMessage(const std::string& text, const std::string& caption, ui::Icon icon) {
-  MessageBoxA(nullptr, text.c_str(), caption.c_str(), MB_OK | IconFlag(icon));
+  // No owner, but task-modal: the main window cannot be brought over the box.
+  SaveFocus();
+  MessageBoxA(nullptr, text.c_str(), caption.c_str(), MB_OK | MB_TASKMODAL | IconFlag(icon));
+  RestoreFocus();
+}
+
+bool Win32View::AskYesNo(const std::string& text, const std::string& caption, ui::Icon icon) {
+  SaveFocus();
+  const int answer = MessageBoxA(nullptr, text.c_str(), caption.c_str(),
+                                 MB_YESNO | MB_DEFBUTTON2 | MB_TASKMODAL | IconFlag(icon));
+  RestoreFocus();
+  return answer == IDYES;
 }
 
 bool Win32View::OpenFile(const ui::OpenFileRequest& request, std::string& path) {
@@ -471,7 +670,10 @@ bool Win32View::OpenFile(const ui::OpenFileRequest& request, std::string& path) 
   ofn.lpstrInitialDir = request.initialDir.empty() ? nullptr : request.initialDir.c_str();
   ofn.lpstrDefExt = request.defaultExt.empty() ? nullptr : request.defaultExt.c_str();
   ofn.Flags = OFN_HIDEREADONLY | OFN_ENABLESIZING | OFN_EXPLORER;
-  if (!GetOpenFileNameA(&ofn)) return false;
+  SaveFocus();
+  const bool chosen = GetOpenFileNameA(&ofn) != FALSE;
+  RestoreFocus();
+  if (!chosen) return false;
   path = file;
   return true;
 }
@@ -494,6 +696,22 @@ void Win32View::ProcessMessages() {
     if (hwnd_ != nullptr && IsWindow(hwnd_) && IsDialogMessageA(hwnd_, &msg)) continue;
     TranslateMessage(&msg);
     DispatchMessageA(&msg);
+  }
+}
+
+void Win32View::Wait(std::uint32_t milliseconds, host::Host& clock) {
+  // Outside a run the handlers expect nothing to happen during a wait.
+  if (hwnd_ == nullptr || window_ == nullptr || !window_->running()) {
+    clock.Sleep(milliseconds);
+    return;
+  }
+  // The time passes on the host's clock in short slices; between them the
+  // window paints, moves and queues the user's commands.
+  while (milliseconds > 0) {
+    const std::uint32_t slice = milliseconds < kWaitSliceMs ? milliseconds : kWaitSliceMs;
+    clock.Sleep(slice);
+    milliseconds -= slice;
+    ProcessMessages();
   }
 }
 
@@ -530,7 +748,7 @@ void Win32View::AcceptDroppedFiles(bool accept) { DragAcceptFiles(hwnd_, accept 
 
 void Win32View::SetClientHeight(int height) {
   if (hwnd_ == nullptr) return;  // Realize sizes the window from the model
-  RECT r{0, 0, kClientWidth, height};
+  RECT r{0, 0, Scale(kClientWidth), Scale(height)};
   AdjustWindowRectEx(&r, WindowStyle(), FALSE, 0);
   SetWindowPos(hwnd_, nullptr, 0, 0, r.right - r.left, r.bottom - r.top,
                SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);

@@ -22,9 +22,11 @@ class Win32View : public View, private ControlObserver {
 
   // --- ui::WindowSystem ------------------------------------------------
   void ShowMessage(const std::string& text, const std::string& caption, ui::Icon icon) override;
+  bool AskYesNo(const std::string& text, const std::string& caption, ui::Icon icon) override;
   bool OpenFile(const ui::OpenFileRequest& request, std::string& path) override;
   std::string ProgramFolder() override;
   void ProcessMessages() override;
+  void Wait(std::uint32_t milliseconds, host::Host& clock) override;
   void Repaint(const std::string& control) override;
   void StartTimer(unsigned id, unsigned milliseconds) override;
   void StopTimer(unsigned id) override;
@@ -42,6 +44,12 @@ class Win32View : public View, private ControlObserver {
   int RunMessageLoop();
 
   HWND hwnd() const { return hwnd_; }
+  // The hidden application window that owns the main window and stands for
+  // the program in the task bar, under the application title.
+  HWND applicationWindow() const { return appWindow_; }
+  // The dots per inch the layout was scaled for (96 gives the designed pixels).
+  int dpi() const { return dpi_; }
+  int Scale(int pixels) const { return MulDiv(pixels, dpi_, 96); }
   HWND HandleOf(const Control& control) const;
   HWND LabelOf(const Control& control) const;  // the caption of a labelled edit
   int IdOf(const Control& control) const;
@@ -52,6 +60,7 @@ class Win32View : public View, private ControlObserver {
 
   static LRESULT CALLBACK WindowProcEntry(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
   static LRESULT CALLBACK PanelProcEntry(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+  static LRESULT CALLBACK AppProcEntry(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 
  private:
   void CreateWindows(MainWindow& window);
@@ -66,9 +75,22 @@ class Win32View : public View, private ControlObserver {
   void PushSelection(ComboBox& combo);
   HWND ParentOf(const Control& control) const;
   DWORD WindowStyle() const;
+  // The first control in keyboard order that can take the focus.
+  HWND FirstFocusable() const;
+  // Remembers the focused control before a box or dialog takes the focus.
+  void SaveFocus();
+  void RestoreFocus();
+  // Moves the window by the mouse while a run keeps the thread: the
+  // platform's own move loop would hold the run until the drag ends.
+  bool HandleRunDrag(UINT message, WPARAM wParam, LPARAM lParam);
 
   HINSTANCE instance_;
   HWND hwnd_ = nullptr;
+  HWND appWindow_ = nullptr;
+  HWND lastFocus_ = nullptr;
+  int dpi_ = 96;
+  bool dragging_ = false;
+  POINT dragOffset_{};
   MainWindow* window_ = nullptr;
   HFONT font_ = nullptr;
   HFONT largeFont_ = nullptr;

@@ -19,6 +19,8 @@ Host& Current() {
 
 void SetCurrent(Host* host) { g_current = host; }
 
+Host* Installed() { return g_current; }
+
 ScopedHost::ScopedHost(Host& host) : previous_(g_current) { g_current = &host; }
 ScopedHost::~ScopedHost() { g_current = previous_; }
 

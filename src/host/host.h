@@ -124,6 +124,8 @@ class Host {
 // The host every device command uses. Set once at start-up (or per test).
 Host& Current();
 void SetCurrent(Host* host);
+// The installed host, or null before start-up chose one.
+Host* Installed();
 
 // Installs a host for a scope and puts the previous one back on the way out.
 class ScopedHost {

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <string>
 
+#include "host/host.h"
+
 namespace ui {
 
 enum class Icon { None, Error, Warning, Information };
@@ -44,6 +46,9 @@ class WindowSystem {
 
   // A modal box with one OK button and no owner.
   virtual void ShowMessage(const std::string& text, const std::string& caption, Icon icon) = 0;
+  // A modal Yes/No question with No the default button and no owner; true
+  // for Yes.
+  virtual bool AskYesNo(const std::string& text, const std::string& caption, Icon icon) = 0;
   // Runs the open dialog; false when the user cancels.
   virtual bool OpenFile(const OpenFileRequest& request, std::string& path) = 0;
   // The folder of the running executable (the open dialog's first folder).
@@ -51,6 +56,10 @@ class WindowSystem {
 
   // Handles every message waiting for the window, then returns.
   virtual void ProcessMessages() = 0;
+  // One wait of a running event (a settle wait, a status poll), taken on the
+  // given host's clock. The Win32 view keeps its window painted and movable
+  // meanwhile; the window model still defers user commands as always.
+  virtual void Wait(std::uint32_t milliseconds, host::Host& clock) { clock.Sleep(milliseconds); }
   // Paints one control of the main window now, by its name.
   virtual void Repaint(const std::string& control) = 0;
 

@@ -5,6 +5,7 @@
 #include <initguid.h>
 #include <setupapi.h>
 #include <ntddscsi.h>
+#include <dbt.h>
 
 #include <cstring>
 #include <vector>
@@ -51,7 +52,95 @@ class SetupDiList : public InterfaceList {
   std::vector<char> detail_;  // 8-byte aligned by the allocator
 };
 
+// The notifications that say a disk or CD-ROM interface came or went.
+LRESULT CALLBACK DeviceWatchProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_NCCREATE) {
+    auto* create = reinterpret_cast<CREATESTRUCTA*>(lParam);
+    SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+  }
+  if (message == WM_DEVICECHANGE) {
+    auto* changed = reinterpret_cast<bool*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+    if (changed != nullptr && (wParam == DBT_DEVICEARRIVAL || wParam == DBT_DEVICEREMOVECOMPLETE))
+      *changed = true;
+    return TRUE;
+  }
+  return DefWindowProcA(hwnd, message, wParam, lParam);
+}
+
+HDEVNOTIFY RegisterInterfaceClass(HWND window, const GUID& cls) {
+  DEV_BROADCAST_DEVICEINTERFACE_A filter{};
+  filter.dbcc_size = sizeof filter;
+  filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+  filter.dbcc_classguid = cls;
+  return RegisterDeviceNotificationA(window, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
+}
+
 }  // namespace
+
+// A message-only window registered for the disk and CD-ROM interface classes;
+// window stays null when either cannot be had, and the waits poll.
+struct Win32Host::DeviceWatch {
+  HWND window = nullptr;
+  HDEVNOTIFY disks = nullptr;
+  HDEVNOTIFY cdroms = nullptr;
+  bool changed = false;
+
+  DeviceWatch() {
+    HINSTANCE instance = GetModuleHandleA(nullptr);
+    WNDCLASSEXA cls{};
+    cls.cbSize = sizeof cls;
+    cls.lpfnWndProc = DeviceWatchProc;
+    cls.hInstance = instance;
+    cls.lpszClassName = kDeviceWatchClass;
+    if (RegisterClassExA(&cls) == 0 && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) return;
+    window = CreateWindowExA(0, kDeviceWatchClass, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                             instance, &changed);
+    if (window == nullptr) return;
+    disks = RegisterInterfaceClass(window, kDiskInterface);
+    cdroms = RegisterInterfaceClass(window, kCdromInterface);
+    if (disks == nullptr || cdroms == nullptr) Release();
+  }
+  ~DeviceWatch() { Release(); }
+  DeviceWatch(const DeviceWatch&) = delete;
+  DeviceWatch& operator=(const DeviceWatch&) = delete;
+
+  void Release() {
+    if (disks != nullptr) UnregisterDeviceNotification(disks);
+    if (cdroms != nullptr) UnregisterDeviceNotification(cdroms);
+    if (window != nullptr) DestroyWindow(window);
+    disks = cdroms = nullptr;
+    window = nullptr;
+  }
+
+  // Handles what reached the window; true once a notification came.
+  bool TakeChange() {
+    MSG msg;
+    while (PeekMessageA(&msg, window, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
+    const bool was = changed;
+    changed = false;
+    return was;
+  }
+};
+
+Win32Host::Win32Host() = default;
+Win32Host::~Win32Host() = default;
+
+bool Win32Host::WaitForDeviceChange(std::uint32_t milliseconds) {
+  if (!watch_) watch_ = std::make_unique<DeviceWatch>();
+  if (watch_->window == nullptr) {
+    Sleep(milliseconds);
+    return true;
+  }
+  const DWORD start = GetTickCount();
+  for (;;) {
+    if (watch_->TakeChange()) return true;
+    const DWORD elapsed = GetTickCount() - start;
+    if (elapsed >= milliseconds) return false;
+    // Wakes for anything sent or posted to the thread, the notifications
+    // included; other messages stay queued for their owner.
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, milliseconds - elapsed, QS_ALLINPUT);
+  }
+}
 
 Handle Win32Host::OpenDevice(const char* path, std::uint32_t access, std::uint32_t share,
                              std::uint32_t& lastError) {

@@ -2,12 +2,19 @@
 // calls. Built only by the Windows toolchain.
 #pragma once
 
+#include <memory>
+
 #include "host/host.h"
 
 namespace host {
 
 class Win32Host : public Host {
  public:
+  Win32Host();
+  ~Win32Host() override;
+  Win32Host(const Win32Host&) = delete;
+  Win32Host& operator=(const Win32Host&) = delete;
+
   Handle OpenDevice(const char* path, std::uint32_t access, std::uint32_t share,
                     std::uint32_t& lastError) override;
   bool PassThrough(Handle handle, PassThroughRequest& request, std::uint32_t& lastError) override;
@@ -17,8 +24,19 @@ class Win32Host : public Host {
   std::uint32_t LogicalDrives() override;
   std::string WindowsDirectory() override;
   unsigned DriveType(const char* root) override;
+  // Woken by the system's notifications that a disk or CD-ROM interface came
+  // or went, received by a message-only window of class kDeviceWatchClass
+  // that the first call creates. Where that window or its registration
+  // cannot be had, it sleeps and answers maybe, as a poll.
+  bool WaitForDeviceChange(std::uint32_t milliseconds) override;
   void Sleep(std::uint32_t milliseconds) override;
   void DebugOutput(const char* text) override;
+
+  static constexpr char kDeviceWatchClass[] = "TTxDeviceWatch";
+
+ private:
+  struct DeviceWatch;
+  std::unique_ptr<DeviceWatch> watch_;
 };
 
 }  // namespace host

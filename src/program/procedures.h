@@ -49,7 +49,7 @@ enum class RunOutcome {
   NothingRan,  // no procedure for the chip, or its procedure is not built yet
   Succeeded,
   Failed,
-  Refused,     // refused before any command; Run stays disabled
+  Refused,     // refused before any command (by the image size check Run stays disabled)
 };
 
 RunOutcome OutcomeOf(int procedureResult);

@@ -33,7 +33,7 @@ TEST(ResourcesTest, VersionInformationOfTheUtility) {
   EXPECT_STREQ("TX4077x Firmware Update Utility", text);
 }
 
-TEST(ResourcesTest, IconAndCommonControlsManifest) {
+TEST(ResourcesTest, IconAndManifestWithCommonControlsAndDpiAwareness) {
   HMODULE module = LoadLibraryExA(AppPath().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
   ASSERT_NE(nullptr, module);
   EXPECT_NE(nullptr, FindResourceA(module, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(14)));  // RT_GROUP_ICON
@@ -43,6 +43,8 @@ TEST(ResourcesTest, IconAndCommonControlsManifest) {
   const std::string text(bytes, SizeofResource(module, manifest));
   EXPECT_NE(std::string::npos, text.find("Microsoft.Windows.Common-Controls"));
   EXPECT_NE(std::string::npos, text.find("version=\"6.0.0.0\""));
+  // Without this the system stretches the window's bitmap at high dpi.
+  EXPECT_NE(std::string::npos, text.find(">true</dpiAware>"));
   FreeLibrary(module);
 }
 

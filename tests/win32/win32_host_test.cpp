@@ -1,18 +1,29 @@
 // The real platform host against what Wine offers: the system volume, a
-// missing device, the volume calls and the interface lists.
+// missing device, the volume calls, the interface lists and the waits for a
+// device change.
 #include <windows.h>
+#include <dbt.h>
 
 #include <gtest/gtest.h>
 
 #include <cctype>
 #include <cstring>
 #include <string>
+#include <thread>
 
 #include "device/discovery.h"
 #include "device/passthrough.h"
 #include "host/win32_host.h"
 
 namespace {
+
+DEV_BROADCAST_DEVICEINTERFACE_A DiskInterfaceHeader() {
+  DEV_BROADCAST_DEVICEINTERFACE_A header{};
+  header.dbcc_size = sizeof header;
+  header.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+  header.dbcc_classguid = {0x53F56307, 0xB6BF, 0x11D0, {0x94, 0xF2, 0x00, 0xA0, 0xC9, 0x1E, 0xFB, 0x8B}};
+  return header;
+}
 
 class Win32HostTest : public ::testing::Test {
  protected:
@@ -69,6 +80,46 @@ TEST_F(Win32HostTest, InterfaceListsAreWalkedToTheirEnd) {
   ASSERT_GE(disks, 0);
   ASSERT_LE(disks + cdroms, device::kMaxDevices);
   for (int i = 0; i < disks + cdroms; ++i) EXPECT_TRUE(device::IsCandidatePath(table[i], true));
+}
+
+// The notifications are sent from another thread, as the system sends them,
+// with a disk interface's header.
+TEST_F(Win32HostTest, DeviceWaitsWakeOnArrivalAndRemovalAndOtherwiseRunOut) {
+  EXPECT_FALSE(platform.WaitForDeviceChange(0));  // starts listening
+  HWND watch = FindWindowExA(HWND_MESSAGE, nullptr, host::Win32Host::kDeviceWatchClass, nullptr);
+  ASSERT_NE(nullptr, watch) << "notifications unavailable: the waits would only poll";
+
+  const struct {
+    const char* name;
+    WPARAM event;
+    bool wakes;
+  } rows[] = {
+      {"arrival", DBT_DEVICEARRIVAL, true},
+      {"removal", DBT_DEVICEREMOVECOMPLETE, true},
+      {"a removal only asked about", DBT_DEVICEQUERYREMOVE, false},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    // Sent 100 ms into the wait; the wait takes it in.
+    std::thread notifier([&] {
+      Sleep(100);
+      DEV_BROADCAST_DEVICEINTERFACE_A header = DiskInterfaceHeader();
+      DWORD_PTR result = 0;
+      SendMessageTimeoutA(watch, WM_DEVICECHANGE, row.event, reinterpret_cast<LPARAM>(&header),
+                          SMTO_BLOCK, 10000, &result);
+    });
+    const DWORD start = GetTickCount();
+    EXPECT_EQ(row.wakes, platform.WaitForDeviceChange(row.wakes ? 20000 : 400));
+    const DWORD waited = GetTickCount() - start;
+    notifier.join();
+    EXPECT_GE(waited, 80u);
+    EXPECT_LT(waited, row.wakes ? 5000u : 2000u);
+  }
+  // A notification that came between two waits wakes the next one at once.
+  DEV_BROADCAST_DEVICEINTERFACE_A header = DiskInterfaceHeader();
+  SendMessageA(watch, WM_DEVICECHANGE, DBT_DEVICEARRIVAL, reinterpret_cast<LPARAM>(&header));
+  EXPECT_TRUE(platform.WaitForDeviceChange(0));
+  EXPECT_FALSE(platform.WaitForDeviceChange(0));
 }
 
 }  // namespace

@@ -1,12 +1,14 @@
 // The real main window on the simulated enclosures, driven with real window
 // messages and read back through the Win32 API. Message boxes are answered
-// by a CBT hook so that nothing waits for a user.
+// by a window-procedure hook so that nothing waits for a user.
 #include <windows.h>
 #include <shlobj.h>
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <filesystem>
 #include <memory>
 #include <stdexcept>
@@ -14,6 +16,7 @@
 #include <vector>
 
 #include "app/main_window.h"
+#include "app/waiting_host.h"
 #include "app/win32_view.h"
 #include "host/host.h"
 #include "sim/demo.h"
@@ -26,12 +29,37 @@ namespace {
 struct Box {
   std::string text;
   std::string caption;
+  bool ownerless = false;
+  bool mainEnabled = true;  // the main window while the box is up
+  int defaultButton = 0;    // the button with the default frame, once the box is up
+  int focused = 0;          // the control with the focus then
 };
 std::vector<Box> g_boxes;
+int g_answer = IDOK;  // how the boxes are answered
+HWND g_main = nullptr;
+HWND g_box = nullptr;
 
+// Runs inside the box's own message loop, once the box has set its default
+// button and focus: reads them and answers.
+void CALLBACK ReadButtonsAndAnswer(HWND, UINT, UINT_PTR id, DWORD) {
+  KillTimer(nullptr, id);
+  if (g_box == nullptr || g_boxes.empty()) return;
+  for (int button : {IDOK, IDCANCEL, IDYES, IDNO}) {
+    HWND h = GetDlgItem(g_box, button);
+    if (h != nullptr && (SendMessageA(h, WM_GETDLGCODE, 0, 0) & DLGC_DEFPUSHBUTTON) != 0)
+      g_boxes.back().defaultButton = button;
+  }
+  g_boxes.back().focused = GetDlgCtrlID(GetFocus());
+  PostMessageA(g_box, WM_COMMAND, g_answer, 0);
+  g_box = nullptr;
+}
+
+// Reads each box once its dialog is set up (text set, other windows disabled
+// for a task-modal box); the answer follows from the box's message loop.
 LRESULT CALLBACK AnswerMessageBoxes(int code, WPARAM wParam, LPARAM lParam) {
-  if (code == HCBT_ACTIVATE) {
-    HWND dlg = reinterpret_cast<HWND>(wParam);
+  const auto* call = reinterpret_cast<const CWPRETSTRUCT*>(lParam);
+  if (code == HC_ACTION && call->message == WM_INITDIALOG) {
+    HWND dlg = call->hwnd;
     char cls[32] = {};
     GetClassNameA(dlg, cls, sizeof cls);
     if (std::strcmp(cls, "#32770") == 0) {
@@ -39,8 +67,14 @@ LRESULT CALLBACK AnswerMessageBoxes(int code, WPARAM wParam, LPARAM lParam) {
       char caption[256] = {};
       GetDlgItemTextA(dlg, 0xFFFF, text, sizeof text);
       GetWindowTextA(dlg, caption, sizeof caption);
-      g_boxes.push_back({text, caption});
-      PostMessageA(dlg, WM_COMMAND, IDOK, 0);
+      Box box;
+      box.text = text;
+      box.caption = caption;
+      box.ownerless = GetWindow(dlg, GW_OWNER) == nullptr;
+      box.mainEnabled = g_main != nullptr && IsWindowEnabled(g_main) != FALSE;
+      g_boxes.push_back(box);
+      g_box = dlg;
+      SetTimer(nullptr, 0, 0, ReadButtonsAndAnswer);
     }
   }
   return CallNextHookEx(nullptr, code, wParam, lParam);
@@ -81,18 +115,21 @@ class GuiTest : public ::testing::Test {
  protected:
   void SetUp() override {
     g_boxes.clear();
+    g_answer = IDOK;
     sim::AttachDemoEnclosures(machine);
-    hook_ = SetWindowsHookExA(WH_CBT, AnswerMessageBoxes, nullptr, GetCurrentThreadId());
+    hook_ = SetWindowsHookExA(WH_CALLWNDPROCRET, AnswerMessageBoxes, nullptr, GetCurrentThreadId());
     view = std::make_unique<app::Win32View>(GetModuleHandleA(nullptr));
     view->quitOnDestroy = false;
     window = app::StartMainWindow(*view);
     hwnd = view->hwnd();
+    g_main = hwnd;
     Pump(50);
   }
   void TearDown() override {
     view.reset();  // destroys the real window while the model still exists
     window.reset();
     UnhookWindowsHookEx(hook_);
+    g_main = nullptr;
     if (!imageFolder_.empty()) {
       std::error_code error;
       std::filesystem::remove_all(imageFolder_, error);
@@ -406,6 +443,192 @@ TEST_F(GuiTest, ErrorsInHandlersAreShownWithoutStoppingTheWindow) {
   EXPECT_EQ("Invalid pointer operation", g_boxes[0].text);
   EXPECT_EQ("Tavrion TX4077x Firmware Update Utility", g_boxes[0].caption);
   EXPECT_TRUE(IsWindow(hwnd));
+}
+
+TEST_F(GuiTest, TaskBarButtonCarriesTheApplicationTitle) {
+  // The main window is owned by the application window, so only that one is
+  // in the task bar; the caption stays the window's own.
+  HWND app = view->applicationWindow();
+  ASSERT_NE(nullptr, app);
+  EXPECT_EQ(app, GetWindow(hwnd, GW_OWNER));
+  EXPECT_EQ(nullptr, GetWindow(app, GW_OWNER));
+  EXPECT_TRUE(IsWindowVisible(app));
+  EXPECT_FALSE(GetWindowLongPtrA(app, GWL_EXSTYLE) & WS_EX_TOOLWINDOW);
+  EXPECT_EQ("Tavrion TX4077x Firmware Update Utility", TextOf(app));
+  EXPECT_EQ(" TX4077x FW Update Utility v1.19.01", TextOf(hwnd));
+
+  // Minimizing the window minimizes the task-bar entry, which takes the
+  // window along; closing the entry closes the window.
+  SendMessageA(hwnd, WM_SYSCOMMAND, SC_MINIMIZE, 0);
+  Pump(50);
+  EXPECT_TRUE(IsIconic(app));
+  EXPECT_FALSE(IsWindowVisible(hwnd));
+  SendMessageA(app, WM_SYSCOMMAND, SC_RESTORE, 0);
+  Pump(50);
+  EXPECT_TRUE(IsWindowVisible(hwnd));
+  SendMessageA(app, WM_CLOSE, 0, 0);
+  Pump(100);
+  EXPECT_FALSE(IsWindow(hwnd));
+}
+
+TEST_F(GuiTest, FocusStartsOnTheFirstControlAndComesBackAfterABox) {
+  // ChipLabelEdit leads the keyboard order once the panels are passed over.
+  EXPECT_EQ(H(window->ChipLabelEdit), GetFocus());
+
+  SetFocus(H(window->LoadBtn));
+  SendMessageA(hwnd, WM_DROPFILES, reinterpret_cast<WPARAM>(MakeDrop({"C:\\a", "C:\\b"})), 0);
+  Pump(50);
+  ASSERT_EQ(1u, g_boxes.size());
+  // Without owner, yet task-modal: the main window is disabled under the box.
+  EXPECT_TRUE(g_boxes[0].ownerless);
+  EXPECT_FALSE(g_boxes[0].mainEnabled);
+  EXPECT_TRUE(IsWindowEnabled(hwnd));
+  EXPECT_EQ(H(window->LoadBtn), GetFocus());
+
+  // A control that is disabled while focused gets the focus back when it is
+  // enabled again (Run during its run).
+  window->UpdateBtn.SetEnabled(true);
+  SetFocus(H(window->UpdateBtn));
+  window->UpdateBtn.SetEnabled(false);
+  window->Message("Please power off and on the device.", "Message");
+  window->UpdateBtn.SetEnabled(true);
+  EXPECT_EQ(H(window->UpdateBtn), GetFocus());
+}
+
+// Lets the run's waits drive the test: each slice of waiting calls back.
+class HookedHost : public app::WaitingHost {
+ public:
+  HookedHost(host::Host& inner, std::function<void()> onSlice)
+      : app::WaitingHost(inner, [onSlice](std::uint32_t ms, host::Host& clock) {
+          onSlice();
+          clock.Sleep(ms);
+        }) {}
+};
+
+TEST_F(GuiTest, RunWaitsKeepTheWindowPaintedAndMovableWithCommandsDeferred) {
+  Select(0);
+  SendMessageA(hwnd, WM_DROPFILES, reinterpret_cast<WPARAM>(MakeDrop({DemoImage(0)})), 0);
+  ASSERT_TRUE(IsWindowEnabled(H(window->UpdateBtn)));
+
+  RECT start;
+  GetWindowRect(hwnd, &start);
+  int slices = 0;
+  bool painted = false, moved = false, panelDuringRun = true;
+  HookedHost hooked(machine, [&] {
+    if (!window->running()) return;
+    ++slices;
+    if (slices == 1) {
+      // Uncover the window, drag it by its caption 40 right and 30 down, and
+      // click "RD Version": all as queued messages.
+      InvalidateRect(hwnd, nullptr, TRUE);
+      POINT grab{start.left + 60, start.top + 8};
+      PostMessageA(hwnd, WM_NCLBUTTONDOWN, HTCAPTION, MAKELPARAM(grab.x, grab.y));
+      POINT to{grab.x + 40, grab.y + 30};
+      ScreenToClient(hwnd, &to);
+      PostMessageA(hwnd, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(to.x, to.y));
+      PostMessageA(hwnd, WM_LBUTTONUP, 0, MAKELPARAM(to.x, to.y));
+      PostMessageA(H(window->RdCheckBox), BM_CLICK, 0, 0);
+    } else if (slices == 3) {
+      RECT now;
+      GetWindowRect(hwnd, &now);
+      moved = now.left == start.left + 40 && now.top == start.top + 30;
+      painted = GetUpdateRect(hwnd, nullptr, FALSE) == FALSE;
+      panelDuringRun = window->RdPanel.visible();
+    }
+  });
+  {
+    host::ScopedHost slowed(hooked);
+    SendMessageA(H(window->UpdateBtn), BM_CLICK, 0, 0);
+  }
+  EXPECT_GE(slices, 3);
+  EXPECT_TRUE(painted);
+  EXPECT_TRUE(moved);
+  EXPECT_FALSE(panelDuringRun);  // the click waited for the run
+  EXPECT_EQ("Programming Success!!", window->StatusEdit.text());
+  EXPECT_TRUE(IsWindowVisible(H(window->RdPanel)));
+  EXPECT_TRUE(IsWindowEnabled(H(window->UpdateBtn)));
+}
+
+TEST_F(GuiTest, RunAsksBeforeWritingAnImageRefusedForTheChip) {
+  // The controller's image on the first bridge, Run enabled as "Load File"
+  // leaves it after the mismatch notice.
+  Select(0);
+  SendMessageA(hwnd, WM_DROPFILES, reinterpret_cast<WPARAM>(MakeDrop({DemoImage(3)})), 0);
+  ASSERT_EQ(1u, g_boxes.size());
+  window->UpdateBtn.SetEnabled(true);
+  g_boxes.clear();
+  machine.ClearTranscript();
+
+  g_answer = IDNO;
+  SendMessageA(H(window->UpdateBtn), BM_CLICK, 0, 0);
+  ASSERT_EQ(1u, g_boxes.size());
+  EXPECT_EQ("The firmware file seems not match this chip! Program it anyway?", g_boxes[0].text);
+  EXPECT_EQ(IDNO, g_boxes[0].defaultButton);
+  EXPECT_EQ(IDNO, g_boxes[0].focused);  // Enter answers No
+  EXPECT_FALSE(g_boxes[0].mainEnabled);
+  EXPECT_TRUE(machine.transcript().empty());
+  EXPECT_TRUE(IsWindowEnabled(H(window->UpdateBtn)));
+  EXPECT_EQ(H(window->UpdateBtn), GetFocus());
+
+  g_answer = IDYES;
+  SendMessageA(H(window->UpdateBtn), BM_CLICK, 0, 0);
+  EXPECT_FALSE(machine.transcript().empty());
+  EXPECT_NE(program::RunOutcome::NothingRan, window->lastOutcome);
+}
+
+TEST_F(GuiTest, LayoutScalesWithTheWindowsDpi) {
+  // tools run this test once more at 144 dpi and say so in TX_EXPECT_DPI.
+  const char* expected = std::getenv("TX_EXPECT_DPI");
+  const int dpi = view->dpi();
+  EXPECT_EQ(expected != nullptr ? std::atoi(expected) : 96, dpi);
+  auto scaled = [&](int pixels) { return MulDiv(pixels, dpi, 96); };
+
+  SendMessageA(H(window->RdCheckBox), BM_CLICK, 0, 0);  // the panel's controls too
+  for (app::Control* c : window->controls()) {
+    if (c->kind() == app::ControlKind::Label) continue;  // sized to their text
+    SCOPED_TRACE(c->name());
+    const RECT r = PlaceOf(H(*c));
+    const app::Bounds& b = c->bounds();
+    EXPECT_EQ(scaled(b.left), r.left);
+    EXPECT_EQ(scaled(b.top), r.top);
+    EXPECT_EQ(scaled(b.width), r.right - r.left);
+    // A combo box's closed height follows its font; the others are exact.
+    if (c->kind() != app::ControlKind::ComboBox) {
+      EXPECT_EQ(scaled(b.height), r.bottom - r.top);
+    }
+  }
+  RECT client;
+  GetClientRect(hwnd, &client);
+  EXPECT_EQ(scaled(347), client.right);
+  EXPECT_EQ(scaled(420), client.bottom);
+  LOGFONTA lf{};
+  GetObjectA(reinterpret_cast<HFONT>(SendMessageA(H(window->StatusEdit), WM_GETFONT, 0, 0)),
+             sizeof lf, &lf);
+  EXPECT_EQ(-scaled(11), lf.lfHeight);
+  const RECT label = PlaceOf(view->LabelOf(window->StatusEdit));
+  EXPECT_EQ(scaled(80) - scaled(3), label.right);
+}
+
+TEST_F(GuiTest, ALongFirmwarePathShowsItsFileName) {
+  const std::filesystem::path image = DemoImage(0);
+  const std::filesystem::path deep = image.parent_path() /
+      "a folder with a rather long name to push the file name out of sight" / "and another";
+  std::filesystem::create_directories(deep);
+  const std::filesystem::path copy = deep / image.filename();
+  std::filesystem::copy_file(image, copy);
+  const std::string path = copy.string();
+  SendMessageA(hwnd, WM_DROPFILES, reinterpret_cast<WPARAM>(MakeDrop({path})), 0);
+  ASSERT_EQ(path, TextOf(H(window->FwFilenameEdit)));
+
+  // The last character is in view, the first scrolled out to the left.
+  HWND edit = H(window->FwFilenameEdit);
+  RECT client;
+  GetClientRect(edit, &client);
+  const LRESULT last = SendMessageA(edit, EM_POSFROMCHAR, path.size() - 1, 0);
+  EXPECT_GE(static_cast<short>(LOWORD(last)), 0);
+  EXPECT_LT(static_cast<short>(LOWORD(last)), client.right);
+  const LRESULT first = SendMessageA(edit, EM_POSFROMCHAR, 0, 0);
+  EXPECT_LT(static_cast<short>(LOWORD(first)), 0);
 }
 
 }  // namespace
