@@ -160,7 +160,10 @@ while [ -z "$gdisk" ] && [ $n -lt 30 ]; do
   [ -n "$gdisk" ] || { sleep 1; n=$((n + 1)); }
 done
 sleep 1
-echo "GADGET DISK ${gdisk:--} $(cut -d' ' -f1 /proc/uptime) ancestry=$(readlink -f /sys/block/${gdisk:-none} | sed 's,.*/devices/,,')"
+d=$(readlink -f /sys/block/${gdisk:-none})
+while [ "$d" != / ] && [ ! -e $d/bInterfaceClass ]; do d=$(dirname $d); done
+driver=$(basename "$(readlink $d/driver)")
+echo "GADGET DISK ${gdisk:--} $(cut -d' ' -f1 /proc/uptime) driver=${driver:--} ancestry=$(readlink -f /sys/block/${gdisk:-none} | sed 's,.*/devices/,,')"
 echo "GADGET ATTACH COMMANDS $(awk '/^ENCLOSURE CMD/{print $4}' /tmp/enclosure.log | sort | uniq -c | awk '{printf "%s%s x%s", s, $2, $1; s=", "}')"
 if [ -z "$gdisk" ]; then
   dmesg | tail -40 | sed 's/^/GADGET DMESG /'
@@ -186,6 +189,10 @@ else
   size=$(stat -c %s /image.bin)
   cmp -s -n $size /image.bin /tmp/before.bin && echo "GADGET BEFORE equal" || echo "GADGET BEFORE differs"
   cmp -s -n $size /image.bin /tmp/after.bin && echo "GADGET READBACK equal" || echo "GADGET READBACK differs"
+  /probe gadget
+  # What the host sent right after each CHECK CONDITION (usb-storage asks for the sense).
+  awk '/^ENCLOSURE CMD/ {if (prev ~ / check$/) print "GADGET AFTER CHECK " $3, $4, $5, $6; prev = $0}' /tmp/enclosure.log | sort -u
+  echo "GADGET LARGEST TRANSFER $(awk '/^ENCLOSURE CMD/ && $5 > m {m = $5} END {print m + 0}' /tmp/enclosure.log) bytes; max_sectors now $(cat /sys/block/$gdisk/device/max_sectors)"
   echo "GADGET COMMANDS $(grep -c '^ENCLOSURE CMD' /tmp/enclosure.log) in all, $(grep -c '^ENCLOSURE CMD .* check$' /tmp/enclosure.log) answered CHECK CONDITION: $(awk '/^ENCLOSURE CMD/{print $4}' /tmp/enclosure.log | sort | uniq -c | awk '{printf "%s%s x%s", s, $2, $1; s=", "}')"
   grep -v "^ENCLOSURE CMD" /tmp/enclosure.log | sed 's/^/GADGET LOG /' | head -20
   umount /mnt/gadget
@@ -233,7 +240,7 @@ tr -d '\r' < "$work/serial.log" | grep -E "^(MOUNT|\[|GUEST|DEVICES|DEVICE|CHECK
 echo "kernel $kver, qemu wall time ${elapsed}s"
 log=$(tr -d '\r' < "$work/serial.log")
 grep -q "^GUEST DONE" <<<"$log" || { cat "$work/qemu.log"; fail "the guest did not finish"; }
-[ "$(grep -c "^PROBE DONE failed=0" <<<"$log")" -eq 2 ] || fail "a check failed or did not run"
+[ "$(grep -c "^PROBE DONE failed=0" <<<"$log")" -eq 3 ] || fail "a check failed or did not run"
 if grep -q ": FAIL" <<<"$log"; then fail "a check failed"; fi
 probe_checks=$(grep -c "^CHECK .*: ok" <<<"$log")
 
@@ -248,11 +255,16 @@ check() {  # description, then a command that succeeds when it holds
   else echo "CHECK $what: FAIL"; failed=$((failed + 1)); fi
 }
 has() { grep -qE -- "$1" <<<"$log"; }
+sense_follows() {
+  has "^GADGET AFTER CHECK 03 RequestSense [0-9]+ good$" && ! has "^GADGET AFTER CHECK ([^0]|0[^3])"
+}
 listed() {  # the listing's TX40775 entry shows this line
   awk '/^LIST: entry / {inside = /TX40775/} inside' <<<"$runs" | grep -qF -- "$1"
 }
 check "gadget: usb-storage binds the emulated enclosure on dummy_hcd" \
-  has "^GADGET DISK sd[a-z]+ .*ancestry=platform/dummy_hcd.*/host[0-9]+/"
+  has "^GADGET DISK sd[a-z]+ .* driver=usb-storage ancestry=platform/dummy_hcd.*/host[0-9]+/"
+check "gadget: each CHECK CONDITION is followed by REQUEST SENSE, answered" \
+  sense_follows
 check "console as root: listing exits 0" has "^CONSOLE LIST EXIT 0$"
 check "console listing: the TX40775 entry" listed "TX40775"
 check "console listing: bus USB" listed "bus:     USB"
