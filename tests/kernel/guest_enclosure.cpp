@@ -28,6 +28,9 @@ namespace {
 
 constexpr std::uint64_t kDiskSectors = 0x8000;  // 16 MiB: room for a small file system
 constexpr std::size_t kChunk = 64 * 1024;       // bytes per endpoint read or write
+// More than any command of the utility or the disk driver moves; a wrapper
+// asking more is answered with a phase error instead of a huge allocation.
+constexpr std::uint32_t kMaxTransfer = 16 * 1024 * 1024;
 constexpr std::uint8_t kGetMaxLun = 0xFE;
 constexpr std::uint8_t kMassStorageReset = 0xFF;
 
@@ -186,6 +189,16 @@ int Serve(const std::string& dir, const sim::EnclosureProfile& profile) {
     }
     const std::uint32_t length = Le32(cbw + 8);
     const bool dataIn = (cbw[12] & 0x80) != 0;
+    std::uint8_t csw[13] = {'U', 'S', 'B', 'S'};
+    std::memcpy(csw + 4, cbw + 4, 4);  // the tag
+    if (length > kMaxTransfer) {
+      std::printf("ENCLOSURE CMD %02X - %u phase-error\n", cbw[15], length);
+      std::fflush(stdout);
+      std::memcpy(csw + 8, cbw + 8, 4);  // nothing moved
+      csw[12] = 2;
+      WriteAll(in, csw, sizeof csw);
+      continue;
+    }
     data.assign(length, 0);
     if (!dataIn && length > 0 && !ReadAll(out, data.data(), length)) continue;
 
@@ -220,12 +233,10 @@ int Serve(const std::string& dir, const sim::EnclosureProfile& profile) {
       std::fill(data.begin() + moved, data.end(), 0);
       if (!WriteAll(in, data.data(), length)) continue;
     }
-    std::uint8_t csw[13] = {'U', 'S', 'B', 'S'};
-    std::memcpy(csw + 4, cbw + 4, 4);  // the tag
     const std::uint32_t residue = length - moved;
     for (int i = 0; i < 4; ++i) csw[8 + i] = static_cast<std::uint8_t>(residue >> (8 * i));
     csw[12] = good ? 0 : 1;
-    if (!WriteAll(in, csw, sizeof csw)) continue;
+    WriteAll(in, csw, sizeof csw);  // a failure shows as the host's time-out
   }
 }
 
