@@ -224,7 +224,11 @@ cat "$work/mon.out" >/dev/null &
 exec 3>"$work/mon.in"
 
 unplugged=0
+booted=""
 while kill -0 "$qemu_pid" 2>/dev/null; do
+  if [ -z "$booted" ] && grep -q "^GUEST UP" "$work/serial.log" 2>/dev/null; then
+    booted=$(( $(date +%s) - start ))
+  fi
   if [ $unplugged -eq 0 ] && grep -q "^UNPLUG " "$work/serial.log" 2>/dev/null; then
     echo "device_del bot" >&3
     unplugged=1
@@ -277,7 +281,7 @@ check "programming run through the kernel: exit 0" has "^CONSOLE PROGRAM EXIT 0$
 check "backup-only run after it: exit 0" has "^CONSOLE READBACK EXIT 0$"
 check "the flash read back through the kernel holds the image" has "^GADGET READBACK equal$"
 read -r _ _ _ t0 t1 < <(grep "^GADGET UPDATE TOOK" <<<"$log" || echo "- - - 0 0")
-echo "guest figures: $(grep "^GUEST UP" <<<"$log"); update run $(awk -v a="$t0" -v b="$t1" 'BEGIN {printf "%.1f", b - a}') s;" \
+echo "guest figures: boot ${booted:-?} s wall ($(grep "^GUEST UP" <<<"$log") guest clock); update run $(awk -v a="$t0" -v b="$t1" 'BEGIN {printf "%.1f", b - a}') s;" \
   "$(grep "^GADGET COMMANDS" <<<"$log" | cut -d' ' -f3-)"
 [ "$failed" -eq 0 ] || fail "$failed console check(s) failed"
 echo "kernel test passed: $((probe_checks + passed)) checks"

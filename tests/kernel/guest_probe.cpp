@@ -229,7 +229,8 @@ int AfterUnplug(const std::string& path) {
 
 // The emulated bridge behind dummy_hcd: its disk found as USB, a vendor block
 // it does not know fails through the SCSI status (the kernel then fetches the
-// sense with REQUEST SENSE, seen in the enclosure's log), one it knows passes.
+// sense with REQUEST SENSE, seen in the enclosure's log), one it knows passes,
+// and a 1 MiB transfer goes through.
 int Gadget() {
   host::LinuxHost linux;
   host::ScopedHost scope(linux);
@@ -247,6 +248,12 @@ int Gadget() {
   const Answer leave = Send(linux, path, {0xFF, 0x04, 0x54, 0x58, 0xAA, 0, 0, 0, 0, 0, 0, 0}, false, none);
   Check("gadget: vendor mode pair passes", enter.ok && enter.status == 0 && leave.ok && leave.status == 0,
         Describe(enter) + " " + Describe(leave));
+  // The procedures' largest commands: 1 MiB in one data phase, past
+  // usb-storage's default limit, which the host raises for it.
+  std::vector<std::uint8_t> mib(1 << 20);
+  const Answer big = Send(linux, path, Rw10(0x28, 0, 2048), true, mib);
+  Check("gadget: 1 MiB READ(10) in one command", big.ok && big.status == 0 && big.transferred == (1u << 20),
+        Describe(big));
   std::printf("PROBE DONE failed=%d\n", g_failed);
   return g_failed == 0 ? 0 : 1;
 }
