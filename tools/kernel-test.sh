@@ -3,9 +3,13 @@
 # USB, so qemu (software emulation, no KVM needed) boots Debian's kernel with a
 # busybox initramfs, emulated USB enclosures (usb-storage with a disk and a
 # CD-ROM, uas with a disk) and scsi_debug; tx-guest-probe runs the host's
-# discovery and pass-through against them and the serial log is judged here.
+# discovery and pass-through against them. Then the simulated TX40775 bridge
+# (tx-guest-enclosure) goes behind the guest kernel's own USB stack: a
+# FunctionFS gadget on dummy_hcd, bound by usb-storage, with a file system
+# mounted from its disk; the real console (tx-guest-console) lists it and
+# updates its flash through SG_IO. The serial log is judged here.
 #
-#   bash tools/kernel-test.sh [BUILD_DIR]     (BUILD_DIR holds tx-guest-probe)
+#   bash tools/kernel-test.sh [BUILD_DIR]     (BUILD_DIR holds the tx-guest-* programs)
 #
 # Fails on any failed check; skips (exit 0, one "SKIPPED:" line) only where
 # the machine cannot run it: no package can be installed or downloaded.
@@ -18,7 +22,12 @@ limit=${TX_KERNEL_TEST_SECONDS:-600}
 
 skip() { echo "kernel test SKIPPED: $*"; exit 0; }
 fail() { echo "kernel test FAILED: $*"; exit 1; }
-[ -x "$probe" ] || fail "no $probe: build first"
+enclosure="$build/tx-guest-enclosure"
+console="$build/tx-guest-console"
+make_image="$build/tx4077x-make-image"
+for program in "$probe" "$enclosure" "$console" "$make_image"; do
+  [ -x "$program" ] || fail "no $program: build first"
+done
 
 need=(qemu-system-x86 busybox-static cpio kmod)
 missing=()
@@ -59,7 +68,15 @@ root="$work/root"
 mkdir -p "$root"/{bin,proc,sys,dev,tmp,mnt/usb,lib/modules/$kver}
 cp "$(command -v busybox)" "$root/bin/busybox"
 cp "$probe" "$root/probe"
+cp "$enclosure" "$root/enclosure"
+cp "$console" "$root/console"
+"$make_image" 1 1 "$root/image.bin" >/dev/null   # an image for the TX40775 (type 1, sub-code 1)
+mkdir -p "$root/etc"
+echo "root:x:0:0:root:/:/bin/sh" > "$root/etc/passwd"
+echo "nobody:x:65534:65534:nobody:/:/bin/sh" >> "$root/etc/passwd"
+printf 'root:x:0:\nnogroup:x:65534:\n' > "$root/etc/group"
 wanted="ehci-pci xhci-pci usb-storage uas sd_mod sr_mod sg scsi_debug crc32c_generic ext4"
+wanted="$wanted dummy_hcd libcomposite usb_f_fs"
 declare -A seen=()
 add_module() {
   local file
@@ -110,6 +127,76 @@ n=0
 while [ -e /sys/block/$bot ] && [ $n -lt 60 ]; do sleep 1; n=$((n + 1)); done
 echo "UNPLUGGED after ${n}s"
 /probe unplug "$path"
+
+# The simulated bridge behind the kernel's USB stack: a FunctionFS gadget on
+# dummy_hcd that usb-storage binds like any enclosure.
+echo "GADGET START $(cut -d' ' -f1 /proc/uptime)"
+for m in dummy_hcd libcomposite usb_f_fs; do
+  modprobe $m || echo "MODPROBE FAILED $m"
+done
+mount -t configfs none /sys/kernel/config
+g=/sys/kernel/config/usb_gadget/tx
+mkdir $g $g/strings/0x409 $g/configs/c.1 $g/functions/ffs.tx
+set -- $(/enclosure ids tx40775-pmc)
+echo $1 > $g/idVendor
+echo $2 > $g/idProduct
+echo Tavrion > $g/strings/0x409/manufacturer
+echo "TX40775 Disk" > $g/strings/0x409/product
+echo GADGET1 > $g/strings/0x409/serialnumber
+ln -s $g/functions/ffs.tx $g/configs/c.1/
+mkdir -p /dev/ffs-tx /mnt/gadget
+mount -t functionfs tx /dev/ffs-tx
+/enclosure serve /dev/ffs-tx tx40775-pmc > /tmp/enclosure.log 2>&1 &
+n=0
+while ! grep -q "^ENCLOSURE READY" /tmp/enclosure.log && [ $n -lt 50 ]; do sleep 0.2; n=$((n + 1)); done
+echo "GADGET VID:PID $1:$2 $(head -1 /tmp/enclosure.log)"
+echo dummy_udc.0 > $g/UDC || echo "GADGET BIND FAILED"
+gdisk=""
+n=0
+while [ -z "$gdisk" ] && [ $n -lt 30 ]; do
+  for d in /sys/block/sd*; do
+    readlink -f $d | grep -q dummy_hcd && gdisk=$(basename $d)
+  done
+  [ -n "$gdisk" ] || { sleep 1; n=$((n + 1)); }
+done
+sleep 1
+d=$(readlink -f /sys/block/${gdisk:-none})
+while [ "$d" != / ] && [ ! -e $d/bInterfaceClass ]; do d=$(dirname $d); done
+driver=$(basename "$(readlink $d/driver)")
+echo "GADGET DISK ${gdisk:--} $(cut -d' ' -f1 /proc/uptime) driver=${driver:--} ancestry=$(readlink -f /sys/block/${gdisk:-none} | sed 's,.*/devices/,,')"
+echo "GADGET ATTACH COMMANDS $(awk '/^ENCLOSURE CMD/{print $4}' /tmp/enclosure.log | sort | uniq -c | awk '{printf "%s%s x%s", s, $2, $1; s=", "}')"
+if [ -z "$gdisk" ]; then
+  dmesg | tail -40 | sed 's/^/GADGET DMESG /'
+else
+  mke2fs -q /dev/$gdisk >/dev/null 2>&1 && mount -t ext4 /dev/$gdisk /mnt/gadget ||
+    echo "GADGET MOUNT FAILED"
+  console() {  # name, then the console's arguments
+    local name=$1; shift
+    /console "$@" > /tmp/console.out 2>&1
+    echo "CONSOLE $name EXIT $?"
+    sed "s/^/CONSOLE| /" /tmp/console.out
+  }
+  console LIST
+  entry=$(sed -n 's/^entry \([0-9]*\): .*TX40775.*/\1/p' /tmp/console.out | head -1)
+  su -s /bin/sh -c /console nobody > /tmp/console.out 2>&1
+  echo "CONSOLE NONROOT EXIT $?"
+  sed "s/^/CONSOLE| /" /tmp/console.out
+  console BACKUP --run ${entry:-0} --rd --backup-only --backup-file /tmp/before.bin
+  t0=$(cut -d' ' -f1 /proc/uptime)
+  console PROGRAM --run ${entry:-0} --image /image.bin
+  echo "GADGET UPDATE TOOK $t0 $(cut -d' ' -f1 /proc/uptime)"
+  console READBACK --run ${entry:-0} --rd --backup-only --backup-file /tmp/after.bin
+  size=$(stat -c %s /image.bin)
+  cmp -s -n $size /image.bin /tmp/before.bin && echo "GADGET BEFORE equal" || echo "GADGET BEFORE differs"
+  cmp -s -n $size /image.bin /tmp/after.bin && echo "GADGET READBACK equal" || echo "GADGET READBACK differs"
+  /probe gadget
+  # What the host sent right after each CHECK CONDITION (usb-storage asks for the sense).
+  awk '/^ENCLOSURE CMD/ {if (prev ~ / check$/) print "GADGET AFTER CHECK " $3, $4, $5, $6; prev = $0}' /tmp/enclosure.log | sort -u
+  echo "GADGET LARGEST TRANSFER $(awk '/^ENCLOSURE CMD/ && $5 > m {m = $5} END {print m + 0}' /tmp/enclosure.log) bytes; max_sectors now $(cat /sys/block/$gdisk/device/max_sectors)"
+  echo "GADGET COMMANDS $(grep -c '^ENCLOSURE CMD' /tmp/enclosure.log) in all, $(grep -c '^ENCLOSURE CMD .* check$' /tmp/enclosure.log) answered CHECK CONDITION: $(awk '/^ENCLOSURE CMD/{print $4}' /tmp/enclosure.log | sort | uniq -c | awk '{printf "%s%s x%s", s, $2, $1; s=", "}')"
+  grep -v "^ENCLOSURE CMD" /tmp/enclosure.log | sed 's/^/GADGET LOG /' | head -20
+  umount /mnt/gadget
+fi
 echo "GUEST DONE $(cut -d' ' -f1 /proc/uptime)"
 poweroff -f
 INIT
@@ -137,7 +224,11 @@ cat "$work/mon.out" >/dev/null &
 exec 3>"$work/mon.in"
 
 unplugged=0
+booted=""
 while kill -0 "$qemu_pid" 2>/dev/null; do
+  if [ -z "$booted" ] && grep -q "^GUEST UP" "$work/serial.log" 2>/dev/null; then
+    booted=$(( $(date +%s) - start ))
+  fi
   if [ $unplugged -eq 0 ] && grep -q "^UNPLUG " "$work/serial.log" 2>/dev/null; then
     echo "device_del bot" >&3
     unplugged=1
@@ -149,10 +240,49 @@ qemu_pid=""
 exec 3>&-
 elapsed=$(( $(date +%s) - start ))
 
-tr -d '\r' < "$work/serial.log" | grep -E "^(MOUNT|\[|GUEST|DEVICES|DEVICE|CHECK|CHECKS|UNPLUG|PROBE|MODPROBE|tx4077x:)" || true
+tr -d '\r' < "$work/serial.log" | grep -E "^(MOUNT|\[|GUEST|DEVICES|DEVICE|CHECK|CHECKS|UNPLUG|PROBE|MODPROBE|GADGET|CONSOLE|tx4077x:)" || true
 echo "kernel $kver, qemu wall time ${elapsed}s"
 log=$(tr -d '\r' < "$work/serial.log")
 grep -q "^GUEST DONE" <<<"$log" || { cat "$work/qemu.log"; fail "the guest did not finish"; }
-[ "$(grep -c "^PROBE DONE failed=0" <<<"$log")" -eq 2 ] || fail "a check failed or did not run"
-if grep -q ": FAIL" <<<"$log"; then fail "a check failed"; fi
-echo "kernel test passed: $(grep -c "^CHECK .*: ok" <<<"$log") checks"
+probe_checks=$(grep -c "^CHECK .*: ok" <<<"$log")
+
+# The console on the emulated enclosure behind the kernel's USB stack, judged
+# from its exit statuses and output: "RUN: line" for each run's output lines.
+runs=$(awk '/^CONSOLE [A-Z]+ EXIT/ {run = $2} /^CONSOLE\| / {print run ": " substr($0, 10)}' <<<"$log")
+failed=0
+passed=0
+check() {  # description, then a command that succeeds when it holds
+  local what=$1; shift
+  if "$@"; then echo "CHECK $what: ok"; passed=$((passed + 1));
+  else echo "CHECK $what: FAIL"; failed=$((failed + 1)); fi
+}
+has() { grep -qE -- "$1" <<<"$log"; }
+sense_follows() {
+  has "^GADGET AFTER CHECK 03 RequestSense [0-9]+ good$" && ! has "^GADGET AFTER CHECK ([^0]|0[^3])"
+}
+listed() {  # the listing's TX40775 entry shows this line
+  awk '/^LIST: entry / {inside = /TX40775/} inside' <<<"$runs" | grep -qF -- "$1"
+}
+check "gadget: usb-storage binds the emulated enclosure on dummy_hcd" \
+  has "^GADGET DISK sd[a-z]+ .* driver=usb-storage ancestry=platform/dummy_hcd.*/host[0-9]+/"
+check "gadget: each CHECK CONDITION is followed by REQUEST SENSE, answered" \
+  sense_follows
+check "console as root: listing exits 0" has "^CONSOLE LIST EXIT 0$"
+check "console listing: the TX40775 entry" listed "TX40775"
+check "console listing: bus USB" listed "bus:     USB"
+check "console listing: its mount point" listed "mounts:  /mnt/gadget"
+check "console without root: refused with exit 2" has "^CONSOLE NONROOT EXIT 2$"
+check "console without root: says it needs root" grep -q "^NONROOT: .*need root" <<<"$runs"
+check "backup-only run through the kernel: exit 0" has "^CONSOLE BACKUP EXIT 0$"
+check "the factory flash is not the image" has "^GADGET BEFORE differs$"
+check "programming run through the kernel: exit 0" has "^CONSOLE PROGRAM EXIT 0$"
+check "backup-only run after it: exit 0" has "^CONSOLE READBACK EXIT 0$"
+check "the flash read back through the kernel holds the image" has "^GADGET READBACK equal$"
+read -r _ _ _ t0 t1 < <(grep "^GADGET UPDATE TOOK" <<<"$log" || echo "- - - 0 0")
+echo "guest figures: boot ${booted:-?} s wall ($(grep "^GUEST UP" <<<"$log") guest clock); update run $(awk -v a="$t0" -v b="$t1" 'BEGIN {printf "%.1f", b - a}') s;" \
+  "$(grep "^GADGET COMMANDS" <<<"$log" | cut -d' ' -f3-)"
+# The guest's checks: all three probe runs ended and none failed.
+[ "$(grep -c "^PROBE DONE failed=0" <<<"$log")" -eq 3 ] || fail "a guest check failed or did not run"
+if grep -q ": FAIL" <<<"$log"; then fail "a guest check failed"; fi
+[ "$failed" -eq 0 ] || fail "$failed console check(s) failed"
+echo "kernel test passed: $((probe_checks + passed)) checks"

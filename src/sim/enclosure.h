@@ -1,5 +1,7 @@
-// An emulated enclosure: the chip behind one device path. It answers INQUIRY
-// and the vendor-mode pair; chip models add their commands to its table.
+// An emulated enclosure: the chip behind one device path. It answers INQUIRY,
+// the vendor-mode pair and the few commands a kernel's disk driver sends to
+// any device (TEST UNIT READY, REQUEST SENSE, PREVENT ALLOW MEDIUM REMOVAL,
+// START STOP UNIT); chip models add their commands to its table.
 #pragma once
 
 #include <array>
@@ -23,6 +25,10 @@ class Enclosure : public SimDevice {
   std::array<std::uint8_t, 96>& inquiry() { return inquiry_; }
   // Name of the command that answered the last request ("" if rejected).
   const std::string& lastCommand() const { return lastCommand_; }
+  // Sense key and additional sense code REQUEST SENSE reports: those of the
+  // last rejected request until the next request (0, 0 after a good one).
+  std::uint8_t senseKey() const { return senseKey_; }
+  std::uint8_t senseCode() const { return senseCode_; }
 
  protected:
   Machine* machine_ = nullptr;  // set while a request is being handled
@@ -33,6 +39,8 @@ class Enclosure : public SimDevice {
   bool vendorMode_ = false;
   int vendorModeEntries_ = 0;
   std::string lastCommand_;
+  std::uint8_t senseKey_ = 0;
+  std::uint8_t senseCode_ = 0;
 };
 
 }  // namespace sim

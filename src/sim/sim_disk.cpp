@@ -68,6 +68,20 @@ void SimDisk::Install(CommandTable& table) {
     };
     table.Add("ReadDisk16", CdbPattern("88"), [rw](Exchange& e) { rw(e, true); });
     table.Add("WriteDisk16", CdbPattern("8A"), [rw](Exchange& e) { rw(e, false); });
+    table.Add("ReadCapacity10", CdbPattern("25"), [this](Exchange& e) { ReadCapacity10(e); });
+    const auto rw10 = [this](Exchange& e, bool read) {
+      if (config_.sectors == 0 || e.cdbLength < 10 || e.dataIn != read) return e.Reject();
+      Transfer(e, Be(e.cdb, 2, 4), Be(e.cdb, 7, 2), scsiSectors(), read);
+    };
+    table.Add("ReadDisk10", CdbPattern("28"), [rw10](Exchange& e) { rw10(e, true); });
+    table.Add("WriteDisk10", CdbPattern("2A"), [rw10](Exchange& e) { rw10(e, false); });
+    table.Add("ModeSense6", CdbPattern("1A"), [this](Exchange& e) { ModeSense(e, false); });
+    table.Add("ModeSense10", CdbPattern("5A"), [this](Exchange& e) { ModeSense(e, true); });
+    // Writes go straight to the sectors: there is no cache to flush.
+    table.Add("SynchronizeCache10", CdbPattern("35"), [this](Exchange& e) {
+      if (config_.sectors == 0 || e.length != 0) return e.Reject();
+      e.transferred = 0;
+    });
   }
 }
 
@@ -113,6 +127,34 @@ void SimDisk::ReadCapacity(Exchange& e) const {
   const auto allocation = static_cast<std::uint32_t>(Be(e.cdb, 10, 4));
   const std::uint32_t n = std::min({allocation, e.length, 32u});
   if (e.data != nullptr) std::memcpy(e.data, answer, n);
+  e.transferred = n;
+}
+
+// Past 32 bits the last LBA reads 0xFFFFFFFF, telling the host to ask
+// READ CAPACITY(16).
+void SimDisk::ReadCapacity10(Exchange& e) const {
+  if (config_.sectors == 0 || !e.dataIn || e.cdbLength < 10) return e.Reject();
+  const std::uint64_t last = std::min<std::uint64_t>(scsiSectors() - 1, 0xFFFFFFFFu);
+  std::uint8_t answer[8] = {};
+  for (int i = 0; i < 4; ++i) {
+    answer[i] = static_cast<std::uint8_t>(last >> (24 - 8 * i));
+    answer[4 + i] = static_cast<std::uint8_t>(config_.logicalSectorSize >> (24 - 8 * i));
+  }
+  const std::uint32_t n = std::min<std::uint32_t>(e.length, 8);
+  if (e.data != nullptr) std::memcpy(e.data, answer, n);
+  e.transferred = n;
+}
+
+// The mode parameter header alone: not write-protected, no block descriptor
+// and no mode pages, so a driver falls back to its defaults (no write cache).
+void SimDisk::ModeSense(Exchange& e, bool ten) const {
+  if (config_.sectors == 0 || !e.dataIn) return e.Reject();
+  const std::uint8_t header6[4] = {3, 0, 0, 0};
+  const std::uint8_t header10[8] = {0, 6, 0, 0, 0, 0, 0, 0};
+  const std::uint32_t allocation =
+      ten ? static_cast<std::uint32_t>(Be(e.cdb, 7, 2)) : e.at(4);
+  const std::uint32_t n = std::min<std::uint32_t>({e.length, allocation, ten ? 8u : 4u});
+  if (e.data != nullptr) std::memcpy(e.data, ten ? header10 : header6, n);
   e.transferred = n;
 }
 

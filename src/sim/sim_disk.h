@@ -1,7 +1,9 @@
 // An emulated disk behind an enclosure: sparse sectors (only written sectors
 // are stored, the rest read as zeros) answering IDENTIFY DEVICE and the 48-bit
-// DMA sector commands through ATA pass-through, and READ CAPACITY(16),
-// READ(16) and WRITE(16). Any enclosure model can put one behind itself.
+// DMA sector commands through ATA pass-through, and READ CAPACITY(10/16),
+// READ/WRITE(10/16), MODE SENSE(6/10) and SYNCHRONIZE CACHE(10): what a
+// kernel's disk driver needs to use it. Any enclosure model can put one
+// behind itself.
 #pragma once
 
 #include <array>
@@ -25,7 +27,7 @@ struct DiskConfig {
   std::uint16_t word106 = 0;  // IDENTIFY word 106; 0 = what the sector size implies
   std::string model = "TAVRION SIMULATED DISK";
   bool answersAta = true;   // IDENTIFY and DMA EXT through ATA pass-through
-  bool answersScsi = true;  // READ CAPACITY(16), READ(16), WRITE(16)
+  bool answersScsi = true;  // the SCSI block commands above
   // Fault: reads covering this sector return it with its first byte inverted.
   std::int64_t corruptReadLba = -1;
 };
@@ -56,6 +58,8 @@ class SimDisk {
  private:
   void Identify(Exchange& e) const;
   void ReadCapacity(Exchange& e) const;
+  void ReadCapacity10(Exchange& e) const;
+  void ModeSense(Exchange& e, bool ten) const;
   void Transfer(Exchange& e, std::uint64_t lba, std::uint64_t count, std::uint64_t limit,
                 bool toHost);
 
