@@ -138,8 +138,12 @@ struct Plan {
 class Tree {
  public:
   Tree() {
+    // In memory where there is a tmpfs: on a disk the folders made and
+    // removed for every input make the target wait on the journal.
     std::error_code ec;
-    base_ = fs::temp_directory_path(ec) / ("tx_fuzz_sysfs_" + std::to_string(::getpid()));
+    const fs::path shm = "/dev/shm";
+    const fs::path top = fs::is_directory(shm, ec) ? shm : fs::temp_directory_path(ec);
+    base_ = top / ("tx_fuzz_sysfs_" + std::to_string(::getpid()));
     root_ = (base_ / "root").string();
   }
   ~Tree() {
