@@ -23,9 +23,13 @@ std::size_t PlainEndMarker(const std::uint8_t* image, std::size_t length, std::s
   return at == end ? limit : static_cast<std::size_t>(at - image) + sizeof identify::kEndMarker;
 }
 
+// The file each input is written to, removed when the fuzzer exits.
 const std::string& ScratchFile() {
-  static const std::string path = sim::TempImagePath("fuzz_checks");
-  return path;
+  static const struct Scratch {
+    std::string path = sim::TempImagePath("fuzz_checks");
+    ~Scratch() { std::remove(path.c_str()); }
+  } scratch;
+  return scratch.path;
 }
 
 }  // namespace
