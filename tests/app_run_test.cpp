@@ -68,18 +68,71 @@ TEST_F(RunTest, ProgrammingRunDisablesRunUntilItEndsAndLeavesTheImageInFlash) {
   for (const auto& e : machine.transcript()) EXPECT_EQ(window->devices[0].path, e.path);
 }
 
-// The image was checked when it was chosen; emptied before Run, it is a file
-// the procedure cannot use, refused before any command reaches the chip.
-TEST_F(RunTest, AnImageEmptiedAfterItsChecksIsRefusedBeforeAnyCommand) {
-  StartWithTx40775();
-  const auto before = Flash(0, 0x10000);
-  std::filesystem::resize_file(imageFile, 0);
-  PressRun();
-  EXPECT_EQ(program::RunOutcome::Failed, window->lastOutcome);
-  EXPECT_EQ("Open File Error!!", window->StatusEdit.text());
-  EXPECT_TRUE(machine.transcript().empty());
+// The image was checked when Load File chose it; changed before Run, it is
+// not the image the checks passed, and it is refused before any command
+// reaches the chip: a shorter one would otherwise be programmed whole.
+TEST_F(RunTest, AnImageChangedAfterItsChecksIsRefusedBeforeAnyCommand) {
+  struct Row {
+    const char* what;
+    std::function<void(std::vector<std::uint8_t>&)> change;
+  } rows[] = {
+      {"emptied", [](std::vector<std::uint8_t>& b) { b.clear(); }},
+      {"shortened", [](std::vector<std::uint8_t>& b) { b.resize(0x4000); }},
+      {"one byte rewritten", [](std::vector<std::uint8_t>& b) { b[0x2345] ^= 0x01; }},
+      {"grown", [](std::vector<std::uint8_t>& b) { b.resize(b.size() + 0x1000, 0x5A); }},
+  };
+  chip = Attach("tx40775-pmc");
+  Start();
+  image = sim::MakeMatchingImage({1, 1});
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.what);
+    imageFile = WriteFile(std::string("changed-") + std::to_string(&r - rows), image);
+    view.dialogAnswers.push_back(imageFile);
+    window->LoadBtn.Click();
+    ASSERT_TRUE(window->UpdateBtn.enabled());
+    std::vector<std::uint8_t> changed = image;
+    r.change(changed);
+    ASSERT_TRUE(sim::WriteImageFile(imageFile, changed));
+    const auto before = Flash(0, 0x10000);
+    machine.ClearTranscript();
+    view.messages.clear();
+    PressRun();
+    EXPECT_EQ(program::RunOutcome::Failed, window->lastOutcome);
+    EXPECT_EQ("Open File Error!!", window->StatusEdit.text());
+    EXPECT_TRUE(machine.transcript().empty());
+    EXPECT_TRUE(view.messages.empty());
+    EXPECT_EQ(before, Flash(0, 0x10000));
+  }
+}
+
+// Choosing the same name again after the file changed checks it again, and
+// Run then programs the new bytes.
+TEST_F(RunTest, AChangedImageLoadedAgainIsCheckedAgainAndRuns) {
+  chip = Attach("tx40775-pmc");
+  Start();
+  image = sim::MakeMatchingImage({1, 1});
+  imageFile = WriteFile("reloaded", image);
+  view.dialogAnswers.push_back(imageFile);
+  window->LoadBtn.Click();
+
+  // Another chip's image under the same name: the check says so again.
+  ASSERT_TRUE(sim::WriteImageFile(imageFile, sim::MakeMatchingImage({4, 1})));
+  view.messages.clear();
+  view.dialogAnswers.push_back(imageFile);
+  window->LoadBtn.Click();
+  ASSERT_EQ(1u, view.messages.size());
+  EXPECT_EQ("The firmware file seems not match this chip!", view.messages[0].text);
+
+  image[0x2345] ^= 0x01;
+  ASSERT_TRUE(sim::WriteImageFile(imageFile, image));
+  view.messages.clear();
+  view.dialogAnswers.push_back(imageFile);
+  window->LoadBtn.Click();
   EXPECT_TRUE(view.messages.empty());
-  EXPECT_EQ(before, Flash(0, 0x10000));
+  ASSERT_TRUE(window->UpdateBtn.enabled());
+  PressRun();
+  EXPECT_EQ(program::RunOutcome::Succeeded, window->lastOutcome);
+  EXPECT_EQ(image, Flash(0, image.size()));
 }
 
 TEST_F(RunTest, EachRowOfTheTableIsReachedThroughRun) {

@@ -128,6 +128,34 @@ TEST_F(ImageFileTest, ASourceThatFailsIsRefusedBeforeAnyBuffer) {
   }
 }
 
+// A file the window's checks read must load as those bytes; a fingerprint
+// of another name says nothing about this file.
+TEST_F(ImageFileTest, ACheckedFileLoadsOnlyAsTheChecksReadIt) {
+  const std::string file = File("checked.bin", 0x100);
+  const std::string missing = (dir_ / "missing-then.bin").string();
+  struct Row {
+    const char* what;
+    identify::ImageFingerprint checked;
+    bool loads;
+  } rows[] = {
+      {"the same bytes", identify::FingerprintImageFile(file), true},
+      {"another file's", identify::FingerprintImageFile(File("other.bin", 0x80)), true},
+      {"missing when checked", identify::FingerprintImageFile(missing), false},
+  };
+  for (Row& r : rows) {
+    SCOPED_TRACE(r.what);
+    if (r.checked.fileName == missing) r.checked.fileName = file;
+    window.options_.checkedImage = r.checked;
+    window.statuses.clear();
+    std::vector<std::uint8_t> image;
+    EXPECT_EQ(r.loads, program::LoadImageFile(window, file, kRules, image));
+    EXPECT_EQ(r.loads ? 0x100u : 0u, image.size());
+    const std::vector<std::string> statuses =
+        r.loads ? std::vector<std::string>{} : std::vector<std::string>{"Open File Error!!"};
+    EXPECT_EQ(statuses, window.statuses);
+  }
+}
+
 // The standard procedure refuses these files before its first command.
 TEST_F(ImageFileTest, StandardProcedureSendsNothingForARefusedImage) {
   const sim::EnclosureProfile* profile = sim::FindProfile("tx40775-pmc");

@@ -126,8 +126,14 @@ void MainWindow::LoadBtnClick(Control&) {
   StatusEdit.SetText("");
   if (OpenDialog1.initialDir.empty()) OpenDialog1.initialDir = ws_.ProgramFolder();
   if (!OpenDialog1.Execute(ws_)) return;
-  // The change of the name runs UpdateBtnCheck with the image check.
-  FwFilenameEdit.SetText(OpenDialog1.fileName);
+  if (FwFilenameEdit.text() != OpenDialog1.fileName) {
+    // The change of the name runs UpdateBtnCheck with the image check.
+    FwFilenameEdit.SetText(OpenDialog1.fileName);
+  } else if (!checkedImage || *checkedImage != identify::FingerprintImageFile(OpenDialog1.fileName)) {
+    // The same name chosen again for a file that changed since its check:
+    // it is checked again as a new file would be.
+    ApplyRunDecision(*this, identify::RunAfterSelectionChange(RunInputsOf(*this)));
+  }
   ApplyRunDecision(*this, identify::RunAfterLoad(RunInputsOf(*this)));
 }
 

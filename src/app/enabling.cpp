@@ -19,6 +19,7 @@ void ApplyRunDecision(MainWindow& w, const identify::RunDecision& decision) {
     w.Message(notice.text, notice.caption != nullptr ? notice.caption : kApplicationTitle,
               notice.errorIcon ? ui::Icon::Error : ui::Icon::None);
   }
+  if (decision.checkedImage) w.checkedImage = decision.checkedImage;
   if (decision.run == identify::RunEffect::Enable) w.UpdateBtn.SetEnabled(true);
   if (decision.run == identify::RunEffect::Disable) w.UpdateBtn.SetEnabled(false);
 }

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,7 @@
 #include "device/chip_state.h"
 #include "device/device_record.h"
 #include "host/ui.h"
+#include "identify/image_fingerprint.h"
 #include "program/procedures.h"
 
 namespace app {
@@ -105,6 +107,8 @@ class MainWindow {
   // Only " and "Include 4K NVRAM" flags; a run copies it when Run is pressed.
   device::ChipState chip;
   std::int32_t imageSignatureResult = 0;
+  // The image file as the last checks that read it saw it (see WindowRun).
+  std::optional<identify::ImageFingerprint> checkedImage;
   // Whether the last identification of the selected entry read the flash
   // size and the bridge version itself; where it did not, chip keeps the
   // values an earlier selection left.

@@ -33,6 +33,8 @@ WindowRun::WindowRun(MainWindow& w) : w_(w), facts_(w.chip) {
   options_.a1ChipChecked = w.A1ChipCheck.checked();
   options_.flashTypeIndex = w.FlashTypeList.itemIndex();
   options_.imageFile = w.FwFilenameEdit.text();
+  if (w.checkedImage && w.checkedImage->fileName == options_.imageFile)
+    options_.checkedImage = w.checkedImage;
   options_.backupFile = w.BackupFileEdit.text();
 }
 

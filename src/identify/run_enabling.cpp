@@ -14,6 +14,7 @@ RunDecision RunAfterSelectionChange(const RunInputs& in) {
   RunDecision d;
   if (in.deviceCount == 0 || !in.deviceListEnabled) return d;
   if (!in.fileName.empty()) {
+    d.checkedImage = FingerprintImageFile(in.fileName);
     const CheckResult check = CheckImageMatchesChip(in.fileName, in.chip);
     if (check.openFailed) d.notices.push_back(kOpenErrorNotice);
     if (check) {
@@ -35,6 +36,7 @@ RunDecision RunAfterOptionClick(const RunInputs& in) {
   if (in.eraseOnlyChecked) {
     enable = haveChip;
   } else if (haveChip && !in.fileName.empty()) {
+    d.checkedImage = FingerprintImageFile(in.fileName);
     const CheckResult check = CheckImageMatchesChip(in.fileName, in.chip);
     if (check.openFailed) d.notices.push_back(kOpenErrorNotice);
     enable = check.accepted;

@@ -4,10 +4,12 @@
 // in order; the window applies them.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "identify/catalogue.h"
+#include "identify/image_fingerprint.h"
 
 namespace identify {
 
@@ -26,6 +28,9 @@ enum class RunEffect { Keep, Enable, Disable };
 struct RunDecision {
   RunEffect run = RunEffect::Keep;
   std::vector<Notice> notices;
+  // The image file as read just before the checks that read it; Run
+  // programs it only while it still reads the same.
+  std::optional<ImageFingerprint> checkedImage;
 };
 
 struct RunInputs {

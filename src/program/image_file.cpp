@@ -40,7 +40,17 @@ bool LoadImageFile(RunWindow& window, const std::string& fileName, const ImageRu
     const std::size_t got = std::fread(into, 1, n, f);
     return std::ferror(f) != 0 ? 0 : got;
   };
-  return LoadImage(window, source, rules, image);
+  if (!LoadImage(window, source, rules, image)) return false;
+  // The checks passed the file as it was then: a file shortened, grown or
+  // rewritten since is not the image they passed.
+  const std::optional<identify::ImageFingerprint> checked = window.options().checkedImage;
+  if (checked && checked->fileName == fileName &&
+      !identify::SameImage(*checked, image.data(), image.size())) {
+    image.clear();
+    window.ShowStatus(rules.openFailText);
+    return false;
+  }
+  return true;
 }
 
 }  // namespace program

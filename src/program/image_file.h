@@ -22,7 +22,8 @@ struct ImageRules {
 // file's length). A file that cannot be opened or is no regular file, is
 // empty, is longer than rules.maxLength or cannot be read whole is refused
 // with openFailText as the status; no buffer, allocFailText. Nothing is sent
-// to the device.
+// to the device. A file the window's checks read (options().checkedImage)
+// must still be those bytes, else it is refused the same way.
 bool LoadImageFile(RunWindow& window, const std::string& fileName, const ImageRules& rules,
                    std::vector<std::uint8_t>& image);
 

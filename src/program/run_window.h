@@ -4,9 +4,11 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "device/chip_state.h"
+#include "identify/image_fingerprint.h"
 
 namespace program {
 
@@ -21,6 +23,9 @@ struct RunOptions {
   bool a1ChipChecked = false;     // "A1 Chip"
   int flashTypeIndex = 0;         // FlashTypeList selection
   std::string imageFile;          // FwFilenameEdit
+  // imageFile as the window's checks read it; a run loads it only while it
+  // reads the same. None: no check read it (loaded as it is).
+  std::optional<identify::ImageFingerprint> checkedImage;
   std::string backupFile;         // BackupFileEdit
 };
 
