@@ -7,6 +7,8 @@
 // before each address, 20 ms per protection clear, 10 ms per write disable
 // and 10 ms after each 8 KB chunk.
 #include "bench_run.h"
+#include "identify/device_identify.h"
+#include "identify/flash_setup.h"
 #include "program/nvram_page16k.h"
 #include "program/sst_serial.h"
 
@@ -43,10 +45,21 @@ void PageRun(benchmark::State& state, Setup setup) {
   const std::size_t imageSize = static_cast<std::size_t>(state.range(0));
   sim::Image image(imageSize);
   sim::FillCode(image, 9);
-  bench::Rig rig(bench::Profile(setup.profile), image, "bench16k", bench::WithVolumeE());
+  const sim::EnclosureProfile& profile = bench::Profile(setup.profile);
+  bench::Rig rig(profile, image, "bench16k", bench::WithVolumeE());
+  // Selecting the entry configures the bridge for its flash part (erase
+  // opcodes among them); a run never comes without it.
+  identify::FlashState flash;
+  flash.chipType = profile.chipType;
+  identify::RunFlashSetup(identify::DeviceFlashCommands(rig.path.c_str()),
+                          {profile.chipType, profile.subCode}, false, flash);
   rig.window.facts_.flashTypeCode = setup.flashKind;
   rig.window.facts_.sstJedecFlag = setup.sstJedecFlag;
   rig.window.facts_.flashSizeKb = 64;
+  if (flash.flashTypeCode != setup.flashKind || flash.sstJedecFlag != setup.sstJedecFlag) {
+    state.SkipWithError("the flash setup found another part than the row names");
+    return;
+  }
   const std::uint64_t chunks = (imageSize + 0x3FFF) / 0x4000 * 2;  // 8 KB steps of the SST path
 
   bench::TimeRuns(
