@@ -1,14 +1,12 @@
 #include "program/block_transfer.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 #include <string>
 
 #include "device/flash_commands.h"
 #include "device/flash_kind.h"
 #include "device/passthrough.h"
-#include "host/stdio_file.h"
 #include "program/settings.h"
 #include "program/shared_steps.h"
 
@@ -149,12 +147,7 @@ bool BackupFlashImage(RunWindow& window, const char* path, std::uint32_t skip) {
   const ChipState& facts = window.facts();
   const BlockChipLayout layout = BlockLayoutFor(facts);
   std::uint32_t size = layout.flashExtent;
-  std::string fileName = window.options().backupFile;
-  if (fileName.empty()) {
-    fileName = kDefaultBlockBackupFile;
-    window.Message("Default backup firmware as OldFalsh.bak!", kCaptionMessage,
-                   MessageIcon::None);
-  }
+  const std::string fileName = BackupFileName(window, kDefaultBlockBackupFile);
   window.ShowStatus("Backup ...");
   device::PaddedBuffer data(size);
   if (!data.ok() || size == 0) {
@@ -175,19 +168,7 @@ bool BackupFlashImage(RunWindow& window, const char* path, std::uint32_t skip) {
       size -= offset;
     }
   }
-  host::File file = host::OpenFile(fileName.c_str(), "wb");
-  if (!file) {
-    window.ShowStatus("Open Backup File Error!!");
-    return false;
-  }
-  const bool written = std::fwrite(data.data() + offset, 1, size, file.get()) == size;
-  // A short write or a failed close leaves a damaged backup: never call it success.
-  if (std::fclose(file.release()) != 0 || !written) {
-    window.ShowStatus("Open Backup File Error!!");
-    return false;
-  }
-  window.ShowStatus("Read flash and backup success!");
-  return true;
+  return WriteBackupFile(window, fileName, data.data() + offset, size);
 }
 
 }  // namespace program

@@ -149,15 +149,36 @@ bool CheckErased(RunWindow& window, const std::uint8_t* data, std::size_t length
   return true;
 }
 
-bool BackupFlashToFile(RunWindow& window, const FlashReader& read, std::uint32_t size,
-                       std::uint32_t skip, const char* defaultName) {
-  const RunOptions options = window.options();
-  std::string fileName = options.backupFile;
+std::string BackupFileName(RunWindow& window, const char* defaultName) {
+  std::string fileName = window.options().backupFile;
   if (fileName.empty()) {
     fileName = defaultName;
     window.Message("Default backup firmware as OldFalsh.bak!", kCaptionMessage,
                    MessageIcon::None);
   }
+  return fileName;
+}
+
+bool WriteBackupFile(RunWindow& window, const std::string& fileName, const std::uint8_t* data,
+                     std::size_t length) {
+  File file = host::OpenFile(fileName.c_str(), "wb");
+  if (!file) {
+    window.ShowStatus("Open Backup File Error!!");
+    return false;
+  }
+  const bool written = std::fwrite(data, 1, length, file.get()) == length;
+  // A short write or a failed close leaves a damaged backup: never call it success.
+  if (std::fclose(file.release()) != 0 || !written) {
+    window.ShowStatus("Open Backup File Error!!");
+    return false;
+  }
+  window.ShowStatus("Read flash and backup success!");
+  return true;
+}
+
+bool BackupFlashToFile(RunWindow& window, const FlashReader& read, std::uint32_t size,
+                       std::uint32_t skip, const char* defaultName) {
+  const std::string fileName = BackupFileName(window, defaultName);
   window.ShowStatus("Backup ...");
 
   // A block reader reads whole blocks, so leave room for the last one.
@@ -176,19 +197,7 @@ bool BackupFlashToFile(RunWindow& window, const FlashReader& read, std::uint32_t
     offset = skip < size ? skip : size;
     size -= static_cast<std::uint32_t>(offset);
   }
-  File file = host::OpenFile(fileName.c_str(), "wb");
-  if (!file) {
-    window.ShowStatus("Open Backup File Error!!");
-    return false;
-  }
-  const bool written = std::fwrite(data.data() + offset, 1, size, file.get()) == size;
-  // A short write or a failed close leaves a damaged backup: never call it success.
-  if (std::fclose(file.release()) != 0 || !written) {
-    window.ShowStatus("Open Backup File Error!!");
-    return false;
-  }
-  window.ShowStatus("Read flash and backup success!");
-  return true;
+  return WriteBackupFile(window, fileName, data.data() + offset, size);
 }
 
 }  // namespace program

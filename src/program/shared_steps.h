@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <vector>
 
 #include "program/run_window.h"
@@ -32,6 +33,13 @@ FlashReader ControllerRangeReader(const char* path);
 // Backup file names used when BackupFileEdit is empty.
 inline constexpr const char* kDefaultBackupFile = "oldflash.bak";
 inline constexpr const char* kDefaultBackupFileCapitalF = "oldFlash.bak";
+
+// BackupFileEdit's text, or defaultName after the notice that says so.
+std::string BackupFileName(RunWindow& window, const char* defaultName);
+// Writes the backup; a file that cannot be opened, written whole or closed
+// is a failure ("Open Backup File Error!!"), success shows its status.
+bool WriteBackupFile(RunWindow& window, const std::string& fileName, const std::uint8_t* data,
+                     std::size_t length);
 
 // Reads `size` bytes with read and writes them to the backup file
 // (BackupFileEdit, or the default after its notice), leaving out the first
