@@ -53,8 +53,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (int type = 0; type <= identify::kMaxChipType + 1; ++type) {
     const auto t = static_cast<std::uint8_t>(type);
     for (std::int8_t sub : subCodes) {
-      if (identify::CheckImageMatchesChip(file, {t, sub}).openFailed) std::abort();
+      const identify::CheckResult match = identify::CheckImageMatchesChip(file, {t, sub});
+      if (match.openFailed) std::abort();
+      // The inspection's answer from the bytes in memory is the file check's.
+      if (identify::ExplainImageMatch({data, size}, {t, sub}).accepted != match.accepted)
+        std::abort();
     }
+    if (identify::NvramMarkerOffset({data, size}, type).has_value() !=
+        identify::ImageCarriesNvram(file, type))
+      std::abort();
     // An image with an NVRAM area passes the checksum check without a sum.
     if (identify::ImageCarriesNvram(file, type)) {
       if (!identify::VerifyImageChecksum(file, {t, static_cast<std::int8_t>(first)})) std::abort();
@@ -65,8 +72,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // For every other type the check reads the whole file and sums it the same
   // way; doing that once per input rather than once per type is what keeps
   // the target fast (a read, a buffer and a sum of up to 64 KB each).
-  if (summingType >= 0)
-    identify::VerifyImageChecksum(file, {static_cast<std::uint8_t>(summingType),
-                                         static_cast<std::int8_t>(first)});
+  if (summingType >= 0) {
+    const bool sumOk = identify::VerifyImageChecksum(
+        file, {static_cast<std::uint8_t>(summingType), static_cast<std::int8_t>(first)});
+    if (sumOk != (identify::ExplainChecksum({data, size}).state ==
+                  identify::ChecksumState::Matches))
+      std::abort();
+  }
   return 0;
 }

@@ -1,6 +1,7 @@
 #include "identify/image_checks.h"
 #include "host/stdio_file.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -35,11 +36,42 @@ struct Block {
   }
 };
 
-Block ReadAt(std::FILE* f, long offset) {
-  Block block;
-  if (std::fseek(f, offset, SEEK_SET) == 0) block.count = std::fread(block.b, 1, sizeof block.b, f);
-  return block;
-}
+// Where the checks read their blocks: an open file, or an image in memory.
+class BlockSource {
+ public:
+  virtual ~BlockSource() = default;
+  virtual Block At(std::uint32_t offset) = 0;
+};
+
+class FileBlocks : public BlockSource {
+ public:
+  explicit FileBlocks(std::FILE* f) : f_(f) {}
+  Block At(std::uint32_t offset) override {
+    Block block;
+    if (std::fseek(f_, static_cast<long>(offset), SEEK_SET) == 0)
+      block.count = std::fread(block.b, 1, sizeof block.b, f_);
+    return block;
+  }
+
+ private:
+  std::FILE* f_;
+};
+
+class MemoryBlocks : public BlockSource {
+ public:
+  explicit MemoryBlocks(ImageBytes image) : image_(image) {}
+  Block At(std::uint32_t offset) override {
+    Block block;
+    if (offset < image_.size) {
+      block.count = std::min(sizeof block.b, image_.size - offset);
+      std::memcpy(block.b, image_.data + offset, block.count);
+    }
+    return block;
+  }
+
+ private:
+  ImageBytes image_;
+};
 
 bool BeginsWith(const std::string& s, const char* prefix) {
   return s.compare(0, std::strlen(prefix), prefix) == 0;
@@ -69,52 +101,141 @@ bool RevisionByteMatches(const Block& h, std::int8_t subCode) {
   return static_cast<std::int8_t>(c) == ExpectedRevision(subCode);
 }
 
+// The last step of the match check: what the marker text (or block) of an
+// image has to be, per chip type.
+enum class Rule {
+  Never,            // no image rule
+  Always,
+  Prefix,           // the text begins with `text`
+  NotPrefix,        // the text does not begin with `text`
+  Exact,            // the text is `text`
+  NumberRevision,   // `text` and the revision digit; revision 0 may be the pattern `alt`
+  RevisionByte,     // byte 8 of the marker block is the revision
+  Sub0OrRevisionByte,
+  HeaderPerRevision,  // bytes 0..7: the bridge marker and `text` (sub-code 1) or `alt` (2)
+};
+
+struct ImageRule {
+  Rule rule;
+  const char* text = nullptr;
+  const char* alt = nullptr;
+};
+
+constexpr ImageRule kImageRules[kChipTypeRows] = {
+    {Rule::Never},                                         // 0
+    {Rule::NumberRevision, "775", "\x5A\xA5\x0F\xF0"},     // 1
+    {Rule::NotPrefix, "77"},                               // 2
+    {Rule::Always},                                        // 3
+    {Rule::NumberRevision, "779"},                         // 4
+    {Rule::Prefix, "769"},                                 // 5
+    {Rule::RevisionByte},                                  // 6
+    {Rule::HeaderPerRevision, "t843", "8431"},             // 7
+    {Rule::Prefix, "846"},                                 // 8
+    {Rule::Prefix, "846"},                                 // 9
+    {Rule::Prefix, "847"},                                 // 10
+    {Rule::Prefix, "961"},                                 // 11
+    {Rule::Prefix, "929"},                                 // 12
+    {Rule::Prefix, "847"},                                 // 13
+    {Rule::RevisionByte},                                  // 14
+    {Rule::Sub0OrRevisionByte},                            // 15
+    {Rule::Prefix, "927"},                                 // 16
+    {Rule::Prefix, "659"},                                 // 17
+    {Rule::Never},                                         // 18: no rule is known
+    {Rule::Exact, "779E"},                                 // 19
+    {Rule::Always},                                        // 20
+    {Rule::Always},                                        // 21
+    {Rule::Always},                                        // 22
+    {Rule::Always},                                        // 23
+    {Rule::NotPrefix, "77"},                               // 24
+};
+
+const ImageRule& RuleOf(int chipType) {
+  return chipType >= 0 && chipType <= kMaxChipType ? kImageRules[chipType] : kImageRules[0];
+}
+
 bool Decide(ChipIdentity chip, const std::string& s, const Block& h) {
   const std::int8_t r = chip.subCode;
-  switch (chip.type) {
-    case 1:
-      if (r == 1) return s == "\x5A\xA5\x0F\xF0";
-      return s == NumberWithRevision("775", r);
-    case 2: case 24:
-      return !BeginsWith(s, "77");
-    case 3: case 20: case 21: case 22: case 23:
-      return true;
-    case 4:
-      return s == NumberWithRevision("779", r);
-    case 5:
-      return BeginsWith(s, "769");
-    case 6: case 14:
-      return RevisionByteMatches(h, r);
-    case 7: {
-      static const std::uint8_t kRev1[8] = {0x55, 0xAA, 0xAA, 0x55, 't', '8', '4', '3'};
-      static const std::uint8_t kRev2[8] = {0x55, 0xAA, 0xAA, 0x55, '8', '4', '3', '1'};
-      if (r == 1) return h.Equals(0, kRev1, 8);
-      if (r == 2) return h.Equals(0, kRev2, 8);
-      return false;
+  const ImageRule& rule = RuleOf(chip.type);
+  switch (rule.rule) {
+    case Rule::Never: return false;
+    case Rule::Always: return true;
+    case Rule::Prefix: return BeginsWith(s, rule.text);
+    case Rule::NotPrefix: return !BeginsWith(s, rule.text);
+    case Rule::Exact: return s == rule.text;
+    case Rule::NumberRevision:
+      if (r == 1 && rule.alt != nullptr) return s == rule.alt;
+      return s == NumberWithRevision(rule.text, r);
+    case Rule::RevisionByte: return RevisionByteMatches(h, r);
+    case Rule::Sub0OrRevisionByte: return r == 0 || RevisionByteMatches(h, r);
+    case Rule::HeaderPerRevision: {
+      const char* text = r == 1 ? rule.text : r == 2 ? rule.alt : nullptr;
+      if (text == nullptr) return false;
+      std::uint8_t header[8];
+      std::memcpy(header, kBridgeMarker, 4);
+      std::memcpy(header + 4, text, 4);
+      return h.Equals(0, header, 8);
     }
-    case 8: case 9:
-      return BeginsWith(s, "846");
-    case 10: case 13:
-      return BeginsWith(s, "847");
-    case 11:
-      return BeginsWith(s, "961");
-    case 12:
-      return BeginsWith(s, "929");
-    case 15:
-      return r == 0 || RevisionByteMatches(h, r);
-    case 16:
-      return BeginsWith(s, "927");
-    case 17:
-      return BeginsWith(s, "659");
-    case 19:
-      return s == "779E";
-    default:  // 0, 18 and unknown codes have no image rule
-      return false;
   }
+  return false;
 }
 
 bool UsesNvramLayoutRule(int t) {
   return t == 6 || (t >= 8 && t <= 16);
+}
+
+MatchDetail Refused(MatchStep step, std::uint32_t offset, const Block& h) {
+  return {false, step, offset, h.Text()};
+}
+
+MatchDetail Match(BlockSource& source, ChipIdentity chip) {
+  const int t = chip.type;
+  std::uint32_t at = 0;
+  if (t == 17 || t == 19) {
+    at = kMakerMarkerOffset;
+  } else if (t == 12) {
+    at = kTail929MarkerOffset;
+  } else if (t == 16) {
+    at = kTail927MarkerOffset;
+  }
+  Block h = source.At(at);
+  if (at != 0 && !h.StartsWith55AA()) return Refused(MatchStep::FamilyMarker, at, h);
+  std::string s = h.Text();
+
+  if (UsesNvramLayoutRule(t)) {
+    if (t == 10 || t == 13) {
+      at = kLayoutMarkerOffset;
+      h = source.At(at);
+      if (!h.Equals(0, kLayout80, 3)) return Refused(MatchStep::LayoutMarker, at, h);
+      s = h.Text();
+    } else if (h.HasBridgeMarker()) {
+      if (!BeginsWithNumber(s, t)) return Refused(MatchStep::ChipNumber, at, h);
+    } else {
+      // No marker where the image starts: it may start with the 4 KB NVRAM area.
+      const Block nvram = source.At(kNvramMarkerOffset);
+      h = nvram;
+      if (h.HasBridgeMarker()) {
+        at = kNvramMarkerOffset;
+        s = h.Text();
+        if (!BeginsWithNumber(s, t)) return Refused(MatchStep::ChipNumber, at, h);
+      }
+    }
+  }
+  return {Decide(chip, s, h), MatchStep::Rule, at, s};
+}
+
+std::optional<std::uint32_t> NvramMarker(BlockSource& source, int chipType) {
+  std::optional<std::uint32_t> at;
+  if (!source.At(0).HasBridgeMarker()) {
+    const Block h = source.At(kNvramMarkerOffset);
+    if (h.HasBridgeMarker() && h.Has(4, 3) && MatchesChipNumber(h.b + 4, chipType))
+      at = kNvramMarkerOffset;
+  }
+  if (chipType == 10 || chipType == 13) {
+    const Block h = source.At(kLayoutMarkerOffset);
+    if (h.Equals(0, kLayout80, 4) && h.Has(4, 3) && MatchesChipNumber(h.b + 4, chipType))
+      at = kLayoutMarkerOffset;
+  }
+  return at;
 }
 
 }  // namespace
@@ -133,38 +254,59 @@ CheckResult CheckImageMatchesChip(const std::string& fileName, ChipIdentity chip
     result.openFailed = true;
     return result;
   }
-  const int t = chip.type;
-  Block h;
-  if (t == 17 || t == 19) {
-    h = ReadAt(f.get(), 0x4000);
-    if (!h.StartsWith55AA()) return result;
-  } else if (t == 12 || t == 16) {
-    h = ReadAt(f.get(), t == 12 ? 0xBFF0 : 0x7FF0);
-    if (!h.StartsWith55AA()) return result;
-  } else {
-    h = ReadAt(f.get(), 0);
-  }
-  std::string s = h.Text();
+  FileBlocks blocks(f.get());
+  result.accepted = Match(blocks, chip).accepted;
+  return result;
+}
 
-  if (UsesNvramLayoutRule(t)) {
-    if (t == 10 || t == 13) {
-      h = ReadAt(f.get(), 0x80);
-      if (!h.Equals(0, kLayout80, 3)) return result;
-      s = h.Text();
-    } else if (h.HasBridgeMarker()) {
-      if (!BeginsWithNumber(s, t)) return result;
+MatchDetail ExplainImageMatch(ImageBytes image, ChipIdentity chip) {
+  MemoryBlocks blocks(image);
+  return Match(blocks, chip);
+}
+
+std::string QuotedImageText(const std::string& text) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string q = "\"";
+  for (const char ch : text) {
+    const auto c = static_cast<unsigned char>(ch);
+    if (c >= 0x20 && c < 0x7F && c != '"' && c != '\\') {
+      q += ch;
     } else {
-      // No marker where the image starts: it may start with the 4 KB NVRAM area.
-      h = ReadAt(f.get(), 0x1000);
-      if (h.HasBridgeMarker()) {
-        s = h.Text();
-        if (!BeginsWithNumber(s, t)) return result;
-      }
+      q += "\\x";
+      q += kHex[c >> 4];
+      q += kHex[c & 15];
     }
   }
-  f.reset();
-  result.accepted = Decide(chip, s, h);
-  return result;
+  return q + "\"";
+}
+
+std::string ImageRuleText(int chipType) {
+  const ImageRule& rule = RuleOf(chipType);
+  const auto q = [](const char* text) { return QuotedImageText(text); };
+  switch (rule.rule) {
+    case Rule::Never: return "no image is accepted";
+    case Rule::Always: return "any image is accepted";
+    case Rule::Prefix: return "the text begins with " + q(rule.text);
+    case Rule::NotPrefix: return "the text does not begin with " + q(rule.text);
+    case Rule::Exact: return "the text is " + q(rule.text);
+    case Rule::NumberRevision:
+      return "the text is " + q(rule.text) + " and the revision digit (sub-code - 1)" +
+             (rule.alt != nullptr ? "; for sub-code 1 it is " + q(rule.alt) : std::string());
+    case Rule::RevisionByte:
+      return "byte 8 of the chip marker is the revision (sub-code - 1)";
+    case Rule::Sub0OrRevisionByte:
+      return "any image for sub-code 0; otherwise byte 8 of the chip marker is the revision "
+             "(sub-code - 1)";
+    case Rule::HeaderPerRevision:
+      return "the image starts with 55 AA AA 55 and " + q(rule.text) + " (sub-code 1) or " +
+             q(rule.alt) + " (sub-code 2)";
+  }
+  return "";
+}
+
+std::optional<std::uint32_t> NvramMarkerOffset(ImageBytes image, int chipType) {
+  MemoryBlocks blocks(image);
+  return NvramMarker(blocks, chipType);
 }
 
 std::int64_t GetFileLength(std::FILE* file) {
@@ -194,18 +336,8 @@ CheckResult CheckImageFitsFlash(const std::string& fileName, std::uint32_t flash
 bool ImageCarriesNvram(const std::string& fileName, int chipType) {
   File f = OpenImage(fileName);
   if (!f) return false;
-  bool carries = false;
-  if (!ReadAt(f.get(), 0).HasBridgeMarker()) {
-    const Block h = ReadAt(f.get(), 0x1000);
-    if (h.HasBridgeMarker() && h.Has(4, 3) && MatchesChipNumber(h.b + 4, chipType)) carries = true;
-  }
-  if (chipType == 10 || chipType == 13) {
-    const Block h = ReadAt(f.get(), 0x80);
-    if (h.Equals(0, kLayout80, 4) && h.Has(4, 3) && MatchesChipNumber(h.b + 4, chipType)) {
-      carries = true;
-    }
-  }
-  return carries;
+  FileBlocks blocks(f.get());
+  return NvramMarker(blocks, chipType).has_value();
 }
 
 std::size_t FindEndMarker(const std::uint8_t* image, std::size_t imageLength, std::size_t limit) {
@@ -216,36 +348,53 @@ std::size_t FindEndMarker(const std::uint8_t* image, std::size_t imageLength, st
   return limit;
 }
 
-// No flash of these chips holds more; a longer file would only be read into
-// memory whole to be refused later.
-constexpr std::int64_t kLargestSummedImage = 0x1000000;
-
 bool VerifyImageChecksum(const std::string& fileName, ChipIdentity chip) {
   if (ImageCarriesNvram(fileName, chip.type)) return true;
   File f = OpenImage(fileName);
   if (!f) return false;
   const std::int64_t length = GetFileLength(f.get());
-  if (length < 0x8000 || length > kLargestSummedImage) return false;
+  if (length < 0 || static_cast<std::uint64_t>(length) > kLargestSummedImage) return false;
   const std::size_t size = static_cast<std::size_t>(length);
+  if (size < kShortestSummedImage) return false;
   std::unique_ptr<std::uint8_t[]> image(new (std::nothrow) std::uint8_t[size]);
   if (!image) return false;
   if (std::fseek(f.get(), 0, SEEK_SET) != 0 || std::fread(image.get(), 1, size, f.get()) != size) {
     return false;  // the file changed under us or cannot be read whole
   }
   f.reset();
+  return ExplainChecksum({image.get(), size}).state == ChecksumState::Matches;
+}
 
-  const std::size_t sumAt = size == 0x10000 ? 0xFFFF : 0x7FFF;
-  std::size_t summed = size - 1;
-  if (std::memcmp(image.get() + 4, "779", 3) == 0 && image[7] >= '3' && image[7] <= '9') {
-    const std::size_t limit = image[12] * 256u + image[13];
-    summed = FindEndMarker(image.get(), size, limit);
+ChecksumDetail ExplainChecksum(ImageBytes image) {
+  ChecksumDetail d;
+  const std::size_t size = image.size;
+  if (size < kShortestSummedImage) {
+    d.state = ChecksumState::TooShort;
+    return d;
+  }
+  if (size > kLargestSummedImage) {
+    d.state = ChecksumState::TooLong;
+    return d;
+  }
+  const std::uint8_t* bytes = image.data;
+  d.storedAt = size == 0x10000 ? 0xFFFF : 0x7FFF;
+  d.summedLength = size - 1;
+  if (std::memcmp(bytes + 4, "779", 3) == 0 && bytes[7] >= '3' && bytes[7] <= '9') {
+    const std::size_t limit = bytes[12] * 256u + bytes[13];
+    d.endMarkerLimit = limit;
+    d.summedLength = FindEndMarker(bytes, size, limit);
     // No end marker inside the file while the image says the sum runs past
     // it: there is nothing sound to sum, so the image is refused.
-    if (summed > size) return false;
+    if (d.summedLength > size) {
+      d.state = ChecksumState::NoEndMarker;
+      return d;
+    }
   }
-  std::uint8_t sum = 0;
-  for (std::size_t i = 0; i < summed; ++i) sum = static_cast<std::uint8_t>(sum + image[i]);
-  return image[sumAt] == sum;
+  for (std::size_t i = 0; i < d.summedLength; ++i)
+    d.computed = static_cast<std::uint8_t>(d.computed + bytes[i]);
+  d.stored = bytes[d.storedAt];
+  d.state = d.stored == d.computed ? ChecksumState::Matches : ChecksumState::Differs;
+  return d;
 }
 
 }  // namespace identify

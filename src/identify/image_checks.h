@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string>
 
 #include "identify/catalogue.h"
@@ -47,5 +48,68 @@ inline constexpr std::uint8_t kEndMarker[8] = {'E', 'N', 'D', 'S', 'T', 'R', 0x5
 // Length of the prefix ending with the first complete end marker inside the
 // first `limit` bytes (and inside the image); `limit` when there is none.
 std::size_t FindEndMarker(const std::uint8_t* image, std::size_t imageLength, std::size_t limit);
+
+// ---- The same checks on an image in memory, saying what decided ----------
+
+// Where the families keep their marker blocks.
+inline constexpr std::uint32_t kLayoutMarkerOffset = 0x80;     // chip types 10, 13
+inline constexpr std::uint32_t kNvramMarkerOffset = 0x1000;    // behind a 4 KB NVRAM area
+inline constexpr std::uint32_t kMakerMarkerOffset = 0x4000;    // chip types 17, 19
+inline constexpr std::uint32_t kTail927MarkerOffset = 0x7FF0;  // chip type 16
+inline constexpr std::uint32_t kTail929MarkerOffset = 0xBFF0;  // chip type 12
+// The match check reads nothing beyond this many bytes of a file.
+inline constexpr std::uint32_t kMatchedPrefix = kTail929MarkerOffset + 10;
+// The NVRAM area an image may start with.
+inline constexpr std::uint32_t kNvramAreaLength = 0x1000;
+// The checksum check sums images of these lengths only.
+inline constexpr std::size_t kShortestSummedImage = 0x8000;
+inline constexpr std::size_t kLargestSummedImage = 0x1000000;
+
+// An image's bytes: the whole file, or for the match check at least its
+// first kMatchedPrefix bytes.
+struct ImageBytes {
+  const std::uint8_t* data = nullptr;
+  std::size_t size = 0;
+};
+
+// The step of the match check that gave its answer.
+enum class MatchStep {
+  FamilyMarker,  // no 0x55 0xAA where chip types 12, 16, 17 and 19 keep their marker
+  LayoutMarker,  // no 0xE9 0xAC 0x67 at 0x80 (chip types 10 and 13)
+  ChipNumber,    // a bridge marker naming another chip number
+  Rule,          // the chip type's rule on the marker text (ImageRuleText)
+};
+
+struct MatchDetail {
+  bool accepted = false;
+  MatchStep decidedBy = MatchStep::Rule;
+  std::uint32_t offset = 0;  // the block whose text decided
+  std::string text;          // its bytes 4..7 as the check read them
+};
+
+// CheckImageMatchesChip on bytes in memory, with the step that decided.
+MatchDetail ExplainImageMatch(ImageBytes image, ChipIdentity chip);
+// An image's text as printable ASCII in quotes, other bytes as \xNN.
+std::string QuotedImageText(const std::string& text);
+// The last step's rule for a chip type, in words.
+std::string ImageRuleText(int chipType);
+// Where the marker sits that makes ImageCarriesNvram true (kNvramMarkerOffset,
+// or kLayoutMarkerOffset for chip types 10 and 13); none when it is false.
+std::optional<std::uint32_t> NvramMarkerOffset(ImageBytes image, int chipType);
+
+enum class ChecksumState { Matches, Differs, TooShort, TooLong, NoEndMarker };
+
+struct ChecksumDetail {
+  ChecksumState state = ChecksumState::TooShort;
+  std::size_t storedAt = 0;      // the byte holding the sum
+  std::uint8_t stored = 0;
+  std::uint8_t computed = 0;
+  std::size_t summedLength = 0;  // bytes 0 .. summedLength - 1 are summed
+  std::optional<std::size_t> endMarkerLimit;  // set when the sum ends at an end marker
+};
+
+// The sum VerifyImageChecksum computes, on the whole image in memory (the
+// NVRAM-area pass aside).
+ChecksumDetail ExplainChecksum(ImageBytes image);
 
 }  // namespace identify
