@@ -69,6 +69,7 @@ TEST(ConsoleArgsTest, RefusesWhatTheWindowCannotExpress) {
       {"--run", "0", "--rd", "--erase-only", "--backup-only"},
       {"--run", "0", "--image", ""},
       {"--run", "0", "--image", "fw.bin", "--program-anyway"},  // Run would never ask
+      {"--inspect", "fw.bin", "--run", "0"},          // inspecting sends nothing
   };
   for (const auto& args : bad) {
     ConsoleOptions o;
@@ -79,7 +80,7 @@ TEST(ConsoleArgsTest, RefusesWhatTheWindowCannotExpress) {
   const std::string usage = app::ConsoleUsage();
   for (const char* option : {"--simulate", "--list", "--run", "--image", "--rd", "--erase-only",
                              "--backup-only", "--backup-file", "--nvram", "--size", "--program-anyway",
-                             "Exit status"})
+                             "--inspect", "Exit status"})
     EXPECT_NE(std::string::npos, usage.find(option)) << option;
 }
 

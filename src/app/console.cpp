@@ -428,6 +428,7 @@ bool ParseEntry(const std::string& text, int& entry) {
 
 std::string ConsoleUsage() {
   return "usage: tx4077x-console [--simulate] [--list] [--wait] [--json] [--run N [run options]]...\n"
+         "       tx4077x-console --inspect FILE [--json]\n"
          "\n"
          "The main window without a screen. With no --run it lists the enclosures as\n"
          "the window shows them after selecting each entry: entry, chip name, drive\n"
@@ -444,6 +445,11 @@ std::string ConsoleUsage() {
          "  --json              write one JSON document instead (the listing with\n"
          "                      what Run would do per entry, and each run's result\n"
          "                      with its status lines and boxes); see the README\n"
+         "  --inspect FILE      no device: for every chip type and sub-code, whether\n"
+         "                      the image checks accept FILE and which step decided;\n"
+         "                      its length, checksum, marker blocks and NVRAM area.\n"
+         "                      Exit status 1 for a file that is missing, empty, not\n"
+         "                      a regular file, unreadable or longer than 4 GiB\n"
          "  --help              show this text\n"
          "\n"
          "Run options (they belong to the --run before them):\n"
@@ -518,6 +524,13 @@ bool ParseConsoleArgs(const std::vector<std::string>& args, ConsoleOptions& opti
       options.wait = true;
     } else if (arg == "--json") {
       options.json = true;
+    } else if (arg == "--inspect") {
+      if (!value(v)) return false;
+      if (v.empty() || !options.inspect.empty()) {
+        error = "--inspect takes one file name";
+        return false;
+      }
+      options.inspect = v;
     } else if (arg == "--run") {
       ConsoleRun run;
       if (!value(v)) return false;
@@ -589,6 +602,10 @@ bool ParseConsoleArgs(const std::vector<std::string>& args, ConsoleOptions& opti
       error = "unknown option: " + arg;
       return false;
     }
+  }
+  if (!options.inspect.empty() && (!options.runs.empty() || options.list || options.wait)) {
+    error = "--inspect sends nothing: it goes without --run, --list and --wait";
+    return false;
   }
   for (const ConsoleRun& run : options.runs) {
     if (run.eraseOnly && run.backupOnly) {

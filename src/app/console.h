@@ -39,6 +39,7 @@ struct ConsoleOptions {
   bool wait = false;             // wait for a recognised enclosure first
   bool json = false;             // one JSON document instead of the running text
   std::vector<ConsoleRun> runs;  // in order, on the same window
+  std::string inspect;           // an image file to inspect instead, no device needed
 };
 
 // Exit statuses, from the outcome the window kept of the run

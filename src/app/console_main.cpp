@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/console.h"
+#include "app/console_inspect.h"
 #include "host/host.h"
 #include "host/stdio_file.h"
 #include "sim/demo.h"
@@ -30,6 +31,9 @@ int main(int argc, char** argv) {
     std::fputs(app::ConsoleUsage().c_str(), stdout);
     return app::kExitSuccess;
   }
+  // Before the device checks: inspecting a file needs no device and no root.
+  if (!options.inspect.empty())
+    return app::RunInspect(options.inspect, options.json, stdout, stderr);
   std::unique_ptr<host::Host> platform;
   if (options.simulate) {
     auto machine = std::make_unique<sim::Machine>();

@@ -1,5 +1,7 @@
 #include "host/stdio_file.h"
 
+#include <cerrno>
+
 #include <sys/stat.h>
 #include <sys/types.h>
 #ifdef _WIN32
@@ -37,6 +39,29 @@ File OpenRegularFile(const char* name) {
   File file(::fdopen(fd, "rb"));
   if (!file) ::close(fd);
   return file;
+#endif
+}
+
+FileKind KindOfFile(const char* name) {
+#ifdef _WIN32
+  struct _stat64 st;
+  if (_stat64(name, &st) != 0) return errno == ENOENT ? FileKind::Missing : FileKind::Inaccessible;
+  switch (st.st_mode & _S_IFMT) {
+    case _S_IFREG: return FileKind::Regular;
+    case _S_IFDIR: return FileKind::Folder;
+    case _S_IFIFO: return FileKind::Pipe;
+    case _S_IFCHR: return FileKind::Device;
+    default: return FileKind::Other;
+  }
+#else
+  struct stat st;
+  if (::stat(name, &st) != 0)
+    return errno == ENOENT || errno == ENOTDIR ? FileKind::Missing : FileKind::Inaccessible;
+  if (S_ISREG(st.st_mode)) return FileKind::Regular;
+  if (S_ISDIR(st.st_mode)) return FileKind::Folder;
+  if (S_ISFIFO(st.st_mode)) return FileKind::Pipe;
+  if (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode)) return FileKind::Device;
+  return FileKind::Other;
 #endif
 }
 

@@ -19,6 +19,10 @@ inline File OpenFile(const char* name, const char* mode) { return File(std::fope
 // for a writer. Null otherwise.
 File OpenRegularFile(const char* name);
 
+// What a name is on the file system, for saying why a file cannot be used.
+enum class FileKind { Missing, Inaccessible, Regular, Folder, Pipe, Device, Other };
+FileKind KindOfFile(const char* name);
+
 // The length of an open file in 64 bits (the C runtime's long is 32 bits on
 // Windows), leaving the position at the start. False when it cannot be told.
 bool FileLength(std::FILE* file, std::uint64_t& length);

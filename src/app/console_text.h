@@ -1,0 +1,17 @@
+// Texts the console writes where one line must stay one line.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace app {
+
+// A text on one line: line breaks become spaces, other control characters
+// \xNN, so that no text can break or forge a line.
+std::string PrintableLine(std::string_view text);
+// Bytes as two hex digits each, separated by spaces ("FF 04 10").
+std::string HexBytes(const std::uint8_t* bytes, std::size_t n);
+
+}  // namespace app
