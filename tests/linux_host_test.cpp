@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -362,6 +363,11 @@ TEST(LinuxPassThrough, JudgesTheKernelsAnswer) {
       h.host_status = c.hostStatus;
       h.driver_status = c.driverStatus;
       h.resid = c.resid;
+      if (c.driverStatus == 0x08) {  // ILLEGAL REQUEST, INVALID FIELD IN CDB
+        const unsigned char sense[18] = {0x70, 0, 0x05, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x24};
+        std::memcpy(h.sbp, sense, sizeof sense);
+        h.sb_len_wr = sizeof sense;
+      }
       return 0;
     };
     host::LinuxHost linux(sys, "/nonexistent", nullptr);
@@ -383,6 +389,11 @@ TEST(LinuxPassThrough, JudgesTheKernelsAnswer) {
     EXPECT_EQ(sys.lastHeader.dxfer_direction, SG_DXFER_FROM_DEV);
     EXPECT_EQ(sys.lastHeader.timeout, 10000u);
     EXPECT_EQ(sys.lastHeader.cmd_len, 10);
+    // The sense data the kernel took comes with the status, for the support log.
+    std::uint8_t sense[32] = {};
+    const std::size_t senseLength = linux.LastSense(sense, sizeof sense);
+    EXPECT_EQ(c.driverStatus == 0x08 ? 18u : 0u, senseLength);
+    EXPECT_EQ(c.driverStatus == 0x08 ? 0x05 : 0, sense[2]);
     linux.CloseDevice(handle);
   }
 }

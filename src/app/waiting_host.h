@@ -4,50 +4,22 @@
 #pragma once
 
 #include <functional>
-#include <string>
 #include <utility>
-#include <vector>
 
-#include "host/host.h"
+#include "host/forwarding_host.h"
 
 namespace app {
 
-class WaitingHost : public host::Host {
+class WaitingHost : public host::ForwardingHost {
  public:
   // wait(ms, inner) lets ms pass on the inner host's clock.
   using WaitFunction = std::function<void(std::uint32_t, host::Host&)>;
-  WaitingHost(host::Host& inner, WaitFunction wait) : inner_(inner), wait_(std::move(wait)) {}
+  WaitingHost(host::Host& inner, WaitFunction wait)
+      : ForwardingHost(inner), wait_(std::move(wait)) {}
 
-  host::Handle OpenDevice(const char* path, std::uint32_t access, std::uint32_t share,
-                          std::uint32_t& lastError) override {
-    return inner_.OpenDevice(path, access, share, lastError);
-  }
-  bool PassThrough(host::Handle handle, host::PassThroughRequest& request,
-                   std::uint32_t& lastError) override {
-    return inner_.PassThrough(handle, request, lastError);
-  }
-  bool QueryDeviceNumber(host::Handle handle, host::DeviceNumber& number,
-                         std::uint32_t& lastError) override {
-    return inner_.QueryDeviceNumber(handle, number, lastError);
-  }
-  void CloseDevice(host::Handle handle) override { inner_.CloseDevice(handle); }
-  std::unique_ptr<host::InterfaceList> OpenInterfaceList(host::InterfaceClass cls) override {
-    return inner_.OpenInterfaceList(cls);
-  }
-  std::uint32_t LogicalDrives() override { return inner_.LogicalDrives(); }
-  std::string WindowsDirectory() override { return inner_.WindowsDirectory(); }
-  unsigned DriveType(const char* root) override { return inner_.DriveType(root); }
-  bool MountPoints(const host::DeviceNumber& device, std::vector<std::string>& mounts) override {
-    return inner_.MountPoints(device, mounts);
-  }
-  bool WaitForDeviceChange(std::uint32_t milliseconds) override {
-    return inner_.WaitForDeviceChange(milliseconds);
-  }
-  void Sleep(std::uint32_t milliseconds) override { wait_(milliseconds, inner_); }
-  void DebugOutput(const char* text) override { inner_.DebugOutput(text); }
+  void Sleep(std::uint32_t milliseconds) override { wait_(milliseconds, inner()); }
 
  private:
-  host::Host& inner_;
   WaitFunction wait_;
 };
 

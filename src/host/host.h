@@ -3,6 +3,7 @@
 // the real API, tests and the demo plug in the simulated machine.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -91,6 +92,11 @@ class Host {
   // request.dataTransferLength are updated on return.
   virtual bool PassThrough(Handle handle, PassThroughRequest& request,
                            std::uint32_t& lastError) = 0;
+  // The sense data the platform took with the last PassThrough although the
+  // device layer asks for none (Linux's SG_IO always takes it): copies up to
+  // size bytes into `into` and returns how many; 0 where there was none. Read
+  // only for the support log, never to judge a command.
+  virtual std::size_t LastSense(std::uint8_t* /*into*/, std::size_t /*size*/) { return 0; }
   virtual bool QueryDeviceNumber(Handle handle, DeviceNumber& number,
                                  std::uint32_t& lastError) = 0;
   virtual void CloseDevice(Handle handle) = 0;

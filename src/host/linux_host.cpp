@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <sstream>
 #include <vector>
 
@@ -148,6 +149,7 @@ bool LinuxHost::FitTransfer(const std::string& name, std::uint32_t length) {
 
 bool LinuxHost::PassThrough(Handle handle, PassThroughRequest& request, std::uint32_t& lastError) {
   lastError = 0;
+  lastSenseLength_ = 0;
   const auto it = open_.find(handle);
   const std::uint32_t length = request.dataTransferLength;
   request.dataTransferLength = 0;
@@ -185,6 +187,8 @@ bool LinuxHost::PassThrough(Handle handle, PassThroughRequest& request, std::uin
     return false;
   }
   request.scsiStatus = io.status;
+  lastSenseLength_ = std::min<std::size_t>(io.sb_len_wr, sizeof lastSense_);
+  std::memcpy(lastSense_, sense, lastSenseLength_);
   const std::uint32_t residue =
       io.resid > 0 ? std::min<std::uint32_t>(static_cast<std::uint32_t>(io.resid), length) : 0;
   request.dataTransferLength = length - residue;
@@ -202,6 +206,12 @@ bool LinuxHost::PassThrough(Handle handle, PassThroughRequest& request, std::uin
     return false;
   }
   return true;
+}
+
+std::size_t LinuxHost::LastSense(std::uint8_t* into, std::size_t size) {
+  const std::size_t n = std::min(size, lastSenseLength_);
+  std::memcpy(into, lastSense_, n);
+  return n;
 }
 
 bool LinuxHost::QueryDeviceNumber(Handle handle, DeviceNumber& number, std::uint32_t& lastError) {

@@ -30,6 +30,7 @@ class LinuxHost : public Host {
   Handle OpenDevice(const char* path, std::uint32_t access, std::uint32_t share,
                     std::uint32_t& lastError) override;
   bool PassThrough(Handle handle, PassThroughRequest& request, std::uint32_t& lastError) override;
+  std::size_t LastSense(std::uint8_t* into, std::size_t size) override;
   bool QueryDeviceNumber(Handle handle, DeviceNumber& number, std::uint32_t& lastError) override;
   void CloseDevice(Handle handle) override;
   std::unique_ptr<InterfaceList> OpenInterfaceList(InterfaceClass cls) override;
@@ -63,6 +64,8 @@ class LinuxHost : public Host {
   // Block name -> the driver's max_sectors before we raised it.
   std::map<std::string, unsigned long> raised_;
   bool permissionNoted_ = false;
+  std::uint8_t lastSense_[32] = {};
+  std::size_t lastSenseLength_ = 0;
   std::unique_ptr<DeviceWatch> watch_;  // opened on the first wait
 };
 

@@ -1,0 +1,55 @@
+// A host that passes every service on to another one. Hosts that add to a
+// few services (waiting through the window, watching the command blocks)
+// derive from it and override only those; a service Host gains is passed on
+// here, once for all of them.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "host/host.h"
+
+namespace host {
+
+class ForwardingHost : public Host {
+ public:
+  explicit ForwardingHost(Host& inner) : inner_(inner) {}
+
+  Handle OpenDevice(const char* path, std::uint32_t access, std::uint32_t share,
+                    std::uint32_t& lastError) override {
+    return inner_.OpenDevice(path, access, share, lastError);
+  }
+  bool PassThrough(Handle handle, PassThroughRequest& request, std::uint32_t& lastError) override {
+    return inner_.PassThrough(handle, request, lastError);
+  }
+  std::size_t LastSense(std::uint8_t* into, std::size_t size) override {
+    return inner_.LastSense(into, size);
+  }
+  bool QueryDeviceNumber(Handle handle, DeviceNumber& number, std::uint32_t& lastError) override {
+    return inner_.QueryDeviceNumber(handle, number, lastError);
+  }
+  void CloseDevice(Handle handle) override { inner_.CloseDevice(handle); }
+  std::unique_ptr<InterfaceList> OpenInterfaceList(InterfaceClass cls) override {
+    return inner_.OpenInterfaceList(cls);
+  }
+  std::uint32_t LogicalDrives() override { return inner_.LogicalDrives(); }
+  std::string WindowsDirectory() override { return inner_.WindowsDirectory(); }
+  unsigned DriveType(const char* root) override { return inner_.DriveType(root); }
+  bool MountPoints(const DeviceNumber& device, std::vector<std::string>& mounts) override {
+    return inner_.MountPoints(device, mounts);
+  }
+  bool WaitForDeviceChange(std::uint32_t milliseconds) override {
+    return inner_.WaitForDeviceChange(milliseconds);
+  }
+  void Sleep(std::uint32_t milliseconds) override { inner_.Sleep(milliseconds); }
+  void DebugOutput(const char* text) override { inner_.DebugOutput(text); }
+
+ protected:
+  Host& inner() const { return inner_; }
+
+ private:
+  Host& inner_;
+};
+
+}  // namespace host
