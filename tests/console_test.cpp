@@ -70,6 +70,8 @@ TEST(ConsoleArgsTest, RefusesWhatTheWindowCannotExpress) {
       {"--run", "0", "--image", ""},
       {"--run", "0", "--image", "fw.bin", "--program-anyway"},  // Run would never ask
       {"--inspect", "fw.bin", "--run", "0"},          // inspecting sends nothing
+      {"--inspect", "fw.bin", "--log", "log.txt"},
+      {"--log"},
   };
   for (const auto& args : bad) {
     ConsoleOptions o;
@@ -80,7 +82,7 @@ TEST(ConsoleArgsTest, RefusesWhatTheWindowCannotExpress) {
   const std::string usage = app::ConsoleUsage();
   for (const char* option : {"--simulate", "--list", "--run", "--image", "--rd", "--erase-only",
                              "--backup-only", "--backup-file", "--nvram", "--size", "--program-anyway",
-                             "--inspect", "Exit status"})
+                             "--inspect", "--log", "Exit status"})
     EXPECT_NE(std::string::npos, usage.find(option)) << option;
 }
 

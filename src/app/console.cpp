@@ -5,17 +5,23 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <optional>
 
 #include "app/console_json.h"
+#include "app/console_log.h"
+#include "app/console_progress.h"
+#include "app/console_watch.h"
 #include "app/enabling.h"
 #include "app/headless_view.h"
 #include "app/window_run.h"
 #include "device/chip_commands.h"
 #include "device/discovery.h"
 #include "host/host.h"
+#include "host/stdio_file.h"
 #include "identify/display_rules.h"
 #include "identify/image_checks.h"
 #include "program/dispatch.h"
+#include "program/settings.h"
 
 namespace app {
 
@@ -46,10 +52,13 @@ std::string OneLine(const std::string& text) {
 
 // The headless view that also prints: each status line as it is painted
 // (appended dots continue the same line) and each message box. For the JSON
-// document it records them into a list instead.
+// document it records them into a list instead. Both also go to the support
+// log when there is one; during a run on a terminal the open status line is
+// drawn behind the progress and printed whole once it is done.
 class ConsoleView : public HeadlessView {
  public:
-  explicit ConsoleView(std::FILE* out) : out_(out) {}
+  ConsoleView(std::FILE* out, ConsoleLog* log, ProgressLine* progress)
+      : out_(out), log_(log), progress_(progress) {}
 
   // From now on status lines and boxes go into list, not to the output.
   void RecordInto(std::vector<ConsoleEvent>* list) {
@@ -60,12 +69,12 @@ class ConsoleView : public HeadlessView {
   void ShowMessage(const std::string& text, const std::string& caption, ui::Icon icon) override {
     HeadlessView::ShowMessage(text, caption, icon);
     EndLine();
+    if (log_ != nullptr) log_->Box(caption, text);
     if (events_ != nullptr) {
       events_->push_back({true, text, caption});
       return;
     }
-    std::fprintf(out_, "[%s] %s\n", caption.c_str(), OneLine(text).c_str());
-    std::fflush(out_);
+    PrintAboveProgress("[" + caption + "] " + OneLine(text) + "\n");
   }
 
   // Run's question is answered from the run's options and shown the way
@@ -75,13 +84,13 @@ class ConsoleView : public HeadlessView {
     const bool yes = HeadlessView::AskYesNo(text, caption, icon);
     EndLine();
     const char* answer = yes ? "Yes" : "No";
+    if (log_ != nullptr) log_->Box(caption, text, answer);
     // The run's outcome tells the answer in the JSON document.
     if (events_ != nullptr) {
       events_->push_back({true, text, caption});
       return yes;
     }
-    std::fprintf(out_, "[%s] %s -> %s\n", caption.c_str(), OneLine(text).c_str(), answer);
-    std::fflush(out_);
+    PrintAboveProgress("[" + caption + "] " + OneLine(text) + " -> " + answer + "\n");
     return yes;
   }
 
@@ -94,14 +103,16 @@ class ConsoleView : public HeadlessView {
     if (text == shown_) return;
     const bool continues = lineOpen_ && !shown_.empty() && text.size() > shown_.size() &&
                            text.compare(0, shown_.size(), shown_) == 0;
+    if (log_ != nullptr && (continues || !text.empty()))
+      log_->Status(continues ? text.substr(shown_.size()) : text, continues);
     if (events_ != nullptr) {
       Record(text, continues);
     } else if (continues) {
-      std::fputs(OneLine(text.substr(shown_.size())).c_str(), out_);
+      Print(OneLine(text.substr(shown_.size())));
     } else {
       EndLine();
       if (!text.empty()) {
-        std::fprintf(out_, "status: %s", OneLine(text).c_str());
+        Print("status: " + OneLine(text));
         lineOpen_ = true;
       }
     }
@@ -113,6 +124,14 @@ class ConsoleView : public HeadlessView {
     if (!lineOpen_) return;
     lineOpen_ = false;
     if (events_ != nullptr) return;
+    if (Live()) {
+      // The line is done: printed whole where the live line was.
+      progress_->Clear();
+      std::fputs((open_ + "\n").c_str(), out_);
+      open_.clear();
+      progress_->Show(open_);
+      return;
+    }
     std::fputc('\n', out_);
     std::fflush(out_);
   }
@@ -130,9 +149,34 @@ class ConsoleView : public HeadlessView {
     lineOpen_ = true;
   }
 
+  // A run is under way on a terminal: the open status line lives behind the
+  // progress until it is done.
+  bool Live() const { return progress_ != nullptr && progress_->active(); }
+
+  // Text of the open status line (or a new one).
+  void Print(const std::string& piece) {
+    if (!Live()) {
+      std::fputs(piece.c_str(), out_);
+      return;
+    }
+    open_ += piece;
+    progress_->Show(open_);
+  }
+
+  // A whole line printed while no status line is open.
+  void PrintAboveProgress(const std::string& line) {
+    if (progress_ != nullptr) progress_->Clear();
+    std::fputs(line.c_str(), out_);
+    std::fflush(out_);
+    if (progress_ != nullptr) progress_->Redraw();
+  }
+
   std::FILE* out_;
+  ConsoleLog* log_;
+  ProgressLine* progress_;
   std::vector<ConsoleEvent>* events_ = nullptr;
   std::string shown_;
+  std::string open_;  // the open status line, while it lives behind the progress
   bool lineOpen_ = false;
 };
 
@@ -145,6 +189,8 @@ struct Session {
   ConsoleView& view;
   std::FILE* human;
   ConsoleReport& report;
+  ConsoleLog* log;
+  ProgressLine* progress;
 };
 
 // Entry k addresses record k (companion entries have records of their own).
@@ -346,24 +392,47 @@ RunEnd EndOf(program::RunOutcome outcome) {
   return RunEnd::Failed;
 }
 
+// A line of the running text, also kept in the support log.
+void Say(Session& s, const std::string& line) {
+  if (s.log != nullptr) s.log->Note(line);
+  if (s.human == nullptr) return;
+  std::fprintf(s.human, "%s\n", line.c_str());
+}
+
+// The bytes the run is expected to move, for the progress line.
+std::uint64_t ExpectedBytes(MainWindow& w, const ConsoleRun& run, RunMode mode) {
+  const device::DeviceRecord* record = RecordOf(w, run.entry);
+  if (record == nullptr) return 0;
+  const RunOffer offer = OfferOf(w, *record, mode);
+  if (!offer.procedure) return 0;
+  std::uint64_t imageLength = 0;
+  if (mode == RunMode::Program) {
+    const host::File image = host::OpenRegularFile(w.FwFilenameEdit.text().c_str());
+    if (!image || !host::FileLength(image.get(), imageLength)) imageLength = 0;
+  }
+  const std::uint64_t flashBytes = w.flashSizeMeasured
+                                       ? std::uint64_t{1024} * w.chip.flashSizeKb
+                                       : std::uint64_t{program::Transfer().flashSize};
+  return ExpectedRunBytes(*offer.procedure, mode, imageLength, flashBytes);
+}
+
 int PressRun(Session& s, const ConsoleRun& run) {
   MainWindow& w = s.w;
-  std::FILE* out = s.human;
   RunRecord& r = s.report.runs.emplace_back();
   r.entry = run.entry;
   r.mode = run.eraseOnly ? RunMode::EraseOnly : run.backupOnly ? RunMode::BackupOnly
                                                                : RunMode::Program;
-  if (out == nullptr) s.view.RecordInto(&r.events);
+  if (s.human == nullptr) s.view.RecordInto(&r.events);
   if (!w.DeviceList.enabled() || run.entry < 0 ||
       run.entry >= static_cast<int>(w.DeviceList.items().size())) {
     r.end = RunEnd::NoSuchEntry;
     r.problem = "There is no entry " + std::to_string(run.entry) + ".";
-    if (out != nullptr) std::fprintf(out, "%s\n", r.problem.c_str());
+    Say(s, r.problem);
     return kExitUsage;
   }
   if (!SetUpRun(w, s.view, run, r.problem)) {
     r.end = RunEnd::NotOffered;
-    if (out != nullptr) std::fprintf(out, "%s\n", r.problem.c_str());
+    Say(s, r.problem);
     return kExitUsage;
   }
   s.view.ProcessMessages();
@@ -371,47 +440,51 @@ int PressRun(Session& s, const ConsoleRun& run) {
   r.entryText = TrimRight(w.DeviceList.items()[static_cast<std::size_t>(run.entry)]);
   r.image = w.FwFilenameEdit.text();
   r.backupFile = w.BackupFileEdit.text();
-  if (out != nullptr) {
-    std::fprintf(out, "entry %d: %s (chip %s, firmware %s, flash %s)\n", run.entry,
-                 r.entryText.c_str(), OrDash(TrimRight(w.ChipLabelEdit.text())),
-                 OrDash(TrimRight(w.FwVerLableEdit.text())),
-                 OrDash(TrimRight(w.SFlashTypeLable.text())));
-  }
+  Say(s, "entry " + std::to_string(run.entry) + ": " + r.entryText + " (chip " +
+             OrDash(TrimRight(w.ChipLabelEdit.text())) + ", firmware " +
+             OrDash(TrimRight(w.FwVerLableEdit.text())) + ", flash " +
+             OrDash(TrimRight(w.SFlashTypeLable.text())) + ")");
   if (!w.UpdateBtn.enabled()) {
     r.end = RunEnd::RunDisabled;
     r.problem = "Run is disabled for this entry with these options";
-    if (out != nullptr) std::fprintf(out, "result: %s\n", r.problem.c_str());
+    Say(s, "result: " + r.problem);
     return kExitRunFailed;
+  }
+  const std::uint64_t expected = ExpectedBytes(w, run, r.mode);
+  if (s.log != nullptr) {
+    s.log->Note(std::string("run: ") + RunModeName(r.mode) + ", image " + OrDash(r.image) +
+                ", backup file " + OrDash(r.backupFile) + ", about " +
+                (expected != 0 ? std::to_string(expected) : std::string("?")) +
+                " bytes to move");
   }
   s.view.answerYes = run.programAnyway;
   const std::size_t asked = s.view.questions.size();
+  if (s.progress != nullptr) s.progress->Begin(expected);
   const auto started = std::chrono::steady_clock::now();
   w.UpdateBtn.Click();
   s.view.ProcessMessages();
   s.view.EndLine();
   r.wallSeconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  if (s.progress != nullptr) s.progress->End();
   r.procedure = w.lastProcedure;
   r.end = EndOf(w.lastOutcome);
-  const char* name = program::ProcedureName(w.lastProcedure);
+  const std::string name = program::ProcedureName(w.lastProcedure);
   switch (r.end) {
     case RunEnd::Succeeded:
-      if (out != nullptr) std::fprintf(out, "result: success (%s)\n", name);
+      Say(s, "result: success (" + name + ")");
       return kExitSuccess;
     case RunEnd::Refused:
-      if (out == nullptr) return kExitRunFailed;
-      if (s.view.questions.size() > asked) {
-        std::fprintf(out, "result: refused, the image does not match this chip "
-                          "(--program-anyway programs it)\n");
-      } else {
-        std::fprintf(out, "result: refused, Run stays disabled\n");
-      }
+      Say(s, s.view.questions.size() > asked
+                 ? "result: refused, the image does not match this chip "
+                   "(--program-anyway programs it)"
+                 : "result: refused, Run stays disabled");
       return kExitRunFailed;
     case RunEnd::RanNothing:
-      if (out != nullptr) std::fprintf(out, "result: nothing ran (%s)\n", name);
+      Say(s, "result: nothing ran (" + name + ")");
       return kExitRunFailed;
     default:
-      if (out != nullptr) std::fprintf(out, "result: failed (%s)\n", name);
+      Say(s, "result: failed (" + name + ")");
       return kExitRunFailed;
   }
 }
@@ -445,6 +518,9 @@ std::string ConsoleUsage() {
          "  --json              write one JSON document instead (the listing with\n"
          "                      what Run would do per entry, and each run's result\n"
          "                      with its status lines and boxes); see the README\n"
+         "  --log FILE          write a support log to FILE: every command block as\n"
+         "                      sent and how it ended, every status line and box,\n"
+         "                      one line each, flushed as written; see the README\n"
          "  --inspect FILE      no device: for every chip type and sub-code, whether\n"
          "                      the image checks accept FILE and which step decided;\n"
          "                      its length, checksum, marker blocks and NVRAM area.\n"
@@ -476,6 +552,10 @@ std::string ConsoleUsage() {
          "                      without it the answer is No: nothing is sent and the\n"
          "                      run is refused\n"
          "\n"
+         "On a terminal a run shows its progress on one line redrawn in place: the\n"
+         "share of the bytes it is expected to move and the time since Run was\n"
+         "pressed. Output to a pipe or a file, and --json, carry no progress line.\n"
+         "\n"
          "A control the window hides or disables for the entry is refused, as is a\n"
          "run while Run is disabled. The procedures' own diagnostic lines (\"NVRAM\n"
          "O.K.\") also appear on standard output.\n"
@@ -493,6 +573,7 @@ std::string ConsoleUsage() {
 bool ParseConsoleArgs(const std::vector<std::string>& args, ConsoleOptions& options,
                       std::string& error) {
   options = ConsoleOptions{};
+  options.arguments = args;
   auto needRun = [&](const std::string& arg) {
     if (!options.runs.empty()) return true;
     error = arg + " belongs to a --run";
@@ -524,6 +605,13 @@ bool ParseConsoleArgs(const std::vector<std::string>& args, ConsoleOptions& opti
       options.wait = true;
     } else if (arg == "--json") {
       options.json = true;
+    } else if (arg == "--log") {
+      if (!value(v)) return false;
+      if (v.empty() || !options.logFile.empty()) {
+        error = "--log takes one file name";
+        return false;
+      }
+      options.logFile = v;
     } else if (arg == "--inspect") {
       if (!value(v)) return false;
       if (v.empty() || !options.inspect.empty()) {
@@ -603,8 +691,9 @@ bool ParseConsoleArgs(const std::vector<std::string>& args, ConsoleOptions& opti
       return false;
     }
   }
-  if (!options.inspect.empty() && (!options.runs.empty() || options.list || options.wait)) {
-    error = "--inspect sends nothing: it goes without --run, --list and --wait";
+  if (!options.inspect.empty() &&
+      (!options.runs.empty() || options.list || options.wait || !options.logFile.empty())) {
+    error = "--inspect sends nothing: it goes without --run, --list, --wait and --log";
     return false;
   }
   for (const ConsoleRun& run : options.runs) {
@@ -622,8 +711,48 @@ bool ParseConsoleArgs(const std::vector<std::string>& args, ConsoleOptions& opti
   return true;
 }
 
+namespace {
+
+// The log must not take the place of a file a run reads or writes: creating
+// it empties whatever it names.
+std::string LogProblem(const ConsoleOptions& options) {
+  for (const ConsoleRun& run : options.runs) {
+    for (const std::string* file : {&run.image, &run.backupFile}) {
+      if (!file->empty() && host::SameFile(options.logFile.c_str(), file->c_str()))
+        return "the log file " + options.logFile + " is also a run's file " + *file;
+    }
+  }
+  return "";
+}
+
+}  // namespace
+
 int RunConsole(const ConsoleOptions& options, std::FILE* out) {
-  ConsoleView view(out);
+  std::unique_ptr<ConsoleLog> log;
+  if (!options.logFile.empty()) {
+    std::string problem = LogProblem(options);
+    if (problem.empty()) {
+      log = ConsoleLog::Create(options.logFile, options.arguments);
+      if (!log) problem = "cannot create the log file " + options.logFile;
+    }
+    if (!problem.empty()) {
+      std::fprintf(stderr, "tx4077x-console: %s\n", problem.c_str());
+      return kExitUsage;
+    }
+  }
+  std::unique_ptr<ProgressLine> progress;
+  if (!options.json && host::IsTerminal(out))
+    progress = std::make_unique<ProgressLine>(out, host::TerminalColumns(out));
+  std::vector<HostWatcher*> watchers;
+  if (log) watchers.push_back(log.get());
+  if (progress) watchers.push_back(progress.get());
+  std::optional<WatchedHost> watched;
+  std::optional<host::ScopedHost> scope;
+  if (!watchers.empty()) {
+    watched.emplace(host::Current(), watchers);
+    scope.emplace(*watched);
+  }
+  ConsoleView view(out, log.get(), progress.get());
   ConsoleReport report;
   if (options.json) view.RecordInto(&report.otherEvents);
   host::Host& platform = host::Current();
@@ -643,7 +772,8 @@ int RunConsole(const ConsoleOptions& options, std::FILE* out) {
       view.ProcessMessages();
     }
   }
-  Session session{*window, view, options.json ? nullptr : out, report};
+  std::FILE* human = options.json ? nullptr : out;
+  Session session{*window, view, human, report, log.get(), progress.get()};
   if (options.list || options.runs.empty()) ListEntries(session);
   int status = kExitSuccess;
   for (const ConsoleRun& run : options.runs) {
@@ -659,6 +789,10 @@ int RunConsole(const ConsoleOptions& options, std::FILE* out) {
     report.exitStatus = status;
     std::fputs(ConsoleJson(report).c_str(), out);
     std::fflush(out);
+  }
+  if (log && !log->complete()) {
+    std::fprintf(stderr, "tx4077x-console: the log file %s could not be written whole\n",
+                 options.logFile.c_str());
   }
   return status;
 }

@@ -40,6 +40,8 @@ struct ConsoleOptions {
   bool json = false;             // one JSON document instead of the running text
   std::vector<ConsoleRun> runs;  // in order, on the same window
   std::string inspect;           // an image file to inspect instead, no device needed
+  std::string logFile;           // the support log; "" for none
+  std::vector<std::string> arguments;  // as given, for the log's header
 };
 
 // Exit statuses, from the outcome the window kept of the run
@@ -56,7 +58,10 @@ bool ParseConsoleArgs(const std::vector<std::string>& args, ConsoleOptions& opti
 // Runs the console on the current host: lists the entries (when asked or no
 // run is given), then each run in order; stops at the first that does not
 // succeed. Output goes to out, flushed as it comes (progress dots included);
-// with options.json it is one JSON document written at the end.
+// with options.json it is one JSON document written at the end. When out is
+// a terminal, a run also shows its progress on a line redrawn in place.
+// With options.logFile every command block, status line and box also goes
+// to that file; a log that cannot be created ends it before anything is sent.
 int RunConsole(const ConsoleOptions& options, std::FILE* out);
 
 }  // namespace app

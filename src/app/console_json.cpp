@@ -65,14 +65,6 @@ const char* BusName(device::BusKind bus) {
   return "other";
 }
 
-const char* ModeName(RunMode mode) {
-  switch (mode) {
-    case RunMode::EraseOnly: return "eraseOnly";
-    case RunMode::BackupOnly: return "backupOnly";
-    case RunMode::Program: break;
-  }
-  return "program";
-}
 
 const char* EndName(RunEnd end) {
   switch (end) {
@@ -130,7 +122,7 @@ Json Run(const RunRecord& r) {
   Json j;
   j["entry"] = r.entry;
   j["entryText"] = TextOrNull(r.entryText);
-  j["mode"] = ModeName(r.mode);
+  j["mode"] = RunModeName(r.mode);
   j["image"] = r.mode == RunMode::Program ? TextOrNull(r.image) : Json(nullptr);
   j["backupFile"] = r.mode == RunMode::BackupOnly ? TextOrNull(r.backupFile) : Json(nullptr);
   j["procedure"] = ProcedureOrNull(r.procedure);
@@ -143,6 +135,15 @@ Json Run(const RunRecord& r) {
 }
 
 }  // namespace
+
+const char* RunModeName(RunMode mode) {
+  switch (mode) {
+    case RunMode::EraseOnly: return "eraseOnly";
+    case RunMode::BackupOnly: return "backupOnly";
+    case RunMode::Program: break;
+  }
+  return "program";
+}
 
 std::string JsonText(std::string_view bytes) {
   std::string out;

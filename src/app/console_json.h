@@ -49,6 +49,8 @@ struct ListedEntry {
 };
 
 enum class RunMode { Program, EraseOnly, BackupOnly };
+// "program", "eraseOnly" or "backupOnly", as the document writes it.
+const char* RunModeName(RunMode mode);
 
 // How a --run ended: the first four after Run was pressed, the others when
 // the console could not press it.

@@ -1,12 +1,16 @@
 #include "host/stdio_file.h"
 
 #include <cerrno>
+#include <filesystem>
+#include <system_error>
 
 #include <sys/stat.h>
 #include <sys/types.h>
 #ifdef _WIN32
 #include <io.h>
+#include <windows.h>
 #else
+#include <sys/ioctl.h>
 #include <unistd.h>
 #endif
 
@@ -65,6 +69,11 @@ FileKind KindOfFile(const char* name) {
 #endif
 }
 
+bool SameFile(const char* a, const char* b) {
+  std::error_code error;
+  return std::filesystem::equivalent(a, b, error) && !error;
+}
+
 bool FilePosition(std::FILE* file, std::uint64_t& position) {
 #ifdef _WIN32
   const long long at = _ftelli64(file);
@@ -95,6 +104,27 @@ bool FileLength(std::FILE* file, std::uint64_t& length) {
   if (!SetFilePosition(file, 0) || !told) return false;
   length = end;
   return true;
+}
+
+bool IsTerminal(std::FILE* file) {
+#ifdef _WIN32
+  return _isatty(_fileno(file)) != 0;
+#else
+  return isatty(fileno(file)) != 0;
+#endif
+}
+
+int TerminalColumns(std::FILE* file) {
+#ifdef _WIN32
+  CONSOLE_SCREEN_BUFFER_INFO info;
+  const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
+  if (handle != INVALID_HANDLE_VALUE && GetConsoleScreenBufferInfo(handle, &info))
+    return info.srWindow.Right - info.srWindow.Left + 1;
+#else
+  struct winsize size {};
+  if (ioctl(fileno(file), TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
+#endif
+  return 80;
 }
 
 File TakeStandardOutput() {

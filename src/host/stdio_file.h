@@ -23,6 +23,10 @@ File OpenRegularFile(const char* name);
 enum class FileKind { Missing, Inaccessible, Regular, Folder, Pipe, Device, Other };
 FileKind KindOfFile(const char* name);
 
+// The two names are the same file (links and other spellings included);
+// false when either cannot be looked at.
+bool SameFile(const char* a, const char* b);
+
 // The length of an open file in 64 bits (the C runtime's long is 32 bits on
 // Windows), leaving the position at the start. False when it cannot be told.
 bool FileLength(std::FILE* file, std::uint64_t& length);
@@ -31,6 +35,11 @@ bool FileLength(std::FILE* file, std::uint64_t& length);
 // standard output, after which stdout (printf, puts and the like) writes to
 // standard error. Null, with nothing changed, when it cannot be done.
 File TakeStandardOutput();
+
+// The stream writes to a terminal (a console window on Windows), and how
+// many columns that has (80 when it cannot be told).
+bool IsTerminal(std::FILE* file);
+int TerminalColumns(std::FILE* file);
 
 // The position of an open file, and moving to one, in 64 bits.
 bool FilePosition(std::FILE* file, std::uint64_t& position);

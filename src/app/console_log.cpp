@@ -1,0 +1,88 @@
+#include "app/console_log.h"
+
+#include <cstdio>
+#include <ctime>
+
+#include "app/console_text.h"
+
+namespace app {
+
+std::unique_ptr<ConsoleLog> ConsoleLog::Create(const std::string& fileName,
+                                               const std::vector<std::string>& arguments) {
+  host::File file = host::OpenFile(fileName.c_str(), "wb");
+  if (!file) return nullptr;
+  std::unique_ptr<ConsoleLog> log(new ConsoleLog(std::move(file)));
+  char when[64] = "unknown";
+  const std::time_t now = std::time(nullptr);
+  if (const std::tm* local = std::localtime(&now))
+    std::strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S", local);
+  std::string args;
+  for (const std::string& a : arguments) args += " " + a;
+  log->Line("# tx4077x-console support log, format " + std::to_string(kLogFormatVersion));
+  log->Line(std::string("# started ") + when + " (local time); arguments:" + PrintableLine(args));
+  log->Line(
+      "# each line: seconds since the start, then a command block (device, direction, "
+      "transfer length, cdb, platform result, SCSI status, sense, bytes moved, time taken), a "
+      "failed open, a wait, a status line, a box or a run's start and result");
+  return log;
+}
+
+void ConsoleLog::Line(std::string_view text) {
+  if (failed_) return;
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+  std::FILE* f = file_.get();
+  const bool header = !text.empty() && text[0] == '#';
+  const int stamped = header ? 0 : std::fprintf(f, "%11.6f ", seconds);
+  if (stamped < 0 || std::fwrite(text.data(), 1, text.size(), f) != text.size() ||
+      std::fputc('\n', f) == EOF || std::fflush(f) != 0)
+    failed_ = true;
+}
+
+std::string ConsoleLog::DeviceName(const std::string& path) {
+  const auto known = devices_.find(path);
+  if (known != devices_.end()) return known->second;
+  const std::string name = "d" + std::to_string(devices_.size() + 1);
+  devices_.emplace(path, name);
+  Line("device " + name + " " + PrintableLine(path));
+  return name;
+}
+
+void ConsoleLog::Command(const CommandSeen& c) {
+  const std::string device = DeviceName(*c.path);
+  char text[256];
+  std::snprintf(text, sizeof text, "%s %-3s len=%u cdb=[%s] ", device.c_str(),
+                c.dataIn ? "in" : "out", c.length, HexBytes(c.cdb, c.cdbLength).c_str());
+  std::string line = text;
+  if (c.ok) {
+    line += "ok";
+  } else {
+    line += "failed error=" + std::to_string(c.lastError);
+  }
+  std::snprintf(text, sizeof text, " status=%02X sense=[%s] moved=%u time=%.3fms", c.status,
+                HexBytes(c.sense, c.senseLength).c_str(), c.moved, c.seconds * 1000.0);
+  Line(line + text);
+}
+
+void ConsoleLog::OpenFailed(const std::string& path, std::uint32_t lastError) {
+  const std::string device = DeviceName(path);
+  Line(device + " open failed error=" + std::to_string(lastError) + ", nothing sent");
+}
+
+void ConsoleLog::Waited(std::uint32_t milliseconds) {
+  Line("wait " + std::to_string(milliseconds) + "ms");
+}
+
+void ConsoleLog::Status(std::string_view text, bool continues) {
+  Line((continues ? "status+ " : "status: ") + PrintableLine(text));
+}
+
+void ConsoleLog::Box(std::string_view caption, std::string_view text, const char* answer) {
+  std::string line = "box [" + PrintableLine(caption) + "] " + PrintableLine(text);
+  if (answer != nullptr) line += std::string(" -> ") + answer;
+  Line(line);
+}
+
+void ConsoleLog::Note(std::string_view text) { Line(PrintableLine(text)); }
+
+}  // namespace app

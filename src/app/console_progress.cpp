@@ -1,0 +1,128 @@
+#include "app/console_progress.h"
+
+namespace app {
+
+namespace {
+
+// What a run of a procedure moves, as multiples of the image's length L and
+// the flash size F, plus a fixed part: the blank check, the programming and
+// the read-back of a programming run, the reads of a backup, the erase's
+// blank check. Measured on the emulated enclosures; status polls are left
+// out, the chip's busy time decides their number.
+struct Traffic {
+  std::uint32_t image = 0;  // times L
+  std::uint32_t flash = 0;  // times F
+  std::uint64_t fixed = 0;  // bytes
+};
+
+struct TrafficRow {
+  program::Procedure procedure;
+  Traffic program, backup, erase;
+};
+
+constexpr std::uint64_t kKb = 1024;
+
+constexpr TrafficRow kTraffic[] = {
+    {program::Procedure::StandardSerialFlash, {3, 0, 0}, {0, 1, 0}, {0, 1, 0}},
+    {program::Procedure::Ieee1394BridgeFlash, {2, 0, 0}, {0, 1, 0}, {0, 1, 0}},
+    // The whole 64 KB part, whatever the image.
+    {program::Procedure::InternalRomParallelFlash, {0, 0, 192 * kKb}, {0, 0, 64 * kKb},
+     {0, 0, 64 * kKb}},
+    // Both banks are written and read back.
+    {program::Procedure::BlockCommandFlash, {0, 2, 0}, {0, 1, 0}, {0, 1, 0}},
+    {program::Procedure::BridgeBehindController, {3, 1, 0}, {0, 1, 0}, {0, 2, 0}},
+    // The disk areas are about the flash size setting.
+    {program::Procedure::DiskAreaFirmware, {0, 2, 0}, {0, 1, 0}, {0, 2, 0}},
+    {program::Procedure::HddHostedFirmware, {2, 0, 0}, {0, 1, 0}, {0, 2, 0}},
+    {program::Procedure::SstSerialFlash, {3, 0, 0}, {0, 1, 0}, {0, 0, 64 * kKb}},
+    // The NVRAM is read, kept and written with the first pages.
+    {program::Procedure::NvramPage16K, {4, 0, 12 * kKb}, {0, 1, 0}, {0, 1, 0}},
+};
+
+}  // namespace
+
+std::uint64_t ProgressUnits(std::uint32_t moved) { return moved > 2 ? moved : 2; }
+
+std::uint64_t ExpectedRunBytes(program::Procedure procedure, RunMode mode,
+                               std::uint64_t imageLength, std::uint64_t flashBytes) {
+  for (const TrafficRow& row : kTraffic) {
+    if (row.procedure != procedure) continue;
+    const Traffic& t = mode == RunMode::Program  ? row.program
+                       : mode == RunMode::BackupOnly ? row.backup
+                                                     : row.erase;
+    return t.image * imageLength + t.flash * flashBytes + t.fixed;
+  }
+  return 0;
+}
+
+void ProgressLine::Begin(std::uint64_t expectedBytes) {
+  active_ = true;
+  expected_ = expectedBytes;
+  moved_ = 0;
+  line_.clear();
+  drawnPrefix_.clear();
+  start_ = std::chrono::steady_clock::now();
+  Redraw();
+}
+
+void ProgressLine::End() {
+  if (!active_) return;
+  Clear();
+  active_ = false;
+}
+
+std::string ProgressLine::Prefix() const {
+  const auto seconds = static_cast<unsigned long long>(
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count());
+  char elapsed[32];
+  if (seconds >= 3600) {
+    std::snprintf(elapsed, sizeof elapsed, "%llu:%02llu:%02llu", seconds / 3600,
+                  seconds / 60 % 60, seconds % 60);
+  } else {
+    std::snprintf(elapsed, sizeof elapsed, "%llu:%02llu", seconds / 60, seconds % 60);
+  }
+  char text[64];
+  if (expected_ == 0) {
+    std::snprintf(text, sizeof text, "[%llu KB %s] ",
+                  static_cast<unsigned long long>(moved_ / 1024), elapsed);
+  } else {
+    // Never 100 % before the end: the total is an estimate.
+    const std::uint64_t percent = moved_ >= expected_ ? 99 : moved_ * 100 / expected_;
+    std::snprintf(text, sizeof text, "[%3llu%% %s] ", static_cast<unsigned long long>(percent),
+                  elapsed);
+  }
+  return text;
+}
+
+void ProgressLine::Show(const std::string& line) {
+  line_ = line;
+  if (active_) Redraw();
+}
+
+void ProgressLine::Clear() {
+  if (!active_) return;
+  std::fputs("\r\033[K", out_);
+  std::fflush(out_);
+}
+
+void ProgressLine::Redraw() {
+  if (!active_) return;
+  drawnPrefix_ = Prefix();
+  std::string text = drawnPrefix_ + line_;
+  // One row only, or the carriage return would not reach its start.
+  const std::size_t room = columns_ > 1 ? static_cast<std::size_t>(columns_ - 1) : 0;
+  if (text.size() > room) text = room > 3 ? text.substr(0, room - 3) + "..." : std::string();
+  std::fprintf(out_, "\r%s\033[K", text.c_str());
+  std::fflush(out_);
+}
+
+void ProgressLine::Command(const CommandSeen& command) {
+  moved_ += ProgressUnits(command.moved);
+  if (active_ && Prefix() != drawnPrefix_) Redraw();
+}
+
+void ProgressLine::Waited(std::uint32_t) {
+  if (active_ && Prefix() != drawnPrefix_) Redraw();
+}
+
+}  // namespace app
