@@ -65,9 +65,9 @@ std::string Accepted(const identify::ImageInspection& in) {
   std::string text;
   for (const identify::ChipVerdict& v : in.chips) {
     if (v.acceptance == identify::Acceptance::Refused) continue;
-    text += (text.empty() ? "" : " ") + std::to_string(v.chipType);
+    text.append(text.empty() ? "" : " ").append(std::to_string(v.chipType));
     for (std::size_t i = 0; i < v.subCodes.size(); ++i)
-      text += (i == 0 ? ":" : ",") + std::to_string(v.subCodes[i]);
+      text.append(i == 0 ? ":" : ",").append(std::to_string(v.subCodes[i]));
   }
   return text;
 }
@@ -186,10 +186,11 @@ TEST_F(InspectTest, ChecksumAndNvramAreaInTextAndJson) {
 
 // The files Run's loader refuses: exit 1 with the loader's text and the reason.
 TEST_F(InspectTest, FilesThatAreNoImagesExitOne) {
+  std::filesystem::create_directory(Path("folder"));
   std::vector<std::pair<std::string, const char*>> rows = {
       {Path("missing.bin"), "does not exist"},
       {Write("empty.bin", {}), "is empty"},
-      {Path(""), "is a folder, not a file"},
+      {Path("folder"), "is a folder, not a file"},
   };
 #ifndef _WIN32
   ASSERT_EQ(0, ::mkfifo(Path("fifo").c_str(), 0600));

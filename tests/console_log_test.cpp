@@ -233,6 +233,17 @@ TEST_F(ConsoleLogTest, ProgressEstimateFitsWhatEachProcedureMoves) {
 }
 
 #ifndef _WIN32
+// A log whose disk is full loses its lines, never the run.
+TEST_F(ConsoleLogTest, FullDiskUnderTheLogLeavesTheRunAlone) {
+  auto chip = Attach("tx40775-pmc", 1);
+  const sim::Image image = sim::MakeMatchingImage({1, 1});
+  const std::string file = WriteFile("log-full", image);
+  EXPECT_EQ(app::kExitSuccess, Console({"--log", "/dev/full", "--run", "0", "--image", file}));
+  std::vector<std::uint8_t> flash(image.size());
+  chip->serialFlash()->cells().Read(0, flash.data(), flash.size());
+  EXPECT_EQ(image, flash);
+}
+
 // The console program on a pseudo-terminal 60 columns wide: the run's
 // progress is redrawn in place within one row, its share only grows, and
 // with the redrawn parts taken out the text is what a pipe receives.

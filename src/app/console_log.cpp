@@ -42,9 +42,12 @@ void ConsoleLog::Line(std::string_view text) {
 std::string ConsoleLog::DeviceName(const std::string& path) {
   const auto known = devices_.find(path);
   if (known != devices_.end()) return known->second;
-  const std::string name = "d" + std::to_string(devices_.size() + 1);
+  std::string name = "d";
+  name += std::to_string(devices_.size() + 1);
   devices_.emplace(path, name);
-  Line("device " + name + " " + PrintableLine(path));
+  std::string line = "device ";
+  line.append(name).append(" ").append(PrintableLine(path));
+  Line(line);
   return name;
 }
 
