@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <regex>
+#include <set>
 #include <string>
 #include <vector>
 #ifndef _WIN32
@@ -18,6 +20,7 @@
 
 #include "app/console.h"
 #include "app/console_json.h"
+#include "app/version.h"
 #include "sim/demo.h"
 #include "run_window_fixture.h"
 
@@ -600,6 +603,34 @@ class ConsoleProgramTest : public testing_support::RunWindowFixture {
   }
   std::string stderrText;
 };
+
+std::string Output(const std::string& command) {
+  std::string text;
+  if (std::FILE* pipe = popen(command.c_str(), "r")) {
+    char buffer[256];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) text.append(buffer, n);
+    pclose(pipe);
+  }
+  return text;
+}
+
+// --version names the caption's version and the commit the sources are at.
+TEST(ConsoleVersionTest, NamesTheCaptionVersionAndTheSourcesCommit) {
+  const std::string printed = Output(std::string("'") + TX_CONSOLE_PROGRAM + "' --version");
+  const std::string head = Output(std::string("cd '") + TX_SOURCE_DIR +
+                                  "' && [ \"$(git rev-parse --show-toplevel 2>/dev/null)\" = "
+                                  "\"$(pwd -P)\" ] && git rev-parse --short=12 HEAD");
+  if (head.empty()) {  // sources without git: the archive's commit, or unknown
+    EXPECT_TRUE(std::regex_match(printed, std::regex(TX_UTILITY_NAME " " TX_UTILITY_VERSION
+                                                     "\ncommit ([0-9a-f]{12}|unknown)\n")))
+        << printed;
+  } else {
+    EXPECT_TRUE(std::regex_match(printed, std::regex(TX_UTILITY_NAME " " TX_UTILITY_VERSION
+                                                     "\ncommit " + head.substr(0, 12) +
+                                                     "(-dirty)?\n")))
+        << printed << "HEAD " << head;
+  }
+}
 
 TEST_F(ConsoleProgramTest, ScriptedUpdateOfAnEntryChosenByChipType) {
   Json listing;
