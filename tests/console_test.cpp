@@ -86,6 +86,49 @@ TEST(ConsoleArgsTest, RefusesWhatTheWindowCannotExpress) {
     EXPECT_NE(std::string::npos, usage.find(option)) << option;
 }
 
+std::set<std::string> OptionsIn(const std::string& text) {
+  static const std::regex option("--[a-z][a-z0-9-]*");
+  std::set<std::string> found;
+  for (std::sregex_iterator i(text.begin(), text.end(), option), end; i != end; ++i)
+    found.insert(i->str());
+  return found;
+}
+
+std::string Without(const std::set<std::string>& all, const std::set<std::string>& known) {
+  std::string missing;
+  for (const std::string& option : all)
+    if (known.count(option) == 0) missing += " " + option;
+  return missing;
+}
+
+// The manual page is written by hand: an option added, renamed or dropped on
+// one side only fails here by name.
+TEST(ConsoleManualTest, NamesEveryOptionOfHelpAndNoOther) {
+#ifdef _WIN32
+  const std::string path = std::string("Z:") + TX_CONSOLE_MANUAL;
+#else
+  const std::string path = TX_CONSOLE_MANUAL;
+#endif
+  std::ifstream in(path, std::ios::binary);
+  ASSERT_TRUE(in) << path;
+  std::string page{std::istreambuf_iterator<char>(in), {}};
+  // roff writes a hyphen as \-.
+  for (std::size_t at = page.find("\\-"); at != std::string::npos; at = page.find("\\-", at))
+    page.replace(at, 2, "-");
+  const std::set<std::string> help = OptionsIn(app::ConsoleUsage());
+  const std::set<std::string> manual = OptionsIn(page);
+  EXPECT_EQ("", Without(help, manual)) << "--help lists them, " << path << " does not";
+  EXPECT_EQ("", Without(manual, help)) << path << " names them, --help does not";
+  for (const std::string& option : help) {
+    ConsoleOptions o;
+    std::string error;
+    ParseConsoleArgs({option}, o, error);
+    EXPECT_EQ(std::string::npos, error.find("unknown option")) << error;
+  }
+  EXPECT_NE(std::string::npos, page.substr(0, page.find('\n')).find(TX_UTILITY_VERSION))
+      << "the page's header names another version than the window's caption";
+}
+
 TEST(ConsoleOutcomeTest, PowerCycleNoticesAreTheSuccessfulEndings) {
   EXPECT_TRUE(program::IsPowerCycleNotice("Please Turn-Off the Power and Turn-On Again !"));
   EXPECT_TRUE(program::IsPowerCycleNotice("Please Turn-Off the Power and Turn-On Again!"));
