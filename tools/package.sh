@@ -9,7 +9,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 umask 022
-bash tools/deps.sh dpkg-dev lintian unzip
+bash tools/deps.sh dpkg-dev lintian zip unzip
 jobs=$(nproc)
 maintainer=${TX_MAINTAINER:-"TX4077x utility team <tx4077x@example.org>"}
 version=$(sed -n 's/^project(tx4077x_fwtool VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
@@ -107,7 +107,9 @@ cp build-win/tx4077x.exe build-win/tx4077x-demo.exe "$folder/"
 sed 's/$/\r/' res/windows-readme.txt >"$folder/README.txt"  # for Notepad
 zip=out/$name.zip
 rm -f "$zip"
-(cd build-zip && cmake -E tar cf "../$zip" --format=zip \
-  "--mtime=$(date -u -d "@$SOURCE_DATE_EPOCH" '+%Y-%m-%d %H:%M:%S UTC')" "$name")
+# Same bytes from the same sources: the commit's time, names in order and no
+# extra fields (they hold the files' change times).
+touch -d "@$SOURCE_DATE_EPOCH" "$folder" "$folder"/*
+(cd build-zip && find "$name" | LC_ALL=C sort | TZ=UTC zip -X -9 -q -@ "../$zip")
 echo "== $zip"
 unzip -l "$zip"
