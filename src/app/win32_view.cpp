@@ -354,6 +354,8 @@ HWND Win32View::FirstFocusable() const {
   if (window_ == nullptr) return nullptr;
   for (Control* c : window_->TabOrder()) {
     if (c->kind() == ControlKind::Panel || c->kind() == ControlKind::Label) continue;
+    // A read-only field shows no caret: the focus would not be seen there.
+    if (c->kind() == ControlKind::Edit && static_cast<Edit*>(c)->readOnly()) continue;
     HWND h = HandleOf(*c);
     if (h != nullptr && IsWindowVisible(h) && IsWindowEnabled(h)) return h;
   }

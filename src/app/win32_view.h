@@ -81,7 +81,7 @@ class Win32View : public View, private ControlObserver {
   void PushSelection(ComboBox& combo);
   HWND ParentOf(const Control& control) const;
   DWORD WindowStyle() const;
-  // The first control in keyboard order that can take the focus.
+  // The first control in keyboard order that can take the focus and show it.
   HWND FirstFocusable() const;
   // Remembers the focused control before a box or dialog takes the focus.
   void SaveFocus();

@@ -524,8 +524,9 @@ TEST_F(GuiTest, TaskBarButtonCarriesTheApplicationTitle) {
 }
 
 TEST_F(GuiTest, FocusStartsOnTheFirstControlAndComesBackAfterABox) {
-  // ChipLabelEdit leads the keyboard order once the panels are passed over.
-  EXPECT_EQ(H(window->ChipLabelEdit), GetFocus());
+  // The file name leads the keyboard order once the panels and the
+  // read-only chip field are passed over.
+  EXPECT_EQ(H(window->FwFilenameEdit), GetFocus());
 
   SetFocus(H(window->LoadBtn));
   SendMessageA(hwnd, WM_DROPFILES, reinterpret_cast<WPARAM>(MakeDrop({"C:\\a", "C:\\b"})), 0);
