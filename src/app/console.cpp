@@ -428,6 +428,7 @@ bool ParseEntry(const std::string& text, int& entry) {
 
 std::string ConsoleUsage() {
   return "usage: tx4077x-console [--simulate] [--list] [--wait] [--json] [--run N [run options]]...\n"
+         "       tx4077x-console --help | --version\n"
          "\n"
          "The main window without a screen. With no --run it lists the enclosures as\n"
          "the window shows them after selecting each entry: entry, chip name, drive\n"
@@ -445,6 +446,8 @@ std::string ConsoleUsage() {
          "                      what Run would do per entry, and each run's result\n"
          "                      with its status lines and boxes); see the README\n"
          "  --help              show this text\n"
+         "  --version           show the utility's version and the commit it was\n"
+         "                      built from\n"
          "\n"
          "Run options (they belong to the --run before them):\n"
          "  --image FILE        the firmware file (\"Firmware File\"); left as it is\n"
@@ -510,6 +513,8 @@ bool ParseConsoleArgs(const std::vector<std::string>& args, ConsoleOptions& opti
     std::string v;
     if (arg == "--help" || arg == "-h") {
       options.help = true;
+    } else if (arg == "--version") {
+      options.version = true;
     } else if (arg == "--simulate") {
       options.simulate = true;
     } else if (arg == "--list") {

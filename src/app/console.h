@@ -34,6 +34,7 @@ struct ConsoleRun {
 
 struct ConsoleOptions {
   bool help = false;
+  bool version = false;
   bool simulate = false;
   bool list = false;             // also list when runs are given
   bool wait = false;             // wait for a recognised enclosure first

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "app/controls.h"
+#include "app/version.h"
 #include "device/chip_state.h"
 #include "device/device_record.h"
 #include "host/ui.h"
@@ -21,7 +22,7 @@
 namespace app {
 
 inline constexpr char kApplicationTitle[] = "Tavrion TX4077x Firmware Update Utility";
-inline constexpr char kWindowCaption[] = " TX4077x FW Update Utility v1.19.01";
+inline constexpr char kWindowCaption[] = " " TX_UTILITY_NAME " " TX_UTILITY_VERSION;
 inline constexpr char kWindowClass[] = "TT77xFwTool";
 inline constexpr char kWindowObjectName[] = "T77xFwTool";
 inline constexpr int kClientWidth = 347;
