@@ -797,7 +797,7 @@ TEST_F(ConsoleTest, DemoPageUpdatesReadBackTheirImages) {
   sim::AttachDemoEnclosures(machine);
   struct Case {
     const char* entry;
-    identify::ChipIdentity chip;
+    sim::ChipCode chip;
     const char* procedure;
   } cases[] = {{"11", {6, 1}, "NVRAM-preserving 16 KB pages"}, {"9", {10, 2}, "SST serial flash"}};
   for (const Case& c : cases) {

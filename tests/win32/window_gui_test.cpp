@@ -144,6 +144,7 @@ class GuiTest : public ::testing::Test {
   void SetUp() override {
     g_boxes.clear();
     g_answer = IDOK;
+    machine.SetTranscriptLimit(sim::kFullTranscript);
     sim::AttachDemoEnclosures(machine);
     hook_ = SetWindowsHookExA(WH_CALLWNDPROCRET, AnswerMessageBoxes, nullptr, GetCurrentThreadId());
     view = std::make_unique<app::Win32View>(GetModuleHandleA(nullptr));
