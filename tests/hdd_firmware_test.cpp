@@ -55,10 +55,13 @@ class HddFirmwareTest : public testing_support::DiskFixture {
     return *HddFirmwareBase(d.sectors, 0, d.logicalSectorSize);
   }
   // The image as the area must hold it: the stamp over the bank's end.
-  static std::vector<std::uint8_t> Stamped(std::vector<std::uint8_t> image, std::uint32_t end) {
-    image.resize(0x10000, 0x00);
-    sim::PutHddBankStamp(image, end);
-    return image;
+  static std::vector<std::uint8_t> Stamped(const std::vector<std::uint8_t>& image,
+                                           std::uint32_t end) {
+    std::vector<std::uint8_t> area(0x10000, 0x00);
+    std::copy(image.begin(), image.begin() + std::min<std::size_t>(image.size(), area.size()),
+              area.begin());
+    sim::PutHddBankStamp(area, end);
+    return area;
   }
   void ExpectResetAndNotice() {
     EXPECT_EQ(1, chip->resetCount());
