@@ -170,6 +170,20 @@ host::Handle Machine::OpenDevice(const char* path, std::uint32_t access, std::ui
 
 void Machine::CloseDevice(host::Handle handle) { handles_.erase(handle); }
 
+bool Machine::BeginRun(const char* path, std::uint32_t& lastError) {
+  const std::string key = Lower(path);
+  lastError = 0;
+  if (Find(key) == nullptr) {
+    lastError = host::kErrorFileNotFound;
+    return false;
+  }
+  if (auto h = heldElsewhere_.find(key); h != heldElsewhere_.end() && h->second) {
+    lastError = host::kErrorSharingViolation;
+    return false;
+  }
+  return true;
+}
+
 CommandFault* Machine::MatchFault(const std::string& path, const std::uint8_t* cdb,
                                   int cdbLength) {
   for (CommandFault& f : faults_) {
