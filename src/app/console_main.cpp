@@ -7,6 +7,7 @@
 
 #include "app/console.h"
 #include "host/host.h"
+#include "host/interrupts.h"
 #include "host/stdio_file.h"
 #include "sim/demo.h"
 #include "sim/machine.h"
@@ -28,6 +29,9 @@ int main(int argc, char** argv) {
     std::fputs(app::ConsoleUsage().c_str(), stdout);
     return app::kExitSuccess;
   }
+  // A reader that went away (| head) must not end a run half-way: writes to
+  // it just fail.
+  host::IgnoreBrokenPipes();
   std::unique_ptr<host::Host> platform;
   if (options.simulate) {
     auto machine = std::make_unique<sim::Machine>();
