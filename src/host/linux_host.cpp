@@ -106,12 +106,6 @@ void LinuxHost::Note(const std::string& text) {
   std::fflush(notes_);
 }
 
-void LinuxHost::Refused(const std::string& path, UnreachableDevice::Why why,
-                        const std::string& text) {
-  unreachable_.push_back({path, why, text});
-  if (noted_.insert(text).second) Note(text);
-}
-
 std::string LinuxHost::AccessText(const std::string& node, const std::string& block) {
   // Whom the node is open to: O_PATH needs no permission on the node.
   std::string text = "cannot open " + node + " (" + block + "): permission denied; ";
@@ -164,7 +158,8 @@ int LinuxHost::OpenChecked(const DeviceId& id, const std::string& path, bool pat
     const int error = errno;
     lastError = ErrorFromErrno(error);
     if (!pathOnly && (error == EACCES || error == EPERM))
-      Refused(path, UnreachableDevice::Why::AccessDenied, AccessText(node, id.name));
+      unreachable_.push_back(
+          {path, UnreachableDevice::Why::AccessDenied, AccessText(node, id.name)});
     return -1;
   }
   // The node must still be the device discovery saw: after a replug the same
@@ -189,8 +184,9 @@ bool LinuxHost::Lock(int fd, int operation, const std::string& node, const std::
   const int error = errno;
   lastError = error == EWOULDBLOCK ? kErrorSharingViolation : ErrorFromErrno(error);
   if (error == EWOULDBLOCK)
-    Refused(path, UnreachableDevice::Why::InUse,
-            node + " is in use by another program (device in use): nothing was sent to it");
+    unreachable_.push_back(
+        {path, UnreachableDevice::Why::InUse,
+         node + " is in use by another program (device in use): nothing was sent to it"});
   return false;
 }
 
@@ -217,6 +213,7 @@ Handle LinuxHost::OpenDevice(const char* path, std::uint32_t access, std::uint32
         return kInvalidHandle;
       }
       run->second.fd = fd;
+      ++run->second.traffic.opens;
     }
     open.fd = run->second.fd;
     open.node = run->second.node;
@@ -254,6 +251,7 @@ bool LinuxHost::BeginRun(const char* path, std::uint32_t& lastError) {
     return false;
   }
   run.depth = 1;
+  run.traffic.opens = 1;
   runs_[path] = run;
   return true;
 }
@@ -265,6 +263,10 @@ void LinuxHost::EndRun(const char* path) {
     h = h->second.ofRun && h->second.path == it->first ? open_.erase(h) : std::next(h);
   if (it->second.fd >= 0) sys_.Close(it->second.fd);  // also drops the lock
   const std::string block = it->second.block;
+  const std::string line = "host: run on " + block + ": " +
+                           std::to_string(it->second.traffic.commands) + " commands, " +
+                           std::to_string(it->second.traffic.opens) + " opens\n";
+  DebugOutput(line.c_str());
   runs_.erase(it);
   PutBackLimit(block);
 }
@@ -371,6 +373,9 @@ bool LinuxHost::PassThrough(Handle handle, PassThroughRequest& request, std::uin
   io.timeout = request.timeOutValue > 4000000u ? 4000000000u : request.timeOutValue * 1000u;
 
   ++traffic_[open.block].commands;
+  if (open.ofRun) {
+    if (const auto run = runs_.find(open.path); run != runs_.end()) ++run->second.traffic.commands;
+  }
   const int result = sys_.Ioctl(open.fd, SG_IO, &io);
   const int error = result != 0 ? errno : 0;
   // The device is gone: a run's descriptor is of no more use, and the next

@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <map>
 #include <optional>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -24,8 +23,9 @@ inline constexpr std::uint32_t kDeviceTypeDisk = 7;
 class LinuxHost : public Host {
  public:
   // root prefixes every sysfs, /proc and /etc path; notes (may be null)
-  // receives the lines that explain a refusal (a node this user may not
-  // open, a device in use, a transfer over the limit).
+  // receives the lines that explain a refused command (a transfer over the
+  // limit, a vendor block without permission). Devices that could not be
+  // opened are told through TakeUnreachable.
   explicit LinuxHost(LinuxSys& sys = RealLinuxSys(), std::string root = "",
                      std::FILE* notes = stderr);
   // Ends what runs are left and puts back every transfer limit it raised.
@@ -84,6 +84,7 @@ class LinuxHost : public Host {
     int depth = 0;
     std::string block;
     std::string node;
+    Traffic traffic;  // of this run alone
   };
   // Opens the node that carries id's commands (or, path-only, its block
   // node) and checks it is still that disk; -1 with lastError otherwise.
@@ -93,7 +94,6 @@ class LinuxHost : public Host {
   bool StillTheDisk(const DeviceId& id, const std::optional<ScsiGeneric>& sg);
   bool Lock(int fd, int operation, const std::string& node, const std::string& path,
             std::uint32_t& lastError);
-  void Refused(const std::string& path, UnreachableDevice::Why why, const std::string& text);
   std::string AccessText(const std::string& node, const std::string& block);
   void PutBackLimit(const std::string& block);
   // False (with a note) when a transfer of length bytes cannot pass the
@@ -111,7 +111,6 @@ class LinuxHost : public Host {
   std::map<std::string, unsigned long> raised_;
   std::map<std::string, Traffic> traffic_;  // by block name
   std::vector<UnreachableDevice> unreachable_;
-  std::set<std::string> noted_;  // nodes whose refusal was told once
   bool permissionNoted_ = false;
   std::unique_ptr<DeviceWatch> watch_;  // opened on the first wait
 };
