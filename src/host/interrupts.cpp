@@ -26,22 +26,24 @@ std::atomic<bool> g_holding{false};
 std::atomic<int> g_received{0};
 HANDLE g_holdEnded = nullptr;  // manual reset, set while nothing is held
 
+BOOL WINAPI OnConsoleEvent(DWORD event) { return TakeConsoleEvent(event) ? TRUE : FALSE; }
+
+}  // namespace
+
 // Runs on a thread the system starts for the event.
-BOOL WINAPI OnConsoleEvent(DWORD event) {
-  if (!g_holding) return FALSE;  // the usual course: the process ends
+bool TakeConsoleEvent(unsigned long event) {
+  if (!g_holding) return false;  // the usual course: the process ends
   const int code = event == CTRL_C_EVENT ? kCtrlC
                    : event == CTRL_BREAK_EVENT ? kCtrlBreak
                                                : kConsoleClosed;
   int none = 0;
   g_received.compare_exchange_strong(none, code);
-  if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) return TRUE;
+  if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) return true;
   // Close, logoff and shutdown end the process once this returns: not before
   // the run has ended (as far as the system waits for it).
   WaitForSingleObject(g_holdEnded, INFINITE);
-  return TRUE;
+  return true;
 }
-
-}  // namespace
 
 InterruptHold::InterruptHold() {
   if (g_holdEnded == nullptr) {

@@ -29,6 +29,13 @@ class InterruptHold {
 // What End() returned, as the user would name it ("SIGTERM", "Ctrl+C").
 const char* InterruptName(int interrupt);
 
+#ifdef _WIN32
+// What the console's event handler does with an event: false (the process
+// ends) unless a hold is on; held, Ctrl+C and Ctrl+Break are recorded, and a
+// close, logoff or shutdown is recorded and answered only when the hold ends.
+bool TakeConsoleEvent(unsigned long event);
+#endif
+
 // A write to a pipe nobody reads fails with an error instead of ending the
 // process (SIGPIPE ignored); nothing to do on Windows.
 void IgnoreBrokenPipes();
