@@ -550,6 +550,7 @@ bool ChipNameMatches(const std::string& shown, const std::string& wanted) {
 std::string ConsoleUsage() {
   return "usage: tx4077x-console [--simulate] [--list] [--wait] [--json]\n"
          "                       [{--run N | --device PATH} [run options]]...\n"
+         "       tx4077x-console --help | --version\n"
          "\n"
          "The main window without a screen. With no --run it lists the enclosures as\n"
          "the window shows them after selecting each entry: entry, chip name, drive\n"
@@ -568,6 +569,8 @@ std::string ConsoleUsage() {
          "                      what Run would do per entry, and each run's result\n"
          "                      with its status lines and boxes); see the README\n"
          "  --help              show this text\n"
+         "  --version           show the utility's version and the commit it was\n"
+         "                      built from\n"
          "\n"
          "  --device PATH       like --run, for the entry of the enclosure at PATH: the\n"
          "                      path the JSON listing gives, or on Linux its /dev/sdX,\n"
@@ -651,6 +654,8 @@ bool ParseConsoleArgs(const std::vector<std::string>& args, ConsoleOptions& opti
     std::string v;
     if (arg == "--help" || arg == "-h") {
       options.help = true;
+    } else if (arg == "--version") {
+      options.version = true;
     } else if (arg == "--simulate") {
       options.simulate = true;
     } else if (arg == "--list") {

@@ -36,6 +36,7 @@ struct ConsoleRun {
 
 struct ConsoleOptions {
   bool help = false;
+  bool version = false;
   bool simulate = false;
   bool list = false;             // also list when runs are given
   bool wait = false;             // wait for a recognised enclosure first

@@ -6,11 +6,13 @@
 #include <vector>
 
 #include "app/console.h"
+#include "app/version.h"
 #include "host/host.h"
 #include "host/interrupts.h"
 #include "host/stdio_file.h"
 #include "sim/demo.h"
 #include "sim/machine.h"
+#include "tx_build_commit.h"
 #ifdef _WIN32
 #include "host/win32_host.h"
 #elif defined(__linux__)
@@ -27,6 +29,10 @@ int main(int argc, char** argv) {
   }
   if (options.help) {
     std::fputs(app::ConsoleUsage().c_str(), stdout);
+    return app::kExitSuccess;
+  }
+  if (options.version) {
+    std::fputs(TX_UTILITY_NAME " " TX_UTILITY_VERSION "\ncommit " TX_BUILD_COMMIT "\n", stdout);
     return app::kExitSuccess;
   }
   // A reader that went away (| head) must not end a run half-way: writes to

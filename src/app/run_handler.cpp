@@ -36,6 +36,15 @@ bool WritesRefusedImage(const WindowRun& run) {
 void MainWindow::UpdateBtnClick(Control&) {
   if (running_) return;
   lastOutcome = program::RunOutcome::NothingRan;
+  // A name typed and not yet checked is checked first; a refusal keeps Run
+  // disabled and nothing runs.
+  if (FwFilenameEdit.typing()) {
+    FwFilenameEdit.FinishTyping();
+    if (!UpdateBtn.enabled()) {
+      lastProcedure = program::Procedure::None;
+      return;
+    }
+  }
   UpdateBtn.SetEnabled(false);
   program::DebugTrace("Update Btn Press\n");
 
@@ -96,6 +105,8 @@ void MainWindow::UpdateBtnClick(Control&) {
   };
   checks.chipMode505E = [&] { return device::CheckChipMode505E(path.c_str()) == 1; };
   lastProcedure = program::SelectProcedure(run.facts(), run.options(), bus, checks);
+  // Without a procedure the press would otherwise pass without a word.
+  if (lastProcedure == program::Procedure::None) ShowStatus(kNoUpdateForChip, false);
   lastOutcome = program::RunProcedure(lastProcedure, run, path.c_str());
   enableRun = lastOutcome != program::RunOutcome::Refused;
 }
