@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
+#include <tuple>
 #include <filesystem>
 #include <cstdio>
 #include <cstdlib>
@@ -13,6 +15,7 @@
 #include <string>
 #include <vector>
 #ifndef _WIN32
+#include <signal.h>
 #include <sys/wait.h>
 #endif
 
@@ -72,6 +75,10 @@ TEST(ConsoleArgsTest, RefusesWhatTheWindowCannotExpress) {
       {"--run", "0", "--rd", "--erase-only", "--backup-only"},
       {"--run", "0", "--image", ""},
       {"--run", "0", "--image", "fw.bin", "--program-anyway"},  // Run would never ask
+      {"--device"},
+      {"--device", ""},
+      {"--expect-chip", "TX40775"},                   // no run to guard
+      {"--device", "/dev/sdb", "--expect-chip", " "},
   };
   for (const auto& args : bad) {
     ConsoleOptions o;
@@ -82,7 +89,7 @@ TEST(ConsoleArgsTest, RefusesWhatTheWindowCannotExpress) {
   const std::string usage = app::ConsoleUsage();
   for (const char* option : {"--simulate", "--list", "--run", "--image", "--rd", "--erase-only",
                              "--backup-only", "--backup-file", "--nvram", "--size", "--program-anyway",
-                             "Exit status"})
+                             "--device", "--expect-chip", "Exit status"})
     EXPECT_NE(std::string::npos, usage.find(option)) << option;
 }
 
@@ -134,6 +141,26 @@ TEST(ConsoleOutcomeTest, PowerCycleNoticesAreTheSuccessfulEndings) {
   EXPECT_TRUE(program::IsPowerCycleNotice("Please Turn-Off the Power and Turn-On Again!"));
   EXPECT_TRUE(program::IsPowerCycleNotice("TXV929 Auto reset, Please wait device re-attached!"));
   EXPECT_FALSE(program::IsPowerCycleNotice("Default backup firmware as OldFalsh.bak!"));
+}
+
+TEST(ConsoleTextTest, DeviceTextsCannotForgeALineAndChipNamesMatchAsShown) {
+  const std::pair<std::string, std::string> texts[] = {
+      {"/media/usb", "/media/usb"},
+      {"/media/a\nentry 1: forged", "/media/a\\012entry 1: forged"},
+      {"tab\there\r", "tab\\011here\\015"},
+      {"\\\\?\\usbstor \x7f", "\\\\?\\usbstor \\177"},
+      {"M\xFCller", "M\xFCller"},  // bytes of a code page stay as they are
+  };
+  for (const auto& [text, printed] : texts) EXPECT_EQ(printed, app::PrintableText(text));
+
+  const std::tuple<const char*, const char*, bool> names[] = {
+      {"TX40775 Series", "TX40775", true},   {"TX40775 Series", "tx40775 series", true},
+      {"TXR845/846 Series", "TXR845/846", true}, {"TX40775", "TX40775", true},
+      {"TX40775 Series", "TX4077", false},   {"TX40775 Series", "Series", false},
+      {"TX40776 Series", "TX40775", false},  {"", "TX40775", false},
+  };
+  for (const auto& [shown, wanted, matches] : names)
+    EXPECT_EQ(matches, app::ChipNameMatches(shown, wanted)) << shown << " / " << wanted;
 }
 
 class ConsoleTest : public testing_support::RunWindowFixture {
@@ -205,6 +232,105 @@ TEST_F(ConsoleTest, SuccessfulUpdatePrintsItsProgressAndExitsZero) {
   ASSERT_EQ(0x10000u, saved.size());
   EXPECT_TRUE(std::equal(image.begin(), image.end(), saved.begin()));
 }
+
+// A run named by the enclosure's path, guarded by the chip it must hold, and
+// refused (nothing written) where the device cannot be held.
+TEST_F(ConsoleTest, RunsByDevicePathAndExpectedChip) {
+  Attach("tx40777", 1);
+  auto chip = Attach("tx40775-pmc", 2);
+  const std::string path = chip->path();
+  std::string upper = path;
+  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  const std::string file = WriteFile("by-path", sim::MakeMatchingImage({1, 1}));
+  struct Row {
+    std::vector<std::string> args;
+    bool heldElsewhere;
+    int status;
+    const char* says;
+  };
+  // Refusals first, while the flash holds its factory firmware.
+  const Row rows[] = {
+      {{"--device", path, "--expect-chip", "TX40777", "--image", file}, false, app::kExitUsage,
+       "Entry 1 holds a TX40775 Series, not TX40777: Run was not pressed."},
+      {{"--device", path + "x", "--image", file}, false, app::kExitUsage,
+       "There is no enclosure at "},
+      {{"--device", path, "--image", file}, true, app::kExitRunFailed,
+       "The device is in use by another program (device in use); nothing was sent."},
+      {{"--device", upper, "--expect-chip", "tx40775", "--image", file}, false,
+       app::kExitSuccess, "entry 1: "},
+  };
+  std::vector<std::uint8_t> factory(0x10000);
+  chip->serialFlash()->cells().Read(0, factory.data(), factory.size());
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.args[1] + " " + row.args[2]);
+    machine.HoldOpenElsewhere(path, row.heldElsewhere);
+    EXPECT_EQ(row.status, Console(row.args)) << output;
+    EXPECT_TRUE(Printed(row.says)) << output;
+    std::vector<std::uint8_t> flash(factory.size());
+    chip->serialFlash()->cells().Read(0, flash.data(), flash.size());
+    EXPECT_EQ(row.status != app::kExitSuccess, flash == factory);
+  }
+}
+
+#ifndef _WIN32
+// Sends itself a signal at the at-th command of a run, counted from where
+// the run holds its device.
+class SignalledMachine : public sim::Machine {
+ public:
+  bool BeginRun(const char* path, std::uint32_t& lastError) override {
+    if (runStart < 0) runStart = sent;
+    return Machine::BeginRun(path, lastError);
+  }
+  bool PassThrough(host::Handle handle, host::PassThroughRequest& request,
+                   std::uint32_t& lastError) override {
+    ++sent;
+    if (runStart >= 0 && sent - runStart == at) raise(signal);
+    return Machine::PassThrough(handle, request, lastError);
+  }
+  int at = 0;
+  int signal = SIGTERM;
+  int sent = 0;
+  int runStart = -1;
+};
+
+// Whatever command a signal comes at, the run ends as it would have (the
+// image in flash, "success"), and only then does the console stop, saying so.
+TEST_F(ConsoleTest, ASignalDuringARunWaitsForItsEnd) {
+  const std::vector<std::uint8_t> image = sim::MakeMatchingImage({1, 1});
+  const std::string file = WriteFile("signal", image);
+  const std::vector<std::string> args = {"--run", "0", "--image", file};
+  const auto attach = [](sim::Machine& m) {
+    return sim::AttachProfile(m, *sim::FindProfile("tx40775-pmc"), {});
+  };
+  int runCommands = 0;
+  {
+    SignalledMachine clean;
+    attach(clean);
+    host::ScopedHost scope(clean);
+    ASSERT_EQ(app::kExitSuccess, Console(args)) << output;
+    runCommands = clean.sent - clean.runStart;
+  }
+  ASSERT_GT(runCommands, 8);
+  const std::pair<int, const char*> signals[] = {
+      {SIGTERM, "SIGTERM"}, {SIGINT, "SIGINT"}, {SIGHUP, "SIGHUP"}, {SIGQUIT, "SIGQUIT"}};
+  constexpr int kSamples = 12;
+  for (int i = 0; i < kSamples; ++i) {
+    SignalledMachine m;
+    m.at = 1 + i * (runCommands - 1) / (kSamples - 1);
+    const auto& [signal, name] = signals[i % 4];
+    m.signal = signal;
+    SCOPED_TRACE(testing::Message() << name << " at command " << m.at << " of " << runCommands);
+    auto chip = attach(m);
+    host::ScopedHost scope(m);
+    EXPECT_EQ(app::kExitInterruptedBase + signal, Console(args)) << output;
+    EXPECT_TRUE(Printed("result: success (standard serial flash)\ninterrupted: " +
+                        std::string(name) + " came during the run")) << output;
+    std::vector<std::uint8_t> flash(image.size());
+    chip->serialFlash()->cells().Read(0, flash.data(), flash.size());
+    EXPECT_EQ(image, flash);
+  }
+}
+#endif
 
 TEST_F(ConsoleTest, FailingRunsExitOne) {
   Attach("tx40775-pmc", 1);
@@ -674,6 +800,21 @@ TEST(ConsoleVersionTest, NamesTheCaptionVersionAndTheSourcesCommit) {
   }
 }
 
+// A reader that goes away after the first byte (| head -c 1): the console
+// goes on writing into the closed pipe, finishes the update and exits 0.
+TEST_F(ConsoleProgramTest, AClosedPipeDoesNotEndARun) {
+  const std::string file = WriteFile("pipe", sim::MakeMatchingImage({1, 1}));
+  const std::string status = TempName("pipe-status");
+  const std::string command = std::string("('") + TX_CONSOLE_PROGRAM +
+                              "' --simulate --run 0 --image '" + file + "'; echo $? >'" +
+                              status + "') | head -c 1 >/dev/null";
+  ASSERT_EQ(0, std::system(command.c_str()));
+  std::ifstream in(status);
+  std::string code;
+  std::getline(in, code);
+  EXPECT_EQ("0", code);
+}
+
 TEST_F(ConsoleProgramTest, ScriptedUpdateOfAnEntryChosenByChipType) {
   Json listing;
   ASSERT_EQ(app::kExitSuccess, RunProgram("", listing));
@@ -758,22 +899,23 @@ TEST_F(ConsoleTest, DemoDiskHostedEnclosuresAreProgrammedAndReadBack) {
 
 namespace {
 
-// A machine whose enclosure is plugged in during the console's wait: the
-// first wait only starts listening, the second sees nothing, the third sees
-// the arrival.
+// A machine whose enclosure is plugged in during the console's wait and
+// whose notification of it is lost: the first wait only starts listening,
+// the third attaches it, none tells of a change.
 class LateArrival : public sim::Machine {
  public:
-  bool WaitForDeviceChange(std::uint32_t) override {
+  bool WaitForDeviceChange(std::uint32_t milliseconds) override {
     ++waits;
-    if (waits < 3) return false;
+    longest = std::max(longest, milliseconds);
     if (waits == 3) {
       sim::AttachOptions options;
       options.diskNumber = 1;
       sim::AttachProfile(*this, *sim::FindProfile("tx40775-pmc"), options);
     }
-    return true;
+    return false;
   }
   int waits = 0;
+  std::uint32_t longest = 0;
 };
 
 }  // namespace
@@ -783,6 +925,7 @@ TEST_F(ConsoleTest, WaitsForAnEnclosureThenListsIt) {
   host::ScopedHost scope(late);
   EXPECT_EQ(app::kExitSuccess, Console({"--wait"}));
   EXPECT_EQ(3, late.waits);
+  EXPECT_EQ(2000u, late.longest);  // it looks again every 2 s
   const std::size_t waiting = output.find("Waiting for an enclosure...");
   const std::size_t listed = output.find("entry 0: <<USB>> Tavrion TX40775");
   ASSERT_NE(std::string::npos, waiting) << output;

@@ -39,6 +39,10 @@ inline constexpr char kNoUpdateForChip[] = "No firmware update exists for this c
 // Asked when Run is pressed with an image the image check refused for the chip.
 inline constexpr char kProgramAnywayQuestion[] =
     "The firmware file seems not match this chip! Program it anyway?";
+// Run could not hold the selected device: another program's run has it, or it
+// is no longer the device the refresh listed. Nothing was sent.
+inline constexpr char kDeviceInUseText[] = "The device is in use by another program!";
+inline constexpr char kDeviceChangedText[] = "The device has changed, please Refresh!";
 
 // The shared file-open dialog (not a visible control).
 struct OpenDialog {

@@ -6,6 +6,7 @@
 #include "app/main_window.h"
 #include "app/window_run.h"
 #include "device/chip_commands.h"
+#include "host/host.h"
 #include "host/stdio_file.h"
 #include "identify/image_checks.h"
 #include "program/dispatch.h"
@@ -73,6 +74,17 @@ void MainWindow::UpdateBtnClick(Control&) {
     }
   } enableAtEnd{UpdateBtn, enableRun};
   const ProcedureScope scope(*this);
+  // One writer per device, the same device throughout: the run holds it from
+  // its first command to its last.
+  const host::RunScope hold(host::Current(), path);
+  if (!hold.held()) {
+    lastProcedure = program::Procedure::None;
+    lastOutcome = program::RunOutcome::Failed;
+    StatusEdit.SetText(hold.lastError() == host::kErrorSharingViolation ? kDeviceInUseText
+                                                                       : kDeviceChangedText);
+    ws_.Repaint(StatusEdit.name());
+    return;
+  }
 
   WindowRun run(*this);
   // The mismatch notice of the selection leaves Run enabled: one more click

@@ -227,6 +227,20 @@ void Machine::CloseDevice(host::Handle handle) {
   }
 }
 
+bool Machine::BeginRun(const char* path, std::uint32_t& lastError) {
+  const std::string key = Lower(path);
+  lastError = 0;
+  if (Find(key) == nullptr) {
+    lastError = host::kErrorFileNotFound;
+    return false;
+  }
+  if (auto h = heldElsewhere_.find(key); h != heldElsewhere_.end() && h->second) {
+    lastError = host::kErrorSharingViolation;
+    return false;
+  }
+  return true;
+}
+
 CommandFault* Machine::MatchFault(const std::string& path, const std::uint8_t* cdb,
                                   int cdbLength) {
   for (CommandFault& f : faults_) {

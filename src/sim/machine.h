@@ -112,6 +112,9 @@ class Machine : public host::Host {
   bool QueryDeviceNumber(host::Handle handle, host::DeviceNumber& number,
                          std::uint32_t& lastError) override;
   void CloseDevice(host::Handle handle) override;
+  // A device another program holds (HoldOpenElsewhere) cannot be held for a
+  // run either; nor can one that is not attached.
+  bool BeginRun(const char* path, std::uint32_t& lastError) override;
   std::unique_ptr<host::InterfaceList> OpenInterfaceList(host::InterfaceClass cls) override;
   std::uint32_t LogicalDrives() override;
   std::string WindowsDirectory() override { return windowsDirectory_; }
