@@ -2,24 +2,17 @@
 
 #include <cstdio>
 
+#include "app/console.h"
+
 namespace app {
 
 std::string PrintableLine(std::string_view text) {
-  std::string out;
-  char b[8];
-  for (const char ch : text) {
-    const auto c = static_cast<unsigned char>(ch);
+  std::string line;
+  for (const char c : text) {
     if (c == '\r') continue;
-    if (c == '\n') {
-      out += ' ';
-    } else if (c < 0x20 || c == 0x7F) {
-      std::snprintf(b, sizeof b, "\\x%02X", c);
-      out += b;
-    } else {
-      out += ch;
-    }
+    line += c == '\n' ? ' ' : c;
   }
-  return out;
+  return PrintableText(line);
 }
 
 std::string HexBytes(const std::uint8_t* bytes, std::size_t n) {

@@ -9,7 +9,8 @@
 namespace app {
 
 // A text on one line: line breaks become spaces, other control characters
-// \xNN, so that no text can break or forge a line.
+// are spelt out as PrintableText does, so that no text can break or forge a
+// line.
 std::string PrintableLine(std::string_view text);
 // Bytes as two hex digits each, separated by spaces ("FF 04 10").
 std::string HexBytes(const std::uint8_t* bytes, std::size_t n);

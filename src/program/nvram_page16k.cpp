@@ -166,8 +166,9 @@ int RunNvramPage16K(RunWindow& window, const char* path) {
 
   if (run.keepNvram) {
     if (!SizeBuffer(window, run.nvram, kNvramArea, kAllocFail)) return 0;
-    (void)device::WaitFlashReady(path);
-    if (!device::ReadFlashWhole(path, 0, run.nvram.data(), static_cast<std::int32_t>(kNvramArea))) {
+    // A part still busy reads 0xFF, which is no copy of the NVRAM.
+    if (!device::WaitFlashReady(path) ||
+        !device::ReadFlashWhole(path, 0, run.nvram.data(), static_cast<std::int32_t>(kNvramArea))) {
       window.RepaintStatus("Backup NVRAM command fail!");
       return 0;
     }
