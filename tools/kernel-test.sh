@@ -10,7 +10,8 @@
 # updates its flash through SG_IO on its sg node, as a member of the group
 # disk: refused for a user outside it, one open for the whole run, a second
 # console refused while the first holds the device, SIGTERM held to the
-# run's end, and the commands on the wire counted against those sent. A disk
+# run's end, and the commands on the wire counted against those sent; then a
+# production station updates two enclosures attached one after the other. A disk
 # plugged in where an unplugged one was must not be taken for it (its disk
 # sequence number). The serial log is judged here.
 #
@@ -239,6 +240,38 @@ else
   echo "GADGET COMMANDS $(grep -c '^ENCLOSURE CMD' /tmp/enclosure.log) in all, $(grep -c '^ENCLOSURE CMD .* check$' /tmp/enclosure.log) answered CHECK CONDITION: $(awk '/^ENCLOSURE CMD/{print $4}' /tmp/enclosure.log | sort | uniq -c | awk '{printf "%s%s x%s", s, $2, $1; s=", "}')"
   grep -v "^ENCLOSURE CMD" /tmp/enclosure.log | sed 's/^/GADGET LOG /' | head -20
   umount /mnt/gadget
+  # A production station: two fresh enclosures attached one after the other,
+  # each updated once and recorded; SIGTERM while it waits ends it (a job
+  # started with & here ignores SIGINT).
+  echo "" > $g/UDC
+  kill $(pidof enclosure) 2>/dev/null
+  sleep 1
+  /console --wait --repeat --record /tmp/station.jsonl --run 0 --expect-chip TX40775 \
+    --image /image.bin > /tmp/station.out 2>&1 &
+  station=$!
+  for n in 2 3; do
+    echo GADGET$n > $g/strings/0x409/serialnumber
+    /enclosure serve /dev/ffs-tx tx40775-pmc > /tmp/enclosure$n.log 2>&1 &
+    server=$!
+    k=0
+    while ! grep -q "^ENCLOSURE READY" /tmp/enclosure$n.log && [ $k -lt 50 ]; do sleep 0.2; k=$((k + 1)); done
+    echo dummy_udc.0 > $g/UDC || echo "GADGET BIND FAILED"
+    k=0
+    while [ "$(grep -c '"enclosure"' /tmp/station.jsonl 2>/dev/null)" -lt $((n - 1)) ] && [ $k -lt 900 ]; do
+      sleep 0.2; k=$((k + 1))
+    done
+    echo "" > $g/UDC
+    kill $server
+    wait $server 2>/dev/null
+    echo "GADGET STATION ENCLOSURE $n: $(grep -c '^ENCLOSURE CMD .* WriteFlash ' /tmp/enclosure$n.log) program commands, $(grep -c '"enclosure"' /tmp/station.jsonl) recorded at $(cut -d' ' -f1 /proc/uptime)"
+    sleep 1
+  done
+  kill -TERM $station
+  (sleep 20; kill -KILL $station 2>/dev/null) &
+  wait $station
+  echo "CONSOLE STATION EXIT $?"
+  sed "s/^/CONSOLE| /" /tmp/station.out
+  sed "s/^/GADGET STATION RECORD /" /tmp/station.jsonl
 fi
 echo "GUEST DONE $(cut -d' ' -f1 /proc/uptime)"
 poweroff -f
@@ -340,6 +373,15 @@ check "SIGTERM during the update: exit 143" has "^CONSOLE PROGRAM EXIT 143$"
 check "the update's run opened its device once" said PROGRAM "host: run on sd[a-z]+: [0-9]+ commands, 1 opens"
 check "backup-only run after it: exit 0" has "^CONSOLE READBACK EXIT 0$"
 check "the flash read back through the kernel holds the image" has "^GADGET READBACK equal$"
+check "station: ended by SIGTERM between enclosures, exit 0" has "^CONSOLE STATION EXIT 0$"
+check "station: two enclosures attached one after the other, both updated" \
+  said STATION "station: 2 updated, 0 failed, 0 skipped \(ended by SIGTERM\)"
+check "station: the record has one updated line per enclosure and the summary" \
+  has '^GADGET STATION RECORD \{"summary":\{"updated":2,"failed":0,"skipped":0\},"endedBy":"SIGTERM"\}$'
+station_wrote() { has "^GADGET STATION ENCLOSURE 2: [1-9][0-9]* program" && has "^GADGET STATION ENCLOSURE 3: [1-9][0-9]* program"; }
+check "station: each enclosure received its own programming" station_wrote
+updated_lines() { [ "$(grep -c '^GADGET STATION RECORD {"enclosure".*"outcome":"updated"' <<<"$log")" -eq 2 ]; }
+check "station: two record lines, both updated" updated_lines
 read -r _ _ wire sent opens < <(grep "^GADGET WIRE" <<<"$log" || echo "- - 0 0 0")
 within() { [ "${sent:-0}" -gt 0 ] && [ $((wire * 100)) -le $((sent * 105)) ]; }
 check "commands on the wire at most 1.05 x those the update sent ($wire for ${sent:-0})" within

@@ -4,8 +4,10 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <memory>
 #include <optional>
+#include <set>
 
 #include "app/console_json.h"
 #include "app/console_log.h"
@@ -25,6 +27,7 @@
 #include "identify/display_rules.h"
 #include "identify/image_checks.h"
 #include "program/dispatch.h"
+#include "program/hdd_firmware.h"
 #include "program/settings.h"
 
 namespace app {
@@ -514,6 +517,7 @@ int PressRun(Session& s, const ConsoleRun& run) {
     return NotPressed(s, r, RunEnd::Unreachable, HoldProblem(hold.lastError()), kExitRunFailed);
   if (!run.expectChip.empty()) {
     const std::string chip = ChipOfEntry(*record);
+    r.chip = chip;
     if (!ChipNameMatches(chip, run.expectChip))
       return NotPressed(s, r, RunEnd::WrongChip,
                         "Entry " + std::to_string(r.entry) + " holds " +
@@ -531,6 +535,8 @@ int PressRun(Session& s, const ConsoleRun& run) {
   r.entryText = TrimRight(w.DeviceList.items()[static_cast<std::size_t>(r.entry)]);
   r.image = w.FwFilenameEdit.text();
   r.backupFile = w.BackupFileEdit.text();
+  r.chip = TrimRight(w.ChipLabelEdit.text());
+  r.firmwareVersion = TrimRight(w.FwVerLableEdit.text());
   Say(s, "entry " + std::to_string(r.entry) + ": " + Shown(r.entryText) + " (chip " +
              Shown(TrimRight(w.ChipLabelEdit.text())) + ", firmware " +
              Shown(TrimRight(w.FwVerLableEdit.text())) + ", flash " +
@@ -623,6 +629,7 @@ bool ChipNameMatches(const std::string& shown, const std::string& wanted) {
 std::string ConsoleUsage() {
   return "usage: tx4077x-console [--simulate] [--list] [--wait] [--json]\n"
          "                       [{--run N | --device PATH} [run options]]...\n"
+         "       tx4077x-console --wait --repeat [--record FILE] --run N [run options]\n"
          "       tx4077x-console --inspect FILE [--json]\n"
          "       tx4077x-console --help | --version\n"
          "\n"
@@ -642,6 +649,16 @@ std::string ConsoleUsage() {
          "  --json              write one JSON document instead (the listing with\n"
          "                      what Run would do per entry, and each run's result\n"
          "                      with its status lines and boxes); see the README\n"
+         "  --repeat            with --wait: a production station. Each enclosure\n"
+         "                      attached gets the one --run (N counts the entries of\n"
+         "                      that enclosure: 0 its own, 1 a companion entry); then\n"
+         "                      the station waits for it to be removed and for the\n"
+         "                      next. One whose chip or image does not match is\n"
+         "                      skipped, never written. A signal between enclosures\n"
+         "                      (or after the one under way) ends it with a summary.\n"
+         "                      \"{n}\" in --backup-file is the enclosure's number\n"
+         "  --record FILE       append one JSON line per enclosure to FILE, and the\n"
+         "                      summary at the end\n"
          "  --log FILE          write a support log to FILE: every command block as\n"
          "                      sent and how it ended, every status line and box,\n"
          "                      one line each, flushed as written; see the README\n"
@@ -709,10 +726,11 @@ std::string ConsoleUsage() {
          "     by the image size check or for an image that does not match the chip,\n"
          "     Run was disabled, or its device could not be held (in use, replaced, not open to this\n"
          "     user); a listing that misses a device it could not open; a file\n"
-         "     --inspect could not inspect\n"
+         "     --inspect could not inspect; a station that met an enclosure it could\n"
+         "     not update (a station ending without failures exits 0)\n"
          "  2  bad arguments, no such entry, an option the window does not offer,\n"
-         "     not the chip --expect-chip names, or a log file that cannot be created\n"
-         "     or names a run's file\n"
+         "     not the chip --expect-chip names, or a log or record file that cannot\n"
+         "     be opened or names a run's file\n"
          "  128+N  signal N (2 for Ctrl+C) came during a run, which was finished first\n";
 }
 
@@ -753,6 +771,15 @@ bool ParseConsoleArgs(const std::vector<std::string>& args, ConsoleOptions& opti
       options.wait = true;
     } else if (arg == "--json") {
       options.json = true;
+    } else if (arg == "--repeat") {
+      options.repeat = true;
+    } else if (arg == "--record") {
+      if (!value(v)) return false;
+      if (v.empty() || !options.recordFile.empty()) {
+        error = "--record takes one file name";
+        return false;
+      }
+      options.recordFile = v;
     } else if (arg == "--log") {
       if (!value(v)) return false;
       if (v.empty() || !options.logFile.empty()) {
@@ -859,6 +886,18 @@ bool ParseConsoleArgs(const std::vector<std::string>& args, ConsoleOptions& opti
     error = "--inspect sends nothing: it goes without --run, --list, --wait and --log";
     return false;
   }
+  if (options.repeat) {
+    // The station runs one template on each enclosure it meets.
+    if (!options.wait || options.runs.size() != 1 || !options.runs.front().device.empty() ||
+        options.list || options.json) {
+      error = "--repeat takes --wait and one --run N (entry N of each enclosure), "
+              "without --device, --list and --json";
+      return false;
+    }
+  } else if (!options.recordFile.empty()) {
+    error = "--record belongs to a station (--wait --repeat)";
+    return false;
+  }
   for (const ConsoleRun& run : options.runs) {
     if (run.eraseOnly && run.backupOnly) {
       error = "--erase-only and --backup-only exclude each other (the window unchecks one)";
@@ -888,13 +927,14 @@ std::vector<host::UnreachableDevice> Unreachable(host::Host& platform) {
   return devices;
 }
 
-// The log must not take the place of a file a run reads or writes: creating
-// it empties whatever it names.
-std::string LogProblem(const ConsoleOptions& options) {
+// The log and the record must not take the place of a file a run reads or
+// writes: writing them would spoil it.
+std::string OwnFileProblem(const ConsoleOptions& options, const std::string& name,
+                           const char* what) {
   for (const ConsoleRun& run : options.runs) {
     for (const std::string* file : {&run.image, &run.backupFile}) {
-      if (!file->empty() && host::SameFile(options.logFile.c_str(), file->c_str()))
-        return "the log file " + options.logFile + " is also a run's file " + *file;
+      if (!file->empty() && host::SameFile(name.c_str(), file->c_str()))
+        return std::string("the ") + what + " " + name + " is also a run's file " + *file;
     }
   }
   return "";
@@ -906,20 +946,320 @@ bool AnyDenied(const std::vector<host::UnreachableDevice>& devices) {
   });
 }
 
+// ---- The production station (--wait --repeat) -----------------------------
+
+// An enclosure that resets itself after its update comes back as a new
+// device: the first one to appear within this time is taken for it.
+constexpr auto kResetComesBack = std::chrono::seconds(60);
+
+std::string LocalTimeText() {
+  char text[32] = "";
+  const std::time_t now = std::time(nullptr);
+  if (const std::tm* local = std::localtime(&now))
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", local);
+  return text;
+}
+
+std::string RecordPath(const device::DeviceRecord& record) {
+  return std::string(record.path, strnlen(record.path, sizeof record.path));
+}
+
+// The enclosures the listing shows now, by their own entries' paths.
+std::vector<std::string> ListedDevices(const MainWindow& w) {
+  std::vector<std::string> paths;
+  if (!w.DeviceList.enabled()) return paths;
+  const int count = std::min<int>({w.recordCount, device::kMaxDevices,
+                                   static_cast<int>(w.DeviceList.items().size())});
+  for (int k = 0; k < count; ++k) {
+    const device::DeviceRecord& record = w.devices[k];
+    if (record.companion847 == 0 && record.companion842 == 0) paths.push_back(RecordPath(record));
+  }
+  return paths;
+}
+
+// Entry `which` among those of the enclosure at path (0 its own, 1 its first
+// companion entry); -1 when it has no such entry.
+int EntryOfEnclosure(const MainWindow& w, const std::string& path, int which) {
+  if (!w.DeviceList.enabled()) return -1;
+  const int count = std::min<int>({w.recordCount, device::kMaxDevices,
+                                   static_cast<int>(w.DeviceList.items().size())});
+  for (int k = 0; k < count; ++k) {
+    if (RecordPath(w.devices[k]) != path) continue;
+    if (which-- == 0) return k;
+  }
+  return -1;
+}
+
+bool Contains(const std::vector<std::string>& paths, const std::string& path) {
+  return std::find(paths.begin(), paths.end(), path) != paths.end();
+}
+
+// Lists, waiting for an enclosure first when asked, then presses Run for
+// each run in order.
+int ListAndRun(const ConsoleOptions& options, Session& s, host::Host& platform) {
+  MainWindow& w = s.w;
+  ConsoleReport& report = s.report;
+  std::FILE* out = s.human;
+  report.unreachable = Unreachable(platform);
+  // Waiting helps a device another program uses, not one this user may not
+  // open.
+  if (options.wait && !w.DeviceList.enabled() && !AnyDenied(report.unreachable)) {
+    if (out != nullptr) {
+      std::fprintf(out, "Waiting for an enclosure...\n");
+      std::fflush(out);
+    }
+    while (!w.DeviceList.enabled() && !AnyDenied(report.unreachable)) {
+      // A change told or not, look again: a notification can be lost.
+      platform.WaitForDeviceChange(kWaitStepMs);
+      w.RefreshBtn.Click();
+      s.view.ProcessMessages();
+      report.unreachable = Unreachable(platform);
+    }
+  }
+  if (options.list || options.runs.empty()) ListEntries(s);
+  // A listing that misses a device fails; runs say for themselves.
+  int status = options.runs.empty() && !report.unreachable.empty() ? kExitRunFailed : kExitSuccess;
+  for (const ConsoleRun& run : options.runs) {
+    host::InterruptHold hold;
+    status = PressRun(s, run);
+    const int interrupt = hold.End();
+    if (interrupt == 0) {
+      if (status != kExitSuccess) break;
+      continue;
+    }
+    report.interrupted = host::InterruptName(interrupt);
+    if (s.log != nullptr)
+      s.log->Note("interrupted: " + report.interrupted + " came during the run");
+    if (out != nullptr) {
+      std::fprintf(out, "interrupted: %s came during the run, which was finished first\n",
+                   report.interrupted.c_str());
+      std::fflush(out);
+    }
+    status = kExitInterruptedBase + interrupt;
+    break;
+  }
+  return status;
+}
+
+class Station {
+ public:
+  Station(const ConsoleOptions& options, Session& s, host::Host& platform, std::FILE* record)
+      : options_(options), s_(s), platform_(platform), record_(record) {}
+
+  // Until a signal (or a record that cannot be written) ends it.
+  int Run() {
+    host::InterruptHold hold;  // a signal waits for the enclosure under way
+    bool first = true;
+    bool waiting = false;
+    while (!hold.Pending() && recordWritten_) {
+      if (!first) {
+        s_.w.RefreshBtn.Click();
+        s_.view.ProcessMessages();
+        s_.view.EndLine();
+      }
+      first = false;
+      std::vector<std::string> present = ListedDevices(s_.w);
+      const std::vector<host::UnreachableDevice> unreachable = Unreachable(platform_);
+      for (const host::UnreachableDevice& u : unreachable) present.push_back(u.path);
+      if (pending_ && !Settle(present)) {
+        platform_.WaitForDeviceChange(kWaitStepMs);
+        continue;
+      }
+      // An enclosure that was removed may come again as a new one.
+      std::erase_if(done_, [&](const std::string& p) { return !Contains(present, p); });
+      if (const auto u = std::find_if(unreachable.begin(), unreachable.end(),
+                                      [&](const auto& d) { return !done_.count(d.path); });
+          u != unreachable.end()) {
+        Unopened(*u);
+        continue;
+      }
+      const auto next = std::find_if(present.begin(), present.end(),
+                                     [&](const std::string& p) { return !done_.count(p); });
+      if (next == present.end()) {
+        if (!waiting) Tell("Waiting for an enclosure...");
+        waiting = true;
+        platform_.WaitForDeviceChange(kWaitStepMs);
+        continue;
+      }
+      waiting = false;
+      Update(*next);
+    }
+    if (pending_) Finish(std::nullopt);
+    const int signal = hold.End();
+    summary_.endedBy = signal != 0 ? host::InterruptName(signal) : "";
+    Tell("station: " + std::to_string(summary_.updated) + " updated, " +
+         std::to_string(summary_.failed) + " failed, " + std::to_string(summary_.skipped) +
+         " skipped" + (signal != 0 ? " (ended by " + summary_.endedBy + ")" : std::string()));
+    Write(StationSummaryJson(summary_));
+    if (!recordWritten_) {
+      std::fprintf(stderr, "tx4077x-console: the record %s could not be written; stopped\n",
+                   options_.recordFile.c_str());
+    }
+    return summary_.failed == 0 && recordWritten_ ? kExitSuccess : kExitRunFailed;
+  }
+
+ private:
+  struct Pending {
+    StationRecord record;
+    std::string path;
+    bool resets = false;  // ended with the notice that it resets itself
+    std::chrono::steady_clock::time_point ended;
+  };
+
+  // One enclosure: the template's run on its entry, written to the record
+  // once it is known what the enclosure shows afterwards.
+  void Update(const std::string& path) {
+    done_.insert(path);
+    ConsoleRun run = options_.runs.front();
+    Pending p;
+    p.path = path;
+    StationRecord& rec = p.record;
+    rec.number = ++number_;
+    rec.started = LocalTimeText();
+    rec.path = path;
+    run.entry = EntryOfEnclosure(s_.w, path, options_.runs.front().entry);
+    for (std::size_t at = run.backupFile.find("{n}"); at != std::string::npos;
+         at = run.backupFile.find("{n}", at))
+      run.backupFile.replace(at, 3, std::to_string(rec.number));
+    if (run.entry < 0) {
+      rec.problem = "The enclosure has no entry " + std::to_string(options_.runs.front().entry) +
+                    " of its own; nothing was sent.";
+      rec.end = RunEnd::NoSuchEntry;
+      Tell(rec.problem);
+      Record(rec);
+      return;
+    }
+    const std::size_t boxes = s_.view.messages.size();
+    PressRun(s_, run);
+    const RunRecord& r = s_.report.runs.back();
+    rec.entryText = r.entryText;
+    rec.chip = r.chip;
+    rec.versionBefore = r.firmwareVersion;
+    rec.end = r.end;
+    rec.procedure = r.procedure;
+    rec.problem = r.problem;
+    rec.seconds = r.wallSeconds;
+    if (r.end == RunEnd::Succeeded && r.mode == RunMode::BackupOnly) rec.backupFile = r.backupFile;
+    if (r.end != RunEnd::Succeeded) {
+      if (rec.problem.empty()) rec.problem = TrimRight(s_.w.StatusEdit.text());
+      Record(rec);
+      return;
+    }
+    p.resets = s_.view.messages.size() > boxes &&
+               s_.view.messages.back().text == program::kAutoResetNotice;
+    p.ended = std::chrono::steady_clock::now();
+    pending_ = std::move(p);
+  }
+
+  // The updated enclosure as the listing shows it now: its version after the
+  // update is read from it, then its line is written. False while an
+  // enclosure that resets itself has yet to come back.
+  bool Settle(const std::vector<std::string>& present) {
+    if (Contains(present, pending_->path)) {
+      Finish(pending_->path);
+      return true;
+    }
+    if (!pending_->resets) {
+      Finish(std::nullopt);  // removed already
+      return true;
+    }
+    const auto back = std::find_if(present.begin(), present.end(),
+                                   [&](const std::string& p) { return !done_.count(p); });
+    if (back != present.end()) {
+      done_.insert(*back);  // the same enclosure, never updated twice
+      Finish(*back);
+      return true;
+    }
+    if (std::chrono::steady_clock::now() - pending_->ended > kResetComesBack) {
+      Finish(std::nullopt);
+      return true;
+    }
+    return false;
+  }
+
+  void Finish(const std::optional<std::string>& at) {
+    StationRecord rec = std::move(pending_->record);
+    pending_.reset();
+    const int entry = at ? EntryOfEnclosure(s_.w, *at, 0) : -1;
+    if (entry >= 0) {
+      s_.w.DeviceList.UserSelect(entry);
+      s_.view.ProcessMessages();
+      s_.view.EndLine();
+      rec.versionAfter = TrimRight(s_.w.FwVerLableEdit.text());
+    }
+    Record(rec);
+  }
+
+  void Unopened(const host::UnreachableDevice& u) {
+    done_.insert(u.path);
+    StationRecord rec;
+    rec.number = ++number_;
+    rec.started = LocalTimeText();
+    rec.path = u.path;
+    rec.end = RunEnd::Unreachable;
+    rec.problem = u.text;
+    Tell(PrintableText(u.text));
+    Record(rec);
+  }
+
+  void Record(StationRecord& rec) {
+    const bool wrote = rec.end == RunEnd::Succeeded;
+    const bool failed = rec.end == RunEnd::Failed || rec.end == RunEnd::Unreachable;
+    rec.outcome = wrote ? "updated" : failed ? "failed" : "skipped";
+    ++(wrote ? summary_.updated : failed ? summary_.failed : summary_.skipped);
+    Write(StationRecordJson(rec));
+    Tell("enclosure " + std::to_string(rec.number) + ": " + rec.outcome + " (" +
+         (rec.chip.empty() ? std::string("-") : rec.chip) + ", version " +
+         (rec.versionBefore.empty() ? std::string("-") : rec.versionBefore) + " -> " +
+         (rec.versionAfter.empty() ? std::string("-") : rec.versionAfter) +
+         "); remove it and attach the next");
+  }
+
+  void Write(const std::string& line) {
+    if (record_ == nullptr || !recordWritten_) return;
+    if (std::fputs((line + "\n").c_str(), record_) == EOF || std::fflush(record_) != 0)
+      recordWritten_ = false;
+  }
+
+  void Tell(const std::string& line) {
+    if (s_.log != nullptr) s_.log->Note(line);
+    std::fprintf(s_.human, "%s\n", line.c_str());
+    std::fflush(s_.human);
+  }
+
+  const ConsoleOptions& options_;
+  Session& s_;
+  host::Host& platform_;
+  std::FILE* record_;
+  std::set<std::string> done_;  // met and still attached
+  std::optional<Pending> pending_;
+  StationSummary summary_;
+  int number_ = 0;
+  bool recordWritten_ = true;
+};
+
 }  // namespace
 
 int RunConsole(const ConsoleOptions& options, std::FILE* out) {
   std::unique_ptr<ConsoleLog> log;
+  host::File record;
+  std::string problem;
   if (!options.logFile.empty()) {
-    std::string problem = LogProblem(options);
+    problem = OwnFileProblem(options, options.logFile, "log file");
     if (problem.empty()) {
       log = ConsoleLog::Create(options.logFile, options.arguments);
       if (!log) problem = "cannot create the log file " + options.logFile;
     }
-    if (!problem.empty()) {
-      std::fprintf(stderr, "tx4077x-console: %s\n", problem.c_str());
-      return kExitUsage;
-    }
+  }
+  if (problem.empty() && !options.recordFile.empty()) {
+    problem = OwnFileProblem(options, options.recordFile, "record");
+    // Appended to: a station started again goes on with the same record.
+    if (problem.empty()) record = host::OpenFile(options.recordFile.c_str(), "ab");
+    if (problem.empty() && !record) problem = "cannot open the record " + options.recordFile;
+  }
+  if (!problem.empty()) {
+    std::fprintf(stderr, "tx4077x-console: %s\n", problem.c_str());
+    return kExitUsage;
   }
   std::unique_ptr<ProgressLine> progress;
   if (!options.json && host::IsTerminal(out))
@@ -943,45 +1283,10 @@ int RunConsole(const ConsoleOptions& options, std::FILE* out) {
   platform.TakeUnreachable();
   std::unique_ptr<MainWindow> window = StartMainWindow(view);
   view.ProcessMessages();
-  report.unreachable = Unreachable(platform);
-  // Waiting helps a device another program uses, not one this user may not
-  // open.
-  if (options.wait && !window->DeviceList.enabled() && !AnyDenied(report.unreachable)) {
-    if (!options.json) {
-      std::fprintf(out, "Waiting for an enclosure...\n");
-      std::fflush(out);
-    }
-    while (!window->DeviceList.enabled() && !AnyDenied(report.unreachable)) {
-      // A change told or not, look again: a notification can be lost.
-      platform.WaitForDeviceChange(kWaitStepMs);
-      window->RefreshBtn.Click();
-      view.ProcessMessages();
-      report.unreachable = Unreachable(platform);
-    }
-  }
   std::FILE* human = options.json ? nullptr : out;
   Session session{*window, view, human, report, log.get(), progress.get()};
-  if (options.list || options.runs.empty()) ListEntries(session);
-  // A listing that misses a device fails; runs say for themselves.
-  int status = options.runs.empty() && !report.unreachable.empty() ? kExitRunFailed : kExitSuccess;
-  for (const ConsoleRun& run : options.runs) {
-    host::InterruptHold hold;
-    status = PressRun(session, run);
-    const int interrupt = hold.End();
-    if (interrupt == 0) {
-      if (status != kExitSuccess) break;
-      continue;
-    }
-    report.interrupted = host::InterruptName(interrupt);
-    if (log) log->Note("interrupted: " + report.interrupted + " came during the run");
-    if (!options.json) {
-      std::fprintf(out, "interrupted: %s came during the run, which was finished first\n",
-                   report.interrupted.c_str());
-      std::fflush(out);
-    }
-    status = kExitInterruptedBase + interrupt;
-    break;
-  }
+  const int status = options.repeat ? Station(options, session, platform, record.get()).Run()
+                                    : ListAndRun(options, session, platform);
   // Leave as the Exit button does: the marked records leave vendor mode.
   if (options.json) view.RecordInto(&report.otherEvents);
   window->ExitBtn.Click();

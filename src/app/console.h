@@ -42,6 +42,8 @@ struct ConsoleOptions {
   bool wait = false;             // wait for a recognised enclosure first
   bool json = false;             // one JSON document instead of the running text
   std::vector<ConsoleRun> runs;  // in order, on the same window
+  bool repeat = false;           // with --wait: a station, one enclosure after another
+  std::string recordFile;        // the station's record, one JSON line per enclosure
   std::string inspect;           // an image file to inspect instead, no device needed
   std::string logFile;           // the support log; "" for none
   std::vector<std::string> arguments;  // as given, for the log's header

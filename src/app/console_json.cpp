@@ -169,6 +169,31 @@ std::string JsonText(std::string_view bytes) {
   return out;
 }
 
+std::string StationRecordJson(const StationRecord& r) {
+  Json j;
+  j["enclosure"] = r.number;
+  j["started"] = r.started;
+  j["path"] = Text(r.path);
+  j["entryText"] = TextOrNull(r.entryText);
+  j["chip"] = TextOrNull(r.chip);
+  j["versionBefore"] = TextOrNull(r.versionBefore);
+  j["versionAfter"] = TextOrNull(r.versionAfter);
+  j["outcome"] = r.outcome;
+  j["runOutcome"] = EndName(r.end);
+  j["procedure"] = ProcedureOrNull(r.procedure);
+  j["problem"] = TextOrNull(r.problem);
+  j["backupFile"] = TextOrNull(r.backupFile);
+  j["seconds"] = std::round(r.seconds * 1000.0) / 1000.0;
+  return j.dump(-1, ' ', /*ensure_ascii=*/true);
+}
+
+std::string StationSummaryJson(const StationSummary& s) {
+  Json j;
+  j["summary"] = {{"updated", s.updated}, {"failed", s.failed}, {"skipped", s.skipped}};
+  j["endedBy"] = TextOrNull(s.endedBy);
+  return j.dump(-1, ' ', /*ensure_ascii=*/true);
+}
+
 std::string ConsoleJson(const ConsoleReport& report) {
   Json doc;
   doc["formatVersion"] = kJsonFormatVersion;

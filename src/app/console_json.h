@@ -82,7 +82,34 @@ struct RunRecord {
   std::string problem;  // the console's reason when it could not press Run
   std::vector<ConsoleEvent> events;
   double wallSeconds = 0;
+  std::string chip;             // as the chip line showed it when Run was pressed
+  std::string firmwareVersion;  // likewise; "" when none was shown
 };
+
+// One enclosure a production station (--repeat) met: a line of its record.
+struct StationRecord {
+  int number = 0;        // in the order the station met them, from 1
+  std::string started;   // local time, "2025-01-31T09:15:02"
+  std::string path;
+  std::string entryText;
+  std::string chip;
+  std::string versionBefore, versionAfter;  // "" when none was read
+  const char* outcome = "skipped";          // "updated", "failed" or "skipped"
+  RunEnd end = RunEnd::RanNothing;
+  std::optional<program::Procedure> procedure;
+  std::string problem;  // why it was not updated, in the console's or the window's words
+  std::string backupFile;
+  double seconds = 0;
+};
+
+struct StationSummary {
+  int updated = 0, failed = 0, skipped = 0;
+  std::string endedBy;  // the signal that ended it, "" when something else did
+};
+
+// Each one JSON line (no line break), ASCII as the document is.
+std::string StationRecordJson(const StationRecord& record);
+std::string StationSummaryJson(const StationSummary& summary);
 
 struct ConsoleReport {
   bool listed = false;

@@ -65,6 +65,8 @@ int InterruptHold::End() {
   return received;
 }
 
+bool InterruptHold::Pending() const { return holding_ && g_received != 0; }
+
 InterruptHold::~InterruptHold() {
   if (End() != 0) ExitProcess(0xC000013Au);  // as the console's own handler ends it
 }
@@ -121,6 +123,15 @@ int InterruptHold::End() {
   }
   sigprocmask(SIG_SETMASK, &g_previous, nullptr);
   return received;
+}
+
+bool InterruptHold::Pending() const {
+  if (!holding_) return false;
+  sigset_t pending;
+  if (sigpending(&pending) != 0) return false;
+  for (int s : {SIGINT, SIGTERM, SIGHUP, SIGQUIT})
+    if (sigismember(&pending, s) == 1 && !Ignored(s)) return true;
+  return false;
 }
 
 InterruptHold::~InterruptHold() {

@@ -21,6 +21,8 @@ class InterruptHold {
   // for Ctrl+Break, 1 for the console's close, logoff or shutdown), 0 when
   // none came. A request the process ignores (nohup) does not count.
   int End();
+  // A request came since the hold began (it waits until End takes it).
+  bool Pending() const;
 
  private:
   bool holding_ = false;

@@ -1,0 +1,143 @@
+// The production station (--wait --repeat) over a scripted sequence of
+// enclosures attached and removed on the simulated machine.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <functional>
+#include <map>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "host/interrupts.h"
+#include "run_window_fixture.h"
+
+namespace {
+
+// Each wait of the station takes the next step of the script; the last one
+// asks the station to stop, as Ctrl+C would.
+class ScriptedMachine : public sim::Machine {
+ public:
+  bool WaitForDeviceChange(std::uint32_t) override {
+    if (step < script.size()) {
+      script[step++]();
+    } else {
+#ifdef _WIN32
+      host::TakeConsoleEvent(0);  // CTRL_C_EVENT
+#else
+      std::raise(SIGINT);  // held: pending until the station takes it
+#endif
+    }
+    return true;
+  }
+  std::vector<std::function<void()>> script;
+  std::size_t step = 0;
+};
+
+using StationTest = testing_support::RunWindowFixture;
+
+TEST_F(StationTest, UpdatesEachEnclosureAndRecordsWhatBecameOfIt) {
+  ScriptedMachine m;
+  host::ScopedHost scope(m);
+  const sim::Image image = sim::MakeMatchingImage({1, 1});
+  const std::string file = WriteFile("station", image);
+  const std::string record = TempName("station-record");
+  std::map<std::string, std::shared_ptr<sim::BridgeChip>> chips;
+  std::map<std::string, std::string> paths;
+  const auto attach = [&](const std::string& serial, const char* profile) {
+    return [&, serial, profile] {
+      sim::AttachOptions options;
+      options.serial = serial;
+      options.volumes = {{'E', 1}};
+      chips[serial] = sim::AttachProfile(m, *sim::FindProfile(profile), options);
+      paths[serial] = sim::ProfilePath(*sim::FindProfile(profile), serial);
+    };
+  };
+  const auto detach = [&](const std::string& serial) {
+    return [&, serial] { m.Detach(paths.at(serial)); };
+  };
+  std::vector<std::uint8_t> mismatchedBefore;
+  m.script = {
+      attach("good-1", "tx40775-pmc"),
+      [&] {
+        detach("good-1")();
+        attach("other", "tx40776-atmel")();  // another chip than the station expects
+        mismatchedBefore.resize(0x10000);
+        chips["other"]->parallelFlash()->cells().Read(0, mismatchedBefore.data(), 0x10000);
+      },
+      [&] {
+        detach("other")();
+        attach("good-2", "tx40775-pmc")();
+      },
+      [&] {
+        detach("good-2")();
+        attach("pulled", "tx40775-pmc")();
+        sim::CommandFault pull;  // pulled while the second block is programmed
+        pull.kind = sim::CommandFault::Kind::Unplug;
+        pull.path = sim::LowerPath(paths.at("pulled"));
+        pull.pattern = sim::CdbPattern("FF 04 11 00 20 00");
+        m.AddFault(pull);
+      },
+  };
+  EXPECT_EQ(app::kExitRunFailed, Console({"--wait", "--repeat", "--record", record, "--run", "0",
+                                          "--expect-chip", "TX40775", "--image", file}))
+      << output;
+
+  const std::vector<std::uint8_t> written = testing_support::ReadFile(record);
+  std::istringstream lines(std::string(written.begin(), written.end()));
+  std::vector<nlohmann::json> records;
+  for (std::string line; std::getline(lines, line);) records.push_back(nlohmann::json::parse(line));
+  ASSERT_EQ(5u, records.size()) << output;
+  const char* outcomes[] = {"updated", "skipped", "updated", "failed"};
+  const char* serials[] = {"good-1", "other", "good-2", "pulled"};
+  for (int i = 0; i < 4; ++i) {
+    SCOPED_TRACE(serials[i]);
+    EXPECT_EQ(i + 1, records[i].at("enclosure"));
+    EXPECT_EQ(outcomes[i], records[i].at("outcome"));
+    EXPECT_EQ(sim::LowerPath(paths.at(serials[i])), sim::LowerPath(records[i].at("path")));
+  }
+  EXPECT_EQ("2.05.01", records[0].at("versionBefore"));
+  EXPECT_EQ("standard serial flash", records[0].at("procedure"));
+  EXPECT_EQ("wrongChip", records[1].at("runOutcome"));
+  EXPECT_EQ(nlohmann::json({{"updated", 2}, {"failed", 1}, {"skipped", 1}}),
+            records[4].at("summary"));
+  EXPECT_TRUE(records[4].at("endedBy").is_string());
+  EXPECT_NE(std::string::npos, output.find("station: 2 updated, 1 failed, 1 skipped")) << output;
+
+  // The good ones hold the image; the mismatched one was never written.
+  for (const char* good : {"good-1", "good-2"}) {
+    std::vector<std::uint8_t> flash(image.size());
+    chips[good]->serialFlash()->cells().Read(0, flash.data(), flash.size());
+    EXPECT_EQ(image, flash) << good;
+  }
+  std::vector<std::uint8_t> after(0x10000);
+  chips["other"]->parallelFlash()->cells().Read(0, after.data(), after.size());
+  EXPECT_EQ(mismatchedBefore, after);
+  for (const sim::TranscriptEntry& e : m.transcript()) {
+    if (e.path != sim::LowerPath(paths.at("other"))) continue;
+    EXPECT_EQ(std::string::npos, e.command.find("Erase")) << e.command;
+    EXPECT_EQ(std::string::npos, e.command.find("Program")) << e.command;
+    EXPECT_EQ(std::string::npos, e.command.find("Write")) << e.command;
+  }
+}
+
+TEST(StationArgsTest, TheStationTakesOneTemplateRun) {
+  const std::vector<std::vector<std::string>> bad = {
+      {"--repeat", "--run", "0"},                             // no --wait
+      {"--wait", "--repeat"},                                 // no run
+      {"--wait", "--repeat", "--run", "0", "--run", "1"},
+      {"--wait", "--repeat", "--device", "/dev/sdb"},
+      {"--wait", "--repeat", "--json", "--run", "0"},
+      {"--wait", "--record", "r.jsonl", "--run", "0"},        // a record without a station
+  };
+  for (const auto& args : bad) {
+    app::ConsoleOptions o;
+    std::string error;
+    EXPECT_FALSE(app::ParseConsoleArgs(args, o, error)) << args.back();
+  }
+}
+
+}  // namespace
