@@ -406,16 +406,22 @@ RunEnd EndOf(program::RunOutcome outcome) {
   return RunEnd::Failed;
 }
 
+// The entries the list shows that have a record.
+int EntryCount(const MainWindow& w) {
+  return std::min<int>({w.recordCount, device::kMaxDevices,
+                        static_cast<int>(w.DeviceList.items().size())});
+}
+
+// An enclosure's own entry, not a companion entry sharing its path.
+bool OwnEntry(const device::DeviceRecord& record) {
+  return record.companion847 == 0 && record.companion842 == 0;
+}
+
 // The entry of the enclosure at a device path: its own entry, not the
 // companion entries that share its path; -1 when none.
 int EntryOfDevice(const MainWindow& w, const std::string& given) {
-  const int count = std::min<int>({w.recordCount, device::kMaxDevices,
-                                   static_cast<int>(w.DeviceList.items().size())});
-  for (int k = 0; k < count; ++k) {
-    const device::DeviceRecord& record = w.devices[k];
-    if (record.companion847 == 0 && record.companion842 == 0 &&
-        host::Current().NamesDevice(record.path, given))
-      return k;
+  for (int k = 0; k < EntryCount(w); ++k) {
+    if (OwnEntry(w.devices[k]) && host::Current().NamesDevice(w.devices[k].path, given)) return k;
   }
   return -1;
 }
@@ -968,12 +974,8 @@ std::string RecordPath(const device::DeviceRecord& record) {
 std::vector<std::string> ListedDevices(const MainWindow& w) {
   std::vector<std::string> paths;
   if (!w.DeviceList.enabled()) return paths;
-  const int count = std::min<int>({w.recordCount, device::kMaxDevices,
-                                   static_cast<int>(w.DeviceList.items().size())});
-  for (int k = 0; k < count; ++k) {
-    const device::DeviceRecord& record = w.devices[k];
-    if (record.companion847 == 0 && record.companion842 == 0) paths.push_back(RecordPath(record));
-  }
+  for (int k = 0; k < EntryCount(w); ++k)
+    if (OwnEntry(w.devices[k])) paths.push_back(RecordPath(w.devices[k]));
   return paths;
 }
 
@@ -981,9 +983,7 @@ std::vector<std::string> ListedDevices(const MainWindow& w) {
 // companion entry); -1 when it has no such entry.
 int EntryOfEnclosure(const MainWindow& w, const std::string& path, int which) {
   if (!w.DeviceList.enabled()) return -1;
-  const int count = std::min<int>({w.recordCount, device::kMaxDevices,
-                                   static_cast<int>(w.DeviceList.items().size())});
-  for (int k = 0; k < count; ++k) {
+  for (int k = 0; k < EntryCount(w); ++k) {
     if (RecordPath(w.devices[k]) != path) continue;
     if (which-- == 0) return k;
   }
