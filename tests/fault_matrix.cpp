@@ -110,6 +110,11 @@ std::string Problem(const FaultMatrixSetup& setup, const RunResult& r) {
 
 }  // namespace
 
+int CommandsSoFar(const sim::Machine& machine) {
+  return static_cast<int>(
+      std::count_if(machine.transcript().begin(), machine.transcript().end(), Faultable));
+}
+
 SeenRun SeenRunOf(const FakeRunWindow& window, bool succeeded) {
   SeenRun seen;
   seen.succeeded = succeeded;
@@ -170,8 +175,10 @@ FaultMatrixReport RunFaultMatrix(const FaultMatrixSetup& setup) {
   report.commands = static_cast<int>(positions.size());
   const std::uint64_t budget =
       2 * (static_cast<std::uint64_t>(setup.budgetFactor) * clean.size() + 1000);
+  int end = report.commands;
+  if (setup.onlyBeforeRun) end = std::clamp(first.seen.commandsBeforeRun, 0, end);
 
-  for (int i = setup.skipCommands; i < report.commands; ++i) {
+  for (int i = setup.skipCommands; i < end; ++i) {
     const sim::TranscriptEntry& at = *positions[static_cast<std::size_t>(i)];
     for (InjectedFault kind :
          {InjectedFault::CheckCondition, InjectedFault::ShortTransfer, InjectedFault::Unplug}) {
