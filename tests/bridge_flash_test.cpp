@@ -221,7 +221,7 @@ TEST_F(BridgeFlashTest, UnusableImagesAreRefusedBeforeAnyCommand) {
   const Row rows[] = {
       {{}, false, "Open File Error!!"},
       {{}, true, "Open File Error!!"},
-      {Pattern(old_.size() + 1, 3), true, "Open File Error!!"},
+      {Pattern(old_.size() + 1, 3), true, "The firmware file size is bigger than the flash size!"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.status);

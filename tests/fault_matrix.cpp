@@ -5,6 +5,8 @@
 #include <sstream>
 
 #include "host/host.h"
+#include "sim/controller_route.h"
+#include "sim/parallel_flash.h"
 
 namespace testing_support {
 
@@ -121,6 +123,28 @@ SeenRun SeenRunOf(const FakeRunWindow& window, bool succeeded) {
   seen.status = window.StatusText();
   for (const ShownMessage& m : window.messages) seen.boxes.push_back(m.text);
   return seen;
+}
+
+std::vector<std::uint8_t> EnclosureSnapshot(sim::BridgeChip& chip) {
+  std::vector<std::uint8_t> all;
+  auto add = [&all](const sim::FlashArray& cells) {
+    const std::size_t at = all.size();
+    all.resize(at + cells.size());
+    cells.Read(0, all.data() + at, cells.size());
+  };
+  if (chip.serialFlash() != nullptr) add(chip.serialFlash()->cells());
+  if (chip.parallelFlash() != nullptr) add(chip.parallelFlash()->cells());
+  if (chip.controllerRoute() != nullptr && chip.controllerRoute()->flash() != nullptr)
+    add(chip.controllerRoute()->flash()->cells());
+  if (const sim::SimDisk* disk = chip.disk(); disk != nullptr && disk->config().sectors != 0) {
+    const std::uint32_t x = disk->config().logicalSectorSize;
+    const std::uint64_t end = disk->addressableSectors();
+    const std::uint64_t from = end > (16u << 20) / x ? end - (16u << 20) / x : 0;
+    const std::size_t at = all.size();
+    all.resize(at + (end - from) * x);
+    disk->ReadSectors(from, all.data() + at, end - from);
+  }
+  return all;
 }
 
 bool FlashHolds(sim::BridgeChip& chip, std::uint32_t address,

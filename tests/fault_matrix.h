@@ -66,6 +66,10 @@ int CommandsSoFar(const sim::Machine& machine);
 // The SeenRun of a procedure called on a FakeRunWindow.
 SeenRun SeenRunOf(const FakeRunWindow& window, bool succeeded);
 
+// Everything a run may change on the enclosure: each of its flashes and the
+// disk's tail, where the firmware areas lie.
+std::vector<std::uint8_t> EnclosureSnapshot(sim::BridgeChip& chip);
+
 // True when the chip's serial flash holds bytes at address.
 bool FlashHolds(sim::BridgeChip& chip, std::uint32_t address,
                 const std::vector<std::uint8_t>& bytes);

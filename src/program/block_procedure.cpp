@@ -194,7 +194,9 @@ int ProgramAndVerifyImage(RunWindow& window, const char* path) {
 
   // The image is read, and refused, before anything is sent.
   std::vector<std::uint8_t> file;
-  const ImageRules rules{layout.flashExtent, "Open File Error!!", "Allocate buffers Error!!"};
+  const std::uint64_t flash = ReportedFlashBytes(facts).value_or(layout.flashExtent);
+  const ImageRules rules{std::min<std::uint64_t>(layout.flashExtent, flash), "Open File Error!!",
+                         "Allocate buffers Error!!"};
   if (!LoadImageFile(window, window.options().imageFile, rules, file)) return kProcedureFailed;
   const std::uint32_t l = static_cast<std::uint32_t>(file.size());
   // The NVRAM copy goes over the image's first 4 KB and the rest of the file
@@ -202,6 +204,13 @@ int ProgramAndVerifyImage(RunWindow& window, const char* path) {
   if (keep && !bankChip && l <= kBlockNvramSize) {
     window.ShowStatus("The firmware file is too small to keep the NVRAM!");
     return kProcedureFailed;
+  // A bank chip takes one bank image into each bank, or a two-bank image
+  // bank by bank: the part of any other image past the first bank would
+  // never be written.
+  if (bankChip && l > kBankSpan && !(l == 2 * kBankSpan && facts.flashSizeKb >= 128)) {
+    window.ShowStatus("The firmware file is neither one bank nor two, nothing erased!!");
+    return kProcedureFailed;
+  }
   }
 
   if (type == 11) (void)device::ClearFlashPageSize(path);

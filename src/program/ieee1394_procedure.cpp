@@ -123,7 +123,9 @@ bool Erase1394KeepNvram(RunWindow& window, const char* path) {
 
 int Program1394Image(RunWindow& window, const char* path) {
   std::vector<std::uint8_t> file;
-  const ImageRules rules{Transfer().flashSize, "Open File Error!!", "Allocate buffers Error!!"};
+  const std::uint64_t flash = ReportedFlashBytes(window.facts()).value_or(Transfer().flashSize);
+  const ImageRules rules{std::min<std::uint64_t>(flash, Transfer().flashSize), "Open File Error!!",
+                         "Allocate buffers Error!!"};
   if (!LoadImageFile(window, window.options().imageFile, rules, file)) return kProcedureFailed;
   const std::uint32_t l = static_cast<std::uint32_t>(file.size());
   const std::uint32_t s = RoundUp(std::max(l, kSmallImage), 256);

@@ -31,6 +31,12 @@ std::uint32_t BlockCount(std::uint32_t length, std::uint32_t block) {
 using host::File;
 
 }  // namespace
+std::optional<std::uint64_t> ReportedFlashBytes(const ChipState& facts) {
+  if (!device::FactsRead(facts, device::kFactFlashSize) || facts.flashSizeKb <= 0)
+    return std::nullopt;
+  return std::uint64_t{static_cast<std::uint32_t>(facts.flashSizeKb)} * 1024u;
+}
+
 
 void DebugTrace(const char* text) { host::Current().DebugOutput(text); }
 

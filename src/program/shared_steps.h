@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <optional>
 #include <vector>
 
 #include "program/run_window.h"
@@ -31,6 +32,10 @@ FlashReader BlockReader(RunWindow& window, const char* path);
 FlashReader ControllerRangeReader(const char* path);
 
 // Backup file names used when BackupFileEdit is empty.
+// The flash size identification read for the chip, in bytes; none when it
+// was not read (the record then holds a default or an earlier chip's size).
+std::optional<std::uint64_t> ReportedFlashBytes(const ChipState& facts);
+
 inline constexpr const char* kDefaultBackupFile = "oldflash.bak";
 inline constexpr const char* kDefaultBackupFileCapitalF = "oldFlash.bak";
 
