@@ -187,13 +187,14 @@ TEST_F(BlockProcedureTest, FailedTriesClimbTheLadderAndEachEraseWhatTheyWrite) {
     std::vector<std::uint8_t> bank0Codes, bank1Codes;
     const char* status;
   };
-  // Block reads: 1 for the NVRAM, then 8 per verify of a bank. A fault counts
-  // the reads it is asked about; a read an earlier fault took is not one.
+  // Block reads: 2 for the NVRAM (read twice), then 8 per verify of a bank. A
+  // fault counts the reads it is asked about; a read an earlier fault took is
+  // not one.
   const std::vector<Case> cases = {
-      {"pass 0 fails once", {2}, false, {2, 1}, {1}, "Programming Success!!"},
-      {"pass 1 fails once", {10}, false, {2}, {2, 1}, "Programming Success!!"},
-      {"each pass fails once", {2, 10}, false, {2, 1}, {1, 1}, "Programming Success!!"},
-      {"pass 1 fails twice", {10, 17}, false, {2}, {2, 1, 2}, "Programming Success!!"},
+      {"pass 0 fails once", {3}, false, {2, 1}, {1}, "Programming Success!!"},
+      {"pass 1 fails once", {11}, false, {2}, {2, 1}, "Programming Success!!"},
+      {"each pass fails once", {3, 11}, false, {2, 1}, {1, 1}, "Programming Success!!"},
+      {"pass 1 fails twice", {11, 18}, false, {2}, {2, 1, 2}, "Programming Success!!"},
       {"compare never passes", {}, true, {2, 1, 3}, {}, "Data compare fail !!"},
   };
   for (const Case& c : cases) {
@@ -243,9 +244,10 @@ TEST_F(BlockProcedureTest, EraseOnlyRunsPerFlashMaker) {
     Attach(c.profile);
     const program::BlockChipLayout layout = program::BlockLayoutFor(window.facts_);
     const std::vector<std::uint8_t> nvram = Flash(layout.nvramOffset, 0x1000);
-    // A byte the first erase does not reach: the not-blank path.
+    // A byte the first erase does not reach: the not-blank path (the first
+    // two block reads are the NVRAM's).
     if (c.dirtyAfterFirstErase) {
-      machine.AddFault({CommandFault::Kind::CheckCondition, "", kBlockRead, 2});
+      machine.AddFault({CommandFault::Kind::CheckCondition, "", kBlockRead, 3});
     }
     window.messages.clear();
     EXPECT_TRUE(EraseOnly());
@@ -288,13 +290,14 @@ TEST_F(BlockProcedureTest, AFailedEraseOnlyRunPutsTheNvramBackAndShowsNoBox) {
   };
   const CdbPattern writeBack("DF 00 ?? ?? ?? ?? ?? ?? 00 C0 00 FB");
   const CdbPattern chipErase("DF 03 ?? ?? ?? ?? ?? ?? 00 00 00 FB");
-  // Block reads: the NVRAM, then the blank check; each failed read is one command.
+  // Block reads: the NVRAM twice, then the blank check; each failed read is
+  // one command.
   const std::vector<Case> cases = {
       {"write-back fails", {{CommandFault::Kind::CheckCondition, "", writeBack, 0}},
        "Write NVRAM back command fail!", false},
       {"blank checks cannot read",
-       {{CommandFault::Kind::CheckCondition, "", kBlockRead, 2},
-        {CommandFault::Kind::CheckCondition, "", kBlockRead, 3}},
+       {{CommandFault::Kind::CheckCondition, "", kBlockRead, 3},
+        {CommandFault::Kind::CheckCondition, "", kBlockRead, 4}},
        "Read Back Erased Flash Error!!", true},
       {"first erase fails", {{CommandFault::Kind::CheckCondition, "", chipErase, 1}},
        "Erase command fail!!", true},

@@ -124,4 +124,28 @@ INSTANTIATE_TEST_SUITE_P(
              kTooLarge}),
     [](const auto& info) { return std::string(info.param.name); });
 
+INSTANTIATE_TEST_SUITE_P(
+    ReadsThatDisagree, RunRefusalTest,
+    ::testing::Values(
+        Stop{"StandardRecord", "tx40775-pmc", Procedure::StandardSerialFlash, kProgram, 0x4000,
+             "Backup NVRAM command fail!", "ReadFlash", 512},
+        Stop{"Page16KRecord", "txr842", Procedure::NvramPage16K, kProgram, 0x4000,
+             "Backup NVRAM command fail!", "ReadFlash", 0x1000},
+        Stop{"BlockRecord", "txv929", Procedure::BlockCommandFlash, kProgram, 0x10000,
+             "Backup NVRAM command fail!", "ReadFlashBlock", 0x1000},
+        Stop{"BridgeRecord", "txv929-txr842", Procedure::BridgeBehindController, kProgram, 0x4000,
+             "Backup NVRAM command fail!", "AtaReadFlash", 0x1000},
+        Stop{"Ieee1394Record", "txr843-1394", Procedure::Ieee1394BridgeFlash, RunMode::EraseOnly, 1,
+             "Backup NVRAM command fail!", "ReadFlashBlock", 0x100},
+        // The sound bank's last 8 KB, outside its checksum.
+        Stop{"BankCopy", "txv929-bank0-damaged", Procedure::None, kProgram, 1, "", "ReadFlashBlock",
+             0x2000, 16},
+        Stop{"Backup", "tx40775-pmc", Procedure::StandardSerialFlash, RunMode::BackupOnly, 1,
+             "Read Back to Backup Error!!", "ReadFlash", 0x10000},
+        Stop{"BlockBackup", "txv929", Procedure::BlockCommandFlash, RunMode::BackupOnly, 1,
+             "Read Back to Backup Error!!", "ReadFlashBlock", 0x2000},
+        Stop{"RomBackup", "tx40776-atmel", Procedure::InternalRomParallelFlash, RunMode::BackupOnly,
+             1, "Read ROM fail!!", "ReadRom", 0x10000}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 }  // namespace

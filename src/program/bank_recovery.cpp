@@ -64,7 +64,13 @@ int RecoverFirmwareBanks(RunWindow& window, const char* path, std::uint8_t chipT
     if (!read) return 0;
     sound[bank] = CheckBankImage(readBuffer.data(), kBankSize, chipType);
     if (sound[bank]) {
-      std::memcpy(soundCopy.data(), readBuffer.data(), kBankSize);
+      // The checksum leaves the bank's last bytes unchecked: the copy is
+      // taken only when a second read agrees with the first.
+      const bool same =
+          ReadFlashRange(window, path, bank * kBankSize, soundCopy.data(), kBankSize) &&
+          std::memcmp(soundCopy.data(), readBuffer.data(), kBankSize) == 0;
+      window.ShowStatus("");
+      if (!same) return 0;
       target = bank == 0 ? kBankSize : 0;
     }
   }

@@ -41,13 +41,18 @@ class KeptNvram {
   KeptNvram(RunWindow& window, const char* path, std::uint32_t offset)
       : window_(window), path_(path), offset_(offset), data_(kBlockNvramSize) {}
 
-  // False with the status text shown when it could not be saved.
+  // False with the status text shown when it could not be saved: not read
+  // whole, or read differently twice.
   bool Save() {
-    if (!data_.ok()) {
+    device::PaddedBuffer check(kBlockNvramSize);
+    if (!data_.ok() || !check.ok()) {
       window_.ShowStatus("Allocate buffers Error!!");
       return false;
     }
-    if (!ReadFlashRange(window_, path_, offset_, data_.data(), kBlockNvramSize)) {
+    const auto read = [this](std::uint8_t* into) {
+      return ReadFlashRange(window_, path_, offset_, into, kBlockNvramSize);
+    };
+    if (!ReadTwiceAgreeing(read, data_.data(), check.data(), kBlockNvramSize)) {
       window_.ShowStatus("Backup NVRAM command fail!");
       return false;
     }
@@ -199,11 +204,6 @@ int ProgramAndVerifyImage(RunWindow& window, const char* path) {
                          "Allocate buffers Error!!"};
   if (!LoadImageFile(window, window.options().imageFile, rules, file)) return kProcedureFailed;
   const std::uint32_t l = static_cast<std::uint32_t>(file.size());
-  // The NVRAM copy goes over the image's first 4 KB and the rest of the file
-  // follows it: a file of no more than that would leave nothing to program.
-  if (keep && !bankChip && l <= kBlockNvramSize) {
-    window.ShowStatus("The firmware file is too small to keep the NVRAM!");
-    return kProcedureFailed;
   // A bank chip takes one bank image into each bank, or a two-bank image
   // bank by bank: the part of any other image past the first bank would
   // never be written.
@@ -211,6 +211,11 @@ int ProgramAndVerifyImage(RunWindow& window, const char* path) {
     window.ShowStatus("The firmware file is neither one bank nor two, nothing erased!!");
     return kProcedureFailed;
   }
+  // The NVRAM copy goes over the image's first 4 KB and the rest of the file
+  // follows it: a file of no more than that would leave nothing to program.
+  if (keep && !bankChip && l <= kBlockNvramSize) {
+    window.ShowStatus("The firmware file is too small to keep the NVRAM!");
+    return kProcedureFailed;
   }
 
   if (type == 11) (void)device::ClearFlashPageSize(path);

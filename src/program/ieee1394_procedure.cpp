@@ -81,7 +81,11 @@ bool Erase1394KeepNvram(RunWindow& window, const char* path) {
     return false;
   }
   std::memset(ff.data(), 0xFF, std::max(size, kTransfer));
-  if (!ReadFlashRange(window, path, kNvramAddress, nvram.data(), kNvramSize)) {
+  std::uint8_t check[kNvramSize];
+  const auto read = [&](std::uint8_t* into) {
+    return ReadFlashRange(window, path, kNvramAddress, into, kNvramSize);
+  };
+  if (!ReadTwiceAgreeing(read, nvram.data(), check, kNvramSize)) {
     window.ShowStatus("Backup NVRAM command fail!");
     return false;
   }

@@ -163,11 +163,15 @@ int ProgramImage(RunWindow& window, const char* path) {
     host::Current().Sleep(500);
     if (!device::WaitFlashReady(path)) window.ShowStatus(kNotReadyAfterErase);
   } else {
-    const bool nvramRead =
-        device::ReadFlashWhole(path, kNvramRecordAddress, record.bytes, kNvramRecordSize) != 0;
+    std::uint8_t check[kNvramRecordSize] = {};
+    const auto readRecord = [path](std::uint8_t* into) {
+      return device::ReadFlashWhole(path, kNvramRecordAddress, into, kNvramRecordSize) != 0;
+    };
+    const bool nvramRead = ReadTwiceAgreeing(readRecord, record.bytes, check, kNvramRecordSize);
     std::fputs(nvramRead ? "NVRAM O.K.\n" : "NVRAM fail\n", stdout);
     // Only an image within the first 32 KB leaves the record's place to it;
-    // a record that did not arrive whole must not be erased.
+    // a record that did not arrive whole, or read differently twice, must
+    // not be erased.
     record.kept = length <= kMinimumImage;
     if (record.kept && !nvramRead) {
       window.ShowStatus(kNvramReadFail);
