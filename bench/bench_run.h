@@ -68,6 +68,7 @@ struct Rig {
         chip(sim::AttachProfile(machine, profile, options)),
         path(chip->path()),
         file(stem, image) {
+    machine.SetTranscriptLimit(sim::kFullTranscript);  // the checks look at whole runs
     program::Transfer() = program::TransferSettings{};
     window.facts_.chipType = profile.chipType;
     window.options_.imageFile = file.path();

@@ -105,7 +105,7 @@ int main(int argc, char** argv) {
 
   for (int type = 1; type <= identify::kMaxChipType; ++type) {
     for (std::int8_t sub = 1; sub <= 2; ++sub) {
-      const identify::ChipIdentity chip{static_cast<std::uint8_t>(type), sub};
+      const sim::ChipCode chip{static_cast<std::uint8_t>(type), sub};
       const std::string stem = "t" + std::to_string(type) + "s" + std::to_string(sub);
       sim::ImageLayout nvram;
       nvram.nvramArea = true;

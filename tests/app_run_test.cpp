@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "run_window_fixture.h"
+#include "sim/variant.h"
 
 namespace {
 
@@ -187,6 +188,26 @@ TEST_F(RunTest, ChipTypeElevenAsksRegister505EOfTheSelectedDevice) {
   EXPECT_EQ(window->devices[0].path, machine.transcript()[0].path);
   // This chip's memory does not read 00 01 at 0x505E: sub-code 4 takes the page procedure.
   EXPECT_EQ(Procedure::NvramPage16K, window->lastProcedure);
+}
+
+// An AT25F512 answers 1F 60 as the 128 KB AT25F1024 does. A 128 KB image is
+// refused before anything is erased; sized by the larger part, the run erased
+// the flash and wrapped the image's upper half onto its first pages.
+TEST_F(RunTest, ImageLargerThanAnAt25f512IsRefusedBeforeTheErase) {
+  sim::Variant v;
+  v.profile = "txr847-atmel";
+  v.flashPart = "atmel-at25f512";
+  v.options.volumes = {{'E', 1}};
+  chip = sim::AttachVariant(machine, v);
+  const std::vector<std::uint8_t> before = chip->serialFlash()->cells().cells();
+  sim::ImageLayout layout;
+  layout.size = 0x20000;
+  const std::string file = WriteFile("at25f512", sim::MakeMatchingImage({10, 1}, layout));
+  Console({"--run", "0", "--image", file});
+  EXPECT_NE(std::string::npos, output.find("The firmware file size is bigger than the flash size!"))
+      << output;
+  EXPECT_EQ(0, chip->serialFlash()->eraseOperations);
+  EXPECT_EQ(before, chip->serialFlash()->cells().cells());
 }
 
 TEST_F(RunTest, ImageLargerThanTheChipFlashKeepsRunDisabled) {

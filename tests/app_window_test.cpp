@@ -176,7 +176,8 @@ TEST_F(WindowTest, ControlsCarryTheirDesignedTextsStatesAndOrder) {
   EXPECT_FALSE(w.UpdateBtn.enabled());
   EXPECT_EQ(app::Colour::Navy, w.Panel1.colour);
   EXPECT_EQ("bin", w.OpenDialog1.defaultExt);
-  EXPECT_EQ("BinaryFile|*.bin|All Files|*.*|TXF Files|*.txf", w.OpenDialog1.filter);
+  EXPECT_EQ("Binary File (*.bin)|*.bin|All Files (*.*)|*.*|TXF Files (*.txf)|*.txf",
+            w.OpenDialog1.filter);
 
   std::vector<std::string> order;
   for (app::Control* c : w.TabOrder()) order.push_back(c->name());

@@ -236,6 +236,7 @@ TEST_F(AtaCommandsTest, WaitReadyCountsFiveHundredRereads) {
   };
   for (const Case& c : cases) {
     sim::Machine m;
+    m.SetTranscriptLimit(sim::kFullTranscript);
     host::ScopedHost scope(m);
     sim::Attachment a;
     a.path = sim::UsbDiskPath("Tavrion", "TXV929", "w");
@@ -445,7 +446,7 @@ TEST_F(AtaCommandsTest, EraseAndBlankCheckCodes) {
 TEST_F(AtaCommandsTest, EraseAndBlankCheckWaitsOutTheErase) {
   std::string path;
   auto chip = AttachProfile("txv961-txr842", &path);
-  const std::uint64_t eraseMs = chip->controllerRoute()->flash()->part().timing.chipEraseMs;
+  const std::uint64_t eraseMs = chip->controllerRoute()->flash()->EraseMs(0xC7);
   ASSERT_GT(eraseMs, 200u);
   ASSERT_EQ(0, device::AtaEraseAndBlankCheck(path.c_str(), 0x10000));
   EXPECT_GE(machine.NowMs(), eraseMs);

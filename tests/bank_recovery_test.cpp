@@ -29,14 +29,14 @@ class BankRecoveryTest : public testing_support::BlockFixture {
 
 TEST_F(BankRecoveryTest, BankImagesAreJudgedByMarkerChipNumberAndChecksum) {
   std::vector<std::uint8_t> bank(0x10000, 0x00);
-  auto stamp = [&](std::uint32_t l) {
-    const std::uint16_t crc = program::Crc16OfWords(bank.data(), l - 4, 0);
+  // The bank's CRC-16 in its last two bytes, high byte first.
+  auto stamp = [&](std::uint32_t l, std::uint16_t crc) {
     bank[l - 2] = static_cast<std::uint8_t>(crc >> 8);
     bank[l - 1] = static_cast<std::uint8_t>(crc);
   };
   const std::uint8_t mark929[] = {0x55, 0xAA, 0xAA, 0x55, '9', '2', '9', '0'};
   std::copy(std::begin(mark929), std::end(mark929), bank.begin() + 0xBFF0);
-  stamp(0xC000);
+  stamp(0xC000, 0xC38C);
   EXPECT_TRUE(program::CheckBankImage(bank.data(), bank.size(), 12));
   EXPECT_FALSE(program::CheckBankImage(bank.data(), bank.size(), 16));  // names 929
   EXPECT_FALSE(program::CheckBankImage(bank.data(), bank.size(), 8));
@@ -44,7 +44,7 @@ TEST_F(BankRecoveryTest, BankImagesAreJudgedByMarkerChipNumberAndChecksum) {
   EXPECT_FALSE(program::CheckBankImage(bank.data(), bank.size(), 12));
   // Chip type 16: marker at 0xBFF0 too, checksum over the first 32 KB.
   bank[0xBFF6] = '7';
-  stamp(0x8000);
+  stamp(0x8000, 0x70F9);
   EXPECT_TRUE(program::CheckBankImage(bank.data(), bank.size(), 16));
   bank[0xBFF0] = 0x54;
   EXPECT_FALSE(program::CheckBankImage(bank.data(), bank.size(), 16));

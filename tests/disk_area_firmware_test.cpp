@@ -7,6 +7,7 @@
 
 #include "disk_fixture.h"
 #include "program/disk_area_steps.h"
+#include "sim/test_images.h"
 
 namespace {
 
@@ -45,7 +46,7 @@ class DiskAreaTest : public testing_support::DiskFixture {
     return 0x10000 / chip->disk()->config().logicalSectorSize;
   }
   static std::vector<std::uint8_t> Tagged(std::vector<std::uint8_t> image, std::uint32_t r) {
-    program::PutAreaTag(image.data(), r);
+    sim::PutAreaTag(image.data(), r);
     return image;
   }
   void ExpectPowerCycleNotice() {

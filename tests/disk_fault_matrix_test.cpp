@@ -35,6 +35,7 @@ struct Case {
   const char* profile;
   bool hddBank;
   RunMode mode;
+  std::uint64_t start;  // where the area lies on the profile's disk
 };
 
 class DiskFaultMatrixTest : public testing_support::ParamFilesTest<Case> {};
@@ -46,22 +47,17 @@ TEST_P(DiskFaultMatrixTest, EveryFaultEndsSafely) {
   const std::vector<std::uint8_t> image = DiskPattern(c.hddBank ? 0x10000 : 0x18000, 0x3C);
   ASSERT_TRUE(sim::WriteImageFile(file_, image));
 
-  // Where the area lies and what it must hold after a good run.
-  std::uint64_t start = 0;
-  std::vector<std::uint8_t> wanted;
+  // What the area must hold after a good run: the bank with its stamp, or
+  // the image with the area tag naming the disk's sector count.
+  const std::uint64_t start = c.start;
+  std::vector<std::uint8_t> wanted = image;
   const std::vector<std::uint8_t> old = DiskPattern(0x20000, 0x77);
-  const std::uint32_t bankEnd = program::HddBankEnd(profile.chipType);
+  const std::uint32_t bankEnd = profile.chipType == 16 ? 0x8000 : 0xC000;
   if (c.hddBank) {
-    start = *program::HddFirmwareBase(d.sectors, 0, d.logicalSectorSize);
-    wanted = image;
-    const std::uint32_t crc = program::Crc32OfWords(wanted.data(), bankEnd - 4, false);
-    for (int i = 0; i < 4; ++i) wanted[bankEnd - 4 + i] = static_cast<std::uint8_t>(crc >> (8 * i));
+    sim::PutHddBankStamp(wanted, bankEnd);
     wanted.resize(bankEnd);  // the NVRAM part is not written
   } else {
-    const auto r = static_cast<std::uint32_t>(d.sectors);
-    start = program::DiskAreaStart(r, 0, true);
-    wanted = image;
-    program::PutAreaTag(wanted.data(), r);
+    sim::PutAreaTag(wanted.data(), static_cast<std::uint32_t>(d.sectors));
     wanted.resize(0x20000, 0x00);
   }
   if (c.mode == RunMode::EraseOnly) wanted.assign(c.hddBank ? bankEnd : 0x10000, 0x00);
@@ -104,14 +100,16 @@ TEST_P(DiskFaultMatrixTest, EveryFaultEndsSafely) {
 
 INSTANTIATE_TEST_SUITE_P(
     DiskHosted, DiskFaultMatrixTest,
-    ::testing::Values(Case{"HddProgram", "txv929-hdd", true, RunMode::Program},
-                      Case{"HddProgram4K", "txv927", true, RunMode::Program},
-                      Case{"HddEraseOnly", "txv929-hdd", true, RunMode::EraseOnly},
-                      Case{"HddBackupOnly", "txv929-hdd", true, RunMode::BackupOnly},
-                      Case{"AreaProgram", "txr649", false, RunMode::Program},
-                      Case{"AreaProgram4K", "txr649-4k", false, RunMode::Program},
-                      Case{"AreaEraseOnly", "txr649", false, RunMode::EraseOnly},
-                      Case{"AreaBackupOnly", "txr649", false, RunMode::BackupOnly}),
+    // Starts: 2 MB below the last whole MB of the disk for the bank; the
+    // sector count rounded down to 256, less 256, for the area.
+    ::testing::Values(Case{"HddProgram", "txv929-hdd", true, RunMode::Program, 0x3A385000},
+                      Case{"HddProgram4K", "txv927", true, RunMode::Program, 0x1D1C0F00},
+                      Case{"HddEraseOnly", "txv929-hdd", true, RunMode::EraseOnly, 0x3A385000},
+                      Case{"HddBackupOnly", "txv929-hdd", true, RunMode::BackupOnly, 0x3A385000},
+                      Case{"AreaProgram", "txr649", false, RunMode::Program, 0x3A385F00},
+                      Case{"AreaProgram4K", "txr649-4k", false, RunMode::Program, 0xE8E0C00},
+                      Case{"AreaEraseOnly", "txr649", false, RunMode::EraseOnly, 0x3A385F00},
+                      Case{"AreaBackupOnly", "txr649", false, RunMode::BackupOnly, 0x3A385F00}),
     [](const ::testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
 
 }  // namespace

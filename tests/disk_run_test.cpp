@@ -57,15 +57,14 @@ TEST_F(DiskRunTest, EveryDiskHostedRowUpdatesItsDiskThroughRun) {
     std::vector<std::uint8_t> expected = image;
     if (r.procedure == Procedure::DiskAreaFirmware) {
       start = program::DiskAreaStart(r.reference, 0, r.paramFlag);
-      program::PutAreaTag(expected.data(), r.reference);
+      sim::PutAreaTag(expected.data(), r.reference);
       expected.resize(0x10000, 0x00);
     } else {
       start = *program::HddFirmwareBase(d.sectors, 0, d.logicalSectorSize);
       expected.resize(0x10000, 0x00);
-      const std::uint32_t end = program::HddBankEnd(window->chip.chipType);
+      const std::uint32_t end = window->chip.chipType == 16 ? 0x8000 : 0xC000;
       if (!window->NVRAMCheck.checked()) expected.resize(end);
-      const std::uint32_t crc = program::Crc32OfWords(expected.data(), end - 4, false);
-      for (int i = 0; i < 4; ++i) expected[end - 4 + i] = static_cast<std::uint8_t>(crc >> (8 * i));
+      sim::PutHddBankStamp(expected, end);
     }
     std::vector<std::uint8_t> area(expected.size());
     chip->disk()->ReadSectors(start, area.data(), area.size() / d.logicalSectorSize);

@@ -6,6 +6,7 @@
 
 #include "device/flash_commands.h"
 #include "fault_matrix.h"
+#include "host/host.h"
 #include "sim/profiles.h"
 
 namespace {
@@ -31,6 +32,7 @@ SeenRun MiniUpdate(const char* path, Flaw flaw, const std::vector<std::uint8_t>&
     }
   }
   if (!device::EraseFlashSector(path, 0)) return finish(false);
+  host::Current().Sleep(500);  // longer than the part's erase
   const bool written = device::WriteFlash(path, 0, image.data(), 256) != 0;
   if (flaw == Flaw::IgnoresWriteResult) return finish(true);
   if (!written) return finish(false);

@@ -10,6 +10,7 @@
 
 #include "disk_fixture.h"
 #include "program/disk_area_steps.h"
+#include "sim/test_images.h"
 
 namespace {
 
@@ -55,11 +56,13 @@ class HddFirmwareTest : public testing_support::DiskFixture {
     return *HddFirmwareBase(d.sectors, 0, d.logicalSectorSize);
   }
   // The image as the area must hold it: the stamp over the bank's end.
-  static std::vector<std::uint8_t> Stamped(std::vector<std::uint8_t> image, std::uint32_t end) {
-    image.resize(0x10000, 0x00);
-    const std::uint32_t crc = Crc32OfWords(image.data(), end - 4, false);
-    for (int i = 0; i < 4; ++i) image[end - 4 + i] = static_cast<std::uint8_t>(crc >> (8 * i));
-    return image;
+  static std::vector<std::uint8_t> Stamped(const std::vector<std::uint8_t>& image,
+                                           std::uint32_t end) {
+    std::vector<std::uint8_t> area(0x10000, 0x00);
+    std::copy(image.begin(), image.begin() + std::min<std::size_t>(image.size(), area.size()),
+              area.begin());
+    sim::PutHddBankStamp(area, end);
+    return area;
   }
   void ExpectResetAndNotice() {
     EXPECT_EQ(1, chip->resetCount());
@@ -119,11 +122,9 @@ TEST_F(HddFirmwareTest, Type16WritesOneBankOf32KiBStampedAt7FFC) {
   EXPECT_EQ(0x8000u / 4096, Writes()[0].sectors);
   const std::vector<std::uint8_t> area = Disk(Base(), 0x8000);
   EXPECT_TRUE(std::equal(image.begin(), image.begin() + 0x7FFC, area.begin()));
-  const std::uint32_t crc = Crc32OfWords(image.data(), 0x7FFC, false);
-  EXPECT_EQ((std::vector<std::uint8_t>{static_cast<std::uint8_t>(crc), static_cast<std::uint8_t>(crc >> 8),
-                                       static_cast<std::uint8_t>(crc >> 16),
-                                       static_cast<std::uint8_t>(crc >> 24)}),
-            std::vector<std::uint8_t>(area.begin() + 0x7FFC, area.end()));
+  std::vector<std::uint8_t> stamped = image;
+  sim::PutHddBankStamp(stamped, 0x8000);
+  EXPECT_EQ(stamped, area);
   ExpectResetAndNotice();
 }
 

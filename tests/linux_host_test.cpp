@@ -8,11 +8,13 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -68,6 +70,10 @@ class FakeTree {
     if (scsi) fs::create_directories(root_ + device + "/scsi_device");
     File("/sys/block/" + name + "/dev", number + "\n");
     Link("/sys/block/" + name + "/device", fs::relative(root_ + device, root_ + "/sys/block/" + name));
+  }
+  // The block's SCSI generic node, as the sg driver shows it.
+  void Sg(const std::string& block, const std::string& sg, const std::string& number) {
+    File("/sys/block/" + block + "/device/scsi_generic/" + sg + "/dev", number + "\n");
   }
   void Partition(const std::string& disk, const std::string& part, const std::string& number) {
     File("/sys/block/" + disk + "/" + part + "/partition", "1\n");
@@ -163,33 +169,84 @@ TEST(LinuxDiscovery, ClassesOrderAndNonScsiDevices) {
   EXPECT_STREQ(table[1], "/dev/sr0#11:0");
 }
 
+TEST(LinuxDiscovery, ScsiGenericNodeAndDiskSequence) {
+  const std::string unit = std::string(kUsbIf) + "/host2/target2:0:0/2:0:0:";
+  struct Case {
+    const char* what;
+    std::function<void(FakeTree&)> build;
+    host::InterfaceClass cls;
+    const char* sg;  // "" for none
+    const char* path;
+  };
+  const Case cases[] = {
+      {"disk", [&](FakeTree& t) { t.Block("sdb", unit + "0", "8:16"); t.Sg("sdb", "sg2", "21:2");
+                                  t.File("/sys/block/sdb/diskseq", "7\n"); },
+       host::InterfaceClass::Disk, "sg2", "/dev/sdb#8:16#diskseq=7"},
+      {"CD-ROM", [&](FakeTree& t) { t.Block("sr0", unit + "1", "11:0"); t.Sg("sr0", "sg3", "21:3"); },
+       host::InterfaceClass::Cdrom, "sg3", "/dev/sr0#11:0"},
+      {"an older kernel's link", [&](FakeTree& t) {
+         t.Block("sdb", unit + "0", "8:16");
+         t.File("/sys/class/scsi_generic/sg4/dev", "21:4\n");
+         const std::string link = "/sys/devices" + unit + "0/scsi_generic:sg4";
+         t.Link(link, fs::relative(t.root() + "/sys/class/scsi_generic/sg4",
+                                   fs::path(t.root() + link).parent_path()).string());
+       },
+       host::InterfaceClass::Disk, "sg4", "/dev/sdb#8:16"},
+      {"no sg driver", [&](FakeTree& t) { t.Block("sdb", unit + "0", "8:16"); },
+       host::InterfaceClass::Disk, "", "/dev/sdb#8:16"},
+      {"not an sg name", [&](FakeTree& t) { t.Block("sdb", unit + "0", "8:16"); t.Sg("sdb", "bsg0", "21:2"); },
+       host::InterfaceClass::Disk, "", "/dev/sdb#8:16"},
+      {"sg number unreadable, diskseq not a number", [&](FakeTree& t) {
+         t.Block("sdb", unit + "0", "8:16"); t.Sg("sdb", "sg2", "x");
+         t.File("/sys/block/sdb/diskseq", "-1\n"); },
+       host::InterfaceClass::Disk, "", "/dev/sdb#8:16"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    FakeTree t;
+    UsbEnclosure(t, "usb-storage");
+    c.build(t);
+    const auto found = host::ScsiBlockDevices(t.root(), c.cls);
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0].sg ? found[0].sg->name : "", c.sg);
+    EXPECT_EQ(host::DevicePath(found[0]), c.path);
+  }
+}
+
 TEST(LinuxDiscovery, DevicePathParsing) {
   struct Case {
     const char* path;
     bool ok;
     const char* name;
     unsigned major, minor;
+    std::optional<std::uint64_t> seq;
   };
   const Case cases[] = {
-      {"/dev/sdb#8:16", true, "sdb", 8, 16},
-      {"/dev/sr0#11:0", true, "sr0", 11, 0},
-      {"/dev/sdb", false, "", 0, 0},          // no device number
-      {"/dev/sdb#8", false, "", 0, 0},
-      {"/dev/sdb#8:16x", false, "", 0, 0},
-      {"/dev/../etc/passwd#8:16", false, "", 0, 0},
-      {"/dev/#8:16", false, "", 0, 0},
-      {"/tmp/sdb#8:16", false, "", 0, 0},
-      {"\\\\.\\C:", false, "", 0, 0},
+      {"/dev/sdb#8:16", true, "sdb", 8, 16, std::nullopt},
+      {"/dev/sr0#11:0", true, "sr0", 11, 0, std::nullopt},
+      {"/dev/sdb#8:16#diskseq=18446744073709551615", true, "sdb", 8, 16, UINT64_MAX},
+      {"/dev/sdb", false, "", 0, 0, std::nullopt},          // no device number
+      {"/dev/sdb#8", false, "", 0, 0, std::nullopt},
+      {"/dev/sdb#8:16x", false, "", 0, 0, std::nullopt},
+      {"/dev/sdb#8:16#diskseq=", false, "", 0, 0, std::nullopt},
+      {"/dev/sdb#8:16#diskseq=7x", false, "", 0, 0, std::nullopt},
+      {"/dev/sdb#8:16#diskseq=18446744073709551616", false, "", 0, 0, std::nullopt},
+      {"/dev/../etc/passwd#8:16", false, "", 0, 0, std::nullopt},
+      {"/dev/#8:16", false, "", 0, 0, std::nullopt},
+      {"/tmp/sdb#8:16", false, "", 0, 0, std::nullopt},
+      {"\\\\.\\C:", false, "", 0, 0, std::nullopt},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.path);
-    std::string name;
-    unsigned major = 0, minor = 0;
-    EXPECT_EQ(host::ParseDevicePath(c.path, name, major, minor), c.ok);
+    host::DeviceId id;
+    EXPECT_EQ(host::ParseDevicePath(c.path, id), c.ok);
     if (!c.ok) continue;
-    EXPECT_EQ(name, c.name);
-    EXPECT_EQ(major, c.major);
-    EXPECT_EQ(minor, c.minor);
+    EXPECT_EQ(id.name, c.name);
+    EXPECT_EQ(id.major, c.major);
+    EXPECT_EQ(id.minor, c.minor);
+    EXPECT_EQ(id.diskSeq, c.seq);
+    host::BlockDevice block{id.name, id.major, id.minor, host::Bus::Usb, id.diskSeq, {}};
+    EXPECT_EQ(host::DevicePath(block), c.path);
   }
 }
 
@@ -237,11 +294,14 @@ class FakeSys : public host::LinuxSys {
  public:
   struct Node {
     dev_t rdev;
-    int openErrno = 0;
+    int openErrno = 0;  // for data opens; O_PATH always opens
+    mode_t mode = S_IFBLK | 0660;
+    gid_t gid = 6;
   };
   std::map<std::string, Node> nodes;
   std::function<int(sg_io_hdr_t&)> sgio = [](sg_io_hdr_t&) { return 0; };
   std::vector<int> flags;
+  std::vector<std::string> opened;  // data opens, by node
   std::vector<int> locks;
   sg_io_hdr_t lastHeader{};
   int ioctls = 0;
@@ -250,10 +310,11 @@ class FakeSys : public host::LinuxSys {
   int Open(const char* path, int f) override {
     flags.push_back(f);
     const auto it = nodes.find(path);
-    if (it == nodes.end() || it->second.openErrno != 0) {
+    if (it == nodes.end() || (it->second.openErrno != 0 && (f & O_PATH) == 0)) {
       errno = it == nodes.end() ? ENOENT : it->second.openErrno;
       return -1;
     }
+    if ((f & O_PATH) == 0) opened.push_back(path);
     const int fd = next_++;
     open[fd] = it->second.rdev;
     return fd;
@@ -262,6 +323,11 @@ class FakeSys : public host::LinuxSys {
     *st = {};
     st->st_mode = S_IFBLK | 0660;
     st->st_rdev = open.at(fd);
+    for (const auto& [path, node] : nodes)
+      if (node.rdev == st->st_rdev) {
+        st->st_mode = node.mode;
+        st->st_gid = node.gid;
+      }
     return 0;
   }
   int Ioctl(int, unsigned long request, void* arg) override {
@@ -517,19 +583,200 @@ TEST(LinuxPassThrough, TransferLimit) {
   std::fclose(notes);
 }
 
-TEST(LinuxPermissions, RawIoCapabilityFromProcStatus) {
+// A usb-storage disk sdb (8:16) with its sg node sg2 (21:2) and the disk
+// sequence number 7, in sysfs and in the fake kernel's /dev.
+constexpr const char* kSgDiskPath = "/dev/sdb#8:16#diskseq=7";
+struct SgDisk {
+  SgDisk() {
+    UsbEnclosure(t, "usb-storage");
+    t.Block("sdb", std::string(kUsbIf) + "/host2/target2:0:0/2:0:0:0", "8:16");
+    t.Sg("sdb", "sg2", "21:2");
+    t.File("/sys/block/sdb/diskseq", "7\n");
+    sys.nodes["/dev/sdb"] = {makedev(8, 16)};
+    sys.nodes["/dev/sg2"] = {makedev(21, 2), 0, S_IFCHR | 0660};
+  }
+  FakeTree t;
+  FakeSys sys;
+};
+
+constexpr std::uint32_t kReadWrite = host::kGenericRead | host::kGenericWrite;
+constexpr std::uint32_t kShareBoth = host::kShareRead | host::kShareWrite;
+
+TEST(LinuxOpen, TheListedDiskAtEveryOpen) {
+  constexpr int kSgFlags = O_RDWR | O_NONBLOCK | O_CLOEXEC;
+  constexpr int kBlockFlags = O_RDONLY | O_NONBLOCK | O_CLOEXEC;
   struct Case {
-    const char* status;
-    bool allowed;
+    const char* what;
+    std::function<void(SgDisk&)> change;
+    const char* path;
+    const char* node;  // "" when refused
+    int flags;
+  };
+  const std::string sysBlock = "/sys/block/sdb";
+  const Case cases[] = {
+      {"its sg node, read-write", [](SgDisk&) {}, kSgDiskPath, "/dev/sg2", kSgFlags},
+      {"replaced under the same name and number",
+       [&](SgDisk& d) { d.t.File(sysBlock + "/diskseq", "9\n"); }, kSgDiskPath, "", 0},
+      {"its disk sequence number gone",
+       [&](SgDisk& d) { fs::remove(d.t.root() + sysBlock + "/diskseq"); }, kSgDiskPath, "", 0},
+      {"a kernel without disk sequence numbers",
+       [&](SgDisk& d) { fs::remove(d.t.root() + sysBlock + "/diskseq"); }, "/dev/sdb#8:16",
+       "/dev/sg2", kSgFlags},
+      {"its sg node now another device's", [](SgDisk& d) { d.t.Sg("sdb", "sg2", "21:5"); },
+       kSgDiskPath, "", 0},
+      {"no sg driver: the block node",
+       [&](SgDisk& d) { fs::remove_all(d.t.root() + sysBlock + "/device/scsi_generic"); },
+       kSgDiskPath, "/dev/sdb", kBlockFlags},
+      {"an sg node missing in /dev: the block node",
+       [](SgDisk& d) { d.sys.nodes.erase("/dev/sg2"); }, kSgDiskPath, "/dev/sdb", kBlockFlags},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    SgDisk d;
+    c.change(d);
+    host::LinuxHost linux(d.sys, d.t.root(), nullptr);
+    std::uint32_t error = 0;
+    const host::Handle h = linux.OpenDevice(c.path, kReadWrite, kShareBoth, error);
+    ASSERT_EQ(h != host::kInvalidHandle, *c.node != 0);
+    if (h == host::kInvalidHandle) {
+      EXPECT_EQ(error, host::kErrorFileNotFound);
+      EXPECT_TRUE(d.sys.open.empty());
+      continue;
+    }
+    EXPECT_EQ(d.sys.opened.back(), c.node);
+    EXPECT_EQ(d.sys.flags.back(), c.flags);
+    linux.CloseDevice(h);
+  }
+}
+
+TEST(LinuxRun, OneOpenAndOneLockForTheWholeRun) {
+  SgDisk d;
+  d.t.File("/sys/block/sdb/queue/max_hw_sectors_kb", "120\n");
+  d.t.File("/sys/block/sdb/device/max_sectors", "240\n");
+  host::LinuxHost linux(d.sys, d.t.root(), nullptr);
+  host::ScopedHost scope(linux);
+  std::uint32_t error = 0;
+  ASSERT_TRUE(linux.BeginRun(kSgDiskPath, error));
+  ASSERT_TRUE(linux.BeginRun(kSgDiskPath, error));  // the window's Run inside the console's
+  std::uint8_t cdb[12] = {0xFF, 0x04};
+  std::vector<std::uint8_t> data(1 << 20);
+  std::int32_t moved = 0;
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(device::EnterVendorMode(kSgDiskPath), 1);
+    EXPECT_EQ(device::ScsiPassThroughIn(kSgDiskPath, cdb, 12, data.data(), 16, &moved), 1);
+  }
+  // Raises usb-storage's limit (the fake queue's own limit stays, so it is
+  // refused here); the run's end puts it back.
+  EXPECT_EQ(device::ScsiPassThroughIn(kSgDiskPath, cdb, 12, data.data(), 1 << 20, &moved), 0);
+  EXPECT_EQ(d.t.Read("/sys/block/sdb/device/max_sectors"), "2048");
+  linux.EndRun(kSgDiskPath);
+  EXPECT_EQ(d.sys.open.size(), 1u);
+  linux.EndRun(kSgDiskPath);
+  EXPECT_EQ(d.sys.opened, std::vector<std::string>{"/dev/sg2"});
+  EXPECT_EQ(d.sys.locks, std::vector<int>{LOCK_EX | LOCK_NB});
+  EXPECT_EQ(d.sys.ioctls, 6);
+  EXPECT_TRUE(d.sys.open.empty());
+  EXPECT_EQ(d.t.Read("/sys/block/sdb/device/max_sectors"), "240");
+  EXPECT_EQ(linux.raisedLimits(), 0u);
+  EXPECT_EQ(linux.trafficOf("sdb").opens, 1u);
+  EXPECT_EQ(linux.trafficOf("sdb").commands, 6u);
+}
+
+TEST(LinuxRun, AfterTheDeviceWentAwayOnlyTheSameDiskIsReopened) {
+  SgDisk d;
+  host::LinuxHost linux(d.sys, d.t.root(), nullptr);
+  host::ScopedHost scope(linux);
+  std::uint32_t error = 0;
+  ASSERT_TRUE(linux.BeginRun(kSgDiskPath, error));
+  const auto gone = [](sg_io_hdr_t&) {
+    errno = ENODEV;
+    return -1;
+  };
+  d.sys.sgio = gone;
+  EXPECT_EQ(device::EnterVendorMode(kSgDiskPath), 0);
+  EXPECT_TRUE(d.sys.open.empty());  // the run's descriptor is dropped, with its lock
+  d.sys.sgio = [](sg_io_hdr_t&) { return 0; };
+  EXPECT_EQ(device::EnterVendorMode(kSgDiskPath), 1);  // back as itself: reopened
+  EXPECT_EQ(d.sys.opened.size(), 2u);
+  d.sys.sgio = gone;
+  EXPECT_EQ(device::EnterVendorMode(kSgDiskPath), 0);
+  d.t.File("/sys/block/sdb/diskseq", "8\n");  // another disk under its name and number
+  const int sent = d.sys.ioctls;
+  EXPECT_EQ(device::EnterVendorMode(kSgDiskPath), 0);
+  EXPECT_EQ(d.sys.ioctls, sent);
+  linux.EndRun(kSgDiskPath);
+  EXPECT_TRUE(d.sys.open.empty());
+}
+
+// Two programs on one device, each with its own descriptors on a real file:
+// the kernel's flock decides.
+TEST(LinuxRun, ASecondProgramIsRefusedWhileTheFirstRuns) {
+  FakeTree t;
+  t.File("/node", "");
+  FileSys firstSys(t.root() + "/node"), secondSys(t.root() + "/node");
+  host::LinuxHost first(firstSys, t.root(), nullptr), second(secondSys, t.root(), nullptr);
+  const char* path = "/dev/sdb#8:16";
+  std::uint32_t error = 0;
+  ASSERT_TRUE(first.BeginRun(path, error));
+  EXPECT_FALSE(second.BeginRun(path, error));
+  EXPECT_EQ(error, host::kErrorSharingViolation);
+  EXPECT_EQ(second.OpenDevice(path, kReadWrite, kShareBoth, error), host::kInvalidHandle);
+  EXPECT_EQ(error, host::kErrorSharingViolation);
+  const std::vector<host::UnreachableDevice> refused = second.TakeUnreachable();
+  ASSERT_EQ(refused.size(), 2u);
+  EXPECT_EQ(refused[0].why, host::UnreachableDevice::Why::InUse);
+  EXPECT_EQ(refused[0].path, path);
+  EXPECT_NE(refused[0].text.find("device in use"), std::string::npos) << refused[0].text;
+  EXPECT_TRUE(second.TakeUnreachable().empty());
+  // The first goes on unhindered, even with an exclusive command.
+  const host::Handle h = first.OpenDevice(path, kReadWrite, 0, error);
+  EXPECT_NE(h, host::kInvalidHandle);
+  first.CloseDevice(h);
+  first.EndRun(path);
+  EXPECT_TRUE(second.BeginRun(path, error));
+  second.EndRun(path);
+}
+
+TEST(LinuxPermissions, ARefusalNamesTheNodeAndItsGroup) {
+  struct Case {
+    mode_t mode;
+    gid_t gid;
+    const char* says;
   };
   const Case cases[] = {
-      {"Name:\tx\nCapEff:\t000001ffffffffff\n", true},  // root
-      {"Name:\tx\nCapEff:\t0000000000020000\n", true},  // CAP_SYS_RAWIO only
-      {"Name:\tx\nCapEff:\t0000000000000000\n", false},
-      {"Name:\tx\nCapEff:\t00000000a80425fb\n", false},  // a container's root without it
-      {"Name:\tx\n", false},
+      {0660, 6, "open to root and the group disk: add this user to group disk"},
+      {0600, 0, "only root may use it (mode 0600, group root)"},
+      {0660, 77, "group 77"},
   };
-  for (const Case& c : cases) EXPECT_EQ(host::StatusAllowsRawIo(c.status), c.allowed) << c.status;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.says);
+    SgDisk d;
+    d.t.File("/etc/group", "root:x:0:\ndisk:x:6:tester\n");
+    d.sys.nodes["/dev/sg2"] = {makedev(21, 2), EACCES, static_cast<mode_t>(S_IFCHR | c.mode), c.gid};
+    host::LinuxHost linux(d.sys, d.t.root(), nullptr);
+    std::uint32_t error = 0;
+    EXPECT_EQ(linux.OpenDevice(kSgDiskPath, kReadWrite, kShareBoth, error), host::kInvalidHandle);
+    EXPECT_EQ(error, host::kErrorAccessDenied);
+    const std::vector<host::UnreachableDevice> refused = linux.TakeUnreachable();
+    ASSERT_EQ(refused.size(), 1u);
+    EXPECT_EQ(refused[0].why, host::UnreachableDevice::Why::AccessDenied);
+    EXPECT_NE(refused[0].text.find("cannot open /dev/sg2 (sdb)"), std::string::npos) << refused[0].text;
+    EXPECT_NE(refused[0].text.find(c.says), std::string::npos) << refused[0].text;
+  }
+}
+
+TEST(LinuxOpen, TheNamesOfAListedDevice) {
+  SgDisk d;
+  d.t.File("/dev/sdb", "");
+  d.t.Link("/dev/disk/by-id/usb-Tavrion_TX40775", "../../sdb");
+  host::LinuxHost linux(d.sys, d.t.root(), nullptr);
+  const std::pair<const char*, bool> rows[] = {
+      {kSgDiskPath, true},       {"/dev/sdb", true},       {"/dev/sg2", true},
+      {"/dev/disk/by-id/usb-Tavrion_TX40775", true},       {"/dev/sdb#8:16", false},
+      {"/dev/sdc", false},       {"/dev/sg3", false},      {"", false},
+  };
+  for (const auto& [given, names] : rows) EXPECT_EQ(linux.NamesDevice(kSgDiskPath, given), names) << given;
+  EXPECT_EQ(linux.DiskSequence(kSgDiskPath), std::optional<std::uint64_t>(7));
 }
 
 }  // namespace

@@ -81,6 +81,7 @@ class FaultSweep {
   // One run in a fresh machine, with the fault when there is one.
   Outcome Run(const sim::CommandFault* fault) const {
     sim::Machine machine;
+    machine.SetTranscriptLimit(sim::kFullTranscript);
     host::ScopedHost scope(machine);
     const sim::EnclosureProfile& profile = *sim::FindProfile(s_.profile);
     auto chip = sim::AttachProfile(machine, profile);

@@ -25,7 +25,8 @@ inline std::vector<std::uint8_t> StepPattern(std::size_t n, std::uint8_t seed) {
 
 class SimFixtureBase {
  public:
-  SimFixtureBase() : scope_(machine) {}
+  // Tests look at whole runs: the machine keeps every request.
+  SimFixtureBase() : scope_(machine) { machine.SetTranscriptLimit(sim::kFullTranscript); }
 
   // Attaches a plain enclosure and returns its path.
   std::string AttachUsb(const std::string& product, std::uint32_t diskNumber,

@@ -106,8 +106,9 @@ const std::map<std::string, Shown>& Expected() {
        {"TXR659 Series", "ESMT", "3.02.00", "", true, 'H', 'H', 128, {"SetFlashOpcodes/2"}}},
       // Variants with other flash parts or register values.
       {"txr842-atmel", {"TXR842 Series", "ATMEL", "1.03.02", "", true, 'S', 'H', -1, {}}},
+      // The AT25F1024 answers 1F 60 as the smaller AT25F512 does: 64 KB.
       {"txr847-atmel",
-       {"TXR847 Series", "ATMEL", "55.49.01.02.03", "", true, 'S', 'H', 128,
+       {"TXR847 Series", "ATMEL", "55.49.01.02.03", "", true, 'S', 'H', 64,
         {"SetFlashOpcodes/0"}}},
       {"txr847-sst-byte",
        {"TXR847 Series", "SST", "55.50.01.03.00", "", true, 'S', 'H', 64, {"SetFlashOpcodes/0"}}},

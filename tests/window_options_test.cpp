@@ -83,13 +83,12 @@ TEST_F(OptionsTest, FileNameEnablesRunOnlyForAnImageOfTheSelectedChip) {
   window->DeviceList.UserSelect(0);
   EXPECT_TRUE(Run());
 
-  // A file that cannot be opened says so before the mismatch.
+  // A file that cannot be opened says so, and only that.
   window->FwFilenameEdit.SetText(sim::TempImagePath("missing"));
   EXPECT_FALSE(Run());
-  ASSERT_EQ(3u, view.messages.size());
+  ASSERT_EQ(2u, view.messages.size());
   EXPECT_EQ("Open Firmware File Error!!", view.messages[1].text);
   EXPECT_EQ("Error", view.messages[1].caption);
-  EXPECT_EQ(kMismatch, view.messages[2].text);
 }
 
 TEST_F(OptionsTest, WithoutAFileOrAnOptionRunKeepsItsState) {
@@ -252,7 +251,7 @@ TEST_F(OptionsTest, BackupBrowseNamesTheFileAndEnablesRun) {
   EXPECT_FALSE(Run());
   ASSERT_EQ(1u, view.dialogs.size());
   EXPECT_EQ("C:\\Tools", view.dialogs[0].initialDir);
-  EXPECT_EQ("BinaryFile|*.bin|All Files|*.*|TXF Files|*.txf", view.dialogs[0].filter);
+  EXPECT_EQ(app::kOpenDialogFilter, view.dialogs[0].filter);
   EXPECT_EQ("bin", view.dialogs[0].defaultExt);
 
   view.dialogAnswers.push_back("D:\\backup\\old.bin");

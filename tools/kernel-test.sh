@@ -7,7 +7,12 @@
 # (tx-guest-enclosure) goes behind the guest kernel's own USB stack: a
 # FunctionFS gadget on dummy_hcd, bound by usb-storage, with a file system
 # mounted from its disk; the real console (tx-guest-console) lists it and
-# updates its flash through SG_IO. The serial log is judged here.
+# updates its flash through SG_IO on its sg node, as a member of the group
+# disk: refused for a user outside it, one open for the whole run, a second
+# console refused while the first holds the device, SIGTERM held to the
+# run's end, and the commands on the wire counted against those sent. A disk
+# plugged in where an unplugged one was must not be taken for it (its disk
+# sequence number). The serial log is judged here.
 #
 #   bash tools/kernel-test.sh [BUILD_DIR]     (BUILD_DIR holds the tx-guest-* programs)
 #
@@ -73,8 +78,9 @@ cp "$console" "$root/console"
 "$make_image" 1 1 "$root/image.bin" >/dev/null   # an image for the TX40775 (type 1, sub-code 1)
 mkdir -p "$root/etc"
 echo "root:x:0:0:root:/:/bin/sh" > "$root/etc/passwd"
+echo "tester:x:1000:6:tester:/tmp:/bin/sh" >> "$root/etc/passwd"   # a member of disk
 echo "nobody:x:65534:65534:nobody:/:/bin/sh" >> "$root/etc/passwd"
-printf 'root:x:0:\nnogroup:x:65534:\n' > "$root/etc/group"
+printf 'root:x:0:\ndisk:x:6:tester\nnogroup:x:65534:\n' > "$root/etc/group"
 wanted="ehci-pci xhci-pci usb-storage uas sd_mod sr_mod sg scsi_debug crc32c_generic ext4"
 wanted="$wanted dummy_hcd libcomposite usb_f_fs"
 declare -A seen=()
@@ -101,6 +107,7 @@ cat > "$root/init" <<'INIT'
 mount -t proc proc /proc
 mount -t sysfs sys /sys
 mount -t devtmpfs dev /dev
+chmod 1777 /tmp
 echo "GUEST UP $(cut -d' ' -f1 /proc/uptime)"
 for m in ehci-pci xhci-pci usb-storage uas sd_mod sr_mod sg crc32c_generic ext4; do
   modprobe $m || echo "MODPROBE FAILED $m"
@@ -127,6 +134,17 @@ n=0
 while [ -e /sys/block/$bot ] && [ $n -lt 60 ]; do sleep 1; n=$((n + 1)); done
 echo "UNPLUGGED after ${n}s"
 /probe unplug "$path"
+# Another disk in its place: the outside plugs it in on seeing "REPLUG NOW".
+echo "REPLUG NOW"
+new=""
+n=0
+while [ -z "$new" ] && [ $n -lt 60 ]; do
+  for d in /sys/block/sd*; do [ -e "$d/device/max_sectors" ] && new=$(basename "$d"); done
+  [ -n "$new" ] || { sleep 1; n=$((n + 1)); }
+done
+sleep 1
+echo "REPLUGGED after ${n}s as ${new:--}"
+/probe replug "$path"
 
 # The simulated bridge behind the kernel's USB stack: a FunctionFS gadget on
 # dummy_hcd that usb-storage binds like any enclosure.
@@ -170,22 +188,47 @@ if [ -z "$gdisk" ]; then
 else
   mke2fs -q /dev/$gdisk >/dev/null 2>&1 && mount -t ext4 /dev/$gdisk /mnt/gadget ||
     echo "GADGET MOUNT FAILED"
-  console() {  # name, then the console's arguments
-    local name=$1; shift
-    /console "$@" > /tmp/console.out 2>&1
+  # Who may use the sg nodes, as udev sets them: root and the group disk.
+  for node in /dev/sg*; do chgrp 6 $node; chmod 660 $node; done
+  echo "GADGET SG $(ls /sys/block/$gdisk/device/scsi_generic 2>/dev/null) $(ls -l /dev/sg* | awk '{printf "%s %s %s; ", $10, $1, $4}')"
+  console() {  # name, user, then the console's arguments
+    local name=$1 user=$2; shift 2
+    if [ "$user" = root ]; then /console "$@" > /tmp/console.out 2>&1
+    else su -s /bin/sh -c "/console $*" "$user" > /tmp/console.out 2>&1; fi
     echo "CONSOLE $name EXIT $?"
     sed "s/^/CONSOLE| /" /tmp/console.out
   }
-  console LIST
-  entry=$(sed -n 's/^entry \([0-9]*\): .*TX40775.*/\1/p' /tmp/console.out | head -1)
-  su -s /bin/sh -c /console nobody > /tmp/console.out 2>&1
-  echo "CONSOLE NONROOT EXIT $?"
-  sed "s/^/CONSOLE| /" /tmp/console.out
-  console BACKUP --run ${entry:-0} --rd --backup-only --backup-file /tmp/before.bin
+  wire() { grep -c '^ENCLOSURE CMD' /tmp/enclosure.log; }
+  console LIST root
+  console NONMEMBER nobody
+  console MEMBER tester
+  gdev=/dev/$gdisk
+  console BACKUP tester --device $gdev --rd --backup-only --backup-file /tmp/before.bin
+  # The update, as a member of disk, stopped once it holds the device: a
+  # second console is refused meanwhile, and a SIGTERM waits for its end.
+  w0=$(wire)
   t0=$(cut -d' ' -f1 /proc/uptime)
-  console PROGRAM --run ${entry:-0} --image /image.bin
+  su -s /bin/sh -c "TX4077X_DEBUG=1 /console --device $gdev --expect-chip TX40775 --image /image.bin" \
+    tester > /tmp/program.out 2>&1 &
+  job=$!
+  n=0
+  while ! grep -q "^entry " /tmp/program.out && [ $n -lt 200 ]; do sleep 0.05; n=$((n + 1)); done
+  pid=$(pidof console)
+  kill -STOP $pid
+  w1=$(wire)
+  console SECOND root --device $gdev --rd --backup-only --backup-file /tmp/second.bin
+  console SECONDBYENTRY root --run 0 --rd --backup-only --backup-file /tmp/second.bin
+  w2=$(wire)
+  echo "GADGET WHILE HELD $((w2 - w1)) commands reached it"
+  kill -TERM $pid
+  kill -CONT $pid
+  wait $job
+  echo "CONSOLE PROGRAM EXIT $?"
+  sed "s/^/CONSOLE| /" /tmp/program.out
+  w3=$(wire)
   echo "GADGET UPDATE TOOK $t0 $(cut -d' ' -f1 /proc/uptime)"
-  console READBACK --run ${entry:-0} --rd --backup-only --backup-file /tmp/after.bin
+  echo "GADGET WIRE $((w3 - w0 - (w2 - w1))) $(sed -n "s/^host: \([0-9]*\) commands to $gdisk in \([0-9]*\) opens$/\1 \2/p" /tmp/program.out)"
+  console READBACK tester --device $gdev --rd --backup-only --backup-file /tmp/after.bin
   size=$(stat -c %s /image.bin)
   cmp -s -n $size /image.bin /tmp/before.bin && echo "GADGET BEFORE equal" || echo "GADGET BEFORE differs"
   cmp -s -n $size /image.bin /tmp/after.bin && echo "GADGET READBACK equal" || echo "GADGET READBACK differs"
@@ -203,7 +246,7 @@ INIT
 chmod +x "$root/init"
 (cd "$root" && find . | cpio -o -H newc 2>/dev/null | gzip -1) > "$work/initrd.gz"
 
-truncate -s 16M "$work/bot.img" "$work/uas.img"
+truncate -s 16M "$work/bot.img" "$work/uas.img" "$work/bot2.img"
 busybox mke2fs -F "$work/bot.img" >/dev/null 2>&1
 
 mkfifo "$work/mon.in" "$work/mon.out"
@@ -224,6 +267,7 @@ cat "$work/mon.out" >/dev/null &
 exec 3>"$work/mon.in"
 
 unplugged=0
+replugged=0
 booted=""
 while kill -0 "$qemu_pid" 2>/dev/null; do
   if [ -z "$booted" ] && grep -q "^GUEST UP" "$work/serial.log" 2>/dev/null; then
@@ -233,6 +277,11 @@ while kill -0 "$qemu_pid" 2>/dev/null; do
     echo "device_del bot" >&3
     unplugged=1
   fi
+  if [ $replugged -eq 0 ] && grep -q "^REPLUG NOW" "$work/serial.log" 2>/dev/null; then
+    echo "drive_add 0 if=none,id=bot2disk,file=$work/bot2.img,format=raw" >&3
+    echo "device_add usb-storage,id=bot2,bus=ehci.0,drive=bot2disk" >&3
+    replugged=1
+  fi
   [ $(( $(date +%s) - start )) -lt "$limit" ] || { cat "$work/serial.log"; fail "no end after ${limit}s"; }
   sleep 1
 done
@@ -240,7 +289,7 @@ qemu_pid=""
 exec 3>&-
 elapsed=$(( $(date +%s) - start ))
 
-tr -d '\r' < "$work/serial.log" | grep -E "^(MOUNT|\[|GUEST|DEVICES|DEVICE|CHECK|CHECKS|UNPLUG|PROBE|MODPROBE|GADGET|CONSOLE|tx4077x:)" || true
+tr -d '\r' < "$work/serial.log" | grep -E "^(MOUNT|\[|GUEST|DEVICES|DEVICE|CHECK|CHECKS|UNPLUG|REPLUG|PROBE|MODPROBE|GADGET|CONSOLE|tx4077x:)" || true
 echo "kernel $kver, qemu wall time ${elapsed}s"
 log=$(tr -d '\r' < "$work/serial.log")
 grep -q "^GUEST DONE" <<<"$log" || { cat "$work/qemu.log"; fail "the guest did not finish"; }
@@ -271,18 +320,36 @@ check "console as root: listing exits 0" has "^CONSOLE LIST EXIT 0$"
 check "console listing: the TX40775 entry" listed "TX40775"
 check "console listing: bus USB" listed "bus:     USB"
 check "console listing: its mount point" listed "mounts:  /mnt/gadget"
-check "console without root: refused with exit 2" has "^CONSOLE NONROOT EXIT 2$"
-check "console without root: says it needs root" grep -q "^NONROOT: .*need root" <<<"$runs"
-check "backup-only run through the kernel: exit 0" has "^CONSOLE BACKUP EXIT 0$"
+said() { grep -qE -- "^$1: $2" <<<"$runs"; }  # a console run's output has a line
+check "outside group disk: exit 1" has "^CONSOLE NONMEMBER EXIT 1$"
+check "outside group disk: the line names the sg node and its group" \
+  said NONMEMBER "not listed: cannot open /dev/sg[0-9]+ \(sd[a-z]+\): permission denied; it is open to root and the group disk"
+check "a member of disk (not root) lists the TX40775: exit 0" has "^CONSOLE MEMBER EXIT 0$"
+check "a member of disk sees the TX40775 entry" said MEMBER "entry [0-9]+: .*TX40775"
+check "backup-only run as a member of disk: exit 0" has "^CONSOLE BACKUP EXIT 0$"
 check "the factory flash is not the image" has "^GADGET BEFORE differs$"
-check "programming run through the kernel: exit 0" has "^CONSOLE PROGRAM EXIT 0$"
+check "a second console on the held device: exit 1" has "^CONSOLE SECOND EXIT 1$"
+check "a second console on the held device: device in use" said SECOND ".*device in use"
+check "a second console by entry number: exit 1, entries leave the held device out" \
+  said SECONDBYENTRY "Entry numbers leave out a device that could not be opened"
+check "nothing reached the enclosure from the second consoles" has "^GADGET WHILE HELD 0 commands"
+check "the update as a member of disk succeeds" said PROGRAM "result: success \(standard serial flash\)"
+check "SIGTERM during the update waits for its end: says so, exit 143" \
+  said PROGRAM "interrupted: SIGTERM came during the run"
+check "SIGTERM during the update: exit 143" has "^CONSOLE PROGRAM EXIT 143$"
+check "the update's run opened its device once" said PROGRAM "host: run on sd[a-z]+: [0-9]+ commands, 1 opens"
 check "backup-only run after it: exit 0" has "^CONSOLE READBACK EXIT 0$"
 check "the flash read back through the kernel holds the image" has "^GADGET READBACK equal$"
+read -r _ _ wire sent opens < <(grep "^GADGET WIRE" <<<"$log" || echo "- - 0 0 0")
+within() { [ "${sent:-0}" -gt 0 ] && [ $((wire * 100)) -le $((sent * 105)) ]; }
+check "commands on the wire at most 1.05 x those the update sent ($wire for ${sent:-0})" within
 read -r _ _ _ t0 t1 < <(grep "^GADGET UPDATE TOOK" <<<"$log" || echo "- - - 0 0")
-echo "guest figures: boot ${booted:-?} s wall ($(grep "^GUEST UP" <<<"$log") guest clock); update run $(awk -v a="$t0" -v b="$t1" 'BEGIN {printf "%.1f", b - a}') s;" \
+echo "guest figures: boot ${booted:-?} s wall ($(grep "^GUEST UP" <<<"$log") guest clock); update run $(awk -v a="$t0" -v b="$t1" 'BEGIN {printf "%.1f", b - a}') s" \
+  "(stopped while the second consoles ran); wire $wire for ${sent:-?} commands sent in ${opens:-?} opens by the updating console" \
+  "($(awk -v w="$wire" -v s="${sent:-0}" 'BEGIN {if (s > 0) printf "%.3f", w / s; else print "?"}') per command);" \
   "$(grep "^GADGET COMMANDS" <<<"$log" | cut -d' ' -f3-)"
-# The guest's checks: all three probe runs ended and none failed.
-[ "$(grep -c "^PROBE DONE failed=0" <<<"$log")" -eq 3 ] || fail "a guest check failed or did not run"
+# The guest's checks: all four probe runs ended and none failed.
+[ "$(grep -c "^PROBE DONE failed=0" <<<"$log")" -eq 4 ] || fail "a guest check failed or did not run"
 if grep -q ": FAIL" <<<"$log"; then fail "a guest check failed"; fi
 [ "$failed" -eq 0 ] || fail "$failed console check(s) failed"
 echo "kernel test passed: $((probe_checks + passed)) checks"

@@ -4,6 +4,7 @@
 // Run's enabled state given back when it ends.
 #include "app/main_window.h"
 #include "app/window_run.h"
+#include "host/host.h"
 #include "identify/catalogue.h"
 #include "program/bank_recovery.h"
 #include "program/settings.h"
@@ -26,6 +27,9 @@ void MainWindow::RepairFirmwareBanks(int selected, int eraseGeometryRow) {
     program::Geometry().eraseSectorSize = row.eraseSectorSize;
   }
   const std::string path = record.path;
+  // It writes the flash like a run: held like one, or not started at all.
+  const host::RunScope hold(host::Current(), path);
+  if (!hold.held()) return;
   struct RunButtonBack {
     Control& button;
     bool enabled;

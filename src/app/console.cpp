@@ -13,6 +13,10 @@
 #include "device/chip_commands.h"
 #include "device/discovery.h"
 #include "host/host.h"
+#include "host/interrupts.h"
+#include "identify/catalogue.h"
+#include "identify/chip_classify.h"
+#include "identify/device_identify.h"
 #include "identify/display_rules.h"
 #include "identify/image_checks.h"
 #include "program/dispatch.h"
@@ -21,7 +25,9 @@ namespace app {
 
 namespace {
 
-constexpr std::uint32_t kWaitStepMs = 5000;
+// A wait also looks again this often: a notification can be lost (a full
+// socket buffer), or come before the enclosure answers.
+constexpr std::uint32_t kWaitStepMs = 2000;
 
 std::string TrimRight(std::string text) {
   while (!text.empty() && (text.back() == ' ' || text.back() == '\r' || text.back() == '\n'))
@@ -136,7 +142,8 @@ class ConsoleView : public HeadlessView {
   bool lineOpen_ = false;
 };
 
-const char* OrDash(const std::string& text) { return text.empty() ? "-" : text.c_str(); }
+// A device's text for the running text, or "-" when there is none.
+std::string Shown(const std::string& text) { return text.empty() ? "-" : PrintableText(text); }
 
 // Where a session writes: the running text (human) or, for the JSON document,
 // nothing until the end (human is null then).
@@ -211,6 +218,7 @@ void DescribeEntry(MainWindow& w, int index, ListedEntry& e) {
   if (record == nullptr) return;
   e.bus = record->bus;
   e.path.assign(record->path, strnlen(record->path, sizeof record->path));
+  e.diskSequence = host::Current().DiskSequence(e.path.c_str());
   for (std::size_t i = 0; i < sizeof record->driveLetters && record->driveLetters[i] != 0; ++i)
     e.drives.emplace_back(1, record->driveLetters[i]);
   e.program = OfferOf(w, *record, RunMode::Program);
@@ -221,9 +229,13 @@ void DescribeEntry(MainWindow& w, int index, ListedEntry& e) {
 void ListEntries(Session& s) {
   MainWindow& w = s.w;
   s.report.listed = true;
+  if (s.human != nullptr) {
+    for (const host::UnreachableDevice& u : s.report.unreachable)
+      std::fprintf(s.human, "not listed: %s\n", PrintableText(u.text).c_str());
+  }
   if (!w.DeviceList.enabled()) {
     s.report.listNotice = w.DeviceList.text();
-    if (s.human != nullptr) std::fprintf(s.human, "%s\n", OrDash(w.DeviceList.text()));
+    if (s.human != nullptr) std::fprintf(s.human, "%s\n", Shown(w.DeviceList.text()).c_str());
     return;
   }
   const std::size_t count = w.DeviceList.items().size();
@@ -240,9 +252,8 @@ void ListEntries(Session& s) {
     w.DeviceList.UserSelect(static_cast<int>(i));
     s.view.ProcessMessages();
     s.view.EndLine();
-    const std::string entry = TrimRight(w.DeviceList.items()[i]);
-    std::fprintf(out, "entry %zu: %s\n", i, entry.c_str());
-    std::fprintf(out, "  chip:    %s\n", OrDash(TrimRight(w.ChipLabelEdit.text())));
+    std::fprintf(out, "entry %zu: %s\n", i, Shown(TrimRight(w.DeviceList.items()[i])).c_str());
+    std::fprintf(out, "  chip:    %s\n", Shown(TrimRight(w.ChipLabelEdit.text())).c_str());
     const device::BusKind bus = w.devices[i].bus;
     std::fprintf(out, "  bus:     %s\n", bus == device::BusKind::Usb        ? "USB"
                                         : bus == device::BusKind::Ieee1394 ? "IEEE 1394"
@@ -252,13 +263,13 @@ void ListEntries(Session& s) {
     std::vector<std::string> mounts;
     if (device::GetMountPoints(w.devices[i].path, mounts)) {
       std::string joined;
-      for (const std::string& m : mounts) joined += (joined.empty() ? "" : ", ") + m;
-      std::fprintf(out, "  mounts:  %s\n", OrDash(joined));
+      for (const std::string& m : mounts) joined += (joined.empty() ? "" : ", ") + PrintableText(m);
+      std::fprintf(out, "  mounts:  %s\n", joined.empty() ? "-" : joined.c_str());
     } else {
-      std::fprintf(out, "  drives:  %s\n", OrDash(TrimRight(w.DiskLetterLable.text())));
+      std::fprintf(out, "  drives:  %s\n", Shown(TrimRight(w.DiskLetterLable.text())).c_str());
     }
-    std::fprintf(out, "  version: %s\n", OrDash(TrimRight(w.FwVerLableEdit.text())));
-    std::fprintf(out, "  flash:   %s\n", OrDash(TrimRight(w.SFlashTypeLable.text())));
+    std::fprintf(out, "  version: %s\n", Shown(TrimRight(w.FwVerLableEdit.text())).c_str());
+    std::fprintf(out, "  flash:   %s\n", Shown(TrimRight(w.SFlashTypeLable.text())).c_str());
   }
   if (s.human != nullptr) std::fflush(s.human);
 }
@@ -346,36 +357,116 @@ RunEnd EndOf(program::RunOutcome outcome) {
   return RunEnd::Failed;
 }
 
+// The entry of the enclosure at a device path: its own entry, not the
+// companion entries that share its path; -1 when none.
+int EntryOfDevice(const MainWindow& w, const std::string& given) {
+  const int count = std::min<int>({w.recordCount, device::kMaxDevices,
+                                   static_cast<int>(w.DeviceList.items().size())});
+  for (int k = 0; k < count; ++k) {
+    const device::DeviceRecord& record = w.devices[k];
+    if (record.companion847 == 0 && record.companion842 == 0 &&
+        host::Current().NamesDevice(record.path, given))
+      return k;
+  }
+  return -1;
+}
+
+// Why a run could not hold its device.
+std::string HoldProblem(std::uint32_t lastError) {
+  switch (lastError) {
+    case host::kErrorSharingViolation:
+      return "The device is in use by another program (device in use); nothing was sent.";
+    case host::kErrorFileNotFound:
+      return "The device is not the one that was listed (unplugged or replaced); nothing was "
+             "sent.";
+    case host::kErrorAccessDenied:
+      return "This user may not open the device; nothing was sent.";
+    default:
+      return "The device could not be opened (error " + std::to_string(lastError) +
+             "); nothing was sent.";
+  }
+}
+
+// The chip an entry's device holds, as the window would name it on
+// selection; identification only reads.
+std::string ChipOfEntry(const device::DeviceRecord& record) {
+  const identify::Identification id = identify::IdentifyChip(record.path);
+  const int type = identify::ApplyCompanionRule(id.chip.type, record.companion847 != 0,
+                                                record.companion842 != 0);
+  return TrimRight(identify::ChipName(type));
+}
+
+// Ends a run the console could not press Run for: its reason printed and
+// recorded.
+int NotPressed(Session& s, RunRecord& r, RunEnd end, std::string problem, int status) {
+  r.end = end;
+  r.problem = std::move(problem);
+  if (s.human != nullptr) std::fprintf(s.human, "%s\n", PrintableText(r.problem).c_str());
+  return status;
+}
+
 int PressRun(Session& s, const ConsoleRun& run) {
   MainWindow& w = s.w;
   std::FILE* out = s.human;
   RunRecord& r = s.report.runs.emplace_back();
   r.entry = run.entry;
+  r.device = run.device;
   r.mode = run.eraseOnly ? RunMode::EraseOnly : run.backupOnly ? RunMode::BackupOnly
                                                                : RunMode::Program;
   if (out == nullptr) s.view.RecordInto(&r.events);
-  if (!w.DeviceList.enabled() || run.entry < 0 ||
-      run.entry >= static_cast<int>(w.DeviceList.items().size())) {
-    r.end = RunEnd::NoSuchEntry;
-    r.problem = "There is no entry " + std::to_string(run.entry) + ".";
-    if (out != nullptr) std::fprintf(out, "%s\n", r.problem.c_str());
-    return kExitUsage;
+  if (!run.device.empty()) {
+    r.entry = w.DeviceList.enabled() ? EntryOfDevice(w, run.device) : -1;
+    if (r.entry < 0) {
+      // Listed without it because it could not be opened: say why.
+      for (const host::UnreachableDevice& u : s.report.unreachable)
+        if (host::Current().NamesDevice(u.path, run.device))
+          return NotPressed(s, r, RunEnd::Unreachable, u.text, kExitRunFailed);
+      return NotPressed(s, r, RunEnd::NoSuchEntry,
+                        "There is no enclosure at " + run.device + ".", kExitUsage);
+    }
+  } else if (!s.report.unreachable.empty()) {
+    // The entries are numbered without the devices that could not be
+    // opened: entry N may be another enclosure than the user counted on.
+    return NotPressed(s, r, RunEnd::Unreachable,
+                      "Entry numbers leave out a device that could not be opened (" +
+                          s.report.unreachable.front().text +
+                          "); name the enclosure with --device instead.",
+                      kExitRunFailed);
   }
-  if (!SetUpRun(w, s.view, run, r.problem)) {
-    r.end = RunEnd::NotOffered;
-    if (out != nullptr) std::fprintf(out, "%s\n", r.problem.c_str());
-    return kExitUsage;
+  const device::DeviceRecord* record = RecordOf(w, r.entry);
+  if (!w.DeviceList.enabled() || record == nullptr ||
+      r.entry >= static_cast<int>(w.DeviceList.items().size()))
+    return NotPressed(s, r, RunEnd::NoSuchEntry,
+                      "There is no entry " + std::to_string(r.entry) + ".", kExitUsage);
+
+  // The device is held from the selection's first command to the run's last.
+  const host::RunScope hold(host::Current(), record->path);
+  if (!hold.held())
+    return NotPressed(s, r, RunEnd::Unreachable, HoldProblem(hold.lastError()), kExitRunFailed);
+  if (!run.expectChip.empty()) {
+    const std::string chip = ChipOfEntry(*record);
+    if (!ChipNameMatches(chip, run.expectChip))
+      return NotPressed(s, r, RunEnd::WrongChip,
+                        "Entry " + std::to_string(r.entry) + " holds " +
+                            (chip.empty() ? std::string("no chip the window knows")
+                                          : "a " + chip) +
+                            ", not " + run.expectChip + ": Run was not pressed.",
+                        kExitUsage);
   }
+  ConsoleRun selected = run;
+  selected.entry = r.entry;
+  if (!SetUpRun(w, s.view, selected, r.problem))
+    return NotPressed(s, r, RunEnd::NotOffered, r.problem, kExitUsage);
   s.view.ProcessMessages();
   s.view.EndLine();
-  r.entryText = TrimRight(w.DeviceList.items()[static_cast<std::size_t>(run.entry)]);
+  r.entryText = TrimRight(w.DeviceList.items()[static_cast<std::size_t>(r.entry)]);
   r.image = w.FwFilenameEdit.text();
   r.backupFile = w.BackupFileEdit.text();
   if (out != nullptr) {
-    std::fprintf(out, "entry %d: %s (chip %s, firmware %s, flash %s)\n", run.entry,
-                 r.entryText.c_str(), OrDash(TrimRight(w.ChipLabelEdit.text())),
-                 OrDash(TrimRight(w.FwVerLableEdit.text())),
-                 OrDash(TrimRight(w.SFlashTypeLable.text())));
+    std::fprintf(out, "entry %d: %s (chip %s, firmware %s, flash %s)\n", r.entry,
+                 Shown(r.entryText).c_str(), Shown(TrimRight(w.ChipLabelEdit.text())).c_str(),
+                 Shown(TrimRight(w.FwVerLableEdit.text())).c_str(),
+                 Shown(TrimRight(w.SFlashTypeLable.text())).c_str());
   }
   if (!w.UpdateBtn.enabled()) {
     r.end = RunEnd::RunDisabled;
@@ -426,8 +517,40 @@ bool ParseEntry(const std::string& text, int& entry) {
 
 }  // namespace
 
+std::string PrintableText(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte >= 0x20 && byte != 0x7F) {
+      out += c;
+      continue;
+    }
+    char escape[5];
+    std::snprintf(escape, sizeof escape, "\\%03o", byte);
+    out += escape;
+  }
+  return out;
+}
+
+bool ChipNameMatches(const std::string& shown, const std::string& wanted) {
+  const auto lower = [](std::string text) {
+    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+  };
+  const std::string name = lower(TrimRight(shown));
+  const std::string want = lower(TrimRight(TrimLeft(wanted)));
+  const std::string series = " series";
+  if (want.empty() || name.empty()) return false;
+  if (want == name) return true;
+  return name.size() > series.size() &&
+         name.compare(name.size() - series.size(), series.size(), series) == 0 &&
+         want == name.substr(0, name.size() - series.size());
+}
+
 std::string ConsoleUsage() {
-  return "usage: tx4077x-console [--simulate] [--list] [--wait] [--json] [--run N [run options]]...\n"
+  return "usage: tx4077x-console [--simulate] [--list] [--wait] [--json]\n"
+         "                       [{--run N | --device PATH} [run options]]...\n"
+         "       tx4077x-console --help | --version\n"
          "\n"
          "The main window without a screen. With no --run it lists the enclosures as\n"
          "the window shows them after selecting each entry: entry, chip name, drive\n"
@@ -440,13 +563,24 @@ std::string ConsoleUsage() {
          "  --simulate          use the built-in simulated enclosures, not real devices\n"
          "  --list              list the entries even when runs are given\n"
          "  --wait              wait until an enclosure the window recognises is\n"
-         "                      attached, then list or run on it\n"
+         "                      attached (looking again every 2 s), then list or run\n"
+         "                      on it\n"
          "  --json              write one JSON document instead (the listing with\n"
          "                      what Run would do per entry, and each run's result\n"
          "                      with its status lines and boxes); see the README\n"
          "  --help              show this text\n"
+         "  --version           show the utility's version and the commit it was\n"
+         "                      built from\n"
          "\n"
-         "Run options (they belong to the --run before them):\n"
+         "  --device PATH       like --run, for the entry of the enclosure at PATH: the\n"
+         "                      path the JSON listing gives, or on Linux its /dev/sdX,\n"
+         "                      /dev/srN or /dev/sgN node (or a link to one). Entry\n"
+         "                      numbers can change when enclosures come and go; a\n"
+         "                      path cannot name another enclosure.\n"
+         "\n"
+         "Run options (they belong to the --run or --device before them):\n"
+         "  --expect-chip NAME  press Run only when the entry's chip is NAME (as the\n"
+         "                      chip line shows it, \" Series\" optional, any case)\n"
          "  --image FILE        the firmware file (\"Firmware File\"); left as it is\n"
          "                      when not given\n"
          "  --load FILE         choose the firmware file with \"Load File\": Run stays\n"
@@ -474,14 +608,24 @@ std::string ConsoleUsage() {
          "run while Run is disabled. The procedures' own diagnostic lines (\"NVRAM\n"
          "O.K.\") also appear on standard output.\n"
          "\n"
+         "A run holds its device from the entry's selection to its end: another\n"
+         "program's run on it is refused (device in use), and so is a run on a device\n"
+         "that is no longer the one listed. SIGINT, SIGTERM, SIGHUP and SIGQUIT (on\n"
+         "Windows Ctrl+C, Ctrl+Break and closing the console) wait for the run's end;\n"
+         "then the console says so and stops. Output that cannot be written (a closed\n"
+         "pipe) never stops a run.\n"
+         "\n"
          "Exit status:\n"
          "  0  every run succeeded: it ended with the power-cycle notice (programming\n"
          "     and erase-only runs) or with \"Read flash and backup success!\"\n"
-         "     (backup-only runs); listing only: always 0\n"
+         "     (backup-only runs); listing only: every device could be opened\n"
          "  1  a run failed (any other ending), ran nothing for its chip, was refused\n"
          "     by the image size check or for an image that does not match the chip,\n"
-         "     or Run was disabled\n"
-         "  2  bad arguments, no such entry, or an option the window does not offer\n";
+         "     Run was disabled, or its device could not be held (in use, replaced, not open to this\n"
+         "     user); a listing that misses a device it could not open\n"
+         "  2  bad arguments, no such entry, an option the window does not offer, or\n"
+         "     not the chip --expect-chip names\n"
+         "  128+N  signal N (2 for Ctrl+C) came during a run, which was finished first\n";
 }
 
 bool ParseConsoleArgs(const std::vector<std::string>& args, ConsoleOptions& options,
@@ -510,6 +654,8 @@ bool ParseConsoleArgs(const std::vector<std::string>& args, ConsoleOptions& opti
     std::string v;
     if (arg == "--help" || arg == "-h") {
       options.help = true;
+    } else if (arg == "--version") {
+      options.version = true;
     } else if (arg == "--simulate") {
       options.simulate = true;
     } else if (arg == "--list") {
@@ -526,6 +672,21 @@ bool ParseConsoleArgs(const std::vector<std::string>& args, ConsoleOptions& opti
         return false;
       }
       options.runs.push_back(run);
+    } else if (arg == "--device") {
+      ConsoleRun run;
+      if (!value(run.device)) return false;
+      if (run.device.empty()) {
+        error = "--device needs a device path";
+        return false;
+      }
+      options.runs.push_back(run);
+    } else if (arg == "--expect-chip") {
+      if (!needRun(arg) || !value(v)) return false;
+      if (TrimLeft(v).empty()) {
+        error = "--expect-chip needs a chip name";
+        return false;
+      }
+      options.runs.back().expectChip = v;
     } else if (arg == "--image") {
       if (!needRun(arg) || !value(v)) return false;
       if (v.empty()) {
@@ -605,6 +766,28 @@ bool ParseConsoleArgs(const std::vector<std::string>& args, ConsoleOptions& opti
   return true;
 }
 
+namespace {
+
+// The devices the last refresh could not open, once each.
+std::vector<host::UnreachableDevice> Unreachable(host::Host& platform) {
+  std::vector<host::UnreachableDevice> devices;
+  for (host::UnreachableDevice& u : platform.TakeUnreachable()) {
+    const bool seen = std::any_of(devices.begin(), devices.end(), [&](const auto& d) {
+      return d.path == u.path;
+    });
+    if (!seen) devices.push_back(std::move(u));
+  }
+  return devices;
+}
+
+bool AnyDenied(const std::vector<host::UnreachableDevice>& devices) {
+  return std::any_of(devices.begin(), devices.end(), [](const host::UnreachableDevice& u) {
+    return u.why == host::UnreachableDevice::Why::AccessDenied;
+  });
+}
+
+}  // namespace
+
 int RunConsole(const ConsoleOptions& options, std::FILE* out) {
   ConsoleView view(out);
   ConsoleReport report;
@@ -613,25 +796,45 @@ int RunConsole(const ConsoleOptions& options, std::FILE* out) {
   // Start listening before the first look, so an enclosure plugged in
   // meanwhile is not missed.
   if (options.wait) platform.WaitForDeviceChange(0);
+  platform.TakeUnreachable();
   std::unique_ptr<MainWindow> window = StartMainWindow(view);
   view.ProcessMessages();
-  if (options.wait && !window->DeviceList.enabled()) {
+  report.unreachable = Unreachable(platform);
+  // Waiting helps a device another program uses, not one this user may not
+  // open.
+  if (options.wait && !window->DeviceList.enabled() && !AnyDenied(report.unreachable)) {
     if (!options.json) {
       std::fprintf(out, "Waiting for an enclosure...\n");
       std::fflush(out);
     }
-    while (!window->DeviceList.enabled()) {
-      if (!platform.WaitForDeviceChange(kWaitStepMs)) continue;
+    while (!window->DeviceList.enabled() && !AnyDenied(report.unreachable)) {
+      // A change told or not, look again: a notification can be lost.
+      platform.WaitForDeviceChange(kWaitStepMs);
       window->RefreshBtn.Click();
       view.ProcessMessages();
+      report.unreachable = Unreachable(platform);
     }
   }
   Session session{*window, view, options.json ? nullptr : out, report};
   if (options.list || options.runs.empty()) ListEntries(session);
-  int status = kExitSuccess;
+  // A listing that misses a device fails; runs say for themselves.
+  int status = options.runs.empty() && !report.unreachable.empty() ? kExitRunFailed : kExitSuccess;
   for (const ConsoleRun& run : options.runs) {
+    host::InterruptHold hold;
     status = PressRun(session, run);
-    if (status != kExitSuccess) break;
+    const int interrupt = hold.End();
+    if (interrupt == 0) {
+      if (status != kExitSuccess) break;
+      continue;
+    }
+    report.interrupted = host::InterruptName(interrupt);
+    if (!options.json) {
+      std::fprintf(out, "interrupted: %s came during the run, which was finished first\n",
+                   report.interrupted.c_str());
+      std::fflush(out);
+    }
+    status = kExitInterruptedBase + interrupt;
+    break;
   }
   // Leave as the Exit button does: the marked records leave vendor mode.
   if (options.json) view.RecordInto(&report.otherEvents);

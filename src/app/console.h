@@ -16,7 +16,9 @@ namespace app {
 
 // One press of Run with the options set before it.
 struct ConsoleRun {
-  int entry = -1;          // DeviceList entry
+  int entry = -1;          // DeviceList entry, or
+  std::string device;      // the entry of the enclosure at this device path
+  std::string expectChip;  // the chip name the entry must show; "" checks none
   std::string image;       // FwFilenameEdit; "" leaves it as it is
   bool load = false;       // the image is chosen with "Load File", not typed in
   bool rd = false;         // "RD Version"
@@ -34,6 +36,7 @@ struct ConsoleRun {
 
 struct ConsoleOptions {
   bool help = false;
+  bool version = false;
   bool simulate = false;
   bool list = false;             // also list when runs are given
   bool wait = false;             // wait for a recognised enclosure first
@@ -46,8 +49,18 @@ struct ConsoleOptions {
 inline constexpr int kExitSuccess = 0;
 inline constexpr int kExitRunFailed = 1;  // a run failed, ran nothing, or Run was disabled
 inline constexpr int kExitUsage = 2;      // bad arguments, or a control the window does not offer
+// A request to end the console (a signal, Ctrl+C) came during a run: the
+// run was finished first, then the console ended with 128 + its number.
+inline constexpr int kExitInterruptedBase = 128;
 
 std::string ConsoleUsage();
+// A device's text for a line of the running text: control characters as
+// \ooo escapes (as mountinfo writes them), so no text can end a line or
+// forge one. Backslashes stay: device paths on Windows are full of them.
+std::string PrintableText(const std::string& text);
+// Whether the chip name a window shows ("TX40775 Series") is the one a user
+// named: the same letters in any case, " Series" optional.
+bool ChipNameMatches(const std::string& shown, const std::string& wanted);
 // False with a message in error when the arguments are not understood.
 bool ParseConsoleArgs(const std::vector<std::string>& args, ConsoleOptions& options,
                       std::string& error);

@@ -83,6 +83,8 @@ const char* EndName(RunEnd end) {
     case RunEnd::RunDisabled: return "runDisabled";
     case RunEnd::NotOffered: return "notOffered";
     case RunEnd::NoSuchEntry: return "noSuchEntry";
+    case RunEnd::Unreachable: return "unreachable";
+    case RunEnd::WrongChip: return "wrongChip";
   }
   return "failed";
 }
@@ -110,6 +112,7 @@ Json Entry(const ListedEntry& e) {
   j["chip"] = {{"name", Text(e.chipName)}, {"type", e.chipType}, {"subCode", e.chipSubCode}};
   j["bus"] = BusName(e.bus);
   j["path"] = Text(e.path);
+  j["diskSequence"] = ValueOrNull(e.diskSequence);
   Json drives = Json::array();
   for (const std::string& d : e.drives) drives.push_back(Text(d));
   j["drives"] = std::move(drives);
@@ -129,6 +132,7 @@ Json Entry(const ListedEntry& e) {
 Json Run(const RunRecord& r) {
   Json j;
   j["entry"] = r.entry;
+  j["device"] = TextOrNull(r.device);
   j["entryText"] = TextOrNull(r.entryText);
   j["mode"] = ModeName(r.mode);
   j["image"] = r.mode == RunMode::Program ? TextOrNull(r.image) : Json(nullptr);
@@ -177,6 +181,14 @@ std::string ConsoleJson(const ConsoleReport& report) {
   for (const RunRecord& r : report.runs) runs.push_back(Run(r));
   doc["runs"] = std::move(runs);
   doc["events"] = Events(report.otherEvents);
+  Json unreachable = Json::array();
+  for (const host::UnreachableDevice& u : report.unreachable)
+    unreachable.push_back(
+        {{"path", Text(u.path)},
+         {"reason", u.why == host::UnreachableDevice::Why::InUse ? "inUse" : "accessDenied"},
+         {"text", Text(u.text)}});
+  doc["unreachable"] = std::move(unreachable);
+  doc["interrupted"] = TextOrNull(report.interrupted);
   doc["exitStatus"] = report.exitStatus;
   return doc.dump(2, ' ', /*ensure_ascii=*/true) + "\n";
 }

@@ -3,12 +3,14 @@
 // README; kFormatVersion changes when a field changes meaning or goes away).
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "device/device_record.h"
+#include "host/host.h"
 #include "program/procedures.h"
 
 namespace app {
@@ -37,6 +39,7 @@ struct ListedEntry {
   int chipSubCode = 0;
   device::BusKind bus = device::BusKind::Other;
   std::string path;
+  std::optional<std::uint64_t> diskSequence;  // where the platform numbers disks
   std::vector<std::string> drives;
   std::string firmwareVersion;                // "" when none is shown
   std::string status;                         // the status line after selecting it
@@ -51,11 +54,23 @@ struct ListedEntry {
 enum class RunMode { Program, EraseOnly, BackupOnly };
 
 // How a --run ended: the first four after Run was pressed, the others when
-// the console could not press it.
-enum class RunEnd { Succeeded, Failed, RanNothing, Refused, RunDisabled, NotOffered, NoSuchEntry };
+// the console could not press it (Unreachable: the device could not be held
+// for the run; WrongChip: not the chip --expect-chip names).
+enum class RunEnd {
+  Succeeded,
+  Failed,
+  RanNothing,
+  Refused,
+  RunDisabled,
+  NotOffered,
+  NoSuchEntry,
+  Unreachable,
+  WrongChip
+};
 
 struct RunRecord {
   int entry = -1;
+  std::string device;  // --device, as given
   std::string entryText;
   RunMode mode = RunMode::Program;
   std::string image;       // FwFilenameEdit when Run was pressed
@@ -73,6 +88,9 @@ struct ConsoleReport {
   std::vector<ListedEntry> entries;
   std::vector<RunRecord> runs;
   std::vector<ConsoleEvent> otherEvents;  // at start-up and exit
+  // Devices the listing misses because they could not be opened.
+  std::vector<host::UnreachableDevice> unreachable;
+  std::string interrupted;  // what came during a run, "" when nothing
   int exitStatus = 0;
 };
 

@@ -2,20 +2,21 @@
 // devices or, with --simulate, on the built-in simulated enclosures.
 #include <cstdio>
 #include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
 #include "app/console.h"
+#include "app/version.h"
 #include "host/host.h"
+#include "host/interrupts.h"
 #include "host/stdio_file.h"
 #include "sim/demo.h"
 #include "sim/machine.h"
+#include "tx_build_commit.h"
 #ifdef _WIN32
 #include "host/win32_host.h"
 #elif defined(__linux__)
 #include "host/linux_host.h"
-#include "host/linux_sysfs.h"
 #endif
 
 int main(int argc, char** argv) {
@@ -30,6 +31,13 @@ int main(int argc, char** argv) {
     std::fputs(app::ConsoleUsage().c_str(), stdout);
     return app::kExitSuccess;
   }
+  if (options.version) {
+    std::fputs(TX_UTILITY_NAME " " TX_UTILITY_VERSION "\ncommit " TX_BUILD_COMMIT "\n", stdout);
+    return app::kExitSuccess;
+  }
+  // A reader that went away (| head) must not end a run half-way: writes to
+  // it just fail.
+  host::IgnoreBrokenPipes();
   std::unique_ptr<host::Host> platform;
   if (options.simulate) {
     auto machine = std::make_unique<sim::Machine>();
@@ -39,16 +47,8 @@ int main(int argc, char** argv) {
 #ifdef _WIN32
     platform = std::make_unique<host::Win32Host>();
 #elif defined(__linux__)
-    // The kernel passes vendor command blocks only from a process with
-    // CAP_SYS_RAWIO; without it every enclosure would just look absent.
-    const std::optional<std::string> status = host::ReadSysText("", "/proc/self/status");
-    if (!status || !host::StatusAllowsRawIo(*status)) {
-      std::fputs(
-          "tx4077x-console: the enclosures' vendor commands need root: run it as root, for "
-          "example with sudo tx4077x-console (or use --simulate)\n",
-          stderr);
-      return app::kExitUsage;
-    }
+    // Whoever may open the devices' SCSI generic nodes (root, or the group
+    // they belong to) may use them; the listing names a node this user may not.
     platform = std::make_unique<host::LinuxHost>();
 #else
     std::fputs("tx4077x-console: no device access on this platform; use --simulate\n", stderr);

@@ -39,8 +39,19 @@ Edit::Edit(std::string name, Bounds bounds, std::string labelCaption, bool readO
 }
 
 void Edit::SetText(const std::string& text) {
-  if (text == text_) return;  // the same text is no change and runs nothing
+  // The same text is no change and runs nothing, unless it was typed and
+  // not yet judged.
+  if (text == text_ && !typing()) return;
   Control::SetText(text);
+  settled_ = text;
+  if (onChange) onChange(*this);
+}
+
+void Edit::UserType(const std::string& text) { Control::SetText(text); }
+
+void Edit::FinishTyping() {
+  if (!typing()) return;
+  settled_ = text_;
   if (onChange) onChange(*this);
 }
 

@@ -57,6 +57,10 @@ class Control {
 
   int tag = 0;
   int fontHeight = 0;  // 0: the window's font
+  // The caption's access key for Alt+letter, as an index into the text;
+  // npos for none. The caption itself stays as designed: the view marks
+  // the letter the way its toolkit does.
+  std::size_t accessKeyAt = std::string::npos;
   Colour colour = Colour::ButtonFace;
 
   void SetObserver(ControlObserver* observer) { observer_ = observer; }
@@ -84,11 +88,22 @@ class Label : public Control {
 
 // A one-line edit. With a label caption it is a labelled edit: the caption
 // stands to its left, 3 pixels away. Setting a different text fires onChange.
+// Typing is different: the text follows each keystroke, but onChange waits
+// until the typing is finished (Enter, or the focus moving on).
 class Edit : public Control {
  public:
   static constexpr int kLabelSpacing = 3;
   Edit(std::string name, Bounds bounds, std::string labelCaption, bool readOnly);
+  // Also fires onChange for the same text while typed text waits for it.
   void SetText(const std::string& text) override;
+  void UserType(const std::string& text);
+  // Fires onChange when the typed text differs from the text onChange last
+  // saw; then the typing is over either way.
+  void FinishTyping();
+  // Typed text that onChange has not seen yet.
+  bool typing() const { return text_ != settled_; }
+  // The text onChange last saw: what the checks judge while the user types.
+  const std::string& settledText() const { return settled_; }
   const std::string& labelCaption() const { return labelCaption_; }
   bool readOnly() const { return readOnly_; }
   bool labelTransparent = false;
@@ -99,6 +114,7 @@ class Edit : public Control {
 
  private:
   std::string labelCaption_;
+  std::string settled_;
   bool readOnly_;
 };
 

@@ -3,6 +3,8 @@
 // firmware version. LoadBtnClick: choosing the image file.
 #include <cstring>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "app/enabling.h"
 #include "app/main_window.h"
@@ -54,15 +56,17 @@ void MainWindow::UpdateBtnCheck(Control&) {
 
   // Identify the selected entry again: the device may have changed since the refresh.
   const identify::Identification id = identify::IdentifyChip(path);
-  if (id.chipInfoFailed) Message(identify::kChipInfoFailText, "Error", ui::Icon::Error);
   chip.chipType = static_cast<std::uint8_t>(identify::ApplyCompanionRule(
       id.chip.type, record.companion847 != 0, record.companion842 != 0));
   chip.chipSubCode = id.chip.subCode;
   if (!id.identityUnread) chip.unreadFacts &= ~device::kFactChipIdentity;
   const identify::ChipIdentity identity{chip.chipType, chip.chipSubCode};
 
-  // Enable or disable Run for the new selection.
-  ApplyRunDecision(*this, identify::RunAfterSelectionChange(RunInputsOf(*this)));
+  // Enable or disable Run for the new selection. Its boxes wait until the
+  // window shows the chip they are about.
+  identify::RunDecision decision = identify::RunAfterSelectionChange(RunInputsOf(*this));
+  const std::vector<identify::Notice> notices = std::exchange(decision.notices, {});
+  ApplyRunDecision(*this, decision);
 
   // Clear what the previous selection showed and name the chip.
   StatusEdit.SetText("");
@@ -124,14 +128,18 @@ void MainWindow::UpdateBtnCheck(Control&) {
 
   // The drive letters of the selected device.
   DiskLetterLable.SetText(Letters(record));
+
+  if (id.chipInfoFailed) Message(identify::kChipInfoFailText, "Error", ui::Icon::Error);
+  ShowNotices(*this, notices);
 }
 
 void MainWindow::LoadBtnClick(Control&) {
   StatusEdit.SetText("");
   if (OpenDialog1.initialDir.empty()) OpenDialog1.initialDir = ws_.ProgramFolder();
   if (!OpenDialog1.Execute(ws_)) return;
-  if (FwFilenameEdit.text() != OpenDialog1.fileName) {
-    // The change of the name runs UpdateBtnCheck with the image check.
+  if (FwFilenameEdit.text() != OpenDialog1.fileName || FwFilenameEdit.typing()) {
+    // The change of the name runs UpdateBtnCheck with the image check; so
+    // does the name the user had typed but not yet finished.
     FwFilenameEdit.SetText(OpenDialog1.fileName);
   } else if (!checkedImage || *checkedImage != identify::FingerprintImageFile(OpenDialog1.fileName)) {
     // The same name chosen again for a file that changed since its check:

@@ -7,18 +7,23 @@ identify::RunInputs RunInputsOf(const MainWindow& w) {
   in.deviceCount = w.deviceCount;
   in.deviceListEnabled = w.DeviceList.enabled();
   in.chip = {w.chip.chipType, w.chip.chipSubCode};
-  in.fileName = w.FwFilenameEdit.text();
+  // Text still being typed is judged once the typing is finished.
+  in.fileName = w.FwFilenameEdit.settledText();
   in.eraseOnlyChecked = w.EraseOnlyCheck.checked();
   in.backupChecked = w.BackupFWCheckBox.checked();
   in.checksumChecked = w.ChkSumChk.checked();
   return in;
 }
 
-void ApplyRunDecision(MainWindow& w, const identify::RunDecision& decision) {
-  for (const identify::Notice& notice : decision.notices) {
+void ShowNotices(MainWindow& w, const std::vector<identify::Notice>& notices) {
+  for (const identify::Notice& notice : notices) {
     w.Message(notice.text, notice.caption != nullptr ? notice.caption : kApplicationTitle,
               notice.errorIcon ? ui::Icon::Error : ui::Icon::None);
   }
+}
+
+void ApplyRunDecision(MainWindow& w, const identify::RunDecision& decision) {
+  ShowNotices(w, decision.notices);
   if (decision.checkedImage) w.checkedImage = decision.checkedImage;
   if (decision.run == identify::RunEffect::Enable) w.UpdateBtn.SetEnabled(true);
   if (decision.run == identify::RunEffect::Disable) w.UpdateBtn.SetEnabled(false);

@@ -15,6 +15,7 @@ std::uint64_t HeadlessView::Now() const { return clock_.now(); }
 void HeadlessView::ShowMessage(const std::string& text, const std::string& caption,
                                ui::Icon icon) {
   messages.push_back({text, caption, icon});
+  if (onMessage) onMessage(messages.back());
 }
 
 bool HeadlessView::AskYesNo(const std::string& text, const std::string& caption,

@@ -60,6 +60,8 @@ class HeadlessView : public View {
 
   // --- what happened -------------------------------------------------------
   std::vector<ShownMessage> messages;
+  // Called as each box comes up, while the window is as the box finds it.
+  std::function<void(const ShownMessage&)> onMessage;
   std::vector<ShownMessage> questions;
   std::deque<bool> questionAnswers;  // an empty queue answers No, the default button
   std::vector<ui::OpenFileRequest> dialogs;

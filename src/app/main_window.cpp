@@ -56,6 +56,18 @@ MainWindow::MainWindow(ui::WindowSystem& ws)
       FwSizeLable("FwSizeLable", {75, 75, 63, 13}, "Firmware size"),
       BackupFileEdit("BackupFileEdit", {115, 96, 214, 21}, "Backup FileName ", kEditable),
       ws_(ws) {
+  // Access keys: one letter each among the controls that can show together.
+  struct AccessKey {
+    Control& control;
+    std::size_t at;
+  };
+  for (const AccessKey& key : {AccessKey{RefreshBtn, 2}, AccessKey{LoadBtn, 0}, AccessKey{UpdateBtn, 0},
+                               AccessKey{ExitBtn, 1}, AccessKey{RdCheckBox, 3},
+                               AccessKey{A1ChipCheck, 0}, AccessKey{TXV929HDDFwChk, 7},
+                               AccessKey{ChkSumChk, 0}, AccessKey{EraseOnlyCheck, 0},
+                               AccessKey{NVRAMCheck, 0}, AccessKey{BackupFWCheckBox, 0},
+                               AccessKey{BackupBtn, 3}})
+    key.control.accessKeyAt = key.at;
   // The controls with their initial states.
   RefreshBtn.SetVisible(false);
   FwPgBurnSizeLabel.SetVisible(false);
@@ -181,6 +193,21 @@ void MainWindow::Dispatch(const std::function<void()>& event) {
   if (depth_ == 0) RunDeferred();
 }
 
+void MainWindow::FinishTyping(Edit& field) {
+  if (destroyed_) return;
+  // A check may show boxes and re-identify the chip: not inside another event.
+  if (depth_ > 0) {
+    typingPending_ = &field;
+    return;
+  }
+  field.FinishTyping();
+}
+
+void MainWindow::OnEscape() {
+  if (destroyed_ || depth_ > 0) return;
+  ExitBtn.Click();
+}
+
 void MainWindow::DeferDuringRun(HandlerMethod handler, Control& sender) {
   // Exit goes through: the close itself waits until the run has ended.
   if (handler == &MainWindow::ExitBtnClick) {
@@ -203,10 +230,12 @@ void MainWindow::DeferDuringRun(HandlerMethod handler, Control& sender) {
 // first (nothing else matters then), else the file drop, the control events
 // that waited for a run to end, then the refresh.
 void MainWindow::RunDeferred() {
-  if (closePending_) {
+  if (closePending_ || sessionEndPending_) {
     closePending_ = false;
+    sessionEndPending_ = false;
     refreshPending_ = false;
     dropPending_ = false;
+    typingPending_ = nullptr;
     deferredHandlers_.clear();
     ws_.CloseMainWindow();
     return;
@@ -216,6 +245,9 @@ void MainWindow::RunDeferred() {
     const std::string path = std::move(pendingDrop_);
     Dispatch([&] { FwFilenameEdit.SetText(path); });
   }
+  // After a drop, which replaced the typed text.
+  if (Edit* field = std::exchange(typingPending_, nullptr); field != nullptr && !destroyed_)
+    Dispatch([field] { field->FinishTyping(); });
   const std::vector<DeferredHandler> handlers = std::move(deferredHandlers_);
   deferredHandlers_.clear();
   for (const DeferredHandler& d : handlers) {
@@ -284,6 +316,21 @@ bool MainWindow::QueryClose() {
     return false;
   }
   return true;
+}
+
+bool MainWindow::QueryEndSession() {
+  if (destroyed_ || depth_ == 0) return true;
+  sessionEndPending_ = true;
+  return false;
+}
+
+void MainWindow::EndSession(bool ending) {
+  if (!ending) {
+    // The session goes on: a close that only the session end asked for is dropped.
+    sessionEndPending_ = false;
+    return;
+  }
+  if (depth_ == 0) FormDestroy();
 }
 
 void MainWindow::ExitBtnClick(Control&) { ws_.CloseMainWindow(); }

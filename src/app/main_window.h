@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "app/controls.h"
+#include "app/version.h"
 #include "device/chip_state.h"
 #include "device/device_record.h"
 #include "host/ui.h"
@@ -21,7 +22,7 @@
 namespace app {
 
 inline constexpr char kApplicationTitle[] = "Tavrion TX4077x Firmware Update Utility";
-inline constexpr char kWindowCaption[] = " TX4077x FW Update Utility v1.19.01";
+inline constexpr char kWindowCaption[] = " " TX_UTILITY_NAME " " TX_UTILITY_VERSION;
 inline constexpr char kWindowClass[] = "TT77xFwTool";
 inline constexpr char kWindowObjectName[] = "T77xFwTool";
 inline constexpr int kClientWidth = 347;
@@ -30,11 +31,18 @@ inline constexpr unsigned kRefreshTimer = 101;
 inline constexpr unsigned kArrivalWaitMs = 1200;
 inline constexpr unsigned kOtherChangeWaitMs = 200;
 inline constexpr unsigned kDropPathSize = 260;
-inline constexpr char kOpenDialogFilter[] = "BinaryFile|*.bin|All Files|*.*|TXF Files|*.txf";
+inline constexpr char kOpenDialogFilter[] =
+    "Binary File (*.bin)|*.bin|All Files (*.*)|*.*|TXF Files (*.txf)|*.txf";
 inline constexpr char kDropOneFileOnly[] = "Please Drag and Drop One File Only!";
+// Run pressed for a chip that no procedure updates (the dispatch's last rule).
+inline constexpr char kNoUpdateForChip[] = "No firmware update exists for this chip; nothing was sent.";
 // Asked when Run is pressed with an image the image check refused for the chip.
 inline constexpr char kProgramAnywayQuestion[] =
     "The firmware file seems not match this chip! Program it anyway?";
+// Run could not hold the selected device: another program's run has it, or it
+// is no longer the device the refresh listed. Nothing was sent.
+inline constexpr char kDeviceInUseText[] = "The device is in use by another program!";
+inline constexpr char kDeviceChangedText[] = "The device has changed, please Refresh!";
 
 // The shared file-open dialog (not a visible control).
 struct OpenDialog {
@@ -140,8 +148,22 @@ class MainWindow {
   // Always finishes the drop handle.
   void OnDropFiles(ui::DropHandle& drop);
   // The close box or a close request: true when the window may go now. While
-  // an event is running the close is put off until it ends.
+  // an event is running (a run, its last box included) the close is put off
+  // and carried out once the event has ended.
   bool QueryClose();
+  // The session is about to end: true when it may. While an event is running
+  // the answer is no, and the window closes once the event has ended so that
+  // the waiting session end can go on.
+  bool QueryEndSession();
+  // The session ends now (ending), or goes on after all. Ending while idle
+  // runs the destruction steps, since the window gets no close; ending during
+  // an event cannot be held and sends nothing more to the devices.
+  void EndSession(bool ending);
+  // The user finished typing in an edit (Enter, or the focus moved on to
+  // another control): its change handler runs now, or after the running event.
+  void FinishTyping(Edit& field);
+  // Escape: Exit, except while an event is running (it never ends a run).
+  void OnEscape();
 
   // --- services for the handlers and procedures -----------------------------
   ui::WindowSystem& ws() { return ws_; }
@@ -190,6 +212,8 @@ class MainWindow {
   int depth_ = 0;
   bool refreshPending_ = false;
   bool closePending_ = false;
+  bool sessionEndPending_ = false;
+  Edit* typingPending_ = nullptr;
   bool dropPending_ = false;
   std::string pendingDrop_;
   bool destroyed_ = false;

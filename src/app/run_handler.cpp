@@ -6,6 +6,7 @@
 #include "app/main_window.h"
 #include "app/window_run.h"
 #include "device/chip_commands.h"
+#include "host/host.h"
 #include "host/stdio_file.h"
 #include "identify/image_checks.h"
 #include "program/dispatch.h"
@@ -35,6 +36,15 @@ bool WritesRefusedImage(const WindowRun& run) {
 void MainWindow::UpdateBtnClick(Control&) {
   if (running_) return;
   lastOutcome = program::RunOutcome::NothingRan;
+  // A name typed and not yet checked is checked first; a refusal keeps Run
+  // disabled and nothing runs.
+  if (FwFilenameEdit.typing()) {
+    FwFilenameEdit.FinishTyping();
+    if (!UpdateBtn.enabled()) {
+      lastProcedure = program::Procedure::None;
+      return;
+    }
+  }
   UpdateBtn.SetEnabled(false);
   program::DebugTrace("Update Btn Press\n");
 
@@ -64,6 +74,17 @@ void MainWindow::UpdateBtnClick(Control&) {
     }
   } enableAtEnd{UpdateBtn, enableRun};
   const ProcedureScope scope(*this);
+  // One writer per device, the same device throughout: the run holds it from
+  // its first command to its last.
+  const host::RunScope hold(host::Current(), path);
+  if (!hold.held()) {
+    lastProcedure = program::Procedure::None;
+    lastOutcome = program::RunOutcome::Failed;
+    StatusEdit.SetText(hold.lastError() == host::kErrorSharingViolation ? kDeviceInUseText
+                                                                       : kDeviceChangedText);
+    ws_.Repaint(StatusEdit.name());
+    return;
+  }
 
   WindowRun run(*this);
   // The mismatch notice of the selection leaves Run enabled: one more click
@@ -89,6 +110,8 @@ void MainWindow::UpdateBtnClick(Control&) {
   };
   checks.chipMode505E = [&] { return device::CheckChipMode505E(path.c_str()) == 1; };
   lastProcedure = program::SelectProcedure(run.facts(), run.options(), bus, checks);
+  // Without a procedure the press would otherwise pass without a word.
+  if (lastProcedure == program::Procedure::None) ShowStatus(kNoUpdateForChip, false);
   lastOutcome = program::RunProcedure(lastProcedure, run, path.c_str());
   enableRun = lastOutcome != program::RunOutcome::Refused;
 }

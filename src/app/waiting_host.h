@@ -43,6 +43,19 @@ class WaitingHost : public host::Host {
   bool WaitForDeviceChange(std::uint32_t milliseconds) override {
     return inner_.WaitForDeviceChange(milliseconds);
   }
+  bool BeginRun(const char* path, std::uint32_t& lastError) override {
+    return inner_.BeginRun(path, lastError);
+  }
+  void EndRun(const char* path) override { inner_.EndRun(path); }
+  bool NamesDevice(const std::string& recordPath, const std::string& given) override {
+    return inner_.NamesDevice(recordPath, given);
+  }
+  std::optional<std::uint64_t> DiskSequence(const char* path) override {
+    return inner_.DiskSequence(path);
+  }
+  std::vector<host::UnreachableDevice> TakeUnreachable() override {
+    return inner_.TakeUnreachable();
+  }
   void Sleep(std::uint32_t milliseconds) override { wait_(milliseconds, inner_); }
   void DebugOutput(const char* text) override { inner_.DebugOutput(text); }
 

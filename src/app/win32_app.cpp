@@ -28,12 +28,14 @@ void ShowAssertionAndStop(const char* text) {
 
 }  // namespace
 
-int RunApplication(HINSTANCE instance, host::Host& platform, unsigned closeAfterMs) {
+int RunApplication(HINSTANCE instance, host::Host& platform, unsigned closeAfterMs,
+                   const std::string& firstFolder) {
   host::ScopedHost scope(platform);
   device::SetAssertionHandler(&ShowAssertionAndStop);
   try {
     Win32View view(instance);
     std::unique_ptr<MainWindow> window = StartMainWindow(view);
+    window->OpenDialog1.initialDir = firstFolder;
     if (closeAfterMs != 0) {
       g_autoClose = view.hwnd();
       SetTimer(nullptr, 0, closeAfterMs, &AutoClose);

@@ -1,7 +1,7 @@
 // The same window on the simulated machine with a few emulated enclosures, so
 // it can be tried without hardware. --close-after MS ends it by itself.
 // Images that match the demo's chips are written to the folder
-// "demo-firmware" beside the executable, inside the folder "Load File" opens.
+// "demo-firmware" beside the executable, where "Load File" first opens.
 #include <windows.h>
 
 #include <cstdlib>
@@ -22,10 +22,12 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   sim::AttachDemoEnclosures(machine);
   char exe[MAX_PATH] = {};
   const DWORD n = GetModuleFileNameA(nullptr, exe, MAX_PATH);
+  std::string images;
   if (n > 0 && n < MAX_PATH) {
     std::string folder(exe, n);
     folder.erase(folder.find_last_of("\\/") + 1);
-    sim::WriteDemoImages(folder + "demo-firmware");
+    images = folder + "demo-firmware";
+    if (sim::WriteDemoImages(images).empty()) images.clear();
   }
-  return app::RunApplication(instance, machine, closeAfter);
+  return app::RunApplication(instance, machine, closeAfter, images);
 }

@@ -5,6 +5,7 @@
 #include <shellapi.h>
 #include <windowsx.h>
 
+#include <cstring>
 #include <exception>
 #include <stdexcept>
 
@@ -47,15 +48,19 @@ SIZE TextExtent(HWND hwnd, HFONT font, const std::string& text) {
   return size;
 }
 
-// The dots per inch of a window, or of the screen before the window exists.
-// GetDpiForWindow is looked up at run time: older systems lack it.
-int DpiOf(HWND hwnd) {
-  using DpiForWindow = UINT(WINAPI*)(HWND);
+// A user32 function that older systems lack, looked up at run time; null
+// where it is missing.
+template <typename Function>
+Function UserFunction(const char* name) {
   HMODULE user = GetModuleHandleA("user32.dll");
-  auto forWindow = user != nullptr
-                       ? reinterpret_cast<DpiForWindow>(
-                             reinterpret_cast<void*>(GetProcAddress(user, "GetDpiForWindow")))
-                       : nullptr;
+  return user != nullptr
+             ? reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(user, name)))
+             : nullptr;
+}
+
+// The dots per inch of a window, or of the screen before the window exists.
+int DpiOf(HWND hwnd) {
+  auto forWindow = UserFunction<UINT(WINAPI*)(HWND)>("GetDpiForWindow");
   if (hwnd != nullptr && forWindow != nullptr) {
     const UINT dpi = forWindow(hwnd);
     if (dpi != 0) return static_cast<int>(dpi);
@@ -64,6 +69,44 @@ int DpiOf(HWND hwnd) {
   const int dpi = dc != nullptr ? GetDeviceCaps(dc, LOGPIXELSY) : 96;
   if (dc != nullptr) ReleaseDC(hwnd, dc);
   return dpi > 0 ? dpi : 96;
+}
+
+// What the window system shows for a control: buttons and check boxes mark
+// their access key with '&' (a literal '&' doubled).
+std::string ScreenText(const Control& c) {
+  if (c.kind() != ControlKind::Button && c.kind() != ControlKind::CheckBox) return c.text();
+  std::string shown;
+  for (std::size_t i = 0; i < c.text().size(); ++i) {
+    if (i == c.accessKeyAt) shown.push_back('&');
+    if (c.text()[i] == '&') shown.push_back('&');
+    shown.push_back(c.text()[i]);
+  }
+  return shown;
+}
+
+// Messages the view posts to itself: the focus left an edit (wParam: its
+// control id), and the program was activated while a box may be up.
+constexpr UINT kFieldLeftMessage = WM_APP + 1;
+constexpr UINT kActivateFrontMessage = WM_APP + 2;
+
+// The reason the system shows for a session end the window holds up.
+void BlockSessionEnd(HWND hwnd, bool block) {
+  if (block) {
+    auto create = UserFunction<BOOL(WINAPI*)(HWND, LPCWSTR)>("ShutdownBlockReasonCreate");
+    if (create != nullptr)
+      create(hwnd, L"A firmware update is running. The program closes when it has ended.");
+  } else if (auto destroy = UserFunction<BOOL(WINAPI*)(HWND)>("ShutdownBlockReasonDestroy")) {
+    destroy(hwnd);
+  }
+}
+
+BOOL CALLBACK FindBox(HWND hwnd, LPARAM found) {
+  char cls[16] = {};
+  GetClassNameA(hwnd, cls, sizeof cls);
+  if (std::strcmp(cls, "#32770") != 0 || !IsWindowVisible(hwnd) || !IsWindowEnabled(hwnd))
+    return TRUE;
+  *reinterpret_cast<HWND*>(found) = hwnd;
+  return FALSE;
 }
 
 UINT IconFlag(ui::Icon icon) {
@@ -241,7 +284,7 @@ void Win32View::CreateControl(Control& c, int id) {
       exStyle = WS_EX_CONTROLPARENT;
       break;
   }
-  HWND h = CreateWindowExA(exStyle, cls, c.kind() == ControlKind::ComboBox ? "" : c.text().c_str(),
+  HWND h = CreateWindowExA(exStyle, cls, c.kind() == ControlKind::ComboBox ? "" : ScreenText(c).c_str(),
                            style, b.left, b.top, width, height, parent,
                            reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance_, nullptr);
   if (h == nullptr) throw std::runtime_error("cannot create control " + c.name());
@@ -311,6 +354,8 @@ HWND Win32View::FirstFocusable() const {
   if (window_ == nullptr) return nullptr;
   for (Control* c : window_->TabOrder()) {
     if (c->kind() == ControlKind::Panel || c->kind() == ControlKind::Label) continue;
+    // A read-only field shows no caret: the focus would not be seen there.
+    if (c->kind() == ControlKind::Edit && static_cast<Edit*>(c)->readOnly()) continue;
     HWND h = HandleOf(*c);
     if (h != nullptr && IsWindowVisible(h) && IsWindowEnabled(h)) return h;
   }
@@ -358,6 +403,12 @@ HWND Win32View::LabelOf(const Control& control) const {
   return it == labels_.end() ? nullptr : it->second;
 }
 
+Control* Win32View::ControlById(int id) const {
+  const int index = id - kFirstControlId;
+  if (index < 0 || index >= static_cast<int>(byId_.size())) return nullptr;
+  return byId_[static_cast<std::size_t>(index)];
+}
+
 int Win32View::IdOf(const Control& control) const {
   for (std::size_t i = 0; i < byId_.size(); ++i)
     if (byId_[i] == &control) return kFirstControlId + static_cast<int>(i);
@@ -375,8 +426,8 @@ void Win32View::ControlChanged(Control& c, Property property) {
     case Property::Text:
       if (c.kind() == ControlKind::ComboBox) {
         PushSelection(static_cast<ComboBox&>(c));
-      } else if (TextOf(h) != c.text()) {
-        SetWindowTextA(h, c.text().c_str());
+      } else if (TextOf(h) != ScreenText(c)) {
+        SetWindowTextA(h, ScreenText(c).c_str());
         if (c.kind() == ControlKind::Edit && static_cast<Edit&>(c).showEnd) {
           // A long path shows its file name rather than its drive.
           const auto end = static_cast<WPARAM>(c.text().size());
@@ -465,8 +516,14 @@ LRESULT CALLBACK Win32View::AppProcEntry(HWND hwnd, UINT message, WPARAM wParam,
   HWND main = view != nullptr ? view->hwnd_ : nullptr;
   if (main != nullptr && IsWindow(main)) {
     switch (message) {
+      case WM_ACTIVATE:
+        // The task bar or Alt+Tab activated the program: the box that is up,
+        // else the main window, takes over once this activation is done.
+        if (LOWORD(wParam) != WA_INACTIVE) PostMessageA(hwnd, kActivateFrontMessage, 0, 0);
+        return 0;
       case WM_SETFOCUS:
-        if (IsWindowEnabled(main) && IsWindowVisible(main)) SetActiveWindow(main);
+      case kActivateFrontMessage:
+        view->ActivateFront();
         return 0;
       case WM_CLOSE:
         PostMessageA(main, WM_CLOSE, 0, 0);
@@ -550,9 +607,34 @@ LRESULT Win32View::Handle(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
   if (HandleRunDrag(message, wParam, lParam)) return 0;
   switch (message) {
     case WM_ACTIVATE:
-      // Dialog-style focus: the control that had it gets it back.
-      if (LOWORD(wParam) == WA_INACTIVE) SaveFocus();
-      else RestoreFocus();
+      // Dialog-style focus: the control that had it gets it back. While a box
+      // is up, an activation of the (disabled) main window goes on to the box.
+      if (LOWORD(wParam) == WA_INACTIVE) {
+        SaveFocus();
+      } else if (ModalBox() != nullptr) {
+        PostMessageA(appWindow_, kActivateFrontMessage, 0, 0);
+      } else {
+        RestoreFocus();
+      }
+      return 0;
+    case kFieldLeftMessage: {
+      // Typing is finished when the focus moved on to another control of the
+      // window; a box or another program taking it does not finish it.
+      Control* field = ControlById(static_cast<int>(wParam));
+      HWND focus = GetFocus();
+      if (field != nullptr && field->kind() == ControlKind::Edit && focus != nullptr &&
+          IsChild(hwnd_, focus) && focus != HandleOf(*field))
+        window_->FinishTyping(static_cast<Edit&>(*field));
+      return 0;
+    }
+    case WM_QUERYENDSESSION: {
+      const bool mayEnd = window_->QueryEndSession();
+      BlockSessionEnd(hwnd, !mayEnd);
+      return mayEnd ? TRUE : FALSE;
+    }
+    case WM_ENDSESSION:
+      if (wParam == FALSE) BlockSessionEnd(hwnd, false);
+      window_->EndSession(wParam != FALSE);
       return 0;
     case WM_SYSCOMMAND:
       // Minimizing goes through the application window, which holds the
@@ -593,9 +675,22 @@ LRESULT Win32View::Handle(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
 }
 
 void Win32View::OnCommand(int id, int code) {
-  const int index = id - kFirstControlId;
-  if (index < 0 || index >= static_cast<int>(byId_.size()) || pushing_ > 0) return;
-  Control& c = *byId_[static_cast<std::size_t>(index)];
+  if (pushing_ > 0) return;
+  // The keyboard's dialog keys. The window has no default button, so Enter
+  // presses nothing: in a field it finishes the typing. Escape is Exit.
+  if (id == IDOK || id == IDCANCEL) {
+    auto focused = owners_.find(GetFocus());
+    if (id == IDCANCEL) {
+      window_->OnEscape();
+    } else if (focused != owners_.end() && focused->second->kind() == ControlKind::Edit &&
+               focused->first == HandleOf(*focused->second)) {
+      window_->FinishTyping(static_cast<Edit&>(*focused->second));
+    }
+    return;
+  }
+  Control* control = ControlById(id);
+  if (control == nullptr) return;
+  Control& c = *control;
   HWND h = HandleOf(c);
   switch (c.kind()) {
     case ControlKind::Button:
@@ -605,7 +700,15 @@ void Win32View::OnCommand(int id, int code) {
       if (code == BN_CLICKED) static_cast<CheckBox&>(c).Click();
       break;
     case ControlKind::Edit:
-      if (code == EN_CHANGE) c.SetText(TextOf(h));
+      if (static_cast<Edit&>(c).readOnly()) {
+        // A field that cannot be typed in shows no caret.
+        if (code == EN_SETFOCUS) DestroyCaret();
+      } else if (code == EN_CHANGE) {
+        static_cast<Edit&>(c).UserType(TextOf(h));
+      } else if (code == EN_KILLFOCUS) {
+        // Where the focus went is known once the change is complete.
+        PostMessageA(hwnd_, kFieldLeftMessage, static_cast<WPARAM>(id), 0);
+      }
       break;
     case ControlKind::ComboBox:
       if (code == CBN_SELCHANGE) {
@@ -638,19 +741,44 @@ LRESULT Win32View::ColourStatic(HDC dc, HWND control) {
 
 // --- window-system services ---------------------------------------------------
 
-void Win32View::ShowMessage(const std::string& text, const std::string& caption, ui::Icon icon) {
-  // No owner, but task-modal: the main window cannot be brought over the box.
+HWND Win32View::ModalBox() const {
+  HWND box = nullptr;
+  EnumThreadWindows(GetCurrentThreadId(), &FindBox, reinterpret_cast<LPARAM>(&box));
+  return box;
+}
+
+void Win32View::ActivateFront() {
+  HWND box = ModalBox();
+  HWND target = box;
+  if (target == nullptr && hwnd_ != nullptr && IsWindowEnabled(hwnd_) && IsWindowVisible(hwnd_))
+    target = hwnd_;
+  if (target != nullptr && GetForegroundWindow() != target) SetForegroundWindow(target);
+}
+
+int Win32View::Box(const std::string& text, const std::string& caption, UINT type) {
+  // Keys and clicks the user gave while a run kept the thread busy belong
+  // to the window, not to a box that was not there yet: delivered first,
+  // they cannot answer (and so hide) a power-cycle box.
+  if (window_ != nullptr && window_->running()) ProcessMessages();
   SaveFocus();
-  MessageBoxA(nullptr, text.c_str(), caption.c_str(), MB_OK | MB_TASKMODAL | IconFlag(icon));
+  // No owner, but task-modal: the main window cannot be brought over the box.
+  const int answer = MessageBoxA(nullptr, text.c_str(), caption.c_str(), type | MB_TASKMODAL);
+  // Without an owner the box leaves the activation to whatever window comes
+  // next, perhaps another program's: the user just answered the box, so the
+  // main window takes it back.
+  if (hwnd_ != nullptr && IsWindow(hwnd_) && IsWindowVisible(hwnd_) &&
+      GetForegroundWindow() != hwnd_)
+    SetForegroundWindow(hwnd_);
   RestoreFocus();
+  return answer;
+}
+
+void Win32View::ShowMessage(const std::string& text, const std::string& caption, ui::Icon icon) {
+  Box(text, caption, MB_OK | IconFlag(icon));
 }
 
 bool Win32View::AskYesNo(const std::string& text, const std::string& caption, ui::Icon icon) {
-  SaveFocus();
-  const int answer = MessageBoxA(nullptr, text.c_str(), caption.c_str(),
-                                 MB_YESNO | MB_DEFBUTTON2 | MB_TASKMODAL | IconFlag(icon));
-  RestoreFocus();
-  return answer == IDYES;
+  return Box(text, caption, MB_YESNO | MB_DEFBUTTON2 | IconFlag(icon)) == IDYES;
 }
 
 bool Win32View::OpenFile(const ui::OpenFileRequest& request, std::string& path) {

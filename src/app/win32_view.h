@@ -44,6 +44,11 @@ class Win32View : public View, private ControlObserver {
   int RunMessageLoop();
 
   HWND hwnd() const { return hwnd_; }
+  // A message box or the file dialog of this thread that is up, or null.
+  HWND ModalBox() const;
+  // The program was activated: the box that is up takes the activation,
+  // else the main window does.
+  void ActivateFront();
   // The hidden application window that owns the main window and stands for
   // the program in the task bar, under the application title.
   HWND applicationWindow() const { return appWindow_; }
@@ -53,6 +58,7 @@ class Win32View : public View, private ControlObserver {
   HWND HandleOf(const Control& control) const;
   HWND LabelOf(const Control& control) const;  // the caption of a labelled edit
   int IdOf(const Control& control) const;
+  Control* ControlById(int id) const;  // null for no control of the window
 
   static constexpr int kFirstControlId = 1000;
   // The application quits when its window goes; a test keeps its loop.
@@ -75,11 +81,13 @@ class Win32View : public View, private ControlObserver {
   void PushSelection(ComboBox& combo);
   HWND ParentOf(const Control& control) const;
   DWORD WindowStyle() const;
-  // The first control in keyboard order that can take the focus.
+  // The first control in keyboard order that can take the focus and show it.
   HWND FirstFocusable() const;
   // Remembers the focused control before a box or dialog takes the focus.
   void SaveFocus();
   void RestoreFocus();
+  // A task-modal message box of the given MB_ type; the answer.
+  int Box(const std::string& text, const std::string& caption, UINT type);
   // Moves the window by the mouse while a run keeps the thread: the
   // platform's own move loop would hold the run until the drag ends.
   bool HandleRunDrag(UINT message, WPARAM wParam, LPARAM lParam);

@@ -260,12 +260,20 @@ int AtaWriteFlashRange(const char* path, std::int32_t address, void* buffer,
   return kAtaRangeOk;
 }
 
-int AtaEraseAndBlankCheck(const char* path, std::int32_t length) {
+int AtaEraseAndBlankCheck(const char* path, std::int32_t length, std::uint32_t readyLimitMs) {
   std::unique_ptr<std::uint8_t[]> buffer = Allocate(length);
   if (!buffer) return kAtaAllocateFailed;
   if (!AtaEraseFlashChip(path)) return kAtaEraseCommandFailed;
   host::Current().Sleep(kAtaEraseSettleMs);
-  PollUntilNotBusy(path);
+  // A part still erasing reads 0xFF: the blank check would pass over an
+  // erase that has not happened. Wait as long as the part may take.
+  std::uint8_t status = 0x01;
+  const int reReads = PollStatus(
+      [path](std::uint8_t* s) { return AtaReadStatus(path, s) != 0; }, status,
+      [](std::uint8_t s) { return (s & 0x01) == 0; },
+      {static_cast<int>((readyLimitMs + kAtaPollIntervalMs - 1) / kAtaPollIntervalMs),
+       kAtaPollIntervalMs});
+  if (reReads < 0) return kAtaNotReady;
   if (AtaReadFlashRange(path, 0, buffer.get(), length) != kAtaRangeOk)
     return kAtaReadCommandFailed;
   for (std::int32_t i = 0; i < length; ++i)

@@ -18,6 +18,8 @@ inline constexpr int kAtaPollRereads = 502;
 inline constexpr int kAtaReadyRereads = 500;
 inline constexpr std::uint32_t kAtaPollIntervalMs = 10;
 inline constexpr std::uint32_t kAtaEraseSettleMs = 100;
+// The longest wait for a chip erase the caller knows no better bound for.
+inline constexpr std::uint32_t kAtaEraseLimitMs = 37500;
 
 // Result codes of the range operations (the procedure maps each to a text).
 inline constexpr int kAtaRangeOk = 0;
@@ -25,6 +27,7 @@ inline constexpr int kAtaAllocateFailed = 1;
 inline constexpr int kAtaEraseCommandFailed = 2;
 inline constexpr int kAtaReadCommandFailed = 3;
 inline constexpr int kAtaWriteCommandFailed = 4;
+inline constexpr int kAtaNotReady = 5;
 inline constexpr int kAtaNotBlank = 6;
 
 // --- single commands (1 success, 0 failure) --------------------------------
@@ -70,7 +73,9 @@ int AtaReadFlashRange(const char* path, std::int32_t address, void* buffer,
 int AtaWriteFlashRange(const char* path, std::int32_t address, void* buffer,
                        std::int32_t length);
 // Chip erase, then a blank check of length bytes from address 0: 0, or codes
-// 1, 2, 3 or 6.
-int AtaEraseAndBlankCheck(const char* path, std::int32_t length);
+// 1, 2, 3, 5 (the part never showed ready within readyLimitMs, so its 0xFF
+// would prove nothing) or 6. The default bound covers every part known.
+int AtaEraseAndBlankCheck(const char* path, std::int32_t length,
+                          std::uint32_t readyLimitMs = kAtaEraseLimitMs);
 
 }  // namespace device

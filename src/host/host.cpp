@@ -1,7 +1,8 @@
 #include "host/host.h"
 
-#include <cstdlib>
+#include <cctype>
 #include <cstdio>
+#include <cstdlib>
 
 namespace host {
 namespace {
@@ -20,6 +21,25 @@ Host& Current() {
 void SetCurrent(Host* host) { g_current = host; }
 
 Host* Installed() { return g_current; }
+
+bool Host::NamesDevice(const std::string& recordPath, const std::string& given) {
+  // Device-interface paths are compared as the platform compares them:
+  // without regard to case.
+  if (recordPath.size() != given.size()) return false;
+  for (std::size_t i = 0; i < given.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(recordPath[i])) !=
+        std::tolower(static_cast<unsigned char>(given[i])))
+      return false;
+  }
+  return !given.empty();
+}
+
+RunScope::RunScope(Host& host, std::string path)
+    : host_(host), path_(std::move(path)), held_(host_.BeginRun(path_.c_str(), lastError_)) {}
+
+RunScope::~RunScope() {
+  if (held_) host_.EndRun(path_.c_str());
+}
 
 ScopedHost::ScopedHost(Host& host) : previous_(g_current) { g_current = &host; }
 ScopedHost::~ScopedHost() { g_current = previous_; }

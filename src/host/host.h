@@ -80,6 +80,15 @@ class InterfaceList {
   virtual std::optional<Bus> MemberBus() const { return std::nullopt; }
 };
 
+// A device the platform would not open: another program's run holds it, or
+// this user may not open it. text says which, naming the node.
+struct UnreachableDevice {
+  enum class Why { InUse, AccessDenied };
+  std::string path;
+  Why why = Why::InUse;
+  std::string text;
+};
+
 class Host {
  public:
   virtual ~Host() = default;
@@ -116,6 +125,31 @@ class Host {
     return true;
   }
 
+  // A run holds its device from its first command to its last: meanwhile no
+  // other program's run (nor, where the platform can tell, its commands)
+  // reaches the device, and the platform may keep it open. False, with
+  // nothing sent, when another program holds it (kErrorSharingViolation) or
+  // the path no longer names the device discovery saw (kErrorFileNotFound).
+  // Calls for one path nest; each BeginRun that succeeded takes one EndRun,
+  // which also puts back what the run changed on the host.
+  virtual bool BeginRun(const char* /*path*/, std::uint32_t& lastError) {
+    lastError = 0;
+    return true;
+  }
+  virtual void EndRun(const char* /*path*/) {}
+
+  // Whether a device path as a user typed it names the device of a record's
+  // path (the record's own spelling, or the platform's other names for it).
+  virtual bool NamesDevice(const std::string& recordPath, const std::string& given);
+  // The disk sequence number a record's path was taken with, where the
+  // platform numbers disks that way.
+  virtual std::optional<std::uint64_t> DiskSequence(const char* /*path*/) {
+    return std::nullopt;
+  }
+  // The devices discovery offered that could not be opened, since the last
+  // call: the listing is missing them.
+  virtual std::vector<UnreachableDevice> TakeUnreachable() { return {}; }
+
   // Process services.
   virtual void Sleep(std::uint32_t milliseconds) = 0;
   virtual void DebugOutput(const char* text) = 0;
@@ -137,6 +171,23 @@ class ScopedHost {
 
  private:
   Host* previous_;
+};
+
+// Holds a device for a run on every way out (see Host::BeginRun).
+class RunScope {
+ public:
+  RunScope(Host& host, std::string path);
+  ~RunScope();
+  RunScope(const RunScope&) = delete;
+  RunScope& operator=(const RunScope&) = delete;
+  bool held() const { return held_; }
+  std::uint32_t lastError() const { return lastError_; }
+
+ private:
+  Host& host_;
+  std::string path_;
+  std::uint32_t lastError_ = 0;
+  bool held_;
 };
 
 // RAII owner of an open device handle.

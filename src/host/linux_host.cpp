@@ -7,6 +7,8 @@
 #include <time.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <filesystem>
 #include <cerrno>
 #include <cstdlib>
 #include <sstream>
@@ -22,7 +24,6 @@ constexpr unsigned char kHostTimeOut = 0x03;    // DID_TIME_OUT
 constexpr unsigned char kHostNoConnect = 0x01;  // DID_NO_CONNECT: the device is gone
 constexpr unsigned char kDriverTimeOut = 0x06;  // DRIVER_TIMEOUT
 constexpr unsigned char kDriverSense = 0x08;    // DRIVER_SENSE: sense data came with the status
-constexpr int kCapSysRawIo = 17;
 
 std::uint32_t ErrorFromErrno(int error) {
   switch (error) {
@@ -61,14 +62,42 @@ class SysfsList : public InterfaceList {
   std::optional<Bus> bus_;
 };
 
+// The group a gid names in the system's group file; the number itself
+// where it names none.
+std::string GroupName(const std::string& root, unsigned gid) {
+  const std::optional<std::string> text = ReadSysText(root, "/etc/group");
+  std::istringstream lines(text ? *text : std::string());
+  std::string line;
+  while (std::getline(lines, line)) {
+    // name:password:gid:members
+    const std::size_t a = line.find(':');
+    const std::size_t b = a == std::string::npos ? a : line.find(':', a + 1);
+    const std::size_t c = b == std::string::npos ? b : line.find(':', b + 1);
+    if (c == std::string::npos || line.substr(b + 1, c - b - 1) != std::to_string(gid)) continue;
+    return line.substr(0, a);
+  }
+  return std::to_string(gid);
+}
+
+bool GoneError(int error) { return error == ENODEV || error == ENXIO; }
+
 }  // namespace
 
 LinuxHost::LinuxHost(LinuxSys& sys, std::string root, std::FILE* notes)
     : sys_(sys), root_(std::move(root)), notes_(notes) {}
 
 LinuxHost::~LinuxHost() {
+  for (auto& [path, run] : runs_) {
+    if (run.fd >= 0) sys_.Close(run.fd);
+    run.fd = -1;
+  }
   for (const auto& [name, sectors] : raised_)
     WriteSysNumber(root_, "/sys/block/" + name + "/device/max_sectors", sectors);
+  for (const auto& [block, t] : traffic_) {
+    const std::string line = "host: " + std::to_string(t.commands) + " commands to " + block +
+                             " in " + std::to_string(t.opens) + " opens\n";
+    DebugOutput(line.c_str());
+  }
 }
 
 void LinuxHost::Note(const std::string& text) {
@@ -77,44 +106,212 @@ void LinuxHost::Note(const std::string& text) {
   std::fflush(notes_);
 }
 
-Handle LinuxHost::OpenDevice(const char* path, std::uint32_t access, std::uint32_t share,
-                             std::uint32_t& lastError) {
-  lastError = 0;
-  OpenNode node;
-  if (path == nullptr || !ParseDevicePath(path, node.name, node.major, node.minor)) {
-    lastError = kErrorFileNotFound;
-    return kInvalidHandle;
-  }
+std::string LinuxHost::AccessText(const std::string& node, const std::string& block) {
+  // Whom the node is open to: O_PATH needs no permission on the node.
+  std::string text = "cannot open " + node + " (" + block + "): permission denied; ";
+  struct stat st {};
+  const int fd = sys_.Open(node.c_str(), O_PATH | O_CLOEXEC);
+  const bool known = fd >= 0 && sys_.Fstat(fd, &st) == 0;
+  if (fd >= 0) sys_.Close(fd);
+  if (!known) return text + "run as root";
+  const std::string group = GroupName(root_, st.st_gid);
+  if ((st.st_mode & 0060) == 0060)
+    return text + "it is open to root and the group " + group +
+           ": add this user to group " + group + " (or run as root)";
+  char mode[8];
+  std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
+  return text + "only root may use it (mode " + mode + ", group " + group + ")";
+}
+
+bool LinuxHost::StillTheDisk(const DeviceId& id, const std::optional<ScsiGeneric>& sg) {
+  // A disk number the kernel never gives twice tells a replacement apart
+  // even where it took the same name and device number.
+  if (id.diskSeq && DiskSequenceOf(root_, id.name) != id.diskSeq) return false;
+  if (!sg) return true;  // the block node's own number was compared
+  // The sg node belongs to this disk: sysfs links the two.
+  const std::optional<ScsiGeneric> now = ScsiGenericOf(root_, id.name);
+  if (!now || now->name != sg->name || now->major != sg->major || now->minor != sg->minor)
+    return false;
+  const std::optional<std::string> dev = ReadSysText(root_, "/sys/block/" + id.name + "/dev");
+  unsigned major = 0, minor = 0;
+  char tail = 0;
+  return dev && std::sscanf(dev->c_str(), "%u:%u%c", &major, &minor, &tail) >= 2 &&
+         (tail == 0 || tail == '\n') && major == id.major && minor == id.minor;
+}
+
+int LinuxHost::OpenChecked(const DeviceId& id, const std::string& path, bool pathOnly,
+                           std::string& node, std::uint32_t& lastError) {
   // A device-number query needs no data access, so it works for any user.
   // Never O_EXCL: it fails on a disk with a mounted partition.
-  node.pathOnly = access == 0;
-  const int flags = node.pathOnly ? O_PATH | O_CLOEXEC : O_RDONLY | O_NONBLOCK | O_CLOEXEC;
-  const std::string dev = "/dev/" + node.name;
-  const int fd = sys_.Open(dev.c_str(), flags);
+  std::optional<ScsiGeneric> sg = pathOnly ? std::nullopt : ScsiGenericOf(root_, id.name);
+  int fd = -1;
+  if (sg) {
+    node = "/dev/" + sg->name;
+    fd = sys_.Open(node.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0 && errno == ENOENT) sg.reset();  // sysfs has it, /dev not: the block node
+  }
+  if (!sg) {
+    node = "/dev/" + id.name;
+    fd = sys_.Open(node.c_str(), pathOnly ? O_PATH | O_CLOEXEC : O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  }
   if (fd < 0) {
-    lastError = ErrorFromErrno(errno);
-    return kInvalidHandle;
+    const int error = errno;
+    lastError = ErrorFromErrno(error);
+    if (!pathOnly && (error == EACCES || error == EPERM))
+      unreachable_.push_back(
+          {path, UnreachableDevice::Why::AccessDenied, AccessText(node, id.name)});
+    return -1;
   }
   // The node must still be the device discovery saw: after a replug the same
   // name may belong to another disk.
   struct stat st {};
-  if (sys_.Fstat(fd, &st) != 0 || !S_ISBLK(st.st_mode) || major(st.st_rdev) != node.major ||
-      minor(st.st_rdev) != node.minor) {
+  const bool sameNode =
+      sys_.Fstat(fd, &st) == 0 &&
+      (sg ? S_ISCHR(st.st_mode) && major(st.st_rdev) == sg->major && minor(st.st_rdev) == sg->minor
+          : S_ISBLK(st.st_mode) && major(st.st_rdev) == id.major && minor(st.st_rdev) == id.minor);
+  if (!sameNode || !StillTheDisk(id, sg)) {
     sys_.Close(fd);
+    lastError = kErrorFileNotFound;
+    return -1;
+  }
+  if (!pathOnly) ++traffic_[id.name].opens;
+  return fd;
+}
+
+bool LinuxHost::Lock(int fd, int operation, const std::string& node, const std::string& path,
+                     std::uint32_t& lastError) {
+  if (sys_.Flock(fd, operation | LOCK_NB) == 0) return true;
+  const int error = errno;
+  lastError = error == EWOULDBLOCK ? kErrorSharingViolation : ErrorFromErrno(error);
+  if (error == EWOULDBLOCK)
+    unreachable_.push_back(
+        {path, UnreachableDevice::Why::InUse,
+         node + " is in use by another program (device in use): nothing was sent to it"});
+  return false;
+}
+
+Handle LinuxHost::OpenDevice(const char* path, std::uint32_t access, std::uint32_t share,
+                             std::uint32_t& lastError) {
+  lastError = 0;
+  DeviceId id;
+  if (path == nullptr || !ParseDevicePath(path, id)) {
     lastError = kErrorFileNotFound;
     return kInvalidHandle;
   }
-  if (!node.pathOnly) {
-    const int operation = (share == 0 ? LOCK_EX : LOCK_SH) | LOCK_NB;
-    if (sys_.Flock(fd, operation) != 0) {
-      const int error = errno;
-      sys_.Close(fd);
-      lastError = error == EWOULDBLOCK ? kErrorSharingViolation : ErrorFromErrno(error);
+  OpenNode open;
+  open.path = path;
+  open.block = id.name;
+  open.pathOnly = access == 0;
+  const auto run = open.pathOnly ? runs_.end() : runs_.find(path);
+  if (run != runs_.end()) {
+    // The run's descriptor, opened again only when a failure closed it.
+    if (run->second.fd < 0) {
+      const int fd = OpenChecked(id, path, false, run->second.node, lastError);
+      if (fd < 0) return kInvalidHandle;
+      if (!Lock(fd, LOCK_EX, run->second.node, path, lastError)) {
+        sys_.Close(fd);
+        return kInvalidHandle;
+      }
+      run->second.fd = fd;
+      ++run->second.traffic.opens;
+    }
+    open.fd = run->second.fd;
+    open.node = run->second.node;
+    open.ofRun = true;
+  } else {
+    open.fd = OpenChecked(id, path, open.pathOnly, open.node, lastError);
+    if (open.fd < 0) return kInvalidHandle;
+    if (!open.pathOnly && !Lock(open.fd, share == 0 ? LOCK_EX : LOCK_SH, open.node, path, lastError)) {
+      sys_.Close(open.fd);
       return kInvalidHandle;
     }
   }
-  open_[fd] = node;
-  return fd;
+  const Handle handle = nextHandle_++;
+  open_[handle] = open;
+  return handle;
+}
+
+bool LinuxHost::BeginRun(const char* path, std::uint32_t& lastError) {
+  lastError = 0;
+  DeviceId id;
+  if (path == nullptr || !ParseDevicePath(path, id)) {
+    lastError = kErrorFileNotFound;
+    return false;
+  }
+  if (auto it = runs_.find(path); it != runs_.end()) {
+    ++it->second.depth;
+    return true;
+  }
+  Run run;
+  run.block = id.name;
+  run.fd = OpenChecked(id, path, false, run.node, lastError);
+  if (run.fd < 0) return false;
+  if (!Lock(run.fd, LOCK_EX, run.node, path, lastError)) {
+    sys_.Close(run.fd);
+    return false;
+  }
+  run.depth = 1;
+  run.traffic.opens = 1;
+  runs_[path] = run;
+  return true;
+}
+
+void LinuxHost::EndRun(const char* path) {
+  const auto it = path == nullptr ? runs_.end() : runs_.find(path);
+  if (it == runs_.end() || --it->second.depth > 0) return;
+  for (auto h = open_.begin(); h != open_.end();)  // handles left open lose the run's node
+    h = h->second.ofRun && h->second.path == it->first ? open_.erase(h) : std::next(h);
+  if (it->second.fd >= 0) sys_.Close(it->second.fd);  // also drops the lock
+  const std::string block = it->second.block;
+  const std::string line = "host: run on " + block + ": " +
+                           std::to_string(it->second.traffic.commands) + " commands, " +
+                           std::to_string(it->second.traffic.opens) + " opens\n";
+  DebugOutput(line.c_str());
+  runs_.erase(it);
+  PutBackLimit(block);
+}
+
+void LinuxHost::PutBackLimit(const std::string& block) {
+  const auto it = raised_.find(block);
+  if (it == raised_.end()) return;
+  WriteSysNumber(root_, "/sys/block/" + block + "/device/max_sectors", it->second);
+  raised_.erase(it);
+}
+
+LinuxHost::Traffic LinuxHost::trafficOf(const std::string& block) const {
+  const auto it = traffic_.find(block);
+  return it == traffic_.end() ? Traffic{} : it->second;
+}
+
+bool LinuxHost::NamesDevice(const std::string& recordPath, const std::string& given) {
+  if (given == recordPath) return true;
+  DeviceId id;
+  if (!ParseDevicePath(recordPath, id) || given.empty()) return false;
+  // A link such as /dev/disk/by-id/usb-... names the node it leads to.
+  std::string node = given;
+  std::error_code ec;
+  const std::filesystem::path real = std::filesystem::canonical(root_ + given, ec);
+  const std::filesystem::path top = std::filesystem::canonical(root_.empty() ? "/" : root_, ec);
+  if (!ec && !real.empty()) {
+    const std::string text = real.string();
+    const std::string prefix = root_.empty() ? std::string() : top.string();
+    if (text.compare(0, prefix.size(), prefix) == 0) node = text.substr(prefix.size());
+  }
+  if (node == "/dev/" + id.name) return true;
+  const std::optional<ScsiGeneric> sg = ScsiGenericOf(root_, id.name);
+  return sg && node == "/dev/" + sg->name;
+}
+
+std::optional<std::uint64_t> LinuxHost::DiskSequence(const char* path) {
+  DeviceId id;
+  if (path == nullptr || !ParseDevicePath(path, id)) return std::nullopt;
+  return id.diskSeq;
+}
+
+std::vector<UnreachableDevice> LinuxHost::TakeUnreachable() {
+  std::vector<UnreachableDevice> taken;
+  taken.swap(unreachable_);
+  return taken;
 }
 
 bool LinuxHost::FitTransfer(const std::string& name, std::uint32_t length) {
@@ -155,7 +352,8 @@ bool LinuxHost::PassThrough(Handle handle, PassThroughRequest& request, std::uin
     lastError = kErrorInvalidFunction;
     return false;
   }
-  if (length > 0 && !FitTransfer(it->second.name, length)) {
+  const OpenNode& open = it->second;
+  if (length > 0 && !FitTransfer(open.block, length)) {
     lastError = kErrorIoDevice;
     return false;
   }
@@ -174,13 +372,27 @@ bool LinuxHost::PassThrough(Handle handle, PassThroughRequest& request, std::uin
   io.dxferp = length == 0 ? nullptr : request.dataBuffer;
   io.timeout = request.timeOutValue > 4000000u ? 4000000000u : request.timeOutValue * 1000u;
 
-  if (sys_.Ioctl(static_cast<int>(handle), SG_IO, &io) != 0) {
-    const int error = errno;
+  ++traffic_[open.block].commands;
+  if (open.ofRun) {
+    if (const auto run = runs_.find(open.path); run != runs_.end()) ++run->second.traffic.commands;
+  }
+  const int result = sys_.Ioctl(open.fd, SG_IO, &io);
+  const int error = result != 0 ? errno : 0;
+  // The device is gone: a run's descriptor is of no more use, and the next
+  // open finds out whether the disk came back as itself.
+  if ((GoneError(error) || (result == 0 && io.host_status == kHostNoConnect)) && open.ofRun) {
+    const auto run = runs_.find(open.path);
+    if (run != runs_.end() && run->second.fd == open.fd) {
+      sys_.Close(run->second.fd);
+      run->second.fd = -1;
+    }
+  }
+  if (result != 0) {
     lastError = ErrorFromErrno(error);
     if (lastError == kErrorAccessDenied && !permissionNoted_) {
       permissionNoted_ = true;
-      Note("the kernel refused a command block on /dev/" + it->second.name +
-           " (no permission): vendor commands need root; run with sudo");
+      Note("the kernel refused a command block on " + open.node +
+           " (no permission): without an sg node for it, vendor commands need root");
     }
     return false;
   }
@@ -207,20 +419,26 @@ bool LinuxHost::PassThrough(Handle handle, PassThroughRequest& request, std::uin
 bool LinuxHost::QueryDeviceNumber(Handle handle, DeviceNumber& number, std::uint32_t& lastError) {
   const auto it = open_.find(handle);
   struct stat st {};
-  if (it == open_.end() || sys_.Fstat(static_cast<int>(handle), &st) != 0) {
+  if (it == open_.end() || sys_.Fstat(it->second.fd, &st) != 0) {
     lastError = it == open_.end() ? kErrorInvalidFunction : ErrorFromErrno(errno);
     return false;
   }
   lastError = 0;
-  number.deviceType = it->second.name.compare(0, 2, "sr") == 0 ? kDeviceTypeCdrom : kDeviceTypeDisk;
+  number.deviceType = it->second.block.compare(0, 2, "sr") == 0 ? kDeviceTypeCdrom : kDeviceTypeDisk;
   number.deviceNumber = PackedDeviceNumber(major(st.st_rdev), minor(st.st_rdev));
   number.partitionNumber = 0;
   return true;
 }
 
 void LinuxHost::CloseDevice(Handle handle) {
-  if (open_.erase(handle) == 0) return;
-  sys_.Close(static_cast<int>(handle));  // also drops the lock
+  const auto it = open_.find(handle);
+  if (it == open_.end()) return;
+  // A run's descriptor stays open with its lock until the run ends; a run
+  // that reopened it after a failure closed this one already.
+  const bool own = !it->second.ofRun;
+  const int fd = it->second.fd;
+  open_.erase(it);
+  if (own) sys_.Close(fd);  // also drops the lock
 }
 
 std::unique_ptr<InterfaceList> LinuxHost::OpenInterfaceList(InterfaceClass cls) {
@@ -256,17 +474,6 @@ void LinuxHost::Sleep(std::uint32_t milliseconds) {
 void LinuxHost::DebugOutput(const char* text) {
   // Like OutputDebugString without a debugger: seen only when asked for.
   if (std::getenv("TX4077X_DEBUG") != nullptr && notes_ != nullptr) std::fputs(text, notes_);
-}
-
-bool StatusAllowsRawIo(const std::string& statusText) {
-  std::istringstream lines(statusText);
-  std::string line;
-  while (std::getline(lines, line)) {
-    if (line.compare(0, 7, "CapEff:") != 0) continue;
-    const unsigned long long caps = std::strtoull(line.c_str() + 7, nullptr, 16);
-    return (caps >> kCapSysRawIo) & 1u;
-  }
-  return false;
 }
 
 }  // namespace host

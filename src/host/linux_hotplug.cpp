@@ -64,6 +64,9 @@ DeviceWatch::DeviceWatch(std::string root) : root_(std::move(root)) {
       sockaddr_nl address{};
       address.nl_family = AF_NETLINK;
       address.nl_groups = 1;  // the kernel's own events
+      // Room for a hub's worth of events; events lost anyway show as ENOBUFS.
+      const int room = 1 << 20;
+      setsockopt(socket_, SOL_SOCKET, SO_RCVBUF, &room, sizeof room);
       if (bind(socket_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
         close(socket_);
         socket_ = -1;
@@ -103,6 +106,12 @@ bool DeviceWatch::Wait(std::uint32_t milliseconds) {
     if (ready <= 0) continue;
     for (;;) {
       const ssize_t n = recv(socket_, message, sizeof message, 0);
+      // A full buffer lost events: something may have come or gone.
+      if (n < 0 && errno == ENOBUFS) {
+        changed = true;
+        until = NowMs() + kSettleMs;
+        continue;
+      }
       if (n <= 0) break;
       if (IsStorageUevent(message, static_cast<std::size_t>(n)) && !changed) {
         changed = true;

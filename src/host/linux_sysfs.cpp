@@ -1,7 +1,9 @@
 #include "host/linux_sysfs.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -21,6 +23,13 @@ bool ParseDevNumber(const std::string& text, unsigned& major, unsigned& minor) {
   major = a;
   minor = b;
   return true;
+}
+
+constexpr const char* kDiskSeqTag = "#diskseq=";
+
+bool AllDigits(const std::string& text) {
+  return !text.empty() &&
+         std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
 std::string LinkName(const fs::path& link) {
@@ -105,6 +114,8 @@ std::vector<BlockDevice> ScsiBlockDevices(const std::string& root, InterfaceClas
     device.name = name;
     if (!dev || !ParseDevNumber(*dev, device.major, device.minor)) continue;
     device.bus = BusOfBlock(root, name);
+    device.diskSeq = DiskSequenceOf(root, name);
+    device.sg = ScsiGenericOf(root, name);
     found.push_back(device);
   }
   std::sort(found.begin(), found.end(), [](const BlockDevice& a, const BlockDevice& b) {
@@ -113,26 +124,93 @@ std::vector<BlockDevice> ScsiBlockDevices(const std::string& root, InterfaceClas
   return found;
 }
 
-std::string DevicePath(const BlockDevice& device) {
-  return "/dev/" + device.name + "#" + std::to_string(device.major) + ":" +
-         std::to_string(device.minor);
+std::optional<ScsiGeneric> ScsiGenericOf(const std::string& root, const std::string& name) {
+  const std::string device = "/sys/block/" + name + "/device";
+  std::string sg;
+  std::string folder;
+  std::error_code ec;
+  for (fs::directory_iterator it(root + device + "/scsi_generic", ec), end; !ec && it != end;
+       it.increment(ec)) {
+    sg = it->path().filename().string();
+    folder = device + "/scsi_generic/" + sg;
+    break;
+  }
+  if (sg.empty()) {
+    const std::string old = "scsi_generic:";
+    for (fs::directory_iterator it(root + device, ec), end; !ec && it != end; it.increment(ec)) {
+      const std::string entry = it->path().filename().string();
+      if (entry.compare(0, old.size(), old) != 0) continue;
+      sg = entry.substr(old.size());
+      folder = device + "/" + entry;
+      break;
+    }
+  }
+  // The name becomes a /dev path: only "sg" and digits.
+  if (sg.size() < 3 || sg.compare(0, 2, "sg") != 0 ||
+      !std::all_of(sg.begin() + 2, sg.end(), [](char c) { return c >= '0' && c <= '9'; }))
+    return std::nullopt;
+  ScsiGeneric node;
+  node.name = sg;
+  const std::optional<std::string> dev = ReadSysText(root, folder + "/dev");
+  if (!dev || !ParseDevNumber(*dev, node.major, node.minor)) return std::nullopt;
+  return node;
 }
 
-bool ParseDevicePath(const std::string& path, std::string& name, unsigned& major,
-                     unsigned& minor) {
+std::optional<std::uint64_t> DiskSequenceOf(const std::string& root, const std::string& name) {
+  const std::optional<std::string> text = ReadSysText(root, "/sys/block/" + name + "/diskseq");
+  if (!text) return std::nullopt;
+  std::string digits = *text;
+  if (!digits.empty() && digits.back() == '\n') digits.pop_back();
+  if (!AllDigits(digits)) return std::nullopt;
+  std::uint64_t value = 0;
+  const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+  if (error != std::errc() || end != digits.data() + digits.size()) return std::nullopt;
+  return value;
+}
+
+std::string DevicePath(const BlockDevice& device) {
+  std::string path = "/dev/" + device.name + "#" + std::to_string(device.major) + ":" +
+                     std::to_string(device.minor);
+  if (device.diskSeq) path += std::string(kDiskSeqTag) + std::to_string(*device.diskSeq);
+  return path;
+}
+
+bool ParseDevicePath(const std::string& path, DeviceId& id) {
   const std::string dev = "/dev/";
   const std::size_t hash = path.find('#');
   if (path.compare(0, dev.size(), dev) != 0 || hash == std::string::npos) return false;
   const std::string node = path.substr(dev.size(), hash - dev.size());
   if (node.empty() || node.find('/') != std::string::npos || node == "." || node == "..")
     return false;
-  const std::string number = path.substr(hash + 1);
+  std::string number = path.substr(hash + 1);
+  DeviceId parsed;
+  const std::size_t seq = number.find(kDiskSeqTag);
+  if (seq != std::string::npos) {
+    const std::string digits = number.substr(seq + std::strlen(kDiskSeqTag));
+    std::uint64_t value = 0;
+    const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+    if (!AllDigits(digits) || error != std::errc() || end != digits.data() + digits.size())
+      return false;
+    parsed.diskSeq = value;
+    number.resize(seq);
+  }
   if (number.empty() || !std::all_of(number.begin(), number.end(), [](char c) {
         return (c >= '0' && c <= '9') || c == ':';
       }))
     return false;
-  if (!ParseDevNumber(number, major, minor)) return false;
-  name = node;
+  if (!ParseDevNumber(number, parsed.major, parsed.minor)) return false;
+  parsed.name = node;
+  id = parsed;
+  return true;
+}
+
+bool ParseDevicePath(const std::string& path, std::string& name, unsigned& major,
+                     unsigned& minor) {
+  DeviceId id;
+  if (!ParseDevicePath(path, id)) return false;
+  name = id.name;
+  major = id.major;
+  minor = id.minor;
   return true;
 }
 

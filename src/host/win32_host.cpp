@@ -7,6 +7,8 @@
 #include <ntddscsi.h>
 #include <dbt.h>
 
+#include <cctype>
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -123,7 +125,12 @@ struct Win32Host::DeviceWatch {
 };
 
 Win32Host::Win32Host() = default;
-Win32Host::~Win32Host() = default;
+Win32Host::~Win32Host() {
+  for (auto& [key, run] : runs_) {
+    ReleaseMutex(run.mutex);
+    CloseHandle(run.mutex);
+  }
+}
 
 bool Win32Host::WaitForDeviceChange(std::uint32_t milliseconds) {
   if (!watch_) watch_ = std::make_unique<DeviceWatch>();
@@ -142,8 +149,104 @@ bool Win32Host::WaitForDeviceChange(std::uint32_t milliseconds) {
   }
 }
 
+namespace {
+
+std::string LowerPath(const char* path) {
+  std::string key = path;
+  for (char& c : key) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return key;
+}
+
+// The mutex of path, where this process may have it: the machine's own
+// namespace for an administrator, else the session's.
+HANDLE CreateRunMutex(const char* path) {
+  std::string name = Win32Host::RunMutexName(path);
+  HANDLE mutex = CreateMutexA(nullptr, FALSE, name.c_str());
+  if (mutex == nullptr && GetLastError() == ERROR_ACCESS_DENIED) {
+    name.replace(0, name.find('\\'), "Local");
+    mutex = CreateMutexA(nullptr, FALSE, name.c_str());
+  }
+  return mutex;
+}
+
+// Whether another thread or process holds path's mutex now.
+bool HeldElsewhere(const char* path) {
+  std::string name = Win32Host::RunMutexName(path);
+  HANDLE mutex = OpenMutexA(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, name.c_str());
+  if (mutex == nullptr) {
+    name.replace(0, name.find('\\'), "Local");
+    mutex = OpenMutexA(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, name.c_str());
+  }
+  if (mutex == nullptr) return false;  // nobody ever ran on it
+  const DWORD wait = WaitForSingleObject(mutex, 0);
+  if (wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED) ReleaseMutex(mutex);
+  CloseHandle(mutex);
+  return wait == WAIT_TIMEOUT;
+}
+
+}  // namespace
+
+std::string Win32Host::RunMutexName(const char* path) {
+  std::uint64_t hash = 14695981039346656037ull;  // FNV-1a
+  for (const char c : LowerPath(path)) {
+    hash ^= static_cast<unsigned char>(c);
+    hash *= 1099511628211ull;
+  }
+  char name[64];
+  std::snprintf(name, sizeof name, "Global\\tx4077x-device-%016llx",
+                static_cast<unsigned long long>(hash));
+  return name;
+}
+
+bool Win32Host::BeginRun(const char* path, std::uint32_t& lastError) {
+  lastError = 0;
+  const std::string key = LowerPath(path);
+  if (auto it = runs_.find(key); it != runs_.end()) {
+    ++it->second.depth;
+    return true;
+  }
+  HANDLE mutex = CreateRunMutex(path);
+  if (mutex == nullptr) {
+    lastError = GetLastError();
+    return false;
+  }
+  // An abandoned mutex belonged to a program that ended: the device is free.
+  const DWORD wait = WaitForSingleObject(mutex, 0);
+  if (wait != WAIT_OBJECT_0 && wait != WAIT_ABANDONED) {
+    CloseHandle(mutex);
+    lastError = wait == WAIT_TIMEOUT ? ERROR_SHARING_VIOLATION : GetLastError();
+    if (wait == WAIT_TIMEOUT)
+      unreachable_.push_back({path, UnreachableDevice::Why::InUse,
+                              std::string(path) + " is in use by another program (device in use)"});
+    return false;
+  }
+  runs_[key] = Run{mutex, 1};
+  return true;
+}
+
+void Win32Host::EndRun(const char* path) {
+  const auto it = runs_.find(LowerPath(path));
+  if (it == runs_.end() || --it->second.depth > 0) return;
+  ReleaseMutex(it->second.mutex);
+  CloseHandle(it->second.mutex);
+  runs_.erase(it);
+}
+
+std::vector<UnreachableDevice> Win32Host::TakeUnreachable() {
+  std::vector<UnreachableDevice> taken;
+  taken.swap(unreachable_);
+  return taken;
+}
+
 Handle Win32Host::OpenDevice(const char* path, std::uint32_t access, std::uint32_t share,
                              std::uint32_t& lastError) {
+  if ((access & (kGenericRead | kGenericWrite)) != 0 && runs_.count(LowerPath(path)) == 0 &&
+      HeldElsewhere(path)) {
+    lastError = ERROR_SHARING_VIOLATION;
+    unreachable_.push_back({path, UnreachableDevice::Why::InUse,
+                            std::string(path) + " is in use by another program (device in use)"});
+    return kInvalidHandle;
+  }
   HANDLE h = CreateFileA(path, access, share, nullptr, OPEN_EXISTING, 0, nullptr);
   lastError = GetLastError();
   if (h == INVALID_HANDLE_VALUE) return kInvalidHandle;

@@ -2,7 +2,10 @@
 // calls. Built only by the Windows toolchain.
 #pragma once
 
+#include <map>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "host/host.h"
 
@@ -15,6 +18,8 @@ class Win32Host : public Host {
   Win32Host(const Win32Host&) = delete;
   Win32Host& operator=(const Win32Host&) = delete;
 
+  // An open for data fails with ERROR_SHARING_VIOLATION while another
+  // program (or thread) holds the device for a run.
   Handle OpenDevice(const char* path, std::uint32_t access, std::uint32_t share,
                     std::uint32_t& lastError) override;
   bool PassThrough(Handle handle, PassThroughRequest& request, std::uint32_t& lastError) override;
@@ -31,12 +36,26 @@ class Win32Host : public Host {
   bool WaitForDeviceChange(std::uint32_t milliseconds) override;
   void Sleep(std::uint32_t milliseconds) override;
   void DebugOutput(const char* text) override;
+  // A run owns a named mutex per device path, seen by every process of the
+  // machine; the carriers keep opening the device per command.
+  bool BeginRun(const char* path, std::uint32_t& lastError) override;
+  void EndRun(const char* path) override;
+  std::vector<UnreachableDevice> TakeUnreachable() override;
 
   static constexpr char kDeviceWatchClass[] = "TTxDeviceWatch";
+  // The mutex a run on path holds ("Global\\tx4077x-device-" and a hash of
+  // the path without regard to case).
+  static std::string RunMutexName(const char* path);
 
  private:
   struct DeviceWatch;
+  struct Run {
+    void* mutex = nullptr;
+    int depth = 0;
+  };
   std::unique_ptr<DeviceWatch> watch_;
+  std::map<std::string, Run> runs_;  // by lower-cased path
+  std::vector<UnreachableDevice> unreachable_;
 };
 
 }  // namespace host

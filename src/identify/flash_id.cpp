@@ -148,11 +148,13 @@ std::uint32_t KnownFlashSizeKbWith(const SpiReader& spi, int maker, bool ok,
       }
       break;
     case kFlashAtmel:
+      // 1F 60 from 0x15 names the 128 KB AT25F1024 and, as the parts are
+      // sold, the 64 KB AT25F512 too. Sized 128 KB, an image larger than an
+      // AT25F512 passes the size check and wraps onto its first half after
+      // the erase; sized 64 KB, nothing is ever written past either part.
       if (ok && b[0] == 0x1F) {
         if (b[1] == 0x65) size = 64;
         else if (b[1] == 0x66) size = 128;
-      } else if (Read(spi, 0x15, f, 4) && f[0] == 0x1F && f[1] == 0x60) {
-        size = 128;
       }
       break;
     case kFlashMxic:

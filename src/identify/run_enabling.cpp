@@ -16,11 +16,12 @@ RunDecision RunAfterSelectionChange(const RunInputs& in) {
   if (!in.fileName.empty()) {
     d.checkedImage = FingerprintImageFile(in.fileName);
     const CheckResult check = CheckImageMatchesChip(in.fileName, in.chip);
-    if (check.openFailed) d.notices.push_back(kOpenErrorNotice);
     if (check) {
       d.run = RunEffect::Enable;
     } else {
-      d.notices.push_back({kImageMismatchText, "Message", false});
+      // A file that cannot be read (a folder, say) is no mismatch: one box.
+      d.notices.push_back(check.openFailed ? kOpenErrorNotice
+                                           : Notice{kImageMismatchText, "Message", false});
       d.run = RunEffect::Disable;
     }
   } else if (in.eraseOnlyChecked || in.backupChecked) {

@@ -44,6 +44,7 @@ struct RunInputs {
 };
 
 // After the selected device, the file name or the parallel-flash type changed.
+// A file that cannot be opened gets the open error alone, not the mismatch too.
 RunDecision RunAfterSelectionChange(const RunInputs& in);
 // After a click on "Erase All Flash Only", "Backup Old Firmware Only" or the
 // HDD firmware box (their states already updated); mismatches stay silent.

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "device/ata_commands.h"
+#include "device/flash_busy.h"
 #include "identify/image_checks.h"
 #include "program/image_file.h"
 #include "program/settings.h"
@@ -35,6 +36,12 @@ bool AllErased(const std::uint8_t* data, std::size_t n) {
   return std::all_of(data, data + n, [](std::uint8_t b) { return b == 0xFF; });
 }
 
+// How long the bridge's part may take to erase: what identification learnt of
+// it (types 14 and 15 learn no size, and get the bound of the kind).
+std::uint32_t EraseLimitMs(const RunWindow& window) {
+  return device::ChipEraseLimitMs(window.facts().flashTypeCode, window.facts().flashSizeKb);
+}
+
 // Puts the kept first 4 KB back after a failure past the erase command. True
 // when they are seen in place afterwards. Flash that is neither the copy nor
 // blank is erased again first: nothing is programmed over unerased cells.
@@ -62,7 +69,7 @@ int EraseOnly(RunWindow& window, const char* path) {
     window.ShowStatus("Flash size unknown, nothing erased!!");
     return kProcedureFailed;
   }
-  const int code = device::AtaEraseAndBlankCheck(path, sizeKb * 1024);
+  const int code = device::AtaEraseAndBlankCheck(path, sizeKb * 1024, EraseLimitMs(window));
   window.ShowStatus(BridgeCodeText(code));
   if (code != device::kAtaRangeOk) return kProcedureFailed;
   window.Message(kPowerCycle, kCaptionMessage, MessageIcon::None);
@@ -123,7 +130,8 @@ int Program(RunWindow& window, const char* path) {
   };
 
   window.ShowStatus("Erasing...");
-  int code = device::AtaEraseAndBlankCheck(path, static_cast<std::int32_t>(size));
+  int code =
+      device::AtaEraseAndBlankCheck(path, static_cast<std::int32_t>(size), EraseLimitMs(window));
   if (code != device::kAtaRangeOk) return fail(code);
 
   window.ShowStatus("Programming....");

@@ -169,11 +169,12 @@ int RunNvramPage16K(RunWindow& window, const char* path) {
     if (!SizeBuffer(window, run.nvram, kNvramArea, kAllocFail) ||
         !SizeBuffer(window, check, kNvramArea, kAllocFail))
       return 0;
-    (void)device::WaitFlashReady(path);
     const auto read = [path](std::uint8_t* into) {
       return device::ReadFlashWhole(path, 0, into, static_cast<std::int32_t>(kNvramArea)) != 0;
     };
-    if (!ReadTwiceAgreeing(read, run.nvram.data(), check.data(), kNvramArea)) {
+    // A part still busy reads 0xFF, which is no copy of the NVRAM.
+    if (!device::WaitFlashReady(path) ||
+        !ReadTwiceAgreeing(read, run.nvram.data(), check.data(), kNvramArea)) {
       window.RepaintStatus("Backup NVRAM command fail!");
       return 0;
     }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "device/ata_commands.h"
+#include "device/flash_busy.h"
 #include "device/flash_commands.h"
 #include "device/flash_kind.h"
 #include "device/spi_commands.h"
@@ -84,10 +85,21 @@ bool EraseWholeFlash(RunWindow& window, const char* path) {
     window.ShowStatus("Erase command fail!!");
     return false;
   }
+  // A chip erase outlasts the plain ready wait on the larger parts, and a
+  // part still busy reads 0xFF: the blank check below would vouch for an
+  // erase that has not happened. Wait as long as the part may take.
+  const std::uint32_t limitMs = device::ChipEraseLimitMs(facts.flashTypeCode, facts.flashSizeKb);
   host::Current().Sleep(500);
-  if (!device::WaitFlashReady(path)) window.ShowStatus("Not ready after Erase flash cmd success");
-  if (facts.chipType == kChipTypeTxr847 && device::IsKind(facts.flashTypeCode, device::FlashKind::Sst))
+  bool ready = device::WaitFlashReadyWithin(path, limitMs);
+  if (ready && facts.chipType == kChipTypeTxr847 &&
+      device::IsKind(facts.flashTypeCode, device::FlashKind::Sst)) {
     (void)device::SpiChipErase(path);
+    ready = device::WaitFlashReadyWithin(path, limitMs);
+  }
+  if (!ready) {
+    window.ShowStatus("Not ready after Erase flash cmd success");
+    return false;
+  }
 
   std::vector<std::uint8_t> readBack;
   if (!SizeBuffer(window, readBack, size, "Allocate read buffer Error!!")) return false;

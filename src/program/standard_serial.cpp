@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "device/flash_busy.h"
 #include "device/flash_commands.h"
 #include "device/flash_kind.h"
 #include "device/spi_commands.h"
@@ -152,7 +153,10 @@ int ProgramImage(RunWindow& window, const char* path) {
   if (!SizeBuffer(window, readBack, length, "Allocate read buffer Error!!")) return 0;
   if (!SizeBuffer(window, image, length, "Allocate write buffer Error!!")) return 0;
 
-  if (!device::WaitFlashReady(path)) DebugTrace("0.1 Device initial not ready!!");
+  // A part that is still busy reads 0xFF: a record read from it now would be
+  // no record at all.
+  const bool ready = device::WaitFlashReady(path);
+  if (!ready) DebugTrace("0.1 Device initial not ready!!");
 
   KeptNvram record;
   if (length > kSectorEraseLimit) {
@@ -160,14 +164,20 @@ int ProgramImage(RunWindow& window, const char* path) {
       window.ShowStatus(kEraseFail);
       return 0;
     }
+    // A chip erase can take longer than the plain ready wait: wait as long
+    // as the part may take (all parts of its kind when its size is unknown).
+    const ChipState& facts = window.facts();
     host::Current().Sleep(500);
-    if (!device::WaitFlashReady(path)) window.ShowStatus(kNotReadyAfterErase);
+    if (!device::WaitFlashReadyWithin(
+            path, device::ChipEraseLimitMs(facts.flashTypeCode, facts.flashSizeKb)))
+      window.ShowStatus(kNotReadyAfterErase);
   } else {
     std::uint8_t check[kNvramRecordSize] = {};
     const auto readRecord = [path](std::uint8_t* into) {
       return device::ReadFlashWhole(path, kNvramRecordAddress, into, kNvramRecordSize) != 0;
     };
-    const bool nvramRead = ReadTwiceAgreeing(readRecord, record.bytes, check, kNvramRecordSize);
+    const bool nvramRead =
+        ready && ReadTwiceAgreeing(readRecord, record.bytes, check, kNvramRecordSize);
     std::fputs(nvramRead ? "NVRAM O.K.\n" : "NVRAM fail\n", stdout);
     // Only an image within the first 32 KB leaves the record's place to it;
     // a record that did not arrive whole, or read differently twice, must

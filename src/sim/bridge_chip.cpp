@@ -216,7 +216,8 @@ void BridgeChip::BlockWrite(Exchange& e) {
       const std::uint32_t start = a / unit * unit;
       const std::uint8_t op = engine_.settings.sectorErase;
       for (std::uint32_t s = start; ok && s < start + unit;) {
-        ok = engine_.Erase(op, true, s, e.nowMs);
+        // Each erase ends before the next is sent.
+        ok = engine_.Erase(op, true, s, e.nowMs) && engine_.Wait(e.nowMs);
         // Step by what the opcode clears on this part; a part that ignores it
         // is sent it once.
         const EraseRange r = serial_->part().EraseRangeAt(op, s);
@@ -243,8 +244,11 @@ void BridgeChip::BlockWrite(Exchange& e) {
         break;
     }
   }
-  // The erase of this command finishes inside the command before the data goes in.
-  if (ok) ok = engine_.Wait(e.nowMs);
+  // The erase of this command finishes inside the command before the data
+  // goes in: the command takes that long. Without an erase the engine sends
+  // the data at once.
+  const bool erased = config_.plainBlockWrite ? mode == 0x01 : (mode & 0x07) != 0;
+  if (ok && erased) ok = engine_.Wait(e.nowMs);
   if (ok && e.data != nullptr) ok = engine_.Program(a, e.data, n, e.nowMs);
   if (!ok) return e.Reject();
   e.transferred = n;
@@ -287,7 +291,7 @@ void BridgeChip::AddSerialEngine() {
   commands().Add(
       "ReadFlashIdBytes", [](const Exchange& e) { return IsVendor(e, 0x15); },
       [this](Exchange& e) {
-        if (!e.dataIn || !engine_.Wait(e.nowMs)) return e.Reject();
+        if (!e.dataIn) return e.Reject();
         // The opcode, then as many dummy clocks as byte 5 asks for.
         std::vector<std::uint8_t> mosi(1 + e.at(5), 0x00);
         mosi[0] = e.at(4);

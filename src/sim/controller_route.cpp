@@ -48,9 +48,12 @@ void SendBlocks(Exchange& e, std::uint32_t bytes, const std::uint8_t* src, std::
 ControllerRoute::ControllerRoute(ControllerRouteConfig config,
                                  std::shared_ptr<SerialFlash> behindFlash)
     : config_(config), flash_(std::move(behindFlash)), engine_(flash_) {
-  // The controller firmware recognises the bridge's part on its own; the host
-  // may still send other opcodes and a page size.
-  if (flash_) engine_.settings = NativeEngineSettings(flash_->part());
+  // The controller firmware recognises the opcodes of the bridge's part on
+  // its own, but programs 256-byte pages until the host sends a page size.
+  if (flash_) {
+    engine_.settings = NativeEngineSettings(flash_->part());
+    engine_.settings.pageSize = EngineSettings{}.pageSize;
+  }
   atPowerOn_ = engine_.settings;
 }
 

@@ -3,8 +3,6 @@
 #include <filesystem>
 #include <system_error>
 
-#include "program/disk_area_firmware.h"
-#include "program/hdd_firmware.h"
 #include "sim/profiles.h"
 #include "sim/test_images.h"
 
@@ -39,13 +37,19 @@ const std::vector<DemoEnclosure>& DemoEnclosures() {
 // Chips that keep their firmware on the disk: the disk-area bridges and the
 // controllers that can keep their bank there.
 constexpr int kChipTx40769 = 5;
+constexpr int kChipTxv929 = 12;
+constexpr int kChipTxv927 = 16;
 constexpr int kChipTxr649 = 18;
+
+// Where a controller's bank on the disk ends: its stamp sits in the four
+// bytes below.
+std::uint32_t HddBankEnd(int chipType) { return chipType == kChipTxv927 ? 0x8000 : 0xC000; }
 
 bool KeepsDiskArea(const EnclosureProfile& p) {
   return p.chipType == kChipTxr649 || p.chipType == kChipTx40769;
 }
 bool KeepsHddBank(const EnclosureProfile& p) {
-  return (p.chipType == program::kChipTxv929 || p.chipType == program::kChipTxv927) &&
+  return (p.chipType == kChipTxv929 || p.chipType == kChipTxv927) &&
          p.bridge.flashTypeCode == 0;
 }
 
@@ -68,12 +72,8 @@ Image DiskHostedImage(const EnclosureProfile& profile) {
     image.resize(0x10000);  // no image check accepts one: plain code, loaded by hand
     FillCode(image, profile.chipType);
   }
-  if (diskArea) program::PutAreaTag(image.data(), AreaReference(profile));
-  if (hddBank) {
-    const std::uint32_t end = program::HddBankEnd(profile.chipType);
-    const std::uint32_t crc = program::Crc32OfWords(image.data(), end - 4, false);
-    for (int i = 0; i < 4; ++i) image[end - 4 + i] = static_cast<std::uint8_t>(crc >> (8 * i));
-  }
+  if (diskArea) PutAreaTag(image.data(), AreaReference(profile));
+  if (hddBank) PutHddBankStamp(image, HddBankEnd(profile.chipType));
   if (diskArea || hddBank) PutChecksum(image);
   return image;
 }
@@ -100,7 +100,7 @@ std::vector<std::string> WriteDemoImages(const std::string& folder) {
   std::vector<std::string> written;
   std::error_code error;
   std::filesystem::create_directories(folder, error);
-  auto write = [&](const std::string& name, identify::ChipIdentity chip) {
+  auto write = [&](const std::string& name, ChipCode chip) {
     const Image image = MakeMatchingImage(chip);
     if (image.empty()) return;
     const std::string path = (std::filesystem::path(folder) / (name + ".bin")).string();

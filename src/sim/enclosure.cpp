@@ -58,12 +58,12 @@ Enclosure::Enclosure(std::string vendor, std::string product, std::string revisi
 
 void Enclosure::Execute(Machine& machine, Exchange& exchange) {
   machine_ = &machine;
-  lastCommand_ = commands_.Dispatch(exchange);
-  exchange.command = lastCommand_;
+  lastCommand_ = &commands_.Dispatch(exchange);
+  exchange.command = *lastCommand_;
   // ILLEGAL REQUEST: an unknown operation, or a known one with a field it refuses.
   const bool rejected = exchange.status == kStatusCheckCondition;
   senseKey_ = rejected ? 0x05 : 0;
-  senseCode_ = rejected ? (lastCommand_.empty() ? 0x20 : 0x24) : 0;
+  senseCode_ = rejected ? (lastCommand_->empty() ? 0x20 : 0x24) : 0;
   machine_ = nullptr;
 }
 

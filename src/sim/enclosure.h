@@ -24,7 +24,7 @@ class Enclosure : public SimDevice {
   // The 36 standard bytes and 4 vendor bytes (36..39) of the INQUIRY answer.
   std::array<std::uint8_t, 96>& inquiry() { return inquiry_; }
   // Name of the command that answered the last request ("" if rejected).
-  const std::string& lastCommand() const { return lastCommand_; }
+  const std::string& lastCommand() const { return *lastCommand_; }
   // Sense key and additional sense code REQUEST SENSE reports: those of the
   // last rejected request until the next request (0, 0 after a good one).
   std::uint8_t senseKey() const { return senseKey_; }
@@ -38,7 +38,8 @@ class Enclosure : public SimDevice {
   std::array<std::uint8_t, 96> inquiry_{};
   bool vendorMode_ = false;
   int vendorModeEntries_ = 0;
-  std::string lastCommand_;
+  const std::string* lastCommand_ = &kNoCommand;
+  static inline const std::string kNoCommand;
   std::uint8_t senseKey_ = 0;
   std::uint8_t senseCode_ = 0;
 };

@@ -17,23 +17,27 @@ Bytes AfterDummies(Bytes id) {
   return out;
 }
 
-EraseCommand Chip(std::uint8_t opcode) { return {opcode, 0, {}}; }
-EraseCommand Unit(std::uint8_t opcode, std::uint32_t kb) { return {opcode, kb * kKb, {}}; }
-EraseCommand Boot(std::uint8_t opcode, std::vector<std::uint32_t> kbFromBottom) {
+// Typical and maximum busy time in milliseconds (fractions allowed).
+BusyTime Ms(double typical, double maximum) {
+  return {static_cast<std::uint32_t>(typical * 1000 + 0.5),
+          static_cast<std::uint32_t>(maximum * 1000 + 0.5)};
+}
+BusyTime Us(std::uint32_t typical, std::uint32_t maximum) { return {typical, maximum}; }
+
+EraseCommand Chip(std::uint8_t opcode, BusyTime time) { return {opcode, 0, {}, time}; }
+EraseCommand Unit(std::uint8_t opcode, std::uint32_t kb, BusyTime time) {
+  return {opcode, kb * kKb, {}, time};
+}
+EraseCommand Boot(std::uint8_t opcode, std::vector<std::uint32_t> kbFromBottom, BusyTime time) {
   for (std::uint32_t& kb : kbFromBottom) kb *= kKb;
-  return {opcode, 0, std::move(kbFromBottom)};
+  return {opcode, 0, std::move(kbFromBottom), time};
 }
 
-// The erase sets the catalogue's chips share.
-std::vector<EraseCommand> Uniform4k64k() {  // 0x20 4 KB, 0xD8 64 KB, 0x60 / 0xC7 chip
-  return {Unit(0x20, 4), Unit(0xD8, 64), Chip(0x60), Chip(0xC7)};
-}
-std::vector<EraseCommand> Gd25q() {  // 0x52 32 KB blocks besides the 4 KB and 64 KB units
-  return {Unit(0x20, 4), Unit(0x52, 32), Unit(0xD8, 64), Chip(0x60), Chip(0xC7)};
-}
+// The status write cycle of the parts that have one (tW).
+constexpr BusyTime kStatusWrite{10000, 15000};
 
 FlashPart Part(std::string name, std::string chip, std::uint8_t maker, std::uint32_t sizeKb,
-               Bytes jedec, std::vector<EraseCommand> erase) {
+               Bytes jedec, std::vector<EraseCommand> erase, BusyTime pageProgram) {
   FlashPart p;
   p.name = std::move(name);
   p.chip = std::move(chip);
@@ -41,40 +45,66 @@ FlashPart Part(std::string name, std::string chip, std::uint8_t maker, std::uint
   p.sizeKb = sizeKb;
   p.answer9F = std::move(jedec);
   p.erase = std::move(erase);
-  if (sizeKb >= 2048) p.timing.chipEraseMs = 3000;
+  p.pageProgram = pageProgram;
+  p.statusWriteTime = kStatusWrite;
   return p;
 }
 
 // A row no real chip backs: it answers one identification row of the host.
 FlashPart StandIn(std::string name, std::string row, std::uint8_t maker, std::uint32_t sizeKb,
-                  Bytes jedec, std::vector<EraseCommand> erase) {
-  FlashPart p = Part(std::move(name), "", maker, sizeKb, std::move(jedec), std::move(erase));
+                  Bytes jedec, std::vector<EraseCommand> erase, BusyTime pageProgram) {
+  FlashPart p = Part(std::move(name), "", maker, sizeKb, std::move(jedec), std::move(erase),
+                     pageProgram);
   p.standInFor = std::move(row);
   return p;
 }
 
-// PMC bridges erase 4 KB sectors with 0xD7, which every PMC part takes.
+FlashPart WithMask(FlashPart p, std::uint8_t protectMask) {
+  p.protectMask = protectMask;
+  return p;
+}
+
+// The electronic signature (0xAB): three dummy bytes, then the device byte
+// for as long as the clock runs.
+FlashPart WithRes(FlashPart p, std::uint8_t device) {
+  p.answerAB = {0xFF, 0xFF, 0xFF, device, device, device};
+  return p;
+}
+
+// The signature and the maker/device pair (0x90, address 0).
+FlashPart WithResAndRems(FlashPart p, std::uint8_t maker, std::uint8_t device) {
+  p = WithRes(std::move(p), device);
+  p.answer90 = AfterDummies({maker, device});
+  return p;
+}
+
+// PMC: every erase takes about 40 ms; PMC bridges erase 4 KB sectors with
+// 0xD7, which every PMC part takes.
+const BusyTime kPmcErase = Ms(40, 120);
+const BusyTime kPmcPage = Ms(2, 6);
 FlashPart Pmc(std::string name, std::string chip, std::uint32_t kb, Bytes jedec,
               std::vector<EraseCommand> erase, std::uint8_t protectMask) {
   FlashPart p = Part(std::move(name), std::move(chip), kMakerPmc, kb, std::move(jedec),
-                     std::move(erase));
+                     std::move(erase), kPmcPage);
   p.protectMask = protectMask;
   p.engineSectorErase = 0xD7;
   return p;
 }
 
 // SST 25-series: byte program only (one-byte buffer), AAI with its status
-// flag, 0x52 32 KB blocks; identified by 0x90 / 0xAB.
+// flag, 0x52 32 KB blocks; identified by 0x90 / 0xAB. Their status write has
+// no write cycle.
 FlashPart Sst(std::string name, std::string chip, std::uint32_t kb, Bytes jedec,
               std::uint8_t device, std::vector<EraseCommand> erase, AaiMode aai,
-              StatusWriteEnable statusWrite, std::uint8_t protectMask) {
+              StatusWriteEnable statusWrite, std::uint8_t protectMask, BusyTime byteProgram) {
   FlashPart p = Part(std::move(name), std::move(chip), kMakerSst, kb, std::move(jedec),
-                     std::move(erase));
+                     std::move(erase), byteProgram);
   p.answer90 = AfterDummies({0xBF, device});
   p.answerAB = AfterDummies({0xBF, device});
   p.pageSize = 1;
   p.aai = aai;
   p.aaiStatusFlag = true;
+  p.statusWriteTime = {};
   p.statusWrite = statusWrite;
   p.protectMask = protectMask;
   p.engineChipErase = 0x60;
@@ -84,11 +114,13 @@ FlashPart Sst(std::string name, std::string chip, std::uint32_t kb, Bytes jedec,
 }
 
 // The first ATMEL serial parts: no JEDEC answer, 0x15 identification, 0x62
-// chip erase and 0x52 32 KB sectors.
+// chip erase and 0x52 32 KB sectors; they program about 75 us per byte.
 FlashPart OldAtmel(std::string name, std::string chip, std::uint32_t kb, std::uint8_t device,
                    std::uint32_t pageSize, std::uint8_t protectMask) {
+  const double sectors = kb / 32.0;
   FlashPart p = Part(std::move(name), std::move(chip), kMakerAtmel, kb, {},
-                     {Unit(0x52, 32), Chip(0x62)});
+                     {Unit(0x52, 32, Ms(1000, 3000)), Chip(0x62, Ms(1000 * sectors, 3000 * sectors))},
+                     Ms(0.075 * pageSize, 0.225 * pageSize));
   p.answer15 = {0x1F, device, 0x1F, device};
   p.pageSize = pageSize;
   p.protectMask = protectMask;
@@ -98,153 +130,248 @@ FlashPart OldAtmel(std::string name, std::string chip, std::uint32_t kb, std::ui
   return p;
 }
 
-// The MXIC 32-byte-page row: MXIC's erase set with a 32-byte program buffer.
-FlashPart Mxic32(std::string name, std::uint32_t kb, std::uint8_t capacity) {
+// M25P parts: a sector erase (0xD8) and a bulk erase.
+FlashPart M25p(std::string name, std::string chip, std::uint32_t kb, Bytes jedec,
+               std::uint32_t sectorKb, BusyTime bulk, BusyTime page) {
+  return WithMask(Part(std::move(name), std::move(chip), kMakerStEonMxic, kb, std::move(jedec),
+                       {Unit(0xD8, sectorKb, Ms(1000, 3000)), Chip(0xC7, bulk)}, page),
+                  0x3C);
+}
+
+// Macronix: 4 KB sectors, 64 KB blocks by 0x52 or 0xD8, chip erase by 0x60
+// or 0xC7.
+const BusyTime kMxicPage = Ms(1.4, 5);
+std::vector<EraseCommand> Mxic(BusyTime chip) {
+  return {Unit(0x20, 4, Ms(60, 120)), Unit(0x52, 64, Ms(1000, 2000)),
+          Unit(0xD8, 64, Ms(1000, 2000)), Chip(0x60, chip), Chip(0xC7, chip)};
+}
+
+// The MXIC 32-byte-page row: the 4 KB / 64 KB erase set with a 32-byte
+// program buffer.
+FlashPart Mxic32(std::string name, std::uint32_t kb, std::uint8_t capacity, BusyTime chip) {
   FlashPart p = StandIn(std::move(name), "MXIC C2 22 10/11/13: 32-byte pages", kMakerMxic, kb,
-                        {0xC2, 0x22, capacity}, Uniform4k64k());
+                        {0xC2, 0x22, capacity},
+                        {Unit(0x20, 4, Ms(60, 120)), Unit(0xD8, 64, Ms(1000, 2000)),
+                         Chip(0x60, chip), Chip(0xC7, chip)},
+                        kMxicPage);
   p.pageSize = 32;
   return p;
 }
 
-FlashPart WithMask(FlashPart p, std::uint8_t protectMask) {
-  p.protectMask = protectMask;
-  return p;
+// Winbond W25X: 4 KB sectors, 64 KB blocks, chip erase by 0xC7 only.
+const BusyTime kW25xPage = Ms(1.5, 3);
+std::vector<EraseCommand> W25x(BusyTime chip) {
+  return {Unit(0x20, 4, Ms(150, 300)), Unit(0xD8, 64, Ms(1000, 2000)), Chip(0xC7, chip)};
+}
+
+// Chip erase times of the uniform 4 KB / 64 KB parts by size, from the EON
+// EN25F / EN25LF data sheets (3 s for 256 KB, 5 s for 512 KB typical).
+BusyTime ChipEraseBySize(std::uint32_t kb) {
+  const double typical = kb <= 64 ? 1 : kb <= 128 ? 2 : kb <= 256 ? 3 : kb <= 512 ? 5 : 10;
+  return Ms(typical * 1000, typical * 3000);
+}
+
+std::vector<EraseCommand> Uniform4k64k(std::uint32_t kb, BusyTime sector, BusyTime block) {
+  const BusyTime chip = ChipEraseBySize(kb);
+  return {Unit(0x20, 4, sector), Unit(0xD8, 64, block), Chip(0x60, chip), Chip(0xC7, chip)};
+}
+
+// GigaDevice GD25Q: 4 KB, 32 KB (0x52) and 64 KB units.
+const BusyTime kGdPage = Ms(0.7, 2.4);
+std::vector<EraseCommand> Gd25q(std::uint32_t kb, bool block64) {
+  const BusyTime chip = kb <= 64 ? Ms(500, 1500) : kb <= 128 ? Ms(1000, 3000) : Ms(2000, 6000);
+  std::vector<EraseCommand> e{Unit(0x20, 4, Ms(50, 150)), Unit(0x52, 32, Ms(150, 450))};
+  if (block64) e.push_back(Unit(0xD8, 64, Ms(250, 750)));
+  e.push_back(Chip(0x60, chip));
+  e.push_back(Chip(0xC7, chip));
+  return e;
 }
 
 std::vector<FlashPart> BuildCatalogue() {
   std::vector<FlashPart> parts;
   // PMC
   parts.push_back(Pmc("pmc-25ld512", "Pm25LD512", 64, {0x7F, 0x9D, 0x20},
-                      {Unit(0x20, 4), Unit(0xD7, 4), Unit(0xD8, 32), Chip(0x60), Chip(0xC7)},
+                      {Unit(0x20, 4, kPmcErase), Unit(0xD7, 4, kPmcErase),
+                       Unit(0xD8, 32, kPmcErase), Chip(0x60, kPmcErase), Chip(0xC7, kPmcErase)},
                       0x1C));
   parts.push_back(Pmc("pmc-25lv010", "Pm25LV010A", 128, {0x7F, 0x9D, 0x7C},
-                      {Unit(0xD7, 4), Unit(0xD8, 32), Chip(0xC7)}, 0x0C));
+                      {Unit(0xD7, 4, kPmcErase), Unit(0xD8, 32, kPmcErase),
+                       Chip(0xC7, kPmcErase)},
+                      0x0C));
+  parts.back().answerAB = AfterDummies({0x9D, 0x7C});  // as the Pm25LV010 answers
   parts.push_back(Pmc("pmc-25lv020", "Pm25LV020", 256, {0x7F, 0x9D, 0x7D},
-                      {Unit(0xD7, 4), Unit(0xD8, 64), Chip(0xC7)}, 0x1C));
+                      {Unit(0xD7, 4, kPmcErase), Unit(0xD8, 64, kPmcErase),
+                       Chip(0xC7, kPmcErase)},
+                      0x1C));
   {
     // No JEDEC answer: identifies only through 0xAB.
     FlashPart p = Pmc("pmc-25lv512-res", "Pm25LV512", 64, {},
-                      {Unit(0xD7, 4), Unit(0xD8, 32), Chip(0xC7)}, 0x0C);
+                      {Unit(0xD7, 4, kPmcErase), Unit(0xD8, 32, kPmcErase),
+                       Chip(0xC7, kPmcErase)},
+                      0x0C);
     p.answerAB = AfterDummies({0x9D, 0x7B});
     parts.push_back(p);
   }
   // SST
-  const std::vector<EraseCommand> sstSmall{Unit(0x20, 4), Unit(0x52, 32), Chip(0x60)};
-  const std::vector<EraseCommand> sstB{Unit(0x20, 4), Unit(0x52, 32), Unit(0xD8, 64), Chip(0x60),
-                                       Chip(0xC7)};
+  const BusyTime sstUnit = Ms(18, 25);
+  const std::vector<EraseCommand> sstSmall{Unit(0x20, 4, sstUnit), Unit(0x52, 32, sstUnit),
+                                           Chip(0x60, Ms(70, 100))};
+  const std::vector<EraseCommand> sstB{Unit(0x20, 4, sstUnit), Unit(0x52, 32, sstUnit),
+                                       Unit(0xD8, 64, sstUnit), Chip(0x60, Ms(35, 50)),
+                                       Chip(0xC7, Ms(35, 50))};
   parts.push_back(Sst("sst-25vf512", "SST25VF512", 64, {}, 0x48, sstSmall, AaiMode::Byte,
-                      StatusWriteEnable::Ewsr, 0x0C));
+                      StatusWriteEnable::Ewsr, 0x0C, Us(14, 20)));
   parts.push_back(Sst("sst-25vf010", "SST25VF010", 128, {}, 0x49, sstSmall, AaiMode::Byte,
-                      StatusWriteEnable::Ewsr, 0x0C));
+                      StatusWriteEnable::Ewsr, 0x0C, Us(14, 20)));
   parts.push_back(Sst("sst-25vf016b", "SST25VF016B", 2048, {0xBF, 0x25, 0x41}, 0x41, sstB,
-                      AaiMode::Word, StatusWriteEnable::Either, 0x3C));
+                      AaiMode::Word, StatusWriteEnable::Either, 0x3C, Us(7, 10)));
   parts.push_back(Sst("sst-25vf032b", "SST25VF032B", 4096, {0xBF, 0x25, 0x4A}, 0x4A, sstB,
-                      AaiMode::Word, StatusWriteEnable::Ewsr, 0x3C));
+                      AaiMode::Word, StatusWriteEnable::Ewsr, 0x3C, Us(7, 10)));
   // ST/EON/MXIC (the makers the chips report as one kind): no 4 KB sectors.
-  parts.push_back(WithMask(Part("st-m25p05", "M25P05-A", kMakerStEonMxic, 64, {0x20, 0x20, 0x10},
-                                {Unit(0xD8, 32), Chip(0xC7)}),
-                           0x3C));
-  parts.push_back(WithMask(Part("st-m25p10", "M25P10-A", kMakerStEonMxic, 128,
-                                {0x20, 0x20, 0x11}, {Unit(0xD8, 32), Chip(0xC7)}),
-                           0x3C));
-  parts.push_back(WithMask(Part("st-m25p80", "M25P80", kMakerStEonMxic, 1024, {0x20, 0x20, 0x14},
-                                {Unit(0xD8, 64), Chip(0xC7)}),
-                           0x3C));
+  // The JEDEC parts keep the one-byte signature for older hosts.
+  parts.push_back(WithRes(M25p("st-m25p05", "M25P05-A", 64, {0x20, 0x20, 0x10}, 32,
+                               Ms(2500, 7500), Ms(1.4, 5)),
+                          0x05));
+  parts.push_back(WithRes(M25p("st-m25p10", "M25P10-A", 128, {0x20, 0x20, 0x11}, 32,
+                               Ms(1700, 5100), Ms(1.4, 5)),
+                          0x10));
+  parts.push_back(WithRes(M25p("st-m25p80", "M25P80", 1024, {0x20, 0x20, 0x14}, 64,
+                               Ms(10000, 20000), Ms(1.4, 5)),
+                          0x13));
   {
-    // Electronic signature only.
-    FlashPart p = WithMask(Part("st-m25p05-res", "M25P05", kMakerStEonMxic, 64, {},
-                                {Unit(0xD8, 32), Chip(0xC7)}),
-                           0x3C);
-    p.answerAB = {0xFF, 0xFF, 0xFF, 0x05, 0x05, 0x05};
+    // Electronic signature only, and 128-byte pages.
+    FlashPart p = WithRes(M25p("st-m25p05-res", "M25P05", 64, {}, 32, Ms(2000, 6000), Ms(3, 9)),
+                          0x05);
+    p.pageSize = 128;
     parts.push_back(p);
   }
-  // ATMEL. AT25F512 and AT25F512A answer alike; the A part has a 128-byte buffer.
-  parts.push_back(OldAtmel("atmel-at25f512", "AT25F512", 64, 0x65, 256, 0x0C));
+  // ATMEL. The AT25F512 answers 1F 60 as the AT25F1024 does; the AT25F512A
+  // answers 1F 65 and has a 128-byte buffer.
+  parts.push_back(OldAtmel("atmel-at25f512", "AT25F512", 64, 0x60, 256, 0x0C));
   parts.push_back(OldAtmel("atmel-at25f512a", "AT25F512A", 64, 0x65, 128, 0x04));
   parts.push_back(OldAtmel("atmel-at25f1024", "AT25F1024", 128, 0x60, 256, 0x0C));
   parts.push_back(WithMask(
       Part("atmel-at25fs010", "AT25FS010", kMakerAtmel, 128, {0x1F, 0x66, 0x01},
-           {Unit(0x20, 4), Unit(0xD7, 4), Unit(0x52, 32), Unit(0xD8, 32), Chip(0x60), Chip(0xC7)}),
+           {Unit(0x20, 4, Ms(100, 300)), Unit(0xD7, 4, Ms(100, 300)), Unit(0x52, 32, Ms(500, 1500)),
+            Unit(0xD8, 32, Ms(500, 1500)), Chip(0x60, Ms(2000, 6000)), Chip(0xC7, Ms(2000, 6000))},
+           Ms(2.5, 7.5)),
       0x6C));
-  parts.push_back(Part(
-      "atmel-at25f512b", "AT25F512B", kMakerAtmel, 64, {0x1F, 0x65, 0x01},
-      {Unit(0x20, 4), Unit(0x52, 32), Unit(0xD8, 32), Chip(0x60), Chip(0xC7), Chip(0x62)}));
+  parts.push_back(Part("atmel-at25f512b", "AT25F512B", kMakerAtmel, 64, {0x1F, 0x65, 0x01},
+                       {Unit(0x20, 4, Ms(100, 300)), Unit(0x52, 32, Ms(500, 1500)),
+                        Unit(0xD8, 32, Ms(500, 1500)), Chip(0x60, Ms(1000, 3000)),
+                        Chip(0xC7, Ms(1000, 3000)), Chip(0x62, Ms(1000, 3000))},
+                       Ms(2.5, 7.5)));
   // MXIC
-  parts.push_back(WithMask(
-      Part("mxic-mx25l512", "MX25L512", kMakerMxic, 64, {0xC2, 0x20, 0x10}, Uniform4k64k()), 0x0C));
-  parts.push_back(
-      Part("mxic-mx25l8005", "MX25L8005", kMakerMxic, 1024, {0xC2, 0x20, 0x14}, Uniform4k64k()));
-  parts.push_back(
-      Part("mxic-mx25l1605", "MX25L1605", kMakerMxic, 2048, {0xC2, 0x20, 0x15}, Uniform4k64k()));
-  parts.push_back(Mxic32("mxic-c22210-p32", 64, 0x10));
-  parts.push_back(Mxic32("mxic-c22211-p32", 128, 0x11));
-  parts.push_back(Mxic32("mxic-c22213-p32", 512, 0x13));
-  // WINBOND
-  parts.push_back(
-      Part("winbond-w25x05", "W25X05", kMakerWinbond, 64, {0xEF, 0x30, 0x10}, Uniform4k64k()));
-  parts.push_back(
-      Part("winbond-w25x10", "W25X10", kMakerWinbond, 128, {0xEF, 0x30, 0x11}, Uniform4k64k()));
-  parts.push_back(
-      Part("winbond-w25x20", "W25X20", kMakerWinbond, 256, {0xEF, 0x30, 0x12}, Uniform4k64k()));
-  parts.push_back(
-      Part("winbond-w25x40", "W25X40", kMakerWinbond, 512, {0xEF, 0x30, 0x13}, Uniform4k64k()));
-  parts.push_back(
-      Part("winbond-w25x80", "W25X80", kMakerWinbond, 1024, {0xEF, 0x30, 0x14}, Uniform4k64k()));
+  parts.push_back(WithRes(WithMask(Part("mxic-mx25l512", "MX25L512", kMakerMxic, 64,
+                                        {0xC2, 0x20, 0x10}, Mxic(Ms(1000, 2000)), kMxicPage),
+                                   0x0C),
+                          0x05));
+  parts.push_back(WithRes(Part("mxic-mx25l8005", "MX25L8005", kMakerMxic, 1024,
+                               {0xC2, 0x20, 0x14}, Mxic(Ms(8000, 20000)), kMxicPage),
+                          0x13));
+  // The first MX25L1605 erases 64 KB with 0x20 as with 0xD8 (the A, D and E
+  // versions have 4 KB sectors).
+  parts.push_back(WithRes(
+      Part("mxic-mx25l1605", "MX25L1605", kMakerMxic, 2048, {0xC2, 0x20, 0x15},
+           {Unit(0x20, 64, Ms(1000, 2000)), Unit(0xD8, 64, Ms(1000, 2000)),
+            Chip(0x60, Ms(15000, 30000)), Chip(0xC7, Ms(15000, 30000))},
+           kMxicPage),
+      0x14));
+  parts.push_back(Mxic32("mxic-c22210-p32", 64, 0x10, Ms(1000, 2000)));
+  parts.push_back(Mxic32("mxic-c22211-p32", 128, 0x11, Ms(2000, 4000)));
+  parts.push_back(Mxic32("mxic-c22213-p32", 512, 0x13, Ms(5000, 15000)));
+  // WINBOND. The W25X05 has 32 KB blocks and takes 0x60 as well.
+  parts.push_back(WithResAndRems(
+      Part("winbond-w25x05", "W25X05", kMakerWinbond, 64, {0xEF, 0x30, 0x10},
+           {Unit(0x20, 4, Ms(150, 300)), Unit(0x52, 32, Ms(500, 1500)),
+            Unit(0xD8, 64, Ms(1000, 2000)), Chip(0x60, ChipEraseBySize(64)),
+            Chip(0xC7, ChipEraseBySize(64))},
+           kW25xPage),
+      0xEF, 0x05));
+  parts.push_back(WithResAndRems(Part("winbond-w25x10", "W25X10", kMakerWinbond, 128,
+                                      {0xEF, 0x30, 0x11}, W25x(ChipEraseBySize(128)), kW25xPage),
+                                 0xEF, 0x10));
+  parts.push_back(WithResAndRems(Part("winbond-w25x20", "W25X20", kMakerWinbond, 256,
+                                      {0xEF, 0x30, 0x12}, W25x(ChipEraseBySize(256)), kW25xPage),
+                                 0xEF, 0x11));
+  parts.push_back(WithResAndRems(Part("winbond-w25x40", "W25X40", kMakerWinbond, 512,
+                                      {0xEF, 0x30, 0x13}, W25x(ChipEraseBySize(512)), kW25xPage),
+                                 0xEF, 0x12));
+  parts.push_back(WithResAndRems(Part("winbond-w25x80", "W25X80", kMakerWinbond, 1024,
+                                      {0xEF, 0x30, 0x14}, W25x(ChipEraseBySize(1024)), kW25xPage),
+                                 0xEF, 0x13));
   parts.push_back(StandIn("winbond-ef4010", "WINBOND EF 40 10: the default 64 KB", kMakerWinbond,
-                          64, {0xEF, 0x40, 0x10}, Uniform4k64k()));
+                          64, {0xEF, 0x40, 0x10},
+                          Uniform4k64k(64, Ms(150, 300), Ms(1000, 2000)), kW25xPage));
   // AMIC: the P parts erase by boot-sector layout, 0xD8 only.
+  const BusyTime amicPage = Ms(1.5, 5);
+  const BusyTime amicSector = Ms(1000, 3000);
   parts.push_back(WithMask(Part("amic-a25l05pu", "A25L05PU", kMakerAmic, 64,
                                 {0x7F, 0x37, 0x20, 0x10},
-                                {Boot(0xD8, {4, 4, 8, 16, 32}), Chip(0xC7)}),
+                                {Boot(0xD8, {4, 4, 8, 16, 32}, amicSector),
+                                 Chip(0xC7, Ms(1000, 3000))},
+                                amicPage),
                            0x0C));
   {
     FlashPart p = WithMask(Part("amic-a25l05pt", "A25L05PT", kMakerAmic, 64,
                                 {0x7F, 0x37, 0x20, 0x20},
-                                {Boot(0xD8, {32, 16, 8, 4, 4}), Chip(0xC7)}),
+                                {Boot(0xD8, {32, 16, 8, 4, 4}, amicSector),
+                                 Chip(0xC7, Ms(1000, 3000))},
+                                amicPage),
                            0x0C);
     p.answerAB = {0xFF, 0xFF, 0xFF, 0x05, 0x05, 0x05};
     parts.push_back(p);
   }
   parts.push_back(WithMask(Part("amic-a25l10pt", "A25L10PT", kMakerAmic, 128,
                                 {0x7F, 0x37, 0x20, 0x21},
-                                {Boot(0xD8, {64, 32, 16, 8, 4, 4}), Chip(0xC7)}),
+                                {Boot(0xD8, {64, 32, 16, 8, 4, 4}, amicSector),
+                                 Chip(0xC7, Ms(2000, 6000))},
+                                amicPage),
                            0x0C));
   parts.push_back(Part("amic-a25l080", "A25L080", kMakerAmic, 1024, {0x37, 0x30, 0x14},
-                       {Unit(0x20, 4), Unit(0xD8, 64), Chip(0xC7)}));
+                       {Unit(0x20, 4, Ms(150, 450)), Unit(0xD8, 64, Ms(1000, 3000)),
+                        Chip(0xC7, ChipEraseBySize(1024))},
+                       amicPage));
   // EON
+  const BusyTime eonPage = Ms(1.5, 4.5);
   parts.push_back(Part("eon-en25p05", "EN25P05", kMakerEon, 64, {0x1C, 0x20, 0x10},
-                       {Unit(0xD8, 32), Chip(0xC7)}));
-  parts.push_back(
-      Part("eon-en25f80", "EN25F80", kMakerEon, 1024, {0x1C, 0x31, 0x14}, Uniform4k64k()));
+                       {Unit(0xD8, 32, Ms(800, 2400)), Chip(0xC7, Ms(1000, 3000))}, eonPage));
+  parts.push_back(Part("eon-en25f80", "EN25F80", kMakerEon, 1024, {0x1C, 0x31, 0x14},
+                       Uniform4k64k(1024, Ms(150, 450), Ms(800, 2400)), eonPage));
   // ESMT
-  parts.push_back(
-      Part("esmt-f25l01pa", "F25L01PA", kMakerEsmt, 128, {0x8C, 0x30, 0x11}, Uniform4k64k()));
+  parts.push_back(Part("esmt-f25l01pa", "F25L01PA", kMakerEsmt, 128, {0x8C, 0x30, 0x11},
+                       {Unit(0x20, 4, Ms(90, 270)), Unit(0xD8, 64, Ms(750, 2250)),
+                        Chip(0x60, Ms(1000, 3000)), Chip(0xC7, Ms(1000, 3000))},
+                       Ms(1.5, 4.5)));
   // SANYO: sector erase 0xD7. The real part has no JEDEC answer and gives its
   // IDs through 0xAB; the stand-in answers the host's SANYO row.
+  const std::vector<EraseCommand> sanyo{Unit(0xD7, 4, Ms(150, 450)),
+                                        Unit(0xD8, 64, Ms(1000, 3000)),
+                                        Chip(0xC7, ChipEraseBySize(256))};
   {
-    FlashPart p = WithMask(Part("sanyo-le25fu206", "LE25FU206", kMakerSanyo, 256, {},
-                                {Unit(0xD7, 4), Unit(0xD8, 64), Chip(0xC7)}),
-                           0x0C);
+    FlashPart p = WithMask(
+        Part("sanyo-le25fu206", "LE25FU206", kMakerSanyo, 256, {}, sanyo, Ms(1.5, 4.5)), 0x0C);
     p.answerAB = AfterDummies({0x62, 0x44});
     p.engineSectorErase = 0xD7;
     parts.push_back(p);
   }
   {
     FlashPart p = StandIn("sanyo-6206-res44", "SANYO 62 with 0xAB answer 44: 256 KB", kMakerSanyo,
-                          256, {0x62, 0x06, 0x12}, {Unit(0xD7, 4), Unit(0xD8, 64), Chip(0xC7)});
+                          256, {0x62, 0x06, 0x12}, sanyo, Ms(1.5, 4.5));
     p.answerAB = {0xFF, 0xFF, 0xFF, 0x44, 0x44, 0x44};
     p.engineSectorErase = 0xD7;
     parts.push_back(p);
   }
   // GIGADEVICE: the 512-Kbit part has no 64 KB block erase.
   parts.push_back(WithMask(Part("gd-gd25q512", "GD25Q512", kMakerGigaDevice, 64,
-                                {0xC8, 0x40, 0x10},
-                                {Unit(0x20, 4), Unit(0x52, 32), Chip(0x60), Chip(0xC7)}),
+                                {0xC8, 0x40, 0x10}, Gd25q(64, false), kGdPage),
                            0x7C));
-  parts.push_back(WithMask(
-      Part("gd-gd25q10", "GD25Q10", kMakerGigaDevice, 128, {0xC8, 0x40, 0x11}, Gd25q()), 0x7C));
-  parts.push_back(WithMask(
-      Part("gd-gd25q40", "GD25Q40", kMakerGigaDevice, 512, {0xC8, 0x40, 0x13}, Gd25q()), 0x7C));
+  parts.push_back(WithMask(Part("gd-gd25q10", "GD25Q10", kMakerGigaDevice, 128,
+                                {0xC8, 0x40, 0x11}, Gd25q(128, true), kGdPage),
+                           0x7C));
+  parts.push_back(WithMask(Part("gd-gd25q40", "GD25Q40", kMakerGigaDevice, 512,
+                                {0xC8, 0x40, 0x13}, Gd25q(512, true), kGdPage),
+                           0x7C));
   return parts;
 }
 
@@ -268,6 +395,16 @@ const EraseCommand* FlashPart::FindErase(std::uint8_t opcode) const {
   for (const EraseCommand& e : erase)
     if (e.opcode == opcode) return &e;
   return nullptr;
+}
+
+std::uint32_t BusyMs(const BusyTime& time, BusyTimes which) {
+  const std::uint32_t us = which == BusyTimes::Maximum ? time.maximumUs : time.typicalUs;
+  return us < 1000 ? 0 : (us + 999) / 1000;
+}
+
+std::uint32_t FlashPart::EraseMs(std::uint8_t opcode, BusyTimes which) const {
+  const EraseCommand* e = FindErase(opcode);
+  return e == nullptr ? 0 : BusyMs(e->time, which);
 }
 
 EraseRange FlashPart::EraseRangeAt(std::uint8_t opcode, std::uint32_t address) const {

@@ -37,14 +37,21 @@ enum class AaiMode : std::uint8_t { None, Byte, Word };
 // either of them.
 enum class StatusWriteEnable : std::uint8_t { Wren, Ewsr, Either };
 
-struct FlashTiming {
-  std::uint32_t sectorEraseMs = 30;
-  std::uint32_t blockEraseMs = 200;
-  std::uint32_t chipEraseMs = 1200;
-  std::uint32_t pageProgramMs = 1;
-  std::uint32_t statusWriteMs = 5;
-  std::uint32_t aaiProgramMs = 0;  // far below a millisecond on real parts
+// A busy time as data sheets give it: typical and maximum, in microseconds.
+struct BusyTime {
+  std::uint32_t typicalUs = 0;
+  std::uint32_t maximumUs = 0;
 };
+
+// Which of its two busy times an emulated part takes: the typical one by
+// default; a test of the host's waits asks for the maximum.
+enum class BusyTimes : std::uint8_t { Typical, Maximum };
+
+// The busy time in whole milliseconds of the virtual clock. A time below a
+// millisecond (a byte or AAI program) is over before the next command can
+// reach the part, as a pass-through command takes longer than that; longer
+// times round up.
+std::uint32_t BusyMs(const BusyTime& time, BusyTimes which);
 
 // One erase opcode of a part and the range it clears.
 struct EraseCommand {
@@ -54,6 +61,7 @@ struct EraseCommand {
   std::uint32_t unit = 0;
   // Boot-sector parts: the unit sizes from address 0 upwards, replacing unit.
   std::vector<std::uint32_t> layout;
+  BusyTime time;  // how long the part stays busy after it
 
   bool wholeChip() const { return unit == 0 && layout.empty(); }
 };
@@ -79,6 +87,8 @@ struct FlashPart {
   // floats high (0xFF). Past the listed bytes the line reads 0xFF too.
   std::vector<std::uint8_t> answer9F, answer90, answerAB, answer15;
   std::uint32_t pageSize = 256;  // program buffer; a page program wraps inside it
+  BusyTime pageProgram;          // one page (one byte or word on the AAI parts)
+  BusyTime statusWriteTime;      // the status register write (0x01)
   // Every erase opcode the part takes; any other erase opcode is ignored.
   std::vector<EraseCommand> erase;
   AaiMode aai = AaiMode::None;
@@ -93,7 +103,6 @@ struct FlashPart {
   std::uint8_t engineBlockErase = 0xD8;
   std::uint8_t engineProgram = 0x02;
   std::uint8_t engineSectorErase = 0x20;
-  FlashTiming timing;
 
   std::uint32_t sizeBytes() const { return sizeKb * 1024; }
   bool standIn() const { return chip.empty(); }
@@ -101,6 +110,8 @@ struct FlashPart {
   // The range opcode clears when sent with address (wrapped at the part's
   // size, as the address lines wrap); length 0 when the part ignores it.
   EraseRange EraseRangeAt(std::uint8_t opcode, std::uint32_t address) const;
+  // How long the part stays busy after the erase opcode; 0 when it has none.
+  std::uint32_t EraseMs(std::uint8_t opcode, BusyTimes which) const;
 };
 
 // A fault an emulated flash can be given, named in data.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <string_view>
 
 namespace sim {
 
@@ -21,8 +22,8 @@ std::string Lower(std::string s) {
 }
 
 // "\\.\E:" -> 'E'; 0 when the path is not a volume path.
-char VolumeLetter(const std::string& path) {
-  if (path.size() == 6 && path.compare(0, 4, "\\\\.\\") == 0 && path[5] == ':')
+char VolumeLetter(std::string_view path) {
+  if (path.size() == 6 && path.substr(0, 4) == "\\\\.\\" && path[5] == ':')
     return static_cast<char>(std::toupper(static_cast<unsigned char>(path[4])));
   return 0;
 }
@@ -67,21 +68,24 @@ Machine::Machine() { drives_['C'] = Drive{{7, 0, 1}, host::kDriveFixed, ""}; }
 Machine::~Machine() = default;
 
 void Machine::Attach(Attachment attachment) {
+  Slot slot;
+  slot.key = Lower(attachment.path);
+  slot.id = nextId_++;
   for (const Volume& v : attachment.volumes) {
     host::DeviceNumber n = attachment.number;
     n.partitionNumber = v.partitionNumber;
     const bool cd = attachment.interfaceClass == host::InterfaceClass::Cdrom;
-    drives_[v.letter] = Drive{n, cd ? host::kDriveCdrom : host::kDriveRemovable,
-                              Lower(attachment.path)};
+    drives_[v.letter] = Drive{n, cd ? host::kDriveCdrom : host::kDriveRemovable, slot.key};
   }
-  attachments_.push_back(std::move(attachment));
+  slot.attachment = std::move(attachment);
+  attachments_.push_back(std::move(slot));
   if (onDeviceChange) onDeviceChange(kDbtDeviceArrival);
 }
 
 bool Machine::Detach(const std::string& path) {
   const std::string key = Lower(path);
   auto it = std::find_if(attachments_.begin(), attachments_.end(),
-                         [&](const Attachment& a) { return Lower(a.path) == key; });
+                         [&](const Slot& s) { return s.key == key; });
   if (it == attachments_.end()) return false;
   for (auto d = drives_.begin(); d != drives_.end();)
     d = d->second.owner == key ? drives_.erase(d) : std::next(d);
@@ -127,48 +131,115 @@ void Machine::ClearFaults() {
   listFails_.clear();
 }
 
-const Attachment* Machine::Find(const std::string& path) const {
-  const std::string key = Lower(path);
-  for (const Attachment& a : attachments_)
-    if (Lower(a.path) == key) return &a;
+Machine::Slot* Machine::SlotByKey(const std::string& key) {
+  for (Slot& s : attachments_)
+    if (s.key == key) return &s;
   return nullptr;
 }
 
-Attachment* Machine::FindMutable(const std::string& path) {
-  return const_cast<Attachment*>(Find(path));
+Machine::Slot* Machine::SlotById(std::uint64_t id) {
+  for (Slot& s : attachments_)
+    if (s.id == id) return &s;
+  return nullptr;
+}
+
+Machine::OpenEntry* Machine::FindOpen(host::Handle handle) {
+  for (OpenEntry& open : handles_)
+    if (open.handle == handle) return &open;
+  return nullptr;
+}
+
+const std::string& Machine::OpenPath(const OpenEntry& open) const {
+  static const std::string gone;
+  if (open.slot == 0) return open.volumeKey;
+  for (const Slot& s : attachments_)
+    if (s.id == open.slot) return s.key;
+  return gone;
+}
+
+const Attachment* Machine::Find(const std::string& path) const {
+  const std::string key = Lower(path);
+  for (const Slot& s : attachments_)
+    if (s.key == key) return &s.attachment;
+  return nullptr;
+}
+
+Machine::Slot* Machine::Resolve(const char* path) {
+  if (lastOpenSlot_ != 0 && lastOpenPath_ == path) {
+    if (Slot* s = SlotById(lastOpenSlot_)) return s;
+  }
+  Slot* s = SlotByKey(Lower(path));
+  if (s != nullptr) {
+    lastOpenPath_ = path;
+    lastOpenSlot_ = s->id;
+  }
+  return s;
 }
 
 host::Handle Machine::OpenDevice(const char* path, std::uint32_t access, std::uint32_t share,
                                  std::uint32_t& lastError) {
   ++openCount_;
-  const std::string key = Lower(path);
-  if (auto f = openFailures_.find(key); f != openFailures_.end()) {
-    lastError = f->second;
-    return host::kInvalidHandle;
+  // Failures and foreign holders are keyed by path text; most runs set none.
+  if (!openFailures_.empty() || !heldElsewhere_.empty()) {
+    const std::string key = Lower(path);
+    if (auto f = openFailures_.find(key); f != openFailures_.end()) {
+      lastError = f->second;
+      return host::kInvalidHandle;
+    }
+    // Another program holds the device open with read/write sharing: a shared
+    // open still works, an exclusive one does not. An open without read or
+    // write access (a device-number query) takes no part in sharing at all.
+    const bool wantsData = (access & (host::kGenericRead | host::kGenericWrite)) != 0;
+    if (auto h = heldElsewhere_.find(key); wantsData && h != heldElsewhere_.end() && h->second &&
+                                           (share & (host::kShareRead | host::kShareWrite)) !=
+                                               (host::kShareRead | host::kShareWrite)) {
+      lastError = host::kErrorSharingViolation;
+      return host::kInvalidHandle;
+    }
   }
-  const char letter = VolumeLetter(key);
-  const bool exists = letter != 0 ? drives_.count(letter) > 0 : Find(key) != nullptr;
-  if (!exists) {
-    lastError = host::kErrorFileNotFound;
-    return host::kInvalidHandle;
-  }
-  // Another program holds the device open with read/write sharing: a shared
-  // open still works, an exclusive one does not. An open without read or
-  // write access (a device-number query) takes no part in sharing at all.
-  const bool wantsData = (access & (host::kGenericRead | host::kGenericWrite)) != 0;
-  if (auto h = heldElsewhere_.find(key); wantsData && h != heldElsewhere_.end() && h->second &&
-                                         (share & (host::kShareRead | host::kShareWrite)) !=
-                                             (host::kShareRead | host::kShareWrite)) {
-    lastError = host::kErrorSharingViolation;
-    return host::kInvalidHandle;
+  OpenEntry open;
+  open.share = share;
+  if (const char letter = VolumeLetter(path); letter != 0) {
+    if (drives_.count(letter) == 0) {
+      lastError = host::kErrorFileNotFound;
+      return host::kInvalidHandle;
+    }
+    open.volumeKey = Lower(path);
+  } else {
+    const Slot* slot = Resolve(path);
+    if (slot == nullptr) {
+      lastError = host::kErrorFileNotFound;
+      return host::kInvalidHandle;
+    }
+    open.slot = slot->id;
   }
   lastError = 0;
-  const host::Handle handle = nextHandle_++;
-  handles_[handle] = OpenEntry{key, share};
-  return handle;
+  open.handle = nextHandle_++;
+  handles_.push_back(std::move(open));
+  return handles_.back().handle;
 }
 
-void Machine::CloseDevice(host::Handle handle) { handles_.erase(handle); }
+void Machine::CloseDevice(host::Handle handle) {
+  for (auto it = handles_.begin(); it != handles_.end(); ++it) {
+    if (it->handle != handle) continue;
+    handles_.erase(it);
+    return;
+  }
+}
+
+bool Machine::BeginRun(const char* path, std::uint32_t& lastError) {
+  const std::string key = Lower(path);
+  lastError = 0;
+  if (Find(key) == nullptr) {
+    lastError = host::kErrorFileNotFound;
+    return false;
+  }
+  if (auto h = heldElsewhere_.find(key); h != heldElsewhere_.end() && h->second) {
+    lastError = host::kErrorSharingViolation;
+    return false;
+  }
+  return true;
+}
 
 CommandFault* Machine::MatchFault(const std::string& path, const std::uint8_t* cdb,
                                   int cdbLength) {
@@ -181,6 +252,14 @@ CommandFault* Machine::MatchFault(const std::string& path, const std::uint8_t* c
   return nullptr;
 }
 
+void Machine::Record(TranscriptEntry&& entry) {
+  transcript_.push_back(std::move(entry));
+  // Dropping the older half at a time keeps the cost per request constant.
+  if (transcriptLimit_ != kFullTranscript && transcript_.size() >= 2 * transcriptLimit_)
+    transcript_.erase(transcript_.begin(),
+                      transcript_.end() - static_cast<std::ptrdiff_t>(transcriptLimit_));
+}
+
 bool Machine::PassThrough(host::Handle handle, host::PassThroughRequest& request,
                           std::uint32_t& lastError) {
   TranscriptEntry entry;
@@ -188,30 +267,31 @@ bool Machine::PassThrough(host::Handle handle, host::PassThroughRequest& request
   entry.request = request;
   entry.cdb.assign(request.cdb, request.cdb + std::min<int>(request.cdbLength, 16));
   entry.bufferAligned = reinterpret_cast<std::uintptr_t>(request.dataBuffer) % 8192 == 0;
-  auto open = handles_.find(handle);
-  if (open == handles_.end()) {
+  OpenEntry* open = FindOpen(handle);
+  if (open == nullptr) {
     lastError = host::kErrorInvalidFunction;
     entry.outcome = Outcome::NotOpen;
-    transcript_.push_back(std::move(entry));
+    Record(std::move(entry));
     return false;
   }
-  entry.path = open->second.path;
-  entry.share = open->second.share;
+  entry.path = OpenPath(*open);
+  entry.share = open->share;
   auto* data = static_cast<std::uint8_t*>(request.dataBuffer);
   if (recordDataOut && !request.dataIn && data != nullptr)
     entry.dataOut.assign(data, data + std::min<std::size_t>(request.dataTransferLength,
                                                             kRecordedDataOut));
 
-  Attachment* target = FindMutable(entry.path);
+  Slot* target = open->slot != 0 ? SlotById(open->slot) : nullptr;
   if (target == nullptr) {  // unplugged since the open
     lastError = kErrorDeviceNotConnected;
     request.dataTransferLength = 0;
     entry.outcome = Outcome::PlatformError;
-    transcript_.push_back(std::move(entry));
+    Record(std::move(entry));
     return false;
   }
 
-  CommandFault* fault = MatchFault(entry.path, request.cdb, request.cdbLength);
+  CommandFault* fault =
+      faults_.empty() ? nullptr : MatchFault(entry.path, request.cdb, request.cdbLength);
   const bool answers = fault != nullptr && (fault->kind == CommandFault::Kind::ShortTransfer ||
                                             fault->kind == CommandFault::Kind::FlipBit);
   if (fault != nullptr && !answers) {
@@ -226,8 +306,9 @@ bool Machine::PassThrough(host::Handle handle, host::PassThroughRequest& request
       entry.outcome = Outcome::PlatformError;
     }
     const bool unplug = fault->kind == CommandFault::Kind::Unplug;
-    transcript_.push_back(std::move(entry));
-    if (unplug) Detach(open->second.path);
+    const std::string path = entry.path;
+    Record(std::move(entry));
+    if (unplug) Detach(path);
     return fault->kind == CommandFault::Kind::CheckCondition;
   }
 
@@ -239,11 +320,25 @@ bool Machine::PassThrough(host::Handle handle, host::PassThroughRequest& request
   exchange.length = request.dataTransferLength;
   exchange.transferred = request.dataTransferLength;
   exchange.nowMs = nowMs_;
-  if (target->device) {
-    std::shared_ptr<SimDevice> device = target->device;  // may detach itself (reset)
+  // The device may detach itself (a reset): keep it alive through the call.
+  std::shared_ptr<SimDevice> device = target->attachment.device;
+  if (device) {
     device->Execute(*this, exchange);
   } else {
     exchange.Reject();
+  }
+  entry.command.assign(exchange.command.data(), exchange.command.size());
+  // Work the device did inside the command takes time; a command that takes
+  // longer than its time-out is abandoned by the host, whatever the device
+  // did meanwhile.
+  const std::uint64_t elapsedMs = exchange.nowMs > nowMs_ ? exchange.nowMs - nowMs_ : 0;
+  nowMs_ += elapsedMs;
+  if (elapsedMs > static_cast<std::uint64_t>(request.timeOutValue) * 1000) {
+    lastError = host::kErrorSemTimeout;
+    request.dataTransferLength = 0;
+    entry.outcome = Outcome::PlatformError;
+    Record(std::move(entry));
+    return false;
   }
   if (fault != nullptr && fault->kind == CommandFault::Kind::FlipBit) {
     if (exchange.dataIn && data != nullptr && fault->flipByte < exchange.transferred)
@@ -259,33 +354,31 @@ bool Machine::PassThrough(host::Handle handle, host::PassThroughRequest& request
   lastError = 0;
   entry.outcome = exchange.status == kStatusGood ? Outcome::Good : Outcome::CheckCondition;
   entry.transferred = exchange.transferred;
-  entry.command = std::move(exchange.command);
-  transcript_.push_back(std::move(entry));
+  Record(std::move(entry));
   return true;
 }
 
 bool Machine::QueryDeviceNumber(host::Handle handle, host::DeviceNumber& number,
-                                std::uint32_t& lastError) {
-  auto open = handles_.find(handle);
-  if (open == handles_.end()) {
+                                 std::uint32_t& lastError) {
+  const OpenEntry* open = FindOpen(handle);
+  if (open == nullptr) {
     lastError = host::kErrorInvalidFunction;
     return false;
   }
-  const std::string& path = open->second.path;
-  if (const char letter = VolumeLetter(path); letter != 0) {
-    auto d = drives_.find(letter);
+  if (open->slot == 0) {
+    auto d = drives_.find(VolumeLetter(open->volumeKey));
     if (d == drives_.end()) {
       lastError = kErrorDeviceNotConnected;
       return false;
     }
     number = d->second.number;
   } else {
-    const Attachment* a = Find(path);
-    if (a == nullptr) {
+    const Slot* s = SlotById(open->slot);
+    if (s == nullptr) {
       lastError = kErrorDeviceNotConnected;
       return false;
     }
-    number = a->number;
+    number = s->attachment.number;
   }
   lastError = 0;
   return true;
@@ -295,8 +388,8 @@ std::unique_ptr<host::InterfaceList> Machine::OpenInterfaceList(host::InterfaceC
   if (listFails_[cls]) return nullptr;
   std::vector<std::string> paths;
   if (cls == host::InterfaceClass::Disk) paths = otherDisks_;
-  for (const Attachment& a : attachments_)
-    if (a.interfaceClass == cls) paths.push_back(a.path);
+  for (const Slot& s : attachments_)
+    if (s.attachment.interfaceClass == cls) paths.push_back(s.attachment.path);
   auto f = enumFailAt_.find(cls);
   return std::make_unique<List>(std::move(paths),
                                 f == enumFailAt_.end() ? 0xFFFFFFFFu : f->second);

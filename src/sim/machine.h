@@ -1,9 +1,11 @@
 // The simulated machine: a Host whose disks and CD-ROM units are emulated
 // enclosures described by data. Sleep advances a virtual clock instead of
-// blocking, every pass-through request is written to a transcript, and faults
-// can be injected per path and per command.
+// blocking (so does a device that works inside a command), pass-through
+// requests are written to a transcript, and faults can be injected per path
+// and per command.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -32,6 +34,11 @@ struct Attachment {
 };
 
 enum class Outcome { Good, CheckCondition, PlatformError, NotOpen };
+
+// The transcript keeps every request only when asked to: a demo run sends
+// hundreds of thousands of them.
+inline constexpr std::size_t kFullTranscript = 0;
+inline constexpr std::size_t kDefaultTranscriptLimit = 4096;
 
 struct TranscriptEntry {
   std::uint64_t timeMs = 0;
@@ -86,8 +93,12 @@ class Machine : public host::Host {
   std::uint64_t NowMs() const { return nowMs_; }
   void AdvanceMs(std::uint64_t ms) { nowMs_ += ms; }
   std::uint64_t SleptMs() const { return sleptMs_; }
+  // The latest requests, oldest first: all of them with kFullTranscript, else
+  // at least the last `limit` ones.
   const std::vector<TranscriptEntry>& transcript() const { return transcript_; }
   void ClearTranscript() { transcript_.clear(); }
+  void SetTranscriptLimit(std::size_t limit) { transcriptLimit_ = limit; }
+  std::size_t transcriptLimit() const { return transcriptLimit_; }
   std::vector<std::string> debugLines() const { return debugLines_; }
   int openCount() const { return openCount_; }
   int openHandles() const { return static_cast<int>(handles_.size()); }
@@ -103,6 +114,9 @@ class Machine : public host::Host {
   bool QueryDeviceNumber(host::Handle handle, host::DeviceNumber& number,
                          std::uint32_t& lastError) override;
   void CloseDevice(host::Handle handle) override;
+  // A device another program holds (HoldOpenElsewhere) cannot be held for a
+  // run either; nor can one that is not attached.
+  bool BeginRun(const char* path, std::uint32_t& lastError) override;
   std::unique_ptr<host::InterfaceList> OpenInterfaceList(host::InterfaceClass cls) override;
   std::uint32_t LogicalDrives() override;
   std::string WindowsDirectory() override { return windowsDirectory_; }
@@ -118,16 +132,37 @@ class Machine : public host::Host {
     unsigned type = host::kDriveFixed;
     std::string owner;  // path of the attachment, "" for system/network
   };
+  // An attached interface with its lower-case path, computed once, and the
+  // number that open handles name it by.
+  struct Slot {
+    Attachment attachment;
+    std::string key;
+    std::uint64_t id = 0;
+  };
+  // A handle names a slot by number (0 for a volume), so routing a request
+  // needs no path text; a slot that is gone means the device was unplugged.
   struct OpenEntry {
-    std::string path;
+    host::Handle handle = 0;
+    std::uint64_t slot = 0;
+    std::string volumeKey;  // lower-case volume path, volumes only
     std::uint32_t share = 0;
   };
   class List;
 
-  Attachment* FindMutable(const std::string& path);
+  Slot* SlotByKey(const std::string& key);
+  Slot* SlotById(std::uint64_t id);
+  OpenEntry* FindOpen(host::Handle handle);
+  const std::string& OpenPath(const OpenEntry& open) const;
+  // The slot an open of `path` names: the last one opened when the text is the
+  // same, else found by its lower-case form. Null when there is none.
+  Slot* Resolve(const char* path);
   CommandFault* MatchFault(const std::string& path, const std::uint8_t* cdb, int cdbLength);
+  void Record(TranscriptEntry&& entry);
 
-  std::vector<Attachment> attachments_;  // in enumeration order
+  std::vector<Slot> attachments_;  // in enumeration order
+  std::uint64_t nextId_ = 1;
+  std::string lastOpenPath_;
+  std::uint64_t lastOpenSlot_ = 0;
   std::vector<std::string> otherDisks_;  // non-candidate disk interfaces
   std::map<char, Drive> drives_;
   std::string windowsDirectory_ = "C:\\WINDOWS";
@@ -136,12 +171,13 @@ class Machine : public host::Host {
   std::vector<CommandFault> faults_;
   std::map<host::InterfaceClass, std::uint32_t> enumFailAt_;
   std::map<host::InterfaceClass, bool> listFails_;
-  std::map<host::Handle, OpenEntry> handles_;
+  std::vector<OpenEntry> handles_;
   host::Handle nextHandle_ = 0x100;
   std::uint64_t nowMs_ = 0;
   std::uint64_t sleptMs_ = 0;
   int openCount_ = 0;
   std::vector<TranscriptEntry> transcript_;
+  std::size_t transcriptLimit_ = kDefaultTranscriptLimit;
   std::vector<std::string> debugLines_;
 };
 

@@ -14,7 +14,7 @@ int main(int argc, char** argv) {
                stderr);
     return 2;
   }
-  identify::ChipIdentity chip;
+  sim::ChipCode chip;
   chip.type = static_cast<std::uint8_t>(std::atoi(argv[1]));
   chip.subCode = static_cast<std::int8_t>(std::atoi(argv[2]));
   const sim::Image image = sim::MakeMatchingImage(chip);

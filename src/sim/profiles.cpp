@@ -4,6 +4,8 @@
 #include <cstring>
 #include <tuple>
 
+#include "sim/test_images.h"
+
 namespace sim {
 
 namespace {
@@ -677,6 +679,7 @@ std::shared_ptr<BridgeChip> MakeBridge(const EnclosureProfile& profile,
       const std::vector<std::uint8_t> image = FactoryFirmware(profile, part->sizeBytes());
       serial->cells().Load(0, image.data(), image.size());
       serial->SetProtection(options.protection);
+      serial->SetBusyTimes(options.busyTimes);
       for (const FlashFault& f : options.flashFaults) serial->AddFault(f);
     }
   }
@@ -710,6 +713,7 @@ std::shared_ptr<SerialFlash> MakeBehindFlash(const EnclosureProfile& profile,
   const std::vector<std::uint8_t> image = FactoryFirmware(behindRow, part->sizeBytes());
   flash->cells().Load(0, image.data(), image.size());
   flash->SetProtection(options.behindProtection);
+  flash->SetBusyTimes(options.busyTimes);
   for (const FlashFault& f : options.behindFlashFaults) flash->AddFault(f);
   return flash;
 }
@@ -723,10 +727,7 @@ std::shared_ptr<BridgeChip> AttachProfile(Machine& machine, const EnclosureProfi
     if (profile.diskAreaTag) {
       // Where the disk-area queries look: the first sector past the reported end.
       std::vector<std::uint8_t> sector(profile.disk.logicalSectorSize, 0x00);
-      const std::uint32_t tag = *profile.diskAreaTag;
-      sector[150] = 0x55;
-      for (int i = 0; i < 4; ++i) sector[151 + i] = static_cast<std::uint8_t>(tag >> (24 - 8 * i));
-      sector[155] = 0xAA;
+      PutAreaTag(sector.data(), *profile.diskAreaTag);
       disk->WriteSectors(profile.disk.sectors, sector.data(), 1);
     }
     chip->AddDisk(std::move(disk));

@@ -73,6 +73,9 @@ struct AttachOptions {
   std::vector<FlashFault> behindFlashFaults;
   std::uint8_t behindProtection = 0;
   bool asCdrom = false;  // attach as a CD-ROM unit whatever the profile says
+  // The busy times of the serial flash parts (the bridge's and the one behind
+  // a controller): typical, or the data sheets' maximum.
+  BusyTimes busyTimes = BusyTimes::Typical;
 };
 
 // Builds the profile's chip with its flash (not attached).

@@ -22,10 +22,9 @@ std::uint8_t SerialFlash::Status(std::uint64_t nowMs) const {
   return s;
 }
 
-bool SerialFlash::Settle(std::uint64_t nowMs) {
+bool SerialFlash::ReadyAt(std::uint64_t nowMs, std::uint64_t& readyMs) const {
   if (stuckBusy_) return false;
-  if (busyUntil_ > nowMs) busyUntil_ = nowMs;
-  Complete(nowMs);
+  readyMs = busyUntil_ > nowMs ? busyUntil_ : nowMs;
   return true;
 }
 
@@ -119,16 +118,13 @@ std::uint8_t SerialFlash::TransientStuckBits(std::uint32_t address, std::size_t 
   return bits;
 }
 
-void SerialFlash::Erase(const EraseRange& range, std::uint64_t nowMs) {
+void SerialFlash::Erase(std::uint8_t opcode, const EraseRange& range, std::uint64_t nowMs) {
   if (range.length >= cells_.size())
     cells_.EraseAll();
   else
     cells_.EraseRange(range.start, range.length);
   latchDropsWhenDone_ = true;
-  const std::uint32_t ms = range.length >= cells_.size() ? part_.timing.chipEraseMs
-                           : range.length < 0x8000     ? part_.timing.sectorEraseMs
-                                                       : part_.timing.blockEraseMs;
-  StartOperation(nowMs, ms, true);
+  StartOperation(nowMs, EraseMs(opcode), true);
 }
 
 void SerialFlash::Aai(const std::vector<std::uint8_t>& mosi, std::uint64_t nowMs) {
@@ -152,7 +148,7 @@ void SerialFlash::Aai(const std::vector<std::uint8_t>& mosi, std::uint64_t nowMs
   for (std::size_t i = 0; i < dataBytes; ++i) cells_.Program(aaiAddress_ + i, mosi[first + i]);
   cells_.stuckBits = lasting;
   aaiAddress_ += static_cast<std::uint32_t>(dataBytes);
-  StartOperation(nowMs, part_.timing.aaiProgramMs, false);
+  StartOperation(nowMs, BusyMs(part_.pageProgram, busyTimes_), false);
   if (aaiAddress_ >= cells_.size()) {  // the sequence ends at the top of the array
     aai_ = AaiMode::None;
     writeEnabled_ = false;
@@ -181,6 +177,16 @@ std::vector<std::uint8_t> SerialFlash::Transfer(const std::vector<std::uint8_t>&
     } else {
       ++ignoredCommands;
     }
+    return std::vector<std::uint8_t>(readLength, 0xFF);
+  }
+
+  // Chip select must rise right after a command's last byte: a part drops a
+  // write enable, write disable or erase that is followed by more clocks.
+  const bool oneByte = op == 0x06 || op == 0x04 || op == 0x50;
+  const EraseCommand* erase = part_.FindErase(op);
+  const std::size_t exact = oneByte ? 1 : erase == nullptr ? 0 : erase->wholeChip() ? 1 : 4;
+  if (exact != 0 && mosi.size() != exact) {
+    ++ignoredCommands;
     return std::vector<std::uint8_t>(readLength, 0xFF);
   }
 
@@ -218,11 +224,14 @@ std::vector<std::uint8_t> SerialFlash::Transfer(const std::vector<std::uint8_t>&
       // either) changes the protection bits.
       const bool byWren = writeEnabled_ && part_.statusWrite != StatusWriteEnable::Ewsr;
       const bool byEwsr = statusWriteEnabled_ && part_.statusWrite != StatusWriteEnable::Wren;
-      if ((byWren || byEwsr) && mosi.size() >= 2) {
+      // Chip select must rise right after the status byte; the SST parts
+      // take the first byte of a longer cycle.
+      const bool framed = part_.aai != AaiMode::None ? mosi.size() >= 2 : mosi.size() == 2;
+      if ((byWren || byEwsr) && framed) {
         statusBits_ = mosi[1] & part_.protectMask;
         latchDropsWhenDone_ = true;
         statusWriteEnabled_ = false;
-        busyUntil_ = nowMs + part_.timing.statusWriteMs;
+        busyUntil_ = nowMs + BusyMs(part_.statusWriteTime, busyTimes_);
       } else {
         ++ignoredCommands;
       }
@@ -235,7 +244,7 @@ std::vector<std::uint8_t> SerialFlash::Transfer(const std::vector<std::uint8_t>&
       }
       PageProgram(Address(mosi), mosi.data() + 4, mosi.size() - 4);
       latchDropsWhenDone_ = true;
-      StartOperation(nowMs, part_.timing.pageProgramMs, false);
+      StartOperation(nowMs, BusyMs(part_.pageProgram, busyTimes_), false);
       break;
     case 0xAF:
     case 0xAD:
@@ -244,18 +253,15 @@ std::vector<std::uint8_t> SerialFlash::Transfer(const std::vector<std::uint8_t>&
       else
         ++ignoredCommands;
       break;
-    default: {
-      // An erase opcode the part does not have, or one that needs an address
-      // sent without it, does nothing.
-      const EraseCommand* erase = part_.FindErase(op);
-      if (erase == nullptr || (!erase->wholeChip() && mosi.size() < 4)) {
+    default:
+      // An opcode the part does not have does nothing.
+      if (erase == nullptr) {
         ++ignoredCommands;
         break;
       }
       if (!MayModify()) break;
-      Erase(part_.EraseRangeAt(op, erase->wholeChip() ? 0 : Address(mosi)), nowMs);
+      Erase(op, part_.EraseRangeAt(op, erase->wholeChip() ? 0 : Address(mosi)), nowMs);
       break;
-    }
   }
   return std::vector<std::uint8_t>(readLength, 0xFF);
 }
@@ -269,18 +275,26 @@ EngineSettings NativeEngineSettings(const FlashPart& part) {
   s.program = part.engineProgram;
   s.sectorErase = part.engineSectorErase;
   s.maker = part.maker;
+  // A bridge sold with the part programs the pages it takes (128 bytes on the
+  // M25P05 and the AT25F512A); the byte-wide SST parts go by AAI instead.
+  if (part.pageSize > 1 && part.pageSize < s.pageSize) s.pageSize = part.pageSize;
   return s;
 }
 
-void FlashEngine::Send(std::vector<std::uint8_t> mosi, std::uint64_t nowMs) {
+void FlashEngine::Send(const std::vector<std::uint8_t>& mosi, std::uint64_t nowMs) {
   flash_->Transfer(mosi, 0, nowMs);
 }
 
-bool FlashEngine::Wait(std::uint64_t nowMs) { return flash_ && flash_->Settle(nowMs); }
+bool FlashEngine::Wait(std::uint64_t& nowMs) {
+  std::uint64_t ready = nowMs;
+  if (!flash_ || !flash_->ReadyAt(nowMs, ready)) return false;
+  nowMs = ready;
+  return true;
+}
 
 bool FlashEngine::Erase(std::uint8_t opcode, bool withAddress, std::uint32_t address,
                         std::uint64_t nowMs) {
-  if (!Wait(nowMs)) return false;
+  if (!flash_) return false;
   Send({0x06}, nowMs);
   if (withAddress)
     Send({opcode, static_cast<std::uint8_t>(address >> 16), static_cast<std::uint8_t>(address >> 8),
@@ -293,7 +307,7 @@ bool FlashEngine::Erase(std::uint8_t opcode, bool withAddress, std::uint32_t add
 
 bool FlashEngine::Read(std::uint32_t address, std::uint8_t* out, std::uint32_t n,
                        std::uint64_t nowMs) {
-  if (!Wait(nowMs)) return false;
+  if (!flash_) return false;
   const std::vector<std::uint8_t> data = flash_->Transfer(
       {0x03, static_cast<std::uint8_t>(address >> 16), static_cast<std::uint8_t>(address >> 8),
        static_cast<std::uint8_t>(address)},
@@ -303,39 +317,40 @@ bool FlashEngine::Read(std::uint32_t address, std::uint8_t* out, std::uint32_t n
 }
 
 bool FlashEngine::Program(std::uint32_t address, const std::uint8_t* data, std::uint32_t n,
-                          std::uint64_t nowMs) {
+                          std::uint64_t& nowMs) {
   const auto withAddress = [](std::uint8_t op, std::uint32_t a) {
     return std::vector<std::uint8_t>{op, static_cast<std::uint8_t>(a >> 16),
                                      static_cast<std::uint8_t>(a >> 8),
                                      static_cast<std::uint8_t>(a)};
   };
-  if (!Wait(nowMs)) return false;
+  if (!flash_) return false;
   if (n == 0) return true;
   if (settings.program == 0xAF || settings.program == 0xAD) {
     const bool word = settings.program == 0xAD;
     const std::uint32_t unit = word ? 2 : 1;
     Send({0x06}, nowMs);
+    std::vector<std::uint8_t> mosi;
     for (std::uint32_t i = 0; i < n; i += unit) {
-      if (!Wait(nowMs)) return false;
-      std::vector<std::uint8_t> mosi = i == 0 ? withAddress(settings.program, address)
-                                              : std::vector<std::uint8_t>{settings.program};
+      mosi = i == 0 ? withAddress(settings.program, address)
+                    : std::vector<std::uint8_t>{settings.program};
       for (std::uint32_t j = 0; j < unit; ++j) mosi.push_back(i + j < n ? data[i + j] : 0xFF);
-      Send(std::move(mosi), nowMs);
+      Send(mosi, nowMs);
+      if (!Wait(nowMs)) return false;
     }
-    if (!Wait(nowMs)) return false;
     Send({0x04}, nowMs);
     return true;
   }
   const std::uint32_t page = std::max<std::uint32_t>(1, settings.pageSize);
   std::uint32_t done = 0;
+  std::vector<std::uint8_t> mosi;
   while (done < n) {
     const std::uint32_t a = address + done;
     const std::uint32_t chunk = std::min(n - done, page - a % page);
-    if (!Wait(nowMs)) return false;
     Send({0x06}, nowMs);
-    std::vector<std::uint8_t> mosi = withAddress(settings.program, a);
+    mosi = withAddress(settings.program, a);
     mosi.insert(mosi.end(), data + done, data + done + chunk);
-    Send(std::move(mosi), nowMs);
+    Send(mosi, nowMs);
+    if (!Wait(nowMs)) return false;
     done += chunk;
   }
   return true;

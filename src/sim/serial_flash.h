@@ -31,9 +31,13 @@ class SerialFlash {
   // the part's protection bits, and on parts that have it the AAI flag (bit 6).
   std::uint8_t Status(std::uint64_t nowMs) const;
   bool Busy(std::uint64_t nowMs) const;
-  // Finishes a pending erase or program at once: the bridge engine waits for
-  // its flash inside its own command. False when the part never comes back.
-  bool Settle(std::uint64_t nowMs);
+  // When the work under way ends (nowMs when there is none); false when the
+  // part never comes back.
+  bool ReadyAt(std::uint64_t nowMs, std::uint64_t& readyMs) const;
+  // Typical busy times unless the maximum ones are asked for.
+  void SetBusyTimes(BusyTimes which) { busyTimes_ = which; }
+  BusyTimes busyTimes() const { return busyTimes_; }
+  std::uint32_t EraseMs(std::uint8_t opcode) const { return part_.EraseMs(opcode, busyTimes_); }
   // Power cycle or chip reset: latches and AAI mode drop, contents and the
   // non-volatile protection bits stay.
   void PowerOn();
@@ -61,7 +65,7 @@ class SerialFlash {
   void PageProgram(std::uint32_t address, const std::uint8_t* data, std::size_t n);
   // Bits the transient program faults hold at 1 for this operation (counts it).
   std::uint8_t TransientStuckBits(std::uint32_t address, std::size_t n) const;
-  void Erase(const EraseRange& range, std::uint64_t nowMs);
+  void Erase(std::uint8_t opcode, const EraseRange& range, std::uint64_t nowMs);
   void Aai(const std::vector<std::uint8_t>& mosi, std::uint64_t nowMs);
   void Complete(std::uint64_t nowMs);  // drops the latch once the operation is done
   static std::uint32_t Address(const std::vector<std::uint8_t>& mosi);
@@ -75,6 +79,7 @@ class SerialFlash {
   AaiMode aai_ = AaiMode::None;
   std::uint32_t aaiAddress_ = 0;
   std::uint64_t busyUntil_ = 0;
+  BusyTimes busyTimes_ = BusyTimes::Typical;
   bool stuckBusy_ = false;
   int operations_ = 0;
   std::vector<FlashFault> faults_;
@@ -90,38 +95,37 @@ struct EngineSettings {
   std::uint32_t pageSize = 256;
 };
 
-// The settings a chip that recognises the part on its own starts with.
+// The settings a chip that recognises the part on its own starts with: the
+// part's opcodes and, where it is smaller than 256 bytes, its page.
 EngineSettings NativeEngineSettings(const FlashPart& part);
 
 // The flash engine a bridge or controller firmware runs: it drives the part
-// opcode by opcode with its settings and waits for earlier work inside its own
-// command. Each step returns false when the part never comes back from busy
-// (or there is no part). An erase leaves the part busy for its duration.
+// opcode by opcode with its settings, as a real engine does, without asking
+// whether earlier work is done: a part still busy ignores what it is sent and
+// reads 0xFF. Only between the steps of its own command (the pages of a
+// program, an erase that comes before the data) does the engine poll the
+// part, and that time passes inside the command: nowMs moves on. A step
+// returns false when the part never comes back (or there is no part).
 class FlashEngine {
  public:
   explicit FlashEngine(std::shared_ptr<SerialFlash> flash = nullptr) : flash_(std::move(flash)) {}
 
   SerialFlash* flash() const { return flash_.get(); }
-  bool Wait(std::uint64_t nowMs);
+  // Polls until the part is ready, moving nowMs on; false when it never is.
+  bool Wait(std::uint64_t& nowMs);
   bool EraseChip(std::uint64_t nowMs) { return Erase(settings.chipErase, false, 0, nowMs); }
-  bool EraseBlock(std::uint32_t address, std::uint64_t nowMs) {
-    return Erase(settings.blockErase, true, address, nowMs);
-  }
-  bool EraseSector(std::uint32_t address, std::uint64_t nowMs) {
-    return Erase(settings.sectorErase, true, address, nowMs);
-  }
   bool Erase(std::uint8_t opcode, bool withAddress, std::uint32_t address, std::uint64_t nowMs);
   // Page programs of settings.pageSize split at page boundaries (a page larger
-  // than the part's buffer wraps inside the part), or one AAI sequence when the
-  // program opcode is 0xAF or 0xAD.
+  // than the part's buffer wraps inside the part), each followed by a wait, or
+  // one AAI sequence when the program opcode is 0xAF or 0xAD.
   bool Program(std::uint32_t address, const std::uint8_t* data, std::uint32_t n,
-               std::uint64_t nowMs);
+               std::uint64_t& nowMs);
   bool Read(std::uint32_t address, std::uint8_t* out, std::uint32_t n, std::uint64_t nowMs);
 
   EngineSettings settings;
 
  private:
-  void Send(std::vector<std::uint8_t> mosi, std::uint64_t nowMs);
+  void Send(const std::vector<std::uint8_t>& mosi, std::uint64_t nowMs);
   std::shared_ptr<SerialFlash> flash_;
 };
 

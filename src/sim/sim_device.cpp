@@ -39,7 +39,8 @@ void CommandTable::Add(std::string name, std::function<bool(const Exchange&)> ma
   entries_.push_back({std::move(name), std::move(matches), std::move(handler)});
 }
 
-std::string CommandTable::Dispatch(Exchange& exchange) const {
+const std::string& CommandTable::Dispatch(Exchange& exchange) const {
+  static const std::string none;
   for (const Entry& entry : entries_) {
     if (entry.matches(exchange)) {
       entry.handler(exchange);
@@ -47,7 +48,7 @@ std::string CommandTable::Dispatch(Exchange& exchange) const {
     }
   }
   exchange.Reject();
-  return "";
+  return none;
 }
 
 }  // namespace sim

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace sim {
@@ -25,7 +26,9 @@ struct Exchange {
   std::uint32_t transferred = 0;  // what the device moved; set to length before dispatch
   std::uint8_t status = kStatusGood;
   std::uint64_t nowMs = 0;        // virtual time at the request
-  std::string command;            // set by the device: the command that answered
+  // Set by the device: the name of the command that answered ("" when none);
+  // it stays valid while the device lives.
+  std::string_view command;
 
   std::uint8_t at(int i) const { return i < cdbLength ? cdb[i] : 0; }
   void Reject() {
@@ -56,7 +59,7 @@ class CommandTable {
   void Add(std::string name, std::function<bool(const Exchange&)> matches,
            CommandHandler handler);
   // Returns the name of the command that answered, or "" when none did.
-  std::string Dispatch(Exchange& exchange) const;
+  const std::string& Dispatch(Exchange& exchange) const;
 
  private:
   struct Entry {

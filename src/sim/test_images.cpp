@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <iterator>
 #include <memory>
 #include <random>
 
@@ -27,8 +28,24 @@ bool SumEndsAtMarker(const Image& image) {
          image[7] <= '9';
 }
 
+// The chip numbers the image checks look for, by chip type code.
+const char* ChipNumber(int type) {
+  static const char* const kNumbers[] = {"",    "775", "776", "777", "779", "769", "842",
+                                         "843", "846", "846", "847", "961", "929", "847",
+                                         "842", "842", "927", "659", "649", "779", "777",
+                                         "778", "779", "775", "776"};
+  return type >= 0 && type < static_cast<int>(std::size(kNumbers)) ? kNumbers[type] : "";
+}
+
+// The revision an image carries for sub-code R is R - 1, as a byte.
+std::uint8_t Revision(std::int8_t subCode) {
+  return static_cast<std::uint8_t>(static_cast<std::uint8_t>(subCode) - 1u);
+}
+
 // The revision character of chip number images: "0" + (R - 1).
-char RevisionChar(std::int8_t subCode) { return identify::ExpectedRevisionDigit(subCode); }
+char RevisionChar(std::int8_t subCode) {
+  return static_cast<char>(static_cast<std::uint8_t>('0' + Revision(subCode)));
+}
 
 std::string NumberAndRevision(const char* number, std::int8_t subCode) {
   std::string s(number);
@@ -102,7 +119,7 @@ void PutChecksum(Image& image) {
   image[at] = sum;
 }
 
-Image MakeMatchingImage(identify::ChipIdentity chip, const ImageLayout& layout) {
+Image MakeMatchingImage(ChipCode chip, const ImageLayout& layout) {
   const int t = chip.type;
   const std::int8_t r = chip.subCode;
   std::size_t size = layout.size;
@@ -110,9 +127,9 @@ Image MakeMatchingImage(identify::ChipIdentity chip, const ImageLayout& layout) 
   Image image(size);
   FillCode(image, static_cast<std::uint32_t>(t * 256 + static_cast<std::uint8_t>(r)));
 
-  const char* number = identify::ChipShortCode(t);
+  const char* number = ChipNumber(t);
   // The 842 family's revision byte: "0" + (R - 1), with c - 0x30 = R - 1.
-  const std::uint8_t revByte = static_cast<std::uint8_t>(0x30 + identify::ExpectedRevision(r));
+  const std::uint8_t revByte = static_cast<std::uint8_t>(0x30 + Revision(r));
   const std::size_t nvramOffset = layout.nvramArea ? 0x1000 : 0;
   if (layout.nvramArea) std::memset(image.data(), 0xFF, 0x1000 < size ? 0x1000 : size);
 
@@ -142,7 +159,7 @@ Image MakeMatchingImage(identify::ChipIdentity chip, const ImageLayout& layout) 
       Put(image, 4, "7690", 4);
       break;
     case 6: case 14: case 15:
-      if (revByte == 0 && identify::ExpectedRevision(r) != 0) return {};
+      if (revByte == 0 && Revision(r) != 0) return {};
       PutBridgeMarker(image, nvramOffset, number, revByte);
       break;
     case 7: {
@@ -182,7 +199,7 @@ Image MakeMatchingImage(identify::ChipIdentity chip, const ImageLayout& layout) 
   return image;
 }
 
-Image MakeRefusedImage(identify::ChipIdentity chip, std::size_t size) {
+Image MakeRefusedImage(ChipCode chip, std::size_t size) {
   ImageLayout layout;
   layout.size = size;
   switch (chip.type) {
@@ -199,6 +216,35 @@ Image MakeRefusedImage(identify::ChipIdentity chip, std::size_t size) {
     default:  // a plain 769 image: no marker block anywhere
       return MakeMatchingImage({5, 1}, layout);
   }
+}
+
+void PutAreaTag(std::uint8_t* sector, std::uint32_t reference) {
+  sector[150] = 0x55;
+  sector[151] = static_cast<std::uint8_t>(reference >> 24);
+  sector[152] = static_cast<std::uint8_t>(reference >> 16);
+  sector[153] = static_cast<std::uint8_t>(reference >> 8);
+  sector[154] = static_cast<std::uint8_t>(reference);
+  sector[155] = 0xAA;
+}
+
+std::uint32_t HddBankCrc(const std::uint8_t* data, std::size_t length) {
+  // Byte by byte, most significant bit first, each group of four from its
+  // last byte to its first.
+  std::uint32_t crc = 0x52325032u;
+  for (std::size_t group = 0; group + 4 <= length; group += 4) {
+    for (std::size_t k = 4; k-- > 0;) {
+      crc ^= static_cast<std::uint32_t>(data[group + k]) << 24;
+      for (int bit = 0; bit < 8; ++bit)
+        crc = (crc & 0x80000000u) != 0 ? (crc << 1) ^ 0x04C11DB7u : crc << 1;
+    }
+  }
+  return crc;
+}
+
+void PutHddBankStamp(Image& image, std::uint32_t bankEnd) {
+  if (image.size() < bankEnd || bankEnd < 4) return;
+  const std::uint32_t crc = HddBankCrc(image.data(), bankEnd - 4);
+  for (int i = 0; i < 4; ++i) image[bankEnd - 4 + i] = static_cast<std::uint8_t>(crc >> (8 * i));
 }
 
 bool WriteImageFile(const std::string& path, const Image& image) {

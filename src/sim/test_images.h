@@ -8,11 +8,15 @@
 #include <string>
 #include <vector>
 
-#include "identify/catalogue.h"
-
 namespace sim {
 
 using Image = std::vector<std::uint8_t>;
+
+// A chip as identification names it: chip type code and sub-code.
+struct ChipCode {
+  std::uint8_t type = 0;
+  std::int8_t subCode = 0;
+};
 
 struct ImageLayout {
   std::size_t size = 0x8000;  // raised to 0x10000 where the marker lies beyond 32 KB
@@ -27,11 +31,11 @@ struct ImageLayout {
 
 // An image the checks accept for chip; empty when no image can match (chip
 // types 0, 18 and above 24; type 7 other than sub-codes 1 and 2).
-Image MakeMatchingImage(identify::ChipIdentity chip, const ImageLayout& layout = {});
+Image MakeMatchingImage(ChipCode chip, const ImageLayout& layout = {});
 
 // An image of another chip that the checks must refuse for chip; empty for
 // the chip types that accept any image (3, 20..23).
-Image MakeRefusedImage(identify::ChipIdentity chip, std::size_t size = 0x8000);
+Image MakeRefusedImage(ChipCode chip, std::size_t size = 0x8000);
 
 // Code-like filler that carries no marker.
 void FillCode(Image& image, std::uint32_t seed);
@@ -46,6 +50,16 @@ void PutEndMarker(Image& image, std::size_t offset, std::uint16_t limit);
 // The 8-bit sum of the summed range into 0x7FFF (0xFFFF for 64 KB images);
 // the range ends with the end marker in images that use one.
 void PutChecksum(Image& image);
+
+// The tag a disk-area chip keeps in the first sector of its area: 0x55, the
+// area reference big-endian, 0xAA at offsets 150..155.
+void PutAreaTag(std::uint8_t* sector, std::uint32_t reference);
+// The stamp a controller keeping its bank on the disk checks: the CRC-32
+// (polynomial 0x04C11DB7, start 0x52325032, no final XOR) of the bank's
+// first bankEnd - 4 bytes, each group of four fed in the order 3, 2, 1, 0,
+// stored little-endian in the bank's last four bytes.
+void PutHddBankStamp(Image& image, std::uint32_t bankEnd);
+std::uint32_t HddBankCrc(const std::uint8_t* data, std::size_t length);
 
 bool WriteImageFile(const std::string& path, const Image& image);
 

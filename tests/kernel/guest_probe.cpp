@@ -3,9 +3,11 @@
 // scsi_debug. Prints one "CHECK name: ok|FAIL detail" line per check and
 // "PROBE DONE failed=N" at the end; the script on the outside judges them.
 //
-//   guest_probe checks   every check up to the unplug
-//   guest_probe unplug   after the outside unplugged the usb-storage enclosure
-//   guest_probe gadget   against the emulated enclosure behind the USB gadget
+//   guest_probe checks        every check up to the unplug
+//   guest_probe unplug PATH   after the outside unplugged the usb-storage enclosure
+//   guest_probe replug PATH   after the outside plugged another disk in its place
+//   guest_probe gadget        against the emulated enclosure behind the USB gadget
+#include <grp.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -91,6 +93,7 @@ std::string Describe(const Answer& a) {
 struct Found {
   std::string bot, botCd, uas, debug;  // paths
   std::string botName;
+  std::string botSg, botCdSg;  // their sg nodes
 };
 
 Found Discover(host::LinuxHost& linux) {
@@ -103,13 +106,14 @@ Found Discover(host::LinuxHost& linux) {
       std::string joined;
       if (device::GetMountPoints(path.c_str(), mounts))
         for (const std::string& m : mounts) joined += (joined.empty() ? "" : ",") + m;
-      std::printf("DEVICE %s bus=%s inquiry=%s mounts=%s\n", path.c_str(), BusName(b.bus),
-                  vendor.c_str(), joined.empty() ? "-" : joined.c_str());
+      const std::string sg = b.sg ? b.sg->name : "";
+      std::printf("DEVICE %s bus=%s sg=%s inquiry=%s mounts=%s\n", path.c_str(), BusName(b.bus),
+                  sg.empty() ? "-" : sg.c_str(), vendor.c_str(), joined.empty() ? "-" : joined.c_str());
       const std::string driver = host::ReadSysText("", "/sys/block/" + b.name + "/device/max_sectors")
                                      ? "usb-storage" : "";
       if (vendor.rfind("Linux", 0) == 0) f.debug = path;
-      else if (cls == host::InterfaceClass::Cdrom && b.bus == host::Bus::Usb) f.botCd = path;
-      else if (b.bus == host::Bus::Usb && !driver.empty()) { f.bot = path; f.botName = b.name; }
+      else if (cls == host::InterfaceClass::Cdrom && b.bus == host::Bus::Usb) { f.botCd = path; f.botCdSg = sg; }
+      else if (b.bus == host::Bus::Usb && !driver.empty()) { f.bot = path; f.botName = b.name; f.botSg = sg; }
       else if (b.bus == host::Bus::Usb) f.uas = path;
     }
   }
@@ -125,6 +129,9 @@ int Checks() {
   Check("discovery: usb-storage CD-ROM (LUN 1)", !f.botCd.empty(), f.botCd);
   Check("discovery: uas disk", !f.uas.empty(), f.uas);
   Check("discovery: scsi_debug disk", !f.debug.empty(), f.debug);
+  Check("sg node of the usb-storage disk", !f.botSg.empty(), f.botSg);
+  Check("sg node of the usb-storage CD-ROM", !f.botCdSg.empty(), f.botCdSg);
+  Check("disk sequence number in the disk's path", f.bot.find("#diskseq=") != std::string::npos, f.bot);
   device::PathTable table = {};
   const int disks = device::EnumDiskDevices(table, true);
   const int cds = device::EnumCdromDevices(table, disks, true);
@@ -175,23 +182,38 @@ int Checks() {
   Check("1 MiB READ(10) on uas", uasFits ? bigUas.ok : (!bigUas.ok && bigUas.lastError == host::kErrorIoDevice),
         Describe(bigUas) + " limit KiB " + uasKb);
 
-  // Without root: INQUIRY passes the kernel's filter, a vendor block does not.
-  chmod(("/dev/" + f.botName).c_str(), 0666);
-  std::fflush(stdout);
-  const pid_t child = fork();
-  if (child == 0) {
-    if (setgid(65534) != 0 || setuid(65534) != 0) _exit(3);
-    host::LinuxHost user(host::RealLinuxSys(), "", stdout);
-    std::vector<std::uint8_t> inq(36), nothing;
-    const Answer i = Send(user, f.bot, {0x12, 0, 0, 0, 36, 0}, true, inq);
-    const Answer v = Send(user, f.bot, {0xFF, 0x04, 0x54, 0x58, 0x55, 0, 0, 0, 0, 0, 0, 0}, false, nothing);
+  // Without root, through the sg node as udev leaves it (group disk, mode
+  // 660): a member of disk sends vendor blocks, anyone else is refused at the
+  // open with a line naming the node and its group.
+  const std::string sgNode = "/dev/" + f.botSg;
+  if (chown(sgNode.c_str(), 0, 6) != 0 || chmod(sgNode.c_str(), 0660) != 0)
+    std::printf("PROBE cannot set the group of %s\n", sgNode.c_str());
+  const auto asUser = [&](uid_t uid, gid_t gid, bool member) {
     std::fflush(stdout);
-    _exit(i.ok && i.status == 0 && !v.ok && v.lastError == host::kErrorAccessDenied ? 0 : 1);
-  }
-  int wstatus = 0;
-  waitpid(child, &wstatus, 0);
-  Check("non-root: INQUIRY passes, vendor block refused as access denied",
-        WIFEXITED(wstatus) && WEXITSTATUS(wstatus) == 0);
+    const pid_t child = fork();
+    if (child == 0) {
+      if (setgroups(0, nullptr) != 0 || setgid(gid) != 0 || setuid(uid) != 0) _exit(3);
+      host::LinuxHost user(host::RealLinuxSys(), "", nullptr);
+      std::vector<std::uint8_t> inq(36), nothing;
+      const Answer i = Send(user, f.bot, {0x12, 0, 0, 0, 36, 0}, true, inq);
+      const Answer v = Send(user, f.bot, {0xFF, 0x04, 0x54, 0x58, 0x55, 0, 0, 0, 0, 0, 0, 0}, false, nothing);
+      const std::vector<host::UnreachableDevice> refused = user.TakeUnreachable();
+      for (const host::UnreachableDevice& u : refused) std::printf("PROBE REFUSED %s\n", u.text.c_str());
+      std::fflush(stdout);
+      const bool ok = member ? i.ok && i.status == 0 && v.ok && v.status == 0x02 && refused.empty()
+                             : !i.ok && i.lastError == host::kErrorAccessDenied && !refused.empty() &&
+                                   refused[0].text.find(sgNode) != std::string::npos &&
+                                   refused[0].text.find("group disk") != std::string::npos;
+      _exit(ok ? 0 : 1);
+    }
+    int wstatus = 0;
+    waitpid(child, &wstatus, 0);
+    return WIFEXITED(wstatus) && WEXITSTATUS(wstatus) == 0;
+  };
+  Check("a member of disk: INQUIRY and a vendor block reach the device through " + sgNode,
+        asUser(1000, 6, true));
+  Check("outside disk: refused at the open, the line names " + sgNode + " and group disk",
+        asUser(65534, 65534, false));
 
   // scsi_debug ignoring every command: the host's time-out.
   host::WriteSysNumber("", "/sys/bus/pseudo/drivers/scsi_debug/every_nth", 1);
@@ -223,6 +245,35 @@ int AfterUnplug(const std::string& path) {
   device::PathTable table = {};
   const int disks = device::EnumDiskDevices(table, true);
   Check("unplugged: one USB disk left", disks == 1, std::to_string(disks));
+  std::printf("PROBE DONE failed=%d\n", g_failed);
+  return g_failed == 0 ? 0 : 1;
+}
+
+// Another disk plugged in where the unplugged one was: the old path, whose
+// name and device number the new disk may well have taken, names it no more.
+int AfterReplug(const std::string& oldPath) {
+  host::LinuxHost linux;
+  host::ScopedHost scope(linux);
+  host::DeviceId old;
+  host::ParseDevicePath(oldPath, old);
+  std::string now;
+  for (const host::BlockDevice& b : host::ScsiBlockDevices("", host::InterfaceClass::Disk))
+    if (b.bus == host::Bus::Usb && host::ReadSysText("", "/sys/block/" + b.name + "/device/max_sectors"))
+      now = host::DevicePath(b);
+  Check("replug: the new usb-storage disk is listed", !now.empty(), now);
+  host::DeviceId id;
+  host::ParseDevicePath(now, id);
+  const bool sameNumber = id.name == old.name && id.major == old.major && id.minor == old.minor;
+  std::printf("REPLUG %s -> %s (%s name and number)\n", oldPath.c_str(), now.c_str(),
+              sameNumber ? "same" : "another");
+  std::uint32_t error = 0;
+  const bool held = linux.BeginRun(oldPath.c_str(), error);
+  Check("replug: a run on the old path fails closed", !held && error == host::kErrorFileNotFound,
+        "lastError=" + std::to_string(error));
+  if (held) linux.EndRun(oldPath.c_str());
+  std::vector<std::uint8_t> inq(36);
+  const Answer fresh = Send(linux, now, {0x12, 0, 0, 0, 36, 0}, true, inq);
+  Check("replug: the new path opens", fresh.ok && fresh.status == 0, Describe(fresh));
   std::printf("PROBE DONE failed=%d\n", g_failed);
   return g_failed == 0 ? 0 : 1;
 }
@@ -264,7 +315,8 @@ int main(int argc, char** argv) {
   const std::string mode = argc > 1 ? argv[1] : "";
   if (mode == "checks") return Checks();
   if (mode == "unplug" && argc > 2) return AfterUnplug(argv[2]);
+  if (mode == "replug" && argc > 2) return AfterReplug(argv[2]);
   if (mode == "gadget") return Gadget();
-  std::fprintf(stderr, "usage: guest_probe checks | unplug PATH | gadget\n");
+  std::fprintf(stderr, "usage: guest_probe checks | unplug PATH | replug PATH | gadget\n");
   return 2;
 }

@@ -6,13 +6,18 @@
 #include <string>
 #include <vector>
 
+#include "app/version.h"
+#include "tx_build_commit.h"
+
 namespace {
 
 // The build passes the Linux path; Wine sees the Linux root as drive Z:.
 std::string AppPath() { return std::string("Z:") + TX_APP_EXE; }
 
-TEST(ResourcesTest, VersionInformationOfTheUtility) {
-  const std::string path = AppPath();
+class VersionResourceTest : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(VersionResourceTest, VersionInformationOfTheUtility) {
+  const std::string path = std::string("Z:") + GetParam();
   DWORD ignored = 0;
   const DWORD size = GetFileVersionInfoSizeA(path.c_str(), &ignored);
   ASSERT_GT(size, 0u) << path;
@@ -31,7 +36,15 @@ TEST(ResourcesTest, VersionInformationOfTheUtility) {
   ASSERT_TRUE(VerQueryValueA(data.data(), "\\StringFileInfo\\040904E4\\FileDescription",
                              reinterpret_cast<void**>(&text), &length));
   EXPECT_STREQ("TX4077x Firmware Update Utility", text);
+  // The caption's version and the commit of this build, as the console's
+  // --version prints them: a resource not rebuilt after a commit fails here.
+  ASSERT_TRUE(VerQueryValueA(data.data(), "\\StringFileInfo\\040904E4\\Comments",
+                             reinterpret_cast<void**>(&text), &length));
+  EXPECT_STREQ(TX_UTILITY_NAME " " TX_UTILITY_VERSION ", commit " TX_BUILD_COMMIT, text);
 }
+
+INSTANTIATE_TEST_SUITE_P(BothPrograms, VersionResourceTest, ::testing::Values(TX_APP_EXE, TX_DEMO_EXE),
+                         [](const auto& info) { return info.index == 0 ? "Utility" : "Demo"; });
 
 TEST(ResourcesTest, IconAndManifestWithCommonControlsAndDpiAwareness) {
   HMODULE module = LoadLibraryExA(AppPath().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);

@@ -9,10 +9,13 @@
 #include <cctype>
 #include <cstring>
 #include <string>
+#include <atomic>
 #include <thread>
+#include <vector>
 
 #include "device/discovery.h"
 #include "device/passthrough.h"
+#include "host/interrupts.h"
 #include "host/win32_host.h"
 
 namespace {
@@ -120,6 +123,73 @@ TEST_F(Win32HostTest, DeviceWaitsWakeOnArrivalAndRemovalAndOtherwiseRunOut) {
   SendMessageA(watch, WM_DEVICECHANGE, DBT_DEVICEARRIVAL, reinterpret_cast<LPARAM>(&header));
   EXPECT_TRUE(platform.WaitForDeviceChange(0));
   EXPECT_FALSE(platform.WaitForDeviceChange(0));
+}
+
+// One run per device: a named mutex per path, held by whichever thread or
+// process runs on it; the others' runs and data opens are refused before
+// the device is opened (this one does not even exist).
+TEST_F(Win32HostTest, ARunHoldsItsDeviceAgainstEveryOtherHolder) {
+  const char* path = "\\\\?\\usbstor#disk&ven_held#1#";
+  HANDLE holding = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  HANDLE release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  std::thread other([&] {
+    host::Win32Host elsewhere;
+    std::uint32_t error = 0;
+    if (!elsewhere.BeginRun(path, error)) return;
+    SetEvent(holding);
+    WaitForSingleObject(release, INFINITE);
+    elsewhere.EndRun(path);
+  });
+  ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(holding, 10000));
+  std::uint32_t error = 0;
+  EXPECT_FALSE(platform.BeginRun(path, error));
+  EXPECT_EQ(static_cast<std::uint32_t>(ERROR_SHARING_VIOLATION), error);
+  EXPECT_EQ(host::kInvalidHandle,
+            platform.OpenDevice(path, host::kGenericRead | host::kGenericWrite,
+                                host::kShareRead | host::kShareWrite, error));
+  EXPECT_EQ(static_cast<std::uint32_t>(ERROR_SHARING_VIOLATION), error);
+  const std::vector<host::UnreachableDevice> refused = platform.TakeUnreachable();
+  ASSERT_EQ(2u, refused.size());
+  EXPECT_EQ(host::UnreachableDevice::Why::InUse, refused[0].why);
+  EXPECT_NE(std::string::npos, refused[0].text.find("device in use"));
+  SetEvent(release);
+  other.join();
+
+  // Free again; runs on one path nest.
+  EXPECT_TRUE(platform.BeginRun(path, error));
+  EXPECT_TRUE(platform.BeginRun(path, error));
+  platform.EndRun(path);
+  platform.EndRun(path);
+  // A holder that ended without letting go (a crash) leaves the device free.
+  std::thread crashed([&] {
+    CreateMutexA(nullptr, TRUE, host::Win32Host::RunMutexName(path).c_str());
+  });
+  crashed.join();
+  EXPECT_TRUE(platform.BeginRun(path, error));
+  platform.EndRun(path);
+  CloseHandle(holding);
+  CloseHandle(release);
+}
+
+// The console's events during a run: Ctrl+C and Ctrl+Break are taken and
+// the process goes on; a close is answered (and the process ended) only
+// after the run. Outside a run each takes its usual course.
+TEST(InterruptHoldTest, ConsoleEventsWaitForTheRunsEnd) {
+  EXPECT_FALSE(host::TakeConsoleEvent(CTRL_C_EVENT));
+  {
+    host::InterruptHold hold;
+    EXPECT_TRUE(host::TakeConsoleEvent(CTRL_BREAK_EVENT));
+    EXPECT_TRUE(host::TakeConsoleEvent(CTRL_C_EVENT));
+    EXPECT_EQ(21, hold.End());  // the first that came
+  }
+  host::InterruptHold hold;
+  std::atomic<bool> answered{false};
+  std::thread closing([&] { answered = host::TakeConsoleEvent(CTRL_CLOSE_EVENT); });
+  Sleep(300);
+  EXPECT_FALSE(answered);
+  EXPECT_EQ(1, hold.End());
+  closing.join();
+  EXPECT_TRUE(answered);
 }
 
 }  // namespace

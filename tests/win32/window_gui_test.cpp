@@ -2,6 +2,7 @@
 // messages and read back through the Win32 API. Message boxes are answered
 // by a window-procedure hook so that nothing waits for a user.
 #include <windows.h>
+#include <dlgs.h>
 #include <shlobj.h>
 
 #include <gtest/gtest.h>
@@ -13,6 +14,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/main_window.h"
@@ -33,25 +35,47 @@ struct Box {
   bool mainEnabled = true;  // the main window while the box is up
   int defaultButton = 0;    // the button with the default frame, once the box is up
   int focused = 0;          // the control with the focus then
+  std::string chipShown;    // the window's chip field as the box came up
+  bool upWhenAnswered = false;
 };
 std::vector<Box> g_boxes;
 int g_answer = IDOK;  // how the boxes are answered
 HWND g_main = nullptr;
+HWND g_chip = nullptr;
 HWND g_box = nullptr;
+// Runs while a box is up, before the answer; true when it answered the box itself.
+std::function<bool(HWND box)> g_whileUp;
+
+// Messages for ms or until the box has gone, from inside its own loop.
+void PumpBox(HWND box, DWORD ms) {
+  const DWORD start = GetTickCount();
+  MSG msg;
+  while (IsWindowVisible(box) && GetTickCount() - start < ms) {
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      if (IsDialogMessageA(box, &msg)) continue;
+      TranslateMessage(&msg);
+      DispatchMessageA(&msg);
+    }
+    Sleep(5);
+  }
+}
 
 // Runs inside the box's own message loop, once the box has set its default
 // button and focus: reads them and answers.
 void CALLBACK ReadButtonsAndAnswer(HWND, UINT, UINT_PTR id, DWORD) {
   KillTimer(nullptr, id);
-  if (g_box == nullptr || g_boxes.empty()) return;
+  HWND box = std::exchange(g_box, nullptr);
+  if (box == nullptr || g_boxes.empty()) return;
+  Box& record = g_boxes.back();
   for (int button : {IDOK, IDCANCEL, IDYES, IDNO}) {
-    HWND h = GetDlgItem(g_box, button);
+    HWND h = GetDlgItem(box, button);
     if (h != nullptr && (SendMessageA(h, WM_GETDLGCODE, 0, 0) & DLGC_DEFPUSHBUTTON) != 0)
-      g_boxes.back().defaultButton = button;
+      record.defaultButton = button;
   }
-  g_boxes.back().focused = GetDlgCtrlID(GetFocus());
-  PostMessageA(g_box, WM_COMMAND, g_answer, 0);
-  g_box = nullptr;
+  record.focused = GetDlgCtrlID(GetFocus());
+  record.upWhenAnswered = IsWindowVisible(box) != FALSE;
+  if (g_whileUp && g_whileUp(box)) return;
+  PostMessageA(box, WM_COMMAND, g_answer, 0);
 }
 
 // Reads each box once its dialog is set up (text set, other windows disabled
@@ -72,6 +96,10 @@ LRESULT CALLBACK AnswerMessageBoxes(int code, WPARAM wParam, LPARAM lParam) {
       box.caption = caption;
       box.ownerless = GetWindow(dlg, GW_OWNER) == nullptr;
       box.mainEnabled = g_main != nullptr && IsWindowEnabled(g_main) != FALSE;
+      if (g_chip != nullptr) {
+        GetWindowTextA(g_chip, text, sizeof text);
+        box.chipShown = text;
+      }
       g_boxes.push_back(box);
       g_box = dlg;
       SetTimer(nullptr, 0, 0, ReadButtonsAndAnswer);
@@ -116,6 +144,7 @@ class GuiTest : public ::testing::Test {
   void SetUp() override {
     g_boxes.clear();
     g_answer = IDOK;
+    machine.SetTranscriptLimit(sim::kFullTranscript);
     sim::AttachDemoEnclosures(machine);
     hook_ = SetWindowsHookExA(WH_CALLWNDPROCRET, AnswerMessageBoxes, nullptr, GetCurrentThreadId());
     view = std::make_unique<app::Win32View>(GetModuleHandleA(nullptr));
@@ -123,13 +152,16 @@ class GuiTest : public ::testing::Test {
     window = app::StartMainWindow(*view);
     hwnd = view->hwnd();
     g_main = hwnd;
+    g_chip = H(window->ChipLabelEdit);
+    SetForegroundWindow(hwnd);  // typed keys come to this window
     Pump(50);
   }
   void TearDown() override {
     view.reset();  // destroys the real window while the model still exists
     window.reset();
     UnhookWindowsHookEx(hook_);
-    g_main = nullptr;
+    g_main = g_chip = nullptr;
+    g_whileUp = nullptr;
     if (!imageFolder_.empty()) {
       std::error_code error;
       std::filesystem::remove_all(imageFolder_, error);
@@ -144,6 +176,27 @@ class GuiTest : public ::testing::Test {
       images_ = sim::WriteDemoImages(imageFolder_);
     }
     return k < images_.size() ? images_[k] : std::string();
+  }
+  // A key as the keyboard gives it, to whichever window has the focus.
+  static void Key(WORD vk, bool alt = false) {
+    std::vector<INPUT> in;
+    auto add = [&](WORD key, DWORD flags) {
+      INPUT i{};
+      i.type = INPUT_KEYBOARD;
+      i.ki.wVk = key;
+      i.ki.dwFlags = flags;
+      in.push_back(i);
+    };
+    if (alt) add(VK_MENU, 0);
+    add(vk, 0);
+    add(vk, KEYEVENTF_KEYUP);
+    if (alt) add(VK_MENU, KEYEVENTF_KEYUP);
+    SendInput(static_cast<UINT>(in.size()), in.data(), sizeof(INPUT));
+  }
+  // Text typed into the focused field, one character message per key.
+  void Type(const std::string& text) {
+    for (char ch : text) PostMessageA(GetFocus(), WM_CHAR, static_cast<unsigned char>(ch), 1);
+    Pump(50);
   }
   void Select(int entry) {
     SendMessageA(H(window->DeviceList), CB_SETCURSEL, entry, 0);
@@ -226,7 +279,7 @@ TEST_F(GuiTest, ControlsSitAtTheirPlacesWithTheirTextsAndStates) {
   const RECT run = PlaceOf(H(window->UpdateBtn));
   EXPECT_EQ(96, run.left);
   EXPECT_EQ(256, run.top);
-  EXPECT_EQ("Run", TextOf(H(window->UpdateBtn)));
+  EXPECT_EQ("&Run", TextOf(H(window->UpdateBtn)));  // Alt+R; Windows underlines the R
   EXPECT_FALSE(IsWindowEnabled(H(window->UpdateBtn)));
   EXPECT_TRUE(IsWindowEnabled(H(window->ExitBtn)));
   EXPECT_FALSE(IsWindowVisible(H(window->RefreshBtn)));
@@ -349,9 +402,9 @@ TEST_F(GuiTest, SelectedEntriesShowTheirChipAndADroppedImageEnablesRun) {
   EXPECT_EQ(1u, g_boxes.size());
 
   // The bridge behind the controller, through its companion entry, with the
-  // file name typed.
+  // file name put in the field.
   Select(4);
-  SetWindowTextA(H(window->FwFilenameEdit), DemoImage(4).c_str());
+  SendMessageA(hwnd, WM_DROPFILES, reinterpret_cast<WPARAM>(MakeDrop({DemoImage(4)})), 0);
   EXPECT_EQ("TXV929/847 Series", TextOf(H(window->ChipLabelEdit)));
   EXPECT_EQ("MXIC", TextOf(H(window->SFlashTypeLable)));
   EXPECT_EQ("03.04.05.06.07", TextOf(H(window->FwVerLableEdit)));
@@ -472,8 +525,9 @@ TEST_F(GuiTest, TaskBarButtonCarriesTheApplicationTitle) {
 }
 
 TEST_F(GuiTest, FocusStartsOnTheFirstControlAndComesBackAfterABox) {
-  // ChipLabelEdit leads the keyboard order once the panels are passed over.
-  EXPECT_EQ(H(window->ChipLabelEdit), GetFocus());
+  // The file name leads the keyboard order once the panels and the
+  // read-only chip field are passed over.
+  EXPECT_EQ(H(window->FwFilenameEdit), GetFocus());
 
   SetFocus(H(window->LoadBtn));
   SendMessageA(hwnd, WM_DROPFILES, reinterpret_cast<WPARAM>(MakeDrop({"C:\\a", "C:\\b"})), 0);
@@ -629,6 +683,180 @@ TEST_F(GuiTest, ALongFirmwarePathShowsItsFileName) {
   EXPECT_LT(static_cast<short>(LOWORD(last)), client.right);
   const LRESULT first = SendMessageA(edit, EM_POSFROMCHAR, 0, 0);
   EXPECT_LT(static_cast<short>(LOWORD(first)), 0);
+}
+
+TEST_F(GuiTest, ActivatingTheProgramWhileABoxIsUpGivesTheBoxTheKeys) {
+  bool boxActive = false, enterAnswered = false;
+  g_whileUp = [&](HWND box) {
+    // The task-bar button (or Alt+Tab) activates the application window.
+    SetForegroundWindow(view->applicationWindow());
+    PumpBox(box, 100);
+    boxActive = GetActiveWindow() == box && IsChild(box, GetFocus());
+    Key(VK_RETURN);
+    PumpBox(box, 1000);
+    enterAnswered = !IsWindowVisible(box);
+    return enterAnswered;
+  };
+  SetFocus(H(window->LoadBtn));
+  window->Message("Please power off and on the device.", "Message");
+  EXPECT_TRUE(boxActive);
+  EXPECT_TRUE(enterAnswered);
+  // Afterwards the main window is active, with its focus where it was.
+  Pump(100);
+  EXPECT_EQ(hwnd, GetForegroundWindow());
+  EXPECT_EQ(H(window->LoadBtn), GetFocus());
+}
+
+TEST_F(GuiTest, KeysInTheFieldsTheListAndTheButtons) {
+  Select(0);
+  // A typed name is checked on Enter, not at each keystroke.
+  SetFocus(H(window->FwFilenameEdit));
+  Type(DemoImage(3));
+  EXPECT_TRUE(g_boxes.empty());
+  EXPECT_EQ(DemoImage(3), window->FwFilenameEdit.text());
+  Key(VK_RETURN);
+  Pump(100);
+  ASSERT_EQ(1u, g_boxes.size());
+  EXPECT_EQ("The firmware file seems not match this chip!", g_boxes[0].text);
+
+  // Or when Tab moves on; a folder gives its one box.
+  SendMessageA(H(window->FwFilenameEdit), EM_SETSEL, 0, -1);
+  Type(std::filesystem::path(DemoImage(0)).parent_path().string());
+  Key(VK_TAB);
+  Pump(100);
+  ASSERT_EQ(2u, g_boxes.size());
+  EXPECT_EQ("Open Firmware File Error!!", g_boxes[1].text);
+  SetFocus(H(window->FwFilenameEdit));
+  SendMessageA(H(window->FwFilenameEdit), EM_SETSEL, 0, -1);
+  Type(DemoImage(0));
+  Key(VK_TAB);
+  Pump(100);
+  EXPECT_EQ(2u, g_boxes.size());
+  EXPECT_TRUE(IsWindowEnabled(H(window->UpdateBtn)));
+
+  // Enter on the focused Run button starts nothing.
+  machine.ClearTranscript();
+  SetFocus(H(window->UpdateBtn));
+  Key(VK_RETURN);
+  Pump(100);
+  EXPECT_EQ(program::RunOutcome::NothingRan, window->lastOutcome);
+  EXPECT_TRUE(machine.transcript().empty());
+
+  // A read-only field takes the focus without a caret; the file name has one.
+  GUITHREADINFO caret{};
+  caret.cbSize = sizeof caret;
+  SetFocus(H(window->StatusEdit));
+  GetGUIThreadInfo(GetCurrentThreadId(), &caret);
+  EXPECT_EQ(nullptr, caret.hwndCaret);
+  SetFocus(H(window->FwFilenameEdit));
+  GetGUIThreadInfo(GetCurrentThreadId(), &caret);
+  EXPECT_EQ(H(window->FwFilenameEdit), caret.hwndCaret);
+
+  // Down in the list: the box about the new entry finds its chip shown.
+  SetFocus(H(window->DeviceList));
+  Key(VK_DOWN);
+  Pump(200);
+  EXPECT_EQ(1, window->DeviceList.itemIndex());
+  ASSERT_EQ(3u, g_boxes.size());
+  EXPECT_EQ("The firmware file seems not match this chip!", g_boxes[2].text);
+  EXPECT_EQ(window->ChipLabelEdit.text(), g_boxes[2].chipShown);
+  EXPECT_NE("TX40775 Series", g_boxes[2].chipShown);
+}
+
+TEST_F(GuiTest, AltLettersPressButtonsAndClickBoxesAndEscapeIsExit) {
+  // The captions keep their text; the letter is marked for Windows to underline.
+  for (app::Control* c : window->controls()) {
+    if (c->kind() != app::ControlKind::Button && c->kind() != app::ControlKind::CheckBox) continue;
+    std::string shown = TextOf(H(*c));
+    ASSERT_NE(std::string::npos, shown.find('&')) << c->name();
+    shown.erase(shown.find('&'), 1);
+    EXPECT_EQ(c->text(), shown);
+  }
+  Key('E', true);
+  Pump(100);
+  EXPECT_FALSE(window->EraseOnlyCheck.checked());  // its panel is closed
+  Key('V', true);
+  Pump(100);
+  EXPECT_TRUE(IsWindowVisible(H(window->RdPanel)));
+  Key('B', true);
+  Pump(100);
+  EXPECT_TRUE(window->BackupFWCheckBox.checked());
+
+  // Alt+L opens the file dialog with its filter.
+  std::string filter;
+  g_answer = IDCANCEL;
+  g_whileUp = [&](HWND dialog) {
+    char item[64] = {};
+    SendDlgItemMessageA(dialog, cmb1, CB_GETLBTEXT, 0, reinterpret_cast<LPARAM>(item));
+    filter = item;
+    return false;
+  };
+  Key('L', true);
+  Pump(300);
+  EXPECT_EQ("Binary File (*.bin)", filter);
+
+  // Alt+R runs: a backup of the flash.
+  window->BackupFileEdit.SetText(DemoImage(0) + ".bak");
+  Key('R', true);
+  Pump(300);
+  EXPECT_EQ(program::RunOutcome::Succeeded, window->lastOutcome);
+
+  Key(VK_ESCAPE);
+  Pump(200);
+  EXPECT_FALSE(IsWindow(hwnd));
+}
+
+// A host whose commands call back before they are carried out.
+class CommandHost : public app::WaitingHost {
+ public:
+  CommandHost(host::Host& inner, std::function<void(const host::PassThroughRequest&)> onCommand)
+      : app::WaitingHost(inner, [](std::uint32_t ms, host::Host& clock) { clock.Sleep(ms); }),
+        onCommand_(std::move(onCommand)) {}
+  bool PassThrough(host::Handle handle, host::PassThroughRequest& request,
+                   std::uint32_t& lastError) override {
+    onCommand_(request);
+    return app::WaitingHost::PassThrough(handle, request, lastError);
+  }
+
+ private:
+  std::function<void(const host::PassThroughRequest&)> onCommand_;
+};
+
+TEST_F(GuiTest, ClosingDuringARunWaitsForTheRunAndItsLastBox) {
+  // The parallel-flash bridge: its last read blocks the thread, and its
+  // power-cycle box follows without the window processing messages.
+  Select(2);
+  SendMessageA(hwnd, WM_DROPFILES, reinterpret_cast<WPARAM>(MakeDrop({DemoImage(2)})), 0);
+  ASSERT_TRUE(IsWindowEnabled(H(window->UpdateBtn)));
+  bool programmed = false, typedAhead = false;
+  LRESULT sessionMayEnd = TRUE;
+  CommandHost commands(machine, [&](const host::PassThroughRequest& r) {
+    if (!programmed) {
+      programmed = r.dataIn == 0 && r.dataTransferLength == 0x10000;
+      if (programmed) {
+        // During the run: the session end asks, the task bar closes.
+        sessionMayEnd = SendMessageA(hwnd, WM_QUERYENDSESSION, 0, 0);
+        PostMessageA(view->applicationWindow(), WM_CLOSE, 0, 0);
+      }
+    } else if (!typedAhead) {
+      Key(VK_F4, true);  // Alt+F4 while the read keeps the thread
+      typedAhead = true;
+    }
+  });
+  {
+    host::ScopedHost scope(commands);
+    SendMessageA(H(window->UpdateBtn), BM_CLICK, 0, 0);
+    EXPECT_TRUE(IsWindow(hwnd));
+  }
+  EXPECT_TRUE(typedAhead);
+  EXPECT_EQ(FALSE, sessionMayEnd);
+  ASSERT_EQ(1u, g_boxes.size());
+  EXPECT_EQ("Please Turn-Off the Power and Turn-On Again!", g_boxes[0].text);
+  EXPECT_TRUE(g_boxes[0].upWhenAnswered);
+  EXPECT_TRUE(LeaveVendorModePaths().empty());
+  Pump(200);
+  EXPECT_FALSE(IsWindow(hwnd));
+  EXPECT_EQ(1u, LeaveVendorModePaths().size());
 }
 
 }  // namespace
