@@ -24,7 +24,10 @@ struct RunawayRun {
 // instead of hanging the suite.
 class WatchedMachine : public sim::Machine {
  public:
-  explicit WatchedMachine(std::uint64_t commandBudget) : commandBudget_(commandBudget) {}
+  // The whole transcript: the clean run's positions name every command.
+  explicit WatchedMachine(std::uint64_t commandBudget) : commandBudget_(commandBudget) {
+    SetTranscriptLimit(sim::kFullTranscript);
+  }
 
   void Arm() { armed_ = true; }
 

@@ -104,7 +104,7 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"Ieee1394", "txr843-1394", 0, Procedure::Ieee1394BridgeFlash, false},
         Case{"InternalRom", "tx40776-atmel", 0, Procedure::InternalRomParallelFlash, false},
         Case{"BehindController", "txv929-txr847", 1, Procedure::BridgeBehindController, false},
-        Case{"BehindControllerEraseOnly", "txv929-txr847", 1, Procedure::BridgeBehindController,
+        Case{"BehindControllerEraseOnly", "txv929-txr842", 1, Procedure::BridgeBehindController,
              true},
         Case{"HddHosted", "txv929-hdd", 0, Procedure::HddHostedFirmware, false},
         Case{"DiskArea", "tx40769", 0, Procedure::DiskAreaFirmware, false}),

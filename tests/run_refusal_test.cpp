@@ -77,6 +77,7 @@ TEST_P(RunRefusalTest, StopsWithItsTextAndChangesNothing) {
   if (*s.flipRead != '\0') {
     // The flipped read's place in a clean run, which must succeed.
     sim::Machine clean;
+    clean.SetTranscriptLimit(sim::kFullTranscript);
     ASSERT_EQ(1, Run(clean, nullptr, nullptr)) << window.StatusText();
     flip.kind = sim::CommandFault::Kind::FlipBit;
     flip.occurrence = 0;

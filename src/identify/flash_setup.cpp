@@ -191,6 +191,13 @@ void BehindControllerSetup(const FlashCommands& c, int t, FlashState& s, Finding
   const bool reported = c.ataReadFlashTypeCode && c.ataReadFlashTypeCode(&code);
   f.Require(reported);
   if (reported) ShowType(s, static_cast<std::int8_t>(code));  // the controller's byte is signed
+  // The TXR842 does not tell its size: it is read from its flash through the
+  // controller, as the TXR847's is, so that an erase covers what is there.
+  FlashDescriptor d;
+  if (IdentifyFlashWith(c.ataSpiCommandRead, nullptr, d) && d.flashMaker != 0) {
+    f.Size(ReadFlashSizeWith(c.ataSpiCommandRead, nullptr, d));
+    s.flashSizeKb = static_cast<std::int32_t>(d.sizeKb);
+  }
 }
 
 }  // namespace
