@@ -227,6 +227,7 @@ struct Listed {
   std::string name;
   Number number;
   host::InterfaceClass cls;
+  std::optional<std::uint64_t> diskSeq;
 };
 
 // The volumes of a block as the builder wrote them; none when a number is
@@ -295,9 +296,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::unique_ptr<host::InterfaceList> list = linux.OpenInterfaceList(cls);
     std::string path;
     for (std::uint32_t i = 0; list->Member(i, path); ++i) {
-      Listed l{"", {}, cls};
-      Check(host::ParseDevicePath(path, l.name, l.number.first, l.number.second));
-      Check(host::DevicePath({l.name, l.number.first, l.number.second, host::Bus::Other}) == path);
+      Listed l{"", {}, cls, std::nullopt};
+      host::DeviceId id;
+      Check(host::ParseDevicePath(path, id));
+      l.name = id.name;
+      l.number = {id.major, id.minor};
+      l.diskSeq = id.diskSeq;
+      Check(host::DevicePath({l.name, l.number.first, l.number.second, host::Bus::Other, l.diskSeq,
+                              std::nullopt}) == path);
       Check(l.name.compare(0, 2, cls == host::InterfaceClass::Disk ? "sd" : "sr") == 0);
       Check(plan.blocks.count(l.name) == 1);
       Check(std::none_of(listed.begin(), listed.end(), [&](const Listed& o) { return o.name == l.name; }));
@@ -320,7 +326,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (const Listed& l : listed) {
     // The path round trip through the host: the node opens as the device
     // discovery saw, and reports that number.
-    const std::string path = host::DevicePath({l.name, l.number.first, l.number.second, host::Bus::Other});
+    const std::string path = host::DevicePath(
+        {l.name, l.number.first, l.number.second, host::Bus::Other, l.diskSeq, std::nullopt});
     std::uint32_t error = 0;
     const host::Handle h = linux.OpenDevice(path.c_str(), host::kGenericRead | host::kGenericWrite,
                                             host::kShareRead | host::kShareWrite, error);

@@ -48,9 +48,9 @@ TEST_F(BankRepairWindowTest, SelectingADamagedControllerRepairsItOnceWithRunHeld
   EXPECT_TRUE(BankSound(1));
   EXPECT_EQ((std::vector<bool>{false}), runDuringRepair);
   EXPECT_EQ(program::Procedure::None, window->lastProcedure);  // the click started nothing
-  // Two banks read and one read back; the held-back selection ran afterwards
-  // and found the record checked.
-  EXPECT_EQ(24, Count("ReadFlashBlock"));
+  // Two banks read, the sound one twice, and one read back; the held-back
+  // selection ran afterwards and found the record checked.
+  EXPECT_EQ(32, Count("ReadFlashBlock"));
   EXPECT_EQ(1u, window->devices[1].recoveryChecked);
   EXPECT_TRUE(window->UpdateBtn.enabled());  // the image matches: Run as it was
 

@@ -11,6 +11,7 @@
 #include "program/block_procedure.h"
 #include "program/block_transfer.h"
 #include "program/crc16.h"
+#include "program/image_file.h"
 
 namespace {
 
@@ -88,7 +89,7 @@ TEST_F(BlockProcedureTest, TheChecksumIsStampedOnlyOnImagesOfOneBank) {
     std::size_t length;
     bool stamped;
   };
-  for (const Case& c : {Case{0x10000, true}, Case{0x10001, false}}) {
+  for (const Case& c : {Case{0x10000, true}, Case{0x20000, false}}) {
     SCOPED_TRACE(c.length);
     Attach("txv927");
     const std::vector<std::uint8_t> image = Pattern(c.length, 8);
@@ -99,7 +100,10 @@ TEST_F(BlockProcedureTest, TheChecksumIsStampedOnlyOnImagesOfOneBank) {
         c.stamped ? std::vector<std::uint8_t>{0xD7, 0x1B}
                   : std::vector<std::uint8_t>{image[0x7FFE], image[0x7FFF]};
     EXPECT_EQ(expected, Flash(0x7FFE, 2));
-    EXPECT_EQ(expected, Flash(0x17FFE, 2));
+    // A two-bank image brings the second bank's bytes too.
+    const std::vector<std::uint8_t> second(image.begin() + (c.stamped ? 0x7FFE : 0x17FFE),
+                                           image.begin() + (c.stamped ? 0x8000 : 0x18000));
+    EXPECT_EQ(c.stamped ? expected : second, Flash(0x17FFE, 2));
     machine.Detach(path);
   }
 }
@@ -156,8 +160,8 @@ TEST_F(BlockProcedureTest, ImagesThatCannotBeProgrammedAreRefusedBeforeAnyComman
   };
   for (const Case& c :
        {Case{"txr845", 4096, true, "The firmware file is too small to keep the NVRAM!"},
-        Case{"txr845", 0x10001, false, "Open File Error!!"},
-        Case{"txv929", 0x20001, false, "Open File Error!!"},
+        Case{"txr845", 0x10001, false, program::kImageTooLarge},
+        Case{"txv929", 0x20001, false, program::kImageTooLarge},
         Case{"txv929", 0, false, "Open File Error!!"}}) {
     SCOPED_TRACE(std::string(c.profile) + " " + std::to_string(c.length));
     Attach(c.profile);
@@ -180,13 +184,14 @@ TEST_F(BlockProcedureTest, FailedTriesClimbTheLadderAndEachEraseWhatTheyWrite) {
     std::vector<std::uint8_t> bank0Codes, bank1Codes;
     const char* status;
   };
-  // Block reads: 1 for the NVRAM, then 8 per verify of a bank. A fault counts
-  // the reads it is asked about; a read an earlier fault took is not one.
+  // Block reads: 2 for the NVRAM (read twice), then 8 per verify of a bank. A
+  // fault counts the reads it is asked about; a read an earlier fault took is
+  // not one.
   const std::vector<Case> cases = {
-      {"pass 0 fails once", {2}, false, {2, 1}, {1}, "Programming Success!!"},
-      {"pass 1 fails once", {10}, false, {2}, {2, 1}, "Programming Success!!"},
-      {"each pass fails once", {2, 10}, false, {2, 1}, {1, 1}, "Programming Success!!"},
-      {"pass 1 fails twice", {10, 17}, false, {2}, {2, 1, 2}, "Programming Success!!"},
+      {"pass 0 fails once", {3}, false, {2, 1}, {1}, "Programming Success!!"},
+      {"pass 1 fails once", {11}, false, {2}, {2, 1}, "Programming Success!!"},
+      {"each pass fails once", {3, 11}, false, {2, 1}, {1, 1}, "Programming Success!!"},
+      {"pass 1 fails twice", {11, 18}, false, {2}, {2, 1, 2}, "Programming Success!!"},
       {"compare never passes", {}, true, {2, 1, 3}, {}, "Data compare fail !!"},
   };
   for (const Case& c : cases) {
@@ -236,9 +241,10 @@ TEST_F(BlockProcedureTest, EraseOnlyRunsPerFlashMaker) {
     Attach(c.profile);
     const program::BlockChipLayout layout = program::BlockLayoutFor(window.facts_);
     const std::vector<std::uint8_t> nvram = Flash(layout.nvramOffset, 0x1000);
-    // A byte the first erase does not reach: the not-blank path.
+    // A byte the first erase does not reach: the not-blank path (the first
+    // two block reads are the NVRAM's).
     if (c.dirtyAfterFirstErase) {
-      machine.AddFault({CommandFault::Kind::CheckCondition, "", kBlockRead, 2});
+      machine.AddFault({CommandFault::Kind::CheckCondition, "", kBlockRead, 3});
     }
     window.messages.clear();
     EXPECT_TRUE(EraseOnly());
@@ -281,13 +287,14 @@ TEST_F(BlockProcedureTest, AFailedEraseOnlyRunPutsTheNvramBackAndShowsNoBox) {
   };
   const CdbPattern writeBack("DF 00 ?? ?? ?? ?? ?? ?? 00 C0 00 FB");
   const CdbPattern chipErase("DF 03 ?? ?? ?? ?? ?? ?? 00 00 00 FB");
-  // Block reads: the NVRAM, then the blank check; each failed read is one command.
+  // Block reads: the NVRAM twice, then the blank check; each failed read is
+  // one command.
   const std::vector<Case> cases = {
       {"write-back fails", {{CommandFault::Kind::CheckCondition, "", writeBack, 0}},
        "Write NVRAM back command fail!", false},
       {"blank checks cannot read",
-       {{CommandFault::Kind::CheckCondition, "", kBlockRead, 2},
-        {CommandFault::Kind::CheckCondition, "", kBlockRead, 3}},
+       {{CommandFault::Kind::CheckCondition, "", kBlockRead, 3},
+        {CommandFault::Kind::CheckCondition, "", kBlockRead, 4}},
        "Read Back Erased Flash Error!!", true},
       {"first erase fails", {{CommandFault::Kind::CheckCondition, "", chipErase, 1}},
        "Erase command fail!!", true},

@@ -5,6 +5,8 @@
 #include <sstream>
 
 #include "host/host.h"
+#include "sim/controller_route.h"
+#include "sim/parallel_flash.h"
 
 namespace testing_support {
 
@@ -22,7 +24,10 @@ struct RunawayRun {
 // instead of hanging the suite.
 class WatchedMachine : public sim::Machine {
  public:
-  explicit WatchedMachine(std::uint64_t commandBudget) : commandBudget_(commandBudget) {}
+  // The whole transcript: the clean run's positions name every command.
+  explicit WatchedMachine(std::uint64_t commandBudget) : commandBudget_(commandBudget) {
+    SetTranscriptLimit(sim::kFullTranscript);
+  }
 
   void Arm() { armed_ = true; }
 
@@ -110,12 +115,39 @@ std::string Problem(const FaultMatrixSetup& setup, const RunResult& r) {
 
 }  // namespace
 
+int CommandsSoFar(const sim::Machine& machine) {
+  return static_cast<int>(
+      std::count_if(machine.transcript().begin(), machine.transcript().end(), Faultable));
+}
+
 SeenRun SeenRunOf(const FakeRunWindow& window, bool succeeded) {
   SeenRun seen;
   seen.succeeded = succeeded;
   seen.status = window.StatusText();
   for (const ShownMessage& m : window.messages) seen.boxes.push_back(m.text);
   return seen;
+}
+
+std::vector<std::uint8_t> EnclosureSnapshot(sim::BridgeChip& chip) {
+  std::vector<std::uint8_t> all;
+  auto add = [&all](const sim::FlashArray& cells) {
+    const std::size_t at = all.size();
+    all.resize(at + cells.size());
+    cells.Read(0, all.data() + at, cells.size());
+  };
+  if (chip.serialFlash() != nullptr) add(chip.serialFlash()->cells());
+  if (chip.parallelFlash() != nullptr) add(chip.parallelFlash()->cells());
+  if (chip.controllerRoute() != nullptr && chip.controllerRoute()->flash() != nullptr)
+    add(chip.controllerRoute()->flash()->cells());
+  if (const sim::SimDisk* disk = chip.disk(); disk != nullptr && disk->config().sectors != 0) {
+    const std::uint32_t x = disk->config().logicalSectorSize;
+    const std::uint64_t end = disk->addressableSectors();
+    const std::uint64_t from = end > (16u << 20) / x ? end - (16u << 20) / x : 0;
+    const std::size_t at = all.size();
+    all.resize(at + (end - from) * x);
+    disk->ReadSectors(from, all.data() + at, end - from);
+  }
+  return all;
 }
 
 bool FlashHolds(sim::BridgeChip& chip, std::uint32_t address,
@@ -170,8 +202,10 @@ FaultMatrixReport RunFaultMatrix(const FaultMatrixSetup& setup) {
   report.commands = static_cast<int>(positions.size());
   const std::uint64_t budget =
       2 * (static_cast<std::uint64_t>(setup.budgetFactor) * clean.size() + 1000);
+  int end = report.commands;
+  if (setup.onlyBeforeRun) end = std::clamp(first.seen.commandsBeforeRun, 0, end);
 
-  for (int i = setup.skipCommands; i < report.commands; ++i) {
+  for (int i = setup.skipCommands; i < end; ++i) {
     const sim::TranscriptEntry& at = *positions[static_cast<std::size_t>(i)];
     for (InjectedFault kind :
          {InjectedFault::CheckCondition, InjectedFault::ShortTransfer, InjectedFault::Unplug}) {

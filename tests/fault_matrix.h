@@ -33,7 +33,8 @@
 // and MainWindow inside `run` (their clock bound to the machine passed in),
 // press Run there and fill SeenRun from the view; set skipCommands to leave
 // the refresh and identification before Run unfaulted if they are not the
-// subject. Every run gets a fresh machine installed as the current host, so
+// subject, or onlyBeforeRun (with SeenRun::commandsBeforeRun filled in) to
+// fault nothing but them. Every run gets a fresh machine installed as the current host, so
 // nothing carries over; program::Transfer() is the caller's to set.
 #pragma once
 
@@ -54,10 +55,20 @@ struct SeenRun {
   bool succeeded = false;          // the procedure's own result
   std::string status;              // the status line at the end
   std::vector<std::string> boxes;  // message box texts, in order
+  // Commands the fault counter saw before Run was pressed (see
+  // CommandsSoFar); -1 when the run does not tell.
+  int commandsBeforeRun = -1;
 };
+
+// The commands a fault can be injected at that the machine has seen so far.
+int CommandsSoFar(const sim::Machine& machine);
 
 // The SeenRun of a procedure called on a FakeRunWindow.
 SeenRun SeenRunOf(const FakeRunWindow& window, bool succeeded);
+
+// Everything a run may change on the enclosure: each of its flashes and the
+// disk's tail, where the firmware areas lie.
+std::vector<std::uint8_t> EnclosureSnapshot(sim::BridgeChip& chip);
 
 // True when the chip's serial flash holds bytes at address.
 bool FlashHolds(sim::BridgeChip& chip, std::uint32_t address,
@@ -84,6 +95,8 @@ struct FaultMatrixSetup {
   std::vector<std::string> successBoxes = kPowerCycleBoxes;
   // The first commands of the run that are left unfaulted.
   int skipCommands = 0;
+  // Fault only the commands the clean run sent before Run was pressed.
+  bool onlyBeforeRun = false;
   // A run making more than budgetFactor times the clean run's commands (plus
   // 1000) in opens and commands, or sleeping more than 30 virtual minutes,
   // counts as a hang.

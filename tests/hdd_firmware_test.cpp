@@ -2,6 +2,7 @@
 // area lies, and the runs on emulated enclosures: what lands on the disk,
 // what is refused before any write, and how failures end.
 #include "program/hdd_firmware.h"
+#include "program/image_file.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -255,7 +256,7 @@ TEST_F(HddFirmwareTest, RefusalsWriteNothing) {
     bool nothingSent;
   } rows[] = {
       {"empty image", 0, 0, program::kOpenFileError, true},
-      {"image over 64 KB", 0x10001, 0, program::kOpenFileError, true},
+      {"image over 64 KB", 0x10001, 0, program::kImageTooLarge, true},
       {"disk under 3 MB", 0x8000, 4096, program::kAreaRefused, false},
       {"area at LBA 0", 0x8000, 6144, program::kAreaRefused, false},
   };

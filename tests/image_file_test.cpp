@@ -49,11 +49,12 @@ TEST_F(ImageFileTest, ReadsTheWholeFileAndRefusesWhatCannotBeUsed) {
     const char* name;
     std::size_t length;  // bytes written; SIZE_MAX: no file at all
     bool loads;
+    const char* refusal = "Open File Error!!";
   } rows[] = {
       {"one byte", 1, true},
       {"exactly the limit", 0x10000, true},
       {"empty", 0, false},
-      {"one byte over the limit", 0x10001, false},
+      {"one byte over the limit", 0x10001, false, program::kImageTooLarge},
       {"missing", SIZE_MAX, false},
   };
   for (const Row& r : rows) {
@@ -68,7 +69,7 @@ TEST_F(ImageFileTest, ReadsTheWholeFileAndRefusesWhatCannotBeUsed) {
       EXPECT_TRUE(window.statuses.empty()) << r.name;
     } else {
       EXPECT_TRUE(image.empty()) << r.name;
-      EXPECT_EQ(std::vector<std::string>{"Open File Error!!"}, window.statuses) << r.name;
+      EXPECT_EQ(std::vector<std::string>{r.refusal}, window.statuses) << r.name;
     }
   }
 }
@@ -86,7 +87,7 @@ TEST_F(ImageFileTest, LengthsBeyondFourGiBAreRefusedWhole) {
   std::vector<std::uint8_t> image;
   EXPECT_FALSE(program::LoadImageFile(window, file, {0xFFFFFFFFu, "x", "y"}, image));
   EXPECT_TRUE(image.empty());
-  EXPECT_EQ("x", window.StatusText());
+  EXPECT_EQ(program::kImageTooLarge, window.StatusText());
 }
 
 TEST_F(ImageFileTest, ASourceThatFailsIsRefusedBeforeAnyBuffer) {
@@ -120,7 +121,8 @@ TEST_F(ImageFileTest, ASourceThatFailsIsRefusedBeforeAnyBuffer) {
         << r.name;
     EXPECT_EQ(r.loads ? r.length : 0u, image.size()) << r.name;
     if (!r.loads) {
-      EXPECT_EQ(std::vector<std::string>{"x"}, window.statuses) << r.name;
+      const std::string refusal = r.length > 0xFFFFFFFFu ? program::kImageTooLarge : "x";
+      EXPECT_EQ(std::vector<std::string>{refusal}, window.statuses) << r.name;
     }
     if (r.length > 0xFFFFFFFFu) {
       EXPECT_EQ(0u, asked) << r.name;
@@ -176,7 +178,8 @@ TEST_F(ImageFileTest, StandardProcedureSendsNothingForARefusedImage) {
     window.options_.imageFile = file;
     window.messages.clear();
     EXPECT_EQ(0, program::RunStandardSerialFlash(window, chip->path().c_str())) << file;
-    EXPECT_EQ("Open File Error!!", window.StatusText()) << file;
+    EXPECT_EQ(file == files[2] ? program::kImageTooLarge : "Open File Error!!", window.StatusText())
+        << file;
     EXPECT_TRUE(machine.transcript().empty()) << file;
     EXPECT_TRUE(window.messages.empty()) << file;
   }

@@ -8,6 +8,7 @@
 
 #include "procedure_fixture.h"
 #include "program/dispatch.h"
+#include "program/image_file.h"
 #include "program/internal_rom.h"
 #include "sim/parallel_flash.h"
 
@@ -113,7 +114,7 @@ TEST_F(InternalRomTest, UnusableImagesAreRefusedBeforeAnyCommand) {
   const std::vector<Row> rows = {
       {FileIn("missing.bin"), "Open New ROM File Error!!"},
       {File("empty", {}), "Open New ROM File Error!!"},
-      {File("long", Pattern(program::kRomSize + 1, 1)), "Open New ROM File Error!!"},
+      {File("long", Pattern(program::kRomSize + 1, 1)), program::kImageTooLarge},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.status);

@@ -9,6 +9,7 @@
 
 #include "device/flash_commands.h"
 #include "procedure_fixture.h"
+#include "program/image_file.h"
 #include "program/nvram_page16k.h"
 #include "program/sst_serial.h"
 
@@ -216,12 +217,9 @@ INSTANTIATE_TEST_SUITE_P(Images, RefusalTest, ::testing::Values(
     RefusalCase{"Empty", false, 0, "Open File Error!!"},
     RefusalCase{"EmptySst", true, 0, "Open File Error!!"},
     // 60 KB without an NVRAM area moves up by 4 KB: 64 KB + 4 KB would wrap onto 0.
-    RefusalCase{"ShiftedPastTheFlash", false, 0xF001,
-                "Open File Error!!"},
-    RefusalCase{"LongerThanTheFlash", false, 0x10001,
-                "Open File Error!!"},
-    RefusalCase{"LongerThanTheFlashSst", true, 0x10001,
-                "Open File Error!!"}),
+    RefusalCase{"ShiftedPastTheFlash", false, 0xF001, program::kImageTooLarge},
+    RefusalCase{"LongerThanTheFlash", false, 0x10001, program::kImageTooLarge},
+    RefusalCase{"LongerThanTheFlashSst", true, 0x10001, program::kImageTooLarge}),
     [](const auto& info) { return std::string(info.param.name); });
 // clang-format on
 

@@ -40,11 +40,13 @@ class RunWindowFixture : public ::testing::Test, public SimFixtureBase {
 
   void Start() { window = app::StartMainWindow(view); }
 
-  // What identification finds for a chip, written into the window.
+  // What identification finds for a chip, written into the window, every
+  // fact read.
   void Identify(std::uint8_t type, std::int8_t subCode, int flashKind) {
     window->chip.chipType = type;
     window->chip.chipSubCode = subCode;
     window->chip.flashTypeCode = flashKind;
+    window->chip.unreadFacts = 0;
   }
 
   std::string WriteFile(const std::string& stem, const std::vector<std::uint8_t>& bytes) {

@@ -99,10 +99,10 @@ TEST_F(StandardProcedureTest, NvramRecordIsReadWholeAndWrittenBackChecked) {
   EXPECT_EQ("NVRAM O.K.\nwrite NVRAM O.K.\n", testing::internal::GetCapturedStdout());
   ASSERT_EQ(1, result) << window.StatusText();
   EXPECT_EQ(nvram_, Flash(0x8000, 512));
-  EXPECT_EQ(2, std::count_if(machine.transcript().begin(), machine.transcript().end(),
+  EXPECT_EQ(3, std::count_if(machine.transcript().begin(), machine.transcript().end(),
                              [](const sim::TranscriptEntry& t) {
                                return t.command == "ReadFlash" && t.request.dataTransferLength == 512;
-                             }));  // read before the erase, and after the write-back
+                             }));  // read twice before the erase, and after the write-back
 }
 
 // A record that did not arrive whole must not be erased: writing back what
@@ -290,8 +290,9 @@ INSTANTIATE_TEST_SUITE_P(
         // The write-back itself failing is a failed run, never a success.
         FailureCase{"WriteBackFails", "FF 04 11 00 80 00", 1, kCheck, "Write NVRAM back command fail!", false, false},
         FailureCase{"WriteBackUnplugs", "FF 04 11 00 80 00", 1, kUnplug, "Write NVRAM back command fail!", false, false},
-        FailureCase{"WriteBackReadFails", "FF 04 10 00 80 00", 2, kCheck, "Compare NVRAM Fail!!", false, true},
-        FailureCase{"WriteBackReadShort", "FF 04 10 00 80 00", 2, kShort, "Compare NVRAM Fail!!", false, true}),
+        // Reads at 0x8000: the record twice, then the check after the write-back.
+        FailureCase{"WriteBackReadFails", "FF 04 10 00 80 00", 3, kCheck, "Compare NVRAM Fail!!", false, true},
+        FailureCase{"WriteBackReadShort", "FF 04 10 00 80 00", 3, kShort, "Compare NVRAM Fail!!", false, true}),
     [](const ::testing::TestParamInfo<FailureCase>& info) { return std::string(info.param.name); });
 
 // A flash that stays busy: the run reports it where the procedure looks and

@@ -216,7 +216,10 @@ else
   while ! grep -q "^entry " /tmp/program.out && [ $n -lt 200 ]; do sleep 0.05; n=$((n + 1)); done
   pid=$(pidof console)
   kill -STOP $pid
-  w1=$(wire)
+  # A command the update had already handed to the kernel still completes:
+  # count from a log that has settled.
+  w1=$(wire); sleep 0.5
+  while [ "$(wire)" != "$w1" ]; do w1=$(wire); sleep 0.5; done
   console SECOND root --device $gdev --rd --backup-only --backup-file /tmp/second.bin
   console SECONDBYENTRY root --run 0 --rd --backup-only --backup-file /tmp/second.bin
   w2=$(wire)

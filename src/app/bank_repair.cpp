@@ -14,7 +14,9 @@ namespace app {
 void MainWindow::RepairFirmwareBanks(int selected, int eraseGeometryRow) {
   if (selected < 0 || selected >= device::kMaxDevices) return;
   device::DeviceRecord& record = devices[selected];
-  if (chip.flashSizeKb < 128 || record.recoveryChecked == 1) return;
+  if (chip.flashSizeKb < 128 || record.recoveryChecked == 1 ||
+      !device::FactsRead(chip, device::kFactFlashSize | device::kFactFlashPart))
+    return;
   // Never inside a run or another repair (events processed by either).
   const ProcedureScope scope(*this);
   if (!scope.held()) return;

@@ -22,21 +22,22 @@ struct TrafficRow {
 
 constexpr std::uint64_t kKb = 1024;
 
+// A backup reads its range twice, and keeps it only when both reads agree.
 constexpr TrafficRow kTraffic[] = {
-    {program::Procedure::StandardSerialFlash, {3, 0, 0}, {0, 1, 0}, {0, 1, 0}},
-    {program::Procedure::Ieee1394BridgeFlash, {2, 0, 0}, {0, 1, 0}, {0, 1, 0}},
+    {program::Procedure::StandardSerialFlash, {3, 0, 0}, {0, 2, 0}, {0, 1, 0}},
+    {program::Procedure::Ieee1394BridgeFlash, {2, 0, 0}, {0, 2, 0}, {0, 1, 0}},
     // The whole 64 KB part, whatever the image.
-    {program::Procedure::InternalRomParallelFlash, {0, 0, 192 * kKb}, {0, 0, 64 * kKb},
+    {program::Procedure::InternalRomParallelFlash, {0, 0, 192 * kKb}, {0, 0, 128 * kKb},
      {0, 0, 64 * kKb}},
     // Both banks are written and read back.
-    {program::Procedure::BlockCommandFlash, {0, 2, 0}, {0, 1, 0}, {0, 1, 0}},
-    {program::Procedure::BridgeBehindController, {3, 1, 0}, {0, 1, 0}, {0, 2, 0}},
+    {program::Procedure::BlockCommandFlash, {0, 2, 0}, {0, 2, 0}, {0, 1, 0}},
+    {program::Procedure::BridgeBehindController, {3, 1, 0}, {0, 2, 0}, {0, 2, 0}},
     // The disk areas are about the flash size setting.
-    {program::Procedure::DiskAreaFirmware, {0, 2, 0}, {0, 1, 0}, {0, 2, 0}},
-    {program::Procedure::HddHostedFirmware, {2, 0, 0}, {0, 1, 0}, {0, 2, 0}},
-    {program::Procedure::SstSerialFlash, {3, 0, 0}, {0, 1, 0}, {0, 0, 64 * kKb}},
+    {program::Procedure::DiskAreaFirmware, {0, 2, 0}, {0, 2, 0}, {0, 2, 0}},
+    {program::Procedure::HddHostedFirmware, {2, 0, 0}, {0, 2, 0}, {0, 2, 0}},
+    {program::Procedure::SstSerialFlash, {3, 0, 0}, {0, 2, 0}, {0, 0, 64 * kKb}},
     // The NVRAM is read, kept and written with the first pages.
-    {program::Procedure::NvramPage16K, {4, 0, 12 * kKb}, {0, 1, 0}, {0, 1, 0}},
+    {program::Procedure::NvramPage16K, {4, 0, 12 * kKb}, {0, 2, 0}, {0, 1, 0}},
 };
 
 }  // namespace

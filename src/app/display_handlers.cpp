@@ -33,6 +33,8 @@ std::string Letters(const device::DeviceRecord& record) {
 void MainWindow::UpdateBtnCheck(Control&) {
   NVRAMCheck.SetVisible(false);
   flashSizeMeasured = bridgeVersionRead = false;
+  // Nothing is known of this selection until it has been read again.
+  chip.unreadFacts = device::kAllFacts;
   if (deviceCount == 0) return;
 
   // Text typed into the list, or a refresh that recognised nothing, leaves no
@@ -57,6 +59,7 @@ void MainWindow::UpdateBtnCheck(Control&) {
   chip.chipType = static_cast<std::uint8_t>(identify::ApplyCompanionRule(
       id.chip.type, record.companion847 != 0, record.companion842 != 0));
   chip.chipSubCode = id.chip.subCode;
+  if (!id.identityUnread) chip.unreadFacts &= ~device::kFactChipIdentity;
   const identify::ChipIdentity identity{chip.chipType, chip.chipSubCode};
 
   // Enable or disable Run for the new selection. Its boxes wait until the
@@ -80,6 +83,7 @@ void MainWindow::UpdateBtnCheck(Control&) {
     version = identify::BridgeVersionFromParameters(yield != 0, block);
     if (version != 0) chip.bridgeVersion = version;
     bridgeVersionRead = version != 0;
+    if (bridgeVersionRead) chip.unreadFacts &= ~device::kFactBridgeVersion;
   }
   const identify::ControlPlan plan = identify::PlanControls(identity, sbp2, version);
   Apply(SFlashTypeLable, plan.sFlashTypeLabel);
@@ -105,7 +109,7 @@ void MainWindow::UpdateBtnCheck(Control&) {
   };
   identify::RunFlashSetup(commands, identity, sbp2, flash);
   chip = flash;
-  flashSizeMeasured = flash.sizeMeasured;
+  flashSizeMeasured = device::FactsRead(chip, device::kFactFlashSize);
   if (!flash.flashLabel.empty()) SFlashTypeLable.SetText(flash.flashLabel);
   if (flash.eraseGeometryRow >= 0) {
     const identify::FlashTypeRow& row = identify::FlashTypeRowFor(flash.eraseGeometryRow);

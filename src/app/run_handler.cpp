@@ -97,11 +97,16 @@ void MainWindow::UpdateBtnClick(Control&) {
   }
   program::DispatchChecks checks;
   checks.imageFitsFlash = [&] {
+    // Without a size that was read there is nothing to hold the file against
+    // here: the procedure bounds it by the flash size setting.
+    if (!device::FactsRead(run.facts(), device::kFactFlashSize)) return true;
     const identify::CheckResult fits = identify::CheckImageFitsFlash(
-        run.options().imageFile, static_cast<std::uint32_t>(chip.flashSizeKb));
-    if (fits.openFailed)
-      Message(identify::kOpenFirmwareFileError, program::kCaptionError, ui::Icon::None);
-    return fits.accepted;
+        run.options().imageFile, static_cast<std::uint32_t>(run.facts().flashSizeKb));
+    if (!fits.openFailed) return fits.accepted;
+    // A file that cannot be opened (a folder, a pipe) is no oversized file:
+    // the procedure refuses it with its open-failure text, before any command.
+    Message(identify::kOpenFirmwareFileError, program::kCaptionError, ui::Icon::None);
+    return true;
   };
   checks.chipMode505E = [&] { return device::CheckChipMode505E(path.c_str()) == 1; };
   lastProcedure = program::SelectProcedure(run.facts(), run.options(), bus, checks);

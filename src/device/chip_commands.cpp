@@ -83,9 +83,11 @@ int CheckChipMode505E(const char* path) {
   return reply[1] == 0x00 && reply[2] == 0x01 ? 1 : 0;
 }
 
-int CheckChipLevelFDB0(const char* path) {
+int CheckChipLevelFDB0(const char* path, bool* answered) {
   std::uint8_t reply[4] = {};
-  if (ReadChipMemory(path, reply, 0xFDB0, sizeof reply) == 0) return 0;
+  const bool read = ReadChipMemory(path, reply, 0xFDB0, sizeof reply) != 0;
+  if (answered != nullptr) *answered = read;
+  if (!read) return 0;
   return reply[1] >= 0xB4 ? 1 : 0;
 }
 

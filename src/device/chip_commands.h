@@ -40,7 +40,8 @@ int WriteChipMemory(const char* path, const std::uint8_t* data, std::uint16_t ad
 // 1 when chip memory 0x505E reads ?? 00 01 ??; else 0.
 int CheckChipMode505E(const char* path);
 
-// 1 when byte 1 of chip memory 0xFDB0 is 0xB4 or more; else 0.
-int CheckChipLevelFDB0(const char* path);
+// 1 when byte 1 of chip memory 0xFDB0 is 0xB4 or more; else 0. answered,
+// when given, says whether the chip memory could be read at all.
+int CheckChipLevelFDB0(const char* path, bool* answered = nullptr);
 
 }  // namespace device

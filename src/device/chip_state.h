@@ -8,6 +8,17 @@
 
 namespace device {
 
+// The facts a run may rest on, as bits of ChipState::unreadFacts.
+inline constexpr std::uint32_t kFactChipIdentity = 1u << 0;  // chip type and sub-code
+// The flash part: its kind, the AMIC, ATMEL and SST probes and the chip's
+// configuration for it.
+inline constexpr std::uint32_t kFactFlashPart = 1u << 1;
+// The flash size, and with it the bank layout of the two-bank controllers.
+inline constexpr std::uint32_t kFactFlashSize = 1u << 2;
+inline constexpr std::uint32_t kFactBridgeVersion = 1u << 3;
+inline constexpr std::uint32_t kAllFacts =
+    kFactChipIdentity | kFactFlashPart | kFactFlashSize | kFactBridgeVersion;
+
 struct ChipState {
   std::uint8_t chipType = 0;       // chip type code, 0 = nothing recognised
   std::int8_t chipSubCode = 0;
@@ -19,6 +30,13 @@ struct ChipState {
   std::int32_t bridgeVersion = 0;
   std::uint32_t eraseOnly = 0;     // "Erase All Flash Only " as its click recorded it
   std::uint32_t includeNvram = 1;  // "Include 4K NVRAM" as its click recorded it
+  // Facts identification tried and could not read for this selection: the
+  // fields above then hold a default or what an earlier selection left.
+  std::uint32_t unreadFacts = 0;
 };
+
+inline bool FactsRead(const ChipState& facts, std::uint32_t wanted) {
+  return (facts.unreadFacts & wanted) == 0;
+}
 
 }  // namespace device

@@ -164,9 +164,11 @@ int SpiCommandRead(const char* path, std::uint8_t opcode, std::uint8_t* buffer,
   return ProbeRead(path, opcode, buffer, length, length);
 }
 
-int DetectAmicFlash(const char* path) {
+int DetectAmicFlash(const char* path, bool* answered) {
   std::uint8_t id[4] = {};
-  if (ProbeRead(path, kSpiReadJedecId, id, sizeof id, 0) == 0) return -1;
+  const bool read = ProbeRead(path, kSpiReadJedecId, id, sizeof id, 0) != 0;
+  if (answered != nullptr) *answered = read;
+  if (!read) return -1;
   if (id[0] != 0x7F || id[1] != 0x37 || id[2] != 0x20) return -1;
   switch (id[3]) {
     case 0x12:
@@ -182,9 +184,11 @@ int DetectAmicFlash(const char* path) {
   }
 }
 
-int DetectAtmelFlash(const char* path) {
+int DetectAtmelFlash(const char* path, bool* answered) {
   std::uint8_t id[4] = {};
-  if (ProbeRead(path, kSpiReadJedecId, id, sizeof id, 0) == 0) return -1;
+  const bool read = ProbeRead(path, kSpiReadJedecId, id, sizeof id, 0) != 0;
+  if (answered != nullptr) *answered = read;
+  if (!read) return -1;
   if (id[0] != 0x1F) return -1;
   if (id[1] == 0x65) return 1;
   if (id[1] == 0x66) return 2;

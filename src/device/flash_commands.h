@@ -43,10 +43,11 @@ bool WaitFlashReady(const char* path);
 int SpiCommandRead(const char* path, std::uint8_t opcode, std::uint8_t* buffer,
                    std::uint8_t length);
 // JEDEC 7F 37 20 xx: 0x12 -> 1, 0x11 -> 3, 0x20 -> 4, 0x10 -> 5; -1 for
-// anything else, a failed probe included.
-int DetectAmicFlash(const char* path);
+// anything else, a failed probe included. answered, when given, tells a
+// part that answered "none" from a probe that got no answer.
+int DetectAmicFlash(const char* path, bool* answered = nullptr);
 // JEDEC 1F xx: 0x65 -> 1, 0x66 -> 2, other -> 0; -1 when not ATMEL or failed.
-int DetectAtmelFlash(const char* path);
+int DetectAtmelFlash(const char* path, bool* answered = nullptr);
 
 // --- flash engine configuration --------------------------------------------
 int SetFlashOpcodes(const char* path, const FlashDescriptor& descriptor);

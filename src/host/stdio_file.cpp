@@ -1,25 +1,151 @@
 #include "host/stdio_file.h"
 
-#include <cerrno>
-#include <filesystem>
-#include <system_error>
-
 #include <sys/stat.h>
 #include <sys/types.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <string>
+#include <system_error>
+
 #ifdef _WIN32
 #include <io.h>
+#include <process.h>
 #include <windows.h>
 #else
+#include <fcntl.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 #endif
 
-#ifndef _WIN32
-#include <fcntl.h>
-#include <unistd.h>
+namespace host {
+
+namespace {
+
+// Names for the new file beside target: target's own name with a suffix, so
+// it lies in the same folder and the rename stays on one file system.
+std::string TempName(const char* target, int attempt) {
+#ifdef _WIN32
+  const int pid = _getpid();
+#else
+  const int pid = static_cast<int>(::getpid());
+#endif
+  return std::string(target) + ".tmp" + std::to_string(pid) + "-" + std::to_string(attempt);
+}
+
+constexpr int kTempAttempts = 100;
+
+#ifdef _WIN32
+
+// The file's identity (volume and index), following links; false when it
+// cannot be opened.
+bool FileIdentity(const char* name, DWORD flags, BY_HANDLE_FILE_INFORMATION& info, DWORD& type) {
+  const HANDLE h = CreateFileA(name, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                               nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | flags, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  type = GetFileType(h);
+  const bool ok = GetFileInformationByHandle(h, &info) != 0;
+  CloseHandle(h);
+  return ok;
+}
+
 #endif
 
-namespace host {
+}  // namespace
+
+BackupTarget CheckBackupTarget(const char* target, const char* image) {
+#ifdef _WIN32
+  BY_HANDLE_FILE_INFORMATION t{};
+  DWORD type = 0;
+  if (!FileIdentity(target, FILE_FLAG_OPEN_REPARSE_POINT, t, type)) {
+    const DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? BackupTarget::Usable
+                                                                          : BackupTarget::NotAFile;
+  }
+  // NUL, CON, pipes and the like are no disk files.
+  if (type != FILE_TYPE_DISK) return BackupTarget::NotAFile;
+  if ((t.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return BackupTarget::Usable;
+  if ((t.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return BackupTarget::NotAFile;
+  BY_HANDLE_FILE_INFORMATION i{};
+  DWORD imageType = 0;
+  if (image != nullptr && *image != '\0' && FileIdentity(image, 0, i, imageType) &&
+      i.dwVolumeSerialNumber == t.dwVolumeSerialNumber && i.nFileIndexHigh == t.nFileIndexHigh &&
+      i.nFileIndexLow == t.nFileIndexLow)
+    return BackupTarget::IsTheImage;
+  return BackupTarget::Usable;
+#else
+  struct stat t;
+  if (::lstat(target, &t) != 0)
+    return errno == ENOENT ? BackupTarget::Usable : BackupTarget::NotAFile;
+  if (S_ISLNK(t.st_mode)) return BackupTarget::Usable;
+  if (!S_ISREG(t.st_mode)) return BackupTarget::NotAFile;
+  struct stat i;
+  if (image != nullptr && *image != '\0' && ::stat(image, &i) == 0 && i.st_dev == t.st_dev &&
+      i.st_ino == t.st_ino)
+    return BackupTarget::IsTheImage;
+  return BackupTarget::Usable;
+#endif
+}
+
+bool ReplaceFileWith(const char* target, const std::uint8_t* data, std::size_t length) {
+#ifdef _WIN32
+  std::string temp;
+  HANDLE h = INVALID_HANDLE_VALUE;
+  for (int attempt = 0; attempt < kTempAttempts && h == INVALID_HANDLE_VALUE; ++attempt) {
+    temp = TempName(target, attempt);
+    h = CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                    nullptr);
+    if (h == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) return false;
+  }
+  if (h == INVALID_HANDLE_VALUE) return false;
+  bool ok = true;
+  for (std::size_t done = 0; ok && done < length;) {
+    const DWORD chunk = static_cast<DWORD>(length - done > 0x100000 ? 0x100000 : length - done);
+    DWORD written = 0;
+    ok = WriteFile(h, data + done, chunk, &written, nullptr) != 0 && written == chunk;
+    done += written;
+  }
+  ok = ok && FlushFileBuffers(h) != 0;
+  ok = CloseHandle(h) != 0 && ok;
+  ok = ok && MoveFileExA(temp.c_str(), target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+  if (!ok) DeleteFileA(temp.c_str());
+  return ok;
+#else
+  std::string temp;
+  int fd = -1;
+  for (int attempt = 0; attempt < kTempAttempts && fd < 0; ++attempt) {
+    temp = TempName(target, attempt);
+    fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
+    if (fd < 0 && errno != EEXIST) return false;
+  }
+  if (fd < 0) return false;
+  bool ok = true;
+  for (std::size_t done = 0; ok && done < length;) {
+    const ssize_t n = ::write(fd, data + done, length - done);
+    if (n < 0 && errno == EINTR) continue;
+    ok = n > 0;
+    if (ok) done += static_cast<std::size_t>(n);
+  }
+  ok = ok && ::fsync(fd) == 0;
+  ok = ::close(fd) == 0 && ok;
+  ok = ok && ::rename(temp.c_str(), target) == 0;
+  if (!ok) {
+    ::unlink(temp.c_str());
+    return false;
+  }
+  // The rename itself reaches the disk with the folder; a file system that
+  // cannot flush a folder has nothing more to do.
+  std::string folder = target;
+  const std::size_t slash = folder.rfind('/');
+  folder = slash == std::string::npos ? "." : slash == 0 ? "/" : folder.substr(0, slash);
+  const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir >= 0) {
+    (void)::fsync(dir);
+    ::close(dir);
+  }
+  return true;
+#endif
+}
 
 File OpenRegularFile(const char* name) {
 #ifdef _WIN32

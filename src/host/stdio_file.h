@@ -1,6 +1,7 @@
 // A C runtime file that is closed on every way out of the scope that opened it.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
@@ -40,6 +41,19 @@ File TakeStandardOutput();
 // many columns that has (80 when it cannot be told).
 bool IsTerminal(std::FILE* file);
 int TerminalColumns(std::FILE* file);
+
+// Whether a backup may be written under a name: a free name, a regular file
+// or a symbolic link (the link is replaced, never followed) may; a folder, a
+// pipe, a device, a name that cannot be looked at, or the file named image
+// itself (under any of its names) may not.
+enum class BackupTarget { Usable, NotAFile, IsTheImage };
+BackupTarget CheckBackupTarget(const char* target, const char* image);
+
+// Writes length bytes to a new file in target's folder, flushes it to the
+// disk and renames it over target, so that target holds either its old
+// contents or all of data. False when any step failed; target is then as it
+// was and the new file is gone.
+bool ReplaceFileWith(const char* target, const std::uint8_t* data, std::size_t length);
 
 // The position of an open file, and moving to one, in 64 bits.
 bool FilePosition(std::FILE* file, std::uint64_t& position);

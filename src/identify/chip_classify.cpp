@@ -90,9 +90,12 @@ Identification IdentifyChipWith(const ChipQueries& q) {
       r = j[11] == '1' ? 1 : 2;
     } else {
       id.chipInfoFailed = true;
+      id.identityUnread = true;
     }
   } else if (t == 11) {
-    if (q.checkChipLevelFDB0 && q.checkChipLevelFDB0()) r = 5;
+    const int level = q.checkChipLevelFDB0 ? q.checkChipLevelFDB0() : -1;
+    if (level == 1) r = 5;
+    id.identityUnread = level < 0;
   }
 
   id.chip.type = static_cast<std::uint8_t>(t);

@@ -19,7 +19,8 @@ struct ChipQueries {
   std::function<bool(std::uint8_t* out2)> readChipVariant;  // ReadChipVariant, 2 bytes
   std::function<bool(std::uint8_t* out, std::uint32_t n)> readChipInfo;  // 16, or 12 for type 7
   std::function<bool(std::uint8_t* out40)> readChipIdString;  // ReadChipIdString, 40 bytes
-  std::function<bool()> checkChipLevelFDB0;                   // CheckChipLevelFDB0
+  // CheckChipLevelFDB0: 1 or 0, -1 when the chip memory could not be read.
+  std::function<int()> checkChipLevelFDB0;
 };
 
 struct Identification {
@@ -27,6 +28,10 @@ struct Identification {
   // A TXR843 whose chip information could not be read: the caller shows
   // kChipInfoFailText (caption "Error", error icon).
   bool chipInfoFailed = false;
+  // A read that decides the sub-code failed where its failure has no meaning
+  // of its own (the TXR843's chip information, the TXV961's level): the
+  // sub-code is a default, not the chip's.
+  bool identityUnread = false;
 };
 
 inline constexpr const char* kChipInfoFailText = "Get chip information fail !";

@@ -47,7 +47,11 @@ Identification IdentifyChip(const char* path) {
   q.readChipIdString = [p](std::uint8_t* out40) {
     return device::ReadChipIdString(p.c_str(), out40, 40) != 0;
   };
-  q.checkChipLevelFDB0 = [p] { return device::CheckChipLevelFDB0(p.c_str()) != 0; };
+  q.checkChipLevelFDB0 = [p] {
+    bool answered = false;
+    const int level = device::CheckChipLevelFDB0(p.c_str(), &answered);
+    return answered ? (level != 0 ? 1 : 0) : -1;
+  };
   return IdentifyChipWith(q);
 }
 
@@ -60,9 +64,9 @@ bool IdentifyFlashAta(const char* path, FlashDescriptor& descriptor) {
   return IdentifyFlashWith(ControllerSpi(path), nullptr, descriptor);
 }
 
-bool ReadFlashSize(const char* path, FlashDescriptor& descriptor) {
+bool ReadFlashSize(const char* path, FlashDescriptor& descriptor, bool* answered) {
   const IdBytesReader idBytes = BridgeIdBytes(path);
-  return ReadFlashSizeWith(BridgeSpi(path), &idBytes, descriptor);
+  return ReadFlashSizeWith(BridgeSpi(path), &idBytes, descriptor, answered);
 }
 
 bool ReadFlashSizeAta(const char* path, FlashDescriptor& descriptor) {
@@ -128,8 +132,16 @@ FlashCommands DeviceFlashCommands(const char* path) {
     *code = block[3];
     return true;
   };
-  c.detectAmicFlash = [p] { return device::DetectAmicFlash(p.c_str()); };
-  c.detectAtmelFlash = [p] { return device::DetectAtmelFlash(p.c_str()); };
+  c.detectAmicFlash = [p] {
+    bool answered = false;
+    const int id = device::DetectAmicFlash(p.c_str(), &answered);
+    return answered ? id : kProbeUnanswered;
+  };
+  c.detectAtmelFlash = [p] {
+    bool answered = false;
+    const int id = device::DetectAtmelFlash(p.c_str(), &answered);
+    return answered ? id : kProbeUnanswered;
+  };
   c.setFlashOpcodes = [p](const FlashDescriptor& d) {
     return device::SetFlashOpcodes(p.c_str(), d) != 0;
   };

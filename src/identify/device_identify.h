@@ -23,8 +23,9 @@ Identification IdentifyChip(const char* path);
 bool IdentifyFlash(const char* path, FlashDescriptor& descriptor);
 // The same through a storage controller's ATA route (ends after the 0x15 read).
 bool IdentifyFlashAta(const char* path, FlashDescriptor& descriptor);
-// Fill descriptor.sizeKb (identifying first when it has no maker). Always true.
-bool ReadFlashSize(const char* path, FlashDescriptor& descriptor);
+// Fill descriptor.sizeKb (identifying first when it has no maker); true when
+// the size was read (see ReadFlashSizeWith).
+bool ReadFlashSize(const char* path, FlashDescriptor& descriptor, bool* answered = nullptr);
 bool ReadFlashSizeAta(const char* path, FlashDescriptor& descriptor);
 
 // 0 when the version text must show as "Internal code".

@@ -43,24 +43,39 @@ int FlashMakerFromJedec(const std::uint8_t* b, FlashDescriptor& d) {
   return 0;
 }
 
-bool IdentifyFlashWith(const SpiReader& spi, const IdBytesReader* idBytes, FlashDescriptor& d) {
+bool IdentifyFlashWith(const SpiReader& spi, const IdBytesReader* idBytes, FlashDescriptor& d,
+                       bool* answered) {
   d = FlashDescriptor{};
+  bool all = true;  // every read so far was answered
+  const auto read = [&](std::uint8_t opcode, std::uint8_t* out) {
+    const bool ok = Read(spi, opcode, out, 4);
+    all = all && ok;
+    return ok;
+  };
+  bool scratch = true;
+  bool& outcome = answered != nullptr ? *answered : scratch;
+  // A rule that matched rests on an answer; only a search that came up empty
+  // depends on every read having been answered.
+  outcome = true;
   std::uint8_t b[6];
-  if (!Read(spi, 0x9F, b, 4)) return true;  // no answer at all: maker 0, nothing to probe
+  if (!read(0x9F, b)) {  // no answer at all: maker 0, nothing to probe
+    outcome = false;
+    return true;
+  }
   int maker = FlashMakerFromJedec(b, d);
   if (maker != 0) {
     d.flashMaker = static_cast<std::uint8_t>(maker);
     return true;
   }
 
-  if (Read(spi, 0x90, b, 4) && b[3] == 0xBF) {
+  if (read(0x90, b) && b[3] == 0xBF) {
     d.flashMaker = kFlashSst;
     d.chipEraseOpcode = 0x60;
     d.blockEraseOpcode = 0x52;
     d.programOpcode = 0xAF;
     return true;
   }
-  if (Read(spi, 0xAB, b, 4) && (b[3] == 0x9D || b[3] == 0x05)) {
+  if (read(0xAB, b) && (b[3] == 0x9D || b[3] == 0x05)) {
     d.flashMaker = b[3] == 0x9D ? kFlashPmc : kFlashStEonMxic;
     return true;
   }
@@ -70,26 +85,40 @@ bool IdentifyFlashWith(const SpiReader& spi, const IdBytesReader* idBytes, Flash
     d.blockEraseOpcode = 0x52;
     d.programOpcode = 0x02;
   };
-  if (Read(spi, 0x15, b, 4) && b[0] == 0x1F) {
+  if (read(0x15, b) && b[0] == 0x1F) {
     atmelOld();
     return true;
   }
-  if (idBytes == nullptr || !*idBytes) return false;
+  if (idBytes == nullptr || !*idBytes) {
+    outcome = all;
+    return false;
+  }
 
-  for (int i = 0; i < 6; ++i) b[i] = 0;
-  if ((*idBytes)(0x15, 0, b) && b[0] == 0x1F) {
+  const auto readIdBytes = [&](std::uint8_t opcode, int flag) {
+    for (int i = 0; i < 6; ++i) b[i] = 0;
+    const bool ok = (*idBytes)(opcode, flag, b);
+    all = all && ok;
+    return ok;
+  };
+  if (readIdBytes(0x15, 0) && b[0] == 0x1F) {
     atmelOld();
     return true;
   }
-  for (int i = 0; i < 6; ++i) b[i] = 0;
-  if ((*idBytes)(0xAB, 1, b) && b[0] == 0x05) {
+  if (readIdBytes(0xAB, 1) && b[0] == 0x05) {
     d.flashMaker = kFlashStEonMxic;
     return true;
   }
+  outcome = all;
   return false;
 }
 
 std::uint32_t FlashSizeKbWith(const SpiReader& spi, int maker, bool ok, const std::uint8_t* b) {
+  const std::uint32_t size = KnownFlashSizeKbWith(spi, maker, ok, b);
+  return size == 0 ? 64 : size;
+}
+
+std::uint32_t KnownFlashSizeKbWith(const SpiReader& spi, int maker, bool ok,
+                                   const std::uint8_t* b) {
   std::uint8_t f[6];
   std::uint32_t size = 0;
   switch (maker) {
@@ -163,15 +192,19 @@ std::uint32_t FlashSizeKbWith(const SpiReader& spi, int maker, bool ok, const st
     default:
       break;
   }
-  return size == 0 ? 64 : size;
+  return size;
 }
 
-bool ReadFlashSizeWith(const SpiReader& spi, const IdBytesReader* idBytes, FlashDescriptor& d) {
-  if (d.flashMaker == 0) IdentifyFlashWith(spi, idBytes, d);
+bool ReadFlashSizeWith(const SpiReader& spi, const IdBytesReader* idBytes, FlashDescriptor& d,
+                       bool* answered) {
+  bool identified = true;
+  if (d.flashMaker == 0) IdentifyFlashWith(spi, idBytes, d, &identified);
   std::uint8_t b[6];
   const bool ok = Read(spi, 0x9F, b, 4);
-  d.sizeKb = FlashSizeKbWith(spi, d.flashMaker, ok, b);
-  return true;
+  const std::uint32_t size = KnownFlashSizeKbWith(spi, d.flashMaker, ok, b);
+  d.sizeKb = size == 0 ? 64 : size;
+  if (answered != nullptr) *answered = identified && ok;
+  return size != 0;
 }
 
 bool NeedsPageSize32(const std::uint8_t* b) {

@@ -25,16 +25,28 @@ int FlashMakerFromJedec(const std::uint8_t* b, FlashDescriptor& d);
 
 // The full identification sequence. idBytes null means the storage-controller
 // route, which stops after the 0x15 read. Returns false only when no rule
-// found the part; a failing JEDEC read answers true with maker 0.
-bool IdentifyFlashWith(const SpiReader& spi, const IdBytesReader* idBytes, FlashDescriptor& d);
+// found the part; a failing JEDEC read answers true with maker 0. answered,
+// when given, says whether the outcome rests on answers: a rule found the
+// part, or every read was answered and none did. Maker 0 without answers is
+// no finding about the part.
+bool IdentifyFlashWith(const SpiReader& spi, const IdBytesReader* idBytes, FlashDescriptor& d,
+                       bool* answered = nullptr);
 
 // Capacity in KB from the maker and the JEDEC answer (ok = that read
 // succeeded); fallback reads go through spi. 64 when no rule applies.
 std::uint32_t FlashSizeKbWith(const SpiReader& spi, int maker, bool jedecOk,
                               const std::uint8_t* jedec6);
+// The same, 0 when no rule applies.
+std::uint32_t KnownFlashSizeKbWith(const SpiReader& spi, int maker, bool jedecOk,
+                                   const std::uint8_t* jedec6);
 
-// Identifies first when d has no maker yet, then fills d.sizeKb. Always true.
-bool ReadFlashSizeWith(const SpiReader& spi, const IdBytesReader* idBytes, FlashDescriptor& d);
+// Identifies first when d has no maker yet, then fills d.sizeKb (64 when no
+// rule knows the part). True when a rule gave the size: the flash size was
+// read. answered, when given, says whether the identification and the JEDEC
+// read it rests on were answered, telling a part no rule sizes from a size
+// that could not be read.
+bool ReadFlashSizeWith(const SpiReader& spi, const IdBytesReader* idBytes, FlashDescriptor& d,
+                       bool* answered = nullptr);
 
 // MXIC parts answering C2 22 10/11/13 take a 32-byte program page setting.
 bool NeedsPageSize32(const std::uint8_t* jedec);

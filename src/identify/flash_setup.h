@@ -14,14 +14,18 @@
 
 namespace identify {
 
+inline constexpr int kProbeUnanswered = -2;
+
 struct FlashCommands {
   SpiReader spiCommandRead;        // SpiCommandRead (bridge route)
   IdBytesReader readFlashIdBytes;  // ReadFlashIdBytes (bridge route)
   SpiReader ataSpiCommandRead;     // AtaSpiCommandRead (storage-controller route)
   std::function<bool(std::uint8_t* code)> readFlashTypeCode;     // ReadFlashTypeCode
   std::function<bool(std::uint8_t* code)> ataReadFlashTypeCode;  // AtaReadFlashTypeCode
-  std::function<int()> detectAmicFlash;   // DetectAmicFlash: -1 when none
-  std::function<int()> detectAtmelFlash;  // DetectAtmelFlash: -1 when none
+  // DetectAmicFlash / DetectAtmelFlash: -1 when none, kProbeUnanswered when
+  // the probe got no answer.
+  std::function<int()> detectAmicFlash;
+  std::function<int()> detectAtmelFlash;
   std::function<bool(const FlashDescriptor&)> setFlashOpcodes;
   std::function<bool(const FlashDescriptor&)> setFlashOpcodesNoReply;
   std::function<bool(const FlashDescriptor&)> ataSetFlashOpcodes;
@@ -40,15 +44,15 @@ struct FlashState : device::ChipState {
   // The FlashTypeTable row whose erase block and sector sizes the caller puts
   // into the process-wide erase geometry; -1 when the display sets none.
   int eraseGeometryRow = -1;
-  // flashSizeKb was read from the flash by this setup; otherwise it is what
-  // the record held before.
-  bool sizeMeasured = false;
   std::string flashLabel;  // SFlashTypeLable; the display empties it before this runs
 };
 
 // Runs the flash identification and configuration of the chip's display
 // group (serial flash or bridge behind controller; other groups send
 // nothing). A flash type code with no catalogue row is kept as 0 ("Unknown").
+// The setup marks the flash part and the flash size read (clears their bits
+// of unreadFacts) only where every read and configuration command they rest
+// on was answered; it never marks a fact unread that it did not try.
 void RunFlashSetup(const FlashCommands& commands, ChipIdentity chip, bool ieee1394,
                    FlashState& state);
 

@@ -43,8 +43,11 @@ bool CheckBankImage(const std::uint8_t* bank, std::size_t length, std::uint8_t c
 
 int RecoverFirmwareBanks(RunWindow& window, const char* path, std::uint8_t chipType,
                          std::uint32_t& recoveryChecked) {
-  if (window.facts().flashSizeKb < 128 || recoveryChecked == 1 ||
-      (chipType != 12 && chipType != 16))
+  // Two banks only on a flash whose size was read, and the copy erases by
+  // the geometry of a part that was identified.
+  const ChipState& facts = window.facts();
+  if (facts.flashSizeKb < 128 || recoveryChecked == 1 || (chipType != 12 && chipType != 16) ||
+      !device::FactsRead(facts, device::kFactFlashSize | device::kFactFlashPart))
     return 1;
   device::PaddedBuffer readBuffer(kBankSize);
   device::PaddedBuffer soundCopy(kBankSize);
@@ -61,7 +64,13 @@ int RecoverFirmwareBanks(RunWindow& window, const char* path, std::uint8_t chipT
     if (!read) return 0;
     sound[bank] = CheckBankImage(readBuffer.data(), kBankSize, chipType);
     if (sound[bank]) {
-      std::memcpy(soundCopy.data(), readBuffer.data(), kBankSize);
+      // The checksum leaves the bank's last bytes unchecked: the copy is
+      // taken only when a second read agrees with the first.
+      const bool same =
+          ReadFlashRange(window, path, bank * kBankSize, soundCopy.data(), kBankSize) &&
+          std::memcmp(soundCopy.data(), readBuffer.data(), kBankSize) == 0;
+      window.ShowStatus("");
+      if (!same) return 0;
       target = bank == 0 ? kBankSize : 0;
     }
   }

@@ -41,13 +41,18 @@ class KeptNvram {
   KeptNvram(RunWindow& window, const char* path, std::uint32_t offset)
       : window_(window), path_(path), offset_(offset), data_(kBlockNvramSize) {}
 
-  // False with the status text shown when it could not be saved.
+  // False with the status text shown when it could not be saved: not read
+  // whole, or read differently twice.
   bool Save() {
-    if (!data_.ok()) {
+    device::PaddedBuffer check(kBlockNvramSize);
+    if (!data_.ok() || !check.ok()) {
       window_.ShowStatus("Allocate buffers Error!!");
       return false;
     }
-    if (!ReadFlashRange(window_, path_, offset_, data_.data(), kBlockNvramSize)) {
+    const auto read = [this](std::uint8_t* into) {
+      return ReadFlashRange(window_, path_, offset_, into, kBlockNvramSize);
+    };
+    if (!ReadTwiceAgreeing(read, data_.data(), check.data(), kBlockNvramSize)) {
       window_.ShowStatus("Backup NVRAM command fail!");
       return false;
     }
@@ -194,9 +199,18 @@ int ProgramAndVerifyImage(RunWindow& window, const char* path) {
 
   // The image is read, and refused, before anything is sent.
   std::vector<std::uint8_t> file;
-  const ImageRules rules{layout.flashExtent, "Open File Error!!", "Allocate buffers Error!!"};
+  const std::uint64_t flash = ReportedFlashBytes(facts).value_or(layout.flashExtent);
+  const ImageRules rules{std::min<std::uint64_t>(layout.flashExtent, flash), "Open File Error!!",
+                         "Allocate buffers Error!!"};
   if (!LoadImageFile(window, window.options().imageFile, rules, file)) return kProcedureFailed;
   const std::uint32_t l = static_cast<std::uint32_t>(file.size());
+  // A bank chip takes one bank image into each bank, or a two-bank image
+  // bank by bank: the part of any other image past the first bank would
+  // never be written.
+  if (bankChip && l > kBankSpan && !(l == 2 * kBankSpan && facts.flashSizeKb >= 128)) {
+    window.ShowStatus("The firmware file is neither one bank nor two, nothing erased!!");
+    return kProcedureFailed;
+  }
   // The NVRAM copy goes over the image's first 4 KB and the rest of the file
   // follows it: a file of no more than that would leave nothing to program.
   if (keep && !bankChip && l <= kBlockNvramSize) {

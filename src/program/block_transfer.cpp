@@ -148,13 +148,16 @@ bool BackupFlashImage(RunWindow& window, const char* path, std::uint32_t skip) {
   const BlockChipLayout layout = BlockLayoutFor(facts);
   std::uint32_t size = layout.flashExtent;
   const std::string fileName = BackupFileName(window, kDefaultBlockBackupFile);
+  if (!BackupTargetUsable(window, fileName)) return false;
   window.ShowStatus("Backup ...");
   device::PaddedBuffer data(size);
-  if (!data.ok() || size == 0) {
+  device::PaddedBuffer check(size);
+  if (!data.ok() || !check.ok() || size == 0) {
     window.ShowStatus("Allocate read buffer Error!!");
     return false;
   }
-  if (!ReadFlashRange(window, path, 0, data.data(), size)) {
+  const auto read = [&](std::uint8_t* into) { return ReadFlashRange(window, path, 0, into, size); };
+  if (!ReadTwiceAgreeing(read, data.data(), check.data(), size)) {
     window.ShowStatus("Read Back to Backup Error!!");
     return false;
   }

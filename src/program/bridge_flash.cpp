@@ -104,7 +104,11 @@ int Program(RunWindow& window, const char* path) {
 
   if (keep) {
     (void)device::AtaWaitReady(path);
-    if (!device::AtaReadFlashWhole(path, 0, nvram.data(), kBridgeNvramSize)) {
+    std::uint8_t check[kBridgeNvramSize];
+    const auto read = [path](std::uint8_t* into) {
+      return device::AtaReadFlashWhole(path, 0, into, kBridgeNvramSize) != 0;
+    };
+    if (!ReadTwiceAgreeing(read, nvram.data(), check, kBridgeNvramSize)) {
       window.ShowStatus("Backup NVRAM command fail!");
       return kProcedureFailed;
     }

@@ -101,11 +101,16 @@ bool EraseDiskFirmwareArea(RunWindow& window, const char* path, int chipType) {
   if (!AreaFits(f.area, kDiskPiece)) return Refuse(window);
   PieceTexts texts = ProgramTexts(f);
   if (signedArea) {
-    // The tag is kept; a sector that cannot be read has no tag to keep.
-    if (!ReadAreaSectors(f.area, f.area.start, b.data(), f.area.sectorSize)) {
+    // The tag is kept; a sector that cannot be read, or reads differently
+    // twice, has no tag to keep.
+    const auto read = [&](std::uint8_t* into) {
+      return ReadAreaSectors(f.area, f.area.start, into, f.area.sectorSize);
+    };
+    if (!ReadTwiceAgreeing(read, b.data(), w.data(), f.area.sectorSize)) {
       window.ShowStatus(texts.readFailed);
       return false;
     }
+    std::fill(w.begin(), w.end(), 0x00);  // held the second read
     std::memcpy(w.data() + kAreaTagOffset, b.data() + kAreaTagOffset, kAreaTagSize);
   }
   texts.differs = "Compare data in HDD fail!!";

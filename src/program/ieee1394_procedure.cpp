@@ -81,7 +81,11 @@ bool Erase1394KeepNvram(RunWindow& window, const char* path) {
     return false;
   }
   std::memset(ff.data(), 0xFF, std::max(size, kTransfer));
-  if (!ReadFlashRange(window, path, kNvramAddress, nvram.data(), kNvramSize)) {
+  std::uint8_t check[kNvramSize];
+  const auto read = [&](std::uint8_t* into) {
+    return ReadFlashRange(window, path, kNvramAddress, into, kNvramSize);
+  };
+  if (!ReadTwiceAgreeing(read, nvram.data(), check, kNvramSize)) {
     window.ShowStatus("Backup NVRAM command fail!");
     return false;
   }
@@ -123,7 +127,9 @@ bool Erase1394KeepNvram(RunWindow& window, const char* path) {
 
 int Program1394Image(RunWindow& window, const char* path) {
   std::vector<std::uint8_t> file;
-  const ImageRules rules{Transfer().flashSize, "Open File Error!!", "Allocate buffers Error!!"};
+  const std::uint64_t flash = ReportedFlashBytes(window.facts()).value_or(Transfer().flashSize);
+  const ImageRules rules{std::min<std::uint64_t>(flash, Transfer().flashSize), "Open File Error!!",
+                         "Allocate buffers Error!!"};
   if (!LoadImageFile(window, window.options().imageFile, rules, file)) return kProcedureFailed;
   const std::uint32_t l = static_cast<std::uint32_t>(file.size());
   const std::uint32_t s = RoundUp(std::max(l, kSmallImage), 256);

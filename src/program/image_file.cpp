@@ -9,9 +9,12 @@ bool LoadImage(RunWindow& window, const ImageSource& source, const ImageRules& r
                std::vector<std::uint8_t>& image) {
   image.clear();
   std::uint64_t length = 0;
-  if (!source.length(length) || length == 0 || length > rules.maxLength ||
-      length > static_cast<std::uint64_t>(SIZE_MAX)) {
+  if (!source.length(length) || length == 0) {
     window.ShowStatus(rules.openFailText);
+    return false;
+  }
+  if (length > rules.maxLength || length > static_cast<std::uint64_t>(SIZE_MAX)) {
+    window.ShowStatus(rules.tooLargeText);
     return false;
   }
   const auto size = static_cast<std::size_t>(length);

@@ -12,16 +12,19 @@
 
 namespace program {
 
+inline constexpr const char* kImageTooLarge = "The firmware file size is bigger than the flash size!";
+
 struct ImageRules {
   std::uint64_t maxLength;    // a longer file is refused
   const char* openFailText;   // the procedure's text for a file it cannot use
   const char* allocFailText;  // the procedure's text for a buffer it cannot get
+  const char* tooLargeText = kImageTooLarge;  // for a file longer than maxLength
 };
 
 // Reads the file named fileName whole into image (image.size() is then the
 // file's length). A file that cannot be opened or is no regular file, is
-// empty, is longer than rules.maxLength or cannot be read whole is refused
-// with openFailText as the status; no buffer, allocFailText. Nothing is sent
+// empty or cannot be read whole is refused with openFailText as the status;
+// one longer than rules.maxLength with tooLargeText; no buffer, allocFailText. Nothing is sent
 // to the device. A file the window's checks read (options().checkedImage)
 // must still be those bytes, else it is refused the same way.
 bool LoadImageFile(RunWindow& window, const std::string& fileName, const ImageRules& rules,

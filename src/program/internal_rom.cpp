@@ -72,33 +72,25 @@ int EraseOnly(RunWindow& window, const char* path, int flashTypeIndex) {
 }
 
 int BackupOnly(RunWindow& window, const char* path) {
-  std::string fileName = window.options().backupFile;
-  if (fileName.empty()) {
-    fileName = kDefaultBackupFile;
-    window.Message("Default backup firmware as OldFalsh.bak!", kCaptionMessage,
-                   MessageIcon::None);
-  }
+  const std::string fileName = BackupFileName(window, kDefaultBackupFile);
+  if (!BackupTargetUsable(window, fileName)) return kProcedureFailed;
   window.RepaintStatus("Backup ...");
   std::vector<std::uint8_t> data;
-  if (!SizeBuffer(window, data, kRomSize, kAllocateFail)) return kProcedureFailed;
-  if (!device::ReadRomWhole(path, 0, data.data(), static_cast<std::int32_t>(kRomSize))) {
+  std::vector<std::uint8_t> check;
+  if (!SizeBuffer(window, data, kRomSize, kAllocateFail) ||
+      !SizeBuffer(window, check, kRomSize, kAllocateFail))
+    return kProcedureFailed;
+  const auto read = [path](std::uint8_t* into) {
+    return device::ReadRomWhole(path, 0, into, static_cast<std::int32_t>(kRomSize)) != 0;
+  };
+  if (!ReadTwiceAgreeing(read, data.data(), check.data(), kRomSize)) {
     window.RepaintStatus("Read ROM fail!!");
     return kProcedureFailed;
   }
-  constexpr const char* kSaveFail = "Read ROM Suceess, but save to file fail!!";
-  host::File file = host::OpenFile(fileName.c_str(), "wb");
-  if (!file) {
-    window.RepaintStatus(kSaveFail);
-    return kProcedureFailed;
-  }
-  const bool written = std::fwrite(data.data(), 1, data.size(), file.get()) == data.size();
-  // A short write or a failed close leaves a damaged backup.
-  if (std::fclose(file.release()) != 0 || !written) {
-    window.RepaintStatus(kSaveFail);
-    return kProcedureFailed;
-  }
-  window.RepaintStatus("Read flash and backup success!");
-  return kProcedureSucceeded;
+  return WriteBackupFile(window, fileName, data.data(), data.size(),
+                         "Read ROM Suceess, but save to file fail!!")
+             ? kProcedureSucceeded
+             : kProcedureFailed;
 }
 
 int Program(RunWindow& window, const char* path, int flashTypeIndex) {

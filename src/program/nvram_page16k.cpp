@@ -165,10 +165,16 @@ int RunNvramPage16K(RunWindow& window, const char* path) {
     return 0;
 
   if (run.keepNvram) {
-    if (!SizeBuffer(window, run.nvram, kNvramArea, kAllocFail)) return 0;
+    std::vector<std::uint8_t> check;
+    if (!SizeBuffer(window, run.nvram, kNvramArea, kAllocFail) ||
+        !SizeBuffer(window, check, kNvramArea, kAllocFail))
+      return 0;
+    const auto read = [path](std::uint8_t* into) {
+      return device::ReadFlashWhole(path, 0, into, static_cast<std::int32_t>(kNvramArea)) != 0;
+    };
     // A part still busy reads 0xFF, which is no copy of the NVRAM.
     if (!device::WaitFlashReady(path) ||
-        !device::ReadFlashWhole(path, 0, run.nvram.data(), static_cast<std::int32_t>(kNvramArea))) {
+        !ReadTwiceAgreeing(read, run.nvram.data(), check.data(), kNvramArea)) {
       window.RepaintStatus("Backup NVRAM command fail!");
       return 0;
     }

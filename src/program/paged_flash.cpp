@@ -20,9 +20,7 @@ std::uint64_t RoundUp16K(std::uint64_t n) { return (n + kPage16K - 1) / kPage16K
 }  // namespace
 
 std::uint64_t FlashCapacity(const RunWindow& window) {
-  const std::int32_t kb = window.facts().flashSizeKb;
-  if (kb > 0) return std::uint64_t{static_cast<std::uint32_t>(kb)} * 1024u;
-  return Transfer().flashSize;
+  return ReportedFlashBytes(window.facts()).value_or(Transfer().flashSize);
 }
 
 bool LoadPagedImage(RunWindow& window, const std::string& fileName, std::uint32_t shift,

@@ -34,7 +34,7 @@ struct PagedImage {
 bool LoadPagedImage(RunWindow& window, const std::string& fileName, std::uint32_t shift,
                     std::uint64_t flashBytes, PagedImage& image);
 
-// The flash size a procedure may write: what the chip reported, else the
+// The flash size a procedure may write: what identification read, else the
 // flash size setting.
 std::uint64_t FlashCapacity(const RunWindow& window);
 

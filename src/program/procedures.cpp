@@ -6,6 +6,7 @@
 #include "program/bridge_flash.h"
 #include "program/disk_area_firmware.h"
 #include "program/hdd_firmware.h"
+#include "program/image_file.h"
 #include "program/ieee1394_procedure.h"
 #include "program/internal_rom.h"
 #include "program/nvram_page16k.h"
@@ -17,8 +18,7 @@ namespace program {
 namespace {
 
 int RefuseImageTooLarge(RunWindow& window, const char*) {
-  window.Message("The firmware file size is bigger than the flash size!", kCaptionMessage,
-                 MessageIcon::None);
+  window.Message(kImageTooLarge, kCaptionMessage, MessageIcon::None);
   return kProcedureRefused;
 }
 
@@ -62,9 +62,62 @@ RunOutcome OutcomeOf(int procedureResult) {
   return procedureResult == kProcedureSucceeded ? RunOutcome::Succeeded : RunOutcome::Failed;
 }
 
+std::uint32_t FactsNeeded(Procedure procedure, const RunWindow& window) {
+  const ChipState& facts = window.facts();
+  const int type = facts.chipType;
+  const bool programming = !IsEraseOnlyRun(window) && !IsBackupOnlyRun(window);
+  // The image check keyed on the sub-code, and the TXV961's level picks its
+  // procedure.
+  std::uint32_t need = programming || type == 11 ? device::kFactChipIdentity : 0;
+  switch (procedure) {
+    case Procedure::StandardSerialFlash:
+    case Procedure::SstSerialFlash:
+    case Procedure::NvramPage16K:
+      // The SST flag picked the procedure; the AMIC and ATMEL parts decide
+      // how it erases.
+      need |= device::kFactFlashPart;
+      break;
+    case Procedure::BlockCommandFlash:
+      need |= device::kFactFlashPart;  // erase codes and geometry
+      if (type == 12 || type == 16) need |= device::kFactFlashSize;  // one bank or two
+      break;
+    case Procedure::HddHostedFirmware:
+      // Chosen for a flash kind of 0 unless the box asked for the disk.
+      if (!window.options().hddFwChecked) need |= device::kFactFlashPart;
+      break;
+    case Procedure::DiskAreaFirmware:
+      if (type == 19) need |= device::kFactFlashPart;  // no serial flash found
+      if (type == 5) need |= device::kFactBridgeVersion;
+      break;
+    case Procedure::BridgeBehindController:
+      // The TXR847 tells its size; the TXR842 never does, so only its erase
+      // needs one.
+      if (type == 13 || IsEraseOnlyRun(window)) need |= device::kFactFlashSize;
+      break;
+    default:
+      break;
+  }
+  return need;
+}
+
+const char* MissingFactText(std::uint32_t missing) {
+  if (missing & device::kFactChipIdentity)
+    return "Chip identification incomplete, nothing erased!!";
+  if (missing & device::kFactFlashPart) return "Flash type unknown, nothing erased!!";
+  if (missing & device::kFactFlashSize) return "Flash size unknown, nothing erased!!";
+  return "Bridge version unknown, nothing written!!";
+}
+
 RunOutcome RunProcedure(Procedure procedure, RunWindow& window, const char* path) {
   const ProcedureRow& row = RowOf(procedure);
   if (row.entry == nullptr) return RunOutcome::NothingRan;
+  if (ProcedureBuilt(procedure)) {
+    const std::uint32_t missing = FactsNeeded(procedure, window) & window.facts().unreadFacts;
+    if (missing != 0) {
+      window.ShowStatus(MissingFactText(missing));
+      return RunOutcome::Failed;
+    }
+  }
   return OutcomeOf(row.entry(window, path));
 }
 

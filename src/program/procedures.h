@@ -3,6 +3,7 @@
 // entry of its row; the dispatch rules (dispatch.h) choose the row.
 #pragma once
 
+#include <cstdint>
 #include <span>
 #include <string>
 
@@ -54,7 +55,15 @@ enum class RunOutcome {
 
 RunOutcome OutcomeOf(int procedureResult);
 
-// Runs the procedure's entry and says how it ended.
+// The facts (device::kFact*) a run of procedure on the window's chip rests
+// on: those the dispatch rules branched on for its chip type and those the
+// procedure itself reads.
+std::uint32_t FactsNeeded(Procedure procedure, const RunWindow& window);
+// The status text of a run refused for the missing facts (not 0).
+const char* MissingFactText(std::uint32_t missing);
+
+// Runs the procedure's entry and says how it ended. A run whose facts were
+// not all read is refused first: its status text, a failure, nothing sent.
 RunOutcome RunProcedure(Procedure procedure, RunWindow& window, const char* path);
 
 // True for the boxes that end a successful programming or erase-only run

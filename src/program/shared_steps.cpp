@@ -28,12 +28,15 @@ std::uint32_t BlockCount(std::uint32_t length, std::uint32_t block) {
   return length / block + (length % block != 0 ? 1 : 0);
 }
 
-
-using host::File;
-
 }  // namespace
 
 void DebugTrace(const char* text) { host::Current().DebugOutput(text); }
+
+std::optional<std::uint64_t> ReportedFlashBytes(const ChipState& facts) {
+  if (!device::FactsRead(facts, device::kFactFlashSize) || facts.flashSizeKb <= 0)
+    return std::nullopt;
+  return std::uint64_t{static_cast<std::uint32_t>(facts.flashSizeKb)} * 1024u;
+}
 
 void PollFlash(const char* path) { (void)device::WaitFlashReady(path); }
 
@@ -171,17 +174,21 @@ std::string BackupFileName(RunWindow& window, const char* defaultName) {
   return fileName;
 }
 
+bool BackupTargetUsable(RunWindow& window, const std::string& fileName) {
+  // A pipe would hold the run until something reads it, a device would take
+  // the bytes somewhere else, and the image would be lost to its own backup.
+  if (host::CheckBackupTarget(fileName.c_str(), window.options().imageFile.c_str()) ==
+      host::BackupTarget::Usable)
+    return true;
+  window.ShowStatus(kBackupFileError);
+  return false;
+}
+
 bool WriteBackupFile(RunWindow& window, const std::string& fileName, const std::uint8_t* data,
-                     std::size_t length) {
-  File file = host::OpenFile(fileName.c_str(), "wb");
-  if (!file) {
-    window.ShowStatus("Open Backup File Error!!");
-    return false;
-  }
-  const bool written = std::fwrite(data, 1, length, file.get()) == length;
-  // A short write or a failed close leaves a damaged backup: never call it success.
-  if (std::fclose(file.release()) != 0 || !written) {
-    window.ShowStatus("Open Backup File Error!!");
+                     std::size_t length, const char* failText) {
+  if (!BackupTargetUsable(window, fileName)) return false;
+  if (!host::ReplaceFileWith(fileName.c_str(), data, length)) {
+    window.ShowStatus(failText);
     return false;
   }
   window.ShowStatus("Read flash and backup success!");
@@ -191,15 +198,19 @@ bool WriteBackupFile(RunWindow& window, const std::string& fileName, const std::
 bool BackupFlashToFile(RunWindow& window, const FlashReader& read, std::uint32_t size,
                        std::uint32_t skip, const char* defaultName) {
   const std::string fileName = BackupFileName(window, defaultName);
+  if (!BackupTargetUsable(window, fileName)) return false;
   window.ShowStatus("Backup ...");
 
   // A block reader reads whole blocks, so leave room for the last one.
   const std::uint32_t block = Transfer().blockSize;
   const std::size_t whole = static_cast<std::size_t>(BlockCount(size, block)) * block;
   std::vector<std::uint8_t> data;
-  if (!SizeBuffer(window, data, whole > size ? whole : size, "Allocate read buffer Error!!"))
+  std::vector<std::uint8_t> check;
+  if (!SizeBuffer(window, data, whole > size ? whole : size, "Allocate read buffer Error!!") ||
+      !SizeBuffer(window, check, data.size(), "Allocate read buffer Error!!"))
     return false;
-  if (!read(data.data(), size)) {
+  const auto readAll = [&](std::uint8_t* into) { return read(into, size); };
+  if (!ReadTwiceAgreeing(readAll, data.data(), check.data(), size)) {
     window.ShowStatus("Read Back to Backup Error!!");
     return false;
   }

@@ -4,7 +4,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -30,20 +32,41 @@ FlashReader BlockReader(RunWindow& window, const char* path);
 // Through the storage controller's flash range read.
 FlashReader ControllerRangeReader(const char* path);
 
+// The flash size identification read for the chip, in bytes; none when it
+// was not read (the record then holds a default or an earlier chip's size).
+std::optional<std::uint64_t> ReportedFlashBytes(const ChipState& facts);
+
 // Backup file names used when BackupFileEdit is empty.
 inline constexpr const char* kDefaultBackupFile = "oldflash.bak";
 inline constexpr const char* kDefaultBackupFileCapitalF = "oldFlash.bak";
 
+inline constexpr const char* kBackupFileError = "Open Backup File Error!!";
+
 // BackupFileEdit's text, or defaultName after the notice that says so.
 std::string BackupFileName(RunWindow& window, const char* defaultName);
-// Writes the backup; a file that cannot be opened, written whole or closed
-// is a failure ("Open Backup File Error!!"), success shows its status.
+// Checked before the flash is read for it: a name that exists and is no
+// regular file (a folder, a pipe, a device) or is the image file itself is
+// refused with kBackupFileError. A symbolic link at the name is replaced.
+bool BackupTargetUsable(RunWindow& window, const std::string& fileName);
+// Writes the backup beside the file name and renames it over the name once
+// it is on the disk whole; a failure (failText) leaves the earlier file as
+// it was and nothing partial. Success shows its status.
 bool WriteBackupFile(RunWindow& window, const std::string& fileName, const std::uint8_t* data,
-                     std::size_t length);
+                     std::size_t length, const char* failText = kBackupFileError);
 
-// Reads `size` bytes with read and writes them to the backup file
+// A read nothing later checks (a kept NVRAM record, a bank about to be
+// copied, a backup) is taken only when a second read agrees with it byte
+// for byte; check has room for length bytes.
+template <typename Read>
+bool ReadTwiceAgreeing(const Read& read, std::uint8_t* data, std::uint8_t* check,
+                       std::size_t length) {
+  return read(data) && read(check) && std::memcmp(data, check, length) == 0;
+}
+
+// Reads `size` bytes with read, twice, and writes them to the backup file
 // (BackupFileEdit, or the default after its notice), leaving out the first
-// skip bytes (0, or 4096 for the NVRAM). A failed read writes no file.
+// skip bytes (0, or 4096 for the NVRAM). A failed read, or two that differ,
+// writes no file.
 // The default name's case differs between procedures, which matters where
 // file names are case-sensitive.
 bool BackupFlashToFile(RunWindow& window, const FlashReader& read, std::uint32_t size,

@@ -12,7 +12,9 @@
 #include "device/flash_kind.h"
 #include "device/spi_commands.h"
 #include "host/host.h"
+#include "identify/device_identify.h"
 #include "program/image_file.h"
+#include "program/procedures.h"
 #include "program/settings.h"
 #include "program/shared_steps.h"
 
@@ -109,11 +111,36 @@ int Fail(RunWindow& window, const char* path, const KeptNvram& record, const cha
   return Failed(window, path, record);
 }
 
+// True when an image of `length` bytes fits the flash: the size
+// identification read, or else the size the flash tells now. No part is
+// smaller than 64 KB, and a part no rule sizes keeps the address range as
+// its bound; a size that could not be asked is no size. Shows why it refused.
+bool FitsFlash(RunWindow& window, const char* path, std::size_t length) {
+  if (length <= kSectorEraseLimit) return true;
+  std::optional<std::uint64_t> flash = ReportedFlashBytes(window.facts());
+  if (!flash) {
+    device::FlashDescriptor d;
+    bool answered = false;
+    if (identify::ReadFlashSize(path, d, &answered)) {
+      flash = std::uint64_t{d.sizeKb} * 1024u;
+    } else if (!answered) {
+      window.ShowStatus(MissingFactText(device::kFactFlashSize));
+      return false;
+    }
+  }
+  if (flash && length > *flash) {
+    window.ShowStatus(kImageTooLarge);
+    return false;
+  }
+  return true;
+}
+
 int ProgramImage(RunWindow& window, const char* path) {
   std::vector<std::uint8_t> image;
   if (!LoadImageFile(window, window.options().imageFile,
                      {kLargestImage, "Open File Error!!", "Allocate write buffer Error!!"}, image))
     return 0;
+  if (!FitsFlash(window, path, image.size())) return 0;
   const std::size_t fileLength = image.size();
   const std::uint32_t block = Transfer().blockSize;
   std::uint32_t length = static_cast<std::uint32_t>(fileLength);
@@ -145,12 +172,16 @@ int ProgramImage(RunWindow& window, const char* path) {
             path, device::ChipEraseLimitMs(facts.flashTypeCode, facts.flashSizeKb)))
       window.ShowStatus(kNotReadyAfterErase);
   } else {
+    std::uint8_t check[kNvramRecordSize] = {};
+    const auto readRecord = [path](std::uint8_t* into) {
+      return device::ReadFlashWhole(path, kNvramRecordAddress, into, kNvramRecordSize) != 0;
+    };
     const bool nvramRead =
-        ready &&
-        device::ReadFlashWhole(path, kNvramRecordAddress, record.bytes, kNvramRecordSize) != 0;
+        ready && ReadTwiceAgreeing(readRecord, record.bytes, check, kNvramRecordSize);
     std::fputs(nvramRead ? "NVRAM O.K.\n" : "NVRAM fail\n", stdout);
     // Only an image within the first 32 KB leaves the record's place to it;
-    // a record that did not arrive whole must not be erased.
+    // a record that did not arrive whole, or read differently twice, must
+    // not be erased.
     record.kept = length <= kMinimumImage;
     if (record.kept && !nvramRead) {
       window.ShowStatus(kNvramReadFail);

@@ -292,7 +292,9 @@ bool Machine::PassThrough(host::Handle handle, host::PassThroughRequest& request
 
   CommandFault* fault =
       faults_.empty() ? nullptr : MatchFault(entry.path, request.cdb, request.cdbLength);
-  if (fault != nullptr && fault->kind != CommandFault::Kind::ShortTransfer) {
+  const bool answers = fault != nullptr && (fault->kind == CommandFault::Kind::ShortTransfer ||
+                                            fault->kind == CommandFault::Kind::FlipBit);
+  if (fault != nullptr && !answers) {
     request.dataTransferLength = 0;
     if (fault->kind == CommandFault::Kind::CheckCondition) {
       request.scsiStatus = kStatusCheckCondition;
@@ -338,7 +340,10 @@ bool Machine::PassThrough(host::Handle handle, host::PassThroughRequest& request
     Record(std::move(entry));
     return false;
   }
-  if (fault != nullptr) {  // short transfer: only part of the data moved
+  if (fault != nullptr && fault->kind == CommandFault::Kind::FlipBit) {
+    if (exchange.dataIn && data != nullptr && fault->flipByte < exchange.transferred)
+      data[fault->flipByte] ^= 0x01;
+  } else if (fault != nullptr) {  // short transfer: only part of the data moved
     const std::uint32_t moved = std::min(fault->shortLength, exchange.length);
     if (exchange.dataIn && data != nullptr)
       std::memset(data + moved, 0, exchange.length - moved);

@@ -54,14 +54,16 @@ struct TranscriptEntry {
 };
 
 // A fault for requests whose path and CDB match. occurrence counts matching
-// requests from 1; 0 means every one from `from` on.
+// requests from 1; 0 means every one from `from` on. FlipBit answers GOOD
+// with bit 0 of data-in byte flipByte inverted: a read that lies.
 struct CommandFault {
-  enum class Kind { CheckCondition, PlatformError, ShortTransfer, Unplug };
+  enum class Kind { CheckCondition, PlatformError, ShortTransfer, Unplug, FlipBit };
   Kind kind = Kind::CheckCondition;
   std::string path;  // "" = any path
   CdbPattern pattern;
   int occurrence = 1;
   std::uint32_t shortLength = 0;  // ShortTransfer: bytes actually moved
+  std::uint32_t flipByte = 0;     // FlipBit: the byte whose bit 0 is inverted
   int seen = 0;
 };
 

@@ -1,0 +1,152 @@
+// Runs that must stop before they change anything: an image longer than the
+// flash (or than what the procedure writes), and a read nothing later checks
+// that a second read contradicts. Every procedure ends with its text, and
+// the enclosure and the backup file are as they were.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "block_fixture.h"
+#include "fault_matrix.h"
+#include "procedure_fixture.h"
+#include "program/bank_recovery.h"
+#include "program/image_file.h"
+#include "program/procedures.h"
+#include "sim/controller_route.h"
+#include "sim/test_images.h"
+
+namespace {
+
+using program::Procedure;
+using testing_support::RunMode;
+
+struct Stop {
+  const char* name;
+  const char* profile;
+  Procedure procedure;  // None: the bank repair
+  RunMode mode;
+  std::size_t image;  // bytes of the image file; 0: one more than the flash holds
+  const char* status;
+  const char* flipRead = "";  // the read answered with a flipped bit ("": none)
+  std::uint32_t flipLength = 0;
+  int flipNth = 1;
+  std::int32_t sizeKb = -1;  // the flash size identification read; -1: the flash's, 0: unread
+};
+
+void PrintTo(const Stop& s, std::ostream* os) { *os << s.name; }
+
+class RunRefusalTest : public testing_support::ParamFilesTest<Stop> {
+ protected:
+  // One run of the row on its own machine; the flipped read when asked.
+  int Run(sim::Machine& machine, const sim::CommandFault* flip, std::vector<std::uint8_t>* before) {
+    const Stop& s = GetParam();
+    const host::ScopedHost scope(machine);
+    const sim::EnclosureProfile& profile = *sim::FindProfile(s.profile);
+    chip = sim::AttachProfile(machine, profile);
+    if (before != nullptr) *before = testing_support::EnclosureSnapshot(*chip);
+    if (flip != nullptr) machine.AddFault(*flip);
+    window = {};
+    window.facts_.chipType = profile.chipType;
+    window.facts_.flashTypeCode = profile.bridge.flashTypeCode;
+    const sim::SerialFlash* flash = chip->serialFlash();
+    if (flash == nullptr && chip->controllerRoute() != nullptr)
+      flash = chip->controllerRoute()->flash();
+    const auto flashKb = static_cast<std::int32_t>(flash ? flash->cells().size() / 1024 : 0);
+    const std::size_t image = s.image != 0 ? s.image : std::size_t{1024} * flashKb + 1;
+    if (!sim::WriteImageFile(file_, testing_support::Pattern(image, 0x5C))) return -1;
+    window.facts_.flashSizeKb = s.sizeKb < 0 ? flashKb : s.sizeKb;
+    window.facts_.unreadFacts = s.sizeKb == 0 ? device::kFactFlashSize : 0;
+    testing_support::SetEraseGeometryForKind(profile.bridge.flashTypeCode);
+    window.options_.imageFile = file_;
+    testing_support::SetRunMode(window, s.mode, backup_);
+    if (s.procedure != Procedure::None)
+      return program::RunProcedure(s.procedure, window, chip->path().c_str()) ==
+             program::RunOutcome::Succeeded;
+    std::uint32_t checked = 0;
+    return program::RecoverFirmwareBanks(window, chip->path().c_str(), profile.chipType, checked);
+  }
+  testing_support::FakeRunWindow window;
+  std::shared_ptr<sim::BridgeChip> chip;
+};
+
+TEST_P(RunRefusalTest, StopsWithItsTextAndChangesNothing) {
+  const Stop& s = GetParam();
+  sim::CommandFault flip;
+  if (*s.flipRead != '\0') {
+    // The flipped read's place in a clean run, which must succeed.
+    sim::Machine clean;
+    clean.SetTranscriptLimit(sim::kFullTranscript);
+    ASSERT_EQ(1, Run(clean, nullptr, nullptr)) << window.StatusText();
+    flip.kind = sim::CommandFault::Kind::FlipBit;
+    flip.occurrence = 0;
+    int nth = 0;
+    const std::vector<sim::TranscriptEntry>& sent = clean.transcript();
+    for (std::size_t i = 0; i < sent.size() && flip.occurrence == 0; ++i)
+      if (sent[i].command == s.flipRead && sent[i].request.dataTransferLength == s.flipLength &&
+          ++nth == s.flipNth)
+        flip.occurrence = static_cast<int>(i + 1);
+    ASSERT_NE(0, flip.occurrence) << "no such read";
+    std::filesystem::remove(backup_);
+  }
+  sim::Machine machine;
+  std::vector<std::uint8_t> before;
+  EXPECT_EQ(0, Run(machine, *s.flipRead != '\0' ? &flip : nullptr, &before));
+  EXPECT_EQ(s.status, window.StatusText());
+  EXPECT_TRUE(window.messages.empty());
+  EXPECT_FALSE(std::filesystem::exists(backup_));
+  EXPECT_TRUE(testing_support::EnclosureSnapshot(*chip) == before);
+}
+
+const char* const kTooLarge = program::kImageTooLarge;
+constexpr auto kProgram = RunMode::Program;
+
+INSTANTIATE_TEST_SUITE_P(
+    ImagesLongerThanTheFlash, RunRefusalTest,
+    ::testing::Values(
+        // The TX40775's identification reads no size: the run asks the flash.
+        Stop{"Standard2MiB", "tx40775-pmc", Procedure::StandardSerialFlash, kProgram, 0x200000,
+             kTooLarge, "", 0, 1, 0},
+        Stop{"Page16K", "txr842", Procedure::NvramPage16K, kProgram, 0, kTooLarge},
+        Stop{"Sst", "txr847-sst", Procedure::SstSerialFlash, kProgram, 0, kTooLarge},
+        Stop{"BlockOneBank", "txv929", Procedure::BlockCommandFlash, kProgram, 0x10001, kTooLarge,
+             "", 0, 1, 64},
+        Stop{"BlockBetweenBanks", "txv929", Procedure::BlockCommandFlash, kProgram, 0x18000,
+             "The firmware file is neither one bank nor two, nothing erased!!"},
+        Stop{"Ieee1394", "txr843-1394", Procedure::Ieee1394BridgeFlash, kProgram, 0x10001,
+             kTooLarge},
+        Stop{"InternalRom", "tx40776-atmel", Procedure::InternalRomParallelFlash, kProgram, 0x10001,
+             kTooLarge},
+        Stop{"BehindController", "txv929-txr847", Procedure::BridgeBehindController, kProgram, 0,
+             kTooLarge},
+        Stop{"HddHosted", "txv929-hdd", Procedure::HddHostedFirmware, kProgram, 0x10001, kTooLarge},
+        Stop{"DiskArea", "txr649", Procedure::DiskAreaFirmware, kProgram, (16u << 20) + 1,
+             kTooLarge}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+INSTANTIATE_TEST_SUITE_P(
+    ReadsThatDisagree, RunRefusalTest,
+    ::testing::Values(
+        Stop{"StandardRecord", "tx40775-pmc", Procedure::StandardSerialFlash, kProgram, 0x4000,
+             "Backup NVRAM command fail!", "ReadFlash", 512},
+        Stop{"Page16KRecord", "txr842", Procedure::NvramPage16K, kProgram, 0x4000,
+             "Backup NVRAM command fail!", "ReadFlash", 0x1000},
+        Stop{"BlockRecord", "txv929", Procedure::BlockCommandFlash, kProgram, 0x10000,
+             "Backup NVRAM command fail!", "ReadFlashBlock", 0x1000},
+        Stop{"BridgeRecord", "txv929-txr842", Procedure::BridgeBehindController, kProgram, 0x4000,
+             "Backup NVRAM command fail!", "AtaReadFlash", 0x1000},
+        Stop{"Ieee1394Record", "txr843-1394", Procedure::Ieee1394BridgeFlash, RunMode::EraseOnly, 1,
+             "Backup NVRAM command fail!", "ReadFlashBlock", 0x100},
+        // The sound bank's last 8 KB, outside its checksum.
+        Stop{"BankCopy", "txv929-bank0-damaged", Procedure::None, kProgram, 1, "", "ReadFlashBlock",
+             0x2000, 16},
+        Stop{"Backup", "tx40775-pmc", Procedure::StandardSerialFlash, RunMode::BackupOnly, 1,
+             "Read Back to Backup Error!!", "ReadFlash", 0x10000},
+        Stop{"BlockBackup", "txv929", Procedure::BlockCommandFlash, RunMode::BackupOnly, 1,
+             "Read Back to Backup Error!!", "ReadFlashBlock", 0x2000},
+        Stop{"RomBackup", "tx40776-atmel", Procedure::InternalRomParallelFlash, RunMode::BackupOnly,
+             1, "Read ROM fail!!", "ReadRom", 0x10000}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
