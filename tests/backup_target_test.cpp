@@ -48,53 +48,36 @@ TEST_P(BackupTargetTest, IsReplacedWholeOrRefusedBeforeTheFlashIsRead) {
   const std::vector<std::uint8_t> earlier = testing_support::Pattern(100, 0x31);
   std::string name = FileIn("old.bak");
   const std::string victim = scratch.Write("victim.bin", earlier);
+  // clang-format off
   switch (t.at) {
-    case At::EarlierBackup:
-      scratch.Write("old.bak", earlier);
-      break;
-    case At::Folder:
-      fs::create_directory(name);
-      break;
-    case At::ImageFile:
-      name = WriteImage(earlier);
-      break;
+    case At::EarlierBackup: scratch.Write("old.bak", earlier); break;
+    case At::Folder: fs::create_directory(name); break;
+    case At::ImageFile: name = WriteImage(earlier); break;
 #ifdef _WIN32
-    case At::Device:
-      name = "NUL";
-      break;
-    default:
-      GTEST_SKIP() << "no such file kind here";
+    case At::Device: name = "NUL"; break;
+    default: GTEST_SKIP() << "no such file kind here";
 #else
-    case At::Device:
-      name = "/dev/null";
-      break;
-    case At::Fifo:
-      ASSERT_EQ(0, ::mkfifo(name.c_str(), 0600));
-      break;
-    case At::Symlink:
-      fs::create_symlink(victim, name);
-      break;
-    case At::FullDisk:
-      scratch.Write("old.bak", earlier);
-      break;
+    case At::Device: name = "/dev/null"; break;
+    case At::Fifo: ASSERT_EQ(0, ::mkfifo(name.c_str(), 0600)); break;
+    case At::Symlink: fs::create_symlink(victim, name); break;
+    case At::FullDisk: scratch.Write("old.bak", earlier); break;
 #endif
   }
+  // clang-format on
   const std::set<std::string> before = Names(scratch.dir());
   testing_support::SetRunMode(window, RunMode::BackupOnly, name);
 #ifndef _WIN32
   // A file system with room for 4 KB: the 64 KB backup cannot be written.
   rlimit saved{};
   ::getrlimit(RLIMIT_FSIZE, &saved);
-  if (t.at == At::FullDisk) {
-    ::signal(SIGXFSZ, SIG_IGN);
-    rlimit small = saved;
-    small.rlim_cur = 4096;
-    ::setrlimit(RLIMIT_FSIZE, &small);
-  }
+  rlimit small = saved;
+  small.rlim_cur = 4096;
+  ::signal(SIGXFSZ, SIG_IGN);
+  if (t.at == At::FullDisk) ::setrlimit(RLIMIT_FSIZE, &small);
+#endif
   const int result = program::RunStandardSerialFlash(window, path.c_str());
+#ifndef _WIN32
   ::setrlimit(RLIMIT_FSIZE, &saved);
-#else
-  const int result = program::RunStandardSerialFlash(window, path.c_str());
 #endif
 
   EXPECT_EQ(t.saved ? 1 : 0, result);
@@ -112,14 +95,13 @@ TEST_P(BackupTargetTest, IsReplacedWholeOrRefusedBeforeTheFlashIsRead) {
   EXPECT_EQ(t.saved || t.at == At::FullDisk ? 2 : 0, Count("ReadFlash"));
 }
 
-INSTANTIATE_TEST_SUITE_P(WhatStandsThere, BackupTargetTest,
-                         ::testing::Values(Target{"EarlierBackup", At::EarlierBackup, true},
-                                           Target{"Symlink", At::Symlink, true},
-                                           Target{"Fifo", At::Fifo, false},
-                                           Target{"Device", At::Device, false},
-                                           Target{"Folder", At::Folder, false},
-                                           Target{"ImageFile", At::ImageFile, false},
-                                           Target{"FullDisk", At::FullDisk, false}),
-                         [](const auto& info) { return std::string(info.param.name); });
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(WhatStandsThere, BackupTargetTest, ::testing::Values(
+    Target{"EarlierBackup", At::EarlierBackup, true}, Target{"Symlink", At::Symlink, true},
+    Target{"Fifo", At::Fifo, false}, Target{"Device", At::Device, false},
+    Target{"Folder", At::Folder, false}, Target{"ImageFile", At::ImageFile, false},
+    Target{"FullDisk", At::FullDisk, false}),
+    [](const auto& info) { return std::string(info.param.name); });
+// clang-format on
 
 }  // namespace

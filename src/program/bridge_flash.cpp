@@ -9,6 +9,7 @@
 #include "device/flash_busy.h"
 #include "identify/image_checks.h"
 #include "program/image_file.h"
+#include "program/procedures.h"
 #include "program/settings.h"
 #include "program/shared_steps.h"
 
@@ -66,7 +67,7 @@ int EraseOnly(RunWindow& window, const char* path) {
   // Types 14 and 15 learn no flash size: an erase over 0 bytes would check
   // nothing and still be reported as a success.
   if (sizeKb <= 0 || static_cast<std::uint64_t>(sizeKb) * 1024u > kAddressableBytes) {
-    window.ShowStatus("Flash size unknown, nothing erased!!");
+    window.ShowStatus(MissingFactText(device::kFactFlashSize));
     return kProcedureFailed;
   }
   const int code = device::AtaEraseAndBlankCheck(path, sizeKb * 1024, EraseLimitMs(window));
