@@ -1146,7 +1146,7 @@ class Station {
       return;
     }
     p.resets = s_.view.messages.size() > boxes &&
-               s_.view.messages.back().text == program::kAutoResetNotice;
+               s_.view.messages.back().text == program::kAutoReset;
     p.ended = std::chrono::steady_clock::now();
     pending_ = std::move(p);
   }

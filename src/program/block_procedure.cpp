@@ -24,10 +24,7 @@ constexpr std::uint32_t kBlockSize = 0x2000;
 constexpr std::uint32_t kBankSpan = 0x10000;
 using device::FlashKind;
 using device::IsKind;
-constexpr const char* kAutoReset = "TXV929 Auto reset, Please wait device re-attached!";
-constexpr const char* kPowerCycle = "Please Turn-Off the Power and Turn-On Again!";
 
-bool IsBankChip(std::uint8_t type) { return type == 12 || type == 16; }
 std::uint32_t RoundUp(std::uint32_t n, std::uint32_t unit) { return (n + unit - 1) / unit * unit; }
 bool AllErased(const std::uint8_t* data, std::uint32_t n) {
   return std::all_of(data, data + n, [](std::uint8_t b) { return b == 0xFF; });
@@ -46,14 +43,14 @@ class KeptNvram {
   bool Save() {
     device::PaddedBuffer check(kBlockNvramSize);
     if (!data_.ok() || !check.ok()) {
-      window_.ShowStatus("Allocate buffers Error!!");
+      window_.ShowStatus(kAllocateBuffersError);
       return false;
     }
     const auto read = [this](std::uint8_t* into) {
       return ReadFlashRange(window_, path_, offset_, into, kBlockNvramSize);
     };
     if (!ReadTwiceAgreeing(read, data_.data(), check.data(), kBlockNvramSize)) {
-      window_.ShowStatus("Backup NVRAM command fail!");
+      window_.ShowStatus(kNvramReadFail);
       return false;
     }
     saved_ = true;
@@ -94,7 +91,7 @@ void RestoreAfterFailure(RunWindow& window, KeptNvram& nvram) {
   if (nvram.Restore())
     window.ShowStatus(text);
   else
-    window.ShowStatus("Write NVRAM back command fail!");
+    window.ShowStatus(kNvramWriteBackFail);
 }
 
 }  // namespace
@@ -104,7 +101,7 @@ int BlockFlashProcedure(RunWindow& window, const char* path) {
   const std::uint8_t type = window.facts().chipType;
   if (IsEraseOnlyRun(window)) {
     if (!EraseOnlyKeepNvram(window, path)) return kProcedureFailed;
-    if (IsBankChip(type)) {
+    if (device::IsBankChip(type)) {
       (void)device::ResetChip(path);
       window.Message(kAutoReset, kCaptionMessage, MessageIcon::None);
     } else {
@@ -123,21 +120,21 @@ bool EraseByProgrammingFF(RunWindow& window, const char* path, std::uint32_t len
   device::PaddedBuffer ff(length);
   if (!ff.ok()) return false;
   std::memset(ff.data(), 0xFF, length);
-  window.ShowStatus("Erase...");
+  window.ShowStatus(kProgressErase);
   StartErasedRegionAt(0);
   return WriteFlashRange(window, path, 0, ff.data(), length, kEraseSector);
 }
 
 bool EraseOnlyKeepNvram(RunWindow& window, const char* path) {
-  window.ShowStatus("Start Erase only!");
+  window.ShowStatus(kStartEraseOnly);
   StartErasedRegionAt(0);
   const ChipState& facts = window.facts();
-  if (facts.chipType == 11) (void)device::ClearFlashPageSize(path);
+  if (device::ChipRowFor(facts.chipType).clearsPageSize) (void)device::ClearFlashPageSize(path);
   const BlockChipLayout layout = BlockLayoutFor(facts);
   const std::uint32_t size = layout.flashExtent;
   device::PaddedBuffer ff(std::max(size, kBlockNvramSize));
   if (!ff.ok()) {
-    window.ShowStatus("Allocate buffers Error!!");
+    window.ShowStatus(kAllocateBuffersError);
     return false;
   }
   std::memset(ff.data(), 0xFF, std::max(size, kBlockNvramSize));
@@ -157,7 +154,7 @@ bool EraseOnlyKeepNvram(RunWindow& window, const char* path) {
   if (atmel || IsKind(facts.flashTypeCode, FlashKind::Eon)) firstCode = kEraseBlock;
   nvram.AtRisk();
   if (!device::WriteFlashBlock(path, 0, ff.data(), kBlockNvramSize, firstCode))
-    return fail("Erase command fail!!");
+    return fail(kEraseCommandFail);
   host::Current().Sleep(500);
   if (atmel) {
     (void)device::WriteFlashBlock(path, 0x8000, ff.data(), kBlockNvramSize, firstCode);
@@ -165,7 +162,7 @@ bool EraseOnlyKeepNvram(RunWindow& window, const char* path) {
   }
 
   device::PaddedBuffer readBack(size);
-  if (!readBack.ok()) return fail("Allocate read buffer Error!!");
+  if (!readBack.ok()) return fail(kAllocateReadBufferError);
   // A flash that could not be read is not taken as blank.
   const bool blank =
       ReadFlashRange(window, path, 0, readBack.data(), size) && AllErased(readBack.data(), size);
@@ -176,49 +173,49 @@ bool EraseOnlyKeepNvram(RunWindow& window, const char* path) {
                             : EraseByProgrammingFF(window, path, size);
     if (erased) {
       host::Current().Sleep(500);
-      window.ShowStatus("Erase flash all success!");
+      window.ShowStatus(kEraseAllSuccess);
     }
     if (!ReadFlashRange(window, path, 0, readBack.data(), size))
-      return fail("Read Back Erased Flash Error!!");
-    if (!AllErased(readBack.data(), size)) return fail("Data not 0xff !!");
+      return fail(kReadBackErasedError);
+    if (!AllErased(readBack.data(), size)) return fail(kDataNotBlank);
   }
   if (keep && !nvram.Restore()) {
-    window.ShowStatus("Write NVRAM back command fail!");
+    window.ShowStatus(kNvramWriteBackFail);
     return false;
   }
-  window.ShowStatus("Erase flash all success!");
+  window.ShowStatus(kEraseAllSuccess);
   return true;
 }
 
 int ProgramAndVerifyImage(RunWindow& window, const char* path) {
   const ChipState& facts = window.facts();
   const std::uint8_t type = facts.chipType;
-  const bool bankChip = IsBankChip(type);
+  const bool bankChip = device::IsBankChip(type);
   const BlockChipLayout layout = BlockLayoutFor(facts);
   const bool keep = !window.options().nvramChecked;
 
   // The image is read, and refused, before anything is sent.
   std::vector<std::uint8_t> file;
   const std::uint64_t flash = ReportedFlashBytes(facts).value_or(layout.flashExtent);
-  const ImageRules rules{std::min<std::uint64_t>(layout.flashExtent, flash), "Open File Error!!",
-                         "Allocate buffers Error!!"};
+  const ImageRules rules{std::min<std::uint64_t>(layout.flashExtent, flash), kOpenFileError,
+                         kAllocateBuffersError};
   if (!LoadImageFile(window, window.options().imageFile, rules, file)) return kProcedureFailed;
   const std::uint32_t l = static_cast<std::uint32_t>(file.size());
   // A bank chip takes one bank image into each bank, or a two-bank image
   // bank by bank: the part of any other image past the first bank would
   // never be written.
   if (bankChip && l > kBankSpan && !(l == 2 * kBankSpan && facts.flashSizeKb >= 128)) {
-    window.ShowStatus("The firmware file is neither one bank nor two, nothing erased!!");
+    window.ShowStatus(kImageNotOneOrTwoBanks);
     return kProcedureFailed;
   }
   // The NVRAM copy goes over the image's first 4 KB and the rest of the file
   // follows it: a file of no more than that would leave nothing to program.
   if (keep && !bankChip && l <= kBlockNvramSize) {
-    window.ShowStatus("The firmware file is too small to keep the NVRAM!");
+    window.ShowStatus(kImageTooSmallForNvram);
     return kProcedureFailed;
   }
 
-  if (type == 11) (void)device::ClearFlashPageSize(path);
+  if (device::ChipRowFor(type).clearsPageSize) (void)device::ClearFlashPageSize(path);
   KeptNvram nvram(window, path, layout.nvramOffset);
   if (keep && !nvram.Save()) return kProcedureFailed;
 
@@ -231,7 +228,7 @@ int ProgramAndVerifyImage(RunWindow& window, const char* path) {
   device::PaddedBuffer image(b);
   device::PaddedBuffer readBack(b);
   if (!image.ok() || !readBack.ok()) {
-    window.ShowStatus("Allocate buffers Error!!");
+    window.ShowStatus(kAllocateBuffersError);
     return kProcedureFailed;
   }
   if (!keep) {
@@ -247,7 +244,7 @@ int ProgramAndVerifyImage(RunWindow& window, const char* path) {
 
   int passes = 1;
   if (bankChip) {
-    const std::uint32_t e = type == 12 ? 0xC000 : 0x8000;
+    const std::uint32_t e = device::ChipRowFor(type).bankEnd;
     if (l <= kBankSpan) {
       const std::uint16_t crc = Crc16OfWords(image.data(), e - 4, 0);
       image.data()[e - 2] = static_cast<std::uint8_t>(crc >> 8);
@@ -257,7 +254,7 @@ int ProgramAndVerifyImage(RunWindow& window, const char* path) {
     s = std::min(s, kBankSpan);
   }
 
-  window.ShowStatus("Programming");
+  window.ShowStatus(kProgressProgramming);
   StartErasedRegionAt(0);
   if (IsKind(facts.flashTypeCode, FlashKind::Mxic)) {
     PollFlash(path);
@@ -271,7 +268,7 @@ int ProgramAndVerifyImage(RunWindow& window, const char* path) {
   for (int pass = 0; pass < passes; ++pass) {
     bool passDone = false;
     for (int t = 0; t < 3 && !passDone; ++t) {
-      window.ShowStatus("Programming");
+      window.ShowStatus(kProgressProgramming);
       if (l >= 0x20000 && pass == 1)
         std::memcpy(image.data(), image.data() + kBankSpan, kBankSpan);
       // Every try erases what it writes: its counts start at its own address,
@@ -282,15 +279,15 @@ int ProgramAndVerifyImage(RunWindow& window, const char* path) {
       if (address == 0) nvram.AtRisk();
       bool failed = false;
       if (!WriteFlashRange(window, path, address, image.data(), s, tryMode)) {
-        window.ShowStatus("Write Bin File fail!");
+        window.ShowStatus(kWriteBinFileFail);
         failed = true;
       } else {
         PollFlash(path);
         if (!ReadFlashRange(window, path, address, readBack.data(), s)) {
-          window.ShowStatus("Read command fail!");
+          window.ShowStatus(kReadCommandFail);
           failed = true;
         } else if (std::memcmp(image.data(), readBack.data(), s) != 0) {
-          window.ShowStatus("Data compare fail !!");
+          window.ShowStatus(kDataCompareFail);
           failed = true;
         }
       }
@@ -309,7 +306,7 @@ int ProgramAndVerifyImage(RunWindow& window, const char* path) {
     address = kBankSpan;
   }
 
-  window.ShowStatus("Programming Success!!");
+  window.ShowStatus(kProgrammingSuccess);
   if (bankChip) {
     (void)device::ResetChip(path);
     window.Message(kAutoReset, kCaptionMessage, MessageIcon::None);

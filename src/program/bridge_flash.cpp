@@ -17,11 +17,6 @@ namespace program {
 
 namespace {
 
-constexpr const char* kAllocateBuffers = "Allocate buffers Error!!";
-// The TXR847 behind a TXV929: identification reads its flash size, and a
-// signed image brings an 80-byte block at 128 for it.
-constexpr std::uint8_t kTxr847 = 13;
-constexpr const char* kPowerCycle = "Please Turn-Off the Power and Turn-On Again!";
 // The controller's flash address is 24 bits wide.
 constexpr std::uint64_t kAddressableBytes = 0x1000000;
 // Where a signed TXR847 image keeps the block the bridge must take from it.
@@ -62,7 +57,7 @@ bool RestoreNvram(const char* path, std::vector<std::uint8_t>& nvram) {
 }
 
 int EraseOnly(RunWindow& window, const char* path) {
-  window.ShowStatus("Start Erase only!");
+  window.ShowStatus(kStartEraseOnly);
   const std::int32_t sizeKb = window.facts().flashSizeKb;
   // Types 14 and 15 learn no flash size: an erase over 0 bytes would check
   // nothing and still be reported as a success.
@@ -86,10 +81,10 @@ int Program(RunWindow& window, const char* path) {
   // The whole file is read before the first command; a TXR847 also tells its
   // flash size, which the image must fit.
   std::uint64_t limit = kAddressableBytes;
-  if (facts.chipType == kTxr847 && facts.flashSizeKb > 0)
+  if (device::ChipRowFor(facts.chipType).reportsFlashSize && facts.flashSizeKb > 0)
     limit = std::min<std::uint64_t>(limit, static_cast<std::uint64_t>(facts.flashSizeKb) * 1024u);
   std::vector<std::uint8_t> image;
-  if (!LoadImageFile(window, options.imageFile, {limit, "Open File Error!!", kAllocateBuffers},
+  if (!LoadImageFile(window, options.imageFile, {limit, kOpenFileError, kAllocateBuffersError},
                      image))
     return kProcedureFailed;
   const std::size_t length = image.size();
@@ -98,9 +93,9 @@ int Program(RunWindow& window, const char* path) {
   // Past the file the chunk is programmed as zeros.
   std::vector<std::uint8_t> nvram;
   std::vector<std::uint8_t> readBack;
-  if (!SizeBuffer(window, image, size, kAllocateBuffers) ||
-      !SizeBuffer(window, readBack, size, kAllocateBuffers) ||
-      !SizeBuffer(window, nvram, kBridgeNvramSize, kAllocateBuffers))
+  if (!SizeBuffer(window, image, size, kAllocateBuffersError) ||
+      !SizeBuffer(window, readBack, size, kAllocateBuffersError) ||
+      !SizeBuffer(window, nvram, kBridgeNvramSize, kAllocateBuffersError))
     return kProcedureFailed;
 
   if (keep) {
@@ -110,12 +105,12 @@ int Program(RunWindow& window, const char* path) {
       return device::AtaReadFlashWhole(path, 0, into, kBridgeNvramSize) != 0;
     };
     if (!ReadTwiceAgreeing(read, nvram.data(), check, kBridgeNvramSize)) {
-      window.ShowStatus("Backup NVRAM command fail!");
+      window.ShowStatus(kNvramReadFail);
       return kProcedureFailed;
     }
     // A signed TXR847 image carries a block the bridge takes over even when
     // the rest of its first 4 KB is kept.
-    if (facts.chipType == kTxr847 && signature && !options.nvramChecked && length > kImageBlockAt) {
+    if (device::ChipRowFor(facts.chipType).imageNvramRecord && signature && !options.nvramChecked && length > kImageBlockAt) {
       const std::size_t end = std::min(length, kImageBlockEnd);
       std::memcpy(nvram.data() + kImageBlockAt, image.data() + kImageBlockAt, end - kImageBlockAt);
     }
@@ -126,27 +121,27 @@ int Program(RunWindow& window, const char* path) {
   auto fail = [&](int code) {
     window.ShowStatus(BridgeCodeText(code));
     if (keep && code != device::kAtaAllocateFailed && !RestoreNvram(path, nvram))
-      window.ShowStatus("Write back NVRAM fail!!");
+      window.ShowStatus(kWriteBackNvramFail);
     return kProcedureFailed;
   };
 
-  window.ShowStatus("Erasing...");
+  window.ShowStatus(kProgressErasingDots);
   int code =
       device::AtaEraseAndBlankCheck(path, static_cast<std::int32_t>(size), EraseLimitMs(window));
   if (code != device::kAtaRangeOk) return fail(code);
 
-  window.ShowStatus("Programming....");
+  window.ShowStatus(kProgressProgrammingDots);
   code = device::AtaWriteFlashRange(path, 0, image.data(), static_cast<std::int32_t>(size));
   if (code != device::kAtaRangeOk) return fail(code);
 
-  window.ShowStatus("Read back....");
+  window.ShowStatus(kProgressReadBack);
   code = device::AtaReadFlashRange(path, 0, readBack.data(), static_cast<std::int32_t>(size));
   if (code != device::kAtaRangeOk) return fail(code);
 
-  window.ShowStatus("Compare....");
+  window.ShowStatus(kProgressCompare);
   if (readBack != image) return fail(kBridgeCompareFailed);
 
-  window.ShowStatus("Programming Success!!");
+  window.ShowStatus(kProgrammingSuccess);
   window.Message(kPowerCycle, kCaptionMessage, MessageIcon::None);
   return kProcedureSucceeded;
 }
@@ -155,14 +150,14 @@ int Program(RunWindow& window, const char* path) {
 
 const char* BridgeCodeText(int code) {
   switch (code) {
-    case 1: return "Allocate buffer fail!";
-    case 2: return "Issuse Errase Command fail!";
-    case 3: return "Issuse Read Command fail!";
-    case 4: return "Issuse Write Command fail!";
-    case 5: return "Not ready after Erase flash cmd success";
-    case 6: return "Data not 0xff !!";
-    case 7: return "Data compare fail";
-    default: return "Flash operations all success!";
+    case device::kAtaAllocateFailed: return kAllocateBufferFail;
+    case device::kAtaEraseCommandFailed: return kBridgeEraseCommandFail;
+    case device::kAtaReadCommandFailed: return kBridgeReadCommandFail;
+    case device::kAtaWriteCommandFailed: return kBridgeWriteCommandFail;
+    case device::kAtaNotReady: return kNotReadyAfterEraseCommand;
+    case device::kAtaNotBlank: return kDataNotBlank;
+    case kBridgeCompareFailed: return kBridgeCompareFail;
+    default: return kBridgeAllSuccess;
   }
 }
 
@@ -171,12 +166,12 @@ int BridgeFlashProcedure(RunWindow& window, const char* path) {
   if (IsBackupOnlyRun(window)) {
     // The TXR847 reports its flash size; the TXR842 is read over the size box.
     const ChipState& facts = window.facts();
-    const std::uint32_t size = facts.chipType == kTxr847
+    const std::uint32_t size = device::ChipRowFor(facts.chipType).reportsFlashSize
                                    ? static_cast<std::uint32_t>(facts.flashSizeKb) * 1024u
                                    : Transfer().flashSize;
     // Nothing read is no backup.
     if (size == 0) {
-      window.ShowStatus("Read Back to Backup Error!!");
+      window.ShowStatus(kReadBackToBackupError);
       return kProcedureFailed;
     }
     return BackupFlashToFile(window, ControllerRangeReader(path), size, 0) ? kProcedureSucceeded

@@ -9,21 +9,15 @@
 #include "device/spi_commands.h"
 #include "identify/image_checks.h"
 #include "program/paged_flash.h"
+#include "program/procedures.h"
 #include "program/shared_steps.h"
 
 namespace program {
 
 namespace {
 
-constexpr const char* kPowerCycle = "Please Turn-Off the Power and Turn-On Again!";
-constexpr const char* kRestoreFail = "Write NVRAM back command fail!";
 constexpr std::uint32_t kImageNvramRecord = 128;  // chip type 10: bytes 128..207 of the image
 constexpr std::uint32_t kImageNvramRecordSize = 80;
-// Chip types with rules of their own here.
-constexpr int kChipTx10 = 10;  // takes the image's NVRAM record; reads its backup block-wise
-constexpr int kChipTx11 = 11;  // page size cleared before erasing
-// Chips whose images always start with their own NVRAM area.
-constexpr bool SignedByChipType(int type) { return type == 11 || type == 12 || type == 16; }
 
 struct Run {
   RunWindow& window;
@@ -38,20 +32,20 @@ struct Run {
 // why it failed and returns false; shows nothing on success.
 bool RestoreNvram(const Run& run) {
   std::vector<std::uint8_t> readBack;
-  if (!SizeBuffer(run.window, readBack, kNvramArea, kAllocFail)) return false;
+  if (!SizeBuffer(run.window, readBack, kNvramArea, kAllocateBuffersError)) return false;
   PollFlash(run.path);
   if (!device::WriteFlash(run.path, 0, run.nvram.data(), static_cast<std::int32_t>(kNvramArea))) {
-    run.window.RepaintStatus(kRestoreFail);
+    run.window.RepaintStatus(kNvramWriteBackFail);
     return false;
   }
   PollFlash(run.path);
   if (!device::ReadFlashWhole(run.path, 0, readBack.data(),
                               static_cast<std::int32_t>(kNvramArea))) {
-    run.window.RepaintStatus(kRestoreFail);
+    run.window.RepaintStatus(kNvramWriteBackFail);
     return false;
   }
   if (std::memcmp(readBack.data(), run.nvram.data(), kNvramArea) != 0) {
-    run.window.RepaintStatus("Compare NVRAM Fail!!");
+    run.window.RepaintStatus(kNvramCompareFail);
     return false;
   }
   return true;
@@ -61,7 +55,7 @@ bool RestoreNvram(const Run& run) {
 // back, best effort, before the run ends.
 int FailKeepingNvram(const Run& run, bool nvramAtRisk) {
   if (nvramAtRisk) (void)RestoreNvram(run);
-  return 0;
+  return kProcedureFailed;
 }
 
 int ProgramImage(Run& run, const PagedImage& image) {
@@ -69,23 +63,23 @@ int ProgramImage(Run& run, const PagedImage& image) {
   const int chipType = window.facts().chipType;
   std::vector<std::uint8_t> page;
   std::vector<std::uint8_t> chunk;
-  if (!SizeBuffer(window, page, kPage16K, kAllocFail) ||
-      !SizeBuffer(window, chunk, kPage16K, kAllocFail))
-    return 0;
-  if (chipType == kChipTx11) (void)device::ClearFlashPageSize(run.path);
+  if (!SizeBuffer(window, page, kPage16K, kAllocateBuffersError) ||
+      !SizeBuffer(window, chunk, kPage16K, kAllocateBuffersError))
+    return kProcedureFailed;
+  if (device::ChipRowFor(chipType).clearsPageSize) (void)device::ClearFlashPageSize(run.path);
 
   bool nvramAtRisk = false;
   if (!EraseUnitsBlankChecked(window, run.path, EraseUnitCount(image.extent),
                               [&] { nvramAtRisk = run.keepNvram; }))
     return FailKeepingNvram(run, nvramAtRisk);
 
-  window.RepaintStatus("Programming");
+  window.RepaintStatus(kProgressProgramming);
   const std::vector<std::uint8_t>& file = image.bytes;
   std::size_t offset = 0;
   if (run.signature && !run.options.nvramChecked) {
     // The image's own NVRAM area is left out; chip type 10 takes its 80-byte
     // record from the image all the same.
-    if (chipType == kChipTx10 && file.size() > kImageNvramRecord) {
+    if (device::ChipRowFor(chipType).imageNvramRecord && file.size() > kImageNvramRecord) {
       const std::size_t n =
           std::min<std::size_t>(kImageNvramRecordSize, file.size() - kImageNvramRecord);
       std::memcpy(run.nvram.data() + kImageNvramRecord, file.data() + kImageNvramRecord, n);
@@ -128,20 +122,20 @@ int ProgramImage(Run& run, const PagedImage& image) {
     if (!ProgramAndVerify(window, run.path, write, p, carry.data(), kNvramArea))
       return FailKeepingNvram(run, nvramAtRisk && p == 0);
   }
-  window.RepaintStatus("Programming Success!!");
+  window.RepaintStatus(kProgrammingSuccess);
   window.Message(kPowerCycle, kCaptionMessage, MessageIcon::None);
-  return 1;
+  return kProcedureSucceeded;
 }
 
 int EraseOnly(const Run& run) {
-  if (run.window.facts().chipType == kChipTx11) (void)device::ClearFlashPageSize(run.path);
+  if (device::ChipRowFor(run.window.facts().chipType).clearsPageSize) (void)device::ClearFlashPageSize(run.path);
   const bool erased = EraseWholeFlash(run.window, run.path);
   bool restored = true;
   // The NVRAM goes back even after a failed erase: part of it may be gone.
   if (!run.options.nvramChecked) restored = RestoreNvram(run);
-  if (!erased || !restored) return 0;
+  if (!erased || !restored) return kProcedureFailed;
   run.window.Message(kPowerCycle, kCaptionMessage, MessageIcon::None);
-  return 1;
+  return kProcedureSucceeded;
 }
 
 }  // namespace
@@ -151,7 +145,7 @@ int RunNvramPage16K(RunWindow& window, const char* path) {
   Run run{window, path, window.options(), false, false, {}};
   const int chipType = facts.chipType;
   run.signature =
-      SignedByChipType(chipType) || identify::ImageCarriesNvram(run.options.imageFile, chipType);
+      device::ChipRowFor(chipType).signedImage || identify::ImageCarriesNvram(run.options.imageFile, chipType);
   window.SetImageSignatureResult(run.signature ? 1 : 0);
   run.keepNvram = !(run.signature && run.options.nvramChecked);
 
@@ -162,38 +156,38 @@ int RunNvramPage16K(RunWindow& window, const char* path) {
   if (!eraseOnly && !backupOnly &&
       !LoadPagedImage(window, run.options.imageFile, run.signature ? 0 : kNvramArea,
                       FlashCapacity(window), image))
-    return 0;
+    return kProcedureFailed;
 
   if (run.keepNvram) {
     std::vector<std::uint8_t> check;
-    if (!SizeBuffer(window, run.nvram, kNvramArea, kAllocFail) ||
-        !SizeBuffer(window, check, kNvramArea, kAllocFail))
-      return 0;
+    if (!SizeBuffer(window, run.nvram, kNvramArea, kAllocateBuffersError) ||
+        !SizeBuffer(window, check, kNvramArea, kAllocateBuffersError))
+      return kProcedureFailed;
     const auto read = [path](std::uint8_t* into) {
       return device::ReadFlashWhole(path, 0, into, static_cast<std::int32_t>(kNvramArea)) != 0;
     };
     // A part still busy reads 0xFF, which is no copy of the NVRAM.
     if (!device::WaitFlashReady(path) ||
         !ReadTwiceAgreeing(read, run.nvram.data(), check.data(), kNvramArea)) {
-      window.RepaintStatus("Backup NVRAM command fail!");
-      return 0;
+      window.RepaintStatus(kNvramReadFail);
+      return kProcedureFailed;
     }
   }
   if (facts.atmelFlashId != -1) {
     (void)device::FlashWriteEnable(path);
     if (!device::WaitFlashStatusSet(path, 0x02)) {
-      window.RepaintStatus("Enable ATMEL flash write enable fail!!");
-      return 0;
+      window.RepaintStatus(kAtmelWriteEnableFail);
+      return kProcedureFailed;
     }
   }
   if ((device::IsKind(facts.flashTypeCode, device::FlashKind::StEonMxic) ||
        device::IsKind(facts.flashTypeCode, device::FlashKind::Mxic)) &&
-      chipType != kChipTx10)
+      device::AsChipType(chipType) != ChipType::Txr847)
     (void)device::UnprotectFlash(path);
 
   if (eraseOnly) return EraseOnly(run);
   if (backupOnly)
-    return BackupPagedFlash(window, path, run.options.nvramChecked ? 0 : kNvramArea) ? 1 : 0;
+    return BackupPagedFlash(window, path, run.options.nvramChecked ? 0 : kNvramArea) ? kProcedureSucceeded : kProcedureFailed;
   return ProgramImage(run, image);
 }
 

@@ -7,25 +7,24 @@
 #include "device/flash_kind.h"
 #include "device/spi_commands.h"
 #include "program/paged_flash.h"
+#include "program/procedures.h"
 #include "program/shared_steps.h"
 
 namespace program {
 
 namespace {
 
-constexpr const char* kPowerCycle = "Please Turn-Off the Power and Turn-On Again!";
-constexpr int kChipTx10 = 10;  // erases its SST part whole before the units
-
 int ProgramImage(RunWindow& window, const char* path, const PagedImage& image) {
   const ChipState& facts = window.facts();
   std::vector<std::uint8_t> page;
-  if (!SizeBuffer(window, page, kPage16K, kAllocFail)) return 0;
-  window.RepaintStatus("Erasing");
-  if (facts.chipType == kChipTx10 && device::IsKind(facts.flashTypeCode, device::FlashKind::Sst))
+  if (!SizeBuffer(window, page, kPage16K, kAllocateBuffersError)) return kProcedureFailed;
+  window.RepaintStatus(kProgressErasing);
+  // The TXR847 erases its SST part whole before the units.
+  if (TypeOf(facts) == ChipType::Txr847 && device::IsKind(facts.flashTypeCode, device::FlashKind::Sst))
     (void)device::SpiChipErase(path);
-  if (!EraseUnitsBlankChecked(window, path, EraseUnitCount(image.extent))) return 0;
+  if (!EraseUnitsBlankChecked(window, path, EraseUnitCount(image.extent))) return kProcedureFailed;
 
-  window.RepaintStatus("Programming");
+  window.RepaintStatus(kProgressProgramming);
   const PageWriter write = [&](std::uint32_t a, const std::uint8_t* d, std::uint32_t n) {
     PollFlash(path);
     return device::SpiProgramImage(path, a, d, n, facts.flashTypeCode,
@@ -39,13 +38,13 @@ int ProgramImage(RunWindow& window, const char* path, const PagedImage& image) {
     std::memcpy(page.data(), file.data() + offset, n);
     if (!ProgramAndVerify(window, path, write, p, page.data(), kPage16K,
                           [&] { window.ProcessMessages(); }))
-      return 0;
+      return kProcedureFailed;
     window.RepaintStatus(window.StatusText() + ".");
     p += kPage16K;
   }
-  window.RepaintStatus("Programming Success!!");
+  window.RepaintStatus(kProgrammingSuccess);
   window.Message(kPowerCycle, kCaptionMessage, MessageIcon::None);
-  return 1;
+  return kProcedureSucceeded;
 }
 
 }  // namespace
@@ -58,16 +57,16 @@ int RunSstSerialFlash(RunWindow& window, const char* path) {
   PagedImage image;
   if (!eraseOnly && !backupOnly &&
       !LoadPagedImage(window, window.options().imageFile, 0, FlashCapacity(window), image))
-    return 0;
+    return kProcedureFailed;
 
   if (device::IsKind(window.facts().flashTypeCode, device::FlashKind::Mxic))
     (void)device::UnprotectFlash(path);
   if (eraseOnly) {
-    if (!EraseWholeFlash(window, path)) return 0;
+    if (!EraseWholeFlash(window, path)) return kProcedureFailed;
     window.Message(kPowerCycle, kCaptionMessage, MessageIcon::None);
-    return 1;
+    return kProcedureSucceeded;
   }
-  if (backupOnly) return BackupPagedFlash(window, path, 0) ? 1 : 0;
+  if (backupOnly) return BackupPagedFlash(window, path, 0) ? kProcedureSucceeded : kProcedureFailed;
   return ProgramImage(window, path, image);
 }
 

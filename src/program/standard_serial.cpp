@@ -22,12 +22,6 @@ namespace program {
 
 namespace {
 
-constexpr const char* kNotReadyAfterErase = "Not ready after Erase flash success";
-constexpr const char* kEraseFail = "Erase command fail!!";
-constexpr const char* kNvramReadFail = "Backup NVRAM command fail!";
-constexpr const char* kNvramWriteBackFail = "Write NVRAM back command fail!";
-constexpr const char* kNvramCompareFail = "Compare NVRAM Fail!!";
-
 // Erase one unit, then wait 500 ms and check that the flash settled.
 bool EraseSectorAndSettle(RunWindow& window, const char* path, std::uint32_t address) {
   if (!device::EraseFlashSector(path, static_cast<std::int32_t>(address))) return false;
@@ -39,7 +33,7 @@ bool EraseSectorAndSettle(RunWindow& window, const char* path, std::uint32_t add
 // The unit above the first 32 KB, erased only for images that reach it.
 bool EraseUpperSector(RunWindow& window, const char* path, std::uint32_t address) {
   if (!device::EraseFlashSector(path, static_cast<std::int32_t>(address))) {
-    window.ShowStatus(kEraseFail);
+    window.ShowStatus(kEraseCommandFail);
     return false;
   }
   host::Current().Sleep(500);
@@ -64,13 +58,13 @@ bool EraseForSmallImage(RunWindow& window, const char* path, std::size_t fileLen
   }
   if (amic == -1 || amic == 4) {
     if (!EraseSectorAndSettle(window, path, 0x0000)) {
-      window.ShowStatus(kEraseFail);
+      window.ShowStatus(kEraseCommandFail);
       return false;
     }
     if (fileLength > kMinimumImage) return EraseUpperSector(window, path, 0x8000);
     return true;
   }
-  window.ShowStatus("Not Support this AMIC Flash Type!!");
+  window.ShowStatus(kAmicNotSupported);
   return false;
 }
 
@@ -104,7 +98,7 @@ bool RestoreNvram(RunWindow& window, const char* path, const KeptNvram& record) 
 // text, as the lost settings matter more).
 int Failed(RunWindow& window, const char* path, const KeptNvram& record) {
   if (record.kept && record.erased) (void)RestoreNvram(window, path, record);
-  return 0;
+  return kProcedureFailed;
 }
 int Fail(RunWindow& window, const char* path, const KeptNvram& record, const char* text) {
   window.ShowStatus(text);
@@ -138,9 +132,9 @@ bool FitsFlash(RunWindow& window, const char* path, std::size_t length) {
 int ProgramImage(RunWindow& window, const char* path) {
   std::vector<std::uint8_t> image;
   if (!LoadImageFile(window, window.options().imageFile,
-                     {kLargestImage, "Open File Error!!", "Allocate write buffer Error!!"}, image))
-    return 0;
-  if (!FitsFlash(window, path, image.size())) return 0;
+                     {kLargestImage, kOpenFileError, kAllocateWriteBufferError}, image))
+    return kProcedureFailed;
+  if (!FitsFlash(window, path, image.size())) return kProcedureFailed;
   const std::size_t fileLength = image.size();
   const std::uint32_t block = Transfer().blockSize;
   std::uint32_t length = static_cast<std::uint32_t>(fileLength);
@@ -150,19 +144,19 @@ int ProgramImage(RunWindow& window, const char* path) {
 
   // Short images are padded with zeros to whole blocks of at least 32 KB.
   std::vector<std::uint8_t> readBack;
-  if (!SizeBuffer(window, readBack, length, "Allocate read buffer Error!!")) return 0;
-  if (!SizeBuffer(window, image, length, "Allocate write buffer Error!!")) return 0;
+  if (!SizeBuffer(window, readBack, length, kAllocateReadBufferError)) return kProcedureFailed;
+  if (!SizeBuffer(window, image, length, kAllocateWriteBufferError)) return kProcedureFailed;
 
   // A part that is still busy reads 0xFF: a record read from it now would be
   // no record at all.
   const bool ready = device::WaitFlashReady(path);
-  if (!ready) DebugTrace("0.1 Device initial not ready!!");
+  if (!ready) DebugTrace(kTraceNotReady);
 
   KeptNvram record;
   if (length > kSectorEraseLimit) {
     if (!device::EraseFlashChip(path)) {
-      window.ShowStatus(kEraseFail);
-      return 0;
+      window.ShowStatus(kEraseCommandFail);
+      return kProcedureFailed;
     }
     // A chip erase can take longer than the plain ready wait: wait as long
     // as the part may take (all parts of its kind when its size is unknown).
@@ -185,18 +179,18 @@ int ProgramImage(RunWindow& window, const char* path) {
     record.kept = length <= kMinimumImage;
     if (record.kept && !nvramRead) {
       window.ShowStatus(kNvramReadFail);
-      return 0;
+      return kProcedureFailed;
     }
     if (!KnownSmallEraseLayout(window.facts().amicFlashId)) {
-      window.ShowStatus("Not Support this AMIC Flash Type!!");
-      return 0;
+      window.ShowStatus(kAmicNotSupported);
+      return kProcedureFailed;
     }
     record.erased = true;
     if (!EraseForSmallImage(window, path, fileLength)) return Failed(window, path, record);
   }
 
   if (!device::ReadFlash(path, 0, readBack.data(), static_cast<std::int32_t>(length)))
-    return Fail(window, path, record, "Read Back Erased Flash Error!!");
+    return Fail(window, path, record, kReadBackErasedError);
   if (!CheckErased(window, readBack.data(), readBack.size())) return Failed(window, path, record);
 
   bool programmed = true;
@@ -209,9 +203,9 @@ int ProgramImage(RunWindow& window, const char* path) {
     }
     window.AppendStatus(".");
   }
-  if (!programmed) return Fail(window, path, record, "Programming Fail!!");
+  if (!programmed) return Fail(window, path, record, kProgrammingFail);
   if (record.kept) {
-    if (!RestoreNvram(window, path, record)) return 0;
+    if (!RestoreNvram(window, path, record)) return kProcedureFailed;
     record.kept = false;  // back and checked
   }
 
@@ -221,18 +215,18 @@ int ProgramImage(RunWindow& window, const char* path) {
   if (!device::ReadFlash(path, 0, readBack.data(), static_cast<std::int32_t>(length))) {
     closing += "Read Fail!!\r\n";
     window.ShowStatus(closing);
-    return 0;
+    return kProcedureFailed;
   }
   if (std::memcmp(readBack.data(), image.data(), length) != 0) {
     closing += "Compare Fail!!\r\n\r\n";
     window.ShowStatus(closing);
-    return 0;
+    return kProcedureFailed;
   }
-  closing += "Programming Success!!";
+  closing += kProgrammingSuccess;
   window.ShowStatus(closing);
-  window.Message("Please Turn-Off the Power and Turn-On Again !", kCaptionMessage,
+  window.Message(kPowerCycleSpaced, kCaptionMessage,
                  MessageIcon::None);
-  return 1;
+  return kProcedureSucceeded;
 }
 
 }  // namespace
@@ -242,8 +236,8 @@ int RunStandardSerialFlash(RunWindow& window, const char* path) {
   if (facts.atmelFlashId != -1) {
     (void)device::FlashWriteEnable(path);
     if (!device::WaitFlashStatusSet(path, 0x02)) {
-      window.ShowStatus("Enable ATMEL flash write enable fail!!");
-      return 0;
+      window.ShowStatus(kAtmelWriteEnableFail);
+      return kProcedureFailed;
     }
   }
   // These parts power up write-protected.
@@ -252,13 +246,14 @@ int RunStandardSerialFlash(RunWindow& window, const char* path) {
     (void)device::UnprotectFlash(path);
 
   if (IsEraseOnlyRun(window)) {
-    if (!EraseWholeFlash(window, path)) return 0;
-    window.Message("Please Turn-Off the Power and Turn-On Again!", kCaptionMessage,
+    if (!EraseWholeFlash(window, path)) return kProcedureFailed;
+    window.Message(kPowerCycle, kCaptionMessage,
                    MessageIcon::None);
-    return 1;
+    return kProcedureSucceeded;
   }
   if (IsBackupOnlyRun(window))
-    return BackupFlashToFile(window, WholeRangeReader(path), Transfer().flashSize, 0) ? 1 : 0;
+    return BackupFlashToFile(window, WholeRangeReader(path), Transfer().flashSize, 0) ? kProcedureSucceeded
+                                                                                    : kProcedureFailed;
   return ProgramImage(window, path);
 }
 
