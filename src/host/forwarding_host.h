@@ -55,6 +55,7 @@ class ForwardingHost : public Host {
   }
   std::vector<UnreachableDevice> TakeUnreachable() override { return inner_.TakeUnreachable(); }
   void Sleep(std::uint32_t milliseconds) override { inner_.Sleep(milliseconds); }
+  std::uint64_t MonotonicMs() override { return inner_.MonotonicMs(); }
   void DebugOutput(const char* text) override { inner_.DebugOutput(text); }
 
  protected:

@@ -158,6 +158,10 @@ class Host {
 
   // Process services.
   virtual void Sleep(std::uint32_t milliseconds) = 0;
+  // Milliseconds on a clock that only moves forward, from any starting point:
+  // waits that must outlast a part's busy time measure it here rather than
+  // trust a count of polls or of requested sleeps.
+  virtual std::uint64_t MonotonicMs();
   virtual void DebugOutput(const char* text) = 0;
 };
 
