@@ -206,7 +206,8 @@ TEST_F(InternalRomTest, CommandFailuresStopWithTheirText) {
   }
 }
 
-// A chip that leaves the bus during the erase wait is not asked 50,000 times.
+// A chip that leaves the bus during the erase wait is not polled to the end
+// of the wait.
 TEST_F(InternalRomTest, UnpluggedChipEndsTheWaitAtOnce) {
   Attach("tx40776-atmel");
   window.options_.imageFile = File("rom", Pattern(0x8000, 5));
