@@ -479,6 +479,7 @@ class PlatformServices : public host::PlatformHost {
     return false;  // told: nothing came
   }
   void Sleep(std::uint32_t milliseconds) override { slept += milliseconds; }
+  std::uint64_t MonotonicMs() override { return 4242 + slept; }
   void DebugOutput(const char*) override {}
 
   std::vector<std::uint32_t> notificationWaits;
@@ -500,6 +501,7 @@ TEST(WaitingHostTest, PassesThePlatformServicesOnAndWaitsThroughItsFunction) {
   waiting.Sleep(30);
   EXPECT_EQ(std::vector<std::uint32_t>{30}, waits);
   EXPECT_EQ(30u, platform.slept);
+  EXPECT_EQ(4272u, waiting.MonotonicMs()) << "the platform's clock, not another";
 }
 
 }  // namespace

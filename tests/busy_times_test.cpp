@@ -20,6 +20,7 @@ struct Route {
   const char* entry;  // the device entry Run starts on ("1" for a bridge behind a controller)
   Run run;
   bool everyPart;  // swap in every part of the catalogue, else the profile's own
+  int flashType = -1;  // the parallel part chosen in the flash type list
 };
 
 void PrintTo(const Route& r, std::ostream* os) { *os << r.profile << " entry " << r.entry; }
@@ -46,6 +47,7 @@ class BusyTimesTest : public testing_support::RunWindowFixture,
     const std::string file = WriteFile(r.profile, sim::MakeMatchingImage({type, profile.subCode}, layout));
     std::vector<std::string> args{"--run", r.entry, "--image", file};
     if (r.run == Run::EraseOnly) args.insert(args.end(), {"--rd", "--erase-only"});
+    if (r.flashType >= 0) args.insert(args.end(), {"--flash-type", std::to_string(r.flashType)});
     Console(args);
     const std::size_t at = output.find("result: ");
     return at == std::string::npos ? output : output.substr(at, output.find('\n', at) - at);
@@ -100,7 +102,11 @@ INSTANTIATE_TEST_SUITE_P(
                       Route{"txv929-txr847", "1", Run::Program, false},
                       Route{"txv929-txr847", "1", Run::EraseOnly, false},
                       Route{"txv961-txr842", "1", Run::Program, false},
-                      Route{"txv929-txr842", "1", Run::EraseOnly, false}),
+                      Route{"txv929-txr842", "1", Run::EraseOnly, false},
+                      Route{"tx40776-atmel", "0", Run::Program, false, 0},
+                      Route{"tx40776-atmel", "0", Run::EraseOnly, false, 0},
+                      Route{"tx40776-pmc", "0", Run::Program, false, 1},
+                      Route{"tx40776-3e8a", "0", Run::Program, false, 2}),
     RouteName);
 
 }  // namespace

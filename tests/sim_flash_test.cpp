@@ -450,20 +450,18 @@ TEST(FlashPartFactsTest, EveryPartAsItsChip) {
 TEST(ParallelFlashTest, OnlyTheMatchingUnlockSequenceProgramsOrErases) {
   sim::ParallelFlash pmc(sim::ParallelPartKind::Pmc39LV512);
   // The ATMEL/SST sequence on a PMC part does nothing.
-  pmc.Write(0x5555, 0xAA);
-  pmc.Write(0x2AAA, 0x55);
-  pmc.Write(0x5555, 0xA0);
-  pmc.Write(0x0010, 0x12);
+  pmc.Write(0x5555, 0xAA, 0);
+  pmc.Write(0x2AAA, 0x55, 0);
+  pmc.Write(0x5555, 0xA0, 0);
+  pmc.Write(0x0010, 0x12, 0);
   EXPECT_EQ(0xFF, pmc.Read(0x10));
   EXPECT_EQ(0, pmc.programmedBytes);
-  pmc.Write(0x0555, 0xAA);
-  pmc.Write(0x02AA, 0x55);
-  pmc.Write(0x0555, 0xA0);
-  pmc.Write(0x0010, 0x12);
+  pmc.Write(0x0555, 0xAA, 0);
+  pmc.Write(0x02AA, 0x55, 0);
+  pmc.Write(0x0555, 0xA0, 0);
+  pmc.Write(0x0010, 0x12, 0);
   EXPECT_EQ(0x12, pmc.Read(0x10));
-  EXPECT_TRUE(pmc.PollBusy());
-  EXPECT_TRUE(pmc.PollBusy());
-  EXPECT_FALSE(pmc.PollBusy());
+  EXPECT_TRUE(pmc.Busy(0));
 
   sim::ParallelFlash atmel(sim::ParallelPartKind::Atmel49BV512);
   atmel.cells().Program(0x20, 0x00);
@@ -473,7 +471,7 @@ TEST(ParallelFlashTest, OnlyTheMatchingUnlockSequenceProgramsOrErases) {
                       {0x0555, 0xAA},
                       {0x02AA, 0x55},
                       {0x0555, 0x10}})
-    atmel.Write(static_cast<std::uint16_t>(a), static_cast<std::uint8_t>(d));
+    atmel.Write(static_cast<std::uint16_t>(a), static_cast<std::uint8_t>(d), 0);
   EXPECT_EQ(0x00, atmel.Read(0x20));
   EXPECT_EQ(0, atmel.chipErases);
   for (auto [a, d] : {std::pair{0x5555, 0xAA},
@@ -482,7 +480,7 @@ TEST(ParallelFlashTest, OnlyTheMatchingUnlockSequenceProgramsOrErases) {
                       {0x5555, 0xAA},
                       {0x2AAA, 0x55},
                       {0x5555, 0x10}})
-    atmel.Write(static_cast<std::uint16_t>(a), static_cast<std::uint8_t>(d));
+    atmel.Write(static_cast<std::uint16_t>(a), static_cast<std::uint8_t>(d), 0);
   EXPECT_EQ(0xFF, atmel.Read(0x20));
   EXPECT_EQ(1, atmel.chipErases);
 }
@@ -508,12 +506,65 @@ TEST(ParallelFlashTest, SectorAndBlockErasesWhereThePartHasThem) {
     const Bytes zeros(sim::ParallelFlash::kSize, 0x00);
     f.cells().Load(0, zeros.data(), zeros.size());
     for (auto [a, d] : {std::pair{r.h, 0xAA}, {r.g, 0x55}, {r.h, 0x80}, {r.h, 0xAA}, {r.g, 0x55}})
-      f.Write(a, static_cast<std::uint8_t>(d));
-    f.Write(0x1234, r.command);
+      f.Write(a, static_cast<std::uint8_t>(d), 0);
+    f.Write(0x1234, r.command, 0);
     for (std::uint32_t a : {0x0000u, 0x0FFFu, 0x1000u, 0x1FFFu, 0x2000u, 0xFFFFu})
       EXPECT_EQ(a >= r.first && a < r.end ? 0xFF : 0x00, f.Read(a)) << a;
     EXPECT_EQ(r.first == r.end ? 0 : 1, f.unitErases);
     EXPECT_EQ(0, f.chipErases);
+  }
+}
+
+// Each operation keeps the part busy for its data sheet time, typical or
+// maximum as asked; meanwhile the part ignores the bus.
+TEST(ParallelFlashTest, BusyForThePartsTimesTypicalAndMaximum) {
+  struct Row {
+    sim::ParallelPartKind kind;
+    std::uint16_t h, g;
+    std::uint8_t command;  // 0x10 chip erase, 0x30 sector erase, 0xA0 byte program
+    std::uint32_t typicalUs, maximumUs;
+  };
+  const Row rows[] = {
+      {sim::ParallelPartKind::Atmel49BV512, 0x5555, 0x2AAA, 0x10, 3'300'000, 10'000'000},
+      {sim::ParallelPartKind::Atmel49BV512, 0x5555, 0x2AAA, 0xA0, 30, 90},
+      {sim::ParallelPartKind::Pmc39LV512, 0x0555, 0x02AA, 0x10, 40'000, 120'000},
+      {sim::ParallelPartKind::Pmc39LV512, 0x0555, 0x02AA, 0x30, 40'000, 120'000},
+      {sim::ParallelPartKind::Pmc39LV512, 0x0555, 0x02AA, 0xA0, 20, 60},
+      {sim::ParallelPartKind::Sst39LF512, 0x5555, 0x2AAA, 0x10, 70'000, 100'000},
+      {sim::ParallelPartKind::Sst39LF512, 0x5555, 0x2AAA, 0x30, 18'000, 25'000},
+      {sim::ParallelPartKind::Sst39LF512, 0x5555, 0x2AAA, 0xA0, 14, 20},
+  };
+  for (const Row& r : rows) {
+    for (sim::BusyTimes which : {sim::BusyTimes::Typical, sim::BusyTimes::Maximum}) {
+      sim::ParallelFlash f(r.kind);
+      f.SetBusyTimes(which);
+      const std::uint32_t us = which == sim::BusyTimes::Maximum ? r.maximumUs : r.typicalUs;
+      SCOPED_TRACE(f.part().name + " " + std::to_string(r.command) + " " + std::to_string(us));
+      const std::uint64_t t0 = 5000;
+      f.Write(r.h, 0xAA, t0);
+      f.Write(r.g, 0x55, t0);
+      if (r.command == 0xA0) {
+        f.Write(r.h, 0xA0, t0);
+        f.Write(0x0100, 0x00, t0);
+      } else {
+        for (auto [a, d] : {std::pair{r.h, 0x80}, {r.h, 0xAA}, {r.g, 0x55}})
+          f.Write(a, static_cast<std::uint8_t>(d), t0);
+        f.Write(r.command == 0x10 ? r.h : std::uint16_t{0x1000}, r.command, t0);
+      }
+      EXPECT_TRUE(f.Busy(t0 + us - 1));
+      std::uint64_t settled = t0;
+      EXPECT_TRUE(f.Settle(settled));
+      EXPECT_EQ(t0 + us, settled);
+      EXPECT_FALSE(f.Busy(t0 + us));
+      // A program sent while busy is lost; once ready it takes.
+      for (std::uint64_t at : {t0 + us - 1, t0 + us}) {
+        f.Write(r.h, 0xAA, at);
+        f.Write(r.g, 0x55, at);
+        f.Write(r.h, 0xA0, at);
+        f.Write(0x0200, static_cast<std::uint8_t>(at & 0x7F), at);
+      }
+      EXPECT_EQ((t0 + us) & 0x7F, f.Read(0x0200));
+    }
   }
 }
 

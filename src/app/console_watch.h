@@ -100,6 +100,8 @@ class WatchedClock : public host::Clock {
     inner_.Sleep(milliseconds);
   }
 
+  std::uint64_t MonotonicMs() override { return inner_.MonotonicMs(); }
+
  private:
   host::Clock& inner_;
   const std::vector<HostWatcher*>& watchers_;

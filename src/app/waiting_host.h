@@ -18,6 +18,8 @@ class WaitingClock : public host::Clock {
 
   void Sleep(std::uint32_t milliseconds) override { wait_(milliseconds, inner_); }
 
+  std::uint64_t MonotonicMs() override { return inner_.MonotonicMs(); }
+
  private:
   host::Clock& inner_;
   WaitFunction wait_;

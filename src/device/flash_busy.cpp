@@ -1,10 +1,11 @@
 #include "device/flash_busy.h"
 
 #include <algorithm>
+#include <functional>
 
 #include "device/flash_commands.h"
 #include "device/flash_kind.h"
-#include "device/status_poll.h"
+#include "host/host.h"
 
 namespace device {
 
@@ -44,6 +45,29 @@ constexpr ChipEraseRow kChipErase[] = {
 // No part erases more slowly than 3 s per 64 KB block.
 constexpr std::uint32_t kSlowestPer64KbMs = 3000;
 
+// Chip erase maxima of the parallel parts: AT49BV512, Pm39LV512, SST39LF512.
+constexpr std::uint32_t kRomChipEraseMs[] = {10000, 120, 100};
+
+// Reads the status until ready() holds or limitMs have passed on the host's
+// clock since the first read: how many reads or sleeps that took plays no
+// part, so neither a slow machine nor a short sleep ends the wait early. A
+// read that fails leaves the status as it was (busy); with stopUnanswered it
+// ends the wait.
+bool PollReadyWithin(const std::function<bool(std::uint8_t* status)>& read,
+                     const std::function<bool(std::uint8_t status)>& ready, std::uint32_t limitMs,
+                     bool stopUnanswered) {
+  host::Host& host = host::Current();
+  const std::uint64_t start = host.MonotonicMs();
+  std::uint8_t status = kBusy;
+  for (;;) {
+    const bool answered = read(&status);
+    if (!answered && stopUnanswered) return false;
+    if (answered && ready(status)) return true;
+    if (host.MonotonicMs() - start >= limitMs) return false;
+    host.Sleep(kPollMs);
+  }
+}
+
 }  // namespace
 
 std::uint32_t ChipEraseLimitMs(std::int32_t flashTypeCode, std::int32_t sizeKb) {
@@ -65,12 +89,22 @@ std::uint32_t ChipEraseLimitMs(std::int32_t flashTypeCode, std::int32_t sizeKb) 
 }
 
 bool WaitFlashReadyWithin(const char* path, std::uint32_t limitMs) {
-  // Starts busy: a device that cannot be opened hands back no byte.
-  const int reReads = PollStatus(
-      [path](std::uint8_t* status) { return ReadFlashStatus(path, status) != 0; }, kBusy,
-      [](std::uint8_t status) { return (status & kBusy) == 0; },
-      {static_cast<int>((limitMs + kPollMs - 1) / kPollMs), kPollMs});
-  return reReads >= 0;
+  return PollReadyWithin(
+      [path](std::uint8_t* status) { return ReadFlashStatus(path, status) != 0; },
+      [](std::uint8_t status) { return (status & kBusy) == 0; }, limitMs, false);
+}
+
+std::uint32_t RomReadyLimitMs() {
+  const std::uint32_t maximum = *std::max_element(std::begin(kRomChipEraseMs),
+                                                  std::end(kRomChipEraseMs));
+  return maximum + maximum / 4;
+}
+
+bool WaitRomReadyWithin(const char* path, std::uint32_t limitMs) {
+  // The ROM's status byte is 0x01 while it works, anything else when done.
+  return PollReadyWithin(
+      [path](std::uint8_t* status) { return ReadRomStatus(path, status) != 0; },
+      [](std::uint8_t status) { return status != kBusy; }, limitMs, true);
 }
 
 }  // namespace device

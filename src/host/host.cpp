@@ -1,6 +1,7 @@
 #include "host/host.h"
 
 #include <cctype>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 
@@ -32,6 +33,12 @@ bool DeviceIo::NamesDevice(const std::string& recordPath, const std::string& giv
       return false;
   }
   return !given.empty();
+}
+
+std::uint64_t Clock::MonotonicMs() {
+  return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                        std::chrono::steady_clock::now().time_since_epoch())
+                                        .count());
 }
 
 RunScope::RunScope(DeviceIo& io, std::string path)

@@ -155,6 +155,10 @@ class Clock {
  public:
   virtual ~Clock() = default;
   virtual void Sleep(std::uint32_t milliseconds) = 0;
+  // Milliseconds on a clock that only moves forward, from any starting point:
+  // waits that must outlast a part's busy time measure it here rather than
+  // trust a count of polls or of requested sleeps.
+  virtual std::uint64_t MonotonicMs();
 };
 
 // The volumes of the machine. Drive letters and the Windows folder exist only
@@ -185,6 +189,7 @@ class Host {
   virtual Volumes& volumes() = 0;
 
   void Sleep(std::uint32_t milliseconds) { clock().Sleep(milliseconds); }
+  std::uint64_t MonotonicMs() { return clock().MonotonicMs(); }
   void DebugOutput(const char* text) { io().DebugOutput(text); }
 };
 
@@ -194,6 +199,7 @@ class PlatformHost : public Host, public DeviceIo, public Clock, public Volumes 
   DeviceIo& io() override { return *this; }
   Clock& clock() override { return *this; }
   Volumes& volumes() override { return *this; }
+  using Clock::MonotonicMs;
   using Clock::Sleep;
   using DeviceIo::DebugOutput;
 };

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "device/flash_commands.h"
-#include "device/status_poll.h"
+#include "device/flash_busy.h"
 #include "host/stdio_file.h"
 #include "program/image_file.h"
 #include "program/shared_steps.h"
@@ -16,7 +16,6 @@ namespace program {
 
 namespace {
 
-constexpr std::uint8_t kRomBusy = 0x01;  // the status byte while an erase or program runs
 
 bool AllErased(const std::vector<std::uint8_t>& data) {
   for (std::uint8_t b : data)
@@ -132,14 +131,9 @@ int Program(RunWindow& window, const char* path, int flashTypeIndex) {
 }  // namespace
 
 bool WaitRomReady(const char* path) {
-  // A chip that stopped answering is not ready, and asking it 50,000 times
-  // more would only hang the window: an unanswered read ends the wait.
-  bool answered = true;
-  const int reReads = device::PollStatus(
-      [&](std::uint8_t* status) { return answered = device::ReadRomStatus(path, status) != 0; },
-      kRomBusy, [&](std::uint8_t status) { return !answered || status != kRomBusy; },
-      device::PollBounds{kRomReadyReads - 1, 0, true});
-  return answered && reReads >= 0;
+  // Timed, not counted: a count of back-to-back reads lasts as long as the
+  // machine makes it, which on a fast one is shorter than a chip erase.
+  return device::WaitRomReadyWithin(path, device::RomReadyLimitMs());
 }
 
 int RunInternalRomProcedure(RunWindow& window, const char* path) {

@@ -12,11 +12,9 @@
 namespace program {
 
 inline constexpr std::uint32_t kRomSize = 0x10000;
-// Status reads, back to back, before a busy ROM is given up.
-inline constexpr int kRomReadyReads = 50000;
-
-// True once the ROM reports ready; false after kRomReadyReads busy reads, or
-// at once when a status read goes unanswered.
+// True once the ROM reports ready; false when it is still busy after the
+// slowest part's chip erase and a margin on the host's clock
+// (device::RomReadyLimitMs), or at once when a status read goes unanswered.
 bool WaitRomReady(const char* path);
 
 // Returns kProcedureSucceeded only after a verified update, erase or backup.

@@ -9,6 +9,10 @@ namespace sim {
 
 namespace {
 
+// The virtual clock counts whole milliseconds: work that ends inside one
+// ends the command at the next.
+std::uint64_t UpToMs(std::uint64_t us) { return (us + 999) / 1000; }
+
 // Copies what the chip has to say into the host's buffer; the transferred
 // count is what the chip delivered.
 void Deliver(Exchange& e, const std::uint8_t* data, std::uint32_t n) {
@@ -381,31 +385,41 @@ void BridgeChip::AddEngineConfig() {
 void BridgeChip::AddParallelRom() {
   commands().Add("IsRomBusy", CdbPattern("FF 04 00"), [this](Exchange& e) {
     if (!e.dataIn) return e.Reject();
-    const std::uint8_t busy = parallel_->PollBusy() ? 0x01 : 0x00;
+    const std::uint8_t busy = parallel_->Busy(e.nowMs * 1000) ? 0x01 : 0x00;
     Deliver(e, &busy, 1);
   });
   commands().Add("StartRomErase", CdbPattern("FF 04 01"), [this](Exchange& e) {
     e.transferred = 0;
     if (!romMode_) return e.Reject();  // the chip runs from that flash
-    if (!eraseSequenceSet_ || !parallel_->Settle()) return;
+    std::uint64_t us = e.nowMs * 1000;
+    if (!eraseSequenceSet_ || !parallel_->Settle(us)) return;
     for (int i = 0; i < 6; ++i) {
       const auto address =
           static_cast<std::uint16_t>(eraseSequence_[2 * i] | (eraseSequence_[2 * i + 1] << 8));
-      parallel_->Write(address, eraseSequence_[12 + i]);
+      parallel_->Write(address, eraseSequence_[12 + i], us);
     }
+    e.nowMs = UpToMs(us);
   });
   commands().Add("ProgramRom", CdbPattern("FF 04 02"), [this](Exchange& e) {
     if (e.dataIn || !romMode_) return e.Reject();
     const auto addr = [&](int lo) {
       return static_cast<std::uint16_t>(e.at(lo) | (e.at(lo + 1) << 8));
     };
+    // The chip waits for each byte before it sends the next: the whole run
+    // passes inside the command, and the last byte may still be programming
+    // when it ends.
+    std::uint64_t us = e.nowMs * 1000;
     for (std::uint32_t i = 0; i < e.length && e.data != nullptr; ++i) {
-      if (!parallel_->Settle()) return e.Reject();
-      parallel_->Write(addr(3), e.at(9));
-      parallel_->Write(addr(5), e.at(10));
-      parallel_->Write(addr(7), e.at(11));
-      parallel_->Write(static_cast<std::uint16_t>(i), e.data[i]);
+      if (!parallel_->Settle(us)) {
+        e.nowMs = UpToMs(us);
+        return e.Reject();
+      }
+      parallel_->Write(addr(3), e.at(9), us);
+      parallel_->Write(addr(5), e.at(10), us);
+      parallel_->Write(addr(7), e.at(11), us);
+      parallel_->Write(static_cast<std::uint16_t>(i), e.data[i], us);
     }
+    e.nowMs = UpToMs(us);
   });
   commands().Add("ReadRom", CdbPattern("FF 04 03"), [this](Exchange& e) {
     if (!e.dataIn) return e.Reject();

@@ -96,7 +96,8 @@ FlashPart Pmc(std::string name, std::string chip, std::uint32_t kb, Bytes jedec,
 // no write cycle.
 FlashPart Sst(std::string name, std::string chip, std::uint32_t kb, Bytes jedec,
               std::uint8_t device, std::vector<EraseCommand> erase, AaiMode aai,
-              StatusWriteEnable statusWrite, std::uint8_t protectMask, BusyTime byteProgram) {
+              StatusWriteEnable statusWrite, std::uint8_t protectMask, std::uint8_t powerUp,
+              BusyTime byteProgram) {
   FlashPart p = Part(std::move(name), std::move(chip), kMakerSst, kb, std::move(jedec),
                      std::move(erase), byteProgram);
   p.answer90 = AfterDummies({0xBF, device});
@@ -107,6 +108,7 @@ FlashPart Sst(std::string name, std::string chip, std::uint32_t kb, Bytes jedec,
   p.statusWriteTime = {};
   p.statusWrite = statusWrite;
   p.protectMask = protectMask;
+  p.powerUpProtection = powerUp;
   p.engineChipErase = 0x60;
   p.engineBlockErase = 0x52;
   p.engineProgram = aai == AaiMode::Word ? 0xAD : 0xAF;
@@ -220,13 +222,13 @@ std::vector<FlashPart> BuildCatalogue() {
                                        Unit(0xD8, 64, sstUnit), Chip(0x60, Ms(35, 50)),
                                        Chip(0xC7, Ms(35, 50))};
   parts.push_back(Sst("sst-25vf512", "SST25VF512", 64, {}, 0x48, sstSmall, AaiMode::Byte,
-                      StatusWriteEnable::Ewsr, 0x0C, Us(14, 20)));
+                      StatusWriteEnable::Ewsr, 0x0C, 0x0C, Us(14, 20)));
   parts.push_back(Sst("sst-25vf010", "SST25VF010", 128, {}, 0x49, sstSmall, AaiMode::Byte,
-                      StatusWriteEnable::Ewsr, 0x0C, Us(14, 20)));
+                      StatusWriteEnable::Ewsr, 0x0C, 0x0C, Us(14, 20)));
   parts.push_back(Sst("sst-25vf016b", "SST25VF016B", 2048, {0xBF, 0x25, 0x41}, 0x41, sstB,
-                      AaiMode::Word, StatusWriteEnable::Either, 0x3C, Us(7, 10)));
+                      AaiMode::Word, StatusWriteEnable::Either, 0x3C, 0x1C, Us(7, 10)));
   parts.push_back(Sst("sst-25vf032b", "SST25VF032B", 4096, {0xBF, 0x25, 0x4A}, 0x4A, sstB,
-                      AaiMode::Word, StatusWriteEnable::Ewsr, 0x3C, Us(7, 10)));
+                      AaiMode::Word, StatusWriteEnable::Ewsr, 0x3C, 0x1C, Us(7, 10)));
   // ST/EON/MXIC (the makers the chips report as one kind): no 4 KB sectors.
   // The JEDEC parts keep the one-byte signature for older hosts.
   parts.push_back(WithRes(M25p("st-m25p05", "M25P05-A", 64, {0x20, 0x20, 0x10}, 32,

@@ -95,6 +95,9 @@ struct FlashPart {
   bool aaiStatusFlag = false;  // status bit 6 reads 1 while an AAI sequence is open
   StatusWriteEnable statusWrite = StatusWriteEnable::Wren;
   std::uint8_t protectMask = 0x1C;  // status bits a status write can change (block protection)
+  // The protection bits the part comes up with at power-up: the SST parts set
+  // their block protection, the others keep what was last written (none here).
+  std::uint8_t powerUpProtection = 0;
   // The opcodes a bridge that recognises the part on its own programs into its
   // flash engine: chip erase, block erase, program, sector erase. They are the
   // bridge firmware's choice for the maker, not the part's: a part may ignore

@@ -124,6 +124,7 @@ class Machine : public host::PlatformHost {
   std::string WindowsDirectory() override { return windowsDirectory_; }
   unsigned DriveType(const char* root) override;
   void Sleep(std::uint32_t milliseconds) override;
+  std::uint64_t MonotonicMs() override { return nowMs_; }
   void DebugOutput(const char* text) override;
 
   const Attachment* Find(const std::string& path) const;

@@ -17,10 +17,15 @@ enum Step {
 }  // namespace
 
 const ParallelPart& ParallelPartFor(ParallelPartKind kind) {
+  // Busy times in microseconds, typical / maximum; docs/enclosure-profiles.md
+  // names their sources and which of them are estimates.
   static const ParallelPart parts[] = {
-      {"ATMELAT 49BV512", "AT49BV512", 0x5555, 0x2AAA, 20, 2, 0, 0},
-      {"PMC OM39LV512", "Pm39LV512", 0x0555, 0x02AA, 20, 2, 0x1000, 0x10000},
-      {"SST SST39LF512", "SST39LF512", 0x5555, 0x2AAA, 20, 2, 0x1000, 0},
+      {"ATMELAT 49BV512", "AT49BV512", 0x5555, 0x2AAA, 0, 0,
+       {3'300'000, 10'000'000}, {}, {30, 90}},
+      {"PMC OM39LV512", "Pm39LV512", 0x0555, 0x02AA, 0x1000, 0x10000,
+       {40'000, 120'000}, {40'000, 120'000}, {20, 60}},
+      {"SST SST39LF512", "SST39LF512", 0x5555, 0x2AAA, 0x1000, 0,
+       {70'000, 100'000}, {18'000, 25'000}, {14, 20}},
   };
   return parts[static_cast<int>(kind)];
 }
@@ -36,15 +41,15 @@ void ParallelFlash::AddFault(const FlashFault& fault) {
   faults_.back().used = 0;
 }
 
-void ParallelFlash::StartOperation(int polls) {
+void ParallelFlash::StartOperation(const BusyTime& time, std::uint64_t nowUs) {
   ++operations_;
-  busyPolls_ = polls;
+  readyAtUs_ = nowUs + (busyTimes_ == BusyTimes::Maximum ? time.maximumUs : time.typicalUs);
   for (const FlashFault& f : faults_)
     if (f.kind == FlashFault::Kind::StaysBusy && operations_ >= f.atOperation) stuckBusy_ = true;
 }
 
-void ParallelFlash::Write(std::uint16_t address, std::uint8_t data) {
-  if (stuckBusy_ || busyPolls_ > 0) return;  // the part ignores the bus while it works
+void ParallelFlash::Write(std::uint16_t address, std::uint8_t data, std::uint64_t nowUs) {
+  if (Busy(nowUs)) return;  // the part ignores the bus while it works
   const bool at1 = address == part_.unlock1;
   const bool at2 = address == part_.unlock2;
   const int before = step_;
@@ -72,7 +77,7 @@ void ParallelFlash::Write(std::uint16_t address, std::uint8_t data) {
       cells_.stuckBits = lasting;
       ++programmedBytes;
       step_ = kIdle;
-      StartOperation(part_.programBusyPolls);
+      StartOperation(part_.byteProgram, nowUs);
       return;
     }
     case kErase1:
@@ -86,7 +91,7 @@ void ParallelFlash::Write(std::uint16_t address, std::uint8_t data) {
       if (at1 && data == 0x10) {
         cells_.EraseAll();
         ++chipErases;
-        StartOperation(part_.eraseBusyPolls);
+        StartOperation(part_.chipErase, nowUs);
         return;
       }
       const std::uint32_t unit = data == 0x30 ? part_.sectorErase30
@@ -95,7 +100,7 @@ void ParallelFlash::Write(std::uint16_t address, std::uint8_t data) {
       if (unit != 0) {
         cells_.EraseUnit(address, unit);
         ++unitErases;
-        StartOperation(part_.eraseBusyPolls);
+        StartOperation(part_.unitErase, nowUs);
         return;
       }
       break;
@@ -120,18 +125,11 @@ std::uint8_t ParallelFlash::Read(std::uint32_t address) const {
   return value;
 }
 
-bool ParallelFlash::PollBusy() {
-  if (stuckBusy_) return true;
-  if (busyPolls_ > 0) {
-    --busyPolls_;
-    return true;
-  }
-  return false;
-}
+bool ParallelFlash::Busy(std::uint64_t nowUs) const { return stuckBusy_ || nowUs < readyAtUs_; }
 
-bool ParallelFlash::Settle() {
+bool ParallelFlash::Settle(std::uint64_t& nowUs) const {
   if (stuckBusy_) return false;
-  busyPolls_ = 0;
+  if (nowUs < readyAtUs_) nowUs = readyAtUs_;
   return true;
 }
 

@@ -20,13 +20,16 @@ struct ParallelPart {
   std::string chip;                // the chip, as its data sheet names it
   std::uint16_t unlock1 = 0x5555;  // receives 0xAA, then the command byte
   std::uint16_t unlock2 = 0x2AAA;  // receives 0x55
-  int eraseBusyPolls = 20;         // status reads that still see the erase running
-  int programBusyPolls = 2;        // status reads after a program run
   // Erases besides the chip erase (0x10): the six-cycle sequence ending in
   // 0x30 (sector) or 0x50 (block) written to an address in the unit; 0 when
   // the part has no such erase and ends the sequence without erasing.
   std::uint32_t sectorErase30 = 0;
   std::uint32_t blockErase50 = 0;
+  // Busy times, typical and maximum: the chip erase, a sector or block erase
+  // and one byte program.
+  BusyTime chipErase;
+  BusyTime unitErase;
+  BusyTime byteProgram;
 };
 
 const ParallelPart& ParallelPartFor(ParallelPartKind kind);
@@ -42,15 +45,19 @@ class ParallelFlash {
   FlashArray& cells() { return cells_; }
   const FlashArray& cells() const { return cells_; }
 
-  // One write cycle on the flash bus.
-  void Write(std::uint16_t address, std::uint8_t data);
+  // Typical busy times unless the maximum is asked for.
+  void SetBusyTimes(BusyTimes which) { busyTimes_ = which; }
+
+  // One write cycle on the flash bus at nowUs (microseconds of the virtual
+  // clock). While an operation runs the part ignores the bus.
+  void Write(std::uint16_t address, std::uint8_t data, std::uint64_t nowUs);
   std::uint8_t Read(std::uint32_t address) const;
-  // The chip's busy byte source: true while an operation runs. Every call
-  // counts as one status read; the part comes back after a number of reads.
-  bool PollBusy();
-  // Finishes a running operation at once (the chip waits between bytes of
-  // its own program run). False when the part never comes back.
-  bool Settle();
+  // The chip's busy byte source: true while an operation runs at nowUs.
+  bool Busy(std::uint64_t nowUs) const;
+  // Waits for the running operation, moving nowUs on to its end (the chip
+  // polls between bytes of its own program run). False when the part never
+  // comes back.
+  bool Settle(std::uint64_t& nowUs) const;
 
   void AddFault(const FlashFault& fault);
 
@@ -60,13 +67,14 @@ class ParallelFlash {
   int rejectedSequences = 0;  // command cycles that broke the unlock sequence
 
  private:
-  void StartOperation(int polls);
+  void StartOperation(const BusyTime& time, std::uint64_t nowUs);
 
   ParallelPartKind kind_;
   ParallelPart part_;
   FlashArray cells_;
+  BusyTimes busyTimes_ = BusyTimes::Typical;
   int step_ = 0;  // position in the command sequence
-  int busyPolls_ = 0;
+  std::uint64_t readyAtUs_ = 0;
   bool stuckBusy_ = false;
   int operations_ = 0;
   std::vector<FlashFault> faults_;

@@ -669,6 +669,13 @@ std::vector<std::uint8_t> FactoryFirmware(const EnclosureProfile& profile, std::
   return image;
 }
 
+namespace {
+std::uint8_t StartingProtection(const std::optional<std::uint8_t>& bits,
+                                const AttachOptions& options, const FlashPart& part) {
+  return bits.value_or(options.powerUpProtection ? part.powerUpProtection : 0);
+}
+}  // namespace
+
 std::shared_ptr<BridgeChip> MakeBridge(const EnclosureProfile& profile,
                                        const AttachOptions& options) {
   std::shared_ptr<SerialFlash> serial;
@@ -678,7 +685,7 @@ std::shared_ptr<BridgeChip> MakeBridge(const EnclosureProfile& profile,
       serial = std::make_shared<SerialFlash>(*part);
       const std::vector<std::uint8_t> image = FactoryFirmware(profile, part->sizeBytes());
       serial->cells().Load(0, image.data(), image.size());
-      serial->SetProtection(options.protection);
+      serial->SetProtection(StartingProtection(options.protection, options, *part));
       serial->SetBusyTimes(options.busyTimes);
       for (const FlashFault& f : options.flashFaults) serial->AddFault(f);
     }
@@ -688,6 +695,7 @@ std::shared_ptr<BridgeChip> MakeBridge(const EnclosureProfile& profile,
     const std::vector<std::uint8_t> image = FactoryFirmware(profile, ParallelFlash::kSize);
     parallel->cells().Load(0, image.data(), image.size());
     for (const FlashFault& f : options.flashFaults) parallel->AddFault(f);
+    parallel->SetBusyTimes(options.busyTimes);
   }
   auto chip = std::make_shared<BridgeChip>(profile.bridge, serial, parallel);
   for (const DisappearFault& f : options.disappear) chip->AddDisappearance(f);
@@ -712,7 +720,7 @@ std::shared_ptr<SerialFlash> MakeBehindFlash(const EnclosureProfile& profile,
   behindRow.chipType = profile.behind->bridge == "TXR842" ? 6 : 10;
   const std::vector<std::uint8_t> image = FactoryFirmware(behindRow, part->sizeBytes());
   flash->cells().Load(0, image.data(), image.size());
-  flash->SetProtection(options.behindProtection);
+  flash->SetProtection(StartingProtection(options.behindProtection, options, *part));
   flash->SetBusyTimes(options.busyTimes);
   for (const FlashFault& f : options.behindFlashFaults) flash->AddFault(f);
   return flash;

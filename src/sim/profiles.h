@@ -68,10 +68,14 @@ struct AttachOptions {
   std::vector<Volume> volumes;
   std::vector<FlashFault> flashFaults;
   std::vector<DisappearFault> disappear;
-  std::uint8_t protection = 0;  // protection bits the serial flash starts with
+  // Protection bits the serial flash starts with; unset: none, or with
+  // powerUpProtection the part's own power-up state
+  // (FlashPart::powerUpProtection: the SST parts' block protection).
+  std::optional<std::uint8_t> protection;
+  bool powerUpProtection = false;
   // The same for the flash of the bridge behind a storage controller.
   std::vector<FlashFault> behindFlashFaults;
-  std::uint8_t behindProtection = 0;
+  std::optional<std::uint8_t> behindProtection;
   bool asCdrom = false;  // attach as a CD-ROM unit whatever the profile says
   // The busy times of the serial flash parts (the bridge's and the one behind
   // a controller): typical, or the data sheets' maximum.
