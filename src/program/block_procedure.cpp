@@ -11,6 +11,7 @@
 #include "host/host.h"
 #include "program/block_transfer.h"
 #include "program/crc16.h"
+#include "program/guarded_steps.h"
 #include "program/image_file.h"
 #include "program/procedures.h"
 #include "program/settings.h"
@@ -29,72 +30,23 @@ constexpr const char* kPowerCycle = "Please Turn-Off the Power and Turn-On Again
 
 bool IsBankChip(std::uint8_t type) { return type == 12 || type == 16; }
 std::uint32_t RoundUp(std::uint32_t n, std::uint32_t unit) { return (n + unit - 1) / unit * unit; }
-bool AllErased(const std::uint8_t* data, std::uint32_t n) {
-  return std::all_of(data, data + n, [](std::uint8_t b) { return b == 0xFF; });
-}
 
-// The saved NVRAM area and the duty to put it back once its flash may have
-// been erased: every way out of a run that erased it writes it back and
-// checks what the flash then holds.
-class KeptNvram {
- public:
-  KeptNvram(RunWindow& window, const char* path, std::uint32_t offset)
-      : window_(window), path_(path), offset_(offset), data_(kBlockNvramSize) {}
-
-  // False with the status text shown when it could not be saved: not read
-  // whole, or read differently twice.
-  bool Save() {
-    device::PaddedBuffer check(kBlockNvramSize);
-    if (!data_.ok() || !check.ok()) {
-      window_.ShowStatus("Allocate buffers Error!!");
-      return false;
-    }
-    const auto read = [this](std::uint8_t* into) {
-      return ReadFlashRange(window_, path_, offset_, into, kBlockNvramSize);
-    };
-    if (!ReadTwiceAgreeing(read, data_.data(), check.data(), kBlockNvramSize)) {
-      window_.ShowStatus("Backup NVRAM command fail!");
-      return false;
-    }
-    saved_ = true;
-    return true;
-  }
-  const std::uint8_t* data() const { return data_.data(); }
-  // From now on the flash under the area may be erased.
-  void AtRisk() { atRisk_ = saved_; }
-  // The area was verified in place (programmed as part of the image).
-  void InPlace() { atRisk_ = false; }
-  // Writes the area back (no erase: the bytes are programmed over what is
-  // there) and reads it back. True when nothing was at risk or it is in place.
-  bool Restore() {
-    if (!atRisk_) return true;
-    atRisk_ = false;
-    PollFlash(path_);
-    if (!WriteFlashRange(window_, path_, offset_, data_.data(), kBlockNvramSize, kEraseNone))
-      return false;
-    device::PaddedBuffer check(kBlockNvramSize);
-    return check.ok() &&
-           ReadFlashRange(window_, path_, offset_, check.data(), kBlockNvramSize) &&
-           std::memcmp(check.data(), data_.data(), kBlockNvramSize) == 0;
-  }
-
- private:
-  RunWindow& window_;
-  const char* path_;
-  std::uint32_t offset_;
-  device::PaddedBuffer data_;
-  bool saved_ = false;
-  bool atRisk_ = false;
-};
-
-// A failed run that may have erased the area puts it back; only a failed
-// write-back changes the failure text.
-void RestoreAfterFailure(RunWindow& window, KeptNvram& nvram) {
-  const std::string text = window.StatusText();
-  if (nvram.Restore())
-    window.ShowStatus(text);
-  else
-    window.ShowStatus("Write NVRAM back command fail!");
+// The NVRAM area at offset, kept through a run: read and written back
+// through the block commands (the write-back programs over what is there).
+KeptRegion KeptNvram(RunWindow& window, const char* path, std::uint32_t offset) {
+  RegionAccess access{
+      [&window, path, offset](std::uint8_t* into) {
+        return ReadFlashRange(window, path, offset, into, kBlockNvramSize);
+      },
+      [&window, path, offset](const std::uint8_t* from) {
+        PollFlash(path);
+        return WriteFlashRange(window, path, offset, from, kBlockNvramSize, kEraseNone)
+                   ? WriteBack::Written
+                   : WriteBack::Failed;
+      }};
+  return KeptRegion(window, kBlockNvramSize, std::move(access),
+                    {"Backup NVRAM command fail!", "Write NVRAM back command fail!", nullptr,
+                     nullptr, StatusPaint::Show, true});
 }
 
 }  // namespace
@@ -142,11 +94,12 @@ bool EraseOnlyKeepNvram(RunWindow& window, const char* path) {
   }
   std::memset(ff.data(), 0xFF, std::max(size, kBlockNvramSize));
   const bool keep = !window.options().nvramChecked;
-  KeptNvram nvram(window, path, layout.nvramOffset);
+  KeptRegion nvram = KeptNvram(window, path, layout.nvramOffset);
   if (keep && !nvram.Save()) return false;
+  // Every way out from here puts the NVRAM back if it was erased (nvram's
+  // destructor); a failure shows its text first.
   auto fail = [&](const char* text) {
-    window.ShowStatus(text);
-    RestoreAfterFailure(window, nvram);
+    PutStatus(window, StatusPaint::Show, text);
     return false;
   };
 
@@ -168,7 +121,7 @@ bool EraseOnlyKeepNvram(RunWindow& window, const char* path) {
   if (!readBack.ok()) return fail("Allocate read buffer Error!!");
   // A flash that could not be read is not taken as blank.
   const bool blank =
-      ReadFlashRange(window, path, 0, readBack.data(), size) && AllErased(readBack.data(), size);
+      ReadFlashRange(window, path, 0, readBack.data(), size) && IsBlank(readBack.data(), size);
   if (!blank) {
     const bool erased = mxic
                             ? device::WriteFlashBlock(path, 0, ff.data(), kBlockNvramSize,
@@ -180,12 +133,9 @@ bool EraseOnlyKeepNvram(RunWindow& window, const char* path) {
     }
     if (!ReadFlashRange(window, path, 0, readBack.data(), size))
       return fail("Read Back Erased Flash Error!!");
-    if (!AllErased(readBack.data(), size)) return fail("Data not 0xff !!");
+    if (!RequireBlank(window, readBack.data(), size)) return fail(nullptr);
   }
-  if (keep && !nvram.Restore()) {
-    window.ShowStatus("Write NVRAM back command fail!");
-    return false;
-  }
+  if (!nvram.Restore()) return false;
   window.ShowStatus("Erase flash all success!");
   return true;
 }
@@ -219,7 +169,7 @@ int ProgramAndVerifyImage(RunWindow& window, const char* path) {
   }
 
   if (type == 11) (void)device::ClearFlashPageSize(path);
-  KeptNvram nvram(window, path, layout.nvramOffset);
+  KeptRegion nvram = KeptNvram(window, path, layout.nvramOffset);
   if (keep && !nvram.Save()) return kProcedureFailed;
 
   // s: the programmed size. On a bank chip that keeps its NVRAM it reaches
@@ -289,8 +239,8 @@ int ProgramAndVerifyImage(RunWindow& window, const char* path) {
         if (!ReadFlashRange(window, path, address, readBack.data(), s)) {
           window.ShowStatus("Read command fail!");
           failed = true;
-        } else if (std::memcmp(image.data(), readBack.data(), s) != 0) {
-          window.ShowStatus("Data compare fail !!");
+        } else if (!RequireEqual(window, image.data(), readBack.data(), s,
+                                 {"Data compare fail !!"})) {
           failed = true;
         }
       }
@@ -300,10 +250,7 @@ int ProgramAndVerifyImage(RunWindow& window, const char* path) {
         mode = t == 1 ? kEraseChip : kEraseSector;
       }
     }
-    if (!passDone) {
-      RestoreAfterFailure(window, nvram);
-      return kProcedureFailed;
-    }
+    if (!passDone) return kProcedureFailed;
     // The first pass wrote the merged NVRAM with the image and read it back.
     if (pass == 0) nvram.InPlace();
     address = kBankSpan;
