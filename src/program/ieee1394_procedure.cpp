@@ -9,6 +9,7 @@
 #include "device/passthrough.h"
 #include "host/host.h"
 #include "program/block_transfer.h"
+#include "program/guarded_steps.h"
 #include "program/image_file.h"
 #include "program/procedures.h"
 #include "program/settings.h"
@@ -70,39 +71,33 @@ bool Erase1394KeepNvram(RunWindow& window, const char* path) {
   window.ShowStatus("Start Erase only!");
   const std::uint32_t size = Transfer().flashSize;
   device::PaddedBuffer ff(std::max(size, kTransfer));
-  std::vector<std::uint8_t> nvram;
-  try {
-    nvram.assign(kNvramSize, 0);
-  } catch (const std::bad_alloc&) {
-    nvram.clear();
-  }
-  if (!ff.ok() || nvram.empty()) {
+  if (!ff.ok()) {
     window.ShowStatus("Allocate buffers Error!!");
     return false;
   }
   std::memset(ff.data(), 0xFF, std::max(size, kTransfer));
-  std::uint8_t check[kNvramSize];
-  const auto read = [&](std::uint8_t* into) {
-    return ReadFlashRange(window, path, kNvramAddress, into, kNvramSize);
-  };
-  if (!ReadTwiceAgreeing(read, nvram.data(), check, kNvramSize)) {
-    window.ShowStatus("Backup NVRAM command fail!");
-    return false;
-  }
-
-  // Once the erase point of the NVRAM was sent, the record goes back on
-  // every way out; the write at 0x8000 carries the erase flag itself.
-  auto restore = [&] {
-    PollFlash(path);
-    if (!Write1394Range(window, path, kNvramAddress, nvram.data(), kNvramSize)) return false;
-    std::vector<std::uint8_t> check(kNvramSize);
-    return ReadFlashRange(window, path, kNvramAddress, check.data(), kNvramSize) && check == nvram;
-  };
+  // The write at 0x8000 carries the erase flag itself.
+  RegionAccess access{
+      [&window, path](std::uint8_t* into) {
+        return ReadFlashRange(window, path, kNvramAddress, into, kNvramSize);
+      },
+      [&window, path](const std::uint8_t* from) {
+        PollFlash(path);
+        return Write1394Range(window, path, kNvramAddress, from, kNvramSize) ? WriteBack::Written
+                                                                             : WriteBack::Failed;
+      }};
+  KeptRegion nvram(window, kNvramSize, std::move(access),
+                   {"Backup NVRAM command fail!", "Write NVRAM back command fail!", nullptr,
+                    nullptr, StatusPaint::Show, true});
+  if (!nvram.Save()) return false;
+  // From the first erase on, nvram's destructor puts the record back on
+  // every way out.
   auto fail = [&](const char* text) {
-    window.ShowStatus(restore() ? text : "Write NVRAM back command fail!");
+    window.ShowStatus(text);
     return false;
   };
 
+  nvram.AtRisk();
   (void)device::WriteFlashBlockPlain(path, 0, ff.data(), kTransfer, 1);
   host::Current().Sleep(500);
   if (!device::WriteFlashBlockPlain(path, kNvramAddress, ff.data(), kTransfer, 1))
@@ -114,13 +109,8 @@ bool Erase1394KeepNvram(RunWindow& window, const char* path) {
   // A flash that could not be read is not taken as blank.
   if (!ReadFlashRange(window, path, 0, readBack.data(), size))
     return fail("Read Back Erased Flash Error!!");
-  if (!std::all_of(readBack.data(), readBack.data() + size, [](std::uint8_t b) { return b == 0xFF; }))
-    return fail("Data not 0xff !!");
-
-  if (!restore()) {
-    window.ShowStatus("Write NVRAM back command fail!");
-    return false;
-  }
+  if (!RequireBlank(window, readBack.data(), size)) return false;
+  if (!nvram.Restore()) return false;
   window.ShowStatus("Erase flash all success!");
   return true;
 }
@@ -160,10 +150,8 @@ int Program1394Image(RunWindow& window, const char* path) {
     window.ShowStatus("Read command fail!");
     return kProcedureFailed;
   }
-  if (std::memcmp(image.data(), readBack.data(), s) != 0) {
-    window.ShowStatus("Data compare fail !!");
+  if (!RequireEqual(window, image.data(), readBack.data(), s, {"Data compare fail !!"}))
     return kProcedureFailed;
-  }
   window.ShowStatus("Programming Success!!");
   window.Message(kPowerCycle, kCaptionMessage, MessageIcon::None);
   return kProcedureSucceeded;
