@@ -13,6 +13,7 @@
 #include "device/spi_commands.h"
 #include "host/host.h"
 #include "identify/device_identify.h"
+#include "program/guarded_steps.h"
 #include "program/image_file.h"
 #include "program/procedures.h"
 #include "program/settings.h"
@@ -75,40 +76,22 @@ bool EraseForSmallImage(RunWindow& window, const char* path, std::size_t fileLen
 }
 
 // The NVRAM record a small image keeps: read whole before the first erase,
-// written back and checked on every way out once an erase was sent.
-struct KeptNvram {
-  std::uint8_t bytes[kNvramRecordSize] = {};
-  bool kept = false;    // read whole and due to go back
-  bool erased = false;  // an erase was sent, so the record may be gone
-};
-
-// Writes the record back and reads it again. False, with its status shown,
-// when it did not go back as it was: the chip has lost its settings.
-bool RestoreNvram(RunWindow& window, const char* path, const KeptNvram& record) {
-  if (!device::WriteFlash(path, kNvramRecordAddress, record.bytes, kNvramRecordSize)) {
-    window.ShowStatus(kNvramWriteBackFail);
-    return false;
-  }
-  std::uint8_t check[kNvramRecordSize] = {};
-  if (!device::ReadFlashWhole(path, kNvramRecordAddress, check, kNvramRecordSize) ||
-      std::memcmp(check, record.bytes, kNvramRecordSize) != 0) {
-    window.ShowStatus(kNvramCompareFail);
-    return false;
-  }
-  std::fputs("write NVRAM O.K.\n", stdout);
-  return true;
-}
-
-// A failed run whose step showed its text: the record goes back where an
-// erase may have taken it (best effort; a failed write-back replaces the
-// text, as the lost settings matter more).
-int Failed(RunWindow& window, const char* path, const KeptNvram& record) {
-  if (record.kept && record.erased) (void)RestoreNvram(window, path, record);
-  return 0;
-}
-int Fail(RunWindow& window, const char* path, const KeptNvram& record, const char* text) {
-  window.ShowStatus(text);
-  return Failed(window, path, record);
+// written back and checked on every way out once an erase was sent (a
+// failed write-back replaces the failure's text: the lost settings matter
+// more).
+KeptRegion KeptRecord(RunWindow& window, const char* path) {
+  RegionAccess access{
+      [path](std::uint8_t* into) {
+        return device::ReadFlashWhole(path, kNvramRecordAddress, into, kNvramRecordSize) != 0;
+      },
+      [path](const std::uint8_t* from) {
+        return device::WriteFlash(path, kNvramRecordAddress, from, kNvramRecordSize)
+                   ? WriteBack::Written
+                   : WriteBack::Failed;
+      },
+      [] { std::fputs("write NVRAM O.K.\n", stdout); }};
+  return KeptRegion(window, kNvramRecordSize, std::move(access),
+                    {kNvramReadFail, kNvramWriteBackFail, kNvramCompareFail});
 }
 
 // True when an image of `length` bytes fits the flash: the size
@@ -158,7 +141,7 @@ int ProgramImage(RunWindow& window, const char* path) {
   const bool ready = device::WaitFlashReady(path);
   if (!ready) DebugTrace("0.1 Device initial not ready!!");
 
-  KeptNvram record;
+  KeptRegion record = KeptRecord(window, path);
   if (length > kSectorEraseLimit) {
     if (!device::EraseFlashChip(path)) {
       window.ShowStatus(kEraseFail);
@@ -172,18 +155,14 @@ int ProgramImage(RunWindow& window, const char* path) {
             path, device::ChipEraseLimitMs(facts.flashTypeCode, facts.flashSizeKb)))
       window.ShowStatus(kNotReadyAfterErase);
   } else {
-    std::uint8_t check[kNvramRecordSize] = {};
-    const auto readRecord = [path](std::uint8_t* into) {
-      return device::ReadFlashWhole(path, kNvramRecordAddress, into, kNvramRecordSize) != 0;
-    };
-    const bool nvramRead =
-        ready && ReadTwiceAgreeing(readRecord, record.bytes, check, kNvramRecordSize);
+    const bool nvramRead = ready && record.Save(true);
     std::fputs(nvramRead ? "NVRAM O.K.\n" : "NVRAM fail\n", stdout);
     // Only an image within the first 32 KB leaves the record's place to it;
     // a record that did not arrive whole, or read differently twice, must
     // not be erased.
-    record.kept = length <= kMinimumImage;
-    if (record.kept && !nvramRead) {
+    const bool keep = length <= kMinimumImage;
+    if (!keep) record.Release();
+    if (keep && !nvramRead) {
       window.ShowStatus(kNvramReadFail);
       return 0;
     }
@@ -191,13 +170,17 @@ int ProgramImage(RunWindow& window, const char* path) {
       window.ShowStatus("Not Support this AMIC Flash Type!!");
       return 0;
     }
-    record.erased = true;
-    if (!EraseForSmallImage(window, path, fileLength)) return Failed(window, path, record);
+    // From the first erase on, record's destructor puts it back on every
+    // way out.
+    record.AtRisk();
+    if (!EraseForSmallImage(window, path, fileLength)) return 0;
   }
 
-  if (!device::ReadFlash(path, 0, readBack.data(), static_cast<std::int32_t>(length)))
-    return Fail(window, path, record, "Read Back Erased Flash Error!!");
-  if (!CheckErased(window, readBack.data(), readBack.size())) return Failed(window, path, record);
+  if (!device::ReadFlash(path, 0, readBack.data(), static_cast<std::int32_t>(length))) {
+    window.ShowStatus("Read Back Erased Flash Error!!");
+    return 0;
+  }
+  if (!RequireBlank(window, readBack.data(), readBack.size())) return 0;
 
   bool programmed = true;
   for (std::uint32_t i = 0; i < blocks; ++i) {
@@ -209,27 +192,21 @@ int ProgramImage(RunWindow& window, const char* path) {
     }
     window.AppendStatus(".");
   }
-  if (!programmed) return Fail(window, path, record, "Programming Fail!!");
-  if (record.kept) {
-    if (!RestoreNvram(window, path, record)) return 0;
-    record.kept = false;  // back and checked
+  if (!programmed) {
+    window.ShowStatus("Programming Fail!!");
+    return 0;
   }
+  if (!record.Restore()) return 0;
 
-  std::string closing;
   host::Current().Sleep(1000);
   PollFlash(path);
   if (!device::ReadFlash(path, 0, readBack.data(), static_cast<std::int32_t>(length))) {
-    closing += "Read Fail!!\r\n";
-    window.ShowStatus(closing);
+    window.ShowStatus("Read Fail!!\r\n");
     return 0;
   }
-  if (std::memcmp(readBack.data(), image.data(), length) != 0) {
-    closing += "Compare Fail!!\r\n\r\n";
-    window.ShowStatus(closing);
+  if (!RequireEqual(window, image.data(), readBack.data(), length, {"Compare Fail!!\r\n\r\n"}))
     return 0;
-  }
-  closing += "Programming Success!!";
-  window.ShowStatus(closing);
+  window.ShowStatus("Programming Success!!");
   window.Message("Please Turn-Off the Power and Turn-On Again !", kCaptionMessage,
                  MessageIcon::None);
   return 1;
