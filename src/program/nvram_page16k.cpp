@@ -8,6 +8,7 @@
 #include "device/flash_kind.h"
 #include "device/spi_commands.h"
 #include "identify/image_checks.h"
+#include "program/guarded_steps.h"
 #include "program/paged_flash.h"
 #include "program/shared_steps.h"
 
@@ -31,40 +32,27 @@ struct Run {
   RunOptions options;
   bool signature = false;  // the image starts with its own 4 KB NVRAM area
   bool keepNvram = false;  // the flash's NVRAM goes back in front of the code
-  std::vector<std::uint8_t> nvram;
 };
 
-// Programs the kept NVRAM back at flash address 0 and reads it back. Shows
-// why it failed and returns false; shows nothing on success.
-bool RestoreNvram(const Run& run) {
-  std::vector<std::uint8_t> readBack;
-  if (!SizeBuffer(run.window, readBack, kNvramArea, kAllocFail)) return false;
-  PollFlash(run.path);
-  if (!device::WriteFlash(run.path, 0, run.nvram.data(), static_cast<std::int32_t>(kNvramArea))) {
-    run.window.RepaintStatus(kRestoreFail);
-    return false;
-  }
-  PollFlash(run.path);
-  if (!device::ReadFlashWhole(run.path, 0, readBack.data(),
-                              static_cast<std::int32_t>(kNvramArea))) {
-    run.window.RepaintStatus(kRestoreFail);
-    return false;
-  }
-  if (std::memcmp(readBack.data(), run.nvram.data(), kNvramArea) != 0) {
-    run.window.RepaintStatus("Compare NVRAM Fail!!");
-    return false;
-  }
-  return true;
+// The NVRAM area at flash address 0, programmed back over the erased area.
+KeptRegion KeptNvram(RunWindow& window, const char* path) {
+  RegionAccess access{
+      [path](std::uint8_t* into) {
+        return device::ReadFlashWhole(path, 0, into, static_cast<std::int32_t>(kNvramArea)) != 0;
+      },
+      [path](const std::uint8_t* from) {
+        PollFlash(path);
+        if (!device::WriteFlash(path, 0, from, static_cast<std::int32_t>(kNvramArea)))
+          return WriteBack::Failed;
+        PollFlash(path);
+        return WriteBack::Written;
+      }};
+  return KeptRegion(window, kNvramArea, std::move(access),
+                    {"Backup NVRAM command fail!", kRestoreFail, kRestoreFail,
+                     "Compare NVRAM Fail!!", StatusPaint::Repaint});
 }
 
-// Until page 0 is in place the NVRAM lives only in memory: a failure puts it
-// back, best effort, before the run ends.
-int FailKeepingNvram(const Run& run, bool nvramAtRisk) {
-  if (nvramAtRisk) (void)RestoreNvram(run);
-  return 0;
-}
-
-int ProgramImage(Run& run, const PagedImage& image) {
+int ProgramImage(Run& run, KeptRegion& nvram, const PagedImage& image) {
   RunWindow& window = run.window;
   const int chipType = window.facts().chipType;
   std::vector<std::uint8_t> page;
@@ -74,10 +62,11 @@ int ProgramImage(Run& run, const PagedImage& image) {
     return 0;
   if (chipType == kChipTx11) (void)device::ClearFlashPageSize(run.path);
 
-  bool nvramAtRisk = false;
+  // From the first erase until page 0 is in place the NVRAM lives only in
+  // memory: nvram's destructor puts it back on every way out.
   if (!EraseUnitsBlankChecked(window, run.path, EraseUnitCount(image.extent),
-                              [&] { nvramAtRisk = run.keepNvram; }))
-    return FailKeepingNvram(run, nvramAtRisk);
+                              [&] { nvram.AtRisk(); }))
+    return 0;
 
   window.RepaintStatus("Programming");
   const std::vector<std::uint8_t>& file = image.bytes;
@@ -88,7 +77,7 @@ int ProgramImage(Run& run, const PagedImage& image) {
     if (chipType == kChipTx10 && file.size() > kImageNvramRecord) {
       const std::size_t n =
           std::min<std::size_t>(kImageNvramRecordSize, file.size() - kImageNvramRecord);
-      std::memcpy(run.nvram.data() + kImageNvramRecord, file.data() + kImageNvramRecord, n);
+      std::memcpy(nvram.data() + kImageNvramRecord, file.data() + kImageNvramRecord, n);
     }
     offset = kNvramArea;
   }
@@ -98,47 +87,44 @@ int ProgramImage(Run& run, const PagedImage& image) {
   };
   // In keep-NVRAM mode each page is 4 KB carried over (the NVRAM first, then
   // the last 4 KB of the previous chunk) followed by 12 KB of the chunk.
-  std::vector<std::uint8_t>& carry = run.nvram;
+  std::uint8_t* carry = nvram.data();
   std::uint32_t p = 0;
   while (offset < file.size()) {
     const std::size_t n = std::min<std::size_t>(kPage16K, file.size() - offset);
     if (run.keepNvram) {
       std::fill(chunk.begin(), chunk.end(), 0);
       std::memcpy(chunk.data(), file.data() + offset, n);
-      std::memcpy(page.data(), carry.data(), kNvramArea);
+      std::memcpy(page.data(), carry, kNvramArea);
       std::memcpy(page.data() + kNvramArea, chunk.data(), kPage16K - kNvramArea);
     } else {
       std::fill(page.begin(), page.end(), 0);
       std::memcpy(page.data(), file.data() + offset, n);
     }
     offset += n;
-    if (!ProgramAndVerify(window, run.path, write, p, page.data(), kPage16K))
-      return FailKeepingNvram(run, nvramAtRisk && p == 0);
-    if (run.keepNvram && p == 0) {
-      // From here on the flash holds the NVRAM; its buffer becomes the carry.
-      nvramAtRisk = false;
-    }
+    if (!ProgramAndVerify(window, run.path, write, p, page.data(), kPage16K)) return 0;
+    // From here on the flash holds the NVRAM; its buffer becomes the carry.
+    if (p == 0) nvram.InPlace();
     window.RepaintStatus(window.StatusText() + ".");
     if (run.keepNvram)
-      std::memcpy(carry.data(), chunk.data() + (kPage16K - kNvramArea), kNvramArea);
+      std::memcpy(carry, chunk.data() + (kPage16K - kNvramArea), kNvramArea);
     p += kPage16K;
   }
   if (run.keepNvram && image.extent != p) {
     // The last carry: the image's final 4 KB (or, with no page written, the NVRAM).
-    if (!ProgramAndVerify(window, run.path, write, p, carry.data(), kNvramArea))
-      return FailKeepingNvram(run, nvramAtRisk && p == 0);
+    if (!ProgramAndVerify(window, run.path, write, p, carry, kNvramArea)) return 0;
+    nvram.InPlace();
   }
   window.RepaintStatus("Programming Success!!");
   window.Message(kPowerCycle, kCaptionMessage, MessageIcon::None);
   return 1;
 }
 
-int EraseOnly(const Run& run) {
+int EraseOnly(const Run& run, KeptRegion& nvram) {
   if (run.window.facts().chipType == kChipTx11) (void)device::ClearFlashPageSize(run.path);
-  const bool erased = EraseWholeFlash(run.window, run.path);
-  bool restored = true;
   // The NVRAM goes back even after a failed erase: part of it may be gone.
-  if (!run.options.nvramChecked) restored = RestoreNvram(run);
+  if (!run.options.nvramChecked) nvram.AtRisk();
+  const bool erased = EraseWholeFlash(run.window, run.path);
+  const bool restored = nvram.Restore();
   if (!erased || !restored) return 0;
   run.window.Message(kPowerCycle, kCaptionMessage, MessageIcon::None);
   return 1;
@@ -148,7 +134,7 @@ int EraseOnly(const Run& run) {
 
 int RunNvramPage16K(RunWindow& window, const char* path) {
   const ChipState& facts = window.facts();
-  Run run{window, path, window.options(), false, false, {}};
+  Run run{window, path, window.options(), false, false};
   const int chipType = facts.chipType;
   run.signature =
       SignedByChipType(chipType) || identify::ImageCarriesNvram(run.options.imageFile, chipType);
@@ -164,20 +150,14 @@ int RunNvramPage16K(RunWindow& window, const char* path) {
                       FlashCapacity(window), image))
     return 0;
 
+  KeptRegion nvram = KeptNvram(window, path);
   if (run.keepNvram) {
-    std::vector<std::uint8_t> check;
-    if (!SizeBuffer(window, run.nvram, kNvramArea, kAllocFail) ||
-        !SizeBuffer(window, check, kNvramArea, kAllocFail))
-      return 0;
-    const auto read = [path](std::uint8_t* into) {
-      return device::ReadFlashWhole(path, 0, into, static_cast<std::int32_t>(kNvramArea)) != 0;
-    };
     // A part still busy reads 0xFF, which is no copy of the NVRAM.
-    if (!device::WaitFlashReady(path) ||
-        !ReadTwiceAgreeing(read, run.nvram.data(), check.data(), kNvramArea)) {
+    if (!device::WaitFlashReady(path)) {
       window.RepaintStatus("Backup NVRAM command fail!");
       return 0;
     }
+    if (!nvram.Save()) return 0;
   }
   if (facts.atmelFlashId != -1) {
     (void)device::FlashWriteEnable(path);
@@ -191,10 +171,10 @@ int RunNvramPage16K(RunWindow& window, const char* path) {
       chipType != kChipTx10)
     (void)device::UnprotectFlash(path);
 
-  if (eraseOnly) return EraseOnly(run);
+  if (eraseOnly) return EraseOnly(run, nvram);
   if (backupOnly)
     return BackupPagedFlash(window, path, run.options.nvramChecked ? 0 : kNvramArea) ? 1 : 0;
-  return ProgramImage(run, image);
+  return ProgramImage(run, nvram, image);
 }
 
 }  // namespace program
