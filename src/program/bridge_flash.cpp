@@ -8,6 +8,7 @@
 #include "device/ata_commands.h"
 #include "device/flash_busy.h"
 #include "identify/image_checks.h"
+#include "program/guarded_steps.h"
 #include "program/image_file.h"
 #include "program/procedures.h"
 #include "program/settings.h"
@@ -33,32 +34,39 @@ std::uint32_t RoundUpToChunk(std::size_t length) {
   return static_cast<std::uint32_t>((length + chunk - 1) / chunk * chunk);
 }
 
-bool AllErased(const std::uint8_t* data, std::size_t n) {
-  return std::all_of(data, data + n, [](std::uint8_t b) { return b == 0xFF; });
-}
-
 // How long the bridge's part may take to erase: what identification learnt of
 // it (types 14 and 15 learn no size, and get the bound of the kind).
 std::uint32_t EraseLimitMs(const RunWindow& window) {
   return device::ChipEraseLimitMs(window.facts().flashTypeCode, window.facts().flashSizeKb);
 }
 
-// Puts the kept first 4 KB back after a failure past the erase command. True
-// when they are seen in place afterwards. Flash that is neither the copy nor
-// blank is erased again first: nothing is programmed over unerased cells.
-bool RestoreNvram(const char* path, std::vector<std::uint8_t>& nvram) {
-  std::uint8_t now[kBridgeNvramSize];
-  if (device::AtaReadFlashRange(path, 0, now, kBridgeNvramSize) != device::kAtaRangeOk)
-    return false;
-  if (std::memcmp(now, nvram.data(), sizeof now) == 0) return true;
-  if (!AllErased(now, sizeof now) &&
-      device::AtaEraseAndBlankCheck(path, device::kAtaFlashChunk) != device::kAtaRangeOk)
-    return false;
-  if (device::AtaWriteFlashRange(path, 0, nvram.data(), kBridgeNvramSize) != device::kAtaRangeOk)
-    return false;
-  if (device::AtaReadFlashRange(path, 0, now, kBridgeNvramSize) != device::kAtaRangeOk)
-    return false;
-  return std::memcmp(now, nvram.data(), sizeof now) == 0;
+// The first 4 KB, kept through a run. The write-back leaves a copy that is
+// already in place alone, and erases flash that is neither the copy nor
+// blank first: nothing is programmed over unerased cells.
+KeptRegion KeptNvram(RunWindow& window, const char* path) {
+  const auto readRange = [path](std::uint8_t* into) {
+    return device::AtaReadFlashRange(path, 0, into, kBridgeNvramSize) == device::kAtaRangeOk;
+  };
+  RegionAccess access{
+      [path](std::uint8_t* into) {
+        return device::AtaReadFlashWhole(path, 0, into, kBridgeNvramSize) != 0;
+      },
+      [readRange, path](const std::uint8_t* from) {
+        std::uint8_t now[kBridgeNvramSize];
+        if (!readRange(now)) return WriteBack::Failed;
+        if (std::memcmp(now, from, sizeof now) == 0) return WriteBack::AlreadyInPlace;
+        if (!IsBlank(now, sizeof now) &&
+            device::AtaEraseAndBlankCheck(path, device::kAtaFlashChunk) != device::kAtaRangeOk)
+          return WriteBack::Failed;
+        std::memcpy(now, from, sizeof now);  // the range write takes a writable buffer
+        return device::AtaWriteFlashRange(path, 0, now, kBridgeNvramSize) == device::kAtaRangeOk
+                   ? WriteBack::Written
+                   : WriteBack::Failed;
+      },
+      {},
+      readRange};
+  return KeptRegion(window, kBridgeNvramSize, std::move(access),
+                    {"Backup NVRAM command fail!", "Write back NVRAM fail!!"});
 }
 
 int EraseOnly(RunWindow& window, const char* path) {
@@ -96,23 +104,14 @@ int Program(RunWindow& window, const char* path) {
   const std::uint32_t size = RoundUpToChunk(length);
 
   // Past the file the chunk is programmed as zeros.
-  std::vector<std::uint8_t> nvram;
   std::vector<std::uint8_t> readBack;
   if (!SizeBuffer(window, image, size, kAllocateBuffers) ||
-      !SizeBuffer(window, readBack, size, kAllocateBuffers) ||
-      !SizeBuffer(window, nvram, kBridgeNvramSize, kAllocateBuffers))
+      !SizeBuffer(window, readBack, size, kAllocateBuffers))
     return kProcedureFailed;
-
+  KeptRegion nvram = KeptNvram(window, path);
   if (keep) {
     (void)device::AtaWaitReady(path);
-    std::uint8_t check[kBridgeNvramSize];
-    const auto read = [path](std::uint8_t* into) {
-      return device::AtaReadFlashWhole(path, 0, into, kBridgeNvramSize) != 0;
-    };
-    if (!ReadTwiceAgreeing(read, nvram.data(), check, kBridgeNvramSize)) {
-      window.ShowStatus("Backup NVRAM command fail!");
-      return kProcedureFailed;
-    }
+    if (!nvram.Save()) return kProcedureFailed;
     // A signed TXR847 image carries a block the bridge takes over even when
     // the rest of its first 4 KB is kept.
     if (facts.chipType == kTxr847 && signature && !options.nvramChecked && length > kImageBlockAt) {
@@ -122,15 +121,16 @@ int Program(RunWindow& window, const char* path) {
     std::memcpy(image.data(), nvram.data(), nvram.size());
   }
 
-  // From the erase command on, a failure puts the kept NVRAM back.
+  // From the erase command on, nvram's destructor puts the kept NVRAM back
+  // on every way out; a command that could not allocate sent nothing.
   auto fail = [&](int code) {
     window.ShowStatus(BridgeCodeText(code));
-    if (keep && code != device::kAtaAllocateFailed && !RestoreNvram(path, nvram))
-      window.ShowStatus("Write back NVRAM fail!!");
+    if (code == device::kAtaAllocateFailed) nvram.InPlace();
     return kProcedureFailed;
   };
 
   window.ShowStatus("Erasing...");
+  nvram.AtRisk();
   int code =
       device::AtaEraseAndBlankCheck(path, static_cast<std::int32_t>(size), EraseLimitMs(window));
   if (code != device::kAtaRangeOk) return fail(code);
@@ -144,8 +144,10 @@ int Program(RunWindow& window, const char* path) {
   if (code != device::kAtaRangeOk) return fail(code);
 
   window.ShowStatus("Compare....");
-  if (readBack != image) return fail(kBridgeCompareFailed);
-
+  if (!RequireEqual(window, image.data(), readBack.data(), size,
+                    {BridgeCodeText(kBridgeCompareFailed)}))
+    return kProcedureFailed;
+  nvram.InPlace();
   window.ShowStatus("Programming Success!!");
   window.Message(kPowerCycle, kCaptionMessage, MessageIcon::None);
   return kProcedureSucceeded;

@@ -87,7 +87,8 @@ bool KeptRegion::Restore() {
   const char* readBackFailed =
       texts_.readBackFailed != nullptr ? texts_.readBackFailed : texts_.writeBackFailed;
   std::vector<std::uint8_t> check;
-  if (!Allocate(check, copy_.size()) || !access_.read(check.data())) {
+  const auto& read = access_.readBack ? access_.readBack : access_.read;
+  if (!Allocate(check, copy_.size()) || !read(check.data())) {
     PutStatus(window_, texts_.paint, readBackFailed);
     return false;
   }

@@ -45,6 +45,8 @@ struct RegionAccess {
   std::function<bool(std::uint8_t* into)> read;  // reads the whole region
   std::function<WriteBack(const std::uint8_t* from)> write;
   std::function<void()> restored = {};  // after a write-back was checked
+  // Reads the region to check a write-back; none: read.
+  std::function<bool(std::uint8_t* into)> readBack = {};
 };
 
 struct KeptRegionTexts {
