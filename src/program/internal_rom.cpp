@@ -9,6 +9,7 @@
 #include "device/flash_commands.h"
 #include "device/status_poll.h"
 #include "host/stdio_file.h"
+#include "program/guarded_steps.h"
 #include "program/image_file.h"
 #include "program/shared_steps.h"
 
@@ -25,12 +26,6 @@ constexpr const char* kNotErased = "Not Erase correctly!";
 constexpr const char* kAllocateFail = "Allocate read buffer Error!!";
 constexpr const char* kPowerCycle = "Please Turn-Off the Power and Turn-On Again!";
 constexpr std::uint8_t kRomBusy = 0x01;  // the status byte while an erase or program runs
-
-bool AllErased(const std::vector<std::uint8_t>& data) {
-  for (std::uint8_t b : data)
-    if (b != 0xFF) return false;
-  return true;
-}
 
 // Pre-erase, erase, wait and read back: true only when the whole ROM was seen
 // to read 0xFF. Each failure has shown its own text.
@@ -54,11 +49,8 @@ bool EraseAndCheck(RunWindow& window, const char* path, int flashTypeIndex,
     window.RepaintStatus(kEraseReadBackFail);
     return false;
   }
-  if (!AllErased(readBack)) {
-    window.RepaintStatus(kNotErased);
-    return false;
-  }
-  return true;
+  return RequireBlank(window, readBack.data(), readBack.size(),
+                      {kNotErased, StatusPaint::Repaint});
 }
 
 int EraseOnly(RunWindow& window, const char* path, int flashTypeIndex) {
@@ -128,10 +120,9 @@ int Program(RunWindow& window, const char* path, int flashTypeIndex) {
     window.RepaintStatus("Read Fail!!");
     return kProcedureFailed;
   }
-  if (readBack != image) {
-    window.RepaintStatus("Compare Fail!!");
+  if (!RequireEqual(window, image.data(), readBack.data(), kRomSize,
+                    {"Compare Fail!!", StatusPaint::Repaint}))
     return kProcedureFailed;
-  }
   window.RepaintStatus("Programming & Compare Success!!");
   window.Message(kPowerCycle, kCaptionMessage, MessageIcon::None);
   return kProcedureSucceeded;

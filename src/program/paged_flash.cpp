@@ -6,6 +6,7 @@
 
 #include "device/flash_commands.h"
 #include "program/image_file.h"
+#include "program/guarded_steps.h"
 #include "program/settings.h"
 #include "program/shared_steps.h"
 
@@ -58,7 +59,7 @@ bool EraseUnitsBlankChecked(RunWindow& window, const char* path, std::uint32_t u
         window.RepaintStatus("Read back after erase fail!!");
         return false;
       }
-      if (!CheckErased(window, half.data(), kPage16K)) return false;
+      if (!RequireBlank(window, half.data(), kPage16K)) return false;
     }
   }
   return true;
@@ -80,11 +81,8 @@ bool ProgramAndVerify(RunWindow& window, const char* path, const PageWriter& wri
     window.RepaintStatus("Write command fail!");
     return false;
   }
-  if (std::memcmp(readBack.data(), data, length) != 0) {
-    window.RepaintStatus("Data compare fail !!");
-    return false;
-  }
-  return true;
+  return RequireEqual(window, data, readBack.data(), length,
+                      {"Data compare fail !!", StatusPaint::Repaint});
 }
 
 bool BackupPagedFlash(RunWindow& window, const char* path, std::uint32_t skip) {

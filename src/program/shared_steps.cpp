@@ -14,6 +14,7 @@
 #include "device/flash_kind.h"
 #include "device/spi_commands.h"
 #include "host/host.h"
+#include "program/guarded_steps.h"
 #include "program/settings.h"
 #include "host/stdio_file.h"
 
@@ -109,7 +110,7 @@ bool EraseWholeFlash(RunWindow& window, const char* path) {
     window.ShowStatus("Read Back Erased Flash Error!!");
     return false;
   }
-  if (!CheckErased(window, readBack.data(), readBack.size())) return false;
+  if (!RequireBlank(window, readBack.data(), readBack.size())) return false;
   window.ShowStatus("Erase flash all success!");
   return true;
 }
@@ -150,16 +151,6 @@ bool SizeBuffer(RunWindow& window, std::vector<std::uint8_t>& buffer, std::size_
     buffer.clear();
     window.ShowStatus(failText);
     return false;
-  }
-  return true;
-}
-
-bool CheckErased(RunWindow& window, const std::uint8_t* data, std::size_t length) {
-  for (std::size_t i = 0; i < length; ++i) {
-    if (data[i] != 0xFF) {
-      window.ShowStatus("Data not 0xff !!");
-      return false;
-    }
   }
   return true;
 }

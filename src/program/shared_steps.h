@@ -77,9 +77,6 @@ bool BackupFlashToFile(RunWindow& window, const FlashReader& read, std::uint32_t
 bool SizeBuffer(RunWindow& window, std::vector<std::uint8_t>& buffer, std::size_t size,
                 const char* failText);
 
-// True when every byte is 0xFF; otherwise shows "Data not 0xff !!".
-bool CheckErased(RunWindow& window, const std::uint8_t* data, std::size_t length);
-
 
 void DebugTrace(const char* text);
 // A poll before a command: wait for the flash, whatever it answers.
