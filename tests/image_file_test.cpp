@@ -9,6 +9,7 @@
 
 #include "scratch_dir.h"
 #include "fake_run_window.h"
+#include "program/procedures.h"
 #include "program/guarded_steps.h"
 #include "program/image_file.h"
 #include "program/settings.h"
@@ -178,7 +179,7 @@ TEST_F(ImageFileTest, StandardProcedureSendsNothingForARefusedImage) {
     machine.ClearTranscript();
     window.options_.imageFile = file;
     window.messages.clear();
-    EXPECT_EQ(0, program::RunStandardSerialFlash(window, chip->path().c_str())) << file;
+    EXPECT_EQ(0, program::RunVerb(program::Procedure::StandardSerialFlash, window, chip->path().c_str())) << file;
     EXPECT_EQ(file == files[2] ? program::kImageTooLarge : "Open File Error!!", window.StatusText())
         << file;
     EXPECT_TRUE(machine.transcript().empty()) << file;

@@ -49,26 +49,34 @@ KeptRegion KeptNvram(RunWindow& window, const char* path, std::uint32_t offset) 
                      nullptr, StatusPaint::Show, true});
 }
 
+// The closing notice of a run that did its work: a bank chip resets itself
+// and comes back; the others need a power cycle.
+int Succeeded(RunWindow& window, const char* path) {
+  if (IsBankChip(window.facts().chipType)) {
+    (void)device::ResetChip(path);
+    window.Message(kAutoReset, kCaptionMessage, MessageIcon::None);
+  } else {
+    window.Message(kPowerCycle, kCaptionMessage, MessageIcon::None);
+  }
+  return kProcedureSucceeded;
+}
+
 }  // namespace
 
-int BlockFlashProcedure(RunWindow& window, const char* path) {
+int ProgramBlockFlash(RunWindow& window, const char* path) {
   Transfer().blockSize = kBlockSize;
-  const std::uint8_t type = window.facts().chipType;
-  if (IsEraseOnlyRun(window)) {
-    if (!EraseOnlyKeepNvram(window, path)) return kProcedureFailed;
-    if (IsBankChip(type)) {
-      (void)device::ResetChip(path);
-      window.Message(kAutoReset, kCaptionMessage, MessageIcon::None);
-    } else {
-      window.Message(kPowerCycle, kCaptionMessage, MessageIcon::None);
-    }
-    return kProcedureSucceeded;
-  }
-  if (IsBackupOnlyRun(window)) {
-    const std::uint32_t skip = window.options().nvramChecked ? 0 : kBlockNvramSize;
-    return BackupFlashImage(window, path, skip) ? kProcedureSucceeded : kProcedureFailed;
-  }
   return ProgramAndVerifyImage(window, path);
+}
+
+int EraseBlockFlash(RunWindow& window, const char* path) {
+  Transfer().blockSize = kBlockSize;
+  return EraseOnlyKeepNvram(window, path) ? Succeeded(window, path) : kProcedureFailed;
+}
+
+int BackupBlockFlash(RunWindow& window, const char* path) {
+  Transfer().blockSize = kBlockSize;
+  const std::uint32_t skip = window.options().nvramChecked ? 0 : kBlockNvramSize;
+  return BackupFlashImage(window, path, skip) ? kProcedureSucceeded : kProcedureFailed;
 }
 
 bool EraseByProgrammingFF(RunWindow& window, const char* path, std::uint32_t length) {
@@ -257,13 +265,7 @@ int ProgramAndVerifyImage(RunWindow& window, const char* path) {
   }
 
   window.ShowStatus("Programming Success!!");
-  if (bankChip) {
-    (void)device::ResetChip(path);
-    window.Message(kAutoReset, kCaptionMessage, MessageIcon::None);
-  } else {
-    window.Message(kPowerCycle, kCaptionMessage, MessageIcon::None);
-  }
-  return kProcedureSucceeded;
+  return Succeeded(window, path);
 }
 
 }  // namespace program

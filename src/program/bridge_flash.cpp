@@ -168,23 +168,22 @@ const char* BridgeCodeText(int code) {
   }
 }
 
-int BridgeFlashProcedure(RunWindow& window, const char* path) {
-  if (IsEraseOnlyRun(window)) return EraseOnly(window, path);
-  if (IsBackupOnlyRun(window)) {
-    // The TXR847 reports its flash size; the TXR842 is read over the size box.
-    const ChipState& facts = window.facts();
-    const std::uint32_t size = facts.chipType == kTxr847
-                                   ? static_cast<std::uint32_t>(facts.flashSizeKb) * 1024u
-                                   : Transfer().flashSize;
-    // Nothing read is no backup.
-    if (size == 0) {
-      window.ShowStatus("Read Back to Backup Error!!");
-      return kProcedureFailed;
-    }
-    return BackupFlashToFile(window, ControllerRangeReader(path), size, 0) ? kProcedureSucceeded
-                                                                           : kProcedureFailed;
+int ProgramBridgeFlash(RunWindow& window, const char* path) { return Program(window, path); }
+int EraseBridgeFlash(RunWindow& window, const char* path) { return EraseOnly(window, path); }
+
+int BackupBridgeFlash(RunWindow& window, const char* path) {
+  // The TXR847 reports its flash size; the TXR842 is read over the size box.
+  const ChipState& facts = window.facts();
+  const std::uint32_t size = facts.chipType == kTxr847
+                                 ? static_cast<std::uint32_t>(facts.flashSizeKb) * 1024u
+                                 : Transfer().flashSize;
+  // Nothing read is no backup.
+  if (size == 0) {
+    window.ShowStatus("Read Back to Backup Error!!");
+    return kProcedureFailed;
   }
-  return Program(window, path);
+  return BackupFlashToFile(window, ControllerRangeReader(path), size, 0) ? kProcedureSucceeded
+                                                                         : kProcedureFailed;
 }
 
 }  // namespace program

@@ -165,17 +165,23 @@ bool ProgramDiskFirmwareArea(RunWindow& window, const char* path, int chipType) 
   return true;
 }
 
-int DiskAreaProcedure(RunWindow& window, const char* path) {
-  const int chipType = window.facts().chipType;
-  if (IsEraseOnlyRun(window)) {
-    if (!EraseDiskFirmwareArea(window, path, chipType)) return kProcedureFailed;
-  } else if (IsBackupOnlyRun(window)) {
-    return BackupDiskFirmwareArea(window, path, chipType) ? kProcedureSucceeded : kProcedureFailed;
-  } else if (!ProgramDiskFirmwareArea(window, path, chipType)) {
-    return kProcedureFailed;
-  }
+namespace {
+int PowerCycleAfter(RunWindow& window, bool done) {
+  if (!done) return kProcedureFailed;
   window.Message(kPowerCycleNotice, kCaptionMessage, MessageIcon::None);
   return kProcedureSucceeded;
+}
+}  // namespace
+
+int ProgramDiskAreaFirmware(RunWindow& window, const char* path) {
+  return PowerCycleAfter(window, ProgramDiskFirmwareArea(window, path, window.facts().chipType));
+}
+int EraseDiskAreaFirmware(RunWindow& window, const char* path) {
+  return PowerCycleAfter(window, EraseDiskFirmwareArea(window, path, window.facts().chipType));
+}
+int BackupDiskAreaFirmware(RunWindow& window, const char* path) {
+  return BackupDiskFirmwareArea(window, path, window.facts().chipType) ? kProcedureSucceeded
+                                                                       : kProcedureFailed;
 }
 
 }  // namespace program

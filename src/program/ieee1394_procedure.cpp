@@ -30,18 +30,23 @@ bool IsErasePoint(std::uint32_t a) { return a == 0 || a == kNvramAddress; }
 
 }  // namespace
 
-int Ieee1394Procedure(RunWindow& window, const char* path) {
+int ProgramIeee1394Flash(RunWindow& window, const char* path) {
   Transfer().blockSize = kTransfer;
-  if (IsEraseOnlyRun(window)) {
-    // The notice only follows an erase that left the flash blank and the
-    // NVRAM in place.
-    if (!Erase1394KeepNvram(window, path)) return kProcedureFailed;
-    window.Message(kPowerCycle, kCaptionMessage, MessageIcon::None);
-    return kProcedureSucceeded;
-  }
-  if (IsBackupOnlyRun(window))
-    return BackupFlashImage(window, path, 0) ? kProcedureSucceeded : kProcedureFailed;
   return Program1394Image(window, path);
+}
+
+int EraseIeee1394Flash(RunWindow& window, const char* path) {
+  Transfer().blockSize = kTransfer;
+  // The notice only follows an erase that left the flash blank and the
+  // NVRAM in place.
+  if (!Erase1394KeepNvram(window, path)) return kProcedureFailed;
+  window.Message(kPowerCycle, kCaptionMessage, MessageIcon::None);
+  return kProcedureSucceeded;
+}
+
+int BackupIeee1394Flash(RunWindow& window, const char* path) {
+  Transfer().blockSize = kTransfer;
+  return BackupFlashImage(window, path, 0) ? kProcedureSucceeded : kProcedureFailed;
 }
 
 bool Write1394Range(RunWindow& window, const char* path, std::uint32_t address,

@@ -141,23 +141,29 @@ bool WaitRomReady(const char* path) {
   return answered && reReads >= 0;
 }
 
-int RunInternalRomProcedure(RunWindow& window, const char* path) {
-  return RunInternalRomParallelFlash(window, path, window.options().flashTypeIndex);
+namespace {
+// The erase-only and backup runs switch to the internal ROM first (an A1
+// chip is there already).
+bool SwitchedToRom(RunWindow& window, const char* path) {
+  if (window.options().a1ChipChecked || device::SwitchToInternalRom(path)) return true;
+  window.RepaintStatus("Can't switch to internal ROM");
+  return false;
+}
+}  // namespace
+
+// The part chosen in the flash type list travels with the pre-erase and
+// program commands.
+int ProgramInternalRomFlash(RunWindow& window, const char* path) {
+  return Program(window, path, window.options().flashTypeIndex);
 }
 
-int RunInternalRomParallelFlash(RunWindow& window, const char* path, int flashTypeIndex) {
-  const RunOptions options = window.options();
-  const bool eraseOnly = window.facts().eraseOnly != 0;
-  // These chips act on the erase-only and backup boxes whether or not the
-  // panel that holds them is shown.
-  if (eraseOnly || options.backupOnlyChecked) {
-    if (!options.a1ChipChecked && !device::SwitchToInternalRom(path)) {
-      window.RepaintStatus("Can't switch to internal ROM");
-      return kProcedureFailed;
-    }
-    return eraseOnly ? EraseOnly(window, path, flashTypeIndex) : BackupOnly(window, path);
-  }
-  return Program(window, path, flashTypeIndex);
+int EraseInternalRomFlash(RunWindow& window, const char* path) {
+  if (!SwitchedToRom(window, path)) return kProcedureFailed;
+  return EraseOnly(window, path, window.options().flashTypeIndex);
+}
+
+int BackupInternalRomFlash(RunWindow& window, const char* path) {
+  return SwitchedToRom(window, path) ? BackupOnly(window, path) : kProcedureFailed;
 }
 
 }  // namespace program

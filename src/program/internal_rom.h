@@ -19,9 +19,10 @@ inline constexpr int kRomReadyReads = 50000;
 // at once when a status read goes unanswered.
 bool WaitRomReady(const char* path);
 
-// Returns kProcedureSucceeded only after a verified update, erase or backup.
-int RunInternalRomParallelFlash(RunWindow& window, const char* path, int flashTypeIndex);
-// The procedure table's entry: the part chosen in the flash type list.
-int RunInternalRomProcedure(RunWindow& window, const char* path);
+// The procedure's verbs: kProcedureSucceeded only after a verified update,
+// erase or backup. The part is the one chosen in the flash type list.
+int ProgramInternalRomFlash(RunWindow& window, const char* path);
+int EraseInternalRomFlash(RunWindow& window, const char* path);
+int BackupInternalRomFlash(RunWindow& window, const char* path);
 
 }  // namespace program

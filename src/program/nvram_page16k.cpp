@@ -10,6 +10,7 @@
 #include "identify/image_checks.h"
 #include "program/guarded_steps.h"
 #include "program/paged_flash.h"
+#include "program/procedures.h"
 #include "program/shared_steps.h"
 
 namespace program {
@@ -130,9 +131,9 @@ int EraseOnly(const Run& run, KeptRegion& nvram) {
   return 1;
 }
 
-}  // namespace
-
-int RunNvramPage16K(RunWindow& window, const char* path) {
+// Every mode shares the first steps: the image signature, the image (when
+// programming), the kept NVRAM, write enable and unprotect.
+int RunPage16K(RunWindow& window, const char* path, RunMode mode) {
   const ChipState& facts = window.facts();
   Run run{window, path, window.options(), false, false};
   const int chipType = facts.chipType;
@@ -141,8 +142,8 @@ int RunNvramPage16K(RunWindow& window, const char* path) {
   window.SetImageSignatureResult(run.signature ? 1 : 0);
   run.keepNvram = !(run.signature && run.options.nvramChecked);
 
-  const bool eraseOnly = IsEraseOnlyRun(window);
-  const bool backupOnly = !eraseOnly && IsBackupOnlyRun(window);
+  const bool eraseOnly = mode == RunMode::EraseOnly;
+  const bool backupOnly = mode == RunMode::BackupOnly;
   // The image is read and sized before anything is sent to the chip.
   PagedImage image;
   if (!eraseOnly && !backupOnly &&
@@ -175,6 +176,18 @@ int RunNvramPage16K(RunWindow& window, const char* path) {
   if (backupOnly)
     return BackupPagedFlash(window, path, run.options.nvramChecked ? 0 : kNvramArea) ? 1 : 0;
   return ProgramImage(run, nvram, image);
+}
+
+}  // namespace
+
+int ProgramNvramPage16K(RunWindow& window, const char* path) {
+  return RunPage16K(window, path, RunMode::Program);
+}
+int EraseNvramPage16K(RunWindow& window, const char* path) {
+  return RunPage16K(window, path, RunMode::EraseOnly);
+}
+int BackupNvramPage16K(RunWindow& window, const char* path) {
+  return RunPage16K(window, path, RunMode::BackupOnly);
 }
 
 }  // namespace program

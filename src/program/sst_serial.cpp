@@ -7,6 +7,7 @@
 #include "device/flash_kind.h"
 #include "device/spi_commands.h"
 #include "program/paged_flash.h"
+#include "program/procedures.h"
 #include "program/shared_steps.h"
 
 namespace program {
@@ -45,30 +46,40 @@ int ProgramImage(RunWindow& window, const char* path, const PagedImage& image) {
   }
   window.RepaintStatus("Programming Success!!");
   window.Message(kPowerCycle, kCaptionMessage, MessageIcon::None);
-  return 1;
+  return kProcedureSucceeded;
+}
+
+// Every mode first checks "Include 4K NVRAM" (this update never keeps it);
+// the image is read next, and then an MXIC part is unprotected.
+void Unprotect(RunWindow& window, const char* path) {
+  if (device::IsKind(window.facts().flashTypeCode, device::FlashKind::Mxic))
+    (void)device::UnprotectFlash(path);
 }
 
 }  // namespace
 
-int RunSstSerialFlash(RunWindow& window, const char* path) {
-  // This update never keeps the NVRAM: the box says so from now on.
-  window.CheckIncludeNvram();
-  const bool eraseOnly = IsEraseOnlyRun(window);
-  const bool backupOnly = !eraseOnly && IsBackupOnlyRun(window);
-  PagedImage image;
-  if (!eraseOnly && !backupOnly &&
-      !LoadPagedImage(window, window.options().imageFile, 0, FlashCapacity(window), image))
-    return 0;
 
-  if (device::IsKind(window.facts().flashTypeCode, device::FlashKind::Mxic))
-    (void)device::UnprotectFlash(path);
-  if (eraseOnly) {
-    if (!EraseWholeFlash(window, path)) return 0;
-    window.Message(kPowerCycle, kCaptionMessage, MessageIcon::None);
-    return 1;
-  }
-  if (backupOnly) return BackupPagedFlash(window, path, 0) ? 1 : 0;
+int ProgramSstSerialFlash(RunWindow& window, const char* path) {
+  window.CheckIncludeNvram();
+  PagedImage image;
+  if (!LoadPagedImage(window, window.options().imageFile, 0, FlashCapacity(window), image))
+    return kProcedureFailed;
+  Unprotect(window, path);
   return ProgramImage(window, path, image);
+}
+
+int EraseSstSerialFlash(RunWindow& window, const char* path) {
+  window.CheckIncludeNvram();
+  Unprotect(window, path);
+  if (!EraseWholeFlash(window, path)) return kProcedureFailed;
+  window.Message(kPowerCycle, kCaptionMessage, MessageIcon::None);
+  return kProcedureSucceeded;
+}
+
+int BackupSstSerialFlash(RunWindow& window, const char* path) {
+  window.CheckIncludeNvram();
+  Unprotect(window, path);
+  return BackupPagedFlash(window, path, 0) ? kProcedureSucceeded : kProcedureFailed;
 }
 
 }  // namespace program

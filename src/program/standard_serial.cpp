@@ -214,29 +214,44 @@ int ProgramImage(RunWindow& window, const char* path) {
 
 }  // namespace
 
-int RunStandardSerialFlash(RunWindow& window, const char* path) {
+namespace {
+
+// Every mode first lets the flash take writes; false when an ATMEL part
+// would not.
+bool WriteEnable(RunWindow& window, const char* path) {
   const ChipState& facts = window.facts();
   if (facts.atmelFlashId != -1) {
     (void)device::FlashWriteEnable(path);
     if (!device::WaitFlashStatusSet(path, 0x02)) {
       window.ShowStatus("Enable ATMEL flash write enable fail!!");
-      return 0;
+      return false;
     }
   }
   // These parts power up write-protected.
   if (device::IsKind(facts.flashTypeCode, device::FlashKind::StEonMxic) ||
       device::IsKind(facts.flashTypeCode, device::FlashKind::Mxic))
     (void)device::UnprotectFlash(path);
+  return true;
+}
 
-  if (IsEraseOnlyRun(window)) {
-    if (!EraseWholeFlash(window, path)) return 0;
-    window.Message("Please Turn-Off the Power and Turn-On Again!", kCaptionMessage,
-                   MessageIcon::None);
-    return 1;
-  }
-  if (IsBackupOnlyRun(window))
-    return BackupFlashToFile(window, WholeRangeReader(path), Transfer().flashSize, 0) ? 1 : 0;
-  return ProgramImage(window, path);
+}  // namespace
+
+int ProgramStandardSerialFlash(RunWindow& window, const char* path) {
+  return WriteEnable(window, path) ? ProgramImage(window, path) : kProcedureFailed;
+}
+
+int EraseStandardSerialFlash(RunWindow& window, const char* path) {
+  if (!WriteEnable(window, path) || !EraseWholeFlash(window, path)) return kProcedureFailed;
+  window.Message("Please Turn-Off the Power and Turn-On Again!", kCaptionMessage,
+                 MessageIcon::None);
+  return kProcedureSucceeded;
+}
+
+int BackupStandardSerialFlash(RunWindow& window, const char* path) {
+  return WriteEnable(window, path) &&
+                 BackupFlashToFile(window, WholeRangeReader(path), Transfer().flashSize, 0)
+             ? kProcedureSucceeded
+             : kProcedureFailed;
 }
 
 }  // namespace program
