@@ -148,122 +148,153 @@ bool EraseOnlyKeepNvram(RunWindow& window, const char* path) {
   return true;
 }
 
-int ProgramAndVerifyImage(RunWindow& window, const char* path) {
-  const ChipState& facts = window.facts();
-  const std::uint8_t type = facts.chipType;
-  const bool bankChip = IsBankChip(type);
-  const BlockChipLayout layout = BlockLayoutFor(facts);
-  const bool keep = !window.options().nvramChecked;
+namespace {
 
-  // The image is read, and refused, before anything is sent.
-  std::vector<std::uint8_t> file;
+// A block-command image as it is programmed: the file with the kept NVRAM
+// merged in and, on a bank chip, the bank checksum; `length` bytes per pass.
+struct BlockImage {
+  std::uint8_t* bytes;
+  std::uint8_t* readBack;
+  std::uint32_t fileLength;
+  std::uint32_t length;
+  int passes;
+};
+
+// Reads the image file and refuses, before anything is sent, one this chip
+// cannot take.
+bool LoadBlockFile(RunWindow& window, const BlockChipLayout& layout, bool keep,
+                   std::vector<std::uint8_t>& file) {
+  const ChipState& facts = window.facts();
   const std::uint64_t flash = ReportedFlashBytes(facts).value_or(layout.flashExtent);
   const ImageRules rules{std::min<std::uint64_t>(layout.flashExtent, flash), "Open File Error!!",
                          "Allocate buffers Error!!"};
-  if (!LoadImageFile(window, window.options().imageFile, rules, file)) return kProcedureFailed;
-  const std::uint32_t l = static_cast<std::uint32_t>(file.size());
+  if (!LoadImageFile(window, window.options().imageFile, rules, file)) return false;
+  const std::size_t length = file.size();
+  const bool bankChip = IsBankChip(facts.chipType);
   // A bank chip takes one bank image into each bank, or a two-bank image
   // bank by bank: the part of any other image past the first bank would
   // never be written.
-  if (bankChip && l > kBankSpan && !(l == 2 * kBankSpan && facts.flashSizeKb >= 128)) {
+  if (bankChip && length > kBankSpan && !(length == 2 * kBankSpan && facts.flashSizeKb >= 128)) {
     window.ShowStatus("The firmware file is neither one bank nor two, nothing erased!!");
-    return kProcedureFailed;
+    return false;
   }
   // The NVRAM copy goes over the image's first 4 KB and the rest of the file
   // follows it: a file of no more than that would leave nothing to program.
-  if (keep && !bankChip && l <= kBlockNvramSize) {
+  if (keep && !bankChip && length <= kBlockNvramSize) {
     window.ShowStatus("The firmware file is too small to keep the NVRAM!");
-    return kProcedureFailed;
+    return false;
   }
+  return true;
+}
 
-  if (type == 11) (void)device::ClearFlashPageSize(path);
+// Fills image.bytes from the file and the kept NVRAM, stamps a bank chip's
+// checksum and sets the passes.
+void MergeBlockImage(const ChipState& facts, const BlockChipLayout& layout,
+                     const std::vector<std::uint8_t>& file, KeptRegion* kept, BlockImage& image) {
+  const std::uint32_t fileLength = image.fileLength;
+  const bool bankChip = IsBankChip(facts.chipType);
+  if (kept == nullptr) {
+    std::memcpy(image.bytes, file.data(), fileLength);
+  } else if (bankChip) {
+    std::memcpy(image.bytes, file.data(), fileLength);
+    std::memcpy(image.bytes + layout.nvramOffset, kept->data(), kBlockNvramSize);
+  } else {
+    std::memcpy(image.bytes, kept->data(), kBlockNvramSize);
+    std::memcpy(image.bytes + kBlockNvramSize, file.data() + kBlockNvramSize,
+                fileLength - kBlockNvramSize);
+  }
+  if (!bankChip) return;
+  const std::uint32_t bankEnd = facts.chipType == 12 ? 0xC000 : 0x8000;
+  if (fileLength <= kBankSpan) {
+    const std::uint16_t crc = Crc16OfWords(image.bytes, bankEnd - 4, 0);
+    image.bytes[bankEnd - 2] = static_cast<std::uint8_t>(crc >> 8);
+    image.bytes[bankEnd - 1] = static_cast<std::uint8_t>(crc);
+  }
+  image.passes = facts.flashSizeKb >= 128 ? 2 : 1;
+  image.length = std::min(image.length, kBankSpan);
+}
+
+// One try: erase and write with the erase mode, read back, compare.
+bool WriteAndVerify(RunWindow& window, const char* path, const BlockImage& image,
+                    std::uint32_t address, std::uint8_t eraseMode) {
+  if (!WriteFlashRange(window, path, address, image.bytes, image.length, eraseMode)) {
+    window.ShowStatus("Write Bin File fail!");
+    return false;
+  }
+  PollFlash(path);
+  if (!ReadFlashRange(window, path, address, image.readBack, image.length)) {
+    window.ShowStatus("Read command fail!");
+    return false;
+  }
+  return RequireEqual(window, image.bytes, image.readBack, image.length, {"Data compare fail !!"});
+}
+
+// Programs one pass (one bank) at address, with up to three tries; a failed
+// try leaves the next one another erase mode.
+bool ProgramPass(RunWindow& window, const char* path, const BlockImage& image, KeptRegion& nvram,
+                 int pass, std::uint8_t& eraseMode) {
+  const std::uint32_t address = pass == 0 ? 0 : kBankSpan;
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    window.ShowStatus("Programming");
+    if (image.fileLength >= 0x20000 && pass == 1)
+      std::memcpy(image.bytes, image.bytes + kBankSpan, kBankSpan);
+    // Every try erases what it writes: its counts start at its own address,
+    // and a chip erase, requested only at address 0, becomes block erases
+    // above it.
+    StartErasedRegionAt(address);
+    const std::uint8_t tryMode =
+        address != 0 && eraseMode == kEraseChip ? kEraseBlock : eraseMode;
+    if (address == 0) nvram.AtRisk();
+    if (WriteAndVerify(window, path, image, address, tryMode)) return true;
+    eraseMode = attempt == 1 ? kEraseChip : kEraseSector;
+  }
+  return false;
+}
+
+}  // namespace
+
+int ProgramAndVerifyImage(RunWindow& window, const char* path) {
+  const ChipState& facts = window.facts();
+  const bool bankChip = IsBankChip(facts.chipType);
+  const BlockChipLayout layout = BlockLayoutFor(facts);
+  const bool keep = !window.options().nvramChecked;
+  std::vector<std::uint8_t> file;
+  if (!LoadBlockFile(window, layout, keep, file)) return kProcedureFailed;
+
+  if (facts.chipType == 11) (void)device::ClearFlashPageSize(path);
   KeptRegion nvram = KeptNvram(window, path, layout.nvramOffset);
   if (keep && !nvram.Save()) return kProcedureFailed;
 
-  // s: the programmed size. On a bank chip that keeps its NVRAM it reaches
+  // The programmed length: on a bank chip that keeps its NVRAM it reaches
   // the area's end, since the erase of the bank takes the area with it.
-  std::uint32_t s = RoundUp(l, 256);
+  const auto fileLength = static_cast<std::uint32_t>(file.size());
+  std::uint32_t length = RoundUp(fileLength, 256);
   const std::uint32_t nvramEnd = layout.nvramOffset + kBlockNvramSize;
-  if (keep && bankChip) s = std::max(s, nvramEnd);
-  const std::uint32_t b = RoundUp(std::max(s, nvramEnd), 8192);
-  device::PaddedBuffer image(b);
-  device::PaddedBuffer readBack(b);
-  if (!image.ok() || !readBack.ok()) {
+  if (keep && bankChip) length = std::max(length, nvramEnd);
+  const std::uint32_t bufferSize = RoundUp(std::max(length, nvramEnd), 8192);
+  device::PaddedBuffer bytes(bufferSize);
+  device::PaddedBuffer readBack(bufferSize);
+  if (!bytes.ok() || !readBack.ok()) {
     window.ShowStatus("Allocate buffers Error!!");
     return kProcedureFailed;
   }
-  if (!keep) {
-    std::memcpy(image.data(), file.data(), l);
-  } else if (bankChip) {
-    std::memcpy(image.data(), file.data(), l);
-    std::memcpy(image.data() + layout.nvramOffset, nvram.data(), kBlockNvramSize);
-  } else {
-    std::memcpy(image.data(), nvram.data(), kBlockNvramSize);
-    std::memcpy(image.data() + kBlockNvramSize, file.data() + kBlockNvramSize,
-                l - kBlockNvramSize);
-  }
-
-  int passes = 1;
-  if (bankChip) {
-    const std::uint32_t e = type == 12 ? 0xC000 : 0x8000;
-    if (l <= kBankSpan) {
-      const std::uint16_t crc = Crc16OfWords(image.data(), e - 4, 0);
-      image.data()[e - 2] = static_cast<std::uint8_t>(crc >> 8);
-      image.data()[e - 1] = static_cast<std::uint8_t>(crc);
-    }
-    passes = facts.flashSizeKb >= 128 ? 2 : 1;
-    s = std::min(s, kBankSpan);
-  }
+  BlockImage image{bytes.data(), readBack.data(), fileLength, length, 1};
+  MergeBlockImage(facts, layout, file, keep ? &nvram : nullptr, image);
 
   window.ShowStatus("Programming");
   StartErasedRegionAt(0);
   if (IsKind(facts.flashTypeCode, FlashKind::Mxic)) {
     PollFlash(path);
     nvram.AtRisk();
-    if (device::WriteFlashBlock(path, 0, image.data(), kBlockNvramSize, kEraseBlock))
+    if (device::WriteFlashBlock(path, 0, image.bytes, kBlockNvramSize, kEraseBlock))
       host::Current().Sleep(500);
   }
-
-  std::uint8_t mode = kEraseBlock;
-  std::uint32_t address = 0;
-  for (int pass = 0; pass < passes; ++pass) {
-    bool passDone = false;
-    for (int t = 0; t < 3 && !passDone; ++t) {
-      window.ShowStatus("Programming");
-      if (l >= 0x20000 && pass == 1)
-        std::memcpy(image.data(), image.data() + kBankSpan, kBankSpan);
-      // Every try erases what it writes: its counts start at its own address,
-      // and a chip erase, requested only at address 0, becomes block erases
-      // above it.
-      StartErasedRegionAt(address);
-      const std::uint8_t tryMode = address != 0 && mode == kEraseChip ? kEraseBlock : mode;
-      if (address == 0) nvram.AtRisk();
-      bool failed = false;
-      if (!WriteFlashRange(window, path, address, image.data(), s, tryMode)) {
-        window.ShowStatus("Write Bin File fail!");
-        failed = true;
-      } else {
-        PollFlash(path);
-        if (!ReadFlashRange(window, path, address, readBack.data(), s)) {
-          window.ShowStatus("Read command fail!");
-          failed = true;
-        } else if (!RequireEqual(window, image.data(), readBack.data(), s,
-                                 {"Data compare fail !!"})) {
-          failed = true;
-        }
-      }
-      if (!failed) {
-        passDone = true;
-      } else {
-        mode = t == 1 ? kEraseChip : kEraseSector;
-      }
-    }
-    if (!passDone) return kProcedureFailed;
+  std::uint8_t eraseMode = kEraseBlock;
+  for (int pass = 0; pass < image.passes; ++pass) {
+    if (!ProgramPass(window, path, image, nvram, pass, eraseMode)) return kProcedureFailed;
     // The first pass wrote the merged NVRAM with the image and read it back.
     if (pass == 0) nvram.InPlace();
-    address = kBankSpan;
   }
-
   window.ShowStatus("Programming Success!!");
   return Succeeded(window, path);
 }
