@@ -118,6 +118,58 @@ bool FitsFlash(RunWindow& window, const char* path, std::size_t length) {
   return true;
 }
 
+// An image past 64 KB takes a whole-chip erase, waited for as long as the
+// part may take (all parts of its kind when its size is unknown).
+bool EraseWholeChip(RunWindow& window, const char* path) {
+  if (!device::EraseFlashChip(path)) {
+    window.ShowStatus(kEraseFail);
+    return false;
+  }
+  const ChipState& facts = window.facts();
+  host::Current().Sleep(500);
+  if (!device::WaitFlashReadyWithin(
+          path, device::ChipEraseLimitMs(facts.flashTypeCode, facts.flashSizeKb)))
+    window.ShowStatus(kNotReadyAfterErase);
+  return true;
+}
+
+// A smaller image is erased by units; one within the first 32 KB keeps the
+// NVRAM record, read (when the part was ready) before the first erase.
+bool EraseKeepingRecord(RunWindow& window, const char* path, KeptRegion& record, bool ready,
+                        std::uint32_t length, std::size_t fileLength) {
+  const bool nvramRead = ready && record.Save(true);
+  std::fputs(nvramRead ? "NVRAM O.K.\n" : "NVRAM fail\n", stdout);
+  // Only an image within the first 32 KB leaves the record's place to it;
+  // a record that did not arrive whole, or read differently twice, must not
+  // be erased.
+  const bool keep = length <= kMinimumImage;
+  if (!keep) record.Release();
+  if (keep && !nvramRead) {
+    window.ShowStatus(kNvramReadFail);
+    return false;
+  }
+  if (!KnownSmallEraseLayout(window.facts().amicFlashId)) {
+    window.ShowStatus("Not Support this AMIC Flash Type!!");
+    return false;
+  }
+  // From the first erase on, the record goes back on every way out.
+  record.AtRisk();
+  return EraseForSmallImage(window, path, fileLength);
+}
+
+bool WriteBlocks(RunWindow& window, const char* path, const std::vector<std::uint8_t>& image) {
+  const std::uint32_t block = Transfer().blockSize;
+  for (std::size_t at = 0; at < image.size(); at += block) {
+    if (!device::WriteFlash(path, static_cast<std::int32_t>(at), image.data() + at,
+                            static_cast<std::int32_t>(block))) {
+      window.ShowStatus("Programming Fail!!");
+      return false;
+    }
+    window.AppendStatus(".");
+  }
+  return true;
+}
+
 int ProgramImage(RunWindow& window, const char* path) {
   std::vector<std::uint8_t> image;
   if (!LoadImageFile(window, window.options().imageFile,
@@ -125,13 +177,11 @@ int ProgramImage(RunWindow& window, const char* path) {
     return 0;
   if (!FitsFlash(window, path, image.size())) return 0;
   const std::size_t fileLength = image.size();
+  // Short images are padded with zeros to whole blocks of at least 32 KB.
   const std::uint32_t block = Transfer().blockSize;
   std::uint32_t length = static_cast<std::uint32_t>(fileLength);
   if (length < kMinimumImage) length = kMinimumImage;
   length = (length + block - 1) / block * block;
-  const std::uint32_t blocks = length / block;
-
-  // Short images are padded with zeros to whole blocks of at least 32 KB.
   std::vector<std::uint8_t> readBack;
   if (!SizeBuffer(window, readBack, length, "Allocate read buffer Error!!")) return 0;
   if (!SizeBuffer(window, image, length, "Allocate write buffer Error!!")) return 0;
@@ -140,62 +190,19 @@ int ProgramImage(RunWindow& window, const char* path) {
   // no record at all.
   const bool ready = device::WaitFlashReady(path);
   if (!ready) DebugTrace("0.1 Device initial not ready!!");
-
+  // Once erased, record's destructor puts it back on every way out.
   KeptRegion record = KeptRecord(window, path);
-  if (length > kSectorEraseLimit) {
-    if (!device::EraseFlashChip(path)) {
-      window.ShowStatus(kEraseFail);
-      return 0;
-    }
-    // A chip erase can take longer than the plain ready wait: wait as long
-    // as the part may take (all parts of its kind when its size is unknown).
-    const ChipState& facts = window.facts();
-    host::Current().Sleep(500);
-    if (!device::WaitFlashReadyWithin(
-            path, device::ChipEraseLimitMs(facts.flashTypeCode, facts.flashSizeKb)))
-      window.ShowStatus(kNotReadyAfterErase);
-  } else {
-    const bool nvramRead = ready && record.Save(true);
-    std::fputs(nvramRead ? "NVRAM O.K.\n" : "NVRAM fail\n", stdout);
-    // Only an image within the first 32 KB leaves the record's place to it;
-    // a record that did not arrive whole, or read differently twice, must
-    // not be erased.
-    const bool keep = length <= kMinimumImage;
-    if (!keep) record.Release();
-    if (keep && !nvramRead) {
-      window.ShowStatus(kNvramReadFail);
-      return 0;
-    }
-    if (!KnownSmallEraseLayout(window.facts().amicFlashId)) {
-      window.ShowStatus("Not Support this AMIC Flash Type!!");
-      return 0;
-    }
-    // From the first erase on, record's destructor puts it back on every
-    // way out.
-    record.AtRisk();
-    if (!EraseForSmallImage(window, path, fileLength)) return 0;
-  }
-
+  const bool erased = length > kSectorEraseLimit
+                          ? EraseWholeChip(window, path)
+                          : EraseKeepingRecord(window, path, record, ready, length, fileLength);
+  if (!erased) return 0;
   if (!device::ReadFlash(path, 0, readBack.data(), static_cast<std::int32_t>(length))) {
     window.ShowStatus("Read Back Erased Flash Error!!");
     return 0;
   }
   if (!RequireBlank(window, readBack.data(), readBack.size())) return 0;
 
-  bool programmed = true;
-  for (std::uint32_t i = 0; i < blocks; ++i) {
-    if (!device::WriteFlash(path, static_cast<std::int32_t>(i * block),
-                            image.data() + static_cast<std::size_t>(i) * block,
-                            static_cast<std::int32_t>(block))) {
-      programmed = false;
-      break;
-    }
-    window.AppendStatus(".");
-  }
-  if (!programmed) {
-    window.ShowStatus("Programming Fail!!");
-    return 0;
-  }
+  if (!WriteBlocks(window, path, image)) return 0;
   if (!record.Restore()) return 0;
 
   host::Current().Sleep(1000);
