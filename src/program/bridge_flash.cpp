@@ -85,6 +85,21 @@ int EraseOnly(RunWindow& window, const char* path) {
   return kProcedureSucceeded;
 }
 
+// The kept first 4 KB go in front of the image. A signed TXR847 image
+// carries a block the bridge takes over even when the rest is kept.
+bool KeepNvramInImage(RunWindow& window, const char* path, KeptRegion& nvram, bool signature,
+                      std::size_t fileLength, std::vector<std::uint8_t>& image) {
+  (void)device::AtaWaitReady(path);
+  if (!nvram.Save()) return false;
+  if (window.facts().chipType == kTxr847 && signature && !window.options().nvramChecked &&
+      fileLength > kImageBlockAt) {
+    const std::size_t end = std::min(fileLength, kImageBlockEnd);
+    std::memcpy(nvram.data() + kImageBlockAt, image.data() + kImageBlockAt, end - kImageBlockAt);
+  }
+  std::memcpy(image.data(), nvram.data(), nvram.size());
+  return true;
+}
+
 int Program(RunWindow& window, const char* path) {
   const RunOptions options = window.options();
   const ChipState& facts = window.facts();
@@ -109,17 +124,8 @@ int Program(RunWindow& window, const char* path) {
       !SizeBuffer(window, readBack, size, kAllocateBuffers))
     return kProcedureFailed;
   KeptRegion nvram = KeptNvram(window, path);
-  if (keep) {
-    (void)device::AtaWaitReady(path);
-    if (!nvram.Save()) return kProcedureFailed;
-    // A signed TXR847 image carries a block the bridge takes over even when
-    // the rest of its first 4 KB is kept.
-    if (facts.chipType == kTxr847 && signature && !options.nvramChecked && length > kImageBlockAt) {
-      const std::size_t end = std::min(length, kImageBlockEnd);
-      std::memcpy(nvram.data() + kImageBlockAt, image.data() + kImageBlockAt, end - kImageBlockAt);
-    }
-    std::memcpy(image.data(), nvram.data(), nvram.size());
-  }
+  if (keep && !KeepNvramInImage(window, path, nvram, signature, length, image))
+    return kProcedureFailed;
 
   // From the erase command on, nvram's destructor puts the kept NVRAM back
   // on every way out; a command that could not allocate sent nothing.

@@ -53,6 +53,36 @@ KeptRegion KeptNvram(RunWindow& window, const char* path) {
                      "Compare NVRAM Fail!!", StatusPaint::Repaint});
 }
 
+// Where programming starts in the file: past the image's own NVRAM area
+// when that is left out; chip type 10 takes its 80-byte record from the
+// image all the same.
+std::size_t SkipImageNvram(const Run& run, const std::vector<std::uint8_t>& file,
+                           KeptRegion& nvram) {
+  if (!run.signature || run.options.nvramChecked) return 0;
+  if (run.window.facts().chipType == kChipTx10 && file.size() > kImageNvramRecord) {
+    const std::size_t n =
+        std::min<std::size_t>(kImageNvramRecordSize, file.size() - kImageNvramRecord);
+    std::memcpy(nvram.data() + kImageNvramRecord, file.data() + kImageNvramRecord, n);
+  }
+  return kNvramArea;
+}
+
+// The next page from n bytes of the file. In keep-NVRAM mode each page is
+// 4 KB carried over (the NVRAM first, then the last 4 KB of the previous
+// chunk) followed by 12 KB of the chunk.
+void BuildPage(bool keepNvram, const std::uint8_t* from, std::size_t n, const std::uint8_t* carry,
+               std::vector<std::uint8_t>& page, std::vector<std::uint8_t>& chunk) {
+  if (!keepNvram) {
+    std::fill(page.begin(), page.end(), 0);
+    std::memcpy(page.data(), from, n);
+    return;
+  }
+  std::fill(chunk.begin(), chunk.end(), 0);
+  std::memcpy(chunk.data(), from, n);
+  std::memcpy(page.data(), carry, kNvramArea);
+  std::memcpy(page.data() + kNvramArea, chunk.data(), kPage16K - kNvramArea);
+}
+
 int ProgramImage(Run& run, KeptRegion& nvram, const PagedImage& image) {
   RunWindow& window = run.window;
   const int chipType = window.facts().chipType;
@@ -71,36 +101,16 @@ int ProgramImage(Run& run, KeptRegion& nvram, const PagedImage& image) {
 
   window.RepaintStatus("Programming");
   const std::vector<std::uint8_t>& file = image.bytes;
-  std::size_t offset = 0;
-  if (run.signature && !run.options.nvramChecked) {
-    // The image's own NVRAM area is left out; chip type 10 takes its 80-byte
-    // record from the image all the same.
-    if (chipType == kChipTx10 && file.size() > kImageNvramRecord) {
-      const std::size_t n =
-          std::min<std::size_t>(kImageNvramRecordSize, file.size() - kImageNvramRecord);
-      std::memcpy(nvram.data() + kImageNvramRecord, file.data() + kImageNvramRecord, n);
-    }
-    offset = kNvramArea;
-  }
+  std::size_t offset = SkipImageNvram(run, file, nvram);
 
   const PageWriter write = [&](std::uint32_t a, const std::uint8_t* d, std::uint32_t n) {
     return EngineWrite(run.path, a, d, n);
   };
-  // In keep-NVRAM mode each page is 4 KB carried over (the NVRAM first, then
-  // the last 4 KB of the previous chunk) followed by 12 KB of the chunk.
   std::uint8_t* carry = nvram.data();
   std::uint32_t p = 0;
   while (offset < file.size()) {
     const std::size_t n = std::min<std::size_t>(kPage16K, file.size() - offset);
-    if (run.keepNvram) {
-      std::fill(chunk.begin(), chunk.end(), 0);
-      std::memcpy(chunk.data(), file.data() + offset, n);
-      std::memcpy(page.data(), carry, kNvramArea);
-      std::memcpy(page.data() + kNvramArea, chunk.data(), kPage16K - kNvramArea);
-    } else {
-      std::fill(page.begin(), page.end(), 0);
-      std::memcpy(page.data(), file.data() + offset, n);
-    }
+    BuildPage(run.keepNvram, file.data() + offset, n, carry, page, chunk);
     offset += n;
     if (!ProgramAndVerify(window, run.path, write, p, page.data(), kPage16K)) return 0;
     // From here on the flash holds the NVRAM; its buffer becomes the carry.
