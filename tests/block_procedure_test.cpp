@@ -240,7 +240,7 @@ TEST_F(BlockProcedureTest, EraseOnlyRunsPerFlashMaker) {
                         Case{"txr845", true, {3, 1}, false}, Case{"txv927", false, {3}, false}}) {
     SCOPED_TRACE(std::string(c.profile) + (c.dirtyAfterFirstErase ? " dirty" : ""));
     Attach(c.profile);
-    const program::BlockChipLayout layout = program::BlockLayoutFor(window.facts_);
+    const program::BlockChipLayout layout = program::BlockLayoutFor(window);
     const std::vector<std::uint8_t> nvram = Flash(layout.nvramOffset, 0x1000);
     // A byte the first erase does not reach: the not-blank path (the first
     // two block reads are the NVRAM's).

@@ -64,17 +64,17 @@ int Succeeded(RunWindow& window, const char* path) {
 }  // namespace
 
 int ProgramBlockFlash(RunWindow& window, const char* path) {
-  Transfer().blockSize = kBlockSize;
+  window.transfer().blockSize = kBlockSize;
   return ProgramAndVerifyImage(window, path);
 }
 
 int EraseBlockFlash(RunWindow& window, const char* path) {
-  Transfer().blockSize = kBlockSize;
+  window.transfer().blockSize = kBlockSize;
   return EraseOnlyKeepNvram(window, path) ? Succeeded(window, path) : kProcedureFailed;
 }
 
 int BackupBlockFlash(RunWindow& window, const char* path) {
-  Transfer().blockSize = kBlockSize;
+  window.transfer().blockSize = kBlockSize;
   const std::uint32_t skip = window.options().nvramChecked ? 0 : kBlockNvramSize;
   return BackupFlashImage(window, path, skip) ? kProcedureSucceeded : kProcedureFailed;
 }
@@ -93,7 +93,7 @@ bool EraseOnlyKeepNvram(RunWindow& window, const char* path) {
   StartErasedRegionAt(0);
   const ChipState& facts = window.facts();
   if (facts.chipType == 11) (void)device::ClearFlashPageSize(path);
-  const BlockChipLayout layout = BlockLayoutFor(facts);
+  const BlockChipLayout layout = BlockLayoutFor(window);
   const std::uint32_t size = layout.flashExtent;
   device::PaddedBuffer ff(std::max(size, kBlockNvramSize));
   if (!ff.ok()) {
@@ -256,7 +256,7 @@ bool ProgramPass(RunWindow& window, const char* path, const BlockImage& image, K
 int ProgramAndVerifyImage(RunWindow& window, const char* path) {
   const ChipState& facts = window.facts();
   const bool bankChip = IsBankChip(facts.chipType);
-  const BlockChipLayout layout = BlockLayoutFor(facts);
+  const BlockChipLayout layout = BlockLayoutFor(window);
   const bool keep = !window.options().nvramChecked;
   std::vector<std::uint8_t> file;
   if (!LoadBlockFile(window, layout, keep, file)) return kProcedureFailed;

@@ -42,8 +42,9 @@ bool UnitFor(std::uint8_t mode, UnitCounter& unit) {
 
 }  // namespace
 
-BlockChipLayout BlockLayoutFor(const ChipState& facts) {
-  const std::uint32_t setting = Transfer().flashSize;
+BlockChipLayout BlockLayoutFor(const RunWindow& window) {
+  const ChipState& facts = window.facts();
+  const std::uint32_t setting = window.transfer().flashSize;
   switch (facts.chipType) {
     case 12: return {true, 0xC000, 0x20000};
     case 16: return {true, 0x8000, facts.flashSizeKb > 64 ? 0x20000u : setting};
@@ -93,7 +94,7 @@ bool ReadFlashRange(RunWindow& window, const char* path, std::uint32_t address,
   device::PaddedBuffer buffer(total);
   if (!buffer.ok()) return false;
   window.ShowStatus("ReadFlash...");
-  const std::uint32_t block = Transfer().blockSize;
+  const std::uint32_t block = window.transfer().blockSize;
   std::uint32_t done = 0;
   bool result = false;
   while (total > 0) {
@@ -119,7 +120,7 @@ bool WriteFlashRange(RunWindow& window, const char* path, std::uint32_t address,
   device::PaddedBuffer buffer(total);
   if (!buffer.ok()) return false;
   std::memcpy(buffer.data(), source, length);
-  const std::uint32_t block = Transfer().blockSize;
+  const std::uint32_t block = window.transfer().blockSize;
   const bool mxic = device::IsKind(window.facts().flashTypeCode, device::FlashKind::Mxic);
   std::uint32_t done = 0;
   bool result = false;
@@ -145,7 +146,7 @@ bool WriteFlashRange(RunWindow& window, const char* path, std::uint32_t address,
 
 bool BackupFlashImage(RunWindow& window, const char* path, std::uint32_t skip) {
   const ChipState& facts = window.facts();
-  const BlockChipLayout layout = BlockLayoutFor(facts);
+  const BlockChipLayout layout = BlockLayoutFor(window);
   std::uint32_t size = layout.flashExtent;
   const std::string fileName = BackupFileName(window, kDefaultBlockBackupFile);
   if (!BackupTargetUsable(window, fileName)) return false;

@@ -182,7 +182,7 @@ int BackupBridgeFlash(RunWindow& window, const char* path) {
   const ChipState& facts = window.facts();
   const std::uint32_t size = facts.chipType == kTxr847
                                  ? static_cast<std::uint32_t>(facts.flashSizeKb) * 1024u
-                                 : Transfer().flashSize;
+                                 : window.transfer().flashSize;
   // Nothing read is no backup.
   if (size == 0) {
     window.ShowStatus("Read Back to Backup Error!!");

@@ -121,7 +121,7 @@ bool EraseDiskFirmwareArea(RunWindow& window, const char* path, int chipType) {
 }
 
 bool BackupDiskFirmwareArea(RunWindow& window, const char* path, int chipType) {
-  const std::uint32_t size = Transfer().flashSize;
+  const std::uint32_t size = window.transfer().flashSize;
   // An unsettled or refused area is a failed read: the shared step then
   // writes no file.
   const FlashReader readArea = [&](std::uint8_t* buffer, std::uint32_t length) {

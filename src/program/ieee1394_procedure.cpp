@@ -31,12 +31,12 @@ bool IsErasePoint(std::uint32_t a) { return a == 0 || a == kNvramAddress; }
 }  // namespace
 
 int ProgramIeee1394Flash(RunWindow& window, const char* path) {
-  Transfer().blockSize = kTransfer;
+  window.transfer().blockSize = kTransfer;
   return Program1394Image(window, path);
 }
 
 int EraseIeee1394Flash(RunWindow& window, const char* path) {
-  Transfer().blockSize = kTransfer;
+  window.transfer().blockSize = kTransfer;
   // The notice only follows an erase that left the flash blank and the
   // NVRAM in place.
   if (!Erase1394KeepNvram(window, path)) return kProcedureFailed;
@@ -45,7 +45,7 @@ int EraseIeee1394Flash(RunWindow& window, const char* path) {
 }
 
 int BackupIeee1394Flash(RunWindow& window, const char* path) {
-  Transfer().blockSize = kTransfer;
+  window.transfer().blockSize = kTransfer;
   return BackupFlashImage(window, path, 0) ? kProcedureSucceeded : kProcedureFailed;
 }
 
@@ -56,7 +56,7 @@ bool Write1394Range(RunWindow& window, const char* path, std::uint32_t address,
   device::PaddedBuffer buffer(total);
   if (!buffer.ok()) return false;
   std::memcpy(buffer.data(), source, length);
-  const std::uint32_t block = Transfer().blockSize;
+  const std::uint32_t block = window.transfer().blockSize;
   std::uint32_t done = 0;
   while (total > 0) {
     const std::uint32_t a = address + done;
@@ -74,7 +74,7 @@ bool Write1394Range(RunWindow& window, const char* path, std::uint32_t address,
 
 bool Erase1394KeepNvram(RunWindow& window, const char* path) {
   window.ShowStatus("Start Erase only!");
-  const std::uint32_t size = Transfer().flashSize;
+  const std::uint32_t size = window.transfer().flashSize;
   device::PaddedBuffer ff(std::max(size, kTransfer));
   if (!ff.ok()) {
     window.ShowStatus("Allocate buffers Error!!");
@@ -122,8 +122,8 @@ bool Erase1394KeepNvram(RunWindow& window, const char* path) {
 
 int Program1394Image(RunWindow& window, const char* path) {
   std::vector<std::uint8_t> file;
-  const std::uint64_t flash = ReportedFlashBytes(window.facts()).value_or(Transfer().flashSize);
-  const ImageRules rules{std::min<std::uint64_t>(flash, Transfer().flashSize), "Open File Error!!",
+  const std::uint64_t flash = ReportedFlashBytes(window.facts()).value_or(window.transfer().flashSize);
+  const ImageRules rules{std::min<std::uint64_t>(flash, window.transfer().flashSize), "Open File Error!!",
                          "Allocate buffers Error!!"};
   if (!LoadImageFile(window, window.options().imageFile, rules, file)) return kProcedureFailed;
   const std::uint32_t l = static_cast<std::uint32_t>(file.size());

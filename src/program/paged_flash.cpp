@@ -21,7 +21,7 @@ std::uint64_t RoundUp16K(std::uint64_t n) { return (n + kPage16K - 1) / kPage16K
 }  // namespace
 
 std::uint64_t FlashCapacity(const RunWindow& window) {
-  return ReportedFlashBytes(window.facts()).value_or(Transfer().flashSize);
+  return ReportedFlashBytes(window.facts()).value_or(window.transfer().flashSize);
 }
 
 bool LoadPagedImage(RunWindow& window, const std::string& fileName, std::uint32_t shift,
@@ -91,7 +91,7 @@ bool BackupPagedFlash(RunWindow& window, const char* path, std::uint32_t skip) {
     const auto size = static_cast<std::uint32_t>(window.facts().flashSizeKb) * 1024u;
     return BackupFlashToFile(window, BlockReader(window, path), size, skip);
   }
-  return BackupFlashToFile(window, WholeRangeReader(path), Transfer().flashSize, skip);
+  return BackupFlashToFile(window, WholeRangeReader(path), window.transfer().flashSize, skip);
 }
 
 bool EngineWrite(const char* path, std::uint32_t address, const std::uint8_t* data,

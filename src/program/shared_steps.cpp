@@ -43,7 +43,7 @@ void PollFlash(const char* path) { (void)device::WaitFlashReady(path); }
 
 bool EraseFlashBlocks(RunWindow& window, const char* path, std::uint32_t length) {
   if (!device::WaitFlashReady(path)) DebugTrace("0.1 Device initial not ready!!");
-  const std::uint32_t block = Transfer().blockSize;
+  const std::uint32_t block = window.transfer().blockSize;
   const std::uint32_t n = BlockCount(length, block);
   window.ShowStatus("Erase...");
   for (std::uint32_t i = 0; i < n; ++i) {
@@ -58,7 +58,7 @@ bool EraseFlashBlocks(RunWindow& window, const char* path, std::uint32_t length)
 bool ReadFlashBlocks(RunWindow& window, const char* path, std::uint32_t address,
                      std::uint8_t* buffer, std::uint32_t length) {
   if (!device::WaitFlashReady(path)) DebugTrace("0.1 Device initial not ready!!");
-  const std::uint32_t block = Transfer().blockSize;
+  const std::uint32_t block = window.transfer().blockSize;
   const std::uint32_t n = BlockCount(length, block);
   window.ShowStatus("ReadFlash...");
   for (std::uint32_t i = 0; i < n; ++i) {
@@ -74,7 +74,7 @@ bool ReadFlashBlocks(RunWindow& window, const char* path, std::uint32_t address,
 
 bool EraseWholeFlash(RunWindow& window, const char* path) {
   window.ShowStatus("Start Erase only!");
-  const std::uint32_t size = Transfer().flashSize;
+  const std::uint32_t size = window.transfer().flashSize;
   const ChipState& facts = window.facts();
   (void)device::WaitFlashReady(path);
 
@@ -193,7 +193,7 @@ bool BackupFlashToFile(RunWindow& window, const FlashReader& read, std::uint32_t
   window.ShowStatus("Backup ...");
 
   // A block reader reads whole blocks, so leave room for the last one.
-  const std::uint32_t block = Transfer().blockSize;
+  const std::uint32_t block = window.transfer().blockSize;
   const std::size_t whole = static_cast<std::size_t>(BlockCount(size, block)) * block;
   std::vector<std::uint8_t> data;
   std::vector<std::uint8_t> check;

@@ -22,7 +22,7 @@ bool ReadFlashBlocks(RunWindow& window, const char* path, std::uint32_t address,
 bool EraseWholeFlash(RunWindow& window, const char* path);
 
 // Reads `length` flash bytes from address 0 into buffer, which holds at least
-// length rounded up to whole blocks (Transfer().blockSize). True when all
+// length rounded up to whole blocks (the window's transfer().blockSize). True when all
 // were read.
 using FlashReader = std::function<bool(std::uint8_t* buffer, std::uint32_t length)>;
 // One read command for the whole range.

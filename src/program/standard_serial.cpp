@@ -158,7 +158,7 @@ bool EraseKeepingRecord(RunWindow& window, const char* path, KeptRegion& record,
 }
 
 bool WriteBlocks(RunWindow& window, const char* path, const std::vector<std::uint8_t>& image) {
-  const std::uint32_t block = Transfer().blockSize;
+  const std::uint32_t block = window.transfer().blockSize;
   for (std::size_t at = 0; at < image.size(); at += block) {
     if (!device::WriteFlash(path, static_cast<std::int32_t>(at), image.data() + at,
                             static_cast<std::int32_t>(block))) {
@@ -178,7 +178,7 @@ int ProgramImage(RunWindow& window, const char* path) {
   if (!FitsFlash(window, path, image.size())) return 0;
   const std::size_t fileLength = image.size();
   // Short images are padded with zeros to whole blocks of at least 32 KB.
-  const std::uint32_t block = Transfer().blockSize;
+  const std::uint32_t block = window.transfer().blockSize;
   std::uint32_t length = static_cast<std::uint32_t>(fileLength);
   if (length < kMinimumImage) length = kMinimumImage;
   length = (length + block - 1) / block * block;
@@ -256,7 +256,7 @@ int EraseStandardSerialFlash(RunWindow& window, const char* path) {
 
 int BackupStandardSerialFlash(RunWindow& window, const char* path) {
   return WriteEnable(window, path) &&
-                 BackupFlashToFile(window, WholeRangeReader(path), Transfer().flashSize, 0)
+                 BackupFlashToFile(window, WholeRangeReader(path), window.transfer().flashSize, 0)
              ? kProcedureSucceeded
              : kProcedureFailed;
 }
