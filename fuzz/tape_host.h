@@ -69,7 +69,7 @@ class TapeWriter {
 };
 
 // Replays a tape.
-class TapeHost : public host::Host {
+class TapeHost : public host::PlatformHost {
  public:
   TapeHost(const std::uint8_t* data, std::size_t size) : in_(data, size) {}
 
@@ -110,6 +110,7 @@ class TapeHost : public host::Host {
   std::uint32_t LogicalDrives() override { return in_.U32(); }
   std::string WindowsDirectory() override { return "C:\\WINDOWS"; }
   unsigned DriveType(const char*) override { return in_.U8(); }
+  bool WaitForDeviceChange(std::uint32_t) override { return true; }
   void Sleep(std::uint32_t) override {}
   void DebugOutput(const char*) override {}
 
@@ -134,9 +135,10 @@ class TapeHost : public host::Host {
 };
 
 // Passes every call to another host and writes the tape that replays it.
-class RecordingHost : public host::Host {
+class RecordingHost : public host::PlatformHost {
  public:
-  explicit RecordingHost(host::Host& real) : real_(real) {}
+  explicit RecordingHost(host::Host& real)
+      : real_(real.io()), clock_(real.clock()), volumes_(real.volumes()) {}
 
   host::Handle OpenDevice(const char* path, std::uint32_t access, std::uint32_t share,
                           std::uint32_t& lastError) override {
@@ -171,17 +173,22 @@ class RecordingHost : public host::Host {
     return std::make_unique<List>(std::move(list), out);
   }
   std::uint32_t LogicalDrives() override {
-    const std::uint32_t v = real_.LogicalDrives();
+    const std::uint32_t v = volumes_.LogicalDrives();
     out.U32(v);
     return v;
   }
   std::string WindowsDirectory() override { return "C:\\WINDOWS"; }
   unsigned DriveType(const char* root) override {
-    const unsigned v = real_.DriveType(root);
+    const unsigned v = volumes_.DriveType(root);
     out.U8(static_cast<std::uint8_t>(v));
     return v;
   }
-  void Sleep(std::uint32_t ms) override { real_.Sleep(ms); }
+  // The answer is not on the tape: as a platform without notifications.
+  bool WaitForDeviceChange(std::uint32_t ms) override {
+    clock_.Sleep(ms);
+    return true;
+  }
+  void Sleep(std::uint32_t ms) override { clock_.Sleep(ms); }
   void DebugOutput(const char* text) override { real_.DebugOutput(text); }
 
   TapeWriter out;
@@ -213,7 +220,9 @@ class RecordingHost : public host::Host {
     return 0;
   }
 
-  host::Host& real_;
+  host::DeviceIo& real_;
+  host::Clock& clock_;
+  host::Volumes& volumes_;
 };
 
 }  // namespace fuzzing

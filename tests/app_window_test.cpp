@@ -459,7 +459,7 @@ TEST_F(WindowTest, AnExceptionFromAHandlerIsShownAndTheWindowGoesOn) {
 // The host the window's events see passes every service but the wait on to
 // the platform's own: a platform service left to its default would quietly
 // lose mount points or device notifications during an event.
-class PlatformServices : public host::Host {
+class PlatformServices : public host::PlatformHost {
  public:
   host::Handle OpenDevice(const char*, std::uint32_t, std::uint32_t, std::uint32_t&) override {
     return host::kInvalidHandle;
@@ -470,9 +470,6 @@ class PlatformServices : public host::Host {
   std::unique_ptr<host::InterfaceList> OpenInterfaceList(host::InterfaceClass) override {
     return nullptr;
   }
-  std::uint32_t LogicalDrives() override { return 0; }
-  std::string WindowsDirectory() override { return ""; }
-  unsigned DriveType(const char*) override { return 0; }
   bool MountPoints(const host::DeviceNumber&, std::vector<std::string>& mounts) override {
     mounts = {"/media/disk"};
     return true;
@@ -491,14 +488,14 @@ class PlatformServices : public host::Host {
 TEST(WaitingHostTest, PassesThePlatformServicesOnAndWaitsThroughItsFunction) {
   PlatformServices platform;
   std::vector<std::uint32_t> waits;
-  app::WaitingHost waiting(platform, [&](std::uint32_t ms, host::Host& clock) {
+  app::WaitingHost waiting(platform, [&](std::uint32_t ms, host::Clock& clock) {
     waits.push_back(ms);
     clock.Sleep(ms);
   });
   std::vector<std::string> mounts;
-  EXPECT_TRUE(waiting.MountPoints(host::DeviceNumber{}, mounts));
+  EXPECT_TRUE(waiting.volumes().MountPoints(host::DeviceNumber{}, mounts));
   EXPECT_EQ(std::vector<std::string>{"/media/disk"}, mounts);
-  EXPECT_FALSE(waiting.WaitForDeviceChange(5000));
+  EXPECT_FALSE(waiting.io().WaitForDeviceChange(5000));
   EXPECT_EQ(std::vector<std::uint32_t>{5000}, platform.notificationWaits);
   waiting.Sleep(30);
   EXPECT_EQ(std::vector<std::uint32_t>{30}, waits);

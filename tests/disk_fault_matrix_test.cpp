@@ -92,7 +92,7 @@ TEST_P(DiskFaultMatrixTest, EveryFaultEndsSafely) {
       return AreaHolds(chip, start + bankEnd / chip.disk()->config().logicalSectorSize, nvram);
     };
   }
-  setup.successBoxes = c.hddBank ? std::vector<std::string>{program::kAutoResetNotice}
+  setup.successBoxes = c.hddBank ? std::vector<std::string>{program::kAutoReset}
                                 : testing_support::kPowerCycleBoxes;
   const testing_support::FaultMatrixReport report = testing_support::RunFaultMatrix(setup);
   EXPECT_TRUE(report.ok()) << report.Describe();

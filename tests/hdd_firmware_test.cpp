@@ -68,7 +68,7 @@ class HddFirmwareTest : public testing_support::DiskFixture {
   void ExpectResetAndNotice() {
     EXPECT_EQ(1, chip->resetCount());
     ASSERT_EQ(1u, window.messages.size());
-    EXPECT_EQ(program::kAutoResetNotice, window.messages[0].text);
+    EXPECT_EQ(program::kAutoReset, window.messages[0].text);
     EXPECT_EQ("Message", window.messages[0].caption);
   }
   void ExpectNoResetNorNotice() {

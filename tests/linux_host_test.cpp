@@ -348,6 +348,28 @@ class FakeSys : public host::LinuxSys {
   int next_ = 10;
 };
 
+// Linux has no drive letters: discovery fakes none (a field's old letters
+// are cleared as where a device has no volume with a letter) and finds the
+// volumes by mount point instead.
+TEST(LinuxVolumes, NoDriveLettersButMountPoints) {
+  FakeTree t;
+  UsbEnclosure(t, "usb-storage");
+  t.Block("sdb", std::string(kUsbIf) + "/host2/target2:0:0/2:0:0:0", "8:16");
+  t.Partition("sdb", "sdb1", "8:17");
+  t.File("/proc/self/mountinfo", "22 1 8:17 / /mnt/a rw - vfat /dev/sdb1 rw\n");
+  FakeSys sys;
+  sys.nodes["/dev/sdb"] = {makedev(8, 16)};
+  host::LinuxHost linux(sys, t.root(), nullptr);
+  host::ScopedHost scope(linux);
+
+  char letters[device::kDriveLettersSize] = "EF";
+  device::GetDriveLetters("/dev/sdb#8:16", letters);
+  EXPECT_STREQ(letters, "");
+  std::vector<std::string> mounts;
+  ASSERT_TRUE(device::GetMountPoints("/dev/sdb#8:16", mounts));
+  EXPECT_EQ(mounts, std::vector<std::string>{"/mnt/a"});
+}
+
 TEST(LinuxOpen, FlagsLocksAndStalePaths) {
   FakeSys sys;
   sys.nodes["/dev/sdb"] = {makedev(8, 16)};

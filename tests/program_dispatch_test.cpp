@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "device/chip_types.h"
+#include "identify/display_rules.h"
 #include "program/crc16.h"
 #include "program/dispatch.h"
 
@@ -47,6 +49,20 @@ TEST(DispatchTest, EachChipTypeGetsItsProcedure) {
   for (const Row& r : rows)
     EXPECT_EQ(r.expected, SelectProcedure(Chip(r.type, r.kind), o, kUsb, fits))
         << "chip type " << r.type << " kind " << r.kind;
+}
+
+// A chip type the window offers an update for reaches a procedure; one it
+// calls unsupported reaches none.
+TEST(DispatchTest, EveryChipTypeOfferedAnUpdateHasAProcedure) {
+  const DispatchChecks fits{[] { return true; }, [] { return false; }};
+  for (const device::ChipRow& row : device::kChipTable) {
+    const int code = device::Code(row.type);
+    ChipState facts = Chip(code);
+    facts.bridgeVersion = 208;
+    const bool offered = identify::DisplayGroupOf(code) != identify::DisplayGroup::Unsupported;
+    EXPECT_EQ(offered, SelectProcedure(facts, RunOptions{}, kUsb, fits) != Procedure::None)
+        << row.name << " (chip type " << code << ")";
+  }
 }
 
 TEST(DispatchTest, FlagsAndPathsDecideWithinAFamily) {

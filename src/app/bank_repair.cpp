@@ -28,7 +28,7 @@ void MainWindow::RepairFirmwareBanks(int selected, int eraseGeometryRow) {
   }
   const std::string path = record.path;
   // It writes the flash like a run: held like one, or not started at all.
-  const host::RunScope hold(host::Current(), path);
+  const host::RunScope hold(host::Current().io(), path);
   if (!hold.held()) return;
   struct RunButtonBack {
     Control& button;

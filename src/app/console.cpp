@@ -267,7 +267,7 @@ void DescribeEntry(MainWindow& w, int index, ListedEntry& e) {
   if (record == nullptr) return;
   e.bus = record->bus;
   e.path.assign(record->path, strnlen(record->path, sizeof record->path));
-  e.diskSequence = host::Current().DiskSequence(e.path.c_str());
+  e.diskSequence = host::Current().io().DiskSequence(e.path.c_str());
   for (std::size_t i = 0; i < sizeof record->driveLetters && record->driveLetters[i] != 0; ++i)
     e.drives.emplace_back(1, record->driveLetters[i]);
   e.program = OfferOf(w, *record, RunMode::Program);
@@ -421,7 +421,7 @@ bool OwnEntry(const device::DeviceRecord& record) {
 // companion entries that share its path; -1 when none.
 int EntryOfDevice(const MainWindow& w, const std::string& given) {
   for (int k = 0; k < EntryCount(w); ++k) {
-    if (OwnEntry(w.devices[k]) && host::Current().NamesDevice(w.devices[k].path, given)) return k;
+    if (OwnEntry(w.devices[k]) && host::Current().io().NamesDevice(w.devices[k].path, given)) return k;
   }
   return -1;
 }
@@ -497,7 +497,7 @@ int PressRun(Session& s, const ConsoleRun& run) {
     if (r.entry < 0) {
       // Listed without it because it could not be opened: say why.
       for (const host::UnreachableDevice& u : s.report.unreachable)
-        if (host::Current().NamesDevice(u.path, run.device))
+        if (host::Current().io().NamesDevice(u.path, run.device))
           return NotPressed(s, r, RunEnd::Unreachable, u.text, kExitRunFailed);
       return NotPressed(s, r, RunEnd::NoSuchEntry,
                         "There is no enclosure at " + run.device + ".", kExitUsage);
@@ -518,7 +518,7 @@ int PressRun(Session& s, const ConsoleRun& run) {
                       "There is no entry " + std::to_string(r.entry) + ".", kExitUsage);
 
   // The device is held from the selection's first command to the run's last.
-  const host::RunScope hold(host::Current(), record->path);
+  const host::RunScope hold(host::Current().io(), record->path);
   if (!hold.held())
     return NotPressed(s, r, RunEnd::Unreachable, HoldProblem(hold.lastError()), kExitRunFailed);
   if (!run.expectChip.empty()) {
@@ -924,7 +924,7 @@ namespace {
 // The devices the last refresh could not open, once each.
 std::vector<host::UnreachableDevice> Unreachable(host::Host& platform) {
   std::vector<host::UnreachableDevice> devices;
-  for (host::UnreachableDevice& u : platform.TakeUnreachable()) {
+  for (host::UnreachableDevice& u : platform.io().TakeUnreachable()) {
     const bool seen = std::any_of(devices.begin(), devices.end(), [&](const auto& d) {
       return d.path == u.path;
     });
@@ -1010,7 +1010,7 @@ int ListAndRun(const ConsoleOptions& options, Session& s, host::Host& platform) 
     }
     while (!w.DeviceList.enabled() && !AnyDenied(report.unreachable)) {
       // A change told or not, look again: a notification can be lost.
-      platform.WaitForDeviceChange(kWaitStepMs);
+      platform.io().WaitForDeviceChange(kWaitStepMs);
       w.RefreshBtn.Click();
       s.view.ProcessMessages();
       report.unreachable = Unreachable(platform);
@@ -1062,7 +1062,7 @@ class Station {
       const std::vector<host::UnreachableDevice> unreachable = Unreachable(platform_);
       for (const host::UnreachableDevice& u : unreachable) present.push_back(u.path);
       if (pending_ && !Settle(present)) {
-        platform_.WaitForDeviceChange(kWaitStepMs);
+        platform_.io().WaitForDeviceChange(kWaitStepMs);
         continue;
       }
       // An enclosure that was removed may come again as a new one.
@@ -1078,7 +1078,7 @@ class Station {
       if (next == present.end()) {
         if (!waiting) Tell("Waiting for an enclosure...");
         waiting = true;
-        platform_.WaitForDeviceChange(kWaitStepMs);
+        platform_.io().WaitForDeviceChange(kWaitStepMs);
         continue;
       }
       waiting = false;
@@ -1146,7 +1146,7 @@ class Station {
       return;
     }
     p.resets = s_.view.messages.size() > boxes &&
-               s_.view.messages.back().text == program::kAutoResetNotice;
+               s_.view.messages.back().text == program::kAutoReset;
     p.ended = std::chrono::steady_clock::now();
     pending_ = std::move(p);
   }
@@ -1279,8 +1279,8 @@ int RunConsole(const ConsoleOptions& options, std::FILE* out) {
   host::Host& platform = host::Current();
   // Start listening before the first look, so an enclosure plugged in
   // meanwhile is not missed.
-  if (options.wait) platform.WaitForDeviceChange(0);
-  platform.TakeUnreachable();
+  if (options.wait) platform.io().WaitForDeviceChange(0);
+  platform.io().TakeUnreachable();
   std::unique_ptr<MainWindow> window = StartMainWindow(view);
   view.ProcessMessages();
   std::FILE* human = options.json ? nullptr : out;

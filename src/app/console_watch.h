@@ -13,7 +13,7 @@
 #include <utility>
 #include <vector>
 
-#include "host/forwarding_host.h"
+#include "host/forwarding_io.h"
 
 namespace app {
 
@@ -40,10 +40,11 @@ class HostWatcher {
   virtual void Waited(std::uint32_t /*milliseconds*/) {}
 };
 
-class WatchedHost : public host::ForwardingHost {
+// The installed host's device I/O, watched.
+class WatchedIo : public host::ForwardingIo {
  public:
-  WatchedHost(host::Host& inner, std::vector<HostWatcher*> watchers)
-      : ForwardingHost(inner), watchers_(std::move(watchers)) {}
+  WatchedIo(host::DeviceIo& inner, const std::vector<HostWatcher*>& watchers)
+      : ForwardingIo(inner), watchers_(watchers) {}
 
   host::Handle OpenDevice(const char* path, std::uint32_t access, std::uint32_t share,
                           std::uint32_t& lastError) override {
@@ -82,15 +83,49 @@ class WatchedHost : public host::ForwardingHost {
     inner().CloseDevice(handle);
   }
 
+ private:
+  const std::vector<HostWatcher*>& watchers_;
+  std::map<host::Handle, std::string> paths_;
+  const std::string unknown_ = "?";
+};
+
+// The installed host's clock, watched.
+class WatchedClock : public host::Clock {
+ public:
+  WatchedClock(host::Clock& inner, const std::vector<HostWatcher*>& watchers)
+      : inner_(inner), watchers_(watchers) {}
+
   void Sleep(std::uint32_t milliseconds) override {
     for (HostWatcher* w : watchers_) w->Waited(milliseconds);
-    inner().Sleep(milliseconds);
+    inner_.Sleep(milliseconds);
   }
 
  private:
-  std::vector<HostWatcher*> watchers_;
-  std::map<host::Handle, std::string> paths_;
-  const std::string unknown_ = "?";
+  host::Clock& inner_;
+  const std::vector<HostWatcher*>& watchers_;
+};
+
+// The installed host with its device I/O and its clock watched; its volumes
+// are the inner host's own.
+class WatchedHost : public host::Host {
+ public:
+  WatchedHost(host::Host& inner, std::vector<HostWatcher*> watchers)
+      : inner_(inner),
+        watchers_(std::move(watchers)),
+        io_(inner.io(), watchers_),
+        clock_(inner.clock(), watchers_) {}
+  WatchedHost(const WatchedHost&) = delete;
+  WatchedHost& operator=(const WatchedHost&) = delete;
+
+  host::DeviceIo& io() override { return io_; }
+  host::Clock& clock() override { return clock_; }
+  host::Volumes& volumes() override { return inner_.volumes(); }
+
+ private:
+  host::Host& inner_;
+  std::vector<HostWatcher*> watchers_;  // before the pieces that refer to it
+  WatchedIo io_;
+  WatchedClock clock_;
 };
 
 }  // namespace app

@@ -41,7 +41,7 @@ void MainWindow::UpdateBtnCheck(Control&) {
   // entry selected: no record is addressed and nothing can be run.
   const int selected = DeviceList.itemIndex();
   if (selected < 0 || selected >= recordCount) {
-    chip.chipType = 0;
+    chip.chipType = device::Code(device::ChipType::None);
     chip.chipSubCode = 0;
     UpdateBtn.SetEnabled(false);
     ChipLabelEdit.SetText("");

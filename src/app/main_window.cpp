@@ -178,7 +178,7 @@ void MainWindow::Dispatch(const std::function<void()>& event) {
   std::optional<WaitingHost> waiting;
   std::optional<host::ScopedHost> scope;
   if (installed != nullptr) {
-    waiting.emplace(*installed, [this](std::uint32_t ms, host::Host& clock) { ws_.Wait(ms, clock); });
+    waiting.emplace(*installed, [this](std::uint32_t ms, host::Clock& clock) { ws_.Wait(ms, clock); });
     scope.emplace(*waiting);
   }
   ++depth_;

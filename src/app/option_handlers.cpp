@@ -55,12 +55,12 @@ void MainWindow::EraseOnlyCheckClick(Control& sender) {
   if (sender.tag == 1) {
     if (senderChecked) EraseOnlyCheck.SetChecked(false);
   } else {
-    if (chip.chipType == 6) NVRAMCheck.SetVisible(true);
+    if (TypeOf(chip) == device::ChipType::Txr842) NVRAMCheck.SetVisible(true);
     if (senderChecked) BackupFWCheckBox.SetChecked(false);
   }
 
   const bool sizeMatters =
-      chip.chipType == 4 && (EraseOnlyCheck.checked() || BackupFWCheckBox.checked());
+      TypeOf(chip) == device::ChipType::Tx40779 && (EraseOnlyCheck.checked() || BackupFWCheckBox.checked());
   FwSizeCheck.SetEnabled(sizeMatters);
   FwSizeCheck.SetVisible(sizeMatters);
   FwSizeLable.SetVisible(sizeMatters);

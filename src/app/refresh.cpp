@@ -91,7 +91,7 @@ void MainWindow::RefreshBtnClick(Control&) {
     chip.chipType = id.chip.type;
     chip.chipSubCode = id.chip.subCode;
     if (id.chipInfoFailed) Message(identify::kChipInfoFailText, "Error", ui::Icon::Error);
-    if (chip.chipType == 0) continue;  // not listed; the next device takes record s
+    if (TypeOf(chip) == device::ChipType::None) continue;  // not listed; the next device takes record s
 
     device::GetDriveLetters(record.path, record.driveLetters);
     diskLabel.SetText(record.bus == device::BusKind::Ieee1394 ? "1394 DISK" : "USB DISK");
@@ -111,9 +111,9 @@ void MainWindow::RefreshBtnClick(Control&) {
       DeviceList.Add(prefix + entryName);
       ++s;
     };
-    if (chip.chipType == 12 && device::MatchChipProductId(devices[own].path, "4847") != 0)
+    if (TypeOf(chip) == device::ChipType::Txv929 && device::MatchChipProductId(devices[own].path, "4847") != 0)
       addCompanion("<<847>> ", true);
-    if ((chip.chipType == 11 || chip.chipType == 12) &&
+    if ((TypeOf(chip) == device::ChipType::Txv961 || TypeOf(chip) == device::ChipType::Txv929) &&
         device::MatchChipProductId(devices[own].path, "4842") != 0)
       addCompanion("<<842>> ", false);
   }

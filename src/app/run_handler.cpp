@@ -76,7 +76,7 @@ void MainWindow::UpdateBtnClick(Control&) {
   const ProcedureScope scope(*this);
   // One writer per device, the same device throughout: the run holds it from
   // its first command to its last.
-  const host::RunScope hold(host::Current(), path);
+  const host::RunScope hold(host::Current().io(), path);
   if (!hold.held()) {
     lastProcedure = program::Procedure::None;
     lastOutcome = program::RunOutcome::Failed;

@@ -1,26 +1,41 @@
-// The host seen by the window's events: every service is the installed
-// host's, except that a wait goes through a function (the window system's
-// Wait), which may keep the window alive while the time passes.
+// The host seen by the window's events: the installed host's device I/O and
+// volumes, with a clock whose waits go through a function (the window
+// system's Wait), which may keep the window alive while the time passes.
 #pragma once
 
 #include <functional>
 #include <utility>
 
-#include "host/forwarding_host.h"
+#include "host/host.h"
 
 namespace app {
 
-class WaitingHost : public host::ForwardingHost {
+class WaitingClock : public host::Clock {
  public:
-  // wait(ms, inner) lets ms pass on the inner host's clock.
-  using WaitFunction = std::function<void(std::uint32_t, host::Host&)>;
-  WaitingHost(host::Host& inner, WaitFunction wait)
-      : ForwardingHost(inner), wait_(std::move(wait)) {}
+  // wait(ms, inner) lets ms pass on the inner clock.
+  using WaitFunction = std::function<void(std::uint32_t, host::Clock&)>;
+  WaitingClock(host::Clock& inner, WaitFunction wait) : inner_(inner), wait_(std::move(wait)) {}
 
-  void Sleep(std::uint32_t milliseconds) override { wait_(milliseconds, inner()); }
+  void Sleep(std::uint32_t milliseconds) override { wait_(milliseconds, inner_); }
 
  private:
+  host::Clock& inner_;
   WaitFunction wait_;
+};
+
+class WaitingHost : public host::Host {
+ public:
+  using WaitFunction = WaitingClock::WaitFunction;
+  WaitingHost(host::Host& inner, WaitFunction wait)
+      : inner_(inner), clock_(inner.clock(), std::move(wait)) {}
+
+  host::DeviceIo& io() override { return inner_.io(); }
+  host::Clock& clock() override { return clock_; }
+  host::Volumes& volumes() override { return inner_.volumes(); }
+
+ private:
+  host::Host& inner_;
+  WaitingClock clock_;
 };
 
 }  // namespace app

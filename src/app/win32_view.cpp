@@ -827,7 +827,7 @@ void Win32View::ProcessMessages() {
   }
 }
 
-void Win32View::Wait(std::uint32_t milliseconds, host::Host& clock) {
+void Win32View::Wait(std::uint32_t milliseconds, host::Clock& clock) {
   // Outside a run the handlers expect nothing to happen during a wait.
   if (hwnd_ == nullptr || window_ == nullptr || !window_->running()) {
     clock.Sleep(milliseconds);

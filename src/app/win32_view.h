@@ -26,7 +26,7 @@ class Win32View : public View, private ControlObserver {
   bool OpenFile(const ui::OpenFileRequest& request, std::string& path) override;
   std::string ProgramFolder() override;
   void ProcessMessages() override;
-  void Wait(std::uint32_t milliseconds, host::Host& clock) override;
+  void Wait(std::uint32_t milliseconds, host::Clock& clock) override;
   void Repaint(const std::string& control) override;
   void StartTimer(unsigned id, unsigned milliseconds) override;
   void StopTimer(unsigned id) override;

@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+#include "device/chip_types.h"
+
 namespace device {
 
 // The facts a run may rest on, as bits of ChipState::unreadFacts.
@@ -34,6 +36,8 @@ struct ChipState {
   // fields above then hold a default or what an earlier selection left.
   std::uint32_t unreadFacts = 0;
 };
+
+inline ChipType TypeOf(const ChipState& facts) { return AsChipType(facts.chipType); }
 
 inline bool FactsRead(const ChipState& facts, std::uint32_t wanted) {
   return (facts.unreadFacts & wanted) == 0;

@@ -39,7 +39,7 @@ BusKind KindOf(host::Bus bus) {
 
 int EnumInterfaces(host::InterfaceClass cls, PathTable& table, int firstSlot, bool include1394,
                    BusKind* buses) {
-  std::unique_ptr<host::InterfaceList> list = host::Current().OpenInterfaceList(cls);
+  std::unique_ptr<host::InterfaceList> list = host::Current().io().OpenInterfaceList(cls);
   if (!list) return 0;
   int found = 0;
   std::string path;
@@ -73,9 +73,9 @@ int EnumCdromDevices(PathTable& table, int firstSlot, bool include1394, BusKind*
 void GetDriveLetters(const char* path, char* letters) {
   host::DeviceNumber target;
   if (!GetDeviceNumber(path, &target)) return;
-  host::Host& h = host::Current();
-  std::uint32_t mask = h.LogicalDrives();
-  const std::string windowsDir = h.WindowsDirectory();
+  host::Volumes& volumes = host::Current().volumes();
+  std::uint32_t mask = volumes.LogicalDrives();
+  const std::string windowsDir = volumes.WindowsDirectory();
   std::memset(letters, 0, 4);
   int count = 0;
   for (char letter = 'A'; mask != 0 && letter <= 'Z'; ++letter, mask >>= 1) {
@@ -85,7 +85,7 @@ void GetDriveLetters(const char* path, char* letters) {
       continue;
     char root[8];
     std::snprintf(root, sizeof root, "%c:\\", letter);
-    if (h.DriveType(root) == host::kDriveRemote) continue;
+    if (volumes.DriveType(root) == host::kDriveRemote) continue;
     char volume[8];
     std::snprintf(volume, sizeof volume, "\\\\.\\%c:", letter);
     host::DeviceNumber number;
@@ -99,12 +99,12 @@ void GetDriveLetters(const char* path, char* letters) {
 
 bool GetMountPoints(const char* path, std::vector<std::string>& mounts) {
   mounts.clear();
-  host::Host& h = host::Current();
-  if (!h.MountPoints(host::DeviceNumber{}, mounts)) return false;
+  host::Volumes& volumes = host::Current().volumes();
+  if (!volumes.MountPoints(host::DeviceNumber{}, mounts)) return false;
   mounts.clear();
   host::DeviceNumber number;
   if (!GetDeviceNumber(path, &number)) return true;
-  return h.MountPoints(number, mounts);
+  return volumes.MountPoints(number, mounts);
 }
 
 namespace {

@@ -1,6 +1,7 @@
 #include "device/disk_commands.h"
 
 #include "device/chip_commands.h"
+#include "device/chip_types.h"
 
 #include <cstring>
 #include <memory>
@@ -160,8 +161,8 @@ std::uint32_t GetLogicalSectorSize(const char* path) {
 }
 
 int CheckHddAreaSignature(const char* path, int chipType) {
-  if (chipType == 12 || chipType == 16) return 0;
-  if (chipType == 19) {
+  if (IsBankChip(chipType)) return 0;
+  if (AsChipType(chipType) == ChipType::Tx40779E) {
     std::uint8_t block[18] = {};
     return ReadChipParameters(path, block, sizeof block) != 0 && block[16] == 0x01 ? 1 : 0;
   }

@@ -58,7 +58,7 @@ std::uint32_t RoundedLength(std::uint32_t length) { return length == 1 ? 2 : len
 
 int ScsiPassThroughIn(const char* path, const std::uint8_t* cdb, int cdbLength, void* buffer,
                       std::int32_t length, std::int32_t* transferred) {
-  host::Host& h = host::Current();
+  host::DeviceIo& h = host::Current().io();
   std::uint32_t lastError = 0;
   host::DeviceHandle handle(h, h.OpenDevice(path, host::kGenericRead | host::kGenericWrite,
                                             host::kShareRead | host::kShareWrite, lastError));
@@ -89,7 +89,7 @@ int ScsiPassThroughIn(const char* path, const std::uint8_t* cdb, int cdbLength, 
 
 int ScsiPassThroughOut(const char* path, const std::uint8_t* cdb, int cdbLength, void* data,
                        std::uint32_t length, std::int32_t* transferred) {
-  host::Host& h = host::Current();
+  host::DeviceIo& h = host::Current().io();
   std::uint32_t lastError = 0;
   host::DeviceHandle handle(h, h.OpenDevice(path, host::kGenericRead | host::kGenericWrite, 0,
                                             lastError));
@@ -118,7 +118,7 @@ int ScsiPassThroughOut(const char* path, const std::uint8_t* cdb, int cdbLength,
 }
 
 bool GetDeviceNumber(const char* path, host::DeviceNumber* number) {
-  host::Host& h = host::Current();
+  host::DeviceIo& h = host::Current().io();
   std::uint32_t lastError = 0;
   host::DeviceHandle handle(h, h.OpenDevice(path, 0, 0, lastError));
   if (!handle.valid()) return false;

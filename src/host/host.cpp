@@ -22,7 +22,7 @@ void SetCurrent(Host* host) { g_current = host; }
 
 Host* Installed() { return g_current; }
 
-bool Host::NamesDevice(const std::string& recordPath, const std::string& given) {
+bool DeviceIo::NamesDevice(const std::string& recordPath, const std::string& given) {
   // Device-interface paths are compared as the platform compares them:
   // without regard to case.
   if (recordPath.size() != given.size()) return false;
@@ -34,11 +34,11 @@ bool Host::NamesDevice(const std::string& recordPath, const std::string& given) 
   return !given.empty();
 }
 
-RunScope::RunScope(Host& host, std::string path)
-    : host_(host), path_(std::move(path)), held_(host_.BeginRun(path_.c_str(), lastError_)) {}
+RunScope::RunScope(DeviceIo& io, std::string path)
+    : io_(io), path_(std::move(path)), held_(io_.BeginRun(path_.c_str(), lastError_)) {}
 
 RunScope::~RunScope() {
-  if (held_) host_.EndRun(path_.c_str());
+  if (held_) io_.EndRun(path_.c_str());
 }
 
 ScopedHost::ScopedHost(Host& host) : previous_(g_current) { g_current = &host; }

@@ -1,6 +1,7 @@
-// The one seam between the utility and the operating system. Every platform
-// service the device layer needs goes through Host; the Win32 build plugs in
-// the real API, tests and the demo plug in the simulated machine.
+// The one seam between the utility and the operating system, in three pieces:
+// device I/O, the clock, and the volumes. Every platform service the device
+// layer needs goes through Host, which hands them out; the Win32 and Linux
+// builds plug in the real API, tests and the demo the simulated machine.
 #pragma once
 
 #include <cstddef>
@@ -90,11 +91,13 @@ struct UnreachableDevice {
   std::string text;
 };
 
-class Host {
+// Device I/O: opening devices, one command block per exchange, the lists
+// discovery walks, device notifications and holding a device for a run.
+class DeviceIo {
  public:
-  virtual ~Host() = default;
+  virtual ~DeviceIo() = default;
 
-  // Device I/O. lastError receives the platform's last-error value.
+  // lastError receives the platform's last-error value.
   virtual Handle OpenDevice(const char* path, std::uint32_t access, std::uint32_t share,
                             std::uint32_t& lastError) = 0;
   // Returns the platform's success; request.scsiStatus and
@@ -113,23 +116,10 @@ class Host {
   // Device enumeration: null when the interface list cannot be obtained.
   virtual std::unique_ptr<InterfaceList> OpenInterfaceList(InterfaceClass cls) = 0;
 
-  // Volumes.
-  virtual std::uint32_t LogicalDrives() = 0;
-  virtual std::string WindowsDirectory() = 0;
-  virtual unsigned DriveType(const char* root) = 0;
-  // Where a platform shows volumes by mount point instead of drive letter:
-  // fills mounts with those of the device with this number and returns true.
-  virtual bool MountPoints(const DeviceNumber& /*device*/, std::vector<std::string>& /*mounts*/) {
-    return false;
-  }
-
   // Blocks until a storage device may have come or gone, or milliseconds
   // passed; true when something may have changed. Without notifications a
   // platform waits and answers maybe.
-  virtual bool WaitForDeviceChange(std::uint32_t milliseconds) {
-    Sleep(milliseconds);
-    return true;
-  }
+  virtual bool WaitForDeviceChange(std::uint32_t milliseconds) = 0;
 
   // A run holds its device from its first command to its last: meanwhile no
   // other program's run (nor, where the platform can tell, its commands)
@@ -156,9 +146,71 @@ class Host {
   // call: the listing is missing them.
   virtual std::vector<UnreachableDevice> TakeUnreachable() { return {}; }
 
-  // Process services.
-  virtual void Sleep(std::uint32_t milliseconds) = 0;
+  // The trace of what the device layer did, where the platform keeps one.
   virtual void DebugOutput(const char* text) = 0;
+};
+
+// The clock every wait of a run is taken on.
+class Clock {
+ public:
+  virtual ~Clock() = default;
+  virtual void Sleep(std::uint32_t milliseconds) = 0;
+};
+
+// The volumes of the machine. Drive letters and the Windows folder exist only
+// where the OS has them; elsewhere there are none (no drives, no folder) and
+// volumes are found by mount point.
+class Volumes {
+ public:
+  virtual ~Volumes() = default;
+  // Bit 0 = A:; 0 where the OS has no drive letters.
+  virtual std::uint32_t LogicalDrives() { return 0; }
+  // "" where the OS has no Windows folder.
+  virtual std::string WindowsDirectory() { return ""; }
+  virtual unsigned DriveType(const char* /*root*/) { return kDriveNoRootDir; }
+  // Where a platform shows volumes by mount point instead of drive letter:
+  // fills mounts with those of the device with this number and returns true.
+  virtual bool MountPoints(const DeviceNumber& /*device*/, std::vector<std::string>& /*mounts*/) {
+    return false;
+  }
+};
+
+// The platform as the utility sees it: its three pieces. A wrapper replaces
+// one piece and hands out the others unchanged.
+class Host {
+ public:
+  virtual ~Host() = default;
+  virtual DeviceIo& io() = 0;
+  virtual Clock& clock() = 0;
+  virtual Volumes& volumes() = 0;
+
+  void Sleep(std::uint32_t milliseconds) { clock().Sleep(milliseconds); }
+  void DebugOutput(const char* text) { io().DebugOutput(text); }
+};
+
+// A platform that is all three pieces itself.
+class PlatformHost : public Host, public DeviceIo, public Clock, public Volumes {
+ public:
+  DeviceIo& io() override { return *this; }
+  Clock& clock() override { return *this; }
+  Volumes& volumes() override { return *this; }
+  using Clock::Sleep;
+  using DeviceIo::DebugOutput;
+};
+
+// A host put together from pieces, most of them another host's.
+class ComposedHost : public Host {
+ public:
+  ComposedHost(DeviceIo& io, Clock& clock, Volumes& volumes)
+      : io_(io), clock_(clock), volumes_(volumes) {}
+  DeviceIo& io() override { return io_; }
+  Clock& clock() override { return clock_; }
+  Volumes& volumes() override { return volumes_; }
+
+ private:
+  DeviceIo& io_;
+  Clock& clock_;
+  Volumes& volumes_;
 };
 
 // The host every device command uses. Set once at start-up (or per test).
@@ -179,10 +231,10 @@ class ScopedHost {
   Host* previous_;
 };
 
-// Holds a device for a run on every way out (see Host::BeginRun).
+// Holds a device for a run on every way out (see DeviceIo::BeginRun).
 class RunScope {
  public:
-  RunScope(Host& host, std::string path);
+  RunScope(DeviceIo& io, std::string path);
   ~RunScope();
   RunScope(const RunScope&) = delete;
   RunScope& operator=(const RunScope&) = delete;
@@ -190,7 +242,7 @@ class RunScope {
   std::uint32_t lastError() const { return lastError_; }
 
  private:
-  Host& host_;
+  DeviceIo& io_;
   std::string path_;
   std::uint32_t lastError_ = 0;
   bool held_;
@@ -199,19 +251,19 @@ class RunScope {
 // RAII owner of an open device handle.
 class DeviceHandle {
  public:
-  DeviceHandle(Host& host, Handle handle) : host_(host), handle_(handle) {}
+  DeviceHandle(DeviceIo& io, Handle handle) : io_(io), handle_(handle) {}
   ~DeviceHandle() { Close(); }
   DeviceHandle(const DeviceHandle&) = delete;
   DeviceHandle& operator=(const DeviceHandle&) = delete;
   bool valid() const { return handle_ != kInvalidHandle; }
   Handle get() const { return handle_; }
   void Close() {
-    if (handle_ != kInvalidHandle) host_.CloseDevice(handle_);
+    if (handle_ != kInvalidHandle) io_.CloseDevice(handle_);
     handle_ = kInvalidHandle;
   }
 
  private:
-  Host& host_;
+  DeviceIo& io_;
   Handle handle_;
 };
 

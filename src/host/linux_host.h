@@ -20,7 +20,7 @@ namespace host {
 inline constexpr std::uint32_t kDeviceTypeCdrom = 2;
 inline constexpr std::uint32_t kDeviceTypeDisk = 7;
 
-class LinuxHost : public Host {
+class LinuxHost : public PlatformHost {
  public:
   // root prefixes every sysfs, /proc and /etc path; notes (may be null)
   // receives the lines that explain a refused command (a transfer over the
@@ -54,9 +54,8 @@ class LinuxHost : public Host {
   std::optional<std::uint64_t> DiskSequence(const char* path) override;
   std::vector<UnreachableDevice> TakeUnreachable() override;
   std::unique_ptr<InterfaceList> OpenInterfaceList(InterfaceClass cls) override;
-  std::uint32_t LogicalDrives() override { return 0; }  // no drive letters here
-  std::string WindowsDirectory() override { return ""; }
-  unsigned DriveType(const char*) override { return kDriveNoRootDir; }
+  // Volumes by mount point; Linux has no drive letters nor a Windows folder,
+  // so the volumes piece reports none of either.
   bool MountPoints(const DeviceNumber& device, std::vector<std::string>& mounts) override;
   bool WaitForDeviceChange(std::uint32_t milliseconds) override;
   void Sleep(std::uint32_t milliseconds) override;

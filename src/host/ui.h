@@ -59,7 +59,7 @@ class WindowSystem {
   // One wait of a running event (a settle wait, a status poll), taken on the
   // given host's clock. The Win32 view keeps its window painted and movable
   // meanwhile; the window model still defers user commands as always.
-  virtual void Wait(std::uint32_t milliseconds, host::Host& clock) { clock.Sleep(milliseconds); }
+  virtual void Wait(std::uint32_t milliseconds, host::Clock& clock) { clock.Sleep(milliseconds); }
   // Paints one control of the main window now, by its name.
   virtual void Repaint(const std::string& control) = 0;
 

@@ -11,7 +11,7 @@
 
 namespace host {
 
-class Win32Host : public Host {
+class Win32Host : public PlatformHost {
  public:
   Win32Host();
   ~Win32Host() override;

@@ -1,41 +1,18 @@
 #include "identify/catalogue.h"
 
 #include <cstring>
+#include <string_view>
 
 namespace identify {
 
-const char ChipNames[kChipTypeRows][20] = {
-    "Unknown Chip",       // 0
-    "TX40775 Series",     // 1
-    "TX40776 Series",     // 2
-    "TX40777 Series",     // 3
-    "TX40779 Series",     // 4
-    "TX40769 Series",     // 5
-    "TXR842 Series",      // 6
-    "TXR843 Series",      // 7
-    "TXR845/846 Series",  // 8
-    "TXR845/846 Series",  // 9
-    "TXR847 Series",      // 10
-    "TXV961/929 Series",  // 11
-    "TXV929 Series",      // 12
-    "TXV929/847 Series",  // 13
-    "TXV929/842 Series",  // 14
-    "TXV929/842 Series",  // 15
-    "TXV927 Series",      // 16
-    "TXR659 Series",      // 17
-    "TXR649 Series",      // 18
-    "TX40779 Series",     // 19
-    "TX40777",            // 20
-    "TX40778",            // 21
-    "TX40779",            // 22
-    "TX40775",            // 23
-    "TX40776",            // 24
-};
-
-const char ChipShortCodes[kChipTypeRows][10] = {
-    "",    "775", "776", "777", "779", "769", "842", "843", "846", "846", "847", "961", "929",
-    "847", "842", "842", "927", "659", "649", "779", "777", "778", "779", "775", "776",
-};
+// Names are shown in 20-byte rows.
+constexpr bool NamesFitTheirRows() {
+  for (const device::ChipRow& row : device::kChipTable)
+    if (std::string_view(row.name).size() >= 20 || std::string_view(row.shortCode).size() > 3)
+      return false;
+  return true;
+}
+static_assert(NamesFitTheirRows(), "a chip name longer than its row");
 
 const FlashTypeRow FlashTypeTable[kFlashTypeCount] = {
     {"Unknown", 0x8000, 0x1000},     {"PMC", 0x8000, 0x1000},
@@ -55,19 +32,17 @@ char ExpectedRevisionDigit(std::int8_t subCode) {
 }
 
 const char* ChipName(int chipType) {
-  if (chipType < 0 || chipType > kMaxChipType) return ChipNames[0];
-  return ChipNames[chipType];
+  return device::ChipRowFor(chipType).name;
 }
 
 const char* ChipShortCode(int chipType) {
-  if (chipType < 1 || chipType > kMaxChipType) return ChipShortCodes[0];
-  return ChipShortCodes[chipType];
+  return device::ChipRowFor(chipType).shortCode;
 }
 
 int ChipTypeFromNumber(const char* digits) {
   if (digits == nullptr) return 0;
   for (int row = 1; row <= kMaxChipType; ++row) {
-    if (std::strncmp(digits, ChipShortCodes[row], 3) == 0) return row;
+    if (std::strncmp(digits, ChipShortCode(row), 3) == 0) return row;
   }
   return 0;
 }

@@ -5,13 +5,16 @@
 
 #include <cstdint>
 
+#include "device/chip_types.h"
 #include "device/flash_kind.h"
 
 namespace identify {
 
+using device::ChipType;
+
 // Chip type codes run 0..24 (0 = nothing recognised).
-inline constexpr int kChipTypeRows = 25;
-inline constexpr int kMaxChipType = 24;
+inline constexpr int kChipTypeRows = device::kChipTypeCount;
+inline constexpr int kMaxChipType = kChipTypeRows - 1;
 
 // The identity a chip is classified into: low byte the type code, high byte
 // the signed sub-code. Every check takes it as one record.
@@ -32,15 +35,10 @@ struct ChipIdentity {
 std::int8_t ExpectedRevision(std::int8_t subCode);
 char ExpectedRevisionDigit(std::int8_t subCode);
 
-// 20-byte name rows indexed by chip type code.
-extern const char ChipNames[kChipTypeRows][20];
-// 10-byte zero-padded chip number rows; row 0 is empty and only the first
-// three characters take part in comparisons.
-extern const char ChipShortCodes[kChipTypeRows][10];
-
 // Name shown for a chip type; codes above 24 show row 0 ("Unknown Chip").
 const char* ChipName(int chipType);
-// The chip number of a type ("" for 0 and for codes outside 1..24).
+// The chip number of a type ("" for 0 and for codes outside 1..24); only its
+// first three characters take part in comparisons.
 const char* ChipShortCode(int chipType);
 // First row of 1..24 whose number equals the three characters at digits;
 // 0 when none does. Rows 9, 13, 14, 15, 19, 20, 22, 23, 24 can never be the

@@ -19,46 +19,58 @@ std::string HexPair(std::uint8_t a, std::uint8_t b) {
 enum class SubRule { MinusDigitBase, PlusOne, ZeroIsOne };
 struct IdStringRule {
   const char* prefix;
-  int type;
+  ChipType type;
   SubRule sub;
 };
 constexpr IdStringRule kIdStringRules[] = {
-    {"t775C", 1, SubRule::MinusDigitBase}, {"t779C", 4, SubRule::MinusDigitBase},
-    {"t779E", 19, SubRule::PlusOne},       {"t659A", 17, SubRule::MinusDigitBase},
-    {"t842", 6, SubRule::ZeroIsOne},       {"t4847", 10, SubRule::MinusDigitBase},
+    {"t775C", ChipType::Tx40775, SubRule::MinusDigitBase},
+    {"t779C", ChipType::Tx40779, SubRule::MinusDigitBase},
+    {"t779E", ChipType::Tx40779E, SubRule::PlusOne},
+    {"t659A", ChipType::Txr659, SubRule::MinusDigitBase},
+    {"t842", ChipType::Txr842, SubRule::ZeroIsOne},
+    {"t4847", ChipType::Txr847, SubRule::MinusDigitBase},
 };
 
-bool TakesIdString(int t) {
-  return t == 0 || t == 1 || t == 3 || t == 4 || t == 6 || t == 10 || t == 17;
+bool TakesIdString(ChipType t) {
+  using enum ChipType;
+  return t == None || t == Tx40775 || t == Tx40777 || t == Tx40779 || t == Txr842 ||
+         t == Txr847 || t == Txr659;
+}
+
+// Chips without the chip-information frame tell their variant in bits 5-6.
+ChipType VariantType(std::uint8_t variant) {
+  return device::AsChipType(device::Code(ChipType::Tx40777Variant) + ((variant >> 5) & 3));
 }
 
 }  // namespace
 
 Identification IdentifyChipWith(const ChipQueries& q) {
   Identification id;
-  int t = 0;
+  using enum ChipType;
+  ChipType t = None;
   std::int8_t r = 0;
   std::uint8_t buffer[40] = {};
 
   if (q.inquiry && q.inquiry(buffer)) {
-    if (buffer[36] == 't') t = ChipTypeFromNumber(reinterpret_cast<const char*>(buffer + 37));
-    if (t == 0 && std::memcmp(buffer + 36, "t845", 4) == 0) t = 8;
+    if (buffer[36] == 't')
+      t = device::AsChipType(ChipTypeFromNumber(reinterpret_cast<const char*>(buffer + 37)));
+    if (t == None && std::memcmp(buffer + 36, "t845", 4) == 0) t = Txr845;
     std::uint8_t w[2] = {};
     std::uint8_t info[16] = {};
-    if (t == 0 && q.readChipVariant && q.readChipVariant(w) && q.readChipInfo &&
+    if (t == None && q.readChipVariant && q.readChipVariant(w) && q.readChipInfo &&
         q.readChipInfo(info, 16)) {
       if (info[0] == 0xF4 && info[1] == 0xE7) {
         if (HexPair(info[2], info[3]) == "3E8A" && HexPair(info[4], info[5]) == "4776") {
-          t = 24;
+          t = Tx40776Rom;
         } else {
           const char number[4] = {static_cast<char>(info[8]), static_cast<char>(info[9]),
                                   static_cast<char>(info[10]), '\0'};
-          t = ChipTypeFromNumber(number);
-          if (t == 0 && std::strcmp(number, "845") == 0) t = 8;
+          t = device::AsChipType(ChipTypeFromNumber(number));
+          if (t == None && std::strcmp(number, "845") == 0) t = Txr845;
           r = Wrap(info[11] - 0x30);
         }
       } else {
-        t = 20 + ((w[0] >> 5) & 3);
+        t = VariantType(w[0]);
       }
     }
   }
@@ -80,10 +92,10 @@ Identification IdentifyChipWith(const ChipQueries& q) {
         }
         break;
       }
-    } else if (t == 1) {
+    } else if (t == Tx40775) {
       r = 1;
     }
-  } else if (t == 7) {
+  } else if (t == Txr843) {
     std::uint8_t j[16] = {};
     const bool ok = q.readChipInfo && q.readChipInfo(j, 12);
     if (ok && j[0] == 0xF4 && j[1] == 0xE7 && (j[11] == '1' || j[11] == '2')) {
@@ -92,21 +104,23 @@ Identification IdentifyChipWith(const ChipQueries& q) {
       id.chipInfoFailed = true;
       id.identityUnread = true;
     }
-  } else if (t == 11) {
+  } else if (t == Txv961) {
     const int level = q.checkChipLevelFDB0 ? q.checkChipLevelFDB0() : -1;
     if (level == 1) r = 5;
     id.identityUnread = level < 0;
   }
 
-  id.chip.type = static_cast<std::uint8_t>(t);
+  id.chip.type = static_cast<std::uint8_t>(device::Code(t));
   id.chip.subCode = r;
   return id;
 }
 
 int ApplyCompanionRule(int chipType, bool companion847, bool companion842) {
-  if (chipType == 12 && companion847) return 13;
-  if (chipType == 11 && companion842) return 14;
-  if (chipType == 12 && companion842) return 15;
+  using enum ChipType;
+  const ChipType type = device::AsChipType(chipType);
+  if (type == Txv929 && companion847) return device::Code(Txv929With847);
+  if (type == Txv961 && companion842) return device::Code(Txv961With842);
+  if (type == Txv929 && companion842) return device::Code(Txv929With842);
   return chipType;
 }
 

@@ -180,8 +180,9 @@ VersionDisplay ReadFirmwareVersion(const char* path, int chipType) {
   // The extra reads belong to forming the text: only for a block that carries
   // the signature.
   if (ok && n >= 2 && HasChipInfoSignature(info)) {
-    if (chipType == 11) extras.bit506AProbe = ProbeChipBit506A(path);
-    if (chipType == 13 || chipType == 14 || chipType == 15) {
+    if (device::AsChipType(chipType) == ChipType::Txv961)
+      extras.bit506AProbe = ProbeChipBit506A(path);
+    if (device::ChipRowFor(chipType).behindController) {
       if (device::AtaReadChipInfoBytes(path, controller, sizeof controller) != 0)
         extras.controllerInfo = controller;
     }

@@ -6,15 +6,16 @@
 namespace identify {
 
 DisplayGroup DisplayGroupOf(int chipType) {
-  switch (chipType) {
-    case 1: case 3: case 4: case 6: case 7: case 8: case 9: case 10:
-    case 11: case 12: case 16: case 17: case 19:
+  using enum ChipType;
+  switch (device::AsChipType(chipType)) {
+    case Tx40775: case Tx40777: case Tx40779: case Txr842: case Txr843: case Txr845: case Txr846: case Txr847:
+    case Txv961: case Txv929: case Txv927: case Txr659: case Tx40779E:
       return DisplayGroup::SerialFlash;
-    case 5: case 18:
+    case Tx40769: case Txr649:
       return DisplayGroup::ParameterBlock;
-    case 2: case 24:
+    case Tx40776: case Tx40776Rom:
       return DisplayGroup::ParallelFlash;
-    case 13: case 14: case 15:
+    case Txv929With847: case Txv961With842: case Txv929With842:
       return DisplayGroup::BridgeBehindController;
     default:
       return DisplayGroup::Unsupported;
@@ -22,16 +23,17 @@ DisplayGroup DisplayGroupOf(int chipType) {
 }
 
 FlashBranch FlashBranchOf(ChipIdentity chip, bool ieee1394) {
-  switch (chip.type) {
-    case 10: case 19:
+  using enum ChipType;
+  switch (device::AsChipType(chip.type)) {
+    case Txr847: case Tx40779E:
       return FlashBranch::JedecConfig;
-    case 17:
+    case Txr659:
       return chip.subCode > 2 ? FlashBranch::JedecConfig : FlashBranch::ProbeParts;
-    case 8: case 9: case 11: case 12: case 16:
+    case Txr845: case Txr846: case Txv961: case Txv929: case Txv927:
       return FlashBranch::ReportedType;
-    case 7:
+    case Txr843:
       return ieee1394 ? FlashBranch::ReportedType : FlashBranch::ProbeParts;
-    case 1: case 3: case 4: case 6:
+    case Tx40775: case Tx40777: case Tx40779: case Txr842:
       return FlashBranch::ProbeParts;
     default:
       return FlashBranch::None;
@@ -39,13 +41,15 @@ FlashBranch FlashBranchOf(ChipIdentity chip, bool ieee1394) {
 }
 
 bool ReportedTypeChecksFlash(ChipIdentity chip) {
-  return (chip.type == 11 && chip.subCode >= 5) || chip.type == 12 || chip.type == 16;
+  const ChipType type = device::AsChipType(chip.type);
+  return (type == ChipType::Txv961 && chip.subCode >= 5) || device::IsBankChip(chip.type);
 }
 
 bool ShowsNvramCheck(int chipType) {
-  switch (chipType) {
-    case 6: case 8: case 9: case 10: case 11: case 12: case 16:
-    case 13: case 14: case 15:
+  using enum ChipType;
+  switch (device::AsChipType(chipType)) {
+    case Txr842: case Txr845: case Txr846: case Txr847: case Txv961: case Txv929: case Txv927:
+    case Txv929With847: case Txv961With842: case Txv929With842:
       return true;
     default:
       return false;
@@ -125,8 +129,10 @@ int BridgeVersionFromParameters(bool readOk, const std::uint8_t* block20) {
 }
 
 const char* FailedVersionText(int chipType) {
-  if (chipType == 0) return "00.00";
-  if (chipType == 1 || chipType == 2 || chipType == 4) return "02.00";
+  using enum ChipType;
+  const ChipType type = device::AsChipType(chipType);
+  if (type == None) return "00.00";
+  if (type == Tx40775 || type == Tx40776 || type == Tx40779) return "02.00";
   return "01.00";
 }
 
@@ -152,23 +158,24 @@ std::string FormatVersion(int chipType, const std::uint8_t* info16, std::uint32_
 
   std::string v = transferred > 12 ? Printf("%d.%.2d.%.2d", I[12], I[13], I[14])
                                    : Printf("%d.%.2d", I[6], I[7]);
-  switch (chipType) {
-    case 8: case 9:
+  using enum ChipType;
+  switch (device::AsChipType(chipType)) {
+    case Txr845: case Txr846:
       return Printf("%d.%.2d.%.2d.%.2d.%.2d", I[6], I[7], I[12], I[13], I[14]);
-    case 11: {
+    case Txv961: {
       std::uint8_t x = I[14];
       if (extras.bit506AProbe) x ^= 0x01;
       return Printf("%d.%.2d.%.2d.%.2d.%.2d", I[6], I[7], I[12], I[13],
                     static_cast<std::int8_t>(x));
     }
-    case 10:
+    case Txr847:
       return Printf("%.2d.%.2d.%.2d.%.2d.%.2d", I[10], I[11], I[12], I[13], I[14]);
-    case 12: case 16:
+    case Txv929: case Txv927:
       return Printf("%.2d.%.2d.%.2d.%.2d", I[12], I[13], I[14], I[15]);
-    case 13: case 14: case 15: {
+    case Txv929With847: case Txv961With842: case Txv929With842: {
       const std::uint8_t* c = extras.controllerInfo;
       if (!HasChipInfoSignature(c)) return v;
-      if (chipType == 13) return Printf("%.2d.%.2d.%.2d.%.2d.%.2d", c[10], c[11], c[12], c[13], c[14]);
+      if (device::AsChipType(chipType) == Txv929With847) return Printf("%.2d.%.2d.%.2d.%.2d.%.2d", c[10], c[11], c[12], c[13], c[14]);
       return Printf("%.2d.%.2d.%.2d", c[8], c[9], c[10]);
     }
     default:

@@ -65,7 +65,7 @@ void MxicPageSize(const SpiReader& spi, Findings& f,
 
 // Chip types 10, 19, and 17 above sub-code 2: the bridge identifies the part
 // by JEDEC and is told its opcodes.
-void JedecConfigBranch(const FlashCommands& c, int t, FlashState& s, Findings& f) {
+void JedecConfigBranch(const FlashCommands& c, ChipType t, FlashState& s, Findings& f) {
   FlashDescriptor d;
   const IdBytesReader* idBytes = c.readFlashIdBytes ? &c.readFlashIdBytes : nullptr;
   bool answered = false;
@@ -77,12 +77,13 @@ void JedecConfigBranch(const FlashCommands& c, int t, FlashState& s, Findings& f
   if (found && d.flashMaker != 0) {
     f.Size(ReadFlashSizeWith(c.spiCommandRead, idBytes, d));
     s.flashSizeKb = static_cast<std::int32_t>(d.sizeKb);
-    Configure(f, t == 10 ? c.setFlashOpcodesNoReply : c.setFlashOpcodes, d);
+    Configure(f, t == ChipType::Txr847 ? c.setFlashOpcodesNoReply : c.setFlashOpcodes, d);
   }
   ShowType(s, d.flashMaker);
-  if (d.flashMaker == kFlashMxic && (t == 10 || t == 19)) {
-    MxicPageSize(c.spiCommandRead, f,
-                 [&] { Configure(f, c.setFlashPageSize, kMxicPageSize, t == 10 ? 0u : 2u); });
+  if (d.flashMaker == kFlashMxic && (t == ChipType::Txr847 || t == ChipType::Tx40779E)) {
+    MxicPageSize(c.spiCommandRead, f, [&] {
+      Configure(f, c.setFlashPageSize, kMxicPageSize, t == ChipType::Txr847 ? 0u : 2u);
+    });
   } else if (s.flashTypeCode == kFlashSst) {
     CheckSstJedec(c, s, f);
   }
@@ -101,7 +102,7 @@ void ReportedTypeBranch(const FlashCommands& c, ChipIdentity chip, FlashState& s
     return;
   }
 
-  const int t = chip.type;
+  const ChipType t = device::AsChipType(chip.type);
   const IdBytesReader* idBytes = c.readFlashIdBytes ? &c.readFlashIdBytes : nullptr;
   FlashDescriptor d;
   bool identified = false;
@@ -114,7 +115,7 @@ void ReportedTypeBranch(const FlashCommands& c, ChipIdentity chip, FlashState& s
   // Without the chip's report the kind is what an earlier selection left,
   // unless the flash named itself just now.
   f.Require(reported || identified);
-  if (t == 12 || t == 16) {
+  if (device::IsBankChip(chip.type)) {
     d.flashMaker = static_cast<std::uint8_t>(s.flashTypeCode);
     f.Size(ReadFlashSizeWith(c.spiCommandRead, idBytes, d));
     s.flashSizeKb = static_cast<std::int32_t>(d.sizeKb);
@@ -128,7 +129,7 @@ void ReportedTypeBranch(const FlashCommands& c, ChipIdentity chip, FlashState& s
       d.blockEraseOpcode = 0xD8;
       d.programOpcode = 0x02;
       d.sectorEraseOpcode = 0x20;
-      const auto& set = t == 11 ? c.setFlashOpcodesAndPageSize : c.setFlashOpcodesAndPageSize16;
+      const auto& set = t == ChipType::Txv961 ? c.setFlashOpcodesAndPageSize : c.setFlashOpcodesAndPageSize16;
       Configure(f, set, d, kMxicPageSize);
     });
   } else if (s.flashTypeCode == kFlashSst) {
@@ -170,8 +171,8 @@ void ProbePartsBranch(const FlashCommands& c, FlashState& s, Findings& f) {
   f.Require(answered);
 }
 
-void BehindControllerSetup(const FlashCommands& c, int t, FlashState& s, Findings& f) {
-  if (t == 13) {
+void BehindControllerSetup(const FlashCommands& c, ChipType t, FlashState& s, Findings& f) {
+  if (t == ChipType::Txv929With847) {
     FlashDescriptor d;
     bool answered = false;
     const bool found = IdentifyFlashWith(c.ataSpiCommandRead, nullptr, d, &answered);
@@ -209,7 +210,7 @@ void RunFlashSetup(const FlashCommands& commands, ChipIdentity chip, bool ieee13
   if (group == DisplayGroup::BridgeBehindController) {
     state.amicFlashId = state.atmelFlashId = -1;
     state.sstJedecFlag = 0;
-    BehindControllerSetup(commands, chip.type, state, findings);
+    BehindControllerSetup(commands, device::AsChipType(chip.type), state, findings);
     Record(findings, state);
     return;
   }
@@ -217,7 +218,7 @@ void RunFlashSetup(const FlashCommands& commands, ChipIdentity chip, bool ieee13
   state.amicFlashId = state.atmelFlashId = -1;
   state.sstJedecFlag = 0;
   switch (FlashBranchOf(chip, ieee1394)) {
-    case FlashBranch::JedecConfig: JedecConfigBranch(commands, chip.type, state, findings); break;
+    case FlashBranch::JedecConfig: JedecConfigBranch(commands, device::AsChipType(chip.type), state, findings); break;
     case FlashBranch::ReportedType: ReportedTypeBranch(commands, chip, state, findings); break;
     case FlashBranch::ProbeParts: ProbePartsBranch(commands, state, findings); break;
     case FlashBranch::None: return;

@@ -150,7 +150,7 @@ constexpr ImageRule kImageRules[kChipTypeRows] = {
 };
 
 const ImageRule& RuleOf(int chipType) {
-  return chipType >= 0 && chipType <= kMaxChipType ? kImageRules[chipType] : kImageRules[0];
+  return device::HasChipRow(chipType) ? kImageRules[chipType] : kImageRules[0];
 }
 
 bool Decide(ChipIdentity chip, const std::string& s, const Block& h) {
@@ -179,8 +179,11 @@ bool Decide(ChipIdentity chip, const std::string& s, const Block& h) {
   return false;
 }
 
-bool UsesNvramLayoutRule(int t) {
-  return t == 6 || (t >= 8 && t <= 16);
+bool UsesNvramLayoutRule(ChipType t) {
+  using enum ChipType;
+  return t == Txr842 || t == Txr845 || t == Txr846 || t == Txr847 || t == Txv961 ||
+         t == Txv929 || t == Txv929With847 || t == Txv961With842 || t == Txv929With842 ||
+         t == Txv927;
 }
 
 MatchDetail Refused(MatchStep step, std::uint32_t offset, const Block& h) {
@@ -189,20 +192,21 @@ MatchDetail Refused(MatchStep step, std::uint32_t offset, const Block& h) {
 
 MatchDetail Match(BlockSource& source, ChipIdentity chip) {
   const int t = chip.type;
+  const ChipType type = device::AsChipType(t);
   std::uint32_t at = 0;
-  if (t == 17 || t == 19) {
+  if (type == ChipType::Txr659 || type == ChipType::Tx40779E) {
     at = kMakerMarkerOffset;
-  } else if (t == 12) {
+  } else if (type == ChipType::Txv929) {
     at = kTail929MarkerOffset;
-  } else if (t == 16) {
+  } else if (type == ChipType::Txv927) {
     at = kTail927MarkerOffset;
   }
   Block h = source.At(at);
   if (at != 0 && !h.StartsWith55AA()) return Refused(MatchStep::FamilyMarker, at, h);
   std::string s = h.Text();
 
-  if (UsesNvramLayoutRule(t)) {
-    if (t == 10 || t == 13) {
+  if (UsesNvramLayoutRule(type)) {
+    if (device::ChipRowFor(t).imageNvramRecord) {
       at = kLayoutMarkerOffset;
       h = source.At(at);
       if (!h.Equals(0, kLayout80, 3)) return Refused(MatchStep::LayoutMarker, at, h);
@@ -230,7 +234,7 @@ std::optional<std::uint32_t> NvramMarker(BlockSource& source, int chipType) {
     if (h.HasBridgeMarker() && h.Has(4, 3) && MatchesChipNumber(h.b + 4, chipType))
       at = kNvramMarkerOffset;
   }
-  if (chipType == 10 || chipType == 13) {
+  if (device::ChipRowFor(chipType).imageNvramRecord) {
     const Block h = source.At(kLayoutMarkerOffset);
     if (h.Equals(0, kLayout80, 4) && h.Has(4, 3) && MatchesChipNumber(h.b + 4, chipType))
       at = kLayoutMarkerOffset;
@@ -242,8 +246,10 @@ std::optional<std::uint32_t> NvramMarker(BlockSource& source, int chipType) {
 
 // Keep in step with the default and the sub-code tests of Decide above.
 bool ChipTakesImages(ChipIdentity chip) {
-  if (chip.type == 0 || chip.type == 18 || chip.type > kMaxChipType) return false;
-  if (chip.type == 7) return chip.subCode == 1 || chip.subCode == 2;
+  const ChipType type = device::AsChipType(chip.type);
+  if (type == ChipType::None || type == ChipType::Txr649 || !device::HasChipRow(chip.type))
+    return false;
+  if (type == ChipType::Txr843) return chip.subCode == 1 || chip.subCode == 2;
   return true;
 }
 

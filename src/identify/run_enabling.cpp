@@ -32,7 +32,7 @@ RunDecision RunAfterSelectionChange(const RunInputs& in) {
 
 RunDecision RunAfterOptionClick(const RunInputs& in) {
   RunDecision d;
-  const bool haveChip = in.deviceCount != 0 && in.chip.type != 0;
+  const bool haveChip = in.deviceCount != 0 && device::AsChipType(in.chip.type) != ChipType::None;
   bool enable = false;
   if (in.eraseOnlyChecked) {
     enable = haveChip;

@@ -13,7 +13,8 @@ namespace {
 
 constexpr std::uint8_t kMarker[4] = {0x55, 0xAA, 0xAA, 0x55};
 
-std::uint32_t CheckedLength(std::uint8_t chipType) { return chipType == 12 ? 0xC000 : 0x8000; }
+// The CRC covers the first bank up to its end.
+std::uint32_t CheckedLength(std::uint8_t chipType) { return device::ChipRowFor(chipType).bankEnd; }
 
 // Writes the sound copy over the target bank and reads it back. Each attempt
 // starts its erase bookkeeping from the target, so no chunk is programmed
@@ -31,7 +32,7 @@ bool CopyBank(RunWindow& window, const char* path, std::uint32_t target,
 }  // namespace
 
 bool CheckBankImage(const std::uint8_t* bank, std::size_t length, std::uint8_t chipType) {
-  if (chipType != 12 && chipType != 16) return false;
+  if (!device::IsBankChip(chipType)) return false;
   if (bank == nullptr || length < kBankSize) return false;
   const std::uint8_t* mark = bank + kBankMarkerOffset;
   if (std::memcmp(mark, kMarker, sizeof kMarker) != 0) return false;
@@ -46,12 +47,12 @@ int RecoverFirmwareBanks(RunWindow& window, const char* path, std::uint8_t chipT
   // Two banks only on a flash whose size was read, and the copy erases by
   // the geometry of a part that was identified.
   const ChipState& facts = window.facts();
-  if (facts.flashSizeKb < 128 || recoveryChecked == 1 || (chipType != 12 && chipType != 16) ||
+  if (facts.flashSizeKb < 128 || recoveryChecked == 1 || !device::IsBankChip(chipType) ||
       !device::FactsRead(facts, device::kFactFlashSize | device::kFactFlashPart))
-    return 1;
+    return kRecoveryFinished;
   device::PaddedBuffer readBuffer(kBankSize);
   device::PaddedBuffer soundCopy(kBankSize);
-  if (!readBuffer.ok() || !soundCopy.ok()) return 0;
+  if (!readBuffer.ok() || !soundCopy.ok()) return kRecoveryNotRepaired;
 
   bool sound[2] = {false, false};
   std::uint32_t target = 0;
@@ -61,7 +62,7 @@ int RecoverFirmwareBanks(RunWindow& window, const char* path, std::uint8_t chipT
         ReadFlashRange(window, path, bank * kBankSize, readBuffer.data(), kBankSize);
     window.ShowStatus("");
     // A bank that could not be read is not judged: the next selection tries again.
-    if (!read) return 0;
+    if (!read) return kRecoveryNotRepaired;
     sound[bank] = CheckBankImage(readBuffer.data(), kBankSize, chipType);
     if (sound[bank]) {
       // The checksum leaves the bank's last bytes unchecked: the copy is
@@ -70,19 +71,19 @@ int RecoverFirmwareBanks(RunWindow& window, const char* path, std::uint8_t chipT
           ReadFlashRange(window, path, bank * kBankSize, soundCopy.data(), kBankSize) &&
           std::memcmp(soundCopy.data(), readBuffer.data(), kBankSize) == 0;
       window.ShowStatus("");
-      if (!same) return 0;
+      if (!same) return kRecoveryNotRepaired;
       target = bank == 0 ? kBankSize : 0;
     }
   }
   recoveryChecked = 1;
-  if (sound[0] == sound[1]) return 0;
+  if (sound[0] == sound[1]) return kRecoveryNotRepaired;
 
   // Block erase first; sector erase for the one retry.
   bool repaired = CopyBank(window, path, target, soundCopy.data(), readBuffer.data(), kEraseBlock);
   if (!repaired)
     repaired = CopyBank(window, path, target, soundCopy.data(), readBuffer.data(), kEraseSector);
-  window.ShowStatus(repaired ? "FW Recovery successful!!" : "FW Recovery Fail!!");
-  return repaired ? 1 : 0;
+  window.ShowStatus(repaired ? kBankRecoverySuccess : kBankRecoveryFail);
+  return repaired ? kRecoveryFinished : kRecoveryNotRepaired;
 }
 
 }  // namespace program

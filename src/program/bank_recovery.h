@@ -18,7 +18,11 @@ inline constexpr std::uint32_t kBankMarkerOffset = 0xBFF0;
 // bytes.
 bool CheckBankImage(const std::uint8_t* bank, std::size_t length, std::uint8_t chipType);
 
-// 1 when it does not apply or repaired a bank, 0 otherwise. recoveryChecked
+inline constexpr int kRecoveryNotRepaired = 0;
+inline constexpr int kRecoveryFinished = 1;
+
+// kRecoveryFinished when it does not apply or repaired a bank,
+// kRecoveryNotRepaired otherwise. recoveryChecked
 // is the device record's flag: set once both banks were read, and while set
 // nothing runs. The caller keeps Run disabled and other events out meanwhile.
 int RecoverFirmwareBanks(RunWindow& window, const char* path, std::uint8_t chipType,

@@ -25,10 +25,7 @@ constexpr std::uint32_t kBlockSize = 0x2000;
 constexpr std::uint32_t kBankSpan = 0x10000;
 using device::FlashKind;
 using device::IsKind;
-constexpr const char* kAutoReset = "TXV929 Auto reset, Please wait device re-attached!";
-constexpr const char* kPowerCycle = "Please Turn-Off the Power and Turn-On Again!";
 
-bool IsBankChip(std::uint8_t type) { return type == 12 || type == 16; }
 std::uint32_t RoundUp(std::uint32_t n, std::uint32_t unit) { return (n + unit - 1) / unit * unit; }
 
 // The NVRAM area at offset, kept through a run: read and written back
@@ -45,14 +42,14 @@ KeptRegion KeptNvram(RunWindow& window, const char* path, std::uint32_t offset) 
                    : WriteBack::Failed;
       }};
   return KeptRegion(window, kBlockNvramSize, std::move(access),
-                    {"Backup NVRAM command fail!", "Write NVRAM back command fail!", nullptr,
+                    {kNvramReadFail, kNvramWriteBackFail, nullptr,
                      nullptr, StatusPaint::Show, true});
 }
 
 // The closing notice of a run that did its work: a bank chip resets itself
 // and comes back; the others need a power cycle.
 int Succeeded(RunWindow& window, const char* path) {
-  if (IsBankChip(window.facts().chipType)) {
+  if (device::IsBankChip(window.facts().chipType)) {
     (void)device::ResetChip(path);
     window.Message(kAutoReset, kCaptionMessage, MessageIcon::None);
   } else {
@@ -83,21 +80,21 @@ bool EraseByProgrammingFF(RunWindow& window, const char* path, std::uint32_t len
   device::PaddedBuffer ff(length);
   if (!ff.ok()) return false;
   std::memset(ff.data(), 0xFF, length);
-  window.ShowStatus("Erase...");
+  window.ShowStatus(kProgressErase);
   StartErasedRegionAt(0);
   return WriteFlashRange(window, path, 0, ff.data(), length, kEraseSector);
 }
 
 bool EraseOnlyKeepNvram(RunWindow& window, const char* path) {
-  window.ShowStatus("Start Erase only!");
+  window.ShowStatus(kStartEraseOnly);
   StartErasedRegionAt(0);
   const ChipState& facts = window.facts();
-  if (facts.chipType == 11) (void)device::ClearFlashPageSize(path);
+  if (device::ChipRowFor(facts.chipType).clearsPageSize) (void)device::ClearFlashPageSize(path);
   const BlockChipLayout layout = BlockLayoutFor(window);
   const std::uint32_t size = layout.flashExtent;
   device::PaddedBuffer ff(std::max(size, kBlockNvramSize));
   if (!ff.ok()) {
-    window.ShowStatus("Allocate buffers Error!!");
+    window.ShowStatus(kAllocateBuffersError);
     return false;
   }
   std::memset(ff.data(), 0xFF, std::max(size, kBlockNvramSize));
@@ -118,7 +115,7 @@ bool EraseOnlyKeepNvram(RunWindow& window, const char* path) {
   if (atmel || IsKind(facts.flashTypeCode, FlashKind::Eon)) firstCode = kEraseBlock;
   nvram.AtRisk();
   if (!device::WriteFlashBlock(path, 0, ff.data(), kBlockNvramSize, firstCode))
-    return fail("Erase command fail!!");
+    return fail(kEraseCommandFail);
   host::Current().Sleep(500);
   if (atmel) {
     (void)device::WriteFlashBlock(path, 0x8000, ff.data(), kBlockNvramSize, firstCode);
@@ -126,7 +123,7 @@ bool EraseOnlyKeepNvram(RunWindow& window, const char* path) {
   }
 
   device::PaddedBuffer readBack(size);
-  if (!readBack.ok()) return fail("Allocate read buffer Error!!");
+  if (!readBack.ok()) return fail(kAllocateReadBufferError);
   // A flash that could not be read is not taken as blank.
   const bool blank =
       ReadFlashRange(window, path, 0, readBack.data(), size) && IsBlank(readBack.data(), size);
@@ -137,14 +134,14 @@ bool EraseOnlyKeepNvram(RunWindow& window, const char* path) {
                             : EraseByProgrammingFF(window, path, size);
     if (erased) {
       host::Current().Sleep(500);
-      window.ShowStatus("Erase flash all success!");
+      window.ShowStatus(kEraseAllSuccess);
     }
     if (!ReadFlashRange(window, path, 0, readBack.data(), size))
-      return fail("Read Back Erased Flash Error!!");
+      return fail(kReadBackErasedError);
     if (!RequireBlank(window, readBack.data(), size)) return fail(nullptr);
   }
   if (!nvram.Restore()) return false;
-  window.ShowStatus("Erase flash all success!");
+  window.ShowStatus(kEraseAllSuccess);
   return true;
 }
 
@@ -166,22 +163,22 @@ bool LoadBlockFile(RunWindow& window, const BlockChipLayout& layout, bool keep,
                    std::vector<std::uint8_t>& file) {
   const ChipState& facts = window.facts();
   const std::uint64_t flash = ReportedFlashBytes(facts).value_or(layout.flashExtent);
-  const ImageRules rules{std::min<std::uint64_t>(layout.flashExtent, flash), "Open File Error!!",
-                         "Allocate buffers Error!!"};
+  const ImageRules rules{std::min<std::uint64_t>(layout.flashExtent, flash), kOpenFileError,
+                         kAllocateBuffersError};
   if (!LoadImageFile(window, window.options().imageFile, rules, file)) return false;
   const std::size_t length = file.size();
-  const bool bankChip = IsBankChip(facts.chipType);
+  const bool bankChip = device::IsBankChip(facts.chipType);
   // A bank chip takes one bank image into each bank, or a two-bank image
   // bank by bank: the part of any other image past the first bank would
   // never be written.
   if (bankChip && length > kBankSpan && !(length == 2 * kBankSpan && facts.flashSizeKb >= 128)) {
-    window.ShowStatus("The firmware file is neither one bank nor two, nothing erased!!");
+    window.ShowStatus(kImageNotOneOrTwoBanks);
     return false;
   }
   // The NVRAM copy goes over the image's first 4 KB and the rest of the file
   // follows it: a file of no more than that would leave nothing to program.
   if (keep && !bankChip && length <= kBlockNvramSize) {
-    window.ShowStatus("The firmware file is too small to keep the NVRAM!");
+    window.ShowStatus(kImageTooSmallForNvram);
     return false;
   }
   return true;
@@ -192,7 +189,7 @@ bool LoadBlockFile(RunWindow& window, const BlockChipLayout& layout, bool keep,
 void MergeBlockImage(const ChipState& facts, const BlockChipLayout& layout,
                      const std::vector<std::uint8_t>& file, KeptRegion* kept, BlockImage& image) {
   const std::uint32_t fileLength = image.fileLength;
-  const bool bankChip = IsBankChip(facts.chipType);
+  const bool bankChip = device::IsBankChip(facts.chipType);
   if (kept == nullptr) {
     std::memcpy(image.bytes, file.data(), fileLength);
   } else if (bankChip) {
@@ -204,7 +201,7 @@ void MergeBlockImage(const ChipState& facts, const BlockChipLayout& layout,
                 fileLength - kBlockNvramSize);
   }
   if (!bankChip) return;
-  const std::uint32_t bankEnd = facts.chipType == 12 ? 0xC000 : 0x8000;
+  const std::uint32_t bankEnd = device::ChipRowFor(facts.chipType).bankEnd;
   if (fileLength <= kBankSpan) {
     const std::uint16_t crc = Crc16OfWords(image.bytes, bankEnd - 4, 0);
     image.bytes[bankEnd - 2] = static_cast<std::uint8_t>(crc >> 8);
@@ -218,15 +215,15 @@ void MergeBlockImage(const ChipState& facts, const BlockChipLayout& layout,
 bool WriteAndVerify(RunWindow& window, const char* path, const BlockImage& image,
                     std::uint32_t address, std::uint8_t eraseMode) {
   if (!WriteFlashRange(window, path, address, image.bytes, image.length, eraseMode)) {
-    window.ShowStatus("Write Bin File fail!");
+    window.ShowStatus(kWriteBinFileFail);
     return false;
   }
   PollFlash(path);
   if (!ReadFlashRange(window, path, address, image.readBack, image.length)) {
-    window.ShowStatus("Read command fail!");
+    window.ShowStatus(kReadCommandFail);
     return false;
   }
-  return RequireEqual(window, image.bytes, image.readBack, image.length, {"Data compare fail !!"});
+  return RequireEqual(window, image.bytes, image.readBack, image.length, {kDataCompareFail});
 }
 
 // Programs one pass (one bank) at address, with up to three tries; a failed
@@ -235,7 +232,7 @@ bool ProgramPass(RunWindow& window, const char* path, const BlockImage& image, K
                  int pass, std::uint8_t& eraseMode) {
   const std::uint32_t address = pass == 0 ? 0 : kBankSpan;
   for (int attempt = 0; attempt < 3; ++attempt) {
-    window.ShowStatus("Programming");
+    window.ShowStatus(kProgressProgramming);
     if (image.fileLength >= 0x20000 && pass == 1)
       std::memcpy(image.bytes, image.bytes + kBankSpan, kBankSpan);
     // Every try erases what it writes: its counts start at its own address,
@@ -255,13 +252,13 @@ bool ProgramPass(RunWindow& window, const char* path, const BlockImage& image, K
 
 int ProgramAndVerifyImage(RunWindow& window, const char* path) {
   const ChipState& facts = window.facts();
-  const bool bankChip = IsBankChip(facts.chipType);
+  const bool bankChip = device::IsBankChip(facts.chipType);
   const BlockChipLayout layout = BlockLayoutFor(window);
   const bool keep = !window.options().nvramChecked;
   std::vector<std::uint8_t> file;
   if (!LoadBlockFile(window, layout, keep, file)) return kProcedureFailed;
 
-  if (facts.chipType == 11) (void)device::ClearFlashPageSize(path);
+  if (device::ChipRowFor(facts.chipType).clearsPageSize) (void)device::ClearFlashPageSize(path);
   KeptRegion nvram = KeptNvram(window, path, layout.nvramOffset);
   if (keep && !nvram.Save()) return kProcedureFailed;
 
@@ -275,13 +272,13 @@ int ProgramAndVerifyImage(RunWindow& window, const char* path) {
   device::PaddedBuffer bytes(bufferSize);
   device::PaddedBuffer readBack(bufferSize);
   if (!bytes.ok() || !readBack.ok()) {
-    window.ShowStatus("Allocate buffers Error!!");
+    window.ShowStatus(kAllocateBuffersError);
     return kProcedureFailed;
   }
   BlockImage image{bytes.data(), readBack.data(), fileLength, length, 1};
   MergeBlockImage(facts, layout, file, keep ? &nvram : nullptr, image);
 
-  window.ShowStatus("Programming");
+  window.ShowStatus(kProgressProgramming);
   StartErasedRegionAt(0);
   if (IsKind(facts.flashTypeCode, FlashKind::Mxic)) {
     PollFlash(path);
@@ -295,7 +292,7 @@ int ProgramAndVerifyImage(RunWindow& window, const char* path) {
     // The first pass wrote the merged NVRAM with the image and read it back.
     if (pass == 0) nvram.InPlace();
   }
-  window.ShowStatus("Programming Success!!");
+  window.ShowStatus(kProgrammingSuccess);
   return Succeeded(window, path);
 }
 

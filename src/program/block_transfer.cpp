@@ -45,14 +45,11 @@ bool UnitFor(std::uint8_t mode, UnitCounter& unit) {
 BlockChipLayout BlockLayoutFor(const RunWindow& window) {
   const ChipState& facts = window.facts();
   const std::uint32_t setting = window.transfer().flashSize;
-  switch (facts.chipType) {
-    case 12: return {true, 0xC000, 0x20000};
-    case 16: return {true, 0x8000, facts.flashSizeKb > 64 ? 0x20000u : setting};
-    case 8:
-    case 9:
-    case 11: return {true, 0x0000, setting};
-    default: return {false, 0, setting};
-  }
+  const device::ChipRow& row = device::ChipRowFor(facts.chipType);
+  if (!row.blockCommands) return {false, 0, setting};
+  // Two banks fill the 128 KB flash.
+  const bool twoBanks = row.bankEnd != 0 && (row.twoBanksAlways || facts.flashSizeKb > 64);
+  return {true, row.bankEnd, twoBanks ? 0x20000u : setting};
 }
 
 void StartErasedRegionAt(std::uint32_t start) {
@@ -93,7 +90,7 @@ bool ReadFlashRange(RunWindow& window, const char* path, std::uint32_t address,
   std::uint32_t total = RoundUp(length, 512);
   device::PaddedBuffer buffer(total);
   if (!buffer.ok()) return false;
-  window.ShowStatus("ReadFlash...");
+  window.ShowStatus(kProgressReadFlash);
   const std::uint32_t block = window.transfer().blockSize;
   std::uint32_t done = 0;
   bool result = false;
@@ -150,21 +147,21 @@ bool BackupFlashImage(RunWindow& window, const char* path, std::uint32_t skip) {
   std::uint32_t size = layout.flashExtent;
   const std::string fileName = BackupFileName(window, kDefaultBlockBackupFile);
   if (!BackupTargetUsable(window, fileName)) return false;
-  window.ShowStatus("Backup ...");
+  window.ShowStatus(kProgressBackup);
   device::PaddedBuffer data(size);
   device::PaddedBuffer check(size);
   if (!data.ok() || !check.ok() || size == 0) {
-    window.ShowStatus("Allocate read buffer Error!!");
+    window.ShowStatus(kAllocateReadBufferError);
     return false;
   }
   const auto read = [&](std::uint8_t* into) { return ReadFlashRange(window, path, 0, into, size); };
   if (!ReadTwiceAgreeing(read, data.data(), check.data(), size)) {
-    window.ShowStatus("Read Back to Backup Error!!");
+    window.ShowStatus(kReadBackToBackupError);
     return false;
   }
   std::uint32_t offset = 0;
   if (skip > 0) {
-    if (facts.chipType == 12 || facts.chipType == 16) {
+    if (device::IsBankChip(facts.chipType)) {
       // The file holds the flash below the NVRAM area and nothing from it on.
       size = std::min(size, layout.nvramOffset);
     } else {

@@ -18,11 +18,6 @@ namespace program {
 
 namespace {
 
-constexpr const char* kAllocateBuffers = "Allocate buffers Error!!";
-// The TXR847 behind a TXV929: identification reads its flash size, and a
-// signed image brings an 80-byte block at 128 for it.
-constexpr std::uint8_t kTxr847 = 13;
-constexpr const char* kPowerCycle = "Please Turn-Off the Power and Turn-On Again!";
 // The controller's flash address is 24 bits wide.
 constexpr std::uint64_t kAddressableBytes = 0x1000000;
 // Where a signed TXR847 image keeps the block the bridge must take from it.
@@ -66,11 +61,11 @@ KeptRegion KeptNvram(RunWindow& window, const char* path) {
       {},
       readRange};
   return KeptRegion(window, kBridgeNvramSize, std::move(access),
-                    {"Backup NVRAM command fail!", "Write back NVRAM fail!!"});
+                    {kNvramReadFail, kWriteBackNvramFail});
 }
 
 int EraseOnly(RunWindow& window, const char* path) {
-  window.ShowStatus("Start Erase only!");
+  window.ShowStatus(kStartEraseOnly);
   const std::int32_t sizeKb = window.facts().flashSizeKb;
   // Types 14 and 15 learn no flash size: an erase over 0 bytes would check
   // nothing and still be reported as a success.
@@ -91,7 +86,7 @@ bool KeepNvramInImage(RunWindow& window, const char* path, KeptRegion& nvram, bo
                       std::size_t fileLength, std::vector<std::uint8_t>& image) {
   (void)device::AtaWaitReady(path);
   if (!nvram.Save()) return false;
-  if (window.facts().chipType == kTxr847 && signature && !window.options().nvramChecked &&
+  if (device::ChipRowFor(window.facts().chipType).imageNvramRecord && signature && !window.options().nvramChecked &&
       fileLength > kImageBlockAt) {
     const std::size_t end = std::min(fileLength, kImageBlockEnd);
     std::memcpy(nvram.data() + kImageBlockAt, image.data() + kImageBlockAt, end - kImageBlockAt);
@@ -109,10 +104,10 @@ int Program(RunWindow& window, const char* path) {
   // The whole file is read before the first command; a TXR847 also tells its
   // flash size, which the image must fit.
   std::uint64_t limit = kAddressableBytes;
-  if (facts.chipType == kTxr847 && facts.flashSizeKb > 0)
+  if (device::ChipRowFor(facts.chipType).reportsFlashSize && facts.flashSizeKb > 0)
     limit = std::min<std::uint64_t>(limit, static_cast<std::uint64_t>(facts.flashSizeKb) * 1024u);
   std::vector<std::uint8_t> image;
-  if (!LoadImageFile(window, options.imageFile, {limit, "Open File Error!!", kAllocateBuffers},
+  if (!LoadImageFile(window, options.imageFile, {limit, kOpenFileError, kAllocateBuffersError},
                      image))
     return kProcedureFailed;
   const std::size_t length = image.size();
@@ -120,8 +115,8 @@ int Program(RunWindow& window, const char* path) {
 
   // Past the file the chunk is programmed as zeros.
   std::vector<std::uint8_t> readBack;
-  if (!SizeBuffer(window, image, size, kAllocateBuffers) ||
-      !SizeBuffer(window, readBack, size, kAllocateBuffers))
+  if (!SizeBuffer(window, image, size, kAllocateBuffersError) ||
+      !SizeBuffer(window, readBack, size, kAllocateBuffersError))
     return kProcedureFailed;
   KeptRegion nvram = KeptNvram(window, path);
   if (keep && !KeepNvramInImage(window, path, nvram, signature, length, image))
@@ -135,26 +130,26 @@ int Program(RunWindow& window, const char* path) {
     return kProcedureFailed;
   };
 
-  window.ShowStatus("Erasing...");
+  window.ShowStatus(kProgressErasingDots);
   nvram.AtRisk();
   int code =
       device::AtaEraseAndBlankCheck(path, static_cast<std::int32_t>(size), EraseLimitMs(window));
   if (code != device::kAtaRangeOk) return fail(code);
 
-  window.ShowStatus("Programming....");
+  window.ShowStatus(kProgressProgrammingDots);
   code = device::AtaWriteFlashRange(path, 0, image.data(), static_cast<std::int32_t>(size));
   if (code != device::kAtaRangeOk) return fail(code);
 
-  window.ShowStatus("Read back....");
+  window.ShowStatus(kProgressReadBack);
   code = device::AtaReadFlashRange(path, 0, readBack.data(), static_cast<std::int32_t>(size));
   if (code != device::kAtaRangeOk) return fail(code);
 
-  window.ShowStatus("Compare....");
+  window.ShowStatus(kProgressCompare);
   if (!RequireEqual(window, image.data(), readBack.data(), size,
                     {BridgeCodeText(kBridgeCompareFailed)}))
     return kProcedureFailed;
   nvram.InPlace();
-  window.ShowStatus("Programming Success!!");
+  window.ShowStatus(kProgrammingSuccess);
   window.Message(kPowerCycle, kCaptionMessage, MessageIcon::None);
   return kProcedureSucceeded;
 }
@@ -163,14 +158,14 @@ int Program(RunWindow& window, const char* path) {
 
 const char* BridgeCodeText(int code) {
   switch (code) {
-    case 1: return "Allocate buffer fail!";
-    case 2: return "Issuse Errase Command fail!";
-    case 3: return "Issuse Read Command fail!";
-    case 4: return "Issuse Write Command fail!";
-    case 5: return "Not ready after Erase flash cmd success";
-    case 6: return "Data not 0xff !!";
-    case 7: return "Data compare fail";
-    default: return "Flash operations all success!";
+    case 1: return kAllocateBufferFail;
+    case 2: return kBridgeEraseCommandFail;
+    case 3: return kBridgeReadCommandFail;
+    case 4: return kBridgeWriteCommandFail;
+    case 5: return kNotReadyAfterEraseCommand;
+    case 6: return kDataNotBlank;
+    case 7: return kBridgeCompareFail;
+    default: return kBridgeAllSuccess;
   }
 }
 
@@ -180,12 +175,12 @@ int EraseBridgeFlash(RunWindow& window, const char* path) { return EraseOnly(win
 int BackupBridgeFlash(RunWindow& window, const char* path) {
   // The TXR847 reports its flash size; the TXR842 is read over the size box.
   const ChipState& facts = window.facts();
-  const std::uint32_t size = facts.chipType == kTxr847
+  const std::uint32_t size = device::ChipRowFor(facts.chipType).reportsFlashSize
                                  ? static_cast<std::uint32_t>(facts.flashSizeKb) * 1024u
                                  : window.transfer().flashSize;
   // Nothing read is no backup.
   if (size == 0) {
-    window.ShowStatus("Read Back to Backup Error!!");
+    window.ShowStatus(kReadBackToBackupError);
     return kProcedureFailed;
   }
   return BackupFlashToFile(window, ControllerRangeReader(path), size, 0) ? kProcedureSucceeded

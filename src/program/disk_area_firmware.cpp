@@ -14,7 +14,6 @@ namespace program {
 
 namespace {
 
-constexpr const char* kPowerCycleNotice = "Please Turn-Off the Power and Turn-On Again!";
 
 // What every run asks the disk and the chip first.
 struct AreaFacts {
@@ -58,9 +57,9 @@ bool GatherSettled(RunWindow& window, const char* path, int chipType, AreaFacts&
 
 PieceTexts ProgramTexts(const AreaFacts& f) {
   if (f.high)
-    return {"Write Data SCSI16 To HDD FAIL!!", "Read Data SCSI16 From HDD FAIL!!",
-            "Compare Data in HDD FAIL!!"};
-  return {"Write Data To HDD FAIL!!", "Read Data From HDD FAIL!!", "Compare Data in HDD FAIL!!"};
+    return {kHddWrite16Fail, kHddRead16Fail,
+            kHddCompare16Fail};
+  return {kHddWriteFail, kHddReadFail, kHddCompare16Fail};
 }
 
 bool Refuse(RunWindow& window) {
@@ -92,8 +91,8 @@ void PutAreaTag(std::uint8_t* image, std::uint32_t reference) {
 bool EraseDiskFirmwareArea(RunWindow& window, const char* path, int chipType) {
   std::vector<std::uint8_t> w;
   std::vector<std::uint8_t> b;
-  if (!SizeBuffer(window, w, kDiskPiece, kAllocateError) ||
-      !SizeBuffer(window, b, kDiskPiece, kAllocateError))
+  if (!SizeBuffer(window, w, kDiskPiece, kAllocateReadBufferError) ||
+      !SizeBuffer(window, b, kDiskPiece, kAllocateReadBufferError))
     return false;
   AreaFacts f;
   if (!GatherSettled(window, path, chipType, f)) return false;
@@ -113,7 +112,7 @@ bool EraseDiskFirmwareArea(RunWindow& window, const char* path, int chipType) {
     std::fill(w.begin(), w.end(), 0x00);  // held the second read
     std::memcpy(w.data() + kAreaTagOffset, b.data() + kAreaTagOffset, kAreaTagSize);
   }
-  texts.differs = "Compare data in HDD fail!!";
+  texts.differs = kHddCompareFail;
   if (!WriteVerifyPiece(window, f.area, f.area.start, w.data(), kDiskPiece, b, texts))
     return false;
   window.ShowStatus(kEraseHddSuccess);
@@ -139,14 +138,14 @@ bool ProgramDiskFirmwareArea(RunWindow& window, const char* path, int chipType) 
   const std::size_t padded = (image.size() + 255) / 256 * 256;
   std::vector<std::uint8_t> w;
   std::vector<std::uint8_t> b;
-  if (!SizeBuffer(window, image, padded, kAllocateError) ||
-      !SizeBuffer(window, w, kDiskPiece, kAllocateError) ||
-      !SizeBuffer(window, b, kDiskPiece, kAllocateError))
+  if (!SizeBuffer(window, image, padded, kAllocateReadBufferError) ||
+      !SizeBuffer(window, w, kDiskPiece, kAllocateReadBufferError) ||
+      !SizeBuffer(window, b, kDiskPiece, kAllocateReadBufferError))
     return false;
 
   AreaFacts f;
   if (!GatherSettled(window, path, chipType, f)) return false;
-  window.ShowStatus("Programming");
+  window.ShowStatus(kProgressProgramming);
   PutAreaTag(image.data(), f.reference);
   const std::size_t pieces = (padded + kDiskPiece - 1) / kDiskPiece;
   if (!AreaFits(f.area, static_cast<std::uint64_t>(pieces) * kDiskPiece)) return Refuse(window);
@@ -161,14 +160,14 @@ bool ProgramDiskFirmwareArea(RunWindow& window, const char* path, int chipType) 
     if (!WriteVerifyPiece(window, f.area, lba, w.data(), kDiskPiece, b, texts)) return false;
     lba += kDiskPiece / f.area.sectorSize;
   }
-  window.ShowStatus("Programming Success!!");
+  window.ShowStatus(kProgrammingSuccess);
   return true;
 }
 
 namespace {
 int PowerCycleAfter(RunWindow& window, bool done) {
   if (!done) return kProcedureFailed;
-  window.Message(kPowerCycleNotice, kCaptionMessage, MessageIcon::None);
+  window.Message(kPowerCycle, kCaptionMessage, MessageIcon::None);
   return kProcedureSucceeded;
 }
 }  // namespace

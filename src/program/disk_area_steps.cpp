@@ -60,7 +60,7 @@ bool WriteVerifyPiece(RunWindow& window, const DiskArea& area, std::uint64_t lba
     window.ShowStatus(texts.writeFailed);
     return false;
   }
-  if (scratch.size() < length && !SizeBuffer(window, scratch, length, kAllocateError)) return false;
+  if (scratch.size() < length && !SizeBuffer(window, scratch, length, kAllocateReadBufferError)) return false;
   std::memset(scratch.data(), 0, length);
   if (!ReadAreaSectors(area, lba, scratch.data(), length)) {
     window.ShowStatus(texts.readFailed);
@@ -70,7 +70,7 @@ bool WriteVerifyPiece(RunWindow& window, const DiskArea& area, std::uint64_t lba
 }
 
 bool LoadDiskImage(RunWindow& window, std::uint64_t maxLength, std::vector<std::uint8_t>& image) {
-  const ImageRules rules{maxLength, kOpenFileError, kAllocateError};
+  const ImageRules rules{maxLength, kOpenFileError, kAllocateReadBufferError};
   return LoadImageFile(window, window.options().imageFile, rules, image);
 }
 

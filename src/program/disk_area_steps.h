@@ -18,12 +18,6 @@ inline constexpr std::uint32_t kDiskPiece = 0x10000;  // bytes per disk command
 inline constexpr std::uint64_t kDiskTailBytes = 16ull << 20;
 inline constexpr std::uint64_t kDiskHeadBytes = 1ull << 20;
 
-inline constexpr const char* kAllocateError = "Allocate read buffer Error!!";
-inline constexpr const char* kOpenFileError = "Open File Error!!";
-inline constexpr const char* kAreaRefused = "Firmware area not at the end of the disk, nothing written!!";
-inline constexpr const char* kAreaUnsettled = "Firmware area queries disagree, nothing written!!";
-inline constexpr const char* kEraseHddSuccess = "Erase all data in HDD success!!";
-
 // Where a firmware area lies and how it is reached.
 struct DiskArea {
   const char* path = "";

@@ -2,12 +2,14 @@
 
 #include <cstring>
 
+#include "device/flash_kind.h"
+
 
 namespace program {
 
 namespace {
-bool IsOneOf(int value, std::initializer_list<int> set) {
-  for (int v : set)
+bool IsOneOf(ChipType value, std::initializer_list<ChipType> set) {
+  for (ChipType v : set)
     if (v == value) return true;
   return false;
 }
@@ -15,30 +17,34 @@ bool IsOneOf(int value, std::initializer_list<int> set) {
 
 Procedure SelectProcedure(const ChipState& facts, const RunOptions& options, device::BusKind bus,
                           const DispatchChecks& checks) {
-  const int type = facts.chipType;
-  const int kind = facts.flashTypeCode;
-  if (kind == 0 && type == 19) return Procedure::DiskAreaFirmware;
-  if ((type == 12 || type == 16) && (options.hddFwChecked || kind == 0))
+  using enum ChipType;
+  const ChipType type = TypeOf(facts);
+  const bool unknownFlash = device::IsKind(facts.flashTypeCode, device::FlashKind::Unknown);
+  if (unknownFlash && type == Tx40779E) return Procedure::DiskAreaFirmware;
+  if (IsOneOf(type, {Txv929, Txv927}) && (options.hddFwChecked || unknownFlash))
     return Procedure::HddHostedFirmware;
-  if (type == 10 && !options.eraseOnlyChecked && !options.backupOnlyChecked &&
+  if (type == Txr847 && !options.eraseOnlyChecked && !options.backupOnlyChecked &&
       !(checks.imageFitsFlash && checks.imageFitsFlash()))
     return Procedure::RefusedImageTooLarge;
-  if (type == 10 && kind == 2) return Procedure::SstSerialFlash;
-  if (type == 6 || type == 10) return Procedure::NvramPage16K;
-  if (type == 8 || type == 9) return Procedure::BlockCommandFlash;
-  if (type == 11) {
+  if (type == Txr847 && device::IsKind(facts.flashTypeCode, device::FlashKind::Sst))
+    return Procedure::SstSerialFlash;
+  if (IsOneOf(type, {Txr842, Txr847})) return Procedure::NvramPage16K;
+  if (IsOneOf(type, {Txr845, Txr846})) return Procedure::BlockCommandFlash;
+  if (type == Txv961) {
     const bool mode505E = checks.chipMode505E && checks.chipMode505E();
     if (!mode505E && facts.chipSubCode < 5) return Procedure::NvramPage16K;
     if (facts.sstJedecFlag != 0) return Procedure::SstSerialFlash;
     return Procedure::BlockCommandFlash;
   }
-  if (type == 12 || type == 16) return Procedure::BlockCommandFlash;
-  if (type == 7 && bus == device::BusKind::Ieee1394) return Procedure::Ieee1394BridgeFlash;
-  if (IsOneOf(type, {1, 3, 4, 7, 17, 19}))
+  if (IsOneOf(type, {Txv929, Txv927})) return Procedure::BlockCommandFlash;
+  if (type == Txr843 && bus == device::BusKind::Ieee1394) return Procedure::Ieee1394BridgeFlash;
+  if (IsOneOf(type, {Tx40775, Tx40777, Tx40779, Txr843, Txr659, Tx40779E}))
     return facts.sstJedecFlag != 0 ? Procedure::SstSerialFlash : Procedure::StandardSerialFlash;
-  if (type == 2 || type == 24) return Procedure::InternalRomParallelFlash;
-  if (type == 13 || type == 14 || type == 15) return Procedure::BridgeBehindController;
-  if (type == 18 || (type == 5 && facts.bridgeVersion >= 208)) return Procedure::DiskAreaFirmware;
+  if (IsOneOf(type, {Tx40776, Tx40776Rom})) return Procedure::InternalRomParallelFlash;
+  if (IsOneOf(type, {Txv929With847, Txv961With842, Txv929With842}))
+    return Procedure::BridgeBehindController;
+  if (type == Txr649 || (type == Tx40769 && facts.bridgeVersion >= 208))
+    return Procedure::DiskAreaFirmware;
   return Procedure::None;
 }
 

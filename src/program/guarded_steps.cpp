@@ -6,11 +6,12 @@
 #include <string>
 #include <utility>
 
+#include "program/texts.h"
+
 namespace program {
 
 namespace {
 
-constexpr const char* kAllocateBuffers = "Allocate buffers Error!!";
 
 bool Allocate(std::vector<std::uint8_t>& buffer, std::size_t size) {
   try {
@@ -63,7 +64,7 @@ KeptRegion::~KeptRegion() { RestoreAfterFailure(); }
 bool KeptRegion::Save(bool quiet) {
   std::vector<std::uint8_t> check;
   if (copy_.size() != wanted_ || !Allocate(check, wanted_)) {
-    if (!quiet) PutStatus(window_, texts_.paint, kAllocateBuffers);
+    if (!quiet) PutStatus(window_, texts_.paint, kAllocateBuffersError);
     return false;
   }
   const bool agreeing = access_.read(copy_.data()) && access_.read(check.data()) && check == copy_;

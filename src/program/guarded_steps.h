@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "program/run_window.h"
+#include "program/texts.h"
 
 namespace program {
 
@@ -27,12 +28,10 @@ struct FailureText {
   StatusPaint paint = StatusPaint::Show;
 };
 
-inline constexpr const char* kNotBlank = "Data not 0xff !!";
-
 bool IsBlank(const std::uint8_t* data, std::size_t length);
 // True when every byte reads 0xFF; otherwise shows the failure text.
 bool RequireBlank(RunWindow& window, const std::uint8_t* data, std::size_t length,
-                  FailureText failure = {kNotBlank});
+                  FailureText failure = {kDataNotBlank});
 // True when what was read back equals what was meant to be there; otherwise
 // shows the failure text. Nothing is reported done before this held.
 bool RequireEqual(RunWindow& window, const std::uint8_t* expected, const std::uint8_t* actual,

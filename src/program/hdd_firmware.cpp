@@ -13,9 +13,9 @@ namespace program {
 
 namespace {
 
-constexpr PieceTexts kHddTexts = {"Write Data SCSI16 To HDD FAIL!!",
-                                  "Read Data SCSI16 From HDD FAIL!!",
-                                  "Compare Data in HDD FAIL!!"};
+constexpr PieceTexts kHddTexts = {kHddWrite16Fail,
+                                  kHddRead16Fail,
+                                  kHddCompare16Fail};
 
 // How much of the area a run moves: all of it with the NVRAM, else the bank.
 std::uint32_t AreaExtent(const RunWindow& window, int chipType) {
@@ -59,7 +59,10 @@ std::uint32_t Crc32OfWords(const std::uint8_t* data, std::size_t length, bool bi
   return crc;
 }
 
-std::uint32_t HddBankEnd(int chipType) { return chipType == kChipTxv927 ? 0x8000 : 0xC000; }
+std::uint32_t HddBankEnd(int chipType) {
+  const std::uint32_t end = device::ChipRowFor(chipType).bankEnd;
+  return end != 0 ? end : 0xC000;
+}
 
 std::optional<std::uint64_t> HddFirmwareBase(std::uint64_t identifyCapacity,
                                              std::uint64_t lastLba, std::uint32_t sectorSize) {
@@ -81,8 +84,8 @@ bool EraseHddFirmwareArea(RunWindow& window, const char* path, int chipType) {
   const std::uint32_t extent = AreaExtent(window, chipType);
   std::vector<std::uint8_t> zeros;
   std::vector<std::uint8_t> readBack;
-  if (!SizeBuffer(window, zeros, extent, kAllocateError) ||
-      !SizeBuffer(window, readBack, extent, kAllocateError))
+  if (!SizeBuffer(window, zeros, extent, kAllocateReadBufferError) ||
+      !SizeBuffer(window, readBack, extent, kAllocateReadBufferError))
     return false;
   DiskArea area;
   if (!LocateArea(window, path, area)) return false;
@@ -108,8 +111,8 @@ bool ProgramHddFirmwareArea(RunWindow& window, const char* path, int chipType) {
   std::vector<std::uint8_t> image;
   if (!LoadDiskImage(window, kHddAreaSize, image)) return false;
   std::vector<std::uint8_t> readBack;
-  if (!SizeBuffer(window, image, kHddAreaSize, kAllocateError) ||
-      !SizeBuffer(window, readBack, kHddAreaSize, kAllocateError))
+  if (!SizeBuffer(window, image, kHddAreaSize, kAllocateReadBufferError) ||
+      !SizeBuffer(window, readBack, kHddAreaSize, kAllocateReadBufferError))
     return false;
 
   // The stamp replaces whatever the file held in the bank's last four bytes.
@@ -117,14 +120,14 @@ bool ProgramHddFirmwareArea(RunWindow& window, const char* path, int chipType) {
   const std::uint32_t crc = Crc32OfWords(image.data(), bankEnd - 4, false);
   for (int i = 0; i < 4; ++i) image[bankEnd - 4 + i] = static_cast<std::uint8_t>(crc >> (8 * i));
 
-  window.RepaintStatus("Programming");
+  window.RepaintStatus(kProgressProgramming);
   DiskArea area;
   if (!LocateArea(window, path, area)) return false;
   // Without the NVRAM only the bank goes out; the area's NVRAM part stays.
   const std::uint32_t piece = AreaExtent(window, chipType);
   if (!WriteVerifyPiece(window, area, area.start, image.data(), piece, readBack, kHddTexts))
     return false;
-  window.ShowStatus("Programming Success!!");
+  window.ShowStatus(kProgrammingSuccess);
   return true;
 }
 
@@ -132,7 +135,7 @@ namespace {
 int ResetAfter(RunWindow& window, const char* path, bool done) {
   if (!done) return kProcedureFailed;
   (void)device::ResetChip(path);  // the chip leaves the bus: the answer may not come
-  window.Message(kAutoResetNotice, kCaptionMessage, MessageIcon::None);
+  window.Message(kAutoReset, kCaptionMessage, MessageIcon::None);
   return kProcedureSucceeded;
 }
 }  // namespace

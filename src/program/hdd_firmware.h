@@ -12,18 +12,14 @@
 
 namespace program {
 
-inline constexpr int kChipTxv929 = 12;
-inline constexpr int kChipTxv927 = 16;
 inline constexpr std::uint32_t kHddAreaSize = 0x10000;
 inline constexpr std::uint32_t kCrc32Start = 0x52325032;
-inline constexpr const char* kAutoResetNotice =
-    "TXV929 Auto reset, Please wait device re-attached!";
 
 // CRC-32 (0x04C11DB7, most significant bit first, no final XOR) fed one
 // 32-bit word at a time; 1 to 3 trailing bytes are not covered.
 std::uint32_t Crc32OfWords(const std::uint8_t* data, std::size_t length, bool bigEndian);
 
-// Where the code bank ends: 0xC000 on chip type 12, 0x8000 on chip type 16.
+// Where the code bank ends: the chip's bank end, 0xC000 for a chip without banks.
 std::uint32_t HddBankEnd(int chipType);
 
 // The area's first LBA from the IDENTIFY capacity (ATA path when not 0) or

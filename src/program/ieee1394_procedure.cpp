@@ -23,7 +23,6 @@ constexpr std::uint32_t kTransfer = 0x100;
 constexpr std::uint32_t kNvramAddress = 0x8000;
 constexpr std::uint32_t kNvramSize = 1024;
 constexpr std::uint32_t kSmallImage = 0x8000;
-constexpr const char* kPowerCycle = "Please Turn-Off the Power and Turn-On Again!";
 
 std::uint32_t RoundUp(std::uint32_t n, std::uint32_t unit) { return (n + unit - 1) / unit * unit; }
 bool IsErasePoint(std::uint32_t a) { return a == 0 || a == kNvramAddress; }
@@ -73,11 +72,11 @@ bool Write1394Range(RunWindow& window, const char* path, std::uint32_t address,
 }
 
 bool Erase1394KeepNvram(RunWindow& window, const char* path) {
-  window.ShowStatus("Start Erase only!");
+  window.ShowStatus(kStartEraseOnly);
   const std::uint32_t size = window.transfer().flashSize;
   device::PaddedBuffer ff(std::max(size, kTransfer));
   if (!ff.ok()) {
-    window.ShowStatus("Allocate buffers Error!!");
+    window.ShowStatus(kAllocateBuffersError);
     return false;
   }
   std::memset(ff.data(), 0xFF, std::max(size, kTransfer));
@@ -92,7 +91,7 @@ bool Erase1394KeepNvram(RunWindow& window, const char* path) {
                                                                              : WriteBack::Failed;
       }};
   KeptRegion nvram(window, kNvramSize, std::move(access),
-                   {"Backup NVRAM command fail!", "Write NVRAM back command fail!", nullptr,
+                   {kNvramReadFail, kNvramWriteBackFail, nullptr,
                     nullptr, StatusPaint::Show, true});
   if (!nvram.Save()) return false;
   // From the first erase on, nvram's destructor puts the record back on
@@ -106,25 +105,25 @@ bool Erase1394KeepNvram(RunWindow& window, const char* path) {
   (void)device::WriteFlashBlockPlain(path, 0, ff.data(), kTransfer, 1);
   host::Current().Sleep(500);
   if (!device::WriteFlashBlockPlain(path, kNvramAddress, ff.data(), kTransfer, 1))
-    return fail("Erase flash command fail!");
-  window.ShowStatus("Erase flash all success!");
+    return fail(kEraseFlashCommandFail);
+  window.ShowStatus(kEraseAllSuccess);
 
   device::PaddedBuffer readBack(size);
-  if (!readBack.ok()) return fail("Allocate read buffer Error!!");
+  if (!readBack.ok()) return fail(kAllocateReadBufferError);
   // A flash that could not be read is not taken as blank.
   if (!ReadFlashRange(window, path, 0, readBack.data(), size))
-    return fail("Read Back Erased Flash Error!!");
+    return fail(kReadBackErasedError);
   if (!RequireBlank(window, readBack.data(), size)) return false;
   if (!nvram.Restore()) return false;
-  window.ShowStatus("Erase flash all success!");
+  window.ShowStatus(kEraseAllSuccess);
   return true;
 }
 
 int Program1394Image(RunWindow& window, const char* path) {
   std::vector<std::uint8_t> file;
   const std::uint64_t flash = ReportedFlashBytes(window.facts()).value_or(window.transfer().flashSize);
-  const ImageRules rules{std::min<std::uint64_t>(flash, window.transfer().flashSize), "Open File Error!!",
-                         "Allocate buffers Error!!"};
+  const ImageRules rules{std::min<std::uint64_t>(flash, window.transfer().flashSize), kOpenFileError,
+                         kAllocateBuffersError};
   if (!LoadImageFile(window, window.options().imageFile, rules, file)) return kProcedureFailed;
   const std::uint32_t l = static_cast<std::uint32_t>(file.size());
   const std::uint32_t s = RoundUp(std::max(l, kSmallImage), 256);
@@ -135,29 +134,29 @@ int Program1394Image(RunWindow& window, const char* path) {
   device::PaddedBuffer image(s + extra);
   device::PaddedBuffer readBack(s + extra);
   if (!image.ok() || !readBack.ok()) {
-    window.ShowStatus("Allocate buffers Error!!");
+    window.ShowStatus(kAllocateBuffersError);
     return kProcedureFailed;
   }
   if (extra != 0 &&
       !ReadFlashRange(window, path, kNvramAddress, image.data() + kSmallImage, kNvramSize)) {
-    window.ShowStatus("Backup NVRAM command fail!");
+    window.ShowStatus(kNvramReadFail);
     return kProcedureFailed;
   }
   std::memcpy(image.data(), file.data(), l);
 
-  window.ShowStatus("Programming");
+  window.ShowStatus(kProgressProgramming);
   if (!Write1394Range(window, path, 0, image.data(), s)) {
-    window.ShowStatus("Write Bin File fail!");
+    window.ShowStatus(kWriteBinFileFail);
     return kProcedureFailed;
   }
   PollFlash(path);
   if (!ReadFlashRange(window, path, 0, readBack.data(), s)) {
-    window.ShowStatus("Read command fail!");
+    window.ShowStatus(kReadCommandFail);
     return kProcedureFailed;
   }
-  if (!RequireEqual(window, image.data(), readBack.data(), s, {"Data compare fail !!"}))
+  if (!RequireEqual(window, image.data(), readBack.data(), s, {kDataCompareFail}))
     return kProcedureFailed;
-  window.ShowStatus("Programming Success!!");
+  window.ShowStatus(kProgrammingSuccess);
   window.Message(kPowerCycle, kCaptionMessage, MessageIcon::None);
   return kProcedureSucceeded;
 }

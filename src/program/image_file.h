@@ -12,8 +12,6 @@
 
 namespace program {
 
-inline constexpr const char* kImageTooLarge = "The firmware file size is bigger than the flash size!";
-
 struct ImageRules {
   std::uint64_t maxLength;    // a longer file is refused
   const char* openFailText;   // the procedure's text for a file it cannot use

@@ -17,14 +17,6 @@ namespace program {
 
 namespace {
 
-constexpr const char* kPreEraseFail = "Error pre-erase command!!";
-constexpr const char* kEraseCommandFail = "Erase command fail!!";
-constexpr const char* kEraseStatusFail = "Erase command ok,status fail!!";
-constexpr const char* kEraseOk = "Erase command ok!!";
-constexpr const char* kEraseReadBackFail = "Read Back after Erase fail!!";
-constexpr const char* kNotErased = "Not Erase correctly!";
-constexpr const char* kAllocateFail = "Allocate read buffer Error!!";
-constexpr const char* kPowerCycle = "Please Turn-Off the Power and Turn-On Again!";
 constexpr std::uint8_t kRomBusy = 0x01;  // the status byte while an erase or program runs
 
 // Pre-erase, erase, wait and read back: true only when the whole ROM was seen
@@ -54,11 +46,11 @@ bool EraseAndCheck(RunWindow& window, const char* path, int flashTypeIndex,
 }
 
 int EraseOnly(RunWindow& window, const char* path, int flashTypeIndex) {
-  window.RepaintStatus("Start Erase only!");
+  window.RepaintStatus(kStartEraseOnly);
   std::vector<std::uint8_t> readBack;
-  if (!SizeBuffer(window, readBack, kRomSize, kAllocateFail)) return kProcedureFailed;
+  if (!SizeBuffer(window, readBack, kRomSize, kAllocateReadBufferError)) return kProcedureFailed;
   if (!EraseAndCheck(window, path, flashTypeIndex, readBack)) return kProcedureFailed;
-  window.RepaintStatus("Erase All success!!");
+  window.RepaintStatus(kEraseAllRomSuccess);
   window.Message(kPowerCycle, kCaptionMessage, MessageIcon::None);
   return kProcedureSucceeded;
 }
@@ -66,21 +58,21 @@ int EraseOnly(RunWindow& window, const char* path, int flashTypeIndex) {
 int BackupOnly(RunWindow& window, const char* path) {
   const std::string fileName = BackupFileName(window, kDefaultBackupFile);
   if (!BackupTargetUsable(window, fileName)) return kProcedureFailed;
-  window.RepaintStatus("Backup ...");
+  window.RepaintStatus(kProgressBackup);
   std::vector<std::uint8_t> data;
   std::vector<std::uint8_t> check;
-  if (!SizeBuffer(window, data, kRomSize, kAllocateFail) ||
-      !SizeBuffer(window, check, kRomSize, kAllocateFail))
+  if (!SizeBuffer(window, data, kRomSize, kAllocateReadBufferError) ||
+      !SizeBuffer(window, check, kRomSize, kAllocateReadBufferError))
     return kProcedureFailed;
   const auto read = [path](std::uint8_t* into) {
     return device::ReadRomWhole(path, 0, into, static_cast<std::int32_t>(kRomSize)) != 0;
   };
   if (!ReadTwiceAgreeing(read, data.data(), check.data(), kRomSize)) {
-    window.RepaintStatus("Read ROM fail!!");
+    window.RepaintStatus(kReadRomFail);
     return kProcedureFailed;
   }
   return WriteBackupFile(window, fileName, data.data(), data.size(),
-                         "Read ROM Suceess, but save to file fail!!")
+                         kReadRomSaveFail)
              ? kProcedureSucceeded
              : kProcedureFailed;
 }
@@ -90,20 +82,20 @@ int Program(RunWindow& window, const char* path, int flashTypeIndex) {
   // cannot be programmed must not cost the old firmware.
   std::vector<std::uint8_t> image;
   if (!LoadImageFile(window, window.options().imageFile,
-                     {kRomSize, "Open New ROM File Error!!", kAllocateFail}, image))
+                     {kRomSize, kOpenNewRomFileError, kAllocateReadBufferError}, image))
     return kProcedureFailed;
   // The whole ROM is programmed; 0xFF past the file's end programs nothing.
   std::vector<std::uint8_t> readBack;
   try {
     image.resize(kRomSize, 0xFF);
   } catch (const std::bad_alloc&) {
-    window.RepaintStatus(kAllocateFail);
+    window.RepaintStatus(kAllocateReadBufferError);
     return kProcedureFailed;
   }
-  if (!SizeBuffer(window, readBack, kRomSize, kAllocateFail)) return kProcedureFailed;
+  if (!SizeBuffer(window, readBack, kRomSize, kAllocateReadBufferError)) return kProcedureFailed;
 
   if (!window.options().a1ChipChecked && !device::SwitchToInternalRom(path)) {
-    window.RepaintStatus("Can't switch to internal ROM");
+    window.RepaintStatus(kInternalRomSwitchFail);
     return kProcedureFailed;
   }
   // Programming needs an erase that was seen to succeed; otherwise the old
@@ -112,18 +104,18 @@ int Program(RunWindow& window, const char* path, int flashTypeIndex) {
 
   (void)WaitRomReady(path);
   if (!device::ProgramRom(path, image.data(), kRomSize, flashTypeIndex)) {
-    window.RepaintStatus("Programming Fail!!");
+    window.RepaintStatus(kProgrammingFail);
     return kProcedureFailed;
   }
   (void)WaitRomReady(path);
   if (!device::ReadRomWhole(path, 0, readBack.data(), static_cast<std::int32_t>(kRomSize))) {
-    window.RepaintStatus("Read Fail!!");
+    window.RepaintStatus(kReadFail);
     return kProcedureFailed;
   }
   if (!RequireEqual(window, image.data(), readBack.data(), kRomSize,
-                    {"Compare Fail!!", StatusPaint::Repaint}))
+                    {kCompareFail, StatusPaint::Repaint}))
     return kProcedureFailed;
-  window.RepaintStatus("Programming & Compare Success!!");
+  window.RepaintStatus(kProgrammingCompareSuccess);
   window.Message(kPowerCycle, kCaptionMessage, MessageIcon::None);
   return kProcedureSucceeded;
 }
@@ -146,7 +138,7 @@ namespace {
 // chip is there already).
 bool SwitchedToRom(RunWindow& window, const char* path) {
   if (window.options().a1ChipChecked || device::SwitchToInternalRom(path)) return true;
-  window.RepaintStatus("Can't switch to internal ROM");
+  window.RepaintStatus(kInternalRomSwitchFail);
   return false;
 }
 }  // namespace

@@ -17,15 +17,8 @@ namespace program {
 
 namespace {
 
-constexpr const char* kPowerCycle = "Please Turn-Off the Power and Turn-On Again!";
-constexpr const char* kRestoreFail = "Write NVRAM back command fail!";
 constexpr std::uint32_t kImageNvramRecord = 128;  // chip type 10: bytes 128..207 of the image
 constexpr std::uint32_t kImageNvramRecordSize = 80;
-// Chip types with rules of their own here.
-constexpr int kChipTx10 = 10;  // takes the image's NVRAM record; reads its backup block-wise
-constexpr int kChipTx11 = 11;  // page size cleared before erasing
-// Chips whose images always start with their own NVRAM area.
-constexpr bool SignedByChipType(int type) { return type == 11 || type == 12 || type == 16; }
 
 struct Run {
   RunWindow& window;
@@ -49,8 +42,8 @@ KeptRegion KeptNvram(RunWindow& window, const char* path) {
         return WriteBack::Written;
       }};
   return KeptRegion(window, kNvramArea, std::move(access),
-                    {"Backup NVRAM command fail!", kRestoreFail, kRestoreFail,
-                     "Compare NVRAM Fail!!", StatusPaint::Repaint});
+                    {kNvramReadFail, kNvramWriteBackFail, kNvramWriteBackFail,
+                     kNvramCompareFail, StatusPaint::Repaint});
 }
 
 // Where programming starts in the file: past the image's own NVRAM area
@@ -59,7 +52,7 @@ KeptRegion KeptNvram(RunWindow& window, const char* path) {
 std::size_t SkipImageNvram(const Run& run, const std::vector<std::uint8_t>& file,
                            KeptRegion& nvram) {
   if (!run.signature || run.options.nvramChecked) return 0;
-  if (run.window.facts().chipType == kChipTx10 && file.size() > kImageNvramRecord) {
+  if (device::ChipRowFor(run.window.facts().chipType).imageNvramRecord && file.size() > kImageNvramRecord) {
     const std::size_t n =
         std::min<std::size_t>(kImageNvramRecordSize, file.size() - kImageNvramRecord);
     std::memcpy(nvram.data() + kImageNvramRecord, file.data() + kImageNvramRecord, n);
@@ -88,18 +81,18 @@ int ProgramImage(Run& run, KeptRegion& nvram, const PagedImage& image) {
   const int chipType = window.facts().chipType;
   std::vector<std::uint8_t> page;
   std::vector<std::uint8_t> chunk;
-  if (!SizeBuffer(window, page, kPage16K, kAllocFail) ||
-      !SizeBuffer(window, chunk, kPage16K, kAllocFail))
-    return 0;
-  if (chipType == kChipTx11) (void)device::ClearFlashPageSize(run.path);
+  if (!SizeBuffer(window, page, kPage16K, kAllocateBuffersError) ||
+      !SizeBuffer(window, chunk, kPage16K, kAllocateBuffersError))
+    return kProcedureFailed;
+  if (device::ChipRowFor(chipType).clearsPageSize) (void)device::ClearFlashPageSize(run.path);
 
   // From the first erase until page 0 is in place the NVRAM lives only in
   // memory: nvram's destructor puts it back on every way out.
   if (!EraseUnitsBlankChecked(window, run.path, EraseUnitCount(image.extent),
                               [&] { nvram.AtRisk(); }))
-    return 0;
+    return kProcedureFailed;
 
-  window.RepaintStatus("Programming");
+  window.RepaintStatus(kProgressProgramming);
   const std::vector<std::uint8_t>& file = image.bytes;
   std::size_t offset = SkipImageNvram(run, file, nvram);
 
@@ -112,7 +105,8 @@ int ProgramImage(Run& run, KeptRegion& nvram, const PagedImage& image) {
     const std::size_t n = std::min<std::size_t>(kPage16K, file.size() - offset);
     BuildPage(run.keepNvram, file.data() + offset, n, carry, page, chunk);
     offset += n;
-    if (!ProgramAndVerify(window, run.path, write, p, page.data(), kPage16K)) return 0;
+    if (!ProgramAndVerify(window, run.path, write, p, page.data(), kPage16K))
+      return kProcedureFailed;
     // From here on the flash holds the NVRAM; its buffer becomes the carry.
     if (p == 0) nvram.InPlace();
     window.RepaintStatus(window.StatusText() + ".");
@@ -122,23 +116,25 @@ int ProgramImage(Run& run, KeptRegion& nvram, const PagedImage& image) {
   }
   if (run.keepNvram && image.extent != p) {
     // The last carry: the image's final 4 KB (or, with no page written, the NVRAM).
-    if (!ProgramAndVerify(window, run.path, write, p, carry, kNvramArea)) return 0;
+    if (!ProgramAndVerify(window, run.path, write, p, carry, kNvramArea))
+      return kProcedureFailed;
     nvram.InPlace();
   }
-  window.RepaintStatus("Programming Success!!");
+  window.RepaintStatus(kProgrammingSuccess);
   window.Message(kPowerCycle, kCaptionMessage, MessageIcon::None);
-  return 1;
+  return kProcedureSucceeded;
 }
 
 int EraseOnly(const Run& run, KeptRegion& nvram) {
-  if (run.window.facts().chipType == kChipTx11) (void)device::ClearFlashPageSize(run.path);
+  if (device::ChipRowFor(run.window.facts().chipType).clearsPageSize)
+    (void)device::ClearFlashPageSize(run.path);
   // The NVRAM goes back even after a failed erase: part of it may be gone.
   if (!run.options.nvramChecked) nvram.AtRisk();
   const bool erased = EraseWholeFlash(run.window, run.path);
   const bool restored = nvram.Restore();
-  if (!erased || !restored) return 0;
+  if (!erased || !restored) return kProcedureFailed;
   run.window.Message(kPowerCycle, kCaptionMessage, MessageIcon::None);
-  return 1;
+  return kProcedureSucceeded;
 }
 
 // Every mode shares the first steps: the image signature, the image (when
@@ -148,7 +144,7 @@ int RunPage16K(RunWindow& window, const char* path, RunMode mode) {
   Run run{window, path, window.options(), false, false};
   const int chipType = facts.chipType;
   run.signature =
-      SignedByChipType(chipType) || identify::ImageCarriesNvram(run.options.imageFile, chipType);
+      device::ChipRowFor(chipType).signedImage || identify::ImageCarriesNvram(run.options.imageFile, chipType);
   window.SetImageSignatureResult(run.signature ? 1 : 0);
   run.keepNvram = !(run.signature && run.options.nvramChecked);
 
@@ -159,32 +155,33 @@ int RunPage16K(RunWindow& window, const char* path, RunMode mode) {
   if (!eraseOnly && !backupOnly &&
       !LoadPagedImage(window, run.options.imageFile, run.signature ? 0 : kNvramArea,
                       FlashCapacity(window), image))
-    return 0;
+    return kProcedureFailed;
 
   KeptRegion nvram = KeptNvram(window, path);
   if (run.keepNvram) {
     // A part still busy reads 0xFF, which is no copy of the NVRAM.
     if (!device::WaitFlashReady(path)) {
-      window.RepaintStatus("Backup NVRAM command fail!");
-      return 0;
+      window.RepaintStatus(kNvramReadFail);
+      return kProcedureFailed;
     }
-    if (!nvram.Save()) return 0;
+    if (!nvram.Save()) return kProcedureFailed;
   }
   if (facts.atmelFlashId != -1) {
     (void)device::FlashWriteEnable(path);
     if (!device::WaitFlashStatusSet(path, 0x02)) {
-      window.RepaintStatus("Enable ATMEL flash write enable fail!!");
-      return 0;
+      window.RepaintStatus(kAtmelWriteEnableFail);
+      return kProcedureFailed;
     }
   }
   if ((device::IsKind(facts.flashTypeCode, device::FlashKind::StEonMxic) ||
        device::IsKind(facts.flashTypeCode, device::FlashKind::Mxic)) &&
-      chipType != kChipTx10)
+      device::AsChipType(chipType) != ChipType::Txr847)
     (void)device::UnprotectFlash(path);
 
   if (eraseOnly) return EraseOnly(run, nvram);
   if (backupOnly)
-    return BackupPagedFlash(window, path, run.options.nvramChecked ? 0 : kNvramArea) ? 1 : 0;
+    return BackupPagedFlash(window, path, run.options.nvramChecked ? 0 : kNvramArea) ? kProcedureSucceeded
+                                                                          : kProcedureFailed;
   return ProgramImage(run, nvram, image);
 }
 

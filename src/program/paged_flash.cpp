@@ -31,7 +31,7 @@ bool LoadPagedImage(RunWindow& window, const std::string& fileName, std::uint32_
   // The extent, the length raised to 16 KB plus the shift, rounded up to
   // 16 KB, must fit the whole 16 KB pages of the flash.
   const std::uint64_t room = flashBytes / kPage16K * kPage16K;
-  const ImageRules rules{room >= kPage16K + shift ? room - shift : 0, kOpenFileError, kAllocFail};
+  const ImageRules rules{room >= kPage16K + shift ? room - shift : 0, kOpenFileError, kAllocateBuffersError};
   if (!LoadImageFile(window, fileName, rules, image.bytes)) return false;
   const std::uint64_t length = image.bytes.size() < kPage16K ? kPage16K : image.bytes.size();
   image.extent = static_cast<std::uint32_t>(RoundUp16K(length + shift));
@@ -41,14 +41,14 @@ bool LoadPagedImage(RunWindow& window, const std::string& fileName, std::uint32_
 bool EraseUnitsBlankChecked(RunWindow& window, const char* path, std::uint32_t units,
                             const std::function<void()>& beforeFirstErase) {
   std::vector<std::uint8_t> half;
-  if (!SizeBuffer(window, half, kPage16K, kAllocFail)) return false;
-  window.RepaintStatus("Erasing");
+  if (!SizeBuffer(window, half, kPage16K, kAllocateBuffersError)) return false;
+  window.RepaintStatus(kProgressErasing);
   for (std::uint32_t u = 0; u < units; ++u) {
     const std::uint32_t address = u * kEraseUnit32K;
     PollFlash(path);
     if (u == 0 && beforeFirstErase) beforeFirstErase();
     if (!device::EraseFlashSector(path, static_cast<std::int32_t>(address))) {
-      window.RepaintStatus("Erase command fail!!");
+      window.RepaintStatus(kEraseCommandFail);
       return false;
     }
     window.RepaintStatus(window.StatusText() + ".");
@@ -56,7 +56,7 @@ bool EraseUnitsBlankChecked(RunWindow& window, const char* path, std::uint32_t u
       PollFlash(path);
       if (!device::ReadFlashWhole(path, static_cast<std::int32_t>(at), half.data(),
                                   static_cast<std::int32_t>(kPage16K))) {
-        window.RepaintStatus("Read back after erase fail!!");
+        window.RepaintStatus(kEraseReadBackFailLower);
         return false;
       }
       if (!RequireBlank(window, half.data(), kPage16K)) return false;
@@ -69,25 +69,24 @@ bool ProgramAndVerify(RunWindow& window, const char* path, const PageWriter& wri
                       std::uint32_t address, const std::uint8_t* data, std::uint32_t length,
                       const std::function<void()>& afterWrite) {
   std::vector<std::uint8_t> readBack;
-  if (!SizeBuffer(window, readBack, length, kAllocFail)) return false;
+  if (!SizeBuffer(window, readBack, length, kAllocateBuffersError)) return false;
   if (!write(address, data, length)) {
-    window.RepaintStatus("Write command fail!");
+    window.RepaintStatus(kWriteCommandFail);
     return false;
   }
   if (afterWrite) afterWrite();
   PollFlash(path);
   if (!device::ReadFlashWhole(path, static_cast<std::int32_t>(address), readBack.data(),
                               static_cast<std::int32_t>(length))) {
-    window.RepaintStatus("Write command fail!");
+    window.RepaintStatus(kWriteCommandFail);
     return false;
   }
   return RequireEqual(window, data, readBack.data(), length,
-                      {"Data compare fail !!", StatusPaint::Repaint});
+                      {kDataCompareFail, StatusPaint::Repaint});
 }
 
 bool BackupPagedFlash(RunWindow& window, const char* path, std::uint32_t skip) {
-  constexpr int kChipTx10 = 10;
-  if (window.facts().chipType == kChipTx10) {
+  if (device::ChipRowFor(window.facts().chipType).reportsFlashSize) {
     const auto size = static_cast<std::uint32_t>(window.facts().flashSizeKb) * 1024u;
     return BackupFlashToFile(window, BlockReader(window, path), size, skip);
   }

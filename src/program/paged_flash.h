@@ -17,9 +17,6 @@ inline constexpr std::uint32_t kPage16K = 0x4000;
 inline constexpr std::uint32_t kEraseUnit32K = 0x8000;
 inline constexpr std::uint32_t kNvramArea = 0x1000;  // flash 0x0000..0x0FFF
 
-inline constexpr const char* kOpenFileError = "Open File Error!!";
-inline constexpr const char* kAllocFail = "Allocate buffers Error!!";
-
 // The image as the procedure writes it.
 struct PagedImage {
   std::vector<std::uint8_t> bytes;

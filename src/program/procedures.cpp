@@ -74,11 +74,11 @@ RunOutcome OutcomeOf(int procedureResult) {
 
 std::uint32_t FactsNeeded(Procedure procedure, const RunWindow& window) {
   const ChipState& facts = window.facts();
-  const int type = facts.chipType;
+  const ChipType type = TypeOf(facts);
   const bool programming = !IsEraseOnlyRun(window) && !IsBackupOnlyRun(window);
   // The image check keyed on the sub-code, and the TXV961's level picks its
   // procedure.
-  std::uint32_t need = programming || type == 11 ? device::kFactChipIdentity : 0;
+  std::uint32_t need = programming || type == ChipType::Txv961 ? device::kFactChipIdentity : 0;
   switch (procedure) {
     case Procedure::StandardSerialFlash:
     case Procedure::SstSerialFlash:
@@ -89,20 +89,20 @@ std::uint32_t FactsNeeded(Procedure procedure, const RunWindow& window) {
       break;
     case Procedure::BlockCommandFlash:
       need |= device::kFactFlashPart;  // erase codes and geometry
-      if (type == 12 || type == 16) need |= device::kFactFlashSize;  // one bank or two
+      if (device::IsBankChip(facts.chipType)) need |= device::kFactFlashSize;  // one bank or two
       break;
     case Procedure::HddHostedFirmware:
       // Chosen for a flash kind of 0 unless the box asked for the disk.
       if (!window.options().hddFwChecked) need |= device::kFactFlashPart;
       break;
     case Procedure::DiskAreaFirmware:
-      if (type == 19) need |= device::kFactFlashPart;  // no serial flash found
-      if (type == 5) need |= device::kFactBridgeVersion;
+      if (type == ChipType::Tx40779E) need |= device::kFactFlashPart;  // no serial flash found
+      if (type == ChipType::Tx40769) need |= device::kFactBridgeVersion;
       break;
     case Procedure::BridgeBehindController:
       // The TXR847 tells its size; the TXR842 never does, so only its erase
       // needs one.
-      if (type == 13 || IsEraseOnlyRun(window)) need |= device::kFactFlashSize;
+      if (type == ChipType::Txv929With847 || IsEraseOnlyRun(window)) need |= device::kFactFlashSize;
       break;
     default:
       break;
@@ -112,10 +112,10 @@ std::uint32_t FactsNeeded(Procedure procedure, const RunWindow& window) {
 
 const char* MissingFactText(std::uint32_t missing) {
   if (missing & device::kFactChipIdentity)
-    return "Chip identification incomplete, nothing erased!!";
-  if (missing & device::kFactFlashPart) return "Flash type unknown, nothing erased!!";
-  if (missing & device::kFactFlashSize) return "Flash size unknown, nothing erased!!";
-  return "Bridge version unknown, nothing written!!";
+    return kChipIdentityUnread;
+  if (missing & device::kFactFlashPart) return kFlashPartUnread;
+  if (missing & device::kFactFlashSize) return kFlashSizeUnread;
+  return kBridgeVersionUnread;
 }
 
 RunMode ModeOf(const ProcedureRow& row, const RunWindow& window) {
@@ -152,9 +152,9 @@ RunOutcome RunProcedure(Procedure procedure, RunWindow& window, const char* path
 }
 
 bool IsPowerCycleNotice(const std::string& text) {
-  return text == "Please Turn-Off the Power and Turn-On Again!" ||
-         text == "Please Turn-Off the Power and Turn-On Again !" ||
-         text == "TXV929 Auto reset, Please wait device re-attached!";
+  return text == kPowerCycle ||
+         text == kPowerCycleSpaced ||
+         text == kAutoReset;
 }
 
 const char* ProcedureName(Procedure procedure) { return RowOf(procedure).name; }

@@ -10,10 +10,12 @@
 #include "device/chip_state.h"
 #include "identify/image_fingerprint.h"
 #include "program/settings.h"
+#include "program/texts.h"
 
 namespace program {
 
 using device::ChipState;
+using device::ChipType;
 
 struct RunOptions {
   bool rdMode = false;            // "RD Version" checked
@@ -31,9 +33,6 @@ struct RunOptions {
 };
 
 enum class MessageIcon { None, Information, Warning, Error };
-
-inline constexpr const char* kCaptionMessage = "Message";
-inline constexpr const char* kCaptionError = "Error";
 
 class RunWindow {
  public:

@@ -22,8 +22,6 @@ namespace program {
 
 namespace {
 
-// The TXR847's chip type code: its flash takes a whole-chip erase command.
-constexpr std::uint8_t kChipTypeTxr847 = 10;
 
 std::uint32_t BlockCount(std::uint32_t length, std::uint32_t block) {
   return length / block + (length % block != 0 ? 1 : 0);
@@ -42,14 +40,14 @@ std::optional<std::uint64_t> ReportedFlashBytes(const ChipState& facts) {
 void PollFlash(const char* path) { (void)device::WaitFlashReady(path); }
 
 bool EraseFlashBlocks(RunWindow& window, const char* path, std::uint32_t length) {
-  if (!device::WaitFlashReady(path)) DebugTrace("0.1 Device initial not ready!!");
+  if (!device::WaitFlashReady(path)) DebugTrace(kTraceNotReady);
   const std::uint32_t block = window.transfer().blockSize;
   const std::uint32_t n = BlockCount(length, block);
-  window.ShowStatus("Erase...");
+  window.ShowStatus(kProgressErase);
   for (std::uint32_t i = 0; i < n; ++i) {
     PollFlash(path);
     if (!device::EraseFlashSector(path, static_cast<std::int32_t>(i * block))) return false;
-    if (!device::WaitFlashReady(path)) DebugTrace("Not ready after Erase flash success");
+    if (!device::WaitFlashReady(path)) DebugTrace(kNotReadyAfterErase);
     window.AppendStatus(".");
   }
   return n > 0;
@@ -57,10 +55,10 @@ bool EraseFlashBlocks(RunWindow& window, const char* path, std::uint32_t length)
 
 bool ReadFlashBlocks(RunWindow& window, const char* path, std::uint32_t address,
                      std::uint8_t* buffer, std::uint32_t length) {
-  if (!device::WaitFlashReady(path)) DebugTrace("0.1 Device initial not ready!!");
+  if (!device::WaitFlashReady(path)) DebugTrace(kTraceNotReady);
   const std::uint32_t block = window.transfer().blockSize;
   const std::uint32_t n = BlockCount(length, block);
-  window.ShowStatus("ReadFlash...");
+  window.ShowStatus(kProgressReadFlash);
   for (std::uint32_t i = 0; i < n; ++i) {
     PollFlash(path);
     if (!device::ReadFlashWhole(path, static_cast<std::int32_t>(address + i * block),
@@ -73,17 +71,17 @@ bool ReadFlashBlocks(RunWindow& window, const char* path, std::uint32_t address,
 }
 
 bool EraseWholeFlash(RunWindow& window, const char* path) {
-  window.ShowStatus("Start Erase only!");
+  window.ShowStatus(kStartEraseOnly);
   const std::uint32_t size = window.transfer().flashSize;
   const ChipState& facts = window.facts();
   (void)device::WaitFlashReady(path);
 
   bool erased = false;
   if (facts.atmelFlashId != -1) erased = device::EraseFlashChip(path) != 0;
-  if (!erased && facts.chipType == kChipTypeTxr847) erased = device::EraseFlashChip(path) != 0;
+  if (!erased && TypeOf(facts) == ChipType::Txr847) erased = device::EraseFlashChip(path) != 0;
   if (!erased) erased = EraseFlashBlocks(window, path, size);
   if (!erased) {
-    window.ShowStatus("Erase command fail!!");
+    window.ShowStatus(kEraseCommandFail);
     return false;
   }
   // A chip erase outlasts the plain ready wait on the larger parts, and a
@@ -92,26 +90,26 @@ bool EraseWholeFlash(RunWindow& window, const char* path) {
   const std::uint32_t limitMs = device::ChipEraseLimitMs(facts.flashTypeCode, facts.flashSizeKb);
   host::Current().Sleep(500);
   bool ready = device::WaitFlashReadyWithin(path, limitMs);
-  if (ready && facts.chipType == kChipTypeTxr847 &&
+  if (ready && TypeOf(facts) == ChipType::Txr847 &&
       device::IsKind(facts.flashTypeCode, device::FlashKind::Sst)) {
     (void)device::SpiChipErase(path);
     ready = device::WaitFlashReadyWithin(path, limitMs);
   }
   if (!ready) {
-    window.ShowStatus("Not ready after Erase flash cmd success");
+    window.ShowStatus(kNotReadyAfterEraseCommand);
     return false;
   }
 
   std::vector<std::uint8_t> readBack;
-  if (!SizeBuffer(window, readBack, size, "Allocate read buffer Error!!")) return false;
+  if (!SizeBuffer(window, readBack, size, kAllocateReadBufferError)) return false;
   // Without data there is nothing to vouch for: an unreadable flash is not
   // reported as erased.
   if (!device::ReadFlash(path, 0, readBack.data(), static_cast<std::int32_t>(size))) {
-    window.ShowStatus("Read Back Erased Flash Error!!");
+    window.ShowStatus(kReadBackErasedError);
     return false;
   }
   if (!RequireBlank(window, readBack.data(), readBack.size())) return false;
-  window.ShowStatus("Erase flash all success!");
+  window.ShowStatus(kEraseAllSuccess);
   return true;
 }
 
@@ -159,7 +157,7 @@ std::string BackupFileName(RunWindow& window, const char* defaultName) {
   std::string fileName = window.options().backupFile;
   if (fileName.empty()) {
     fileName = defaultName;
-    window.Message("Default backup firmware as OldFalsh.bak!", kCaptionMessage,
+    window.Message(kDefaultBackupNotice, kCaptionMessage,
                    MessageIcon::None);
   }
   return fileName;
@@ -182,7 +180,7 @@ bool WriteBackupFile(RunWindow& window, const std::string& fileName, const std::
     window.ShowStatus(failText);
     return false;
   }
-  window.ShowStatus("Read flash and backup success!");
+  window.ShowStatus(kBackupSuccess);
   return true;
 }
 
@@ -190,19 +188,19 @@ bool BackupFlashToFile(RunWindow& window, const FlashReader& read, std::uint32_t
                        std::uint32_t skip, const char* defaultName) {
   const std::string fileName = BackupFileName(window, defaultName);
   if (!BackupTargetUsable(window, fileName)) return false;
-  window.ShowStatus("Backup ...");
+  window.ShowStatus(kProgressBackup);
 
   // A block reader reads whole blocks, so leave room for the last one.
   const std::uint32_t block = window.transfer().blockSize;
   const std::size_t whole = static_cast<std::size_t>(BlockCount(size, block)) * block;
   std::vector<std::uint8_t> data;
   std::vector<std::uint8_t> check;
-  if (!SizeBuffer(window, data, whole > size ? whole : size, "Allocate read buffer Error!!") ||
-      !SizeBuffer(window, check, data.size(), "Allocate read buffer Error!!"))
+  if (!SizeBuffer(window, data, whole > size ? whole : size, kAllocateReadBufferError) ||
+      !SizeBuffer(window, check, data.size(), kAllocateReadBufferError))
     return false;
   const auto readAll = [&](std::uint8_t* into) { return read(into, size); };
   if (!ReadTwiceAgreeing(readAll, data.data(), check.data(), size)) {
-    window.ShowStatus("Read Back to Backup Error!!");
+    window.ShowStatus(kReadBackToBackupError);
     return false;
   }
 

@@ -40,8 +40,6 @@ std::optional<std::uint64_t> ReportedFlashBytes(const ChipState& facts);
 inline constexpr const char* kDefaultBackupFile = "oldflash.bak";
 inline constexpr const char* kDefaultBackupFileCapitalF = "oldFlash.bak";
 
-inline constexpr const char* kBackupFileError = "Open Backup File Error!!";
-
 // BackupFileEdit's text, or defaultName after the notice that says so.
 std::string BackupFileName(RunWindow& window, const char* defaultName);
 // Checked before the flash is read for it: a name that exists and is no

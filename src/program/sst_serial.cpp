@@ -14,19 +14,18 @@ namespace program {
 
 namespace {
 
-constexpr const char* kPowerCycle = "Please Turn-Off the Power and Turn-On Again!";
-constexpr int kChipTx10 = 10;  // erases its SST part whole before the units
 
 int ProgramImage(RunWindow& window, const char* path, const PagedImage& image) {
   const ChipState& facts = window.facts();
   std::vector<std::uint8_t> page;
-  if (!SizeBuffer(window, page, kPage16K, kAllocFail)) return 0;
-  window.RepaintStatus("Erasing");
-  if (facts.chipType == kChipTx10 && device::IsKind(facts.flashTypeCode, device::FlashKind::Sst))
+  if (!SizeBuffer(window, page, kPage16K, kAllocateBuffersError)) return kProcedureFailed;
+  window.RepaintStatus(kProgressErasing);
+  // The TXR847 erases its SST part whole before the units.
+  if (TypeOf(facts) == ChipType::Txr847 && device::IsKind(facts.flashTypeCode, device::FlashKind::Sst))
     (void)device::SpiChipErase(path);
-  if (!EraseUnitsBlankChecked(window, path, EraseUnitCount(image.extent))) return 0;
+  if (!EraseUnitsBlankChecked(window, path, EraseUnitCount(image.extent))) return kProcedureFailed;
 
-  window.RepaintStatus("Programming");
+  window.RepaintStatus(kProgressProgramming);
   const PageWriter write = [&](std::uint32_t a, const std::uint8_t* d, std::uint32_t n) {
     PollFlash(path);
     return device::SpiProgramImage(path, a, d, n, facts.flashTypeCode,
@@ -40,11 +39,11 @@ int ProgramImage(RunWindow& window, const char* path, const PagedImage& image) {
     std::memcpy(page.data(), file.data() + offset, n);
     if (!ProgramAndVerify(window, path, write, p, page.data(), kPage16K,
                           [&] { window.ProcessMessages(); }))
-      return 0;
+      return kProcedureFailed;
     window.RepaintStatus(window.StatusText() + ".");
     p += kPage16K;
   }
-  window.RepaintStatus("Programming Success!!");
+  window.RepaintStatus(kProgrammingSuccess);
   window.Message(kPowerCycle, kCaptionMessage, MessageIcon::None);
   return kProcedureSucceeded;
 }

@@ -23,11 +23,6 @@ namespace program {
 
 namespace {
 
-constexpr const char* kNotReadyAfterErase = "Not ready after Erase flash success";
-constexpr const char* kEraseFail = "Erase command fail!!";
-constexpr const char* kNvramReadFail = "Backup NVRAM command fail!";
-constexpr const char* kNvramWriteBackFail = "Write NVRAM back command fail!";
-constexpr const char* kNvramCompareFail = "Compare NVRAM Fail!!";
 
 // Erase one unit, then wait 500 ms and check that the flash settled.
 bool EraseSectorAndSettle(RunWindow& window, const char* path, std::uint32_t address) {
@@ -40,7 +35,7 @@ bool EraseSectorAndSettle(RunWindow& window, const char* path, std::uint32_t add
 // The unit above the first 32 KB, erased only for images that reach it.
 bool EraseUpperSector(RunWindow& window, const char* path, std::uint32_t address) {
   if (!device::EraseFlashSector(path, static_cast<std::int32_t>(address))) {
-    window.ShowStatus(kEraseFail);
+    window.ShowStatus(kEraseCommandFail);
     return false;
   }
   host::Current().Sleep(500);
@@ -65,13 +60,13 @@ bool EraseForSmallImage(RunWindow& window, const char* path, std::size_t fileLen
   }
   if (amic == -1 || amic == 4) {
     if (!EraseSectorAndSettle(window, path, 0x0000)) {
-      window.ShowStatus(kEraseFail);
+      window.ShowStatus(kEraseCommandFail);
       return false;
     }
     if (fileLength > kMinimumImage) return EraseUpperSector(window, path, 0x8000);
     return true;
   }
-  window.ShowStatus("Not Support this AMIC Flash Type!!");
+  window.ShowStatus(kAmicNotSupported);
   return false;
 }
 
@@ -122,7 +117,7 @@ bool FitsFlash(RunWindow& window, const char* path, std::size_t length) {
 // part may take (all parts of its kind when its size is unknown).
 bool EraseWholeChip(RunWindow& window, const char* path) {
   if (!device::EraseFlashChip(path)) {
-    window.ShowStatus(kEraseFail);
+    window.ShowStatus(kEraseCommandFail);
     return false;
   }
   const ChipState& facts = window.facts();
@@ -149,7 +144,7 @@ bool EraseKeepingRecord(RunWindow& window, const char* path, KeptRegion& record,
     return false;
   }
   if (!KnownSmallEraseLayout(window.facts().amicFlashId)) {
-    window.ShowStatus("Not Support this AMIC Flash Type!!");
+    window.ShowStatus(kAmicNotSupported);
     return false;
   }
   // From the first erase on, the record goes back on every way out.
@@ -162,7 +157,7 @@ bool WriteBlocks(RunWindow& window, const char* path, const std::vector<std::uin
   for (std::size_t at = 0; at < image.size(); at += block) {
     if (!device::WriteFlash(path, static_cast<std::int32_t>(at), image.data() + at,
                             static_cast<std::int32_t>(block))) {
-      window.ShowStatus("Programming Fail!!");
+      window.ShowStatus(kProgrammingFail);
       return false;
     }
     window.AppendStatus(".");
@@ -173,9 +168,9 @@ bool WriteBlocks(RunWindow& window, const char* path, const std::vector<std::uin
 int ProgramImage(RunWindow& window, const char* path) {
   std::vector<std::uint8_t> image;
   if (!LoadImageFile(window, window.options().imageFile,
-                     {kLargestImage, "Open File Error!!", "Allocate write buffer Error!!"}, image))
-    return 0;
-  if (!FitsFlash(window, path, image.size())) return 0;
+                     {kLargestImage, kOpenFileError, kAllocateWriteBufferError}, image))
+    return kProcedureFailed;
+  if (!FitsFlash(window, path, image.size())) return kProcedureFailed;
   const std::size_t fileLength = image.size();
   // Short images are padded with zeros to whole blocks of at least 32 KB.
   const std::uint32_t block = window.transfer().blockSize;
@@ -183,40 +178,40 @@ int ProgramImage(RunWindow& window, const char* path) {
   if (length < kMinimumImage) length = kMinimumImage;
   length = (length + block - 1) / block * block;
   std::vector<std::uint8_t> readBack;
-  if (!SizeBuffer(window, readBack, length, "Allocate read buffer Error!!")) return 0;
-  if (!SizeBuffer(window, image, length, "Allocate write buffer Error!!")) return 0;
+  if (!SizeBuffer(window, readBack, length, kAllocateReadBufferError)) return kProcedureFailed;
+  if (!SizeBuffer(window, image, length, kAllocateWriteBufferError)) return kProcedureFailed;
 
   // A part that is still busy reads 0xFF: a record read from it now would be
   // no record at all.
   const bool ready = device::WaitFlashReady(path);
-  if (!ready) DebugTrace("0.1 Device initial not ready!!");
+  if (!ready) DebugTrace(kTraceNotReady);
   // Once erased, record's destructor puts it back on every way out.
   KeptRegion record = KeptRecord(window, path);
   const bool erased = length > kSectorEraseLimit
                           ? EraseWholeChip(window, path)
                           : EraseKeepingRecord(window, path, record, ready, length, fileLength);
-  if (!erased) return 0;
+  if (!erased) return kProcedureFailed;
   if (!device::ReadFlash(path, 0, readBack.data(), static_cast<std::int32_t>(length))) {
-    window.ShowStatus("Read Back Erased Flash Error!!");
-    return 0;
+    window.ShowStatus(kReadBackErasedError);
+    return kProcedureFailed;
   }
-  if (!RequireBlank(window, readBack.data(), readBack.size())) return 0;
+  if (!RequireBlank(window, readBack.data(), readBack.size())) return kProcedureFailed;
 
-  if (!WriteBlocks(window, path, image)) return 0;
-  if (!record.Restore()) return 0;
+  if (!WriteBlocks(window, path, image)) return kProcedureFailed;
+  if (!record.Restore()) return kProcedureFailed;
 
   host::Current().Sleep(1000);
   PollFlash(path);
   if (!device::ReadFlash(path, 0, readBack.data(), static_cast<std::int32_t>(length))) {
     window.ShowStatus("Read Fail!!\r\n");
-    return 0;
+    return kProcedureFailed;
   }
   if (!RequireEqual(window, image.data(), readBack.data(), length, {"Compare Fail!!\r\n\r\n"}))
-    return 0;
-  window.ShowStatus("Programming Success!!");
-  window.Message("Please Turn-Off the Power and Turn-On Again !", kCaptionMessage,
+    return kProcedureFailed;
+  window.ShowStatus(kProgrammingSuccess);
+  window.Message(kPowerCycleSpaced, kCaptionMessage,
                  MessageIcon::None);
-  return 1;
+  return kProcedureSucceeded;
 }
 
 }  // namespace
@@ -230,7 +225,7 @@ bool WriteEnable(RunWindow& window, const char* path) {
   if (facts.atmelFlashId != -1) {
     (void)device::FlashWriteEnable(path);
     if (!device::WaitFlashStatusSet(path, 0x02)) {
-      window.ShowStatus("Enable ATMEL flash write enable fail!!");
+      window.ShowStatus(kAtmelWriteEnableFail);
       return false;
     }
   }
@@ -249,7 +244,7 @@ int ProgramStandardSerialFlash(RunWindow& window, const char* path) {
 
 int EraseStandardSerialFlash(RunWindow& window, const char* path) {
   if (!WriteEnable(window, path) || !EraseWholeFlash(window, path)) return kProcedureFailed;
-  window.Message("Please Turn-Off the Power and Turn-On Again!", kCaptionMessage,
+  window.Message(kPowerCycle, kCaptionMessage,
                  MessageIcon::None);
   return kProcedureSucceeded;
 }

@@ -412,6 +412,11 @@ void Machine::Sleep(std::uint32_t milliseconds) {
   sleptMs_ += milliseconds;
 }
 
+bool Machine::WaitForDeviceChange(std::uint32_t milliseconds) {
+  Sleep(milliseconds);
+  return true;
+}
+
 void Machine::DebugOutput(const char* text) { debugLines_.emplace_back(text); }
 
 }  // namespace sim

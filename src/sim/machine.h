@@ -67,7 +67,7 @@ struct CommandFault {
   int seen = 0;
 };
 
-class Machine : public host::Host {
+class Machine : public host::PlatformHost {
  public:
   Machine();
   ~Machine() override;
@@ -106,7 +106,7 @@ class Machine : public host::Host {
   // Called with DBT_DEVICEARRIVAL / DBT_DEVICEREMOVECOMPLETE on attach/detach.
   std::function<void(std::uint32_t event)> onDeviceChange;
 
-  // --- host::Host ---------------------------------------------------------
+  // --- the host's pieces -------------------------------------------------
   host::Handle OpenDevice(const char* path, std::uint32_t access, std::uint32_t share,
                           std::uint32_t& lastError) override;
   bool PassThrough(host::Handle handle, host::PassThroughRequest& request,
@@ -118,6 +118,8 @@ class Machine : public host::Host {
   // run either; nor can one that is not attached.
   bool BeginRun(const char* path, std::uint32_t& lastError) override;
   std::unique_ptr<host::InterfaceList> OpenInterfaceList(host::InterfaceClass cls) override;
+  // No notifications: the time passes and something may have changed.
+  bool WaitForDeviceChange(std::uint32_t milliseconds) override;
   std::uint32_t LogicalDrives() override;
   std::string WindowsDirectory() override { return windowsDirectory_; }
   unsigned DriveType(const char* root) override;

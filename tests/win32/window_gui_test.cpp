@@ -20,6 +20,7 @@
 #include "app/main_window.h"
 #include "app/waiting_host.h"
 #include "app/win32_view.h"
+#include "host/forwarding_io.h"
 #include "host/host.h"
 #include "sim/demo.h"
 #include "sim/enclosure.h"
@@ -553,7 +554,7 @@ TEST_F(GuiTest, FocusStartsOnTheFirstControlAndComesBackAfterABox) {
 class HookedHost : public app::WaitingHost {
  public:
   HookedHost(host::Host& inner, std::function<void()> onSlice)
-      : app::WaitingHost(inner, [onSlice](std::uint32_t ms, host::Host& clock) {
+      : app::WaitingHost(inner, [onSlice](std::uint32_t ms, host::Clock& clock) {
           onSlice();
           clock.Sleep(ms);
         }) {}
@@ -807,15 +808,14 @@ TEST_F(GuiTest, AltLettersPressButtonsAndClickBoxesAndEscapeIsExit) {
 }
 
 // A host whose commands call back before they are carried out.
-class CommandHost : public app::WaitingHost {
+class CommandIo : public host::ForwardingIo {
  public:
-  CommandHost(host::Host& inner, std::function<void(const host::PassThroughRequest&)> onCommand)
-      : app::WaitingHost(inner, [](std::uint32_t ms, host::Host& clock) { clock.Sleep(ms); }),
-        onCommand_(std::move(onCommand)) {}
+  CommandIo(host::DeviceIo& inner, std::function<void(const host::PassThroughRequest&)> onCommand)
+      : host::ForwardingIo(inner), onCommand_(std::move(onCommand)) {}
   bool PassThrough(host::Handle handle, host::PassThroughRequest& request,
                    std::uint32_t& lastError) override {
     onCommand_(request);
-    return app::WaitingHost::PassThrough(handle, request, lastError);
+    return host::ForwardingIo::PassThrough(handle, request, lastError);
   }
 
  private:
@@ -830,7 +830,7 @@ TEST_F(GuiTest, ClosingDuringARunWaitsForTheRunAndItsLastBox) {
   ASSERT_TRUE(IsWindowEnabled(H(window->UpdateBtn)));
   bool programmed = false, typedAhead = false;
   LRESULT sessionMayEnd = TRUE;
-  CommandHost commands(machine, [&](const host::PassThroughRequest& r) {
+  CommandIo commandIo(machine, [&](const host::PassThroughRequest& r) {
     if (!programmed) {
       programmed = r.dataIn == 0 && r.dataTransferLength == 0x10000;
       if (programmed) {
@@ -843,6 +843,7 @@ TEST_F(GuiTest, ClosingDuringARunWaitsForTheRunAndItsLastBox) {
       typedAhead = true;
     }
   });
+  host::ComposedHost commands(commandIo, machine, machine);
   {
     host::ScopedHost scope(commands);
     SendMessageA(H(window->UpdateBtn), BM_CLICK, 0, 0);

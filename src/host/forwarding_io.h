@@ -1,7 +1,6 @@
-// A host that passes every service on to another one. Hosts that add to a
-// few services (waiting through the window, watching the command blocks)
-// derive from it and override only those; a service Host gains is passed on
-// here, once for all of them.
+// Device I/O that passes every call on to another host's. Wrappers that watch
+// a few calls (the console's command log) derive from it and override only
+// those; a call DeviceIo gains is passed on here, once for all of them.
 #pragma once
 
 #include <memory>
@@ -13,9 +12,9 @@
 
 namespace host {
 
-class ForwardingHost : public Host {
+class ForwardingIo : public DeviceIo {
  public:
-  explicit ForwardingHost(Host& inner) : inner_(inner) {}
+  explicit ForwardingIo(DeviceIo& inner) : inner_(inner) {}
 
   Handle OpenDevice(const char* path, std::uint32_t access, std::uint32_t share,
                     std::uint32_t& lastError) override {
@@ -34,12 +33,6 @@ class ForwardingHost : public Host {
   std::unique_ptr<InterfaceList> OpenInterfaceList(InterfaceClass cls) override {
     return inner_.OpenInterfaceList(cls);
   }
-  std::uint32_t LogicalDrives() override { return inner_.LogicalDrives(); }
-  std::string WindowsDirectory() override { return inner_.WindowsDirectory(); }
-  unsigned DriveType(const char* root) override { return inner_.DriveType(root); }
-  bool MountPoints(const DeviceNumber& device, std::vector<std::string>& mounts) override {
-    return inner_.MountPoints(device, mounts);
-  }
   bool WaitForDeviceChange(std::uint32_t milliseconds) override {
     return inner_.WaitForDeviceChange(milliseconds);
   }
@@ -54,14 +47,13 @@ class ForwardingHost : public Host {
     return inner_.DiskSequence(path);
   }
   std::vector<UnreachableDevice> TakeUnreachable() override { return inner_.TakeUnreachable(); }
-  void Sleep(std::uint32_t milliseconds) override { inner_.Sleep(milliseconds); }
   void DebugOutput(const char* text) override { inner_.DebugOutput(text); }
 
  protected:
-  Host& inner() const { return inner_; }
+  DeviceIo& inner() const { return inner_; }
 
  private:
-  Host& inner_;
+  DeviceIo& inner_;
 };
 
 }  // namespace host
