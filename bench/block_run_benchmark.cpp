@@ -48,11 +48,11 @@ void RunBlockProcedure(benchmark::State& state, const BlockRun& run) {
 
 void BlockCommandProgrammingRun(benchmark::State& state) {
   // Two banks: a read-back poll per pass.
-  RunBlockProcedure(state, {"txv929", 12, 6, 0x10000, 2, program::BlockFlashProcedure});
+  RunBlockProcedure(state, {"txv929", 12, 6, 0x10000, 2, program::ProgramBlockFlash});
 }
 
 void Ieee1394ProgrammingRun(benchmark::State& state) {
-  RunBlockProcedure(state, {"txr843-1394", 7, 6, 0x8000, 1, program::Ieee1394Procedure});
+  RunBlockProcedure(state, {"txr843-1394", 7, 6, 0x8000, 1, program::ProgramIeee1394Flash});
 }
 
 BENCHMARK(BlockCommandProgrammingRun)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime();

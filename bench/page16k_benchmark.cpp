@@ -9,6 +9,7 @@
 #include "bench_run.h"
 #include "identify/device_identify.h"
 #include "identify/flash_setup.h"
+#include "program/procedures.h"
 #include "program/nvram_page16k.h"
 #include "program/sst_serial.h"
 
@@ -65,8 +66,9 @@ void PageRun(benchmark::State& state, Setup setup) {
   bench::TimeRuns(
       state, rig, imageSize,
       [&] {
-        const int result = setup.sst ? program::RunSstSerialFlash(rig.window, rig.path.c_str())
-                                     : program::RunNvramPage16K(rig.window, rig.path.c_str());
+        const int result = program::RunVerb(setup.sst ? program::Procedure::SstSerialFlash
+                                                      : program::Procedure::NvramPage16K,
+                                            rig.window, rig.path.c_str());
         return result == 1 && rig.window.status_ == "Programming Success!!";
       },
       [&](std::uint64_t waited) {

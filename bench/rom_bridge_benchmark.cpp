@@ -6,6 +6,7 @@
 // before each status re-read while the controller reports busy.
 #include "bench_run.h"
 #include "device/ata_commands.h"
+#include "program/procedures.h"
 #include "program/bridge_flash.h"
 #include "program/internal_rom.h"
 
@@ -17,7 +18,8 @@ void InternalRomProgrammingRun(benchmark::State& state) {
   double statusReads = 0;
   bench::TimeRuns(
       state, rig, 0x10000,
-      [&] { return program::RunInternalRomParallelFlash(rig.window, rig.path.c_str(), 0) == 1; },
+      [&] { return program::RunVerb(program::Procedure::InternalRomParallelFlash, rig.window,
+                                       rig.path.c_str()) == 1; },
       [&](std::uint64_t waited) {
         statusReads = bench::Count(rig.machine, "IsRomBusy");
         return waited == 0 ? std::string() : std::string("the ROM procedure slept");
@@ -38,7 +40,8 @@ void BridgeBehindControllerProgrammingRun(benchmark::State& state) {
 
   bench::TimeRuns(
       state, rig, 0x10000,
-      [&] { return program::BridgeFlashProcedure(rig.window, rig.path.c_str()) == 1; },
+      [&] { return program::RunVerb(program::Procedure::BridgeBehindController, rig.window,
+                                       rig.path.c_str()) == 1; },
       [&](std::uint64_t waited) {
         const int reReads = bench::Count(rig.machine, "AtaReadStatus") - polls;
         const std::uint64_t mandated =

@@ -4,6 +4,7 @@
 // procedure mandates: 500 ms after each erase, 1000 ms before the read-back,
 // and 10 ms before each status re-read while the flash reports busy.
 #include "bench_run.h"
+#include "program/procedures.h"
 #include "program/standard_serial.h"
 
 namespace {
@@ -29,7 +30,8 @@ void StandardProgrammingRun(benchmark::State& state) {
   bench::TimeRuns(
       state, rig, imageSize,
       [&] {
-        return program::RunStandardSerialFlash(rig.window, rig.path.c_str()) == 1 &&
+        return program::RunVerb(program::Procedure::StandardSerialFlash, rig.window,
+                                rig.path.c_str()) == 1 &&
                rig.window.status_ == "Programming Success!!";
       },
       [&](std::uint64_t waited) {

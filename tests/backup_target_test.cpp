@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "procedure_fixture.h"
+#include "program/procedures.h"
 #include "program/standard_serial.h"
 
 #ifndef _WIN32
@@ -75,7 +76,7 @@ TEST_P(BackupTargetTest, IsReplacedWholeOrRefusedBeforeTheFlashIsRead) {
   ::signal(SIGXFSZ, SIG_IGN);
   if (t.at == At::FullDisk) ::setrlimit(RLIMIT_FSIZE, &small);
 #endif
-  const int result = program::RunStandardSerialFlash(window, path.c_str());
+  const int result = program::RunVerb(program::Procedure::StandardSerialFlash, window, path.c_str());
 #ifndef _WIN32
   ::setrlimit(RLIMIT_FSIZE, &saved);
 #endif

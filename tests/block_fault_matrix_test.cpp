@@ -9,6 +9,7 @@
 
 #include "block_fixture.h"
 #include "fault_matrix.h"
+#include "program/procedures.h"
 #include "program/bank_recovery.h"
 #include "program/block_procedure.h"
 #include "program/block_transfer.h"
@@ -66,8 +67,8 @@ TEST_P(BlockFaultMatrixTest, NoFaultLeadsToAFalseSuccessOrASilentlyLostNvram) {
     window.options_.nvramChecked = false;  // keep the NVRAM
     window.options_.imageFile = file_;
     testing_support::SetRunMode(window, s.run, backup_);
-    const int result = s.ieee1394 ? program::Ieee1394Procedure(window, chip.path().c_str())
-                                  : program::BlockFlashProcedure(window, chip.path().c_str());
+    const int result = s.ieee1394 ? program::RunVerb(program::Procedure::Ieee1394BridgeFlash, window, chip.path().c_str())
+                                  : program::RunVerb(program::Procedure::BlockCommandFlash, window, chip.path().c_str());
     if (!FlashHolds(chip, s.nvram, nvram) &&
         window.StatusText() != "Write NVRAM back command fail!")
       throw std::runtime_error("NVRAM area lost without a failed write-back");

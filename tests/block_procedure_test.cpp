@@ -7,6 +7,7 @@
 #include <algorithm>
 
 #include "block_fixture.h"
+#include "program/procedures.h"
 #include "program/bank_recovery.h"
 #include "program/block_procedure.h"
 #include "program/block_transfer.h"
@@ -39,14 +40,14 @@ class BlockProcedureTest : public testing_support::BlockFixture {
     window.options_.imageFile = WriteFile("image.bin", image);
     window.options_.nvramChecked = !keepNvram;
     machine.ClearTranscript();
-    return program::BlockFlashProcedure(window, path.c_str());
+    return program::RunVerb(program::Procedure::BlockCommandFlash, window, path.c_str());
   }
   bool EraseOnly(bool keepNvram = true) {
     window.options_.rdMode = true;
     window.facts_.eraseOnly = 1;
     window.options_.nvramChecked = !keepNvram;
     machine.ClearTranscript();
-    return program::BlockFlashProcedure(window, path.c_str()) == 1;
+    return program::RunVerb(program::Procedure::BlockCommandFlash, window, path.c_str()) == 1;
   }
   // The codes of the writes that start a try at address.
   std::vector<std::uint8_t> TryCodes(std::uint32_t address) const {
@@ -239,7 +240,7 @@ TEST_F(BlockProcedureTest, EraseOnlyRunsPerFlashMaker) {
                         Case{"txr845", true, {3, 1}, false}, Case{"txv927", false, {3}, false}}) {
     SCOPED_TRACE(std::string(c.profile) + (c.dirtyAfterFirstErase ? " dirty" : ""));
     Attach(c.profile);
-    const program::BlockChipLayout layout = program::BlockLayoutFor(window.facts_);
+    const program::BlockChipLayout layout = program::BlockLayoutFor(window);
     const std::vector<std::uint8_t> nvram = Flash(layout.nvramOffset, 0x1000);
     // A byte the first erase does not reach: the not-blank path (the first
     // two block reads are the NVRAM's).

@@ -9,6 +9,7 @@
 
 #include "device/ata_commands.h"
 #include "procedure_fixture.h"
+#include "program/procedures.h"
 #include "program/bridge_flash.h"
 #include "sim/controller_route.h"
 #include "sim/test_images.h"
@@ -79,7 +80,7 @@ class BridgeFlashTest : public testing_support::ProcedureFixture {
     EXPECT_EQ("Message", window.messages[0].caption);
   }
 
-  int Run() { return program::BridgeFlashProcedure(window, path.c_str()); }
+  int Run() { return program::RunVerb(program::Procedure::BridgeBehindController, window, path.c_str()); }
 
   std::vector<std::uint8_t> old_;
 };

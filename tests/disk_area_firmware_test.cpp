@@ -1,6 +1,7 @@
 // The disk-area firmware of bridges without a serial flash: where the area
 // starts, the pieces and the tag that land on the emulated disk, and the runs
 // that must be refused before anything is written.
+#include "program/procedures.h"
 #include "program/disk_area_firmware.h"
 
 #include <algorithm>
@@ -75,7 +76,7 @@ TEST_F(DiskAreaTest, ImageGoesOutInVerifiedPiecesBehindItsTag) {
     machine.ClearTranscript();
     std::vector<std::uint8_t> image = DiskPattern(100 * 1024, 0x18);
     WriteImage(image);
-    ASSERT_EQ(1, program::DiskAreaProcedure(window, path.c_str())) << window.StatusText();
+    ASSERT_EQ(1, program::RunVerb(program::Procedure::DiskAreaFirmware, window, path.c_str())) << window.StatusText();
 
     const auto n = chip->disk()->config().sectors;
     image = Tagged(image, static_cast<std::uint32_t>(n));
@@ -96,7 +97,7 @@ TEST_F(DiskAreaTest, TheTagReplacesWhatTheFileHeldAt150) {
   Attach("txr649-tagged");
   std::vector<std::uint8_t> image(0x300, 0xEE);
   WriteImage(image);
-  ASSERT_EQ(1, program::DiskAreaProcedure(window, path.c_str())) << window.StatusText();
+  ASSERT_EQ(1, program::RunVerb(program::Procedure::DiskAreaFirmware, window, path.c_str())) << window.StatusText();
   const std::uint64_t start = DiskAreaStart(0x000F4000, 0, true);
   const std::vector<std::uint8_t> first = Disk(start, 0x400);
   EXPECT_EQ((std::vector<std::uint8_t>{0x55, 0x00, 0x0F, 0x40, 0x00, 0xAA}),
@@ -126,7 +127,7 @@ TEST_F(DiskAreaTest, FailureTextsNameTheCommandFamilyBySizeOfDisk) {
     fault.pattern = sim::CdbPattern(r.faultCdb);
     machine.AddFault(fault);
     WriteImage(DiskPattern(0x8000, 0x19));
-    EXPECT_EQ(0, program::DiskAreaProcedure(window, path.c_str()));
+    EXPECT_EQ(0, program::RunVerb(program::Procedure::DiskAreaFirmware, window, path.c_str()));
     EXPECT_EQ(r.text, window.StatusText());
     EXPECT_TRUE(window.messages.empty());
   }
@@ -138,7 +139,7 @@ TEST_F(DiskAreaTest, FailureTextsNameTheCommandFamilyBySizeOfDisk) {
                                 static_cast<std::uint32_t>(p.disk.sectors), 0, true)) + 3;
   });
   WriteImage(DiskPattern(0x8000, 0x19));
-  EXPECT_EQ(0, program::DiskAreaProcedure(window, path.c_str()));
+  EXPECT_EQ(0, program::RunVerb(program::Procedure::DiskAreaFirmware, window, path.c_str()));
   EXPECT_EQ("Compare Data in HDD FAIL!!", window.StatusText());
   EXPECT_TRUE(window.messages.empty());
 }
@@ -174,7 +175,7 @@ TEST_F(DiskAreaTest, AreasOutsideTheDisksTailAreRefused) {
       if (mode == 2) BackupOnly(FileIn("refused.bak"));
       machine.ClearTranscript();
       WriteImage(DiskPattern(r.imageSize, 0x20));
-      EXPECT_EQ(0, program::DiskAreaProcedure(window, path.c_str()));
+      EXPECT_EQ(0, program::RunVerb(program::Procedure::DiskAreaFirmware, window, path.c_str()));
       EXPECT_TRUE(window.Showed(program::kAreaRefused));
       EXPECT_EQ(0, DiskWrites());
       // Only the tag query read the disk, past its reported end.
@@ -195,7 +196,7 @@ TEST_F(DiskAreaTest, UnreadableOrEmptyImagesAreRefusedBeforeAnyCommand) {
     } else {
       window.options_.imageFile = FileIn("missing.bin");
     }
-    EXPECT_EQ(0, program::DiskAreaProcedure(window, path.c_str()));
+    EXPECT_EQ(0, program::RunVerb(program::Procedure::DiskAreaFirmware, window, path.c_str()));
     EXPECT_EQ(program::kOpenFileError, window.StatusText());
     EXPECT_TRUE(machine.transcript().empty());
   }
@@ -211,7 +212,7 @@ TEST_F(DiskAreaTest, EraseOnlyClearsSixtyFourKiBAndKeepsASignedAreasTag) {
     const std::vector<std::uint8_t> old = DiskPattern(0x20000, 0x31);
     FillDisk(start, old);
     EraseOnly();
-    ASSERT_EQ(1, program::DiskAreaProcedure(window, path.c_str())) << window.StatusText();
+    ASSERT_EQ(1, program::RunVerb(program::Procedure::DiskAreaFirmware, window, path.c_str())) << window.StatusText();
     std::vector<std::uint8_t> expected(0x10000, 0x00);
     if (tagged) std::copy(old.begin() + 150, old.begin() + 156, expected.begin() + 150);
     EXPECT_EQ(expected, Disk(start, 0x10000));
@@ -247,7 +248,7 @@ TEST_F(DiskAreaTest, EraseOnlyChecksItsWriteAndItsReadBack) {
       fault.shortLength = 0x8000;
     }
     machine.AddFault(fault);
-    EXPECT_EQ(0, program::DiskAreaProcedure(window, path.c_str()));
+    EXPECT_EQ(0, program::RunVerb(program::Procedure::DiskAreaFirmware, window, path.c_str()));
     EXPECT_EQ(r.text, window.StatusText());
     EXPECT_TRUE(window.messages.empty());
   }
@@ -259,7 +260,7 @@ TEST_F(DiskAreaTest, BackupCopiesTheFlashSizeFromTheAreaOrWritesNoFile) {
   const std::vector<std::uint8_t> area = DiskPattern(0x20000, 0x41);
   FillDisk(Start(), area);
   BackupOnly(FileIn("area.bak"));
-  ASSERT_EQ(1, program::DiskAreaProcedure(window, path.c_str())) << window.StatusText();
+  ASSERT_EQ(1, program::RunVerb(program::Procedure::DiskAreaFirmware, window, path.c_str())) << window.StatusText();
   EXPECT_EQ(area, ReadFile(FileIn("area.bak")));
   EXPECT_EQ("Read flash and backup success!", window.StatusText());
   EXPECT_TRUE(window.messages.empty());
@@ -269,7 +270,7 @@ TEST_F(DiskAreaTest, BackupCopiesTheFlashSizeFromTheAreaOrWritesNoFile) {
   sim::CommandFault fault;
   fault.pattern = sim::CdbPattern("85 15 0B 00 00 01 00");
   machine.AddFault(fault);
-  EXPECT_EQ(0, program::DiskAreaProcedure(window, path.c_str()));
+  EXPECT_EQ(0, program::RunVerb(program::Procedure::DiskAreaFirmware, window, path.c_str()));
   EXPECT_EQ("Read Back to Backup Error!!", window.StatusText());
   EXPECT_FALSE(std::filesystem::exists(FileIn("failed.bak")));
 }
@@ -286,7 +287,7 @@ TEST_F(DiskAreaTest, QueriesThatDisagreeWriteNothing) {
   sim::CommandFault fault;
   fault.pattern = sim::CdbPattern("FF 04 A0");
   machine.AddFault(fault);
-  EXPECT_EQ(0, program::DiskAreaProcedure(window, path.c_str()));
+  EXPECT_EQ(0, program::RunVerb(program::Procedure::DiskAreaFirmware, window, path.c_str()));
   EXPECT_EQ(program::kAreaUnsettled, window.StatusText());
   EXPECT_EQ(0, DiskWrites());
   EXPECT_TRUE(window.messages.empty());

@@ -11,6 +11,7 @@
 
 #include "disk_fixture.h"
 #include "fault_matrix.h"
+#include "program/procedures.h"
 #include "program/disk_area_firmware.h"
 #include "program/hdd_firmware.h"
 #include "sim/profiles.h"
@@ -76,8 +77,8 @@ TEST_P(DiskFaultMatrixTest, EveryFaultEndsSafely) {
     window.facts_.chipType = profile.chipType;
     window.options_.imageFile = file_;
     testing_support::SetRunMode(window, c.mode, backup_);
-    const int result = c.hddBank ? program::HddFirmwareProcedure(window, chip.path().c_str())
-                                 : program::DiskAreaProcedure(window, chip.path().c_str());
+    const int result = c.hddBank ? program::RunVerb(program::Procedure::HddHostedFirmware, window, chip.path().c_str())
+                                 : program::RunVerb(program::Procedure::DiskAreaFirmware, window, chip.path().c_str());
     return testing_support::SeenRunOf(window, result == 1);
   };
   setup.imageInPlace = [&](sim::BridgeChip& chip) {

@@ -21,7 +21,7 @@
 //   setup.run = [&](sim::Machine&, sim::BridgeChip& chip) {
 //     FakeRunWindow window;
 //     window.options_.imageFile = imagePath;
-//     const int result = program::RunStandardSerialFlash(window, chip.path().c_str());
+//     const int result = program::RunVerb(program::Procedure::StandardSerialFlash, window, chip.path().c_str());
 //     return testing_support::SeenRunOf(window, result == 1);
 //   };
 //   setup.imageInPlace = [&](sim::BridgeChip& chip) { return FlashHolds(chip, 0, image); };

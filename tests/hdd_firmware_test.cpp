@@ -1,6 +1,7 @@
 // The HDD-hosted bank of storage controllers: the CRC-32 stamp, where the
 // area lies, and the runs on emulated enclosures: what lands on the disk,
 // what is refused before any write, and how failures end.
+#include "program/procedures.h"
 #include "program/hdd_firmware.h"
 #include "program/image_file.h"
 
@@ -82,7 +83,7 @@ TEST_F(HddFirmwareTest, BankAndStampGoToTheAreaAndTheNvramPartStays) {
   FillDisk(Base() + 0xC000 / 512, nvram);
   const std::vector<std::uint8_t> image = DiskPattern(0x10000, 0x21);  // with an NVRAM part
   WriteImage(image);
-  ASSERT_EQ(1, program::HddFirmwareProcedure(window, path.c_str())) << window.StatusText();
+  ASSERT_EQ(1, program::RunVerb(program::Procedure::HddHostedFirmware, window, path.c_str())) << window.StatusText();
 
   const std::vector<std::uint8_t> expected = Stamped(image, 0xC000);
   EXPECT_EQ(std::vector<std::uint8_t>(expected.begin(), expected.begin() + 0xC000),
@@ -103,7 +104,7 @@ TEST_F(HddFirmwareTest, IncludingTheNvramWritesTheWholeAreaWithZerosPastAShortFi
   FillDisk(Base(), DiskPattern(0x10000, 0x99));
   const std::vector<std::uint8_t> image = DiskPattern(0xD000, 0x22);
   WriteImage(image);
-  ASSERT_EQ(1, program::HddFirmwareProcedure(window, path.c_str())) << window.StatusText();
+  ASSERT_EQ(1, program::RunVerb(program::Procedure::HddHostedFirmware, window, path.c_str())) << window.StatusText();
   EXPECT_EQ(Stamped(image, 0xC000), Disk(Base(), 0x10000));
   ASSERT_EQ(1u, Writes().size());
   EXPECT_EQ(0x10000u / 512, Writes()[0].sectors);
@@ -116,7 +117,7 @@ TEST_F(HddFirmwareTest, Type16WritesOneBankOf32KiBStampedAt7FFC) {
   window.options_.hddFwChecked = true;
   const std::vector<std::uint8_t> image = DiskPattern(0x8000, 0x16);
   WriteImage(image);
-  ASSERT_EQ(1, program::HddFirmwareProcedure(window, path.c_str())) << window.StatusText();
+  ASSERT_EQ(1, program::RunVerb(program::Procedure::HddHostedFirmware, window, path.c_str())) << window.StatusText();
   ASSERT_EQ(1u, Writes().size());
   EXPECT_EQ(Base(), Writes()[0].lba);
   EXPECT_EQ(0x8000u / 4096, Writes()[0].sectors);
@@ -134,7 +135,7 @@ TEST_F(HddFirmwareTest, ScsiPathUsesTheLastLbaAndTheDefaultSectorSize) {
   AttachEdited("txv929-hdd", [](sim::EnclosureProfile& p) { p.disk.answersAta = false; });
   const std::vector<std::uint8_t> image = DiskPattern(0xC000, 0x33);
   WriteImage(image);
-  ASSERT_EQ(1, program::HddFirmwareProcedure(window, path.c_str())) << window.StatusText();
+  ASSERT_EQ(1, program::RunVerb(program::Procedure::HddHostedFirmware, window, path.c_str())) << window.StatusText();
   ASSERT_EQ(1u, Writes().size());
   EXPECT_EQ(1, Count("WriteDisk16"));
   EXPECT_EQ(0, Count("AtaWriteDma48"));
@@ -150,7 +151,7 @@ TEST_F(HddFirmwareTest, ScsiPathUsesTheLastLbaAndTheDefaultSectorSize) {
   window.messages.clear();
   AttachEdited("txv927", [](sim::EnclosureProfile& p) { p.disk.answersAta = false; });
   window.options_.hddFwChecked = true;
-  ASSERT_EQ(0, program::HddFirmwareProcedure(window, path.c_str()));
+  ASSERT_EQ(0, program::RunVerb(program::Procedure::HddHostedFirmware, window, path.c_str()));
   EXPECT_EQ("Write Data SCSI16 To HDD FAIL!!", window.StatusText());
   EXPECT_EQ(0u, chip->disk()->storedSectors());
   ExpectNoResetNorNotice();
@@ -173,7 +174,7 @@ TEST_F(HddFirmwareTest, BackupSizeFollowsTheNvramBox) {
     window.options_.backupFile = *r.name ? FileIn(r.name) : "";
     const auto cwd = std::filesystem::current_path();
     std::filesystem::current_path(FileIn(""));
-    const int result = program::HddFirmwareProcedure(window, path.c_str());
+    const int result = program::RunVerb(program::Procedure::HddHostedFirmware, window, path.c_str());
     std::filesystem::current_path(cwd);
     ASSERT_EQ(1, result) << window.StatusText();
     // This procedure's default is "oldFlash.bak", not the standard one's "oldflash.bak".
@@ -192,7 +193,7 @@ TEST_F(HddFirmwareTest, EraseOnlyClearsTheBankAndIsJudgedByItsReadBack) {
   FillDisk(Base(), old);
   window.options_.rdMode = true;
   window.facts_.eraseOnly = 1;
-  ASSERT_EQ(1, program::HddFirmwareProcedure(window, path.c_str())) << window.StatusText();
+  ASSERT_EQ(1, program::RunVerb(program::Procedure::HddHostedFirmware, window, path.c_str())) << window.StatusText();
   EXPECT_EQ(std::vector<std::uint8_t>(0xC000, 0x00), Disk(Base(), 0xC000));
   EXPECT_EQ(std::vector<std::uint8_t>(old.begin() + 0xC000, old.end()), Disk(Base() + 0x60, 0x4000));
   EXPECT_EQ("Erase all data in HDD success!!", window.StatusText());
@@ -206,7 +207,7 @@ TEST_F(HddFirmwareTest, EraseOnlyClearsTheBankAndIsJudgedByItsReadBack) {
   fault.pattern = sim::CdbPattern("85 15");
   fault.shortLength = 0x1000;
   machine.AddFault(fault);
-  ASSERT_EQ(0, program::HddFirmwareProcedure(window, path.c_str()));
+  ASSERT_EQ(0, program::RunVerb(program::Procedure::HddHostedFirmware, window, path.c_str()));
   EXPECT_EQ("Read Data SCSI16 From HDD FAIL!!", window.StatusText());
   EXPECT_TRUE(window.messages.empty());
 }
@@ -240,7 +241,7 @@ TEST_F(HddFirmwareTest, FailuresShowTheirTextAndNeitherResetNorNotify) {
     window.options_.rdMode = r.eraseOnly;
     window.facts_.eraseOnly = r.eraseOnly ? 1 : 0;
     WriteImage(DiskPattern(0x8000, 0x66));
-    EXPECT_EQ(0, program::HddFirmwareProcedure(window, path.c_str()));
+    EXPECT_EQ(0, program::RunVerb(program::Procedure::HddHostedFirmware, window, path.c_str()));
     EXPECT_EQ(r.text, window.StatusText());
     ExpectNoResetNorNotice();
   }
@@ -268,7 +269,7 @@ TEST_F(HddFirmwareTest, RefusalsWriteNothing) {
     });
     machine.ClearTranscript();
     WriteImage(std::vector<std::uint8_t>(r.imageSize, 0x5A));
-    EXPECT_EQ(0, program::HddFirmwareProcedure(window, path.c_str()));
+    EXPECT_EQ(0, program::RunVerb(program::Procedure::HddHostedFirmware, window, path.c_str()));
     EXPECT_EQ(r.text, window.StatusText());
     EXPECT_EQ(0, DiskWrites());
     if (r.nothingSent) {
@@ -286,7 +287,7 @@ TEST_F(HddFirmwareTest, FailedBackupReadWritesNoFile) {
   sim::CommandFault fault;
   fault.pattern = sim::CdbPattern("85 15");
   machine.AddFault(fault);
-  EXPECT_EQ(0, program::HddFirmwareProcedure(window, path.c_str()));
+  EXPECT_EQ(0, program::RunVerb(program::Procedure::HddHostedFirmware, window, path.c_str()));
   EXPECT_EQ("Read Back to Backup Error!!", window.StatusText());
   EXPECT_FALSE(std::filesystem::exists(window.options_.backupFile));
 }

@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "block_fixture.h"
+#include "program/procedures.h"
 #include "program/ieee1394_procedure.h"
 
 namespace {
@@ -28,13 +29,13 @@ class Ieee1394ProcedureTest : public testing_support::BlockFixture {
   int Program(const std::vector<std::uint8_t>& image) {
     window.options_.imageFile = WriteFile("image.bin", image);
     machine.ClearTranscript();
-    return program::Ieee1394Procedure(window, path.c_str());
+    return program::RunVerb(program::Procedure::Ieee1394BridgeFlash, window, path.c_str());
   }
   bool EraseOnly() {
     window.options_.rdMode = true;
     window.facts_.eraseOnly = 1;
     machine.ClearTranscript();
-    return program::Ieee1394Procedure(window, path.c_str()) == 1;
+    return program::RunVerb(program::Procedure::Ieee1394BridgeFlash, window, path.c_str()) == 1;
   }
   bool Boxed() const {
     return window.messages.size() == 1 && window.messages[0].text == kPowerCycle &&
@@ -132,7 +133,7 @@ TEST_F(Ieee1394ProcedureTest, AFailedRunEndsWithoutThePowerCycleNotice) {
   // An image that cannot be opened shows no notice either, and sends nothing.
   window.options_.imageFile = FileIn("missing.bin");
   machine.ClearTranscript();
-  EXPECT_EQ(0, program::Ieee1394Procedure(window, path.c_str()));
+  EXPECT_EQ(0, program::RunVerb(program::Procedure::Ieee1394BridgeFlash, window, path.c_str()));
   EXPECT_EQ("Open File Error!!", window.StatusText());
   EXPECT_TRUE(machine.transcript().empty());
 }
@@ -190,7 +191,7 @@ TEST_F(Ieee1394ProcedureTest, BackupReadsTheWholeFlashSizeIn256ByteCommands) {
   window.options_.backupOnlyChecked = true;
   window.options_.backupFile = FileIn("backup.bin");
   machine.ClearTranscript();
-  EXPECT_EQ(1, program::Ieee1394Procedure(window, path.c_str()));
+  EXPECT_EQ(1, program::RunVerb(program::Procedure::Ieee1394BridgeFlash, window, path.c_str()));
   EXPECT_EQ(Flash(0, 0x10000), ReadFile(window.options_.backupFile));
   EXPECT_EQ(0x200u, Reads().size());  // read twice, to agree
   EXPECT_TRUE(window.messages.empty());

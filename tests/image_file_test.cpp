@@ -9,6 +9,8 @@
 
 #include "scratch_dir.h"
 #include "fake_run_window.h"
+#include "program/procedures.h"
+#include "program/guarded_steps.h"
 #include "program/image_file.h"
 #include "program/settings.h"
 #include "program/shared_steps.h"
@@ -177,7 +179,7 @@ TEST_F(ImageFileTest, StandardProcedureSendsNothingForARefusedImage) {
     machine.ClearTranscript();
     window.options_.imageFile = file;
     window.messages.clear();
-    EXPECT_EQ(0, program::RunStandardSerialFlash(window, chip->path().c_str())) << file;
+    EXPECT_EQ(0, program::RunVerb(program::Procedure::StandardSerialFlash, window, chip->path().c_str())) << file;
     EXPECT_EQ(file == files[2] ? program::kImageTooLarge : "Open File Error!!", window.StatusText())
         << file;
     EXPECT_TRUE(machine.transcript().empty()) << file;
@@ -209,10 +211,10 @@ TEST_F(ImageFileTest, AFailedBackupReadWritesNoFile) {
 TEST(ErasedCheckTest, AnyByteNotFFFailsWithItsText) {
   FakeRunWindow window;
   std::vector<std::uint8_t> data(0x100, 0xFF);
-  EXPECT_TRUE(program::CheckErased(window, data.data(), data.size()));
+  EXPECT_TRUE(program::RequireBlank(window, data.data(), data.size()));
   EXPECT_TRUE(window.statuses.empty());
   data[0xFF] = 0xFE;
-  EXPECT_FALSE(program::CheckErased(window, data.data(), data.size()));
+  EXPECT_FALSE(program::RequireBlank(window, data.data(), data.size()));
   EXPECT_EQ("Data not 0xff !!", window.StatusText());
 }
 

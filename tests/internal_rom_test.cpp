@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "procedure_fixture.h"
+#include "program/procedures.h"
 #include "program/dispatch.h"
 #include "program/image_file.h"
 #include "program/internal_rom.h"
@@ -50,7 +51,10 @@ class InternalRomTest : public testing_support::ProcedureFixture {
     return n;
   }
 
-  int Run(int index) { return program::RunInternalRomParallelFlash(window, path.c_str(), index); }
+  int Run(int index) {
+    window.options_.flashTypeIndex = index;
+    return program::RunVerb(program::Procedure::InternalRomParallelFlash, window, path.c_str());
+  }
 
   std::vector<std::uint8_t> oldFirmware_;
 };

@@ -10,6 +10,7 @@
 #include "scratch_dir.h"
 #include "fake_run_window.h"
 #include "identify/image_checks.h"
+#include "program/procedures.h"
 #include "program/image_file.h"
 #include "program/settings.h"
 #include "program/standard_serial.h"
@@ -65,7 +66,7 @@ TEST_F(OddFilesTest, BackupToAFullDeviceOrAFolderFails) {
     window.options_.backupFile = target;
     window.statuses.clear();
     window.messages.clear();
-    EXPECT_EQ(0, program::RunStandardSerialFlash(window, chip->path().c_str())) << target;
+    EXPECT_EQ(0, program::RunVerb(program::Procedure::StandardSerialFlash, window, chip->path().c_str())) << target;
     EXPECT_EQ("Open Backup File Error!!", window.StatusText()) << target;
     EXPECT_TRUE(window.messages.empty()) << target;
   }

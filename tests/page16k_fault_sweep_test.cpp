@@ -13,6 +13,7 @@
 
 #include "fault_matrix.h"
 #include "procedure_fixture.h"
+#include "program/procedures.h"
 #include "program/nvram_page16k.h"
 #include "program/settings.h"
 #include "program/sst_serial.h"
@@ -92,8 +93,8 @@ class FaultSweep {
 
     FakeRunWindow window = SweepWindow(s_, profile, file_);
     Outcome o;
-    o.result = s_.sst ? program::RunSstSerialFlash(window, path.c_str())
-                      : program::RunNvramPage16K(window, path.c_str());
+    o.result = s_.sst ? program::RunVerb(program::Procedure::SstSerialFlash, window, path.c_str())
+                      : program::RunVerb(program::Procedure::NvramPage16K, window, path.c_str());
     o.commands = machine.transcript().size();
     for (const auto& e : machine.transcript())
       o.steps.push_back(e.command + "/" + std::to_string(e.cdb[3]) + "/" +
@@ -206,8 +207,8 @@ TEST_P(FaultMatrixTest, EveryFaultEndsSafely) {
   setup.run = [&](sim::Machine&, sim::BridgeChip& chip) {
     program::Transfer() = program::TransferSettings{};
     FakeRunWindow window = SweepWindow(s, profile, file_);
-    const int result = s.sst ? program::RunSstSerialFlash(window, chip.path().c_str())
-                             : program::RunNvramPage16K(window, chip.path().c_str());
+    const int result = s.sst ? program::RunVerb(program::Procedure::SstSerialFlash, window, chip.path().c_str())
+                             : program::RunVerb(program::Procedure::NvramPage16K, window, chip.path().c_str());
     return testing_support::SeenRunOf(window, result == 1);
   };
   setup.imageInPlace = [&](sim::BridgeChip& chip) {

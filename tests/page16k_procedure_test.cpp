@@ -9,6 +9,7 @@
 
 #include "device/flash_commands.h"
 #include "procedure_fixture.h"
+#include "program/procedures.h"
 #include "program/image_file.h"
 #include "program/nvram_page16k.h"
 #include "program/sst_serial.h"
@@ -106,7 +107,7 @@ TEST_P(NvramLayoutTest, ErasesWritesAndPlacesTheImageAsTheLayoutSays) {
   WriteImage(image);
   window.options_.nvramChecked = c.nvramChecked;
 
-  ASSERT_EQ(1, program::RunNvramPage16K(window, path.c_str())) << window.StatusText();
+  ASSERT_EQ(1, program::RunVerb(program::Procedure::NvramPage16K, window, path.c_str())) << window.StatusText();
   EXPECT_EQ(c.erases, EraseAddresses());
   EXPECT_EQ(c.writes, EngineWrites());
   EXPECT_EQ(c.readsNvram, ReadNvramFirst());
@@ -158,7 +159,7 @@ TEST_F(Page16KProcedureTest, ChipTypeTenTakesTheImageRecordAt128IntoTheKeptNvram
   const std::uint8_t layout80[] = {0xE9, 0xAC, 0x67, 0x32, '8', '4', '7', '1'};
   std::copy(std::begin(layout80), std::end(layout80), image.begin() + 0x80);
   WriteImage(image);
-  ASSERT_EQ(1, program::RunNvramPage16K(window, path.c_str())) << window.StatusText();
+  ASSERT_EQ(1, program::RunVerb(program::Procedure::NvramPage16K, window, path.c_str())) << window.StatusText();
   Bytes expected = nvram_;
   std::copy(image.begin() + 128, image.begin() + 208, expected.begin() + 128);
   EXPECT_EQ(expected, Flash(0, 0x1000));
@@ -170,7 +171,7 @@ TEST_F(Page16KProcedureTest, ChipTypeElevenClearsThePageSizeAndTakesTheImageAsSi
   const Bytes image = Pattern(0x8000, 0x31);  // no marker: type 11 is signed all the same
   WriteImage(image);
   window.options_.nvramChecked = true;
-  ASSERT_EQ(1, program::RunNvramPage16K(window, path.c_str())) << window.StatusText();
+  ASSERT_EQ(1, program::RunVerb(program::Procedure::NvramPage16K, window, path.c_str())) << window.StatusText();
   EXPECT_EQ(1, window.signature);
   EXPECT_EQ(image, Flash(0, image.size()));
   int clears = 0;
@@ -201,8 +202,8 @@ TEST_P(RefusalTest, NothingIsSentAndNoBoxShown) {
     if (c.fileLength == -2) std::filesystem::create_directories(window.options_.imageFile);
   }
   const Bytes before = Flash(0, 0x10000);
-  const int result = c.sst ? program::RunSstSerialFlash(window, path.c_str())
-                           : program::RunNvramPage16K(window, path.c_str());
+  const int result = c.sst ? program::RunVerb(program::Procedure::SstSerialFlash, window, path.c_str())
+                           : program::RunVerb(program::Procedure::NvramPage16K, window, path.c_str());
   EXPECT_EQ(0, result);
   EXPECT_EQ(c.status, window.StatusText());
   EXPECT_TRUE(window.messages.empty());
@@ -227,7 +228,7 @@ TEST_F(Page16KProcedureTest, ImageFillingTheFlashExactlyIsWritten) {
   Attach("txr842", 5, 64);
   const Bytes image = Pattern(0xF000, 0x66);  // 60 KB + the 4 KB NVRAM = 64 KB
   WriteImage(image);
-  ASSERT_EQ(1, program::RunNvramPage16K(window, path.c_str())) << window.StatusText();
+  ASSERT_EQ(1, program::RunVerb(program::Procedure::NvramPage16K, window, path.c_str())) << window.StatusText();
   EXPECT_EQ(image, Flash(0x1000, image.size()));
   EXPECT_EQ(nvram_, Flash(0, 0x1000));
 }
@@ -257,7 +258,7 @@ TEST_P(NvramFailureTest, TheKeptNvramGoesBackBeforeTheFailureIsReported) {
   fault.shortLength = 0x800;
   machine.AddFault(fault);
 
-  EXPECT_EQ(0, program::RunNvramPage16K(window, path.c_str()));
+  EXPECT_EQ(0, program::RunVerb(program::Procedure::NvramPage16K, window, path.c_str()));
   EXPECT_EQ(c.status, window.StatusText());
   EXPECT_TRUE(window.messages.empty());
   EXPECT_EQ(c.nvramKept, nvram_ == Flash(0, 0x1000));
@@ -293,7 +294,7 @@ TEST_F(Page16KProcedureTest, EraseOnlyPutsTheNvramBackUnlessItIsToBeIncluded) {
     window.options_.rdMode = true;
     window.facts_.eraseOnly = 1;
     window.options_.nvramChecked = checked;
-    ASSERT_EQ(1, program::RunNvramPage16K(window, path.c_str())) << window.StatusText();
+    ASSERT_EQ(1, program::RunVerb(program::Procedure::NvramPage16K, window, path.c_str())) << window.StatusText();
     EXPECT_EQ(checked ? Bytes(0x1000, 0xFF) : nvram_, Flash(0, 0x1000));
     EXPECT_EQ(Bytes(0xF000, 0xFF), Flash(0x1000, 0xF000));
     ASSERT_EQ(1u, window.messages.size());
@@ -309,7 +310,7 @@ TEST_F(Page16KProcedureTest, EraseOnlyWhoseWriteBackFailsIsAFailure) {
   fault.pattern = sim::CdbPattern("FF 04 11");  // every program command
   fault.occurrence = 0;
   machine.AddFault(fault);
-  EXPECT_EQ(0, program::RunNvramPage16K(window, path.c_str()));
+  EXPECT_EQ(0, program::RunVerb(program::Procedure::NvramPage16K, window, path.c_str()));
   EXPECT_EQ("Write NVRAM back command fail!", window.StatusText());
   EXPECT_TRUE(window.messages.empty());
 }
@@ -323,7 +324,7 @@ TEST_F(Page16KProcedureTest, BackupOnlyLeavesTheNvramOutUnlessItIsToBeIncluded) 
     window.options_.backupOnlyChecked = true;
     window.options_.nvramChecked = checked;
     window.options_.backupFile = FileIn("backup.bin");
-    ASSERT_EQ(1, program::RunNvramPage16K(window, path.c_str())) << window.StatusText();
+    ASSERT_EQ(1, program::RunVerb(program::Procedure::NvramPage16K, window, path.c_str())) << window.StatusText();
     const Bytes file = ReadFile(window.options_.backupFile);
     const std::size_t skip = checked ? 0 : 0x1000;
     EXPECT_EQ(Flash(skip, 0x10000 - skip), file);
@@ -339,7 +340,7 @@ TEST_F(Page16KProcedureTest, AtmelLatchThatNeverSetsStopsBeforeAnyErase) {
   fault.pattern = sim::CdbPattern("FF 04 12");  // status reads: the latch never shows
   fault.occurrence = 0;
   machine.AddFault(fault);
-  EXPECT_EQ(0, program::RunNvramPage16K(window, path.c_str()));
+  EXPECT_EQ(0, program::RunVerb(program::Procedure::NvramPage16K, window, path.c_str()));
   EXPECT_EQ("Enable ATMEL flash write enable fail!!", window.StatusText());
   EXPECT_TRUE(EraseAddresses().empty());
   EXPECT_EQ(nvram_, Flash(0, 0x1000));
@@ -364,7 +365,7 @@ TEST_P(SstLayoutTest, WritesTheImageFromZeroPageByPage) {
   window.facts_.chipType = c.chipType;
   const Bytes image = Pattern(c.fileLength, 0x3C);
   WriteImage(image);
-  ASSERT_EQ(1, program::RunSstSerialFlash(window, path.c_str())) << window.StatusText();
+  ASSERT_EQ(1, program::RunVerb(program::Procedure::SstSerialFlash, window, path.c_str())) << window.StatusText();
   EXPECT_TRUE(window.options_.nvramChecked);
   EXPECT_EQ(std::vector<std::uint32_t>{0x0000}, EraseAddresses());
   EXPECT_EQ(c.pageReads, PageReads());
@@ -422,7 +423,7 @@ TEST_F(Page16KProcedureTest, SstFailuresStopWithTheirTextAndNoBox) {
     fault.pattern = sim::CdbPattern(c.pattern);
     fault.occurrence = c.occurrence;
     machine.AddFault(fault);
-    EXPECT_EQ(0, program::RunSstSerialFlash(window, path.c_str()));
+    EXPECT_EQ(0, program::RunVerb(program::Procedure::SstSerialFlash, window, path.c_str()));
     EXPECT_EQ(c.status, window.StatusText());
     EXPECT_TRUE(window.messages.empty());
   }

@@ -60,6 +60,34 @@ TEST(ProcedureTableTest, EachRowRunsItsEntryAndKeepsItsOutcome) {
   }
 }
 
+// The one mode split: most rows follow "RD Version"; the internal-ROM row
+// acts on the boxes alone.
+TEST(ProcedureTableTest, TheDriverPicksTheVerbByTheRowsModeSource) {
+  using program::RunMode;
+  struct Row {
+    bool rdMode;
+    int eraseOnlyFact;
+    bool backupChecked;
+    RunMode rdVersionRow;
+    RunMode boxesRow;
+  } rows[] = {
+      {false, 0, false, RunMode::Program, RunMode::Program},
+      {false, 1, false, RunMode::Program, RunMode::EraseOnly},
+      {false, 0, true, RunMode::Program, RunMode::BackupOnly},
+      {true, 1, true, RunMode::EraseOnly, RunMode::EraseOnly},
+      {true, 0, true, RunMode::BackupOnly, RunMode::BackupOnly},
+  };
+  for (const Row& r : rows) {
+    testing_support::FakeRunWindow window;
+    window.options_.rdMode = r.rdMode;
+    window.facts_.eraseOnly = static_cast<std::uint8_t>(r.eraseOnlyFact);
+    window.options_.backupOnlyChecked = r.backupChecked;
+    EXPECT_EQ(r.rdVersionRow, program::ModeOf(program::RowOf(Procedure::BlockCommandFlash), window));
+    EXPECT_EQ(r.boxesRow,
+              program::ModeOf(program::RowOf(Procedure::InternalRomParallelFlash), window));
+  }
+}
+
 TEST(ProcedureTableTest, OnlyTheSuccessCodeIsASuccess) {
   EXPECT_EQ(RunOutcome::Succeeded, program::OutcomeOf(program::kProcedureSucceeded));
   EXPECT_EQ(RunOutcome::Failed, program::OutcomeOf(program::kProcedureFailed));

@@ -10,6 +10,7 @@
 #include "device/ata_commands.h"
 #include "fault_matrix.h"
 #include "procedure_fixture.h"
+#include "program/procedures.h"
 #include "program/bridge_flash.h"
 #include "program/internal_rom.h"
 #include "sim/controller_route.h"
@@ -102,8 +103,9 @@ TEST_P(RomBridgeFaultMatrixTest, NoFaultLeadsToAFalseSuccessOrALostNvram) {
     window.options_.flashTypeIndex = c.flashTypeIndex;
     window.options_.nvramChecked = !c.keepsNvram;
     const int result =
-        rom ? program::RunInternalRomParallelFlash(window, chip.path().c_str(), c.flashTypeIndex)
-            : program::BridgeFlashProcedure(window, chip.path().c_str());
+        rom ? program::RunVerb(program::Procedure::InternalRomParallelFlash, window,
+                               chip.path().c_str())
+            : program::RunVerb(program::Procedure::BridgeBehindController, window, chip.path().c_str());
     return testing_support::SeenRunOf(window, result == 1);
   };
   setup.imageInPlace = [&](sim::BridgeChip& chip) {

@@ -10,6 +10,7 @@
 #include "device/flash_commands.h"
 #include "fault_matrix.h"
 #include "procedure_fixture.h"
+#include "program/procedures.h"
 #include "program/standard_serial.h"
 #include "sim/test_images.h"
 
@@ -69,7 +70,7 @@ TEST_P(StandardFaultMatrixTest, NoFaultLeadsToAFalseSuccessOrALostRecord) {
     window.facts_.flashTypeCode = c.flashTypeCode;
     window.options_.imageFile = file_;
     testing_support::SetRunMode(window, c.mode, backup_);
-    const int result = program::RunStandardSerialFlash(window, chip.path().c_str());
+    const int result = program::RunVerb(program::Procedure::StandardSerialFlash, window, chip.path().c_str());
     return testing_support::SeenRunOf(window, result == 1);
   };
   setup.imageInPlace = [&](sim::BridgeChip& chip) {

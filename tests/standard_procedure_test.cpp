@@ -10,6 +10,7 @@
 
 #include "device/flash_commands.h"
 #include "procedure_fixture.h"
+#include "program/procedures.h"
 #include "program/shared_steps.h"
 #include "program/standard_serial.h"
 
@@ -77,7 +78,7 @@ TEST_F(StandardProcedureTest, SmallImageIsPaddedAndTheNvramRecordSurvives) {
   Attach("tx40775-pmc");
   const std::vector<std::uint8_t> image = Pattern(10 * 1024, 0x33);
   WriteImage(image);
-  ASSERT_EQ(1, program::RunStandardSerialFlash(window, path.c_str()));
+  ASSERT_EQ(1, program::RunVerb(program::Procedure::StandardSerialFlash, window, path.c_str()));
 
   EXPECT_EQ(image, Flash(0, image.size()));
   EXPECT_EQ(std::vector<std::uint8_t>(0x8000 - image.size(), 0x00), Flash(image.size(), 0x8000 - image.size()));
@@ -95,7 +96,7 @@ TEST_F(StandardProcedureTest, NvramRecordIsReadWholeAndWrittenBackChecked) {
   Attach("txr843-usb");  // the erase at 0 takes the record with it
   WriteImage(Pattern(0x4000, 0x23));
   testing::internal::CaptureStdout();
-  const int result = program::RunStandardSerialFlash(window, path.c_str());
+  const int result = program::RunVerb(program::Procedure::StandardSerialFlash, window, path.c_str());
   EXPECT_EQ("NVRAM O.K.\nwrite NVRAM O.K.\n", testing::internal::GetCapturedStdout());
   ASSERT_EQ(1, result) << window.StatusText();
   EXPECT_EQ(nvram_, Flash(0x8000, 512));
@@ -122,7 +123,7 @@ TEST_F(StandardProcedureTest, NvramRecordNotReadWholeStopsBeforeTheErase) {
     fault.shortLength = 256;
     machine.AddFault(fault);
     testing::internal::CaptureStdout();
-    const int result = program::RunStandardSerialFlash(window, path.c_str());
+    const int result = program::RunVerb(program::Procedure::StandardSerialFlash, window, path.c_str());
     testing::internal::GetCapturedStdout();
     EXPECT_EQ(0, result);
     EXPECT_EQ("Backup NVRAM command fail!", window.StatusText());
@@ -136,7 +137,7 @@ TEST_F(StandardProcedureTest, ImageOfExactly32KiBErasesOnceAndRestoresTheRecord)
   Attach("tx40775-pmc");
   const std::vector<std::uint8_t> image = Pattern(0x8000, 0x44);
   WriteImage(image);
-  ASSERT_EQ(1, program::RunStandardSerialFlash(window, path.c_str()));
+  ASSERT_EQ(1, program::RunVerb(program::Procedure::StandardSerialFlash, window, path.c_str()));
   EXPECT_EQ((std::vector<std::uint32_t>{0x0000}), EraseAddresses());
   EXPECT_EQ(image, Flash(0, image.size()));
   EXPECT_EQ(nvram_, Flash(0x8000, 512));
@@ -146,7 +147,7 @@ TEST_F(StandardProcedureTest, ImageJustOver32KiBOverwritesTheRecord) {
   Attach("tx40775-pmc");
   std::vector<std::uint8_t> image = Pattern(0x8001, 0x55);
   WriteImage(image);
-  ASSERT_EQ(1, program::RunStandardSerialFlash(window, path.c_str()));
+  ASSERT_EQ(1, program::RunVerb(program::Procedure::StandardSerialFlash, window, path.c_str()));
   EXPECT_EQ((std::vector<std::uint32_t>{0x0000, 0x8000}), EraseAddresses());
   EXPECT_EQ(5, Count("WriteFlash"));  // 0xA000 bytes in 8 KB blocks, no record
   image.resize(0xA000, 0x00);
@@ -160,7 +161,7 @@ TEST_F(StandardProcedureTest, ImageOver64KiBErasesTheChipWithoutReadingTheRecord
   ASSERT_EQ(1, device::SetFlashPageSize(path.c_str(), 32, 2));
   const std::vector<std::uint8_t> image = Pattern(0x18000, 0x66);
   WriteImage(image);
-  ASSERT_EQ(1, program::RunStandardSerialFlash(window, path.c_str())) << window.StatusText();
+  ASSERT_EQ(1, program::RunVerb(program::Procedure::StandardSerialFlash, window, path.c_str())) << window.StatusText();
   EXPECT_EQ(1, SpiOpcodes(0x01));  // the MXIC part's protection is cleared first
   EXPECT_EQ(1, Count("EraseFlashChip"));
   EXPECT_TRUE(EraseAddresses().empty());
@@ -173,7 +174,7 @@ TEST_F(StandardProcedureTest, AmicIdentitiesChooseTheEraseLayout) {
   window.facts_.amicFlashId = 1;
   std::vector<std::uint8_t> image = Pattern(0x9000, 0x77);
   WriteImage(image);
-  ASSERT_EQ(1, program::RunStandardSerialFlash(window, path.c_str())) << window.StatusText();
+  ASSERT_EQ(1, program::RunVerb(program::Procedure::StandardSerialFlash, window, path.c_str())) << window.StatusText();
   EXPECT_EQ((std::vector<std::uint32_t>{0x0000, 0x1000, 0x3000, 0x7000, 0xF000}), EraseAddresses());
   image.resize(0xA000, 0x00);
   EXPECT_EQ(image, Flash(0, image.size()));
@@ -181,7 +182,7 @@ TEST_F(StandardProcedureTest, AmicIdentitiesChooseTheEraseLayout) {
   machine.ClearTranscript();
   window.facts_.amicFlashId = 2;
   const std::vector<std::uint8_t> before = Flash(0, 0x10000);
-  ASSERT_EQ(0, program::RunStandardSerialFlash(window, path.c_str()));
+  ASSERT_EQ(0, program::RunVerb(program::Procedure::StandardSerialFlash, window, path.c_str()));
   EXPECT_EQ("Not Support this AMIC Flash Type!!", window.StatusText());
   EXPECT_EQ(0, Count("EraseFlashSector") + Count("EraseFlashChip"));
   EXPECT_EQ(before, Flash(0, 0x10000));
@@ -194,7 +195,7 @@ TEST_F(StandardProcedureTest, AmicBootSectorsPassOverAFailedSmallEraseButNotTheU
   sim::CommandFault small;
   small.pattern = sim::CdbPattern("FF 04 14 00 10 00");
   machine.AddFault(small);
-  EXPECT_EQ(0, program::RunStandardSerialFlash(window, path.c_str()));
+  EXPECT_EQ(0, program::RunVerb(program::Procedure::StandardSerialFlash, window, path.c_str()));
   // The run went on to the upper erase and the blank check, which finds the old data.
   EXPECT_EQ((std::vector<std::uint32_t>{0x0000, 0x3000, 0x7000, 0xF000}), EraseAddresses());
   EXPECT_EQ("Data not 0xff !!", window.StatusText());
@@ -205,7 +206,7 @@ TEST_F(StandardProcedureTest, AmicBootSectorsPassOverAFailedSmallEraseButNotTheU
   sim::CommandFault upper;
   upper.pattern = sim::CdbPattern("FF 04 14 00 F0 00");
   machine.AddFault(upper);
-  EXPECT_EQ(0, program::RunStandardSerialFlash(window, path.c_str()));
+  EXPECT_EQ(0, program::RunVerb(program::Procedure::StandardSerialFlash, window, path.c_str()));
   EXPECT_EQ("Erase command fail!!", window.StatusText());
   EXPECT_EQ(0, Count("WriteFlash"));
 }
@@ -214,7 +215,7 @@ TEST_F(StandardProcedureTest, AmicIdentityFourFollowsTheUniformLayout) {
   Attach("tx40775-pmc");
   window.facts_.amicFlashId = 4;
   WriteImage(Pattern(0x4000, 0x12));
-  ASSERT_EQ(1, program::RunStandardSerialFlash(window, path.c_str())) << window.StatusText();
+  ASSERT_EQ(1, program::RunVerb(program::Procedure::StandardSerialFlash, window, path.c_str())) << window.StatusText();
   EXPECT_EQ((std::vector<std::uint32_t>{0x0000}), EraseAddresses());
 }
 
@@ -227,7 +228,7 @@ TEST_F(StandardProcedureTest, AtmelLatchThatNeverSetsStopsBeforeAnyErase) {
   refuse.pattern = sim::CdbPattern("FF 04 20 01 00 06");
   refuse.occurrence = 0;
   machine.AddFault(refuse);
-  ASSERT_EQ(0, program::RunStandardSerialFlash(window, path.c_str()));
+  ASSERT_EQ(0, program::RunVerb(program::Procedure::StandardSerialFlash, window, path.c_str()));
   EXPECT_EQ("Enable ATMEL flash write enable fail!!", window.StatusText());
   EXPECT_EQ(0, Count("EraseFlashSector") + Count("EraseFlashChip"));
   EXPECT_EQ(oldFirmware_[0], Flash(0, 1)[0]);
@@ -264,7 +265,7 @@ TEST_P(StandardFailureTest, ShowsItsTextAndLeavesTheFlashAsExpected) {
   fault.occurrence = c.occurrence;
   fault.shortLength = 0x100;
   machine.AddFault(fault);
-  EXPECT_EQ(0, program::RunStandardSerialFlash(window, path.c_str()));
+  EXPECT_EQ(0, program::RunVerb(program::Procedure::StandardSerialFlash, window, path.c_str()));
   EXPECT_EQ(c.status, window.StatusText());
   EXPECT_TRUE(window.messages.empty());
   if (c.flashErased) {
@@ -302,7 +303,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(StandardProcedureTest, BusyFlashIsReportedWhereTheProcedureLooks) {
   Attach("tx40775-pmc", WithFlashFault(sim::FlashFault::Kind::StaysBusy, 1));
   WriteImage(Pattern(0x2000, 0x41));
-  EXPECT_EQ(0, program::RunStandardSerialFlash(window, path.c_str()));
+  EXPECT_EQ(0, program::RunVerb(program::Procedure::StandardSerialFlash, window, path.c_str()));
   EXPECT_TRUE(window.Showed("Not ready after Erase flash success"));
   EXPECT_TRUE(window.Showed("Programming Fail!!"));
   EXPECT_EQ("Write NVRAM back command fail!", window.StatusText());
@@ -315,7 +316,7 @@ TEST_F(StandardProcedureTest, FlashBusyFromTheStartIsTracedAndStopsBeforeTheEras
   Attach("tx40775-pmc", WithFlashFault(sim::FlashFault::Kind::StaysBusy, 0));
   WriteImage(Pattern(0x2000, 0x42));
   testing::internal::CaptureStdout();
-  EXPECT_EQ(0, program::RunStandardSerialFlash(window, path.c_str()));
+  EXPECT_EQ(0, program::RunVerb(program::Procedure::StandardSerialFlash, window, path.c_str()));
   EXPECT_EQ("NVRAM fail\n", testing::internal::GetCapturedStdout());
   EXPECT_EQ("Backup NVRAM command fail!", window.StatusText());
   EXPECT_EQ(0, Count("EraseFlashSector") + Count("EraseFlashChip"));
@@ -349,7 +350,7 @@ TEST_F(StandardProcedureTest, UnopenableOrEmptyImageTouchesNothing) {
                {window.options_.imageFile, "Open File Error!!"}};
   for (const auto& c : cases) {
     window.options_.imageFile = c.file;
-    EXPECT_EQ(0, program::RunStandardSerialFlash(window, path.c_str()));
+    EXPECT_EQ(0, program::RunVerb(program::Procedure::StandardSerialFlash, window, path.c_str()));
     EXPECT_EQ(c.status, window.StatusText());
     EXPECT_TRUE(machine.transcript().empty());
     EXPECT_TRUE(window.messages.empty());
@@ -366,14 +367,14 @@ TEST_F(StandardProcedureTest, DataThatWillNotEraseOrProgramIsCaught) {
   badRead.flashFaults = {wrong};
   Attach("tx40775-pmc", badRead);
   WriteImage(Pattern(0x2000, 0x31));
-  EXPECT_EQ(0, program::RunStandardSerialFlash(window, path.c_str()));
+  EXPECT_EQ(0, program::RunVerb(program::Procedure::StandardSerialFlash, window, path.c_str()));
   EXPECT_EQ("Data not 0xff !!", window.StatusText());
 }
 
 TEST_F(StandardProcedureTest, BitsThatDoNotProgramFailTheCompare) {
   Attach("tx40775-pmc", WithFlashFault(sim::FlashFault::Kind::BitsDoNotProgram, 1, 0x01));
   WriteImage(std::vector<std::uint8_t>(0x2000, 0x00));
-  EXPECT_EQ(0, program::RunStandardSerialFlash(window, path.c_str()));
+  EXPECT_EQ(0, program::RunVerb(program::Procedure::StandardSerialFlash, window, path.c_str()));
   EXPECT_EQ("Compare Fail!!\r\n\r\n", window.StatusText());
   EXPECT_TRUE(window.messages.empty());
 }
@@ -382,7 +383,7 @@ TEST_F(StandardProcedureTest, EraseOnlyRunErasesEverythingAndAsksForAPowerCycle)
   Attach("tx40775-pmc");
   window.options_.rdMode = true;
   window.facts_.eraseOnly = 1;
-  ASSERT_EQ(1, program::RunStandardSerialFlash(window, path.c_str()));
+  ASSERT_EQ(1, program::RunVerb(program::Procedure::StandardSerialFlash, window, path.c_str()));
   EXPECT_EQ(std::vector<std::uint8_t>(0x10000, 0xFF), Flash(0, 0x10000));
   EXPECT_EQ("Erase flash all success!", window.StatusText());
   EXPECT_TRUE(window.Showed("Start Erase only!"));
@@ -396,7 +397,7 @@ TEST_F(StandardProcedureTest, EraseOnlyRunWhoseReadBackFailsIsNotReportedAsSucce
   sim::CommandFault fault;
   fault.pattern = sim::CdbPattern("FF 04 10 00 00 00");
   machine.AddFault(fault);
-  EXPECT_EQ(0, program::RunStandardSerialFlash(window, path.c_str()));
+  EXPECT_EQ(0, program::RunVerb(program::Procedure::StandardSerialFlash, window, path.c_str()));
   EXPECT_FALSE(window.Showed("Erase flash all success!"));
   EXPECT_EQ("Read Back Erased Flash Error!!", window.StatusText());
   EXPECT_TRUE(window.messages.empty());
@@ -458,7 +459,7 @@ TEST_F(StandardProcedureTest, BackupOnlyRunWritesTheDefaultFileAfterItsNotice) {
   window.options_.backupOnlyChecked = true;
   const auto cwd = std::filesystem::current_path();
   std::filesystem::current_path(scratch.dir());
-  const int result = program::RunStandardSerialFlash(window, path.c_str());
+  const int result = program::RunVerb(program::Procedure::StandardSerialFlash, window, path.c_str());
   std::filesystem::current_path(cwd);
   ASSERT_EQ(1, result);
   ExpectPowerCycleBox("Default backup firmware as OldFalsh.bak!");
@@ -565,7 +566,7 @@ TEST_F(StandardProcedureTest, EraseAddressesFitOnlyThePartsWhoseUnitsTheyCover) 
     window.facts_.amicFlashId = r.amicFlashId;
     window.messages.clear();
     machine.ClearTranscript();
-    const int result = program::RunStandardSerialFlash(window, path.c_str());
+    const int result = program::RunVerb(program::Procedure::StandardSerialFlash, window, path.c_str());
     if (r.failure == nullptr) {
       EXPECT_EQ(1, result) << window.StatusText();
       EXPECT_EQ(image, Flash(0, image.size()));

@@ -11,6 +11,7 @@
 #include "host/host.h"
 #include "program/block_transfer.h"
 #include "program/crc16.h"
+#include "program/guarded_steps.h"
 #include "program/image_file.h"
 #include "program/procedures.h"
 #include "program/settings.h"
@@ -26,94 +27,53 @@ using device::FlashKind;
 using device::IsKind;
 
 std::uint32_t RoundUp(std::uint32_t n, std::uint32_t unit) { return (n + unit - 1) / unit * unit; }
-bool AllErased(const std::uint8_t* data, std::uint32_t n) {
-  return std::all_of(data, data + n, [](std::uint8_t b) { return b == 0xFF; });
+
+// The NVRAM area at offset, kept through a run: read and written back
+// through the block commands (the write-back programs over what is there).
+KeptRegion KeptNvram(RunWindow& window, const char* path, std::uint32_t offset) {
+  RegionAccess access{
+      [&window, path, offset](std::uint8_t* into) {
+        return ReadFlashRange(window, path, offset, into, kBlockNvramSize);
+      },
+      [&window, path, offset](const std::uint8_t* from) {
+        PollFlash(path);
+        return WriteFlashRange(window, path, offset, from, kBlockNvramSize, kEraseNone)
+                   ? WriteBack::Written
+                   : WriteBack::Failed;
+      }};
+  return KeptRegion(window, kBlockNvramSize, std::move(access),
+                    {kNvramReadFail, kNvramWriteBackFail, nullptr,
+                     nullptr, StatusPaint::Show, true});
 }
 
-// The saved NVRAM area and the duty to put it back once its flash may have
-// been erased: every way out of a run that erased it writes it back and
-// checks what the flash then holds.
-class KeptNvram {
- public:
-  KeptNvram(RunWindow& window, const char* path, std::uint32_t offset)
-      : window_(window), path_(path), offset_(offset), data_(kBlockNvramSize) {}
-
-  // False with the status text shown when it could not be saved: not read
-  // whole, or read differently twice.
-  bool Save() {
-    device::PaddedBuffer check(kBlockNvramSize);
-    if (!data_.ok() || !check.ok()) {
-      window_.ShowStatus(kAllocateBuffersError);
-      return false;
-    }
-    const auto read = [this](std::uint8_t* into) {
-      return ReadFlashRange(window_, path_, offset_, into, kBlockNvramSize);
-    };
-    if (!ReadTwiceAgreeing(read, data_.data(), check.data(), kBlockNvramSize)) {
-      window_.ShowStatus(kNvramReadFail);
-      return false;
-    }
-    saved_ = true;
-    return true;
+// The closing notice of a run that did its work: a bank chip resets itself
+// and comes back; the others need a power cycle.
+int Succeeded(RunWindow& window, const char* path) {
+  if (device::IsBankChip(window.facts().chipType)) {
+    (void)device::ResetChip(path);
+    window.Message(kAutoReset, kCaptionMessage, MessageIcon::None);
+  } else {
+    window.Message(kPowerCycle, kCaptionMessage, MessageIcon::None);
   }
-  const std::uint8_t* data() const { return data_.data(); }
-  // From now on the flash under the area may be erased.
-  void AtRisk() { atRisk_ = saved_; }
-  // The area was verified in place (programmed as part of the image).
-  void InPlace() { atRisk_ = false; }
-  // Writes the area back (no erase: the bytes are programmed over what is
-  // there) and reads it back. True when nothing was at risk or it is in place.
-  bool Restore() {
-    if (!atRisk_) return true;
-    atRisk_ = false;
-    PollFlash(path_);
-    if (!WriteFlashRange(window_, path_, offset_, data_.data(), kBlockNvramSize, kEraseNone))
-      return false;
-    device::PaddedBuffer check(kBlockNvramSize);
-    return check.ok() &&
-           ReadFlashRange(window_, path_, offset_, check.data(), kBlockNvramSize) &&
-           std::memcmp(check.data(), data_.data(), kBlockNvramSize) == 0;
-  }
-
- private:
-  RunWindow& window_;
-  const char* path_;
-  std::uint32_t offset_;
-  device::PaddedBuffer data_;
-  bool saved_ = false;
-  bool atRisk_ = false;
-};
-
-// A failed run that may have erased the area puts it back; only a failed
-// write-back changes the failure text.
-void RestoreAfterFailure(RunWindow& window, KeptNvram& nvram) {
-  const std::string text = window.StatusText();
-  if (nvram.Restore())
-    window.ShowStatus(text);
-  else
-    window.ShowStatus(kNvramWriteBackFail);
+  return kProcedureSucceeded;
 }
 
 }  // namespace
 
-int BlockFlashProcedure(RunWindow& window, const char* path) {
-  Transfer().blockSize = kBlockSize;
-  const std::uint8_t type = window.facts().chipType;
-  if (IsEraseOnlyRun(window)) {
-    if (!EraseOnlyKeepNvram(window, path)) return kProcedureFailed;
-    if (device::IsBankChip(type)) {
-      (void)device::ResetChip(path);
-      window.Message(kAutoReset, kCaptionMessage, MessageIcon::None);
-    } else {
-      window.Message(kPowerCycle, kCaptionMessage, MessageIcon::None);
-    }
-    return kProcedureSucceeded;
-  }
-  if (IsBackupOnlyRun(window)) {
-    const std::uint32_t skip = window.options().nvramChecked ? 0 : kBlockNvramSize;
-    return BackupFlashImage(window, path, skip) ? kProcedureSucceeded : kProcedureFailed;
-  }
+int ProgramBlockFlash(RunWindow& window, const char* path) {
+  window.transfer().blockSize = kBlockSize;
   return ProgramAndVerifyImage(window, path);
+}
+
+int EraseBlockFlash(RunWindow& window, const char* path) {
+  window.transfer().blockSize = kBlockSize;
+  return EraseOnlyKeepNvram(window, path) ? Succeeded(window, path) : kProcedureFailed;
+}
+
+int BackupBlockFlash(RunWindow& window, const char* path) {
+  window.transfer().blockSize = kBlockSize;
+  const std::uint32_t skip = window.options().nvramChecked ? 0 : kBlockNvramSize;
+  return BackupFlashImage(window, path, skip) ? kProcedureSucceeded : kProcedureFailed;
 }
 
 bool EraseByProgrammingFF(RunWindow& window, const char* path, std::uint32_t length) {
@@ -130,7 +90,7 @@ bool EraseOnlyKeepNvram(RunWindow& window, const char* path) {
   StartErasedRegionAt(0);
   const ChipState& facts = window.facts();
   if (device::ChipRowFor(facts.chipType).clearsPageSize) (void)device::ClearFlashPageSize(path);
-  const BlockChipLayout layout = BlockLayoutFor(facts);
+  const BlockChipLayout layout = BlockLayoutFor(window);
   const std::uint32_t size = layout.flashExtent;
   device::PaddedBuffer ff(std::max(size, kBlockNvramSize));
   if (!ff.ok()) {
@@ -139,11 +99,12 @@ bool EraseOnlyKeepNvram(RunWindow& window, const char* path) {
   }
   std::memset(ff.data(), 0xFF, std::max(size, kBlockNvramSize));
   const bool keep = !window.options().nvramChecked;
-  KeptNvram nvram(window, path, layout.nvramOffset);
+  KeptRegion nvram = KeptNvram(window, path, layout.nvramOffset);
   if (keep && !nvram.Save()) return false;
+  // Every way out from here puts the NVRAM back if it was erased (nvram's
+  // destructor); a failure shows its text first.
   auto fail = [&](const char* text) {
-    window.ShowStatus(text);
-    RestoreAfterFailure(window, nvram);
+    PutStatus(window, StatusPaint::Show, text);
     return false;
   };
 
@@ -165,7 +126,7 @@ bool EraseOnlyKeepNvram(RunWindow& window, const char* path) {
   if (!readBack.ok()) return fail(kAllocateReadBufferError);
   // A flash that could not be read is not taken as blank.
   const bool blank =
-      ReadFlashRange(window, path, 0, readBack.data(), size) && AllErased(readBack.data(), size);
+      ReadFlashRange(window, path, 0, readBack.data(), size) && IsBlank(readBack.data(), size);
   if (!blank) {
     const bool erased = mxic
                             ? device::WriteFlashBlock(path, 0, ff.data(), kBlockNvramSize,
@@ -177,143 +138,162 @@ bool EraseOnlyKeepNvram(RunWindow& window, const char* path) {
     }
     if (!ReadFlashRange(window, path, 0, readBack.data(), size))
       return fail(kReadBackErasedError);
-    if (!AllErased(readBack.data(), size)) return fail(kDataNotBlank);
+    if (!RequireBlank(window, readBack.data(), size)) return fail(nullptr);
   }
-  if (keep && !nvram.Restore()) {
-    window.ShowStatus(kNvramWriteBackFail);
-    return false;
-  }
+  if (!nvram.Restore()) return false;
   window.ShowStatus(kEraseAllSuccess);
   return true;
 }
 
-int ProgramAndVerifyImage(RunWindow& window, const char* path) {
-  const ChipState& facts = window.facts();
-  const std::uint8_t type = facts.chipType;
-  const bool bankChip = device::IsBankChip(type);
-  const BlockChipLayout layout = BlockLayoutFor(facts);
-  const bool keep = !window.options().nvramChecked;
+namespace {
 
-  // The image is read, and refused, before anything is sent.
-  std::vector<std::uint8_t> file;
+// A block-command image as it is programmed: the file with the kept NVRAM
+// merged in and, on a bank chip, the bank checksum; `length` bytes per pass.
+struct BlockImage {
+  std::uint8_t* bytes;
+  std::uint8_t* readBack;
+  std::uint32_t fileLength;
+  std::uint32_t length;
+  int passes;
+};
+
+// Reads the image file and refuses, before anything is sent, one this chip
+// cannot take.
+bool LoadBlockFile(RunWindow& window, const BlockChipLayout& layout, bool keep,
+                   std::vector<std::uint8_t>& file) {
+  const ChipState& facts = window.facts();
   const std::uint64_t flash = ReportedFlashBytes(facts).value_or(layout.flashExtent);
   const ImageRules rules{std::min<std::uint64_t>(layout.flashExtent, flash), kOpenFileError,
                          kAllocateBuffersError};
-  if (!LoadImageFile(window, window.options().imageFile, rules, file)) return kProcedureFailed;
-  const std::uint32_t l = static_cast<std::uint32_t>(file.size());
+  if (!LoadImageFile(window, window.options().imageFile, rules, file)) return false;
+  const std::size_t length = file.size();
+  const bool bankChip = device::IsBankChip(facts.chipType);
   // A bank chip takes one bank image into each bank, or a two-bank image
   // bank by bank: the part of any other image past the first bank would
   // never be written.
-  if (bankChip && l > kBankSpan && !(l == 2 * kBankSpan && facts.flashSizeKb >= 128)) {
+  if (bankChip && length > kBankSpan && !(length == 2 * kBankSpan && facts.flashSizeKb >= 128)) {
     window.ShowStatus(kImageNotOneOrTwoBanks);
-    return kProcedureFailed;
+    return false;
   }
   // The NVRAM copy goes over the image's first 4 KB and the rest of the file
   // follows it: a file of no more than that would leave nothing to program.
-  if (keep && !bankChip && l <= kBlockNvramSize) {
+  if (keep && !bankChip && length <= kBlockNvramSize) {
     window.ShowStatus(kImageTooSmallForNvram);
-    return kProcedureFailed;
+    return false;
   }
+  return true;
+}
 
-  if (device::ChipRowFor(type).clearsPageSize) (void)device::ClearFlashPageSize(path);
-  KeptNvram nvram(window, path, layout.nvramOffset);
+// Fills image.bytes from the file and the kept NVRAM, stamps a bank chip's
+// checksum and sets the passes.
+void MergeBlockImage(const ChipState& facts, const BlockChipLayout& layout,
+                     const std::vector<std::uint8_t>& file, KeptRegion* kept, BlockImage& image) {
+  const std::uint32_t fileLength = image.fileLength;
+  const bool bankChip = device::IsBankChip(facts.chipType);
+  if (kept == nullptr) {
+    std::memcpy(image.bytes, file.data(), fileLength);
+  } else if (bankChip) {
+    std::memcpy(image.bytes, file.data(), fileLength);
+    std::memcpy(image.bytes + layout.nvramOffset, kept->data(), kBlockNvramSize);
+  } else {
+    std::memcpy(image.bytes, kept->data(), kBlockNvramSize);
+    std::memcpy(image.bytes + kBlockNvramSize, file.data() + kBlockNvramSize,
+                fileLength - kBlockNvramSize);
+  }
+  if (!bankChip) return;
+  const std::uint32_t bankEnd = device::ChipRowFor(facts.chipType).bankEnd;
+  if (fileLength <= kBankSpan) {
+    const std::uint16_t crc = Crc16OfWords(image.bytes, bankEnd - 4, 0);
+    image.bytes[bankEnd - 2] = static_cast<std::uint8_t>(crc >> 8);
+    image.bytes[bankEnd - 1] = static_cast<std::uint8_t>(crc);
+  }
+  image.passes = facts.flashSizeKb >= 128 ? 2 : 1;
+  image.length = std::min(image.length, kBankSpan);
+}
+
+// One try: erase and write with the erase mode, read back, compare.
+bool WriteAndVerify(RunWindow& window, const char* path, const BlockImage& image,
+                    std::uint32_t address, std::uint8_t eraseMode) {
+  if (!WriteFlashRange(window, path, address, image.bytes, image.length, eraseMode)) {
+    window.ShowStatus(kWriteBinFileFail);
+    return false;
+  }
+  PollFlash(path);
+  if (!ReadFlashRange(window, path, address, image.readBack, image.length)) {
+    window.ShowStatus(kReadCommandFail);
+    return false;
+  }
+  return RequireEqual(window, image.bytes, image.readBack, image.length, {kDataCompareFail});
+}
+
+// Programs one pass (one bank) at address, with up to three tries; a failed
+// try leaves the next one another erase mode.
+bool ProgramPass(RunWindow& window, const char* path, const BlockImage& image, KeptRegion& nvram,
+                 int pass, std::uint8_t& eraseMode) {
+  const std::uint32_t address = pass == 0 ? 0 : kBankSpan;
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    window.ShowStatus(kProgressProgramming);
+    if (image.fileLength >= 0x20000 && pass == 1)
+      std::memcpy(image.bytes, image.bytes + kBankSpan, kBankSpan);
+    // Every try erases what it writes: its counts start at its own address,
+    // and a chip erase, requested only at address 0, becomes block erases
+    // above it.
+    StartErasedRegionAt(address);
+    const std::uint8_t tryMode =
+        address != 0 && eraseMode == kEraseChip ? kEraseBlock : eraseMode;
+    if (address == 0) nvram.AtRisk();
+    if (WriteAndVerify(window, path, image, address, tryMode)) return true;
+    eraseMode = attempt == 1 ? kEraseChip : kEraseSector;
+  }
+  return false;
+}
+
+}  // namespace
+
+int ProgramAndVerifyImage(RunWindow& window, const char* path) {
+  const ChipState& facts = window.facts();
+  const bool bankChip = device::IsBankChip(facts.chipType);
+  const BlockChipLayout layout = BlockLayoutFor(window);
+  const bool keep = !window.options().nvramChecked;
+  std::vector<std::uint8_t> file;
+  if (!LoadBlockFile(window, layout, keep, file)) return kProcedureFailed;
+
+  if (device::ChipRowFor(facts.chipType).clearsPageSize) (void)device::ClearFlashPageSize(path);
+  KeptRegion nvram = KeptNvram(window, path, layout.nvramOffset);
   if (keep && !nvram.Save()) return kProcedureFailed;
 
-  // s: the programmed size. On a bank chip that keeps its NVRAM it reaches
+  // The programmed length: on a bank chip that keeps its NVRAM it reaches
   // the area's end, since the erase of the bank takes the area with it.
-  std::uint32_t s = RoundUp(l, 256);
+  const auto fileLength = static_cast<std::uint32_t>(file.size());
+  std::uint32_t length = RoundUp(fileLength, 256);
   const std::uint32_t nvramEnd = layout.nvramOffset + kBlockNvramSize;
-  if (keep && bankChip) s = std::max(s, nvramEnd);
-  const std::uint32_t b = RoundUp(std::max(s, nvramEnd), 8192);
-  device::PaddedBuffer image(b);
-  device::PaddedBuffer readBack(b);
-  if (!image.ok() || !readBack.ok()) {
+  if (keep && bankChip) length = std::max(length, nvramEnd);
+  const std::uint32_t bufferSize = RoundUp(std::max(length, nvramEnd), 8192);
+  device::PaddedBuffer bytes(bufferSize);
+  device::PaddedBuffer readBack(bufferSize);
+  if (!bytes.ok() || !readBack.ok()) {
     window.ShowStatus(kAllocateBuffersError);
     return kProcedureFailed;
   }
-  if (!keep) {
-    std::memcpy(image.data(), file.data(), l);
-  } else if (bankChip) {
-    std::memcpy(image.data(), file.data(), l);
-    std::memcpy(image.data() + layout.nvramOffset, nvram.data(), kBlockNvramSize);
-  } else {
-    std::memcpy(image.data(), nvram.data(), kBlockNvramSize);
-    std::memcpy(image.data() + kBlockNvramSize, file.data() + kBlockNvramSize,
-                l - kBlockNvramSize);
-  }
-
-  int passes = 1;
-  if (bankChip) {
-    const std::uint32_t e = device::ChipRowFor(type).bankEnd;
-    if (l <= kBankSpan) {
-      const std::uint16_t crc = Crc16OfWords(image.data(), e - 4, 0);
-      image.data()[e - 2] = static_cast<std::uint8_t>(crc >> 8);
-      image.data()[e - 1] = static_cast<std::uint8_t>(crc);
-    }
-    passes = facts.flashSizeKb >= 128 ? 2 : 1;
-    s = std::min(s, kBankSpan);
-  }
+  BlockImage image{bytes.data(), readBack.data(), fileLength, length, 1};
+  MergeBlockImage(facts, layout, file, keep ? &nvram : nullptr, image);
 
   window.ShowStatus(kProgressProgramming);
   StartErasedRegionAt(0);
   if (IsKind(facts.flashTypeCode, FlashKind::Mxic)) {
     PollFlash(path);
     nvram.AtRisk();
-    if (device::WriteFlashBlock(path, 0, image.data(), kBlockNvramSize, kEraseBlock))
+    if (device::WriteFlashBlock(path, 0, image.bytes, kBlockNvramSize, kEraseBlock))
       host::Current().Sleep(500);
   }
-
-  std::uint8_t mode = kEraseBlock;
-  std::uint32_t address = 0;
-  for (int pass = 0; pass < passes; ++pass) {
-    bool passDone = false;
-    for (int t = 0; t < 3 && !passDone; ++t) {
-      window.ShowStatus(kProgressProgramming);
-      if (l >= 0x20000 && pass == 1)
-        std::memcpy(image.data(), image.data() + kBankSpan, kBankSpan);
-      // Every try erases what it writes: its counts start at its own address,
-      // and a chip erase, requested only at address 0, becomes block erases
-      // above it.
-      StartErasedRegionAt(address);
-      const std::uint8_t tryMode = address != 0 && mode == kEraseChip ? kEraseBlock : mode;
-      if (address == 0) nvram.AtRisk();
-      bool failed = false;
-      if (!WriteFlashRange(window, path, address, image.data(), s, tryMode)) {
-        window.ShowStatus(kWriteBinFileFail);
-        failed = true;
-      } else {
-        PollFlash(path);
-        if (!ReadFlashRange(window, path, address, readBack.data(), s)) {
-          window.ShowStatus(kReadCommandFail);
-          failed = true;
-        } else if (std::memcmp(image.data(), readBack.data(), s) != 0) {
-          window.ShowStatus(kDataCompareFail);
-          failed = true;
-        }
-      }
-      if (!failed) {
-        passDone = true;
-      } else {
-        mode = t == 1 ? kEraseChip : kEraseSector;
-      }
-    }
-    if (!passDone) {
-      RestoreAfterFailure(window, nvram);
-      return kProcedureFailed;
-    }
+  std::uint8_t eraseMode = kEraseBlock;
+  for (int pass = 0; pass < image.passes; ++pass) {
+    if (!ProgramPass(window, path, image, nvram, pass, eraseMode)) return kProcedureFailed;
     // The first pass wrote the merged NVRAM with the image and read it back.
     if (pass == 0) nvram.InPlace();
-    address = kBankSpan;
   }
-
   window.ShowStatus(kProgrammingSuccess);
-  if (bankChip) {
-    (void)device::ResetChip(path);
-    window.Message(kAutoReset, kCaptionMessage, MessageIcon::None);
-  } else {
-    window.Message(kPowerCycle, kCaptionMessage, MessageIcon::None);
-  }
-  return kProcedureSucceeded;
+  return Succeeded(window, path);
 }
 
 }  // namespace program

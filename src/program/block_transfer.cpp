@@ -42,8 +42,9 @@ bool UnitFor(std::uint8_t mode, UnitCounter& unit) {
 
 }  // namespace
 
-BlockChipLayout BlockLayoutFor(const ChipState& facts) {
-  const std::uint32_t setting = Transfer().flashSize;
+BlockChipLayout BlockLayoutFor(const RunWindow& window) {
+  const ChipState& facts = window.facts();
+  const std::uint32_t setting = window.transfer().flashSize;
   const device::ChipRow& row = device::ChipRowFor(facts.chipType);
   if (!row.blockCommands) return {false, 0, setting};
   // Two banks fill the 128 KB flash.
@@ -65,10 +66,10 @@ std::uint8_t EraseCodeForAddress(std::uint32_t address, std::uint8_t mode) {
       ++*unit.count;
       return mode & 7;
     }
-    return kEraseNone;
+    return 0;
   }
-  if (m == 3 || m == 6 || m == 7) return address == 0 ? (mode & 7) : kEraseNone;
-  return kEraseNone;
+  if (m == 3 || m == 6 || m == 7) return address == 0 ? (mode & 7) : 0;
+  return 0;
 }
 
 std::uint32_t ClipToErasedRegion(std::uint32_t address, std::uint32_t length, std::uint8_t mode) {
@@ -90,7 +91,7 @@ bool ReadFlashRange(RunWindow& window, const char* path, std::uint32_t address,
   device::PaddedBuffer buffer(total);
   if (!buffer.ok()) return false;
   window.ShowStatus(kProgressReadFlash);
-  const std::uint32_t block = Transfer().blockSize;
+  const std::uint32_t block = window.transfer().blockSize;
   std::uint32_t done = 0;
   bool result = false;
   while (total > 0) {
@@ -116,7 +117,7 @@ bool WriteFlashRange(RunWindow& window, const char* path, std::uint32_t address,
   device::PaddedBuffer buffer(total);
   if (!buffer.ok()) return false;
   std::memcpy(buffer.data(), source, length);
-  const std::uint32_t block = Transfer().blockSize;
+  const std::uint32_t block = window.transfer().blockSize;
   const bool mxic = device::IsKind(window.facts().flashTypeCode, device::FlashKind::Mxic);
   std::uint32_t done = 0;
   bool result = false;
@@ -142,7 +143,7 @@ bool WriteFlashRange(RunWindow& window, const char* path, std::uint32_t address,
 
 bool BackupFlashImage(RunWindow& window, const char* path, std::uint32_t skip) {
   const ChipState& facts = window.facts();
-  const BlockChipLayout layout = BlockLayoutFor(facts);
+  const BlockChipLayout layout = BlockLayoutFor(window);
   std::uint32_t size = layout.flashExtent;
   const std::string fileName = BackupFileName(window, kDefaultBlockBackupFile);
   if (!BackupTargetUsable(window, fileName)) return false;

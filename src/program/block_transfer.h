@@ -20,7 +20,7 @@ struct BlockChipLayout {
   std::uint32_t flashExtent = 0;
 };
 inline constexpr std::uint32_t kBlockNvramSize = 4096;
-BlockChipLayout BlockLayoutFor(const ChipState& facts);
+BlockChipLayout BlockLayoutFor(const RunWindow& window);
 
 // Erase modes of the bookkeeping (low 7 bits; bit 7 goes to the chip as is).
 inline constexpr std::uint8_t kEraseNone = 0;

@@ -8,6 +8,7 @@
 #include "device/ata_commands.h"
 #include "device/flash_busy.h"
 #include "identify/image_checks.h"
+#include "program/guarded_steps.h"
 #include "program/image_file.h"
 #include "program/procedures.h"
 #include "program/settings.h"
@@ -28,32 +29,39 @@ std::uint32_t RoundUpToChunk(std::size_t length) {
   return static_cast<std::uint32_t>((length + chunk - 1) / chunk * chunk);
 }
 
-bool AllErased(const std::uint8_t* data, std::size_t n) {
-  return std::all_of(data, data + n, [](std::uint8_t b) { return b == 0xFF; });
-}
-
 // How long the bridge's part may take to erase: what identification learnt of
 // it (types 14 and 15 learn no size, and get the bound of the kind).
 std::uint32_t EraseLimitMs(const RunWindow& window) {
   return device::ChipEraseLimitMs(window.facts().flashTypeCode, window.facts().flashSizeKb);
 }
 
-// Puts the kept first 4 KB back after a failure past the erase command. True
-// when they are seen in place afterwards. Flash that is neither the copy nor
-// blank is erased again first: nothing is programmed over unerased cells.
-bool RestoreNvram(const char* path, std::vector<std::uint8_t>& nvram) {
-  std::uint8_t now[kBridgeNvramSize];
-  if (device::AtaReadFlashRange(path, 0, now, kBridgeNvramSize) != device::kAtaRangeOk)
-    return false;
-  if (std::memcmp(now, nvram.data(), sizeof now) == 0) return true;
-  if (!AllErased(now, sizeof now) &&
-      device::AtaEraseAndBlankCheck(path, device::kAtaFlashChunk) != device::kAtaRangeOk)
-    return false;
-  if (device::AtaWriteFlashRange(path, 0, nvram.data(), kBridgeNvramSize) != device::kAtaRangeOk)
-    return false;
-  if (device::AtaReadFlashRange(path, 0, now, kBridgeNvramSize) != device::kAtaRangeOk)
-    return false;
-  return std::memcmp(now, nvram.data(), sizeof now) == 0;
+// The first 4 KB, kept through a run. The write-back leaves a copy that is
+// already in place alone, and erases flash that is neither the copy nor
+// blank first: nothing is programmed over unerased cells.
+KeptRegion KeptNvram(RunWindow& window, const char* path) {
+  const auto readRange = [path](std::uint8_t* into) {
+    return device::AtaReadFlashRange(path, 0, into, kBridgeNvramSize) == device::kAtaRangeOk;
+  };
+  RegionAccess access{
+      [path](std::uint8_t* into) {
+        return device::AtaReadFlashWhole(path, 0, into, kBridgeNvramSize) != 0;
+      },
+      [readRange, path](const std::uint8_t* from) {
+        std::uint8_t now[kBridgeNvramSize];
+        if (!readRange(now)) return WriteBack::Failed;
+        if (std::memcmp(now, from, sizeof now) == 0) return WriteBack::AlreadyInPlace;
+        if (!IsBlank(now, sizeof now) &&
+            device::AtaEraseAndBlankCheck(path, device::kAtaFlashChunk) != device::kAtaRangeOk)
+          return WriteBack::Failed;
+        std::memcpy(now, from, sizeof now);  // the range write takes a writable buffer
+        return device::AtaWriteFlashRange(path, 0, now, kBridgeNvramSize) == device::kAtaRangeOk
+                   ? WriteBack::Written
+                   : WriteBack::Failed;
+      },
+      {},
+      readRange};
+  return KeptRegion(window, kBridgeNvramSize, std::move(access),
+                    {kNvramReadFail, kWriteBackNvramFail});
 }
 
 int EraseOnly(RunWindow& window, const char* path) {
@@ -70,6 +78,21 @@ int EraseOnly(RunWindow& window, const char* path) {
   if (code != device::kAtaRangeOk) return kProcedureFailed;
   window.Message(kPowerCycle, kCaptionMessage, MessageIcon::None);
   return kProcedureSucceeded;
+}
+
+// The kept first 4 KB go in front of the image. A signed TXR847 image
+// carries a block the bridge takes over even when the rest is kept.
+bool KeepNvramInImage(RunWindow& window, const char* path, KeptRegion& nvram, bool signature,
+                      std::size_t fileLength, std::vector<std::uint8_t>& image) {
+  (void)device::AtaWaitReady(path);
+  if (!nvram.Save()) return false;
+  if (device::ChipRowFor(window.facts().chipType).imageNvramRecord && signature && !window.options().nvramChecked &&
+      fileLength > kImageBlockAt) {
+    const std::size_t end = std::min(fileLength, kImageBlockEnd);
+    std::memcpy(nvram.data() + kImageBlockAt, image.data() + kImageBlockAt, end - kImageBlockAt);
+  }
+  std::memcpy(image.data(), nvram.data(), nvram.size());
+  return true;
 }
 
 int Program(RunWindow& window, const char* path) {
@@ -91,41 +114,24 @@ int Program(RunWindow& window, const char* path) {
   const std::uint32_t size = RoundUpToChunk(length);
 
   // Past the file the chunk is programmed as zeros.
-  std::vector<std::uint8_t> nvram;
   std::vector<std::uint8_t> readBack;
   if (!SizeBuffer(window, image, size, kAllocateBuffersError) ||
-      !SizeBuffer(window, readBack, size, kAllocateBuffersError) ||
-      !SizeBuffer(window, nvram, kBridgeNvramSize, kAllocateBuffersError))
+      !SizeBuffer(window, readBack, size, kAllocateBuffersError))
+    return kProcedureFailed;
+  KeptRegion nvram = KeptNvram(window, path);
+  if (keep && !KeepNvramInImage(window, path, nvram, signature, length, image))
     return kProcedureFailed;
 
-  if (keep) {
-    (void)device::AtaWaitReady(path);
-    std::uint8_t check[kBridgeNvramSize];
-    const auto read = [path](std::uint8_t* into) {
-      return device::AtaReadFlashWhole(path, 0, into, kBridgeNvramSize) != 0;
-    };
-    if (!ReadTwiceAgreeing(read, nvram.data(), check, kBridgeNvramSize)) {
-      window.ShowStatus(kNvramReadFail);
-      return kProcedureFailed;
-    }
-    // A signed TXR847 image carries a block the bridge takes over even when
-    // the rest of its first 4 KB is kept.
-    if (device::ChipRowFor(facts.chipType).imageNvramRecord && signature && !options.nvramChecked && length > kImageBlockAt) {
-      const std::size_t end = std::min(length, kImageBlockEnd);
-      std::memcpy(nvram.data() + kImageBlockAt, image.data() + kImageBlockAt, end - kImageBlockAt);
-    }
-    std::memcpy(image.data(), nvram.data(), nvram.size());
-  }
-
-  // From the erase command on, a failure puts the kept NVRAM back.
+  // From the erase command on, nvram's destructor puts the kept NVRAM back
+  // on every way out; a command that could not allocate sent nothing.
   auto fail = [&](int code) {
     window.ShowStatus(BridgeCodeText(code));
-    if (keep && code != device::kAtaAllocateFailed && !RestoreNvram(path, nvram))
-      window.ShowStatus(kWriteBackNvramFail);
+    if (code == device::kAtaAllocateFailed) nvram.InPlace();
     return kProcedureFailed;
   };
 
   window.ShowStatus(kProgressErasingDots);
+  nvram.AtRisk();
   int code =
       device::AtaEraseAndBlankCheck(path, static_cast<std::int32_t>(size), EraseLimitMs(window));
   if (code != device::kAtaRangeOk) return fail(code);
@@ -139,8 +145,10 @@ int Program(RunWindow& window, const char* path) {
   if (code != device::kAtaRangeOk) return fail(code);
 
   window.ShowStatus(kProgressCompare);
-  if (readBack != image) return fail(kBridgeCompareFailed);
-
+  if (!RequireEqual(window, image.data(), readBack.data(), size,
+                    {BridgeCodeText(kBridgeCompareFailed)}))
+    return kProcedureFailed;
+  nvram.InPlace();
   window.ShowStatus(kProgrammingSuccess);
   window.Message(kPowerCycle, kCaptionMessage, MessageIcon::None);
   return kProcedureSucceeded;
@@ -150,34 +158,33 @@ int Program(RunWindow& window, const char* path) {
 
 const char* BridgeCodeText(int code) {
   switch (code) {
-    case device::kAtaAllocateFailed: return kAllocateBufferFail;
-    case device::kAtaEraseCommandFailed: return kBridgeEraseCommandFail;
-    case device::kAtaReadCommandFailed: return kBridgeReadCommandFail;
-    case device::kAtaWriteCommandFailed: return kBridgeWriteCommandFail;
-    case device::kAtaNotReady: return kNotReadyAfterEraseCommand;
-    case device::kAtaNotBlank: return kDataNotBlank;
-    case kBridgeCompareFailed: return kBridgeCompareFail;
+    case 1: return kAllocateBufferFail;
+    case 2: return kBridgeEraseCommandFail;
+    case 3: return kBridgeReadCommandFail;
+    case 4: return kBridgeWriteCommandFail;
+    case 5: return kNotReadyAfterEraseCommand;
+    case 6: return kDataNotBlank;
+    case 7: return kBridgeCompareFail;
     default: return kBridgeAllSuccess;
   }
 }
 
-int BridgeFlashProcedure(RunWindow& window, const char* path) {
-  if (IsEraseOnlyRun(window)) return EraseOnly(window, path);
-  if (IsBackupOnlyRun(window)) {
-    // The TXR847 reports its flash size; the TXR842 is read over the size box.
-    const ChipState& facts = window.facts();
-    const std::uint32_t size = device::ChipRowFor(facts.chipType).reportsFlashSize
-                                   ? static_cast<std::uint32_t>(facts.flashSizeKb) * 1024u
-                                   : Transfer().flashSize;
-    // Nothing read is no backup.
-    if (size == 0) {
-      window.ShowStatus(kReadBackToBackupError);
-      return kProcedureFailed;
-    }
-    return BackupFlashToFile(window, ControllerRangeReader(path), size, 0) ? kProcedureSucceeded
-                                                                           : kProcedureFailed;
+int ProgramBridgeFlash(RunWindow& window, const char* path) { return Program(window, path); }
+int EraseBridgeFlash(RunWindow& window, const char* path) { return EraseOnly(window, path); }
+
+int BackupBridgeFlash(RunWindow& window, const char* path) {
+  // The TXR847 reports its flash size; the TXR842 is read over the size box.
+  const ChipState& facts = window.facts();
+  const std::uint32_t size = device::ChipRowFor(facts.chipType).reportsFlashSize
+                                 ? static_cast<std::uint32_t>(facts.flashSizeKb) * 1024u
+                                 : window.transfer().flashSize;
+  // Nothing read is no backup.
+  if (size == 0) {
+    window.ShowStatus(kReadBackToBackupError);
+    return kProcedureFailed;
   }
-  return Program(window, path);
+  return BackupFlashToFile(window, ControllerRangeReader(path), size, 0) ? kProcedureSucceeded
+                                                                         : kProcedureFailed;
 }
 
 }  // namespace program

@@ -21,6 +21,10 @@ inline constexpr int kBridgeCompareFailed = 7;
 const char* BridgeCodeText(int code);
 
 // Returns kProcedureSucceeded only after a verified update, erase or backup.
-int BridgeFlashProcedure(RunWindow& window, const char* path);
+// The procedure's verbs; kProcedureSucceeded only after a verified update,
+// erase or backup.
+int ProgramBridgeFlash(RunWindow& window, const char* path);
+int EraseBridgeFlash(RunWindow& window, const char* path);
+int BackupBridgeFlash(RunWindow& window, const char* path);
 
 }  // namespace program

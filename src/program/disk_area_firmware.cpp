@@ -14,6 +14,7 @@ namespace program {
 
 namespace {
 
+
 // What every run asks the disk and the chip first.
 struct AreaFacts {
   DiskArea area;
@@ -119,7 +120,7 @@ bool EraseDiskFirmwareArea(RunWindow& window, const char* path, int chipType) {
 }
 
 bool BackupDiskFirmwareArea(RunWindow& window, const char* path, int chipType) {
-  const std::uint32_t size = Transfer().flashSize;
+  const std::uint32_t size = window.transfer().flashSize;
   // An unsettled or refused area is a failed read: the shared step then
   // writes no file.
   const FlashReader readArea = [&](std::uint8_t* buffer, std::uint32_t length) {
@@ -163,17 +164,23 @@ bool ProgramDiskFirmwareArea(RunWindow& window, const char* path, int chipType) 
   return true;
 }
 
-int DiskAreaProcedure(RunWindow& window, const char* path) {
-  const int chipType = window.facts().chipType;
-  if (IsEraseOnlyRun(window)) {
-    if (!EraseDiskFirmwareArea(window, path, chipType)) return kProcedureFailed;
-  } else if (IsBackupOnlyRun(window)) {
-    return BackupDiskFirmwareArea(window, path, chipType) ? kProcedureSucceeded : kProcedureFailed;
-  } else if (!ProgramDiskFirmwareArea(window, path, chipType)) {
-    return kProcedureFailed;
-  }
+namespace {
+int PowerCycleAfter(RunWindow& window, bool done) {
+  if (!done) return kProcedureFailed;
   window.Message(kPowerCycle, kCaptionMessage, MessageIcon::None);
   return kProcedureSucceeded;
+}
+}  // namespace
+
+int ProgramDiskAreaFirmware(RunWindow& window, const char* path) {
+  return PowerCycleAfter(window, ProgramDiskFirmwareArea(window, path, window.facts().chipType));
+}
+int EraseDiskAreaFirmware(RunWindow& window, const char* path) {
+  return PowerCycleAfter(window, EraseDiskFirmwareArea(window, path, window.facts().chipType));
+}
+int BackupDiskAreaFirmware(RunWindow& window, const char* path) {
+  return BackupDiskFirmwareArea(window, path, window.facts().chipType) ? kProcedureSucceeded
+                                                                       : kProcedureFailed;
 }
 
 }  // namespace program

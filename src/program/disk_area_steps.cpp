@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "device/disk_commands.h"
+#include "program/guarded_steps.h"
 #include "program/image_file.h"
 #include "program/shared_steps.h"
 
@@ -65,11 +66,7 @@ bool WriteVerifyPiece(RunWindow& window, const DiskArea& area, std::uint64_t lba
     window.ShowStatus(texts.readFailed);
     return false;
   }
-  if (std::memcmp(scratch.data(), piece, length) != 0) {
-    window.ShowStatus(texts.differs);
-    return false;
-  }
-  return true;
+  return RequireEqual(window, piece, scratch.data(), length, {texts.differs});
 }
 
 bool LoadDiskImage(RunWindow& window, std::uint64_t maxLength, std::vector<std::uint8_t>& image) {

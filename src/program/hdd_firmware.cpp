@@ -131,18 +131,24 @@ bool ProgramHddFirmwareArea(RunWindow& window, const char* path, int chipType) {
   return true;
 }
 
-int HddFirmwareProcedure(RunWindow& window, const char* path) {
-  const int chipType = window.facts().chipType;
-  if (IsEraseOnlyRun(window)) {
-    if (!EraseHddFirmwareArea(window, path, chipType)) return kProcedureFailed;
-  } else if (IsBackupOnlyRun(window)) {
-    return BackupHddFirmwareArea(window, path, chipType) ? kProcedureSucceeded : kProcedureFailed;
-  } else if (!ProgramHddFirmwareArea(window, path, chipType)) {
-    return kProcedureFailed;
-  }
+namespace {
+int ResetAfter(RunWindow& window, const char* path, bool done) {
+  if (!done) return kProcedureFailed;
   (void)device::ResetChip(path);  // the chip leaves the bus: the answer may not come
   window.Message(kAutoReset, kCaptionMessage, MessageIcon::None);
   return kProcedureSucceeded;
+}
+}  // namespace
+
+int ProgramHddFirmware(RunWindow& window, const char* path) {
+  return ResetAfter(window, path, ProgramHddFirmwareArea(window, path, window.facts().chipType));
+}
+int EraseHddFirmware(RunWindow& window, const char* path) {
+  return ResetAfter(window, path, EraseHddFirmwareArea(window, path, window.facts().chipType));
+}
+int BackupHddFirmware(RunWindow& window, const char* path) {
+  return BackupHddFirmwareArea(window, path, window.facts().chipType) ? kProcedureSucceeded
+                                                                      : kProcedureFailed;
 }
 
 }  // namespace program

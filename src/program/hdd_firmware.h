@@ -27,7 +27,11 @@ std::uint32_t HddBankEnd(int chipType);
 std::optional<std::uint64_t> HddFirmwareBase(std::uint64_t identifyCapacity,
                                              std::uint64_t lastLba, std::uint32_t sectorSize);
 
-int HddFirmwareProcedure(RunWindow& window, const char* path);
+// The procedure's verbs; kProcedureSucceeded only after a verified update,
+// erase or backup.
+int ProgramHddFirmware(RunWindow& window, const char* path);
+int EraseHddFirmware(RunWindow& window, const char* path);
+int BackupHddFirmware(RunWindow& window, const char* path);
 bool EraseHddFirmwareArea(RunWindow& window, const char* path, int chipType);
 bool BackupHddFirmwareArea(RunWindow& window, const char* path, int chipType);
 bool ProgramHddFirmwareArea(RunWindow& window, const char* path, int chipType);

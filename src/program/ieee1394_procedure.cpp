@@ -9,6 +9,7 @@
 #include "device/passthrough.h"
 #include "host/host.h"
 #include "program/block_transfer.h"
+#include "program/guarded_steps.h"
 #include "program/image_file.h"
 #include "program/procedures.h"
 #include "program/settings.h"
@@ -28,18 +29,23 @@ bool IsErasePoint(std::uint32_t a) { return a == 0 || a == kNvramAddress; }
 
 }  // namespace
 
-int Ieee1394Procedure(RunWindow& window, const char* path) {
-  Transfer().blockSize = kTransfer;
-  if (IsEraseOnlyRun(window)) {
-    // The notice only follows an erase that left the flash blank and the
-    // NVRAM in place.
-    if (!Erase1394KeepNvram(window, path)) return kProcedureFailed;
-    window.Message(kPowerCycle, kCaptionMessage, MessageIcon::None);
-    return kProcedureSucceeded;
-  }
-  if (IsBackupOnlyRun(window))
-    return BackupFlashImage(window, path, 0) ? kProcedureSucceeded : kProcedureFailed;
+int ProgramIeee1394Flash(RunWindow& window, const char* path) {
+  window.transfer().blockSize = kTransfer;
   return Program1394Image(window, path);
+}
+
+int EraseIeee1394Flash(RunWindow& window, const char* path) {
+  window.transfer().blockSize = kTransfer;
+  // The notice only follows an erase that left the flash blank and the
+  // NVRAM in place.
+  if (!Erase1394KeepNvram(window, path)) return kProcedureFailed;
+  window.Message(kPowerCycle, kCaptionMessage, MessageIcon::None);
+  return kProcedureSucceeded;
+}
+
+int BackupIeee1394Flash(RunWindow& window, const char* path) {
+  window.transfer().blockSize = kTransfer;
+  return BackupFlashImage(window, path, 0) ? kProcedureSucceeded : kProcedureFailed;
 }
 
 bool Write1394Range(RunWindow& window, const char* path, std::uint32_t address,
@@ -49,7 +55,7 @@ bool Write1394Range(RunWindow& window, const char* path, std::uint32_t address,
   device::PaddedBuffer buffer(total);
   if (!buffer.ok()) return false;
   std::memcpy(buffer.data(), source, length);
-  const std::uint32_t block = Transfer().blockSize;
+  const std::uint32_t block = window.transfer().blockSize;
   std::uint32_t done = 0;
   while (total > 0) {
     const std::uint32_t a = address + done;
@@ -67,41 +73,35 @@ bool Write1394Range(RunWindow& window, const char* path, std::uint32_t address,
 
 bool Erase1394KeepNvram(RunWindow& window, const char* path) {
   window.ShowStatus(kStartEraseOnly);
-  const std::uint32_t size = Transfer().flashSize;
+  const std::uint32_t size = window.transfer().flashSize;
   device::PaddedBuffer ff(std::max(size, kTransfer));
-  std::vector<std::uint8_t> nvram;
-  try {
-    nvram.assign(kNvramSize, 0);
-  } catch (const std::bad_alloc&) {
-    nvram.clear();
-  }
-  if (!ff.ok() || nvram.empty()) {
+  if (!ff.ok()) {
     window.ShowStatus(kAllocateBuffersError);
     return false;
   }
   std::memset(ff.data(), 0xFF, std::max(size, kTransfer));
-  std::uint8_t check[kNvramSize];
-  const auto read = [&](std::uint8_t* into) {
-    return ReadFlashRange(window, path, kNvramAddress, into, kNvramSize);
-  };
-  if (!ReadTwiceAgreeing(read, nvram.data(), check, kNvramSize)) {
-    window.ShowStatus(kNvramReadFail);
-    return false;
-  }
-
-  // Once the erase point of the NVRAM was sent, the record goes back on
-  // every way out; the write at 0x8000 carries the erase flag itself.
-  auto restore = [&] {
-    PollFlash(path);
-    if (!Write1394Range(window, path, kNvramAddress, nvram.data(), kNvramSize)) return false;
-    std::vector<std::uint8_t> check(kNvramSize);
-    return ReadFlashRange(window, path, kNvramAddress, check.data(), kNvramSize) && check == nvram;
-  };
+  // The write at 0x8000 carries the erase flag itself.
+  RegionAccess access{
+      [&window, path](std::uint8_t* into) {
+        return ReadFlashRange(window, path, kNvramAddress, into, kNvramSize);
+      },
+      [&window, path](const std::uint8_t* from) {
+        PollFlash(path);
+        return Write1394Range(window, path, kNvramAddress, from, kNvramSize) ? WriteBack::Written
+                                                                             : WriteBack::Failed;
+      }};
+  KeptRegion nvram(window, kNvramSize, std::move(access),
+                   {kNvramReadFail, kNvramWriteBackFail, nullptr,
+                    nullptr, StatusPaint::Show, true});
+  if (!nvram.Save()) return false;
+  // From the first erase on, nvram's destructor puts the record back on
+  // every way out.
   auto fail = [&](const char* text) {
-    window.ShowStatus(restore() ? text : kNvramWriteBackFail);
+    window.ShowStatus(text);
     return false;
   };
 
+  nvram.AtRisk();
   (void)device::WriteFlashBlockPlain(path, 0, ff.data(), kTransfer, 1);
   host::Current().Sleep(500);
   if (!device::WriteFlashBlockPlain(path, kNvramAddress, ff.data(), kTransfer, 1))
@@ -113,21 +113,16 @@ bool Erase1394KeepNvram(RunWindow& window, const char* path) {
   // A flash that could not be read is not taken as blank.
   if (!ReadFlashRange(window, path, 0, readBack.data(), size))
     return fail(kReadBackErasedError);
-  if (!std::all_of(readBack.data(), readBack.data() + size, [](std::uint8_t b) { return b == 0xFF; }))
-    return fail(kDataNotBlank);
-
-  if (!restore()) {
-    window.ShowStatus(kNvramWriteBackFail);
-    return false;
-  }
+  if (!RequireBlank(window, readBack.data(), size)) return false;
+  if (!nvram.Restore()) return false;
   window.ShowStatus(kEraseAllSuccess);
   return true;
 }
 
 int Program1394Image(RunWindow& window, const char* path) {
   std::vector<std::uint8_t> file;
-  const std::uint64_t flash = ReportedFlashBytes(window.facts()).value_or(Transfer().flashSize);
-  const ImageRules rules{std::min<std::uint64_t>(flash, Transfer().flashSize), kOpenFileError,
+  const std::uint64_t flash = ReportedFlashBytes(window.facts()).value_or(window.transfer().flashSize);
+  const ImageRules rules{std::min<std::uint64_t>(flash, window.transfer().flashSize), kOpenFileError,
                          kAllocateBuffersError};
   if (!LoadImageFile(window, window.options().imageFile, rules, file)) return kProcedureFailed;
   const std::uint32_t l = static_cast<std::uint32_t>(file.size());
@@ -159,10 +154,8 @@ int Program1394Image(RunWindow& window, const char* path) {
     window.ShowStatus(kReadCommandFail);
     return kProcedureFailed;
   }
-  if (std::memcmp(image.data(), readBack.data(), s) != 0) {
-    window.ShowStatus(kDataCompareFail);
+  if (!RequireEqual(window, image.data(), readBack.data(), s, {kDataCompareFail}))
     return kProcedureFailed;
-  }
   window.ShowStatus(kProgrammingSuccess);
   window.Message(kPowerCycle, kCaptionMessage, MessageIcon::None);
   return kProcedureSucceeded;

@@ -9,7 +9,11 @@
 
 namespace program {
 
-int Ieee1394Procedure(RunWindow& window, const char* path);
+// The procedure's verbs: kProcedureSucceeded only after a verified update,
+// erase or backup.
+int ProgramIeee1394Flash(RunWindow& window, const char* path);
+int EraseIeee1394Flash(RunWindow& window, const char* path);
+int BackupIeee1394Flash(RunWindow& window, const char* path);
 // The erase-only run: true when the flash reads blank and the NVRAM is back.
 bool Erase1394KeepNvram(RunWindow& window, const char* path);
 // kProcedureSucceeded only after the flash compared equal to the image.

@@ -9,6 +9,7 @@
 #include "device/flash_commands.h"
 #include "device/flash_busy.h"
 #include "host/stdio_file.h"
+#include "program/guarded_steps.h"
 #include "program/image_file.h"
 #include "program/shared_steps.h"
 
@@ -16,12 +17,6 @@ namespace program {
 
 namespace {
 
-
-bool AllErased(const std::vector<std::uint8_t>& data) {
-  for (std::uint8_t b : data)
-    if (b != 0xFF) return false;
-  return true;
-}
 
 // Pre-erase, erase, wait and read back: true only when the whole ROM was seen
 // to read 0xFF. Each failure has shown its own text.
@@ -45,11 +40,8 @@ bool EraseAndCheck(RunWindow& window, const char* path, int flashTypeIndex,
     window.RepaintStatus(kEraseReadBackFail);
     return false;
   }
-  if (!AllErased(readBack)) {
-    window.RepaintStatus(kNotErased);
-    return false;
-  }
-  return true;
+  return RequireBlank(window, readBack.data(), readBack.size(),
+                      {kNotErased, StatusPaint::Repaint});
 }
 
 int EraseOnly(RunWindow& window, const char* path, int flashTypeIndex) {
@@ -119,10 +111,9 @@ int Program(RunWindow& window, const char* path, int flashTypeIndex) {
     window.RepaintStatus(kReadFail);
     return kProcedureFailed;
   }
-  if (readBack != image) {
-    window.RepaintStatus(kCompareFail);
+  if (!RequireEqual(window, image.data(), readBack.data(), kRomSize,
+                    {kCompareFail, StatusPaint::Repaint}))
     return kProcedureFailed;
-  }
   window.RepaintStatus(kProgrammingCompareSuccess);
   window.Message(kPowerCycle, kCaptionMessage, MessageIcon::None);
   return kProcedureSucceeded;
@@ -136,23 +127,29 @@ bool WaitRomReady(const char* path) {
   return device::WaitRomReadyWithin(path, device::RomReadyLimitMs());
 }
 
-int RunInternalRomProcedure(RunWindow& window, const char* path) {
-  return RunInternalRomParallelFlash(window, path, window.options().flashTypeIndex);
+namespace {
+// The erase-only and backup runs switch to the internal ROM first (an A1
+// chip is there already).
+bool SwitchedToRom(RunWindow& window, const char* path) {
+  if (window.options().a1ChipChecked || device::SwitchToInternalRom(path)) return true;
+  window.RepaintStatus(kInternalRomSwitchFail);
+  return false;
+}
+}  // namespace
+
+// The part chosen in the flash type list travels with the pre-erase and
+// program commands.
+int ProgramInternalRomFlash(RunWindow& window, const char* path) {
+  return Program(window, path, window.options().flashTypeIndex);
 }
 
-int RunInternalRomParallelFlash(RunWindow& window, const char* path, int flashTypeIndex) {
-  const RunOptions options = window.options();
-  const bool eraseOnly = window.facts().eraseOnly != 0;
-  // These chips act on the erase-only and backup boxes whether or not the
-  // panel that holds them is shown.
-  if (eraseOnly || options.backupOnlyChecked) {
-    if (!options.a1ChipChecked && !device::SwitchToInternalRom(path)) {
-      window.RepaintStatus(kInternalRomSwitchFail);
-      return kProcedureFailed;
-    }
-    return eraseOnly ? EraseOnly(window, path, flashTypeIndex) : BackupOnly(window, path);
-  }
-  return Program(window, path, flashTypeIndex);
+int EraseInternalRomFlash(RunWindow& window, const char* path) {
+  if (!SwitchedToRom(window, path)) return kProcedureFailed;
+  return EraseOnly(window, path, window.options().flashTypeIndex);
+}
+
+int BackupInternalRomFlash(RunWindow& window, const char* path) {
+  return SwitchedToRom(window, path) ? BackupOnly(window, path) : kProcedureFailed;
 }
 
 }  // namespace program

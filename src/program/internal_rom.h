@@ -17,9 +17,10 @@ inline constexpr std::uint32_t kRomSize = 0x10000;
 // (device::RomReadyLimitMs), or at once when a status read goes unanswered.
 bool WaitRomReady(const char* path);
 
-// Returns kProcedureSucceeded only after a verified update, erase or backup.
-int RunInternalRomParallelFlash(RunWindow& window, const char* path, int flashTypeIndex);
-// The procedure table's entry: the part chosen in the flash type list.
-int RunInternalRomProcedure(RunWindow& window, const char* path);
+// The procedure's verbs: kProcedureSucceeded only after a verified update,
+// erase or backup. The part is the one chosen in the flash type list.
+int ProgramInternalRomFlash(RunWindow& window, const char* path);
+int EraseInternalRomFlash(RunWindow& window, const char* path);
+int BackupInternalRomFlash(RunWindow& window, const char* path);
 
 }  // namespace program

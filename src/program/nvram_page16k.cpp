@@ -8,6 +8,7 @@
 #include "device/flash_kind.h"
 #include "device/spi_commands.h"
 #include "identify/image_checks.h"
+#include "program/guarded_steps.h"
 #include "program/paged_flash.h"
 #include "program/procedures.h"
 #include "program/shared_steps.h"
@@ -25,40 +26,57 @@ struct Run {
   RunOptions options;
   bool signature = false;  // the image starts with its own 4 KB NVRAM area
   bool keepNvram = false;  // the flash's NVRAM goes back in front of the code
-  std::vector<std::uint8_t> nvram;
 };
 
-// Programs the kept NVRAM back at flash address 0 and reads it back. Shows
-// why it failed and returns false; shows nothing on success.
-bool RestoreNvram(const Run& run) {
-  std::vector<std::uint8_t> readBack;
-  if (!SizeBuffer(run.window, readBack, kNvramArea, kAllocateBuffersError)) return false;
-  PollFlash(run.path);
-  if (!device::WriteFlash(run.path, 0, run.nvram.data(), static_cast<std::int32_t>(kNvramArea))) {
-    run.window.RepaintStatus(kNvramWriteBackFail);
-    return false;
-  }
-  PollFlash(run.path);
-  if (!device::ReadFlashWhole(run.path, 0, readBack.data(),
-                              static_cast<std::int32_t>(kNvramArea))) {
-    run.window.RepaintStatus(kNvramWriteBackFail);
-    return false;
-  }
-  if (std::memcmp(readBack.data(), run.nvram.data(), kNvramArea) != 0) {
-    run.window.RepaintStatus(kNvramCompareFail);
-    return false;
-  }
-  return true;
+// The NVRAM area at flash address 0, programmed back over the erased area.
+KeptRegion KeptNvram(RunWindow& window, const char* path) {
+  RegionAccess access{
+      [path](std::uint8_t* into) {
+        return device::ReadFlashWhole(path, 0, into, static_cast<std::int32_t>(kNvramArea)) != 0;
+      },
+      [path](const std::uint8_t* from) {
+        PollFlash(path);
+        if (!device::WriteFlash(path, 0, from, static_cast<std::int32_t>(kNvramArea)))
+          return WriteBack::Failed;
+        PollFlash(path);
+        return WriteBack::Written;
+      }};
+  return KeptRegion(window, kNvramArea, std::move(access),
+                    {kNvramReadFail, kNvramWriteBackFail, kNvramWriteBackFail,
+                     kNvramCompareFail, StatusPaint::Repaint});
 }
 
-// Until page 0 is in place the NVRAM lives only in memory: a failure puts it
-// back, best effort, before the run ends.
-int FailKeepingNvram(const Run& run, bool nvramAtRisk) {
-  if (nvramAtRisk) (void)RestoreNvram(run);
-  return kProcedureFailed;
+// Where programming starts in the file: past the image's own NVRAM area
+// when that is left out; chip type 10 takes its 80-byte record from the
+// image all the same.
+std::size_t SkipImageNvram(const Run& run, const std::vector<std::uint8_t>& file,
+                           KeptRegion& nvram) {
+  if (!run.signature || run.options.nvramChecked) return 0;
+  if (device::ChipRowFor(run.window.facts().chipType).imageNvramRecord && file.size() > kImageNvramRecord) {
+    const std::size_t n =
+        std::min<std::size_t>(kImageNvramRecordSize, file.size() - kImageNvramRecord);
+    std::memcpy(nvram.data() + kImageNvramRecord, file.data() + kImageNvramRecord, n);
+  }
+  return kNvramArea;
 }
 
-int ProgramImage(Run& run, const PagedImage& image) {
+// The next page from n bytes of the file. In keep-NVRAM mode each page is
+// 4 KB carried over (the NVRAM first, then the last 4 KB of the previous
+// chunk) followed by 12 KB of the chunk.
+void BuildPage(bool keepNvram, const std::uint8_t* from, std::size_t n, const std::uint8_t* carry,
+               std::vector<std::uint8_t>& page, std::vector<std::uint8_t>& chunk) {
+  if (!keepNvram) {
+    std::fill(page.begin(), page.end(), 0);
+    std::memcpy(page.data(), from, n);
+    return;
+  }
+  std::fill(chunk.begin(), chunk.end(), 0);
+  std::memcpy(chunk.data(), from, n);
+  std::memcpy(page.data(), carry, kNvramArea);
+  std::memcpy(page.data() + kNvramArea, chunk.data(), kPage16K - kNvramArea);
+}
+
+int ProgramImage(Run& run, KeptRegion& nvram, const PagedImage& image) {
   RunWindow& window = run.window;
   const int chipType = window.facts().chipType;
   std::vector<std::uint8_t> page;
@@ -68,89 +86,70 @@ int ProgramImage(Run& run, const PagedImage& image) {
     return kProcedureFailed;
   if (device::ChipRowFor(chipType).clearsPageSize) (void)device::ClearFlashPageSize(run.path);
 
-  bool nvramAtRisk = false;
+  // From the first erase until page 0 is in place the NVRAM lives only in
+  // memory: nvram's destructor puts it back on every way out.
   if (!EraseUnitsBlankChecked(window, run.path, EraseUnitCount(image.extent),
-                              [&] { nvramAtRisk = run.keepNvram; }))
-    return FailKeepingNvram(run, nvramAtRisk);
+                              [&] { nvram.AtRisk(); }))
+    return kProcedureFailed;
 
   window.RepaintStatus(kProgressProgramming);
   const std::vector<std::uint8_t>& file = image.bytes;
-  std::size_t offset = 0;
-  if (run.signature && !run.options.nvramChecked) {
-    // The image's own NVRAM area is left out; chip type 10 takes its 80-byte
-    // record from the image all the same.
-    if (device::ChipRowFor(chipType).imageNvramRecord && file.size() > kImageNvramRecord) {
-      const std::size_t n =
-          std::min<std::size_t>(kImageNvramRecordSize, file.size() - kImageNvramRecord);
-      std::memcpy(run.nvram.data() + kImageNvramRecord, file.data() + kImageNvramRecord, n);
-    }
-    offset = kNvramArea;
-  }
+  std::size_t offset = SkipImageNvram(run, file, nvram);
 
   const PageWriter write = [&](std::uint32_t a, const std::uint8_t* d, std::uint32_t n) {
     return EngineWrite(run.path, a, d, n);
   };
-  // In keep-NVRAM mode each page is 4 KB carried over (the NVRAM first, then
-  // the last 4 KB of the previous chunk) followed by 12 KB of the chunk.
-  std::vector<std::uint8_t>& carry = run.nvram;
+  std::uint8_t* carry = nvram.data();
   std::uint32_t p = 0;
   while (offset < file.size()) {
     const std::size_t n = std::min<std::size_t>(kPage16K, file.size() - offset);
-    if (run.keepNvram) {
-      std::fill(chunk.begin(), chunk.end(), 0);
-      std::memcpy(chunk.data(), file.data() + offset, n);
-      std::memcpy(page.data(), carry.data(), kNvramArea);
-      std::memcpy(page.data() + kNvramArea, chunk.data(), kPage16K - kNvramArea);
-    } else {
-      std::fill(page.begin(), page.end(), 0);
-      std::memcpy(page.data(), file.data() + offset, n);
-    }
+    BuildPage(run.keepNvram, file.data() + offset, n, carry, page, chunk);
     offset += n;
     if (!ProgramAndVerify(window, run.path, write, p, page.data(), kPage16K))
-      return FailKeepingNvram(run, nvramAtRisk && p == 0);
-    if (run.keepNvram && p == 0) {
-      // From here on the flash holds the NVRAM; its buffer becomes the carry.
-      nvramAtRisk = false;
-    }
+      return kProcedureFailed;
+    // From here on the flash holds the NVRAM; its buffer becomes the carry.
+    if (p == 0) nvram.InPlace();
     window.RepaintStatus(window.StatusText() + ".");
     if (run.keepNvram)
-      std::memcpy(carry.data(), chunk.data() + (kPage16K - kNvramArea), kNvramArea);
+      std::memcpy(carry, chunk.data() + (kPage16K - kNvramArea), kNvramArea);
     p += kPage16K;
   }
   if (run.keepNvram && image.extent != p) {
     // The last carry: the image's final 4 KB (or, with no page written, the NVRAM).
-    if (!ProgramAndVerify(window, run.path, write, p, carry.data(), kNvramArea))
-      return FailKeepingNvram(run, nvramAtRisk && p == 0);
+    if (!ProgramAndVerify(window, run.path, write, p, carry, kNvramArea))
+      return kProcedureFailed;
+    nvram.InPlace();
   }
   window.RepaintStatus(kProgrammingSuccess);
   window.Message(kPowerCycle, kCaptionMessage, MessageIcon::None);
   return kProcedureSucceeded;
 }
 
-int EraseOnly(const Run& run) {
-  if (device::ChipRowFor(run.window.facts().chipType).clearsPageSize) (void)device::ClearFlashPageSize(run.path);
-  const bool erased = EraseWholeFlash(run.window, run.path);
-  bool restored = true;
+int EraseOnly(const Run& run, KeptRegion& nvram) {
+  if (device::ChipRowFor(run.window.facts().chipType).clearsPageSize)
+    (void)device::ClearFlashPageSize(run.path);
   // The NVRAM goes back even after a failed erase: part of it may be gone.
-  if (!run.options.nvramChecked) restored = RestoreNvram(run);
+  if (!run.options.nvramChecked) nvram.AtRisk();
+  const bool erased = EraseWholeFlash(run.window, run.path);
+  const bool restored = nvram.Restore();
   if (!erased || !restored) return kProcedureFailed;
   run.window.Message(kPowerCycle, kCaptionMessage, MessageIcon::None);
   return kProcedureSucceeded;
 }
 
-}  // namespace
-
-int RunNvramPage16K(RunWindow& window, const char* path) {
+// Every mode shares the first steps: the image signature, the image (when
+// programming), the kept NVRAM, write enable and unprotect.
+int RunPage16K(RunWindow& window, const char* path, RunMode mode) {
   const ChipState& facts = window.facts();
-  Run run{window, path, window.options(), false, false, {}};
+  Run run{window, path, window.options(), false, false};
   const int chipType = facts.chipType;
   run.signature =
       device::ChipRowFor(chipType).signedImage || identify::ImageCarriesNvram(run.options.imageFile, chipType);
   window.SetImageSignatureResult(run.signature ? 1 : 0);
   run.keepNvram = !(run.signature && run.options.nvramChecked);
 
-  const bool eraseOnly = IsEraseOnlyRun(window);
-  const bool backupOnly = !eraseOnly && IsBackupOnlyRun(window);
+  const bool eraseOnly = mode == RunMode::EraseOnly;
+  const bool backupOnly = mode == RunMode::BackupOnly;
   // The image is read and sized before anything is sent to the chip.
   PagedImage image;
   if (!eraseOnly && !backupOnly &&
@@ -158,20 +157,14 @@ int RunNvramPage16K(RunWindow& window, const char* path) {
                       FlashCapacity(window), image))
     return kProcedureFailed;
 
+  KeptRegion nvram = KeptNvram(window, path);
   if (run.keepNvram) {
-    std::vector<std::uint8_t> check;
-    if (!SizeBuffer(window, run.nvram, kNvramArea, kAllocateBuffersError) ||
-        !SizeBuffer(window, check, kNvramArea, kAllocateBuffersError))
-      return kProcedureFailed;
-    const auto read = [path](std::uint8_t* into) {
-      return device::ReadFlashWhole(path, 0, into, static_cast<std::int32_t>(kNvramArea)) != 0;
-    };
     // A part still busy reads 0xFF, which is no copy of the NVRAM.
-    if (!device::WaitFlashReady(path) ||
-        !ReadTwiceAgreeing(read, run.nvram.data(), check.data(), kNvramArea)) {
+    if (!device::WaitFlashReady(path)) {
       window.RepaintStatus(kNvramReadFail);
       return kProcedureFailed;
     }
+    if (!nvram.Save()) return kProcedureFailed;
   }
   if (facts.atmelFlashId != -1) {
     (void)device::FlashWriteEnable(path);
@@ -185,10 +178,23 @@ int RunNvramPage16K(RunWindow& window, const char* path) {
       device::AsChipType(chipType) != ChipType::Txr847)
     (void)device::UnprotectFlash(path);
 
-  if (eraseOnly) return EraseOnly(run);
+  if (eraseOnly) return EraseOnly(run, nvram);
   if (backupOnly)
-    return BackupPagedFlash(window, path, run.options.nvramChecked ? 0 : kNvramArea) ? kProcedureSucceeded : kProcedureFailed;
-  return ProgramImage(run, image);
+    return BackupPagedFlash(window, path, run.options.nvramChecked ? 0 : kNvramArea) ? kProcedureSucceeded
+                                                                          : kProcedureFailed;
+  return ProgramImage(run, nvram, image);
+}
+
+}  // namespace
+
+int ProgramNvramPage16K(RunWindow& window, const char* path) {
+  return RunPage16K(window, path, RunMode::Program);
+}
+int EraseNvramPage16K(RunWindow& window, const char* path) {
+  return RunPage16K(window, path, RunMode::EraseOnly);
+}
+int BackupNvramPage16K(RunWindow& window, const char* path) {
+  return RunPage16K(window, path, RunMode::BackupOnly);
 }
 
 }  // namespace program

@@ -10,6 +10,10 @@
 
 namespace program {
 
-int RunNvramPage16K(RunWindow& window, const char* path);
+// The procedure's verbs: kProcedureSucceeded only after a verified update,
+// erase or backup.
+int ProgramNvramPage16K(RunWindow& window, const char* path);
+int EraseNvramPage16K(RunWindow& window, const char* path);
+int BackupNvramPage16K(RunWindow& window, const char* path);
 
 }  // namespace program

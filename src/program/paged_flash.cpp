@@ -6,6 +6,7 @@
 
 #include "device/flash_commands.h"
 #include "program/image_file.h"
+#include "program/guarded_steps.h"
 #include "program/settings.h"
 #include "program/shared_steps.h"
 
@@ -20,7 +21,7 @@ std::uint64_t RoundUp16K(std::uint64_t n) { return (n + kPage16K - 1) / kPage16K
 }  // namespace
 
 std::uint64_t FlashCapacity(const RunWindow& window) {
-  return ReportedFlashBytes(window.facts()).value_or(Transfer().flashSize);
+  return ReportedFlashBytes(window.facts()).value_or(window.transfer().flashSize);
 }
 
 bool LoadPagedImage(RunWindow& window, const std::string& fileName, std::uint32_t shift,
@@ -58,7 +59,7 @@ bool EraseUnitsBlankChecked(RunWindow& window, const char* path, std::uint32_t u
         window.RepaintStatus(kEraseReadBackFailLower);
         return false;
       }
-      if (!CheckErased(window, half.data(), kPage16K)) return false;
+      if (!RequireBlank(window, half.data(), kPage16K)) return false;
     }
   }
   return true;
@@ -80,11 +81,8 @@ bool ProgramAndVerify(RunWindow& window, const char* path, const PageWriter& wri
     window.RepaintStatus(kWriteCommandFail);
     return false;
   }
-  if (std::memcmp(readBack.data(), data, length) != 0) {
-    window.RepaintStatus(kDataCompareFail);
-    return false;
-  }
-  return true;
+  return RequireEqual(window, data, readBack.data(), length,
+                      {kDataCompareFail, StatusPaint::Repaint});
 }
 
 bool BackupPagedFlash(RunWindow& window, const char* path, std::uint32_t skip) {
@@ -92,7 +90,7 @@ bool BackupPagedFlash(RunWindow& window, const char* path, std::uint32_t skip) {
     const auto size = static_cast<std::uint32_t>(window.facts().flashSizeKb) * 1024u;
     return BackupFlashToFile(window, BlockReader(window, path), size, skip);
   }
-  return BackupFlashToFile(window, WholeRangeReader(path), Transfer().flashSize, skip);
+  return BackupFlashToFile(window, WholeRangeReader(path), window.transfer().flashSize, skip);
 }
 
 bool EngineWrite(const char* path, std::uint32_t address, const std::uint8_t* data,

@@ -23,19 +23,29 @@ int RefuseImageTooLarge(RunWindow& window, const char*) {
 }
 
 constexpr std::array kRows = {
-    ProcedureRow{Procedure::None, "none", nullptr},
-    ProcedureRow{Procedure::RefusedImageTooLarge, "image too large", &RefuseImageTooLarge},
-    ProcedureRow{Procedure::DiskAreaFirmware, "disk-area firmware", &DiskAreaProcedure},
-    ProcedureRow{Procedure::HddHostedFirmware, "HDD-hosted firmware", &HddFirmwareProcedure},
-    ProcedureRow{Procedure::SstSerialFlash, "SST serial flash", &RunSstSerialFlash},
-    ProcedureRow{Procedure::NvramPage16K, "NVRAM-preserving 16 KB pages", &RunNvramPage16K},
-    ProcedureRow{Procedure::BlockCommandFlash, "block-command flash", &BlockFlashProcedure},
-    ProcedureRow{Procedure::Ieee1394BridgeFlash, "IEEE 1394 bridge flash", &Ieee1394Procedure},
-    ProcedureRow{Procedure::StandardSerialFlash, "standard serial flash", &RunStandardSerialFlash},
+    ProcedureRow{Procedure::None, "none", nullptr, nullptr, nullptr},
+    ProcedureRow{Procedure::RefusedImageTooLarge, "image too large", &RefuseImageTooLarge,
+                 &RefuseImageTooLarge, &RefuseImageTooLarge},
+    ProcedureRow{Procedure::DiskAreaFirmware, "disk-area firmware", &ProgramDiskAreaFirmware,
+                 &EraseDiskAreaFirmware, &BackupDiskAreaFirmware},
+    ProcedureRow{Procedure::HddHostedFirmware, "HDD-hosted firmware", &ProgramHddFirmware,
+                 &EraseHddFirmware, &BackupHddFirmware},
+    ProcedureRow{Procedure::SstSerialFlash, "SST serial flash", &ProgramSstSerialFlash,
+                 &EraseSstSerialFlash, &BackupSstSerialFlash},
+    ProcedureRow{Procedure::NvramPage16K, "NVRAM-preserving 16 KB pages", &ProgramNvramPage16K,
+                 &EraseNvramPage16K, &BackupNvramPage16K},
+    ProcedureRow{Procedure::BlockCommandFlash, "block-command flash", &ProgramBlockFlash,
+                 &EraseBlockFlash, &BackupBlockFlash},
+    ProcedureRow{Procedure::Ieee1394BridgeFlash, "IEEE 1394 bridge flash", &ProgramIeee1394Flash,
+                 &EraseIeee1394Flash, &BackupIeee1394Flash},
+    ProcedureRow{Procedure::StandardSerialFlash, "standard serial flash",
+                 &ProgramStandardSerialFlash, &EraseStandardSerialFlash,
+                 &BackupStandardSerialFlash},
     ProcedureRow{Procedure::InternalRomParallelFlash, "internal-ROM parallel flash",
-                 &RunInternalRomProcedure},
+                 &ProgramInternalRomFlash, &EraseInternalRomFlash, &BackupInternalRomFlash,
+                 ModeSource::BoxesAlone},
     ProcedureRow{Procedure::BridgeBehindController, "bridge behind controller",
-                 &BridgeFlashProcedure},
+                 &ProgramBridgeFlash, &EraseBridgeFlash, &BackupBridgeFlash},
 };
 
 // Rows are looked up by position: keep them in the enum's order.
@@ -108,9 +118,29 @@ const char* MissingFactText(std::uint32_t missing) {
   return kBridgeVersionUnread;
 }
 
+RunMode ModeOf(const ProcedureRow& row, const RunWindow& window) {
+  if (row.modes == ModeSource::BoxesAlone) {
+    if (window.facts().eraseOnly != 0) return RunMode::EraseOnly;
+    return window.options().backupOnlyChecked ? RunMode::BackupOnly : RunMode::Program;
+  }
+  if (IsEraseOnlyRun(window)) return RunMode::EraseOnly;
+  return IsBackupOnlyRun(window) ? RunMode::BackupOnly : RunMode::Program;
+}
+
+int RunVerb(Procedure procedure, RunWindow& window, const char* path) {
+  const ProcedureRow& row = RowOf(procedure);
+  if (row.program == nullptr) return kProcedureFailed;
+  switch (ModeOf(row, window)) {
+    case RunMode::EraseOnly: return row.eraseOnly(window, path);
+    case RunMode::BackupOnly: return row.backupOnly(window, path);
+    case RunMode::Program: break;
+  }
+  return row.program(window, path);
+}
+
 RunOutcome RunProcedure(Procedure procedure, RunWindow& window, const char* path) {
   const ProcedureRow& row = RowOf(procedure);
-  if (row.entry == nullptr) return RunOutcome::NothingRan;
+  if (row.program == nullptr) return RunOutcome::NothingRan;
   if (ProcedureBuilt(procedure)) {
     const std::uint32_t missing = FactsNeeded(procedure, window) & window.facts().unreadFacts;
     if (missing != 0) {
@@ -118,7 +148,7 @@ RunOutcome RunProcedure(Procedure procedure, RunWindow& window, const char* path
       return RunOutcome::Failed;
     }
   }
-  return OutcomeOf(row.entry(window, path));
+  return OutcomeOf(RunVerb(procedure, window, path));
 }
 
 bool IsPowerCycleNotice(const std::string& text) {
@@ -131,7 +161,7 @@ const char* ProcedureName(Procedure procedure) { return RowOf(procedure).name; }
 
 bool ProcedureBuilt(Procedure procedure) {
   // The refusal row only shows a box: it is no procedure of its own.
-  return RowOf(procedure).entry != nullptr && procedure != Procedure::RefusedImageTooLarge;
+  return RowOf(procedure).program != nullptr && procedure != Procedure::RefusedImageTooLarge;
 }
 
 }  // namespace program

@@ -1,6 +1,7 @@
 // The procedure table: one row per flash procedure, with the name the
-// console prints and the function Run calls. A new procedure fills in the
-// entry of its row; the dispatch rules (dispatch.h) choose the row.
+// console prints and its verbs (program, erase-only, backup-only). One
+// driver picks the verb from the run's mode; a new procedure fills in its
+// row's verbs; the dispatch rules (dispatch.h) choose the row.
 #pragma once
 
 #include <cstdint>
@@ -31,15 +32,31 @@ inline constexpr int kProcedureSucceeded = 1;
 // Returned only by the refusal row: nothing was sent and Run stays disabled.
 inline constexpr int kProcedureRefused = -1;
 
-// A procedure: runs on the window's thread against the device at path and
-// returns one of the codes above.
-using ProcedureEntry = int (*)(RunWindow& window, const char* path);
+// A verb of a procedure: runs on the window's thread against the device at
+// path and returns one of the codes above.
+using ProcedureVerb = int (*)(RunWindow& window, const char* path);
+
+// What a run does.
+enum class RunMode { Program, EraseOnly, BackupOnly };
+
+// Where a row reads its mode: most follow "RD Version"; the internal-ROM
+// chips act on the erase-only and backup boxes whether or not the panel that
+// holds them is shown.
+enum class ModeSource { RdVersion, BoxesAlone };
 
 struct ProcedureRow {
   Procedure procedure;
-  const char* name;      // for the console's result line
-  ProcedureEntry entry;  // nullptr: not built yet, running it does nothing
+  const char* name;          // for the console's result line
+  ProcedureVerb program;     // nullptr: not built yet, running it does nothing
+  ProcedureVerb eraseOnly;
+  ProcedureVerb backupOnly;
+  ModeSource modes = ModeSource::RdVersion;
 };
+
+RunMode ModeOf(const ProcedureRow& row, const RunWindow& window);
+// The one mode split: runs the row's verb for the window's mode, nothing
+// checked before it.
+int RunVerb(Procedure procedure, RunWindow& window, const char* path);
 
 // Every row, in the order of the Procedure enum.
 std::span<const ProcedureRow> ProcedureTable();
@@ -62,7 +79,7 @@ std::uint32_t FactsNeeded(Procedure procedure, const RunWindow& window);
 // The status text of a run refused for the missing facts (not 0).
 const char* MissingFactText(std::uint32_t missing);
 
-// Runs the procedure's entry and says how it ended. A run whose facts were
+// Runs the procedure's verb and says how it ended. A run whose facts were
 // not all read is refused first: its status text, a failure, nothing sent.
 RunOutcome RunProcedure(Procedure procedure, RunWindow& window, const char* path);
 

@@ -9,6 +9,7 @@
 
 #include "device/chip_state.h"
 #include "identify/image_fingerprint.h"
+#include "program/settings.h"
 #include "program/texts.h"
 
 namespace program {
@@ -54,6 +55,11 @@ class RunWindow {
   // Checks "Include 4K NVRAM" as a click on it would, so the window records
   // includeNvram; facts() and options() of this run follow.
   virtual void CheckIncludeNvram() = 0;
+
+  // The transfer settings a run reads and sets. They are process-wide (the
+  // option controls set them and they outlive the run); a run reaches them
+  // only through the window it is handed.
+  virtual TransferSettings& transfer() const { return Transfer(); }
 
   void AppendStatus(const std::string& piece) { ShowStatus(StatusText() + piece); }
 };

@@ -14,12 +14,14 @@
 #include "device/flash_kind.h"
 #include "device/spi_commands.h"
 #include "host/host.h"
+#include "program/guarded_steps.h"
 #include "program/settings.h"
 #include "host/stdio_file.h"
 
 namespace program {
 
 namespace {
+
 
 std::uint32_t BlockCount(std::uint32_t length, std::uint32_t block) {
   return length / block + (length % block != 0 ? 1 : 0);
@@ -39,7 +41,7 @@ void PollFlash(const char* path) { (void)device::WaitFlashReady(path); }
 
 bool EraseFlashBlocks(RunWindow& window, const char* path, std::uint32_t length) {
   if (!device::WaitFlashReady(path)) DebugTrace(kTraceNotReady);
-  const std::uint32_t block = Transfer().blockSize;
+  const std::uint32_t block = window.transfer().blockSize;
   const std::uint32_t n = BlockCount(length, block);
   window.ShowStatus(kProgressErase);
   for (std::uint32_t i = 0; i < n; ++i) {
@@ -54,7 +56,7 @@ bool EraseFlashBlocks(RunWindow& window, const char* path, std::uint32_t length)
 bool ReadFlashBlocks(RunWindow& window, const char* path, std::uint32_t address,
                      std::uint8_t* buffer, std::uint32_t length) {
   if (!device::WaitFlashReady(path)) DebugTrace(kTraceNotReady);
-  const std::uint32_t block = Transfer().blockSize;
+  const std::uint32_t block = window.transfer().blockSize;
   const std::uint32_t n = BlockCount(length, block);
   window.ShowStatus(kProgressReadFlash);
   for (std::uint32_t i = 0; i < n; ++i) {
@@ -70,7 +72,7 @@ bool ReadFlashBlocks(RunWindow& window, const char* path, std::uint32_t address,
 
 bool EraseWholeFlash(RunWindow& window, const char* path) {
   window.ShowStatus(kStartEraseOnly);
-  const std::uint32_t size = Transfer().flashSize;
+  const std::uint32_t size = window.transfer().flashSize;
   const ChipState& facts = window.facts();
   (void)device::WaitFlashReady(path);
 
@@ -106,7 +108,7 @@ bool EraseWholeFlash(RunWindow& window, const char* path) {
     window.ShowStatus(kReadBackErasedError);
     return false;
   }
-  if (!CheckErased(window, readBack.data(), readBack.size())) return false;
+  if (!RequireBlank(window, readBack.data(), readBack.size())) return false;
   window.ShowStatus(kEraseAllSuccess);
   return true;
 }
@@ -130,7 +132,7 @@ FlashReader ControllerRangeReader(const char* path) {
   const std::string device = path;
   return [device](std::uint8_t* buffer, std::uint32_t length) {
     return device::AtaReadFlashRange(device.c_str(), 0, buffer,
-                                     static_cast<std::int32_t>(length)) == device::kAtaRangeOk;
+                                     static_cast<std::int32_t>(length)) == 0;
   };
 }
 
@@ -147,16 +149,6 @@ bool SizeBuffer(RunWindow& window, std::vector<std::uint8_t>& buffer, std::size_
     buffer.clear();
     window.ShowStatus(failText);
     return false;
-  }
-  return true;
-}
-
-bool CheckErased(RunWindow& window, const std::uint8_t* data, std::size_t length) {
-  for (std::size_t i = 0; i < length; ++i) {
-    if (data[i] != 0xFF) {
-      window.ShowStatus(kDataNotBlank);
-      return false;
-    }
   }
   return true;
 }
@@ -199,7 +191,7 @@ bool BackupFlashToFile(RunWindow& window, const FlashReader& read, std::uint32_t
   window.ShowStatus(kProgressBackup);
 
   // A block reader reads whole blocks, so leave room for the last one.
-  const std::uint32_t block = Transfer().blockSize;
+  const std::uint32_t block = window.transfer().blockSize;
   const std::size_t whole = static_cast<std::size_t>(BlockCount(size, block)) * block;
   std::vector<std::uint8_t> data;
   std::vector<std::uint8_t> check;

@@ -22,7 +22,7 @@ bool ReadFlashBlocks(RunWindow& window, const char* path, std::uint32_t address,
 bool EraseWholeFlash(RunWindow& window, const char* path);
 
 // Reads `length` flash bytes from address 0 into buffer, which holds at least
-// length rounded up to whole blocks (Transfer().blockSize). True when all
+// length rounded up to whole blocks (the window's transfer().blockSize). True when all
 // were read.
 using FlashReader = std::function<bool(std::uint8_t* buffer, std::uint32_t length)>;
 // One read command for the whole range.
@@ -74,9 +74,6 @@ bool BackupFlashToFile(RunWindow& window, const FlashReader& read, std::uint32_t
 // had it shows failText and returns false; the buffer is then empty.
 bool SizeBuffer(RunWindow& window, std::vector<std::uint8_t>& buffer, std::size_t size,
                 const char* failText);
-
-// True when every byte is 0xFF; otherwise shows "Data not 0xff !!".
-bool CheckErased(RunWindow& window, const std::uint8_t* data, std::size_t length);
 
 
 void DebugTrace(const char* text);

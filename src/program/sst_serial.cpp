@@ -14,6 +14,7 @@ namespace program {
 
 namespace {
 
+
 int ProgramImage(RunWindow& window, const char* path, const PagedImage& image) {
   const ChipState& facts = window.facts();
   std::vector<std::uint8_t> page;
@@ -47,27 +48,37 @@ int ProgramImage(RunWindow& window, const char* path, const PagedImage& image) {
   return kProcedureSucceeded;
 }
 
-}  // namespace
-
-int RunSstSerialFlash(RunWindow& window, const char* path) {
-  // This update never keeps the NVRAM: the box says so from now on.
-  window.CheckIncludeNvram();
-  const bool eraseOnly = IsEraseOnlyRun(window);
-  const bool backupOnly = !eraseOnly && IsBackupOnlyRun(window);
-  PagedImage image;
-  if (!eraseOnly && !backupOnly &&
-      !LoadPagedImage(window, window.options().imageFile, 0, FlashCapacity(window), image))
-    return kProcedureFailed;
-
+// Every mode first checks "Include 4K NVRAM" (this update never keeps it);
+// the image is read next, and then an MXIC part is unprotected.
+void Unprotect(RunWindow& window, const char* path) {
   if (device::IsKind(window.facts().flashTypeCode, device::FlashKind::Mxic))
     (void)device::UnprotectFlash(path);
-  if (eraseOnly) {
-    if (!EraseWholeFlash(window, path)) return kProcedureFailed;
-    window.Message(kPowerCycle, kCaptionMessage, MessageIcon::None);
-    return kProcedureSucceeded;
-  }
-  if (backupOnly) return BackupPagedFlash(window, path, 0) ? kProcedureSucceeded : kProcedureFailed;
+}
+
+}  // namespace
+
+
+int ProgramSstSerialFlash(RunWindow& window, const char* path) {
+  window.CheckIncludeNvram();
+  PagedImage image;
+  if (!LoadPagedImage(window, window.options().imageFile, 0, FlashCapacity(window), image))
+    return kProcedureFailed;
+  Unprotect(window, path);
   return ProgramImage(window, path, image);
+}
+
+int EraseSstSerialFlash(RunWindow& window, const char* path) {
+  window.CheckIncludeNvram();
+  Unprotect(window, path);
+  if (!EraseWholeFlash(window, path)) return kProcedureFailed;
+  window.Message(kPowerCycle, kCaptionMessage, MessageIcon::None);
+  return kProcedureSucceeded;
+}
+
+int BackupSstSerialFlash(RunWindow& window, const char* path) {
+  window.CheckIncludeNvram();
+  Unprotect(window, path);
+  return BackupPagedFlash(window, path, 0) ? kProcedureSucceeded : kProcedureFailed;
 }
 
 }  // namespace program

@@ -8,6 +8,10 @@
 
 namespace program {
 
-int RunSstSerialFlash(RunWindow& window, const char* path);
+// The procedure's verbs: kProcedureSucceeded only after a verified update,
+// erase or backup.
+int ProgramSstSerialFlash(RunWindow& window, const char* path);
+int EraseSstSerialFlash(RunWindow& window, const char* path);
+int BackupSstSerialFlash(RunWindow& window, const char* path);
 
 }  // namespace program

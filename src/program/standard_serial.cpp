@@ -13,6 +13,7 @@
 #include "device/spi_commands.h"
 #include "host/host.h"
 #include "identify/device_identify.h"
+#include "program/guarded_steps.h"
 #include "program/image_file.h"
 #include "program/procedures.h"
 #include "program/settings.h"
@@ -21,6 +22,7 @@
 namespace program {
 
 namespace {
+
 
 // Erase one unit, then wait 500 ms and check that the flash settled.
 bool EraseSectorAndSettle(RunWindow& window, const char* path, std::uint32_t address) {
@@ -69,40 +71,22 @@ bool EraseForSmallImage(RunWindow& window, const char* path, std::size_t fileLen
 }
 
 // The NVRAM record a small image keeps: read whole before the first erase,
-// written back and checked on every way out once an erase was sent.
-struct KeptNvram {
-  std::uint8_t bytes[kNvramRecordSize] = {};
-  bool kept = false;    // read whole and due to go back
-  bool erased = false;  // an erase was sent, so the record may be gone
-};
-
-// Writes the record back and reads it again. False, with its status shown,
-// when it did not go back as it was: the chip has lost its settings.
-bool RestoreNvram(RunWindow& window, const char* path, const KeptNvram& record) {
-  if (!device::WriteFlash(path, kNvramRecordAddress, record.bytes, kNvramRecordSize)) {
-    window.ShowStatus(kNvramWriteBackFail);
-    return false;
-  }
-  std::uint8_t check[kNvramRecordSize] = {};
-  if (!device::ReadFlashWhole(path, kNvramRecordAddress, check, kNvramRecordSize) ||
-      std::memcmp(check, record.bytes, kNvramRecordSize) != 0) {
-    window.ShowStatus(kNvramCompareFail);
-    return false;
-  }
-  std::fputs("write NVRAM O.K.\n", stdout);
-  return true;
-}
-
-// A failed run whose step showed its text: the record goes back where an
-// erase may have taken it (best effort; a failed write-back replaces the
-// text, as the lost settings matter more).
-int Failed(RunWindow& window, const char* path, const KeptNvram& record) {
-  if (record.kept && record.erased) (void)RestoreNvram(window, path, record);
-  return kProcedureFailed;
-}
-int Fail(RunWindow& window, const char* path, const KeptNvram& record, const char* text) {
-  window.ShowStatus(text);
-  return Failed(window, path, record);
+// written back and checked on every way out once an erase was sent (a
+// failed write-back replaces the failure's text: the lost settings matter
+// more).
+KeptRegion KeptRecord(RunWindow& window, const char* path) {
+  RegionAccess access{
+      [path](std::uint8_t* into) {
+        return device::ReadFlashWhole(path, kNvramRecordAddress, into, kNvramRecordSize) != 0;
+      },
+      [path](const std::uint8_t* from) {
+        return device::WriteFlash(path, kNvramRecordAddress, from, kNvramRecordSize)
+                   ? WriteBack::Written
+                   : WriteBack::Failed;
+      },
+      [] { std::fputs("write NVRAM O.K.\n", stdout); }};
+  return KeptRegion(window, kNvramRecordSize, std::move(access),
+                    {kNvramReadFail, kNvramWriteBackFail, kNvramCompareFail});
 }
 
 // True when an image of `length` bytes fits the flash: the size
@@ -129,6 +113,58 @@ bool FitsFlash(RunWindow& window, const char* path, std::size_t length) {
   return true;
 }
 
+// An image past 64 KB takes a whole-chip erase, waited for as long as the
+// part may take (all parts of its kind when its size is unknown).
+bool EraseWholeChip(RunWindow& window, const char* path) {
+  if (!device::EraseFlashChip(path)) {
+    window.ShowStatus(kEraseCommandFail);
+    return false;
+  }
+  const ChipState& facts = window.facts();
+  host::Current().Sleep(500);
+  if (!device::WaitFlashReadyWithin(
+          path, device::ChipEraseLimitMs(facts.flashTypeCode, facts.flashSizeKb)))
+    window.ShowStatus(kNotReadyAfterErase);
+  return true;
+}
+
+// A smaller image is erased by units; one within the first 32 KB keeps the
+// NVRAM record, read (when the part was ready) before the first erase.
+bool EraseKeepingRecord(RunWindow& window, const char* path, KeptRegion& record, bool ready,
+                        std::uint32_t length, std::size_t fileLength) {
+  const bool nvramRead = ready && record.Save(true);
+  std::fputs(nvramRead ? "NVRAM O.K.\n" : "NVRAM fail\n", stdout);
+  // Only an image within the first 32 KB leaves the record's place to it;
+  // a record that did not arrive whole, or read differently twice, must not
+  // be erased.
+  const bool keep = length <= kMinimumImage;
+  if (!keep) record.Release();
+  if (keep && !nvramRead) {
+    window.ShowStatus(kNvramReadFail);
+    return false;
+  }
+  if (!KnownSmallEraseLayout(window.facts().amicFlashId)) {
+    window.ShowStatus(kAmicNotSupported);
+    return false;
+  }
+  // From the first erase on, the record goes back on every way out.
+  record.AtRisk();
+  return EraseForSmallImage(window, path, fileLength);
+}
+
+bool WriteBlocks(RunWindow& window, const char* path, const std::vector<std::uint8_t>& image) {
+  const std::uint32_t block = window.transfer().blockSize;
+  for (std::size_t at = 0; at < image.size(); at += block) {
+    if (!device::WriteFlash(path, static_cast<std::int32_t>(at), image.data() + at,
+                            static_cast<std::int32_t>(block))) {
+      window.ShowStatus(kProgrammingFail);
+      return false;
+    }
+    window.AppendStatus(".");
+  }
+  return true;
+}
+
 int ProgramImage(RunWindow& window, const char* path) {
   std::vector<std::uint8_t> image;
   if (!LoadImageFile(window, window.options().imageFile,
@@ -136,13 +172,11 @@ int ProgramImage(RunWindow& window, const char* path) {
     return kProcedureFailed;
   if (!FitsFlash(window, path, image.size())) return kProcedureFailed;
   const std::size_t fileLength = image.size();
-  const std::uint32_t block = Transfer().blockSize;
+  // Short images are padded with zeros to whole blocks of at least 32 KB.
+  const std::uint32_t block = window.transfer().blockSize;
   std::uint32_t length = static_cast<std::uint32_t>(fileLength);
   if (length < kMinimumImage) length = kMinimumImage;
   length = (length + block - 1) / block * block;
-  const std::uint32_t blocks = length / block;
-
-  // Short images are padded with zeros to whole blocks of at least 32 KB.
   std::vector<std::uint8_t> readBack;
   if (!SizeBuffer(window, readBack, length, kAllocateReadBufferError)) return kProcedureFailed;
   if (!SizeBuffer(window, image, length, kAllocateWriteBufferError)) return kProcedureFailed;
@@ -151,79 +185,30 @@ int ProgramImage(RunWindow& window, const char* path) {
   // no record at all.
   const bool ready = device::WaitFlashReady(path);
   if (!ready) DebugTrace(kTraceNotReady);
-
-  KeptNvram record;
-  if (length > kSectorEraseLimit) {
-    if (!device::EraseFlashChip(path)) {
-      window.ShowStatus(kEraseCommandFail);
-      return kProcedureFailed;
-    }
-    // A chip erase can take longer than the plain ready wait: wait as long
-    // as the part may take (all parts of its kind when its size is unknown).
-    const ChipState& facts = window.facts();
-    host::Current().Sleep(500);
-    if (!device::WaitFlashReadyWithin(
-            path, device::ChipEraseLimitMs(facts.flashTypeCode, facts.flashSizeKb)))
-      window.ShowStatus(kNotReadyAfterErase);
-  } else {
-    std::uint8_t check[kNvramRecordSize] = {};
-    const auto readRecord = [path](std::uint8_t* into) {
-      return device::ReadFlashWhole(path, kNvramRecordAddress, into, kNvramRecordSize) != 0;
-    };
-    const bool nvramRead =
-        ready && ReadTwiceAgreeing(readRecord, record.bytes, check, kNvramRecordSize);
-    std::fputs(nvramRead ? "NVRAM O.K.\n" : "NVRAM fail\n", stdout);
-    // Only an image within the first 32 KB leaves the record's place to it;
-    // a record that did not arrive whole, or read differently twice, must
-    // not be erased.
-    record.kept = length <= kMinimumImage;
-    if (record.kept && !nvramRead) {
-      window.ShowStatus(kNvramReadFail);
-      return kProcedureFailed;
-    }
-    if (!KnownSmallEraseLayout(window.facts().amicFlashId)) {
-      window.ShowStatus(kAmicNotSupported);
-      return kProcedureFailed;
-    }
-    record.erased = true;
-    if (!EraseForSmallImage(window, path, fileLength)) return Failed(window, path, record);
+  // Once erased, record's destructor puts it back on every way out.
+  KeptRegion record = KeptRecord(window, path);
+  const bool erased = length > kSectorEraseLimit
+                          ? EraseWholeChip(window, path)
+                          : EraseKeepingRecord(window, path, record, ready, length, fileLength);
+  if (!erased) return kProcedureFailed;
+  if (!device::ReadFlash(path, 0, readBack.data(), static_cast<std::int32_t>(length))) {
+    window.ShowStatus(kReadBackErasedError);
+    return kProcedureFailed;
   }
+  if (!RequireBlank(window, readBack.data(), readBack.size())) return kProcedureFailed;
 
-  if (!device::ReadFlash(path, 0, readBack.data(), static_cast<std::int32_t>(length)))
-    return Fail(window, path, record, kReadBackErasedError);
-  if (!CheckErased(window, readBack.data(), readBack.size())) return Failed(window, path, record);
+  if (!WriteBlocks(window, path, image)) return kProcedureFailed;
+  if (!record.Restore()) return kProcedureFailed;
 
-  bool programmed = true;
-  for (std::uint32_t i = 0; i < blocks; ++i) {
-    if (!device::WriteFlash(path, static_cast<std::int32_t>(i * block),
-                            image.data() + static_cast<std::size_t>(i) * block,
-                            static_cast<std::int32_t>(block))) {
-      programmed = false;
-      break;
-    }
-    window.AppendStatus(".");
-  }
-  if (!programmed) return Fail(window, path, record, kProgrammingFail);
-  if (record.kept) {
-    if (!RestoreNvram(window, path, record)) return kProcedureFailed;
-    record.kept = false;  // back and checked
-  }
-
-  std::string closing;
   host::Current().Sleep(1000);
   PollFlash(path);
   if (!device::ReadFlash(path, 0, readBack.data(), static_cast<std::int32_t>(length))) {
-    closing += "Read Fail!!\r\n";
-    window.ShowStatus(closing);
+    window.ShowStatus("Read Fail!!\r\n");
     return kProcedureFailed;
   }
-  if (std::memcmp(readBack.data(), image.data(), length) != 0) {
-    closing += "Compare Fail!!\r\n\r\n";
-    window.ShowStatus(closing);
+  if (!RequireEqual(window, image.data(), readBack.data(), length, {"Compare Fail!!\r\n\r\n"}))
     return kProcedureFailed;
-  }
-  closing += kProgrammingSuccess;
-  window.ShowStatus(closing);
+  window.ShowStatus(kProgrammingSuccess);
   window.Message(kPowerCycleSpaced, kCaptionMessage,
                  MessageIcon::None);
   return kProcedureSucceeded;
@@ -231,30 +216,44 @@ int ProgramImage(RunWindow& window, const char* path) {
 
 }  // namespace
 
-int RunStandardSerialFlash(RunWindow& window, const char* path) {
+namespace {
+
+// Every mode first lets the flash take writes; false when an ATMEL part
+// would not.
+bool WriteEnable(RunWindow& window, const char* path) {
   const ChipState& facts = window.facts();
   if (facts.atmelFlashId != -1) {
     (void)device::FlashWriteEnable(path);
     if (!device::WaitFlashStatusSet(path, 0x02)) {
       window.ShowStatus(kAtmelWriteEnableFail);
-      return kProcedureFailed;
+      return false;
     }
   }
   // These parts power up write-protected.
   if (device::IsKind(facts.flashTypeCode, device::FlashKind::StEonMxic) ||
       device::IsKind(facts.flashTypeCode, device::FlashKind::Mxic))
     (void)device::UnprotectFlash(path);
+  return true;
+}
 
-  if (IsEraseOnlyRun(window)) {
-    if (!EraseWholeFlash(window, path)) return kProcedureFailed;
-    window.Message(kPowerCycle, kCaptionMessage,
-                   MessageIcon::None);
-    return kProcedureSucceeded;
-  }
-  if (IsBackupOnlyRun(window))
-    return BackupFlashToFile(window, WholeRangeReader(path), Transfer().flashSize, 0) ? kProcedureSucceeded
-                                                                                    : kProcedureFailed;
-  return ProgramImage(window, path);
+}  // namespace
+
+int ProgramStandardSerialFlash(RunWindow& window, const char* path) {
+  return WriteEnable(window, path) ? ProgramImage(window, path) : kProcedureFailed;
+}
+
+int EraseStandardSerialFlash(RunWindow& window, const char* path) {
+  if (!WriteEnable(window, path) || !EraseWholeFlash(window, path)) return kProcedureFailed;
+  window.Message(kPowerCycle, kCaptionMessage,
+                 MessageIcon::None);
+  return kProcedureSucceeded;
+}
+
+int BackupStandardSerialFlash(RunWindow& window, const char* path) {
+  return WriteEnable(window, path) &&
+                 BackupFlashToFile(window, WholeRangeReader(path), window.transfer().flashSize, 0)
+             ? kProcedureSucceeded
+             : kProcedureFailed;
 }
 
 }  // namespace program

@@ -14,6 +14,10 @@ inline constexpr std::uint32_t kSectorEraseLimit = 0x10000;
 // The largest image: the 24-bit address range of the serial flash.
 inline constexpr std::uint32_t kLargestImage = 0x1000000;
 
-int RunStandardSerialFlash(RunWindow& window, const char* path);
+// The procedure's verbs: kProcedureSucceeded only after a verified update,
+// erase or backup.
+int ProgramStandardSerialFlash(RunWindow& window, const char* path);
+int EraseStandardSerialFlash(RunWindow& window, const char* path);
+int BackupStandardSerialFlash(RunWindow& window, const char* path);
 
 }  // namespace program
