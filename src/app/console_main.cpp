@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "app/console.h"
-#include "app/console_inspect.h"
+#include "app/console_image_report.h"
 #include "app/version.h"
 #include "host/host.h"
 #include "host/interrupts.h"

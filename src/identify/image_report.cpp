@@ -1,4 +1,4 @@
-#include "identify/image_inspection.h"
+#include "identify/image_report.h"
 
 #include <algorithm>
 #include <cstring>

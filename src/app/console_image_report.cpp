@@ -1,4 +1,4 @@
-#include "app/console_inspect.h"
+#include "app/console_image_report.h"
 
 #include <cinttypes>
 #include <map>
@@ -9,7 +9,7 @@
 #include "app/console.h"
 #include "app/console_json.h"
 #include "app/console_text.h"
-#include "identify/image_inspection.h"
+#include "identify/image_report.h"
 #include "program/paged_flash.h"
 
 namespace app {
