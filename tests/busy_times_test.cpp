@@ -21,6 +21,9 @@ struct Route {
   Run run;
   bool everyPart;  // swap in every part of the catalogue, else the profile's own
   int flashType = -1;  // the parallel part chosen in the flash type list
+  // The part starts unprotected: routes that clear no protection before they
+  // erase (protected parts: SstProtectionTest).
+  bool unprotected = false;
 };
 
 void PrintTo(const Route& r, std::ostream* os) { *os << r.profile << " entry " << r.entry; }
@@ -38,6 +41,7 @@ class BusyTimesTest : public testing_support::RunWindowFixture,
     v.flashPart = part;
     v.options.volumes = {{'E', 1}};
     v.options.busyTimes = times;
+    v.options.powerUpProtection = !r.unprotected;
     sim::AttachVariant(fresh, v);
     const sim::EnclosureProfile profile = sim::VariantProfile(v);
     sim::ImageLayout layout;
@@ -91,7 +95,7 @@ INSTANTIATE_TEST_SUITE_P(
                       Route{"txr847-mxic32", "0", Run::EraseOnly, true},
                       Route{"txr847-sst", "0", Run::Program, true},
                       Route{"txr847-sst", "0", Run::EraseOnly, true},
-                      Route{"txv961-l5-sst", "0", Run::Program, false},
+                      Route{"txv961-l5-sst", "0", Run::Program, false, -1, true},
                       Route{"txr846", "0", Run::Program, true},
                       Route{"txr846", "0", Run::EraseOnly, true},
                       Route{"txv929", "0", Run::Program, true},

@@ -39,6 +39,9 @@ struct Sweep {
   Mode mode;
   int flashKind;
   std::size_t imageLength;
+  // The part starts unprotected (chip types that clear no protection before
+  // they erase; protected parts: SstProtectionTest).
+  bool unprotected = false;
 };
 
 struct Outcome {
@@ -199,7 +202,9 @@ TEST_P(FaultMatrixTest, EveryFaultEndsSafely) {
   Bytes nvram;
   testing_support::FaultMatrixSetup setup;
   setup.build = [&](sim::Machine& m) {
-    auto chip = sim::AttachProfile(m, profile);
+    sim::AttachOptions options;
+    options.powerUpProtection = !s.unprotected;
+    auto chip = sim::AttachProfile(m, profile, options);
     nvram.assign(0x1000, 0);
     chip->serialFlash()->cells().Read(0, nvram.data(), nvram.size());
     return chip;
@@ -232,7 +237,7 @@ TEST_P(FaultMatrixTest, EveryFaultEndsSafely) {
 INSTANTIATE_TEST_SUITE_P(Procedures, FaultMatrixTest, ::testing::Values(
     Sweep{"txr842", false, Mode::Program, 5, 0x9000},
     Sweep{"txr842", false, Mode::EraseOnly, 5, 0x9000},
-    Sweep{"txv961-l5-sst", true, Mode::EraseOnly, 2, 0x2000}),
+    Sweep{"txv961-l5-sst", true, Mode::EraseOnly, 2, 0x2000, true}),
     SweepName);
 // clang-format on
 

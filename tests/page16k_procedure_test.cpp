@@ -361,7 +361,11 @@ class SstLayoutTest : public Page16KProcedureTest, public ::testing::WithParamIn
 
 TEST_P(SstLayoutTest, WritesTheImageFromZeroPageByPage) {
   const SstCase& c = GetParam();
-  Attach(c.profile, 2, 2048);
+  // Without the serial chip erase (and its protection clear) only a part an
+  // earlier tool left unprotected erases; a protected one: SstProtectionTest.
+  sim::AttachOptions options;
+  options.powerUpProtection = c.chipErase;
+  Attach(c.profile, 2, 2048, options);
   window.facts_.chipType = c.chipType;
   const Bytes image = Pattern(c.fileLength, 0x3C);
   WriteImage(image);

@@ -22,6 +22,9 @@ struct Row {
   const char* profile;
   Procedure procedure;
   bool imageNvramArea;  // the image starts with its own 4 KB NVRAM area
+  // Rules 8 and 12 clear no protection before their erase: they program only a
+  // part an earlier tool left unprotected (a protected one: SstProtectionTest).
+  bool unprotected = false;
 };
 
 // clang-format off
@@ -34,9 +37,9 @@ const Row kRows[] = {
     {"txv961-page",     Procedure::NvramPage16K,   false},  // rule 7
     {"txr847-sst",      Procedure::SstSerialFlash, false},  // rule 4, word AAI
     {"txr847-sst-byte", Procedure::SstSerialFlash, false},  // rule 4, byte AAI
-    {"txv961-l5-sst",   Procedure::SstSerialFlash, false},  // rule 8
-    {"txr659-sst",      Procedure::SstSerialFlash, false},  // rule 12, chip type 17
-    {"tx40779-e-sst",   Procedure::SstSerialFlash, false},  // rule 12, chip type 19
+    {"txv961-l5-sst",   Procedure::SstSerialFlash, false, true},  // rule 8
+    {"txr659-sst",      Procedure::SstSerialFlash, false, true},  // rule 12, chip type 17
+    {"tx40779-e-sst",   Procedure::SstSerialFlash, false, true},  // rule 12, chip type 19
 };
 // clang-format on
 
@@ -57,6 +60,7 @@ TEST_P(Page16KWindowTest, RunUpdatesTheEnclosureAndKeepsWhatTheOptionsSay) {
   ASSERT_NE(nullptr, profile);
   sim::AttachOptions options;
   options.volumes = {{'E', 1}};
+  options.powerUpProtection = !row.unprotected;
   chip = sim::AttachProfile(machine, *profile, options);
   app::HeadlessView view{
       {[this] { return machine.NowMs(); }, [this](std::uint64_t ms) { machine.AdvanceMs(ms); }}};

@@ -670,7 +670,9 @@ class RawSequenceTest : public BridgeTest {
 };
 
 TEST_F(RawSequenceTest, SstWordModeImageAcrossSixteenKilobyteBoundaries) {
-  auto chip = Attach("txr847-sst");
+  sim::AttachOptions unprotected;  // the engine's erase leaves a protected part as it is
+  unprotected.powerUpProtection = false;
+  auto chip = Attach("txr847-sst", unprotected);
   ChipEraseThroughEngine();
   const Bytes image = StepPattern(0x4000, 3);
   EXPECT_EQ(1, ProgramImage(0x4000, image, 2, true));

@@ -68,11 +68,12 @@ struct AttachOptions {
   std::vector<Volume> volumes;
   std::vector<FlashFault> flashFaults;
   std::vector<DisappearFault> disappear;
-  // Protection bits the serial flash starts with; unset: none, or with
-  // powerUpProtection the part's own power-up state
-  // (FlashPart::powerUpProtection: the SST parts' block protection).
+  // Protection bits the serial flash starts with; unset: the part's own
+  // power-up state (FlashPart::powerUpProtection: the SST parts come up with
+  // their block protection set, as the real chips do), or none when
+  // powerUpProtection is cleared (a part an earlier tool left unprotected).
   std::optional<std::uint8_t> protection;
-  bool powerUpProtection = false;
+  bool powerUpProtection = true;
   // The same for the flash of the bridge behind a storage controller.
   std::vector<FlashFault> behindFlashFaults;
   std::optional<std::uint8_t> behindProtection;
