@@ -68,7 +68,7 @@ TEST_F(BlockProcedureTest, ABankImageGoesIntoBothBanksWithTheNvramKept) {
   Attach("txv929");
   const std::vector<std::uint8_t> nvram = Flash(0xC000, 0x1000);
   const std::vector<std::uint8_t> image = Pattern(0x10000, 5);
-  program::Transfer().blockSize = 0x800;  // " 2 KB" chosen: the procedure moves 8 KB anyway
+  window.transfer_.blockSize = 0x800;  // " 2 KB" chosen: the procedure moves 8 KB anyway
   EXPECT_EQ(1, Program(image));
   EXPECT_EQ("Programming Success!!", window.StatusText());
   EXPECT_TRUE(Boxed(kAutoReset));
@@ -82,7 +82,7 @@ TEST_F(BlockProcedureTest, ABankImageGoesIntoBothBanksWithTheNvramKept) {
   // The CRC-16 of the first 0xBFFC bytes, high byte first.
   EXPECT_EQ((std::vector<std::uint8_t>{0x08, 0x4E}), Flash(0xBFFE, 2));
   for (const BlockCommand& c : Writes()) EXPECT_LE(c.length, 0x2000u);
-  EXPECT_EQ(0x2000u, program::Transfer().blockSize);
+  EXPECT_EQ(0x2000u, window.transfer_.blockSize);
 }
 
 TEST_F(BlockProcedureTest, TheChecksumIsStampedOnlyOnImagesOfOneBank) {

@@ -256,7 +256,7 @@ TEST_F(DiskAreaTest, EraseOnlyChecksItsWriteAndItsReadBack) {
 
 TEST_F(DiskAreaTest, BackupCopiesTheFlashSizeFromTheAreaOrWritesNoFile) {
   Attach("txr649");
-  program::Transfer().flashSize = 0x20000;
+  window.transfer_.flashSize = 0x20000;
   const std::vector<std::uint8_t> area = DiskPattern(0x20000, 0x41);
   FillDisk(Start(), area);
   BackupOnly(FileIn("area.bak"));
@@ -266,6 +266,7 @@ TEST_F(DiskAreaTest, BackupCopiesTheFlashSizeFromTheAreaOrWritesNoFile) {
   EXPECT_TRUE(window.messages.empty());
 
   window = testing_support::FakeRunWindow{};
+  window.transfer_.flashSize = 0x20000;
   BackupOnly(FileIn("failed.bak"));
   sim::CommandFault fault;
   fault.pattern = sim::CdbPattern("85 15 0B 00 00 01 00");

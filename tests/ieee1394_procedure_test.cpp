@@ -146,7 +146,7 @@ TEST_F(Ieee1394ProcedureTest, EraseOnlyKeepsTheNvramAndChecksWhatItLeft) {
   std::vector<std::uint8_t> expected(0x10000, 0xFF);
   std::copy(nvram.begin(), nvram.end(), expected.begin() + 0x8000);
   EXPECT_EQ(expected, Flash(0, 0x10000));
-  EXPECT_EQ(0x100u, program::Transfer().blockSize);
+  EXPECT_EQ(0x100u, window.transfer_.blockSize);
 }
 
 TEST_F(Ieee1394ProcedureTest, AFailedEraseOnlyRunPutsTheNvramBackAndShowsNoNotice) {

@@ -58,7 +58,7 @@ class RunRefusalTest : public testing_support::ParamFilesTest<Stop> {
     if (!sim::WriteImageFile(file_, testing_support::Pattern(image, 0x5C))) return -1;
     window.facts_.flashSizeKb = s.sizeKb < 0 ? flashKb : s.sizeKb;
     window.facts_.unreadFacts = s.sizeKb == 0 ? device::kFactFlashSize : 0;
-    testing_support::SetEraseGeometryForKind(profile.bridge.flashTypeCode);
+    window.geometry_ = testing_support::EraseGeometryForKind(profile.bridge.flashTypeCode);
     window.options_.imageFile = file_;
     testing_support::SetRunMode(window, s.mode, backup_);
     if (s.procedure != Procedure::None)

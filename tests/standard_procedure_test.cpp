@@ -16,7 +16,6 @@
 
 namespace {
 
-using program::Transfer;
 using testing_support::FakeRunWindow;
 
 using testing_support::Pattern;
@@ -35,11 +34,6 @@ sim::AttachOptions WithFlashFault(sim::FlashFault::Kind kind, int atOperation = 
 
 class StandardProcedureTest : public testing_support::ProcedureFixture {
  protected:
-  void SetUp() override {
-    Transfer().blockSize = 0x2000;
-    Transfer().flashSize = 0x10000;
-  }
-
   // Attaches a profile, gives its flash a known NVRAM record and old firmware.
   void Attach(const std::string& profileName, const sim::AttachOptions& options = {}) {
     const sim::EnclosureProfile* profile = sim::FindProfile(profileName);
