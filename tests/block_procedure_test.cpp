@@ -152,29 +152,6 @@ TEST_F(BlockProcedureTest, ASmallImageIsComparedOverWholeUnitsPaddedWithZeros) {
   EXPECT_EQ(expected, Flash(0, 512));
 }
 
-TEST_F(BlockProcedureTest, ImagesThatCannotBeProgrammedAreRefusedBeforeAnyCommand) {
-  struct Case {
-    const char* profile;
-    std::size_t length;
-    bool keepNvram;
-    const char* status;
-  };
-  for (const Case& c :
-       {Case{"txr845", 4096, true, "The firmware file is too small to keep the NVRAM!"},
-        Case{"txr845", 0x10001, false, program::kImageTooLarge},
-        Case{"txv929", 0x20001, false, program::kImageTooLarge},
-        Case{"txv929", 0, false, "Open File Error!!"}}) {
-    SCOPED_TRACE(std::string(c.profile) + " " + std::to_string(c.length));
-    Attach(c.profile);
-    window.statuses.clear();
-    EXPECT_EQ(0, Program(std::vector<std::uint8_t>(c.length, 0x33), c.keepNvram));
-    EXPECT_EQ(c.status, window.StatusText());
-    EXPECT_TRUE(machine.transcript().empty());
-    EXPECT_TRUE(window.messages.empty());
-    machine.Detach(path);
-  }
-}
-
 // Tries go block erase, sector erase, chip erase. Every try erases what it
 // writes from its own start, including the second bank's tries.
 TEST_F(BlockProcedureTest, FailedTriesClimbTheLadderAndEachEraseWhatTheyWrite) {

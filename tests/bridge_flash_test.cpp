@@ -212,34 +212,6 @@ TEST_F(BridgeFlashTest, ReadBackThatDiffersIsACompareFailure) {
   ExpectBox(false);
 }
 
-// Files that cannot be programmed are refused before any command is sent.
-TEST_F(BridgeFlashTest, UnusableImagesAreRefusedBeforeAnyCommand) {
-  Attach("txv929-txr847");
-  struct Row {
-    std::vector<std::uint8_t> bytes;
-    bool exists;
-    const char* status;
-  };
-  const Row rows[] = {
-      {{}, false, "Open File Error!!"},
-      {{}, true, "Open File Error!!"},
-      {Pattern(old_.size() + 1, 3), true, "The firmware file size is bigger than the flash size!"},
-  };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.status);
-    if (row.exists) {
-      WriteImage(row.bytes);
-    } else {
-      window.options_.imageFile = FileIn("missing.bin");
-    }
-    EXPECT_EQ(0, Run());
-    EXPECT_EQ(row.status, window.StatusText());
-    EXPECT_TRUE(machine.transcript().empty());
-    ExpectBox(false);
-  }
-  EXPECT_EQ(old_, Flash());
-}
-
 TEST_F(BridgeFlashTest, EraseOnlyChecksTheWholeFlashSize) {
   Attach("txv929-txr842");
   window.options_.rdMode = true;

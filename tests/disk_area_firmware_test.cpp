@@ -186,22 +186,6 @@ TEST_F(DiskAreaTest, AreasOutsideTheDisksTailAreRefused) {
   }
 }
 
-TEST_F(DiskAreaTest, UnreadableOrEmptyImagesAreRefusedBeforeAnyCommand) {
-  Attach("txr649");
-  for (std::size_t size : {std::size_t{0}, std::size_t{1}}) {
-    window = testing_support::FakeRunWindow{};
-    machine.ClearTranscript();
-    if (size == 0) {
-      WriteImage({});
-    } else {
-      window.options_.imageFile = FileIn("missing.bin");
-    }
-    EXPECT_EQ(0, program::RunVerb(program::Procedure::DiskAreaFirmware, window, path.c_str()));
-    EXPECT_EQ(program::kOpenFileError, window.StatusText());
-    EXPECT_TRUE(machine.transcript().empty());
-  }
-}
-
 TEST_F(DiskAreaTest, EraseOnlyClearsSixtyFourKiBAndKeepsASignedAreasTag) {
   for (const char* profile : {"txr649", "txr649-tagged"}) {
     SCOPED_TRACE(profile);

@@ -180,50 +180,6 @@ TEST_F(Page16KProcedureTest, ChipTypeElevenClearsThePageSizeAndTakesTheImageAsSi
   EXPECT_EQ(1, clears);
 }
 
-// --- refusals before any command --------------------------------------------
-
-struct RefusalCase {
-  const char* name;
-  bool sst;
-  std::int64_t fileLength;  // -1: no file; -2: a folder in its place
-  const char* status;
-};
-
-class RefusalTest : public Page16KProcedureTest,
-                    public ::testing::WithParamInterface<RefusalCase> {};
-
-TEST_P(RefusalTest, NothingIsSentAndNoBoxShown) {
-  const RefusalCase& c = GetParam();
-  Attach(c.sst ? "txr847-sst" : "txr842", c.sst ? 2 : 5, 64);
-  if (c.fileLength >= 0) {
-    WriteImage(Pattern(static_cast<std::size_t>(c.fileLength), 0x55));
-  } else {
-    window.options_.imageFile = FileIn("image.bin");
-    if (c.fileLength == -2) std::filesystem::create_directories(window.options_.imageFile);
-  }
-  const Bytes before = Flash(0, 0x10000);
-  const int result = c.sst ? program::RunVerb(program::Procedure::SstSerialFlash, window, path.c_str())
-                           : program::RunVerb(program::Procedure::NvramPage16K, window, path.c_str());
-  EXPECT_EQ(0, result);
-  EXPECT_EQ(c.status, window.StatusText());
-  EXPECT_TRUE(window.messages.empty());
-  EXPECT_TRUE(machine.transcript().empty());
-  EXPECT_EQ(before, Flash(0, 0x10000));
-}
-
-// clang-format off
-INSTANTIATE_TEST_SUITE_P(Images, RefusalTest, ::testing::Values(
-    RefusalCase{"Missing", false, -1, "Open File Error!!"},
-    RefusalCase{"Folder", false, -2, "Open File Error!!"},
-    RefusalCase{"Empty", false, 0, "Open File Error!!"},
-    RefusalCase{"EmptySst", true, 0, "Open File Error!!"},
-    // 60 KB without an NVRAM area moves up by 4 KB: 64 KB + 4 KB would wrap onto 0.
-    RefusalCase{"ShiftedPastTheFlash", false, 0xF001, program::kImageTooLarge},
-    RefusalCase{"LongerThanTheFlash", false, 0x10001, program::kImageTooLarge},
-    RefusalCase{"LongerThanTheFlashSst", true, 0x10001, program::kImageTooLarge}),
-    [](const auto& info) { return std::string(info.param.name); });
-// clang-format on
-
 TEST_F(Page16KProcedureTest, ImageFillingTheFlashExactlyIsWritten) {
   Attach("txr842", 5, 64);
   const Bytes image = Pattern(0xF000, 0x66);  // 60 KB + the 4 KB NVRAM = 64 KB

@@ -1,7 +1,9 @@
-// Runs that must stop before they change anything: an image longer than the
-// flash (or than what the procedure writes), and a read nothing later checks
-// that a second read contradicts. Every procedure ends with its text, and
-// the enclosure and the backup file are as they were.
+// Runs that must stop before they change anything: an image that cannot be
+// read whole, is empty, or is longer than the flash (or than what the
+// procedure writes), and a read nothing later checks that a second read
+// contradicts. Every procedure ends with its text and no box, and the
+// enclosure and the backup file are as they were; an unusable image is
+// refused before the first command.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -14,6 +16,7 @@
 #include "program/bank_recovery.h"
 #include "program/image_file.h"
 #include "program/procedures.h"
+#include "program/standard_serial.h"
 #include "sim/controller_route.h"
 #include "sim/test_images.h"
 
@@ -21,6 +24,9 @@ namespace {
 
 using program::Procedure;
 using testing_support::RunMode;
+
+// What stands where the window's image file points.
+enum class ImageFile { Written, Missing, Folder, Empty, Beyond4GiB };
 
 struct Stop {
   const char* name;
@@ -33,6 +39,8 @@ struct Stop {
   std::uint32_t flipLength = 0;
   int flipNth = 1;
   std::int32_t sizeKb = -1;  // the flash size identification read; -1: the flash's, 0: unread
+  ImageFile file = ImageFile::Written;
+  bool nvramIncluded = false;  // "Include 4K NVRAM" checked
 };
 
 void PrintTo(const Stop& s, std::ostream* os) { *os << s.name; }
@@ -45,6 +53,7 @@ class RunRefusalTest : public testing_support::ParamFilesTest<Stop> {
     const host::ScopedHost scope(machine);
     const sim::EnclosureProfile& profile = *sim::FindProfile(s.profile);
     chip = sim::AttachProfile(machine, profile);
+    machine.ClearTranscript();
     if (before != nullptr) *before = testing_support::EnclosureSnapshot(*chip);
     if (flip != nullptr) machine.AddFault(*flip);
     window = {};
@@ -54,18 +63,38 @@ class RunRefusalTest : public testing_support::ParamFilesTest<Stop> {
     if (flash == nullptr && chip->controllerRoute() != nullptr)
       flash = chip->controllerRoute()->flash();
     const auto flashKb = static_cast<std::int32_t>(flash ? flash->cells().size() / 1024 : 0);
-    const std::size_t image = s.image != 0 ? s.image : std::size_t{1024} * flashKb + 1;
-    if (!sim::WriteImageFile(file_, testing_support::Pattern(image, 0x5C))) return -1;
+    if (!PlaceImage(s, flashKb)) return -1;
+    window.facts_.chipSubCode = profile.subCode;
     window.facts_.flashSizeKb = s.sizeKb < 0 ? flashKb : s.sizeKb;
     window.facts_.unreadFacts = s.sizeKb == 0 ? device::kFactFlashSize : 0;
     window.geometry_ = testing_support::EraseGeometryForKind(profile.bridge.flashTypeCode);
     window.options_.imageFile = file_;
+    window.options_.nvramChecked = s.nvramIncluded;
     testing_support::SetRunMode(window, s.mode, backup_);
     if (s.procedure != Procedure::None)
       return program::RunProcedure(s.procedure, window, chip->path().c_str()) ==
              program::RunOutcome::Succeeded;
     std::uint32_t checked = 0;
     return program::RecoverFirmwareBanks(window, chip->path().c_str(), profile.chipType, checked);
+  }
+  bool PlaceImage(const Stop& s, std::int32_t flashKb) {
+    std::filesystem::remove_all(file_);
+    switch (s.file) {
+      case ImageFile::Missing: return true;
+      case ImageFile::Folder: return std::filesystem::create_directories(file_);
+      case ImageFile::Empty: return sim::WriteImageFile(file_, {});
+      case ImageFile::Beyond4GiB: {
+        // A sparse file whose length needs more than 32 bits; where the
+        // folder takes none, the longest image the reader takes, plus one.
+        if (!sim::WriteImageFile(file_, {0x5C})) return false;
+        std::error_code ec;
+        std::filesystem::resize_file(file_, (std::uint64_t{1} << 32) + 256, ec);
+        return !ec || sim::WriteImageFile(file_, testing_support::Pattern(program::kLargestImage + 1, 0x5C));
+      }
+      case ImageFile::Written: break;
+    }
+    const std::size_t image = s.image != 0 ? s.image : std::size_t{1024} * flashKb + 1;
+    return sim::WriteImageFile(file_, testing_support::Pattern(image, 0x5C));
   }
   testing_support::FakeRunWindow window;
   std::shared_ptr<sim::BridgeChip> chip;
@@ -95,6 +124,11 @@ TEST_P(RunRefusalTest, StopsWithItsTextAndChangesNothing) {
   EXPECT_EQ(0, Run(machine, *s.flipRead != '\0' ? &flip : nullptr, &before));
   EXPECT_EQ(s.status, window.StatusText());
   EXPECT_TRUE(window.messages.empty());
+  // An image refused on facts identification already read is refused before
+  // the first command.
+  if (*s.flipRead == '\0' && s.sizeKb != 0) {
+    EXPECT_TRUE(machine.transcript().empty());
+  }
   EXPECT_FALSE(std::filesystem::exists(backup_));
   EXPECT_TRUE(testing_support::EnclosureSnapshot(*chip) == before);
 }
@@ -123,6 +157,55 @@ INSTANTIATE_TEST_SUITE_P(
         Stop{"HddHosted", "txv929-hdd", Procedure::HddHostedFirmware, kProgram, 0x10001, kTooLarge},
         Stop{"DiskArea", "txr649", Procedure::DiskAreaFirmware, kProgram, (16u << 20) + 1,
              kTooLarge}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// An image the run cannot use as it stands.
+constexpr Stop Unusable(const char* name, const char* profile, Procedure procedure, ImageFile file,
+                        const char* status = program::kOpenFileError, std::size_t image = 0,
+                        bool nvramIncluded = false) {
+  return {.name = name, .profile = profile, .procedure = procedure, .mode = kProgram,
+          .image = image, .status = status, .file = file, .nvramIncluded = nvramIncluded};
+}
+constexpr auto kMissing = ImageFile::Missing;
+constexpr auto kEmpty = ImageFile::Empty;
+constexpr auto kSized = ImageFile::Written;
+
+INSTANTIATE_TEST_SUITE_P(
+    UnusableImages, RunRefusalTest,
+    ::testing::Values(
+        Unusable("StandardMissing", "tx40775-pmc", Procedure::StandardSerialFlash, kMissing),
+        Unusable("StandardEmpty", "tx40775-pmc", Procedure::StandardSerialFlash, kEmpty),
+        Unusable("StandardBeyond4GiB", "tx40775-pmc", Procedure::StandardSerialFlash,
+                 ImageFile::Beyond4GiB, kTooLarge),
+        Unusable("Page16KMissing", "txr842", Procedure::NvramPage16K, kMissing),
+        Unusable("Page16KFolder", "txr842", Procedure::NvramPage16K, ImageFile::Folder),
+        Unusable("Page16KEmpty", "txr842", Procedure::NvramPage16K, kEmpty),
+        // 60 KB without an NVRAM area moves up by 4 KB: 64 KB + 4 KB would wrap onto 0.
+        Unusable("Page16KShiftedPastTheFlash", "txr842", Procedure::NvramPage16K, kSized,
+                 kTooLarge, 0xF001),
+        Unusable("SstEmpty", "txr847-sst", Procedure::SstSerialFlash, kEmpty),
+        Stop{.name = "SstLongerThanTheReportedFlash", .profile = "txr847-sst",
+             .procedure = Procedure::SstSerialFlash, .mode = kProgram, .image = 0x10001,
+             .status = kTooLarge, .sizeKb = 64},
+        Unusable("BlockEmpty", "txv929", Procedure::BlockCommandFlash, kEmpty),
+        Unusable("BlockTooSmallToKeepTheNvram", "txr845", Procedure::BlockCommandFlash, kSized,
+                 "The firmware file is too small to keep the NVRAM!", 4096),
+        Unusable("BlockOneBankChip", "txr845", Procedure::BlockCommandFlash, kSized, kTooLarge,
+                 0x10001, true),
+        Unusable("BlockTwoBanks", "txv929", Procedure::BlockCommandFlash, kSized, kTooLarge,
+                 0x20001, true),
+        Unusable("Ieee1394Empty", "txr843-1394", Procedure::Ieee1394BridgeFlash, kEmpty),
+        Unusable("BehindControllerMissing", "txv929-txr847", Procedure::BridgeBehindController,
+                 kMissing),
+        Unusable("BehindControllerEmpty", "txv929-txr847", Procedure::BridgeBehindController,
+                 kEmpty),
+        Unusable("HddHostedEmpty", "txv929-hdd", Procedure::HddHostedFirmware, kEmpty),
+        Unusable("DiskAreaMissing", "txr649", Procedure::DiskAreaFirmware, kMissing),
+        Unusable("DiskAreaEmpty", "txr649", Procedure::DiskAreaFirmware, kEmpty),
+        Unusable("InternalRomMissing", "tx40776-atmel", Procedure::InternalRomParallelFlash,
+                 kMissing, "Open New ROM File Error!!"),
+        Unusable("InternalRomEmpty", "tx40776-atmel", Procedure::InternalRomParallelFlash, kEmpty,
+                 "Open New ROM File Error!!")),
     [](const auto& info) { return std::string(info.param.name); });
 
 INSTANTIATE_TEST_SUITE_P(

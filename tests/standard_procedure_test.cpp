@@ -332,25 +332,6 @@ TEST_F(StandardProcedureTest, BlockEraseTracesABlockThatLeavesTheFlashBusy) {
   EXPECT_EQ("Not ready after Erase flash cmd success", window.StatusText());
 }
 
-// An image that cannot be opened or holds nothing is refused before any
-// command: an empty one would be padded to 32 KB of zeros.
-TEST_F(StandardProcedureTest, UnopenableOrEmptyImageTouchesNothing) {
-  Attach("tx40775-pmc");
-  WriteImage({});
-  const struct {
-    std::string file;
-    const char* status;
-  } cases[] = {{FileIn("missing.bin"), "Open File Error!!"},
-               {window.options_.imageFile, "Open File Error!!"}};
-  for (const auto& c : cases) {
-    window.options_.imageFile = c.file;
-    EXPECT_EQ(0, program::RunVerb(program::Procedure::StandardSerialFlash, window, path.c_str()));
-    EXPECT_EQ(c.status, window.StatusText());
-    EXPECT_TRUE(machine.transcript().empty());
-    EXPECT_TRUE(window.messages.empty());
-  }
-}
-
 TEST_F(StandardProcedureTest, DataThatWillNotEraseOrProgramIsCaught) {
   sim::AttachOptions badRead;
   sim::FlashFault wrong;
