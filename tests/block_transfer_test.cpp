@@ -150,14 +150,4 @@ TEST_F(BlockTransferTest, ABackupWithoutANameGoesToTheDefaultFileAfterTheNotice)
   EXPECT_EQ(Flash(0, 0x10000), ReadFile(FileIn("oldFlash.bak")));
 }
 
-TEST_F(BlockTransferTest, AFailedReadWritesNoBackupFile) {
-  Attach("txr845");
-  machine.AddFault({sim::CommandFault::Kind::CheckCondition, "",
-                    sim::CdbPattern("DF ?? ?? ?? ?? ?? ?? ?? ?? ?? ?? FA"), 3});
-  window.options_.backupFile = FileIn("backup.bin");
-  EXPECT_FALSE(program::BackupFlashImage(window, path.c_str(), 0));
-  EXPECT_EQ("Read Back to Backup Error!!", window.StatusText());
-  EXPECT_FALSE(std::filesystem::exists(window.options_.backupFile));
-}
-
 }  // namespace

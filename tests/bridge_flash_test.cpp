@@ -246,19 +246,4 @@ TEST_F(BridgeFlashTest, EraseOnlyFailuresShowNoBox) {
   ExpectBox(false);
 }
 
-// A TXR847 whose size identification could not read has nothing to back up:
-// an empty file is no success.
-TEST_F(BridgeFlashTest, BackupOfAnUnknownSizeIsAFailure) {
-  Attach("txv929-txr847");
-  const std::string backup = FileIn("backup.bin");
-  window.options_.rdMode = true;
-  window.options_.backupOnlyChecked = true;
-  window.options_.backupFile = backup;
-  window.facts_.flashSizeKb = 0;
-  EXPECT_EQ(0, Run());
-  EXPECT_EQ("Read Back to Backup Error!!", window.StatusText());
-  EXPECT_TRUE(machine.transcript().empty());
-  EXPECT_EQ(nullptr, std::fopen(backup.c_str(), "rb"));
-}
-
 }  // namespace

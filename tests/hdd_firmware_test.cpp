@@ -265,17 +265,4 @@ TEST_F(HddFirmwareTest, AreasOutsideTheDiskWriteNothing) {
   }
 }
 
-TEST_F(HddFirmwareTest, FailedBackupReadWritesNoFile) {
-  Attach("txv929-hdd");
-  window.options_.rdMode = true;
-  window.options_.backupOnlyChecked = true;
-  window.options_.backupFile = FileIn("never.bak");
-  sim::CommandFault fault;
-  fault.pattern = sim::CdbPattern("85 15");
-  machine.AddFault(fault);
-  EXPECT_EQ(0, program::RunVerb(program::Procedure::HddHostedFirmware, window, path.c_str()));
-  EXPECT_EQ("Read Back to Backup Error!!", window.StatusText());
-  EXPECT_FALSE(std::filesystem::exists(window.options_.backupFile));
-}
-
 }  // namespace

@@ -235,18 +235,4 @@ TEST_F(InternalRomTest, EraseOnlyAndBackupActWithoutRdMode) {
   EXPECT_EQ(kPowerCycle, window.messages[0].text);
 }
 
-TEST_F(InternalRomTest, BackupThatCannotBeSavedIsAFailure) {
-  Attach("tx40776-atmel");
-  window.options_.backupOnlyChecked = true;
-  window.options_.backupFile = "/nonexistent-folder/rom.bak";
-  EXPECT_EQ(0, Run(0));
-  EXPECT_EQ("Read ROM Suceess, but save to file fail!!", window.StatusText());
-
-  sim::CommandFault fault;
-  fault.pattern = sim::CdbPattern("FF 04 03");
-  machine.AddFault(fault);
-  EXPECT_EQ(0, Run(0));
-  EXPECT_EQ("Read ROM fail!!", window.StatusText());
-}
-
 }  // namespace

@@ -456,40 +456,6 @@ TEST_F(StandardProcedureTest, BackupWithSkipLeavesOutTheFirst4KiB) {
   EXPECT_EQ("Open Backup File Error!!", window.StatusText());
 }
 
-// A read that moved only part of the flash is no backup: the rest would be
-// saved as zeros.
-TEST_F(StandardProcedureTest, BackupOfAShortReadIsAFailure) {
-  Attach("tx40775-pmc");
-  window.options_.backupFile = FileIn("short.bin");
-  const program::FlashReader readers[] = {
-      program::WholeRangeReader(path.c_str()),         // one read
-      program::BlockReader(window, path.c_str())};    // block by block
-  for (const auto& reader : readers) {
-    machine.ClearFaults();
-    sim::CommandFault fault;
-    fault.kind = sim::CommandFault::Kind::ShortTransfer;
-    fault.pattern = sim::CdbPattern("FF 04 10");
-    fault.shortLength = 0x100;
-    machine.AddFault(fault);
-    EXPECT_FALSE(program::BackupFlashToFile(window, reader, 0x10000, 0));
-    EXPECT_EQ("Read Back to Backup Error!!", window.StatusText());
-    EXPECT_FALSE(std::filesystem::exists(window.options_.backupFile));
-  }
-}
-
-// A backup that could not be written whole is no backup.
-TEST_F(StandardProcedureTest, BackupThatCannotBeWrittenIsAFailure) {
-#ifdef _WIN32
-  GTEST_SKIP() << "needs a device that refuses writes";
-#else
-  Attach("tx40775-pmc");
-  window.options_.backupFile = "/dev/full";
-  EXPECT_FALSE(program::BackupFlashToFile(window, program::WholeRangeReader(path.c_str()), 0x10000, 0));
-  EXPECT_EQ("Open Backup File Error!!", window.StatusText());
-  EXPECT_FALSE(window.Showed("Read flash and backup success!"));
-#endif
-}
-
 TEST_F(StandardProcedureTest, BlockStepsRoundUpAndRefuseZeroLength) {
   Attach("tx40775-pmc");
   std::vector<std::uint8_t> buffer(0x4000);
