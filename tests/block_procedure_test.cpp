@@ -256,43 +256,4 @@ TEST_F(BlockProcedureTest, EraseOnlyWithTheNvramIncludedSendsNoNvramCommand) {
   EXPECT_EQ(std::vector<std::uint8_t>(0x20000, 0xFF), Flash(0, 0x20000));
 }
 
-TEST_F(BlockProcedureTest, AFailedEraseOnlyRunPutsTheNvramBackAndShowsNoBox) {
-  struct Case {
-    const char* name;
-    std::vector<CommandFault> faults;
-    const char* status;
-    bool nvramBack;
-  };
-  const CdbPattern writeBack("DF 00 ?? ?? ?? ?? ?? ?? 00 C0 00 FB");
-  const CdbPattern chipErase("DF 03 ?? ?? ?? ?? ?? ?? 00 00 00 FB");
-  // Block reads: the NVRAM twice, then the blank check; each failed read is
-  // one command.
-  const std::vector<Case> cases = {
-      {"write-back fails", {{CommandFault::Kind::CheckCondition, "", writeBack, 0}},
-       "Write NVRAM back command fail!", false},
-      {"blank checks cannot read",
-       {{CommandFault::Kind::CheckCondition, "", kBlockRead, 3},
-        {CommandFault::Kind::CheckCondition, "", kBlockRead, 4}},
-       "Read Back Erased Flash Error!!", true},
-      {"first erase fails", {{CommandFault::Kind::CheckCondition, "", chipErase, 1}},
-       "Erase command fail!!", true},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    Attach("txv929");
-    const std::vector<std::uint8_t> nvram = Flash(0xC000, 0x1000);
-    for (const CommandFault& f : c.faults) machine.AddFault(f);
-    window.messages.clear();
-    EXPECT_FALSE(EraseOnly());
-    EXPECT_EQ(c.status, window.StatusText());
-    EXPECT_TRUE(window.messages.empty());
-    EXPECT_EQ(0, chip->resetCount());
-    if (c.nvramBack) {
-      EXPECT_EQ(nvram, Flash(0xC000, 0x1000));
-    }
-    machine.ClearFaults();
-    machine.Detach(path);
-  }
-}
-
 }  // namespace

@@ -229,67 +229,6 @@ TEST_F(StandardProcedureTest, AtmelLatchThatNeverSetsStopsBeforeAnyErase) {
   EXPECT_TRUE(window.messages.empty());
 }
 
-// Each row of the failure table: a fault at one step, the text it shows and
-// what the flash holds afterwards. Once the record's area was erased, every
-// way out puts the record back and checks it.
-struct FailureCase {
-  const char* name;
-  const char* pattern;  // CDB that fails
-  int occurrence;
-  sim::CommandFault::Kind kind;
-  const char* status;
-  bool flashErased;  // the first bytes read 0xFF afterwards
-  bool nvramKept;
-};
-
-void PrintTo(const FailureCase& c, std::ostream* os) { *os << c.name; }
-
-class StandardFailureTest : public StandardProcedureTest,
-                            public ::testing::WithParamInterface<FailureCase> {};
-
-TEST_P(StandardFailureTest, ShowsItsTextAndLeavesTheFlashAsExpected) {
-  const FailureCase& c = GetParam();
-  // A flash whose first erase unit spans 64 KB: the erase at 0 takes the
-  // NVRAM record with it, so a kept record is one that was written back.
-  Attach("txr843-usb");
-  WriteImage(Pattern(0x6000, 0x21));
-  sim::CommandFault fault;
-  fault.kind = c.kind;
-  fault.pattern = sim::CdbPattern(c.pattern);
-  fault.occurrence = c.occurrence;
-  fault.shortLength = 0x100;
-  machine.AddFault(fault);
-  EXPECT_EQ(0, program::RunVerb(program::Procedure::StandardSerialFlash, window, path.c_str()));
-  EXPECT_EQ(c.status, window.StatusText());
-  EXPECT_TRUE(window.messages.empty());
-  if (c.flashErased) {
-    EXPECT_EQ(0xFF, Flash(0, 1)[0]);
-  }
-  if (c.nvramKept) {
-    EXPECT_EQ(nvram_, Flash(0x8000, 512));
-  }
-}
-
-constexpr auto kCheck = sim::CommandFault::Kind::CheckCondition;
-constexpr auto kShort = sim::CommandFault::Kind::ShortTransfer;
-constexpr auto kUnplug = sim::CommandFault::Kind::Unplug;
-
-INSTANTIATE_TEST_SUITE_P(
-    FailureTable, StandardFailureTest,
-    ::testing::Values(
-        FailureCase{"EraseFails", "FF 04 14", 1, kCheck, "Erase command fail!!", false, true},
-        FailureCase{"BlankReadFails", "FF 04 10 00 00 00", 1, kCheck, "Read Back Erased Flash Error!!", true, true},
-        FailureCase{"BlankCheckFails", "FF 04 10 00 00 00", 1, kShort, "Data not 0xff !!", true, true},
-        FailureCase{"ProgramFails", "FF 04 11 00 20 00", 1, kCheck, "Programming Fail!!", false, true},
-        FailureCase{"ReadBackFails", "FF 04 10 00 00 00", 2, kCheck, "Read Fail!!\r\n", false, true},
-        // The write-back itself failing is a failed run, never a success.
-        FailureCase{"WriteBackFails", "FF 04 11 00 80 00", 1, kCheck, "Write NVRAM back command fail!", false, false},
-        FailureCase{"WriteBackUnplugs", "FF 04 11 00 80 00", 1, kUnplug, "Write NVRAM back command fail!", false, false},
-        // Reads at 0x8000: the record twice, then the check after the write-back.
-        FailureCase{"WriteBackReadFails", "FF 04 10 00 80 00", 3, kCheck, "Compare NVRAM Fail!!", false, true},
-        FailureCase{"WriteBackReadShort", "FF 04 10 00 80 00", 3, kShort, "Compare NVRAM Fail!!", false, true}),
-    [](const ::testing::TestParamInfo<FailureCase>& info) { return std::string(info.param.name); });
-
 // A flash that stays busy: the run reports it where the procedure looks and
 // goes on until a command fails (the busy part reads 0xFF, so the blank
 // check passes; the program waits for it in vain); the record cannot go back
