@@ -31,7 +31,6 @@ enum class After { AsRowSays, Untouched, BlankAtZero };
 
 struct Keep {
   const char* name;
-  const char* profile;
   Procedure procedure;
   RunMode mode;
   std::vector<Fault> faults;
@@ -42,8 +41,9 @@ struct Keep {
 
 void PrintTo(const Keep& k, std::ostream* os) { *os << k.name; }
 
-// Where each procedure keeps the NVRAM, the image its program runs write, and
-// the flash kind identification reports for the enclosure.
+// The enclosure each procedure runs on, where it keeps the NVRAM there, the
+// image its program runs write, and the flash kind identification reports
+// (-1: the enclosure's own).
 struct Place {
   Procedure procedure;
   const char* profile;
@@ -61,7 +61,7 @@ constexpr Place kPlaces[] = {
 };
 const Place& PlaceOf(const Keep& k) {
   for (const Place& p : kPlaces)
-    if (p.procedure == k.procedure && std::string(p.profile) == k.profile) return p;
+    if (p.procedure == k.procedure) return p;
   throw std::logic_error("no place for this row");
 }
 
@@ -72,7 +72,7 @@ TEST_P(NvramKeptTest, EveryWayOutPutsItBackOrSaysItIsLost) {
   const Place& place = PlaceOf(k);
   sim::Machine machine;
   const host::ScopedHost scope(machine);
-  const sim::EnclosureProfile& profile = *sim::FindProfile(k.profile);
+  const sim::EnclosureProfile& profile = *sim::FindProfile(place.profile);
   auto chip = sim::AttachProfile(machine, profile);
   sim::SerialFlash* flash = chip->serialFlash();
   if (flash == nullptr) flash = chip->controllerRoute()->flash();
@@ -129,253 +129,84 @@ const char* const kWriteBackFail = "Write NVRAM back command fail!";
 const char* const kNvramReadFail = "Backup NVRAM command fail!";
 constexpr auto kStandard = Procedure::StandardSerialFlash;
 constexpr auto kPage16K = Procedure::NvramPage16K;
-
-INSTANTIATE_TEST_SUITE_P(
-    Standard, NvramKeptTest,
-    ::testing::Values(Keep{"EraseFails",
-                           "txr843-usb",
-                           kStandard,
-                           kProgram,
-                           {{"FF 04 14"}},
-                           "Erase command fail!!",
-                           true},
-                      Keep{"BlankReadFails",
-                           "txr843-usb",
-                           kStandard,
-                           kProgram,
-                           {{"FF 04 10 00 00 00"}},
-                           "Read Back Erased Flash Error!!",
-                           true,
-                           After::BlankAtZero},
-                      Keep{"BlankCheckFails",
-                           "txr843-usb",
-                           kStandard,
-                           kProgram,
-                           {{"FF 04 10 00 00 00", 1, kShort, 0x100}},
-                           "Data not 0xff !!",
-                           true,
-                           After::BlankAtZero},
-                      Keep{"ProgramFails",
-                           "txr843-usb",
-                           kStandard,
-                           kProgram,
-                           {{"FF 04 11 00 20 00"}},
-                           "Programming Fail!!",
-                           true},
-                      Keep{"ReadBackFails",
-                           "txr843-usb",
-                           kStandard,
-                           kProgram,
-                           {{"FF 04 10 00 00 00", 2}},
-                           "Read Fail!!\r\n",
-                           true},
-                      // The write-back itself failing is a failed run, never a success.
-                      Keep{"WriteBackFails",
-                           "txr843-usb",
-                           kStandard,
-                           kProgram,
-                           {{"FF 04 11 00 80 00"}},
-                           kWriteBackFail,
-                           false},
-                      Keep{"WriteBackUnplugs",
-                           "txr843-usb",
-                           kStandard,
-                           kProgram,
-                           {{"FF 04 11 00 80 00", 1, kUnplug}},
-                           kWriteBackFail,
-                           false},
-                      // Reads at 0x8000: the record twice, then the check after the write-back.
-                      Keep{"WriteBackReadFails",
-                           "txr843-usb",
-                           kStandard,
-                           kProgram,
-                           {{"FF 04 10 00 80 00", 3}},
-                           "Compare NVRAM Fail!!",
-                           true},
-                      Keep{"WriteBackReadShort",
-                           "txr843-usb",
-                           kStandard,
-                           kProgram,
-                           {{"FF 04 10 00 80 00", 3, kShort, 0x100}},
-                           "Compare NVRAM Fail!!",
-                           true}),
-    [](const auto& info) { return std::string(info.param.name); });
-
-INSTANTIATE_TEST_SUITE_P(Page16K, NvramKeptTest,
-                         ::testing::Values(
-                             // Before the first erase nothing is lost and nothing is written.
-                             Keep{"NvramReadFails",
-                                  "txr842",
-                                  kPage16K,
-                                  kProgram,
-                                  {{"FF 04 10 00 00 00"}},
-                                  kNvramReadFail,
-                                  true},
-                             // Half an NVRAM is not a copy to put back.
-                             Keep{"NvramReadShort",
-                                  "txr842",
-                                  kPage16K,
-                                  kProgram,
-                                  {{"FF 04 10 00 00 00", 1, kShort, 0x800}},
-                                  kNvramReadFail,
-                                  true},
-                             Keep{"BlankCheckReadShort",
-                                  "txr842",
-                                  kPage16K,
-                                  kProgram,
-                                  {{"FF 04 10 00 40 00", 1, kShort, 0x800}},
-                                  "Read back after erase fail!!",
-                                  true},
-                             Keep{"SecondEraseFails",
-                                  "txr842",
-                                  kPage16K,
-                                  kProgram,
-                                  {{"FF 04 14", 2}},
-                                  "Erase command fail!!",
-                                  true},
-                             Keep{"BlankCheckReadFails",
-                                  "txr842",
-                                  kPage16K,
-                                  kProgram,
-                                  {{"FF 04 10 00 40 00"}},
-                                  "Read back after erase fail!!",
-                                  true},
-                             Keep{"FirstPageFails",
-                                  "txr842",
-                                  kPage16K,
-                                  kProgram,
-                                  {{"FF 04 11 00 00 00"}},
-                                  "Write command fail!",
-                                  true},
-                             Keep{"SecondPageFails",
-                                  "txr842",
-                                  kPage16K,
-                                  kProgram,
-                                  {{"FF 04 11 00 40 00"}},
-                                  "Write command fail!",
-                                  true},
-                             // The page at 0 and the write-back both fail: the loss is reported.
-                             Keep{"WriteBackFailsToo",
-                                  "txr842",
-                                  kPage16K,
-                                  kProgram,
-                                  {{"FF 04 11 00 00 00", 0}},
-                                  kWriteBackFail,
-                                  false},
-                             Keep{"EraseOnlyWriteBackFails",
-                                  "txr842",
-                                  kPage16K,
-                                  kEraseOnly,
-                                  {{"FF 04 11", 0}},
-                                  kWriteBackFail,
-                                  false}),
-                         [](const auto& info) { return std::string(info.param.name); });
-
+constexpr auto kBlock = Procedure::BlockCommandFlash;
+constexpr auto kIeee1394 = Procedure::Ieee1394BridgeFlash;
+constexpr auto kBridge = Procedure::BridgeBehindController;
 constexpr const char* kBlockRead = "DF ?? ?? ?? ?? ?? ?? ?? ?? ?? ?? FA";
+const auto kName = [](const auto& info) { return std::string(info.param.name); };
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Standard, NvramKeptTest, ::testing::Values(
+    Keep{"EraseFails", kStandard, kProgram, {{"FF 04 14"}}, "Erase command fail!!", true},
+    Keep{"BlankReadFails", kStandard, kProgram, {{"FF 04 10 00 00 00"}},
+         "Read Back Erased Flash Error!!", true, After::BlankAtZero},
+    Keep{"BlankCheckFails", kStandard, kProgram, {{"FF 04 10 00 00 00", 1, kShort, 0x100}},
+         "Data not 0xff !!", true, After::BlankAtZero},
+    Keep{"ProgramFails", kStandard, kProgram, {{"FF 04 11 00 20 00"}}, "Programming Fail!!", true},
+    Keep{"ReadBackFails", kStandard, kProgram, {{"FF 04 10 00 00 00", 2}}, "Read Fail!!\r\n", true},
+    // The write-back itself failing is a failed run, never a success.
+    Keep{"WriteBackFails", kStandard, kProgram, {{"FF 04 11 00 80 00"}}, kWriteBackFail, false},
+    Keep{"WriteBackUnplugs", kStandard, kProgram, {{"FF 04 11 00 80 00", 1, kUnplug}},
+         kWriteBackFail, false},
+    // Reads at 0x8000: the record twice, then the check after the write-back.
+    Keep{"WriteBackReadFails", kStandard, kProgram, {{"FF 04 10 00 80 00", 3}},
+         "Compare NVRAM Fail!!", true},
+    Keep{"WriteBackReadShort", kStandard, kProgram, {{"FF 04 10 00 80 00", 3, kShort, 0x100}},
+         "Compare NVRAM Fail!!", true}),
+    kName);
+
+INSTANTIATE_TEST_SUITE_P(Page16K, NvramKeptTest, ::testing::Values(
+    // Before the first erase nothing is lost and nothing is written.
+    Keep{"NvramReadFails", kPage16K, kProgram, {{"FF 04 10 00 00 00"}}, kNvramReadFail, true},
+    // Half an NVRAM is not a copy to put back.
+    Keep{"NvramReadShort", kPage16K, kProgram, {{"FF 04 10 00 00 00", 1, kShort, 0x800}},
+         kNvramReadFail, true},
+    Keep{"BlankCheckReadShort", kPage16K, kProgram, {{"FF 04 10 00 40 00", 1, kShort, 0x800}},
+         "Read back after erase fail!!", true},
+    Keep{"SecondEraseFails", kPage16K, kProgram, {{"FF 04 14", 2}}, "Erase command fail!!", true},
+    Keep{"BlankCheckReadFails", kPage16K, kProgram, {{"FF 04 10 00 40 00"}},
+         "Read back after erase fail!!", true},
+    Keep{"FirstPageFails", kPage16K, kProgram, {{"FF 04 11 00 00 00"}}, "Write command fail!",
+         true},
+    Keep{"SecondPageFails", kPage16K, kProgram, {{"FF 04 11 00 40 00"}}, "Write command fail!",
+         true},
+    // The page at 0 and the write-back both fail: the loss is reported.
+    Keep{"WriteBackFailsToo", kPage16K, kProgram, {{"FF 04 11 00 00 00", 0}}, kWriteBackFail,
+         false},
+    Keep{"EraseOnlyWriteBackFails", kPage16K, kEraseOnly, {{"FF 04 11", 0}}, kWriteBackFail,
+         false}),
+    kName);
 
 // Block reads: the NVRAM twice, then the blank check; each failed read is
 // one command. The IEEE 1394 NVRAM takes 4 reads a copy.
-INSTANTIATE_TEST_SUITE_P(BlockEraseOnly, NvramKeptTest,
-                         ::testing::Values(Keep{"BlockWriteBackFails",
-                                                "txv929",
-                                                Procedure::BlockCommandFlash,
-                                                kEraseOnly,
-                                                {{"DF 00 ?? ?? ?? ?? ?? ?? 00 C0 00 FB", 0}},
-                                                kWriteBackFail,
-                                                false},
-                                           Keep{"BlockBlankChecksCannotRead",
-                                                "txv929",
-                                                Procedure::BlockCommandFlash,
-                                                kEraseOnly,
-                                                {{kBlockRead, 3}, {kBlockRead, 4}},
-                                                "Read Back Erased Flash Error!!",
-                                                true},
-                                           Keep{"BlockFirstEraseFails",
-                                                "txv929",
-                                                Procedure::BlockCommandFlash,
-                                                kEraseOnly,
-                                                {{"DF 03 ?? ?? ?? ?? ?? ?? 00 00 00 FB"}},
-                                                "Erase command fail!!",
-                                                true},
-                                           Keep{"Ieee1394BlankCheckCannotRead",
-                                                "txr843-1394",
-                                                Procedure::Ieee1394BridgeFlash,
-                                                kEraseOnly,
-                                                {{kBlockRead, 9}},
-                                                "Read Back Erased Flash Error!!",
-                                                true},
-                                           Keep{"Ieee1394EraseAt8000Fails",
-                                                "txr843-1394",
-                                                Procedure::Ieee1394BridgeFlash,
-                                                kEraseOnly,
-                                                {{"DF 01 ?? ?? ?? ?? ?? ?? 00 80 00 FB"}},
-                                                "Erase flash command fail!",
-                                                true},
-                                           Keep{"Ieee1394WriteBackFails",
-                                                "txr843-1394",
-                                                Procedure::Ieee1394BridgeFlash,
-                                                kEraseOnly,
-                                                {{"DF 01 ?? ?? ?? ?? ?? ?? 00 80 00 FB", 2}},
-                                                kWriteBackFail,
-                                                false}),
-                         [](const auto& info) { return std::string(info.param.name); });
-
-constexpr auto kBridge = Procedure::BridgeBehindController;
+INSTANTIATE_TEST_SUITE_P(BlockEraseOnly, NvramKeptTest, ::testing::Values(
+    Keep{"BlockWriteBackFails", kBlock, kEraseOnly, {{"DF 00 ?? ?? ?? ?? ?? ?? 00 C0 00 FB", 0}},
+         kWriteBackFail, false},
+    Keep{"BlockBlankChecksCannotRead", kBlock, kEraseOnly, {{kBlockRead, 3}, {kBlockRead, 4}},
+         "Read Back Erased Flash Error!!", true},
+    Keep{"BlockFirstEraseFails", kBlock, kEraseOnly, {{"DF 03 ?? ?? ?? ?? ?? ?? 00 00 00 FB"}},
+         "Erase command fail!!", true},
+    Keep{"Ieee1394BlankCheckCannotRead", kIeee1394, kEraseOnly, {{kBlockRead, 9}},
+         "Read Back Erased Flash Error!!", true},
+    Keep{"Ieee1394EraseAt8000Fails", kIeee1394, kEraseOnly,
+         {{"DF 01 ?? ?? ?? ?? ?? ?? 00 80 00 FB"}}, "Erase flash command fail!", true},
+    Keep{"Ieee1394WriteBackFails", kIeee1394, kEraseOnly,
+         {{"DF 01 ?? ?? ?? ?? ?? ?? 00 80 00 FB", 2}}, kWriteBackFail, false}),
+    kName);
 
 // Controller commands by feature: E8 read, E7 erase, E9 write.
-INSTANTIATE_TEST_SUITE_P(BehindController, NvramKeptTest,
-                         ::testing::Values(Keep{"NvramRead",
-                                                "txv929-txr847",
-                                                kBridge,
-                                                kProgram,
-                                                {{"A1 ?? ?? E8"}},
-                                                kNvramReadFail,
-                                                true,
-                                                After::Untouched},
-                                           Keep{"Erase",
-                                                "txv929-txr847",
-                                                kBridge,
-                                                kProgram,
-                                                {{"A1 ?? ?? E7"}},
-                                                "Issuse Errase Command fail!",
-                                                true,
-                                                After::Untouched},
-                                           Keep{"NvramSecondRead",
-                                                "txv929-txr847",
-                                                kBridge,
-                                                kProgram,
-                                                {{"A1 ?? ?? E8", 2}},
-                                                kNvramReadFail,
-                                                true,
-                                                After::Untouched},
-                                           Keep{"BlankCheck",
-                                                "txv929-txr847",
-                                                kBridge,
-                                                kProgram,
-                                                {{"A1 ?? ?? E8", 3}},
-                                                "Issuse Read Command fail!",
-                                                true},
-                                           Keep{"FirstChunk",
-                                                "txv929-txr847",
-                                                kBridge,
-                                                kProgram,
-                                                {{"A1 ?? ?? E9"}},
-                                                "Issuse Write Command fail!",
-                                                true},
-                                           Keep{"SecondChunk",
-                                                "txv929-txr847",
-                                                kBridge,
-                                                kProgram,
-                                                {{"A1 ?? ?? E9", 2}},
-                                                "Issuse Write Command fail!",
-                                                true},
-                                           Keep{"ReadBack",
-                                                "txv929-txr847",
-                                                kBridge,
-                                                kProgram,
-                                                {{"A1 ?? ?? E8", 6}},
-                                                "Issuse Read Command fail!",
-                                                true}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(BehindController, NvramKeptTest, ::testing::Values(
+    Keep{"NvramRead", kBridge, kProgram, {{"A1 ?? ?? E8"}}, kNvramReadFail, true, After::Untouched},
+    Keep{"Erase", kBridge, kProgram, {{"A1 ?? ?? E7"}}, "Issuse Errase Command fail!", true,
+         After::Untouched},
+    Keep{"NvramSecondRead", kBridge, kProgram, {{"A1 ?? ?? E8", 2}}, kNvramReadFail, true,
+         After::Untouched},
+    Keep{"BlankCheck", kBridge, kProgram, {{"A1 ?? ?? E8", 3}}, "Issuse Read Command fail!", true},
+    Keep{"FirstChunk", kBridge, kProgram, {{"A1 ?? ?? E9"}}, "Issuse Write Command fail!", true},
+    Keep{"SecondChunk", kBridge, kProgram, {{"A1 ?? ?? E9", 2}}, "Issuse Write Command fail!",
+         true},
+    Keep{"ReadBack", kBridge, kProgram, {{"A1 ?? ?? E8", 6}}, "Issuse Read Command fail!", true}),
+    kName);
+// clang-format on
 
 }  // namespace

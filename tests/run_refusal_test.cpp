@@ -57,7 +57,8 @@ constexpr Stop With(Stop s, T Stop::*field, T value) {
   s.*field = value;
   return s;
 }
-constexpr auto kQuiet = &Stop::sendsNothing;  // refused before the first command
+// The row refused before the first command.
+constexpr Stop Quiet(Stop s) { return With(s, &Stop::sendsNothing, true); }
 
 // sizeKb for a flash identification read as 0 KB.
 constexpr std::int32_t kSizeZero = -2;
@@ -175,38 +176,28 @@ TEST_P(RunRefusalTest, StopsWithItsTextAndChangesNothing) {
 const char* const kTooLarge = program::kImageTooLarge;
 constexpr auto kProgram = RunMode::Program;
 
-INSTANTIATE_TEST_SUITE_P(
-    ImagesLongerThanTheFlash, RunRefusalTest,
-    ::testing::Values(
-        // The TX40775's identification reads no size: the run asks the flash.
-        Stop{"Standard2MiB", "tx40775-pmc", Procedure::StandardSerialFlash, kProgram, 0x200000,
-             kTooLarge, "", 0, 1, 0},
-        With(Stop{"Page16K", "txr842", Procedure::NvramPage16K, kProgram, 0, kTooLarge}, kQuiet,
-             true),
-        With(Stop{"Sst", "txr847-sst", Procedure::SstSerialFlash, kProgram, 0, kTooLarge}, kQuiet,
-             true),
-        With(Stop{"BlockOneBank", "txv929", Procedure::BlockCommandFlash, kProgram, 0x10001,
-                  kTooLarge, "", 0, 1, 64},
-             kQuiet, true),
-        With(Stop{"BlockBetweenBanks", "txv929", Procedure::BlockCommandFlash, kProgram, 0x18000,
-                  "The firmware file is neither one bank nor two, nothing erased!!"},
-             kQuiet, true),
-        With(Stop{"Ieee1394", "txr843-1394", Procedure::Ieee1394BridgeFlash, kProgram, 0x10001,
-                  kTooLarge},
-             kQuiet, true),
-        With(Stop{"InternalRom", "tx40776-atmel", Procedure::InternalRomParallelFlash, kProgram,
-                  0x10001, kTooLarge},
-             kQuiet, true),
-        With(Stop{"BehindController", "txv929-txr847", Procedure::BridgeBehindController, kProgram,
-                  0, kTooLarge},
-             kQuiet, true),
-        With(Stop{"HddHosted", "txv929-hdd", Procedure::HddHostedFirmware, kProgram, 0x10001,
-                  kTooLarge},
-             kQuiet, true),
-        With(Stop{"DiskArea", "txr649", Procedure::DiskAreaFirmware, kProgram, (16u << 20) + 1,
-                  kTooLarge},
-             kQuiet, true)),
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(ImagesLongerThanTheFlash, RunRefusalTest, ::testing::Values(
+    // The TX40775's identification reads no size: the run asks the flash.
+    Stop{"Standard2MiB", "tx40775-pmc", Procedure::StandardSerialFlash, kProgram, 0x200000,
+         kTooLarge, "", 0, 1, 0},
+    Quiet({"Page16K", "txr842", Procedure::NvramPage16K, kProgram, 0, kTooLarge}),
+    Quiet({"Sst", "txr847-sst", Procedure::SstSerialFlash, kProgram, 0, kTooLarge}),
+    Quiet({"BlockOneBank", "txv929", Procedure::BlockCommandFlash, kProgram, 0x10001, kTooLarge,
+           "", 0, 1, 64}),
+    Quiet({"BlockBetweenBanks", "txv929", Procedure::BlockCommandFlash, kProgram, 0x18000,
+           "The firmware file is neither one bank nor two, nothing erased!!"}),
+    Quiet({"Ieee1394", "txr843-1394", Procedure::Ieee1394BridgeFlash, kProgram, 0x10001,
+           kTooLarge}),
+    Quiet({"InternalRom", "tx40776-atmel", Procedure::InternalRomParallelFlash, kProgram, 0x10001,
+           kTooLarge}),
+    Quiet({"BehindController", "txv929-txr847", Procedure::BridgeBehindController, kProgram, 0,
+           kTooLarge}),
+    Quiet({"HddHosted", "txv929-hdd", Procedure::HddHostedFirmware, kProgram, 0x10001, kTooLarge}),
+    Quiet({"DiskArea", "txr649", Procedure::DiskAreaFirmware, kProgram, (16u << 20) + 1,
+           kTooLarge})),
     [](const auto& info) { return std::string(info.param.name); });
+// clang-format on
 
 // An image the run cannot use as it stands.
 constexpr Stop Unusable(const char* name, const char* profile, Procedure procedure, ImageFile file,
@@ -291,10 +282,9 @@ INSTANTIATE_TEST_SUITE_P(
                "DF ?? ?? ?? ?? ?? ?? ?? ?? ?? ?? FA", 3),
         Backup("Ieee1394FailedRead", "txr843-1394", Procedure::Ieee1394BridgeFlash,
                kBackupReadError, "DF ?? ?? ?? ?? ?? ?? ?? ?? ?? ?? FA", 3),
-        With(With(Backup("BehindControllerUnknownSize", "txv929-txr847",
-                         Procedure::BridgeBehindController, kBackupReadError, ""),
-                  &Stop::sizeKb, kSizeZero),
-             kQuiet, true),
+        Quiet(With(Backup("BehindControllerUnknownSize", "txv929-txr847",
+                          Procedure::BridgeBehindController, kBackupReadError, ""),
+                   &Stop::sizeKb, kSizeZero)),
         Backup("HddHostedFailedRead", "txv929-hdd", Procedure::HddHostedFirmware, kBackupReadError,
                "85 15"),
         With(Backup("DiskAreaFailedReadPast64K", "txr649", Procedure::DiskAreaFirmware,
