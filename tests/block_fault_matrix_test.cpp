@@ -63,7 +63,7 @@ TEST_P(BlockFaultMatrixTest, NoFaultLeadsToAFalseSuccessOrASilentlyLostNvram) {
     window.facts_.flashTypeCode = profile.bridge.flashTypeCode;
     window.facts_.flashSizeKb =
         static_cast<std::int32_t>(chip.serialFlash()->cells().size() / 1024);
-    testing_support::SetEraseGeometryForKind(profile.bridge.flashTypeCode);
+    window.geometry_ = testing_support::EraseGeometryForKind(profile.bridge.flashTypeCode);
     window.options_.nvramChecked = false;  // keep the NVRAM
     window.options_.imageFile = file_;
     testing_support::SetRunMode(window, s.run, backup_);
@@ -122,7 +122,6 @@ INSTANTIATE_TEST_SUITE_P(
 // The bank repair: a bank is never left worse than before without "FW
 // Recovery Fail!!", and the sound bank is never touched.
 TEST(BankRepairFaultMatrix, NoFaultHarmsTheSoundBankOrPassesSilently) {
-  const testing_support::SettingsGuard settings;
   std::vector<std::uint8_t> bank0Before, bank1;
   auto bank = [](sim::BridgeChip& chip, std::uint32_t at) {
     std::vector<std::uint8_t> b(0x10000);
@@ -141,7 +140,7 @@ TEST(BankRepairFaultMatrix, NoFaultHarmsTheSoundBankOrPassesSilently) {
     window.facts_.chipType = 12;
     window.facts_.flashTypeCode = 6;
     window.facts_.flashSizeKb = 128;
-    testing_support::SetEraseGeometryForKind(6);
+    window.geometry_ = testing_support::EraseGeometryForKind(6);
     std::uint32_t checked = 0;
     const int result = program::RecoverFirmwareBanks(window, chip.path().c_str(), 12, checked);
     if (bank(chip, 0x10000) != bank1) throw std::runtime_error("the sound bank was written");

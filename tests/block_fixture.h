@@ -1,7 +1,6 @@
 // An emulated enclosure that takes the block flash commands, a recording
 // window and a scratch folder, for the block transfer steps and the
-// procedures built on them. The transfer settings and the erase geometry are
-// put back after each test.
+// procedures built on them.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -24,9 +23,11 @@ struct BlockCommand {
 
 // The erase geometry identification sets for a flash kind: kinds 0-2 have
 // 32 KB blocks, kinds 3, 4 and 8 32 KB sectors.
-inline void SetEraseGeometryForKind(int kind) {
-  program::Geometry().eraseBlockSize = kind <= 2 ? 0x8000 : 0x10000;
-  program::Geometry().eraseSectorSize = (kind == 3 || kind == 4 || kind == 8) ? 0x8000 : 0x1000;
+inline program::EraseGeometry EraseGeometryForKind(int kind) {
+  program::EraseGeometry g;
+  g.eraseBlockSize = kind <= 2 ? 0x8000 : 0x10000;
+  g.eraseSectorSize = (kind == 3 || kind == 4 || kind == 8) ? 0x8000 : 0x1000;
+  return g;
 }
 
 class BlockFixture : public ProcedureFixture {
@@ -42,9 +43,8 @@ class BlockFixture : public ProcedureFixture {
     window.facts_.flashTypeCode = profile->bridge.flashTypeCode;
     window.facts_.flashSizeKb =
         static_cast<std::int32_t>(chip->serialFlash()->cells().size() / 1024);
-    SetGeometryForKind(profile->bridge.flashTypeCode);
+    window.geometry_ = EraseGeometryForKind(profile->bridge.flashTypeCode);
   }
-  static void SetGeometryForKind(int kind) { SetEraseGeometryForKind(kind); }
 
   void Load(std::uint32_t address, const std::vector<std::uint8_t>& bytes) {
     chip->serialFlash()->cells().Load(address, bytes.data(), bytes.size());

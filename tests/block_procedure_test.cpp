@@ -68,7 +68,7 @@ TEST_F(BlockProcedureTest, ABankImageGoesIntoBothBanksWithTheNvramKept) {
   Attach("txv929");
   const std::vector<std::uint8_t> nvram = Flash(0xC000, 0x1000);
   const std::vector<std::uint8_t> image = Pattern(0x10000, 5);
-  program::Transfer().blockSize = 0x800;  // " 2 KB" chosen: the procedure moves 8 KB anyway
+  window.transfer_.blockSize = 0x800;  // " 2 KB" chosen: the procedure moves 8 KB anyway
   EXPECT_EQ(1, Program(image));
   EXPECT_EQ("Programming Success!!", window.StatusText());
   EXPECT_TRUE(Boxed(kAutoReset));
@@ -82,7 +82,7 @@ TEST_F(BlockProcedureTest, ABankImageGoesIntoBothBanksWithTheNvramKept) {
   // The CRC-16 of the first 0xBFFC bytes, high byte first.
   EXPECT_EQ((std::vector<std::uint8_t>{0x08, 0x4E}), Flash(0xBFFE, 2));
   for (const BlockCommand& c : Writes()) EXPECT_LE(c.length, 0x2000u);
-  EXPECT_EQ(0x2000u, program::Transfer().blockSize);
+  EXPECT_EQ(0x2000u, window.transfer_.blockSize);
 }
 
 TEST_F(BlockProcedureTest, TheChecksumIsStampedOnlyOnImagesOfOneBank) {
@@ -150,29 +150,6 @@ TEST_F(BlockProcedureTest, ASmallImageIsComparedOverWholeUnitsPaddedWithZeros) {
   std::vector<std::uint8_t> expected = image;
   expected.resize(512, 0x00);
   EXPECT_EQ(expected, Flash(0, 512));
-}
-
-TEST_F(BlockProcedureTest, ImagesThatCannotBeProgrammedAreRefusedBeforeAnyCommand) {
-  struct Case {
-    const char* profile;
-    std::size_t length;
-    bool keepNvram;
-    const char* status;
-  };
-  for (const Case& c :
-       {Case{"txr845", 4096, true, "The firmware file is too small to keep the NVRAM!"},
-        Case{"txr845", 0x10001, false, program::kImageTooLarge},
-        Case{"txv929", 0x20001, false, program::kImageTooLarge},
-        Case{"txv929", 0, false, "Open File Error!!"}}) {
-    SCOPED_TRACE(std::string(c.profile) + " " + std::to_string(c.length));
-    Attach(c.profile);
-    window.statuses.clear();
-    EXPECT_EQ(0, Program(std::vector<std::uint8_t>(c.length, 0x33), c.keepNvram));
-    EXPECT_EQ(c.status, window.StatusText());
-    EXPECT_TRUE(machine.transcript().empty());
-    EXPECT_TRUE(window.messages.empty());
-    machine.Detach(path);
-  }
 }
 
 // Tries go block erase, sector erase, chip erase. Every try erases what it
@@ -277,45 +254,6 @@ TEST_F(BlockProcedureTest, EraseOnlyWithTheNvramIncludedSendsNoNvramCommand) {
   for (const BlockCommand& r : Reads()) EXPECT_FALSE(r.address == 0xC000 && r.length == 0x1000);
   for (const BlockCommand& w : Writes()) EXPECT_NE(0, w.code);
   EXPECT_EQ(std::vector<std::uint8_t>(0x20000, 0xFF), Flash(0, 0x20000));
-}
-
-TEST_F(BlockProcedureTest, AFailedEraseOnlyRunPutsTheNvramBackAndShowsNoBox) {
-  struct Case {
-    const char* name;
-    std::vector<CommandFault> faults;
-    const char* status;
-    bool nvramBack;
-  };
-  const CdbPattern writeBack("DF 00 ?? ?? ?? ?? ?? ?? 00 C0 00 FB");
-  const CdbPattern chipErase("DF 03 ?? ?? ?? ?? ?? ?? 00 00 00 FB");
-  // Block reads: the NVRAM twice, then the blank check; each failed read is
-  // one command.
-  const std::vector<Case> cases = {
-      {"write-back fails", {{CommandFault::Kind::CheckCondition, "", writeBack, 0}},
-       "Write NVRAM back command fail!", false},
-      {"blank checks cannot read",
-       {{CommandFault::Kind::CheckCondition, "", kBlockRead, 3},
-        {CommandFault::Kind::CheckCondition, "", kBlockRead, 4}},
-       "Read Back Erased Flash Error!!", true},
-      {"first erase fails", {{CommandFault::Kind::CheckCondition, "", chipErase, 1}},
-       "Erase command fail!!", true},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    Attach("txv929");
-    const std::vector<std::uint8_t> nvram = Flash(0xC000, 0x1000);
-    for (const CommandFault& f : c.faults) machine.AddFault(f);
-    window.messages.clear();
-    EXPECT_FALSE(EraseOnly());
-    EXPECT_EQ(c.status, window.StatusText());
-    EXPECT_TRUE(window.messages.empty());
-    EXPECT_EQ(0, chip->resetCount());
-    if (c.nvramBack) {
-      EXPECT_EQ(nvram, Flash(0xC000, 0x1000));
-    }
-    machine.ClearFaults();
-    machine.Detach(path);
-  }
 }
 
 }  // namespace

@@ -10,7 +10,6 @@
 
 namespace {
 
-using program::Geometry;
 using testing_support::BlockCommand;
 using testing_support::Pattern;
 
@@ -43,7 +42,7 @@ TEST_F(BlockTransferTest, WritesCarryTheEraseCodeWhereTheErasedRegionEnds) {
     SCOPED_TRACE(c.name);
     machine.ClearTranscript();
     window.facts_.flashTypeCode = c.kind;
-    program::StartErasedRegionAt(0);
+    program::StartErasedRegionAt(window.geometry_, 0);
     const std::vector<std::uint8_t> data = Pattern(c.length, 3);
     ASSERT_TRUE(program::WriteFlashRange(window, path.c_str(), 0, data.data(), c.length, c.mode));
     EXPECT_EQ(c.writes, Writes());
@@ -52,19 +51,19 @@ TEST_F(BlockTransferTest, WritesCarryTheEraseCodeWhereTheErasedRegionEnds) {
 
 TEST_F(BlockTransferTest, AWriteFromTheSecondBankErasesItsFirstBlock) {
   Attach("txv929");
-  program::StartErasedRegionAt(0x10000);
+  program::StartErasedRegionAt(window.geometry_, 0x10000);
   const std::vector<std::uint8_t> data = Pattern(0x4000, 9);
   ASSERT_TRUE(program::WriteFlashRange(window, path.c_str(), 0x10000, data.data(), 0x4000, 2));
   EXPECT_EQ((std::vector<BlockCommand>{{0x10000, 0x2000, 2}, {0x12000, 0x2000, 0}}), Writes());
   EXPECT_EQ(data, Flash(0x10000, 0x4000));
-  EXPECT_EQ(2u, Geometry().erasedBlockCount);
+  EXPECT_EQ(2u, window.geometry_.erasedBlockCount);
 }
 
 TEST_F(BlockTransferTest, ClippingNeverWrapsAndFollowsTheMaskedMode) {
-  Geometry().eraseSectorSize = 0x1000;
-  Geometry().eraseBlockSize = 0x10000;
-  Geometry().erasedSectorCount = 2;
-  Geometry().erasedBlockCount = 1;
+  window.geometry_.eraseSectorSize = 0x1000;
+  window.geometry_.eraseBlockSize = 0x10000;
+  window.geometry_.erasedSectorCount = 2;
+  window.geometry_.erasedBlockCount = 1;
   struct Case {
     std::uint32_t address, length;
     std::uint8_t mode;
@@ -75,7 +74,7 @@ TEST_F(BlockTransferTest, ClippingNeverWrapsAndFollowsTheMaskedMode) {
                         Case{0xF000, 0x2000, 0x82, 0x1000}, Case{0x20000, 0x2000, 2, 0},
                         Case{0x20000, 0x2000, 3, 0x2000}, Case{0x0, 0x2000, 0, 0x2000}}) {
     SCOPED_TRACE(c.address);
-    EXPECT_EQ(c.clipped, program::ClipToErasedRegion(c.address, c.length, c.mode));
+    EXPECT_EQ(c.clipped, program::ClipToErasedRegion(window.geometry_, c.address, c.length, c.mode));
   }
 }
 
@@ -84,7 +83,7 @@ TEST_F(BlockTransferTest, AWriteOutsideItsErasedRegionProgramsNothing) {
   // end at 0x10000, below the write, and the clipped length would wrap.
   Attach("txv929");
   const std::vector<std::uint8_t> before = Flash(0x10000, 0x2000);
-  program::StartErasedRegionAt(0);
+  program::StartErasedRegionAt(window.geometry_, 0);
   const std::vector<std::uint8_t> data = Pattern(0x2000, 1);
   EXPECT_FALSE(program::WriteFlashRange(window, path.c_str(), 0x10000, data.data(), 0x2000, 2));
   EXPECT_TRUE(Writes().empty());
@@ -101,7 +100,7 @@ TEST_F(BlockTransferTest, OddLengthsMoveWhole512ByteUnits) {
   EXPECT_EQ("ReadFlash....", window.StatusText());  // one dot per chunk
 
   machine.ClearTranscript();
-  program::StartErasedRegionAt(0);
+  program::StartErasedRegionAt(window.geometry_, 0);
   const std::vector<std::uint8_t> data = Pattern(1000, 4);
   ASSERT_TRUE(program::WriteFlashRange(window, path.c_str(), 0, data.data(), 1000, 1));
   EXPECT_EQ((std::vector<BlockCommand>{{0, 1024, 1}}), Writes());
@@ -149,16 +148,6 @@ TEST_F(BlockTransferTest, ABackupWithoutANameGoesToTheDefaultFileAfterTheNotice)
   EXPECT_EQ("Default backup firmware as OldFalsh.bak!", window.messages[0].text);
   EXPECT_EQ("Message", window.messages[0].caption);
   EXPECT_EQ(Flash(0, 0x10000), ReadFile(FileIn("oldFlash.bak")));
-}
-
-TEST_F(BlockTransferTest, AFailedReadWritesNoBackupFile) {
-  Attach("txr845");
-  machine.AddFault({sim::CommandFault::Kind::CheckCondition, "",
-                    sim::CdbPattern("DF ?? ?? ?? ?? ?? ?? ?? ?? ?? ?? FA"), 3});
-  window.options_.backupFile = FileIn("backup.bin");
-  EXPECT_FALSE(program::BackupFlashImage(window, path.c_str(), 0));
-  EXPECT_EQ("Read Back to Backup Error!!", window.StatusText());
-  EXPECT_FALSE(std::filesystem::exists(window.options_.backupFile));
 }
 
 }  // namespace

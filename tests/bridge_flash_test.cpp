@@ -85,8 +85,6 @@ class BridgeFlashTest : public testing_support::ProcedureFixture {
   std::vector<std::uint8_t> old_;
 };
 
-constexpr std::uint8_t kRead = 0xE8, kWrite = 0xE9, kErase = 0xE7;
-
 // A 100-byte image takes one 8 KB chunk: the bridge's own first 4 KB, then
 // zeros; the rest of the flash is left erased.
 TEST_F(BridgeFlashTest, ShortImageIsProgrammedAsOneChunkBehindTheKeptNvram) {
@@ -152,49 +150,6 @@ TEST_F(BridgeFlashTest, NvramComesFromTheBridgeUnlessTheSignedImageIsIncluded) {
   }
 }
 
-// Failures at each step: one text, no box, and the bridge's first 4 KB are
-// in place afterwards whenever the erase was reached.
-TEST_F(BridgeFlashTest, FailuresEndWithoutABoxAndKeepTheNvram) {
-  struct Row {
-    const char* name;
-    std::uint8_t feature;
-    int occurrence;
-    const char* status;
-    bool erased;
-  };
-  const Row rows[] = {
-      {"NVRAM read", kRead, 1, "Backup NVRAM command fail!", false},
-      {"erase", kErase, 1, "Issuse Errase Command fail!", false},
-      {"NVRAM second read", kRead, 2, "Backup NVRAM command fail!", false},
-      {"blank check", kRead, 3, "Issuse Read Command fail!", true},
-      {"first chunk", kWrite, 1, "Issuse Write Command fail!", true},
-      {"second chunk", kWrite, 2, "Issuse Write Command fail!", true},
-      {"read-back", kRead, 6, "Issuse Read Command fail!", true},
-  };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.name);
-    Attach("txv929-txr847");
-    WriteImage(Pattern(0x4000, 0x61));
-    sim::CommandFault fault;
-    char pattern[16];
-    std::snprintf(pattern, sizeof pattern, "A1 ?? ?? %02X", row.feature);
-    fault.pattern = sim::CdbPattern(pattern);
-    fault.occurrence = row.occurrence;
-    machine.ClearFaults();
-    machine.AddFault(fault);
-    EXPECT_EQ(0, Run());
-    EXPECT_EQ(row.status, window.StatusText());
-    ExpectBox(false);
-    const std::vector<std::uint8_t> flash = Flash();
-    EXPECT_EQ(Slice(old_, 0, kNvram), Slice(flash, 0, kNvram));
-    if (!row.erased) {
-      EXPECT_EQ(old_, flash);
-    }
-    machine.Detach(path);
-    machine.ClearTranscript();
-  }
-}
-
 // Bits that will not program spoil the compare and the NVRAM write-back
 // alike; both are reported.
 TEST_F(BridgeFlashTest, ReadBackThatDiffersIsACompareFailure) {
@@ -210,34 +165,6 @@ TEST_F(BridgeFlashTest, ReadBackThatDiffersIsACompareFailure) {
   EXPECT_EQ((std::vector<std::string>{"Compare....", "Data compare fail", "Write back NVRAM fail!!"}),
             Slice(window.statuses, window.statuses.size() - 3, window.statuses.size()));
   ExpectBox(false);
-}
-
-// Files that cannot be programmed are refused before any command is sent.
-TEST_F(BridgeFlashTest, UnusableImagesAreRefusedBeforeAnyCommand) {
-  Attach("txv929-txr847");
-  struct Row {
-    std::vector<std::uint8_t> bytes;
-    bool exists;
-    const char* status;
-  };
-  const Row rows[] = {
-      {{}, false, "Open File Error!!"},
-      {{}, true, "Open File Error!!"},
-      {Pattern(old_.size() + 1, 3), true, "The firmware file size is bigger than the flash size!"},
-  };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.status);
-    if (row.exists) {
-      WriteImage(row.bytes);
-    } else {
-      window.options_.imageFile = FileIn("missing.bin");
-    }
-    EXPECT_EQ(0, Run());
-    EXPECT_EQ(row.status, window.StatusText());
-    EXPECT_TRUE(machine.transcript().empty());
-    ExpectBox(false);
-  }
-  EXPECT_EQ(old_, Flash());
 }
 
 TEST_F(BridgeFlashTest, EraseOnlyChecksTheWholeFlashSize) {
@@ -272,21 +199,6 @@ TEST_F(BridgeFlashTest, EraseOnlyFailuresShowNoBox) {
   EXPECT_EQ("Flash size unknown, nothing erased!!", window.StatusText());
   EXPECT_TRUE(machine.transcript().empty());
   ExpectBox(false);
-}
-
-// A TXR847 whose size identification could not read has nothing to back up:
-// an empty file is no success.
-TEST_F(BridgeFlashTest, BackupOfAnUnknownSizeIsAFailure) {
-  Attach("txv929-txr847");
-  const std::string backup = FileIn("backup.bin");
-  window.options_.rdMode = true;
-  window.options_.backupOnlyChecked = true;
-  window.options_.backupFile = backup;
-  window.facts_.flashSizeKb = 0;
-  EXPECT_EQ(0, Run());
-  EXPECT_EQ("Read Back to Backup Error!!", window.StatusText());
-  EXPECT_TRUE(machine.transcript().empty());
-  EXPECT_EQ(nullptr, std::fopen(backup.c_str(), "rb"));
 }
 
 }  // namespace

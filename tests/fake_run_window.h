@@ -1,5 +1,6 @@
 // A RunWindow that records what a procedure showed: every status line in
-// order and every message box.
+// order and every message box. It holds its own transfer settings and erase
+// geometry, the defaults until a test sets them.
 #pragma once
 
 #include <string>
@@ -37,6 +38,9 @@ class FakeRunWindow : public program::RunWindow {
     facts_.includeNvram = 1;
   }
   void ProcessMessages() override { ++pumps; }
+  // The run's own settings: a test sets them here, and no other test sees them.
+  program::TransferSettings& transfer() const override { return transfer_; }
+  program::EraseGeometry& geometry() const override { return geometry_; }
 
   bool Showed(const std::string& text) const {
     for (const std::string& s : statuses)
@@ -44,6 +48,8 @@ class FakeRunWindow : public program::RunWindow {
     return false;
   }
 
+  mutable program::TransferSettings transfer_;
+  mutable program::EraseGeometry geometry_;
   device::ChipState facts_;
   program::RunOptions options_;
   std::vector<std::string> statuses;

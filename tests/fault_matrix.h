@@ -35,7 +35,7 @@
 // the refresh and identification before Run unfaulted if they are not the
 // subject, or onlyBeforeRun (with SeenRun::commandsBeforeRun filled in) to
 // fault nothing but them. Every run gets a fresh machine installed as the current host, so
-// nothing carries over; program::Transfer() is the caller's to set.
+// nothing carries over; the window's transfer settings are the caller's to set.
 #pragma once
 
 #include <cstdint>

@@ -160,36 +160,6 @@ TEST_F(ImageFileTest, ACheckedFileLoadsOnlyAsTheChecksReadIt) {
   }
 }
 
-// The standard procedure refuses these files before its first command.
-TEST_F(ImageFileTest, StandardProcedureSendsNothingForARefusedImage) {
-  const sim::EnclosureProfile* profile = sim::FindProfile("tx40775-pmc");
-  ASSERT_NE(nullptr, profile);
-  auto chip = sim::AttachProfile(machine, *profile, {});
-  std::vector<std::uint8_t> before(0x10000);
-  chip->serialFlash()->cells().Read(0, before.data(), before.size());
-  window.facts_.chipType = profile->chipType;
-  window.facts_.flashTypeCode = 1;
-  const std::string huge = (dir_ / "huge.bin").string();
-  File("huge.bin", 1);
-  std::error_code ec;
-  std::filesystem::resize_file(huge, (std::uint64_t{1} << 32) + 256, ec);
-  const std::string files[] = {File("empty.bin", 0), (dir_ / "missing.bin").string(),
-                               ec ? File("long.bin", program::kLargestImage + 1) : huge};
-  for (const std::string& file : files) {
-    machine.ClearTranscript();
-    window.options_.imageFile = file;
-    window.messages.clear();
-    EXPECT_EQ(0, program::RunVerb(program::Procedure::StandardSerialFlash, window, chip->path().c_str())) << file;
-    EXPECT_EQ(file == files[2] ? program::kImageTooLarge : "Open File Error!!", window.StatusText())
-        << file;
-    EXPECT_TRUE(machine.transcript().empty()) << file;
-    EXPECT_TRUE(window.messages.empty()) << file;
-  }
-  std::vector<std::uint8_t> after(0x10000);
-  chip->serialFlash()->cells().Read(0, after.data(), after.size());
-  EXPECT_EQ(before, after);
-}
-
 TEST_F(ImageFileTest, AFailedBackupReadWritesNoFile) {
   window.options_.backupFile = (dir_ / "backup.bin").string();
   const program::FlashReader failing = [](std::uint8_t*, std::uint32_t) { return false; };

@@ -108,30 +108,6 @@ TEST_F(InternalRomTest, WrongPartIsCaughtByTheBlankCheck) {
   EXPECT_TRUE(window.messages.empty());
 }
 
-// Images that cannot be programmed are refused before the first command.
-TEST_F(InternalRomTest, UnusableImagesAreRefusedBeforeAnyCommand) {
-  Attach("tx40776-atmel");
-  struct Row {
-    std::string file;
-    const char* status;
-  };
-  const std::vector<Row> rows = {
-      {FileIn("missing.bin"), "Open New ROM File Error!!"},
-      {File("empty", {}), "Open New ROM File Error!!"},
-      {File("long", Pattern(program::kRomSize + 1, 1)), program::kImageTooLarge},
-  };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.status);
-    machine.ClearTranscript();
-    window.options_.imageFile = row.file;
-    EXPECT_EQ(0, Run(0));
-    EXPECT_EQ(row.status, window.StatusText());
-    EXPECT_TRUE(machine.transcript().empty());
-    EXPECT_TRUE(window.messages.empty());
-  }
-  EXPECT_EQ(oldFirmware_, Rom());
-}
-
 // A ROM that never comes back costs the full wait, and its erase is never
 // taken as done: neither run programs or claims success.
 TEST_F(InternalRomTest, RomThatStaysBusyEndsTheRunWithoutABox) {
@@ -257,20 +233,6 @@ TEST_F(InternalRomTest, EraseOnlyAndBackupActWithoutRdMode) {
   EXPECT_EQ(std::vector<std::uint8_t>(program::kRomSize, 0xFF), Rom());
   ASSERT_EQ(1u, window.messages.size());
   EXPECT_EQ(kPowerCycle, window.messages[0].text);
-}
-
-TEST_F(InternalRomTest, BackupThatCannotBeSavedIsAFailure) {
-  Attach("tx40776-atmel");
-  window.options_.backupOnlyChecked = true;
-  window.options_.backupFile = "/nonexistent-folder/rom.bak";
-  EXPECT_EQ(0, Run(0));
-  EXPECT_EQ("Read ROM Suceess, but save to file fail!!", window.StatusText());
-
-  sim::CommandFault fault;
-  fault.pattern = sim::CdbPattern("FF 04 03");
-  machine.AddFault(fault);
-  EXPECT_EQ(0, Run(0));
-  EXPECT_EQ("Read ROM fail!!", window.StatusText());
 }
 
 }  // namespace

@@ -15,7 +15,6 @@
 #include "procedure_fixture.h"
 #include "program/procedures.h"
 #include "program/nvram_page16k.h"
-#include "program/settings.h"
 #include "program/sst_serial.h"
 #include "sim/profiles.h"
 #include "sim/test_images.h"
@@ -92,7 +91,6 @@ class FaultSweep {
     const Bytes nvram = Read(*chip, 0, 0x1000);
     const std::string path = chip->path();
     if (fault != nullptr) machine.AddFault(*fault);
-    program::Transfer() = program::TransferSettings{};
 
     FakeRunWindow window = SweepWindow(s_, profile, file_);
     Outcome o;
@@ -210,7 +208,6 @@ TEST_P(FaultMatrixTest, EveryFaultEndsSafely) {
     return chip;
   };
   setup.run = [&](sim::Machine&, sim::BridgeChip& chip) {
-    program::Transfer() = program::TransferSettings{};
     FakeRunWindow window = SweepWindow(s, profile, file_);
     const int result = s.sst ? program::RunVerb(program::Procedure::SstSerialFlash, window, chip.path().c_str())
                              : program::RunVerb(program::Procedure::NvramPage16K, window, chip.path().c_str());

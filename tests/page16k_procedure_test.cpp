@@ -180,50 +180,6 @@ TEST_F(Page16KProcedureTest, ChipTypeElevenClearsThePageSizeAndTakesTheImageAsSi
   EXPECT_EQ(1, clears);
 }
 
-// --- refusals before any command --------------------------------------------
-
-struct RefusalCase {
-  const char* name;
-  bool sst;
-  std::int64_t fileLength;  // -1: no file; -2: a folder in its place
-  const char* status;
-};
-
-class RefusalTest : public Page16KProcedureTest,
-                    public ::testing::WithParamInterface<RefusalCase> {};
-
-TEST_P(RefusalTest, NothingIsSentAndNoBoxShown) {
-  const RefusalCase& c = GetParam();
-  Attach(c.sst ? "txr847-sst" : "txr842", c.sst ? 2 : 5, 64);
-  if (c.fileLength >= 0) {
-    WriteImage(Pattern(static_cast<std::size_t>(c.fileLength), 0x55));
-  } else {
-    window.options_.imageFile = FileIn("image.bin");
-    if (c.fileLength == -2) std::filesystem::create_directories(window.options_.imageFile);
-  }
-  const Bytes before = Flash(0, 0x10000);
-  const int result = c.sst ? program::RunVerb(program::Procedure::SstSerialFlash, window, path.c_str())
-                           : program::RunVerb(program::Procedure::NvramPage16K, window, path.c_str());
-  EXPECT_EQ(0, result);
-  EXPECT_EQ(c.status, window.StatusText());
-  EXPECT_TRUE(window.messages.empty());
-  EXPECT_TRUE(machine.transcript().empty());
-  EXPECT_EQ(before, Flash(0, 0x10000));
-}
-
-// clang-format off
-INSTANTIATE_TEST_SUITE_P(Images, RefusalTest, ::testing::Values(
-    RefusalCase{"Missing", false, -1, "Open File Error!!"},
-    RefusalCase{"Folder", false, -2, "Open File Error!!"},
-    RefusalCase{"Empty", false, 0, "Open File Error!!"},
-    RefusalCase{"EmptySst", true, 0, "Open File Error!!"},
-    // 60 KB without an NVRAM area moves up by 4 KB: 64 KB + 4 KB would wrap onto 0.
-    RefusalCase{"ShiftedPastTheFlash", false, 0xF001, program::kImageTooLarge},
-    RefusalCase{"LongerThanTheFlash", false, 0x10001, program::kImageTooLarge},
-    RefusalCase{"LongerThanTheFlashSst", true, 0x10001, program::kImageTooLarge}),
-    [](const auto& info) { return std::string(info.param.name); });
-// clang-format on
-
 TEST_F(Page16KProcedureTest, ImageFillingTheFlashExactlyIsWritten) {
   Attach("txr842", 5, 64);
   const Bytes image = Pattern(0xF000, 0x66);  // 60 KB + the 4 KB NVRAM = 64 KB
@@ -232,57 +188,6 @@ TEST_F(Page16KProcedureTest, ImageFillingTheFlashExactlyIsWritten) {
   EXPECT_EQ(image, Flash(0x1000, image.size()));
   EXPECT_EQ(nvram_, Flash(0, 0x1000));
 }
-
-// --- the NVRAM after a failure ------------------------------------------------
-
-struct NvramFailureCase {
-  const char* name;
-  const char* pattern;  // the failing command
-  int occurrence;
-  const char* status;
-  bool nvramKept;
-  sim::CommandFault::Kind kind = sim::CommandFault::Kind::CheckCondition;
-};
-
-class NvramFailureTest : public Page16KProcedureTest,
-                         public ::testing::WithParamInterface<NvramFailureCase> {};
-
-TEST_P(NvramFailureTest, TheKeptNvramGoesBackBeforeTheFailureIsReported) {
-  const NvramFailureCase& c = GetParam();
-  Attach("txr842", 5);
-  WriteImage(Pattern(0x9000, 0x19));
-  sim::CommandFault fault;
-  fault.pattern = sim::CdbPattern(c.pattern);
-  fault.occurrence = c.occurrence;
-  fault.kind = c.kind;
-  fault.shortLength = 0x800;
-  machine.AddFault(fault);
-
-  EXPECT_EQ(0, program::RunVerb(program::Procedure::NvramPage16K, window, path.c_str()));
-  EXPECT_EQ(c.status, window.StatusText());
-  EXPECT_TRUE(window.messages.empty());
-  EXPECT_EQ(c.nvramKept, nvram_ == Flash(0, 0x1000));
-}
-
-// clang-format off
-INSTANTIATE_TEST_SUITE_P(Faults, NvramFailureTest, ::testing::Values(
-    // Before the first erase nothing is lost and nothing is written.
-    NvramFailureCase{"NvramReadFails", "FF 04 10 00 00 00", 1, "Backup NVRAM command fail!", true},
-    // Half an NVRAM is not a copy to put back.
-    NvramFailureCase{"NvramReadShort", "FF 04 10 00 00 00", 1, "Backup NVRAM command fail!", true,
-                     sim::CommandFault::Kind::ShortTransfer},
-    NvramFailureCase{"BlankCheckReadShort", "FF 04 10 00 40 00", 1,
-                     "Read back after erase fail!!", true, sim::CommandFault::Kind::ShortTransfer},
-    NvramFailureCase{"SecondEraseFails", "FF 04 14", 2, "Erase command fail!!", true},
-    NvramFailureCase{"BlankCheckReadFails", "FF 04 10 00 40 00", 1,
-                     "Read back after erase fail!!", true},
-    NvramFailureCase{"FirstPageFails", "FF 04 11 00 00 00", 1, "Write command fail!", true},
-    NvramFailureCase{"SecondPageFails", "FF 04 11 00 40 00", 1, "Write command fail!", true},
-    // The page at 0 and the write-back both fail: the loss is reported.
-    NvramFailureCase{"WriteBackFailsToo", "FF 04 11 00 00 00", 0,
-                     "Write NVRAM back command fail!", false}),
-    [](const auto& info) { return std::string(info.param.name); });
-// clang-format on
 
 // --- erase-only and backup-only ---------------------------------------------
 
@@ -300,19 +205,6 @@ TEST_F(Page16KProcedureTest, EraseOnlyPutsTheNvramBackUnlessItIsToBeIncluded) {
     ASSERT_EQ(1u, window.messages.size());
     EXPECT_EQ(kPowerCycle, window.messages[0].text);
   }
-}
-
-TEST_F(Page16KProcedureTest, EraseOnlyWhoseWriteBackFailsIsAFailure) {
-  Attach("txr842", 5);
-  window.options_.rdMode = true;
-  window.facts_.eraseOnly = 1;
-  sim::CommandFault fault;
-  fault.pattern = sim::CdbPattern("FF 04 11");  // every program command
-  fault.occurrence = 0;
-  machine.AddFault(fault);
-  EXPECT_EQ(0, program::RunVerb(program::Procedure::NvramPage16K, window, path.c_str()));
-  EXPECT_EQ("Write NVRAM back command fail!", window.StatusText());
-  EXPECT_TRUE(window.messages.empty());
 }
 
 TEST_F(Page16KProcedureTest, BackupOnlyLeavesTheNvramOutUnlessItIsToBeIncluded) {

@@ -1,6 +1,6 @@
 // What the procedure tests share: byte patterns, a scratch folder that is
-// removed again, the transfer settings and erase geometry put back after a
-// test, counts over the transcript, the run modes of the window, and a fixture
+// removed again, the process-wide settings put back after a test of the real
+// window, counts over the transcript, the run modes of the window, and a fixture
 // with one emulated enclosure and a recording window.
 #pragma once
 
@@ -64,8 +64,9 @@ class ScratchFolder {
   std::filesystem::path dir_;
 };
 
-// Default transfer settings for the test; the transfer settings and erase
-// geometry it found are put back afterwards.
+// Default process-wide transfer settings for a test of the real window, which
+// hands them to its runs; the transfer settings and erase geometry it found
+// are put back afterwards. Procedure tests set the fake window's own instead.
 class SettingsGuard {
  public:
   SettingsGuard() : transfer_(program::Transfer()), geometry_(program::Geometry()) {
@@ -106,8 +107,8 @@ inline void SetRunMode(FakeRunWindow& window, RunMode mode, const std::string& b
   window.options_.backupFile = backupFile;
 }
 
-// One emulated enclosure on the test's machine, a recording window, default
-// transfer settings and a scratch folder.
+// One emulated enclosure on the test's machine, a recording window with
+// default transfer settings, and a scratch folder.
 class ProcedureFixture : public ::testing::Test, public SimFixtureBase {
  protected:
   explicit ProcedureFixture(const std::string& scratchPrefix = "tx-proc") : scratch(scratchPrefix) {}
@@ -160,19 +161,17 @@ class ProcedureFixture : public ::testing::Test, public SimFixtureBase {
     return testing_support::ReadFile(file);
   }
 
-  SettingsGuard settings;
   ScratchFolder scratch;
   FakeRunWindow window;
   std::shared_ptr<sim::BridgeChip> chip;
   std::string path;
 };
 
-// A parameterised test's settings and files: default transfer settings, and
-// an image file and a backup file named in a scratch folder.
+// A parameterised test's files: an image file and a backup file named in a
+// scratch folder.
 template <typename Param>
 class ParamFilesTest : public ::testing::TestWithParam<Param> {
  protected:
-  SettingsGuard settings;
   ScratchFolder scratch{"tx-param"};
   std::string file_ = scratch.Path("image.bin");
   std::string backup_ = scratch.Path("backup.bin");

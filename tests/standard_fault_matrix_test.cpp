@@ -36,13 +36,7 @@ struct MatrixCase {
 
 void PrintTo(const MatrixCase& c, std::ostream* os) { *os << c.name; }
 
-class StandardFaultMatrixTest : public testing_support::ParamFilesTest<MatrixCase> {
- protected:
-  void SetUp() override {
-    program::Transfer().blockSize = 0x2000;
-    program::Transfer().flashSize = 0x10000;
-  }
-};
+class StandardFaultMatrixTest : public testing_support::ParamFilesTest<MatrixCase> {};
 
 TEST_P(StandardFaultMatrixTest, NoFaultLeadsToAFalseSuccessOrALostRecord) {
   const MatrixCase& c = GetParam();

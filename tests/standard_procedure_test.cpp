@@ -16,7 +16,6 @@
 
 namespace {
 
-using program::Transfer;
 using testing_support::FakeRunWindow;
 
 using testing_support::Pattern;
@@ -35,11 +34,6 @@ sim::AttachOptions WithFlashFault(sim::FlashFault::Kind kind, int atOperation = 
 
 class StandardProcedureTest : public testing_support::ProcedureFixture {
  protected:
-  void SetUp() override {
-    Transfer().blockSize = 0x2000;
-    Transfer().flashSize = 0x10000;
-  }
-
   // Attaches a profile, gives its flash a known NVRAM record and old firmware.
   void Attach(const std::string& profileName, const sim::AttachOptions& options = {}) {
     const sim::EnclosureProfile* profile = sim::FindProfile(profileName);
@@ -235,67 +229,6 @@ TEST_F(StandardProcedureTest, AtmelLatchThatNeverSetsStopsBeforeAnyErase) {
   EXPECT_TRUE(window.messages.empty());
 }
 
-// Each row of the failure table: a fault at one step, the text it shows and
-// what the flash holds afterwards. Once the record's area was erased, every
-// way out puts the record back and checks it.
-struct FailureCase {
-  const char* name;
-  const char* pattern;  // CDB that fails
-  int occurrence;
-  sim::CommandFault::Kind kind;
-  const char* status;
-  bool flashErased;  // the first bytes read 0xFF afterwards
-  bool nvramKept;
-};
-
-void PrintTo(const FailureCase& c, std::ostream* os) { *os << c.name; }
-
-class StandardFailureTest : public StandardProcedureTest,
-                            public ::testing::WithParamInterface<FailureCase> {};
-
-TEST_P(StandardFailureTest, ShowsItsTextAndLeavesTheFlashAsExpected) {
-  const FailureCase& c = GetParam();
-  // A flash whose first erase unit spans 64 KB: the erase at 0 takes the
-  // NVRAM record with it, so a kept record is one that was written back.
-  Attach("txr843-usb");
-  WriteImage(Pattern(0x6000, 0x21));
-  sim::CommandFault fault;
-  fault.kind = c.kind;
-  fault.pattern = sim::CdbPattern(c.pattern);
-  fault.occurrence = c.occurrence;
-  fault.shortLength = 0x100;
-  machine.AddFault(fault);
-  EXPECT_EQ(0, program::RunVerb(program::Procedure::StandardSerialFlash, window, path.c_str()));
-  EXPECT_EQ(c.status, window.StatusText());
-  EXPECT_TRUE(window.messages.empty());
-  if (c.flashErased) {
-    EXPECT_EQ(0xFF, Flash(0, 1)[0]);
-  }
-  if (c.nvramKept) {
-    EXPECT_EQ(nvram_, Flash(0x8000, 512));
-  }
-}
-
-constexpr auto kCheck = sim::CommandFault::Kind::CheckCondition;
-constexpr auto kShort = sim::CommandFault::Kind::ShortTransfer;
-constexpr auto kUnplug = sim::CommandFault::Kind::Unplug;
-
-INSTANTIATE_TEST_SUITE_P(
-    FailureTable, StandardFailureTest,
-    ::testing::Values(
-        FailureCase{"EraseFails", "FF 04 14", 1, kCheck, "Erase command fail!!", false, true},
-        FailureCase{"BlankReadFails", "FF 04 10 00 00 00", 1, kCheck, "Read Back Erased Flash Error!!", true, true},
-        FailureCase{"BlankCheckFails", "FF 04 10 00 00 00", 1, kShort, "Data not 0xff !!", true, true},
-        FailureCase{"ProgramFails", "FF 04 11 00 20 00", 1, kCheck, "Programming Fail!!", false, true},
-        FailureCase{"ReadBackFails", "FF 04 10 00 00 00", 2, kCheck, "Read Fail!!\r\n", false, true},
-        // The write-back itself failing is a failed run, never a success.
-        FailureCase{"WriteBackFails", "FF 04 11 00 80 00", 1, kCheck, "Write NVRAM back command fail!", false, false},
-        FailureCase{"WriteBackUnplugs", "FF 04 11 00 80 00", 1, kUnplug, "Write NVRAM back command fail!", false, false},
-        // Reads at 0x8000: the record twice, then the check after the write-back.
-        FailureCase{"WriteBackReadFails", "FF 04 10 00 80 00", 3, kCheck, "Compare NVRAM Fail!!", false, true},
-        FailureCase{"WriteBackReadShort", "FF 04 10 00 80 00", 3, kShort, "Compare NVRAM Fail!!", false, true}),
-    [](const ::testing::TestParamInfo<FailureCase>& info) { return std::string(info.param.name); });
-
 // A flash that stays busy: the run reports it where the procedure looks and
 // goes on until a command fails (the busy part reads 0xFF, so the blank
 // check passes; the program waits for it in vain); the record cannot go back
@@ -336,25 +269,6 @@ TEST_F(StandardProcedureTest, BlockEraseTracesABlockThatLeavesTheFlashBusy) {
             std::find(lines.begin(), lines.end(), "Not ready after Erase flash success"));
   EXPECT_FALSE(program::EraseWholeFlash(window, path.c_str()));
   EXPECT_EQ("Not ready after Erase flash cmd success", window.StatusText());
-}
-
-// An image that cannot be opened or holds nothing is refused before any
-// command: an empty one would be padded to 32 KB of zeros.
-TEST_F(StandardProcedureTest, UnopenableOrEmptyImageTouchesNothing) {
-  Attach("tx40775-pmc");
-  WriteImage({});
-  const struct {
-    std::string file;
-    const char* status;
-  } cases[] = {{FileIn("missing.bin"), "Open File Error!!"},
-               {window.options_.imageFile, "Open File Error!!"}};
-  for (const auto& c : cases) {
-    window.options_.imageFile = c.file;
-    EXPECT_EQ(0, program::RunVerb(program::Procedure::StandardSerialFlash, window, path.c_str()));
-    EXPECT_EQ(c.status, window.StatusText());
-    EXPECT_TRUE(machine.transcript().empty());
-    EXPECT_TRUE(window.messages.empty());
-  }
 }
 
 TEST_F(StandardProcedureTest, DataThatWillNotEraseOrProgramIsCaught) {
@@ -479,40 +393,6 @@ TEST_F(StandardProcedureTest, BackupWithSkipLeavesOutTheFirst4KiB) {
   window.options_.backupFile = (scratch.dir() / "no-such-dir" / "x.bin").string();
   EXPECT_FALSE(program::BackupFlashToFile(window, program::WholeRangeReader(path.c_str()), 0x10000, 0));
   EXPECT_EQ("Open Backup File Error!!", window.StatusText());
-}
-
-// A read that moved only part of the flash is no backup: the rest would be
-// saved as zeros.
-TEST_F(StandardProcedureTest, BackupOfAShortReadIsAFailure) {
-  Attach("tx40775-pmc");
-  window.options_.backupFile = FileIn("short.bin");
-  const program::FlashReader readers[] = {
-      program::WholeRangeReader(path.c_str()),         // one read
-      program::BlockReader(window, path.c_str())};    // block by block
-  for (const auto& reader : readers) {
-    machine.ClearFaults();
-    sim::CommandFault fault;
-    fault.kind = sim::CommandFault::Kind::ShortTransfer;
-    fault.pattern = sim::CdbPattern("FF 04 10");
-    fault.shortLength = 0x100;
-    machine.AddFault(fault);
-    EXPECT_FALSE(program::BackupFlashToFile(window, reader, 0x10000, 0));
-    EXPECT_EQ("Read Back to Backup Error!!", window.StatusText());
-    EXPECT_FALSE(std::filesystem::exists(window.options_.backupFile));
-  }
-}
-
-// A backup that could not be written whole is no backup.
-TEST_F(StandardProcedureTest, BackupThatCannotBeWrittenIsAFailure) {
-#ifdef _WIN32
-  GTEST_SKIP() << "needs a device that refuses writes";
-#else
-  Attach("tx40775-pmc");
-  window.options_.backupFile = "/dev/full";
-  EXPECT_FALSE(program::BackupFlashToFile(window, program::WholeRangeReader(path.c_str()), 0x10000, 0));
-  EXPECT_EQ("Open Backup File Error!!", window.StatusText());
-  EXPECT_FALSE(window.Showed("Read flash and backup success!"));
-#endif
 }
 
 TEST_F(StandardProcedureTest, BlockStepsRoundUpAndRefuseZeroLength) {

@@ -22,7 +22,7 @@ std::uint32_t CheckedLength(std::uint8_t chipType) { return device::ChipRowFor(c
 bool CopyBank(RunWindow& window, const char* path, std::uint32_t target,
               const std::uint8_t* sound, std::uint8_t* readBack, std::uint8_t mode) {
   std::memset(readBack, 0, kBankSize);
-  StartErasedRegionAt(target);
+  StartErasedRegionAt(window.geometry(), target);
   const bool written = WriteFlashRange(window, path, target, sound, kBankSize, mode);
   const bool read = ReadFlashRange(window, path, target, readBack, kBankSize);
   window.ShowStatus("");

@@ -81,13 +81,13 @@ bool EraseByProgrammingFF(RunWindow& window, const char* path, std::uint32_t len
   if (!ff.ok()) return false;
   std::memset(ff.data(), 0xFF, length);
   window.ShowStatus(kProgressErase);
-  StartErasedRegionAt(0);
+  StartErasedRegionAt(window.geometry(), 0);
   return WriteFlashRange(window, path, 0, ff.data(), length, kEraseSector);
 }
 
 bool EraseOnlyKeepNvram(RunWindow& window, const char* path) {
   window.ShowStatus(kStartEraseOnly);
-  StartErasedRegionAt(0);
+  StartErasedRegionAt(window.geometry(), 0);
   const ChipState& facts = window.facts();
   if (device::ChipRowFor(facts.chipType).clearsPageSize) (void)device::ClearFlashPageSize(path);
   const BlockChipLayout layout = BlockLayoutFor(window);
@@ -238,7 +238,7 @@ bool ProgramPass(RunWindow& window, const char* path, const BlockImage& image, K
     // Every try erases what it writes: its counts start at its own address,
     // and a chip erase, requested only at address 0, becomes block erases
     // above it.
-    StartErasedRegionAt(address);
+    StartErasedRegionAt(window.geometry(), address);
     const std::uint8_t tryMode =
         address != 0 && eraseMode == kEraseChip ? kEraseBlock : eraseMode;
     if (address == 0) nvram.AtRisk();
@@ -279,7 +279,7 @@ int ProgramAndVerifyImage(RunWindow& window, const char* path) {
   MergeBlockImage(facts, layout, file, keep ? &nvram : nullptr, image);
 
   window.ShowStatus(kProgressProgramming);
-  StartErasedRegionAt(0);
+  StartErasedRegionAt(window.geometry(), 0);
   if (IsKind(facts.flashTypeCode, FlashKind::Mxic)) {
     PollFlash(path);
     nvram.AtRisk();

@@ -29,8 +29,7 @@ struct UnitCounter {
   std::uint32_t size;
   std::uint32_t* count;
 };
-bool UnitFor(std::uint8_t mode, UnitCounter& unit) {
-  EraseGeometry& g = Geometry();
+bool UnitFor(EraseGeometry& g, std::uint8_t mode, UnitCounter& unit) {
   switch (mode & 0x7F) {
     case 1:
     case 4: unit = {g.eraseSectorSize, &g.erasedSectorCount}; return true;
@@ -52,16 +51,15 @@ BlockChipLayout BlockLayoutFor(const RunWindow& window) {
   return {true, row.bankEnd, twoBanks ? 0x20000u : setting};
 }
 
-void StartErasedRegionAt(std::uint32_t start) {
-  EraseGeometry& g = Geometry();
+void StartErasedRegionAt(EraseGeometry& g, std::uint32_t start) {
   g.erasedBlockCount = g.eraseBlockSize != 0 ? start / g.eraseBlockSize : 0;
   g.erasedSectorCount = g.eraseSectorSize != 0 ? start / g.eraseSectorSize : 0;
 }
 
-std::uint8_t EraseCodeForAddress(std::uint32_t address, std::uint8_t mode) {
+std::uint8_t EraseCodeForAddress(EraseGeometry& geometry, std::uint32_t address, std::uint8_t mode) {
   const std::uint8_t m = mode & 0x7F;
   UnitCounter unit{};
-  if (UnitFor(mode, unit)) {
+  if (UnitFor(geometry, mode, unit)) {
     if (address >= unit.size * *unit.count) {
       ++*unit.count;
       return mode & 7;
@@ -72,11 +70,12 @@ std::uint8_t EraseCodeForAddress(std::uint32_t address, std::uint8_t mode) {
   return 0;
 }
 
-std::uint32_t ClipToErasedRegion(std::uint32_t address, std::uint32_t length, std::uint8_t mode) {
+std::uint32_t ClipToErasedRegion(EraseGeometry& geometry, std::uint32_t address,
+                                 std::uint32_t length, std::uint8_t mode) {
   // The same modes as EraseCodeForAddress: a flag in bit 7 does not change
   // what was erased.
   UnitCounter unit{};
-  if (!UnitFor(mode, unit)) return length;
+  if (!UnitFor(geometry, mode, unit)) return length;
   const std::uint64_t end = static_cast<std::uint64_t>(unit.size) * *unit.count;
   if (address >= end) return 0;
   if (static_cast<std::uint64_t>(address) + length >= end)
@@ -119,15 +118,16 @@ bool WriteFlashRange(RunWindow& window, const char* path, std::uint32_t address,
   std::memcpy(buffer.data(), source, length);
   const std::uint32_t block = window.transfer().blockSize;
   const bool mxic = device::IsKind(window.facts().flashTypeCode, device::FlashKind::Mxic);
+  EraseGeometry& geometry = window.geometry();
   std::uint32_t done = 0;
   bool result = false;
   while (total > 0) {
     const std::uint32_t a = address + done;
     std::uint32_t chunk = std::min(total, block);
     if (a == 0 && chunk > kFirstWriteLimit) chunk = kFirstWriteLimit;
-    std::uint8_t code = EraseCodeForAddress(a, mode);
+    std::uint8_t code = EraseCodeForAddress(geometry, a, mode);
     if (a == 0 && mxic && code != 0) code |= 0x80;
-    chunk = ClipToErasedRegion(a, chunk, mode);
+    chunk = ClipToErasedRegion(geometry, a, chunk, mode);
     // Past the erased end nothing may be programmed: the caller did not set
     // the erased region for this address.
     if (chunk == 0) return false;

@@ -31,14 +31,15 @@ inline constexpr std::uint8_t kEraseChip = 3;
 // Sets both erased counts for a write that starts at `start`: the region
 // below it counts as handled, the first unit at or above it is still to be
 // erased. Every write that erases calls this first.
-void StartErasedRegionAt(std::uint32_t start);
+void StartErasedRegionAt(EraseGeometry& geometry, std::uint32_t start);
 
 // The erase code for a write at `address`; advances the erased count when the
 // write reaches the end of the erased region.
-std::uint8_t EraseCodeForAddress(std::uint32_t address, std::uint8_t mode);
+std::uint8_t EraseCodeForAddress(EraseGeometry& geometry, std::uint32_t address, std::uint8_t mode);
 // The part of `length` at `address` that lies inside the erased region; 0
 // when the address is at or past the erased end (nothing may be written).
-std::uint32_t ClipToErasedRegion(std::uint32_t address, std::uint32_t length, std::uint8_t mode);
+std::uint32_t ClipToErasedRegion(EraseGeometry& geometry, std::uint32_t address,
+                                 std::uint32_t length, std::uint8_t mode);
 
 // Chunked by the block size setting, 512-byte rounded, one dot per chunk.
 bool ReadFlashRange(RunWindow& window, const char* path, std::uint32_t address,

@@ -56,10 +56,11 @@ class RunWindow {
   // includeNvram; facts() and options() of this run follow.
   virtual void CheckIncludeNvram() = 0;
 
-  // The transfer settings a run reads and sets. They are process-wide (the
-  // option controls set them and they outlive the run); a run reaches them
-  // only through the window it is handed.
+  // The transfer settings and erase geometry a run reads and sets. They are
+  // process-wide (the option controls and identification set them and they
+  // outlive the run); a run reaches them only through the window it is handed.
   virtual TransferSettings& transfer() const { return Transfer(); }
+  virtual EraseGeometry& geometry() const { return Geometry(); }
 
   void AppendStatus(const std::string& piece) { ShowStatus(StatusText() + piece); }
 };
