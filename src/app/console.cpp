@@ -764,6 +764,17 @@ bool ParseConsoleArgs(const std::vector<std::string>& args, ConsoleOptions& opti
       out = args[++i];
       return true;
     };
+    // An option that names one file, given once.
+    auto fileName = [&](std::string& out) {
+      std::string name;
+      if (!value(name)) return false;
+      if (name.empty() || !out.empty()) {
+        error = arg + " takes one file name";
+        return false;
+      }
+      out = name;
+      return true;
+    };
     std::string v;
     if (arg == "--help" || arg == "-h") {
       options.help = true;
@@ -780,26 +791,11 @@ bool ParseConsoleArgs(const std::vector<std::string>& args, ConsoleOptions& opti
     } else if (arg == "--repeat") {
       options.repeat = true;
     } else if (arg == "--record") {
-      if (!value(v)) return false;
-      if (v.empty() || !options.recordFile.empty()) {
-        error = "--record takes one file name";
-        return false;
-      }
-      options.recordFile = v;
+      if (!fileName(options.recordFile)) return false;
     } else if (arg == "--log") {
-      if (!value(v)) return false;
-      if (v.empty() || !options.logFile.empty()) {
-        error = "--log takes one file name";
-        return false;
-      }
-      options.logFile = v;
+      if (!fileName(options.logFile)) return false;
     } else if (arg == "--inspect") {
-      if (!value(v)) return false;
-      if (v.empty() || !options.inspect.empty()) {
-        error = "--inspect takes one file name";
-        return false;
-      }
-      options.inspect = v;
+      if (!fileName(options.inspect)) return false;
     } else if (arg == "--run") {
       ConsoleRun run;
       if (!value(v)) return false;

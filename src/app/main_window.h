@@ -206,6 +206,8 @@ class MainWindow {
   // The firmware bank repair of the selected record, from UpdateBtnCheck; runs
   // as a run does, so the events it lets through wait until it ends.
   void RepairFirmwareBanks(int selected, int eraseGeometryRow);
+  // No device addressed: Run off, the chip's fields and the status empty.
+  void ClearDeviceFields();
 
   ui::WindowSystem& ws_;
   std::vector<Control*> controls_;
