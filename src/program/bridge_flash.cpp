@@ -183,8 +183,7 @@ int BackupBridgeFlash(RunWindow& window, const char* path) {
     window.ShowStatus(kReadBackToBackupError);
     return kProcedureFailed;
   }
-  return BackupFlashToFile(window, ControllerRangeReader(path), size, 0) ? kProcedureSucceeded
-                                                                         : kProcedureFailed;
+  return VerbResult(BackupFlashToFile(window, ControllerRangeReader(path), size, 0));
 }
 
 }  // namespace program

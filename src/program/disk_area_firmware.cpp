@@ -179,8 +179,7 @@ int EraseDiskAreaFirmware(RunWindow& window, const char* path) {
   return PowerCycleAfter(window, EraseDiskFirmwareArea(window, path, window.facts().chipType));
 }
 int BackupDiskAreaFirmware(RunWindow& window, const char* path) {
-  return BackupDiskFirmwareArea(window, path, window.facts().chipType) ? kProcedureSucceeded
-                                                                       : kProcedureFailed;
+  return VerbResult(BackupDiskFirmwareArea(window, path, window.facts().chipType));
 }
 
 }  // namespace program

@@ -147,8 +147,7 @@ int EraseHddFirmware(RunWindow& window, const char* path) {
   return ResetAfter(window, path, EraseHddFirmwareArea(window, path, window.facts().chipType));
 }
 int BackupHddFirmware(RunWindow& window, const char* path) {
-  return BackupHddFirmwareArea(window, path, window.facts().chipType) ? kProcedureSucceeded
-                                                                      : kProcedureFailed;
+  return VerbResult(BackupHddFirmwareArea(window, path, window.facts().chipType));
 }
 
 }  // namespace program

@@ -70,10 +70,8 @@ int BackupOnly(RunWindow& window, const char* path) {
     window.RepaintStatus(kReadRomFail);
     return kProcedureFailed;
   }
-  return WriteBackupFile(window, fileName, data.data(), data.size(),
-                         kReadRomSaveFail)
-             ? kProcedureSucceeded
-             : kProcedureFailed;
+  return VerbResult(
+      WriteBackupFile(window, fileName, data.data(), data.size(), kReadRomSaveFail));
 }
 
 int Program(RunWindow& window, const char* path, int flashTypeIndex) {

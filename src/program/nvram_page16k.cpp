@@ -180,8 +180,7 @@ int RunPage16K(RunWindow& window, const char* path, RunMode mode) {
 
   if (eraseOnly) return EraseOnly(run, nvram);
   if (backupOnly)
-    return BackupPagedFlash(window, path, run.options.nvramChecked ? 0 : kNvramArea) ? kProcedureSucceeded
-                                                                          : kProcedureFailed;
+    return VerbResult(BackupPagedFlash(window, path, run.options.nvramChecked ? 0 : kNvramArea));
   return ProgramImage(run, nvram, image);
 }
 
