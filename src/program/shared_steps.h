@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "program/run_window.h"
+#include "text_catalogue.h"
 
 namespace program {
 
@@ -35,10 +36,6 @@ FlashReader ControllerRangeReader(const char* path);
 // The flash size identification read for the chip, in bytes; none when it
 // was not read (the record then holds a default or an earlier chip's size).
 std::optional<std::uint64_t> ReportedFlashBytes(const ChipState& facts);
-
-// Backup file names used when BackupFileEdit is empty.
-inline constexpr const char* kDefaultBackupFile = "oldflash.bak";
-inline constexpr const char* kDefaultBackupFileCapitalF = "oldFlash.bak";
 
 // BackupFileEdit's text, or defaultName after the notice that says so.
 std::string BackupFileName(RunWindow& window, const char* defaultName);
