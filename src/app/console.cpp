@@ -764,6 +764,17 @@ bool ParseConsoleArgs(const std::vector<std::string>& args, ConsoleOptions& opti
       out = args[++i];
       return true;
     };
+    std::string v;
+    // The value of an option of the last --run; blank (for a name) or empty
+    // is refused with what it needs.
+    auto runValue = [&](const char* needs, bool blank) {
+      if (!needRun(arg) || !value(v)) return false;
+      if (blank ? TrimLeft(v).empty() : v.empty()) {
+        error = arg + " needs " + needs;
+        return false;
+      }
+      return true;
+    };
     // An option that names one file, given once.
     auto fileName = [&](std::string& out) {
       std::string name;
@@ -775,7 +786,6 @@ bool ParseConsoleArgs(const std::vector<std::string>& args, ConsoleOptions& opti
       out = name;
       return true;
     };
-    std::string v;
     if (arg == "--help" || arg == "-h") {
       options.help = true;
     } else if (arg == "--version") {
@@ -813,25 +823,13 @@ bool ParseConsoleArgs(const std::vector<std::string>& args, ConsoleOptions& opti
       }
       options.runs.push_back(run);
     } else if (arg == "--expect-chip") {
-      if (!needRun(arg) || !value(v)) return false;
-      if (TrimLeft(v).empty()) {
-        error = "--expect-chip needs a chip name";
-        return false;
-      }
+      if (!runValue("a chip name", true)) return false;
       options.runs.back().expectChip = v;
     } else if (arg == "--image") {
-      if (!needRun(arg) || !value(v)) return false;
-      if (v.empty()) {
-        error = "--image needs a file name";
-        return false;
-      }
+      if (!runValue("a file name", false)) return false;
       options.runs.back().image = v;
     } else if (arg == "--load") {
-      if (!needRun(arg) || !value(v)) return false;
-      if (v.empty()) {
-        error = "--load needs a file name";
-        return false;
-      }
+      if (!runValue("a file name", false)) return false;
       options.runs.back().image = v;
       options.runs.back().load = true;
     } else if (arg == "--program-anyway") {

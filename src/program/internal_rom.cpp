@@ -60,8 +60,7 @@ int BackupOnly(RunWindow& window, const char* path) {
   window.RepaintStatus(kProgressBackup);
   std::vector<std::uint8_t> data;
   std::vector<std::uint8_t> check;
-  if (!SizeBuffer(window, data, kRomSize, kAllocateReadBufferError) ||
-      !SizeBuffer(window, check, kRomSize, kAllocateReadBufferError))
+  if (!SizeBuffers(window, data, check, kRomSize, kAllocateReadBufferError))
     return kProcedureFailed;
   const auto read = [path](std::uint8_t* into) {
     return device::ReadRomWhole(path, 0, into, static_cast<std::int32_t>(kRomSize)) != 0;

@@ -158,6 +158,11 @@ bool SizeBuffer(RunWindow& window, std::vector<std::uint8_t>& buffer, std::size_
   return true;
 }
 
+bool SizeBuffers(RunWindow& window, std::vector<std::uint8_t>& first,
+                 std::vector<std::uint8_t>& second, std::size_t size, const char* failText) {
+  return SizeBuffer(window, first, size, failText) && SizeBuffer(window, second, size, failText);
+}
+
 std::string BackupFileName(RunWindow& window, const char* defaultName) {
   std::string fileName = window.options().backupFile;
   if (fileName.empty()) {

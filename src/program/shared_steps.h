@@ -71,6 +71,10 @@ bool BackupFlashToFile(RunWindow& window, const FlashReader& read, std::uint32_t
 // had it shows failText and returns false; the buffer is then empty.
 bool SizeBuffer(RunWindow& window, std::vector<std::uint8_t>& buffer, std::size_t size,
                 const char* failText);
+// Both buffers of a write-and-read-back sized alike, the same way; false
+// after failText when either cannot be had.
+bool SizeBuffers(RunWindow& window, std::vector<std::uint8_t>& first,
+                 std::vector<std::uint8_t>& second, std::size_t size, const char* failText);
 
 
 void DebugTrace(const char* text);
