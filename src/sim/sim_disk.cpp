@@ -71,8 +71,8 @@ void SimDisk::Install(CommandTable& table) {
       Transfer(e, Be(e.cdb, 2, at.lbaBytes), Be(e.cdb, at.countAt, at.countBytes), scsiSectors(),
                read);
     };
-    constexpr Layout k16{16, 8, 10, 4};
-    constexpr Layout k10{10, 4, 7, 2};
+    static constexpr Layout k16{16, 8, 10, 4};
+    static constexpr Layout k10{10, 4, 7, 2};
     table.Add("ReadDisk16", CdbPattern("88"), [rw](Exchange& e) { rw(e, k16, true); });
     table.Add("WriteDisk16", CdbPattern("8A"), [rw](Exchange& e) { rw(e, k16, false); });
     table.Add("ReadCapacity10", CdbPattern("25"), [this](Exchange& e) { ReadCapacity10(e); });
