@@ -765,6 +765,27 @@ bool ParseConsoleArgs(const std::vector<std::string>& args, ConsoleOptions& opti
       return true;
     };
     std::string v;
+    // The value of an option of the last --run; blank (for a name) or empty
+    // is refused with what it needs.
+    auto runValue = [&](const char* needs, bool blank) {
+      if (!needRun(arg) || !value(v)) return false;
+      if (blank ? TrimLeft(v).empty() : v.empty()) {
+        error = arg + " needs " + needs;
+        return false;
+      }
+      return true;
+    };
+    // An option that names one file, given once.
+    auto fileName = [&](std::string& out) {
+      std::string name;
+      if (!value(name)) return false;
+      if (name.empty() || !out.empty()) {
+        error = arg + " takes one file name";
+        return false;
+      }
+      out = name;
+      return true;
+    };
     if (arg == "--help" || arg == "-h") {
       options.help = true;
     } else if (arg == "--version") {
@@ -780,26 +801,11 @@ bool ParseConsoleArgs(const std::vector<std::string>& args, ConsoleOptions& opti
     } else if (arg == "--repeat") {
       options.repeat = true;
     } else if (arg == "--record") {
-      if (!value(v)) return false;
-      if (v.empty() || !options.recordFile.empty()) {
-        error = "--record takes one file name";
-        return false;
-      }
-      options.recordFile = v;
+      if (!fileName(options.recordFile)) return false;
     } else if (arg == "--log") {
-      if (!value(v)) return false;
-      if (v.empty() || !options.logFile.empty()) {
-        error = "--log takes one file name";
-        return false;
-      }
-      options.logFile = v;
+      if (!fileName(options.logFile)) return false;
     } else if (arg == "--inspect") {
-      if (!value(v)) return false;
-      if (v.empty() || !options.inspect.empty()) {
-        error = "--inspect takes one file name";
-        return false;
-      }
-      options.inspect = v;
+      if (!fileName(options.inspect)) return false;
     } else if (arg == "--run") {
       ConsoleRun run;
       if (!value(v)) return false;
@@ -817,25 +823,13 @@ bool ParseConsoleArgs(const std::vector<std::string>& args, ConsoleOptions& opti
       }
       options.runs.push_back(run);
     } else if (arg == "--expect-chip") {
-      if (!needRun(arg) || !value(v)) return false;
-      if (TrimLeft(v).empty()) {
-        error = "--expect-chip needs a chip name";
-        return false;
-      }
+      if (!runValue("a chip name", true)) return false;
       options.runs.back().expectChip = v;
     } else if (arg == "--image") {
-      if (!needRun(arg) || !value(v)) return false;
-      if (v.empty()) {
-        error = "--image needs a file name";
-        return false;
-      }
+      if (!runValue("a file name", false)) return false;
       options.runs.back().image = v;
     } else if (arg == "--load") {
-      if (!needRun(arg) || !value(v)) return false;
-      if (v.empty()) {
-        error = "--load needs a file name";
-        return false;
-      }
+      if (!runValue("a file name", false)) return false;
       options.runs.back().image = v;
       options.runs.back().load = true;
     } else if (arg == "--program-anyway") {

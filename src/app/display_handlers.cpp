@@ -43,12 +43,7 @@ void MainWindow::UpdateBtnCheck(Control&) {
   if (selected < 0 || selected >= recordCount) {
     chip.chipType = device::Code(device::ChipType::None);
     chip.chipSubCode = 0;
-    UpdateBtn.SetEnabled(false);
-    ChipLabelEdit.SetText("");
-    DiskLetterLable.SetText("");
-    FwVerLableEdit.SetText("");
-    SFlashTypeLable.SetText("");
-    StatusEdit.SetText("");
+    ClearDeviceFields();
     return;
   }
   const device::DeviceRecord& record = devices[selected];
@@ -147,6 +142,15 @@ void MainWindow::LoadBtnClick(Control&) {
     ApplyRunDecision(*this, identify::RunAfterSelectionChange(RunInputsOf(*this)));
   }
   ApplyRunDecision(*this, identify::RunAfterLoad(RunInputsOf(*this)));
+}
+
+void MainWindow::ClearDeviceFields() {
+  UpdateBtn.SetEnabled(false);
+  ChipLabelEdit.SetText("");
+  DiskLetterLable.SetText("");
+  FwVerLableEdit.SetText("");
+  SFlashTypeLable.SetText("");
+  StatusEdit.SetText("");
 }
 
 }  // namespace app

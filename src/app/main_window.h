@@ -18,10 +18,10 @@
 #include "host/ui.h"
 #include "identify/image_fingerprint.h"
 #include "program/procedures.h"
+#include "text_catalogue.h"
 
 namespace app {
 
-inline constexpr char kApplicationTitle[] = "Tavrion TX4077x Firmware Update Utility";
 inline constexpr char kWindowCaption[] = " " TX_UTILITY_NAME " " TX_UTILITY_VERSION;
 inline constexpr char kWindowClass[] = "TT77xFwTool";
 inline constexpr char kWindowObjectName[] = "T77xFwTool";
@@ -31,18 +31,6 @@ inline constexpr unsigned kRefreshTimer = 101;
 inline constexpr unsigned kArrivalWaitMs = 1200;
 inline constexpr unsigned kOtherChangeWaitMs = 200;
 inline constexpr unsigned kDropPathSize = 260;
-inline constexpr char kOpenDialogFilter[] =
-    "Binary File (*.bin)|*.bin|All Files (*.*)|*.*|TXF Files (*.txf)|*.txf";
-inline constexpr char kDropOneFileOnly[] = "Please Drag and Drop One File Only!";
-// Run pressed for a chip that no procedure updates (the dispatch's last rule).
-inline constexpr char kNoUpdateForChip[] = "No firmware update exists for this chip; nothing was sent.";
-// Asked when Run is pressed with an image the image check refused for the chip.
-inline constexpr char kProgramAnywayQuestion[] =
-    "The firmware file seems not match this chip! Program it anyway?";
-// Run could not hold the selected device: another program's run has it, or it
-// is no longer the device the refresh listed. Nothing was sent.
-inline constexpr char kDeviceInUseText[] = "The device is in use by another program!";
-inline constexpr char kDeviceChangedText[] = "The device has changed, please Refresh!";
 
 // The shared file-open dialog (not a visible control).
 struct OpenDialog {
@@ -206,6 +194,8 @@ class MainWindow {
   // The firmware bank repair of the selected record, from UpdateBtnCheck; runs
   // as a run does, so the events it lets through wait until it ends.
   void RepairFirmwareBanks(int selected, int eraseGeometryRow);
+  // No device addressed: Run off, the chip's fields and the status empty.
+  void ClearDeviceFields();
 
   ui::WindowSystem& ws_;
   std::vector<Control*> controls_;

@@ -51,12 +51,7 @@ void MainWindow::RefreshBtnClick(Control&) {
     DeviceList.Add("No available device!!!");
     DeviceList.SetItemIndex(0);
     DeviceList.SetEnabled(false);
-    UpdateBtn.SetEnabled(false);
-    ChipLabelEdit.SetText("");
-    DiskLetterLable.SetText("");
-    FwVerLableEdit.SetText("");
-    SFlashTypeLable.SetText("");
-    StatusEdit.SetText("");
+    ClearDeviceFields();
     FlashTypeList.SetEnabled(false);
     A1ChipCheck.SetEnabled(false);
     NVRAMCheck.SetVisible(false);

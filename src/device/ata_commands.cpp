@@ -86,6 +86,20 @@ int ChunkCount(std::int32_t length) {
   return length / kAtaFlashChunk + (length % kAtaFlashChunk != 0 ? 1 : 0);
 }
 
+// Runs step(offset, bytes) on each chunk of length in turn, each after the
+// engine was polled (its outcome ignored: the transfer itself decides);
+// false at the first step that fails.
+template <typename Step>
+bool EachFlashChunk(const char* path, std::int32_t length, Step step) {
+  const int chunks = ChunkCount(length);
+  for (int i = 0; i < chunks; ++i) {
+    const std::int32_t done = i * kAtaFlashChunk;
+    PollUntilNotBusy(path);
+    if (!step(done, std::min(kAtaFlashChunk, length - done))) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 int AtaReadChipInfo(const char* path, void* buffer, std::int32_t length) {
@@ -219,45 +233,30 @@ int AtaReadFlashTypeCode(const char* path, std::uint8_t* buffer) {
 int AtaReadFlashRange(const char* path, std::int32_t address, void* buffer,
                       std::int32_t length) {
   auto* out = static_cast<std::uint8_t*>(buffer);
-  const int chunks = ChunkCount(length);
-  for (int i = 0; i < chunks; ++i) {
-    const std::int32_t done = i * kAtaFlashChunk;
-    const std::int32_t want = std::min(kAtaFlashChunk, length - done);
-    PollUntilNotBusy(path);  // outcome ignored: the read itself decides
-    if (want == kAtaFlashChunk) {
-      if (!AtaReadFlashWhole(path, address + done, out + done, kAtaFlashChunk))
-        return kAtaReadCommandFailed;
-    } else {
-      std::uint8_t bounce[kAtaFlashChunk];
-      if (!AtaReadFlashWhole(path, address + done, bounce, kAtaFlashChunk))
-        return kAtaReadCommandFailed;
-      std::memcpy(out + done, bounce, static_cast<std::size_t>(want));
-    }
-  }
-  return kAtaRangeOk;
+  const bool ok = EachFlashChunk(path, length, [&](std::int32_t done, std::int32_t want) {
+    if (want == kAtaFlashChunk)
+      return AtaReadFlashWhole(path, address + done, out + done, kAtaFlashChunk) != 0;
+    std::uint8_t bounce[kAtaFlashChunk];
+    if (!AtaReadFlashWhole(path, address + done, bounce, kAtaFlashChunk)) return false;
+    std::memcpy(out + done, bounce, static_cast<std::size_t>(want));
+    return true;
+  });
+  return ok ? kAtaRangeOk : kAtaReadCommandFailed;
 }
 
 int AtaWriteFlashRange(const char* path, std::int32_t address, void* buffer,
                        std::int32_t length) {
   auto* in = static_cast<std::uint8_t*>(buffer);
-  const int chunks = ChunkCount(length);
-  for (int i = 0; i < chunks; ++i) {
-    const std::int32_t done = i * kAtaFlashChunk;
-    const std::int32_t want = std::min(kAtaFlashChunk, length - done);
-    PollUntilNotBusy(path);
-    if (want == kAtaFlashChunk) {
-      if (!AtaWriteFlash(path, address + done, in + done, kAtaFlashChunk))
-        return kAtaWriteCommandFailed;
-    } else {
-      // 0xFF programs nothing, so the tail of a short last chunk stays as it is.
-      std::uint8_t bounce[kAtaFlashChunk];
-      std::memset(bounce, 0xFF, sizeof bounce);
-      std::memcpy(bounce, in + done, static_cast<std::size_t>(want));
-      if (!AtaWriteFlash(path, address + done, bounce, kAtaFlashChunk))
-        return kAtaWriteCommandFailed;
-    }
-  }
-  return kAtaRangeOk;
+  const bool ok = EachFlashChunk(path, length, [&](std::int32_t done, std::int32_t want) {
+    if (want == kAtaFlashChunk)
+      return AtaWriteFlash(path, address + done, in + done, kAtaFlashChunk) != 0;
+    // 0xFF programs nothing, so the tail of a short last chunk stays as it is.
+    std::uint8_t bounce[kAtaFlashChunk];
+    std::memset(bounce, 0xFF, sizeof bounce);
+    std::memcpy(bounce, in + done, static_cast<std::size_t>(want));
+    return AtaWriteFlash(path, address + done, bounce, kAtaFlashChunk) != 0;
+  });
+  return ok ? kAtaRangeOk : kAtaWriteCommandFailed;
 }
 
 int AtaEraseAndBlankCheck(const char* path, std::int32_t length, std::uint32_t readyLimitMs) {

@@ -73,6 +73,19 @@ void BuildDma48(std::uint8_t* cdb, std::uint8_t protocol, std::uint8_t flags,
   cdb[14] = command;
 }
 
+// A 16-byte sector command in (dataIn) or out, its block filled by build for
+// length / sectorSize sectors. A sector size of 0 sends nothing and fails.
+template <typename Build>
+int SectorCommand(bool dataIn, const char* path, void* buffer, std::uint32_t length,
+                  std::uint32_t sectorSize, std::int32_t* moved, Build build) {
+  if (moved != nullptr) *moved = 0;
+  if (sectorSize == 0) return 0;
+  std::uint8_t cdb[kCdb16] = {};
+  build(cdb, length / sectorSize);
+  if (dataIn) return In(path, cdb, kCdb16, buffer, static_cast<std::int32_t>(length), moved);
+  return Out(path, cdb, kCdb16, buffer, length, moved);
+}
+
 }  // namespace
 
 int ReadCapacity16(const char* path, void* buffer, std::int32_t length) {
@@ -82,23 +95,19 @@ int ReadCapacity16(const char* path, void* buffer, std::int32_t length) {
 }
 
 int ReadDisk16(const char* path, void* buffer, std::uint32_t lbaLow, std::uint32_t lbaHigh,
-               std::uint32_t length, std::uint32_t sectorSize,
-               std::int32_t* moved) {
-  if (moved != nullptr) *moved = 0;
-  if (sectorSize == 0) return 0;
-  std::uint8_t cdb[kCdb16] = {};
-  BuildDisk16(cdb, 0x88, lbaLow, lbaHigh, length / sectorSize);
-  return In(path, cdb, kCdb16, buffer, static_cast<std::int32_t>(length), moved);
+               std::uint32_t length, std::uint32_t sectorSize, std::int32_t* moved) {
+  return SectorCommand(true, path, buffer, length, sectorSize, moved,
+                       [&](std::uint8_t* cdb, std::uint32_t sectors) {
+                         BuildDisk16(cdb, 0x88, lbaLow, lbaHigh, sectors);
+                       });
 }
 
 int WriteDisk16(const char* path, void* buffer, std::uint32_t lbaLow, std::uint32_t lbaHigh,
-                std::uint32_t length, std::uint32_t sectorSize,
-               std::int32_t* moved) {
-  if (moved != nullptr) *moved = 0;
-  if (sectorSize == 0) return 0;
-  std::uint8_t cdb[kCdb16] = {};
-  BuildDisk16(cdb, 0x8A, lbaLow, lbaHigh, length / sectorSize);
-  return Out(path, cdb, kCdb16, buffer, length, moved);
+                std::uint32_t length, std::uint32_t sectorSize, std::int32_t* moved) {
+  return SectorCommand(false, path, buffer, length, sectorSize, moved,
+                       [&](std::uint8_t* cdb, std::uint32_t sectors) {
+                         BuildDisk16(cdb, 0x8A, lbaLow, lbaHigh, sectors);
+                       });
 }
 
 int AtaIdentify(const char* path, void* buffer) {
@@ -107,23 +116,19 @@ int AtaIdentify(const char* path, void* buffer) {
 }
 
 int AtaReadDma48(const char* path, void* buffer, std::uint32_t lbaLow, std::uint32_t lbaHigh,
-                 std::uint32_t length, std::uint32_t sectorSize,
-               std::int32_t* moved) {
-  if (moved != nullptr) *moved = 0;
-  if (sectorSize == 0) return 0;
-  std::uint8_t cdb[kCdb16] = {};
-  BuildDma48(cdb, 0x15, 0x0B, 0x25, lbaLow, lbaHigh, length / sectorSize);
-  return In(path, cdb, kCdb16, buffer, static_cast<std::int32_t>(length), moved);
+                 std::uint32_t length, std::uint32_t sectorSize, std::int32_t* moved) {
+  return SectorCommand(true, path, buffer, length, sectorSize, moved,
+                       [&](std::uint8_t* cdb, std::uint32_t sectors) {
+                         BuildDma48(cdb, 0x15, 0x0B, 0x25, lbaLow, lbaHigh, sectors);
+                       });
 }
 
 int AtaWriteDma48(const char* path, void* buffer, std::uint32_t lbaLow, std::uint32_t lbaHigh,
-                  std::uint32_t length, std::uint32_t sectorSize,
-               std::int32_t* moved) {
-  if (moved != nullptr) *moved = 0;
-  if (sectorSize == 0) return 0;
-  std::uint8_t cdb[kCdb16] = {};
-  BuildDma48(cdb, 0x17, 0x03, 0x35, lbaLow, lbaHigh, length / sectorSize);
-  return Out(path, cdb, kCdb16, buffer, length, moved);
+                  std::uint32_t length, std::uint32_t sectorSize, std::int32_t* moved) {
+  return SectorCommand(false, path, buffer, length, sectorSize, moved,
+                       [&](std::uint8_t* cdb, std::uint32_t sectors) {
+                         BuildDma48(cdb, 0x17, 0x03, 0x35, lbaLow, lbaHigh, sectors);
+                       });
 }
 
 std::uint64_t GetLastLba(const char* path) {

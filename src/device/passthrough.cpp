@@ -4,6 +4,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <optional>
 
 namespace device {
 
@@ -54,67 +55,69 @@ host::PassThroughRequest* BuildRequest(PaddedBuffer& block, const std::uint8_t* 
 
 std::uint32_t RoundedLength(std::uint32_t length) { return length == 1 ? 2 : length; }
 
+// One exchange's device handle and padded buffers, taken in this order: the
+// handle (read-write, with the given sharing), the request record, and the
+// data buffer (none for a transfer of 0). Not ready when any could not be had;
+// nothing is sent then.
+struct OpenExchange {
+  OpenExchange(const char* path, std::uint32_t share, std::uint32_t transferLength)
+      : handle(io, io.OpenDevice(path, host::kGenericRead | host::kGenericWrite, share, lastError)) {
+    if (!handle.valid()) return;
+    request.emplace(kRequestAllocation);
+    if (!request->ok() || transferLength == 0) return;
+    data.emplace(transferLength);
+  }
+  bool ready() const {
+    return handle.valid() && request && request->ok() && (!data || data->ok());
+  }
+  std::uint8_t* dataBuffer() const { return data ? data->data() : nullptr; }
+
+  host::DeviceIo& io = host::Current().io();
+  std::uint32_t lastError = 0;
+  host::DeviceHandle handle;
+  std::optional<PaddedBuffer> request;
+  std::optional<PaddedBuffer> data;
+};
+
 }  // namespace
 
 int ScsiPassThroughIn(const char* path, const std::uint8_t* cdb, int cdbLength, void* buffer,
                       std::int32_t length, std::int32_t* transferred) {
-  host::DeviceIo& h = host::Current().io();
-  std::uint32_t lastError = 0;
-  host::DeviceHandle handle(h, h.OpenDevice(path, host::kGenericRead | host::kGenericWrite,
-                                            host::kShareRead | host::kShareWrite, lastError));
-  if (!handle.valid()) return 0;
-
   const std::uint32_t wanted = length > 0 ? static_cast<std::uint32_t>(length) : 0;
   const std::uint32_t transferLength = RoundedLength(wanted);
-  PaddedBuffer requestBlock(kRequestAllocation);
-  if (!requestBlock.ok()) return 0;
-  std::unique_ptr<PaddedBuffer> data;
-  if (transferLength > 0) {
-    data = std::make_unique<PaddedBuffer>(transferLength);
-    if (!data->ok()) return 0;
-  }
-  host::PassThroughRequest* request =
-      BuildRequest(requestBlock, cdb, cdbLength, true, transferLength,
-                   data ? data->data() : nullptr, kTimeoutIn);
+  OpenExchange x(path, host::kShareRead | host::kShareWrite, transferLength);
+  if (!x.ready()) return 0;
+  host::PassThroughRequest* request = BuildRequest(*x.request, cdb, cdbLength, true,
+                                                   transferLength, x.dataBuffer(), kTimeoutIn);
 
-  const bool ok = h.PassThrough(handle.get(), *request, lastError);
+  const bool ok = x.io.PassThrough(x.handle.get(), *request, x.lastError);
   // Copied whatever the outcome: after a failure the caller sees zeros or the
   // part the device delivered, never what the buffer held before.
-  if (wanted > 0 && buffer != nullptr) std::memcpy(buffer, data->data(), wanted);
+  if (wanted > 0 && buffer != nullptr) std::memcpy(buffer, x.dataBuffer(), wanted);
   if (transferred != nullptr) *transferred = static_cast<std::int32_t>(request->dataTransferLength);
   const std::uint8_t status = request->scsiStatus;
-  handle.Close();
-  return ok && lastError == 0 && status == 0 ? 1 : 0;
+  x.handle.Close();
+  return ok && x.lastError == 0 && status == 0 ? 1 : 0;
 }
 
 int ScsiPassThroughOut(const char* path, const std::uint8_t* cdb, int cdbLength, void* data,
                        std::uint32_t length, std::int32_t* transferred) {
-  host::DeviceIo& h = host::Current().io();
-  std::uint32_t lastError = 0;
-  host::DeviceHandle handle(h, h.OpenDevice(path, host::kGenericRead | host::kGenericWrite, 0,
-                                            lastError));
-  if (!handle.valid()) return 0;
-
   const std::uint32_t transferLength = RoundedLength(length);
-  PaddedBuffer requestBlock(kRequestAllocation);
-  if (!requestBlock.ok()) return 0;
-  std::unique_ptr<PaddedBuffer> buffer;
+  OpenExchange x(path, 0, transferLength);
+  if (!x.ready()) return 0;
   if (transferLength > 0) {
-    buffer = std::make_unique<PaddedBuffer>(transferLength);
-    if (!buffer->ok()) return 0;
-    std::memset(buffer->data(), 0, transferLength < 4 ? transferLength : 4);
-    if (data != nullptr) std::memcpy(buffer->data(), data, length);
+    std::memset(x.dataBuffer(), 0, transferLength < 4 ? transferLength : 4);
+    if (data != nullptr) std::memcpy(x.dataBuffer(), data, length);
   }
-  host::PassThroughRequest* request =
-      BuildRequest(requestBlock, cdb, cdbLength, false, transferLength,
-                   buffer ? buffer->data() : nullptr, OutTimeoutFor(cdb));
+  host::PassThroughRequest* request = BuildRequest(
+      *x.request, cdb, cdbLength, false, transferLength, x.dataBuffer(), OutTimeoutFor(cdb));
 
-  const bool ok = h.PassThrough(handle.get(), *request, lastError);
-  handle.Close();
-  if (length > 0 && data != nullptr) std::memcpy(data, buffer->data(), length);
+  const bool ok = x.io.PassThrough(x.handle.get(), *request, x.lastError);
+  x.handle.Close();
+  if (length > 0 && data != nullptr) std::memcpy(data, x.dataBuffer(), length);
   if (transferred != nullptr) *transferred = static_cast<std::int32_t>(request->dataTransferLength);
   const std::uint8_t status = request->scsiStatus;
-  return ok && lastError == 0 && status == 0 ? 1 : 0;
+  return ok && x.lastError == 0 && status == 0 ? 1 : 0;
 }
 
 bool GetDeviceNumber(const char* path, host::DeviceNumber* number) {

@@ -11,6 +11,7 @@
 #include "device/device_record.h"
 
 #include "identify/catalogue.h"
+#include "text_catalogue.h"
 
 namespace identify {
 
@@ -33,8 +34,6 @@ struct Identification {
   // sub-code is a default, not the chip's.
   bool identityUnread = false;
 };
-
-inline constexpr const char* kChipInfoFailText = "Get chip information fail !";
 
 // The whole identification sequence; a reader that is empty counts as a
 // failing command.

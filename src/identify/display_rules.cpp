@@ -58,12 +58,18 @@ bool ShowsNvramCheck(int chipType) {
 
 namespace {
 
+// The flash controls: the serial-flash type label, the parallel-flash type
+// list with its label and the A1 box, and the firmware version.
+void SetFlashControls(ControlPlan& plan, Vis serialType, Vis parallelType, Vis version) {
+  plan.sFlashTypeLabel = serialType;
+  plan.flashTypeList = parallelType;
+  plan.flashTypeLabel = parallelType;
+  plan.a1ChipCheck = parallelType;
+  plan.fwVersionEdit = version;
+}
+
 void HideAllForUnsupported(ControlPlan& plan) {
-  plan.sFlashTypeLabel = Vis::Hide;
-  plan.flashTypeList = Vis::Hide;
-  plan.flashTypeLabel = Vis::Hide;
-  plan.a1ChipCheck = Vis::Hide;
-  plan.fwVersionEdit = Vis::Hide;
+  SetFlashControls(plan, Vis::Hide, Vis::Hide, Vis::Hide);
   plan.status = kNotSupportedStatus;
 }
 
@@ -75,11 +81,7 @@ ControlPlan PlanControls(ChipIdentity chip, bool ieee1394, int bridgeVersion) {
   switch (plan.group) {
     case DisplayGroup::SerialFlash:
       plan.branch = FlashBranchOf(chip, ieee1394);
-      plan.sFlashTypeLabel = Vis::Show;
-      plan.fwVersionEdit = Vis::Show;
-      plan.flashTypeList = Vis::Hide;
-      plan.flashTypeLabel = Vis::Hide;
-      plan.a1ChipCheck = Vis::Hide;
+      SetFlashControls(plan, Vis::Show, Vis::Hide, Vis::Show);
       // The reported-type branch offers the HDD-hosted firmware option.
       plan.hddFwCheck = plan.branch == FlashBranch::ReportedType ? Vis::Show : Vis::Hide;
       plan.resetFlashProbes = true;
@@ -88,28 +90,16 @@ ControlPlan PlanControls(ChipIdentity chip, bool ieee1394, int bridgeVersion) {
     case DisplayGroup::ParameterBlock:
       if (bridgeVersion == 0) break;  // nothing read: the controls keep their state
       if (bridgeVersion >= kMinSupportedBridgeVersion) {
-        plan.sFlashTypeLabel = Vis::Hide;
-        plan.flashTypeList = Vis::Hide;
-        plan.flashTypeLabel = Vis::Hide;
-        plan.a1ChipCheck = Vis::Hide;
-        plan.fwVersionEdit = Vis::Show;
+        SetFlashControls(plan, Vis::Hide, Vis::Hide, Vis::Show);
       } else {
         HideAllForUnsupported(plan);
       }
       break;
     case DisplayGroup::ParallelFlash:
-      plan.sFlashTypeLabel = Vis::Hide;
-      plan.flashTypeList = Vis::Show;
-      plan.flashTypeLabel = Vis::Show;
-      plan.a1ChipCheck = Vis::Show;
-      plan.fwVersionEdit = Vis::Show;
+      SetFlashControls(plan, Vis::Hide, Vis::Show, Vis::Show);
       break;
     case DisplayGroup::BridgeBehindController:
-      plan.sFlashTypeLabel = Vis::Show;
-      plan.fwVersionEdit = Vis::Show;
-      plan.flashTypeList = Vis::Hide;
-      plan.flashTypeLabel = Vis::Hide;
-      plan.a1ChipCheck = Vis::Hide;
+      SetFlashControls(plan, Vis::Show, Vis::Hide, Vis::Show);
       plan.hddFwCheck = Vis::Hide;
       plan.resetFlashProbes = true;
       plan.showNvramCheck = true;

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "identify/catalogue.h"
+#include "text_catalogue.h"
 
 namespace identify {
 
@@ -51,8 +52,6 @@ struct ControlPlan {
   const char* status = nullptr;    // text for StatusEdit, null for none
 };
 
-inline constexpr const char* kNotSupportedStatus = "The chip not support Firmware Update!";
-
 // bridgeVersion matters only for the parameter-block chips (5, 18): the value
 // BridgeVersionFromParameters gave, 0 when the parameter read yielded nothing
 // (then every control keeps its state).
@@ -62,10 +61,6 @@ ControlPlan PlanControls(ChipIdentity chip, bool ieee1394, int bridgeVersion);
 // or byte 8 is 0. Byte 8 = 0xAB defers to byte 18 when that is 0xD2 or more.
 int BridgeVersionFromParameters(bool readOk, const std::uint8_t* block20);
 inline constexpr int kMinSupportedBridgeVersion = 0xD0;
-
-// Version display.
-inline constexpr const char* kNotChipStatus = "Not Tavrion Chip!!";
-inline constexpr const char* kInternalCodeText = "Internal code";
 
 // Shown when the chip-information read fails.
 const char* FailedVersionText(int chipType);

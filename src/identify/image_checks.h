@@ -13,10 +13,9 @@
 #include <string>
 
 #include "identify/catalogue.h"
+#include "text_catalogue.h"
 
 namespace identify {
-
-inline constexpr const char* kOpenFirmwareFileError = "Open Firmware File Error!!";
 
 // A check's answer. openFailed: the file could not be opened, and the caller
 // shows kOpenFirmwareFileError (caption "Error") before acting on the refusal.

@@ -10,11 +10,9 @@
 
 #include "identify/catalogue.h"
 #include "identify/image_fingerprint.h"
+#include "text_catalogue.h"
 
 namespace identify {
-
-inline constexpr const char* kImageMismatchText = "The firmware file seems not match this chip!";
-inline constexpr const char* kChecksumNoticeText = "Please check the firmware file with checksum!";
 
 struct Notice {
   const char* text = nullptr;

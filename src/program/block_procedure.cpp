@@ -73,7 +73,7 @@ int EraseBlockFlash(RunWindow& window, const char* path) {
 int BackupBlockFlash(RunWindow& window, const char* path) {
   window.transfer().blockSize = kBlockSize;
   const std::uint32_t skip = window.options().nvramChecked ? 0 : kBlockNvramSize;
-  return BackupFlashImage(window, path, skip) ? kProcedureSucceeded : kProcedureFailed;
+  return VerbResult(BackupFlashImage(window, path, skip));
 }
 
 bool EraseByProgrammingFF(RunWindow& window, const char* path, std::uint32_t length) {

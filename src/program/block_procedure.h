@@ -7,15 +7,11 @@
 
 #include <cstdint>
 
+#include "program/procedure_verbs.h"
 #include "program/run_window.h"
 
 namespace program {
 
-// The procedure's verbs: kProcedureSucceeded only when the run did what it
-// was for (the flash verified, erased or backed up).
-int ProgramBlockFlash(RunWindow& window, const char* path);
-int EraseBlockFlash(RunWindow& window, const char* path);
-int BackupBlockFlash(RunWindow& window, const char* path);
 // The erase-only run.
 bool EraseOnlyKeepNvram(RunWindow& window, const char* path);
 // Erases flash 0 .. length - 1 sector by sector by programming 0xFF.

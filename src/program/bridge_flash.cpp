@@ -115,8 +115,7 @@ int Program(RunWindow& window, const char* path) {
 
   // Past the file the chunk is programmed as zeros.
   std::vector<std::uint8_t> readBack;
-  if (!SizeBuffer(window, image, size, kAllocateBuffersError) ||
-      !SizeBuffer(window, readBack, size, kAllocateBuffersError))
+  if (!SizeBuffers(window, image, readBack, size, kAllocateBuffersError))
     return kProcedureFailed;
   KeptRegion nvram = KeptNvram(window, path);
   if (keep && !KeepNvramInImage(window, path, nvram, signature, length, image))
@@ -183,8 +182,7 @@ int BackupBridgeFlash(RunWindow& window, const char* path) {
     window.ShowStatus(kReadBackToBackupError);
     return kProcedureFailed;
   }
-  return BackupFlashToFile(window, ControllerRangeReader(path), size, 0) ? kProcedureSucceeded
-                                                                         : kProcedureFailed;
+  return VerbResult(BackupFlashToFile(window, ControllerRangeReader(path), size, 0));
 }
 
 }  // namespace program

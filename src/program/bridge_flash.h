@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "program/procedures.h"
+#include "program/procedure_verbs.h"
 #include "program/run_window.h"
 
 namespace program {
@@ -21,10 +22,5 @@ inline constexpr int kBridgeCompareFailed = 7;
 const char* BridgeCodeText(int code);
 
 // Returns kProcedureSucceeded only after a verified update, erase or backup.
-// The procedure's verbs; kProcedureSucceeded only after a verified update,
-// erase or backup.
-int ProgramBridgeFlash(RunWindow& window, const char* path);
-int EraseBridgeFlash(RunWindow& window, const char* path);
-int BackupBridgeFlash(RunWindow& window, const char* path);
 
 }  // namespace program

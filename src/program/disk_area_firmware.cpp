@@ -91,8 +91,7 @@ void PutAreaTag(std::uint8_t* image, std::uint32_t reference) {
 bool EraseDiskFirmwareArea(RunWindow& window, const char* path, int chipType) {
   std::vector<std::uint8_t> w;
   std::vector<std::uint8_t> b;
-  if (!SizeBuffer(window, w, kDiskPiece, kAllocateReadBufferError) ||
-      !SizeBuffer(window, b, kDiskPiece, kAllocateReadBufferError))
+  if (!SizeBuffers(window, w, b, kDiskPiece, kAllocateReadBufferError))
     return false;
   AreaFacts f;
   if (!GatherSettled(window, path, chipType, f)) return false;
@@ -139,8 +138,7 @@ bool ProgramDiskFirmwareArea(RunWindow& window, const char* path, int chipType) 
   std::vector<std::uint8_t> w;
   std::vector<std::uint8_t> b;
   if (!SizeBuffer(window, image, padded, kAllocateReadBufferError) ||
-      !SizeBuffer(window, w, kDiskPiece, kAllocateReadBufferError) ||
-      !SizeBuffer(window, b, kDiskPiece, kAllocateReadBufferError))
+      !SizeBuffers(window, w, b, kDiskPiece, kAllocateReadBufferError))
     return false;
 
   AreaFacts f;
@@ -179,8 +177,7 @@ int EraseDiskAreaFirmware(RunWindow& window, const char* path) {
   return PowerCycleAfter(window, EraseDiskFirmwareArea(window, path, window.facts().chipType));
 }
 int BackupDiskAreaFirmware(RunWindow& window, const char* path) {
-  return BackupDiskFirmwareArea(window, path, window.facts().chipType) ? kProcedureSucceeded
-                                                                       : kProcedureFailed;
+  return VerbResult(BackupDiskFirmwareArea(window, path, window.facts().chipType));
 }
 
 }  // namespace program

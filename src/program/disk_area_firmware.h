@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "program/procedure_verbs.h"
 #include "program/run_window.h"
 
 namespace program {
@@ -21,11 +22,6 @@ std::uint64_t DiskAreaStart(std::uint32_t reference, std::uint32_t capacityHigh,
 // 0x55, R big-endian, 0xAA at bytes 150..155 of image (at least 156 bytes).
 void PutAreaTag(std::uint8_t* image, std::uint32_t reference);
 
-// The procedure's verbs; kProcedureSucceeded only after a verified update,
-// erase or backup.
-int ProgramDiskAreaFirmware(RunWindow& window, const char* path);
-int EraseDiskAreaFirmware(RunWindow& window, const char* path);
-int BackupDiskAreaFirmware(RunWindow& window, const char* path);
 bool EraseDiskFirmwareArea(RunWindow& window, const char* path, int chipType);
 bool BackupDiskFirmwareArea(RunWindow& window, const char* path, int chipType);
 bool ProgramDiskFirmwareArea(RunWindow& window, const char* path, int chipType);

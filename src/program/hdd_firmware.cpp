@@ -84,8 +84,7 @@ bool EraseHddFirmwareArea(RunWindow& window, const char* path, int chipType) {
   const std::uint32_t extent = AreaExtent(window, chipType);
   std::vector<std::uint8_t> zeros;
   std::vector<std::uint8_t> readBack;
-  if (!SizeBuffer(window, zeros, extent, kAllocateReadBufferError) ||
-      !SizeBuffer(window, readBack, extent, kAllocateReadBufferError))
+  if (!SizeBuffers(window, zeros, readBack, extent, kAllocateReadBufferError))
     return false;
   DiskArea area;
   if (!LocateArea(window, path, area)) return false;
@@ -111,8 +110,7 @@ bool ProgramHddFirmwareArea(RunWindow& window, const char* path, int chipType) {
   std::vector<std::uint8_t> image;
   if (!LoadDiskImage(window, kHddAreaSize, image)) return false;
   std::vector<std::uint8_t> readBack;
-  if (!SizeBuffer(window, image, kHddAreaSize, kAllocateReadBufferError) ||
-      !SizeBuffer(window, readBack, kHddAreaSize, kAllocateReadBufferError))
+  if (!SizeBuffers(window, image, readBack, kHddAreaSize, kAllocateReadBufferError))
     return false;
 
   // The stamp replaces whatever the file held in the bank's last four bytes.
@@ -147,8 +145,7 @@ int EraseHddFirmware(RunWindow& window, const char* path) {
   return ResetAfter(window, path, EraseHddFirmwareArea(window, path, window.facts().chipType));
 }
 int BackupHddFirmware(RunWindow& window, const char* path) {
-  return BackupHddFirmwareArea(window, path, window.facts().chipType) ? kProcedureSucceeded
-                                                                      : kProcedureFailed;
+  return VerbResult(BackupHddFirmwareArea(window, path, window.facts().chipType));
 }
 
 }  // namespace program

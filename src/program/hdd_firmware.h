@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <optional>
 
+#include "program/procedure_verbs.h"
 #include "program/run_window.h"
 
 namespace program {
@@ -27,11 +28,6 @@ std::uint32_t HddBankEnd(int chipType);
 std::optional<std::uint64_t> HddFirmwareBase(std::uint64_t identifyCapacity,
                                              std::uint64_t lastLba, std::uint32_t sectorSize);
 
-// The procedure's verbs; kProcedureSucceeded only after a verified update,
-// erase or backup.
-int ProgramHddFirmware(RunWindow& window, const char* path);
-int EraseHddFirmware(RunWindow& window, const char* path);
-int BackupHddFirmware(RunWindow& window, const char* path);
 bool EraseHddFirmwareArea(RunWindow& window, const char* path, int chipType);
 bool BackupHddFirmwareArea(RunWindow& window, const char* path, int chipType);
 bool ProgramHddFirmwareArea(RunWindow& window, const char* path, int chipType);

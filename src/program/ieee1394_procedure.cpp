@@ -45,7 +45,7 @@ int EraseIeee1394Flash(RunWindow& window, const char* path) {
 
 int BackupIeee1394Flash(RunWindow& window, const char* path) {
   window.transfer().blockSize = kTransfer;
-  return BackupFlashImage(window, path, 0) ? kProcedureSucceeded : kProcedureFailed;
+  return VerbResult(BackupFlashImage(window, path, 0));
 }
 
 bool Write1394Range(RunWindow& window, const char* path, std::uint32_t address,

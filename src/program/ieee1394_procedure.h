@@ -5,15 +5,11 @@
 
 #include <cstdint>
 
+#include "program/procedure_verbs.h"
 #include "program/run_window.h"
 
 namespace program {
 
-// The procedure's verbs: kProcedureSucceeded only after a verified update,
-// erase or backup.
-int ProgramIeee1394Flash(RunWindow& window, const char* path);
-int EraseIeee1394Flash(RunWindow& window, const char* path);
-int BackupIeee1394Flash(RunWindow& window, const char* path);
 // The erase-only run: true when the flash reads blank and the NVRAM is back.
 bool Erase1394KeepNvram(RunWindow& window, const char* path);
 // kProcedureSucceeded only after the flash compared equal to the image.

@@ -60,8 +60,7 @@ int BackupOnly(RunWindow& window, const char* path) {
   window.RepaintStatus(kProgressBackup);
   std::vector<std::uint8_t> data;
   std::vector<std::uint8_t> check;
-  if (!SizeBuffer(window, data, kRomSize, kAllocateReadBufferError) ||
-      !SizeBuffer(window, check, kRomSize, kAllocateReadBufferError))
+  if (!SizeBuffers(window, data, check, kRomSize, kAllocateReadBufferError))
     return kProcedureFailed;
   const auto read = [path](std::uint8_t* into) {
     return device::ReadRomWhole(path, 0, into, static_cast<std::int32_t>(kRomSize)) != 0;
@@ -70,10 +69,8 @@ int BackupOnly(RunWindow& window, const char* path) {
     window.RepaintStatus(kReadRomFail);
     return kProcedureFailed;
   }
-  return WriteBackupFile(window, fileName, data.data(), data.size(),
-                         kReadRomSaveFail)
-             ? kProcedureSucceeded
-             : kProcedureFailed;
+  return VerbResult(
+      WriteBackupFile(window, fileName, data.data(), data.size(), kReadRomSaveFail));
 }
 
 int Program(RunWindow& window, const char* path, int flashTypeIndex) {

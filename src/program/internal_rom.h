@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "program/procedures.h"
+#include "program/procedure_verbs.h"
 #include "program/run_window.h"
 
 namespace program {
@@ -16,11 +17,5 @@ inline constexpr std::uint32_t kRomSize = 0x10000;
 // slowest part's chip erase and a margin on the host's clock
 // (device::RomReadyLimitMs), or at once when a status read goes unanswered.
 bool WaitRomReady(const char* path);
-
-// The procedure's verbs: kProcedureSucceeded only after a verified update,
-// erase or backup. The part is the one chosen in the flash type list.
-int ProgramInternalRomFlash(RunWindow& window, const char* path);
-int EraseInternalRomFlash(RunWindow& window, const char* path);
-int BackupInternalRomFlash(RunWindow& window, const char* path);
 
 }  // namespace program

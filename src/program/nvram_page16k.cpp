@@ -81,8 +81,7 @@ int ProgramImage(Run& run, KeptRegion& nvram, const PagedImage& image) {
   const int chipType = window.facts().chipType;
   std::vector<std::uint8_t> page;
   std::vector<std::uint8_t> chunk;
-  if (!SizeBuffer(window, page, kPage16K, kAllocateBuffersError) ||
-      !SizeBuffer(window, chunk, kPage16K, kAllocateBuffersError))
+  if (!SizeBuffers(window, page, chunk, kPage16K, kAllocateBuffersError))
     return kProcedureFailed;
   if (device::ChipRowFor(chipType).clearsPageSize) (void)device::ClearFlashPageSize(run.path);
 
@@ -180,8 +179,7 @@ int RunPage16K(RunWindow& window, const char* path, RunMode mode) {
 
   if (eraseOnly) return EraseOnly(run, nvram);
   if (backupOnly)
-    return BackupPagedFlash(window, path, run.options.nvramChecked ? 0 : kNvramArea) ? kProcedureSucceeded
-                                                                          : kProcedureFailed;
+    return VerbResult(BackupPagedFlash(window, path, run.options.nvramChecked ? 0 : kNvramArea));
   return ProgramImage(run, nvram, image);
 }
 

@@ -2,18 +2,10 @@
 // (0x0000..0x0FFF, the chip's own settings) followed by the firmware code:
 // the NVRAM is kept and put in front of the image unless the image brings its
 // own and "Include 4K NVRAM" asks for it; 32 KB erase units, 16 KB pages.
+// Its verbs stand with the other procedures' in procedure_verbs.h.
 #pragma once
 
 #include <cstdint>
 
+#include "program/procedure_verbs.h"
 #include "program/run_window.h"
-
-namespace program {
-
-// The procedure's verbs: kProcedureSucceeded only after a verified update,
-// erase or backup.
-int ProgramNvramPage16K(RunWindow& window, const char* path);
-int EraseNvramPage16K(RunWindow& window, const char* path);
-int BackupNvramPage16K(RunWindow& window, const char* path);
-
-}  // namespace program

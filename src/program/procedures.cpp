@@ -2,16 +2,8 @@
 
 #include <array>
 
-#include "program/block_procedure.h"
-#include "program/bridge_flash.h"
-#include "program/disk_area_firmware.h"
-#include "program/hdd_firmware.h"
 #include "program/image_file.h"
-#include "program/ieee1394_procedure.h"
-#include "program/internal_rom.h"
-#include "program/nvram_page16k.h"
-#include "program/sst_serial.h"
-#include "program/standard_serial.h"
+#include "program/procedure_verbs.h"
 
 namespace program {
 

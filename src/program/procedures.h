@@ -31,6 +31,10 @@ inline constexpr int kProcedureFailed = 0;
 inline constexpr int kProcedureSucceeded = 1;
 // Returned only by the refusal row: nothing was sent and Run stays disabled.
 inline constexpr int kProcedureRefused = -1;
+// The code of a verb that did, or did not do, what it was for.
+constexpr int VerbResult(bool succeeded) {
+  return succeeded ? kProcedureSucceeded : kProcedureFailed;
+}
 
 // A verb of a procedure: runs on the window's thread against the device at
 // path and returns one of the codes above.

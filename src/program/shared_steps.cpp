@@ -39,35 +39,40 @@ std::optional<std::uint64_t> ReportedFlashBytes(const ChipState& facts) {
 
 void PollFlash(const char* path) { (void)device::WaitFlashReady(path); }
 
-bool EraseFlashBlocks(RunWindow& window, const char* path, std::uint32_t length) {
+// Runs step(offset, block) over the blocks covering length, each after the
+// engine was polled, with status shown first and a dot per block; false at
+// the first failed step, or when there is no block at all.
+template <typename Step>
+bool EachFlashBlock(RunWindow& window, const char* path, std::uint32_t length,
+                    const char* status, Step step) {
   if (!device::WaitFlashReady(path)) DebugTrace(kTraceNotReady);
   const std::uint32_t block = window.transfer().blockSize;
   const std::uint32_t n = BlockCount(length, block);
-  window.ShowStatus(kProgressErase);
+  window.ShowStatus(status);
   for (std::uint32_t i = 0; i < n; ++i) {
     PollFlash(path);
-    if (!device::EraseFlashSector(path, static_cast<std::int32_t>(i * block))) return false;
-    if (!device::WaitFlashReady(path)) DebugTrace(kNotReadyAfterErase);
+    if (!step(i * block, block)) return false;
     window.AppendStatus(".");
   }
   return n > 0;
 }
 
+bool EraseFlashBlocks(RunWindow& window, const char* path, std::uint32_t length) {
+  return EachFlashBlock(window, path, length, kProgressErase, [&](std::uint32_t address,
+                                                                   std::uint32_t) {
+    if (!device::EraseFlashSector(path, static_cast<std::int32_t>(address))) return false;
+    if (!device::WaitFlashReady(path)) DebugTrace(kNotReadyAfterErase);
+    return true;
+  });
+}
+
 bool ReadFlashBlocks(RunWindow& window, const char* path, std::uint32_t address,
                      std::uint8_t* buffer, std::uint32_t length) {
-  if (!device::WaitFlashReady(path)) DebugTrace(kTraceNotReady);
-  const std::uint32_t block = window.transfer().blockSize;
-  const std::uint32_t n = BlockCount(length, block);
-  window.ShowStatus(kProgressReadFlash);
-  for (std::uint32_t i = 0; i < n; ++i) {
-    PollFlash(path);
-    if (!device::ReadFlashWhole(path, static_cast<std::int32_t>(address + i * block),
-                                buffer + static_cast<std::size_t>(i) * block,
-                                static_cast<std::int32_t>(block)))
-      return false;
-    window.AppendStatus(".");
-  }
-  return n > 0;
+  return EachFlashBlock(window, path, length, kProgressReadFlash, [&](std::uint32_t offset,
+                                                                       std::uint32_t block) {
+    return device::ReadFlashWhole(path, static_cast<std::int32_t>(address + offset),
+                                  buffer + offset, static_cast<std::int32_t>(block)) != 0;
+  });
 }
 
 bool EraseWholeFlash(RunWindow& window, const char* path) {
@@ -151,6 +156,11 @@ bool SizeBuffer(RunWindow& window, std::vector<std::uint8_t>& buffer, std::size_
     return false;
   }
   return true;
+}
+
+bool SizeBuffers(RunWindow& window, std::vector<std::uint8_t>& first,
+                 std::vector<std::uint8_t>& second, std::size_t size, const char* failText) {
+  return SizeBuffer(window, first, size, failText) && SizeBuffer(window, second, size, failText);
 }
 
 std::string BackupFileName(RunWindow& window, const char* defaultName) {

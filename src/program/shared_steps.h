@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "program/run_window.h"
+#include "text_catalogue.h"
 
 namespace program {
 
@@ -35,10 +36,6 @@ FlashReader ControllerRangeReader(const char* path);
 // The flash size identification read for the chip, in bytes; none when it
 // was not read (the record then holds a default or an earlier chip's size).
 std::optional<std::uint64_t> ReportedFlashBytes(const ChipState& facts);
-
-// Backup file names used when BackupFileEdit is empty.
-inline constexpr const char* kDefaultBackupFile = "oldflash.bak";
-inline constexpr const char* kDefaultBackupFileCapitalF = "oldFlash.bak";
 
 // BackupFileEdit's text, or defaultName after the notice that says so.
 std::string BackupFileName(RunWindow& window, const char* defaultName);
@@ -74,6 +71,10 @@ bool BackupFlashToFile(RunWindow& window, const FlashReader& read, std::uint32_t
 // had it shows failText and returns false; the buffer is then empty.
 bool SizeBuffer(RunWindow& window, std::vector<std::uint8_t>& buffer, std::size_t size,
                 const char* failText);
+// Both buffers of a write-and-read-back sized alike, the same way; false
+// after failText when either cannot be had.
+bool SizeBuffers(RunWindow& window, std::vector<std::uint8_t>& first,
+                 std::vector<std::uint8_t>& second, std::size_t size, const char* failText);
 
 
 void DebugTrace(const char* text);

@@ -78,7 +78,7 @@ int EraseSstSerialFlash(RunWindow& window, const char* path) {
 int BackupSstSerialFlash(RunWindow& window, const char* path) {
   window.CheckIncludeNvram();
   Unprotect(window, path);
-  return BackupPagedFlash(window, path, 0) ? kProcedureSucceeded : kProcedureFailed;
+  return VerbResult(BackupPagedFlash(window, path, 0));
 }
 
 }  // namespace program

@@ -250,10 +250,9 @@ int EraseStandardSerialFlash(RunWindow& window, const char* path) {
 }
 
 int BackupStandardSerialFlash(RunWindow& window, const char* path) {
-  return WriteEnable(window, path) &&
-                 BackupFlashToFile(window, WholeRangeReader(path), window.transfer().flashSize, 0)
-             ? kProcedureSucceeded
-             : kProcedureFailed;
+  return VerbResult(
+      WriteEnable(window, path) &&
+      BackupFlashToFile(window, WholeRangeReader(path), window.transfer().flashSize, 0));
 }
 
 }  // namespace program

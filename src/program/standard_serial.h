@@ -3,6 +3,7 @@
 // 32 KB.
 #pragma once
 
+#include "program/procedure_verbs.h"
 #include "program/run_window.h"
 
 namespace program {
@@ -13,11 +14,5 @@ inline constexpr std::uint32_t kMinimumImage = 0x8000;
 inline constexpr std::uint32_t kSectorEraseLimit = 0x10000;
 // The largest image: the 24-bit address range of the serial flash.
 inline constexpr std::uint32_t kLargestImage = 0x1000000;
-
-// The procedure's verbs: kProcedureSucceeded only after a verified update,
-// erase or backup.
-int ProgramStandardSerialFlash(RunWindow& window, const char* path);
-int EraseStandardSerialFlash(RunWindow& window, const char* path);
-int BackupStandardSerialFlash(RunWindow& window, const char* path);
 
 }  // namespace program

@@ -344,13 +344,19 @@ void BridgeChip::AddRawSpi() {
       });
 }
 
+// Both opcode commands carry the chip-erase, block-erase and program opcodes
+// in three bytes in a row, from byte first on.
+void BridgeChip::SetEraseAndProgramOpcodes(const Exchange& e, int first) {
+  engine_.settings.chipErase = e.at(first);
+  engine_.settings.blockErase = e.at(first + 1);
+  engine_.settings.program = e.at(first + 2);
+}
+
 void BridgeChip::AddEngineConfig() {
   commands().Add(
       "SetFlashOpcodes", [](const Exchange& e) { return IsVendor(e, 0x24); },
       [this](Exchange& e) {
-        engine_.settings.chipErase = e.at(4);
-        engine_.settings.blockErase = e.at(5);
-        engine_.settings.program = e.at(6);
+        SetEraseAndProgramOpcodes(e, 4);
         engine_.settings.maker = e.at(7);
         const std::uint8_t reply[2] = {0x00, 0x00};
         Deliver(e, reply, e.dataIn ? 2 : 0);
@@ -358,9 +364,7 @@ void BridgeChip::AddEngineConfig() {
   commands().Add(
       "SetFlashOpcodesAndPageSize", [](const Exchange& e) { return IsVendor(e, 0x0F); },
       [this](Exchange& e) {
-        engine_.settings.chipErase = e.at(3);
-        engine_.settings.blockErase = e.at(4);
-        engine_.settings.program = e.at(5);
+        SetEraseAndProgramOpcodes(e, 3);
         engine_.settings.sectorErase = e.at(6);
         const std::uint32_t page =
             config_.pageSize16 ? Be16(e, 7) : static_cast<std::uint32_t>(e.at(7)) * 4;

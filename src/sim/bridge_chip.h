@@ -104,6 +104,7 @@ class BridgeChip : public Enclosure {
   void AddSerialEngine();
   void AddRawSpi();
   void AddEngineConfig();
+  void SetEraseAndProgramOpcodes(const Exchange& e, int first);
   void AddParallelRom();
   void ResetState();
   void Leave(bool comeBack);

@@ -82,22 +82,20 @@ void ControllerRoute::InstallFlashRoute(CommandTable& t) {
       });
   // The engine waits for earlier work inside the command; a part that never
   // comes back from busy fails it.
+  const auto flashData = [this](Exchange& e, bool read) {
+    const std::uint32_t bytes = CountBytes(e);
+    if (!(read ? PioIn(e) : PioOut(e)) || bytes > e.length || e.data == nullptr) return e.Reject();
+    const bool done = read ? engine_.Read(FlashAddress(e), e.data, bytes, e.nowMs)
+                           : engine_.Program(FlashAddress(e), e.data, bytes, e.nowMs);
+    if (!done) return e.Reject();
+    e.transferred = bytes;
+  };
   t.Add(
       "AtaReadFlash", [](const Exchange& e) { return IsVendorAta(e, 0xE8); },
-      [this](Exchange& e) {
-        const std::uint32_t bytes = CountBytes(e);
-        if (!PioIn(e) || bytes > e.length || e.data == nullptr) return e.Reject();
-        if (!engine_.Read(FlashAddress(e), e.data, bytes, e.nowMs)) return e.Reject();
-        e.transferred = bytes;
-      });
+      [flashData](Exchange& e) { flashData(e, true); });
   t.Add(
       "AtaWriteFlash", [](const Exchange& e) { return IsVendorAta(e, 0xE9); },
-      [this](Exchange& e) {
-        const std::uint32_t bytes = CountBytes(e);
-        if (!PioOut(e) || bytes > e.length || e.data == nullptr) return e.Reject();
-        if (!engine_.Program(FlashAddress(e), e.data, bytes, e.nowMs)) return e.Reject();
-        e.transferred = bytes;
-      });
+      [flashData](Exchange& e) { flashData(e, false); });
   t.Add(
       "AtaEraseFlashChip", [](const Exchange& e) { return IsVendorAta(e, 0xE7); },
       [this](Exchange& e) {

@@ -62,19 +62,22 @@ void SimDisk::Install(CommandTable& table) {
   }
   if (config_.answersScsi) {
     table.Add("ReadCapacity16", CdbPattern("9E 10"), [this](Exchange& e) { ReadCapacity(e); });
-    const auto rw = [this](Exchange& e, bool read) {
-      if (config_.sectors == 0 || e.cdbLength < 16 || e.dataIn != read) return e.Reject();
-      Transfer(e, Be(e.cdb, 2, 8), Be(e.cdb, 10, 4), scsiSectors(), read);
+    // READ / WRITE (16) and (10): where the block holds the LBA and the count.
+    struct Layout {
+      int cdbLength, lbaBytes, countAt, countBytes;
     };
-    table.Add("ReadDisk16", CdbPattern("88"), [rw](Exchange& e) { rw(e, true); });
-    table.Add("WriteDisk16", CdbPattern("8A"), [rw](Exchange& e) { rw(e, false); });
+    const auto rw = [this](Exchange& e, Layout at, bool read) {
+      if (config_.sectors == 0 || e.cdbLength < at.cdbLength || e.dataIn != read) return e.Reject();
+      Transfer(e, Be(e.cdb, 2, at.lbaBytes), Be(e.cdb, at.countAt, at.countBytes), scsiSectors(),
+               read);
+    };
+    static constexpr Layout k16{16, 8, 10, 4};
+    static constexpr Layout k10{10, 4, 7, 2};
+    table.Add("ReadDisk16", CdbPattern("88"), [rw](Exchange& e) { rw(e, k16, true); });
+    table.Add("WriteDisk16", CdbPattern("8A"), [rw](Exchange& e) { rw(e, k16, false); });
     table.Add("ReadCapacity10", CdbPattern("25"), [this](Exchange& e) { ReadCapacity10(e); });
-    const auto rw10 = [this](Exchange& e, bool read) {
-      if (config_.sectors == 0 || e.cdbLength < 10 || e.dataIn != read) return e.Reject();
-      Transfer(e, Be(e.cdb, 2, 4), Be(e.cdb, 7, 2), scsiSectors(), read);
-    };
-    table.Add("ReadDisk10", CdbPattern("28"), [rw10](Exchange& e) { rw10(e, true); });
-    table.Add("WriteDisk10", CdbPattern("2A"), [rw10](Exchange& e) { rw10(e, false); });
+    table.Add("ReadDisk10", CdbPattern("28"), [rw](Exchange& e) { rw(e, k10, true); });
+    table.Add("WriteDisk10", CdbPattern("2A"), [rw](Exchange& e) { rw(e, k10, false); });
     table.Add("ModeSense6", CdbPattern("1A"), [this](Exchange& e) { ModeSense(e, false); });
     table.Add("ModeSense10", CdbPattern("5A"), [this](Exchange& e) { ModeSense(e, true); });
     // Writes go straight to the sectors: there is no cache to flush.
