@@ -138,6 +138,8 @@ inline constexpr char kApplicationTitle[] = "Tavrion TX4077x Firmware Update Uti
 // The file-open dialog's type list.
 inline constexpr char kOpenDialogFilter[] =
     "Binary File (*.bin)|*.bin|All Files (*.*)|*.*|TXF Files (*.txf)|*.txf";
+// The device list's only row when the refresh finds no disk or CD-ROM unit.
+inline constexpr char kNoAvailableDevice[] = "No available device!!!";
 // Box when more than one file is dropped on the window.
 inline constexpr char kDropOneFileOnly[] = "Please Drag and Drop One File Only!";
 // Status line: Run pressed for a chip that no procedure updates (the

@@ -12,7 +12,6 @@
 #include "program/procedures.h"
 #include "program/guarded_steps.h"
 #include "program/image_file.h"
-#include "program/settings.h"
 #include "program/shared_steps.h"
 #include "program/standard_serial.h"
 #include "sim/bridge_chip.h"

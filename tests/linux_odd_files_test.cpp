@@ -12,7 +12,6 @@
 #include "identify/image_checks.h"
 #include "program/procedures.h"
 #include "program/image_file.h"
-#include "program/settings.h"
 #include "program/standard_serial.h"
 #include "sim/profiles.h"
 #include "sim_fixture.h"

@@ -48,7 +48,7 @@ void MainWindow::RefreshBtnClick(Control&) {
   if (total == 0) {
     recordCount = 0;
     DeviceList.Clear();
-    DeviceList.Add("No available device!!!");
+    DeviceList.Add(kNoAvailableDevice);
     DeviceList.SetItemIndex(0);
     DeviceList.SetEnabled(false);
     ClearDeviceFields();
