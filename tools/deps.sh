@@ -3,7 +3,7 @@
 # arguments. Safe to run twice.
 set -euo pipefail
 need=(cmake ninja-build g++ libgtest-dev libgmock-dev googletest libbenchmark-dev nlohmann-json3-dev
-      g++-mingw-w64-x86-64 wine64 xvfb xauth imagemagick x11-utils clang libclang-rt-14-dev "$@")
+      g++-mingw-w64-x86-64 wine64 xvfb xauth imagemagick x11-utils xdotool procps clang libclang-rt-14-dev "$@")
 missing=()
 for p in "${need[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -109,6 +109,59 @@ BOOL CALLBACK FindBox(HWND hwnd, LPARAM found) {
   return FALSE;
 }
 
+bool IsBox(HWND hwnd) {
+  char cls[16] = {};
+  GetClassNameA(hwnd, cls, sizeof cls);
+  return std::strcmp(cls, "#32770") == 0;
+}
+
+// A message box this thread shows, innermost first: when it came up, and the
+// window a close typed before it is meant for.
+struct ShownBox {
+  HWND box = nullptr;  // known from its first activation on
+  DWORD shownAt = 0;   // message time of that activation
+  HWND mainWindow = nullptr;
+  HWND appWindow = nullptr;
+  ShownBox* outer = nullptr;
+};
+thread_local ShownBox* t_shownBox = nullptr;
+
+// The box learns when it came up; a later activation (task bar, Alt+Tab)
+// has the application window give it the keyboard once it is done.
+LRESULT CALLBACK WatchBoxActivation(int code, WPARAM wParam, LPARAM lParam) {
+  ShownBox* shown = t_shownBox;
+  HWND activated = reinterpret_cast<HWND>(wParam);
+  if (code == HCBT_ACTIVATE && shown != nullptr && IsBox(activated)) {
+    if (shown->box == nullptr) {
+      shown->box = activated;
+      shown->shownAt = GetTickCount();
+    } else if (activated == shown->box) {
+      PostMessageA(shown->appWindow, kActivateFrontMessage, 0, 0);
+    }
+  }
+  return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+// The box's modal loop drops keys typed before the box came up: the user
+// could not have meant them as an answer. Message times are tick counts that
+// wrap, so they are compared by their difference. Alt+F4 among them still
+// closes the window, which waits for the box to be answered.
+LRESULT CALLBACK DropKeysTypedBeforeTheBox(int code, WPARAM wParam, LPARAM lParam) {
+  const ShownBox* shown = t_shownBox;
+  const auto* msg = reinterpret_cast<const MSG*>(lParam);
+  if (code == MSGF_DIALOGBOX && shown != nullptr && shown->box != nullptr &&
+      msg->message >= WM_KEYFIRST && msg->message <= WM_KEYLAST &&
+      (msg->hwnd == shown->box || IsChild(shown->box, msg->hwnd)) &&
+      static_cast<LONG>(msg->time - shown->shownAt) < 0) {
+    if (msg->message == WM_SYSKEYDOWN && msg->wParam == VK_F4 && shown->mainWindow != nullptr) {
+      OutputDebugStringA("Alt+F4 typed before the box closes the window after it\n");
+      PostMessageA(shown->mainWindow, WM_CLOSE, 0, 0);
+    }
+    return TRUE;
+  }
+  return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
 UINT IconFlag(ui::Icon icon) {
   switch (icon) {
     case ui::Icon::Error: return MB_ICONERROR;
@@ -753,6 +806,26 @@ void Win32View::ActivateFront() {
   if (target == nullptr && hwnd_ != nullptr && IsWindowEnabled(hwnd_) && IsWindowVisible(hwnd_))
     target = hwnd_;
   if (target != nullptr && GetForegroundWindow() != target) SetForegroundWindow(target);
+  // A button held down by the mouse keeps the focus until it is released.
+  if (box == nullptr || GetCapture() != nullptr) return;
+  // The box's control that had the keyboard keeps it, else its default
+  // button takes it, so Enter and Space answer the box. It is given anew even
+  // when it seems to be there: the activation may have sent the keyboard to
+  // the task bar (Wine's X input focus goes with the focus being set).
+  HWND keep = GetFocus();
+  if (!IsChild(box, keep)) {
+    keep = nullptr;
+    const LRESULT def = SendMessageA(box, DM_GETDEFID, 0, 0);
+    if (HIWORD(def) == DC_HASDEFID) keep = GetDlgItem(box, LOWORD(def));
+    for (HWND child = GetWindow(box, GW_CHILD); keep == nullptr && child != nullptr;
+         child = GetWindow(child, GW_HWNDNEXT)) {
+      if ((SendMessageA(child, WM_GETDLGCODE, 0, 0) & DLGC_DEFPUSHBUTTON) != 0) keep = child;
+    }
+  }
+  if (keep == nullptr) return;
+  if (GetActiveWindow() != box) SetActiveWindow(box);
+  if (GetFocus() == keep) SetFocus(box);
+  SendMessageA(box, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(keep), TRUE);
 }
 
 int Win32View::Box(const std::string& text, const std::string& caption, UINT type) {
@@ -761,8 +834,19 @@ int Win32View::Box(const std::string& text, const std::string& caption, UINT typ
   // they cannot answer (and so hide) a power-cycle box.
   if (window_ != nullptr && window_->running()) ProcessMessages();
   SaveFocus();
+  ShownBox shown;
+  shown.mainWindow = hwnd_ != nullptr && IsWindow(hwnd_) ? hwnd_ : nullptr;
+  shown.appWindow = appWindow_;
+  shown.outer = t_shownBox;
+  t_shownBox = &shown;
+  const DWORD thread = GetCurrentThreadId();
+  HHOOK activation = SetWindowsHookExA(WH_CBT, &WatchBoxActivation, nullptr, thread);
+  HHOOK keys = SetWindowsHookExA(WH_MSGFILTER, &DropKeysTypedBeforeTheBox, nullptr, thread);
   // No owner, but task-modal: the main window cannot be brought over the box.
   const int answer = MessageBoxA(nullptr, text.c_str(), caption.c_str(), type | MB_TASKMODAL);
+  if (keys != nullptr) UnhookWindowsHookEx(keys);
+  if (activation != nullptr) UnhookWindowsHookEx(activation);
+  t_shownBox = shown.outer;
   // Without an owner the box leaves the activation to whatever window comes
   // next, perhaps another program's: the user just answered the box, so the
   // main window takes it back.

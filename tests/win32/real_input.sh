@@ -1,0 +1,94 @@
+#!/usr/bin/env bash
+# The demo window under a user's input: real X keys and clicks (xdotool) on
+# Wine's desktop with a task bar, the program's Unix process stopped while
+# keys are typed, as a busy window thread would leave them.
+# Usage: real_input.sh DEMO_EXE PROBE_EXE   (WINEPREFIX set; exits 77 without
+# a display or xdotool)
+set -euo pipefail
+demo=$1 probe=$2
+if [ -z "${DISPLAY:-}" ] || ! command -v xdotool >/dev/null; then
+  echo "no X display or no xdotool: skipped"; exit 77
+fi
+# A copy of its own, so that its Unix process is told apart from any other.
+dir=$(mktemp -d)
+trap 'kill -CONT $pid 2>/dev/null; kill $pid $desk 2>/dev/null; rm -rf "$dir"' EXIT
+pid='' desk=''
+cp "$demo" "$dir/tx4077x-demo.exe"
+images="Z:${dir//\//\\}\\demo-firmware"
+powerCycle="Please Turn-Off the Power and Turn-On Again !"
+mismatch="The firmware file seems not match this chip!"
+
+probe() { wine "$probe" "$@" | tr -d '\r'; }
+# Checks that the box is up with the keys, and stays so unanswered.
+stays() { probe "box=$1" 5000 && sleep 0.3 && probe "box=$1" 0; }
+typed() { kill -STOP "$pid"; xdotool "$@"; kill -CONT "$pid"; }
+start() {
+  # The desktop named "shell" has Wine's task bar; its size is the screen's.
+  WINEDEBUG=-all,+debugstr wine explorer /desktop=shell,1024x768 "Z:$dir/tx4077x-demo.exe" \
+    </dev/null >/dev/null 2>"$dir/trace" & desk=$!
+  probe main 30000
+  pid=$(pgrep -f "^Z:$dir/tx4077x-demo.exe")
+  xdotool mousemove 512 300
+}
+# Waits until the X keyboard focus is on the window of that caption.
+xfocus() {
+  for _ in $(seq 50); do
+    [ "$(xdotool getwindowfocus getwindowname)" = "$1" ] && return 0
+    sleep 0.1
+  done
+  echo "the X keyboard focus is not on \"$1\""; return 1
+}
+load() {  # the file name field has the focus; Shift+Home selects what it holds
+  xdotool key End shift+Home
+  xdotool type --delay 5 "$images\\$1"
+  xdotool key Return
+}
+
+echo "A key typed before a box does not answer it; after a task-bar click Enter does"
+start
+# Entry 0 is a TX40775: the TX40776's image is refused on Enter, with a box,
+# which the second Enter, typed at the same time, must not answer.
+typed type --delay 5 "$images\\tx40776-atmel.bin"
+typed key Return Return
+stays "$mismatch"
+# The click gives the X keyboard focus to the task bar, till the program,
+# activated, sets it on the box's button again.
+xdotool mousemove $(probe taskbar) click 1
+stays "$mismatch"
+xfocus Message
+xdotool key Return
+probe main 5000
+
+echo "Alt+F4 early in a run: the power-cycle box stays until answered, then the window closes"
+load tx40775-pmc.bin
+probe ready
+typed key alt+r alt+F4
+stays "$powerCycle"
+xdotool key Return
+probe gone 5000
+
+echo "Alt+F4 late in a run, typed while the box was being made"
+for attempt in 1 2 3; do
+  start
+  load tx40775-pmc.bin
+  probe ready
+  # The program is stopped as soon as the X server sees its next window;
+  # now and then that is too late, and the box was up when Alt+F4 came.
+  desktop=$(xdotool search --name '^shell - Wine desktop$' | head -1)
+  coproc XEV { exec stdbuf -oL xev -id "$desktop" -event substructure; }
+  sleep 0.2  # xev is listening
+  xdotool key alt+r
+  while read -t 10 -r event _ <&"${XEV[0]}" && [ "$event" != CreateNotify ]; do :; done
+  kill -STOP "$pid"
+  kill "$XEV_PID"
+  xdotool key alt+F4
+  kill -CONT "$pid"
+  if stays "$powerCycle"; then
+    grep -q "Alt+F4 typed before the box" "$dir/trace"
+    xdotool key Return
+    probe gone 5000
+    exit 0
+  fi
+  kill "$pid" "$desk" 2>/dev/null || true; wait "$desk" 2>/dev/null || true
+done
+exit 1
