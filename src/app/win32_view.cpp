@@ -88,6 +88,8 @@ std::string ScreenText(const Control& c) {
 // control id), and the program was activated while a box may be up.
 constexpr UINT kFieldLeftMessage = WM_APP + 1;
 constexpr UINT kActivateFrontMessage = WM_APP + 2;
+constexpr UINT_PTR kFocusAgainTimer = 1;  // of the application window
+constexpr UINT kFocusAgainMs = 150;
 
 // The reason the system shows for a session end the window holds up.
 void BlockSessionEnd(HWND hwnd, bool block) {
@@ -578,6 +580,10 @@ LRESULT CALLBACK Win32View::AppProcEntry(HWND hwnd, UINT message, WPARAM wParam,
       case kActivateFrontMessage:
         view->ActivateFront();
         return 0;
+      case WM_TIMER:
+        KillTimer(hwnd, wParam);
+        if (wParam == kFocusAgainTimer) view->ActivateFront(false);
+        return 0;
       case WM_CLOSE:
         PostMessageA(main, WM_CLOSE, 0, 0);
         return 0;
@@ -800,7 +806,7 @@ HWND Win32View::ModalBox() const {
   return box;
 }
 
-void Win32View::ActivateFront() {
+void Win32View::ActivateFront(bool again) {
   HWND box = ModalBox();
   HWND target = box;
   if (target == nullptr && hwnd_ != nullptr && IsWindowEnabled(hwnd_) && IsWindowVisible(hwnd_))
@@ -826,6 +832,8 @@ void Win32View::ActivateFront() {
   if (GetActiveWindow() != box) SetActiveWindow(box);
   if (GetFocus() == keep) SetFocus(box);
   SendMessageA(box, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(keep), TRUE);
+  // The task bar may take the X input focus only after this: once more soon.
+  if (again) SetTimer(appWindow_, kFocusAgainTimer, kFocusAgainMs, nullptr);
 }
 
 int Win32View::Box(const std::string& text, const std::string& caption, UINT type) {
@@ -839,9 +847,13 @@ int Win32View::Box(const std::string& text, const std::string& caption, UINT typ
   shown.appWindow = appWindow_;
   shown.outer = t_shownBox;
   t_shownBox = &shown;
+  // The hooks of an outer box serve a box shown while it is up as well.
   const DWORD thread = GetCurrentThreadId();
-  HHOOK activation = SetWindowsHookExA(WH_CBT, &WatchBoxActivation, nullptr, thread);
-  HHOOK keys = SetWindowsHookExA(WH_MSGFILTER, &DropKeysTypedBeforeTheBox, nullptr, thread);
+  HHOOK activation = shown.outer != nullptr ? nullptr
+                         : SetWindowsHookExA(WH_CBT, &WatchBoxActivation, nullptr, thread);
+  HHOOK keys = shown.outer != nullptr
+                   ? nullptr
+                   : SetWindowsHookExA(WH_MSGFILTER, &DropKeysTypedBeforeTheBox, nullptr, thread);
   // No owner, but task-modal: the main window cannot be brought over the box.
   const int answer = MessageBoxA(nullptr, text.c_str(), caption.c_str(), type | MB_TASKMODAL);
   if (keys != nullptr) UnhookWindowsHookEx(keys);

@@ -46,9 +46,9 @@ class Win32View : public View, private ControlObserver {
   HWND hwnd() const { return hwnd_; }
   // A message box or the file dialog of this thread that is up, or null.
   HWND ModalBox() const;
-  // The program was activated: the box that is up takes the activation,
-  // else the main window does.
-  void ActivateFront();
+  // The program was activated: the box that is up takes the activation and
+  // the keyboard, else the main window does. again: and once more soon.
+  void ActivateFront(bool again = true);
   // The hidden application window that owns the main window and stands for
   // the program in the task bar, under the application title.
   HWND applicationWindow() const { return appWindow_; }

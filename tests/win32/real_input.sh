@@ -22,6 +22,13 @@ probe() { wine "$probe" "$@" | tr -d '\r'; }
 # Checks that the box is up with the keys, and stays so unanswered.
 stays() { probe "box=$1" 5000 && sleep 0.3 && probe "box=$1" 0; }
 typed() { kill -STOP "$pid"; xdotool "$@"; kill -CONT "$pid"; }
+xfocus() {  # waits until the X keyboard focus is on one of the program's windows
+  for _ in $(seq 50); do
+    xprop -id "$(xdotool getwindowfocus 2>/dev/null)" WM_CLASS 2>/dev/null | grep -q tx4077x-demo && return
+    sleep 0.1
+  done
+  echo "the X keyboard focus is not on the program"; xdotool getwindowfocus getwindowname; return 1
+}
 start() {
   # The desktop named "shell" has Wine's task bar; its size is the screen's.
   WINEDEBUG=-all,+debugstr wine explorer /desktop=shell,1024x768 "Z:$dir/tx4077x-demo.exe" \
@@ -29,14 +36,7 @@ start() {
   probe main 30000
   pid=$(pgrep -f "^Z:$dir/tx4077x-demo.exe")
   xdotool mousemove 512 300
-}
-# Waits until the X keyboard focus is on the window of that caption.
-xfocus() {
-  for _ in $(seq 50); do
-    [ "$(xdotool getwindowfocus getwindowname)" = "$1" ] && return 0
-    sleep 0.1
-  done
-  echo "the X keyboard focus is not on \"$1\""; return 1
+  xfocus
 }
 load() {  # the file name field has the focus; Shift+Home selects what it holds
   xdotool key End shift+Home
@@ -55,7 +55,7 @@ stays "$mismatch"
 # activated, sets it on the box's button again.
 xdotool mousemove $(probe taskbar) click 1
 stays "$mismatch"
-xfocus Message
+xfocus
 xdotool key Return
 probe main 5000
 

@@ -1,12 +1,9 @@
-// Reads the program's windows from a second process on the "shell" desktop,
-// for the real-input test: waits until a condition holds, then prints it.
-// Usage: window_probe CONDITION [MS]    exit 0 when it held within MS (10000)
-//   main        the main window is up and enabled
-//   box=TEXT    a box with this text is the foreground window, its default
-//               button focused
-//   ready       Run is enabled
-//   gone        the main window has gone
-//   taskbar     prints the centre of the program's task-bar button
+// Reads the program's windows on the "shell" desktop from a second process:
+// waits until a condition holds and prints it; exits 1 when it did not
+// within MS (10000). Usage: window_probe CONDITION [MS], CONDITION one of
+//   main (up and enabled), ready (Run enabled), gone (the main window),
+//   box=TEXT (the foreground window, with that text and its default button
+//   focused), taskbar (prints the centre of the program's task-bar button).
 #include <windows.h>
 
 #include <cstdio>
@@ -24,8 +21,6 @@ std::string TextOf(HWND h) {
   return text;
 }
 
-HWND Main() { return FindWindowA("TT77xFwTool", nullptr); }
-
 // A task-bar button carries the window it stands for as its id.
 BOOL CALLBACK FindTaskButton(HWND h, LPARAM found) {
   HWND& button = *reinterpret_cast<HWND*>(found);
@@ -34,42 +29,35 @@ BOOL CALLBACK FindTaskButton(HWND h, LPARAM found) {
   return FALSE;
 }
 
-// What the condition looks at now; empty when it does not hold.
+// What the condition looks at now; empty while it does not hold.
 std::string Check(const std::string& what) {
-  if (what == "main") {
-    HWND main = Main();
-    return main != nullptr && IsWindowVisible(main) && IsWindowEnabled(main) ? "main up" : "";
-  }
+  HWND main = FindWindowA("TT77xFwTool", nullptr);
+  if (what == "main") return main != nullptr && IsWindowEnabled(main) ? "main up" : "";
+  if (what == "gone") return main == nullptr ? "main gone" : "";
   if (what == "ready") {
-    HWND run = FindWindowExA(Main(), nullptr, "Button", "&Run");
+    HWND run = FindWindowExA(main, nullptr, "Button", "&Run");
     return run != nullptr && IsWindowEnabled(run) ? "run enabled" : "";
   }
-  if (what == "gone") return Main() == nullptr ? "main gone" : "";
   if (what == "taskbar") {
-    HWND main = Main();
-    HWND button = main != nullptr ? GetWindow(main, GW_OWNER) : nullptr;  // the program's
-    if (button == nullptr) return "";
+    HWND button = main != nullptr ? GetWindow(main, GW_OWNER) : nullptr;  // the program's entry
+    RECT r;
     EnumChildWindows(FindWindowA("Shell_TrayWnd", nullptr), FindTaskButton,
                      reinterpret_cast<LPARAM>(&button));
-    RECT r;
-    if (GetParent(button) == nullptr || !GetWindowRect(button, &r)) return "";
+    if (button == nullptr || GetParent(button) == nullptr || !GetWindowRect(button, &r)) return "";
     return std::to_string((r.left + r.right) / 2) + " " + std::to_string((r.top + r.bottom) / 2);
   }
-  if (what.rfind("box=", 0) == 0) {
-    HWND box = GetForegroundWindow();
-    char cls[16] = {};
-    GetClassNameA(box, cls, sizeof cls);
-    if (std::strcmp(cls, "#32770") != 0 || TextOf(GetDlgItem(box, 0xFFFF)) != what.substr(4))
-      return "";
-    GUITHREADINFO info{};
-    info.cbSize = sizeof info;
-    if (!GetGUIThreadInfo(GetWindowThreadProcessId(box, nullptr), &info) ||
-        GetParent(info.hwndFocus) != box ||
-        (SendMessageA(info.hwndFocus, WM_GETDLGCODE, 0, 0) & DLGC_DEFPUSHBUTTON) == 0)
-      return "";
-    return "box up, default button focused";
-  }
-  return "";
+  HWND box = GetForegroundWindow();
+  char cls[16] = {};
+  GetClassNameA(box, cls, sizeof cls);
+  GUITHREADINFO info{};
+  info.cbSize = sizeof info;
+  if (what.rfind("box=", 0) != 0 || std::strcmp(cls, "#32770") != 0 ||
+      TextOf(GetDlgItem(box, 0xFFFF)) != what.substr(4) ||
+      !GetGUIThreadInfo(GetWindowThreadProcessId(box, nullptr), &info) ||
+      GetParent(info.hwndFocus) != box ||
+      (SendMessageA(info.hwndFocus, WM_GETDLGCODE, 0, 0) & DLGC_DEFPUSHBUTTON) == 0)
+    return "";
+  return "box up, default button focused";
 }
 
 }  // namespace
@@ -80,18 +68,15 @@ int main(int argc, char** argv) {
   const DWORD start = GetTickCount();
   HDESK desk = nullptr;
   for (;;) {
-    // The program runs on the desktop with the task bar, once it is there.
+    // The program's desktop, once it is there.
     if (desk == nullptr && (desk = OpenDesktopA("shell", 0, FALSE, GENERIC_ALL)) != nullptr)
       SetThreadDesktop(desk);
     const std::string seen = desk != nullptr ? Check(argv[1]) : std::string();
-    if (!seen.empty()) {
-      std::printf("%s\n", seen.c_str());
-      return 0;
-    }
+    if (!seen.empty()) return std::printf("%s\n", seen.c_str()) < 0;
     if (GetTickCount() - start > limit) break;
     Sleep(20);
   }
-  HWND fg = GetForegroundWindow();
-  std::printf("not within %lu ms: %s; foreground \"%s\"\n", limit, argv[1], TextOf(fg).c_str());
+  std::printf("not within %lu ms: %s; foreground \"%s\"\n", limit, argv[1],
+              TextOf(GetForegroundWindow()).c_str());
   return 1;
 }
