@@ -830,8 +830,12 @@ void Win32View::ActivateFront(bool again) {
   }
   if (keep == nullptr) return;
   if (GetActiveWindow() != box) SetActiveWindow(box);
-  if (GetFocus() == keep) SetFocus(box);
-  SendMessageA(box, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(keep), TRUE);
+  if (GetFocus() == keep) {
+    SetFocus(box);
+    SetFocus(keep);
+  } else {
+    SendMessageA(box, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(keep), TRUE);
+  }
   // The task bar may take the X input focus only after this: once more soon.
   if (again) SetTimer(appWindow_, kFocusAgainTimer, kFocusAgainMs, nullptr);
 }
