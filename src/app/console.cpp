@@ -9,6 +9,7 @@
 #include <optional>
 #include <set>
 
+#include "app/console_backup.h"
 #include "app/console_json.h"
 #include "app/console_log.h"
 #include "app/console_progress.h"
@@ -21,11 +22,13 @@
 #include "host/host.h"
 #include "host/interrupts.h"
 #include "host/stdio_file.h"
+#include "host/system_info.h"
 #include "identify/catalogue.h"
 #include "identify/chip_classify.h"
 #include "identify/device_identify.h"
 #include "identify/display_rules.h"
 #include "identify/image_checks.h"
+#include "program/diagnostics.h"
 #include "program/dispatch.h"
 #include "program/hdd_firmware.h"
 #include "program/settings.h"
@@ -201,6 +204,7 @@ struct Session {
   ConsoleReport& report;
   ConsoleLog* log;
   ProgressLine* progress;
+  std::string toolVersion;
 };
 
 // Entry k addresses record k (companion entries have records of their own).
@@ -451,6 +455,9 @@ std::string ChipOfEntry(const device::DeviceRecord& record) {
   return TrimRight(identify::ChipName(type));
 }
 
+inline constexpr char kGenericRuleNotice[] =
+    "the image carries no marker of this chip; accepted by the generic rule";
+
 // A line of the running text, also kept in the support log.
 void Say(Session& s, const std::string& line) {
   if (s.log != nullptr) s.log->Note(line);
@@ -473,6 +480,78 @@ std::uint64_t ExpectedBytes(MainWindow& w, int entry, RunMode mode) {
                                        ? std::uint64_t{1024} * w.chip.flashSizeKb
                                        : std::uint64_t{program::Transfer().flashSize};
   return ExpectedRunBytes(*offer.procedure, mode, imageLength, flashBytes);
+}
+
+// The enclosure as a backup's sidecar describes it.
+BackupFacts FactsOf(MainWindow& w, int entry, RunMode mode) {
+  BackupFacts f;
+  f.chipName = TrimRight(w.ChipLabelEdit.text());
+  f.chipType = w.chip.chipType;
+  f.chipSubCode = w.chip.chipSubCode;
+  f.firmwareVersion = TrimRight(w.FwVerLableEdit.text());
+  f.flashPart = identify::DisplayGroupOf(w.chip.chipType) == identify::DisplayGroup::ParallelFlash
+                    ? TrimRight(w.FlashTypeList.text())
+                    : TrimRight(w.SFlashTypeLable.text());
+  f.flashBytes = w.flashSizeMeasured ? std::uint64_t{1024} * w.chip.flashSizeKb
+                                     : std::uint64_t{program::Transfer().flashSize};
+  const device::DeviceRecord* record = RecordOf(w, entry);
+  if (record != nullptr) {
+    const RunOffer offer = OfferOf(w, *record, mode);
+    if (offer.procedure) f.procedure = program::ProcedureName(*offer.procedure);
+  }
+  return f;
+}
+
+// The file a backup-only run writes: the name given, or the procedure's
+// default name.
+std::string BackupTarget(MainWindow& w, const RunRecord& r) {
+  if (!r.backupFile.empty()) return r.backupFile;
+  const device::DeviceRecord* record = RecordOf(w, r.entry);
+  const RunOffer offer =
+      record != nullptr ? OfferOf(w, *record, RunMode::BackupOnly) : RunOffer{};
+  return offer.procedure ? program::DefaultBackupFileOf(*offer.procedure)
+                         : program::kDefaultBackupFile;
+}
+
+// An earlier backup at the name is kept: the run writes a numbered name
+// instead (typed into the backup file box). False when the box is not
+// offered.
+bool KeepEarlierBackup(Session& s, RunRecord& r) {
+  const std::string target = BackupTarget(s.w, r);
+  const std::string kept = KeptBackupName(target);
+  if (kept == target) return true;
+  if (!Offered(s.w.BackupFileEdit, "the backup file name", r.problem)) {
+    r.end = RunEnd::NotOffered;
+    Say(s, r.problem);
+    return false;
+  }
+  s.w.BackupFileEdit.SetText(kept);
+  s.view.ProcessMessages();
+  r.backupFile = kept;
+  Say(s, target + " exists and is kept: the backup goes to " + kept);
+  return true;
+}
+
+// After a backup-only run: the file it wrote, and its sidecar. A backup
+// without its sidecar cannot be restored: that fails the run (exit 1, the
+// enclosure untouched).
+int NameTheBackup(Session& s, RunRecord& r) {
+  const std::string written = BackupTarget(s.w, r);
+  r.backupFile = written;
+  BackupFacts facts = FactsOf(s.w, r.entry, r.mode);
+  std::uint64_t length = 0;
+  if (const host::File f = host::OpenRegularFile(written.c_str());
+      f && host::FileLength(f.get(), length) && length < facts.flashBytes)
+    facts.skipped = facts.flashBytes - length;
+  std::string problem;
+  if (!WriteSidecar(written, facts, s.toolVersion, problem)) {
+    r.end = RunEnd::Failed;
+    r.problem = problem;
+    Say(s, "backup written to " + written + ", but " + problem);
+    return kExitRunFailed;
+  }
+  Say(s, "backup written to " + written + " (sidecar " + SidecarName(written) + ")");
+  return kExitSuccess;
 }
 
 // Ends a run the console could not press Run for: its reason printed and
@@ -547,11 +626,26 @@ int PressRun(Session& s, const ConsoleRun& run) {
              Shown(TrimRight(w.ChipLabelEdit.text())) + ", firmware " +
              Shown(TrimRight(w.FwVerLableEdit.text())) + ", flash " +
              Shown(TrimRight(w.SFlashTypeLable.text())) + ")");
+  if (run.restore) {
+    const std::string problem = RestoreProblem(r.image, FactsOf(w, r.entry, r.mode));
+    // Exit status 3: refused before any command.
+    if (!problem.empty()) return NotPressed(s, r, RunEnd::Refused, problem, 3);
+  }
+  if (r.mode == RunMode::BackupOnly && !KeepEarlierBackup(s, r)) return kExitUsage;
   if (!w.UpdateBtn.enabled()) {
     r.end = RunEnd::RunDisabled;
     r.problem = "Run is disabled for this entry with these options";
     Say(s, "result: " + r.problem);
     return kExitRunFailed;
+  }
+  if (r.mode == RunMode::Program && !r.image.empty()) {
+    // The window's own check decided Run; this says how, before anything is
+    // sent, where a rule any image passes let the file through.
+    const identify::ChipIdentity chip{w.chip.chipType, w.chip.chipSubCode};
+    r.imageCheck = identify::ExplainImageFileMatch(r.image, chip);
+    r.imageRuleChip = chip.type;
+    if (r.imageCheck->generic)
+      Say(s, std::string(kGenericRuleNotice) + " (" + identify::ImageRuleText(chip.type) + ")");
   }
   const std::uint64_t expected = ExpectedBytes(w, r.entry, r.mode);
   if (s.log != nullptr) {
@@ -560,7 +654,7 @@ int PressRun(Session& s, const ConsoleRun& run) {
                 (expected != 0 ? std::to_string(expected) : std::string("?")) +
                 " bytes to move");
   }
-  s.view.answerYes = run.programAnyway;
+  s.view.answerYes = run.programAnyway || run.restore;
   const std::size_t asked = s.view.questions.size();
   if (s.progress != nullptr) s.progress->Begin(expected);
   const auto started = std::chrono::steady_clock::now();
@@ -576,6 +670,7 @@ int PressRun(Session& s, const ConsoleRun& run) {
   switch (r.end) {
     case RunEnd::Succeeded:
       Say(s, "result: success (" + name + ")");
+      if (r.mode == RunMode::BackupOnly) return NameTheBackup(s, r);
       return kExitSuccess;
     case RunEnd::Refused:
       Say(s, s.view.questions.size() > asked
@@ -699,7 +794,11 @@ std::string ConsoleUsage() {
          "  --backup-only       check \"Backup Old Firmware Only\"\n"
          "  --backup-file FILE  the backup file name (empty: oldflash.bak, or\n"
          "                      oldFlash.bak for block, disk-area and HDD updates, in\n"
-         "                      the current folder, after the window's notice)\n"
+         "                      the current folder, after the window's notice). An\n"
+         "                      existing file is kept: the backup goes to NAME.1.EXT\n"
+         "                      (the next free number), and the console says which;\n"
+         "                      a sidecar NAME.json beside it describes it for\n"
+         "                      --restore\n"
          "  --nvram on|off      set \"Include 4K NVRAM\" where the window shows it\n"
          "  --size SIZE         the firmware size box: 32KB, 64KB, 128KB, 256KB, 512KB\n"
          "                      or 1MB, where the window shows it\n"
@@ -708,6 +807,11 @@ std::string ConsoleUsage() {
          "                      the chip check refused (a file given with --load);\n"
          "                      without it the answer is No: nothing is sent and the\n"
          "                      run is refused\n"
+         "  --restore FILE      program FILE, a backup this console wrote, back into\n"
+         "                      the enclosure: only when its sidecar FILE.json names\n"
+         "                      the entry's chip, flash part and size, nothing was\n"
+         "                      left out, and FILE still has the SHA-256 it names\n"
+         "                      (else exit status 3, nothing sent)\n"
          "\n"
          "On a terminal a run shows its progress on one line redrawn in place: the\n"
          "share of the bytes it is expected to move and the time since Run was\n"
@@ -737,6 +841,8 @@ std::string ConsoleUsage() {
          "  2  bad arguments, no such entry, an option the window does not offer,\n"
          "     not the chip --expect-chip names, or a log or record file that cannot\n"
          "     be opened or names a run's file\n"
+         "  3  --restore refused a backup whose sidecar or bytes do not fit; nothing\n"
+         "     was sent\n"
          "  128+N  signal N (2 for Ctrl+C) came during a run, which was finished first\n";
 }
 
@@ -832,6 +938,11 @@ bool ParseConsoleArgs(const std::vector<std::string>& args, ConsoleOptions& opti
       if (!runValue("a file name", false)) return false;
       options.runs.back().image = v;
       options.runs.back().load = true;
+    } else if (arg == "--restore") {
+      if (!runValue("a file name", false)) return false;
+      options.runs.back().image = v;
+      options.runs.back().load = true;
+      options.runs.back().restore = true;
     } else if (arg == "--program-anyway") {
       if (!needRun(arg)) return false;
       options.runs.back().programAnyway = true;
@@ -894,6 +1005,14 @@ bool ParseConsoleArgs(const std::vector<std::string>& args, ConsoleOptions& opti
               "without --device, --list and --json";
       return false;
     }
+    // Some chips' image checks take any image: only the chip's name keeps a
+    // station from writing one chip's image into another.
+    const ConsoleRun& run = options.runs.front();
+    if (!run.eraseOnly && !run.backupOnly && run.expectChip.empty()) {
+      error = "a station that programs needs --expect-chip (some chips' image checks "
+              "accept any image)";
+      return false;
+    }
   } else if (!options.recordFile.empty()) {
     error = "--record belongs to a station (--wait --repeat)";
     return false;
@@ -905,6 +1024,10 @@ bool ParseConsoleArgs(const std::vector<std::string>& args, ConsoleOptions& opti
     }
     // A typed-in file the chip check refuses leaves Run disabled: Run can
     // only ask about a file chosen with "Load File".
+    if (run.restore && (run.eraseOnly || run.backupOnly)) {
+      error = "--restore programs a backup: it goes without --erase-only and --backup-only";
+      return false;
+    }
     if (run.programAnyway && !run.load) {
       error = "--program-anyway answers for a file given with --load";
       return false;
@@ -1232,6 +1355,36 @@ class Station {
   bool recordWritten_ = true;
 };
 
+LogHeader LogHeaderOf(const ConsoleOptions& options) {
+  LogHeader header;
+  header.arguments = options.arguments;
+  header.toolVersion = options.toolVersion;
+  header.toolCommit = options.toolCommit;
+  header.system = host::SystemDescription();
+  for (const ConsoleRun& run : options.runs)
+    if (!run.image.empty() &&
+        std::find(header.images.begin(), header.images.end(), run.image) == header.images.end())
+      header.images.push_back(run.image);
+  return header;
+}
+
+// Each enclosure as the first refresh found it, before any run selects one.
+void LogEnclosures(ConsoleLog& log, const MainWindow& w) {
+  if (!w.DeviceList.enabled()) {
+    log.HeaderLine("enclosures: none (" + w.DeviceList.text() + ")");
+    return;
+  }
+  for (int k = 0; k < EntryCount(w); ++k) {
+    const device::BusKind bus = w.devices[k].bus;
+    log.HeaderLine("enclosure " + std::to_string(k) + ": " +
+                   TrimRight(w.DeviceList.items()[static_cast<std::size_t>(k)]) + ", " +
+                   (bus == device::BusKind::Usb        ? "USB"
+                    : bus == device::BusKind::Ieee1394 ? "IEEE 1394"
+                                                       : "other") +
+                   ", path " + RecordPath(w.devices[k]));
+  }
+}
+
 }  // namespace
 
 int RunConsole(const ConsoleOptions& options, std::FILE* out) {
@@ -1241,7 +1394,7 @@ int RunConsole(const ConsoleOptions& options, std::FILE* out) {
   if (!options.logFile.empty()) {
     problem = OwnFileProblem(options, options.logFile, "log file");
     if (problem.empty()) {
-      log = ConsoleLog::Create(options.logFile, options.arguments);
+      log = ConsoleLog::Create(options.logFile, LogHeaderOf(options));
       if (!log) problem = "cannot create the log file " + options.logFile;
     }
   }
@@ -1275,10 +1428,16 @@ int RunConsole(const ConsoleOptions& options, std::FILE* out) {
   // meanwhile is not missed.
   if (options.wait) platform.io().WaitForDeviceChange(0);
   platform.io().TakeUnreachable();
+  // The procedures' own lines belong in the log too.
+  std::optional<program::DiagnosticListener> diagnostics;
+  if (log) diagnostics.emplace([&log](std::string_view line) { log->Diagnostic(line); });
   std::unique_ptr<MainWindow> window = StartMainWindow(view);
   view.ProcessMessages();
+  if (log) LogEnclosures(*log, *window);
+  report.toolVersion = options.toolVersion;
+  report.toolCommit = options.toolCommit;
   std::FILE* human = options.json ? nullptr : out;
-  Session session{*window, view, human, report, log.get(), progress.get()};
+  Session session{*window, view, human, report, log.get(), progress.get(), options.toolVersion};
   const int status = options.repeat ? Station(options, session, platform, record.get()).Run()
                                     : ListAndRun(options, session, platform);
   // Leave as the Exit button does: the marked records leave vendor mode.

@@ -121,6 +121,31 @@ Json Entry(const ListedEntry& e) {
   return j;
 }
 
+const char* MatchStepName(identify::MatchStep step) {
+  switch (step) {
+    case identify::MatchStep::FamilyMarker: return "familyMarker";
+    case identify::MatchStep::LayoutMarker: return "layoutMarker";
+    case identify::MatchStep::ChipNumber: return "chipNumber";
+    case identify::MatchStep::Rule: break;
+  }
+  return "rule";
+}
+
+// Which step of the image check decided, and for the last step the rule in
+// words; generic when the rule asks for no marker of the chip.
+Json ImageCheck(const RunRecord& r) {
+  if (!r.imageCheck) return nullptr;
+  const identify::MatchDetail& d = *r.imageCheck;
+  return {{"accepted", d.accepted},
+          {"step", MatchStepName(d.decidedBy)},
+          {"rule", d.decidedBy == identify::MatchStep::Rule
+                       ? Json(identify::ImageRuleText(r.imageRuleChip))
+                       : Json(nullptr)},
+          {"generic", d.generic},
+          {"offset", d.offset},
+          {"text", Text(d.text)}};
+}
+
 Json Run(const RunRecord& r) {
   Json j;
   j["entry"] = r.entry;
@@ -129,6 +154,7 @@ Json Run(const RunRecord& r) {
   j["mode"] = RunModeName(r.mode);
   j["image"] = r.mode == RunMode::Program ? TextOrNull(r.image) : Json(nullptr);
   j["backupFile"] = r.mode == RunMode::BackupOnly ? TextOrNull(r.backupFile) : Json(nullptr);
+  j["imageCheck"] = ImageCheck(r);
   j["procedure"] = ProcedureOrNull(r.procedure);
   j["outcome"] = EndName(r.end);
   j["problem"] = TextOrNull(r.problem);
@@ -197,6 +223,8 @@ std::string StationSummaryJson(const StationSummary& s) {
 std::string ConsoleJson(const ConsoleReport& report) {
   Json doc;
   doc["formatVersion"] = kJsonFormatVersion;
+  doc["tool"] = {{"version", TextOrNull(report.toolVersion)},
+                 {"commit", TextOrNull(report.toolCommit)}};
   if (report.listed) {
     Json entries = Json::array();
     for (const ListedEntry& e : report.entries) entries.push_back(Entry(e));

@@ -11,6 +11,7 @@
 
 #include "device/device_record.h"
 #include "host/host.h"
+#include "identify/image_checks.h"
 #include "program/procedures.h"
 
 namespace app {
@@ -84,6 +85,10 @@ struct RunRecord {
   double wallSeconds = 0;
   std::string chip;             // as the chip line showed it when Run was pressed
   std::string firmwareVersion;  // likewise; "" when none was shown
+  // The image check's answer for a programming run's image, and the chip
+  // type whose rule gave it; unset when no image was checked.
+  std::optional<identify::MatchDetail> imageCheck;
+  int imageRuleChip = 0;
 };
 
 // One enclosure a production station (--repeat) met: a line of its record.
@@ -121,6 +126,7 @@ struct ConsoleReport {
   std::vector<host::UnreachableDevice> unreachable;
   std::string interrupted;  // what came during a run, "" when nothing
   int exitStatus = 0;
+  std::string toolVersion, toolCommit;  // "" when not known
 };
 
 // The document, ASCII only (every other character as a \u escape), with a

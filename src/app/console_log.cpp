@@ -4,11 +4,12 @@
 #include <ctime>
 
 #include "app/console_text.h"
+#include "app/sha256.h"
 
 namespace app {
 
 std::unique_ptr<ConsoleLog> ConsoleLog::Create(const std::string& fileName,
-                                               const std::vector<std::string>& arguments) {
+                                               const LogHeader& header) {
   host::File file = host::OpenFile(fileName.c_str(), "wb");
   if (!file) return nullptr;
   std::unique_ptr<ConsoleLog> log(new ConsoleLog(std::move(file)));
@@ -17,13 +18,25 @@ std::unique_ptr<ConsoleLog> ConsoleLog::Create(const std::string& fileName,
   if (const std::tm* local = std::localtime(&now))
     std::strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S", local);
   std::string args;
-  for (const std::string& a : arguments) args += " " + a;
+  for (const std::string& a : header.arguments) args += " " + a;
   log->Line("# tx4077x-console support log, format " + std::to_string(kLogFormatVersion));
+  log->Line("# tool: version " + (header.toolVersion.empty() ? "unknown" : header.toolVersion) +
+            ", commit " + (header.toolCommit.empty() ? "unknown" : header.toolCommit));
+  log->Line("# system: " + PrintableLine(header.system));
   log->Line(std::string("# started ") + when + " (local time); arguments:" + PrintableLine(args));
+  for (const std::string& image : header.images) {
+    std::string digest;
+    std::uint64_t length = 0;
+    const std::string facts = Sha256OfFile(image, digest, length)
+                                  ? std::to_string(length) + " bytes, sha256 " + digest
+                                  : std::string("cannot be read");
+    log->Line("# image: " + PrintableLine(image) + ": " + facts);
+  }
   log->Line(
       "# each line: seconds since the start, then a command block (device, direction, "
       "transfer length, cdb, platform result, SCSI status, sense, bytes moved, time taken), a "
-      "failed open, a wait, a status line, a box or a run's start and result");
+      "failed open, a wait, a status line, a box, a procedure's own line (diag:) or a run's "
+      "start and result");
   return log;
 }
 
@@ -87,5 +100,9 @@ void ConsoleLog::Box(std::string_view caption, std::string_view text, const char
 }
 
 void ConsoleLog::Note(std::string_view text) { Line(PrintableLine(text)); }
+
+void ConsoleLog::Diagnostic(std::string_view text) { Line("diag: " + PrintableLine(text)); }
+
+void ConsoleLog::HeaderLine(std::string_view text) { Line("# " + PrintableLine(text)); }
 
 }  // namespace app

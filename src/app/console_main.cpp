@@ -28,6 +28,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "tx4077x-console: %s\n\n%s", error.c_str(), app::ConsoleUsage().c_str());
     return app::kExitUsage;
   }
+  options.toolVersion = TX_VERSION;
+  options.toolCommit = TX_BUILD_COMMIT;
   if (options.help) {
     std::fputs(app::ConsoleUsage().c_str(), stdout);
     return app::kExitSuccess;
