@@ -23,6 +23,7 @@
 #include "host/interrupts.h"
 #include "host/stdio_file.h"
 #include "host/system_info.h"
+#include "host/worker.h"
 #include "identify/catalogue.h"
 #include "identify/chip_classify.h"
 #include "identify/device_identify.h"
@@ -130,6 +131,14 @@ class ConsoleView : public HeadlessView {
     }
     shown_ = text;
     std::fflush(out_);
+  }
+
+  // From now on the running text goes to out, without a progress line (a
+  // station's worker process).
+  void Redirect(std::FILE* out) {
+    EndLine();
+    out_ = out;
+    progress_ = nullptr;
   }
 
   void EndLine() {
@@ -1163,23 +1172,25 @@ class Station {
   Station(const ConsoleOptions& options, Session& s, host::Host& platform, std::FILE* record)
       : options_(options), s_(s), platform_(platform), record_(record) {}
 
-  // Until a signal (or a record that cannot be written) ends it.
+  // Until a signal (or a record that cannot be written) ends it. Where the
+  // platform has worker processes, every enclosure met is updated at once,
+  // each in a worker of its own; elsewhere one after the other.
   int Run() {
-    host::InterruptHold hold;  // a signal waits for the enclosure under way
+    host::InterruptHold hold;  // a signal waits for the enclosures under way
     bool first = true;
     bool waiting = false;
     while (!hold.Pending() && recordWritten_) {
-      if (!first) {
-        s_.w.RefreshBtn.Click();
-        s_.view.ProcessMessages();
-        s_.view.EndLine();
+      if (!workers_.empty() && !LookDue()) {
+        Pump();
+        continue;
       }
+      if (!first) Look();
       first = false;
       std::vector<std::string> present = ListedDevices(s_.w);
       const std::vector<host::UnreachableDevice> unreachable = Unreachable(platform_);
       for (const host::UnreachableDevice& u : unreachable) present.push_back(u.path);
       if (pending_ && !Settle(present)) {
-        platform_.io().WaitForDeviceChange(kWaitStepMs);
+        Idle();
         continue;
       }
       // An enclosure that was removed may come again as a new one.
@@ -1190,17 +1201,27 @@ class Station {
         Unopened(*u);
         continue;
       }
-      const auto next = std::find_if(present.begin(), present.end(),
-                                     [&](const std::string& p) { return !done_.count(p); });
-      if (next == present.end()) {
-        if (!waiting) Tell("Waiting for an enclosure...");
-        waiting = true;
-        platform_.io().WaitForDeviceChange(kWaitStepMs);
+      bool started = false;
+      for (const std::string& path : present) {
+        if (done_.count(path) != 0 || (started && !parallel_)) continue;
+        started = true;
+        if (parallel_) {
+          Spawn(path);
+        } else {
+          Update(path);
+        }
+      }
+      if (started || !workers_.empty()) {
+        waiting = false;
+        if (!workers_.empty()) Pump();
         continue;
       }
-      waiting = false;
-      Update(*next);
+      if (!waiting) Tell("Waiting for an enclosure...");
+      waiting = true;
+      Idle();
     }
+    // A signal, too, waits for every enclosure under way.
+    while (!workers_.empty()) Pump();
     if (pending_) Finish(std::nullopt);
     const int signal = hold.End();
     summary_.endedBy = signal != 0 ? host::InterruptName(signal) : "";
@@ -1223,15 +1244,58 @@ class Station {
     std::chrono::steady_clock::time_point ended;
   };
 
-  // One enclosure: the template's run on its entry, written to the record
-  // once it is known what the enclosure shows afterwards.
-  void Update(const std::string& path) {
-    done_.insert(path);
+  // An enclosure under way in a worker process.
+  struct Running {
+    int number = 0;
+    std::string path;
+    std::unique_ptr<host::Worker> worker;
+    std::string text;  // what it wrote that is not relayed yet
+    std::optional<StationRecord> record;
+    bool resets = false;
+  };
+
+  // The worker's last line, which carries its record: it starts with this.
+  static constexpr char kResultMark = '\x1e';
+
+  // Waits without a run to watch: for a device change, in real time.
+  void Idle() {
+    if (!workers_.empty()) {
+      Pump();
+      return;
+    }
+    platform_.io().WaitForDeviceChange(kWaitStepMs);
+  }
+
+  bool LookDue() const {
+    return workerEnded_ ||
+           std::chrono::steady_clock::now() - lastLook_ >= std::chrono::milliseconds(kWaitStepMs);
+  }
+
+  // Looks at the attached enclosures again. The log keeps what changed, not
+  // every command of every look.
+  void Look() {
+    if (s_.log != nullptr) s_.log->Pause(true);
+    s_.w.RefreshBtn.Click();
+    s_.view.ProcessMessages();
+    s_.view.EndLine();
+    if (s_.log != nullptr) s_.log->Pause(false);
+    lastLook_ = std::chrono::steady_clock::now();
+    workerEnded_ = false;
+    std::vector<std::string> listed = ListedDevices(s_.w);
+    if (s_.log != nullptr && listed != lastListed_) {
+      std::string line = "listing now:";
+      for (const std::string& p : listed) line += " " + p;
+      s_.log->Note(listed.empty() ? "listing now: no enclosure" : line);
+    }
+    lastListed_ = std::move(listed);
+  }
+
+  // One enclosure: the template's run on its entry. resets tells that it
+  // ended with the notice that the chip resets itself.
+  StationRecord RunOn(const std::string& path, int number, bool& resets) {
     ConsoleRun run = options_.runs.front();
-    Pending p;
-    p.path = path;
-    StationRecord& rec = p.record;
-    rec.number = ++number_;
+    StationRecord rec;
+    rec.number = number;
     rec.started = LocalTimeText();
     rec.path = path;
     run.entry = EntryOfEnclosure(s_.w, path, options_.runs.front().entry);
@@ -1243,8 +1307,7 @@ class Station {
                     " of its own; nothing was sent.";
       rec.end = RunEnd::NoSuchEntry;
       Tell(rec.problem);
-      Record(rec);
-      return;
+      return rec;
     }
     const std::size_t boxes = s_.view.messages.size();
     PressRun(s_, run);
@@ -1259,11 +1322,144 @@ class Station {
     if (r.end == RunEnd::Succeeded && r.mode == RunMode::BackupOnly) rec.backupFile = r.backupFile;
     if (r.end != RunEnd::Succeeded) {
       if (rec.problem.empty()) rec.problem = TrimRight(s_.w.StatusEdit.text());
+      return rec;
+    }
+    resets = s_.view.messages.size() > boxes &&
+             s_.view.messages.back().text == program::kAutoReset;
+    return rec;
+  }
+
+  // In turn: the record is written once it is known what the enclosure
+  // shows afterwards.
+  void Update(const std::string& path) {
+    done_.insert(path);
+    Pending p;
+    p.path = path;
+    p.record = RunOn(path, ++number_, p.resets);
+    if (p.record.end != RunEnd::Succeeded) {
+      Record(p.record);
+      return;
+    }
+    p.ended = std::chrono::steady_clock::now();
+    pending_ = std::move(p);
+  }
+
+  // At once: the enclosure is held from here, and its worker goes on under
+  // the same hold, so the station's next looks leave it alone.
+  void Spawn(const std::string& path) {
+    done_.insert(path);
+    const int number = ++number_;
+    const host::RunScope hold(host::Current().io(), path);
+    if (!hold.held()) {
+      StationRecord rec;
+      rec.number = number;
+      rec.started = LocalTimeText();
+      rec.path = path;
+      rec.end = RunEnd::Unreachable;
+      rec.problem = HoldProblem(hold.lastError());
+      Tell(rec.problem);
       Record(rec);
       return;
     }
-    p.resets = s_.view.messages.size() > boxes &&
-               s_.view.messages.back().text == program::kAutoReset;
+    Running running;
+    running.number = number;
+    running.path = path;
+    running.worker =
+        host::Worker::Start([&](std::FILE* toParent) { Work(path, number, toParent); });
+    if (!running.worker) {
+      // No process to be had: this one is updated here and now.
+      --number_;
+      done_.erase(path);
+      Update(path);
+      return;
+    }
+    workers_.push_back(std::move(running));
+  }
+
+  // In the worker process: the run, then the version the enclosure reports,
+  // then the record on the last line to the station.
+  void Work(const std::string& path, int number, std::FILE* toParent) {
+    s_.human = toParent;
+    s_.progress = nullptr;
+    s_.view.Redirect(toParent);
+    if (s_.log != nullptr) s_.log->SetPrefix("e" + std::to_string(number) + " ");
+    bool resets = false;
+    StationRecord rec = RunOn(path, number, resets);
+    if (rec.end == RunEnd::Succeeded && !resets) {
+      const int entry = EntryOfEnclosure(s_.w, path, 0);
+      if (entry >= 0) {
+        s_.w.DeviceList.UserSelect(entry);
+        s_.view.ProcessMessages();
+        s_.view.EndLine();
+        rec.versionAfter = TrimRight(s_.w.FwVerLableEdit.text());
+      }
+    }
+    std::fprintf(toParent, "%c%c%s\n", kResultMark, resets ? 'R' : '-',
+                 StationRecordJson(rec).c_str());
+    std::fflush(toParent);
+  }
+
+  // Relays what the workers wrote, a whole line at a time, and takes the
+  // record of each that ended.
+  void Pump() {
+    std::vector<host::Worker*> workers;
+    for (const Running& r : workers_) workers.push_back(r.worker.get());
+    host::WaitForWorkers(workers, kWaitStepMs);
+    for (auto it = workers_.begin(); it != workers_.end();) {
+      const bool open = it->worker->Read(it->text);
+      if (!open && !it->text.empty() && it->text.back() != '\n') it->text += '\n';
+      Relay(*it);
+      if (open) {
+        ++it;
+        continue;
+      }
+      it->worker.reset();  // waits for the process
+      workerEnded_ = true;
+      Ended(*it);
+      it = workers_.erase(it);
+    }
+  }
+
+  void Relay(Running& r) {
+    for (std::size_t end; (end = r.text.find('\n')) != std::string::npos;) {
+      const std::string line = r.text.substr(0, end);
+      r.text.erase(0, end + 1);
+      if (line.size() > 1 && line[0] == kResultMark) {
+        StationRecord rec;
+        if (StationRecordFromJson(line.substr(2), rec)) {
+          r.record = std::move(rec);
+          r.resets = line[1] == 'R';
+        }
+        continue;
+      }
+      // Its own lines are in the log already.
+      std::fprintf(s_.human, "[enclosure %d] %s\n", r.number, line.c_str());
+      std::fflush(s_.human);
+    }
+  }
+
+  void Ended(Running& r) {
+    if (!r.record) {
+      StationRecord rec;
+      rec.number = r.number;
+      rec.started = LocalTimeText();
+      rec.path = r.path;
+      rec.end = RunEnd::Failed;
+      rec.problem = "The worker process for this enclosure ended without its result.";
+      Tell(rec.problem);
+      Record(rec);
+      return;
+    }
+    if (!r.resets) {
+      Record(*r.record);
+      return;
+    }
+    // It comes back as a new device: the first to appear is taken for it.
+    if (pending_) Finish(std::nullopt);
+    Pending p;
+    p.record = std::move(*r.record);
+    p.path = r.path;
+    p.resets = true;
     p.ended = std::chrono::steady_clock::now();
     pending_ = std::move(p);
   }
@@ -1350,6 +1546,11 @@ class Station {
   std::FILE* record_;
   std::set<std::string> done_;  // met and still attached
   std::optional<Pending> pending_;
+  std::vector<Running> workers_;
+  const bool parallel_ = host::WorkersAvailable() && !options_.stationInTurn;
+  bool workerEnded_ = false;
+  std::chrono::steady_clock::time_point lastLook_ = std::chrono::steady_clock::now();
+  std::vector<std::string> lastListed_;
   StationSummary summary_;
   int number_ = 0;
   bool recordWritten_ = true;

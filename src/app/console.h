@@ -54,6 +54,9 @@ struct ConsoleOptions {
   // document); set by the program, not by the arguments.
   std::string toolVersion;
   std::string toolCommit;
+  // The station updates one enclosure after the other, in this process,
+  // even where worker processes could update them at once.
+  bool stationInTurn = false;
 };
 
 // Exit statuses, from the outcome the window kept of the run

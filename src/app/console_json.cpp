@@ -213,6 +213,39 @@ std::string StationRecordJson(const StationRecord& r) {
   return j.dump(-1, ' ', /*ensure_ascii=*/true);
 }
 
+bool StationRecordFromJson(const std::string& line, StationRecord& r) {
+  const Json j = Json::parse(line, nullptr, false);
+  if (!j.is_object()) return false;
+  const auto text = [&](const char* key) {
+    const auto it = j.find(key);
+    return it != j.end() && it->is_string() ? it->get<std::string>() : std::string();
+  };
+  const auto number = [&](const char* key) {
+    const auto it = j.find(key);
+    return it != j.end() && it->is_number() ? it->get<double>() : 0.0;
+  };
+  r.number = static_cast<int>(number("enclosure"));
+  r.started = text("started");
+  r.path = text("path");
+  r.entryText = text("entryText");
+  r.chip = text("chip");
+  r.versionBefore = text("versionBefore");
+  r.versionAfter = text("versionAfter");
+  r.problem = text("problem");
+  r.backupFile = text("backupFile");
+  r.seconds = number("seconds");
+  bool known = false;
+  for (int e = 0; e <= static_cast<int>(RunEnd::WrongChip); ++e) {
+    if (text("runOutcome") != EndName(static_cast<RunEnd>(e))) continue;
+    r.end = static_cast<RunEnd>(e);
+    known = true;
+  }
+  r.procedure.reset();
+  for (const program::ProcedureRow& row : program::ProcedureTable())
+    if (text("procedure") == row.name) r.procedure = row.procedure;
+  return known;
+}
+
 std::string StationSummaryJson(const StationSummary& s) {
   Json j;
   j["summary"] = {{"updated", s.updated}, {"failed", s.failed}, {"skipped", s.skipped}};

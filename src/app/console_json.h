@@ -115,6 +115,9 @@ struct StationSummary {
 // Each one JSON line (no line break), ASCII as the document is.
 std::string StationRecordJson(const StationRecord& record);
 std::string StationSummaryJson(const StationSummary& summary);
+// A line StationRecordJson wrote, read back (a station's worker sends it);
+// false when it is not one.
+bool StationRecordFromJson(const std::string& line, StationRecord& record);
 
 struct ConsoleReport {
   bool listed = false;

@@ -46,7 +46,7 @@ void ConsoleLog::Line(std::string_view text) {
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
   std::FILE* f = file_.get();
   const bool header = !text.empty() && text[0] == '#';
-  const int stamped = header ? 0 : std::fprintf(f, "%11.6f ", seconds);
+  const int stamped = header ? 0 : std::fprintf(f, "%11.6f %s", seconds, prefix_.c_str());
   if (stamped < 0 || std::fwrite(text.data(), 1, text.size(), f) != text.size() ||
       std::fputc('\n', f) == EOF || std::fflush(f) != 0)
     failed_ = true;
@@ -65,6 +65,7 @@ std::string ConsoleLog::DeviceName(const std::string& path) {
 }
 
 void ConsoleLog::Command(const CommandSeen& c) {
+  if (paused_) return;
   const std::string device = DeviceName(*c.path);
   char text[256];
   std::snprintf(text, sizeof text, "%s %-3s len=%u cdb=[%s] ", device.c_str(),
@@ -81,19 +82,23 @@ void ConsoleLog::Command(const CommandSeen& c) {
 }
 
 void ConsoleLog::OpenFailed(const std::string& path, std::uint32_t lastError) {
+  if (paused_) return;
   const std::string device = DeviceName(path);
   Line(device + " open failed error=" + std::to_string(lastError) + ", nothing sent");
 }
 
 void ConsoleLog::Waited(std::uint32_t milliseconds) {
+  if (paused_) return;
   Line("wait " + std::to_string(milliseconds) + "ms");
 }
 
 void ConsoleLog::Status(std::string_view text, bool continues) {
+  if (paused_) return;
   Line((continues ? "status+ " : "status: ") + PrintableLine(text));
 }
 
 void ConsoleLog::Box(std::string_view caption, std::string_view text, const char* answer) {
+  if (paused_) return;
   std::string line = "box [" + PrintableLine(caption) + "] " + PrintableLine(text);
   if (answer != nullptr) line += std::string(" -> ") + answer;
   Line(line);

@@ -50,6 +50,12 @@ class ConsoleLog : public HostWatcher {
   // A line of the header (no time stamp), such as an enclosure's identity.
   void HeaderLine(std::string_view text);
 
+  // While paused, command blocks, waits, status lines and boxes are left
+  // out (a station's looks between enclosures); notes are kept.
+  void Pause(bool paused) { paused_ = paused; }
+  // Put before every line after the time stamp: which worker wrote it.
+  void SetPrefix(std::string prefix) { prefix_ = std::move(prefix); }
+
   // False once a line could not be written (a full disk); later lines are
   // dropped, and the run goes on as it would without a log.
   bool complete() const { return !failed_; }
@@ -64,6 +70,8 @@ class ConsoleLog : public HostWatcher {
   std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
   std::map<std::string, std::string> devices_;
   bool failed_ = false;
+  bool paused_ = false;
+  std::string prefix_;
 };
 
 }  // namespace app

@@ -1,7 +1,9 @@
 // Console front end: the main window model without a screen, on the real
 // devices or, with --simulate, on the built-in simulated enclosures.
+#include <chrono>
 #include <cstdio>
 #include <memory>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -19,6 +21,20 @@
 #elif defined(__linux__)
 #include "host/linux_host.h"
 #endif
+
+namespace {
+
+// The simulated enclosures never come or go, but a wait for them takes its
+// time as a real one does: a station waiting for the next must not spin.
+class SimulatedMachine : public sim::Machine {
+ public:
+  bool WaitForDeviceChange(std::uint32_t milliseconds) override {
+    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+    return sim::Machine::WaitForDeviceChange(milliseconds);
+  }
+};
+
+}  // namespace
 
 int main(int argc, char** argv) {
   const std::vector<std::string> args(argv + 1, argv + argc);
@@ -46,7 +62,7 @@ int main(int argc, char** argv) {
     return app::RunInspect(options.inspect, options.json, stdout, stderr);
   std::unique_ptr<host::Host> platform;
   if (options.simulate) {
-    auto machine = std::make_unique<sim::Machine>();
+    auto machine = std::make_unique<SimulatedMachine>();
     sim::AttachDemoEnclosures(*machine);
     platform = std::move(machine);
   } else {
