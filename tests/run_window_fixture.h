@@ -24,7 +24,10 @@ namespace testing_support {
 class RunWindowFixture : public ::testing::Test, public SimFixtureBase {
  protected:
   void TearDown() override {
-    for (const std::string& f : files_) std::remove(f.c_str());
+    for (const std::string& f : files_) {
+      std::remove(f.c_str());
+      std::remove((f + ".json").c_str());  // a backup's sidecar
+    }
   }
 
   std::shared_ptr<sim::BridgeChip> Attach(const std::string& profileName,

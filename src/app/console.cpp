@@ -1394,6 +1394,9 @@ class Station {
         rec.versionAfter = TrimRight(s_.w.FwVerLableEdit.text());
       }
     }
+    // The hold taken before the worker started is the worker's to end: the
+    // device's settings are put back once it is released.
+    host::Current().io().EndRun(path.c_str());
     std::fprintf(toParent, "%c%c%s\n", kResultMark, resets ? 'R' : '-',
                  StationRecordJson(rec).c_str());
     std::fflush(toParent);
