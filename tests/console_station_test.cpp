@@ -6,6 +6,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -13,6 +14,7 @@
 #include <nlohmann/json.hpp>
 
 #include "host/interrupts.h"
+#include "host/worker.h"
 #include "run_window_fixture.h"
 
 namespace {
@@ -83,7 +85,8 @@ TEST_F(StationTest, UpdatesEachEnclosureAndRecordsWhatBecameOfIt) {
       },
   };
   EXPECT_EQ(app::kExitRunFailed, Console({"--wait", "--repeat", "--record", record, "--run", "0",
-                                          "--expect-chip", "TX40775", "--image", file}))
+                                          "--expect-chip", "TX40775", "--image", file},
+                                         /*inTurn=*/true))
       << output;
 
   const std::vector<std::uint8_t> written = testing_support::ReadFile(record);
@@ -121,6 +124,68 @@ TEST_F(StationTest, UpdatesEachEnclosureAndRecordsWhatBecameOfIt) {
     EXPECT_EQ(std::string::npos, e.command.find("Erase")) << e.command;
     EXPECT_EQ(std::string::npos, e.command.find("Program")) << e.command;
     EXPECT_EQ(std::string::npos, e.command.find("Write")) << e.command;
+  }
+}
+
+std::vector<nlohmann::json> RecordLines(const std::string& file) {
+  const std::vector<std::uint8_t> written = testing_support::ReadFile(file);
+  std::istringstream lines(std::string(written.begin(), written.end()));
+  std::vector<nlohmann::json> records;
+  for (std::string line; std::getline(lines, line);) records.push_back(nlohmann::json::parse(line));
+  return records;
+}
+
+// Four enclosures attached at once: each gets its own worker (where the
+// platform has them), its own record line, and the summary counts them all.
+TEST_F(StationTest, UpdatesEveryAttachedEnclosureAtOnce) {
+  ScriptedMachine m;
+  m.script = {[] {}};  // the console starts listening; then nothing more comes
+  host::ScopedHost scope(m);
+  const std::string file = WriteFile("station-all", sim::MakeMatchingImage({1, 1}));
+  const std::string record = TempName("station-all-record");
+  const std::pair<const char*, const char*> enclosures[] = {
+      {"one", "tx40775-pmc"}, {"two", "tx40775-pmc"}, {"three", "tx40776-atmel"},
+      {"four", "tx40775-pmc"}};
+  std::map<std::string, std::string> profileAt;
+  std::uint32_t disk = 0;
+  for (const auto& [serial, profile] : enclosures) {
+    sim::AttachOptions options;
+    options.serial = serial;
+    options.diskNumber = ++disk;
+    options.volumes = {{static_cast<char>('D' + disk), disk}};
+    sim::AttachProfile(m, *sim::FindProfile(profile), options);
+    profileAt[sim::LowerPath(sim::ProfilePath(*sim::FindProfile(profile), serial))] = profile;
+  }
+  EXPECT_EQ(app::kExitSuccess, Console({"--wait", "--repeat", "--record", record, "--run", "0",
+                                        "--expect-chip", "TX40775", "--image", file}))
+      << output;
+
+  const std::vector<nlohmann::json> records = RecordLines(record);
+  ASSERT_EQ(5u, records.size()) << output;
+  std::set<int> numbers;
+  for (int i = 0; i < 4; ++i) {
+    const nlohmann::json& r = records[i];
+    numbers.insert(r.at("enclosure").get<int>());
+    const std::string profile = profileAt[sim::LowerPath(r.at("path"))];
+    profileAt.erase(sim::LowerPath(r.at("path")));  // each enclosure once
+    SCOPED_TRACE(profile);
+    const bool wanted = profile == "tx40775-pmc";
+    EXPECT_EQ(wanted ? "updated" : "skipped", r.at("outcome"));
+    EXPECT_EQ(wanted ? "succeeded" : "wrongChip", r.at("runOutcome"));
+    if (wanted) {
+      EXPECT_EQ("2.05.01", r.at("versionBefore"));
+    }
+  }
+  EXPECT_EQ((std::set<int>{1, 2, 3, 4}), numbers);
+  EXPECT_TRUE(profileAt.empty());
+  EXPECT_EQ(nlohmann::json({{"updated", 3}, {"failed", 0}, {"skipped", 1}}),
+            records[4].at("summary"));
+  EXPECT_NE(std::string::npos, output.find("station: 3 updated, 0 failed, 1 skipped")) << output;
+  // Each worker's own lines reach the station's output, marked with its number.
+  if (host::WorkersAvailable()) {
+    for (int k = 1; k <= 4; ++k)
+      EXPECT_NE(std::string::npos, output.find("[enclosure " + std::to_string(k) + "] "))
+          << output;
   }
 }
 

@@ -24,7 +24,10 @@ namespace testing_support {
 class RunWindowFixture : public ::testing::Test, public SimFixtureBase {
  protected:
   void TearDown() override {
-    for (const std::string& f : files_) std::remove(f.c_str());
+    for (const std::string& f : files_) {
+      std::remove(f.c_str());
+      std::remove((f + ".json").c_str());  // a backup's sidecar
+    }
   }
 
   std::shared_ptr<sim::BridgeChip> Attach(const std::string& profileName,
@@ -63,10 +66,13 @@ class RunWindowFixture : public ::testing::Test, public SimFixtureBase {
   int Count(const std::string& command) const { return CountSent(machine, command); }
 
   // The console program on these arguments; what it printed lands in output.
-  int Console(const std::vector<std::string>& args) {
+  // inTurn: a station updates its enclosures in this process, one after the
+  // other, so their flash can be looked at afterwards.
+  int Console(const std::vector<std::string>& args, bool inTurn = false) {
     app::ConsoleOptions options;
     std::string error;
     EXPECT_TRUE(app::ParseConsoleArgs(args, options, error)) << error;
+    options.stationInTurn = inTurn;
     const std::string outName = TempName("console-out");
     std::FILE* out = std::fopen(outName.c_str(), "wb");
     EXPECT_NE(nullptr, out) << outName;

@@ -9,6 +9,7 @@
 #include <optional>
 #include <set>
 
+#include "app/console_backup.h"
 #include "app/console_json.h"
 #include "app/console_log.h"
 #include "app/console_progress.h"
@@ -21,11 +22,14 @@
 #include "host/host.h"
 #include "host/interrupts.h"
 #include "host/stdio_file.h"
+#include "host/system_info.h"
+#include "host/worker.h"
 #include "identify/catalogue.h"
 #include "identify/chip_classify.h"
 #include "identify/device_identify.h"
 #include "identify/display_rules.h"
 #include "identify/image_checks.h"
+#include "program/diagnostics.h"
 #include "program/dispatch.h"
 #include "program/hdd_firmware.h"
 #include "program/settings.h"
@@ -129,6 +133,14 @@ class ConsoleView : public HeadlessView {
     std::fflush(out_);
   }
 
+  // From now on the running text goes to out, without a progress line (a
+  // station's worker process).
+  void Redirect(std::FILE* out) {
+    EndLine();
+    out_ = out;
+    progress_ = nullptr;
+  }
+
   void EndLine() {
     if (!lineOpen_) return;
     lineOpen_ = false;
@@ -201,6 +213,7 @@ struct Session {
   ConsoleReport& report;
   ConsoleLog* log;
   ProgressLine* progress;
+  std::string toolVersion;
 };
 
 // Entry k addresses record k (companion entries have records of their own).
@@ -451,6 +464,9 @@ std::string ChipOfEntry(const device::DeviceRecord& record) {
   return TrimRight(identify::ChipName(type));
 }
 
+inline constexpr char kGenericRuleNotice[] =
+    "the image carries no marker of this chip; accepted by the generic rule";
+
 // A line of the running text, also kept in the support log.
 void Say(Session& s, const std::string& line) {
   if (s.log != nullptr) s.log->Note(line);
@@ -473,6 +489,78 @@ std::uint64_t ExpectedBytes(MainWindow& w, int entry, RunMode mode) {
                                        ? std::uint64_t{1024} * w.chip.flashSizeKb
                                        : std::uint64_t{program::Transfer().flashSize};
   return ExpectedRunBytes(*offer.procedure, mode, imageLength, flashBytes);
+}
+
+// The enclosure as a backup's sidecar describes it.
+BackupFacts FactsOf(MainWindow& w, int entry, RunMode mode) {
+  BackupFacts f;
+  f.chipName = TrimRight(w.ChipLabelEdit.text());
+  f.chipType = w.chip.chipType;
+  f.chipSubCode = w.chip.chipSubCode;
+  f.firmwareVersion = TrimRight(w.FwVerLableEdit.text());
+  f.flashPart = identify::DisplayGroupOf(w.chip.chipType) == identify::DisplayGroup::ParallelFlash
+                    ? TrimRight(w.FlashTypeList.text())
+                    : TrimRight(w.SFlashTypeLable.text());
+  f.flashBytes = w.flashSizeMeasured ? std::uint64_t{1024} * w.chip.flashSizeKb
+                                     : std::uint64_t{program::Transfer().flashSize};
+  const device::DeviceRecord* record = RecordOf(w, entry);
+  if (record != nullptr) {
+    const RunOffer offer = OfferOf(w, *record, mode);
+    if (offer.procedure) f.procedure = program::ProcedureName(*offer.procedure);
+  }
+  return f;
+}
+
+// The file a backup-only run writes: the name given, or the procedure's
+// default name.
+std::string BackupTarget(MainWindow& w, const RunRecord& r) {
+  if (!r.backupFile.empty()) return r.backupFile;
+  const device::DeviceRecord* record = RecordOf(w, r.entry);
+  const RunOffer offer =
+      record != nullptr ? OfferOf(w, *record, RunMode::BackupOnly) : RunOffer{};
+  return offer.procedure ? program::DefaultBackupFileOf(*offer.procedure)
+                         : program::kDefaultBackupFile;
+}
+
+// An earlier backup at the name is kept: the run writes a numbered name
+// instead (typed into the backup file box). False when the box is not
+// offered.
+bool KeepEarlierBackup(Session& s, RunRecord& r) {
+  const std::string target = BackupTarget(s.w, r);
+  const std::string kept = KeptBackupName(target);
+  if (kept == target) return true;
+  if (!Offered(s.w.BackupFileEdit, "the backup file name", r.problem)) {
+    r.end = RunEnd::NotOffered;
+    Say(s, r.problem);
+    return false;
+  }
+  s.w.BackupFileEdit.SetText(kept);
+  s.view.ProcessMessages();
+  r.backupFile = kept;
+  Say(s, target + " exists and is kept: the backup goes to " + kept);
+  return true;
+}
+
+// After a backup-only run: the file it wrote, and its sidecar. A backup
+// without its sidecar cannot be restored: that fails the run (exit 1, the
+// enclosure untouched).
+int NameTheBackup(Session& s, RunRecord& r) {
+  const std::string written = BackupTarget(s.w, r);
+  r.backupFile = written;
+  BackupFacts facts = FactsOf(s.w, r.entry, r.mode);
+  std::uint64_t length = 0;
+  if (const host::File f = host::OpenRegularFile(written.c_str());
+      f && host::FileLength(f.get(), length) && length < facts.flashBytes)
+    facts.skipped = facts.flashBytes - length;
+  std::string problem;
+  if (!WriteSidecar(written, facts, s.toolVersion, problem)) {
+    r.end = RunEnd::Failed;
+    r.problem = problem;
+    Say(s, "backup written to " + written + ", but " + problem);
+    return kExitRunFailed;
+  }
+  Say(s, "backup written to " + written + " (sidecar " + SidecarName(written) + ")");
+  return kExitSuccess;
 }
 
 // Ends a run the console could not press Run for: its reason printed and
@@ -547,11 +635,26 @@ int PressRun(Session& s, const ConsoleRun& run) {
              Shown(TrimRight(w.ChipLabelEdit.text())) + ", firmware " +
              Shown(TrimRight(w.FwVerLableEdit.text())) + ", flash " +
              Shown(TrimRight(w.SFlashTypeLable.text())) + ")");
+  if (run.restore) {
+    const std::string problem = RestoreProblem(r.image, FactsOf(w, r.entry, r.mode));
+    // Exit status 3: refused before any command.
+    if (!problem.empty()) return NotPressed(s, r, RunEnd::Refused, problem, 3);
+  }
+  if (r.mode == RunMode::BackupOnly && !KeepEarlierBackup(s, r)) return kExitUsage;
   if (!w.UpdateBtn.enabled()) {
     r.end = RunEnd::RunDisabled;
     r.problem = "Run is disabled for this entry with these options";
     Say(s, "result: " + r.problem);
     return kExitRunFailed;
+  }
+  if (r.mode == RunMode::Program && !r.image.empty()) {
+    // The window's own check decided Run; this says how, before anything is
+    // sent, where a rule any image passes let the file through.
+    const identify::ChipIdentity chip{w.chip.chipType, w.chip.chipSubCode};
+    r.imageCheck = identify::ExplainImageFileMatch(r.image, chip);
+    r.imageRuleChip = chip.type;
+    if (r.imageCheck->generic)
+      Say(s, std::string(kGenericRuleNotice) + " (" + identify::ImageRuleText(chip.type) + ")");
   }
   const std::uint64_t expected = ExpectedBytes(w, r.entry, r.mode);
   if (s.log != nullptr) {
@@ -560,7 +663,7 @@ int PressRun(Session& s, const ConsoleRun& run) {
                 (expected != 0 ? std::to_string(expected) : std::string("?")) +
                 " bytes to move");
   }
-  s.view.answerYes = run.programAnyway;
+  s.view.answerYes = run.programAnyway || run.restore;
   const std::size_t asked = s.view.questions.size();
   if (s.progress != nullptr) s.progress->Begin(expected);
   const auto started = std::chrono::steady_clock::now();
@@ -576,6 +679,7 @@ int PressRun(Session& s, const ConsoleRun& run) {
   switch (r.end) {
     case RunEnd::Succeeded:
       Say(s, "result: success (" + name + ")");
+      if (r.mode == RunMode::BackupOnly) return NameTheBackup(s, r);
       return kExitSuccess;
     case RunEnd::Refused:
       Say(s, s.view.questions.size() > asked
@@ -699,7 +803,11 @@ std::string ConsoleUsage() {
          "  --backup-only       check \"Backup Old Firmware Only\"\n"
          "  --backup-file FILE  the backup file name (empty: oldflash.bak, or\n"
          "                      oldFlash.bak for block, disk-area and HDD updates, in\n"
-         "                      the current folder, after the window's notice)\n"
+         "                      the current folder, after the window's notice). An\n"
+         "                      existing file is kept: the backup goes to NAME.1.EXT\n"
+         "                      (the next free number), and the console says which;\n"
+         "                      a sidecar NAME.json beside it describes it for\n"
+         "                      --restore\n"
          "  --nvram on|off      set \"Include 4K NVRAM\" where the window shows it\n"
          "  --size SIZE         the firmware size box: 32KB, 64KB, 128KB, 256KB, 512KB\n"
          "                      or 1MB, where the window shows it\n"
@@ -708,6 +816,11 @@ std::string ConsoleUsage() {
          "                      the chip check refused (a file given with --load);\n"
          "                      without it the answer is No: nothing is sent and the\n"
          "                      run is refused\n"
+         "  --restore FILE      program FILE, a backup this console wrote, back into\n"
+         "                      the enclosure: only when its sidecar FILE.json names\n"
+         "                      the entry's chip, flash part and size, nothing was\n"
+         "                      left out, and FILE still has the SHA-256 it names\n"
+         "                      (else exit status 3, nothing sent)\n"
          "\n"
          "On a terminal a run shows its progress on one line redrawn in place: the\n"
          "share of the bytes it is expected to move and the time since Run was\n"
@@ -737,6 +850,8 @@ std::string ConsoleUsage() {
          "  2  bad arguments, no such entry, an option the window does not offer,\n"
          "     not the chip --expect-chip names, or a log or record file that cannot\n"
          "     be opened or names a run's file\n"
+         "  3  --restore refused a backup whose sidecar or bytes do not fit; nothing\n"
+         "     was sent\n"
          "  128+N  signal N (2 for Ctrl+C) came during a run, which was finished first\n";
 }
 
@@ -832,6 +947,11 @@ bool ParseConsoleArgs(const std::vector<std::string>& args, ConsoleOptions& opti
       if (!runValue("a file name", false)) return false;
       options.runs.back().image = v;
       options.runs.back().load = true;
+    } else if (arg == "--restore") {
+      if (!runValue("a file name", false)) return false;
+      options.runs.back().image = v;
+      options.runs.back().load = true;
+      options.runs.back().restore = true;
     } else if (arg == "--program-anyway") {
       if (!needRun(arg)) return false;
       options.runs.back().programAnyway = true;
@@ -894,6 +1014,14 @@ bool ParseConsoleArgs(const std::vector<std::string>& args, ConsoleOptions& opti
               "without --device, --list and --json";
       return false;
     }
+    // Some chips' image checks take any image: only the chip's name keeps a
+    // station from writing one chip's image into another.
+    const ConsoleRun& run = options.runs.front();
+    if (!run.eraseOnly && !run.backupOnly && run.expectChip.empty()) {
+      error = "a station that programs needs --expect-chip (some chips' image checks "
+              "accept any image)";
+      return false;
+    }
   } else if (!options.recordFile.empty()) {
     error = "--record belongs to a station (--wait --repeat)";
     return false;
@@ -905,6 +1033,10 @@ bool ParseConsoleArgs(const std::vector<std::string>& args, ConsoleOptions& opti
     }
     // A typed-in file the chip check refuses leaves Run disabled: Run can
     // only ask about a file chosen with "Load File".
+    if (run.restore && (run.eraseOnly || run.backupOnly)) {
+      error = "--restore programs a backup: it goes without --erase-only and --backup-only";
+      return false;
+    }
     if (run.programAnyway && !run.load) {
       error = "--program-anyway answers for a file given with --load";
       return false;
@@ -1040,23 +1172,25 @@ class Station {
   Station(const ConsoleOptions& options, Session& s, host::Host& platform, std::FILE* record)
       : options_(options), s_(s), platform_(platform), record_(record) {}
 
-  // Until a signal (or a record that cannot be written) ends it.
+  // Until a signal (or a record that cannot be written) ends it. Where the
+  // platform has worker processes, every enclosure met is updated at once,
+  // each in a worker of its own; elsewhere one after the other.
   int Run() {
-    host::InterruptHold hold;  // a signal waits for the enclosure under way
+    host::InterruptHold hold;  // a signal waits for the enclosures under way
     bool first = true;
     bool waiting = false;
     while (!hold.Pending() && recordWritten_) {
-      if (!first) {
-        s_.w.RefreshBtn.Click();
-        s_.view.ProcessMessages();
-        s_.view.EndLine();
+      if (!workers_.empty() && !LookDue()) {
+        Pump();
+        continue;
       }
+      if (!first) Look();
       first = false;
       std::vector<std::string> present = ListedDevices(s_.w);
       const std::vector<host::UnreachableDevice> unreachable = Unreachable(platform_);
       for (const host::UnreachableDevice& u : unreachable) present.push_back(u.path);
       if (pending_ && !Settle(present)) {
-        platform_.io().WaitForDeviceChange(kWaitStepMs);
+        Idle();
         continue;
       }
       // An enclosure that was removed may come again as a new one.
@@ -1067,17 +1201,27 @@ class Station {
         Unopened(*u);
         continue;
       }
-      const auto next = std::find_if(present.begin(), present.end(),
-                                     [&](const std::string& p) { return !done_.count(p); });
-      if (next == present.end()) {
-        if (!waiting) Tell("Waiting for an enclosure...");
-        waiting = true;
-        platform_.io().WaitForDeviceChange(kWaitStepMs);
+      bool started = false;
+      for (const std::string& path : present) {
+        if (done_.count(path) != 0 || (started && !parallel_)) continue;
+        started = true;
+        if (parallel_) {
+          Spawn(path);
+        } else {
+          Update(path);
+        }
+      }
+      if (started || !workers_.empty()) {
+        waiting = false;
+        if (!workers_.empty()) Pump();
         continue;
       }
-      waiting = false;
-      Update(*next);
+      if (!waiting) Tell("Waiting for an enclosure...");
+      waiting = true;
+      Idle();
     }
+    // A signal, too, waits for every enclosure under way.
+    while (!workers_.empty()) Pump();
     if (pending_) Finish(std::nullopt);
     const int signal = hold.End();
     summary_.endedBy = signal != 0 ? host::InterruptName(signal) : "";
@@ -1100,15 +1244,58 @@ class Station {
     std::chrono::steady_clock::time_point ended;
   };
 
-  // One enclosure: the template's run on its entry, written to the record
-  // once it is known what the enclosure shows afterwards.
-  void Update(const std::string& path) {
-    done_.insert(path);
+  // An enclosure under way in a worker process.
+  struct Running {
+    int number = 0;
+    std::string path;
+    std::unique_ptr<host::Worker> worker;
+    std::string text;  // what it wrote that is not relayed yet
+    std::optional<StationRecord> record;
+    bool resets = false;
+  };
+
+  // The worker's last line, which carries its record: it starts with this.
+  static constexpr char kResultMark = '\x1e';
+
+  // Waits without a run to watch: for a device change, in real time.
+  void Idle() {
+    if (!workers_.empty()) {
+      Pump();
+      return;
+    }
+    platform_.io().WaitForDeviceChange(kWaitStepMs);
+  }
+
+  bool LookDue() const {
+    return workerEnded_ ||
+           std::chrono::steady_clock::now() - lastLook_ >= std::chrono::milliseconds(kWaitStepMs);
+  }
+
+  // Looks at the attached enclosures again. The log keeps what changed, not
+  // every command of every look.
+  void Look() {
+    if (s_.log != nullptr) s_.log->Pause(true);
+    s_.w.RefreshBtn.Click();
+    s_.view.ProcessMessages();
+    s_.view.EndLine();
+    if (s_.log != nullptr) s_.log->Pause(false);
+    lastLook_ = std::chrono::steady_clock::now();
+    workerEnded_ = false;
+    std::vector<std::string> listed = ListedDevices(s_.w);
+    if (s_.log != nullptr && listed != lastListed_) {
+      std::string line = "listing now:";
+      for (const std::string& p : listed) line += " " + p;
+      s_.log->Note(listed.empty() ? "listing now: no enclosure" : line);
+    }
+    lastListed_ = std::move(listed);
+  }
+
+  // One enclosure: the template's run on its entry. resets tells that it
+  // ended with the notice that the chip resets itself.
+  StationRecord RunOn(const std::string& path, int number, bool& resets) {
     ConsoleRun run = options_.runs.front();
-    Pending p;
-    p.path = path;
-    StationRecord& rec = p.record;
-    rec.number = ++number_;
+    StationRecord rec;
+    rec.number = number;
     rec.started = LocalTimeText();
     rec.path = path;
     run.entry = EntryOfEnclosure(s_.w, path, options_.runs.front().entry);
@@ -1120,8 +1307,7 @@ class Station {
                     " of its own; nothing was sent.";
       rec.end = RunEnd::NoSuchEntry;
       Tell(rec.problem);
-      Record(rec);
-      return;
+      return rec;
     }
     const std::size_t boxes = s_.view.messages.size();
     PressRun(s_, run);
@@ -1136,11 +1322,147 @@ class Station {
     if (r.end == RunEnd::Succeeded && r.mode == RunMode::BackupOnly) rec.backupFile = r.backupFile;
     if (r.end != RunEnd::Succeeded) {
       if (rec.problem.empty()) rec.problem = TrimRight(s_.w.StatusEdit.text());
+      return rec;
+    }
+    resets = s_.view.messages.size() > boxes &&
+             s_.view.messages.back().text == program::kAutoReset;
+    return rec;
+  }
+
+  // In turn: the record is written once it is known what the enclosure
+  // shows afterwards.
+  void Update(const std::string& path) {
+    done_.insert(path);
+    Pending p;
+    p.path = path;
+    p.record = RunOn(path, ++number_, p.resets);
+    if (p.record.end != RunEnd::Succeeded) {
+      Record(p.record);
+      return;
+    }
+    p.ended = std::chrono::steady_clock::now();
+    pending_ = std::move(p);
+  }
+
+  // At once: the enclosure is held from here, and its worker goes on under
+  // the same hold, so the station's next looks leave it alone.
+  void Spawn(const std::string& path) {
+    done_.insert(path);
+    const int number = ++number_;
+    const host::RunScope hold(host::Current().io(), path);
+    if (!hold.held()) {
+      StationRecord rec;
+      rec.number = number;
+      rec.started = LocalTimeText();
+      rec.path = path;
+      rec.end = RunEnd::Unreachable;
+      rec.problem = HoldProblem(hold.lastError());
+      Tell(rec.problem);
       Record(rec);
       return;
     }
-    p.resets = s_.view.messages.size() > boxes &&
-               s_.view.messages.back().text == program::kAutoReset;
+    Running running;
+    running.number = number;
+    running.path = path;
+    running.worker =
+        host::Worker::Start([&](std::FILE* toParent) { Work(path, number, toParent); });
+    if (!running.worker) {
+      // No process to be had: this one is updated here and now.
+      --number_;
+      done_.erase(path);
+      Update(path);
+      return;
+    }
+    workers_.push_back(std::move(running));
+  }
+
+  // In the worker process: the run, then the version the enclosure reports,
+  // then the record on the last line to the station.
+  void Work(const std::string& path, int number, std::FILE* toParent) {
+    s_.human = toParent;
+    s_.progress = nullptr;
+    s_.view.Redirect(toParent);
+    if (s_.log != nullptr) s_.log->SetPrefix("e" + std::to_string(number) + " ");
+    bool resets = false;
+    StationRecord rec = RunOn(path, number, resets);
+    if (rec.end == RunEnd::Succeeded && !resets) {
+      const int entry = EntryOfEnclosure(s_.w, path, 0);
+      if (entry >= 0) {
+        s_.w.DeviceList.UserSelect(entry);
+        s_.view.ProcessMessages();
+        s_.view.EndLine();
+        rec.versionAfter = TrimRight(s_.w.FwVerLableEdit.text());
+      }
+    }
+    // The hold taken before the worker started is the worker's to end: the
+    // device's settings are put back once it is released.
+    host::Current().io().EndRun(path.c_str());
+    std::fprintf(toParent, "%c%c%s\n", kResultMark, resets ? 'R' : '-',
+                 StationRecordJson(rec).c_str());
+    std::fflush(toParent);
+  }
+
+  // Relays what the workers wrote, a whole line at a time, and takes the
+  // record of each that ended.
+  void Pump() {
+    std::vector<host::Worker*> workers;
+    for (const Running& r : workers_) workers.push_back(r.worker.get());
+    host::WaitForWorkers(workers, kWaitStepMs);
+    for (auto it = workers_.begin(); it != workers_.end();) {
+      const bool open = it->worker->Read(it->text);
+      if (!open && !it->text.empty() && it->text.back() != '\n') it->text += '\n';
+      Relay(*it);
+      if (open) {
+        ++it;
+        continue;
+      }
+      it->worker.reset();  // waits for the process
+      workerEnded_ = true;
+      Ended(*it);
+      it = workers_.erase(it);
+    }
+  }
+
+  void Relay(Running& r) {
+    for (std::size_t end; (end = r.text.find('\n')) != std::string::npos;) {
+      const std::string line = r.text.substr(0, end);
+      r.text.erase(0, end + 1);
+      if (line.size() > 1 && line[0] == kResultMark) {
+        StationRecord rec;
+        if (StationRecordFromJson(line.substr(2), rec)) {
+          r.record = std::move(rec);
+          r.resets = line[1] == 'R';
+        }
+        continue;
+      }
+      // Its own lines are in the log already.
+      std::fprintf(s_.human, "[enclosure %d] %s\n", r.number, line.c_str());
+      std::fflush(s_.human);
+    }
+  }
+
+  void Ended(Running& r) {
+    if (!r.record) {
+      StationRecord rec;
+      rec.number = r.number;
+      rec.started = LocalTimeText();
+      rec.path = r.path;
+      rec.end = RunEnd::Failed;
+      rec.problem = "The worker process for this enclosure ended without its result.";
+      Tell(rec.problem);
+      Record(rec);
+      return;
+    }
+    if (!r.resets) {
+      Record(*r.record);
+      return;
+    }
+    // It comes back as a new device: the first to appear is taken for it.
+    if (pending_) Finish(std::nullopt);
+    Pending p;
+    p.record = std::move(*r.record);
+    p.path = r.path;
+    p.resets = true;
     p.ended = std::chrono::steady_clock::now();
     pending_ = std::move(p);
   }
@@ -1227,10 +1549,45 @@ class Station {
   std::FILE* record_;
   std::set<std::string> done_;  // met and still attached
   std::optional<Pending> pending_;
+  std::vector<Running> workers_;
+  const bool parallel_ = host::WorkersAvailable() && !options_.stationInTurn;
+  bool workerEnded_ = false;
+  std::chrono::steady_clock::time_point lastLook_ = std::chrono::steady_clock::now();
+  std::vector<std::string> lastListed_;
   StationSummary summary_;
   int number_ = 0;
   bool recordWritten_ = true;
 };
+
+LogHeader LogHeaderOf(const ConsoleOptions& options) {
+  LogHeader header;
+  header.arguments = options.arguments;
+  header.toolVersion = options.toolVersion;
+  header.toolCommit = options.toolCommit;
+  header.system = host::SystemDescription();
+  for (const ConsoleRun& run : options.runs)
+    if (!run.image.empty() &&
+        std::find(header.images.begin(), header.images.end(), run.image) == header.images.end())
+      header.images.push_back(run.image);
+  return header;
+}
+
+// Each enclosure as the first refresh found it, before any run selects one.
+void LogEnclosures(ConsoleLog& log, const MainWindow& w) {
+  if (!w.DeviceList.enabled()) {
+    log.HeaderLine("enclosures: none (" + w.DeviceList.text() + ")");
+    return;
+  }
+  for (int k = 0; k < EntryCount(w); ++k) {
+    const device::BusKind bus = w.devices[k].bus;
+    log.HeaderLine("enclosure " + std::to_string(k) + ": " +
+                   TrimRight(w.DeviceList.items()[static_cast<std::size_t>(k)]) + ", " +
+                   (bus == device::BusKind::Usb        ? "USB"
+                    : bus == device::BusKind::Ieee1394 ? "IEEE 1394"
+                                                       : "other") +
+                   ", path " + RecordPath(w.devices[k]));
+  }
+}
 
 }  // namespace
 
@@ -1241,7 +1598,7 @@ int RunConsole(const ConsoleOptions& options, std::FILE* out) {
   if (!options.logFile.empty()) {
     problem = OwnFileProblem(options, options.logFile, "log file");
     if (problem.empty()) {
-      log = ConsoleLog::Create(options.logFile, options.arguments);
+      log = ConsoleLog::Create(options.logFile, LogHeaderOf(options));
       if (!log) problem = "cannot create the log file " + options.logFile;
     }
   }
@@ -1275,10 +1632,16 @@ int RunConsole(const ConsoleOptions& options, std::FILE* out) {
   // meanwhile is not missed.
   if (options.wait) platform.io().WaitForDeviceChange(0);
   platform.io().TakeUnreachable();
+  // The procedures' own lines belong in the log too.
+  std::optional<program::DiagnosticListener> diagnostics;
+  if (log) diagnostics.emplace([&log](std::string_view line) { log->Diagnostic(line); });
   std::unique_ptr<MainWindow> window = StartMainWindow(view);
   view.ProcessMessages();
+  if (log) LogEnclosures(*log, *window);
+  report.toolVersion = options.toolVersion;
+  report.toolCommit = options.toolCommit;
   std::FILE* human = options.json ? nullptr : out;
-  Session session{*window, view, human, report, log.get(), progress.get()};
+  Session session{*window, view, human, report, log.get(), progress.get(), options.toolVersion};
   const int status = options.repeat ? Station(options, session, platform, record.get()).Run()
                                     : ListAndRun(options, session, platform);
   // Leave as the Exit button does: the marked records leave vendor mode.

@@ -32,6 +32,9 @@ struct ConsoleRun {
   // Answers Yes when Run asks whether to program an image the chip check
   // refused (a file chosen with "Load File"); without it the answer is No.
   bool programAnyway = false;
+  // --restore: image is a backup this console wrote, programmed back (as
+  // with --load and --program-anyway) only when its sidecar matches.
+  bool restore = false;
 };
 
 struct ConsoleOptions {
@@ -47,6 +50,13 @@ struct ConsoleOptions {
   std::string inspect;           // an image file to inspect instead, no device needed
   std::string logFile;           // the support log; "" for none
   std::vector<std::string> arguments;  // as given, for the log's header
+  // The program's version and commit (the log's header and the JSON
+  // document); set by the program, not by the arguments.
+  std::string toolVersion;
+  std::string toolCommit;
+  // The station updates one enclosure after the other, in this process,
+  // even where worker processes could update them at once.
+  bool stationInTurn = false;
 };
 
 // Exit statuses, from the outcome the window kept of the run

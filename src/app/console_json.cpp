@@ -121,6 +121,31 @@ Json Entry(const ListedEntry& e) {
   return j;
 }
 
+const char* MatchStepName(identify::MatchStep step) {
+  switch (step) {
+    case identify::MatchStep::FamilyMarker: return "familyMarker";
+    case identify::MatchStep::LayoutMarker: return "layoutMarker";
+    case identify::MatchStep::ChipNumber: return "chipNumber";
+    case identify::MatchStep::Rule: break;
+  }
+  return "rule";
+}
+
+// Which step of the image check decided, and for the last step the rule in
+// words; generic when the rule asks for no marker of the chip.
+Json ImageCheck(const RunRecord& r) {
+  if (!r.imageCheck) return nullptr;
+  const identify::MatchDetail& d = *r.imageCheck;
+  return {{"accepted", d.accepted},
+          {"step", MatchStepName(d.decidedBy)},
+          {"rule", d.decidedBy == identify::MatchStep::Rule
+                       ? Json(identify::ImageRuleText(r.imageRuleChip))
+                       : Json(nullptr)},
+          {"generic", d.generic},
+          {"offset", d.offset},
+          {"text", Text(d.text)}};
+}
+
 Json Run(const RunRecord& r) {
   Json j;
   j["entry"] = r.entry;
@@ -129,6 +154,7 @@ Json Run(const RunRecord& r) {
   j["mode"] = RunModeName(r.mode);
   j["image"] = r.mode == RunMode::Program ? TextOrNull(r.image) : Json(nullptr);
   j["backupFile"] = r.mode == RunMode::BackupOnly ? TextOrNull(r.backupFile) : Json(nullptr);
+  j["imageCheck"] = ImageCheck(r);
   j["procedure"] = ProcedureOrNull(r.procedure);
   j["outcome"] = EndName(r.end);
   j["problem"] = TextOrNull(r.problem);
@@ -187,6 +213,39 @@ std::string StationRecordJson(const StationRecord& r) {
   return j.dump(-1, ' ', /*ensure_ascii=*/true);
 }
 
+bool StationRecordFromJson(const std::string& line, StationRecord& r) {
+  const Json j = Json::parse(line, nullptr, false);
+  if (!j.is_object()) return false;
+  const auto text = [&](const char* key) {
+    const auto it = j.find(key);
+    return it != j.end() && it->is_string() ? it->get<std::string>() : std::string();
+  };
+  const auto number = [&](const char* key) {
+    const auto it = j.find(key);
+    return it != j.end() && it->is_number() ? it->get<double>() : 0.0;
+  };
+  r.number = static_cast<int>(number("enclosure"));
+  r.started = text("started");
+  r.path = text("path");
+  r.entryText = text("entryText");
+  r.chip = text("chip");
+  r.versionBefore = text("versionBefore");
+  r.versionAfter = text("versionAfter");
+  r.problem = text("problem");
+  r.backupFile = text("backupFile");
+  r.seconds = number("seconds");
+  bool known = false;
+  for (int e = 0; e <= static_cast<int>(RunEnd::WrongChip); ++e) {
+    if (text("runOutcome") != EndName(static_cast<RunEnd>(e))) continue;
+    r.end = static_cast<RunEnd>(e);
+    known = true;
+  }
+  r.procedure.reset();
+  for (const program::ProcedureRow& row : program::ProcedureTable())
+    if (text("procedure") == row.name) r.procedure = row.procedure;
+  return known;
+}
+
 std::string StationSummaryJson(const StationSummary& s) {
   Json j;
   j["summary"] = {{"updated", s.updated}, {"failed", s.failed}, {"skipped", s.skipped}};
@@ -197,6 +256,8 @@ std::string StationSummaryJson(const StationSummary& s) {
 std::string ConsoleJson(const ConsoleReport& report) {
   Json doc;
   doc["formatVersion"] = kJsonFormatVersion;
+  doc["tool"] = {{"version", TextOrNull(report.toolVersion)},
+                 {"commit", TextOrNull(report.toolCommit)}};
   if (report.listed) {
     Json entries = Json::array();
     for (const ListedEntry& e : report.entries) entries.push_back(Entry(e));

@@ -11,6 +11,7 @@
 
 #include "device/device_record.h"
 #include "host/host.h"
+#include "identify/image_checks.h"
 #include "program/procedures.h"
 
 namespace app {
@@ -84,6 +85,10 @@ struct RunRecord {
   double wallSeconds = 0;
   std::string chip;             // as the chip line showed it when Run was pressed
   std::string firmwareVersion;  // likewise; "" when none was shown
+  // The image check's answer for a programming run's image, and the chip
+  // type whose rule gave it; unset when no image was checked.
+  std::optional<identify::MatchDetail> imageCheck;
+  int imageRuleChip = 0;
 };
 
 // One enclosure a production station (--repeat) met: a line of its record.
@@ -110,6 +115,9 @@ struct StationSummary {
 // Each one JSON line (no line break), ASCII as the document is.
 std::string StationRecordJson(const StationRecord& record);
 std::string StationSummaryJson(const StationSummary& summary);
+// A line StationRecordJson wrote, read back (a station's worker sends it);
+// false when it is not one.
+bool StationRecordFromJson(const std::string& line, StationRecord& record);
 
 struct ConsoleReport {
   bool listed = false;
@@ -121,6 +129,7 @@ struct ConsoleReport {
   std::vector<host::UnreachableDevice> unreachable;
   std::string interrupted;  // what came during a run, "" when nothing
   int exitStatus = 0;
+  std::string toolVersion, toolCommit;  // "" when not known
 };
 
 // The document, ASCII only (every other character as a \u escape), with a

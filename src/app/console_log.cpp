@@ -4,11 +4,12 @@
 #include <ctime>
 
 #include "app/console_text.h"
+#include "app/sha256.h"
 
 namespace app {
 
 std::unique_ptr<ConsoleLog> ConsoleLog::Create(const std::string& fileName,
-                                               const std::vector<std::string>& arguments) {
+                                               const LogHeader& header) {
   host::File file = host::OpenFile(fileName.c_str(), "wb");
   if (!file) return nullptr;
   std::unique_ptr<ConsoleLog> log(new ConsoleLog(std::move(file)));
@@ -17,13 +18,25 @@ std::unique_ptr<ConsoleLog> ConsoleLog::Create(const std::string& fileName,
   if (const std::tm* local = std::localtime(&now))
     std::strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S", local);
   std::string args;
-  for (const std::string& a : arguments) args += " " + a;
+  for (const std::string& a : header.arguments) args += " " + a;
   log->Line("# tx4077x-console support log, format " + std::to_string(kLogFormatVersion));
+  log->Line("# tool: version " + (header.toolVersion.empty() ? "unknown" : header.toolVersion) +
+            ", commit " + (header.toolCommit.empty() ? "unknown" : header.toolCommit));
+  log->Line("# system: " + PrintableLine(header.system));
   log->Line(std::string("# started ") + when + " (local time); arguments:" + PrintableLine(args));
+  for (const std::string& image : header.images) {
+    std::string digest;
+    std::uint64_t length = 0;
+    const std::string facts = Sha256OfFile(image, digest, length)
+                                  ? std::to_string(length) + " bytes, sha256 " + digest
+                                  : std::string("cannot be read");
+    log->Line("# image: " + PrintableLine(image) + ": " + facts);
+  }
   log->Line(
       "# each line: seconds since the start, then a command block (device, direction, "
       "transfer length, cdb, platform result, SCSI status, sense, bytes moved, time taken), a "
-      "failed open, a wait, a status line, a box or a run's start and result");
+      "failed open, a wait, a status line, a box, a procedure's own line (diag:) or a run's "
+      "start and result");
   return log;
 }
 
@@ -33,7 +46,7 @@ void ConsoleLog::Line(std::string_view text) {
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
   std::FILE* f = file_.get();
   const bool header = !text.empty() && text[0] == '#';
-  const int stamped = header ? 0 : std::fprintf(f, "%11.6f ", seconds);
+  const int stamped = header ? 0 : std::fprintf(f, "%11.6f %s", seconds, prefix_.c_str());
   if (stamped < 0 || std::fwrite(text.data(), 1, text.size(), f) != text.size() ||
       std::fputc('\n', f) == EOF || std::fflush(f) != 0)
     failed_ = true;
@@ -52,6 +65,7 @@ std::string ConsoleLog::DeviceName(const std::string& path) {
 }
 
 void ConsoleLog::Command(const CommandSeen& c) {
+  if (paused_) return;
   const std::string device = DeviceName(*c.path);
   char text[256];
   std::snprintf(text, sizeof text, "%s %-3s len=%u cdb=[%s] ", device.c_str(),
@@ -68,24 +82,32 @@ void ConsoleLog::Command(const CommandSeen& c) {
 }
 
 void ConsoleLog::OpenFailed(const std::string& path, std::uint32_t lastError) {
+  if (paused_) return;
   const std::string device = DeviceName(path);
   Line(device + " open failed error=" + std::to_string(lastError) + ", nothing sent");
 }
 
 void ConsoleLog::Waited(std::uint32_t milliseconds) {
+  if (paused_) return;
   Line("wait " + std::to_string(milliseconds) + "ms");
 }
 
 void ConsoleLog::Status(std::string_view text, bool continues) {
+  if (paused_) return;
   Line((continues ? "status+ " : "status: ") + PrintableLine(text));
 }
 
 void ConsoleLog::Box(std::string_view caption, std::string_view text, const char* answer) {
+  if (paused_) return;
   std::string line = "box [" + PrintableLine(caption) + "] " + PrintableLine(text);
   if (answer != nullptr) line += std::string(" -> ") + answer;
   Line(line);
 }
 
 void ConsoleLog::Note(std::string_view text) { Line(PrintableLine(text)); }
+
+void ConsoleLog::Diagnostic(std::string_view text) { Line("diag: " + PrintableLine(text)); }
+
+void ConsoleLog::HeaderLine(std::string_view text) { Line("# " + PrintableLine(text)); }
 
 }  // namespace app

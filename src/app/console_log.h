@@ -17,14 +17,24 @@
 
 namespace app {
 
-inline constexpr int kLogFormatVersion = 1;
+inline constexpr int kLogFormatVersion = 2;
+
+// What the header names before the first command: the tool, the system it
+// runs on, how it was called and the image files it was given.
+struct LogHeader {
+  std::vector<std::string> arguments;
+  std::string toolVersion;  // "1.19.0.1"; "" when unknown
+  std::string toolCommit;
+  std::string system;       // host::SystemDescription()
+  std::vector<std::string> images;
+};
 
 class ConsoleLog : public HostWatcher {
  public:
   // Creates (or empties) the file and writes the header; null when it cannot
   // be created.
   static std::unique_ptr<ConsoleLog> Create(const std::string& fileName,
-                                            const std::vector<std::string>& arguments);
+                                            const LogHeader& header);
 
   void Command(const CommandSeen& command) override;
   void OpenFailed(const std::string& path, std::uint32_t lastError) override;
@@ -35,6 +45,16 @@ class ConsoleLog : public HostWatcher {
   void Box(std::string_view caption, std::string_view text, const char* answer = nullptr);
   // The console's own lines: which run starts, how it ended.
   void Note(std::string_view text);
+  // A procedure's own diagnostic line ("NVRAM O.K.").
+  void Diagnostic(std::string_view text);
+  // A line of the header (no time stamp), such as an enclosure's identity.
+  void HeaderLine(std::string_view text);
+
+  // While paused, command blocks, waits, status lines and boxes are left
+  // out (a station's looks between enclosures); notes are kept.
+  void Pause(bool paused) { paused_ = paused; }
+  // Put before every line after the time stamp: which worker wrote it.
+  void SetPrefix(std::string prefix) { prefix_ = std::move(prefix); }
 
   // False once a line could not be written (a full disk); later lines are
   // dropped, and the run goes on as it would without a log.
@@ -50,6 +70,8 @@ class ConsoleLog : public HostWatcher {
   std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
   std::map<std::string, std::string> devices_;
   bool failed_ = false;
+  bool paused_ = false;
+  std::string prefix_;
 };
 
 }  // namespace app

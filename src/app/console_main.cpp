@@ -1,7 +1,9 @@
 // Console front end: the main window model without a screen, on the real
 // devices or, with --simulate, on the built-in simulated enclosures.
+#include <chrono>
 #include <cstdio>
 #include <memory>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -20,6 +22,20 @@
 #include "host/linux_host.h"
 #endif
 
+namespace {
+
+// The simulated enclosures never come or go, but a wait for them takes its
+// time as a real one does: a station waiting for the next must not spin.
+class SimulatedMachine : public sim::Machine {
+ public:
+  bool WaitForDeviceChange(std::uint32_t milliseconds) override {
+    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+    return sim::Machine::WaitForDeviceChange(milliseconds);
+  }
+};
+
+}  // namespace
+
 int main(int argc, char** argv) {
   const std::vector<std::string> args(argv + 1, argv + argc);
   app::ConsoleOptions options;
@@ -28,6 +44,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "tx4077x-console: %s\n\n%s", error.c_str(), app::ConsoleUsage().c_str());
     return app::kExitUsage;
   }
+  options.toolVersion = TX_VERSION;
+  options.toolCommit = TX_BUILD_COMMIT;
   if (options.help) {
     std::fputs(app::ConsoleUsage().c_str(), stdout);
     return app::kExitSuccess;
@@ -44,7 +62,7 @@ int main(int argc, char** argv) {
     return app::RunInspect(options.inspect, options.json, stdout, stderr);
   std::unique_ptr<host::Host> platform;
   if (options.simulate) {
-    auto machine = std::make_unique<sim::Machine>();
+    auto machine = std::make_unique<SimulatedMachine>();
     sim::AttachDemoEnclosures(*machine);
     platform = std::move(machine);
   } else {

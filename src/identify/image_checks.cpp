@@ -179,6 +179,14 @@ bool Decide(ChipIdentity chip, const std::string& s, const Block& h) {
   return false;
 }
 
+// Rules that let an image through without a marker of the chip: it may well
+// be another chip's image.
+bool AcceptsWithoutMarker(ChipIdentity chip) {
+  const Rule rule = RuleOf(chip.type).rule;
+  return rule == Rule::Always || rule == Rule::NotPrefix ||
+         (rule == Rule::Sub0OrRevisionByte && chip.subCode == 0);
+}
+
 bool UsesNvramLayoutRule(ChipType t) {
   using enum ChipType;
   return t == Txr842 || t == Txr845 || t == Txr846 || t == Txr847 || t == Txv961 ||
@@ -224,7 +232,9 @@ MatchDetail Match(BlockSource& source, ChipIdentity chip) {
       }
     }
   }
-  return {Decide(chip, s, h), MatchStep::Rule, at, s};
+  MatchDetail d{Decide(chip, s, h), MatchStep::Rule, at, s};
+  d.generic = d.accepted && AcceptsWithoutMarker(chip);
+  return d;
 }
 
 std::optional<std::uint32_t> NvramMarker(BlockSource& source, int chipType) {
@@ -263,6 +273,13 @@ CheckResult CheckImageMatchesChip(const std::string& fileName, ChipIdentity chip
   FileBlocks blocks(f.get());
   result.accepted = Match(blocks, chip).accepted;
   return result;
+}
+
+MatchDetail ExplainImageFileMatch(const std::string& fileName, ChipIdentity chip) {
+  File f = OpenImage(fileName);
+  if (!f) return {};
+  FileBlocks blocks(f.get());
+  return Match(blocks, chip);
 }
 
 MatchDetail ExplainImageMatch(ImageBytes image, ChipIdentity chip) {

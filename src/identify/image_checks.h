@@ -84,10 +84,15 @@ struct MatchDetail {
   MatchStep decidedBy = MatchStep::Rule;
   std::uint32_t offset = 0;  // the block whose text decided
   std::string text;          // its bytes 4..7 as the check read them
+  // Accepted by a rule any image may pass (no marker of this chip was asked
+  // for): it may be another chip's image.
+  bool generic = false;
 };
 
 // CheckImageMatchesChip on bytes in memory, with the step that decided.
 MatchDetail ExplainImageMatch(ImageBytes image, ChipIdentity chip);
+// The same on a file; refused (the rule step, at 0) when it cannot be opened.
+MatchDetail ExplainImageFileMatch(const std::string& fileName, ChipIdentity chip);
 // An image's text as printable ASCII in quotes, other bytes as \xNN.
 std::string QuotedImageText(const std::string& text);
 // The last step's rule for a chip type, in words.

@@ -157,3 +157,16 @@ bool ProcedureBuilt(Procedure procedure) {
 }
 
 }  // namespace program
+
+namespace program {
+
+const char* DefaultBackupFileOf(Procedure procedure) {
+  // Keep in step with the names these procedures pass to their backup step.
+  constexpr Procedure kCapitalF[] = {Procedure::BlockCommandFlash, Procedure::Ieee1394BridgeFlash,
+                                     Procedure::DiskAreaFirmware, Procedure::HddHostedFirmware};
+  for (const Procedure p : kCapitalF)
+    if (p == procedure) return kDefaultBackupFileCapitalF;
+  return kDefaultBackupFile;
+}
+
+}  // namespace program

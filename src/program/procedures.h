@@ -94,5 +94,8 @@ bool IsPowerCycleNotice(const std::string& text);
 const char* ProcedureName(Procedure procedure);
 // True when running the procedure does something.
 bool ProcedureBuilt(Procedure procedure);
+// The file a backup-only run of the procedure writes when the backup file
+// name is empty (the case differs between procedures).
+const char* DefaultBackupFileOf(Procedure procedure);
 
 }  // namespace program
