@@ -26,6 +26,7 @@
 #include "app/version.h"
 #include "sim/demo.h"
 #include "run_window_fixture.h"
+#include "tx_build_commit.h"
 
 namespace {
 
@@ -786,7 +787,8 @@ std::string Output(const std::string& command) {
   return text;
 }
 
-// --version names the caption's version and the commit the sources are at.
+// --version names the caption's version, the project's version and the commit
+// the sources are at.
 TEST(ConsoleVersionTest, NamesTheCaptionVersionAndTheSourcesCommit) {
   const std::string printed = Output(std::string("'") + TX_CONSOLE_PROGRAM + "' --version");
   const std::string head = Output(std::string("cd '") + TX_SOURCE_DIR +
@@ -794,11 +796,13 @@ TEST(ConsoleVersionTest, NamesTheCaptionVersionAndTheSourcesCommit) {
                                   "\"$(pwd -P)\" ] && git rev-parse --short=12 HEAD");
   if (head.empty()) {  // sources without git: the archive's commit, or unknown
     EXPECT_TRUE(std::regex_match(printed, std::regex(TX_UTILITY_NAME " " TX_UTILITY_VERSION
+                                                     "\nversion " TX_VERSION
                                                      "\ncommit ([0-9a-f]{12}|unknown)\n")))
         << printed;
   } else {
     EXPECT_TRUE(std::regex_match(printed, std::regex(TX_UTILITY_NAME " " TX_UTILITY_VERSION
-                                                     "\ncommit " + head.substr(0, 12) +
+                                                     "\nversion " TX_VERSION "\ncommit " +
+                                                     head.substr(0, 12) +
                                                      "(-dirty)?\n")))
         << printed << "HEAD " << head;
   }
