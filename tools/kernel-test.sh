@@ -198,10 +198,11 @@ else
   for node in /dev/sg* /dev/sd*; do chgrp 6 $node; chmod 660 $node; done
   sh /udev-rule.sh /tx4077x.rules || echo "UDEV RULE FAILED"
   # The system disk (scsi_debug) stays closed to a member of tx4077x, and so
-  # do the block nodes, the enclosure's own included.
+  # do the block nodes, the enclosure's own included; its sg node is open.
   sysdisk=""
   for d in /sys/block/sd*; do readlink -f $d | grep -q pseudo && sysdisk=$(basename $d); done
-  for n in $(ls /sys/block/$sysdisk/device/scsi_generic) $sysdisk $gdisk; do
+  for n in $(ls /sys/block/$sysdisk/device/scsi_generic /sys/block/$gdisk/device/scsi_generic) \
+           $sysdisk $gdisk; do
     su -s /bin/sh -c "exec 3<>/dev/$n" tester 2>/dev/null && echo "GADGET MEMBER OPENS $n" ||
       echo "GADGET MEMBER CANNOT OPEN $n"
   done
@@ -380,6 +381,7 @@ gadget_sg() { sed -n 's/^GADGET SG \(sg[0-9]*\) .*/\1/p' <<<"$log"; }
 check "udev rule: the enclosure's sg node to the group tx4077x, mode 0660" ruled "$(gadget_sg)" "tx4077x 0660"
 check "udev rule: the system disk's sg node ($syssg) left alone" ruled "$syssg" ""
 check "udev rule: every sg node evaluated" eval '! has "^UDEV RULE (FAILED|.* ERROR)"'
+check "a member of tx4077x opens the enclosure's sg node" has "^GADGET MEMBER OPENS $(gadget_sg)$"
 check "a member of tx4077x cannot open the system disk's sg node" has "^GADGET MEMBER CANNOT OPEN $syssg$"
 check "a member of tx4077x cannot open the system disk" has "^GADGET MEMBER CANNOT OPEN $sysdisk$"
 check "a member of tx4077x cannot open the enclosure's block node" has "^GADGET MEMBER CANNOT OPEN sd[a-z]+$"
