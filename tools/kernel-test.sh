@@ -201,7 +201,7 @@ else
   # do the block nodes, the enclosure's own included; its sg node is open.
   sysdisk=""
   for d in /sys/block/sd*; do readlink -f $d | grep -q pseudo && sysdisk=$(basename $d); done
-  for n in $(ls /sys/block/$sysdisk/device/scsi_generic /sys/block/$gdisk/device/scsi_generic) \
+  for n in $(ls /sys/block/$sysdisk/device/scsi_generic) $(ls /sys/block/$gdisk/device/scsi_generic) \
            $sysdisk $gdisk; do
     su -s /bin/sh -c "exec 3<>/dev/$n" tester 2>/dev/null && echo "GADGET MEMBER OPENS $n" ||
       echo "GADGET MEMBER CANNOT OPEN $n"
