@@ -786,9 +786,19 @@ std::string Output(const std::string& command) {
   return text;
 }
 
-// --version names the caption's version and the commit the sources are at.
+// --version names the caption's version, the CMake project's version and the
+// commit the sources are at.
 TEST(ConsoleVersionTest, NamesTheCaptionVersionAndTheSourcesCommit) {
-  const std::string printed = Output(std::string("'") + TX_CONSOLE_PROGRAM + "' --version");
+  std::string printed = Output(std::string("'") + TX_CONSOLE_PROGRAM + "' --version");
+  std::ifstream lists(std::string(TX_SOURCE_DIR) + "/CMakeLists.txt");
+  const std::string cmake{std::istreambuf_iterator<char>(lists), std::istreambuf_iterator<char>()};
+  std::smatch project;
+  ASSERT_TRUE(std::regex_search(cmake, project,
+                                std::regex("\nproject\\(tx4077x_fwtool VERSION ([0-9.]+)")));
+  const std::string line = "version " + project[1].str() + "\n";
+  const std::size_t at = printed.find('\n') + 1;
+  ASSERT_EQ(line, printed.substr(at, line.size())) << printed;
+  printed.erase(at, line.size());
   const std::string head = Output(std::string("cd '") + TX_SOURCE_DIR +
                                   "' && [ \"$(git rev-parse --show-toplevel 2>/dev/null)\" = "
                                   "\"$(pwd -P)\" ] && git rev-parse --short=12 HEAD");

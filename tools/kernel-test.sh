@@ -8,7 +8,9 @@
 # FunctionFS gadget on dummy_hcd, bound by usb-storage, with a file system
 # mounted from its disk; the real console (tx-guest-console) lists it and
 # updates its flash through SG_IO on its sg node, as a member of the group
-# disk: refused for a user outside it, one open for the whole run, a second
+# tx4077x only, which the package's udev rule (applied by
+# tests/kernel/udev-rule.sh) gives the sg nodes of USB disks: refused for a
+# user outside it, the system disk closed to the member, one open for the whole run, a second
 # console refused while the first holds the device, SIGTERM held to the
 # run's end, and the commands on the wire counted against those sent; then a
 # production station updates two enclosures attached one after the other. A disk
@@ -76,12 +78,14 @@ cp "$(command -v busybox)" "$root/bin/busybox"
 cp "$probe" "$root/probe"
 cp "$enclosure" "$root/enclosure"
 cp "$console" "$root/console"
+cp res/tx4077x.rules "$root/tx4077x.rules"
+cp tests/kernel/udev-rule.sh "$root/udev-rule.sh"
 "$make_image" 1 1 "$root/image.bin" >/dev/null   # an image for the TX40775 (type 1, sub-code 1)
 mkdir -p "$root/etc"
 echo "root:x:0:0:root:/:/bin/sh" > "$root/etc/passwd"
-echo "tester:x:1000:6:tester:/tmp:/bin/sh" >> "$root/etc/passwd"   # a member of disk
+echo "tester:x:1000:1000:tester:/tmp:/bin/sh" >> "$root/etc/passwd"   # a member of tx4077x, not disk
 echo "nobody:x:65534:65534:nobody:/:/bin/sh" >> "$root/etc/passwd"
-printf 'root:x:0:\ndisk:x:6:tester\nnogroup:x:65534:\n' > "$root/etc/group"
+printf 'root:x:0:\ndisk:x:6:\ntester:x:1000:\ntx4077x:x:999:tester\nnogroup:x:65534:\n' > "$root/etc/group"
 wanted="ehci-pci xhci-pci usb-storage uas sd_mod sr_mod sg scsi_debug crc32c_generic ext4"
 wanted="$wanted dummy_hcd libcomposite usb_f_fs"
 declare -A seen=()
@@ -189,8 +193,20 @@ if [ -z "$gdisk" ]; then
 else
   mke2fs -q /dev/$gdisk >/dev/null 2>&1 && mount -t ext4 /dev/$gdisk /mnt/gadget ||
     echo "GADGET MOUNT FAILED"
-  # Who may use the sg nodes, as udev sets them: root and the group disk.
-  for node in /dev/sg*; do chgrp 6 $node; chmod 660 $node; done
+  # Who may use the nodes, as udev sets them: root and the group disk, then
+  # the package's rule: the group tx4077x for the sg nodes of USB disks.
+  for node in /dev/sg* /dev/sd*; do chgrp 6 $node; chmod 660 $node; done
+  sh /udev-rule.sh /tx4077x.rules || echo "UDEV RULE FAILED"
+  # The system disk (scsi_debug) stays closed to a member of tx4077x, and so
+  # do the block nodes, the enclosure's own included; its sg node is open.
+  sysdisk=""
+  for d in /sys/block/sd*; do readlink -f $d | grep -q pseudo && sysdisk=$(basename $d); done
+  for n in $(ls /sys/block/$sysdisk/device/scsi_generic) $(ls /sys/block/$gdisk/device/scsi_generic) \
+           $sysdisk $gdisk; do
+    su -s /bin/sh -c "exec 3<>/dev/$n" tester 2>/dev/null && echo "GADGET MEMBER OPENS $n" ||
+      echo "GADGET MEMBER CANNOT OPEN $n"
+  done
+  echo "GADGET SYSTEM DISK ${sysdisk:--} $(ls /sys/block/$sysdisk/device/scsi_generic 2>/dev/null)"
   echo "GADGET SG $(ls /sys/block/$gdisk/device/scsi_generic 2>/dev/null) $(ls -l /dev/sg* | awk '{printf "%s %s %s; ", $10, $1, $4}')"
   console() {  # name, user, then the console's arguments
     local name=$1 user=$2; shift 2
@@ -205,7 +221,7 @@ else
   console MEMBER tester
   gdev=/dev/$gdisk
   console BACKUP tester --device $gdev --rd --backup-only --backup-file /tmp/before.bin
-  # The update, as a member of disk, stopped once it holds the device: a
+  # The update, as a member of tx4077x, stopped once it holds the device: a
   # second console is refused meanwhile, and a SIGTERM waits for its end.
   w0=$(wire)
   t0=$(cut -d' ' -f1 /proc/uptime)
@@ -325,7 +341,7 @@ qemu_pid=""
 exec 3>&-
 elapsed=$(( $(date +%s) - start ))
 
-tr -d '\r' < "$work/serial.log" | grep -E "^(MOUNT|\[|GUEST|DEVICES|DEVICE|CHECK|CHECKS|UNPLUG|REPLUG|PROBE|MODPROBE|GADGET|CONSOLE|tx4077x:)" || true
+tr -d '\r' < "$work/serial.log" | grep -E "^(MOUNT|UDEV|\[|GUEST|DEVICES|DEVICE|CHECK|CHECKS|UNPLUG|REPLUG|PROBE|MODPROBE|GADGET|CONSOLE|tx4077x:)" || true
 echo "kernel $kver, qemu wall time ${elapsed}s"
 log=$(tr -d '\r' < "$work/serial.log")
 grep -q "^GUEST DONE" <<<"$log" || { cat "$work/qemu.log"; fail "the guest did not finish"; }
@@ -357,19 +373,31 @@ check "console listing: the TX40775 entry" listed "TX40775"
 check "console listing: bus USB" listed "bus:     USB"
 check "console listing: its mount point" listed "mounts:  /mnt/gadget"
 said() { grep -qE -- "^$1: $2" <<<"$runs"; }  # a console run's output has a line
-check "outside group disk: exit 1" has "^CONSOLE NONMEMBER EXIT 1$"
-check "outside group disk: the line names the sg node and its group" \
-  said NONMEMBER "not listed: cannot open /dev/sg[0-9]+ \(sd[a-z]+\): permission denied; it is open to root and the group disk"
-check "a member of disk (not root) lists the TX40775: exit 0" has "^CONSOLE MEMBER EXIT 0$"
-check "a member of disk sees the TX40775 entry" said MEMBER "entry [0-9]+: .*TX40775"
-check "backup-only run as a member of disk: exit 0" has "^CONSOLE BACKUP EXIT 0$"
+read -r _ _ _ sysdisk syssg < <(grep "^GADGET SYSTEM DISK" <<<"$log" || echo "- - - - -")
+ruled() {  # an sg node, and the group and mode the rule gave it ("" for none)
+  [[ $1 == sg[0-9]* ]] && { has "^UDEV RULE $1 $2$" || { [ -z "$2" ] && ! has "^UDEV RULE $1 "; }; }
+}
+gadget_sg() { sed -n 's/^GADGET SG \(sg[0-9]*\) .*/\1/p' <<<"$log"; }
+check "udev rule: the enclosure's sg node to the group tx4077x, mode 0660" ruled "$(gadget_sg)" "tx4077x 0660"
+check "udev rule: the system disk's sg node ($syssg) left alone" ruled "$syssg" ""
+check "udev rule: every sg node evaluated" eval '! has "^UDEV RULE (FAILED|.* ERROR)"'
+check "a member of tx4077x opens the enclosure's sg node" has "^GADGET MEMBER OPENS $(gadget_sg)$"
+check "a member of tx4077x cannot open the system disk's sg node" has "^GADGET MEMBER CANNOT OPEN $syssg$"
+check "a member of tx4077x cannot open the system disk" has "^GADGET MEMBER CANNOT OPEN $sysdisk$"
+check "a member of tx4077x cannot open the enclosure's block node" has "^GADGET MEMBER CANNOT OPEN sd[a-z]+$"
+check "outside group tx4077x: exit 1" has "^CONSOLE NONMEMBER EXIT 1$"
+check "outside group tx4077x: the line names the sg node and its group" \
+  said NONMEMBER "not listed: cannot open /dev/sg[0-9]+ \(sd[a-z]+\): permission denied; it is open to root and the group tx4077x"
+check "a member of tx4077x, not of disk, lists the TX40775: exit 0" has "^CONSOLE MEMBER EXIT 0$"
+check "a member of tx4077x sees the TX40775 entry" said MEMBER "entry [0-9]+: .*TX40775"
+check "backup-only run as a member of tx4077x: exit 0" has "^CONSOLE BACKUP EXIT 0$"
 check "the factory flash is not the image" has "^GADGET BEFORE differs$"
 check "a second console on the held device: exit 1" has "^CONSOLE SECOND EXIT 1$"
 check "a second console on the held device: device in use" said SECOND ".*device in use"
 check "a second console by entry number: exit 1, entries leave the held device out" \
   said SECONDBYENTRY "Entry numbers leave out a device that could not be opened"
 check "nothing reached the enclosure from the second consoles" has "^GADGET WHILE HELD 0 commands"
-check "the update as a member of disk succeeds" said PROGRAM "result: success \(standard serial flash\)"
+check "the update as a member of tx4077x succeeds" said PROGRAM "result: success \(standard serial flash\)"
 check "SIGTERM during the update waits for its end: says so, exit 143" \
   said PROGRAM "interrupted: SIGTERM came during the run"
 check "SIGTERM during the update: exit 143" has "^CONSOLE PROGRAM EXIT 143$"

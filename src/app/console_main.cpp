@@ -51,7 +51,10 @@ int main(int argc, char** argv) {
     return app::kExitSuccess;
   }
   if (options.version) {
-    std::fputs(TX_UTILITY_NAME " " TX_UTILITY_VERSION "\ncommit " TX_BUILD_COMMIT "\n", stdout);
+    // The caption's text as specified, then the version the packages carry.
+    std::fputs(TX_UTILITY_NAME " " TX_UTILITY_VERSION "\nversion " TX_VERSION "\ncommit " TX_BUILD_COMMIT
+               "\n",
+               stdout);
     return app::kExitSuccess;
   }
   // A reader that went away (| head) must not end a run half-way: writes to

@@ -1,5 +1,6 @@
 // Writes a firmware image that the image checks accept for a chip type and
-// sub-code: the demo's stand-in for a vendor's firmware file. Not shipped.
+// sub-code: a stand-in for a vendor's firmware file, to try the console and the
+// demo on the simulated enclosures.
 #include <cstdio>
 #include <cstdlib>
 #include <string>

@@ -27,15 +27,26 @@ TEST_P(VersionResourceTest, VersionInformationOfTheUtility) {
   VS_FIXEDFILEINFO* fixed = nullptr;
   UINT length = 0;
   ASSERT_TRUE(VerQueryValueA(data.data(), "\\", reinterpret_cast<void**>(&fixed), &length));
-  EXPECT_EQ(MAKELONG(19, 1), fixed->dwFileVersionMS);
-  EXPECT_EQ(MAKELONG(1, 0), fixed->dwFileVersionLS);
-  EXPECT_EQ(MAKELONG(0, 1), fixed->dwProductVersionMS);
-  EXPECT_EQ(0u, fixed->dwProductVersionLS);
+  // File and product carry the project's one version, in numbers and in text.
+  const WORD version[] = {TX_VERSION_NUMBERS};
+  EXPECT_EQ(MAKELONG(version[1], version[0]), fixed->dwFileVersionMS);
+  EXPECT_EQ(MAKELONG(version[3], version[2]), fixed->dwFileVersionLS);
+  EXPECT_EQ(fixed->dwFileVersionMS, fixed->dwProductVersionMS);
+  EXPECT_EQ(fixed->dwFileVersionLS, fixed->dwProductVersionLS);
+  for (const char* entry : {"FileVersion", "ProductVersion"}) {
+    char* value = nullptr;
+    const std::string key = std::string("\\StringFileInfo\\040904E4\\") + entry;
+    ASSERT_TRUE(VerQueryValueA(data.data(), key.c_str(), reinterpret_cast<void**>(&value), &length));
+    EXPECT_STREQ(TX_VERSION, value) << entry;
+  }
 
   char* text = nullptr;
   ASSERT_TRUE(VerQueryValueA(data.data(), "\\StringFileInfo\\040904E4\\FileDescription",
                              reinterpret_cast<void**>(&text), &length));
   EXPECT_STREQ("TX4077x Firmware Update Utility", text);
+  ASSERT_TRUE(VerQueryValueA(data.data(), "\\StringFileInfo\\040904E4\\LegalCopyright",
+                             reinterpret_cast<void**>(&text), &length));
+  EXPECT_STREQ(TX_COPYRIGHT ". MIT licence: see LICENSE.txt.", text);
   // The caption's version and the commit of this build, as the console's
   // --version prints them: a resource not rebuilt after a commit fails here.
   ASSERT_TRUE(VerQueryValueA(data.data(), "\\StringFileInfo\\040904E4\\Comments",
