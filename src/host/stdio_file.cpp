@@ -10,7 +10,6 @@
 
 #ifdef _WIN32
 #include <io.h>
-#include <process.h>
 #include <windows.h>
 #else
 #include <fcntl.h>
@@ -22,18 +21,20 @@ namespace host {
 
 namespace {
 
-// Names for the new file beside target: target's own name with a suffix, so
-// it lies in the same folder and the rename stays on one file system.
-std::string TempName(const char* target, int attempt) {
+// The new file's name beside target: hidden, named after target and marked
+// as ours, so that it lies in the same folder (the rename stays on one file
+// system), anyone can tell what it is, and one that a killed process left is
+// found and removed by the next backup to the same name.
+std::string PartialName(const char* target) {
+  const std::string t = target;
 #ifdef _WIN32
-  const int pid = _getpid();
+  const std::size_t slash = t.find_last_of("/\\:");
 #else
-  const int pid = static_cast<int>(::getpid());
+  const std::size_t slash = t.rfind('/');
 #endif
-  return std::string(target) + ".tmp" + std::to_string(pid) + "-" + std::to_string(attempt);
+  const std::size_t base = slash == std::string::npos ? 0 : slash + 1;
+  return t.substr(0, base) + "." + t.substr(base) + kPartialSuffix;
 }
-
-constexpr int kTempAttempts = 100;
 
 #ifdef _WIN32
 
@@ -89,14 +90,10 @@ BackupTarget CheckBackupTarget(const char* target, const char* image) {
 
 bool ReplaceFileWith(const char* target, const std::uint8_t* data, std::size_t length) {
 #ifdef _WIN32
-  std::string temp;
-  HANDLE h = INVALID_HANDLE_VALUE;
-  for (int attempt = 0; attempt < kTempAttempts && h == INVALID_HANDLE_VALUE; ++attempt) {
-    temp = TempName(target, attempt);
-    h = CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
-                    nullptr);
-    if (h == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) return false;
-  }
+  const std::string temp = PartialName(target);
+  DeleteFileA(temp.c_str());  // one an earlier process could not remove
+  const HANDLE h = CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
   bool ok = true;
   for (std::size_t done = 0; ok && done < length;) {
@@ -111,13 +108,12 @@ bool ReplaceFileWith(const char* target, const std::uint8_t* data, std::size_t l
   if (!ok) DeleteFileA(temp.c_str());
   return ok;
 #else
-  std::string temp;
-  int fd = -1;
-  for (int attempt = 0; attempt < kTempAttempts && fd < 0; ++attempt) {
-    temp = TempName(target, attempt);
-    fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
-    if (fd < 0 && errno != EEXIST) return false;
-  }
+  const std::string temp = PartialName(target);
+  // One an earlier process could not remove (killed, or the power went):
+  // unlink takes a link or a file, never what a link points to.
+  ::unlink(temp.c_str());
+  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW,
+                        kNewFileMode);
   if (fd < 0) return false;
   bool ok = true;
   for (std::size_t done = 0; ok && done < length;) {
