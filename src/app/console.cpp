@@ -20,6 +20,7 @@
 #include "device/discovery.h"
 #include "host/host.h"
 #include "host/interrupts.h"
+#include "host/output_files.h"
 #include "host/stdio_file.h"
 #include "identify/catalogue.h"
 #include "identify/chip_classify.h"
@@ -29,6 +30,7 @@
 #include "program/dispatch.h"
 #include "program/hdd_firmware.h"
 #include "program/settings.h"
+#include "text_catalogue.h"
 
 namespace app {
 
@@ -927,17 +929,27 @@ std::vector<host::UnreachableDevice> Unreachable(host::Host& platform) {
   return devices;
 }
 
-// The log and the record must not take the place of a file a run reads or
-// writes: writing them would spoil it.
-std::string OwnFileProblem(const ConsoleOptions& options, const std::string& name,
-                           const char* what) {
+// Every file this invocation writes, for the one rule on output names: the
+// log, the record and each run's backup (a backup-only run without a name
+// writes under the procedures' default names).
+std::string OutputProblem(const ConsoleOptions& options) {
+  std::vector<host::OutputName> outputs;
+  if (!options.logFile.empty()) outputs.push_back({options.logFile, "log file"});
+  if (!options.recordFile.empty()) outputs.push_back({options.recordFile, "record"});
+  std::vector<std::string> images;
+  bool defaults = false;
   for (const ConsoleRun& run : options.runs) {
-    for (const std::string* file : {&run.image, &run.backupFile}) {
-      if (!file->empty() && host::SameFile(name.c_str(), file->c_str()))
-        return std::string("the ") + what + " " + name + " is also a run's file " + *file;
+    images.push_back(run.image);
+    if (!run.backupFile.empty()) {
+      outputs.push_back({run.backupFile, "backup file"});
+    } else if (run.rd && run.backupOnly && !defaults) {
+      defaults = true;
+      for (const char* name :
+           {program::kDefaultBackupFile, program::kDefaultBackupFileCapitalF})
+        outputs.push_back({name, "backup file"});
     }
   }
-  return "";
+  return host::CheckOutputNames(outputs, images);
 }
 
 bool AnyDenied(const std::vector<host::UnreachableDevice>& devices) {
@@ -1237,19 +1249,16 @@ class Station {
 int RunConsole(const ConsoleOptions& options, std::FILE* out) {
   std::unique_ptr<ConsoleLog> log;
   host::File record;
-  std::string problem;
-  if (!options.logFile.empty()) {
-    problem = OwnFileProblem(options, options.logFile, "log file");
-    if (problem.empty()) {
-      log = ConsoleLog::Create(options.logFile, options.arguments);
-      if (!log) problem = "cannot create the log file " + options.logFile;
-    }
+  // Before anything is sent: a name no output may take ends it here.
+  std::string problem = OutputProblem(options);
+  if (problem.empty() && !options.logFile.empty()) {
+    log = ConsoleLog::Create(options.logFile, options.arguments);
+    if (!log) problem = "cannot create the log file " + options.logFile;
   }
   if (problem.empty() && !options.recordFile.empty()) {
-    problem = OwnFileProblem(options, options.recordFile, "record");
     // Appended to: a station started again goes on with the same record.
-    if (problem.empty()) record = host::OpenFile(options.recordFile.c_str(), "ab");
-    if (problem.empty() && !record) problem = "cannot open the record " + options.recordFile;
+    record = host::OpenOutputFile(options.recordFile.c_str(), host::OutputMode::Append);
+    if (!record) problem = "cannot open the record " + options.recordFile;
   }
   if (!problem.empty()) {
     std::fprintf(stderr, "tx4077x-console: %s\n", problem.c_str());

@@ -4,12 +4,13 @@
 #include <ctime>
 
 #include "app/console_text.h"
+#include "host/output_files.h"
 
 namespace app {
 
 std::unique_ptr<ConsoleLog> ConsoleLog::Create(const std::string& fileName,
                                                const std::vector<std::string>& arguments) {
-  host::File file = host::OpenFile(fileName.c_str(), "wb");
+  host::File file = host::OpenOutputFile(fileName.c_str(), host::OutputMode::Replace);
   if (!file) return nullptr;
   std::unique_ptr<ConsoleLog> log(new ConsoleLog(std::move(file)));
   char when[64] = "unknown";

@@ -4,9 +4,7 @@
 #include <sys/types.h>
 
 #include <cerrno>
-#include <filesystem>
 #include <string>
-#include <system_error>
 
 #ifdef _WIN32
 #include <io.h>
@@ -36,57 +34,7 @@ std::string PartialName(const char* target) {
   return t.substr(0, base) + "." + t.substr(base) + kPartialSuffix;
 }
 
-#ifdef _WIN32
-
-// The file's identity (volume and index), following links; false when it
-// cannot be opened.
-bool FileIdentity(const char* name, DWORD flags, BY_HANDLE_FILE_INFORMATION& info, DWORD& type) {
-  const HANDLE h = CreateFileA(name, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                               nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | flags, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return false;
-  type = GetFileType(h);
-  const bool ok = GetFileInformationByHandle(h, &info) != 0;
-  CloseHandle(h);
-  return ok;
-}
-
-#endif
-
 }  // namespace
-
-BackupTarget CheckBackupTarget(const char* target, const char* image) {
-#ifdef _WIN32
-  BY_HANDLE_FILE_INFORMATION t{};
-  DWORD type = 0;
-  if (!FileIdentity(target, FILE_FLAG_OPEN_REPARSE_POINT, t, type)) {
-    const DWORD error = GetLastError();
-    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? BackupTarget::Usable
-                                                                          : BackupTarget::NotAFile;
-  }
-  // NUL, CON, pipes and the like are no disk files.
-  if (type != FILE_TYPE_DISK) return BackupTarget::NotAFile;
-  if ((t.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return BackupTarget::Usable;
-  if ((t.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return BackupTarget::NotAFile;
-  BY_HANDLE_FILE_INFORMATION i{};
-  DWORD imageType = 0;
-  if (image != nullptr && *image != '\0' && FileIdentity(image, 0, i, imageType) &&
-      i.dwVolumeSerialNumber == t.dwVolumeSerialNumber && i.nFileIndexHigh == t.nFileIndexHigh &&
-      i.nFileIndexLow == t.nFileIndexLow)
-    return BackupTarget::IsTheImage;
-  return BackupTarget::Usable;
-#else
-  struct stat t;
-  if (::lstat(target, &t) != 0)
-    return errno == ENOENT ? BackupTarget::Usable : BackupTarget::NotAFile;
-  if (S_ISLNK(t.st_mode)) return BackupTarget::Usable;
-  if (!S_ISREG(t.st_mode)) return BackupTarget::NotAFile;
-  struct stat i;
-  if (image != nullptr && *image != '\0' && ::stat(image, &i) == 0 && i.st_dev == t.st_dev &&
-      i.st_ino == t.st_ino)
-    return BackupTarget::IsTheImage;
-  return BackupTarget::Usable;
-#endif
-}
 
 bool ReplaceFileWith(const char* target, const std::uint8_t* data, std::size_t length) {
 #ifdef _WIN32
@@ -189,11 +137,6 @@ FileKind KindOfFile(const char* name) {
   if (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode)) return FileKind::Device;
   return FileKind::Other;
 #endif
-}
-
-bool SameFile(const char* a, const char* b) {
-  std::error_code error;
-  return std::filesystem::equivalent(a, b, error) && !error;
 }
 
 bool FilePosition(std::FILE* file, std::uint64_t& position) {

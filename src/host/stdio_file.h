@@ -24,10 +24,6 @@ File OpenRegularFile(const char* name);
 enum class FileKind { Missing, Inaccessible, Regular, Folder, Pipe, Device, Other };
 FileKind KindOfFile(const char* name);
 
-// The two names are the same file (links and other spellings included);
-// false when either cannot be looked at.
-bool SameFile(const char* a, const char* b);
-
 // The length of an open file in 64 bits (the C runtime's long is 32 bits on
 // Windows), leaving the position at the start. False when it cannot be told.
 bool FileLength(std::FILE* file, std::uint64_t& length);
