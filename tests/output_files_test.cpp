@@ -3,6 +3,8 @@
 // killed backup's partial file cleared by the next backup.
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -112,6 +114,38 @@ TEST(OutputNamesTest, NumberedNamesAndOneLineReasons) {
   EXPECT_EQ("", host::CheckOutputNames({{"s-{n}.bak", "backup file"}, {"s-x.bak", "record"},
                                         {"log", "log file"}},
                                        {"fw.bin"}));
+}
+
+class RecordFileTest : public testing_support::RunWindowFixture {};
+
+TEST_F(RecordFileTest, ATornLineIsClosedAndEveryNewLineParses) {
+  const fs::path dir = testing_support::NewScratchDir("tx-record");
+  const std::string name = (dir / "station.jsonl").string();
+  std::ofstream(name, std::ios::binary) << "{\"enclosure\":1}\n{\"enclosure\":2,\"out";
+#ifndef _WIN32
+  const mode_t old = ::umask(0);  // even so, nobody else may write to a new record
+  host::File fresh = host::OpenOutputFile((dir / "new.jsonl").string().c_str(),
+                                          host::OutputMode::Append);
+  ::umask(old);
+  struct stat st {};
+  ASSERT_TRUE(fresh);
+  ASSERT_EQ(0, ::stat((dir / "new.jsonl").string().c_str(), &st));
+  EXPECT_EQ(0u, st.st_mode & S_IWOTH);
+#endif
+  {
+    host::File record = host::OpenOutputFile(name.c_str(), host::OutputMode::Append);
+    ASSERT_TRUE(record);
+    EXPECT_TRUE(host::AppendRecordLine(record.get(), R"({"enclosure":3})"));
+    EXPECT_TRUE(host::AppendRecordLine(record.get(), R"({"enclosure":4})"));
+  }
+  std::ifstream in(name, std::ios::binary);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  ASSERT_EQ(4u, lines.size());
+  EXPECT_EQ("{\"enclosure\":2,\"out", lines[1]);  // the torn line, alone on its line
+  for (std::size_t i : {0u, 2u, 3u}) EXPECT_TRUE(nlohmann::json::accept(lines[i])) << lines[i];
+  std::error_code ec;
+  fs::remove_all(dir, ec);
 }
 
 }  // namespace

@@ -1154,6 +1154,10 @@ class Station {
     p.resets = s_.view.messages.size() > boxes &&
                s_.view.messages.back().text == program::kAutoReset;
     p.ended = std::chrono::steady_clock::now();
+    // The outcome is known: its line goes to the record before any command
+    // reads the version afterwards, which follows on a line of its own.
+    Count(rec);
+    Write(StationRecordJson(rec));
     pending_ = std::move(p);
   }
 
@@ -1192,8 +1196,9 @@ class Station {
       s_.view.ProcessMessages();
       s_.view.EndLine();
       rec.versionAfter = TrimRight(s_.w.FwVerLableEdit.text());
+      Write(StationVersionAfterJson(rec));
     }
-    Record(rec);
+    Tell(rec);
   }
 
   void Unopened(const host::UnreachableDevice& u) {
@@ -1208,12 +1213,20 @@ class Station {
     Record(rec);
   }
 
-  void Record(StationRecord& rec) {
+  void Count(StationRecord& rec) {
     const bool wrote = rec.end == RunEnd::Succeeded;
     const bool failed = rec.end == RunEnd::Failed || rec.end == RunEnd::Unreachable;
     rec.outcome = wrote ? "updated" : failed ? "failed" : "skipped";
     ++(wrote ? summary_.updated : failed ? summary_.failed : summary_.skipped);
+  }
+
+  void Record(StationRecord& rec) {
+    Count(rec);
     Write(StationRecordJson(rec));
+    Tell(rec);
+  }
+
+  void Tell(const StationRecord& rec) {
     Tell("enclosure " + std::to_string(rec.number) + ": " + rec.outcome + " (" +
          (rec.chip.empty() ? std::string("-") : rec.chip) + ", version " +
          (rec.versionBefore.empty() ? std::string("-") : rec.versionBefore) + " -> " +
@@ -1223,8 +1236,7 @@ class Station {
 
   void Write(const std::string& line) {
     if (record_ == nullptr || !recordWritten_) return;
-    if (std::fputs((line + "\n").c_str(), record_) == EOF || std::fflush(record_) != 0)
-      recordWritten_ = false;
+    if (!host::AppendRecordLine(record_, line)) recordWritten_ = false;
   }
 
   void Tell(const std::string& line) {

@@ -187,6 +187,13 @@ std::string StationRecordJson(const StationRecord& r) {
   return j.dump(-1, ' ', /*ensure_ascii=*/true);
 }
 
+std::string StationVersionAfterJson(const StationRecord& r) {
+  Json j;
+  j["settled"] = r.number;
+  j["versionAfter"] = TextOrNull(r.versionAfter);
+  return j.dump(-1, ' ', /*ensure_ascii=*/true);
+}
+
 std::string StationSummaryJson(const StationSummary& s) {
   Json j;
   j["summary"] = {{"updated", s.updated}, {"failed", s.failed}, {"skipped", s.skipped}};
