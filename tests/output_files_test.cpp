@@ -23,7 +23,9 @@ namespace {
 namespace fs = std::filesystem;
 
 enum class Output { Backup, Log, Record };
-enum class At { Symlink, DanglingSymlink, Fifo, Device, Folder, Image, HardLinkToOther, OtherByName };
+enum class At {
+  Symlink, DanglingSymlink, Fifo, Device, Folder, Image, HardLinkToOther, OtherByName
+};
 
 struct Case {
   Output output;
@@ -70,7 +72,7 @@ TEST_P(OutputNameTest, IsRefusedBeforeAnythingIsSent) {
 #else
     case At::Symlink: fs::create_symlink(victim, target); break;
     case At::DanglingSymlink: fs::create_symlink(In("nowhere"), target); break;
-    case At::Fifo: ASSERT_EQ(0, ::mkfifo(target.c_str(), 0600)); break;  // no reader: never waited for
+    case At::Fifo: ASSERT_EQ(0, ::mkfifo(target.c_str(), 0600)); break;  // never a reader
     case At::Device: target = "/dev/null"; break;
 #endif
   }
@@ -97,7 +99,8 @@ TEST_P(OutputNameTest, IsRefusedBeforeAnythingIsSent) {
 std::vector<Case> AllCases() {
   std::vector<Case> cases;
   for (Output o : {Output::Backup, Output::Log, Output::Record})
-    for (int a = 0; a <= static_cast<int>(At::OtherByName); ++a) cases.push_back({o, static_cast<At>(a)});
+    for (int a = 0; a <= static_cast<int>(At::OtherByName); ++a)
+      cases.push_back({o, static_cast<At>(a)});
   return cases;
 }
 

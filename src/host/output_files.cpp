@@ -88,7 +88,10 @@ bool Matches(const std::string& pattern, std::size_t p, const std::string& text,
   const std::size_t at = pattern.find("{n}", p);
   if (at == std::string::npos) return pattern.compare(p, std::string::npos, text, t) == 0;
   if (text.compare(t, at - p, pattern, p, at - p) != 0) return false;
-  for (std::size_t i = t + (at - p); i < text.size() && std::isdigit(static_cast<unsigned char>(text[i]));) {
+  const auto digit = [&](std::size_t i) {
+    return i < text.size() && std::isdigit(static_cast<unsigned char>(text[i]));
+  };
+  for (std::size_t i = t + (at - p); digit(i);) {
     ++i;
     if (Matches(pattern, at + 3, text, i)) return true;
   }
