@@ -96,6 +96,19 @@ TEST_P(BackupTargetTest, IsReplacedWholeOrRefusedBeforeTheFlashIsRead) {
   EXPECT_EQ(t.saved || t.at == At::FullDisk ? 2 : 0, Count("ReadFlash"));
 }
 
+// A process killed between writing and renaming leaves its partial file;
+// the next backup to the same name clears it.
+class BackupPartialTest : public testing_support::ProcedureFixture {};
+
+TEST_F(BackupPartialTest, AKilledBackupsPartialFileGoesWithTheNextBackup) {
+  AttachNamed("tx40775-pmc");
+  const std::string partial = scratch.Write(".old.bak.tx4077x-partial", {1, 2, 3});
+  testing_support::SetRunMode(window, RunMode::BackupOnly, FileIn("old.bak"));
+  EXPECT_EQ(1, program::RunVerb(program::Procedure::StandardSerialFlash, window, path.c_str()));
+  EXPECT_EQ(Flash(0, 0x10000), ReadFile(FileIn("old.bak")));
+  EXPECT_FALSE(fs::exists(partial));
+}
+
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(WhatStandsThere, BackupTargetTest, ::testing::Values(
     Target{"EarlierBackup", At::EarlierBackup, true}, Target{"Symlink", At::Symlink, true},

@@ -11,7 +11,9 @@
 #include <vector>
 #ifndef _WIN32
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -238,7 +240,17 @@ TEST_F(ConsoleLogTest, FullDiskUnderTheLogLeavesTheRunAlone) {
   auto chip = Attach("tx40775-pmc", 1);
   const sim::Image image = sim::MakeMatchingImage({1, 1});
   const std::string file = WriteFile("log-full", image);
-  EXPECT_EQ(app::kExitSuccess, Console({"--log", "/dev/full", "--run", "0", "--image", file}));
+  // No device is taken for a log: a file-size limit fills the disk instead.
+  rlimit saved{};
+  ::getrlimit(RLIMIT_FSIZE, &saved);
+  rlimit small = saved;
+  small.rlim_cur = 4096;
+  const auto previous = ::signal(SIGXFSZ, SIG_IGN);
+  ::setrlimit(RLIMIT_FSIZE, &small);
+  const int status = Console({"--log", TempName("log-full"), "--run", "0", "--image", file});
+  ::setrlimit(RLIMIT_FSIZE, &saved);
+  ::signal(SIGXFSZ, previous);
+  EXPECT_EQ(app::kExitSuccess, status);
   std::vector<std::uint8_t> flash(image.size());
   chip->serialFlash()->cells().Read(0, flash.data(), flash.size());
   EXPECT_EQ(image, flash);

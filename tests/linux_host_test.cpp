@@ -703,10 +703,11 @@ TEST(LinuxRun, OneOpenAndOneLockForTheWholeRun) {
   EXPECT_EQ(device::ScsiPassThroughIn(kSgDiskPath, cdb, 12, data.data(), 1 << 20, &moved), 0);
   EXPECT_EQ(d.t.Read("/sys/block/sdb/device/max_sectors"), "2048");
   linux.EndRun(kSgDiskPath);
-  EXPECT_EQ(d.sys.open.size(), 1u);
+  EXPECT_EQ(d.sys.open.size(), 2u);
   linux.EndRun(kSgDiskPath);
-  EXPECT_EQ(d.sys.opened, std::vector<std::string>{"/dev/sg2"});
-  EXPECT_EQ(d.sys.locks, std::vector<int>{LOCK_EX | LOCK_NB});
+  // The sg node carries the commands; the block node is locked beside it.
+  EXPECT_EQ(d.sys.opened, (std::vector<std::string>{"/dev/sg2", "/dev/sdb"}));
+  EXPECT_EQ(d.sys.locks, (std::vector<int>{LOCK_EX | LOCK_NB, LOCK_EX | LOCK_NB}));
   EXPECT_EQ(d.sys.ioctls, 6);
   EXPECT_TRUE(d.sys.open.empty());
   EXPECT_EQ(d.t.Read("/sys/block/sdb/device/max_sectors"), "240");
@@ -730,7 +731,7 @@ TEST(LinuxRun, AfterTheDeviceWentAwayOnlyTheSameDiskIsReopened) {
   EXPECT_TRUE(d.sys.open.empty());  // the run's descriptor is dropped, with its lock
   d.sys.sgio = [](sg_io_hdr_t&) { return 0; };
   EXPECT_EQ(device::EnterVendorMode(kSgDiskPath), 1);  // back as itself: reopened
-  EXPECT_EQ(d.sys.opened.size(), 2u);
+  EXPECT_EQ(d.sys.opened.size(), 4u);                  // each time sg and block node
   d.sys.sgio = gone;
   EXPECT_EQ(device::EnterVendorMode(kSgDiskPath), 0);
   d.t.File("/sys/block/sdb/diskseq", "8\n");  // another disk under its name and number

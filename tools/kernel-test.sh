@@ -80,6 +80,7 @@ cp "$enclosure" "$root/enclosure"
 cp "$console" "$root/console"
 cp res/tx4077x.rules "$root/tx4077x.rules"
 cp tests/kernel/udev-rule.sh "$root/udev-rule.sh"
+cp tests/kernel/lock_nodes.sh "$root/lock_nodes.sh"
 "$make_image" 1 1 "$root/image.bin" >/dev/null   # an image for the TX40775 (type 1, sub-code 1)
 mkdir -p "$root/etc"
 echo "root:x:0:0:root:/:/bin/sh" > "$root/etc/passwd"
@@ -252,6 +253,7 @@ else
   size=$(stat -c %s /image.bin)
   cmp -s -n $size /image.bin /tmp/before.bin && echo "GADGET BEFORE equal" || echo "GADGET BEFORE differs"
   cmp -s -n $size /image.bin /tmp/after.bin && echo "GADGET READBACK equal" || echo "GADGET READBACK differs"
+  . /lock_nodes.sh
   /probe gadget
   # What the host sent right after each CHECK CONDITION (usb-storage asks for the sense).
   awk '/^ENCLOSURE CMD/ {if (prev ~ / check$/) print "GADGET AFTER CHECK " $3, $4, $5, $6; prev = $0}' /tmp/enclosure.log | sort -u
@@ -413,6 +415,7 @@ station_wrote() { has "^GADGET STATION ENCLOSURE 2: [1-9][0-9]* program" && has 
 check "station: each enclosure received its own programming" station_wrote
 updated_lines() { [ "$(grep -c '^GADGET STATION RECORD {"enclosure".*"outcome":"updated"' <<<"$log")" -eq 2 ]; }
 check "station: two record lines, both updated" updated_lines
+. tests/kernel/lock_nodes_checks.sh
 read -r _ _ wire sent opens < <(grep "^GADGET WIRE" <<<"$log" || echo "- - 0 0 0")
 within() { [ "${sent:-0}" -gt 0 ] && [ $((wire * 100)) -le $((sent * 105)) ]; }
 check "commands on the wire at most 1.05 x those the update sent ($wire for ${sent:-0})" within

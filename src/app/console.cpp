@@ -21,6 +21,7 @@
 #include "device/discovery.h"
 #include "host/host.h"
 #include "host/interrupts.h"
+#include "host/output_files.h"
 #include "host/stdio_file.h"
 #include "host/system_info.h"
 #include "host/worker.h"
@@ -33,6 +34,7 @@
 #include "program/dispatch.h"
 #include "program/hdd_firmware.h"
 #include "program/settings.h"
+#include "text_catalogue.h"
 
 namespace app {
 
@@ -1059,17 +1061,30 @@ std::vector<host::UnreachableDevice> Unreachable(host::Host& platform) {
   return devices;
 }
 
-// The log and the record must not take the place of a file a run reads or
-// writes: writing them would spoil it.
-std::string OwnFileProblem(const ConsoleOptions& options, const std::string& name,
-                           const char* what) {
+// Every file this invocation writes, for the one rule on output names: the
+// log, the record and each run's backup with its sidecar (a backup-only run
+// without a name writes under the procedures' default names).
+std::string OutputProblem(const ConsoleOptions& options) {
+  std::vector<host::OutputName> outputs;
+  if (!options.logFile.empty()) outputs.push_back({options.logFile, "log file"});
+  if (!options.recordFile.empty()) outputs.push_back({options.recordFile, "record"});
+  std::vector<std::string> images;
+  bool defaults = false;
   for (const ConsoleRun& run : options.runs) {
-    for (const std::string* file : {&run.image, &run.backupFile}) {
-      if (!file->empty() && host::SameFile(name.c_str(), file->c_str()))
-        return std::string("the ") + what + " " + name + " is also a run's file " + *file;
+    images.push_back(run.image);
+    if (!run.backupFile.empty()) {
+      outputs.push_back({run.backupFile, "backup file"});
+      outputs.push_back({SidecarName(run.backupFile), "backup sidecar"});
+    } else if (run.rd && run.backupOnly && !defaults) {
+      defaults = true;
+      for (const char* name :
+           {program::kDefaultBackupFile, program::kDefaultBackupFileCapitalF}) {
+        outputs.push_back({name, "backup file"});
+        outputs.push_back({SidecarName(name), "backup sidecar"});
+      }
     }
   }
-  return "";
+  return host::CheckOutputNames(outputs, images);
 }
 
 bool AnyDenied(const std::vector<host::UnreachableDevice>& devices) {
@@ -1254,8 +1269,10 @@ class Station {
     bool resets = false;
   };
 
-  // The worker's last line, which carries its record: it starts with this.
+  // The line in which a worker tells its record starts with this.
   static constexpr char kResultMark = '\x1e';
+  // A line that carries the version the enclosure shows after its update.
+  static constexpr char kVersionMark = '\x1d';
 
   // Waits without a run to watch: for a device change, in real time.
   void Idle() {
@@ -1340,6 +1357,10 @@ class Station {
       Record(p.record);
       return;
     }
+    // The outcome is known: its line goes to the record before any command
+    // reads the version afterwards, which follows on a line of its own.
+    Count(p.record);
+    Write(StationRecordJson(p.record));
     p.ended = std::chrono::steady_clock::now();
     pending_ = std::move(p);
   }
@@ -1385,21 +1406,25 @@ class Station {
     if (s_.log != nullptr) s_.log->SetPrefix("e" + std::to_string(number) + " ");
     bool resets = false;
     StationRecord rec = RunOn(path, number, resets);
+    // The outcome goes to the station, and so to the record, as soon as it is
+    // known; the version read afterwards follows on a line of its own.
+    std::fprintf(toParent, "%c%c%s\n", kResultMark, resets ? 'R' : '-',
+                 StationRecordJson(rec).c_str());
+    std::fflush(toParent);
     if (rec.end == RunEnd::Succeeded && !resets) {
       const int entry = EntryOfEnclosure(s_.w, path, 0);
       if (entry >= 0) {
         s_.w.DeviceList.UserSelect(entry);
         s_.view.ProcessMessages();
         s_.view.EndLine();
-        rec.versionAfter = TrimRight(s_.w.FwVerLableEdit.text());
+        std::fprintf(toParent, "%c%s\n", kVersionMark,
+                     TrimRight(s_.w.FwVerLableEdit.text()).c_str());
+        std::fflush(toParent);
       }
     }
     // The hold taken before the worker started is the worker's to end: the
     // device's settings are put back once it is released.
     host::Current().io().EndRun(path.c_str());
-    std::fprintf(toParent, "%c%c%s\n", kResultMark, resets ? 'R' : '-',
-                 StationRecordJson(rec).c_str());
-    std::fflush(toParent);
   }
 
   // Relays what the workers wrote, a whole line at a time, and takes the
@@ -1430,9 +1455,16 @@ class Station {
       if (line.size() > 1 && line[0] == kResultMark) {
         StationRecord rec;
         if (StationRecordFromJson(line.substr(2), rec)) {
+          Count(rec);
+          Write(StationRecordJson(rec));
           r.record = std::move(rec);
           r.resets = line[1] == 'R';
         }
+        continue;
+      }
+      if (!line.empty() && line[0] == kVersionMark && r.record) {
+        r.record->versionAfter = line.substr(1);
+        Write(StationVersionAfterJson(*r.record));
         continue;
       }
       // Its own lines are in the log already.
@@ -1453,8 +1485,9 @@ class Station {
       Record(rec);
       return;
     }
+    // Its line is in the record already, written when the worker told it.
     if (!r.resets) {
-      Record(*r.record);
+      Tell(*r.record);
       return;
     }
     // It comes back as a new device: the first to appear is taken for it.
@@ -1502,8 +1535,9 @@ class Station {
       s_.view.ProcessMessages();
       s_.view.EndLine();
       rec.versionAfter = TrimRight(s_.w.FwVerLableEdit.text());
+      Write(StationVersionAfterJson(rec));
     }
-    Record(rec);
+    Tell(rec);
   }
 
   void Unopened(const host::UnreachableDevice& u) {
@@ -1518,12 +1552,20 @@ class Station {
     Record(rec);
   }
 
-  void Record(StationRecord& rec) {
+  void Count(StationRecord& rec) {
     const bool wrote = rec.end == RunEnd::Succeeded;
     const bool failed = rec.end == RunEnd::Failed || rec.end == RunEnd::Unreachable;
     rec.outcome = wrote ? "updated" : failed ? "failed" : "skipped";
     ++(wrote ? summary_.updated : failed ? summary_.failed : summary_.skipped);
+  }
+
+  void Record(StationRecord& rec) {
+    Count(rec);
     Write(StationRecordJson(rec));
+    Tell(rec);
+  }
+
+  void Tell(const StationRecord& rec) {
     Tell("enclosure " + std::to_string(rec.number) + ": " + rec.outcome + " (" +
          (rec.chip.empty() ? std::string("-") : rec.chip) + ", version " +
          (rec.versionBefore.empty() ? std::string("-") : rec.versionBefore) + " -> " +
@@ -1533,8 +1575,7 @@ class Station {
 
   void Write(const std::string& line) {
     if (record_ == nullptr || !recordWritten_) return;
-    if (std::fputs((line + "\n").c_str(), record_) == EOF || std::fflush(record_) != 0)
-      recordWritten_ = false;
+    if (!host::AppendRecordLine(record_, line)) recordWritten_ = false;
   }
 
   void Tell(const std::string& line) {
@@ -1594,19 +1635,16 @@ void LogEnclosures(ConsoleLog& log, const MainWindow& w) {
 int RunConsole(const ConsoleOptions& options, std::FILE* out) {
   std::unique_ptr<ConsoleLog> log;
   host::File record;
-  std::string problem;
-  if (!options.logFile.empty()) {
-    problem = OwnFileProblem(options, options.logFile, "log file");
-    if (problem.empty()) {
-      log = ConsoleLog::Create(options.logFile, LogHeaderOf(options));
-      if (!log) problem = "cannot create the log file " + options.logFile;
-    }
+  // Before anything is sent: a name no output may take ends it here.
+  std::string problem = OutputProblem(options);
+  if (problem.empty() && !options.logFile.empty()) {
+    log = ConsoleLog::Create(options.logFile, LogHeaderOf(options));
+    if (!log) problem = "cannot create the log file " + options.logFile;
   }
   if (problem.empty() && !options.recordFile.empty()) {
-    problem = OwnFileProblem(options, options.recordFile, "record");
     // Appended to: a station started again goes on with the same record.
-    if (problem.empty()) record = host::OpenFile(options.recordFile.c_str(), "ab");
-    if (problem.empty() && !record) problem = "cannot open the record " + options.recordFile;
+    record = host::OpenOutputFile(options.recordFile.c_str(), host::OutputMode::Append);
+    if (!record) problem = "cannot open the record " + options.recordFile;
   }
   if (!problem.empty()) {
     std::fprintf(stderr, "tx4077x-console: %s\n", problem.c_str());

@@ -246,6 +246,13 @@ bool StationRecordFromJson(const std::string& line, StationRecord& r) {
   return known;
 }
 
+std::string StationVersionAfterJson(const StationRecord& r) {
+  Json j;
+  j["settled"] = r.number;
+  j["versionAfter"] = TextOrNull(r.versionAfter);
+  return j.dump(-1, ' ', /*ensure_ascii=*/true);
+}
+
 std::string StationSummaryJson(const StationSummary& s) {
   Json j;
   j["summary"] = {{"updated", s.updated}, {"failed", s.failed}, {"skipped", s.skipped}};

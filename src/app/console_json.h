@@ -114,6 +114,9 @@ struct StationSummary {
 
 // Each one JSON line (no line break), ASCII as the document is.
 std::string StationRecordJson(const StationRecord& record);
+// What an updated enclosure reports once its run is over, for the line
+// written at the run's end: {"settled": K, "versionAfter": ...}.
+std::string StationVersionAfterJson(const StationRecord& record);
 std::string StationSummaryJson(const StationSummary& summary);
 // A line StationRecordJson wrote, read back (a station's worker sends it);
 // false when it is not one.

@@ -5,12 +5,13 @@
 
 #include "app/console_text.h"
 #include "app/sha256.h"
+#include "host/output_files.h"
 
 namespace app {
 
 std::unique_ptr<ConsoleLog> ConsoleLog::Create(const std::string& fileName,
                                                const LogHeader& header) {
-  host::File file = host::OpenFile(fileName.c_str(), "wb");
+  host::File file = host::OpenOutputFile(fileName.c_str(), host::OutputMode::Replace);
   if (!file) return nullptr;
   std::unique_ptr<ConsoleLog> log(new ConsoleLog(std::move(file)));
   char when[64] = "unknown";

@@ -5,6 +5,7 @@
 #include <sys/file.h>
 #include <sys/sysmacros.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -16,6 +17,7 @@
 #include <vector>
 
 #include "host/linux_sysfs.h"
+#include "host/stdio_file.h"
 
 namespace host {
 
@@ -89,9 +91,10 @@ LinuxHost::LinuxHost(LinuxSys& sys, std::string root, std::FILE* notes)
 
 LinuxHost::~LinuxHost() {
   for (auto& [path, run] : runs_) {
-    if (run.fd >= 0) sys_.Close(run.fd);
-    run.fd = -1;
+    Release(run.fd);
+    Release(run.keys);
   }
+  for (auto& [handle, open] : open_) Release(open.keys);
   for (const auto& [name, sectors] : raised_)
     WriteSysNumber(root_, "/sys/block/" + name + "/device/max_sectors", sectors);
   for (const auto& [block, t] : traffic_) {
@@ -191,6 +194,60 @@ bool LinuxHost::Lock(int fd, int operation, const std::string& node, const std::
   return false;
 }
 
+bool LinuxHost::LockDevice(int fd, int operation, const DeviceId& id, const std::string& node,
+                           const std::string& path, bool run, std::vector<int>& keys,
+                           std::uint32_t& lastError) {
+  if (!Lock(fd, operation, node, path, lastError)) return false;
+  const auto hold = [&](int k, const std::string& name) {
+    if (!Lock(k, operation, name, path, lastError)) {
+      sys_.Close(k);
+      for (int& held : keys) Release(held);
+      keys.clear();
+      return false;
+    }
+    keys.push_back(k);
+    return true;
+  };
+  // The disk's own lock file, whatever node carries the commands: a program
+  // that reaches the disk through its block node alone (a container given
+  // only /dev/sdX) and one through its sg node meet there. No device is
+  // opened for it, so the kernel sends the disk nothing. Where the folder
+  // is missing or not open to this user, the node locks stand alone.
+  const std::string key = root_ + "/run/lock/tx4077x-" + std::to_string(id.major) + "-" +
+                          std::to_string(id.minor) + ".lock";
+  const int k = ::open(key.c_str(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
+                       kNewFileMode & ~0022u);
+  struct stat st {};
+  if (k >= 0 && (::fstat(k, &st) != 0 || !S_ISREG(st.st_mode))) {
+    ::close(k);
+  } else if (k >= 0 && !hold(k, node)) {
+    return false;
+  }
+  // A run also locks the block node beside the sg node, for a program that
+  // sees another /run/lock; opening a block node makes the kernel talk to
+  // the disk, so single commands leave it alone.
+  const std::string block = "/dev/" + id.name;
+  if (!run || node == block) return true;
+  const int b = sys_.Open(block.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (b < 0) return true;
+  if (sys_.Fstat(b, &st) != 0 || !S_ISBLK(st.st_mode) || major(st.st_rdev) != id.major ||
+      minor(st.st_rdev) != id.minor) {
+    sys_.Close(b);  // not this disk's node: nothing of it to lock
+    return true;
+  }
+  return hold(b, block);
+}
+
+void LinuxHost::Release(int& fd) {
+  if (fd >= 0) sys_.Close(fd);  // also drops its lock
+  fd = -1;
+}
+
+void LinuxHost::Release(std::vector<int>& fds) {
+  for (int& fd : fds) Release(fd);
+  fds.clear();
+}
+
 Handle LinuxHost::OpenDevice(const char* path, std::uint32_t access, std::uint32_t share,
                              std::uint32_t& lastError) {
   lastError = 0;
@@ -209,7 +266,8 @@ Handle LinuxHost::OpenDevice(const char* path, std::uint32_t access, std::uint32
     if (run->second.fd < 0) {
       const int fd = OpenChecked(id, path, false, run->second.node, lastError);
       if (fd < 0) return kInvalidHandle;
-      if (!Lock(fd, LOCK_EX, run->second.node, path, lastError)) {
+      if (!LockDevice(fd, LOCK_EX, id, run->second.node, path, true, run->second.keys,
+                      lastError)) {
         sys_.Close(fd);
         return kInvalidHandle;
       }
@@ -222,7 +280,8 @@ Handle LinuxHost::OpenDevice(const char* path, std::uint32_t access, std::uint32
   } else {
     open.fd = OpenChecked(id, path, open.pathOnly, open.node, lastError);
     if (open.fd < 0) return kInvalidHandle;
-    if (!open.pathOnly && !Lock(open.fd, share == 0 ? LOCK_EX : LOCK_SH, open.node, path, lastError)) {
+    if (!open.pathOnly && !LockDevice(open.fd, share == 0 ? LOCK_EX : LOCK_SH, id, open.node,
+                                      path, false, open.keys, lastError)) {
       sys_.Close(open.fd);
       return kInvalidHandle;
     }
@@ -247,7 +306,7 @@ bool LinuxHost::BeginRun(const char* path, std::uint32_t& lastError) {
   run.block = id.name;
   run.fd = OpenChecked(id, path, false, run.node, lastError);
   if (run.fd < 0) return false;
-  if (!Lock(run.fd, LOCK_EX, run.node, path, lastError)) {
+  if (!LockDevice(run.fd, LOCK_EX, id, run.node, path, true, run.keys, lastError)) {
     sys_.Close(run.fd);
     return false;
   }
@@ -262,7 +321,8 @@ void LinuxHost::EndRun(const char* path) {
   if (it == runs_.end() || --it->second.depth > 0) return;
   for (auto h = open_.begin(); h != open_.end();)  // handles left open lose the run's node
     h = h->second.ofRun && h->second.path == it->first ? open_.erase(h) : std::next(h);
-  if (it->second.fd >= 0) sys_.Close(it->second.fd);  // also drops the lock
+  Release(it->second.fd);
+  Release(it->second.keys);
   const std::string block = it->second.block;
   const std::string line = "host: run on " + block + ": " +
                            std::to_string(it->second.traffic.commands) + " commands, " +
@@ -385,8 +445,8 @@ bool LinuxHost::PassThrough(Handle handle, PassThroughRequest& request, std::uin
   if ((GoneError(error) || (result == 0 && io.host_status == kHostNoConnect)) && open.ofRun) {
     const auto run = runs_.find(open.path);
     if (run != runs_.end() && run->second.fd == open.fd) {
-      sys_.Close(run->second.fd);
-      run->second.fd = -1;
+      Release(run->second.fd);
+      Release(run->second.keys);
     }
   }
   if (result != 0) {
@@ -446,9 +506,11 @@ void LinuxHost::CloseDevice(Handle handle) {
   // A run's descriptor stays open with its lock until the run ends; a run
   // that reopened it after a failure closed this one already.
   const bool own = !it->second.ofRun;
-  const int fd = it->second.fd;
+  int fd = it->second.fd;
+  std::vector<int> keys = std::move(it->second.keys);
   open_.erase(it);
-  if (own) sys_.Close(fd);  // also drops the lock
+  if (own) Release(fd);  // also drops the lock
+  Release(keys);
 }
 
 std::unique_ptr<InterfaceList> LinuxHost::OpenInterfaceList(InterfaceClass cls) {

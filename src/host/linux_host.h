@@ -78,9 +78,11 @@ class LinuxHost : public PlatformHost {
     std::string node;   // "/dev/sg2", or "/dev/sdb" without an sg node
     bool pathOnly = false;
     bool ofRun = false;  // the run's descriptor: closing the handle keeps it
+    std::vector<int> keys;  // the disk's other locks (LockDevice)
   };
   struct Run {
     int fd = -1;  // -1 once a failure showed the device gone
+    std::vector<int> keys;
     int depth = 0;
     std::string block;
     std::string node;
@@ -94,6 +96,15 @@ class LinuxHost : public PlatformHost {
   bool StillTheDisk(const DeviceId& id, const std::optional<ScsiGeneric>& sg);
   bool Lock(int fd, int operation, const std::string& node, const std::string& path,
             std::uint32_t& lastError);
+  // Locks the node fd carries, the disk's lock file under /run/lock (by
+  // major:minor) and, for a run through the sg node, the block node too
+  // (keys receives the descriptors): whichever node another program opens,
+  // one of the locks meets it.
+  bool LockDevice(int fd, int operation, const DeviceId& id, const std::string& node,
+                  const std::string& path, bool run, std::vector<int>& keys,
+                  std::uint32_t& lastError);
+  void Release(int& fd);
+  void Release(std::vector<int>& fds);
   std::string AccessText(const std::string& node, const std::string& block);
   void PutBackLimit(const std::string& block);
   // False (with a note) when a transfer of length bytes cannot pass the

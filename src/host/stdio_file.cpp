@@ -4,13 +4,10 @@
 #include <sys/types.h>
 
 #include <cerrno>
-#include <filesystem>
 #include <string>
-#include <system_error>
 
 #ifdef _WIN32
 #include <io.h>
-#include <process.h>
 #include <windows.h>
 #else
 #include <fcntl.h>
@@ -22,81 +19,29 @@ namespace host {
 
 namespace {
 
-// Names for the new file beside target: target's own name with a suffix, so
-// it lies in the same folder and the rename stays on one file system.
-std::string TempName(const char* target, int attempt) {
+// The new file's name beside target: hidden, named after target and marked
+// as ours, so that it lies in the same folder (the rename stays on one file
+// system), anyone can tell what it is, and one that a killed process left is
+// found and removed by the next backup to the same name.
+std::string PartialName(const char* target) {
+  const std::string t = target;
 #ifdef _WIN32
-  const int pid = _getpid();
+  const std::size_t slash = t.find_last_of("/\\:");
 #else
-  const int pid = static_cast<int>(::getpid());
+  const std::size_t slash = t.rfind('/');
 #endif
-  return std::string(target) + ".tmp" + std::to_string(pid) + "-" + std::to_string(attempt);
+  const std::size_t base = slash == std::string::npos ? 0 : slash + 1;
+  return t.substr(0, base) + "." + t.substr(base) + kPartialSuffix;
 }
-
-constexpr int kTempAttempts = 100;
-
-#ifdef _WIN32
-
-// The file's identity (volume and index), following links; false when it
-// cannot be opened.
-bool FileIdentity(const char* name, DWORD flags, BY_HANDLE_FILE_INFORMATION& info, DWORD& type) {
-  const HANDLE h = CreateFileA(name, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                               nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | flags, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return false;
-  type = GetFileType(h);
-  const bool ok = GetFileInformationByHandle(h, &info) != 0;
-  CloseHandle(h);
-  return ok;
-}
-
-#endif
 
 }  // namespace
 
-BackupTarget CheckBackupTarget(const char* target, const char* image) {
-#ifdef _WIN32
-  BY_HANDLE_FILE_INFORMATION t{};
-  DWORD type = 0;
-  if (!FileIdentity(target, FILE_FLAG_OPEN_REPARSE_POINT, t, type)) {
-    const DWORD error = GetLastError();
-    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? BackupTarget::Usable
-                                                                          : BackupTarget::NotAFile;
-  }
-  // NUL, CON, pipes and the like are no disk files.
-  if (type != FILE_TYPE_DISK) return BackupTarget::NotAFile;
-  if ((t.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return BackupTarget::Usable;
-  if ((t.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return BackupTarget::NotAFile;
-  BY_HANDLE_FILE_INFORMATION i{};
-  DWORD imageType = 0;
-  if (image != nullptr && *image != '\0' && FileIdentity(image, 0, i, imageType) &&
-      i.dwVolumeSerialNumber == t.dwVolumeSerialNumber && i.nFileIndexHigh == t.nFileIndexHigh &&
-      i.nFileIndexLow == t.nFileIndexLow)
-    return BackupTarget::IsTheImage;
-  return BackupTarget::Usable;
-#else
-  struct stat t;
-  if (::lstat(target, &t) != 0)
-    return errno == ENOENT ? BackupTarget::Usable : BackupTarget::NotAFile;
-  if (S_ISLNK(t.st_mode)) return BackupTarget::Usable;
-  if (!S_ISREG(t.st_mode)) return BackupTarget::NotAFile;
-  struct stat i;
-  if (image != nullptr && *image != '\0' && ::stat(image, &i) == 0 && i.st_dev == t.st_dev &&
-      i.st_ino == t.st_ino)
-    return BackupTarget::IsTheImage;
-  return BackupTarget::Usable;
-#endif
-}
-
 bool ReplaceFileWith(const char* target, const std::uint8_t* data, std::size_t length) {
 #ifdef _WIN32
-  std::string temp;
-  HANDLE h = INVALID_HANDLE_VALUE;
-  for (int attempt = 0; attempt < kTempAttempts && h == INVALID_HANDLE_VALUE; ++attempt) {
-    temp = TempName(target, attempt);
-    h = CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
-                    nullptr);
-    if (h == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) return false;
-  }
+  const std::string temp = PartialName(target);
+  DeleteFileA(temp.c_str());  // one an earlier process could not remove
+  const HANDLE h = CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
   bool ok = true;
   for (std::size_t done = 0; ok && done < length;) {
@@ -111,13 +56,12 @@ bool ReplaceFileWith(const char* target, const std::uint8_t* data, std::size_t l
   if (!ok) DeleteFileA(temp.c_str());
   return ok;
 #else
-  std::string temp;
-  int fd = -1;
-  for (int attempt = 0; attempt < kTempAttempts && fd < 0; ++attempt) {
-    temp = TempName(target, attempt);
-    fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
-    if (fd < 0 && errno != EEXIST) return false;
-  }
+  const std::string temp = PartialName(target);
+  // One an earlier process could not remove (killed, or the power went):
+  // unlink takes a link or a file, never what a link points to.
+  ::unlink(temp.c_str());
+  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW,
+                        kNewFileMode);
   if (fd < 0) return false;
   bool ok = true;
   for (std::size_t done = 0; ok && done < length;) {
@@ -193,11 +137,6 @@ FileKind KindOfFile(const char* name) {
   if (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode)) return FileKind::Device;
   return FileKind::Other;
 #endif
-}
-
-bool SameFile(const char* a, const char* b) {
-  std::error_code error;
-  return std::filesystem::equivalent(a, b, error) && !error;
 }
 
 bool FilePosition(std::FILE* file, std::uint64_t& position) {

@@ -24,10 +24,6 @@ File OpenRegularFile(const char* name);
 enum class FileKind { Missing, Inaccessible, Regular, Folder, Pipe, Device, Other };
 FileKind KindOfFile(const char* name);
 
-// The two names are the same file (links and other spellings included);
-// false when either cannot be looked at.
-bool SameFile(const char* a, const char* b);
-
 // The length of an open file in 64 bits (the C runtime's long is 32 bits on
 // Windows), leaving the position at the start. False when it cannot be told.
 bool FileLength(std::FILE* file, std::uint64_t& length);
@@ -49,10 +45,16 @@ int TerminalColumns(std::FILE* file);
 enum class BackupTarget { Usable, NotAFile, IsTheImage };
 BackupTarget CheckBackupTarget(const char* target, const char* image);
 
-// Writes length bytes to a new file in target's folder, flushes it to the
-// disk and renames it over target, so that target holds either its old
-// contents or all of data. False when any step failed; target is then as it
-// was and the new file is gone.
+// The files the tool creates get the user's umask on this mode: never
+// writable by everyone, whatever the umask.
+inline constexpr unsigned kNewFileMode = 0664;
+
+// Writes length bytes to a new file in target's folder (".NAME" plus
+// kPartialSuffix; one left by a killed process is removed first), flushes it
+// to the disk and renames it over target, so that target holds either its
+// old contents or all of data. False when any step failed; target is then as
+// it was and the new file is gone.
+inline constexpr const char* kPartialSuffix = ".tx4077x-partial";
 bool ReplaceFileWith(const char* target, const std::uint8_t* data, std::size_t length);
 
 // The position of an open file, and moving to one, in 64 bits.
