@@ -76,6 +76,7 @@ cp "$(command -v busybox)" "$root/bin/busybox"
 cp "$probe" "$root/probe"
 cp "$enclosure" "$root/enclosure"
 cp "$console" "$root/console"
+cp tests/kernel/update-timing.sh "$root/update-timing.sh"
 "$make_image" 1 1 "$root/image.bin" >/dev/null   # an image for the TX40775 (type 1, sub-code 1)
 mkdir -p "$root/etc"
 echo "root:x:0:0:root:/:/bin/sh" > "$root/etc/passwd"
@@ -243,6 +244,7 @@ else
   echo "GADGET COMMANDS $(grep -c '^ENCLOSURE CMD' /tmp/enclosure.log) in all, $(grep -c '^ENCLOSURE CMD .* check$' /tmp/enclosure.log) answered CHECK CONDITION: $(awk '/^ENCLOSURE CMD/{print $4}' /tmp/enclosure.log | sort | uniq -c | awk '{printf "%s%s x%s", s, $2, $1; s=", "}')"
   grep -v "^ENCLOSURE CMD" /tmp/enclosure.log | sed 's/^/GADGET LOG /' | head -20
   umount /mnt/gadget
+  sh /update-timing.sh $gdev /image.bin /tmp/enclosure.log   # overwrites the disk: nothing needs it after
   # A production station: two fresh enclosures attached one after the other,
   # each updated once and recorded; SIGTERM while it waits ends it (a job
   # started with & here ignores SIGINT).
@@ -393,6 +395,9 @@ echo "guest figures: boot ${booted:-?} s wall ($(grep "^GUEST UP" <<<"$log") gue
   "(stopped while the second consoles ran); wire $wire for ${sent:-?} commands sent in ${opens:-?} opens by the updating console" \
   "($(awk -v w="$wire" -v s="${sent:-0}" 'BEGIN {if (s > 0) printf "%.3f", w / s; else print "?"}') per command);" \
   "$(grep "^GADGET COMMANDS" <<<"$log" | cut -d' ' -f3-)"
+timing=$(grep "^GADGET TIMING" <<<"$log" || echo "GADGET TIMING none")
+echo "update against dd: ${timing#GADGET TIMING }"
+check "a timed update, as root, succeeds" has "^GADGET TIMING update .* \(exit 0\)"
 # The guest's checks: all four probe runs ended and none failed.
 [ "$(grep -c "^PROBE DONE failed=0" <<<"$log")" -eq 4 ] || fail "a guest check failed or did not run"
 if grep -q ": FAIL" <<<"$log"; then fail "a guest check failed"; fi
