@@ -343,7 +343,9 @@ void ExpectBusyFor(const sim::FlashPart& part, const Bytes& cycle, double typMs,
     const std::uint64_t start = 1000, end = start + static_cast<std::uint64_t>(std::llround(ms * 1000));
     f.Transfer({0x06}, 0, start);
     f.Transfer(cycle, 0, start);
-    if (end > start) EXPECT_EQ(0x01, f.Status(end - 1) & 0x01) << ms;
+    if (end > start) {
+      EXPECT_EQ(0x01, f.Status(end - 1) & 0x01) << ms;
+    }
     EXPECT_EQ(0x00, f.Status(end) & 0x01) << ms;
   }
 }

@@ -29,6 +29,7 @@ while [ $i -lt 10 ]; do
 done
 d1=$(uptime)
 awk -v t0="$t0" -v t1="$t1" -v d0="$d0" -v d1="$d1" -v rc="$rc" -v o="$out" -v n="$inn" 'BEGIN {
-  u = t1 - t0; d = (d1 - d0) / 10
+  u = t1 - t0; d = (d1 - d0) / 10; r = "?"
+  if (d > 0) r = sprintf("%.0f", u / d)
   printf "GADGET TIMING update %.2f s (exit %s), dd %.3f s for %d bytes out and %d in, ratio %s\n",
-    u, rc, d, o, n, d > 0 ? sprintf("%.0f", u / d) : "?" }'
+    u, rc, d, o, n, r }'
