@@ -157,11 +157,11 @@ TEST(SerialFlashTest, FaultsStayBusyStuckBitsAndWrongReads) {
   EXPECT_EQ((Bytes{0x81, 0x81}), Read(f, 0x100, 2)) << "bit 7 stuck, bit 0 misread";
   EXPECT_EQ(0xFF, Read(f, 0x104, 1)[0]);
   std::uint64_t ready = 0;
-  EXPECT_TRUE(f.ReadyAt(10, ready));
-  f.Transfer({0x06}, 0, 10);
-  f.Transfer({0x20, 0x00, 0x00, 0x00}, 0, 10);  // the second operation never finishes
-  EXPECT_EQ(0x01, f.Status(1000000) & 0x01);
-  EXPECT_FALSE(f.ReadyAt(1000000, ready));
+  EXPECT_TRUE(f.ReadyAt(10000, ready));
+  f.Transfer({0x06}, 0, 10000);
+  f.Transfer({0x20, 0x00, 0x00, 0x00}, 0, 10000);  // the second operation never finishes
+  EXPECT_EQ(0x01, f.Status(100000000) & 0x01);
+  EXPECT_FALSE(f.ReadyAt(100000000, ready));
 }
 
 // --- every part as its chip's data sheet describes it ----------------------------------

@@ -331,12 +331,11 @@ bool Machine::PassThrough(host::Handle handle, host::PassThroughRequest& request
   }
   entry.command.assign(exchange.command.data(), exchange.command.size());
   // Work the device did inside the command takes time, and so does the bus;
-  // a command that takes longer than its time-out is abandoned by the host,
-  // whatever the device did meanwhile.
-  const std::uint64_t elapsedUs = (exchange.nowUs > nowUs_ ? exchange.nowUs - nowUs_ : 0) +
-                                  BusUs(request.dataTransferLength);
-  nowUs_ += elapsedUs;
-  if (elapsedUs > static_cast<std::uint64_t>(request.timeOutValue) * 1000000) {
+  // a command whose work takes longer than its time-out is abandoned by the
+  // host, whatever the device did meanwhile.
+  const std::uint64_t workUs = exchange.nowUs > nowUs_ ? exchange.nowUs - nowUs_ : 0;
+  nowUs_ += workUs + BusUs(request.dataTransferLength);
+  if (workUs > static_cast<std::uint64_t>(request.timeOutValue) * 1000000) {
     lastError = host::kErrorSemTimeout;
     request.dataTransferLength = 0;
     entry.outcome = Outcome::PlatformError;
