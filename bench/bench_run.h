@@ -1,13 +1,16 @@
 // What every programming-run benchmark sets up: a simulated machine installed
 // as the host with one emulated enclosure, an image file that is removed again,
 // a window that keeps only its status line, and the timing loop that checks
-// each run before counting it.
+// each run before counting it. The flash parts take the busy times
+// TX4077X_SIM_BUSY names (typical unless it says max); each row also reports
+// the simulated clock's total for one run at typical and at maximum times.
 #pragma once
 
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <string>
 
@@ -15,6 +18,7 @@
 #include "program/run_window.h"
 #include "program/settings.h"
 #include "sim/bridge_chip.h"
+#include "sim/demo.h"
 #include "sim/machine.h"
 #include "sim/profiles.h"
 #include "sim/test_images.h"
@@ -58,6 +62,22 @@ class ImageFile {
   bool written_;
 };
 
+// The busy times TX4077X_SIM_BUSY asks for; a value it cannot take ends the
+// program rather than time something else.
+inline sim::BusyTimes EnvironmentBusyTimes() {
+  sim::BusyTimes which = sim::BusyTimes::Typical;
+  if (!sim::BusyTimesFromEnvironment(which)) {
+    std::fprintf(stderr, "%s must be typical or max\n", sim::kSimBusyVariable);
+    std::exit(2);
+  }
+  return which;
+}
+
+inline sim::AttachOptions WithBusyTimes(sim::AttachOptions options, sim::BusyTimes which) {
+  options.busyTimes = which;
+  return options;
+}
+
 // A machine with one enclosure of the named profile (changed by the caller
 // when it passes a copy), default transfer settings and a window that points
 // at the image file.
@@ -65,13 +85,22 @@ struct Rig {
   Rig(const sim::EnclosureProfile& profile, const sim::Image& image, const std::string& stem,
       const sim::AttachOptions& options = {})
       : scope(machine),
-        chip(sim::AttachProfile(machine, profile, options)),
+        chip(sim::AttachProfile(machine, profile,
+                                WithBusyTimes(options, EnvironmentBusyTimes()))),
         path(chip->path()),
         file(stem, image) {
     machine.SetTranscriptLimit(sim::kFullTranscript);  // the checks look at whole runs
     program::Transfer() = program::TransferSettings{};
     window.facts_.chipType = profile.chipType;
     window.options_.imageFile = file.path();
+  }
+
+  // Every flash part of the enclosure (the one behind a controller too).
+  void SetBusyTimes(sim::BusyTimes which) {
+    if (chip->serialFlash() != nullptr) chip->serialFlash()->SetBusyTimes(which);
+    if (chip->parallelFlash() != nullptr) chip->parallelFlash()->SetBusyTimes(which);
+    if (chip->controllerRoute() != nullptr && chip->controllerRoute()->flash() != nullptr)
+      chip->controllerRoute()->flash()->SetBusyTimes(which);
   }
 
   sim::Machine machine;
@@ -105,15 +134,46 @@ inline int Count(const sim::Machine& machine, const char* command) {
   return n;
 }
 
+// Status reads of `command` that re-read a busy part: those right after
+// another with exactly one 10 ms poll slept between them.
+inline int ReReads(const sim::Machine& machine, const char* command) {
+  int n = 0;
+  const sim::TranscriptEntry* previous = nullptr;
+  for (const auto& e : machine.transcript()) {
+    if (previous != nullptr && e.command == command && previous->command == command &&
+        e.sleptMs == previous->sleptMs + 10)
+      ++n;
+    previous = &e;
+  }
+  return n;
+}
+
 inline std::string WaitError(std::uint64_t waited, std::uint64_t mandated) {
   return "virtual waits differ from the mandated waits: waited " + std::to_string(waited) +
          " ms, the procedure mandates " + std::to_string(mandated) + " ms";
 }
 
-// Times `run` (returns true on success) once per iteration. After each run the
-// transcript holds that run's commands only; `check(waitedMs)` returns what is
-// wrong with it, or an empty text. Reports the commands and virtual wait of
-// the last run and the image bytes per run as throughput.
+// One run and its check: what is wrong, or an empty text. The run's waits
+// and its time on the simulated clock in ms are set; the transcript holds
+// this run's commands. With `timing` the check is left out of the time.
+template <typename Run, typename Check>
+std::string CheckedRun(Rig& rig, Run& run, Check& check, std::uint64_t& waitedMs,
+                       double& clockMs, benchmark::State* timing = nullptr) {
+  const std::uint64_t slept = rig.machine.SleptMs();
+  const std::uint64_t started = rig.machine.NowUs();
+  const bool ok = run();
+  if (timing != nullptr) timing->PauseTiming();
+  waitedMs = rig.machine.SleptMs() - slept;
+  clockMs = static_cast<double>(rig.machine.NowUs() - started) / 1000;
+  if (!ok) return "run failed: " + rig.window.status_;
+  return check(waitedMs);
+}
+
+// Times `run` (returns true on success) once per iteration; `check(waitedMs)`
+// returns what is wrong with a run, or an empty text. Reports the commands,
+// virtual wait and simulated clock of the last run, the image bytes per run
+// as throughput, and the simulated clock of one run at typical and one at
+// maximum busy times (each checked the same way).
 template <typename Run, typename Check>
 void TimeRuns(benchmark::State& state, Rig& rig, std::size_t bytesPerRun, Run run, Check check) {
   if (!rig.file.written()) {
@@ -121,31 +181,41 @@ void TimeRuns(benchmark::State& state, Rig& rig, std::size_t bytesPerRun, Run ru
     return;
   }
   double commands = 0;
-  double waitedMs = 0;
+  std::uint64_t waitedMs = 0;
+  double clockMs = 0;
+  std::string wrong;
   rig.machine.ClearTranscript();
   for (auto _ : state) {
-    const std::uint64_t slept = rig.machine.SleptMs();
-    const bool ok = run();
-    state.PauseTiming();
-    const std::uint64_t waited = rig.machine.SleptMs() - slept;
-    if (!ok) {
-      state.SkipWithError(("run failed: " + rig.window.status_).c_str());
-      break;
-    }
-    const std::string wrong = check(waited);
+    wrong = CheckedRun(rig, run, check, waitedMs, clockMs, &state);
     if (!wrong.empty()) {
       state.SkipWithError(wrong.c_str());
       break;
     }
     commands = static_cast<double>(rig.machine.transcript().size());
-    waitedMs = static_cast<double>(waited);
     rig.machine.ClearTranscript();
     state.ResumeTiming();
   }
+  if (!wrong.empty()) return;
   state.counters["commands"] = commands;
-  state.counters["virtual_wait_ms"] = waitedMs;
+  state.counters["virtual_wait_ms"] = static_cast<double>(waitedMs);
+  state.counters["sim_clock_ms"] = clockMs;
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
                           static_cast<std::int64_t>(bytesPerRun));
+  for (sim::BusyTimes which : {sim::BusyTimes::Typical, sim::BusyTimes::Maximum}) {
+    rig.SetBusyTimes(which);
+    std::uint64_t waited = 0;
+    double clock = 0;
+    rig.machine.ClearTranscript();
+    wrong = CheckedRun(rig, run, check, waited, clock);
+    if (!wrong.empty()) {
+      wrong = (which == sim::BusyTimes::Maximum ? "at maximum busy times: "
+                                                 : "at typical busy times: ") + wrong;
+      state.SkipWithError(wrong.c_str());
+      return;
+    }
+    state.counters[which == sim::BusyTimes::Maximum ? "sim_max_ms" : "sim_typical_ms"] = clock;
+  }
+  rig.SetBusyTimes(EnvironmentBusyTimes());
 }
 
 }  // namespace bench

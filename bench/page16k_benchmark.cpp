@@ -22,7 +22,7 @@ std::uint64_t MandatedWaitMs(const sim::Machine& machine) {
   for (const auto& e : machine.transcript()) {
     // A status read 10 ms after another one is a re-read of a busy flash.
     if (e.command == "ReadFlashStatus" && previous != nullptr &&
-        previous->command == "ReadFlashStatus" && e.timeMs == previous->timeMs + 10)
+        previous->command == "ReadFlashStatus" && e.sleptMs == previous->sleptMs + 10)
       ms += 10;
     if (e.command == "SpiCommand") {
       const std::uint8_t count = e.cdb[3], opcode = e.cdb[5];

@@ -244,7 +244,7 @@ TEST_F(AtaCommandsTest, WaitReadyCountsFiveHundredRereads) {
     m.Attach(a);
     EXPECT_EQ(c.result, device::AtaWaitReady(a.path.c_str())) << c.busyReads;
     EXPECT_EQ(c.reads, m.transcript().size()) << c.busyReads;
-    EXPECT_EQ(c.sleptMs, m.NowMs()) << c.busyReads;
+    EXPECT_EQ(c.sleptMs, m.SleptMs()) << c.busyReads;
   }
 }
 
@@ -253,7 +253,7 @@ TEST_F(AtaCommandsTest, WaitReadyIsNotReadyWhenTheStatusCannotBeRead) {
   machine.AddFault(CommandFault{CommandFault::Kind::CheckCondition, path, CdbPattern("A1 08 0B EA"), 0});
   EXPECT_EQ(0, device::AtaWaitReady(path.c_str()));
   EXPECT_EQ(0, device::AtaWaitReady("\\\\?\\usbstor#gone"));
-  EXPECT_EQ(0u, machine.NowMs());
+  EXPECT_EQ(0u, machine.SleptMs());
 }
 
 TEST_F(AtaCommandsTest, AFailedReReadKeepsTheFlashBusy) {
@@ -262,7 +262,7 @@ TEST_F(AtaCommandsTest, AFailedReReadKeepsTheFlashBusy) {
   std::string path = Attach(std::make_shared<StatusLetters>("BXBR"), "flaky");
   EXPECT_EQ(1, device::AtaWaitReady(path.c_str()));
   EXPECT_EQ(4u, machine.transcript().size());
-  EXPECT_EQ(30u, machine.NowMs());
+  EXPECT_EQ(30u, machine.SleptMs());
 
   machine.ClearTranscript();
   path = Attach(std::make_shared<StatusLetters>("BXXBR"), "flaky-range");
@@ -274,11 +274,11 @@ TEST_F(AtaCommandsTest, AFailedReReadKeepsTheFlashBusy) {
 
   // Answers that never come back run the wait to its bound.
   path = Attach(std::make_shared<StatusLetters>("BX"), "lost");
-  const std::uint64_t before = machine.NowMs();
+  const std::uint64_t before = machine.SleptMs();
   machine.ClearTranscript();
   EXPECT_EQ(0, device::AtaWaitReady(path.c_str()));
   EXPECT_EQ(503u, machine.transcript().size());
-  EXPECT_EQ(5020u, machine.NowMs() - before);
+  EXPECT_EQ(5020u, machine.SleptMs() - before);
 }
 
 // --- information block ------------------------------------------------------

@@ -37,12 +37,12 @@ TEST(SerialFlashTest, ProgrammingWithoutEraseCannotSetBits) {
   sim::SerialFlash f = Part("winbond-w25x10");
   f.Transfer({0x06}, 0, 0);
   f.Transfer({0x02, 0x00, 0x10, 0x00, 0x0F, 0xF0}, 0, 0);
-  f.Transfer({0x06}, 0, 10);
-  f.Transfer({0x02, 0x00, 0x10, 0x00, 0xF0, 0x0F}, 0, 10);
+  f.Transfer({0x06}, 0, 10000);  // microseconds: after the page program
+  f.Transfer({0x02, 0x00, 0x10, 0x00, 0xF0, 0x0F}, 0, 10000);
   EXPECT_EQ((Bytes{0x00, 0x00}), Read(f, 0x1000, 2));
-  f.Transfer({0x06}, 0, 20);
-  f.Transfer({0x20, 0x00, 0x10, 0x00}, 0, 20);  // 4 KB sector erase
-  EXPECT_EQ((Bytes{0xFF, 0xFF}), Read(f, 0x1000, 2));
+  f.Transfer({0x06}, 0, 20000);
+  f.Transfer({0x20, 0x00, 0x10, 0x00}, 0, 20000);  // 4 KB sector erase
+  EXPECT_EQ((Bytes{0xFF, 0xFF}), Read(f, 0x1000, 2, 200000));
 }
 
 TEST(SerialFlashTest, WriteEnableLatchGatesEveryModification) {
@@ -55,7 +55,7 @@ TEST(SerialFlashTest, WriteEnableLatchGatesEveryModification) {
   f.Transfer({0x06}, 0, 0);
   EXPECT_EQ(0x02, f.Status(0) & 0x02);
   f.Transfer({0x02, 0x00, 0x00, 0x00, 0x12}, 0, 0);
-  EXPECT_EQ(0x00, f.Status(100) & 0x02) << "the latch drops when the program completes";
+  EXPECT_EQ(0x00, f.Status(10000) & 0x02) << "the latch drops when the program completes";
   EXPECT_EQ(0x12, Read(f, 0, 1)[0]);
 }
 
@@ -80,7 +80,7 @@ TEST(SerialFlashTest, PageProgramWrapsWithinItsPage) {
 
 TEST(SerialFlashTest, BusyClearsAfterTheVirtualDurationAndIgnoresCommandsMeanwhile) {
   sim::SerialFlash f = Part("winbond-w25x10");
-  const std::uint32_t erase = f.EraseMs(0xC7);
+  const std::uint32_t erase = f.EraseUs(0xC7);
   f.Transfer({0x06}, 0, 1000);
   f.Transfer({0xC7}, 0, 1000);
   EXPECT_EQ(0x01, f.Status(1000) & 0x01);
@@ -106,40 +106,43 @@ TEST(SerialFlashTest, ProtectionIsClearedOnlyByAProperStatusWrite) {
   f.Transfer({0x01, 0x00}, 0, 0);
   EXPECT_EQ(0x00, f.protectionBits());
   EXPECT_EQ(0x03, f.Status(0) & 0x03) << "status write running";
-  EXPECT_EQ(0x00, f.Status(10) & 0x03) << "done: latch dropped";
+  EXPECT_EQ(0x00, f.Status(10000) & 0x03) << "done: latch dropped";
 }
 
 TEST(SerialFlashTest, SstAaiByteModeNeedsWriteEnableAndEndsWithWriteDisable) {
   sim::SerialFlash f = Part("sst-25vf512");
-  f.Transfer({0xAF, 0x00, 0x20, 0x00, 0x11, 0x00}, 0, 0);  // no write enable
+  std::uint64_t t = 0;  // each cycle 100 us after the last: past a byte's program time
+  f.Transfer({0xAF, 0x00, 0x20, 0x00, 0x11, 0x00}, 0, t += 100);  // no write enable
   EXPECT_FALSE(f.aaiActive());
-  f.Transfer({0xAF, 0x22}, 0, 0);  // continuation outside AAI mode
+  f.Transfer({0xAF, 0x22}, 0, t += 100);  // continuation outside AAI mode
   EXPECT_EQ((Bytes{0xFF, 0xFF}), Read(f, 0x2000, 2));
 
-  f.Transfer({0x06}, 0, 0);
-  f.Transfer({0xAF, 0x00, 0x20, 0x00, 0x11, 0x00}, 0, 0);
+  f.Transfer({0x06}, 0, t += 100);
+  f.Transfer({0xAF, 0x00, 0x20, 0x00, 0x11, 0x00}, 0, t += 100);
   EXPECT_TRUE(f.aaiActive());
-  f.Transfer({0xAF, 0x22}, 0, 0);
-  f.Transfer({0xAF, 0x33}, 0, 0);
-  f.Transfer({0x06}, 0, 0);  // not taken in AAI mode
-  f.Transfer({0x60}, 0, 0);  // nor an erase
-  EXPECT_EQ(0x42, f.Status(0) & 0x42) << "the latch and the AAI flag stay set during AAI";
-  f.Transfer({0x04}, 0, 0);
+  f.Transfer({0xAF, 0x22}, 0, t += 100);
+  f.Transfer({0xAF, 0x33}, 0, t += 100);
+  f.Transfer({0x06}, 0, t += 100);  // not taken in AAI mode
+  f.Transfer({0x60}, 0, t += 100);  // nor an erase
+  EXPECT_EQ(0x42, f.Status(t) & 0x42) << "the latch and the AAI flag stay set during AAI";
+  f.Transfer({0x04}, 0, t += 100);
   EXPECT_FALSE(f.aaiActive());
-  EXPECT_EQ(0x00, f.Status(0) & 0x42);
+  EXPECT_EQ(0x00, f.Status(t) & 0x42);
   EXPECT_EQ((Bytes{0x11, 0x22, 0x33, 0xFF}), Read(f, 0x2000, 4));
-  f.Transfer({0xAF, 0x44}, 0, 0);  // after the end a continuation does nothing
+  f.Transfer({0xAF, 0x44}, 0, t += 100);  // after the end a continuation does nothing
   EXPECT_EQ(0xFF, Read(f, 0x2003, 1)[0]);
 }
 
 TEST(SerialFlashTest, SstAaiWordModeContinuesAtItsInternalAddress) {
   sim::SerialFlash f = Part("sst-25vf016b");
-  f.Transfer({0x06}, 0, 0);
-  f.Transfer({0xAD, 0x00, 0x40, 0x00, 0x01, 0x02}, 0, 0);
-  f.Transfer({0xAD, 0x03, 0x04}, 0, 0);
-  f.Transfer({0xAD, 0x05, 0x06}, 0, 0);
-  f.Transfer({0xAF, 0x00, 0x50, 0x00, 0x99}, 0, 0);  // byte mode is not this part's
-  f.Transfer({0x04}, 0, 0);
+  std::uint64_t t = 0;
+  f.Transfer({0x06}, 0, t += 100);
+  f.Transfer({0xAD, 0x00, 0x40, 0x00, 0x01, 0x02}, 0, t += 100);
+  f.Transfer({0xAD, 0x03, 0x04}, 0, t += 100);
+  f.Transfer({0xAD, 0x05, 0x06}, 0, t += 100);
+  f.Transfer({0xAD, 0x07, 0x08}, 0, t + 5);  // lost: the part is busy 7 us with the last word
+  f.Transfer({0xAF, 0x00, 0x50, 0x00, 0x99}, 0, t += 100);  // byte mode is not this part's
+  f.Transfer({0x04}, 0, t += 100);
   EXPECT_EQ((Bytes{1, 2, 3, 4, 5, 6, 0xFF}), Read(f, 0x4000, 7));
   EXPECT_EQ(0xFF, Read(f, 0x5000, 1)[0]);
 }
@@ -154,11 +157,11 @@ TEST(SerialFlashTest, FaultsStayBusyStuckBitsAndWrongReads) {
   EXPECT_EQ((Bytes{0x81, 0x81}), Read(f, 0x100, 2)) << "bit 7 stuck, bit 0 misread";
   EXPECT_EQ(0xFF, Read(f, 0x104, 1)[0]);
   std::uint64_t ready = 0;
-  EXPECT_TRUE(f.ReadyAt(10, ready));
-  f.Transfer({0x06}, 0, 10);
-  f.Transfer({0x20, 0x00, 0x00, 0x00}, 0, 10);  // the second operation never finishes
-  EXPECT_EQ(0x01, f.Status(1000000) & 0x01);
-  EXPECT_FALSE(f.ReadyAt(1000000, ready));
+  EXPECT_TRUE(f.ReadyAt(10000, ready));
+  f.Transfer({0x06}, 0, 10000);
+  f.Transfer({0x20, 0x00, 0x00, 0x00}, 0, 10000);  // the second operation never finishes
+  EXPECT_EQ(0x01, f.Status(100000000) & 0x01);
+  EXPECT_FALSE(f.ReadyAt(100000000, ready));
 }
 
 // --- every part as its chip's data sheet describes it ----------------------------------
@@ -169,7 +172,8 @@ TEST(SerialFlashTest, FaultsStayBusyStuckBitsAndWrongReads) {
 // each erase opcode the part takes as "opcode:unit=typical/maximum", the
 // unit in KB, "*" for the whole chip, "a/b/..." for a boot-sector layout from
 // address 0 upwards, the busy times in ms. The part must ignore every other
-// opcode of kEraseProbes. page: the program buffer, with its busy time.
+// opcode of kEraseProbes. page: the program buffer, with the busy time of one
+// page program (of one byte or word on the AAI parts).
 struct PartFacts {
   const char* name;
   const char* chip;  // "" for a stand-in
@@ -195,13 +199,13 @@ const PartFacts kPartFacts[] = {
     {"pmc-25lv512-res", "Pm25LV512", "AB=FFFFFF9D7B", "D7:4=40/120 D8:32=40/120 C7:*=40/120",
      256, 2, 6, kWren, 0x0C},
     {"sst-25vf512", "SST25VF512", "90=FFFFFFBF48 AB=FFFFFFBF48",
-     "20:4=18/25 52:32=18/25 60:*=70/100", 1, 0, 0, kEwsr, 0x0C},
+     "20:4=18/25 52:32=18/25 60:*=70/100", 1, 0.014, 0.020, kEwsr, 0x0C},
     {"sst-25vf010", "SST25VF010", "90=FFFFFFBF49 AB=FFFFFFBF49",
-     "20:4=18/25 52:32=18/25 60:*=70/100", 1, 0, 0, kEwsr, 0x0C},
+     "20:4=18/25 52:32=18/25 60:*=70/100", 1, 0.014, 0.020, kEwsr, 0x0C},
     {"sst-25vf016b", "SST25VF016B", "9F=BF2541 90=FFFFFFBF41 AB=FFFFFFBF41",
-     "20:4=18/25 52:32=18/25 D8:64=18/25 60:*=35/50 C7:*=35/50", 1, 0, 0, kEither, 0x3C},
+     "20:4=18/25 52:32=18/25 D8:64=18/25 60:*=35/50 C7:*=35/50", 1, 0.007, 0.010, kEither, 0x3C},
     {"sst-25vf032b", "SST25VF032B", "9F=BF254A 90=FFFFFFBF4A AB=FFFFFFBF4A",
-     "20:4=18/25 52:32=18/25 D8:64=18/25 60:*=35/50 C7:*=35/50", 1, 0, 0, kEwsr, 0x3C},
+     "20:4=18/25 52:32=18/25 D8:64=18/25 60:*=35/50 C7:*=35/50", 1, 0.007, 0.010, kEwsr, 0x3C},
     {"st-m25p05", "M25P05-A", "9F=202010 AB=FFFFFF05", "D8:32=1000/3000 C7:*=2500/7500", 256,
      1.4, 5, kWren, 0x3C},
     {"st-m25p10", "M25P10-A", "9F=202011 AB=FFFFFF10", "D8:32=1000/3000 C7:*=1700/5100", 256,
@@ -329,18 +333,19 @@ Bytes WithAddress(std::uint8_t op, std::uint32_t a) {
           static_cast<std::uint8_t>(a)};
 }
 
-// The part stays busy for exactly the given time after the cycle: the
-// typical one unless the maximum is asked for.
+// The part stays busy for exactly the given time after the cycle, to the
+// microsecond: the typical one unless the maximum is asked for.
 void ExpectBusyFor(const sim::FlashPart& part, const Bytes& cycle, double typMs, double maxMs) {
   for (auto [which, ms] : {std::pair{sim::BusyTimes::Typical, typMs},
                            std::pair{sim::BusyTimes::Maximum, maxMs}}) {
     sim::SerialFlash f(part);
     f.SetBusyTimes(which);
-    f.Transfer({0x06}, 0, 1000);
-    f.Transfer(cycle, 0, 1000);
-    // Below a millisecond the part is done before the next command arrives.
-    const std::uint64_t end = ms < 1 ? 1000 : 1000 + static_cast<std::uint64_t>(std::ceil(ms));
-    EXPECT_EQ(end > 1000 ? 0x01 : 0x00, f.Status(end - 1 > 1000 ? end - 1 : 1000) & 0x01) << ms;
+    const std::uint64_t start = 1000, end = start + static_cast<std::uint64_t>(std::llround(ms * 1000));
+    f.Transfer({0x06}, 0, start);
+    f.Transfer(cycle, 0, start);
+    if (end > start) {
+      EXPECT_EQ(0x01, f.Status(end - 1) & 0x01) << ms;
+    }
     EXPECT_EQ(0x00, f.Status(end) & 0x01) << ms;
   }
 }
@@ -438,8 +443,13 @@ TEST(FlashPartFactsTest, EveryPartAsItsChip) {
     ExpectIds(*part, row.ids);
     ExpectEraseUnits(*part, row.erase);
     ExpectPageWrap(*part, row.page);
-    if (part->aai == sim::AaiMode::None)
-      ExpectBusyFor(*part, Bytes{0x02, 0, 0, 0, 0}, row.pageTypMs, row.pageMaxMs);
+    const std::uint8_t program = part->aai == sim::AaiMode::None   ? 0x02
+                                 : part->aai == sim::AaiMode::Byte ? 0xAF
+                                                                   : 0xAD;
+    ExpectBusyFor(*part, Bytes{program, 0, 0, 0, 0, 0}, row.pageTypMs, row.pageMaxMs);
+    // The status write cycle (tW), 10 ms typical and 15 ms at most; none on the SST parts.
+    const double cycle = part->aai == sim::AaiMode::None ? 1 : 0;
+    ExpectBusyFor(*part, Bytes{0x01, 0x00}, 10 * cycle, 15 * cycle);
     ExpectStatusWrite(*part, row.statusWrite, row.protectMask);
   }
   std::vector<std::string> catalogue;

@@ -100,8 +100,8 @@ TEST(TransientFlashFaultTest, ActsOnTheNextOperationsOnly) {
   f.Transfer({0x06}, 0, t);
   f.Transfer({0x02, 0x00, 0x30, 0x00, 0x00}, 0, t);
   EXPECT_EQ(0x01, f.cells().Read(0x3000));  // the bit stayed set
-  f.Transfer({0x06}, 0, t + 1000);
-  f.Transfer({0x02, 0x00, 0x30, 0x00, 0x00}, 0, t + 1000);
+  f.Transfer({0x06}, 0, t + 10000);  // microseconds: once the first program is done
+  f.Transfer({0x02, 0x00, 0x30, 0x00, 0x00}, 0, t + 10000);
   EXPECT_EQ(0x00, f.cells().Read(0x3000));  // the retry programs it
 }
 

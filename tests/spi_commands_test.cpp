@@ -117,7 +117,7 @@ TEST_F(SpiCommandsTest, ClearProtectionAndChipEraseSendTheirSequences) {
   ASSERT_EQ(1, device::SpiClearProtection(p()));
   EXPECT_EQ(kClearProtection, Sent());
   EXPECT_EQ(Hex("00 00"), device->requests[2].dataOut);
-  EXPECT_EQ(20u, machine.NowMs());
+  EXPECT_EQ(20u, machine.SleptMs());
 
   device->requests.clear();
   device->Reject("FF 04 20 01 00 04");  // the closing write disable's answer is not the result
@@ -150,7 +150,7 @@ TEST_F(SpiCommandsTest, StatusSetWaitGivesUpAtTheThreeHundredFirstReRead) {
     f.device->Reply("FF 04 12", {0x03});
     EXPECT_EQ(c.want, device::WaitFlashStatusSet(f.p(), 0x02)) << c.unsetReads;
     EXPECT_EQ(c.statusReads, f.device->Count("FF 04 12")) << c.unsetReads;
-    EXPECT_EQ(c.ms, f.machine.NowMs()) << c.unsetReads;
+    EXPECT_EQ(c.ms, f.machine.SleptMs()) << c.unsetReads;
   }
 }
 
@@ -179,7 +179,7 @@ TEST_F(SpiCommandsTest, FailedStatusReadsPassTheClearWaitAndExhaustTheSetWait) {
 TEST_F(SpiCommandsTest, WaitsNeverPassAnUnreachableDevice) {
   EXPECT_EQ(0, device::WaitFlashStatusClear(gone.c_str()));
   EXPECT_EQ(0, device::WaitFlashStatusSet(gone.c_str(), 0x02));
-  EXPECT_EQ(2 * 3020u, machine.NowMs());
+  EXPECT_EQ(2 * 3020u, machine.SleptMs());
 }
 
 TEST_F(SpiCommandsTest, UnprotectSucceedsWhenTheLatchSetsAndTheBitsClear) {
@@ -232,7 +232,7 @@ TEST_F(SpiCommandsTest, PageProgramSendsWholePagesOnly) {
             device->requests[2].dataOut);
   EXPECT_EQ(std::vector<std::uint8_t>(image.begin() + 256, image.begin() + 512),
             device->requests[5].dataOut);
-  EXPECT_EQ(40u, machine.NowMs());  // two 10 ms pauses per page
+  EXPECT_EQ(40u, machine.SleptMs());  // two 10 ms pauses per page
 }
 
 TEST_F(SpiCommandsTest, PageProgramStopsAtTheFirstFailedPage) {

@@ -81,6 +81,7 @@ cp "$console" "$root/console"
 cp res/tx4077x.rules "$root/tx4077x.rules"
 cp tests/kernel/udev-rule.sh "$root/udev-rule.sh"
 cp tests/kernel/lock_nodes.sh "$root/lock_nodes.sh"
+cp tests/kernel/update-timing.sh "$root/update-timing.sh"
 "$make_image" 1 1 "$root/image.bin" >/dev/null   # an image for the TX40775 (type 1, sub-code 1)
 mkdir -p "$root/etc"
 echo "root:x:0:0:root:/:/bin/sh" > "$root/etc/passwd"
@@ -261,6 +262,7 @@ else
   echo "GADGET COMMANDS $(grep -c '^ENCLOSURE CMD' /tmp/enclosure.log) in all, $(grep -c '^ENCLOSURE CMD .* check$' /tmp/enclosure.log) answered CHECK CONDITION: $(awk '/^ENCLOSURE CMD/{print $4}' /tmp/enclosure.log | sort | uniq -c | awk '{printf "%s%s x%s", s, $2, $1; s=", "}')"
   grep -v "^ENCLOSURE CMD" /tmp/enclosure.log | sed 's/^/GADGET LOG /' | head -20
   umount /mnt/gadget
+  sh /update-timing.sh $gdev /image.bin /tmp/enclosure.log   # overwrites the disk: nothing needs it after
   # A production station: two fresh enclosures attached one after the other,
   # each updated once and recorded; SIGTERM while it waits ends it (a job
   # started with & here ignores SIGINT).
@@ -424,6 +426,9 @@ echo "guest figures: boot ${booted:-?} s wall ($(grep "^GUEST UP" <<<"$log") gue
   "(stopped while the second consoles ran); wire $wire for ${sent:-?} commands sent in ${opens:-?} opens by the updating console" \
   "($(awk -v w="$wire" -v s="${sent:-0}" 'BEGIN {if (s > 0) printf "%.3f", w / s; else print "?"}') per command);" \
   "$(grep "^GADGET COMMANDS" <<<"$log" | cut -d' ' -f3-)"
+timing=$(grep "^GADGET TIMING" <<<"$log" || echo "GADGET TIMING none")
+echo "update against dd: ${timing#GADGET TIMING }"
+check "a timed update, as root, succeeds" has "^GADGET TIMING update .* \(exit 0\)"
 # The guest's checks: all four probe runs ended and none failed.
 [ "$(grep -c "^PROBE DONE failed=0" <<<"$log")" -eq 4 ] || fail "a guest check failed or did not run"
 if grep -q ": FAIL" <<<"$log"; then fail "a guest check failed"; fi

@@ -65,8 +65,13 @@ int main(int argc, char** argv) {
     return app::RunInspect(options.inspect, options.json, stdout, stderr);
   std::unique_ptr<host::Host> platform;
   if (options.simulate) {
+    sim::BusyTimes busyTimes = sim::BusyTimes::Typical;
+    if (!sim::BusyTimesFromEnvironment(busyTimes)) {
+      std::fprintf(stderr, "tx4077x-console: %s must be typical or max\n", sim::kSimBusyVariable);
+      return app::kExitUsage;
+    }
     auto machine = std::make_unique<SimulatedMachine>();
-    sim::AttachDemoEnclosures(*machine);
+    sim::AttachDemoEnclosures(*machine, busyTimes);
     platform = std::move(machine);
   } else {
 #ifdef _WIN32

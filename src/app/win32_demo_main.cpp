@@ -19,7 +19,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
       closeAfter = static_cast<unsigned>(std::strtoul(__argv[i + 1], nullptr, 10));
   }
   sim::Machine machine;
-  sim::AttachDemoEnclosures(machine);
+  sim::BusyTimes busyTimes = sim::BusyTimes::Typical;
+  (void)sim::BusyTimesFromEnvironment(busyTimes);  // any other value: typical
+  sim::AttachDemoEnclosures(machine, busyTimes);
   char exe[MAX_PATH] = {};
   const DWORD n = GetModuleFileNameA(nullptr, exe, MAX_PATH);
   std::string images;

@@ -9,10 +9,6 @@ namespace sim {
 
 namespace {
 
-// The virtual clock counts whole milliseconds: work that ends inside one
-// ends the command at the next.
-std::uint64_t UpToMs(std::uint64_t us) { return (us + 999) / 1000; }
-
 // Copies what the chip has to say into the host's buffer; the transferred
 // count is what the chip delivered.
 void Deliver(Exchange& e, const std::uint8_t* data, std::uint32_t n) {
@@ -197,7 +193,7 @@ void BridgeChip::AddMemoryFrame() {
           if (!e.dataIn) return e.Reject();
           const std::uint32_t n = std::min(Be16(e, 3), e.length);
           std::vector<std::uint8_t> out(n);
-          if (!engine_.Read(Be24(e, 8), out.data(), n, e.nowMs)) return e.Reject();
+          if (!engine_.Read(Be24(e, 8), out.data(), n, e.nowUs)) return e.Reject();
           Deliver(e, out.data(), n);
         });
     commands().Add(
@@ -221,7 +217,7 @@ void BridgeChip::BlockWrite(Exchange& e) {
       const std::uint8_t op = engine_.settings.sectorErase;
       for (std::uint32_t s = start; ok && s < start + unit;) {
         // Each erase ends before the next is sent.
-        ok = engine_.Erase(op, true, s, e.nowMs) && engine_.Wait(e.nowMs);
+        ok = engine_.Erase(op, true, s, e.nowUs) && engine_.Wait(e.nowUs);
         // Step by what the opcode clears on this part; a part that ignores it
         // is sent it once.
         const EraseRange r = serial_->part().EraseRangeAt(op, s);
@@ -233,16 +229,16 @@ void BridgeChip::BlockWrite(Exchange& e) {
     switch (mode & 0x07) {
       case 1:
       case 4:
-        ok = engine_.Erase(engine_.settings.sectorErase, true, a, e.nowMs);
+        ok = engine_.Erase(engine_.settings.sectorErase, true, a, e.nowUs);
         break;
       case 2:
       case 5:
-        ok = engine_.Erase(engine_.settings.blockErase, true, a, e.nowMs);
+        ok = engine_.Erase(engine_.settings.blockErase, true, a, e.nowUs);
         break;
       case 3:
       case 6:
       case 7:
-        ok = engine_.Erase(engine_.settings.chipErase, false, 0, e.nowMs);
+        ok = engine_.Erase(engine_.settings.chipErase, false, 0, e.nowUs);
         break;
       default:
         break;
@@ -252,8 +248,8 @@ void BridgeChip::BlockWrite(Exchange& e) {
   // goes in: the command takes that long. Without an erase the engine sends
   // the data at once.
   const bool erased = config_.plainBlockWrite ? mode == 0x01 : (mode & 0x07) != 0;
-  if (ok && erased) ok = engine_.Wait(e.nowMs);
-  if (ok && e.data != nullptr) ok = engine_.Program(a, e.data, n, e.nowMs);
+  if (ok && erased) ok = engine_.Wait(e.nowUs);
+  if (ok && e.data != nullptr) ok = engine_.Program(a, e.data, n, e.nowUs);
   if (!ok) return e.Reject();
   e.transferred = n;
 }
@@ -264,33 +260,33 @@ void BridgeChip::AddSerialEngine() {
       [this](Exchange& e) {
         if (!e.dataIn) return e.Reject();
         std::vector<std::uint8_t> out(e.length);
-        if (!engine_.Read(Be24(e, 3), out.data(), e.length, e.nowMs)) return e.Reject();
+        if (!engine_.Read(Be24(e, 3), out.data(), e.length, e.nowUs)) return e.Reject();
         Deliver(e, out.data(), e.length);
       });
   commands().Add(
       "WriteFlash", [](const Exchange& e) { return IsVendor(e, 0x11); },
       [this](Exchange& e) {
         if (e.dataIn || e.data == nullptr) return e.Reject();
-        if (!engine_.Program(Be24(e, 3), e.data, e.length, e.nowMs)) return e.Reject();
+        if (!engine_.Program(Be24(e, 3), e.data, e.length, e.nowUs)) return e.Reject();
       });
   commands().Add(
       "ReadFlashStatus", [](const Exchange& e) { return IsVendor(e, 0x12); },
       [this](Exchange& e) {
         if (!e.dataIn) return e.Reject();
-        const std::uint8_t status = serial_->Status(e.nowMs);
+        const std::uint8_t status = serial_->Status(e.nowUs);
         Deliver(e, &status, 1);
       });
   commands().Add(
       "EraseFlashChip", [](const Exchange& e) { return IsVendor(e, 0x13); },
       [this](Exchange& e) {
         e.transferred = 0;
-        if (!engine_.Erase(engine_.settings.chipErase, false, 0, e.nowMs)) e.Reject();
+        if (!engine_.Erase(engine_.settings.chipErase, false, 0, e.nowUs)) e.Reject();
       });
   commands().Add(
       "EraseFlashSector", [](const Exchange& e) { return IsVendor(e, 0x14); },
       [this](Exchange& e) {
         e.transferred = 0;
-        if (!engine_.Erase(engine_.settings.blockErase, true, Be24(e, 3), e.nowMs)) e.Reject();
+        if (!engine_.Erase(engine_.settings.blockErase, true, Be24(e, 3), e.nowUs)) e.Reject();
       });
   commands().Add(
       "ReadFlashIdBytes", [](const Exchange& e) { return IsVendor(e, 0x15); },
@@ -300,7 +296,7 @@ void BridgeChip::AddSerialEngine() {
         std::vector<std::uint8_t> mosi(1 + e.at(5), 0x00);
         mosi[0] = e.at(4);
         const std::vector<std::uint8_t> answer =
-            serial_->Transfer(mosi, std::max<std::uint8_t>(e.at(3), 1), e.nowMs);
+            serial_->Transfer(mosi, std::max<std::uint8_t>(e.at(3), 1), e.nowUs);
         Deliver(e, answer.data(), static_cast<std::uint32_t>(answer.size()));
       });
 }
@@ -312,7 +308,7 @@ void BridgeChip::AddRawSpi() {
         e.transferred = 0;
         const std::uint8_t count = e.at(3);
         if (count < 1 || count > 7) return e.Reject();
-        if (spiPending_) Spi(pendingSpi_, e.nowMs);  // chip select ends the old cycle
+        if (spiPending_) Spi(pendingSpi_, e.nowUs);  // chip select ends the old cycle
         spiPending_ = false;
         std::vector<std::uint8_t> mosi;
         for (int i = 0; i < count; ++i) mosi.push_back(e.at(5 + i));
@@ -320,7 +316,7 @@ void BridgeChip::AddRawSpi() {
           pendingSpi_ = std::move(mosi);
           spiPending_ = true;
         } else {
-          Spi(std::move(mosi), e.nowMs);
+          Spi(std::move(mosi), e.nowUs);
         }
       });
   commands().Add(
@@ -328,7 +324,7 @@ void BridgeChip::AddRawSpi() {
       [this](Exchange& e) {
         if (!e.dataIn || !spiPending_) return e.Reject();
         spiPending_ = false;
-        const std::vector<std::uint8_t> answer = serial_->Transfer(pendingSpi_, e.length, e.nowMs);
+        const std::vector<std::uint8_t> answer = serial_->Transfer(pendingSpi_, e.length, e.nowUs);
         Deliver(e, answer.data(), static_cast<std::uint32_t>(answer.size()));
       });
   commands().Add(
@@ -339,7 +335,7 @@ void BridgeChip::AddRawSpi() {
         const std::uint32_t n = std::min(Be16(e, 7), e.length);
         std::vector<std::uint8_t> mosi = pendingSpi_;
         if (e.data != nullptr) mosi.insert(mosi.end(), e.data, e.data + n);
-        Spi(std::move(mosi), e.nowMs);
+        Spi(std::move(mosi), e.nowUs);
         e.transferred = n;
       });
 }
@@ -389,20 +385,18 @@ void BridgeChip::AddEngineConfig() {
 void BridgeChip::AddParallelRom() {
   commands().Add("IsRomBusy", CdbPattern("FF 04 00"), [this](Exchange& e) {
     if (!e.dataIn) return e.Reject();
-    const std::uint8_t busy = parallel_->Busy(e.nowMs * 1000) ? 0x01 : 0x00;
+    const std::uint8_t busy = parallel_->Busy(e.nowUs) ? 0x01 : 0x00;
     Deliver(e, &busy, 1);
   });
   commands().Add("StartRomErase", CdbPattern("FF 04 01"), [this](Exchange& e) {
     e.transferred = 0;
     if (!romMode_) return e.Reject();  // the chip runs from that flash
-    std::uint64_t us = e.nowMs * 1000;
-    if (!eraseSequenceSet_ || !parallel_->Settle(us)) return;
+    if (!eraseSequenceSet_ || !parallel_->Settle(e.nowUs)) return;
     for (int i = 0; i < 6; ++i) {
       const auto address =
           static_cast<std::uint16_t>(eraseSequence_[2 * i] | (eraseSequence_[2 * i + 1] << 8));
-      parallel_->Write(address, eraseSequence_[12 + i], us);
+      parallel_->Write(address, eraseSequence_[12 + i], e.nowUs);
     }
-    e.nowMs = UpToMs(us);
   });
   commands().Add("ProgramRom", CdbPattern("FF 04 02"), [this](Exchange& e) {
     if (e.dataIn || !romMode_) return e.Reject();
@@ -412,18 +406,13 @@ void BridgeChip::AddParallelRom() {
     // The chip waits for each byte before it sends the next: the whole run
     // passes inside the command, and the last byte may still be programming
     // when it ends.
-    std::uint64_t us = e.nowMs * 1000;
     for (std::uint32_t i = 0; i < e.length && e.data != nullptr; ++i) {
-      if (!parallel_->Settle(us)) {
-        e.nowMs = UpToMs(us);
-        return e.Reject();
-      }
-      parallel_->Write(addr(3), e.at(9), us);
-      parallel_->Write(addr(5), e.at(10), us);
-      parallel_->Write(addr(7), e.at(11), us);
-      parallel_->Write(static_cast<std::uint16_t>(i), e.data[i], us);
+      if (!parallel_->Settle(e.nowUs)) return e.Reject();
+      parallel_->Write(addr(3), e.at(9), e.nowUs);
+      parallel_->Write(addr(5), e.at(10), e.nowUs);
+      parallel_->Write(addr(7), e.at(11), e.nowUs);
+      parallel_->Write(static_cast<std::uint16_t>(i), e.data[i], e.nowUs);
     }
-    e.nowMs = UpToMs(us);
   });
   commands().Add("ReadRom", CdbPattern("FF 04 03"), [this](Exchange& e) {
     if (!e.dataIn) return e.Reject();
@@ -448,8 +437,8 @@ void BridgeChip::AddParallelRom() {
 }
 
 // The raw path: the host's bytes go to the part as one chip-select cycle.
-void BridgeChip::Spi(std::vector<std::uint8_t> mosi, std::uint64_t nowMs) {
-  serial_->Transfer(mosi, 0, nowMs);
+void BridgeChip::Spi(std::vector<std::uint8_t> mosi, std::uint64_t nowUs) {
+  serial_->Transfer(mosi, 0, nowUs);
 }
 
 }  // namespace sim

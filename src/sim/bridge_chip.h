@@ -109,7 +109,7 @@ class BridgeChip : public Enclosure {
   void ResetState();
   void Leave(bool comeBack);
 
-  void Spi(std::vector<std::uint8_t> mosi, std::uint64_t nowMs);
+  void Spi(std::vector<std::uint8_t> mosi, std::uint64_t nowUs);
   void BlockWrite(Exchange& e);
 
   BridgeConfig config_;

@@ -77,7 +77,7 @@ void ControllerRoute::InstallFlashRoute(CommandTable& t) {
       "AtaReadStatus", [](const Exchange& e) { return IsVendorAta(e, 0xEA); },
       [this](Exchange& e) {
         if (!PioIn(e)) return e.Reject();
-        const std::uint8_t status = flash_->Busy(e.nowMs) ? 0x01 : 0x00;
+        const std::uint8_t status = flash_->Busy(e.nowUs) ? 0x01 : 0x00;
         SendBlocks(e, CountBytes(e), &status, 1);
       });
   // The engine waits for earlier work inside the command; a part that never
@@ -85,8 +85,8 @@ void ControllerRoute::InstallFlashRoute(CommandTable& t) {
   const auto flashData = [this](Exchange& e, bool read) {
     const std::uint32_t bytes = CountBytes(e);
     if (!(read ? PioIn(e) : PioOut(e)) || bytes > e.length || e.data == nullptr) return e.Reject();
-    const bool done = read ? engine_.Read(FlashAddress(e), e.data, bytes, e.nowMs)
-                           : engine_.Program(FlashAddress(e), e.data, bytes, e.nowMs);
+    const bool done = read ? engine_.Read(FlashAddress(e), e.data, bytes, e.nowUs)
+                           : engine_.Program(FlashAddress(e), e.data, bytes, e.nowUs);
     if (!done) return e.Reject();
     e.transferred = bytes;
   };
@@ -99,7 +99,7 @@ void ControllerRoute::InstallFlashRoute(CommandTable& t) {
   t.Add(
       "AtaEraseFlashChip", [](const Exchange& e) { return IsVendorAta(e, 0xE7); },
       [this](Exchange& e) {
-        if (!NonData(e) || !engine_.EraseChip(e.nowMs)) return e.Reject();
+        if (!NonData(e) || !engine_.EraseChip(e.nowUs)) return e.Reject();
         e.transferred = 0;
       });
   t.Add(
@@ -144,7 +144,7 @@ void ControllerRoute::SpiCommand(Exchange& e) {
   for (std::size_t i = 0; i < count; ++i) mosi.push_back(e.at(5 + static_cast<int>(i)));
   spiAnswer_.reset();
   std::vector<std::uint8_t> answer =
-      flash_->Transfer(mosi, dataPhase ? kSpiAnswerBytes : 0, e.nowMs);
+      flash_->Transfer(mosi, dataPhase ? kSpiAnswerBytes : 0, e.nowUs);
   if (dataPhase) spiAnswer_ = std::move(answer);
   e.transferred = 0;
 }

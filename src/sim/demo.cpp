@@ -1,6 +1,8 @@
 #include "sim/demo.h"
 
+#include <cstdlib>
 #include <filesystem>
+#include <string>
 #include <system_error>
 
 #include "sim/profiles.h"
@@ -80,7 +82,14 @@ Image DiskHostedImage(const EnclosureProfile& profile) {
 
 }  // namespace
 
-void AttachDemoEnclosures(Machine& machine) {
+bool BusyTimesFromEnvironment(BusyTimes& which) {
+  const char* value = std::getenv(kSimBusyVariable);
+  const std::string text = value == nullptr ? "" : value;
+  which = text == "max" ? BusyTimes::Maximum : BusyTimes::Typical;
+  return text.empty() || text == "typical" || text == "max";
+}
+
+void AttachDemoEnclosures(Machine& machine, BusyTimes busyTimes) {
   machine.AddSystemDisk(
       "\\\\?\\ide#diskst3500418as#5&1b2c3d4e&0&0.0.0#"
       "{53f56307-b6bf-11d0-94f2-00a0c91efb8b}");
@@ -92,6 +101,7 @@ void AttachDemoEnclosures(Machine& machine) {
     options.diskNumber = e.disk;
     options.volumes = e.volumes;
     options.asCdrom = e.cdrom;
+    options.busyTimes = busyTimes;
     AttachProfile(machine, *profile, options);
   }
 }

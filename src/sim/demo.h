@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "sim/flash_parts.h"
 #include "sim/machine.h"
 
 namespace sim {
@@ -14,7 +15,14 @@ namespace sim {
 // each display family: serial-flash bridges (USB, IEEE 1394 and one seen as a
 // CD-ROM unit), a parallel-flash bridge, a parameter-block chip, a storage
 // controller with a bridge behind it, and a chip the utility cannot update.
-void AttachDemoEnclosures(Machine& machine);
+// Their flash parts take the busy times asked for.
+void AttachDemoEnclosures(Machine& machine, BusyTimes busyTimes = BusyTimes::Typical);
+
+// The busy times the environment variable TX4077X_SIM_BUSY names for a
+// simulated machine: "typical" (also when unset or empty) or "max", the data
+// sheets' maxima. False for any other value; `which` is then typical.
+inline constexpr const char* kSimBusyVariable = "TX4077X_SIM_BUSY";
+bool BusyTimesFromEnvironment(BusyTimes& which);
 
 // Writes, into folder (created when missing), one image per device list
 // entry of the demo enclosures that the image checks accept for that entry's

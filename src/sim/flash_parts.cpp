@@ -399,14 +399,17 @@ const EraseCommand* FlashPart::FindErase(std::uint8_t opcode) const {
   return nullptr;
 }
 
-std::uint32_t BusyMs(const BusyTime& time, BusyTimes which) {
-  const std::uint32_t us = which == BusyTimes::Maximum ? time.maximumUs : time.typicalUs;
-  return us < 1000 ? 0 : (us + 999) / 1000;
+std::uint32_t BusyUs(const BusyTime& time, BusyTimes which) {
+  return which == BusyTimes::Maximum ? time.maximumUs : time.typicalUs;
+}
+
+std::uint32_t FlashPart::EraseUs(std::uint8_t opcode, BusyTimes which) const {
+  const EraseCommand* e = FindErase(opcode);
+  return e == nullptr ? 0 : BusyUs(e->time, which);
 }
 
 std::uint32_t FlashPart::EraseMs(std::uint8_t opcode, BusyTimes which) const {
-  const EraseCommand* e = FindErase(opcode);
-  return e == nullptr ? 0 : BusyMs(e->time, which);
+  return (EraseUs(opcode, which) + 999) / 1000;
 }
 
 EraseRange FlashPart::EraseRangeAt(std::uint8_t opcode, std::uint32_t address) const {

@@ -47,11 +47,8 @@ struct BusyTime {
 // default; a test of the host's waits asks for the maximum.
 enum class BusyTimes : std::uint8_t { Typical, Maximum };
 
-// The busy time in whole milliseconds of the virtual clock. A time below a
-// millisecond (a byte or AAI program) is over before the next command can
-// reach the part, as a pass-through command takes longer than that; longer
-// times round up.
-std::uint32_t BusyMs(const BusyTime& time, BusyTimes which);
+// The busy time the part takes, in microseconds of the virtual clock.
+std::uint32_t BusyUs(const BusyTime& time, BusyTimes which);
 
 // One erase opcode of a part and the range it clears.
 struct EraseCommand {
@@ -114,6 +111,9 @@ struct FlashPart {
   // size, as the address lines wrap); length 0 when the part ignores it.
   EraseRange EraseRangeAt(std::uint8_t opcode, std::uint32_t address) const;
   // How long the part stays busy after the erase opcode; 0 when it has none.
+  std::uint32_t EraseUs(std::uint8_t opcode, BusyTimes which) const;
+  // The same in whole milliseconds, rounded up: what a host waiting in
+  // milliseconds must wait at least.
   std::uint32_t EraseMs(std::uint8_t opcode, BusyTimes which) const;
 };
 

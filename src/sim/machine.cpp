@@ -263,7 +263,8 @@ void Machine::Record(TranscriptEntry&& entry) {
 bool Machine::PassThrough(host::Handle handle, host::PassThroughRequest& request,
                           std::uint32_t& lastError) {
   TranscriptEntry entry;
-  entry.timeMs = nowMs_;
+  entry.timeMs = NowMs();
+  entry.sleptMs = sleptMs_;
   entry.request = request;
   entry.cdb.assign(request.cdb, request.cdb + std::min<int>(request.cdbLength, 16));
   entry.bufferAligned = reinterpret_cast<std::uintptr_t>(request.dataBuffer) % 8192 == 0;
@@ -305,6 +306,7 @@ bool Machine::PassThrough(host::Handle handle, host::PassThroughRequest& request
                                                             : host::kErrorIoDevice;
       entry.outcome = Outcome::PlatformError;
     }
+    nowUs_ += BusUs(0);
     const bool unplug = fault->kind == CommandFault::Kind::Unplug;
     const std::string path = entry.path;
     Record(std::move(entry));
@@ -319,7 +321,7 @@ bool Machine::PassThrough(host::Handle handle, host::PassThroughRequest& request
   exchange.data = data;
   exchange.length = request.dataTransferLength;
   exchange.transferred = request.dataTransferLength;
-  exchange.nowMs = nowMs_;
+  exchange.nowUs = nowUs_;
   // The device may detach itself (a reset): keep it alive through the call.
   std::shared_ptr<SimDevice> device = target->attachment.device;
   if (device) {
@@ -328,12 +330,12 @@ bool Machine::PassThrough(host::Handle handle, host::PassThroughRequest& request
     exchange.Reject();
   }
   entry.command.assign(exchange.command.data(), exchange.command.size());
-  // Work the device did inside the command takes time; a command that takes
-  // longer than its time-out is abandoned by the host, whatever the device
-  // did meanwhile.
-  const std::uint64_t elapsedMs = exchange.nowMs > nowMs_ ? exchange.nowMs - nowMs_ : 0;
-  nowMs_ += elapsedMs;
-  if (elapsedMs > static_cast<std::uint64_t>(request.timeOutValue) * 1000) {
+  // Work the device did inside the command takes time, and so does the bus;
+  // a command whose work takes longer than its time-out is abandoned by the
+  // host, whatever the device did meanwhile.
+  const std::uint64_t workUs = exchange.nowUs > nowUs_ ? exchange.nowUs - nowUs_ : 0;
+  nowUs_ += workUs + BusUs(request.dataTransferLength);
+  if (workUs > static_cast<std::uint64_t>(request.timeOutValue) * 1000000) {
     lastError = host::kErrorSemTimeout;
     request.dataTransferLength = 0;
     entry.outcome = Outcome::PlatformError;
@@ -407,8 +409,14 @@ unsigned Machine::DriveType(const char* root) {
   return d == drives_.end() ? host::kDriveNoRootDir : d->second.type;
 }
 
+std::uint64_t BusUs(std::uint32_t dataBytes) {
+  return kMicroframeUs +
+         (std::uint64_t{dataBytes} * kMicroframeUs + kBusBytesPerMicroframe - 1) /
+             kBusBytesPerMicroframe;
+}
+
 void Machine::Sleep(std::uint32_t milliseconds) {
-  nowMs_ += milliseconds;
+  nowUs_ += std::uint64_t{milliseconds} * 1000;
   sleptMs_ += milliseconds;
 }
 

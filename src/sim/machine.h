@@ -40,8 +40,18 @@ enum class Outcome { Good, CheckCondition, PlatformError, NotOpen };
 inline constexpr std::size_t kFullTranscript = 0;
 inline constexpr std::size_t kDefaultTranscriptLimit = 4096;
 
+// The bus a pass-through command crosses, as the virtual clock counts it: a
+// command keeps it at least one USB 2.0 high-speed microframe (command block
+// and status), and its data no shorter than the bus carries them, 13 packets
+// of 512 bytes a microframe. So a device sees the next command no sooner than
+// that after one, and the clock's total is a floor under a real run's time.
+inline constexpr std::uint64_t kMicroframeUs = 125;
+inline constexpr std::uint64_t kBusBytesPerMicroframe = 13 * 512;
+std::uint64_t BusUs(std::uint32_t dataBytes);
+
 struct TranscriptEntry {
   std::uint64_t timeMs = 0;
+  std::uint64_t sleptMs = 0;  // the machine's SleptMs() when the request came
   std::string path;
   std::vector<std::uint8_t> cdb;  // cdbLength bytes
   host::PassThroughRequest request;  // as sent (dataBuffer kept only as an address)
@@ -90,8 +100,9 @@ class Machine : public host::PlatformHost {
   void ClearFaults();
 
   // --- observation ----------------------------------------------------
-  std::uint64_t NowMs() const { return nowMs_; }
-  void AdvanceMs(std::uint64_t ms) { nowMs_ += ms; }
+  std::uint64_t NowMs() const { return nowUs_ / 1000; }
+  std::uint64_t NowUs() const { return nowUs_; }
+  void AdvanceMs(std::uint64_t ms) { nowUs_ += ms * 1000; }
   std::uint64_t SleptMs() const { return sleptMs_; }
   // The latest requests, oldest first: all of them with kFullTranscript, else
   // at least the last `limit` ones.
@@ -124,7 +135,7 @@ class Machine : public host::PlatformHost {
   std::string WindowsDirectory() override { return windowsDirectory_; }
   unsigned DriveType(const char* root) override;
   void Sleep(std::uint32_t milliseconds) override;
-  std::uint64_t MonotonicMs() override { return nowMs_; }
+  std::uint64_t MonotonicMs() override { return NowMs(); }
   void DebugOutput(const char* text) override;
 
   const Attachment* Find(const std::string& path) const;
@@ -176,7 +187,7 @@ class Machine : public host::PlatformHost {
   std::map<host::InterfaceClass, bool> listFails_;
   std::vector<OpenEntry> handles_;
   host::Handle nextHandle_ = 0x100;
-  std::uint64_t nowMs_ = 0;
+  std::uint64_t nowUs_ = 0;
   std::uint64_t sleptMs_ = 0;
   int openCount_ = 0;
   std::vector<TranscriptEntry> transcript_;

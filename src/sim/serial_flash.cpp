@@ -11,25 +11,25 @@ std::uint32_t SerialFlash::Address(const std::vector<std::uint8_t>& mosi) {
   return (at(1) << 16) | (at(2) << 8) | at(3);
 }
 
-bool SerialFlash::Busy(std::uint64_t nowMs) const { return stuckBusy_ || nowMs < busyUntil_; }
+bool SerialFlash::Busy(std::uint64_t nowUs) const { return stuckBusy_ || nowUs < busyUntilUs_; }
 
-std::uint8_t SerialFlash::Status(std::uint64_t nowMs) const {
+std::uint8_t SerialFlash::Status(std::uint64_t nowUs) const {
   std::uint8_t s = statusBits_;
   // The latch reads set until the operation that uses it completes.
-  if (writeEnabled_ && !(latchDropsWhenDone_ && !Busy(nowMs))) s |= 0x02;
-  if (Busy(nowMs)) s |= 0x01;
+  if (writeEnabled_ && !(latchDropsWhenDone_ && !Busy(nowUs))) s |= 0x02;
+  if (Busy(nowUs)) s |= 0x01;
   if (aai_ != AaiMode::None && part_.aaiStatusFlag) s |= 0x40;
   return s;
 }
 
-bool SerialFlash::ReadyAt(std::uint64_t nowMs, std::uint64_t& readyMs) const {
+bool SerialFlash::ReadyAt(std::uint64_t nowUs, std::uint64_t& readyUs) const {
   if (stuckBusy_) return false;
-  readyMs = busyUntil_ > nowMs ? busyUntil_ : nowMs;
+  readyUs = busyUntilUs_ > nowUs ? busyUntilUs_ : nowUs;
   return true;
 }
 
-void SerialFlash::Complete(std::uint64_t nowMs) {
-  if (latchDropsWhenDone_ && !Busy(nowMs)) {
+void SerialFlash::Complete(std::uint64_t nowUs) {
+  if (latchDropsWhenDone_ && !Busy(nowUs)) {
     writeEnabled_ = false;
     latchDropsWhenDone_ = false;
   }
@@ -40,7 +40,7 @@ void SerialFlash::PowerOn() {
   latchDropsWhenDone_ = false;
   statusWriteEnabled_ = false;
   aai_ = AaiMode::None;
-  busyUntil_ = 0;
+  busyUntilUs_ = 0;
 }
 
 void SerialFlash::AddFault(const FlashFault& fault) {
@@ -80,13 +80,13 @@ bool SerialFlash::MayModify() {
   return true;
 }
 
-void SerialFlash::StartOperation(std::uint64_t nowMs, std::uint32_t durationMs, bool erase) {
+void SerialFlash::StartOperation(std::uint64_t nowUs, std::uint32_t durationUs, bool erase) {
   ++operations_;
   if (erase)
     ++eraseOperations;
   else
     ++programOperations;
-  busyUntil_ = nowMs + durationMs;
+  busyUntilUs_ = nowUs + durationUs;
   for (const FlashFault& f : faults_)
     if (f.kind == FlashFault::Kind::StaysBusy && operations_ >= f.atOperation) stuckBusy_ = true;
 }
@@ -118,16 +118,16 @@ std::uint8_t SerialFlash::TransientStuckBits(std::uint32_t address, std::size_t 
   return bits;
 }
 
-void SerialFlash::Erase(std::uint8_t opcode, const EraseRange& range, std::uint64_t nowMs) {
+void SerialFlash::Erase(std::uint8_t opcode, const EraseRange& range, std::uint64_t nowUs) {
   if (range.length >= cells_.size())
     cells_.EraseAll();
   else
     cells_.EraseRange(range.start, range.length);
   latchDropsWhenDone_ = true;
-  StartOperation(nowMs, EraseMs(opcode), true);
+  StartOperation(nowUs, EraseUs(opcode), true);
 }
 
-void SerialFlash::Aai(const std::vector<std::uint8_t>& mosi, std::uint64_t nowMs) {
+void SerialFlash::Aai(const std::vector<std::uint8_t>& mosi, std::uint64_t nowUs) {
   const bool word = part_.aai == AaiMode::Word;
   const std::size_t dataBytes = word ? 2 : 1;
   const bool withAddress = mosi.size() >= 4 + dataBytes;
@@ -148,7 +148,7 @@ void SerialFlash::Aai(const std::vector<std::uint8_t>& mosi, std::uint64_t nowMs
   for (std::size_t i = 0; i < dataBytes; ++i) cells_.Program(aaiAddress_ + i, mosi[first + i]);
   cells_.stuckBits = lasting;
   aaiAddress_ += static_cast<std::uint32_t>(dataBytes);
-  StartOperation(nowMs, BusyMs(part_.pageProgram, busyTimes_), false);
+  StartOperation(nowUs, BusyUs(part_.pageProgram, busyTimes_), false);
   if (aaiAddress_ >= cells_.size()) {  // the sequence ends at the top of the array
     aai_ = AaiMode::None;
     writeEnabled_ = false;
@@ -156,12 +156,12 @@ void SerialFlash::Aai(const std::vector<std::uint8_t>& mosi, std::uint64_t nowMs
 }
 
 std::vector<std::uint8_t> SerialFlash::Transfer(const std::vector<std::uint8_t>& mosi,
-                                                std::size_t readLength, std::uint64_t nowMs) {
+                                                std::size_t readLength, std::uint64_t nowUs) {
   if (mosi.empty()) return std::vector<std::uint8_t>(readLength, 0xFF);
-  Complete(nowMs);
+  Complete(nowUs);
   const std::uint8_t op = mosi[0];
-  if (op == 0x05) return std::vector<std::uint8_t>(readLength, Status(nowMs));
-  if (Busy(nowMs)) {
+  if (op == 0x05) return std::vector<std::uint8_t>(readLength, Status(nowUs));
+  if (Busy(nowUs)) {
     ++ignoredCommands;  // only the status read is answered while busy
     return std::vector<std::uint8_t>(readLength, 0xFF);
   }
@@ -170,7 +170,7 @@ std::vector<std::uint8_t> SerialFlash::Transfer(const std::vector<std::uint8_t>&
     // write disable that ends it.
     const std::uint8_t aaiOp = aai_ == AaiMode::Word ? 0xAD : 0xAF;
     if (op == aaiOp) {
-      Aai(mosi, nowMs);
+      Aai(mosi, nowUs);
     } else if (op == 0x04) {
       aai_ = AaiMode::None;
       writeEnabled_ = false;
@@ -231,7 +231,7 @@ std::vector<std::uint8_t> SerialFlash::Transfer(const std::vector<std::uint8_t>&
         statusBits_ = mosi[1] & part_.protectMask;
         latchDropsWhenDone_ = true;
         statusWriteEnabled_ = false;
-        busyUntil_ = nowMs + BusyMs(part_.statusWriteTime, busyTimes_);
+        busyUntilUs_ = nowUs + BusyUs(part_.statusWriteTime, busyTimes_);
       } else {
         ++ignoredCommands;
       }
@@ -244,12 +244,12 @@ std::vector<std::uint8_t> SerialFlash::Transfer(const std::vector<std::uint8_t>&
       }
       PageProgram(Address(mosi), mosi.data() + 4, mosi.size() - 4);
       latchDropsWhenDone_ = true;
-      StartOperation(nowMs, BusyMs(part_.pageProgram, busyTimes_), false);
+      StartOperation(nowUs, BusyUs(part_.pageProgram, busyTimes_), false);
       break;
     case 0xAF:
     case 0xAD:
       if ((op == 0xAF && part_.aai == AaiMode::Byte) || (op == 0xAD && part_.aai == AaiMode::Word))
-        Aai(mosi, nowMs);
+        Aai(mosi, nowUs);
       else
         ++ignoredCommands;
       break;
@@ -260,7 +260,7 @@ std::vector<std::uint8_t> SerialFlash::Transfer(const std::vector<std::uint8_t>&
         break;
       }
       if (!MayModify()) break;
-      Erase(op, part_.EraseRangeAt(op, erase->wholeChip() ? 0 : Address(mosi)), nowMs);
+      Erase(op, part_.EraseRangeAt(op, erase->wholeChip() ? 0 : Address(mosi)), nowUs);
       break;
   }
   return std::vector<std::uint8_t>(readLength, 0xFF);
@@ -281,43 +281,43 @@ EngineSettings NativeEngineSettings(const FlashPart& part) {
   return s;
 }
 
-void FlashEngine::Send(const std::vector<std::uint8_t>& mosi, std::uint64_t nowMs) {
-  flash_->Transfer(mosi, 0, nowMs);
+void FlashEngine::Send(const std::vector<std::uint8_t>& mosi, std::uint64_t nowUs) {
+  flash_->Transfer(mosi, 0, nowUs);
 }
 
-bool FlashEngine::Wait(std::uint64_t& nowMs) {
-  std::uint64_t ready = nowMs;
-  if (!flash_ || !flash_->ReadyAt(nowMs, ready)) return false;
-  nowMs = ready;
+bool FlashEngine::Wait(std::uint64_t& nowUs) {
+  std::uint64_t ready = nowUs;
+  if (!flash_ || !flash_->ReadyAt(nowUs, ready)) return false;
+  nowUs = ready;
   return true;
 }
 
 bool FlashEngine::Erase(std::uint8_t opcode, bool withAddress, std::uint32_t address,
-                        std::uint64_t nowMs) {
+                        std::uint64_t nowUs) {
   if (!flash_) return false;
-  Send({0x06}, nowMs);
+  Send({0x06}, nowUs);
   if (withAddress)
     Send({opcode, static_cast<std::uint8_t>(address >> 16), static_cast<std::uint8_t>(address >> 8),
           static_cast<std::uint8_t>(address)},
-         nowMs);
+         nowUs);
   else
-    Send({opcode}, nowMs);
+    Send({opcode}, nowUs);
   return true;
 }
 
 bool FlashEngine::Read(std::uint32_t address, std::uint8_t* out, std::uint32_t n,
-                       std::uint64_t nowMs) {
+                       std::uint64_t nowUs) {
   if (!flash_) return false;
   const std::vector<std::uint8_t> data = flash_->Transfer(
       {0x03, static_cast<std::uint8_t>(address >> 16), static_cast<std::uint8_t>(address >> 8),
        static_cast<std::uint8_t>(address)},
-      n, nowMs);
+      n, nowUs);
   std::copy(data.begin(), data.end(), out);
   return true;
 }
 
 bool FlashEngine::Program(std::uint32_t address, const std::uint8_t* data, std::uint32_t n,
-                          std::uint64_t& nowMs) {
+                          std::uint64_t& nowUs) {
   const auto withAddress = [](std::uint8_t op, std::uint32_t a) {
     return std::vector<std::uint8_t>{op, static_cast<std::uint8_t>(a >> 16),
                                      static_cast<std::uint8_t>(a >> 8),
@@ -328,16 +328,16 @@ bool FlashEngine::Program(std::uint32_t address, const std::uint8_t* data, std::
   if (settings.program == 0xAF || settings.program == 0xAD) {
     const bool word = settings.program == 0xAD;
     const std::uint32_t unit = word ? 2 : 1;
-    Send({0x06}, nowMs);
+    Send({0x06}, nowUs);
     std::vector<std::uint8_t> mosi;
     for (std::uint32_t i = 0; i < n; i += unit) {
       mosi = i == 0 ? withAddress(settings.program, address)
                     : std::vector<std::uint8_t>{settings.program};
       for (std::uint32_t j = 0; j < unit; ++j) mosi.push_back(i + j < n ? data[i + j] : 0xFF);
-      Send(mosi, nowMs);
-      if (!Wait(nowMs)) return false;
+      Send(mosi, nowUs);
+      if (!Wait(nowUs)) return false;
     }
-    Send({0x04}, nowMs);
+    Send({0x04}, nowUs);
     return true;
   }
   const std::uint32_t page = std::max<std::uint32_t>(1, settings.pageSize);
@@ -346,11 +346,11 @@ bool FlashEngine::Program(std::uint32_t address, const std::uint8_t* data, std::
   while (done < n) {
     const std::uint32_t a = address + done;
     const std::uint32_t chunk = std::min(n - done, page - a % page);
-    Send({0x06}, nowMs);
+    Send({0x06}, nowUs);
     mosi = withAddress(settings.program, a);
     mosi.insert(mosi.end(), data + done, data + done + chunk);
-    Send(mosi, nowMs);
-    if (!Wait(nowMs)) return false;
+    Send(mosi, nowUs);
+    if (!Wait(nowUs)) return false;
     done += chunk;
   }
   return true;

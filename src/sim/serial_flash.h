@@ -25,19 +25,21 @@ class SerialFlash {
   // One chip-select cycle: mosi is clocked out to the part (opcode first),
   // then readLength bytes are clocked in; the part acts when the cycle ends.
   std::vector<std::uint8_t> Transfer(const std::vector<std::uint8_t>& mosi, std::size_t readLength,
-                                     std::uint64_t nowMs);
+                                     std::uint64_t nowUs);
 
   // The status register as 0x05 reads it: bit 0 busy, bit 1 write enabled,
   // the part's protection bits, and on parts that have it the AAI flag (bit 6).
-  std::uint8_t Status(std::uint64_t nowMs) const;
-  bool Busy(std::uint64_t nowMs) const;
-  // When the work under way ends (nowMs when there is none); false when the
+  std::uint8_t Status(std::uint64_t nowUs) const;
+  bool Busy(std::uint64_t nowUs) const;
+  // Times are microseconds of the virtual clock.
+  // When the work under way ends (nowUs when there is none); false when the
   // part never comes back.
-  bool ReadyAt(std::uint64_t nowMs, std::uint64_t& readyMs) const;
+  bool ReadyAt(std::uint64_t nowUs, std::uint64_t& readyUs) const;
   // Typical busy times unless the maximum ones are asked for.
   void SetBusyTimes(BusyTimes which) { busyTimes_ = which; }
   BusyTimes busyTimes() const { return busyTimes_; }
   std::uint32_t EraseMs(std::uint8_t opcode) const { return part_.EraseMs(opcode, busyTimes_); }
+  std::uint32_t EraseUs(std::uint8_t opcode) const { return part_.EraseUs(opcode, busyTimes_); }
   // Power cycle or chip reset: latches and AAI mode drop, contents and the
   // non-volatile protection bits stay.
   void PowerOn();
@@ -61,13 +63,13 @@ class SerialFlash {
                                    std::size_t readLength) const;
   std::vector<std::uint8_t> ReadArray(std::uint32_t address, std::size_t n) const;
   bool MayModify();  // write enabled and not protected; counts an ignore otherwise
-  void StartOperation(std::uint64_t nowMs, std::uint32_t durationMs, bool erase);
+  void StartOperation(std::uint64_t nowUs, std::uint32_t durationUs, bool erase);
   void PageProgram(std::uint32_t address, const std::uint8_t* data, std::size_t n);
   // Bits the transient program faults hold at 1 for this operation (counts it).
   std::uint8_t TransientStuckBits(std::uint32_t address, std::size_t n) const;
-  void Erase(std::uint8_t opcode, const EraseRange& range, std::uint64_t nowMs);
-  void Aai(const std::vector<std::uint8_t>& mosi, std::uint64_t nowMs);
-  void Complete(std::uint64_t nowMs);  // drops the latch once the operation is done
+  void Erase(std::uint8_t opcode, const EraseRange& range, std::uint64_t nowUs);
+  void Aai(const std::vector<std::uint8_t>& mosi, std::uint64_t nowUs);
+  void Complete(std::uint64_t nowUs);  // drops the latch once the operation is done
   static std::uint32_t Address(const std::vector<std::uint8_t>& mosi);
 
   FlashPart part_;
@@ -78,7 +80,7 @@ class SerialFlash {
   bool statusWriteEnabled_ = false;  // 0x50 seen on a part that takes it
   AaiMode aai_ = AaiMode::None;
   std::uint32_t aaiAddress_ = 0;
-  std::uint64_t busyUntil_ = 0;
+  std::uint64_t busyUntilUs_ = 0;
   BusyTimes busyTimes_ = BusyTimes::Typical;
   bool stuckBusy_ = false;
   int operations_ = 0;
@@ -104,28 +106,28 @@ EngineSettings NativeEngineSettings(const FlashPart& part);
 // whether earlier work is done: a part still busy ignores what it is sent and
 // reads 0xFF. Only between the steps of its own command (the pages of a
 // program, an erase that comes before the data) does the engine poll the
-// part, and that time passes inside the command: nowMs moves on. A step
+// part, and that time passes inside the command: nowUs moves on. A step
 // returns false when the part never comes back (or there is no part).
 class FlashEngine {
  public:
   explicit FlashEngine(std::shared_ptr<SerialFlash> flash = nullptr) : flash_(std::move(flash)) {}
 
   SerialFlash* flash() const { return flash_.get(); }
-  // Polls until the part is ready, moving nowMs on; false when it never is.
-  bool Wait(std::uint64_t& nowMs);
-  bool EraseChip(std::uint64_t nowMs) { return Erase(settings.chipErase, false, 0, nowMs); }
-  bool Erase(std::uint8_t opcode, bool withAddress, std::uint32_t address, std::uint64_t nowMs);
+  // Polls until the part is ready, moving nowUs on; false when it never is.
+  bool Wait(std::uint64_t& nowUs);
+  bool EraseChip(std::uint64_t nowUs) { return Erase(settings.chipErase, false, 0, nowUs); }
+  bool Erase(std::uint8_t opcode, bool withAddress, std::uint32_t address, std::uint64_t nowUs);
   // Page programs of settings.pageSize split at page boundaries (a page larger
   // than the part's buffer wraps inside the part), each followed by a wait, or
   // one AAI sequence when the program opcode is 0xAF or 0xAD.
   bool Program(std::uint32_t address, const std::uint8_t* data, std::uint32_t n,
-               std::uint64_t& nowMs);
-  bool Read(std::uint32_t address, std::uint8_t* out, std::uint32_t n, std::uint64_t nowMs);
+               std::uint64_t& nowUs);
+  bool Read(std::uint32_t address, std::uint8_t* out, std::uint32_t n, std::uint64_t nowUs);
 
   EngineSettings settings;
 
  private:
-  void Send(const std::vector<std::uint8_t>& mosi, std::uint64_t nowMs);
+  void Send(const std::vector<std::uint8_t>& mosi, std::uint64_t nowUs);
   std::shared_ptr<SerialFlash> flash_;
 };
 

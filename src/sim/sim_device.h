@@ -25,7 +25,7 @@ struct Exchange {
   std::uint32_t length = 0;
   std::uint32_t transferred = 0;  // what the device moved; set to length before dispatch
   std::uint8_t status = kStatusGood;
-  std::uint64_t nowMs = 0;        // virtual time at the request
+  std::uint64_t nowUs = 0;        // virtual time at the request, in microseconds
   // Set by the device: the name of the command that answered ("" when none);
   // it stays valid while the device lives.
   std::string_view command;
