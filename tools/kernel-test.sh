@@ -34,6 +34,7 @@ make_image="$build/tx4077x-make-image"
 for program in "$probe" "$enclosure" "$console" "$make_image"; do
   [ -x "$program" ] || fail "no $program: build first"
 done
+. tools/kernel-test-windows.sh prepare   # the Windows console under Wine, where built
 
 need=(qemu-system-x86 busybox-static cpio kmod)
 missing=()
@@ -84,6 +85,7 @@ echo "nobody:x:65534:65534:nobody:/:/bin/sh" >> "$root/etc/passwd"
 printf 'root:x:0:\ndisk:x:6:tester\nnogroup:x:65534:\n' > "$root/etc/group"
 wanted="ehci-pci xhci-pci usb-storage uas sd_mod sr_mod sg scsi_debug crc32c_generic ext4"
 wanted="$wanted dummy_hcd libcomposite usb_f_fs"
+[ -z "$win_exe" ] || wanted="$wanted virtio_pci 9pnet_virtio 9p"
 declare -A seen=()
 add_module() {
   local file
@@ -100,6 +102,7 @@ add_module() {
   done
 }
 for m in $wanted; do add_module "$m"; done
+[ -z "$win_exe" ] || windows_guest_files "$root"
 depmod -b "$root" "$kver" 2>/dev/null
 
 cat > "$root/init" <<'INIT'
@@ -276,6 +279,7 @@ else
   sed "s/^/CONSOLE| /" /tmp/station.out
   sed "s/^/GADGET STATION RECORD /" /tmp/station.jsonl
 fi
+[ ! -f /windows-console.sh ] || . /windows-console.sh
 echo "GUEST DONE $(cut -d' ' -f1 /proc/uptime)"
 poweroff -f
 INIT
@@ -287,7 +291,7 @@ busybox mke2fs -F "$work/bot.img" >/dev/null 2>&1
 
 mkfifo "$work/mon.in" "$work/mon.out"
 start=$(date +%s)
-qemu-system-x86_64 -m 512 -smp 1 -display none -no-reboot -nic none \
+qemu-system-x86_64 -m "$qemu_memory" -smp 1 -display none -no-reboot -nic none $qemu_extra \
   -kernel "$work/k/boot/vmlinuz-$kver" -initrd "$work/initrd.gz" \
   -append "console=ttyS0 panic=-1 quiet" \
   -serial "file:$work/serial.log" -chardev "pipe,id=mon,path=$work/mon" -mon chardev=mon \
@@ -325,7 +329,7 @@ qemu_pid=""
 exec 3>&-
 elapsed=$(( $(date +%s) - start ))
 
-tr -d '\r' < "$work/serial.log" | grep -E "^(MOUNT|\[|GUEST|DEVICES|DEVICE|CHECK|CHECKS|UNPLUG|REPLUG|PROBE|MODPROBE|GADGET|CONSOLE|tx4077x:)" || true
+tr -d '\r' < "$work/serial.log" | grep -E "^(MOUNT|\[|GUEST|DEVICES|DEVICE|CHECK|CHECKS|UNPLUG|REPLUG|PROBE|MODPROBE|GADGET|CONSOLE|WINDOWS|WINCONSOLE|tx4077x:)" || true
 echo "kernel $kver, qemu wall time ${elapsed}s"
 log=$(tr -d '\r' < "$work/serial.log")
 grep -q "^GUEST DONE" <<<"$log" || { cat "$work/qemu.log"; fail "the guest did not finish"; }
@@ -393,6 +397,7 @@ echo "guest figures: boot ${booted:-?} s wall ($(grep "^GUEST UP" <<<"$log") gue
   "(stopped while the second consoles ran); wire $wire for ${sent:-?} commands sent in ${opens:-?} opens by the updating console" \
   "($(awk -v w="$wire" -v s="${sent:-0}" 'BEGIN {if (s > 0) printf "%.3f", w / s; else print "?"}') per command);" \
   "$(grep "^GADGET COMMANDS" <<<"$log" | cut -d' ' -f3-)"
+[ -z "$win_exe" ] || windows_checks
 # The guest's checks: all four probe runs ended and none failed.
 [ "$(grep -c "^PROBE DONE failed=0" <<<"$log")" -eq 4 ] || fail "a guest check failed or did not run"
 if grep -q ": FAIL" <<<"$log"; then fail "a guest check failed"; fi
