@@ -36,6 +36,7 @@ make_image="$build/tx4077x-make-image"
 for program in "$probe" "$enclosure" "$console" "$make_image"; do
   [ -x "$program" ] || fail "no $program: build first"
 done
+. tools/kernel-test-windows.sh prepare   # the Windows console under Wine, where built
 
 need=(qemu-system-x86 busybox-static cpio kmod)
 missing=()
@@ -90,6 +91,7 @@ echo "nobody:x:65534:65534:nobody:/:/bin/sh" >> "$root/etc/passwd"
 printf 'root:x:0:\ndisk:x:6:\ntester:x:1000:\ntx4077x:x:999:tester\nnogroup:x:65534:\n' > "$root/etc/group"
 wanted="ehci-pci xhci-pci usb-storage uas sd_mod sr_mod sg scsi_debug crc32c_generic ext4"
 wanted="$wanted dummy_hcd libcomposite usb_f_fs"
+[ -z "$win_exe" ] || wanted="$wanted virtio_pci 9pnet_virtio 9p"
 declare -A seen=()
 add_module() {
   local file
@@ -106,6 +108,7 @@ add_module() {
   done
 }
 for m in $wanted; do add_module "$m"; done
+[ -z "$win_exe" ] || windows_guest_files "$root"
 depmod -b "$root" "$kver" 2>/dev/null
 
 cat > "$root/init" <<'INIT'
@@ -296,6 +299,7 @@ else
   sed "s/^/CONSOLE| /" /tmp/station.out
   sed "s/^/GADGET STATION RECORD /" /tmp/station.jsonl
 fi
+[ ! -f /windows-console.sh ] || . /windows-console.sh
 echo "GUEST DONE $(cut -d' ' -f1 /proc/uptime)"
 poweroff -f
 INIT
@@ -307,7 +311,7 @@ busybox mke2fs -F "$work/bot.img" >/dev/null 2>&1
 
 mkfifo "$work/mon.in" "$work/mon.out"
 start=$(date +%s)
-qemu-system-x86_64 -m 512 -smp 1 -display none -no-reboot -nic none \
+qemu-system-x86_64 -m "$qemu_memory" -smp 1 -display none -no-reboot -nic none $qemu_extra \
   -kernel "$work/k/boot/vmlinuz-$kver" -initrd "$work/initrd.gz" \
   -append "console=ttyS0 panic=-1 quiet" \
   -serial "file:$work/serial.log" -chardev "pipe,id=mon,path=$work/mon" -mon chardev=mon \
@@ -345,7 +349,7 @@ qemu_pid=""
 exec 3>&-
 elapsed=$(( $(date +%s) - start ))
 
-tr -d '\r' < "$work/serial.log" | grep -E "^(MOUNT|UDEV|\[|GUEST|DEVICES|DEVICE|CHECK|CHECKS|UNPLUG|REPLUG|PROBE|MODPROBE|GADGET|CONSOLE|tx4077x:)" || true
+tr -d '\r' < "$work/serial.log" | grep -E "^(MOUNT|UDEV|\[|GUEST|DEVICES|DEVICE|CHECK|CHECKS|UNPLUG|REPLUG|PROBE|MODPROBE|GADGET|CONSOLE|WINDOWS|WINCONSOLE|tx4077x:)" || true
 echo "kernel $kver, qemu wall time ${elapsed}s"
 log=$(tr -d '\r' < "$work/serial.log")
 grep -q "^GUEST DONE" <<<"$log" || { cat "$work/qemu.log"; fail "the guest did not finish"; }
@@ -429,6 +433,7 @@ echo "guest figures: boot ${booted:-?} s wall ($(grep "^GUEST UP" <<<"$log") gue
 timing=$(grep "^GADGET TIMING" <<<"$log" || echo "GADGET TIMING none")
 echo "update against dd: ${timing#GADGET TIMING }"
 check "a timed update, as root, succeeds" has "^GADGET TIMING update .* \(exit 0\)"
+[ -z "$win_exe" ] || windows_checks
 # The guest's checks: all four probe runs ended and none failed.
 [ "$(grep -c "^PROBE DONE failed=0" <<<"$log")" -eq 4 ] || fail "a guest check failed or did not run"
 if grep -q ": FAIL" <<<"$log"; then fail "a guest check failed"; fi

@@ -300,6 +300,12 @@ void ListEntries(Session& s) {
   if (!w.DeviceList.enabled()) {
     s.report.listNotice = w.DeviceList.text();
     if (s.human != nullptr) std::fprintf(s.human, "%s\n", Shown(w.DeviceList.text()).c_str());
+    // Where the system listed no interface at all, say so rather than show
+    // an empty list that looks like no enclosure.
+    const std::string why = host::Current().io().DiscoveryNote();
+    if (s.human != nullptr && !why.empty())
+      std::fprintf(s.human, "%s; name the enclosure's drive with --device (\\\\.\\X: for X:).\n",
+                   PrintableText(why).c_str());
     return;
   }
   const std::size_t count = w.DeviceList.items().size();

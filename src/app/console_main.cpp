@@ -75,7 +75,11 @@ int main(int argc, char** argv) {
     platform = std::move(machine);
   } else {
 #ifdef _WIN32
-    platform = std::make_unique<host::Win32Host>();
+    auto windows = std::make_unique<host::Win32Host>();
+    // Where Windows (or Wine) lists no interface, a run still reaches the
+    // drive it names.
+    for (const app::ConsoleRun& run : options.runs) windows->NameDevice(run.device);
+    platform = std::move(windows);
 #elif defined(__linux__)
     // Whoever may open the devices' SCSI generic nodes (root, or the group
     // they belong to) may use them; the listing names a node this user may not.

@@ -145,6 +145,10 @@ class DeviceIo {
   // The devices discovery offered that could not be opened, since the last
   // call: the listing is missing them.
   virtual std::vector<UnreachableDevice> TakeUnreachable() { return {}; }
+  // Why the last discovery found no interface at all, in the platform's
+  // terms (what its enumeration calls answered); empty where it found one or
+  // cannot tell.
+  virtual std::string DiscoveryNote() { return {}; }
 
   // The trace of what the device layer did, where the platform keeps one.
   virtual void DebugOutput(const char* text) = 0;

@@ -7,9 +7,13 @@
 #include <ntddscsi.h>
 #include <dbt.h>
 
+#include <algorithm>
 #include <cctype>
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
+#include <optional>
+#include <string>
 #include <vector>
 
 namespace host {
@@ -24,34 +28,134 @@ const GUID kCdromInterface = {0x53F56308, 0xB6BF, 0x11D0,
 
 constexpr DWORD kDetailBufferSize = 1024;
 
+// The request as the SDK lays it out for x86_64, where the drivers (and
+// Wine, which checks the length against its own 64-bit record) read it: a
+// pointer-sized DataBuffer moves everything after it, so the 32-bit layout
+// of 44 bytes would be refused as too small.
+#if defined(_WIN64)
+static_assert(sizeof(SCSI_PASS_THROUGH_DIRECT) == 56);
+static_assert(offsetof(SCSI_PASS_THROUGH_DIRECT, Length) == 0);
+static_assert(offsetof(SCSI_PASS_THROUGH_DIRECT, ScsiStatus) == 2);
+static_assert(offsetof(SCSI_PASS_THROUGH_DIRECT, PathId) == 3);
+static_assert(offsetof(SCSI_PASS_THROUGH_DIRECT, TargetId) == 4);
+static_assert(offsetof(SCSI_PASS_THROUGH_DIRECT, Lun) == 5);
+static_assert(offsetof(SCSI_PASS_THROUGH_DIRECT, CdbLength) == 6);
+static_assert(offsetof(SCSI_PASS_THROUGH_DIRECT, SenseInfoLength) == 7);
+static_assert(offsetof(SCSI_PASS_THROUGH_DIRECT, DataIn) == 8);
+static_assert(offsetof(SCSI_PASS_THROUGH_DIRECT, DataTransferLength) == 12);
+static_assert(offsetof(SCSI_PASS_THROUGH_DIRECT, TimeOutValue) == 16);
+static_assert(offsetof(SCSI_PASS_THROUGH_DIRECT, DataBuffer) == 24);
+static_assert(offsetof(SCSI_PASS_THROUGH_DIRECT, SenseInfoOffset) == 32);
+static_assert(offsetof(SCSI_PASS_THROUGH_DIRECT, Cdb) == 36);
+static_assert(sizeof(STORAGE_DEVICE_NUMBER) == 12);
+#endif
+
 HANDLE ToHandle(Handle h) { return reinterpret_cast<HANDLE>(h); }
 
+// The system's text for a last-error value, on one line.
+std::string ErrorText(DWORD error) {
+  char text[256] = {};
+  const DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                                 error, 0, text, sizeof text, nullptr);
+  std::string said(text, n);
+  while (!said.empty() && (said.back() == '\r' || said.back() == '\n' || said.back() == '.'))
+    said.pop_back();
+  return "error " + std::to_string(error) + (said.empty() ? "" : " (" + said + ")");
+}
+
+// The device number of a path, opened for no access (as drive letters are
+// matched); false when it cannot be read.
+bool DeviceNumberOf(const std::string& path, STORAGE_DEVICE_NUMBER& number) {
+  HANDLE h = CreateFileA(path.c_str(), 0, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  DWORD returned = 0;
+  const BOOL ok = DeviceIoControl(h, IOCTL_STORAGE_GET_DEVICE_NUMBER, nullptr, 0, &number,
+                                  sizeof number, &returned, nullptr);
+  CloseHandle(h);
+  return ok != FALSE;
+}
+
+bool SameDevice(const std::string& a, const std::string& b) {
+  STORAGE_DEVICE_NUMBER na{}, nb{};
+  return DeviceNumberOf(a, na) && DeviceNumberOf(b, nb) && na.DeviceType == nb.DeviceType &&
+         na.DeviceNumber == nb.DeviceNumber;
+}
+
+// The members SetupDi lists for a class, then the devices the operator named
+// that none of them is. When SetupDi lists none, *answer receives what it
+// said; it is cleared once one is found.
 class SetupDiList : public InterfaceList {
  public:
-  SetupDiList(HDEVINFO set, const GUID& cls)
-      : set_(set), class_(cls), detail_(kDetailBufferSize, 0) {}
-  ~SetupDiList() override { SetupDiDestroyDeviceInfoList(set_); }
+  SetupDiList(HDEVINFO set, DWORD setError, const GUID& cls, std::vector<std::string> named,
+              std::string* answer)
+      : set_(set), class_(cls), detail_(kDetailBufferSize, 0), named_(std::move(named)),
+        answer_(answer) {
+    if (set_ == INVALID_HANDLE_VALUE) said_ = "SetupDiGetClassDevsA answered " + ErrorText(setError);
+  }
+  ~SetupDiList() override {
+    if (set_ != INVALID_HANDLE_VALUE) SetupDiDestroyDeviceInfoList(set_);
+  }
 
   bool Member(std::uint32_t index, std::string& path) override {
+    if (listing_) {
+      if (SystemMember(index, path)) {
+        listed_.push_back(path);
+        return true;
+      }
+      listing_ = false;
+      if (listed_.empty()) *answer_ = said_;
+      else answer_->clear();
+      std::erase_if(named_, [this](const std::string& name) {
+        for (const std::string& listed : listed_)
+          if (SameDevice(listed, name)) return true;
+        return false;
+      });
+    }
+    const std::size_t k = index - listed_.size();
+    if (k >= named_.size()) return false;
+    path = named_[k];
+    return true;
+  }
+  // The system's members say their bus by their path; a named device is
+  // taken as the enclosure the operator says it is.
+  std::optional<Bus> MemberBus() const override {
+    if (listing_) return std::nullopt;
+    return Bus::Usb;
+  }
+
+ private:
+  bool SystemMember(std::uint32_t index, std::string& path) {
+    if (set_ == INVALID_HANDLE_VALUE) return false;
     SP_DEVICE_INTERFACE_DATA data{};
     // The platform's own sizes: the 32-bit values 28 and 5 would make a 64-bit
     // build fail every call.
     data.cbSize = sizeof(SP_DEVICE_INTERFACE_DATA);
-    if (!SetupDiEnumDeviceInterfaces(set_, nullptr, &class_, index, &data)) return false;
+    if (!SetupDiEnumDeviceInterfaces(set_, nullptr, &class_, index, &data)) {
+      said_ = "SetupDiGetClassDevsA gave a set; SetupDiEnumDeviceInterfaces answered " +
+              ErrorText(GetLastError()) + " for member " + std::to_string(index);
+      return false;
+    }
     std::fill(detail_.begin(), detail_.end(), 0);
     auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A*>(detail_.data());
     detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
     if (!SetupDiGetDeviceInterfaceDetailA(set_, &data, detail, kDetailBufferSize, nullptr,
-                                          nullptr))
+                                          nullptr)) {
+      said_ = "SetupDiGetDeviceInterfaceDetailA answered " + ErrorText(GetLastError()) +
+              " for member " + std::to_string(index);
       return false;
+    }
     path.assign(detail->DevicePath);
     return true;
   }
 
- private:
   HDEVINFO set_;
   GUID class_;
   std::vector<char> detail_;  // 8-byte aligned by the allocator
+  std::vector<std::string> named_;
+  std::string* answer_;
+  std::string said_;
+  bool listing_ = true;
+  std::vector<std::string> listed_;
 };
 
 // The notifications that say a disk or CD-ROM interface came or went.
@@ -295,11 +399,40 @@ bool Win32Host::QueryDeviceNumber(Handle handle, DeviceNumber& number, std::uint
 void Win32Host::CloseDevice(Handle handle) { CloseHandle(ToHandle(handle)); }
 
 std::unique_ptr<InterfaceList> Win32Host::OpenInterfaceList(InterfaceClass cls) {
-  const GUID& guid = cls == InterfaceClass::Disk ? kDiskInterface : kCdromInterface;
+  const bool disks = cls == InterfaceClass::Disk;
+  const GUID& guid = disks ? kDiskInterface : kCdromInterface;
   HDEVINFO set = SetupDiGetClassDevsA(&guid, nullptr, nullptr,
                                       DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
-  if (set == INVALID_HANDLE_VALUE) return nullptr;
-  return std::make_unique<SetupDiList>(set, guid);
+  const DWORD error = set == INVALID_HANDLE_VALUE ? GetLastError() : 0;
+  std::string* answer = disks ? &emptyDisk_ : &emptyCdrom_;
+  // Named devices follow the disk interfaces, so they are listed even when
+  // the system offers no set at all.
+  if (set == INVALID_HANDLE_VALUE && (!disks || named_.empty())) {
+    *answer = "SetupDiGetClassDevsA answered " + ErrorText(error);
+    return nullptr;
+  }
+  return std::make_unique<SetupDiList>(set, error, guid,
+                                       disks ? named_ : std::vector<std::string>{}, answer);
+}
+
+void Win32Host::NameDevice(const std::string& path) {
+  if (!path.empty() && std::find(named_.begin(), named_.end(), path) == named_.end())
+    named_.push_back(path);
+}
+
+bool Win32Host::NamesDevice(const std::string& recordPath, const std::string& given) {
+  if (DeviceIo::NamesDevice(recordPath, given)) return true;
+  // A named device's own record answers only to its own name: Wine gives
+  // every drive the same made-up number.
+  for (const std::string& name : named_)
+    if (DeviceIo::NamesDevice(recordPath, name)) return false;
+  return !given.empty() && SameDevice(recordPath, given);
+}
+
+std::string Win32Host::DiscoveryNote() {
+  if (emptyDisk_.empty() || emptyCdrom_.empty()) return {};
+  return "Windows lists no disk or CD-ROM interface (disk interfaces: " + emptyDisk_ +
+         "; CD-ROM interfaces: " + emptyCdrom_ + ")";
 }
 
 std::uint32_t Win32Host::LogicalDrives() { return GetLogicalDrives(); }

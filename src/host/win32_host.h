@@ -41,6 +41,14 @@ class Win32Host : public PlatformHost {
   bool BeginRun(const char* path, std::uint32_t& lastError) override;
   void EndRun(const char* path) override;
   std::vector<UnreachableDevice> TakeUnreachable() override;
+  std::string DiscoveryNote() override;
+  // A device the operator named (\\.\X:, say) is offered after the disk
+  // interfaces the system lists, unless one of those is the same device:
+  // where the system lists none (Wine), a run can still name it.
+  void NameDevice(const std::string& path);
+  // Whether a typed path names a record's device: the same text without
+  // regard to case, or the same device number.
+  bool NamesDevice(const std::string& recordPath, const std::string& given) override;
 
   static constexpr char kDeviceWatchClass[] = "TTxDeviceWatch";
   // The mutex a run on path holds ("Global\\tx4077x-device-" and a hash of
@@ -56,6 +64,10 @@ class Win32Host : public PlatformHost {
   std::unique_ptr<DeviceWatch> watch_;
   std::map<std::string, Run> runs_;  // by lower-cased path
   std::vector<UnreachableDevice> unreachable_;
+  std::vector<std::string> named_;
+  // What SetupDi answered for each class on the last enumeration that found
+  // no member; empty once one was found.
+  std::string emptyDisk_, emptyCdrom_;
 };
 
 }  // namespace host

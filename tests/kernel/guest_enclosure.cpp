@@ -16,6 +16,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -170,6 +171,14 @@ int Serve(const std::string& dir, const sim::EnclosureProfile& profile) {
   host::Handle handle = host::kInvalidHandle;
   // The chip's busy times run on the machine's clock: keep it with real time.
   const auto started = std::chrono::steady_clock::now();
+  // TX_ENCLOSURE_STALL="NAME N SECONDS": the Nth command named NAME is
+  // answered that much later, as an enclosure that hangs past a time-out.
+  std::string stallName;
+  int stallAt = 0, stallSeconds = 0;
+  if (const char* stall = std::getenv("TX_ENCLOSURE_STALL")) {
+    char name[64] = {};
+    if (std::sscanf(stall, "%63s %d %d", name, &stallAt, &stallSeconds) == 3) stallName = name;
+  }
   std::printf("ENCLOSURE READY %s\n", path.c_str());
   std::fflush(stdout);
 
@@ -227,6 +236,11 @@ int Serve(const std::string& dir, const sim::EnclosureProfile& profile) {
     std::printf("ENCLOSURE CMD %02X %s %u %s\n", cbw[15], name.empty() ? "-" : name.c_str(),
                 length, good ? "good" : "check");
     std::fflush(stdout);
+    if (!stallName.empty() && name == stallName && --stallAt == 0) {
+      std::printf("ENCLOSURE STALL %s %d s\n", name.c_str(), stallSeconds);
+      std::fflush(stdout);
+      std::this_thread::sleep_for(std::chrono::seconds(stallSeconds));
+    }
 
     // Data the device did not produce is padded; the residue tells the host.
     if (dataIn && length > 0) {
