@@ -32,6 +32,8 @@ struct ConsoleRun {
   // Answers Yes when Run asks whether to program an image the chip check
   // refused (a file chosen with "Load File"); without it the answer is No.
   bool programAnyway = false;
+  // --repair N: select the entry (repairing a damaged firmware bank) only.
+  bool repairOnly = false;
 };
 
 struct ConsoleOptions {
@@ -57,6 +59,9 @@ inline constexpr int kExitUsage = 2;      // bad arguments, or a control the win
 // A request to end the console (a signal, Ctrl+C) came during a run: the
 // run was finished first, then the console ended with 128 + its number.
 inline constexpr int kExitInterruptedBase = 128;
+// Every run succeeded, but the log or the standard output could not be
+// written whole (a full disk, a file-size limit): the account is incomplete.
+inline constexpr int kExitOutputIncomplete = 6;
 
 std::string ConsoleUsage();
 // A device's text for a line of the running text: control characters as

@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "device/change_gate.h"
 #include "program/image_file.h"
 #include "program/procedure_verbs.h"
 
@@ -145,7 +146,14 @@ RunOutcome RunProcedure(Procedure procedure, RunWindow& window, const char* path
       return RunOutcome::Failed;
     }
   }
-  return OutcomeOf(RunVerb(procedure, window, path));
+  const RunOutcome outcome = OutcomeOf(RunVerb(procedure, window, path));
+  // Called off at its first change, a procedure ends on the failure of that
+  // command; what it says then (an erase that failed) did not happen.
+  if (device::RunCalledOff()) {
+    window.ShowStatus(kInterruptedBeforeWriting);
+    return RunOutcome::CalledOff;
+  }
+  return outcome;
 }
 
 bool IsPowerCycleNotice(const std::string& text) {
