@@ -361,6 +361,35 @@ TEST_F(ConsoleTest, ASignalEndsARunBeforeItsFirstEraseAndWaitsForItAfter) {
 #endif
 
 #ifndef _WIN32
+// Ctrl+Z (SIGTSTP) during a run stops the console only once the run has
+// ended: when it stops, the log already holds the run's result. Continued, it
+// exits as the run ended. In a child of its own process group, as a job is.
+TEST_F(ConsoleTest, AStopSignalWaitsForTheRunsEnd) {
+  const std::string file = WriteFile("stopped", sim::MakeMatchingImage({1, 1}));
+  const std::string log = TempName("stopped-log");
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    setpgid(0, 0);
+    SignalledMachine m;
+    m.at = 5;
+    m.signal = SIGTSTP;
+    sim::AttachProfile(m, *sim::FindProfile("tx40775-pmc"), {});
+    host::ScopedHost scope(m);
+    _exit(Console({"--log", log, "--run", "0", "--image", file}));
+  }
+  int wstatus = 0;
+  ASSERT_EQ(child, waitpid(child, &wstatus, WUNTRACED));
+  EXPECT_TRUE(WIFSTOPPED(wstatus));
+  std::ifstream in(log, std::ios::binary);
+  const std::string logged{std::istreambuf_iterator<char>(in), {}};
+  EXPECT_NE(std::string::npos, logged.find("result: success (standard serial flash)")) << logged;
+  kill(child, SIGCONT);
+  ASSERT_EQ(child, waitpid(child, &wstatus, 0));
+  ASSERT_TRUE(WIFEXITED(wstatus));
+  EXPECT_EQ(app::kExitSuccess, WEXITSTATUS(wstatus));
+}
+
 // Under a file-size limit (ulimit -f) the log and the output fail part-way:
 // the run still finishes with the image in flash, and the exit status says
 // that the account is incomplete. Each row runs in a child, as the limit and
