@@ -120,6 +120,8 @@ inline constexpr const char* kChipIdentityUnread =
 inline constexpr const char* kFlashPartUnread = "Flash type unknown, nothing erased!!";
 inline constexpr const char* kFlashSizeUnread = "Flash size unknown, nothing erased!!";
 inline constexpr const char* kBridgeVersionUnread = "Bridge version unknown, nothing written!!";
+// A request to stop (a signal, Ctrl+C) came before the run's first change.
+inline constexpr const char* kInterruptedBeforeWriting = "interrupted before anything was written";
 
 // Debug traces.
 inline constexpr const char* kTraceNotReady = "0.1 Device initial not ready!!";

@@ -9,6 +9,11 @@
 #include <string>
 #include <vector>
 
+#ifdef __linux__
+#include <sys/inotify.h>
+#include <unistd.h>
+#endif
+
 #include "run_window_fixture.h"
 #include "sim/variant.h"
 
@@ -105,6 +110,41 @@ TEST_F(RunTest, AnImageChangedAfterItsChecksIsRefusedBeforeAnyCommand) {
     EXPECT_EQ(before, Flash(0, 0x10000));
   }
 }
+
+#ifdef __linux__
+// The checks judge the bytes of one read, the same bytes a run holds the file
+// against: no file swapped between a fingerprint and a check can pass as
+// another. The run reads the file once more, to refuse a later rewrite, and
+// programs what it read only when it equals those bytes.
+TEST_F(RunTest, TheChecksAndTheRunReadTheImageOnceEach) {
+  chip = Attach("tx40775-pmc");
+  Start();
+  image = sim::MakeMatchingImage({1, 1});
+  imageFile = WriteFile("read-once", image);
+  const int watch = inotify_init1(IN_NONBLOCK);
+  ASSERT_GE(watch, 0);
+  ASSERT_GE(inotify_add_watch(watch, imageFile.c_str(), IN_OPEN), 0);
+  const auto opens = [watch] {
+    alignas(inotify_event) char events[4096];
+    int n = 0;
+    for (ssize_t got; (got = read(watch, events, sizeof events)) > 0;) {
+      for (char* at = events; at < events + got;
+           at += sizeof(inotify_event) + reinterpret_cast<inotify_event*>(at)->len)
+        ++n;
+    }
+    return n;
+  };
+  window->FwFilenameEdit.SetText(imageFile);
+  EXPECT_EQ(1, opens());
+  Identify(1, 1, 1);
+  window->UpdateBtn.SetEnabled(true);
+  PressRun();
+  EXPECT_EQ(1, opens());
+  EXPECT_EQ(program::RunOutcome::Succeeded, window->lastOutcome);
+  EXPECT_EQ(image, Flash(0, image.size()));
+  close(watch);
+}
+#endif
 
 // Choosing the same name again after the file changed checks it again, and
 // Run then programs the new bytes.

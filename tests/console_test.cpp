@@ -16,7 +16,9 @@
 #include <vector>
 #ifndef _WIN32
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
+#include <unistd.h>
 #endif
 
 #include <nlohmann/json.hpp>
@@ -24,6 +26,7 @@
 #include "app/console.h"
 #include "app/console_json.h"
 #include "app/version.h"
+#include "host/interrupts.h"
 #include "sim/demo.h"
 #include "run_window_fixture.h"
 
@@ -278,7 +281,7 @@ TEST_F(ConsoleTest, RunsByDevicePathAndExpectedChip) {
 
 #ifndef _WIN32
 // Sends itself a signal at the at-th command of a run, counted from where
-// the run holds its device.
+// the run holds its device, and notes where its first erase or write went.
 class SignalledMachine : public sim::Machine {
  public:
   bool BeginRun(const char* path, std::uint32_t& lastError) override {
@@ -289,17 +292,25 @@ class SignalledMachine : public sim::Machine {
                    std::uint32_t& lastError) override {
     ++sent;
     if (runStart >= 0 && sent - runStart == at) raise(signal);
-    return Machine::PassThrough(handle, request, lastError);
+    const bool ok = Machine::PassThrough(handle, request, lastError);
+    const std::string& name = transcript().back().command;
+    if (firstChange < 0 && (name.rfind("Erase", 0) == 0 || name.rfind("WriteFlash", 0) == 0))
+      firstChange = sent - runStart;
+    return ok;
   }
   int at = 0;
   int signal = SIGTERM;
   int sent = 0;
   int runStart = -1;
+  int firstChange = -1;
 };
 
-// Whatever command a signal comes at, the run ends as it would have (the
-// image in flash, "success"), and only then does the console stop, saying so.
-TEST_F(ConsoleTest, ASignalDuringARunWaitsForItsEnd) {
+// A signal before the run's first erase (at any identification command of
+// the selection, or the procedure's own reads) calls the run off with nothing
+// written; from the first erase on the run ends as it would have (the image
+// in flash, "success"). Either way the console then stops with 128 + N. Every
+// signal a run holds is sent on both sides of the first erase.
+TEST_F(ConsoleTest, ASignalEndsARunBeforeItsFirstEraseAndWaitsForItAfter) {
   const std::vector<std::uint8_t> image = sim::MakeMatchingImage({1, 1});
   const std::string file = WriteFile("signal", image);
   const std::vector<std::string> args = {"--run", "0", "--image", file};
@@ -307,31 +318,107 @@ TEST_F(ConsoleTest, ASignalDuringARunWaitsForItsEnd) {
     return sim::AttachProfile(m, *sim::FindProfile("tx40775-pmc"), {});
   };
   int runCommands = 0;
+  int firstErase = 0;
+  std::vector<std::uint8_t> factory(image.size());
   {
     SignalledMachine clean;
-    attach(clean);
+    attach(clean)->serialFlash()->cells().Read(0, factory.data(), factory.size());
     host::ScopedHost scope(clean);
     ASSERT_EQ(app::kExitSuccess, Console(args)) << output;
     runCommands = clean.sent - clean.runStart;
+    firstErase = clean.firstChange;
   }
-  ASSERT_GT(runCommands, 8);
-  const std::pair<int, const char*> signals[] = {
-      {SIGTERM, "SIGTERM"}, {SIGINT, "SIGINT"}, {SIGHUP, "SIGHUP"}, {SIGQUIT, "SIGQUIT"}};
-  constexpr int kSamples = 12;
-  for (int i = 0; i < kSamples; ++i) {
+  ASSERT_GT(firstErase, 8);
+  ASSERT_GT(runCommands, firstErase + 8);
+  const std::vector<int> signals = host::HeldSignals();
+  const int count = static_cast<int>(signals.size());
+  ASSERT_GE(count, 13);
+  // Every command before the first erase; then, from the erase itself (the
+  // signal comes while it is under way), one sample per signal.
+  std::vector<int> positions;
+  for (int at = 1; at < firstErase; ++at) positions.push_back(at);
+  for (int i = 0; i < count; ++i)
+    positions.push_back(firstErase + i * (runCommands - firstErase) / (count - 1));
+  for (std::size_t k = 0; k < positions.size(); ++k) {
     SignalledMachine m;
-    m.at = 1 + i * (runCommands - 1) / (kSamples - 1);
-    const auto& [signal, name] = signals[i % 4];
-    m.signal = signal;
-    SCOPED_TRACE(testing::Message() << name << " at command " << m.at << " of " << runCommands);
+    m.at = positions[k];
+    m.signal = signals[k % signals.size()];
+    const bool before = m.at < firstErase;
+    SCOPED_TRACE(testing::Message() << host::InterruptName(m.signal) << " (" << m.signal
+                                    << ") at command " << m.at << " of " << runCommands);
     auto chip = attach(m);
     host::ScopedHost scope(m);
-    EXPECT_EQ(app::kExitInterruptedBase + signal, Console(args)) << output;
-    EXPECT_TRUE(Printed("result: success (standard serial flash)\ninterrupted: " +
-                        std::string(name) + " came during the run")) << output;
+    EXPECT_EQ(app::kExitInterruptedBase + m.signal, Console(args)) << output;
+    EXPECT_TRUE(Printed(before ? "result: interrupted before anything was written"
+                               : "result: success (standard serial flash)\ninterrupted: "))
+        << output;
+    EXPECT_EQ(before ? -1 : firstErase, m.firstChange);
     std::vector<std::uint8_t> flash(image.size());
     chip->serialFlash()->cells().Read(0, flash.data(), flash.size());
-    EXPECT_EQ(image, flash);
+    EXPECT_EQ(before ? factory : image, flash);
+  }
+}
+#endif
+
+#ifndef _WIN32
+// Ctrl+Z (SIGTSTP) during a run stops the console only once the run has
+// ended: when it stops, the log already holds the run's result. Continued, it
+// exits as the run ended. In a child of its own process group, as a job is.
+TEST_F(ConsoleTest, AStopSignalWaitsForTheRunsEnd) {
+  const std::string file = WriteFile("stopped", sim::MakeMatchingImage({1, 1}));
+  const std::string log = TempName("stopped-log");
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    setpgid(0, 0);
+    SignalledMachine m;
+    m.at = 5;
+    m.signal = SIGTSTP;
+    sim::AttachProfile(m, *sim::FindProfile("tx40775-pmc"), {});
+    host::ScopedHost scope(m);
+    _exit(Console({"--log", log, "--run", "0", "--image", file}));
+  }
+  int wstatus = 0;
+  ASSERT_EQ(child, waitpid(child, &wstatus, WUNTRACED));
+  EXPECT_TRUE(WIFSTOPPED(wstatus));
+  std::ifstream in(log, std::ios::binary);
+  const std::string logged{std::istreambuf_iterator<char>(in), {}};
+  EXPECT_NE(std::string::npos, logged.find("result: success (standard serial flash)")) << logged;
+  kill(child, SIGCONT);
+  ASSERT_EQ(child, waitpid(child, &wstatus, 0));
+  ASSERT_TRUE(WIFEXITED(wstatus));
+  EXPECT_EQ(app::kExitSuccess, WEXITSTATUS(wstatus));
+}
+
+// Under a file-size limit (ulimit -f) the log and the output fail part-way:
+// the run still finishes with the image in flash, and the exit status says
+// that the account is incomplete. Each row runs in a child, as the limit and
+// the signal disposition are the process's.
+TEST_F(ConsoleTest, AFileSizeLimitOnTheOutputsNeverEndsARun) {
+  auto chip = Attach("tx40775-pmc", 1);
+  const std::vector<std::uint8_t> image = sim::MakeMatchingImage({1, 1});
+  const std::string file = WriteFile("limited", image);
+  const std::vector<std::vector<std::string>> rows = {
+      {"--log", TempName("limited-log"), "--run", "0", "--image", file},  // the log and stdout
+      {"--run", "0", "--image", file},                                     // stdout alone
+  };
+  for (const auto& args : rows) {
+    SCOPED_TRACE(args.front());
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      host::IgnoreBrokenPipes();  // as the console's main does
+      const rlimit limit{200, 200};
+      setrlimit(RLIMIT_FSIZE, &limit);
+      const int status = Console(args);
+      std::vector<std::uint8_t> flash(image.size());
+      chip->serialFlash()->cells().Read(0, flash.data(), flash.size());
+      _exit(status | (flash == image ? 0 : 0x40));
+    }
+    int wstatus = 0;
+    ASSERT_EQ(child, waitpid(child, &wstatus, 0));
+    ASSERT_TRUE(WIFEXITED(wstatus)) << "ended by signal " << WTERMSIG(wstatus);
+    EXPECT_EQ(app::kExitOutputIncomplete, WEXITSTATUS(wstatus));  // and the flash holds the image
   }
 }
 #endif
@@ -815,7 +902,8 @@ TEST(ConsoleVersionTest, NamesTheCaptionVersionAndTheSourcesCommit) {
 }
 
 // A reader that goes away after the first byte (| head -c 1): the console
-// goes on writing into the closed pipe, finishes the update and exits 0.
+// goes on writing into the closed pipe and finishes the update; it exits 0,
+// or 6 (output incomplete) when a write came after the reader had gone.
 TEST_F(ConsoleProgramTest, AClosedPipeDoesNotEndARun) {
   const std::string file = WriteFile("pipe", sim::MakeMatchingImage({1, 1}));
   const std::string status = TempName("pipe-status");
@@ -826,7 +914,7 @@ TEST_F(ConsoleProgramTest, AClosedPipeDoesNotEndARun) {
   std::ifstream in(status);
   std::string code;
   std::getline(in, code);
-  EXPECT_EQ("0", code);
+  EXPECT_TRUE(code == "0" || code == std::to_string(app::kExitOutputIncomplete)) << code;
 }
 
 TEST_F(ConsoleProgramTest, ScriptedUpdateOfAnEntryChosenByChipType) {

@@ -2,10 +2,13 @@
 // identification of the selected entry, the flash setup, the bank repair,
 // the version and image checks), then Run pressed as a user would: for every
 // procedure, a run that reports success leaves the enclosure exactly as a
-// clean run does. The procedures' own commands have matrices of their own.
+// clean run does, and a backup that reports success holds the flash as a
+// clean run read it. The procedures' own commands have matrices of their own.
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -26,7 +29,13 @@ struct Case {
   int entry;  // the device list entry selected (companions follow the device)
   Procedure procedure;
   bool eraseOnly;
+  bool backupOnly = false;
 };
+
+Bytes FileBytes(const std::string& name) {
+  std::ifstream in(name, std::ios::binary);
+  return Bytes{std::istreambuf_iterator<char>(in), {}};
+}
 
 void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
 
@@ -48,11 +57,13 @@ TEST_P(IdentifyFaultMatrixTest, NoIdentificationFaultEndsInAFalseSuccess) {
     const std::unique_ptr<app::MainWindow> w = app::StartMainWindow(view);
     testing_support::SeenRun seen;
     const bool listed = w->DeviceList.items().size() > static_cast<std::size_t>(c.entry);
+    std::remove(backup_.c_str());  // only this run's backup counts
     if (listed) {
       w->DeviceList.UserSelect(c.entry);
-      if (c.eraseOnly) {
+      if (c.eraseOnly || c.backupOnly) {
         w->RdCheckBox.SetChecked(true);
-        w->EraseOnlyCheck.SetChecked(true);
+        (c.eraseOnly ? w->EraseOnlyCheck : w->BackupFWCheckBox).SetChecked(true);
+        w->BackupFileEdit.SetText(backup_);
       } else {
         w->FwFilenameEdit.SetText(file_);
       }
@@ -79,8 +90,13 @@ TEST_P(IdentifyFaultMatrixTest, NoIdentificationFaultEndsInAFalseSuccess) {
     ASSERT_EQ(c.procedure, ran);
     wanted = testing_support::EnclosureSnapshot(*chip);
   }
+  const Bytes backup = FileBytes(backup_);
+  if (c.backupOnly) {
+    ASSERT_FALSE(backup.empty());
+  }
   setup.imageInPlace = [&](sim::BridgeChip& chip) {
-    return testing_support::EnclosureSnapshot(chip) == wanted;
+    return testing_support::EnclosureSnapshot(chip) == wanted &&
+           (!c.backupOnly || FileBytes(backup_) == backup);
   };
   setup.successBoxes = testing_support::kPowerCycleBoxes;
   setup.successBoxes.push_back("TXV929 Auto reset, Please wait device re-attached!");
@@ -107,7 +123,13 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"BehindControllerEraseOnly", "txv929-txr842", 1, Procedure::BridgeBehindController,
              true},
         Case{"HddHosted", "txv929-hdd", 0, Procedure::HddHostedFirmware, false},
-        Case{"DiskArea", "tx40769", 0, Procedure::DiskAreaFirmware, false}),
+        Case{"DiskArea", "tx40769", 0, Procedure::DiskAreaFirmware, false},
+        // A backup rests on facts read as much as an update: the chip, its
+        // flash part, the flash size it reports, the bank layout.
+        Case{"SstBackup", "txr847-sst", 0, Procedure::SstSerialFlash, false, true},
+        Case{"Page16KBackup", "txr842", 0, Procedure::NvramPage16K, false, true},
+        Case{"BlockBackup", "txv929", 0, Procedure::BlockCommandFlash, false, true},
+        Case{"StandardBackup", "tx40775-pmc", 0, Procedure::StandardSerialFlash, false, true}),
     [](const ::testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
 
 }  // namespace

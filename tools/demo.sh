@@ -77,7 +77,7 @@ update_and_compare "<<847>>" 13 0 txr847
 # type 10) takes the image byte for byte.
 update_and_compare "<<USB>> Tavrion TXR842" 6 1 txr842 "--nvram off"
 update_and_compare "<<USB>> Tavrion TXR847" 10 2 txr847-sst "--nvram off"
-# The block-command chips: the TXV929 (entry 10, repaired when listed above, two
+# The block-command chips: the TXV929 (entry 10, repaired when selected for its run, two
 # banks, resets itself) and the TXR843 over IEEE 1394 (entry 1).
 for job in "10 12 0 txv929" "1 7 2 txr843-1394"; do
   set -- $job

@@ -226,15 +226,17 @@ else
   console MEMBER tester
   gdev=/dev/$gdisk
   console BACKUP tester --device $gdev --rd --backup-only --backup-file /tmp/before.bin
-  # The update, as a member of tx4077x, stopped once it holds the device: a
-  # second console is refused meanwhile, and a SIGTERM waits for its end.
+  # The update, as a member of tx4077x, stopped once it has programmed its first
+  # block (a SIGTERM before its first erase would end it with nothing
+  # written): a second console is refused meanwhile, and a SIGTERM waits for
+  # its end.
   w0=$(wire)
   t0=$(cut -d' ' -f1 /proc/uptime)
   su -s /bin/sh -c "TX4077X_DEBUG=1 /console --device $gdev --expect-chip TX40775 --image /image.bin" \
     tester > /tmp/program.out 2>&1 &
   job=$!
   n=0
-  while ! grep -q "^entry " /tmp/program.out && [ $n -lt 200 ]; do sleep 0.05; n=$((n + 1)); done
+  while ! grep -q "^status: \." /tmp/program.out && [ $n -lt 600 ]; do sleep 0.05; n=$((n + 1)); done
   pid=$(pidof console)
   kill -STOP $pid
   # A command the update had already handed to the kernel still completes:

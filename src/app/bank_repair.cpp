@@ -27,6 +27,13 @@ void MainWindow::RepairFirmwareBanks(int selected, int eraseGeometryRow) {
     program::Geometry().eraseSectorSize = row.eraseSectorSize;
   }
   const std::string path = record.path;
+  if (!ws_.RepairsBanksOnSelection()) {
+    // Only read and judged: the damage is told, nothing is written.
+    WindowRun run(*this);
+    (void)program::RecoverFirmwareBanks(run, path.c_str(), chip.chipType, record.recoveryChecked,
+                                        false, &damagedBank);
+    return;
+  }
   // It writes the flash like a run: held like one, or not started at all.
   const host::RunScope hold(host::Current().io(), path);
   if (!hold.held()) return;

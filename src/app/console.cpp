@@ -17,6 +17,7 @@
 #include "app/enabling.h"
 #include "app/headless_view.h"
 #include "app/window_run.h"
+#include "device/change_gate.h"
 #include "device/chip_commands.h"
 #include "device/discovery.h"
 #include "host/host.h"
@@ -110,6 +111,10 @@ class ConsoleView : public HeadlessView {
   }
 
   bool answerYes = false;
+  // Selecting an entry repairs a damaged firmware bank only for a run (or
+  // --repair), never for the listing.
+  bool repairBanks = false;
+  bool RepairsBanksOnSelection() override { return repairBanks; }
 
   void Repaint(const std::string& control) override {
     HeadlessView::Repaint(control);
@@ -203,6 +208,13 @@ class ConsoleView : public HeadlessView {
   bool lineOpen_ = false;
 };
 
+// A damaged firmware bank the listing found and left alone (banks counted
+// from 1, as users count them).
+std::string DamagedBankText(int bank, std::size_t entry) {
+  return "bank " + std::to_string(bank + 1) + " damaged; `--run " + std::to_string(entry) +
+         "` repairs it";
+}
+
 // A device's text for the running text, or "-" when there is none.
 std::string Shown(const std::string& text) { return text.empty() ? "-" : PrintableText(text); }
 
@@ -216,6 +228,8 @@ struct Session {
   ConsoleLog* log;
   ProgressLine* progress;
   std::string toolVersion;
+  // The signals held around the run under way; none outside runs.
+  const host::InterruptHold* signals = nullptr;
 };
 
 // Entry k addresses record k (companion entries have records of their own).
@@ -278,6 +292,7 @@ void DescribeEntry(MainWindow& w, int index, ListedEntry& e) {
       break;
   }
   if (w.bridgeVersionRead) e.bridgeVersion = w.chip.bridgeVersion;
+  if (w.damagedBank >= 0) e.damagedBank = w.damagedBank + 1;
   const device::DeviceRecord* record = RecordOf(w, index);
   if (record == nullptr) return;
   e.bus = record->bus;
@@ -340,6 +355,8 @@ void ListEntries(Session& s) {
     }
     std::fprintf(out, "  version: %s\n", Shown(TrimRight(w.FwVerLableEdit.text())).c_str());
     std::fprintf(out, "  flash:   %s\n", Shown(TrimRight(w.SFlashTypeLable.text())).c_str());
+    if (w.damagedBank >= 0)
+      std::fprintf(out, "  repair:  %s\n", DamagedBankText(w.damagedBank, i).c_str());
   }
   if (s.human != nullptr) std::fflush(s.human);
 }
@@ -423,6 +440,7 @@ RunEnd EndOf(program::RunOutcome outcome) {
     case program::RunOutcome::Failed: return RunEnd::Failed;
     case program::RunOutcome::NothingRan: return RunEnd::RanNothing;
     case program::RunOutcome::Refused: return RunEnd::Refused;
+    case program::RunOutcome::CalledOff: return RunEnd::Interrupted;
   }
   return RunEnd::Failed;
 }
@@ -615,6 +633,10 @@ int PressRun(Session& s, const ConsoleRun& run) {
 
   // The device is held from the selection's first command to the run's last.
   const host::RunScope hold(host::Current().io(), record->path);
+  // Until the first erase (or the selection's bank repair) a held signal
+  // calls the run off with nothing written.
+  const host::InterruptHold* signals = s.signals;
+  device::ChangeGate gate([signals] { return signals != nullptr && signals->Pending(); });
   if (!hold.held())
     return NotPressed(s, r, RunEnd::Unreachable, HoldProblem(hold.lastError()), kExitRunFailed);
   if (!run.expectChip.empty()) {
@@ -630,8 +652,10 @@ int PressRun(Session& s, const ConsoleRun& run) {
   }
   ConsoleRun selected = run;
   selected.entry = r.entry;
-  if (!SetUpRun(w, s.view, selected, r.problem))
-    return NotPressed(s, r, RunEnd::NotOffered, r.problem, kExitUsage);
+  s.view.repairBanks = true;  // selected for a run: a damaged bank is repaired now
+  const bool setUp = SetUpRun(w, s.view, selected, r.problem);
+  s.view.repairBanks = false;
+  if (!setUp) return NotPressed(s, r, RunEnd::NotOffered, r.problem, kExitUsage);
   s.view.ProcessMessages();
   s.view.EndLine();
   r.entryText = TrimRight(w.DeviceList.items()[static_cast<std::size_t>(r.entry)]);
@@ -643,6 +667,28 @@ int PressRun(Session& s, const ConsoleRun& run) {
              Shown(TrimRight(w.ChipLabelEdit.text())) + ", firmware " +
              Shown(TrimRight(w.FwVerLableEdit.text())) + ", flash " +
              Shown(TrimRight(w.SFlashTypeLable.text())) + ")");
+  if (run.repairOnly) {
+    // --repair: the selection did it, or there was nothing to repair.
+    const std::string status = TrimRight(w.StatusEdit.text());
+    const bool repaired = status == program::kBankRecoverySuccess;
+    r.end = gate.calledOff() ? RunEnd::Interrupted
+            : repaired       ? RunEnd::Repaired
+            : status == program::kBankRecoveryFail ? RunEnd::Failed
+                                                   : RunEnd::RanNothing;
+    Say(s, gate.calledOff() ? std::string("result: ") + program::kInterruptedBeforeWriting
+           : repaired       ? std::string("result: bank repaired")
+           : r.end == RunEnd::Failed ? std::string("result: the bank repair failed")
+                                     : std::string("result: no damaged bank to repair"));
+    return repaired ? kExitSuccess : kExitRunFailed;
+  }
+  // A signal that came during the selection ends it here, before Run; one
+  // that came during its bank repair waited for the repair's end.
+  if (signals != nullptr && signals->Pending()) {
+    r.end = RunEnd::Interrupted;
+    Say(s, gate.changed() ? "result: interrupted after the bank repair; Run was not pressed"
+                          : std::string("result: ") + program::kInterruptedBeforeWriting);
+    return kExitRunFailed;
+  }
   if (run.restore) {
     const std::string problem = RestoreProblem(r.image, FactsOf(w, r.entry, r.mode));
     // Exit status 3: refused before any command.
@@ -697,6 +743,9 @@ int PressRun(Session& s, const ConsoleRun& run) {
       return kExitRunFailed;
     case RunEnd::RanNothing:
       Say(s, "result: nothing ran (" + name + ")");
+      return kExitRunFailed;
+    case RunEnd::Interrupted:
+      Say(s, std::string("result: ") + program::kInterruptedBeforeWriting + " (" + name + ")");
       return kExitRunFailed;
     default:
       Say(s, "result: failed (" + name + ")");
@@ -789,6 +838,8 @@ std::string ConsoleUsage() {
          "  --version           show the utility's version and the commit it was\n"
          "                      built from\n"
          "\n"
+         "  --repair N          select entry N so that a damaged firmware bank the\n"
+         "                      listing reported is repaired; Run is not pressed\n"
          "  --device PATH       like --run, for the entry of the enclosure at PATH: the\n"
          "                      path the JSON listing gives, or on Linux its /dev/sdX,\n"
          "                      /dev/srN or /dev/sgN node (or a link to one). Entry\n"
@@ -840,10 +891,12 @@ std::string ConsoleUsage() {
          "\n"
          "A run holds its device from the entry's selection to its end: another\n"
          "program's run on it is refused (device in use), and so is a run on a device\n"
-         "that is no longer the one listed. SIGINT, SIGTERM, SIGHUP and SIGQUIT (on\n"
-         "Windows Ctrl+C, Ctrl+Break and closing the console) wait for the run's end;\n"
-         "then the console says so and stops. Output that cannot be written (a closed\n"
-         "pipe) never stops a run.\n"
+         "that is no longer the one listed. A signal (Ctrl+C, SIGTERM, SIGHUP, and\n"
+         "every other that would end the console; on Windows also closing the\n"
+         "console) that comes before the run's first erase ends the run there with\n"
+         "nothing written; after it, the run is finished first. Then the console\n"
+         "says so and stops. Output that cannot be written (a closed pipe, a full\n"
+         "disk) never stops a run.\n"
          "\n"
          "Exit status:\n"
          "  0  every run succeeded: it ended with the power-cycle notice (programming\n"
@@ -860,7 +913,9 @@ std::string ConsoleUsage() {
          "     be opened or names a run's file\n"
          "  3  --restore refused a backup whose sidecar or bytes do not fit; nothing\n"
          "     was sent\n"
-         "  128+N  signal N (2 for Ctrl+C) came during a run, which was finished first\n";
+         "  6  every run succeeded, but the log or the output could not be written whole\n"
+         "  128+N  signal N (2 for Ctrl+C) came during a run: before its first erase\n"
+         "     (nothing written) or after it (the run was finished first)\n";
 }
 
 bool ParseConsoleArgs(const std::vector<std::string>& args, ConsoleOptions& options,
@@ -936,6 +991,16 @@ bool ParseConsoleArgs(const std::vector<std::string>& args, ConsoleOptions& opti
         error = "--run needs an entry number, not \"" + v + "\"";
         return false;
       }
+      options.runs.push_back(run);
+    } else if (arg == "--repair") {
+      // Selects entry N so that its damaged firmware bank is repaired; no Run.
+      ConsoleRun run;
+      if (!value(v)) return false;
+      if (!ParseEntry(v, run.entry)) {
+        error = "--repair needs an entry number, not \"" + v + "\"";
+        return false;
+      }
+      run.repairOnly = true;
       options.runs.push_back(run);
     } else if (arg == "--device") {
       ConsoleRun run;
@@ -1168,18 +1233,23 @@ int ListAndRun(const ConsoleOptions& options, Session& s, host::Host& platform) 
   int status = options.runs.empty() && !report.unreachable.empty() ? kExitRunFailed : kExitSuccess;
   for (const ConsoleRun& run : options.runs) {
     host::InterruptHold hold;
+    s.signals = &hold;
     status = PressRun(s, run);
+    s.signals = nullptr;
     const int interrupt = hold.End();
     if (interrupt == 0) {
       if (status != kExitSuccess) break;
       continue;
     }
     report.interrupted = host::InterruptName(interrupt);
-    if (s.log != nullptr)
-      s.log->Note("interrupted: " + report.interrupted + " came during the run");
+    const bool unwritten = !report.runs.empty() && report.runs.back().end == RunEnd::Interrupted;
+    const std::string line =
+        "interrupted: " + report.interrupted +
+        (unwritten ? " came before the run's first write; nothing was written"
+                   : " came during the run, which was finished first");
+    if (s.log != nullptr) s.log->Note(line);
     if (out != nullptr) {
-      std::fprintf(out, "interrupted: %s came during the run, which was finished first\n",
-                   report.interrupted.c_str());
+      std::fprintf(out, "%s\n", line.c_str());
       std::fflush(out);
     }
     status = kExitInterruptedBase + interrupt;
@@ -1198,6 +1268,7 @@ class Station {
   // each in a worker of its own; elsewhere one after the other.
   int Run() {
     host::InterruptHold hold;  // a signal waits for the enclosures under way
+    s_.signals = &hold;
     bool first = true;
     bool waiting = false;
     while (!hold.Pending() && recordWritten_) {
@@ -1244,6 +1315,7 @@ class Station {
     // A signal, too, waits for every enclosure under way.
     while (!workers_.empty()) Pump();
     if (pending_) Finish(std::nullopt);
+    s_.signals = nullptr;
     const int signal = hold.End();
     summary_.endedBy = signal != 0 ? host::InterruptName(signal) : "";
     Tell("station: " + std::to_string(summary_.updated) + " updated, " +
@@ -1698,11 +1770,22 @@ int RunConsole(const ConsoleOptions& options, std::FILE* out) {
     std::fputs(ConsoleJson(report).c_str(), out);
     std::fflush(out);
   }
+  // An output that failed (a full disk, a file-size limit, a closed pipe)
+  // never stopped a run; the exit status says the account is incomplete.
+  bool incomplete = false;
   if (log && !log->complete()) {
+    incomplete = true;
     std::fprintf(stderr, "tx4077x-console: the log file %s could not be written whole\n",
                  options.logFile.c_str());
   }
-  return status;
+  // The procedures' own diagnostic lines go to standard output as well.
+  const bool outFailed = std::fflush(out) != 0 || std::ferror(out) != 0;
+  const bool stdoutFailed = std::fflush(stdout) != 0 || std::ferror(stdout) != 0;
+  if (outFailed || stdoutFailed) {
+    incomplete = true;
+    std::fputs("tx4077x-console: the output could not be written whole\n", stderr);
+  }
+  return incomplete && status == kExitSuccess ? kExitOutputIncomplete : status;
 }
 
 }  // namespace app

@@ -35,6 +35,8 @@ struct ConsoleRun {
   // --restore: image is a backup this console wrote, programmed back (as
   // with --load and --program-anyway) only when its sidecar matches.
   bool restore = false;
+  // --repair N: select the entry (repairing a damaged firmware bank) only.
+  bool repairOnly = false;
 };
 
 struct ConsoleOptions {
@@ -67,6 +69,9 @@ inline constexpr int kExitUsage = 2;      // bad arguments, or a control the win
 // A request to end the console (a signal, Ctrl+C) came during a run: the
 // run was finished first, then the console ended with 128 + its number.
 inline constexpr int kExitInterruptedBase = 128;
+// Every run succeeded, but the log or the standard output could not be
+// written whole (a full disk, a file-size limit): the account is incomplete.
+inline constexpr int kExitOutputIncomplete = 6;
 
 std::string ConsoleUsage();
 // A device's text for a line of the running text: control characters as

@@ -77,6 +77,8 @@ const char* EndName(RunEnd end) {
     case RunEnd::NoSuchEntry: return "noSuchEntry";
     case RunEnd::Unreachable: return "unreachable";
     case RunEnd::WrongChip: return "wrongChip";
+    case RunEnd::Interrupted: return "interrupted";
+    case RunEnd::Repaired: return "repaired";
   }
   return "failed";
 }
@@ -113,6 +115,7 @@ Json Entry(const ListedEntry& e) {
                 {"kind", e.flashKind != nullptr ? Json(e.flashKind) : Json(nullptr)},
                 {"sizeKb", ValueOrNull(e.flashSizeKb)}};
   j["bridgeVersion"] = ValueOrNull(e.bridgeVersion);
+  j["damagedBank"] = ValueOrNull(e.damagedBank);
   j["status"] = TextOrNull(e.status);
   j["offers"] = {{"program", Offer(e.program)},
                  {"eraseOnly", Offer(e.eraseOnly)},

@@ -48,6 +48,7 @@ struct ListedEntry {
   const char* flashKind = nullptr;            // "serial", "parallel" or none
   std::optional<int> flashSizeKb;             // when identification read it
   std::optional<int> bridgeVersion;           // when identification read it
+  std::optional<int> damagedBank;  // a firmware bank (1 or 2) found damaged, left for a run
   RunOffer program, eraseOnly, backupOnly;
   std::vector<ConsoleEvent> events;           // shown while selecting the entry
 };
@@ -56,7 +57,7 @@ enum class RunMode { Program, EraseOnly, BackupOnly };
 // "program", "eraseOnly" or "backupOnly", as the document writes it.
 const char* RunModeName(RunMode mode);
 
-// How a --run ended: the first four after Run was pressed, the others when
+// How a --run ended: the first four (and Interrupted) after Run was pressed, the others when
 // the console could not press it (Unreachable: the device could not be held
 // for the run; WrongChip: not the chip --expect-chip names).
 enum class RunEnd {
@@ -68,7 +69,10 @@ enum class RunEnd {
   NotOffered,
   NoSuchEntry,
   Unreachable,
-  WrongChip
+  WrongChip,
+  Interrupted,  // a request to stop came before anything was written: Run was
+                // not pressed, or its run was called off before its first change
+  Repaired,     // --repair: the selection repaired a damaged firmware bank
 };
 
 struct RunRecord {

@@ -33,6 +33,7 @@ std::string Letters(const device::DeviceRecord& record) {
 void MainWindow::UpdateBtnCheck(Control&) {
   NVRAMCheck.SetVisible(false);
   flashSizeMeasured = bridgeVersionRead = false;
+  damagedBank = -1;
   // Nothing is known of this selection until it has been read again.
   chip.unreadFacts = device::kAllFacts;
   if (deviceCount == 0) return;

@@ -12,6 +12,7 @@ identify::RunInputs RunInputsOf(const MainWindow& w) {
   in.eraseOnlyChecked = w.EraseOnlyCheck.checked();
   in.backupChecked = w.BackupFWCheckBox.checked();
   in.checksumChecked = w.ChkSumChk.checked();
+  if (w.checkedImage && w.checkedImage->fileName == in.fileName) in.checkedImage = w.checkedImage;
   return in;
 }
 

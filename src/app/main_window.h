@@ -110,6 +110,9 @@ class MainWindow {
   // values an earlier selection left.
   bool flashSizeMeasured = false;
   bool bridgeVersionRead = false;
+  // The firmware bank (0 or 1) the last selection found damaged and left as
+  // it was, where the window system said not to repair on selection; -1 none.
+  int damagedBank = -1;
 
   int clientHeight = kClientHeight;
   // The procedure the last press of Run chose by the dispatch table.

@@ -21,6 +21,14 @@ namespace {
 // is refused by the procedure itself before any command, without a question.
 bool WritesRefusedImage(const WindowRun& run) {
   if (program::IsEraseOnlyRun(run) || program::IsBackupOnlyRun(run)) return false;
+  // The bytes the window's checks read: the run programs those or nothing.
+  const std::optional<identify::ImageFingerprint>& checked = run.options().checkedImage;
+  if (checked && checked->bytes) {
+    return !checked->bytes->empty() &&
+           !identify::ExplainImageMatch({checked->bytes->data(), checked->bytes->size()},
+                                        {run.facts().chipType, run.facts().chipSubCode})
+                .accepted;
+  }
   const std::string& file = run.options().imageFile;
   {
     const host::File f = host::OpenRegularFile(file.c_str());

@@ -1,4 +1,5 @@
 #include "device/ata_commands.h"
+#include "device/change_gate.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -134,6 +135,7 @@ int AtaReadFlashWhole(const char* path, std::int32_t address, void* buffer, std:
 }
 
 int AtaWriteFlash(const char* path, std::int32_t address, void* buffer, std::int32_t length) {
+  if (!MayChange()) return 0;
   std::uint8_t cdb[kCdb12] = {};
   Frame(cdb, kProtocolPioOut, kWriteFlash, static_cast<std::uint8_t>(length >> 9));
   cdb[2] = 0x03;  // data flows to the device
@@ -142,6 +144,7 @@ int AtaWriteFlash(const char* path, std::int32_t address, void* buffer, std::int
 }
 
 int AtaEraseFlashChip(const char* path) {
+  if (!MayChange()) return 0;
   std::uint8_t cdb[kCdb12] = {};
   Frame(cdb, kProtocolNonData, kEraseChip, 0);
   return Out(path, cdb, nullptr, 0);
@@ -149,6 +152,7 @@ int AtaEraseFlashChip(const char* path) {
 
 int AtaSpiCommand(const char* path, const SpiRecord& record, void* data,
                   std::uint32_t length) {
+  if (SpiOpcodeChangesFlash(record.opcode) && !MayChange()) return 0;
   std::uint8_t cdb[kCdb12] = {};
   Frame(cdb, kProtocolNonData, kSpiCommand, 0);
   cdb[4] = static_cast<std::uint8_t>(((record.dataPhase & 0x01) << 7) | (record.count & 0x7F));

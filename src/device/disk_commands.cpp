@@ -1,4 +1,5 @@
 #include "device/disk_commands.h"
+#include "device/change_gate.h"
 
 #include "device/chip_commands.h"
 #include "device/chip_types.h"
@@ -104,6 +105,7 @@ int ReadDisk16(const char* path, void* buffer, std::uint32_t lbaLow, std::uint32
 
 int WriteDisk16(const char* path, void* buffer, std::uint32_t lbaLow, std::uint32_t lbaHigh,
                 std::uint32_t length, std::uint32_t sectorSize, std::int32_t* moved) {
+  if (!MayChange()) return 0;
   return SectorCommand(false, path, buffer, length, sectorSize, moved,
                        [&](std::uint8_t* cdb, std::uint32_t sectors) {
                          BuildDisk16(cdb, 0x8A, lbaLow, lbaHigh, sectors);
@@ -125,6 +127,7 @@ int AtaReadDma48(const char* path, void* buffer, std::uint32_t lbaLow, std::uint
 
 int AtaWriteDma48(const char* path, void* buffer, std::uint32_t lbaLow, std::uint32_t lbaHigh,
                   std::uint32_t length, std::uint32_t sectorSize, std::int32_t* moved) {
+  if (!MayChange()) return 0;
   return SectorCommand(false, path, buffer, length, sectorSize, moved,
                        [&](std::uint8_t* cdb, std::uint32_t sectors) {
                          BuildDma48(cdb, 0x17, 0x03, 0x35, lbaLow, lbaHigh, sectors);

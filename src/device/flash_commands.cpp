@@ -1,4 +1,5 @@
 #include "device/flash_commands.h"
+#include "device/change_gate.h"
 
 #include <vector>
 
@@ -120,6 +121,7 @@ int ReadFlashWhole(const char* path, std::int32_t address, std::uint8_t* buffer,
 int WriteFlash(const char* path, std::int32_t address, const std::uint8_t* data,
                std::int32_t length) {
   if (length < 0) return 0;
+  if (!MayChange()) return 0;
   return SendOut(path, AddressedFrame(kOpWrite, address), data, static_cast<std::uint32_t>(length));
 }
 
@@ -128,10 +130,12 @@ int ReadFlashStatus(const char* path, std::uint8_t* status) {
 }
 
 int EraseFlashChip(const char* path) {
+  if (!MayChange()) return 0;
   return SendOut(path, VendorFrame(kOpChipErase), nullptr, 0);
 }
 
 int EraseFlashSector(const char* path, std::int32_t address) {
+  if (!MayChange()) return 0;
   return SendOut(path, AddressedFrame(kOpSectorErase, address), nullptr, 0);
 }
 
@@ -257,6 +261,7 @@ int ReadFlashBlock(const char* path, std::uint32_t address, std::uint8_t* buffer
 
 int WriteFlashBlock(const char* path, std::uint32_t address, const std::uint8_t* data,
                     std::uint32_t length, std::uint8_t mode) {
+  if (!MayChange()) return 0;
   Cdb cdb = MemoryFrame(kMemOpBlockWrite, static_cast<std::uint8_t>(mode & kEraseCodeMask), length);
   Put24(cdb, 8, address);
   return SendOutWhole(path, cdb, data, length);
@@ -264,6 +269,7 @@ int WriteFlashBlock(const char* path, std::uint32_t address, const std::uint8_t*
 
 int WriteFlashBlockPlain(const char* path, std::uint32_t address, const std::uint8_t* data,
                          std::uint32_t length, int flag) {
+  if (!MayChange()) return 0;
   Cdb cdb = MemoryFrame(kMemOpBlockWrite, flag != 0 ? 0x01 : 0x00, length);
   Put24(cdb, 8, address);
   return SendOutWhole(path, cdb, data, length);
@@ -287,6 +293,7 @@ int IsRomBusy(const char* path) {
 }
 
 int StartRomErase(const char* path) {
+  if (!MayChange()) return 0;
   return SendOut(path, VendorFrame(kOpRomStartErase), nullptr, 0);
 }
 
@@ -302,6 +309,7 @@ int ReadRomWhole(const char* path, std::int32_t address, std::uint8_t* buffer,
 }
 
 int ProgramRom(const char* path, const std::uint8_t* data, std::uint32_t length, int flashIndex) {
+  if (!MayChange()) return 0;
   Cdb cdb = VendorFrame(kOpRomProgram);
   std::uint8_t h = 0;
   std::uint8_t g = 0;
@@ -315,6 +323,7 @@ int ProgramRom(const char* path, const std::uint8_t* data, std::uint32_t length,
 }
 
 int PreEraseRom(const char* path, int flashIndex) {
+  if (!MayChange()) return 0;
   std::uint8_t sequence[18] = {};
   std::uint8_t h = 0;
   std::uint8_t g = 0;

@@ -1,4 +1,5 @@
 #include "device/spi_commands.h"
+#include "device/change_gate.h"
 
 #include "device/flash_commands.h"
 #include "device/flash_kind.h"
@@ -42,6 +43,7 @@ int WaitStatus(const char* path, std::uint8_t notYet,
 
 int SpiCommand(const char* path, const SpiRecord& record, const std::uint8_t* data,
                std::uint32_t length) {
+  if (SpiOpcodeChangesFlash(record.opcode) && !MayChange()) return 0;
   Cdb cdb = VendorFrame(kOpSpiCommand);
   cdb[3] = record.count;
   cdb[4] = record.dataPhase;
@@ -51,6 +53,7 @@ int SpiCommand(const char* path, const SpiRecord& record, const std::uint8_t* da
 }
 
 int SpiWriteData(const char* path, const std::uint8_t* data, std::uint16_t length) {
+  if (!MayChange()) return 0;
   Cdb cdb = VendorFrame(kOpSpiWriteData);
   Put16(cdb, 7, length);
   return SendOut(path, cdb, data, length);

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <ctime>
 #include <initializer_list>
+#include <vector>
 #endif
 
 namespace host {
@@ -88,10 +89,38 @@ namespace {
 
 sigset_t g_previous;
 
-sigset_t Held() {
+// Every signal whose default action ends the process and that comes from
+// outside (the faults a process raises on itself, SEGV and the like, cannot
+// wait). SIGPIPE and SIGXFSZ are ignored for good (see IgnoreBrokenPipes).
+constexpr int kEnding[] = {
+  SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF, SIGXCPU,
+#ifdef SIGIO
+  SIGIO,
+#endif
+#ifdef SIGPWR
+  SIGPWR,
+#endif
+#ifdef SIGSTKFLT
+  SIGSTKFLT,
+#endif
+};
+// The stop signals: held too, and let through (the process stops) only once
+// the hold ends; never taken as a request to end.
+constexpr int kStopping[] = {SIGTSTP, SIGTTIN, SIGTTOU};
+
+sigset_t Ending() {
   sigset_t set;
   sigemptyset(&set);
-  for (int s : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaddset(&set, s);
+  for (int s : kEnding) sigaddset(&set, s);
+#ifdef SIGRTMIN
+  for (int s = SIGRTMIN; s <= SIGRTMAX; ++s) sigaddset(&set, s);
+#endif
+  return set;
+}
+
+sigset_t Held() {
+  sigset_t set = Ending();
+  for (int s : kStopping) sigaddset(&set, s);
   return set;
 }
 
@@ -112,7 +141,9 @@ InterruptHold::InterruptHold() {
 int InterruptHold::End() {
   if (!holding_) return 0;
   holding_ = false;
-  const sigset_t set = Held();
+  // Only the ending signals are taken; a stop signal stays pending and stops
+  // the process once the mask is put back.
+  const sigset_t set = Ending();
   int received = 0;
   const timespec now{0, 0};
   for (;;) {
@@ -129,8 +160,9 @@ bool InterruptHold::Pending() const {
   if (!holding_) return false;
   sigset_t pending;
   if (sigpending(&pending) != 0) return false;
-  for (int s : {SIGINT, SIGTERM, SIGHUP, SIGQUIT})
-    if (sigismember(&pending, s) == 1 && !Ignored(s)) return true;
+  const sigset_t ending = Ending();
+  for (int s = 1; s < NSIG; ++s)
+    if (sigismember(&ending, s) == 1 && sigismember(&pending, s) == 1 && !Ignored(s)) return true;
   return false;
 }
 
@@ -140,16 +172,46 @@ InterruptHold::~InterruptHold() {
 }
 
 const char* InterruptName(int interrupt) {
-  switch (interrupt) {
-    case SIGINT: return "SIGINT";
-    case SIGTERM: return "SIGTERM";
-    case SIGHUP: return "SIGHUP";
-    case SIGQUIT: return "SIGQUIT";
-    default: return "a signal";
-  }
+  static const struct {
+    int signal;
+    const char* name;
+  } kNames[] = {
+    {SIGHUP, "SIGHUP"},       {SIGINT, "SIGINT"},       {SIGQUIT, "SIGQUIT"},
+    {SIGTERM, "SIGTERM"},     {SIGUSR1, "SIGUSR1"},     {SIGUSR2, "SIGUSR2"},
+    {SIGALRM, "SIGALRM"},     {SIGVTALRM, "SIGVTALRM"}, {SIGPROF, "SIGPROF"},
+    {SIGXCPU, "SIGXCPU"},
+#ifdef SIGIO
+    {SIGIO, "SIGIO"},
+#endif
+#ifdef SIGPWR
+    {SIGPWR, "SIGPWR"},
+#endif
+#ifdef SIGSTKFLT
+    {SIGSTKFLT, "SIGSTKFLT"},
+#endif
+  };
+  for (const auto& n : kNames)
+    if (n.signal == interrupt) return n.name;
+#ifdef SIGRTMIN
+  if (interrupt >= SIGRTMIN && interrupt <= SIGRTMAX) return "a real-time signal";
+#endif
+  return "a signal";
 }
 
-void IgnoreBrokenPipes() { signal(SIGPIPE, SIG_IGN); }
+std::vector<int> HeldSignals() {
+  std::vector<int> held;
+  const sigset_t set = Ending();
+  for (int s = 1; s < NSIG; ++s)
+    if (sigismember(&set, s) == 1) held.push_back(s);
+  return held;
+}
+
+// A file-size limit makes a write fail with EFBIG, like a full disk, instead
+// of ending the process.
+void IgnoreBrokenPipes() {
+  signal(SIGPIPE, SIG_IGN);
+  signal(SIGXFSZ, SIG_IGN);
+}
 
 #endif
 

@@ -1,9 +1,14 @@
-// Requests from outside to end the process, held while a run changes a
-// device: SIGINT, SIGTERM, SIGHUP and SIGQUIT on POSIX systems; Ctrl+C,
-// Ctrl+Break and the close, logoff and shutdown events of a Windows console.
-// A request that comes meanwhile waits until the hold ends, which says what
-// came; the run itself is never cut short by one.
+// Requests from outside to end or stop the process, held while a run may
+// change a device: on POSIX systems every signal whose default action ends
+// the process (HUP, INT, QUIT, TERM, USR1, USR2, ALRM, VTALRM, PROF, XCPU,
+// IO, PWR, the real-time ones) and the stop signals TSTP, TTIN and TTOU;
+// Ctrl+C, Ctrl+Break and the close, logoff and shutdown events of a Windows
+// console. A request that comes meanwhile waits until the hold ends, which
+// says what came (a stop signal then stops the process); the run itself is
+// never cut short by one.
 #pragma once
+
+#include <vector>
 
 namespace host {
 
@@ -38,8 +43,14 @@ const char* InterruptName(int interrupt);
 bool TakeConsoleEvent(unsigned long event);
 #endif
 
-// A write to a pipe nobody reads fails with an error instead of ending the
-// process (SIGPIPE ignored); nothing to do on Windows.
+// A write to a pipe nobody reads, or past the file-size limit, fails with an
+// error instead of ending the process (SIGPIPE and SIGXFSZ ignored); nothing
+// to do on Windows.
 void IgnoreBrokenPipes();
+
+#ifndef _WIN32
+// The signals a hold takes as a request to end (for tests and the manual).
+std::vector<int> HeldSignals();
+#endif
 
 }  // namespace host

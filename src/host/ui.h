@@ -75,6 +75,10 @@ class WindowSystem {
   virtual void SetClientHeight(int height) = 0;
   // Asks the main window to close; the window decides whether it may.
   virtual void CloseMainWindow() = 0;
+  // Whether selecting a device may repair its damaged firmware bank now. The
+  // window repairs on selection; a front end that only lists says no, and
+  // the damage is then reported instead.
+  virtual bool RepairsBanksOnSelection() { return true; }
 };
 
 }  // namespace ui

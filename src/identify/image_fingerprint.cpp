@@ -1,5 +1,7 @@
 #include "identify/image_fingerprint.h"
 
+#include <cstring>
+#include <new>
 #include <vector>
 
 #include "host/stdio_file.h"
@@ -25,26 +27,35 @@ ImageFingerprint FingerprintImageFile(const std::string& fileName) {
   std::uint64_t length = 0;
   if (!file || !host::FileLength(file.get(), length) || length > kLongestFingerprinted)
     return print;
-  std::vector<std::uint8_t> chunk(64 * 1024);
-  std::uint64_t hash = kFnvOffset;
-  std::uint64_t got = 0;
-  for (;;) {
-    const std::size_t n = std::fread(chunk.data(), 1, chunk.size(), file.get());
-    hash = Hash(hash, chunk.data(), n);
-    got += n;
-    if (n < chunk.size()) break;
-    if (got > length) return print;  // growing while read: not one file's bytes
+  auto bytes = std::make_shared<std::vector<std::uint8_t>>();
+  try {
+    bytes->resize(static_cast<std::size_t>(length) + 1);
+  } catch (const std::bad_alloc&) {
+    return print;
   }
-  // A read error, or a file that changed length while it was read.
+  // One byte more than the length: a file that grows while read is no one
+  // file's bytes.
+  const std::size_t got = std::fread(bytes->data(), 1, bytes->size(), file.get());
   if (std::ferror(file.get()) != 0 || got != length) return print;
+  bytes->resize(got);
   print.read = true;
   print.length = length;
-  print.hash = hash;
+  print.hash = Hash(kFnvOffset, bytes->data(), bytes->size());
+  print.bytes = std::move(bytes);
   return print;
 }
 
+bool ImageFingerprint::operator==(const ImageFingerprint& other) const {
+  if (fileName != other.fileName || read != other.read || length != other.length ||
+      hash != other.hash)
+    return false;
+  if (!bytes || !other.bytes) return !bytes && !other.bytes;
+  return *bytes == *other.bytes;
+}
+
 bool SameImage(const ImageFingerprint& checked, const std::uint8_t* bytes, std::size_t length) {
-  return checked.read && checked.length == length && checked.hash == Hash(kFnvOffset, bytes, length);
+  return checked.read && checked.bytes && checked.bytes->size() == length &&
+         (length == 0 || std::memcmp(checked.bytes->data(), bytes, length) == 0);
 }
 
 }  // namespace identify

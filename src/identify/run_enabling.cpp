@@ -8,6 +8,16 @@ namespace {
 
 const Notice kOpenErrorNotice{kOpenFirmwareFileError, "Error", false};
 
+// The file is read once, into memory; the match check judges those bytes.
+// A file that could not be read whole is checked as it is (an open failure,
+// or one too long to program).
+CheckResult MatchOfRead(const ImageFingerprint& print, ChipIdentity chip) {
+  if (!print.bytes) return CheckImageMatchesChip(print.fileName, chip);
+  CheckResult result;
+  result.accepted = ExplainImageMatch({print.bytes->data(), print.bytes->size()}, chip).accepted;
+  return result;
+}
+
 }  // namespace
 
 RunDecision RunAfterSelectionChange(const RunInputs& in) {
@@ -15,7 +25,7 @@ RunDecision RunAfterSelectionChange(const RunInputs& in) {
   if (in.deviceCount == 0 || !in.deviceListEnabled) return d;
   if (!in.fileName.empty()) {
     d.checkedImage = FingerprintImageFile(in.fileName);
-    const CheckResult check = CheckImageMatchesChip(in.fileName, in.chip);
+    const CheckResult check = MatchOfRead(*d.checkedImage, in.chip);
     if (check) {
       d.run = RunEffect::Enable;
     } else {
@@ -38,7 +48,7 @@ RunDecision RunAfterOptionClick(const RunInputs& in) {
     enable = haveChip;
   } else if (haveChip && !in.fileName.empty()) {
     d.checkedImage = FingerprintImageFile(in.fileName);
-    const CheckResult check = CheckImageMatchesChip(in.fileName, in.chip);
+    const CheckResult check = MatchOfRead(*d.checkedImage, in.chip);
     if (check.openFailed) d.notices.push_back(kOpenErrorNotice);
     enable = check.accepted;
   }
@@ -50,7 +60,14 @@ RunDecision RunAfterOptionClick(const RunInputs& in) {
 
 RunDecision RunAfterLoad(const RunInputs& in) {
   RunDecision d;
-  if (in.checksumChecked && !VerifyImageChecksum(in.fileName, in.chip)) {
+  const auto summed = [&] {
+    if (!in.checkedImage || in.checkedImage->fileName != in.fileName || !in.checkedImage->bytes)
+      return VerifyImageChecksum(in.fileName, in.chip);
+    const ImageBytes bytes{in.checkedImage->bytes->data(), in.checkedImage->bytes->size()};
+    return NvramMarkerOffset(bytes, in.chip.type).has_value() ||
+           ExplainChecksum(bytes).state == ChecksumState::Matches;
+  };
+  if (in.checksumChecked && !summed()) {
     d.notices.push_back({kChecksumNoticeText, nullptr, false});
     d.run = RunEffect::Disable;
     return d;

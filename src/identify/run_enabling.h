@@ -39,6 +39,9 @@ struct RunInputs {
   bool eraseOnlyChecked = false;
   bool backupChecked = false;
   bool checksumChecked = false;  // "Check CheckSum"
+  // The file as the last checks read it, when that was fileName: a load
+  // judges those bytes rather than read the file once more.
+  std::optional<ImageFingerprint> checkedImage;
 };
 
 // After the selected device, the file name or the parallel-flash type changed.

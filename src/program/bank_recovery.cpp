@@ -43,7 +43,8 @@ bool CheckBankImage(const std::uint8_t* bank, std::size_t length, std::uint8_t c
 }
 
 int RecoverFirmwareBanks(RunWindow& window, const char* path, std::uint8_t chipType,
-                         std::uint32_t& recoveryChecked) {
+                         std::uint32_t& recoveryChecked, bool repair, int* damagedBank) {
+  if (damagedBank != nullptr) *damagedBank = -1;
   // Two banks only on a flash whose size was read, and the copy erases by
   // the geometry of a part that was identified.
   const ChipState& facts = window.facts();
@@ -74,6 +75,10 @@ int RecoverFirmwareBanks(RunWindow& window, const char* path, std::uint8_t chipT
       if (!same) return kRecoveryNotRepaired;
       target = bank == 0 ? kBankSize : 0;
     }
+  }
+  if (sound[0] != sound[1] && !repair) {
+    if (damagedBank != nullptr) *damagedBank = sound[0] ? 1 : 0;
+    return kRecoveryNotRepaired;
   }
   recoveryChecked = 1;
   if (sound[0] == sound[1]) return kRecoveryNotRepaired;

@@ -25,7 +25,11 @@ inline constexpr int kRecoveryFinished = 1;
 // kRecoveryNotRepaired otherwise. recoveryChecked
 // is the device record's flag: set once both banks were read, and while set
 // nothing runs. The caller keeps Run disabled and other events out meanwhile.
+// With repair false nothing is written: a damaged bank is only reported in
+// damagedBank (0 or 1; -1 when none) and the record stays unchecked, so the
+// next selection that may repair it does.
 int RecoverFirmwareBanks(RunWindow& window, const char* path, std::uint8_t chipType,
-                         std::uint32_t& recoveryChecked);
+                         std::uint32_t& recoveryChecked, bool repair = true,
+                         int* damagedBank = nullptr);
 
 }  // namespace program

@@ -98,7 +98,7 @@ bool KeepNvramInImage(RunWindow& window, const char* path, KeptRegion& nvram, bo
 int Program(RunWindow& window, const char* path) {
   const RunOptions options = window.options();
   const ChipState& facts = window.facts();
-  const bool signature = identify::ImageCarriesNvram(options.imageFile, facts.chipType);
+  const bool signature = ImageCarriesNvram(options, facts.chipType);
   const bool keep = !(signature && options.nvramChecked);
 
   // The whole file is read before the first command; a TXR847 also tells its

@@ -1,6 +1,7 @@
 #include "program/image_file.h"
 
 #include "host/stdio_file.h"
+#include "identify/image_checks.h"
 #include "program/shared_steps.h"
 
 namespace program {
@@ -54,6 +55,14 @@ bool LoadImageFile(RunWindow& window, const std::string& fileName, const ImageRu
     return false;
   }
   return true;
+}
+
+bool ImageCarriesNvram(const RunOptions& options, int chipType) {
+  const std::optional<identify::ImageFingerprint>& checked = options.checkedImage;
+  if (!checked || checked->fileName != options.imageFile || !checked->bytes)
+    return identify::ImageCarriesNvram(options.imageFile, chipType);
+  return identify::NvramMarkerOffset({checked->bytes->data(), checked->bytes->size()}, chipType)
+      .has_value();
 }
 
 }  // namespace program

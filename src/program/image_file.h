@@ -28,6 +28,11 @@ struct ImageRules {
 bool LoadImageFile(RunWindow& window, const std::string& fileName, const ImageRules& rules,
                    std::vector<std::uint8_t>& image);
 
+// Whether the image starts with its own NVRAM area (identify's
+// ImageCarriesNvram), judged on the bytes the window's checks read when they
+// read this file: the run then programs those bytes or refuses the file.
+bool ImageCarriesNvram(const RunOptions& options, int chipType);
+
 // An open image as the loader sees it; the real one is a C runtime file.
 struct ImageSource {
   std::function<bool(std::uint64_t& length)> length;

@@ -9,6 +9,7 @@
 #include "device/spi_commands.h"
 #include "identify/image_checks.h"
 #include "program/guarded_steps.h"
+#include "program/image_file.h"
 #include "program/paged_flash.h"
 #include "program/procedures.h"
 #include "program/shared_steps.h"
@@ -143,7 +144,7 @@ int RunPage16K(RunWindow& window, const char* path, RunMode mode) {
   Run run{window, path, window.options(), false, false};
   const int chipType = facts.chipType;
   run.signature =
-      device::ChipRowFor(chipType).signedImage || identify::ImageCarriesNvram(run.options.imageFile, chipType);
+      device::ChipRowFor(chipType).signedImage || ImageCarriesNvram(run.options, chipType);
   window.SetImageSignatureResult(run.signature ? 1 : 0);
   run.keepNvram = !(run.signature && run.options.nvramChecked);
 

@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "device/change_gate.h"
 #include "program/image_file.h"
 #include "program/procedure_verbs.h"
 
@@ -67,10 +68,15 @@ RunOutcome OutcomeOf(int procedureResult) {
 std::uint32_t FactsNeeded(Procedure procedure, const RunWindow& window) {
   const ChipState& facts = window.facts();
   const ChipType type = TypeOf(facts);
-  const bool programming = !IsEraseOnlyRun(window) && !IsBackupOnlyRun(window);
-  // The image check keyed on the sub-code, and the TXV961's level picks its
-  // procedure.
-  std::uint32_t need = programming || type == ChipType::Txv961 ? device::kFactChipIdentity : 0;
+  const RunMode mode = ModeOf(RowOf(procedure), window);
+  const bool programming = mode == RunMode::Program;
+  const bool backup = mode == RunMode::BackupOnly;
+  // The image check keyed on the sub-code, the TXV961's level picks its
+  // procedure, and a backup reads the flash of the chip it was taken for.
+  std::uint32_t need =
+      programming || backup || type == ChipType::Txv961 ? device::kFactChipIdentity : 0;
+  // A backup of a chip that reports its flash size is as long as that size.
+  if (backup && device::ChipRowFor(facts.chipType).reportsFlashSize) need |= device::kFactFlashSize;
   switch (procedure) {
     case Procedure::StandardSerialFlash:
     case Procedure::SstSerialFlash:
@@ -140,7 +146,14 @@ RunOutcome RunProcedure(Procedure procedure, RunWindow& window, const char* path
       return RunOutcome::Failed;
     }
   }
-  return OutcomeOf(RunVerb(procedure, window, path));
+  const RunOutcome outcome = OutcomeOf(RunVerb(procedure, window, path));
+  // Called off at its first change, a procedure ends on the failure of that
+  // command; what it says then (an erase that failed) did not happen.
+  if (device::RunCalledOff()) {
+    window.ShowStatus(kInterruptedBeforeWriting);
+    return RunOutcome::CalledOff;
+  }
+  return outcome;
 }
 
 bool IsPowerCycleNotice(const std::string& text) {

@@ -72,6 +72,7 @@ enum class RunOutcome {
   Succeeded,
   Failed,
   Refused,     // refused before any command (by the image size check Run stays disabled)
+  CalledOff,   // a request to stop came before its first change: nothing was written
 };
 
 RunOutcome OutcomeOf(int procedureResult);
