@@ -77,6 +77,7 @@ const char* EndName(RunEnd end) {
     case RunEnd::NoSuchEntry: return "noSuchEntry";
     case RunEnd::Unreachable: return "unreachable";
     case RunEnd::WrongChip: return "wrongChip";
+    case RunEnd::NotConfirmed: return "notConfirmed";
   }
   return "failed";
 }
@@ -132,6 +133,8 @@ Json Run(const RunRecord& r) {
   j["procedure"] = ProcedureOrNull(r.procedure);
   j["outcome"] = EndName(r.end);
   j["problem"] = TextOrNull(r.problem);
+  j["exitClass"] = ExitClassName(r.exitClass);
+  j["changingCommands"] = r.changingCommands;
   j["events"] = Events(r.events);
   // Milliseconds are all a person or a script can use of it.
   j["wallSeconds"] = std::round(r.wallSeconds * 1000.0) / 1000.0;
@@ -216,6 +219,7 @@ std::string ConsoleJson(const ConsoleReport& report) {
   doc["unreachable"] = std::move(unreachable);
   doc["interrupted"] = TextOrNull(report.interrupted);
   doc["exitStatus"] = report.exitStatus;
+  doc["exitClass"] = ExitClassName(ExitClassOf(report.exitStatus));
   return doc.dump(2, ' ', /*ensure_ascii=*/true) + "\n";
 }
 

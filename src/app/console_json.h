@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/console_exit.h"
 #include "device/device_record.h"
 #include "host/host.h"
 #include "program/procedures.h"
@@ -57,7 +58,8 @@ const char* RunModeName(RunMode mode);
 
 // How a --run ended: the first four after Run was pressed, the others when
 // the console could not press it (Unreachable: the device could not be held
-// for the run; WrongChip: not the chip --expect-chip names).
+// for the run; WrongChip: not the chip --expect-chip names; NotConfirmed: an
+// erase-only run the user did not confirm).
 enum class RunEnd {
   Succeeded,
   Failed,
@@ -67,7 +69,8 @@ enum class RunEnd {
   NotOffered,
   NoSuchEntry,
   Unreachable,
-  WrongChip
+  WrongChip,
+  NotConfirmed
 };
 
 struct RunRecord {
@@ -84,6 +87,12 @@ struct RunRecord {
   double wallSeconds = 0;
   std::string chip;             // as the chip line showed it when Run was pressed
   std::string firmwareVersion;  // likewise; "" when none was shown
+  // Command blocks Run sent, and those among them that may change what the
+  // device stores: they tell a device left as it was from one that needs
+  // attention.
+  int commands = 0;
+  int changingCommands = 0;
+  ExitClass exitClass = ExitClass::Failed;
 };
 
 // One enclosure a production station (--repeat) met: a line of its record.

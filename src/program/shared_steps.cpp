@@ -31,6 +31,24 @@ std::uint32_t BlockCount(std::uint32_t length, std::uint32_t block) {
 
 void DebugTrace(const char* text) { host::Current().DebugOutput(text); }
 
+namespace {
+DiagnosticSink g_diagnosticSink = nullptr;
+void* g_diagnosticContext = nullptr;
+}  // namespace
+
+void DiagnosticLine(const char* text) {
+  if (g_diagnosticSink != nullptr) {
+    g_diagnosticSink(text, g_diagnosticContext);
+    return;
+  }
+  std::fputs(text, stdout);
+}
+
+void SetDiagnosticSink(DiagnosticSink sink, void* context) {
+  g_diagnosticSink = sink;
+  g_diagnosticContext = context;
+}
+
 std::optional<std::uint64_t> ReportedFlashBytes(const ChipState& facts) {
   if (!device::FactsRead(facts, device::kFactFlashSize) || facts.flashSizeKb <= 0)
     return std::nullopt;

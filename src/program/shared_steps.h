@@ -78,6 +78,12 @@ bool SizeBuffers(RunWindow& window, std::vector<std::uint8_t>& first,
 
 
 void DebugTrace(const char* text);
+// A procedure's diagnostic line for standard output ("NVRAM O.K.\n"). A
+// front end that draws a live line there takes them through its sink, so it
+// can clear that line first.
+void DiagnosticLine(const char* text);
+using DiagnosticSink = void (*)(const char* text, void* context);
+void SetDiagnosticSink(DiagnosticSink sink, void* context);
 // A poll before a command: wait for the flash, whatever it answers.
 void PollFlash(const char* path);
 

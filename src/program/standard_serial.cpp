@@ -84,7 +84,7 @@ KeptRegion KeptRecord(RunWindow& window, const char* path) {
                    ? WriteBack::Written
                    : WriteBack::Failed;
       },
-      [] { std::fputs("write NVRAM O.K.\n", stdout); }};
+      [] { DiagnosticLine("write NVRAM O.K.\n"); }};
   return KeptRegion(window, kNvramRecordSize, std::move(access),
                     {kNvramReadFail, kNvramWriteBackFail, kNvramCompareFail});
 }
@@ -133,7 +133,7 @@ bool EraseWholeChip(RunWindow& window, const char* path) {
 bool EraseKeepingRecord(RunWindow& window, const char* path, KeptRegion& record, bool ready,
                         std::uint32_t length, std::size_t fileLength) {
   const bool nvramRead = ready && record.Save(true);
-  std::fputs(nvramRead ? "NVRAM O.K.\n" : "NVRAM fail\n", stdout);
+  DiagnosticLine(nvramRead ? "NVRAM O.K.\n" : "NVRAM fail\n");
   // Only an image within the first 32 KB leaves the record's place to it;
   // a record that did not arrive whole, or read differently twice, must not
   // be erased.
