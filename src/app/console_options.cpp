@@ -309,7 +309,8 @@ std::string Wrapped(const std::string& text, std::size_t column, std::size_t wid
     if (end == std::string::npos) end = text.size();
     const std::string word = text.substr(at, end - at);
     if (lineLength > column && lineLength + 1 + word.size() > width) {
-      out += "\n" + std::string(column, ' ');
+      out.push_back('\n');
+      out.append(column, ' ');
       lineLength = column;
     } else if (lineLength > column) {
       out += ' ';
@@ -325,9 +326,14 @@ std::string Wrapped(const std::string& text, std::size_t column, std::size_t wid
 // "  -q, --quiet" or "      --image=FILE", padded to the help column.
 std::string OptionLines(const OptionRow& row) {
   constexpr std::size_t kColumn = 26;
-  std::string head = row.letter != 0 ? std::string("  -") + row.letter + ", --" : "      --";
-  head += row.name;
-  if (row.value != nullptr) head += std::string("=") + row.value;
+  std::string head = "      --";
+  if (row.letter != 0) {
+    head[2] = '-';
+    head[3] = row.letter;
+    head[4] = ',';
+  }
+  head.append(row.name);
+  if (row.value != nullptr) head.append("=").append(row.value);
   head += head.size() + 2 <= kColumn ? std::string(kColumn - head.size(), ' ')
                                      : "\n" + std::string(kColumn, ' ');
   return head + Wrapped(row.help, kColumn, 79);
