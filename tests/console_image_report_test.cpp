@@ -15,6 +15,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "app/console.h"
 #include "app/console_image_report.h"
 #include "identify/image_report.h"
 #include "scratch_dir.h"
@@ -184,8 +185,9 @@ TEST_F(InspectTest, ChecksumAndNvramAreaInTextAndJson) {
   }
 }
 
-// The files Run's loader refuses: exit 1 with the loader's text and the reason.
-TEST_F(InspectTest, FilesThatAreNoImagesExitOne) {
+// The files Run's loader refuses: refused (exit 3) with the loader's text and
+// the reason.
+TEST_F(InspectTest, FilesThatAreNoImagesAreRefused) {
   std::filesystem::create_directory(Path("folder"));
   std::vector<std::pair<std::string, const char*>> rows = {
       {Path("missing.bin"), "does not exist"},
@@ -202,14 +204,15 @@ TEST_F(InspectTest, FilesThatAreNoImagesExitOne) {
   if (!ec) rows.push_back({huge, "is longer than 4 GiB"});
   for (const auto& [file, problem] : rows) {
     SCOPED_TRACE(problem);
-    EXPECT_EQ(1, Inspect(file, false));
+    EXPECT_EQ(app::kExitRefused, Inspect(file, false));
     EXPECT_EQ("Open File Error!! " + file + " " + problem + "\n", err_);
     EXPECT_TRUE(out_.empty()) << out_;
-    EXPECT_EQ(1, Inspect(file, true));
+    EXPECT_EQ(app::kExitRefused, Inspect(file, true));
     const nlohmann::json doc = nlohmann::json::parse(out_);
     EXPECT_EQ(problem, doc.at("inspect").at("problem"));
     EXPECT_EQ("Open File Error!!", doc.at("inspect").at("error"));
-    EXPECT_EQ(1, doc.at("exitStatus"));
+    EXPECT_EQ(app::kExitRefused, doc.at("exitStatus"));
+    EXPECT_EQ("refused", doc.at("exitClass"));
   }
   // Longer than any flash, and still inspected from its first blocks.
   std::filesystem::resize_file(huge, (16ull << 20) + 1, ec);

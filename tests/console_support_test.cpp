@@ -32,7 +32,8 @@ class ConsoleSupportTest : public testing_support::RunWindowFixture {
     const std::string outName = TempName("support-out");
     std::FILE* out = std::fopen(outName.c_str(), "wb");
     if (out == nullptr) return -1;
-    const int status = app::RunConsole(options, out);
+    // Refusals go to the error stream: both are read here.
+    const int status = app::RunConsole(options, out, out, nullptr);
     std::fclose(out);
     const std::vector<std::uint8_t> printed = testing_support::ReadFile(outName);
     output.assign(printed.begin(), printed.end());

@@ -100,6 +100,45 @@ TEST(ConsoleArgsTest, RefusesWhatTheWindowCannotExpress) {
     EXPECT_NE(std::string::npos, usage.find(option)) << option;
 }
 
+// Values joined or following, short flags alone or together, "--" ending the
+// options; every mistake told in words that name the option.
+TEST(ConsoleArgsTest, OptionSyntax) {
+  const struct {
+    std::vector<std::string> args;
+    const char* error;  // null: accepted
+  } rows[] = {
+      {{"--run=0", "--image=fw.bin", "--rd", "--nvram=off"}, nullptr},
+      {{"--run", "0", "--image", "fw.bin", "--rd", "--nvram", "off"}, nullptr},
+      {{"-q", "-v", "-y", "-V", "-h"}, nullptr},
+      {{"-qvy", "--run", "0", "--image", "fw.bin", "--"}, nullptr},
+      {{"--imag", "fw.bin"}, "--imag is an unknown option; did you mean --image?"},
+      {{"--verbos"}, "did you mean --verbose?"},
+      {{"-x"}, "-x is an unknown option"},
+      {{"--rd=on"}, "--rd takes no value"},
+      {{"--run"}, "--run needs a value (N)"},
+      {{"fw.bin"}, "unexpected argument \"fw.bin\""},
+      {{"--", "fw.bin"}, "unexpected argument \"fw.bin\" after --"},
+      {{"--run=0", "--erase-only"}, "--erase-only needs --rd before it"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.args[0]);
+    ConsoleOptions o;
+    std::string error;
+    EXPECT_EQ(row.error == nullptr, ParseConsoleArgs(row.args, o, error)) << error;
+    if (row.error != nullptr) {
+      EXPECT_NE(std::string::npos, error.find(row.error)) << error;
+    } else if (row.args[0] == "--run=0" || row.args[1] == "--run") {
+      ASSERT_EQ(1u, o.runs.size());
+      EXPECT_EQ(0, o.runs[0].entry);
+      EXPECT_EQ("fw.bin", o.runs[0].image);
+    }
+  }
+  ConsoleOptions o;
+  std::string error;
+  ASSERT_TRUE(ParseConsoleArgs({"-qvy", "-V", "-h"}, o, error));
+  EXPECT_TRUE(o.quiet && o.verbose && o.yes && o.version && o.help);
+}
+
 std::set<std::string> OptionsIn(const std::string& text) {
   static const std::regex option("--[a-z][a-z0-9-]*");
   std::set<std::string> found;
@@ -138,6 +177,22 @@ TEST(ConsoleManualTest, NamesEveryOptionOfHelpAndNoOther) {
     std::string error;
     ParseConsoleArgs({option}, o, error);
     EXPECT_EQ(std::string::npos, error.find("unknown option")) << error;
+  }
+  // The table's short names, and every exit class under EXIT STATUS.
+  for (const std::string& name : app::ConsoleOptionNames()) {
+    EXPECT_TRUE(page.find(name + " ") != std::string::npos ||
+                page.find(name + "\n") != std::string::npos)
+        << name;
+    EXPECT_NE(std::string::npos, app::ConsoleUsage().find(name)) << name;
+  }
+  const std::size_t exits = page.find(".SH EXIT STATUS");
+  ASSERT_NE(std::string::npos, exits);
+  for (const app::ExitClassRow& row : app::ExitClasses()) {
+    const std::string number = row.cls == app::ExitClass::Interrupted
+                                   ? "128+N"
+                                   : std::to_string(static_cast<int>(row.cls));
+    EXPECT_NE(std::string::npos, page.find(".BR " + number + " \" " + row.name + "\"\n", exits))
+        << row.name;
   }
   EXPECT_NE(std::string::npos, page.substr(0, page.find('\n')).find(TX_UTILITY_VERSION))
       << "the page's header names another version than the window's caption";
@@ -183,16 +238,25 @@ class ConsoleTest : public testing_support::RunWindowFixture {
     std::string error;
     EXPECT_TRUE(ParseConsoleArgs(args, options, error)) << error;
     std::FILE* out = std::fopen(outName_.c_str(), "wb");
+    std::FILE* err = std::fopen((outName_ + ".err").c_str(), "wb");
     EXPECT_NE(nullptr, out);
-    const int status = app::RunConsole(options, out);
+    options.yes = true;  // the question has its own test, on a terminal
+    const int status = app::RunConsole(options, out, err, nullptr);
     std::fclose(out);
+    std::fclose(err);
     std::ifstream in(outName_, std::ios::binary);
     output.assign(std::istreambuf_iterator<char>(in), {});
+    std::ifstream errIn(outName_ + ".err", std::ios::binary);
+    errors.assign(std::istreambuf_iterator<char>(errIn), {});
     return status;
   }
   bool Printed(const std::string& text) const { return output.find(text) != std::string::npos; }
+  bool Complained(const std::string& text) const {
+    return errors.find(text) != std::string::npos;
+  }
 
   std::string output;
+  std::string errors;
 
  private:
   std::string outName_;
@@ -213,8 +277,8 @@ TEST_F(ConsoleTest, ListsEveryEntryWithWhatTheWindowShows) {
 TEST_F(ConsoleTest, NoDeviceIsListedAsTheWindowSaysIt) {
   EXPECT_EQ(app::kExitSuccess, Console({}));
   EXPECT_EQ("No available device!!!\n", output);
-  EXPECT_EQ(app::kExitUsage, Console({"--run", "0"}));
-  EXPECT_TRUE(Printed("There is no entry 0.")) << output;
+  EXPECT_EQ(app::kExitUnavailable, Console({"--run", "0"}));
+  EXPECT_TRUE(Complained("there is no entry 0 (0 listed)")) << errors;
 }
 
 TEST_F(ConsoleTest, SuccessfulUpdatePrintsItsProgressAndExitsZero) {
@@ -257,12 +321,12 @@ TEST_F(ConsoleTest, RunsByDevicePathAndExpectedChip) {
   };
   // Refusals first, while the flash holds its factory firmware.
   const Row rows[] = {
-      {{"--device", path, "--expect-chip", "TX40777", "--image", file}, false, app::kExitUsage,
-       "Entry 1 holds a TX40775 Series, not TX40777: Run was not pressed."},
-      {{"--device", path + "x", "--image", file}, false, app::kExitUsage,
-       "There is no enclosure at "},
-      {{"--device", path, "--image", file}, true, app::kExitRunFailed,
-       "The device is in use by another program (device in use); nothing was sent."},
+      {{"--device", path, "--expect-chip", "TX40777", "--image", file}, false,
+       app::kExitRefused, "entry 1 holds a TX40775 Series, not TX40777: Run was not pressed"},
+      {{"--device", path + "x", "--image", file}, false, app::kExitUnavailable,
+       "there is no enclosure at "},
+      {{"--device", path, "--image", file}, true, app::kExitUnavailable,
+       ": in use by another program (device in use); nothing was sent"},
       {{"--device", upper, "--expect-chip", "tx40775", "--image", file}, false,
        app::kExitSuccess, "entry 1: "},
   };
@@ -272,7 +336,7 @@ TEST_F(ConsoleTest, RunsByDevicePathAndExpectedChip) {
     SCOPED_TRACE(row.args[1] + " " + row.args[2]);
     machine.HoldOpenElsewhere(path, row.heldElsewhere);
     EXPECT_EQ(row.status, Console(row.args)) << output;
-    EXPECT_TRUE(Printed(row.says)) << output;
+    EXPECT_TRUE(Printed(row.says) || Complained(row.says)) << output << errors;
     std::vector<std::uint8_t> flash(factory.size());
     chip->serialFlash()->cells().Read(0, flash.data(), flash.size());
     EXPECT_EQ(row.status != app::kExitSuccess, flash == factory);
@@ -423,23 +487,28 @@ TEST_F(ConsoleTest, AFileSizeLimitOnTheOutputsNeverEndsARun) {
 }
 #endif
 
-TEST_F(ConsoleTest, FailingRunsExitOne) {
+// A run that failed after the flash was written needs attention, and says
+// what to do; one whose image cannot be read is refused, nothing sent.
+TEST_F(ConsoleTest, FailingRunsSayWhatIsLeft) {
   Attach("tx40775-pmc", 1);
   const std::string file = WriteFile("console", sim::MakeMatchingImage({1, 1}));
   sim::CommandFault fault;  // the second program command fails
   fault.pattern = sim::CdbPattern("FF 04 11 00 20 00");
   machine.AddFault(fault);
-  EXPECT_EQ(app::kExitRunFailed, Console({"--run", "0", "--image", file}));
+  EXPECT_EQ(app::kExitAttention, Console({"--run", "0", "--image", file}));
   EXPECT_TRUE(Printed("status: .\nstatus: Programming Fail!!\n")) << output;
-  EXPECT_TRUE(Printed("result: failed (standard serial flash)")) << output;
+  EXPECT_TRUE(Printed("result: failed (standard serial flash)\nattention: ")) << output;
+  EXPECT_TRUE(Complained("attention: the flash may now hold neither")) << errors;
   EXPECT_FALSE(Printed("[Message]")) << output;
 
   // A file the window cannot open leaves Run disabled, and the runs stop there.
   machine.ClearFaults();
-  EXPECT_EQ(app::kExitRunFailed,
-            Console({"--run", "0", "--image", TempName("missing"), "--run", "0", "--rd",
-                     "--backup-only"}));
+  const std::string missing = TempName("missing");
+  EXPECT_EQ(app::kExitRefused,
+            Console({"--run", "0", "--image", missing, "--run", "0", "--rd", "--backup-only"}));
   EXPECT_TRUE(Printed("[Error] Open Firmware File Error!!\n")) << output;
+  EXPECT_TRUE(Complained("cannot read the firmware file " + missing + ": No such file"))
+      << errors;
   EXPECT_TRUE(Printed("result: Run is disabled")) << output;
   EXPECT_FALSE(Printed("Backup")) << output;
 }
@@ -448,12 +517,12 @@ TEST_F(ConsoleTest, ChipsWithoutAProcedureAndDisabledRunAreNotSuccesses) {
   // A TX40769 whose bridge version is below 208: the table runs nothing.
   Attach("tx40769-old", 1);
   const std::string file = WriteFile("t769", sim::MakeMatchingImage({5, 0}));
-  EXPECT_EQ(app::kExitRunFailed, Console({"--run", "0", "--image", file}));
+  EXPECT_EQ(app::kExitRefused, Console({"--run", "0", "--image", file}));
   EXPECT_TRUE(Printed("result: nothing ran (none)")) << output;
 
   // Without an image Run stays disabled, and the console cannot press it.
   Attach("tx40775-pmc", 2);
-  EXPECT_EQ(app::kExitRunFailed, Console({"--run", "1"}));
+  EXPECT_EQ(app::kExitRefused, Console({"--run", "1"}));
   EXPECT_TRUE(Printed("result: Run is disabled")) << output;
 }
 
@@ -465,7 +534,7 @@ TEST_F(ConsoleTest, ImageRefusedForItsSizeIsNotASuccess) {
   ASSERT_FALSE(image.empty());
   image.resize(128 * 1024 + 1, 0xFF);
   const std::string file = WriteFile("t847-big", image);
-  EXPECT_EQ(app::kExitRunFailed, Console({"--run", "0", "--image", file}));
+  EXPECT_EQ(app::kExitRefused, Console({"--run", "0", "--image", file}));
   EXPECT_TRUE(Printed("[Message] The firmware file size is bigger than the flash size!\n"))
       << output;
   EXPECT_TRUE(Printed("result: refused, Run stays disabled")) << output;
@@ -487,8 +556,8 @@ TEST_F(ConsoleTest, AnotherChipsImageIsWrittenOnlyWithProgramAnyway) {
     const char* printed;
     bool written;
   } rows[] = {
-      {{"--image", file}, app::kExitRunFailed, "result: Run is disabled", false},
-      {{"--load", file}, app::kExitRunFailed,
+      {{"--image", file}, app::kExitRefused, "result: Run is disabled", false},
+      {{"--load", file}, app::kExitRefused,
        "[Message] The firmware file seems not match this chip! Program it anyway? -> No\n"
        "result: refused, the image does not match this chip",
        false},
@@ -515,7 +584,7 @@ TEST_F(ConsoleTest, ControlsTheWindowHidesAreRefused) {
   Attach("tx40775-pmc", 1);
   // The firmware size box shows only for some chips with erase or backup checked.
   EXPECT_EQ(app::kExitUsage, Console({"--run", "0", "--rd", "--size", "1MB"}));
-  EXPECT_TRUE(Printed("does not offer the firmware size")) << output;
+  EXPECT_TRUE(Complained("does not offer the firmware size")) << errors;
   EXPECT_EQ(0x10000u, program::Transfer().flashSize);
 }
 
@@ -740,10 +809,10 @@ TEST_F(ConsoleJsonTest, NoDeviceIsANoticeAndNoEntries) {
   const Json doc = ConsoleDoc({}, app::kExitSuccess);
   EXPECT_TRUE(doc.at("entries").empty());
   EXPECT_EQ("No available device!!!", doc.at("listNotice"));
-  const Json missing = ConsoleDoc({"--run", "0"}, app::kExitUsage);
+  const Json missing = ConsoleDoc({"--run", "0"}, app::kExitUnavailable);
   EXPECT_FALSE(missing.contains("entries"));
   EXPECT_EQ("noSuchEntry", missing.at("runs")[0].at("outcome"));
-  EXPECT_EQ("There is no entry 0.", missing.at("runs")[0].at("problem"));
+  EXPECT_EQ("there is no entry 0 (0 listed)", missing.at("runs")[0].at("problem"));
   EXPECT_EQ(Json(nullptr), missing.at("runs")[0].at("procedure"));
 }
 
@@ -790,6 +859,8 @@ TEST_F(ConsoleJsonTest, SuccessfulRunsInOrderWithTheirEvents) {
   EXPECT_EQ("Read flash and backup success!", read.at("events").back().at("text"));
 }
 
+// One row per exit class a run can end in: the status, and the class by name
+// in the document and the run, follow from what was sent.
 TEST_F(ConsoleJsonTest, FailedRefusedAndUnpressedRuns) {
   Attach("tx40775-pmc", 1);
   Attach("txr847-mxic32", 2);
@@ -801,41 +872,60 @@ TEST_F(ConsoleJsonTest, FailedRefusedAndUnpressedRuns) {
   const std::string odd = TempName("json-odd") + " \"odd\" \xE9";
   const std::string foreign = WriteFile("json-foreign", sim::MakeMatchingImage({6, 1}));
 
-  sim::CommandFault fault;  // the second program command fails
-  fault.pattern = sim::CdbPattern("FF 04 11 00 20 00");
-  machine.AddFault(fault);
+  const std::string backup = TempName("json-backup");
   const struct {
     std::vector<std::string> args;
+    const char* fault;  // the first command of this kind fails
     int status;
+    const char* exitClass;
     const char* outcome;
     const char* procedure;  // null: Run was not pressed
     Json events;
   } rows[] = {
-      {{"--run", "0", "--image", good}, app::kExitRunFailed, "failed", "standard serial flash",
+      // The second program command fails: the flash was erased.
+      {{"--run", "0", "--image", good}, "FF 04 11 00 20 00", app::kExitAttention, "attention",
+       "failed", "standard serial flash",
        Events({{nullptr, "."}, {nullptr, "Programming Fail!!"}})},
-      {{"--run", "1", "--image", tooBig}, app::kExitRunFailed, "refused", "image too large",
+      // A backup whose read fails sent nothing that writes.
+      {{"--run", "0", "--rd", "--backup-only", "--backup-file", backup}, "FF 04 10",
+       app::kExitRunFailed, "failed", "failed", "standard serial flash", nullptr},
+      {{"--run", "1", "--image", tooBig}, nullptr, app::kExitRefused, "refused", "refused",
+       "image too large",
        Events({{"Message", "The firmware file size is bigger than the flash size!"}})},
-      {{"--run", "0", "--image", odd}, app::kExitRunFailed, "runDisabled", nullptr,
-       Events({{"Error", "Open Firmware File Error!!"}})},
-      {{"--run", "0", "--rd", "--size", "1MB"}, app::kExitUsage, "notOffered", nullptr,
-       Json::array()},
+      {{"--run", "0", "--image", odd}, nullptr, app::kExitRefused, "refused", "runDisabled",
+       nullptr, Events({{"Error", "Open Firmware File Error!!"}})},
+      {{"--run", "0", "--rd", "--size", "1MB"}, nullptr, app::kExitUsage, "usage", "notOffered",
+       nullptr, Json::array()},
+      {{"--run", "7", "--image", good}, nullptr, app::kExitUnavailable, "unavailable",
+       "noSuchEntry", nullptr, Json::array()},
       // Another chip's image chosen with "Load File": Run asks, the answer is No.
-      {{"--run", "0", "--load", foreign}, app::kExitRunFailed, "refused", "none",
+      {{"--run", "0", "--load", foreign}, nullptr, app::kExitRefused, "refused", "refused", "none",
        Events({{"Message", "The firmware file seems not match this chip!"},
                {"Message", "The firmware file seems not match this chip! Program it anyway?"}})},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.args[1] + " " + row.args.back());
+    machine.ClearFaults();
+    if (row.fault != nullptr) {
+      sim::CommandFault fault;
+      fault.pattern = sim::CdbPattern(row.fault);
+      machine.AddFault(fault);
+    }
     const Json doc = ConsoleDoc(row.args, row.status);
+    EXPECT_EQ(row.exitClass, doc.at("exitClass"));
     ASSERT_EQ(1u, doc.at("runs").size());
     const Json& run = doc.at("runs")[0];
+    EXPECT_EQ(row.exitClass, run.at("exitClass"));
     EXPECT_EQ(row.outcome, run.at("outcome"));
     EXPECT_EQ(row.procedure ? Json(row.procedure) : Json(nullptr), run.at("procedure"));
-    EXPECT_EQ(row.events, run.at("events"));
+    if (!row.events.is_null()) {
+      EXPECT_EQ(row.events, run.at("events"));
+    }
     EXPECT_EQ(row.procedure == nullptr, run.at("problem").is_string());
   }
   // The name comes back as written, its lone byte as the character of its number.
-  const Json doc = ConsoleDoc({"--run", "0", "--image", odd}, app::kExitRunFailed);
+  machine.ClearFaults();
+  const Json doc = ConsoleDoc({"--run", "0", "--image", odd}, app::kExitRefused);
   std::string expected = odd;
   expected.replace(expected.find('\xE9'), 1, "\xC3\xA9");
   EXPECT_EQ(expected, doc.at("runs")[0].at("image"));

@@ -77,7 +77,10 @@ class RunWindowFixture : public ::testing::Test, public SimFixtureBase {
     std::FILE* out = std::fopen(outName.c_str(), "wb");
     EXPECT_NE(nullptr, out) << outName;
     if (out == nullptr) return -1;
-    const int status = app::RunConsole(options, out);
+    // An operator who confirmed an erase-only run; the question has a test
+    // of its own on a terminal.
+    options.yes = true;
+    const int status = app::RunConsole(options, out, stderr, nullptr);
     std::fclose(out);
     const std::vector<std::uint8_t> printed = testing_support::ReadFile(outName);
     output.assign(printed.begin(), printed.end());

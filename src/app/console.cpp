@@ -1,6 +1,7 @@
 #include "app/console.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -18,6 +19,7 @@
 #include "app/headless_view.h"
 #include "app/window_run.h"
 #include "device/change_gate.h"
+#include "device/changing_commands.h"
 #include "device/chip_commands.h"
 #include "device/discovery.h"
 #include "host/host.h"
@@ -73,8 +75,22 @@ std::string OneLine(const std::string& text) {
 // drawn behind the progress and printed whole once it is done.
 class ConsoleView : public HeadlessView {
  public:
-  ConsoleView(std::FILE* out, ConsoleLog* log, ProgressLine* progress)
-      : out_(out), log_(log), progress_(progress) {}
+  // holdsStatus: the progress line shares the terminal with out, so the open
+  // status line is drawn behind it; quiet: status lines go to the log only.
+  ConsoleView(std::FILE* out, ConsoleLog* log, ProgressLine* progress, bool holdsStatus,
+              bool quiet)
+      : out_(out), log_(log), progress_(progress), holdsStatus_(holdsStatus), quiet_(quiet) {}
+
+  // A procedure's diagnostic line: on standard output as before, but never
+  // glued to the progress line or to an open status line on that stream.
+  void Diagnostic(std::string_view line) {
+    if (progress_ != nullptr) progress_->Clear();
+    if (out_ == stdout) EndLine();
+    std::fwrite(line.data(), 1, line.size(), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+    if (progress_ != nullptr) progress_->Redraw();
+  }
 
   // From now on status lines and boxes go into list, not to the output.
   void RecordInto(std::vector<ConsoleEvent>* list) {
@@ -127,6 +143,8 @@ class ConsoleView : public HeadlessView {
       log_->Status(continues ? text.substr(shown_.size()) : text, continues);
     if (events_ != nullptr) {
       Record(text, continues);
+    } else if (quiet_) {
+      // Only the log keeps them.
     } else if (continues) {
       Print(OneLine(text.substr(shown_.size())));
     } else {
@@ -179,7 +197,7 @@ class ConsoleView : public HeadlessView {
 
   // A run is under way on a terminal: the open status line lives behind the
   // progress until it is done.
-  bool Live() const { return progress_ != nullptr && progress_->active(); }
+  bool Live() const { return progress_ != nullptr && holdsStatus_ && progress_->active(); }
 
   // Text of the open status line (or a new one).
   void Print(const std::string& piece) {
@@ -202,6 +220,8 @@ class ConsoleView : public HeadlessView {
   std::FILE* out_;
   ConsoleLog* log_;
   ProgressLine* progress_;
+  bool holdsStatus_;
+  bool quiet_;
   std::vector<ConsoleEvent>* events_ = nullptr;
   std::string shown_;
   std::string open_;  // the open status line, while it lives behind the progress
@@ -218,6 +238,49 @@ std::string DamagedBankText(int bank, std::size_t entry) {
 // A device's text for the running text, or "-" when there is none.
 std::string Shown(const std::string& text) { return text.empty() ? "-" : PrintableText(text); }
 
+// -v: every command block on the error stream as it ends, above the
+// progress line.
+class VerboseWatch : public HostWatcher {
+ public:
+  VerboseWatch(std::FILE* err, ProgressLine* progress) : err_(err), progress_(progress) {}
+  void Command(const CommandSeen& c) override {
+    std::string cdb;
+    for (int i = 0; i < c.cdbLength; ++i) {
+      char byte[4];
+      std::snprintf(byte, sizeof byte, "%s%02X", i == 0 ? "" : " ", c.cdb[i]);
+      cdb += byte;
+    }
+    if (progress_ != nullptr) progress_->Clear();
+    std::fprintf(err_, "command: %s %s %u %s, %u bytes moved\n",
+                 PrintableText(c.path != nullptr ? *c.path : "?").c_str(), c.dataIn ? "in" : "out",
+                 c.length, cdb.c_str(), c.moved);
+    if (!c.ok || c.status != 0)
+      std::fprintf(err_, "command: failed, error %u, SCSI status %02X\n", c.lastError, c.status);
+    if (progress_ != nullptr) progress_->Redraw();
+  }
+
+ private:
+  std::FILE* err_;
+  ProgressLine* progress_;
+};
+
+// What Run sent, counted as it goes: every command block, and those that may
+// change what the device stores.
+struct RunTraffic {
+  int commands = 0;
+  int changing = 0;
+};
+
+class TrafficWatch : public HostWatcher {
+ public:
+  void Command(const CommandSeen& command) override {
+    ++traffic.commands;
+    // Counted whatever the answer: a failed erase may have begun.
+    if (device::MayChangeStoredData(command.cdb, command.cdbLength)) ++traffic.changing;
+  }
+  RunTraffic traffic;
+};
+
 // Where a session writes: the running text (human) or, for the JSON document,
 // nothing until the end (human is null then).
 struct Session {
@@ -230,7 +293,15 @@ struct Session {
   std::string toolVersion;
   // The signals held around the run under way; none outside runs.
   const host::InterruptHold* signals = nullptr;
+  RunTraffic* traffic;
+  std::FILE* err;       // the console's own errors
+  std::FILE* answers;   // where a question is answered; null: no terminal to ask
+  bool assumeYes;       // --yes
 };
+
+std::string RecordPath(const device::DeviceRecord& record) {
+  return std::string(record.path, strnlen(record.path, sizeof record.path));
+}
 
 // Entry k addresses record k (companion entries have records of their own).
 const device::DeviceRecord* RecordOf(const MainWindow& w, int entry) {
@@ -338,6 +409,7 @@ void ListEntries(Session& s) {
     s.view.ProcessMessages();
     s.view.EndLine();
     std::fprintf(out, "entry %zu: %s\n", i, Shown(TrimRight(w.DeviceList.items()[i])).c_str());
+    std::fprintf(out, "  path:    %s\n", Shown(RecordPath(w.devices[i])).c_str());
     std::fprintf(out, "  chip:    %s\n", Shown(TrimRight(w.ChipLabelEdit.text())).c_str());
     const device::BusKind bus = w.devices[i].bus;
     std::fprintf(out, "  bus:     %s\n", bus == device::BusKind::Usb        ? "USB"
@@ -466,18 +538,17 @@ int EntryOfDevice(const MainWindow& w, const std::string& given) {
 }
 
 // Why a run could not hold its device.
-std::string HoldProblem(std::uint32_t lastError) {
+std::string HoldProblem(const std::string& path, std::uint32_t lastError) {
+  const std::string device = "cannot use " + PrintableText(path) + ": ";
   switch (lastError) {
     case host::kErrorSharingViolation:
-      return "The device is in use by another program (device in use); nothing was sent.";
+      return device + "in use by another program (device in use); nothing was sent";
     case host::kErrorFileNotFound:
-      return "The device is not the one that was listed (unplugged or replaced); nothing was "
-             "sent.";
+      return device + "not the device that was listed (unplugged or replaced); nothing was sent";
     case host::kErrorAccessDenied:
-      return "This user may not open the device; nothing was sent.";
+      return device + "permission denied (this user may not open it); nothing was sent";
     default:
-      return "The device could not be opened (error " + std::to_string(lastError) +
-             "); nothing was sent.";
+      return device + "error " + std::to_string(lastError) + "; nothing was sent";
   }
 }
 
@@ -498,6 +569,58 @@ void Say(Session& s, const std::string& line) {
   if (s.log != nullptr) s.log->Note(line);
   if (s.human == nullptr) return;
   std::fprintf(s.human, "%s\n", PrintableText(line).c_str());
+}
+
+// One of the console's own errors, on the error stream.
+void Complain(Session& s, const std::string& text) {
+  if (s.progress != nullptr) s.progress->Clear();
+  std::fprintf(s.err, "tx4077x-console: %s\n", PrintableText(text).c_str());
+  std::fflush(s.err);
+  if (s.progress != nullptr) s.progress->Redraw();
+}
+
+// Why a file cannot be read, in the system's words; "" when it can.
+std::string FileReason(const std::string& name) {
+  switch (host::KindOfFile(name.c_str())) {
+    case host::FileKind::Folder: return "it is a folder";
+    case host::FileKind::Pipe: return "it is a pipe";
+    case host::FileKind::Device: return "it is a device";
+    case host::FileKind::Other: return "it is not a regular file";
+    default: break;
+  }
+  errno = 0;
+  const host::File file = host::OpenFile(name.c_str(), "rb");
+  if (!file) return errno != 0 ? std::strerror(errno) : "it cannot be opened";
+  std::uint64_t length = 0;
+  if (host::FileLength(file.get(), length) && length == 0) return "it is empty";
+  return "";
+}
+
+// After a run that was refused or failed: the image it could not read, by
+// name and reason.
+void ComplainOfImage(Session& s, const RunRecord& r) {
+  if (r.mode != RunMode::Program || r.image.empty()) return;
+  const std::string reason = FileReason(r.image);
+  if (!reason.empty()) Complain(s, "cannot read the firmware file " + r.image + ": " + reason);
+}
+
+// An erase-only run asks first on a terminal; --yes answers it, and without a
+// terminal nothing else can.
+bool ConfirmErase(Session& s, const RunRecord& r) {
+  if (s.assumeYes) return true;
+  if (s.answers == nullptr || !host::IsTerminal(s.answers)) {
+    Complain(s, "an erase-only run needs --yes when there is no terminal to ask");
+    return false;
+  }
+  if (s.progress != nullptr) s.progress->Clear();
+  std::fprintf(s.err, "Erase the whole flash of entry %d (%s, %s)? [y/N] ", r.entry,
+               Shown(r.chip).c_str(), Shown(r.firmwareVersion).c_str());
+  std::fflush(s.err);
+  char answer[16] = "";
+  if (std::fgets(answer, sizeof answer, s.answers) == nullptr) std::fputc('\n', s.err);
+  const bool yes = answer[0] == 'y' || answer[0] == 'Y';
+  if (s.log != nullptr) s.log->Note(std::string("erase confirmed: ") + (yes ? "yes" : "no"));
+  return yes;
 }
 
 // The bytes the run is expected to move, for the progress line.
@@ -555,11 +678,7 @@ bool KeepEarlierBackup(Session& s, RunRecord& r) {
   const std::string target = BackupTarget(s.w, r);
   const std::string kept = KeptBackupName(target);
   if (kept == target) return true;
-  if (!Offered(s.w.BackupFileEdit, "the backup file name", r.problem)) {
-    r.end = RunEnd::NotOffered;
-    Say(s, r.problem);
-    return false;
-  }
+  if (!Offered(s.w.BackupFileEdit, "the backup file name", r.problem)) return false;
   s.w.BackupFileEdit.SetText(kept);
   s.view.ProcessMessages();
   r.backupFile = kept;
@@ -568,9 +687,9 @@ bool KeepEarlierBackup(Session& s, RunRecord& r) {
 }
 
 // After a backup-only run: the file it wrote, and its sidecar. A backup
-// without its sidecar cannot be restored: that fails the run (exit 1, the
-// enclosure untouched).
-int NameTheBackup(Session& s, RunRecord& r) {
+// without its sidecar cannot be restored: that fails the run (the enclosure
+// was only read).
+void NameTheBackup(Session& s, RunRecord& r) {
   const std::string written = BackupTarget(s.w, r);
   r.backupFile = written;
   BackupFacts facts = FactsOf(s.w, r.entry, r.mode);
@@ -582,80 +701,102 @@ int NameTheBackup(Session& s, RunRecord& r) {
   if (!WriteSidecar(written, facts, s.toolVersion, problem)) {
     r.end = RunEnd::Failed;
     r.problem = problem;
+    r.exitClass = ExitClass::Failed;
     Say(s, "backup written to " + written + ", but " + problem);
-    return kExitRunFailed;
+    Complain(s, problem);
+    return;
   }
   Say(s, "backup written to " + written + " (sidecar " + SidecarName(written) + ")");
-  return kExitSuccess;
 }
 
-// Ends a run the console could not press Run for: its reason printed and
-// recorded.
-int NotPressed(Session& s, RunRecord& r, RunEnd end, std::string problem, int status) {
+// The class of a run's ending. After Run was pressed it rests on what was
+// sent: nothing at all is a refusal, nothing that changes the device leaves
+// it as it was, anything else may have left it neither old nor new.
+ExitClass ClassOfRun(const RunRecord& r) {
+  switch (r.end) {
+    case RunEnd::Succeeded:
+    case RunEnd::Repaired: return ExitClass::Success;
+    // Called off before anything was written: the signal decides the exit.
+    case RunEnd::Interrupted: return ExitClass::Failed;
+    case RunEnd::Failed:
+      if (r.changingCommands > 0) return ExitClass::Attention;
+      return r.commands == 0 ? ExitClass::Refused : ExitClass::Failed;
+    case RunEnd::RanNothing:
+      return r.changingCommands > 0 ? ExitClass::Attention : ExitClass::Refused;
+    case RunEnd::Refused:
+    case RunEnd::RunDisabled:
+    case RunEnd::WrongChip:
+    case RunEnd::NotConfirmed: return ExitClass::Refused;
+    case RunEnd::NotOffered: return ExitClass::Usage;
+    case RunEnd::NoSuchEntry:
+    case RunEnd::Unreachable: return ExitClass::Unavailable;
+  }
+  return ExitClass::Failed;
+}
+
+// Ends a run the console could not press Run for: its reason on the error
+// stream (and in the log and the document).
+int NotPressed(Session& s, RunRecord& r, RunEnd end, std::string problem) {
   r.end = end;
   r.problem = std::move(problem);
-  Say(s, r.problem);
-  return status;
+  r.exitClass = ClassOfRun(r);
+  if (s.log != nullptr) s.log->Note(r.problem);
+  Complain(s, r.problem);
+  return static_cast<int>(r.exitClass);
 }
 
-int PressRun(Session& s, const ConsoleRun& run) {
+// The entry a run names: by number, or the enclosure at its device path.
+// Not pressed (with the status) when there is none to hold.
+std::optional<int> FindEntry(Session& s, RunRecord& r, const ConsoleRun& run) {
   MainWindow& w = s.w;
-  RunRecord& r = s.report.runs.emplace_back();
-  r.entry = run.entry;
-  r.device = run.device;
-  r.mode = run.eraseOnly ? RunMode::EraseOnly : run.backupOnly ? RunMode::BackupOnly
-                                                               : RunMode::Program;
-  if (s.human == nullptr) s.view.RecordInto(&r.events);
   if (!run.device.empty()) {
     r.entry = w.DeviceList.enabled() ? EntryOfDevice(w, run.device) : -1;
     if (r.entry < 0) {
       // Listed without it because it could not be opened: say why.
       for (const host::UnreachableDevice& u : s.report.unreachable)
         if (host::Current().io().NamesDevice(u.path, run.device))
-          return NotPressed(s, r, RunEnd::Unreachable, u.text, kExitRunFailed);
+          return NotPressed(s, r, RunEnd::Unreachable, u.text);
       return NotPressed(s, r, RunEnd::NoSuchEntry,
-                        "There is no enclosure at " + run.device + ".", kExitUsage);
+                        "there is no enclosure at " + run.device + " (no such device)");
     }
   } else if (!s.report.unreachable.empty()) {
     // The entries are numbered without the devices that could not be
     // opened: entry N may be another enclosure than the user counted on.
     return NotPressed(s, r, RunEnd::Unreachable,
-                      "Entry numbers leave out a device that could not be opened (" +
+                      "entry numbers leave out a device that could not be opened (" +
                           s.report.unreachable.front().text +
-                          "); name the enclosure with --device instead.",
-                      kExitRunFailed);
+                          "); name the enclosure with --device instead");
   }
-  const device::DeviceRecord* record = RecordOf(w, r.entry);
-  if (!w.DeviceList.enabled() || record == nullptr ||
+  if (!w.DeviceList.enabled() || RecordOf(w, r.entry) == nullptr ||
       r.entry >= static_cast<int>(w.DeviceList.items().size()))
     return NotPressed(s, r, RunEnd::NoSuchEntry,
-                      "There is no entry " + std::to_string(r.entry) + ".", kExitUsage);
+                      "there is no entry " + std::to_string(r.entry) + " (" +
+                          std::to_string(EntryCount(w)) + " listed)");
+  return std::nullopt;
+}
 
-  // The device is held from the selection's first command to the run's last.
-  const host::RunScope hold(host::Current().io(), record->path);
-  // Until the first erase (or the selection's bank repair) a held signal
-  // calls the run off with nothing written.
-  const host::InterruptHold* signals = s.signals;
-  device::ChangeGate gate([signals] { return signals != nullptr && signals->Pending(); });
-  if (!hold.held())
-    return NotPressed(s, r, RunEnd::Unreachable, HoldProblem(hold.lastError()), kExitRunFailed);
+// The window's controls set for the run, once the device is held; not
+// pressed (with the status) when the chip or a control does not allow it.
+std::optional<int> PrepareRun(Session& s, RunRecord& r, const ConsoleRun& run,
+                              const device::DeviceRecord& record, const device::ChangeGate& gate) {
+  MainWindow& w = s.w;
   if (!run.expectChip.empty()) {
-    const std::string chip = ChipOfEntry(*record);
+    const std::string chip = ChipOfEntry(record);
     r.chip = chip;
     if (!ChipNameMatches(chip, run.expectChip))
       return NotPressed(s, r, RunEnd::WrongChip,
-                        "Entry " + std::to_string(r.entry) + " holds " +
+                        "entry " + std::to_string(r.entry) + " holds " +
                             (chip.empty() ? std::string("no chip the window knows")
                                           : "a " + chip) +
-                            ", not " + run.expectChip + ": Run was not pressed.",
-                        kExitUsage);
+                            ", not " + run.expectChip + ": Run was not pressed");
   }
   ConsoleRun selected = run;
   selected.entry = r.entry;
+  std::string problem;
   s.view.repairBanks = true;  // selected for a run: a damaged bank is repaired now
-  const bool setUp = SetUpRun(w, s.view, selected, r.problem);
+  const bool setUp = SetUpRun(w, s.view, selected, problem);
   s.view.repairBanks = false;
-  if (!setUp) return NotPressed(s, r, RunEnd::NotOffered, r.problem, kExitUsage);
+  if (!setUp) return NotPressed(s, r, RunEnd::NotOffered, problem);
   s.view.ProcessMessages();
   s.view.EndLine();
   r.entryText = TrimRight(w.DeviceList.items()[static_cast<std::size_t>(r.entry)]);
@@ -664,8 +805,7 @@ int PressRun(Session& s, const ConsoleRun& run) {
   r.chip = TrimRight(w.ChipLabelEdit.text());
   r.firmwareVersion = TrimRight(w.FwVerLableEdit.text());
   Say(s, "entry " + std::to_string(r.entry) + ": " + Shown(r.entryText) + " (chip " +
-             Shown(TrimRight(w.ChipLabelEdit.text())) + ", firmware " +
-             Shown(TrimRight(w.FwVerLableEdit.text())) + ", flash " +
+             Shown(r.chip) + ", firmware " + Shown(r.firmwareVersion) + ", flash " +
              Shown(TrimRight(w.SFlashTypeLable.text())) + ")");
   if (run.repairOnly) {
     // --repair: the selection did it, or there was nothing to repair.
@@ -679,27 +819,31 @@ int PressRun(Session& s, const ConsoleRun& run) {
            : repaired       ? std::string("result: bank repaired")
            : r.end == RunEnd::Failed ? std::string("result: the bank repair failed")
                                      : std::string("result: no damaged bank to repair"));
-    return repaired ? kExitSuccess : kExitRunFailed;
+    r.exitClass = repaired ? ExitClass::Success : ExitClass::Failed;
+    return static_cast<int>(r.exitClass);
   }
   // A signal that came during the selection ends it here, before Run; one
   // that came during its bank repair waited for the repair's end.
-  if (signals != nullptr && signals->Pending()) {
+  if (s.signals != nullptr && s.signals->Pending()) {
     r.end = RunEnd::Interrupted;
+    r.exitClass = ExitClass::Failed;
     Say(s, gate.changed() ? "result: interrupted after the bank repair; Run was not pressed"
                           : std::string("result: ") + program::kInterruptedBeforeWriting);
-    return kExitRunFailed;
+    return static_cast<int>(r.exitClass);
   }
   if (run.restore) {
-    const std::string problem = RestoreProblem(r.image, FactsOf(w, r.entry, r.mode));
-    // Exit status 3: refused before any command.
-    if (!problem.empty()) return NotPressed(s, r, RunEnd::Refused, problem, 3);
+    const std::string refusal = RestoreProblem(r.image, FactsOf(w, r.entry, r.mode));
+    if (!refusal.empty()) return NotPressed(s, r, RunEnd::Refused, refusal);
   }
-  if (r.mode == RunMode::BackupOnly && !KeepEarlierBackup(s, r)) return kExitUsage;
+  if (r.mode == RunMode::BackupOnly && !KeepEarlierBackup(s, r))
+    return NotPressed(s, r, RunEnd::NotOffered, r.problem);
   if (!w.UpdateBtn.enabled()) {
     r.end = RunEnd::RunDisabled;
     r.problem = "Run is disabled for this entry with these options";
+    r.exitClass = ClassOfRun(r);
     Say(s, "result: " + r.problem);
-    return kExitRunFailed;
+    ComplainOfImage(s, r);
+    return static_cast<int>(r.exitClass);
   }
   if (r.mode == RunMode::Program && !r.image.empty()) {
     // The window's own check decided Run; this says how, before anything is
@@ -710,6 +854,14 @@ int PressRun(Session& s, const ConsoleRun& run) {
     if (r.imageCheck->generic)
       Say(s, std::string(kGenericRuleNotice) + " (" + identify::ImageRuleText(chip.type) + ")");
   }
+  if (r.mode == RunMode::EraseOnly && !ConfirmErase(s, r))
+    return NotPressed(s, r, RunEnd::NotConfirmed, "the erase was not confirmed: nothing was sent");
+  return std::nullopt;
+}
+
+// Presses Run and waits for its end, counting what it sent.
+void Press(Session& s, RunRecord& r, const ConsoleRun& run) {
+  MainWindow& w = s.w;
   const std::uint64_t expected = ExpectedBytes(w, r.entry, r.mode);
   if (s.log != nullptr) {
     s.log->Note(std::string("run: ") + RunModeName(r.mode) + ", image " + Shown(r.image) +
@@ -718,8 +870,8 @@ int PressRun(Session& s, const ConsoleRun& run) {
                 " bytes to move");
   }
   s.view.answerYes = run.programAnyway || run.restore;
-  const std::size_t asked = s.view.questions.size();
   if (s.progress != nullptr) s.progress->Begin(expected);
+  const RunTraffic before = *s.traffic;
   const auto started = std::chrono::steady_clock::now();
   w.UpdateBtn.Click();
   s.view.ProcessMessages();
@@ -727,38 +879,64 @@ int PressRun(Session& s, const ConsoleRun& run) {
   r.wallSeconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   if (s.progress != nullptr) s.progress->End();
+  r.commands = s.traffic->commands - before.commands;
+  r.changingCommands = s.traffic->changing - before.changing;
   r.procedure = w.lastProcedure;
   r.end = EndOf(w.lastOutcome);
-  const std::string name = program::ProcedureName(w.lastProcedure);
+  r.exitClass = ClassOfRun(r);
+}
+
+// The result line, and for a device that needs attention what to do.
+void SayResult(Session& s, const RunRecord& r, bool asked) {
+  const std::string name = program::ProcedureName(*r.procedure);
   switch (r.end) {
-    case RunEnd::Succeeded:
-      Say(s, "result: success (" + name + ")");
-      if (r.mode == RunMode::BackupOnly) return NameTheBackup(s, r);
-      return kExitSuccess;
+    case RunEnd::Succeeded: Say(s, "result: success (" + name + ")"); return;
     case RunEnd::Refused:
-      Say(s, s.view.questions.size() > asked
-                 ? "result: refused, the image does not match this chip "
-                   "(--program-anyway programs it)"
-                 : "result: refused, Run stays disabled");
-      return kExitRunFailed;
-    case RunEnd::RanNothing:
-      Say(s, "result: nothing ran (" + name + ")");
-      return kExitRunFailed;
+      Say(s, asked ? "result: refused, the image does not match this chip "
+                     "(--program-anyway programs it)"
+                   : "result: refused, Run stays disabled");
+      return;
+    case RunEnd::RanNothing: Say(s, "result: nothing ran (" + name + ")"); break;
     case RunEnd::Interrupted:
       Say(s, std::string("result: ") + program::kInterruptedBeforeWriting + " (" + name + ")");
-      return kExitRunFailed;
+      return;
     default:
-      Say(s, "result: failed (" + name + ")");
-      return kExitRunFailed;
+      Say(s, std::string(r.exitClass == ExitClass::Refused ? "result: refused, nothing sent ("
+                                                           : "result: failed (") +
+                 name + ")");
+      break;
+  }
+  if (r.exitClass == ExitClass::Attention) {
+    Say(s, kAttentionAdvice);
+    Complain(s, kAttentionAdvice);
+  } else if (r.exitClass == ExitClass::Refused) {
+    ComplainOfImage(s, r);
   }
 }
 
-bool ParseEntry(const std::string& text, int& entry) {
-  if (text.empty() || text.size() > 3 ||
-      !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }))
-    return false;
-  entry = std::atoi(text.c_str());
-  return true;
+int PressRun(Session& s, const ConsoleRun& run) {
+  RunRecord& r = s.report.runs.emplace_back();
+  r.entry = run.entry;
+  r.device = run.device;
+  r.mode = run.eraseOnly ? RunMode::EraseOnly : run.backupOnly ? RunMode::BackupOnly
+                                                               : RunMode::Program;
+  if (s.human == nullptr) s.view.RecordInto(&r.events);
+  if (const std::optional<int> status = FindEntry(s, r, run)) return *status;
+  const device::DeviceRecord& record = *RecordOf(s.w, r.entry);
+  // The device is held from the selection's first command to the run's last.
+  const host::RunScope hold(host::Current().io(), record.path);
+  if (!hold.held())
+    return NotPressed(s, r, RunEnd::Unreachable, HoldProblem(record.path, hold.lastError()));
+  // Until the first erase (or the selection's bank repair) a held signal
+  // calls the run off with nothing written.
+  const host::InterruptHold* signals = s.signals;
+  const device::ChangeGate gate([signals] { return signals != nullptr && signals->Pending(); });
+  if (const std::optional<int> status = PrepareRun(s, r, run, record, gate)) return *status;
+  const std::size_t asked = s.view.questions.size();
+  Press(s, r, run);
+  SayResult(s, r, s.view.questions.size() > asked);
+  if (r.end == RunEnd::Succeeded && r.mode == RunMode::BackupOnly) NameTheBackup(s, r);
+  return static_cast<int>(r.exitClass);
 }
 
 }  // namespace
@@ -791,331 +969,6 @@ bool ChipNameMatches(const std::string& shown, const std::string& wanted) {
   return name.size() > series.size() &&
          name.compare(name.size() - series.size(), series.size(), series) == 0 &&
          want == name.substr(0, name.size() - series.size());
-}
-
-std::string ConsoleUsage() {
-  return "usage: tx4077x-console [--simulate] [--list] [--wait] [--json]\n"
-         "                       [{--run N | --device PATH} [run options]]...\n"
-         "       tx4077x-console --wait --repeat [--record FILE] --run N [run options]\n"
-         "       tx4077x-console --inspect FILE [--json]\n"
-         "       tx4077x-console --help | --version\n"
-         "\n"
-         "The main window without a screen. With no --run it lists the enclosures as\n"
-         "the window shows them after selecting each entry: entry, chip name, drive\n"
-         "letters, firmware version and flash type. Each --run selects entry N, sets\n"
-         "the window's controls from its options and presses Run, printing every\n"
-         "status line (progress dots continue the line as they come) and every\n"
-         "message box as [caption] text. Several --run groups run in order on the\n"
-         "same window, as a user pressing Run again; the first that fails ends it.\n"
-         "\n"
-         "  --simulate          use the built-in simulated enclosures, not real devices\n"
-         "  --list              list the entries even when runs are given\n"
-         "  --wait              wait until an enclosure the window recognises is\n"
-         "                      attached (looking again every 2 s), then list or run\n"
-         "                      on it\n"
-         "  --json              write one JSON document instead (the listing with\n"
-         "                      what Run would do per entry, and each run's result\n"
-         "                      with its status lines and boxes); see the README\n"
-         "  --repeat            with --wait: a production station. Each enclosure\n"
-         "                      attached gets the one --run (N counts the entries of\n"
-         "                      that enclosure: 0 its own, 1 a companion entry); then\n"
-         "                      the station waits for it to be removed and for the\n"
-         "                      next. One whose chip or image does not match is\n"
-         "                      skipped, never written. A signal between enclosures\n"
-         "                      (or after the one under way) ends it with a summary.\n"
-         "                      \"{n}\" in --backup-file is the enclosure's number\n"
-         "  --record FILE       append one JSON line per enclosure to FILE, and the\n"
-         "                      summary at the end\n"
-         "  --log FILE          write a support log to FILE: every command block as\n"
-         "                      sent and how it ended, every status line and box,\n"
-         "                      one line each, flushed as written; see the README\n"
-         "  --inspect FILE      no device: for every chip type and sub-code, whether\n"
-         "                      the image checks accept FILE and which step decided;\n"
-         "                      its length, checksum, marker blocks and NVRAM area.\n"
-         "                      Exit status 1 for a file that is missing, empty, not\n"
-         "                      a regular file, unreadable or longer than 4 GiB\n"
-         "  --help              show this text\n"
-         "  --version           show the utility's version and the commit it was\n"
-         "                      built from\n"
-         "\n"
-         "  --repair N          select entry N so that a damaged firmware bank the\n"
-         "                      listing reported is repaired; Run is not pressed\n"
-         "  --device PATH       like --run, for the entry of the enclosure at PATH: the\n"
-         "                      path the JSON listing gives, or on Linux its /dev/sdX,\n"
-         "                      /dev/srN or /dev/sgN node (or a link to one). Entry\n"
-         "                      numbers can change when enclosures come and go; a\n"
-         "                      path cannot name another enclosure.\n"
-         "\n"
-         "Run options (they belong to the --run or --device before them):\n"
-         "  --expect-chip NAME  press Run only when the entry's chip is NAME (as the\n"
-         "                      chip line shows it, \" Series\" optional, any case)\n"
-         "  --image FILE        the firmware file (\"Firmware File\"); left as it is\n"
-         "                      when not given\n"
-         "  --load FILE         choose the firmware file with \"Load File\": Run stays\n"
-         "                      enabled even when the image check refuses the file\n"
-         "  --flash-type N      the parallel flash part (\"Flash Type \" list): 0 ATMEL,\n"
-         "                      1 PMC, 2 SST, where the window shows it\n"
-         "  --rd                check \"RD Version\" (the engineering panel); needed by\n"
-         "                      the options below. Its boxes are left unchecked unless\n"
-         "                      given, and the backup file name empty.\n"
-         "  --erase-only        check \"Erase All Flash Only \"\n"
-         "  --backup-only       check \"Backup Old Firmware Only\"\n"
-         "  --backup-file FILE  the backup file name (empty: oldflash.bak, or\n"
-         "                      oldFlash.bak for block, disk-area and HDD updates, in\n"
-         "                      the current folder, after the window's notice). An\n"
-         "                      existing file is kept: the backup goes to NAME.1.EXT\n"
-         "                      (the next free number), and the console says which;\n"
-         "                      a sidecar NAME.json beside it describes it for\n"
-         "                      --restore\n"
-         "  --nvram on|off      set \"Include 4K NVRAM\" where the window shows it\n"
-         "  --size SIZE         the firmware size box: 32KB, 64KB, 128KB, 256KB, 512KB\n"
-         "                      or 1MB, where the window shows it\n"
-         "  --a1-chip on|off    set \"A1 Chip\" where the window shows it\n"
-         "  --program-anyway    answer Yes when Run asks whether to program an image\n"
-         "                      the chip check refused (a file given with --load);\n"
-         "                      without it the answer is No: nothing is sent and the\n"
-         "                      run is refused\n"
-         "  --restore FILE      program FILE, a backup this console wrote, back into\n"
-         "                      the enclosure: only when its sidecar FILE.json names\n"
-         "                      the entry's chip, flash part and size, nothing was\n"
-         "                      left out, and FILE still has the SHA-256 it names\n"
-         "                      (else exit status 3, nothing sent)\n"
-         "\n"
-         "On a terminal a run shows its progress on one line redrawn in place: the\n"
-         "share of the bytes it is expected to move and the time since Run was\n"
-         "pressed. Output to a pipe or a file, and --json, carry no progress line.\n"
-         "\n"
-         "A control the window hides or disables for the entry is refused, as is a\n"
-         "run while Run is disabled. The procedures' own diagnostic lines (\"NVRAM\n"
-         "O.K.\") also appear on standard output.\n"
-         "\n"
-         "A run holds its device from the entry's selection to its end: another\n"
-         "program's run on it is refused (device in use), and so is a run on a device\n"
-         "that is no longer the one listed. A signal (Ctrl+C, SIGTERM, SIGHUP, and\n"
-         "every other that would end the console; on Windows also closing the\n"
-         "console) that comes before the run's first erase ends the run there with\n"
-         "nothing written; after it, the run is finished first. Then the console\n"
-         "says so and stops. Output that cannot be written (a closed pipe, a full\n"
-         "disk) never stops a run.\n"
-         "\n"
-         "Exit status:\n"
-         "  0  every run succeeded: it ended with the power-cycle notice (programming\n"
-         "     and erase-only runs) or with \"Read flash and backup success!\"\n"
-         "     (backup-only runs); listing only: every device could be opened\n"
-         "  1  a run failed (any other ending), ran nothing for its chip, was refused\n"
-         "     by the image size check or for an image that does not match the chip,\n"
-         "     Run was disabled, or its device could not be held (in use, replaced, not open to this\n"
-         "     user); a listing that misses a device it could not open; a file\n"
-         "     --inspect could not inspect; a station that met an enclosure it could\n"
-         "     not update (a station ending without failures exits 0)\n"
-         "  2  bad arguments, no such entry, an option the window does not offer,\n"
-         "     not the chip --expect-chip names, or a log or record file that cannot\n"
-         "     be opened or names a run's file\n"
-         "  3  --restore refused a backup whose sidecar or bytes do not fit; nothing\n"
-         "     was sent\n"
-         "  6  every run succeeded, but the log or the output could not be written whole\n"
-         "  128+N  signal N (2 for Ctrl+C) came during a run: before its first erase\n"
-         "     (nothing written) or after it (the run was finished first)\n";
-}
-
-bool ParseConsoleArgs(const std::vector<std::string>& args, ConsoleOptions& options,
-                      std::string& error) {
-  options = ConsoleOptions{};
-  options.arguments = args;
-  auto needRun = [&](const std::string& arg) {
-    if (!options.runs.empty()) return true;
-    error = arg + " belongs to a --run";
-    return false;
-  };
-  auto needRd = [&](const std::string& arg) {
-    if (options.runs.back().rd) return true;
-    error = arg + " needs --rd before it";
-    return false;
-  };
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    auto value = [&](std::string& out) {
-      if (i + 1 >= args.size()) {
-        error = arg + " needs a value";
-        return false;
-      }
-      out = args[++i];
-      return true;
-    };
-    std::string v;
-    // The value of an option of the last --run; blank (for a name) or empty
-    // is refused with what it needs.
-    auto runValue = [&](const char* needs, bool blank) {
-      if (!needRun(arg) || !value(v)) return false;
-      if (blank ? TrimLeft(v).empty() : v.empty()) {
-        error = arg + " needs " + needs;
-        return false;
-      }
-      return true;
-    };
-    // An option that names one file, given once.
-    auto fileName = [&](std::string& out) {
-      std::string name;
-      if (!value(name)) return false;
-      if (name.empty() || !out.empty()) {
-        error = arg + " takes one file name";
-        return false;
-      }
-      out = name;
-      return true;
-    };
-    if (arg == "--help" || arg == "-h") {
-      options.help = true;
-    } else if (arg == "--version") {
-      options.version = true;
-    } else if (arg == "--simulate") {
-      options.simulate = true;
-    } else if (arg == "--list") {
-      options.list = true;
-    } else if (arg == "--wait") {
-      options.wait = true;
-    } else if (arg == "--json") {
-      options.json = true;
-    } else if (arg == "--repeat") {
-      options.repeat = true;
-    } else if (arg == "--record") {
-      if (!fileName(options.recordFile)) return false;
-    } else if (arg == "--log") {
-      if (!fileName(options.logFile)) return false;
-    } else if (arg == "--inspect") {
-      if (!fileName(options.inspect)) return false;
-    } else if (arg == "--run") {
-      ConsoleRun run;
-      if (!value(v)) return false;
-      if (!ParseEntry(v, run.entry)) {
-        error = "--run needs an entry number, not \"" + v + "\"";
-        return false;
-      }
-      options.runs.push_back(run);
-    } else if (arg == "--repair") {
-      // Selects entry N so that its damaged firmware bank is repaired; no Run.
-      ConsoleRun run;
-      if (!value(v)) return false;
-      if (!ParseEntry(v, run.entry)) {
-        error = "--repair needs an entry number, not \"" + v + "\"";
-        return false;
-      }
-      run.repairOnly = true;
-      options.runs.push_back(run);
-    } else if (arg == "--device") {
-      ConsoleRun run;
-      if (!value(run.device)) return false;
-      if (run.device.empty()) {
-        error = "--device needs a device path";
-        return false;
-      }
-      options.runs.push_back(run);
-    } else if (arg == "--expect-chip") {
-      if (!runValue("a chip name", true)) return false;
-      options.runs.back().expectChip = v;
-    } else if (arg == "--image") {
-      if (!runValue("a file name", false)) return false;
-      options.runs.back().image = v;
-    } else if (arg == "--load") {
-      if (!runValue("a file name", false)) return false;
-      options.runs.back().image = v;
-      options.runs.back().load = true;
-    } else if (arg == "--restore") {
-      if (!runValue("a file name", false)) return false;
-      options.runs.back().image = v;
-      options.runs.back().load = true;
-      options.runs.back().restore = true;
-    } else if (arg == "--program-anyway") {
-      if (!needRun(arg)) return false;
-      options.runs.back().programAnyway = true;
-    } else if (arg == "--rd") {
-      if (!needRun(arg)) return false;
-      options.runs.back().rd = true;
-    } else if (arg == "--erase-only") {
-      if (!needRun(arg) || !needRd(arg)) return false;
-      options.runs.back().eraseOnly = true;
-    } else if (arg == "--backup-only") {
-      if (!needRun(arg) || !needRd(arg)) return false;
-      options.runs.back().backupOnly = true;
-    } else if (arg == "--backup-file") {
-      if (!needRun(arg) || !needRd(arg) || !value(v)) return false;
-      options.runs.back().backupFile = v;
-    } else if (arg == "--nvram") {
-      if (!needRun(arg) || !needRd(arg) || !value(v)) return false;
-      if (v != "on" && v != "off") {
-        error = "--nvram takes on or off";
-        return false;
-      }
-      options.runs.back().nvram = v == "on";
-    } else if (arg == "--size") {
-      if (!needRun(arg) || !needRd(arg) || !value(v)) return false;
-      const char* sizes[] = {"32KB", "64KB", "128KB", "256KB", "512KB", "1MB"};
-      if (std::find(std::begin(sizes), std::end(sizes), v) == std::end(sizes)) {
-        error = "--size takes 32KB, 64KB, 128KB, 256KB, 512KB or 1MB";
-        return false;
-      }
-      options.runs.back().fwSize = v;
-    } else if (arg == "--flash-type") {
-      if (!needRun(arg) || !value(v)) return false;
-      if (v != "0" && v != "1" && v != "2") {
-        error = "--flash-type takes 0, 1 or 2";
-        return false;
-      }
-      options.runs.back().flashType = v[0] - '0';
-    } else if (arg == "--a1-chip") {
-      if (!needRun(arg) || !needRd(arg) || !value(v)) return false;
-      if (v != "on" && v != "off") {
-        error = "--a1-chip takes on or off";
-        return false;
-      }
-      options.runs.back().a1Chip = v == "on";
-    } else {
-      error = "unknown option: " + arg;
-      return false;
-    }
-  }
-  if (!options.inspect.empty() &&
-      (!options.runs.empty() || options.list || options.wait || !options.logFile.empty())) {
-    error = "--inspect sends nothing: it goes without --run, --list, --wait and --log";
-    return false;
-  }
-  if (options.repeat) {
-    // The station runs one template on each enclosure it meets.
-    if (!options.wait || options.runs.size() != 1 || !options.runs.front().device.empty() ||
-        options.list || options.json) {
-      error = "--repeat takes --wait and one --run N (entry N of each enclosure), "
-              "without --device, --list and --json";
-      return false;
-    }
-    // Some chips' image checks take any image: only the chip's name keeps a
-    // station from writing one chip's image into another.
-    const ConsoleRun& run = options.runs.front();
-    if (!run.eraseOnly && !run.backupOnly && run.expectChip.empty()) {
-      error = "a station that programs needs --expect-chip (some chips' image checks "
-              "accept any image)";
-      return false;
-    }
-  } else if (!options.recordFile.empty()) {
-    error = "--record belongs to a station (--wait --repeat)";
-    return false;
-  }
-  for (const ConsoleRun& run : options.runs) {
-    if (run.eraseOnly && run.backupOnly) {
-      error = "--erase-only and --backup-only exclude each other (the window unchecks one)";
-      return false;
-    }
-    // A typed-in file the chip check refuses leaves Run disabled: Run can
-    // only ask about a file chosen with "Load File".
-    if (run.restore && (run.eraseOnly || run.backupOnly)) {
-      error = "--restore programs a backup: it goes without --erase-only and --backup-only";
-      return false;
-    }
-    if (run.programAnyway && !run.load) {
-      error = "--program-anyway answers for a file given with --load";
-      return false;
-    }
-  }
-  return true;
 }
 
 namespace {
@@ -1178,9 +1031,6 @@ std::string LocalTimeText() {
   return text;
 }
 
-std::string RecordPath(const device::DeviceRecord& record) {
-  return std::string(record.path, strnlen(record.path, sizeof record.path));
-}
 
 // The enclosures the listing shows now, by their own entries' paths.
 std::vector<std::string> ListedDevices(const MainWindow& w) {
@@ -1230,7 +1080,7 @@ int ListAndRun(const ConsoleOptions& options, Session& s, host::Host& platform) 
   }
   if (options.list || options.runs.empty()) ListEntries(s);
   // A listing that misses a device fails; runs say for themselves.
-  int status = options.runs.empty() && !report.unreachable.empty() ? kExitRunFailed : kExitSuccess;
+  int status = options.runs.empty() && !report.unreachable.empty() ? kExitUnavailable : kExitSuccess;
   for (const ConsoleRun& run : options.runs) {
     host::InterruptHold hold;
     s.signals = &hold;
@@ -1323,9 +1173,10 @@ class Station {
          " skipped" + (signal != 0 ? " (ended by " + summary_.endedBy + ")" : std::string()));
     Write(StationSummaryJson(summary_));
     if (!recordWritten_) {
-      std::fprintf(stderr, "tx4077x-console: the record %s could not be written; stopped\n",
+      std::fprintf(s_.err, "tx4077x-console: the record %s could not be written; stopped\n",
                    options_.recordFile.c_str());
     }
+    if (attention_) return kExitAttention;
     return summary_.failed == 0 && recordWritten_ ? kExitSuccess : kExitRunFailed;
   }
 
@@ -1414,6 +1265,7 @@ class Station {
     rec.procedure = r.procedure;
     rec.problem = r.problem;
     rec.seconds = r.wallSeconds;
+    if (r.exitClass == ExitClass::Attention) attention_ = true;
     if (r.end == RunEnd::Succeeded && r.mode == RunMode::BackupOnly) rec.backupFile = r.backupFile;
     if (r.end != RunEnd::Succeeded) {
       if (rec.problem.empty()) rec.problem = TrimRight(s_.w.StatusEdit.text());
@@ -1455,7 +1307,7 @@ class Station {
       rec.started = LocalTimeText();
       rec.path = path;
       rec.end = RunEnd::Unreachable;
-      rec.problem = HoldProblem(hold.lastError());
+      rec.problem = HoldProblem(path, hold.lastError());
       Tell(rec.problem);
       Record(rec);
       return;
@@ -1479,6 +1331,7 @@ class Station {
   // then the record on the last line to the station.
   void Work(const std::string& path, int number, std::FILE* toParent) {
     s_.human = toParent;
+    s_.err = toParent;  // relayed with the enclosure's number, as its other lines
     s_.progress = nullptr;
     s_.view.Redirect(toParent);
     if (s_.log != nullptr) s_.log->SetPrefix("e" + std::to_string(number) + " ");
@@ -1676,6 +1529,7 @@ class Station {
   StationSummary summary_;
   int number_ = 0;
   bool recordWritten_ = true;
+  bool attention_ = false;  // an enclosure was left neither old nor new
 };
 
 LogHeader LogHeaderOf(const ConsoleOptions& options) {
@@ -1708,39 +1562,55 @@ void LogEnclosures(ConsoleLog& log, const MainWindow& w) {
   }
 }
 
+// The log and the record, opened before anything is sent once no output
+// takes a name the rule for output files refuses; "" or what stops the
+// console, naming the file and the reason.
+std::string OpenOutputs(const ConsoleOptions& options, std::unique_ptr<ConsoleLog>& log,
+                        host::File& record) {
+  if (std::string problem = OutputProblem(options); !problem.empty()) return problem;
+  const auto reason = [] { return errno != 0 ? std::string(": ") + std::strerror(errno) : ""; };
+  if (!options.logFile.empty()) {
+    errno = 0;
+    log = ConsoleLog::Create(options.logFile, LogHeaderOf(options));
+    if (!log) return "cannot create the log file " + options.logFile + reason();
+  }
+  if (!options.recordFile.empty()) {
+    // Appended to: a station started again goes on with the same record.
+    errno = 0;
+    record = host::OpenOutputFile(options.recordFile.c_str(), host::OutputMode::Append);
+    if (!record) return "cannot open the record " + options.recordFile + reason();
+  }
+  return "";
+}
+
 }  // namespace
 
-int RunConsole(const ConsoleOptions& options, std::FILE* out) {
+int RunConsole(const ConsoleOptions& options, std::FILE* out, std::FILE* err,
+               std::FILE* answers) {
   std::unique_ptr<ConsoleLog> log;
   host::File record;
-  // Before anything is sent: a name no output may take ends it here.
-  std::string problem = OutputProblem(options);
-  if (problem.empty() && !options.logFile.empty()) {
-    log = ConsoleLog::Create(options.logFile, LogHeaderOf(options));
-    if (!log) problem = "cannot create the log file " + options.logFile;
-  }
-  if (problem.empty() && !options.recordFile.empty()) {
-    // Appended to: a station started again goes on with the same record.
-    record = host::OpenOutputFile(options.recordFile.c_str(), host::OutputMode::Append);
-    if (!record) problem = "cannot open the record " + options.recordFile;
-  }
-  if (!problem.empty()) {
-    std::fprintf(stderr, "tx4077x-console: %s\n", problem.c_str());
+  if (const std::string problem = OpenOutputs(options, log, record); !problem.empty()) {
+    std::fprintf(err, "tx4077x-console: %s\n", PrintableText(problem).c_str());
     return kExitUsage;
   }
   std::unique_ptr<ProgressLine> progress;
-  if (!options.json && host::IsTerminal(out))
-    progress = std::make_unique<ProgressLine>(out, host::TerminalColumns(out));
-  std::vector<HostWatcher*> watchers;
+  if (!options.json && !options.quiet && host::IsTerminal(err))
+    progress = std::make_unique<ProgressLine>(err, host::TerminalColumns(err));
+  TrafficWatch traffic;
+  std::vector<HostWatcher*> watchers = {&traffic};
   if (log) watchers.push_back(log.get());
   if (progress) watchers.push_back(progress.get());
-  std::optional<WatchedHost> watched;
-  std::optional<host::ScopedHost> scope;
-  if (!watchers.empty()) {
-    watched.emplace(host::Current(), watchers);
-    scope.emplace(*watched);
-  }
-  ConsoleView view(out, log.get(), progress.get());
+  VerboseWatch verbose(err, progress.get());
+  if (options.verbose) watchers.push_back(&verbose);
+  WatchedHost watched(host::Current(), watchers);
+  const host::ScopedHost scope(watched);
+  ConsoleView view(out, log.get(), progress.get(), !options.json && host::IsTerminal(out),
+                   options.quiet);
+  // The procedures' own lines: on standard output in their place, and in the log.
+  const program::DiagnosticListener diagnostics([&view, &log](std::string_view line) {
+    view.Diagnostic(line);
+    if (log) log->Diagnostic(line);
+  });
   ConsoleReport report;
   if (options.json) view.RecordInto(&report.otherEvents);
   host::Host& platform = host::Current();
@@ -1748,16 +1618,15 @@ int RunConsole(const ConsoleOptions& options, std::FILE* out) {
   // meanwhile is not missed.
   if (options.wait) platform.io().WaitForDeviceChange(0);
   platform.io().TakeUnreachable();
-  // The procedures' own lines belong in the log too.
-  std::optional<program::DiagnosticListener> diagnostics;
-  if (log) diagnostics.emplace([&log](std::string_view line) { log->Diagnostic(line); });
   std::unique_ptr<MainWindow> window = StartMainWindow(view);
   view.ProcessMessages();
   if (log) LogEnclosures(*log, *window);
   report.toolVersion = options.toolVersion;
   report.toolCommit = options.toolCommit;
   std::FILE* human = options.json ? nullptr : out;
-  Session session{*window, view, human, report, log.get(), progress.get(), options.toolVersion};
+  Session session{*window,         view,  human,   report,      log.get(),
+                  progress.get(),  options.toolVersion, nullptr, &traffic.traffic,
+                  err,             answers, options.yes};
   const int status = options.repeat ? Station(options, session, platform, record.get()).Run()
                                     : ListAndRun(options, session, platform);
   // Leave as the Exit button does: the marked records leave vendor mode.
@@ -1775,7 +1644,7 @@ int RunConsole(const ConsoleOptions& options, std::FILE* out) {
   bool incomplete = false;
   if (log && !log->complete()) {
     incomplete = true;
-    std::fprintf(stderr, "tx4077x-console: the log file %s could not be written whole\n",
+    std::fprintf(err, "tx4077x-console: the log file %s could not be written whole\n",
                  options.logFile.c_str());
   }
   // The procedures' own diagnostic lines go to standard output as well.
@@ -1783,7 +1652,7 @@ int RunConsole(const ConsoleOptions& options, std::FILE* out) {
   const bool stdoutFailed = std::fflush(stdout) != 0 || std::ferror(stdout) != 0;
   if (outFailed || stdoutFailed) {
     incomplete = true;
-    std::fputs("tx4077x-console: the output could not be written whole\n", stderr);
+    std::fputs("tx4077x-console: the output could not be written whole\n", err);
   }
   return incomplete && status == kExitSuccess ? kExitOutputIncomplete : status;
 }

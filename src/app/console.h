@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "app/console_exit.h"
 #include "app/main_window.h"
 
 namespace app {
@@ -51,6 +52,9 @@ struct ConsoleOptions {
   std::string recordFile;        // the station's record, one JSON line per enclosure
   std::string inspect;           // an image file to inspect instead, no device needed
   std::string logFile;           // the support log; "" for none
+  bool yes = false;              // answers Yes to the erase-only question
+  bool quiet = false;            // no progress line, no status lines: results and errors
+  bool verbose = false;          // every command block as sent, on standard error
   std::vector<std::string> arguments;  // as given, for the log's header
   // The program's version and commit (the log's header and the JSON
   // document); set by the program, not by the arguments.
@@ -61,19 +65,12 @@ struct ConsoleOptions {
   bool stationInTurn = false;
 };
 
-// Exit statuses, from the outcome the window kept of the run
-// (MainWindow::lastOutcome).
-inline constexpr int kExitSuccess = 0;
-inline constexpr int kExitRunFailed = 1;  // a run failed, ran nothing, or Run was disabled
-inline constexpr int kExitUsage = 2;      // bad arguments, or a control the window does not offer
-// A request to end the console (a signal, Ctrl+C) came during a run: the
-// run was finished first, then the console ended with 128 + its number.
-inline constexpr int kExitInterruptedBase = 128;
-// Every run succeeded, but the log or the standard output could not be
-// written whole (a full disk, a file-size limit): the account is incomplete.
-inline constexpr int kExitOutputIncomplete = 6;
 
+// Every option, from the one table the parser reads (GNU style, on
+// standard output for --help), with the exit statuses.
 std::string ConsoleUsage();
+// Every option's names ("--quiet", "-q"), from the same table.
+std::vector<std::string> ConsoleOptionNames();
 // A device's text for a line of the running text: control characters as
 // \ooo escapes (as mountinfo writes them), so no text can end a line or
 // forge one. Backslashes stay: device paths on Windows are full of them.
@@ -92,6 +89,10 @@ bool ParseConsoleArgs(const std::vector<std::string>& args, ConsoleOptions& opti
 // a terminal, a run also shows its progress on a line redrawn in place.
 // With options.logFile every command block, status line and box also goes
 // to that file; a log that cannot be created ends it before anything is sent.
-int RunConsole(const ConsoleOptions& options, std::FILE* out);
+// The console's own errors (a run it could not press, the reason a file
+// could not be used) go to err.
+// An erase-only run asks on answers when it is a terminal (null: none).
+int RunConsole(const ConsoleOptions& options, std::FILE* out, std::FILE* err = stderr,
+               std::FILE* answers = stdin);
 
 }  // namespace app

@@ -192,7 +192,7 @@ Json InspectionJson(const ImageInspection& in) {
 int RunInspect(const std::string& fileName, bool json, std::FILE* out, std::FILE* err) {
   ImageInspection inspection;
   const identify::ImageFileProblem problem = identify::InspectImageFile(fileName, inspection);
-  const int status = problem == identify::ImageFileProblem::None ? kExitSuccess : kExitRunFailed;
+  const int status = problem == identify::ImageFileProblem::None ? kExitSuccess : kExitRefused;
   if (json) {
     Json doc;
     doc["formatVersion"] = kJsonFormatVersion;
@@ -204,6 +204,7 @@ int RunInspect(const std::string& fileName, bool json, std::FILE* out, std::FILE
                         {"problem", identify::ImageFileProblemText(problem)}};
     }
     doc["exitStatus"] = status;
+    doc["exitClass"] = ExitClassName(ExitClassOf(status));
     std::fputs((doc.dump(2, ' ', /*ensure_ascii=*/true) + "\n").c_str(), out);
   } else if (problem == identify::ImageFileProblem::None) {
     PrintText(inspection, out);

@@ -79,6 +79,7 @@ const char* EndName(RunEnd end) {
     case RunEnd::WrongChip: return "wrongChip";
     case RunEnd::Interrupted: return "interrupted";
     case RunEnd::Repaired: return "repaired";
+    case RunEnd::NotConfirmed: return "notConfirmed";
   }
   return "failed";
 }
@@ -161,6 +162,8 @@ Json Run(const RunRecord& r) {
   j["procedure"] = ProcedureOrNull(r.procedure);
   j["outcome"] = EndName(r.end);
   j["problem"] = TextOrNull(r.problem);
+  j["exitClass"] = ExitClassName(r.exitClass);
+  j["changingCommands"] = r.changingCommands;
   j["events"] = Events(r.events);
   // Milliseconds are all a person or a script can use of it.
   j["wallSeconds"] = std::round(r.wallSeconds * 1000.0) / 1000.0;
@@ -238,7 +241,7 @@ bool StationRecordFromJson(const std::string& line, StationRecord& r) {
   r.backupFile = text("backupFile");
   r.seconds = number("seconds");
   bool known = false;
-  for (int e = 0; e <= static_cast<int>(RunEnd::WrongChip); ++e) {
+  for (int e = 0; e <= static_cast<int>(RunEnd::NotConfirmed); ++e) {
     if (text("runOutcome") != EndName(static_cast<RunEnd>(e))) continue;
     r.end = static_cast<RunEnd>(e);
     known = true;
@@ -287,6 +290,7 @@ std::string ConsoleJson(const ConsoleReport& report) {
   doc["unreachable"] = std::move(unreachable);
   doc["interrupted"] = TextOrNull(report.interrupted);
   doc["exitStatus"] = report.exitStatus;
+  doc["exitClass"] = ExitClassName(ExitClassOf(report.exitStatus));
   return doc.dump(2, ' ', /*ensure_ascii=*/true) + "\n";
 }
 

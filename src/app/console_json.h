@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/console_exit.h"
 #include "device/device_record.h"
 #include "host/host.h"
 #include "identify/image_checks.h"
@@ -59,7 +60,8 @@ const char* RunModeName(RunMode mode);
 
 // How a --run ended: the first four (and Interrupted) after Run was pressed, the others when
 // the console could not press it (Unreachable: the device could not be held
-// for the run; WrongChip: not the chip --expect-chip names).
+// for the run; WrongChip: not the chip --expect-chip names; NotConfirmed: an
+// erase-only run the user did not confirm).
 enum class RunEnd {
   Succeeded,
   Failed,
@@ -73,6 +75,7 @@ enum class RunEnd {
   Interrupted,  // a request to stop came before anything was written: Run was
                 // not pressed, or its run was called off before its first change
   Repaired,     // --repair: the selection repaired a damaged firmware bank
+  NotConfirmed,  // an erase-only run the user did not confirm
 };
 
 struct RunRecord {
@@ -93,6 +96,12 @@ struct RunRecord {
   // type whose rule gave it; unset when no image was checked.
   std::optional<identify::MatchDetail> imageCheck;
   int imageRuleChip = 0;
+  // Command blocks Run sent, and those among them that may change what the
+  // device stores: they tell a device left as it was from one that needs
+  // attention.
+  int commands = 0;
+  int changingCommands = 0;
+  ExitClass exitClass = ExitClass::Failed;
 };
 
 // One enclosure a production station (--repeat) met: a line of its record.

@@ -41,7 +41,8 @@ int main(int argc, char** argv) {
   app::ConsoleOptions options;
   std::string error;
   if (!app::ParseConsoleArgs(args, options, error)) {
-    std::fprintf(stderr, "tx4077x-console: %s\n\n%s", error.c_str(), app::ConsoleUsage().c_str());
+    // One line: the whole usage would bury the mistake.
+    std::fprintf(stderr, "tx4077x-console: %s; try --help\n", error.c_str());
     return app::kExitUsage;
   }
   options.toolVersion = TX_VERSION;

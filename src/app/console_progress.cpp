@@ -61,7 +61,6 @@ void ProgressLine::Begin(std::uint64_t expectedBytes) {
   expected_ = expectedBytes;
   moved_ = 0;
   line_.clear();
-  drawnPrefix_.clear();
   start_ = std::chrono::steady_clock::now();
   Redraw();
 }
@@ -72,26 +71,49 @@ void ProgressLine::End() {
   active_ = false;
 }
 
-std::string ProgressLine::Prefix() const {
-  const auto seconds = static_cast<unsigned long long>(
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count());
-  char elapsed[32];
+namespace {
+
+std::string Clock(unsigned long long seconds) {
+  char text[32];
   if (seconds >= 3600) {
-    std::snprintf(elapsed, sizeof elapsed, "%llu:%02llu:%02llu", seconds / 3600,
-                  seconds / 60 % 60, seconds % 60);
+    std::snprintf(text, sizeof text, "%llu:%02llu:%02llu", seconds / 3600, seconds / 60 % 60,
+                  seconds % 60);
   } else {
-    std::snprintf(elapsed, sizeof elapsed, "%llu:%02llu", seconds / 60, seconds % 60);
+    std::snprintf(text, sizeof text, "%llu:%02llu", seconds / 60, seconds % 60);
   }
-  char text[64];
+  return text;
+}
+
+constexpr int kBarWidth = 20;
+
+}  // namespace
+
+std::string ProgressLine::Prefix() const {
+  const double elapsed =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+  // The rate once there is something to tell it from.
+  const double rate = elapsed >= 0.5 && moved_ > 0 ? static_cast<double>(moved_) / elapsed : 0;
+  char rateText[32] = "-- KB/s";
+  if (rate > 0) std::snprintf(rateText, sizeof rateText, "%.0f KB/s", rate / 1024);
+  char text[128];
   if (expected_ == 0) {
-    std::snprintf(text, sizeof text, "[%llu KB %s] ",
-                  static_cast<unsigned long long>(moved_ / 1024), elapsed);
-  } else {
-    // Never 100 % before the end: the total is an estimate.
-    const std::uint64_t percent = moved_ >= expected_ ? 99 : moved_ * 100 / expected_;
-    std::snprintf(text, sizeof text, "[%3llu%% %s] ", static_cast<unsigned long long>(percent),
-                  elapsed);
+    std::snprintf(text, sizeof text, "[%llu KB  %s  %s] ",
+                  static_cast<unsigned long long>(moved_ / 1024), rateText,
+                  Clock(static_cast<unsigned long long>(elapsed)).c_str());
+    return text;
   }
+  // Never 100 % before the end: the total is an estimate.
+  const std::uint64_t percent = moved_ >= expected_ ? 99 : moved_ * 100 / expected_;
+  const int filled = static_cast<int>(percent * kBarWidth / 100);
+  const std::string bar = std::string(static_cast<std::size_t>(filled), '#') +
+                          std::string(static_cast<std::size_t>(kBarWidth - filled), '-');
+  const std::string left =
+      rate > 0 && moved_ < expected_
+          ? Clock(static_cast<unsigned long long>(static_cast<double>(expected_ - moved_) / rate)) +
+                " left"
+          : std::string("--:-- left");
+  std::snprintf(text, sizeof text, "[%s] %3llu%%  %s  %s ", bar.c_str(),
+                static_cast<unsigned long long>(percent), rateText, left.c_str());
   return text;
 }
 
@@ -108,8 +130,8 @@ void ProgressLine::Clear() {
 
 void ProgressLine::Redraw() {
   if (!active_) return;
-  drawnPrefix_ = Prefix();
-  std::string text = drawnPrefix_ + line_;
+  drawnAt_ = std::chrono::steady_clock::now();
+  std::string text = Prefix() + line_;
   // One row only, or the carriage return would not reach its start.
   const std::size_t room = columns_ > 1 ? static_cast<std::size_t>(columns_ - 1) : 0;
   if (text.size() > room) text = room > 3 ? text.substr(0, room - 3) + "..." : std::string();
@@ -117,13 +139,20 @@ void ProgressLine::Redraw() {
   std::fflush(out_);
 }
 
-void ProgressLine::Command(const CommandSeen& command) {
-  moved_ += ProgressUnits(command.moved);
-  if (active_ && Prefix() != drawnPrefix_) Redraw();
+// Drawn again at most ten times a second: the rate changes with every
+// command.
+void ProgressLine::Tick() {
+  if (!active_) return;
+  const auto now = std::chrono::steady_clock::now();
+  if (now - drawnAt_ < std::chrono::milliseconds(100)) return;
+  Redraw();
 }
 
-void ProgressLine::Waited(std::uint32_t) {
-  if (active_ && Prefix() != drawnPrefix_) Redraw();
+void ProgressLine::Command(const CommandSeen& command) {
+  moved_ += ProgressUnits(command.moved);
+  Tick();
 }
+
+void ProgressLine::Waited(std::uint32_t) { Tick(); }
 
 }  // namespace app

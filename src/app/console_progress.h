@@ -1,7 +1,8 @@
-// The progress of a run on a terminal: one line, redrawn in place, with the
-// share of the bytes the run is expected to move, the time since Run was
-// pressed and the open status line ("[ 42%  0:12] status: Programming....").
-// Lines that are done are printed as they are without a terminal.
+// The progress of a run on a terminal: one line on standard error, redrawn in
+// place, with a bar and the share of the bytes the run is expected to move,
+// the rate, the time left and, when the status lines share the terminal, the
+// open one ("[########------------]  42%  120 KB/s  0:12 left status: Pro...").
+// Every other line clears it first and draws it again after.
 #pragma once
 
 #include <chrono>
@@ -55,8 +56,10 @@ class ProgressLine : public HostWatcher {
   bool active_ = false;
   std::uint64_t expected_ = 0;
   std::uint64_t moved_ = 0;
+  void Tick();
+
   std::string line_;
-  std::string drawnPrefix_;
+  std::chrono::steady_clock::time_point drawnAt_;
   std::chrono::steady_clock::time_point start_;
 };
 

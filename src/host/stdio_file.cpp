@@ -173,7 +173,11 @@ bool FileLength(std::FILE* file, std::uint64_t& length) {
 
 bool IsTerminal(std::FILE* file) {
 #ifdef _WIN32
-  return _isatty(_fileno(file)) != 0;
+  // _isatty holds for every character device, NUL included: only a console
+  // is a terminal (a script's "< NUL" must not answer a question).
+  const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
+  DWORD mode = 0;
+  return handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode) != 0;
 #else
   return isatty(fileno(file)) != 0;
 #endif

@@ -13,9 +13,12 @@ std::function<void(std::string_view)>& Listener() {
 }  // namespace
 
 void DiagnosticLine(std::string_view line) {
+  if (Listener()) {
+    Listener()(line);
+    return;
+  }
   std::fwrite(line.data(), 1, line.size(), stdout);
   std::fputc('\n', stdout);
-  if (Listener()) Listener()(line);
 }
 
 DiagnosticListener::DiagnosticListener(std::function<void(std::string_view)> listener)

@@ -1,5 +1,6 @@
 // The procedures' diagnostic lines ("NVRAM O.K."): printed on standard
-// output, and handed to whoever listens (the console's support log).
+// output, or handed to whoever listens (the console, which shows them in
+// their place and keeps them in its support log).
 #pragma once
 
 #include <functional>
@@ -7,8 +8,8 @@
 
 namespace program {
 
-// Prints line (with its line break) to standard output and hands it to the
-// listener, if any.
+// Hands line (without its line break) to the listener, or where there is
+// none prints it with one on standard output.
 void DiagnosticLine(std::string_view line);
 
 // Sets the listener until the scope ends (one at a time; single thread).
