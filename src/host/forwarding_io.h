@@ -47,6 +47,7 @@ class ForwardingIo : public DeviceIo {
     return inner_.DiskSequence(path);
   }
   std::vector<UnreachableDevice> TakeUnreachable() override { return inner_.TakeUnreachable(); }
+  std::string DiscoveryNote() override { return inner_.DiscoveryNote(); }
   void DebugOutput(const char* text) override { inner_.DebugOutput(text); }
 
  protected:
