@@ -987,7 +987,7 @@ std::vector<host::UnreachableDevice> Unreachable(host::Host& platform) {
 
 // Every file this invocation writes, for the one rule on output names: the
 // log, the record and each run's backup with its sidecar (a backup-only run
-// without a name writes under the procedures' default names).
+// without a name writes under one of the procedures' default names).
 std::string OutputProblem(const ConsoleOptions& options) {
   std::vector<host::OutputName> outputs;
   if (!options.logFile.empty()) outputs.push_back({options.logFile, "log file"});
@@ -1003,8 +1003,8 @@ std::string OutputProblem(const ConsoleOptions& options) {
       defaults = true;
       for (const char* name :
            {program::kDefaultBackupFile, program::kDefaultBackupFileCapitalF}) {
-        outputs.push_back({name, "backup file"});
-        outputs.push_back({SidecarName(name), "backup sidecar"});
+        outputs.push_back({name, "backup file", 1});
+        outputs.push_back({SidecarName(name), "backup sidecar", 2});
       }
     }
   }

@@ -171,6 +171,7 @@ std::string CheckOutputNames(const std::vector<OutputName>& outputs,
       if (same(imageFiles[i])) return said + "is the image " + images[i] + ": it is not written";
     }
     for (const Seen& other : seen) {
+      if (o.alternatives != 0 && o.alternatives == other.output->alternatives) continue;
       if (same(other))
         return said + "is also the " + other.output->what + " " + other.output->name +
                ": one file cannot be both";

@@ -20,6 +20,10 @@ NameKind KindAtName(const char* name);
 struct OutputName {
   std::string name;
   std::string what;
+  // Names of one group (not 0) are alternatives of which one is written,
+  // such as a procedure's two default backup names: they are not held
+  // against each other (on a file system that ignores case they are one).
+  int alternatives = 0;
 };
 
 // "" when every output may be written; otherwise one line saying why not:
