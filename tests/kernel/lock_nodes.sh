@@ -31,7 +31,10 @@ lock_case() {  # name, how the holder reaches the disk (sg or block)
   local name=$1 holder w1 w2
   [ "$2" = block ] && sg_away
   # An update (the image the flash holds already) lasts long enough to be
-  # stopped while it holds the device; a backup-only run ends too soon.
+  # stopped while it holds the device; a backup-only run ends too soon. The
+  # earlier case's output goes first, or its "entry" line would be taken for
+  # this one's before the update holds the device.
+  rm -f /tmp/lock.out
   /console --device $gdev --expect-chip TX40775 --image /image.bin > /tmp/lock.out 2>&1 &
   holder=$!
   n=0
