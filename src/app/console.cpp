@@ -14,6 +14,7 @@
 #include "app/console_json.h"
 #include "app/console_log.h"
 #include "app/console_progress.h"
+#include "app/console_text.h"
 #include "app/console_watch.h"
 #include "app/enabling.h"
 #include "app/headless_view.h"
@@ -1022,14 +1023,6 @@ bool AnyDenied(const std::vector<host::UnreachableDevice>& devices) {
 // An enclosure that resets itself after its update comes back as a new
 // device: the first one to appear within this time is taken for it.
 constexpr auto kResetComesBack = std::chrono::seconds(60);
-
-std::string LocalTimeText() {
-  char text[32] = "";
-  const std::time_t now = std::time(nullptr);
-  if (const std::tm* local = std::localtime(&now))
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", local);
-  return text;
-}
 
 
 // The enclosures the listing shows now, by their own entries' paths.

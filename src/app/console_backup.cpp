@@ -7,6 +7,7 @@
 
 #include "app/console_json.h"
 #include "app/sha256.h"
+#include "app/console_text.h"
 #include "host/stdio_file.h"
 
 namespace app {
@@ -14,14 +15,6 @@ namespace app {
 namespace {
 
 using Json = nlohmann::ordered_json;
-
-std::string LocalTime() {
-  char text[32] = "";
-  const std::time_t now = std::time(nullptr);
-  if (const std::tm* local = std::localtime(&now))
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", local);
-  return text;
-}
 
 std::string SizeText(std::uint64_t bytes) {
   return bytes % 1024 == 0 ? std::to_string(bytes / 1024) + " KB"
@@ -81,7 +74,7 @@ bool WriteSidecar(const std::string& backup, const BackupFacts& facts,
   j["length"] = length;
   j["sha256"] = digest;
   j["toolVersion"] = toolVersion;
-  j["time"] = LocalTime();
+  j["time"] = LocalTimeText();
   const std::string text = j.dump(2, ' ', /*ensure_ascii=*/true) + "\n";
   const std::string name = SidecarName(backup);
   if (!host::ReplaceFileWith(name.c_str(), reinterpret_cast<const std::uint8_t*>(text.data()),

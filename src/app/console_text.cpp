@@ -1,6 +1,7 @@
 #include "app/console_text.h"
 
 #include <cstdio>
+#include <ctime>
 
 #include "app/console.h"
 
@@ -22,6 +23,14 @@ std::string HexBytes(const std::uint8_t* bytes, std::size_t n) {
     std::snprintf(b, sizeof b, i == 0 ? "%02X" : " %02X", bytes[i]);
     text += b;
   }
+  return text;
+}
+
+std::string LocalTimeText() {
+  char text[32] = "";
+  const std::time_t now = std::time(nullptr);
+  if (const std::tm* local = std::localtime(&now))
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", local);
   return text;
 }
 

@@ -14,5 +14,7 @@ namespace app {
 std::string PrintableLine(std::string_view text);
 // Bytes as two hex digits each, separated by spaces ("FF 04 10").
 std::string HexBytes(const std::uint8_t* bytes, std::size_t n);
+// The local time as records and sidecars write it (2026-12-09T05:30:55).
+std::string LocalTimeText();
 
 }  // namespace app
