@@ -15,8 +15,8 @@
 #include <string>
 
 #include "host/host.h"
-#include "program/run_window.h"
-#include "program/settings.h"
+#include "engine/run_window.h"
+#include "engine/settings.h"
 #include "sim/bridge_chip.h"
 #include "sim/demo.h"
 #include "sim/machine.h"

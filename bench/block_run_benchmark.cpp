@@ -8,8 +8,8 @@
 // the one before each read-back, and the run fails when the virtual time
 // spent waiting differs from that.
 #include "bench_run.h"
-#include "program/block_procedure.h"
-#include "program/ieee1394_procedure.h"
+#include "procedures/block_procedure.h"
+#include "procedures/ieee1394_procedure.h"
 
 namespace {
 

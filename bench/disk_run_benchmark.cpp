@@ -3,8 +3,8 @@
 // host and emulator CPU time per run and the commands sent, checked against
 // the two commands per 64 KB piece the procedures need.
 #include "bench_run.h"
-#include "program/disk_area_firmware.h"
-#include "program/hdd_firmware.h"
+#include "procedures/disk_area_firmware.h"
+#include "procedures/hdd_firmware.h"
 
 namespace {
 

@@ -9,9 +9,9 @@
 #include "bench_run.h"
 #include "identify/device_identify.h"
 #include "identify/flash_setup.h"
-#include "program/procedures.h"
-#include "program/nvram_page16k.h"
-#include "program/sst_serial.h"
+#include "engine/procedure_table.h"
+#include "procedures/nvram_page16k.h"
+#include "procedures/sst_serial.h"
 
 namespace {
 

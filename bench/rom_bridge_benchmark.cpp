@@ -6,10 +6,10 @@
 // erase and 10 ms before each status re-read while the controller reports
 // busy.
 #include "bench_run.h"
-#include "device/ata_commands.h"
-#include "program/procedures.h"
-#include "program/bridge_flash.h"
-#include "program/internal_rom.h"
+#include "scsi/ata_commands.h"
+#include "engine/procedure_table.h"
+#include "procedures/bridge_flash.h"
+#include "procedures/internal_rom.h"
 
 namespace {
 

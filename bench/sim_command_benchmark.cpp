@@ -9,9 +9,9 @@
 #include <cstdint>
 #include <string>
 
-#include "device/flash_commands.h"
-#include "device/flash_types.h"
-#include "device/spi_commands.h"
+#include "scsi/flash_commands.h"
+#include "scsi/flash_types.h"
+#include "scsi/spi_commands.h"
 #include "host/host.h"
 #include "sim/demo.h"
 #include "sim/machine.h"

@@ -4,8 +4,8 @@
 // procedure mandates: 500 ms after each erase, 1000 ms before the read-back,
 // and 10 ms before each status re-read while the flash reports busy.
 #include "bench_run.h"
-#include "program/procedures.h"
-#include "program/standard_serial.h"
+#include "engine/procedure_table.h"
+#include "procedures/standard_serial.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include <string>
 #include <thread>
 
-#include "app/console.h"
+#include "console/console.h"
 #include "host/interrupts.h"
 #include "sim/machine.h"
 #include "sim/profiles.h"

@@ -7,7 +7,7 @@ set(TX_PACKAGE tx4077x-console)  # the Debian package's name, for its doc folder
 
 if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
   install(TARGETS tx4077x-console tx4077x-make-image RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-  install(FILES src/app/tx4077x-console.1 src/sim/tx4077x-make-image.1
+  install(FILES src/console/tx4077x-console.1 src/sim/tx4077x-make-image.1
           DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   # udev and sysusers read /usr/lib (not the multiarch library folder).
   install(FILES res/tx4077x.rules DESTINATION lib/udev/rules.d RENAME 70-tx4077x.rules)

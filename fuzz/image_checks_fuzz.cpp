@@ -10,7 +10,7 @@
 #include <iterator>
 #include <string>
 
-#include "identify/catalogue.h"
+#include "chips/names.h"
 #include "identify/image_checks.h"
 #include "sim/test_images.h"
 

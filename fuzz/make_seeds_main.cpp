@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "host/host.h"
-#include "identify/catalogue.h"
+#include "chips/names.h"
 #include "sim/demo.h"
 #include "sim/machine.h"
 #include "sim/profiles.h"

@@ -5,9 +5,9 @@
 #include <cstdlib>
 #include <memory>
 
-#include "app/headless_view.h"
-#include "app/main_window.h"
-#include "identify/catalogue.h"
+#include "window/headless_view.h"
+#include "window/main_window.h"
+#include "chips/names.h"
 #include "sim/test_images.h"
 
 namespace fuzzing {

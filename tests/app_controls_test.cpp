@@ -4,7 +4,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/controls.h"
+#include "window/controls.h"
 
 namespace {
 

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "app/headless_view.h"
-#include "app/main_window.h"
-#include "app/waiting_host.h"
+#include "window/headless_view.h"
+#include "window/main_window.h"
+#include "window/waiting_host.h"
 #include "sim_fixture.h"
 
 namespace {

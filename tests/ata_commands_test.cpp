@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "device/ata_commands.h"
-#include "device/flash_commands.h"
-#include "device/disk_commands.h"
+#include "scsi/ata_commands.h"
+#include "scsi/flash_commands.h"
+#include "scsi/disk_commands.h"
 #include "sim/bridge_chip.h"
 #include "sim/profiles.h"
 #include "scripted_device.h"

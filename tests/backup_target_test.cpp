@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "procedure_fixture.h"
-#include "program/procedures.h"
-#include "program/standard_serial.h"
+#include "engine/procedure_table.h"
+#include "procedures/standard_serial.h"
 
 #ifndef _WIN32
 #include <signal.h>

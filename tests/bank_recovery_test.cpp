@@ -4,8 +4,8 @@
 #include <gtest/gtest.h>
 
 #include "block_fixture.h"
-#include "program/bank_recovery.h"
-#include "program/crc16.h"
+#include "engine/bank_recovery.h"
+#include "engine/crc16.h"
 
 namespace {
 

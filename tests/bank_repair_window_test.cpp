@@ -7,8 +7,8 @@
 #include <fstream>
 #include <iterator>
 
-#include "app/console.h"
-#include "program/bank_recovery.h"
+#include "console/console.h"
+#include "engine/bank_recovery.h"
 #include "run_window_fixture.h"
 
 namespace {

@@ -9,11 +9,11 @@
 
 #include "block_fixture.h"
 #include "fault_matrix.h"
-#include "program/procedures.h"
-#include "program/bank_recovery.h"
-#include "program/block_procedure.h"
-#include "program/block_transfer.h"
-#include "program/ieee1394_procedure.h"
+#include "engine/procedure_table.h"
+#include "engine/bank_recovery.h"
+#include "procedures/block_procedure.h"
+#include "engine/block_transfer.h"
+#include "procedures/ieee1394_procedure.h"
 #include "sim/test_images.h"
 
 namespace {

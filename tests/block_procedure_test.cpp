@@ -7,12 +7,12 @@
 #include <algorithm>
 
 #include "block_fixture.h"
-#include "program/procedures.h"
-#include "program/bank_recovery.h"
-#include "program/block_procedure.h"
-#include "program/block_transfer.h"
-#include "program/crc16.h"
-#include "program/image_file.h"
+#include "engine/procedure_table.h"
+#include "engine/bank_recovery.h"
+#include "procedures/block_procedure.h"
+#include "engine/block_transfer.h"
+#include "engine/crc16.h"
+#include "engine/image_file.h"
 
 namespace {
 

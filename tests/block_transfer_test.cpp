@@ -6,7 +6,7 @@
 #include <filesystem>
 
 #include "block_fixture.h"
-#include "program/block_transfer.h"
+#include "engine/block_transfer.h"
 
 namespace {
 

@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "device/ata_commands.h"
+#include "scsi/ata_commands.h"
 #include "procedure_fixture.h"
-#include "program/procedures.h"
-#include "program/bridge_flash.h"
+#include "engine/procedure_table.h"
+#include "procedures/bridge_flash.h"
 #include "sim/controller_route.h"
 #include "sim/test_images.h"
 

@@ -1,4 +1,4 @@
-#include "device/chip_commands.h"
+#include "scsi/chip_commands.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "device/vendor_frame.h"
+#include "scsi/vendor_frame.h"
 #include "scripted_device.h"
 
 namespace {

@@ -15,8 +15,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "app/console.h"
-#include "app/console_image_report.h"
+#include "console/console.h"
+#include "console/inspect.h"
 #include "identify/image_report.h"
 #include "scratch_dir.h"
 #include "sim/test_images.h"

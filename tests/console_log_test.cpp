@@ -19,7 +19,7 @@
 #include <unistd.h>
 #endif
 
-#include "app/console_progress.h"
+#include "console/progress.h"
 #include "run_window_fixture.h"
 #include "sim/demo.h"
 

@@ -10,8 +10,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "app/console_backup.h"
-#include "app/sha256.h"
+#include "console/backup.h"
+#include "console/sha256.h"
 #include "host/system_info.h"
 #include "run_window_fixture.h"
 

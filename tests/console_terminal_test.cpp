@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "app/console.h"
+#include "console/console.h"
 #include "run_window_fixture.h"
 #include "sim/demo.h"
 

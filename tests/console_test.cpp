@@ -23,9 +23,9 @@
 
 #include <nlohmann/json.hpp>
 
-#include "app/console.h"
-#include "app/console_json.h"
-#include "app/version.h"
+#include "console/console.h"
+#include "console/json.h"
+#include "window/version.h"
 #include "host/interrupts.h"
 #include "sim/demo.h"
 #include "run_window_fixture.h"

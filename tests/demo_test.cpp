@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "app/headless_view.h"
-#include "app/main_window.h"
+#include "window/headless_view.h"
+#include "window/main_window.h"
 #include "sim/test_images.h"
 #include "sim_fixture.h"
 

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <string>
 
-#include "device/discovery.h"
+#include "scsi/discovery.h"
 #include "sim_fixture.h"
 
 namespace {

@@ -1,13 +1,13 @@
 // The disk-area firmware of bridges without a serial flash: where the area
 // starts, the pieces and the tag that land on the emulated disk, and the runs
 // that must be refused before anything is written.
-#include "program/procedures.h"
-#include "program/disk_area_firmware.h"
+#include "engine/procedure_table.h"
+#include "procedures/disk_area_firmware.h"
 
 #include <algorithm>
 
 #include "disk_fixture.h"
-#include "program/disk_area_steps.h"
+#include "procedures/disk_area_steps.h"
 #include "sim/test_images.h"
 
 namespace {

@@ -11,9 +11,9 @@
 
 #include "disk_fixture.h"
 #include "fault_matrix.h"
-#include "program/procedures.h"
-#include "program/disk_area_firmware.h"
-#include "program/hdd_firmware.h"
+#include "engine/procedure_table.h"
+#include "procedures/disk_area_firmware.h"
+#include "procedures/hdd_firmware.h"
 #include "sim/profiles.h"
 #include "sim/test_images.h"
 

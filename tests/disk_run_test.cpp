@@ -4,8 +4,8 @@
 
 #include <algorithm>
 
-#include "program/disk_area_firmware.h"
-#include "program/hdd_firmware.h"
+#include "procedures/disk_area_firmware.h"
+#include "procedures/hdd_firmware.h"
 #include "run_window_fixture.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "program/run_window.h"
+#include "engine/run_window.h"
 
 namespace testing_support {
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "device/flash_commands.h"
+#include "scsi/flash_commands.h"
 #include "fault_matrix.h"
 #include "host/host.h"
 #include "sim/profiles.h"

@@ -1,4 +1,4 @@
-#include "device/flash_commands.h"
+#include "scsi/flash_commands.h"
 
 #include <gtest/gtest.h>
 

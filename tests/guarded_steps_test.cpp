@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "fake_run_window.h"
-#include "program/guarded_steps.h"
+#include "engine/guarded_steps.h"
 
 namespace {
 

@@ -1,16 +1,16 @@
 // The HDD-hosted bank of storage controllers: the CRC-32 stamp, where the
 // area lies, and the runs on emulated enclosures: what lands on the disk,
 // what is refused before any write, and how failures end.
-#include "program/procedures.h"
-#include "program/hdd_firmware.h"
-#include "program/image_file.h"
+#include "engine/procedure_table.h"
+#include "procedures/hdd_firmware.h"
+#include "engine/image_file.h"
 
 #include <algorithm>
 #include <filesystem>
 #include <optional>
 
 #include "disk_fixture.h"
-#include "program/disk_area_steps.h"
+#include "procedures/disk_area_steps.h"
 #include "sim/test_images.h"
 
 namespace {

@@ -7,10 +7,10 @@
 #include <utility>
 #include <vector>
 
-#include "identify/catalogue.h"
-#include "identify/display_rules.h"
+#include "chips/names.h"
+#include "chips/display_rules.h"
 #include "identify/flash_id.h"
-#include "identify/release_rules.h"
+#include "chips/release_rules.h"
 
 namespace {
 

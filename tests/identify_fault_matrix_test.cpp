@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "app/headless_view.h"
-#include "app/main_window.h"
+#include "window/headless_view.h"
+#include "window/main_window.h"
 #include "fault_matrix.h"
 #include "procedure_fixture.h"
 #include "sim/test_images.h"

@@ -6,8 +6,8 @@
 #include <algorithm>
 
 #include "block_fixture.h"
-#include "program/procedures.h"
-#include "program/ieee1394_procedure.h"
+#include "engine/procedure_table.h"
+#include "procedures/ieee1394_procedure.h"
 
 namespace {
 

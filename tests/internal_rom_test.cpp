@@ -7,10 +7,10 @@
 #include <vector>
 
 #include "procedure_fixture.h"
-#include "program/procedures.h"
-#include "program/dispatch.h"
-#include "program/image_file.h"
-#include "program/internal_rom.h"
+#include "engine/procedure_table.h"
+#include "engine/dispatch.h"
+#include "engine/image_file.h"
+#include "procedures/internal_rom.h"
 #include "sim/parallel_flash.h"
 
 namespace {

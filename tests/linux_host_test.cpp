@@ -21,8 +21,8 @@
 
 #include <gtest/gtest.h>
 
-#include "device/discovery.h"
-#include "device/passthrough.h"
+#include "scsi/discovery.h"
+#include "scsi/passthrough.h"
 #include "host/linux_hotplug.h"
 #include "host/linux_host.h"
 #include "host/linux_sysfs.h"

@@ -10,9 +10,9 @@
 #include "scratch_dir.h"
 #include "fake_run_window.h"
 #include "identify/image_checks.h"
-#include "program/procedures.h"
-#include "program/image_file.h"
-#include "program/standard_serial.h"
+#include "engine/procedure_table.h"
+#include "engine/image_file.h"
+#include "procedures/standard_serial.h"
 #include "sim/profiles.h"
 #include "sim_fixture.h"
 

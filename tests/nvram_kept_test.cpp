@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "block_fixture.h"
-#include "device/ata_commands.h"
+#include "scsi/ata_commands.h"
 #include "procedure_fixture.h"
-#include "program/procedures.h"
+#include "engine/procedure_table.h"
 #include "sim/controller_route.h"
 #include "sim/test_images.h"
 

@@ -13,9 +13,9 @@
 
 #include "fault_matrix.h"
 #include "procedure_fixture.h"
-#include "program/procedures.h"
-#include "program/nvram_page16k.h"
-#include "program/sst_serial.h"
+#include "engine/procedure_table.h"
+#include "procedures/nvram_page16k.h"
+#include "procedures/sst_serial.h"
 #include "sim/profiles.h"
 #include "sim/test_images.h"
 

@@ -7,12 +7,12 @@
 #include <utility>
 #include <vector>
 
-#include "device/flash_commands.h"
+#include "scsi/flash_commands.h"
 #include "procedure_fixture.h"
-#include "program/procedures.h"
-#include "program/image_file.h"
-#include "program/nvram_page16k.h"
-#include "program/sst_serial.h"
+#include "engine/procedure_table.h"
+#include "engine/image_file.h"
+#include "procedures/nvram_page16k.h"
+#include "procedures/sst_serial.h"
 
 namespace {
 

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "app/headless_view.h"
-#include "app/main_window.h"
-#include "program/dispatch.h"
+#include "window/headless_view.h"
+#include "window/main_window.h"
+#include "engine/dispatch.h"
 #include "sim/profiles.h"
 #include "sim/test_images.h"
 #include "sim_fixture.h"

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "fake_run_window.h"
-#include "program/settings.h"
+#include "engine/settings.h"
 #include "scratch_dir.h"
 #include "sim/bridge_chip.h"
 #include "sim/profiles.h"

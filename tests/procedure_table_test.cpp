@@ -5,9 +5,9 @@
 #include <set>
 #include <string>
 
-#include "app/window_run.h"
+#include "window/window_run.h"
 #include "fake_run_window.h"
-#include "program/procedures.h"
+#include "engine/procedure_table.h"
 #include "run_window_fixture.h"
 
 namespace {

@@ -2,10 +2,10 @@
 
 #include <cstring>
 
-#include "device/chip_types.h"
-#include "identify/display_rules.h"
-#include "program/crc16.h"
-#include "program/dispatch.h"
+#include "chips/chip_types.h"
+#include "chips/display_rules.h"
+#include "engine/crc16.h"
+#include "engine/dispatch.h"
 
 namespace {
 

@@ -7,12 +7,12 @@
 #include <string>
 #include <vector>
 
-#include "device/ata_commands.h"
+#include "scsi/ata_commands.h"
 #include "fault_matrix.h"
 #include "procedure_fixture.h"
-#include "program/procedures.h"
-#include "program/bridge_flash.h"
-#include "program/internal_rom.h"
+#include "engine/procedure_table.h"
+#include "procedures/bridge_flash.h"
+#include "procedures/internal_rom.h"
 #include "sim/controller_route.h"
 #include "sim/parallel_flash.h"
 #include "sim/profiles.h"

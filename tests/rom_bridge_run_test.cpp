@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "app/console.h"
+#include "console/console.h"
 #include "run_window_fixture.h"
 #include "sim/controller_route.h"
 #include "sim/parallel_flash.h"

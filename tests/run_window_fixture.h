@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "app/console.h"
-#include "app/headless_view.h"
-#include "app/main_window.h"
+#include "console/console.h"
+#include "window/headless_view.h"
+#include "window/main_window.h"
 #include "procedure_fixture.h"
 #include "sim/profiles.h"
 #include "sim/test_images.h"

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "device/passthrough.h"
+#include "scsi/passthrough.h"
 #include "sim/profiles.h"
 #include "sim_fixture.h"
 

@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "device/ata_commands.h"
-#include "device/chip_commands.h"
-#include "device/disk_commands.h"
-#include "device/passthrough.h"
+#include "scsi/ata_commands.h"
+#include "scsi/chip_commands.h"
+#include "scsi/disk_commands.h"
+#include "scsi/passthrough.h"
 #include "identify/chip_classify.h"
 #include "identify/flash_setup.h"
 #include "sim/profiles.h"

@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "device/passthrough.h"
+#include "scsi/passthrough.h"
 #include "sim/bridge_chip.h"
 #include "sim/parallel_flash.h"
 #include "sim/serial_flash.h"

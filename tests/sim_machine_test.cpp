@@ -3,7 +3,7 @@
 #include <cctype>
 #include <cstring>
 
-#include "device/passthrough.h"
+#include "scsi/passthrough.h"
 #include "sim_fixture.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <stdexcept>
 #include <vector>
 
-#include "device/flash_commands.h"
+#include "scsi/flash_commands.h"
 #include "sim/parallel_flash.h"
 #include "sim/serial_flash.h"
 #include "sim/variant.h"

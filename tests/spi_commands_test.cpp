@@ -1,4 +1,4 @@
-#include "device/spi_commands.h"
+#include "scsi/spi_commands.h"
 
 #include <gtest/gtest.h>
 

@@ -7,11 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "device/flash_commands.h"
+#include "scsi/flash_commands.h"
 #include "fault_matrix.h"
 #include "procedure_fixture.h"
-#include "program/procedures.h"
-#include "program/standard_serial.h"
+#include "engine/procedure_table.h"
+#include "procedures/standard_serial.h"
 #include "sim/test_images.h"
 
 namespace {

@@ -8,11 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "device/flash_commands.h"
+#include "scsi/flash_commands.h"
 #include "procedure_fixture.h"
-#include "program/procedures.h"
-#include "program/shared_steps.h"
-#include "program/standard_serial.h"
+#include "engine/procedure_table.h"
+#include "engine/shared_steps.h"
+#include "procedures/standard_serial.h"
 
 namespace {
 

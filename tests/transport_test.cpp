@@ -3,7 +3,7 @@
 #include <cstring>
 #include <vector>
 
-#include "device/passthrough.h"
+#include "scsi/passthrough.h"
 #include "sim_fixture.h"
 
 namespace device {

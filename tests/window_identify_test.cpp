@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "app/headless_view.h"
-#include "app/main_window.h"
-#include "program/settings.h"
+#include "window/headless_view.h"
+#include "window/main_window.h"
+#include "engine/settings.h"
 #include "sim/profiles.h"
 #include "sim_fixture.h"
 

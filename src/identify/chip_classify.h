@@ -8,10 +8,10 @@
 #include <functional>
 #include <string>
 
-#include "device/device_record.h"
+#include "scsi/device_record.h"
 
-#include "identify/catalogue.h"
-#include "text_catalogue.h"
+#include "chips/names.h"
+#include "texts.h"
 
 namespace identify {
 

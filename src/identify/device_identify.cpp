@@ -3,9 +3,9 @@
 #include <cstring>
 #include <string>
 
-#include "device/ata_commands.h"
-#include "device/chip_commands.h"
-#include "device/flash_commands.h"
+#include "scsi/ata_commands.h"
+#include "scsi/chip_commands.h"
+#include "scsi/flash_commands.h"
 
 namespace identify {
 

@@ -7,10 +7,10 @@
 #include <string>
 
 #include "identify/chip_classify.h"
-#include "identify/display_rules.h"
+#include "chips/display_rules.h"
 #include "identify/flash_id.h"
 #include "identify/flash_setup.h"
-#include "identify/release_rules.h"
+#include "chips/release_rules.h"
 
 namespace identify {
 

@@ -1,6 +1,6 @@
 #include "identify/flash_id.h"
 
-#include "identify/catalogue.h"
+#include "chips/names.h"
 
 namespace identify {
 

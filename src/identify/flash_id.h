@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <functional>
 
-#include "device/flash_types.h"
+#include "scsi/flash_types.h"
 
 namespace identify {
 

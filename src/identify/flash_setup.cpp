@@ -1,6 +1,6 @@
 #include "identify/flash_setup.h"
 
-#include "identify/display_rules.h"
+#include "chips/display_rules.h"
 
 namespace identify {
 

@@ -8,8 +8,8 @@
 #include <functional>
 #include <string>
 
-#include "device/chip_state.h"
-#include "identify/catalogue.h"
+#include "scsi/chip_state.h"
+#include "chips/names.h"
 #include "identify/flash_id.h"
 
 namespace identify {

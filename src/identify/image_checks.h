@@ -12,8 +12,8 @@
 #include <optional>
 #include <string>
 
-#include "identify/catalogue.h"
-#include "text_catalogue.h"
+#include "chips/names.h"
+#include "texts.h"
 
 namespace identify {
 

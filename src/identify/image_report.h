@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "identify/catalogue.h"
+#include "chips/names.h"
 #include "identify/image_checks.h"
 
 namespace identify {

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "identify/catalogue.h"
+#include "chips/names.h"
 #include "identify/image_fingerprint.h"
-#include "text_catalogue.h"
+#include "texts.h"
 
 namespace identify {
 

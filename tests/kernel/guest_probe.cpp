@@ -18,8 +18,8 @@
 #include <string>
 #include <vector>
 
-#include "device/discovery.h"
-#include "device/passthrough.h"
+#include "scsi/discovery.h"
+#include "scsi/passthrough.h"
 #include "host/linux_host.h"
 #include "host/linux_sysfs.h"
 

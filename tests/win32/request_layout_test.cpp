@@ -7,7 +7,7 @@
 
 #include <cstddef>
 
-#include "device/passthrough.h"
+#include "scsi/passthrough.h"
 #include "host/host.h"
 
 static_assert(IOCTL_SCSI_PASS_THROUGH_DIRECT == device::kIoctlScsiPassThroughDirect);

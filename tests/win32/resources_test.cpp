@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/version.h"
+#include "window/version.h"
 #include "tx_build_commit.h"
 
 namespace {

@@ -13,8 +13,8 @@
 #include <thread>
 #include <vector>
 
-#include "device/discovery.h"
-#include "device/passthrough.h"
+#include "scsi/discovery.h"
+#include "scsi/passthrough.h"
 #include "host/interrupts.h"
 #include "host/win32_host.h"
 

@@ -17,9 +17,9 @@
 #include <utility>
 #include <vector>
 
-#include "app/main_window.h"
-#include "app/waiting_host.h"
-#include "app/win32_view.h"
+#include "window/main_window.h"
+#include "window/waiting_host.h"
+#include "win32/win32_view.h"
 #include "host/forwarding_io.h"
 #include "host/host.h"
 #include "sim/demo.h"

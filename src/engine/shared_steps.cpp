@@ -1,0 +1,225 @@
+#include "engine/shared_steps.h"
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "scsi/ata_commands.h"
+#include "chips/flash_busy.h"
+#include "scsi/flash_commands.h"
+#include "chips/flash_kind.h"
+#include "scsi/spi_commands.h"
+#include "host/host.h"
+#include "engine/guarded_steps.h"
+#include "engine/settings.h"
+#include "host/stdio_file.h"
+
+namespace program {
+
+namespace {
+
+
+std::uint32_t BlockCount(std::uint32_t length, std::uint32_t block) {
+  return length / block + (length % block != 0 ? 1 : 0);
+}
+
+}  // namespace
+
+void DebugTrace(const char* text) { host::Current().DebugOutput(text); }
+
+std::optional<std::uint64_t> ReportedFlashBytes(const ChipState& facts) {
+  if (!device::FactsRead(facts, device::kFactFlashSize) || facts.flashSizeKb <= 0)
+    return std::nullopt;
+  return std::uint64_t{static_cast<std::uint32_t>(facts.flashSizeKb)} * 1024u;
+}
+
+void PollFlash(const char* path) { (void)device::WaitFlashReady(path); }
+
+// Runs step(offset, block) over the blocks covering length, each after the
+// engine was polled, with status shown first and a dot per block; false at
+// the first failed step, or when there is no block at all.
+template <typename Step>
+bool EachFlashBlock(RunWindow& window, const char* path, std::uint32_t length,
+                    const char* status, Step step) {
+  if (!device::WaitFlashReady(path)) DebugTrace(kTraceNotReady);
+  const std::uint32_t block = window.transfer().blockSize;
+  const std::uint32_t n = BlockCount(length, block);
+  window.ShowStatus(status);
+  for (std::uint32_t i = 0; i < n; ++i) {
+    PollFlash(path);
+    if (!step(i * block, block)) return false;
+    window.AppendStatus(".");
+  }
+  return n > 0;
+}
+
+bool EraseFlashBlocks(RunWindow& window, const char* path, std::uint32_t length) {
+  return EachFlashBlock(window, path, length, kProgressErase, [&](std::uint32_t address,
+                                                                   std::uint32_t) {
+    if (!device::EraseFlashSector(path, static_cast<std::int32_t>(address))) return false;
+    if (!device::WaitFlashReady(path)) DebugTrace(kNotReadyAfterErase);
+    return true;
+  });
+}
+
+bool ReadFlashBlocks(RunWindow& window, const char* path, std::uint32_t address,
+                     std::uint8_t* buffer, std::uint32_t length) {
+  return EachFlashBlock(window, path, length, kProgressReadFlash, [&](std::uint32_t offset,
+                                                                       std::uint32_t block) {
+    return device::ReadFlashWhole(path, static_cast<std::int32_t>(address + offset),
+                                  buffer + offset, static_cast<std::int32_t>(block)) != 0;
+  });
+}
+
+bool EraseWholeFlash(RunWindow& window, const char* path) {
+  window.ShowStatus(kStartEraseOnly);
+  const std::uint32_t size = window.transfer().flashSize;
+  const ChipState& facts = window.facts();
+  (void)device::WaitFlashReady(path);
+
+  bool erased = false;
+  if (facts.atmelFlashId != -1) erased = device::EraseFlashChip(path) != 0;
+  if (!erased && TypeOf(facts) == ChipType::Txr847) erased = device::EraseFlashChip(path) != 0;
+  if (!erased) erased = EraseFlashBlocks(window, path, size);
+  if (!erased) {
+    window.ShowStatus(kEraseCommandFail);
+    return false;
+  }
+  // A chip erase outlasts the plain ready wait on the larger parts, and a
+  // part still busy reads 0xFF: the blank check below would vouch for an
+  // erase that has not happened. Wait as long as the part may take.
+  const std::uint32_t limitMs = device::ChipEraseLimitMs(facts.flashTypeCode, facts.flashSizeKb);
+  host::Current().Sleep(500);
+  bool ready = device::WaitFlashReadyWithin(path, limitMs);
+  if (ready && TypeOf(facts) == ChipType::Txr847 &&
+      device::IsKind(facts.flashTypeCode, device::FlashKind::Sst)) {
+    (void)device::SpiChipErase(path);
+    ready = device::WaitFlashReadyWithin(path, limitMs);
+  }
+  if (!ready) {
+    window.ShowStatus(kNotReadyAfterEraseCommand);
+    return false;
+  }
+
+  std::vector<std::uint8_t> readBack;
+  if (!SizeBuffer(window, readBack, size, kAllocateReadBufferError)) return false;
+  // Without data there is nothing to vouch for: an unreadable flash is not
+  // reported as erased.
+  if (!device::ReadFlash(path, 0, readBack.data(), static_cast<std::int32_t>(size))) {
+    window.ShowStatus(kReadBackErasedError);
+    return false;
+  }
+  if (!RequireBlank(window, readBack.data(), readBack.size())) return false;
+  window.ShowStatus(kEraseAllSuccess);
+  return true;
+}
+
+FlashReader WholeRangeReader(const char* path) {
+  const std::string device = path;
+  return [device](std::uint8_t* buffer, std::uint32_t length) {
+    // A short transfer leaves zeros: never save them as the old firmware.
+    return device::ReadFlashWhole(device.c_str(), 0, buffer, static_cast<std::int32_t>(length)) != 0;
+  };
+}
+
+FlashReader BlockReader(RunWindow& window, const char* path) {
+  const std::string device = path;
+  return [&window, device](std::uint8_t* buffer, std::uint32_t length) {
+    return ReadFlashBlocks(window, device.c_str(), 0, buffer, length);
+  };
+}
+
+FlashReader ControllerRangeReader(const char* path) {
+  const std::string device = path;
+  return [device](std::uint8_t* buffer, std::uint32_t length) {
+    return device::AtaReadFlashRange(device.c_str(), 0, buffer,
+                                     static_cast<std::int32_t>(length)) == 0;
+  };
+}
+
+bool SizeBuffer(RunWindow& window, std::vector<std::uint8_t>& buffer, std::size_t size,
+                const char* failText) {
+  try {
+    buffer.resize(size, 0);
+  } catch (const std::bad_alloc&) {
+    buffer.clear();
+    buffer.shrink_to_fit();
+    window.ShowStatus(failText);
+    return false;
+  } catch (const std::length_error&) {
+    buffer.clear();
+    window.ShowStatus(failText);
+    return false;
+  }
+  return true;
+}
+
+bool SizeBuffers(RunWindow& window, std::vector<std::uint8_t>& first,
+                 std::vector<std::uint8_t>& second, std::size_t size, const char* failText) {
+  return SizeBuffer(window, first, size, failText) && SizeBuffer(window, second, size, failText);
+}
+
+std::string BackupFileName(RunWindow& window, const char* defaultName) {
+  std::string fileName = window.options().backupFile;
+  if (fileName.empty()) {
+    fileName = defaultName;
+    window.Message(kDefaultBackupNotice, kCaptionMessage,
+                   MessageIcon::None);
+  }
+  return fileName;
+}
+
+bool BackupTargetUsable(RunWindow& window, const std::string& fileName) {
+  // A pipe would hold the run until something reads it, a device would take
+  // the bytes somewhere else, and the image would be lost to its own backup.
+  if (host::CheckBackupTarget(fileName.c_str(), window.options().imageFile.c_str()) ==
+      host::BackupTarget::Usable)
+    return true;
+  window.ShowStatus(kBackupFileError);
+  return false;
+}
+
+bool WriteBackupFile(RunWindow& window, const std::string& fileName, const std::uint8_t* data,
+                     std::size_t length, const char* failText) {
+  if (!BackupTargetUsable(window, fileName)) return false;
+  if (!host::ReplaceFileWith(fileName.c_str(), data, length)) {
+    window.ShowStatus(failText);
+    return false;
+  }
+  window.ShowStatus(kBackupSuccess);
+  return true;
+}
+
+bool BackupFlashToFile(RunWindow& window, const FlashReader& read, std::uint32_t size,
+                       std::uint32_t skip, const char* defaultName) {
+  const std::string fileName = BackupFileName(window, defaultName);
+  if (!BackupTargetUsable(window, fileName)) return false;
+  window.ShowStatus(kProgressBackup);
+
+  // A block reader reads whole blocks, so leave room for the last one.
+  const std::uint32_t block = window.transfer().blockSize;
+  const std::size_t whole = static_cast<std::size_t>(BlockCount(size, block)) * block;
+  std::vector<std::uint8_t> data;
+  std::vector<std::uint8_t> check;
+  if (!SizeBuffer(window, data, whole > size ? whole : size, kAllocateReadBufferError) ||
+      !SizeBuffer(window, check, data.size(), kAllocateReadBufferError))
+    return false;
+  const auto readAll = [&](std::uint8_t* into) { return read(into, size); };
+  if (!ReadTwiceAgreeing(readAll, data.data(), check.data(), size)) {
+    window.ShowStatus(kReadBackToBackupError);
+    return false;
+  }
+
+  std::size_t offset = 0;
+  if (skip > 0) {
+    offset = skip < size ? skip : size;
+    size -= static_cast<std::uint32_t>(offset);
+  }
+  return WriteBackupFile(window, fileName, data.data() + offset, size);
+}
+
+}  // namespace program

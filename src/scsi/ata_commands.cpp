@@ -1,0 +1,287 @@
+#include "scsi/ata_commands.h"
+#include "scsi/change_gate.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "scsi/passthrough.h"
+#include "scsi/status_poll.h"
+#include "host/host.h"
+
+namespace device {
+
+namespace {
+
+constexpr int kCdb12 = 12;
+constexpr std::uint8_t kAtaPassThrough12 = 0xA1;
+constexpr std::uint8_t kProtocolPioIn = 0x08;
+constexpr std::uint8_t kProtocolPioOut = 0x0A;
+constexpr std::uint8_t kProtocolNonData = 0x06;
+constexpr std::uint8_t kVendorAtaCommand = 0xB0;
+constexpr std::int32_t kBlock = 512;
+
+enum Feature : std::uint8_t {
+  kInfo = 0xE0,
+  kSpiCommand = 0xE1,
+  kSpiReadData = 0xE3,
+  kSetOpcodes = 0xE4,
+  kSetPageSize = 0xE5,
+  kEraseChip = 0xE7,
+  kReadFlash = 0xE8,
+  kWriteFlash = 0xE9,
+  kStatus = 0xEA,
+  kFlashType = 0xEC,
+};
+
+// The common frame: protocol, feature and count; device byte and command 0xB0.
+void Frame(std::uint8_t* cdb, std::uint8_t protocol, std::uint8_t feature, std::uint8_t count) {
+  cdb[0] = kAtaPassThrough12;
+  cdb[1] = protocol;
+  cdb[2] = 0x0B;
+  cdb[3] = feature;
+  cdb[4] = count;
+  cdb[8] = kVendorAtaCommand;
+  cdb[9] = kVendorAtaCommand;
+}
+
+// The flash address travels low byte first in the LBA bytes.
+void PutAddress(std::uint8_t* cdb, std::int32_t address) {
+  const auto a = static_cast<std::uint32_t>(address);
+  cdb[5] = static_cast<std::uint8_t>(a);
+  cdb[6] = static_cast<std::uint8_t>(a >> 8);
+  cdb[7] = static_cast<std::uint8_t>(a >> 16);
+}
+
+int In(const char* path, const std::uint8_t* cdb, void* buffer, std::int32_t length) {
+  std::int32_t moved = 0;
+  return ScsiPassThroughIn(path, cdb, kCdb12, buffer, length, &moved);
+}
+
+int Out(const char* path, const std::uint8_t* cdb, void* data, std::uint32_t length) {
+  std::int32_t moved = 0;
+  return ScsiPassThroughOut(path, cdb, kCdb12, data, length, &moved);
+}
+
+// The busy poll shared by the wait and the range operations: first read, then
+// up to 502 re-reads 10 ms apart. Returns the re-read count at which bit 0 was
+// seen clear, or -1 when it never was or the first read failed. A re-read that
+// fails hands back nothing, so the flash still counts as busy and the poll
+// goes on: one lost answer must not let the next chunk go to a busy flash.
+int PollUntilNotBusy(const char* path) {
+  return PollStatus([path](std::uint8_t* status) { return AtaReadStatus(path, status) != 0; }, 0,
+                    [](std::uint8_t status) { return (status & 0x01) == 0; },
+                    {kAtaPollRereads, kAtaPollIntervalMs, true});
+}
+
+std::unique_ptr<std::uint8_t[]> Allocate(std::int32_t length) {
+  if (length < 0) return nullptr;
+  return std::unique_ptr<std::uint8_t[]>(
+      new (std::nothrow) std::uint8_t[static_cast<std::size_t>(length) + 1]());
+}
+
+int ChunkCount(std::int32_t length) {
+  if (length <= 0) return 0;
+  return length / kAtaFlashChunk + (length % kAtaFlashChunk != 0 ? 1 : 0);
+}
+
+// Runs step(offset, bytes) on each chunk of length in turn, each after the
+// engine was polled (its outcome ignored: the transfer itself decides);
+// false at the first step that fails.
+template <typename Step>
+bool EachFlashChunk(const char* path, std::int32_t length, Step step) {
+  const int chunks = ChunkCount(length);
+  for (int i = 0; i < chunks; ++i) {
+    const std::int32_t done = i * kAtaFlashChunk;
+    PollUntilNotBusy(path);
+    if (!step(done, std::min(kAtaFlashChunk, length - done))) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+int AtaReadChipInfo(const char* path, void* buffer, std::int32_t length) {
+  std::uint8_t cdb[kCdb12] = {};
+  Frame(cdb, kProtocolPioIn, kInfo, static_cast<std::uint8_t>(length / kBlock));
+  return In(path, cdb, buffer, length);
+}
+
+int AtaReadStatus(const char* path, std::uint8_t* status) {
+  std::uint8_t cdb[kCdb12] = {};
+  Frame(cdb, kProtocolPioIn, kStatus, 1);
+  std::uint8_t block[kBlock] = {};
+  const int ok = In(path, cdb, block, kBlock);
+  if (ok && status != nullptr) *status = block[0];
+  return ok;
+}
+
+int AtaReadFlash(const char* path, std::int32_t address, void* buffer, std::int32_t length) {
+  std::uint8_t cdb[kCdb12] = {};
+  Frame(cdb, kProtocolPioIn, kReadFlash, static_cast<std::uint8_t>(length >> 9));
+  PutAddress(cdb, address);
+  return In(path, cdb, buffer, length);
+}
+
+int AtaReadFlashWhole(const char* path, std::int32_t address, void* buffer, std::int32_t length) {
+  std::uint8_t cdb[kCdb12] = {};
+  Frame(cdb, kProtocolPioIn, kReadFlash, static_cast<std::uint8_t>(length >> 9));
+  PutAddress(cdb, address);
+  std::int32_t moved = 0;
+  if (!ScsiPassThroughIn(path, cdb, kCdb12, buffer, length, &moved)) return 0;
+  return moved >= length ? 1 : 0;
+}
+
+int AtaWriteFlash(const char* path, std::int32_t address, void* buffer, std::int32_t length) {
+  if (!MayChange()) return 0;
+  std::uint8_t cdb[kCdb12] = {};
+  Frame(cdb, kProtocolPioOut, kWriteFlash, static_cast<std::uint8_t>(length >> 9));
+  cdb[2] = 0x03;  // data flows to the device
+  PutAddress(cdb, address);
+  return Out(path, cdb, buffer, length > 0 ? static_cast<std::uint32_t>(length) : 0);
+}
+
+int AtaEraseFlashChip(const char* path) {
+  if (!MayChange()) return 0;
+  std::uint8_t cdb[kCdb12] = {};
+  Frame(cdb, kProtocolNonData, kEraseChip, 0);
+  return Out(path, cdb, nullptr, 0);
+}
+
+int AtaSpiCommand(const char* path, const SpiRecord& record, void* data,
+                  std::uint32_t length) {
+  if (SpiOpcodeChangesFlash(record.opcode) && !MayChange()) return 0;
+  std::uint8_t cdb[kCdb12] = {};
+  Frame(cdb, kProtocolNonData, kSpiCommand, 0);
+  cdb[4] = static_cast<std::uint8_t>(((record.dataPhase & 0x01) << 7) | (record.count & 0x7F));
+  cdb[5] = record.opcode;
+  cdb[6] = record.args[0];
+  cdb[7] = record.args[1];
+  cdb[8] = 0x00;  // this one frame leaves the device byte clear
+  return Out(path, cdb, data, length);
+}
+
+int AtaSpiReadData(const char* path, void* buffer, std::int32_t length) {
+  std::uint8_t cdb[kCdb12] = {};
+  Frame(cdb, kProtocolPioIn, kSpiReadData, static_cast<std::uint8_t>(length >> 9));
+  return In(path, cdb, buffer, length);
+}
+
+int AtaSetFlashOpcodes(const char* path, const FlashDescriptor& descriptor) {
+  std::uint8_t cdb[kCdb12] = {};
+  Frame(cdb, kProtocolNonData, kSetOpcodes, descriptor.flashMaker);
+  cdb[5] = descriptor.chipEraseOpcode;
+  cdb[6] = descriptor.blockEraseOpcode;
+  cdb[7] = descriptor.programOpcode;
+  return In(path, cdb, nullptr, 0);
+}
+
+int AtaSetFlashPageSize(const char* path, std::uint16_t pageSize) {
+  std::uint8_t cdb[kCdb12] = {};
+  Frame(cdb, kProtocolNonData, kSetPageSize, static_cast<std::uint8_t>(pageSize / 4));
+  return In(path, cdb, nullptr, 0);
+}
+
+int AtaReadFlashTypeBlock(const char* path, void* buffer, std::int32_t length) {
+  std::uint8_t cdb[kCdb12] = {};
+  Frame(cdb, kProtocolPioIn, kFlashType, static_cast<std::uint8_t>(length / kBlock));
+  return In(path, cdb, buffer, length);
+}
+
+int AtaWaitReady(const char* path) {
+  const int rereads = PollUntilNotBusy(path);
+  return rereads >= 0 && rereads <= kAtaReadyRereads ? 1 : 0;
+}
+
+int AtaReadChipInfoBytes(const char* path, void* buffer, int n) {
+  std::uint8_t block[kBlock] = {};
+  const int ok = AtaReadChipInfo(path, block, kBlock);
+  if (ok && buffer != nullptr && n > 0)
+    std::memcpy(buffer, block, static_cast<std::size_t>(std::min(n, kBlock)));
+  return ok;
+}
+
+int MatchChipProductId(const char* path, const char* text) {
+  std::uint8_t info[16] = {};
+  if (!AtaReadChipInfoBytes(path, info, 16)) return 0;
+  if (info[0] != 0xF4 || info[1] != 0xE7) return 0;
+  char id[8] = {};
+  std::snprintf(id, sizeof id, "%X%X", static_cast<unsigned>(info[6]),
+                static_cast<unsigned>(info[7]));
+  return text != nullptr && std::strcmp(id, text) == 0 ? 1 : 0;
+}
+
+int AtaSpiCommandRead(const char* path, std::uint8_t opcode, void* buffer, int n) {
+  const SpiRecord record = MakeSpiRecord(1, 1, opcode);
+  if (!AtaSpiCommand(path, record, nullptr, 0)) return 0;
+  std::uint8_t block[kBlock] = {};
+  const int ok = AtaSpiReadData(path, block, kBlock);
+  if (ok && buffer != nullptr && n > 0)
+    std::memcpy(buffer, block, static_cast<std::size_t>(std::min(n, kBlock)));
+  return ok;
+}
+
+int AtaReadFlashTypeCode(const char* path, std::uint8_t* buffer) {
+  std::uint8_t block[kBlock] = {};
+  if (!AtaReadFlashTypeBlock(path, block, kBlock)) return 0;
+  if (buffer != nullptr) buffer[3] = block[0];
+  return 1;
+}
+
+// Every chunk is a whole 8192-byte command, and a chunk that arrives short is
+// a failed read: its missing bytes would read as zeros. A length that is not a multiple of
+// the chunk is served through a bounce buffer, so the caller's buffer is never
+// read or written past its length.
+int AtaReadFlashRange(const char* path, std::int32_t address, void* buffer,
+                      std::int32_t length) {
+  auto* out = static_cast<std::uint8_t*>(buffer);
+  const bool ok = EachFlashChunk(path, length, [&](std::int32_t done, std::int32_t want) {
+    if (want == kAtaFlashChunk)
+      return AtaReadFlashWhole(path, address + done, out + done, kAtaFlashChunk) != 0;
+    std::uint8_t bounce[kAtaFlashChunk];
+    if (!AtaReadFlashWhole(path, address + done, bounce, kAtaFlashChunk)) return false;
+    std::memcpy(out + done, bounce, static_cast<std::size_t>(want));
+    return true;
+  });
+  return ok ? kAtaRangeOk : kAtaReadCommandFailed;
+}
+
+int AtaWriteFlashRange(const char* path, std::int32_t address, void* buffer,
+                       std::int32_t length) {
+  auto* in = static_cast<std::uint8_t*>(buffer);
+  const bool ok = EachFlashChunk(path, length, [&](std::int32_t done, std::int32_t want) {
+    if (want == kAtaFlashChunk)
+      return AtaWriteFlash(path, address + done, in + done, kAtaFlashChunk) != 0;
+    // 0xFF programs nothing, so the tail of a short last chunk stays as it is.
+    std::uint8_t bounce[kAtaFlashChunk];
+    std::memset(bounce, 0xFF, sizeof bounce);
+    std::memcpy(bounce, in + done, static_cast<std::size_t>(want));
+    return AtaWriteFlash(path, address + done, bounce, kAtaFlashChunk) != 0;
+  });
+  return ok ? kAtaRangeOk : kAtaWriteCommandFailed;
+}
+
+int AtaEraseAndBlankCheck(const char* path, std::int32_t length, std::uint32_t readyLimitMs) {
+  std::unique_ptr<std::uint8_t[]> buffer = Allocate(length);
+  if (!buffer) return kAtaAllocateFailed;
+  if (!AtaEraseFlashChip(path)) return kAtaEraseCommandFailed;
+  host::Current().Sleep(kAtaEraseSettleMs);
+  // A part still erasing reads 0xFF: the blank check would pass over an
+  // erase that has not happened. Wait as long as the part may take.
+  std::uint8_t status = 0x01;
+  const int reReads = PollStatus(
+      [path](std::uint8_t* s) { return AtaReadStatus(path, s) != 0; }, status,
+      [](std::uint8_t s) { return (s & 0x01) == 0; },
+      {static_cast<int>((readyLimitMs + kAtaPollIntervalMs - 1) / kAtaPollIntervalMs),
+       kAtaPollIntervalMs});
+  if (reReads < 0) return kAtaNotReady;
+  if (AtaReadFlashRange(path, 0, buffer.get(), length) != kAtaRangeOk)
+    return kAtaReadCommandFailed;
+  for (std::int32_t i = 0; i < length; ++i)
+    if (buffer[static_cast<std::size_t>(i)] != 0xFF) return kAtaNotBlank;
+  return kAtaRangeOk;
+}
+
+}  // namespace device
