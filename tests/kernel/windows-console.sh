@@ -147,6 +147,7 @@ mv /tmp/wenclosure-all.log /tmp/wenclosure.log
 echo "WINDOWS COMMANDS $(wire) in all, $(grep -c '^ENCLOSURE CMD .* check$' /tmp/wenclosure.log) answered CHECK CONDITION: $(awk '/^ENCLOSURE CMD/{print $4}' /tmp/wenclosure.log | sort | uniq -c | awk '{printf "%s%s x%s", s, $2, $1; s=", "}')"
 dmesg | grep -iE "usb 4-|sd[a-z]+|reset|abort" | tail -8 | sed 's/^/WINDOWS DMESG /'
 
+. /check-condition.sh
 chroot $h env $wenv wineserver -k
 echo "" > $g/UDC
 kill $wserver 2>/dev/null

@@ -15,3 +15,5 @@ check "linux held: the refused Windows backup wrote no file" has "^WINDOWS LINUX
 check "linux held: the holding Linux update then succeeds, exit 0" has "^WINDOWS LINUX HOLDER EXIT 0$"
 check "linux held: the holding Linux update verified its image" \
   has "^WINDOWS LINUX HOLDER\\| result: success"
+echo "windows: the Windows console refused while a Linux update held the disk, with that update:" \
+  "$(awk '/^WINDOWS LINUXHELD START/ {a = $4} /^WINDOWS LINUXHELD DONE/ {printf "%.1f", $4 - a}' <<<"$log") s guest time"

@@ -29,6 +29,7 @@ linux_while_windows_holds() {
 # A Linux update stopped half-way, a Windows console meanwhile; the update
 # (the image the flash holds already) then ends, verified.
 windows_while_linux_holds() {
+  echo "WINDOWS LINUXHELD START $(cut -d' ' -f1 /proc/uptime)"
   /console --device /dev/$wdisk --expect-chip TX40775 --image /image.bin > /tmp/lholder.out 2>&1 &
   local holder=$! w1 o1
   await WriteFlash
@@ -42,4 +43,5 @@ windows_while_linux_holds() {
   wait $holder
   echo "WINDOWS LINUX HOLDER EXIT $?"
   sed "s/^/WINDOWS LINUX HOLDER| /" /tmp/lholder.out
+  echo "WINDOWS LINUXHELD DONE $(cut -d' ' -f1 /proc/uptime)"
 }
