@@ -771,6 +771,52 @@ TEST(LinuxRun, ASecondProgramIsRefusedWhileTheFirstRuns) {
   second.EndRun(path);
 }
 
+// A Windows console under Wine locks the same lock file with LockFileEx,
+// which wineserver turns into a classic record lock (its own process's);
+// the run's lock is of the kind that conflicts with it, in both directions.
+TEST(LinuxRun, WinesRecordLockOnTheLockFileAndARunExcludeEachOther) {
+  FakeTree t;
+  t.File("/node", "");
+  t.File("/run/lock/.keep", "");
+  FileSys sys(t.root() + "/node");
+  host::LinuxHost linux(sys, t.root(), nullptr);
+  const char* path = "/dev/sdb#8:16";
+  const std::string key = t.root() + "/run/lock/tx4077x-8-16.lock";
+  const auto wineLock = [&](short type) {
+    const int fd = ::open(key.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    struct flock range {};
+    range.l_type = type;
+    range.l_whence = SEEK_SET;
+    const int got = ::fcntl(fd, F_SETLK, &range);
+    if (got != 0) ::close(fd);
+    return got == 0 ? fd : -1;
+  };
+  std::uint32_t error = 0;
+  ASSERT_TRUE(linux.BeginRun(path, error));
+  struct stat st {};
+  ASSERT_EQ(::stat(key.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0666u);  // whoever comes next can take a write lock
+  EXPECT_EQ(wineLock(F_WRLCK), -1);
+  EXPECT_EQ(wineLock(F_RDLCK), -1);
+  linux.EndRun(path);
+  // A classic record lock is this process's and goes with any descriptor of
+  // the file it closes, the host's refused one too: taken anew each time.
+  int held = wineLock(F_WRLCK);
+  ASSERT_GE(held, 0);
+  EXPECT_FALSE(linux.BeginRun(path, error));
+  EXPECT_EQ(error, host::kErrorSharingViolation);
+  ::close(held);
+  held = wineLock(F_WRLCK);
+  EXPECT_EQ(linux.OpenDevice(path, host::kGenericRead, kShareBoth, error), host::kInvalidHandle);
+  const std::vector<host::UnreachableDevice> refused = linux.TakeUnreachable();
+  ASSERT_EQ(refused.size(), 2u);
+  EXPECT_NE(refused[0].text.find("device in use"), std::string::npos) << refused[0].text;
+  EXPECT_TRUE(sys.open.empty());  // nothing left open, nothing sent
+  ::close(held);
+  ASSERT_TRUE(linux.BeginRun(path, error));
+  linux.EndRun(path);
+}
+
 TEST(LinuxPermissions, ARefusalNamesTheNodeAndItsGroup) {
   struct Case {
     mode_t mode;

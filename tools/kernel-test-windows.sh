@@ -37,6 +37,7 @@ fi
 # The guest's script, the console and where the prefix lives, into the initramfs.
 windows_guest_files() {
   cp tests/kernel/windows-console.sh "$1/windows-console.sh"
+  cp tests/kernel/windows-linux-lock.sh "$1/windows-linux-lock.sh"
   cp "$win_exe" "$1/tx4077x-console.exe"
   printf 'WIN_EXE=/tmp/tx4077x-console.exe\nWIN_PREFIX=%s\n' "$win_prefix" > "$1/windows.env"
 }
@@ -63,10 +64,7 @@ windows_checks() {
     wsaid SECOND ".*is in use by another program \(device in use\)"
   check "windows: nothing reached the enclosure from the second Windows console" \
     has "^WINDOWS WHILE HELD 0 commands"
-  # Wine takes no lock a Linux program sees: the Linux console gets through
-  # while the Windows update holds the device; the update must still end
-  # with the image verified.
-  echo "windows: $(grep -m1 "^WINDOWS LINUX CONSOLE EXIT" <<<"$log" | cut -d' ' -f2-)"
+  . tests/kernel/windows-linux-lock-checks.sh
   check "windows: unplugged while programming: the run fails and says so" \
     wsaid UNPLUGGED "result: failed"
   check "windows: unplugged while programming: exit 5, the flash needs attention" \

@@ -83,6 +83,7 @@ cp res/tx4077x.rules "$root/tx4077x.rules"
 cp tests/kernel/udev-rule.sh "$root/udev-rule.sh"
 cp tests/kernel/lock_nodes.sh "$root/lock_nodes.sh"
 cp tests/kernel/update-timing.sh "$root/update-timing.sh"
+cp tests/kernel/check-condition.sh tests/kernel/station-two.sh "$root/"
 "$make_image" 1 1 "$root/image.bin" >/dev/null   # an image for the TX40775 (type 1, sub-code 1)
 mkdir -p "$root/etc"
 echo "root:x:0:0:root:/:/bin/sh" > "$root/etc/passwd"
@@ -302,6 +303,8 @@ else
   sed "s/^/GADGET STATION RECORD /" /tmp/station.jsonl
 fi
 [ ! -f /windows-console.sh ] || . /windows-console.sh
+. /check-condition.sh
+. /station-two.sh
 echo "GUEST DONE $(cut -d' ' -f1 /proc/uptime)"
 poweroff -f
 INIT
@@ -351,7 +354,7 @@ qemu_pid=""
 exec 3>&-
 elapsed=$(( $(date +%s) - start ))
 
-tr -d '\r' < "$work/serial.log" | grep -E "^(MOUNT|UDEV|\[|GUEST|DEVICES|DEVICE|CHECK|CHECKS|UNPLUG|REPLUG|PROBE|MODPROBE|GADGET|CONSOLE|WINDOWS|WINCONSOLE|tx4077x:)" || true
+tr -d '\r' < "$work/serial.log" | grep -E "^(MOUNT|UDEV|\[|GUEST|DEVICES|DEVICE|CHECK|CHECKS|UNPLUG|REPLUG|PROBE|MODPROBE|GADGET|CONSOLE|WINDOWS|WINCONSOLE|STATION2|tx4077x:)" || true
 echo "kernel $kver, qemu wall time ${elapsed}s"
 log=$(tr -d '\r' < "$work/serial.log")
 grep -q "^GUEST DONE" <<<"$log" || { cat "$work/qemu.log"; fail "the guest did not finish"; }
@@ -436,6 +439,8 @@ timing=$(grep "^GADGET TIMING" <<<"$log" || echo "GADGET TIMING none")
 echo "update against dd: ${timing#GADGET TIMING }"
 check "a timed update, as root, succeeds" has "^GADGET TIMING update .* \(exit 0\)"
 [ -z "$win_exe" ] || windows_checks
+. tests/kernel/check-condition-checks.sh
+. tests/kernel/station-two-checks.sh
 # The guest's checks: all four probe runs ended and none failed.
 [ "$(grep -c "^PROBE DONE failed=0" <<<"$log")" -eq 4 ] || fail "a guest check failed or did not run"
 if grep -q ": FAIL" <<<"$log"; then fail "a guest check failed"; fi

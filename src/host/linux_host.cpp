@@ -194,6 +194,41 @@ bool LinuxHost::Lock(int fd, int operation, const std::string& node, const std::
   return false;
 }
 
+// The lock file, open to every user for writing: a Windows console under
+// Wine, whose exclusive lock is a write lock, must be able to take it
+// whoever made the file. Read-only where it cannot be opened for writing.
+int LinuxHost::OpenLockFile(const std::string& key, bool& writable) {
+  constexpr int kFlags = O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+  int k = ::open(key.c_str(), O_RDWR | kFlags, 0666);
+  writable = k >= 0;
+  if (k < 0 && (errno == EACCES || errno == EROFS)) k = ::open(key.c_str(), O_RDONLY | kFlags, 0666);
+  struct stat st {};
+  if (writable && ::fstat(k, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() &&
+      (st.st_mode & 0666) != 0666)
+    ::fchmod(k, 0666);  // the umask took the others' write bits
+  return k;
+}
+
+// A record lock on the whole lock file beside its flock: the two kinds do
+// not see each other, and Wine turns LockFileEx into record locks (held by
+// wineserver), so this is what a Windows console under Wine meets. An open
+// file description lock, so it belongs to this descriptor as flock does:
+// closing another descriptor of the file does not drop it.
+bool LinuxHost::RecordLock(int fd, bool exclusive, const std::string& node,
+                           const std::string& path, std::uint32_t& lastError) {
+  struct flock range {};
+  range.l_type = exclusive ? F_WRLCK : F_RDLCK;
+  range.l_whence = SEEK_SET;
+  if (::fcntl(fd, F_OFD_SETLK, &range) == 0) return true;
+  const int error = errno;
+  if (error != EAGAIN && error != EACCES) return true;  // no record locks here: flock stands alone
+  lastError = kErrorSharingViolation;
+  unreachable_.push_back(
+      {path, UnreachableDevice::Why::InUse,
+       node + " is in use by another program (device in use): nothing was sent to it"});
+  return false;
+}
+
 bool LinuxHost::LockDevice(int fd, int operation, const DeviceId& id, const std::string& node,
                            const std::string& path, bool run, std::vector<int>& keys,
                            std::uint32_t& lastError) {
@@ -215,12 +250,15 @@ bool LinuxHost::LockDevice(int fd, int operation, const DeviceId& id, const std:
   // is missing or not open to this user, the node locks stand alone.
   const std::string key = root_ + "/run/lock/tx4077x-" + std::to_string(id.major) + "-" +
                           std::to_string(id.minor) + ".lock";
-  const int k = ::open(key.c_str(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
-                       kNewFileMode & ~0022u);
+  bool writable = true;
+  const int k = OpenLockFile(key, writable);
   struct stat st {};
   if (k >= 0 && (::fstat(k, &st) != 0 || !S_ISREG(st.st_mode))) {
     ::close(k);
   } else if (k >= 0 && !hold(k, node)) {
+    return false;
+  } else if (k >= 0 && !RecordLock(k, operation == LOCK_EX && writable, node, path, lastError)) {
+    Release(keys);
     return false;
   }
   // A run also locks the block node beside the sg node, for a program that

@@ -96,6 +96,9 @@ class LinuxHost : public PlatformHost {
   bool StillTheDisk(const DeviceId& id, const std::optional<ScsiGeneric>& sg);
   bool Lock(int fd, int operation, const std::string& node, const std::string& path,
             std::uint32_t& lastError);
+  int OpenLockFile(const std::string& key, bool& writable);
+  bool RecordLock(int fd, bool exclusive, const std::string& node, const std::string& path,
+                  std::uint32_t& lastError);
   // Locks the node fd carries, the disk's lock file under /run/lock (by
   // major:minor) and, for a run through the sg node, the block node too
   // (keys receives the descriptors): whichever node another program opens,

@@ -302,6 +302,19 @@ std::string Win32Host::RunMutexName(const char* path) {
   return name;
 }
 
+void Win32Host::NoteInUse(const char* path) {
+  unreachable_.push_back({path, UnreachableDevice::Why::InUse,
+                          std::string(path) + " is in use by another program (device in use)"});
+}
+
+bool Win32Host::LockForWine(const char* path, void* device, bool exclusive, WineDiskLock& lock,
+                            std::uint32_t& lastError) {
+  if (lock.Take(device, exclusive) != WineDiskLock::Outcome::InUse) return true;
+  lastError = ERROR_SHARING_VIOLATION;
+  NoteInUse(path);
+  return false;
+}
+
 bool Win32Host::BeginRun(const char* path, std::uint32_t& lastError) {
   lastError = 0;
   const std::string key = LowerPath(path);
@@ -319,12 +332,27 @@ bool Win32Host::BeginRun(const char* path, std::uint32_t& lastError) {
   if (wait != WAIT_OBJECT_0 && wait != WAIT_ABANDONED) {
     CloseHandle(mutex);
     lastError = wait == WAIT_TIMEOUT ? ERROR_SHARING_VIOLATION : GetLastError();
-    if (wait == WAIT_TIMEOUT)
-      unreachable_.push_back({path, UnreachableDevice::Why::InUse,
-                              std::string(path) + " is in use by another program (device in use)"});
+    if (wait == WAIT_TIMEOUT) NoteInUse(path);
     return false;
   }
-  runs_[key] = Run{mutex, 1};
+  // Under Wine a Linux console may hold the disk: its lock is found through
+  // the node behind the path, opened for no data (nothing is sent).
+  WineDiskLock disk;
+  HANDLE device = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              0, nullptr);
+  if (device != INVALID_HANDLE_VALUE) {
+    const bool free = LockForWine(path, device, true, disk, lastError);
+    CloseHandle(device);
+    if (!free) {
+      ReleaseMutex(mutex);
+      CloseHandle(mutex);
+      return false;
+    }
+  }
+  Run& run = runs_[key];
+  run.mutex = mutex;
+  run.depth = 1;
+  run.disk = std::move(disk);
   return true;
 }
 
@@ -344,16 +372,24 @@ std::vector<UnreachableDevice> Win32Host::TakeUnreachable() {
 
 Handle Win32Host::OpenDevice(const char* path, std::uint32_t access, std::uint32_t share,
                              std::uint32_t& lastError) {
-  if ((access & (kGenericRead | kGenericWrite)) != 0 && runs_.count(LowerPath(path)) == 0 &&
-      HeldElsewhere(path)) {
+  const bool data = (access & (kGenericRead | kGenericWrite)) != 0;
+  const bool outsideRun = data && runs_.count(LowerPath(path)) == 0;
+  if (outsideRun && HeldElsewhere(path)) {
     lastError = ERROR_SHARING_VIOLATION;
-    unreachable_.push_back({path, UnreachableDevice::Why::InUse,
-                            std::string(path) + " is in use by another program (device in use)"});
+    NoteInUse(path);
     return kInvalidHandle;
   }
   HANDLE h = CreateFileA(path, access, share, nullptr, OPEN_EXISTING, 0, nullptr);
   lastError = GetLastError();
   if (h == INVALID_HANDLE_VALUE) return kInvalidHandle;
+  if (outsideRun) {
+    WineDiskLock lock;
+    if (!LockForWine(path, h, share == 0, lock, lastError)) {
+      CloseHandle(h);
+      return kInvalidHandle;
+    }
+    openLocks_[reinterpret_cast<Handle>(h)] = std::move(lock);
+  }
   return reinterpret_cast<Handle>(h);
 }
 
@@ -396,7 +432,10 @@ bool Win32Host::QueryDeviceNumber(Handle handle, DeviceNumber& number, std::uint
   return ok != FALSE;
 }
 
-void Win32Host::CloseDevice(Handle handle) { CloseHandle(ToHandle(handle)); }
+void Win32Host::CloseDevice(Handle handle) {
+  CloseHandle(ToHandle(handle));
+  openLocks_.erase(handle);
+}
 
 std::unique_ptr<InterfaceList> Win32Host::OpenInterfaceList(InterfaceClass cls) {
   const bool disks = cls == InterfaceClass::Disk;

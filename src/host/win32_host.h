@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "host/host.h"
+#include "host/win32_wine_lock.h"
 
 namespace host {
 
@@ -60,10 +61,17 @@ class Win32Host : public PlatformHost {
   struct Run {
     void* mutex = nullptr;
     int depth = 0;
+    WineDiskLock disk;  // under Wine: the lock a Linux console meets
   };
+  // Under Wine, refuses (with a note) a device whose disk a Linux console
+  // holds: takes its lock file's lock into lock, or nothing applies.
+  bool LockForWine(const char* path, void* device, bool exclusive, WineDiskLock& lock,
+                   std::uint32_t& lastError);
+  void NoteInUse(const char* path);
   std::unique_ptr<DeviceWatch> watch_;
   std::map<std::string, Run> runs_;  // by lower-cased path
   std::vector<UnreachableDevice> unreachable_;
+  std::map<Handle, WineDiskLock> openLocks_;  // data opens outside a run, under Wine
   std::vector<std::string> named_;
   // What SetupDi answered for each class on the last enumeration that found
   // no member; empty once one was found.

@@ -13,6 +13,7 @@
 #include <linux/usb/functionfs.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -179,6 +180,28 @@ int Serve(const std::string& dir, const sim::EnclosureProfile& profile) {
     char name[64] = {};
     if (std::sscanf(stall, "%63s %d %d", name, &stallAt, &stallSeconds) == 3) stallName = name;
   }
+  // TX_ENCLOSURE_CHECK="PATTERN;N;KEY/ASC/ASCQ": the Nth command block
+  // matching PATTERN ("FF 04 11" for WriteFlash) is answered CHECK
+  // CONDITION through the machine's own fault, unexecuted, and the REQUEST
+  // SENSE that follows gets that sense (hex, "05/2C/00").
+  sim::CdbPattern checkPattern;
+  unsigned senseKey = 0, senseCode = 0, senseQualifier = 0;
+  bool senseDue = false;
+  if (const char* check = std::getenv("TX_ENCLOSURE_CHECK")) {
+    const std::string text = check;
+    const std::size_t semi = text.find(';');
+    int occurrence = 0;
+    if (semi != std::string::npos &&
+        std::sscanf(text.c_str() + semi + 1, "%d;%x/%x/%x", &occurrence, &senseKey, &senseCode,
+                    &senseQualifier) == 4) {
+      checkPattern = sim::CdbPattern(text.substr(0, semi));
+      sim::CommandFault fault;
+      fault.kind = sim::CommandFault::Kind::CheckCondition;
+      fault.pattern = checkPattern;
+      fault.occurrence = occurrence;
+      machine.AddFault(fault);
+    }
+  }
   std::printf("ENCLOSURE READY %s\n", path.c_str());
   std::fflush(stdout);
 
@@ -217,6 +240,22 @@ int Serve(const std::string& dir, const sim::EnclosureProfile& profile) {
       machine.AdvanceMs(static_cast<std::uint64_t>(ms) - machine.NowMs());
     if (handle == host::kInvalidHandle)  // again after a chip reset left the bus
       handle = machine.OpenDevice(path.c_str(), host::kGenericRead | host::kGenericWrite, 3, error);
+    if (senseDue && cbw[15] == 0x03 && dataIn) {
+      senseDue = false;
+      const std::uint8_t sense[18] = {0x70, 0, static_cast<std::uint8_t>(senseKey), 0, 0, 0, 0, 10,
+                                      0, 0, 0, 0, static_cast<std::uint8_t>(senseCode),
+                                      static_cast<std::uint8_t>(senseQualifier)};
+      const std::uint32_t n = std::min<std::uint32_t>({length, cbw[19], sizeof sense});
+      std::memcpy(data.data(), sense, n);
+      std::printf("ENCLOSURE CMD 03 RequestSense %u good sense %02X/%02X/%02X\n", length, senseKey,
+                  senseCode, senseQualifier);
+      std::fflush(stdout);
+      WriteAll(in, data.data(), length);
+      const std::uint32_t rest = length - n;
+      for (int i = 0; i < 4; ++i) csw[8 + i] = static_cast<std::uint8_t>(rest >> (8 * i));
+      WriteAll(in, csw, sizeof csw);
+      continue;
+    }
     host::PassThroughRequest request;
     request.cdbLength = cbw[14];
     std::memcpy(request.cdb, cbw + 15, cbw[14]);
@@ -232,9 +271,13 @@ int Serve(const std::string& dir, const sim::EnclosureProfile& profile) {
     const bool good = passed && request.scsiStatus == 0;
     const std::uint32_t moved = passed ? std::min(request.dataTransferLength, length) : 0;
     const std::string name = machine.transcript().empty() ? "" : machine.transcript().back().command;
+    const bool faulted = !checkPattern.empty() && !machine.transcript().empty() &&
+                         name.empty() && checkPattern.Matches(cbw + 15, cbw[14]) &&
+                         machine.transcript().back().outcome == sim::Outcome::CheckCondition;
     machine.ClearTranscript();
-    std::printf("ENCLOSURE CMD %02X %s %u %s\n", cbw[15], name.empty() ? "-" : name.c_str(),
-                length, good ? "good" : "check");
+    if (faulted) senseDue = true;
+    std::printf("ENCLOSURE CMD %02X %s %u %s%s\n", cbw[15], name.empty() ? "-" : name.c_str(),
+                length, good ? "good" : "check", faulted ? " injected" : "");
     std::fflush(stdout);
     if (!stallName.empty() && name == stallName && --stallAt == 0) {
       std::printf("ENCLOSURE STALL %s %d s\n", name.c_str(), stallSeconds);

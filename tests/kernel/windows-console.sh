@@ -20,6 +20,7 @@ mount -t proc proc $h/proc
 mount --rbind /sys $h/sys
 mount -t tmpfs tmp $h/tmp
 mount -t tmpfs run $h/run
+mkdir -p /run/lock $h/run/lock && chmod 1777 /run/lock && mount --bind /run/lock $h/run/lock
 # The prefix: its registry copied, its files linked to the host's copy (with
 # its update stamp, or Wine spends a minute and a half updating it).
 chroot $h sh -c "mkdir -p /tmp/prefix && cp -a '$WIN_PREFIX'/*.reg '$WIN_PREFIX'/.update-timestamp \
@@ -85,8 +86,9 @@ X='\\.\X:'
 wconsole LIST
 wconsole LISTNAMED --list --device $X --rd --backup-only --backup-file 'Z:\tmp\wlist.bin'
 wconsole BACKUP --device $X --rd --backup-only --backup-file 'Z:\tmp\wbefore.bin'
+. /windows-linux-lock.sh
 # The update, stopped once it programs: a second Windows console (the named
-# mutex) and then a Linux console (no lock that Wine takes) try the device.
+# mutex) and then a Linux console (the disk's lock file) try the device.
 w0=$(wire)
 t1=$(cut -d' ' -f1 /proc/uptime)
 wstart PROGRAM --device $X --expect-chip TX40775 --image 'Z:\tmp\image.bin'
@@ -97,9 +99,7 @@ while [ "$(wire)" != "$w1" ]; do w1=$(wire); sleep 0.5; done
 wconsole SECOND --device $X --rd --backup-only --backup-file 'Z:\tmp\wsecond.bin'
 w2=$(wire)
 echo "WINDOWS WHILE HELD $((w2 - w1)) commands reached it from a second Windows console"
-/console --device /dev/$wdisk --rd --backup-only --backup-file /tmp/lsecond.bin > /tmp/lsecond.out 2>&1
-echo "WINDOWS LINUX CONSOLE EXIT $? while the Windows update held the device, $(( $(wire) - w2 )) commands reached it"
-sed "s/^/WINDOWS LINUX| /" /tmp/lsecond.out
+linux_while_windows_holds
 kill -CONT $wjob
 wend PROGRAM
 echo "WINDOWS UPDATE TOOK $t1 $(cut -d' ' -f1 /proc/uptime) $(( $(wire) - w0 )) commands"
@@ -108,6 +108,7 @@ size=$(stat -c %s /image.bin)
 same() { cmp -s -n $size $h/tmp/image.bin $h/tmp/$1.bin && echo equal || echo differs; }
 echo "WINDOWS BEFORE $(same wbefore)"
 echo "WINDOWS READBACK $(same wafter)"
+windows_while_linux_holds
 
 # Unplugged while it programs (the gadget unbound), plugged in again: the
 # flash is then old or new once an update ends.
@@ -146,6 +147,7 @@ mv /tmp/wenclosure-all.log /tmp/wenclosure.log
 echo "WINDOWS COMMANDS $(wire) in all, $(grep -c '^ENCLOSURE CMD .* check$' /tmp/wenclosure.log) answered CHECK CONDITION: $(awk '/^ENCLOSURE CMD/{print $4}' /tmp/wenclosure.log | sort | uniq -c | awk '{printf "%s%s x%s", s, $2, $1; s=", "}')"
 dmesg | grep -iE "usb 4-|sd[a-z]+|reset|abort" | tail -8 | sed 's/^/WINDOWS DMESG /'
 
+. /check-condition.sh
 chroot $h env $wenv wineserver -k
 echo "" > $g/UDC
 kill $wserver 2>/dev/null

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <atomic>
@@ -169,6 +170,56 @@ TEST_F(Win32HostTest, ARunHoldsItsDeviceAgainstEveryOtherHolder) {
   platform.EndRun(path);
   CloseHandle(holding);
   CloseHandle(release);
+}
+
+// Under Wine a run also locks the disk's file under /run/lock, where a Linux
+// console meets it; a lock held there keeps a run out. A loop device stands
+// for the disk (its sysfs numbers are real); skipped where none can be opened.
+TEST_F(Win32HostTest, UnderWineARunAndTheDisksLockFileExcludeEachOther) {
+  const char* path = "\\\\?\\Z:\\dev\\loop7";
+  HANDLE numbers = CreateFileA("Z:\\sys\\class\\block\\loop7\\dev", GENERIC_READ,
+                               FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  char text[32] = {};
+  DWORD got = 0;
+  const bool known = numbers != INVALID_HANDLE_VALUE &&
+                     ReadFile(numbers, text, sizeof text - 1, &got, nullptr) && got > 0;
+  if (numbers != INVALID_HANDLE_VALUE) CloseHandle(numbers);
+  HANDLE device = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              0, nullptr);
+  if (device != INVALID_HANDLE_VALUE) CloseHandle(device);
+  if (!known || device == INVALID_HANDLE_VALUE ||
+      GetFileAttributesA("Z:\\run\\lock") == INVALID_FILE_ATTRIBUTES)
+    GTEST_SKIP() << "no Wine, no /dev/loop7 to open or no /run/lock here";
+  unsigned major = 0, minor = 0;
+  ASSERT_EQ(2, std::sscanf(text, "%u:%u", &major, &minor));
+  const std::string key = "Z:\\run\\lock\\tx4077x-" + std::to_string(major) + "-" +
+                          std::to_string(minor) + ".lock";
+  const auto lockFile = [&](DWORD flags) {
+    HANDLE file = CreateFileA(key.c_str(), GENERIC_READ | GENERIC_WRITE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_ALWAYS, 0, nullptr);
+    OVERLAPPED from{};
+    if (file != INVALID_HANDLE_VALUE &&
+        !LockFileEx(file, flags | LOCKFILE_FAIL_IMMEDIATELY, 0, MAXDWORD, MAXDWORD, &from)) {
+      CloseHandle(file);
+      file = INVALID_HANDLE_VALUE;
+    }
+    return file;
+  };
+  std::uint32_t error = 0;
+  ASSERT_TRUE(platform.BeginRun(path, error));
+  EXPECT_EQ(INVALID_HANDLE_VALUE, lockFile(0));  // the run's lock is exclusive
+  platform.EndRun(path);
+  HANDLE held = lockFile(0);
+  ASSERT_NE(INVALID_HANDLE_VALUE, held);
+  EXPECT_FALSE(platform.BeginRun(path, error));
+  EXPECT_EQ(static_cast<std::uint32_t>(ERROR_SHARING_VIOLATION), error);
+  const std::vector<host::UnreachableDevice> refused = platform.TakeUnreachable();
+  ASSERT_EQ(1u, refused.size());
+  EXPECT_NE(std::string::npos, refused[0].text.find("device in use"));
+  CloseHandle(held);
+  EXPECT_TRUE(platform.BeginRun(path, error));  // the mutex was let go with the refusal
+  platform.EndRun(path);
 }
 
 // The console's events during a run: Ctrl+C and Ctrl+Break are taken and
