@@ -33,7 +33,8 @@ st_run() {  # name, enclosures attached
     --image /image.bin > /tmp/$1.out 2>&1 &
   pid=$!
   n=0
-  while [ "$(grep -c '"enclosure"' /tmp/$1.jsonl 2>/dev/null)" -lt $2 ] && [ $n -lt 1500 ]; do
+  # The record file appears only with the first line.
+  while [ "$(cat /tmp/$1.jsonl 2>/dev/null | grep -c '"enclosure"')" -lt $2 ] && [ $n -lt 1500 ]; do
     sleep 0.2; n=$((n + 1))
   done
   t1=$(cut -d' ' -f1 /proc/uptime)
