@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/guarded_steps.h"
 #include "scsi/ata_commands.h"
 #include "scsi/flash_commands.h"
 #include "scsi/disk_commands.h"
@@ -423,13 +424,13 @@ TEST_F(AtaCommandsTest, AShortLastChunkStaysInsideTheCallersBuffer) {
 TEST_F(AtaCommandsTest, EraseAndBlankCheckCodes) {
   std::string path;
   AttachProfile("txv929-txr847", &path);  // a 64 KB part behind the controller
-  EXPECT_EQ(0, device::AtaEraseAndBlankCheck(path.c_str(), 0x10000));
-  EXPECT_EQ(1, device::AtaEraseAndBlankCheck(path.c_str(), -1));
+  EXPECT_EQ(0, program::AtaEraseBlankChecked(path.c_str(), 0x10000));
+  EXPECT_EQ(1, program::AtaEraseBlankChecked(path.c_str(), -1));
 
   machine.AddFault(CommandFault{CommandFault::Kind::CheckCondition, path, CdbPattern("A1 06 0B E7"), 1});
-  EXPECT_EQ(2, device::AtaEraseAndBlankCheck(path.c_str(), 0x10000));
+  EXPECT_EQ(2, program::AtaEraseBlankChecked(path.c_str(), 0x10000));
   machine.AddFault(CommandFault{CommandFault::Kind::CheckCondition, path, CdbPattern("A1 08 0B E8"), 3});
-  EXPECT_EQ(3, device::AtaEraseAndBlankCheck(path.c_str(), 0x10000));
+  EXPECT_EQ(3, program::AtaEraseBlankChecked(path.c_str(), 0x10000));
 
   sim::AttachOptions corrupt;
   sim::FlashFault fault;
@@ -439,8 +440,8 @@ TEST_F(AtaCommandsTest, EraseAndBlankCheckCodes) {
   fault.mask = 0x01;  // reads back 0xFE
   corrupt.behindFlashFaults = {fault};
   AttachProfile("txv929-txr847", &path, corrupt);
-  EXPECT_EQ(6, device::AtaEraseAndBlankCheck(path.c_str(), 0x10000));
-  EXPECT_EQ(0, device::AtaEraseAndBlankCheck(path.c_str(), 0x7000));  // the bad byte lies beyond
+  EXPECT_EQ(6, program::AtaEraseBlankChecked(path.c_str(), 0x10000));
+  EXPECT_EQ(0, program::AtaEraseBlankChecked(path.c_str(), 0x7000));  // the bad byte lies beyond
 }
 
 TEST_F(AtaCommandsTest, EraseAndBlankCheckWaitsOutTheErase) {
@@ -448,7 +449,7 @@ TEST_F(AtaCommandsTest, EraseAndBlankCheckWaitsOutTheErase) {
   auto chip = AttachProfile("txv961-txr842", &path);
   const std::uint64_t eraseMs = chip->controllerRoute()->flash()->EraseMs(0xC7);
   ASSERT_GT(eraseMs, 200u);
-  ASSERT_EQ(0, device::AtaEraseAndBlankCheck(path.c_str(), 0x10000));
+  ASSERT_EQ(0, program::AtaEraseBlankChecked(path.c_str(), 0x10000));
   EXPECT_GE(machine.NowMs(), eraseMs);
   EXPECT_LT(machine.NowMs(), eraseMs + 20);  // 100 ms settle, then 10 ms polls
 }

@@ -7,7 +7,7 @@
 #include <algorithm>
 
 #include "disk_fixture.h"
-#include "procedures/disk_area_steps.h"
+#include "engine/disk_area_steps.h"
 #include "sim/test_images.h"
 
 namespace {

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/guarded_steps.h"
 #include "scsi/ata_commands.h"
 #include "scsi/chip_commands.h"
 #include "scsi/disk_commands.h"
@@ -146,7 +147,7 @@ TEST_F(SimControllerTest, CompanionFlashRoundTripsThroughTheRoute) {
     auto chip = Attach(c.profile);
     FlashSetup(c.companionType);
     const std::int32_t size = static_cast<std::int32_t>(Behind(chip).part().sizeBytes());
-    ASSERT_EQ(0, device::AtaEraseAndBlankCheck(path(), size));
+    ASSERT_EQ(0, program::AtaEraseBlankChecked(path(), size));
     std::vector<std::uint8_t> image = StepPattern(static_cast<std::size_t>(size), 0x31);
     ASSERT_EQ(0, device::AtaWriteFlashRange(path(), 0, image.data(), size));
     std::vector<std::uint8_t> back(static_cast<std::size_t>(size));
@@ -163,7 +164,7 @@ TEST_F(SimControllerTest, CompanionFlashFaultsGiveTheirResultCodes) {
     // A part that never comes back from the erase reads 0xFF: the check
     // gives up waiting instead of taking that for blank.
     Attach(c.profile, WithFault(FlashFault::Kind::StaysBusy));
-    EXPECT_EQ(device::kAtaNotReady, device::AtaEraseAndBlankCheck(path(), 0x10000, 1000));
+    EXPECT_EQ(device::kAtaNotReady, program::AtaEraseBlankChecked(path(), 0x10000, 1000));
     EXPECT_EQ(0, device::AtaWaitReady(path()));
     std::vector<std::uint8_t> data(8192, 0x00);
     EXPECT_EQ(device::kAtaWriteCommandFailed,
@@ -172,7 +173,7 @@ TEST_F(SimControllerTest, CompanionFlashFaultsGiveTheirResultCodes) {
     // Bits that do not program: the erase is sound, the programmed data is not.
     Attach(c.profile, WithFault(FlashFault::Kind::BitsDoNotProgram, 0x10));
     FlashSetup(c.companionType);
-    ASSERT_EQ(0, device::AtaEraseAndBlankCheck(path(), 0x10000));
+    ASSERT_EQ(0, program::AtaEraseBlankChecked(path(), 0x10000));
     ASSERT_EQ(0, device::AtaWriteFlashRange(path(), 0, data.data(), 8192));
     std::vector<std::uint8_t> back(8192);
     ASSERT_EQ(0, device::AtaReadFlashRange(path(), 0, back.data(), 8192));
@@ -183,7 +184,7 @@ TEST_F(SimControllerTest, CompanionFlashFaultsGiveTheirResultCodes) {
     wrong.behindFlashFaults[0].address = 0x2345;
     wrong.behindFlashFaults[0].length = 1;
     Attach(c.profile, wrong);
-    EXPECT_EQ(device::kAtaNotBlank, device::AtaEraseAndBlankCheck(path(), 0x10000));
+    EXPECT_EQ(device::kAtaNotBlank, program::AtaEraseBlankChecked(path(), 0x10000));
   }
 }
 
@@ -197,21 +198,21 @@ TEST_F(SimControllerTest, ProtectedPartIgnoresTheEraseUntilTheHostClearsIt) {
   ASSERT_EQ(1, device::AtaSpiCommand(path(), device::MakeSpiRecord(2, 0, 0x01, 0x00), nullptr, 0));
   EXPECT_EQ(0x1C, Behind(chip).protectionBits());
   // The erase goes to a protected part: the factory image stays.
-  EXPECT_EQ(device::kAtaNotBlank, device::AtaEraseAndBlankCheck(path(), 0x10000));
+  EXPECT_EQ(device::kAtaNotBlank, program::AtaEraseBlankChecked(path(), 0x10000));
   EXPECT_EQ(0, Behind(chip).eraseOperations);
 
   ASSERT_EQ(1, device::AtaSpiCommand(path(), device::MakeSpiRecord(1, 0, 0x06), nullptr, 0));
   ASSERT_EQ(1, device::AtaSpiCommand(path(), device::MakeSpiRecord(2, 0, 0x01, 0x00), nullptr, 0));
   EXPECT_EQ(0x00, Behind(chip).protectionBits());
   machine.Sleep(20);  // the status write cycle
-  EXPECT_EQ(0, device::AtaEraseAndBlankCheck(path(), 0x10000));
+  EXPECT_EQ(0, program::AtaEraseBlankChecked(path(), 0x10000));
 }
 
 TEST_F(SimControllerTest, ThirtyTwoBytePagesNeedThePageSizeSent) {
   auto chip = Attach("txv929-txr847");  // MXIC part with a 32-byte page buffer
   const std::vector<std::uint8_t> image = StepPattern(8192, 0x55);
   std::vector<std::uint8_t> back(8192);
-  ASSERT_EQ(0, device::AtaEraseAndBlankCheck(path(), 0x10000));
+  ASSERT_EQ(0, program::AtaEraseBlankChecked(path(), 0x10000));
   ASSERT_EQ(0,
             device::AtaWriteFlashRange(path(), 0, const_cast<std::uint8_t*>(image.data()), 8192));
   ASSERT_EQ(0, device::AtaReadFlashRange(path(), 0, back.data(), 8192));
@@ -219,7 +220,7 @@ TEST_F(SimControllerTest, ThirtyTwoBytePagesNeedThePageSizeSent) {
 
   ASSERT_EQ(1, device::AtaSetFlashPageSize(path(), 32));
   EXPECT_EQ(32u, chip->controllerRoute()->engine().pageSize);
-  ASSERT_EQ(0, device::AtaEraseAndBlankCheck(path(), 0x10000));
+  ASSERT_EQ(0, program::AtaEraseBlankChecked(path(), 0x10000));
   ASSERT_EQ(0,
             device::AtaWriteFlashRange(path(), 0, const_cast<std::uint8_t*>(image.data()), 8192));
   ASSERT_EQ(0, device::AtaReadFlashRange(path(), 0, back.data(), 8192));
@@ -228,7 +229,7 @@ TEST_F(SimControllerTest, ThirtyTwoBytePagesNeedThePageSizeSent) {
 
 TEST_F(SimControllerTest, RangeWrittenThroughTheRouteReadsBack) {
   auto chip = Attach("txv961-txr842");
-  ASSERT_EQ(0, device::AtaEraseAndBlankCheck(path(), 128 * 1024));
+  ASSERT_EQ(0, program::AtaEraseBlankChecked(path(), 128 * 1024));
   std::vector<std::uint8_t> image = StepPattern(64 * 1024, 3);
   ASSERT_EQ(0, device::AtaWriteFlashRange(path(), 0x8000, image.data(), 64 * 1024));
   std::vector<std::uint8_t> back(64 * 1024);
@@ -240,14 +241,14 @@ TEST_F(SimControllerTest, RangeWrittenThroughTheRouteReadsBack) {
 
 TEST_F(SimControllerTest, ProgrammingWithoutEraseCannotSetBits) {
   Attach("txv961-txr842");
-  ASSERT_EQ(0, device::AtaEraseAndBlankCheck(path(), 128 * 1024));
+  ASSERT_EQ(0, program::AtaEraseBlankChecked(path(), 128 * 1024));
   std::vector<std::uint8_t> first(8192, 0x0F), second(8192, 0xF0), back(8192);
   ASSERT_EQ(0, device::AtaWriteFlashRange(path(), 0, first.data(), 8192));
   ASSERT_EQ(0, device::AtaWriteFlashRange(path(), 0, second.data(), 8192));
   ASSERT_EQ(0, device::AtaReadFlashRange(path(), 0, back.data(), 8192));
   EXPECT_EQ(std::vector<std::uint8_t>(8192, 0x00), back);
 
-  ASSERT_EQ(0, device::AtaEraseAndBlankCheck(path(), 8192));
+  ASSERT_EQ(0, program::AtaEraseBlankChecked(path(), 8192));
   ASSERT_EQ(0, device::AtaWriteFlashRange(path(), 0, second.data(), 8192));
   ASSERT_EQ(0, device::AtaReadFlashRange(path(), 0, back.data(), 8192));
   EXPECT_EQ(second, back);
@@ -255,7 +256,7 @@ TEST_F(SimControllerTest, ProgrammingWithoutEraseCannotSetBits) {
 
 TEST_F(SimControllerTest, ShortLastChunkStaysInsideTheCallersBuffer) {
   auto chip = Attach("txv961-txr842");
-  ASSERT_EQ(0, device::AtaEraseAndBlankCheck(path(), 128 * 1024));
+  ASSERT_EQ(0, program::AtaEraseBlankChecked(path(), 128 * 1024));
   const std::int32_t length = 8192 + 100;
   std::vector<std::uint8_t> image = StepPattern(length + 16, 9);
   ASSERT_EQ(0, device::AtaWriteFlashRange(path(), 0, image.data(), length));
@@ -343,7 +344,7 @@ TEST_F(SimControllerTest, ControllerWithoutBridgeRefusesTheFlashRoute) {
     EXPECT_EQ(info[4], info[6]);  // names itself
     EXPECT_EQ(0, device::AtaReadFlash(path(), 0, buf, 8192));
     EXPECT_EQ(0, device::AtaEraseFlashChip(path()));
-    EXPECT_EQ(device::kAtaEraseCommandFailed, device::AtaEraseAndBlankCheck(path(), 8192));
+    EXPECT_EQ(device::kAtaEraseCommandFailed, program::AtaEraseBlankChecked(path(), 8192));
     std::uint8_t kind[4] = {};
     EXPECT_EQ(0, device::AtaReadFlashTypeCode(path(), kind));
     EXPECT_EQ(nullptr, chip->controllerRoute()->flash());

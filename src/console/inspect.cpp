@@ -10,7 +10,7 @@
 #include "console/json.h"
 #include "console/text.h"
 #include "identify/image_report.h"
-#include "procedures/paged_flash.h"
+#include "engine/paged_flash.h"
 
 namespace app {
 

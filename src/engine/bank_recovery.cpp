@@ -6,6 +6,7 @@
 #include "chips/names.h"
 #include "engine/block_transfer.h"
 #include "engine/crc16.h"
+#include "engine/guarded_steps.h"
 
 namespace program {
 
@@ -58,21 +59,20 @@ int RecoverFirmwareBanks(RunWindow& window, const char* path, std::uint8_t chipT
   bool sound[2] = {false, false};
   std::uint32_t target = 0;
   for (std::uint32_t bank = 0; bank < 2; ++bank) {
+    const auto readBank = [&](std::uint8_t* into) {
+      const bool read = ReadFlashRange(window, path, bank * kBankSize, into, kBankSize);
+      window.ShowStatus("");
+      return read;
+    };
     std::memset(readBuffer.data(), 0, kBankSize);
-    const bool read =
-        ReadFlashRange(window, path, bank * kBankSize, readBuffer.data(), kBankSize);
-    window.ShowStatus("");
     // A bank that could not be read is not judged: the next selection tries again.
-    if (!read) return kRecoveryNotRepaired;
+    if (!readBank(readBuffer.data())) return kRecoveryNotRepaired;
     sound[bank] = CheckBankImage(readBuffer.data(), kBankSize, chipType);
     if (sound[bank]) {
       // The checksum leaves the bank's last bytes unchecked: the copy is
       // taken only when a second read agrees with the first.
-      const bool same =
-          ReadFlashRange(window, path, bank * kBankSize, soundCopy.data(), kBankSize) &&
-          std::memcmp(soundCopy.data(), readBuffer.data(), kBankSize) == 0;
-      window.ShowStatus("");
-      if (!same) return kRecoveryNotRepaired;
+      if (!SecondReadAgrees(readBank, readBuffer.data(), soundCopy.data(), kBankSize))
+        return kRecoveryNotRepaired;
       target = bank == 0 ? kBankSize : 0;
     }
   }

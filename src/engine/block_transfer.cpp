@@ -142,34 +142,17 @@ bool WriteFlashRange(RunWindow& window, const char* path, std::uint32_t address,
 }
 
 bool BackupFlashImage(RunWindow& window, const char* path, std::uint32_t skip) {
-  const ChipState& facts = window.facts();
   const BlockChipLayout layout = BlockLayoutFor(window);
-  std::uint32_t size = layout.flashExtent;
-  const std::string fileName = BackupFileName(window, kDefaultBlockBackupFile);
-  if (!BackupTargetUsable(window, fileName)) return false;
-  window.ShowStatus(kProgressBackup);
-  device::PaddedBuffer data(size);
-  device::PaddedBuffer check(size);
-  if (!data.ok() || !check.ok() || size == 0) {
-    window.ShowStatus(kAllocateReadBufferError);
-    return false;
-  }
-  const auto read = [&](std::uint8_t* into) { return ReadFlashRange(window, path, 0, into, size); };
-  if (!ReadTwiceAgreeing(read, data.data(), check.data(), size)) {
-    window.ShowStatus(kReadBackToBackupError);
-    return false;
-  }
-  std::uint32_t offset = 0;
-  if (skip > 0) {
-    if (device::IsBankChip(facts.chipType)) {
-      // The file holds the flash below the NVRAM area and nothing from it on.
-      size = std::min(size, layout.nvramOffset);
-    } else {
-      offset = std::min(skip, size);
-      size -= offset;
-    }
-  }
-  return WriteBackupFile(window, fileName, data.data() + offset, size);
+  const std::uint32_t size = layout.flashExtent;
+  BackupPlan plan{[&window, path](std::uint8_t* into, std::uint32_t length) {
+                    return ReadFlashRange(window, path, 0, into, length);
+                  },
+                  size, 0, 0, size, kDefaultBlockBackupFile};
+  if (skip > 0 && device::IsBankChip(window.facts().chipType))
+    plan.to = layout.nvramOffset;  // the flash below the NVRAM area and nothing from it on
+  else
+    plan.from = skip;
+  return BackupFlash(window, plan);
 }
 
 }  // namespace program

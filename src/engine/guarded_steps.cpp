@@ -37,6 +37,18 @@ bool IsBlank(const std::uint8_t* data, std::size_t length) {
   return std::all_of(data, data + length, [](std::uint8_t byte) { return byte == 0xFF; });
 }
 
+int AtaEraseBlankChecked(const char* path, std::int32_t length, std::uint32_t readyLimitMs) {
+  // Room for the read-back first: an erase that could not be checked is not sent.
+  std::vector<std::uint8_t> readBack;
+  if (length < 0 || !Allocate(readBack, static_cast<std::size_t>(length)))
+    return device::kAtaAllocateFailed;
+  const int erased = device::AtaEraseChipAndWait(path, readyLimitMs);
+  if (erased != device::kAtaRangeOk) return erased;
+  if (device::AtaReadFlashRange(path, 0, readBack.data(), length) != device::kAtaRangeOk)
+    return device::kAtaReadCommandFailed;
+  return IsBlank(readBack.data(), readBack.size()) ? device::kAtaRangeOk : device::kAtaNotBlank;
+}
+
 bool RequireBlank(RunWindow& window, const std::uint8_t* data, std::size_t length,
                   FailureText failure) {
   if (IsBlank(data, length)) return true;
@@ -67,8 +79,7 @@ bool KeptRegion::Save(bool quiet) {
     if (!quiet) PutStatus(window_, texts_.paint, kAllocateBuffersError);
     return false;
   }
-  const bool agreeing = access_.read(copy_.data()) && access_.read(check.data()) && check == copy_;
-  if (!agreeing) {
+  if (!ReadTwiceAgreeing(access_.read, copy_.data(), check.data(), wanted_)) {
     if (!quiet) PutStatus(window_, texts_.paint, texts_.saveFailed);
     return false;
   }

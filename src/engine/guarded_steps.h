@@ -7,10 +7,12 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <vector>
 
 #include "engine/run_window.h"
+#include "scsi/ata_commands.h"
 #include "texts.h"
 
 namespace program {
@@ -28,10 +30,30 @@ struct FailureText {
   StatusPaint paint = StatusPaint::Show;
 };
 
+// A read nothing later checks (a kept NVRAM record, a bank about to be
+// copied, a backup) is taken only when a second read agrees with it byte
+// for byte: data holds the first read, check has room for length bytes.
+template <typename Read>
+bool SecondReadAgrees(const Read& read, const std::uint8_t* data, std::uint8_t* check,
+                      std::size_t length) {
+  return read(check) && std::memcmp(data, check, length) == 0;
+}
+template <typename Read>
+bool ReadTwiceAgreeing(const Read& read, std::uint8_t* data, std::uint8_t* check,
+                       std::size_t length) {
+  return read(data) && SecondReadAgrees(read, data, check, length);
+}
+
 bool IsBlank(const std::uint8_t* data, std::size_t length);
 // True when every byte reads 0xFF; otherwise shows the failure text.
 bool RequireBlank(RunWindow& window, const std::uint8_t* data, std::size_t length,
                   FailureText failure = {kDataNotBlank});
+// The erase of the flash behind a storage controller, then the blank check
+// of length bytes from address 0: device::kAtaRangeOk, or kAtaAllocateFailed
+// (nothing sent), kAtaEraseCommandFailed, kAtaNotReady, kAtaReadCommandFailed
+// or kAtaNotBlank.
+int AtaEraseBlankChecked(const char* path, std::int32_t length,
+                         std::uint32_t readyLimitMs = device::kAtaEraseLimitMs);
 // True when what was read back equals what was meant to be there; otherwise
 // shows the failure text. Nothing is reported done before this held.
 bool RequireEqual(RunWindow& window, const std::uint8_t* expected, const std::uint8_t* actual,

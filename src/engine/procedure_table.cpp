@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "chips/chip_types.h"
 #include "scsi/change_gate.h"
 #include "engine/image_file.h"
 #include "engine/procedure_verbs.h"
@@ -15,30 +16,52 @@ int RefuseImageTooLarge(RunWindow& window, const char*) {
   return kProcedureRefused;
 }
 
+const char* PowerCycleNotice(RunMode mode, const ChipState&) {
+  return mode == RunMode::BackupOnly ? nullptr : kPowerCycle;
+}
+// The programming run's box has its own spacing.
+const char* StandardSerialNotice(RunMode mode, const ChipState& facts) {
+  return mode == RunMode::Program ? kPowerCycleSpaced : PowerCycleNotice(mode, facts);
+}
+// The chip was sent its reset: it leaves the bus and comes back by itself.
+const char* AutoResetNotice(RunMode mode, const ChipState&) {
+  return mode == RunMode::BackupOnly ? nullptr : kAutoReset;
+}
+// A bank chip resets itself; the others need a power cycle.
+const char* BlockNotice(RunMode mode, const ChipState& facts) {
+  return device::IsBankChip(facts.chipType) ? AutoResetNotice(mode, facts)
+                                             : PowerCycleNotice(mode, facts);
+}
+
 constexpr std::array kRows = {
     ProcedureRow{Procedure::None, "none", nullptr, nullptr, nullptr},
     ProcedureRow{Procedure::RefusedImageTooLarge, "image too large", &RefuseImageTooLarge,
                  &RefuseImageTooLarge, &RefuseImageTooLarge},
     ProcedureRow{Procedure::DiskAreaFirmware, "disk-area firmware", &ProgramDiskAreaFirmware,
-                 &EraseDiskAreaFirmware, &BackupDiskAreaFirmware},
+                 &EraseDiskAreaFirmware, &BackupDiskAreaFirmware, ModeSource::RdVersion,
+                 &PowerCycleNotice},
     ProcedureRow{Procedure::HddHostedFirmware, "HDD-hosted firmware", &ProgramHddFirmware,
-                 &EraseHddFirmware, &BackupHddFirmware},
+                 &EraseHddFirmware, &BackupHddFirmware, ModeSource::RdVersion, &AutoResetNotice},
     ProcedureRow{Procedure::SstSerialFlash, "SST serial flash", &ProgramSstSerialFlash,
-                 &EraseSstSerialFlash, &BackupSstSerialFlash},
+                 &EraseSstSerialFlash, &BackupSstSerialFlash, ModeSource::RdVersion,
+                 &PowerCycleNotice},
     ProcedureRow{Procedure::NvramPage16K, "NVRAM-preserving 16 KB pages", &ProgramNvramPage16K,
-                 &EraseNvramPage16K, &BackupNvramPage16K},
+                 &EraseNvramPage16K, &BackupNvramPage16K, ModeSource::RdVersion,
+                 &PowerCycleNotice},
     ProcedureRow{Procedure::BlockCommandFlash, "block-command flash", &ProgramBlockFlash,
-                 &EraseBlockFlash, &BackupBlockFlash},
+                 &EraseBlockFlash, &BackupBlockFlash, ModeSource::RdVersion, &BlockNotice},
     ProcedureRow{Procedure::Ieee1394BridgeFlash, "IEEE 1394 bridge flash", &ProgramIeee1394Flash,
-                 &EraseIeee1394Flash, &BackupIeee1394Flash},
+                 &EraseIeee1394Flash, &BackupIeee1394Flash, ModeSource::RdVersion,
+                 &PowerCycleNotice},
     ProcedureRow{Procedure::StandardSerialFlash, "standard serial flash",
                  &ProgramStandardSerialFlash, &EraseStandardSerialFlash,
-                 &BackupStandardSerialFlash},
+                 &BackupStandardSerialFlash, ModeSource::RdVersion, &StandardSerialNotice},
     ProcedureRow{Procedure::InternalRomParallelFlash, "internal-ROM parallel flash",
                  &ProgramInternalRomFlash, &EraseInternalRomFlash, &BackupInternalRomFlash,
-                 ModeSource::BoxesAlone},
+                 ModeSource::BoxesAlone, &PowerCycleNotice},
     ProcedureRow{Procedure::BridgeBehindController, "bridge behind controller",
-                 &ProgramBridgeFlash, &EraseBridgeFlash, &BackupBridgeFlash},
+                 &ProgramBridgeFlash, &EraseBridgeFlash, &BackupBridgeFlash,
+                 ModeSource::RdVersion, &PowerCycleNotice},
 };
 
 // Rows are looked up by position: keep them in the enum's order.
@@ -128,12 +151,16 @@ RunMode ModeOf(const ProcedureRow& row, const RunWindow& window) {
 int RunVerb(Procedure procedure, RunWindow& window, const char* path) {
   const ProcedureRow& row = RowOf(procedure);
   if (row.program == nullptr) return kProcedureFailed;
-  switch (ModeOf(row, window)) {
-    case RunMode::EraseOnly: return row.eraseOnly(window, path);
-    case RunMode::BackupOnly: return row.backupOnly(window, path);
-    case RunMode::Program: break;
-  }
-  return row.program(window, path);
+  const RunMode mode = ModeOf(row, window);
+  const ProcedureVerb verb = mode == RunMode::EraseOnly    ? row.eraseOnly
+                             : mode == RunMode::BackupOnly ? row.backupOnly
+                                                           : row.program;
+  const int result = verb(window, path);
+  // The notice follows only the work done: never a failure's.
+  const char* notice = row.notice != nullptr ? row.notice(mode, window.facts()) : nullptr;
+  if (result == kProcedureSucceeded && notice != nullptr)
+    window.Message(notice, kCaptionMessage, MessageIcon::None);
+  return result;
 }
 
 RunOutcome RunProcedure(Procedure procedure, RunWindow& window, const char* path) {

@@ -48,6 +48,10 @@ enum class RunMode { Program, EraseOnly, BackupOnly };
 // holds them is shown.
 enum class ModeSource { RdVersion, BoxesAlone };
 
+// The box that ends a programming or erase-only run that did its work
+// (none: nullptr); a backup and a failure end without one.
+using ClosingNotice = const char* (*)(RunMode mode, const ChipState& facts);
+
 struct ProcedureRow {
   Procedure procedure;
   const char* name;          // for the console's result line
@@ -55,11 +59,12 @@ struct ProcedureRow {
   ProcedureVerb eraseOnly;
   ProcedureVerb backupOnly;
   ModeSource modes = ModeSource::RdVersion;
+  ClosingNotice notice = nullptr;
 };
 
 RunMode ModeOf(const ProcedureRow& row, const RunWindow& window);
 // The one mode split: runs the row's verb for the window's mode, nothing
-// checked before it.
+// checked before it, and shows the row's closing notice after a success.
 int RunVerb(Procedure procedure, RunWindow& window, const char* path);
 
 // Every row, in the order of the Procedure enum.

@@ -1,7 +1,8 @@
 // The verbs every procedure unit defines, in the order of the procedure
-// table (procedures.cpp), which names them in its rows: program, erase-only,
-// backup-only. Each returns kProcedureSucceeded only when the run did what it
-// was for (the flash or disk area verified, erased or backed up).
+// table (procedure_table.cpp), which names them in its rows: program,
+// erase-only, backup-only. Each returns kProcedureSucceeded only when the run
+// did what it was for (the flash or disk area verified, erased or backed up);
+// the driver then shows the row's closing notice.
 #pragma once
 
 #include "engine/run_window.h"

@@ -1,5 +1,6 @@
 #include "engine/shared_steps.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -118,6 +119,21 @@ bool EraseWholeFlash(RunWindow& window, const char* path) {
   return true;
 }
 
+bool EnableFlashWrites(RunWindow& window, const char* path, StatusPaint paint, bool unprotect) {
+  const ChipState& facts = window.facts();
+  if (facts.atmelFlashId != -1) {
+    (void)device::FlashWriteEnable(path);
+    if (!device::WaitFlashStatusSet(path, 0x02)) {
+      PutStatus(window, paint, kAtmelWriteEnableFail);
+      return false;
+    }
+  }
+  if (unprotect && (device::IsKind(facts.flashTypeCode, device::FlashKind::StEonMxic) ||
+                    device::IsKind(facts.flashTypeCode, device::FlashKind::Mxic)))
+    (void)device::UnprotectFlash(path);
+  return true;
+}
+
 FlashReader WholeRangeReader(const char* path) {
   const std::string device = path;
   return [device](std::uint8_t* buffer, std::uint32_t length) {
@@ -194,32 +210,36 @@ bool WriteBackupFile(RunWindow& window, const std::string& fileName, const std::
   return true;
 }
 
-bool BackupFlashToFile(RunWindow& window, const FlashReader& read, std::uint32_t size,
-                       std::uint32_t skip, const char* defaultName) {
-  const std::string fileName = BackupFileName(window, defaultName);
+bool BackupFlash(RunWindow& window, const BackupPlan& plan) {
+  const std::string fileName = BackupFileName(window, plan.defaultName);
   if (!BackupTargetUsable(window, fileName)) return false;
-  window.ShowStatus(kProgressBackup);
-
-  // A block reader reads whole blocks, so leave room for the last one.
-  const std::uint32_t block = window.transfer().blockSize;
-  const std::size_t whole = static_cast<std::size_t>(BlockCount(size, block)) * block;
+  PutStatus(window, plan.paint, kProgressBackup);
+  // Nothing to read is nothing to back up: an empty file is no backup.
+  if (plan.size == 0) {
+    window.ShowStatus(kAllocateReadBufferError);
+    return false;
+  }
+  // A reader of whole units needs room for the last one.
+  const std::size_t room =
+      plan.readUnit == 0
+          ? plan.size
+          : static_cast<std::size_t>(BlockCount(plan.size, plan.readUnit)) * plan.readUnit;
   std::vector<std::uint8_t> data;
   std::vector<std::uint8_t> check;
-  if (!SizeBuffer(window, data, whole > size ? whole : size, kAllocateReadBufferError) ||
-      !SizeBuffer(window, check, data.size(), kAllocateReadBufferError))
-    return false;
-  const auto readAll = [&](std::uint8_t* into) { return read(into, size); };
-  if (!ReadTwiceAgreeing(readAll, data.data(), check.data(), size)) {
-    window.ShowStatus(kReadBackToBackupError);
+  if (!SizeBuffers(window, data, check, room, kAllocateReadBufferError)) return false;
+  const auto readAll = [&](std::uint8_t* into) { return plan.read(into, plan.size); };
+  if (!ReadTwiceAgreeing(readAll, data.data(), check.data(), plan.size)) {
+    PutStatus(window, plan.paint, plan.readFailText);
     return false;
   }
+  const std::uint32_t to = std::min(plan.to, plan.size);
+  const std::uint32_t from = std::min(plan.from, to);
+  return WriteBackupFile(window, fileName, data.data() + from, to - from, plan.saveFailText);
+}
 
-  std::size_t offset = 0;
-  if (skip > 0) {
-    offset = skip < size ? skip : size;
-    size -= static_cast<std::uint32_t>(offset);
-  }
-  return WriteBackupFile(window, fileName, data.data() + offset, size);
+bool BackupFlashToFile(RunWindow& window, const FlashReader& read, std::uint32_t size,
+                       std::uint32_t skip, const char* defaultName) {
+  return BackupFlash(window, {read, size, window.transfer().blockSize, skip, size, defaultName});
 }
 
 }  // namespace program

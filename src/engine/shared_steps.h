@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/guarded_steps.h"
 #include "engine/run_window.h"
 #include "texts.h"
 
@@ -49,21 +50,28 @@ bool BackupTargetUsable(RunWindow& window, const std::string& fileName);
 bool WriteBackupFile(RunWindow& window, const std::string& fileName, const std::uint8_t* data,
                      std::size_t length, const char* failText = kBackupFileError);
 
-// A read nothing later checks (a kept NVRAM record, a bank about to be
-// copied, a backup) is taken only when a second read agrees with it byte
-// for byte; check has room for length bytes.
-template <typename Read>
-bool ReadTwiceAgreeing(const Read& read, std::uint8_t* data, std::uint8_t* check,
-                       std::size_t length) {
-  return read(data) && read(check) && std::memcmp(data, check, length) == 0;
-}
+// What a backup reads and keeps, and how it reports.
+struct BackupPlan {
+  FlashReader read;            // reads `size` bytes from address 0
+  std::uint32_t size = 0;
+  std::uint32_t readUnit = 0;  // the reader fills whole units of this size (0: exactly size)
+  std::uint32_t from = 0;      // the file holds bytes from..to of what was read
+  std::uint32_t to = 0;
+  // The default name's case differs between procedures, which matters where
+  // file names are case-sensitive.
+  const char* defaultName = kDefaultBackupFile;
+  const char* readFailText = kReadBackToBackupError;
+  const char* saveFailText = kBackupFileError;
+  StatusPaint paint = StatusPaint::Show;
+};
 
-// Reads `size` bytes with read, twice, and writes them to the backup file
-// (BackupFileEdit, or the default after its notice), leaving out the first
-// skip bytes (0, or 4096 for the NVRAM). A failed read, or two that differ,
-// writes no file.
-// The default name's case differs between procedures, which matters where
-// file names are case-sensitive.
+// The one backup: reads the flash twice and writes what the plan keeps to
+// the backup file (BackupFileEdit, or the default after its notice). A
+// failed read, or two that differ, writes no file.
+bool BackupFlash(RunWindow& window, const BackupPlan& plan);
+
+// A backup of `size` bytes read with read, leaving out the first skip bytes
+// (0, or 4096 for the NVRAM); a block reader fills whole blocks.
 bool BackupFlashToFile(RunWindow& window, const FlashReader& read, std::uint32_t size,
                        std::uint32_t skip, const char* defaultName = kDefaultBackupFile);
 
@@ -76,6 +84,10 @@ bool SizeBuffer(RunWindow& window, std::vector<std::uint8_t>& buffer, std::size_
 bool SizeBuffers(RunWindow& window, std::vector<std::uint8_t>& first,
                  std::vector<std::uint8_t>& second, std::size_t size, const char* failText);
 
+// Lets an ATMEL part take writes (false, after its text, when it would
+// not); with unprotect, the parts that power up write-protected are
+// unprotected.
+bool EnableFlashWrites(RunWindow& window, const char* path, StatusPaint paint, bool unprotect);
 
 void DebugTrace(const char* text);
 // A poll before a command: wait for the flash, whatever it answers.

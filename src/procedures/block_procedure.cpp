@@ -46,15 +46,10 @@ KeptRegion KeptNvram(RunWindow& window, const char* path, std::uint32_t offset) 
                      nullptr, StatusPaint::Show, true});
 }
 
-// The closing notice of a run that did its work: a bank chip resets itself
-// and comes back; the others need a power cycle.
+// A run that did its work: a bank chip is reset and comes back by itself
+// (the row's notice says so); the others need a power cycle.
 int Succeeded(RunWindow& window, const char* path) {
-  if (device::IsBankChip(window.facts().chipType)) {
-    (void)device::ResetChip(path);
-    window.Message(kAutoReset, kCaptionMessage, MessageIcon::None);
-  } else {
-    window.Message(kPowerCycle, kCaptionMessage, MessageIcon::None);
-  }
+  if (device::IsBankChip(window.facts().chipType)) (void)device::ResetChip(path);
   return kProcedureSucceeded;
 }
 

@@ -51,7 +51,7 @@ KeptRegion KeptNvram(RunWindow& window, const char* path) {
         if (!readRange(now)) return WriteBack::Failed;
         if (std::memcmp(now, from, sizeof now) == 0) return WriteBack::AlreadyInPlace;
         if (!IsBlank(now, sizeof now) &&
-            device::AtaEraseAndBlankCheck(path, device::kAtaFlashChunk) != device::kAtaRangeOk)
+            AtaEraseBlankChecked(path, device::kAtaFlashChunk) != device::kAtaRangeOk)
           return WriteBack::Failed;
         std::memcpy(now, from, sizeof now);  // the range write takes a writable buffer
         return device::AtaWriteFlashRange(path, 0, now, kBridgeNvramSize) == device::kAtaRangeOk
@@ -73,11 +73,9 @@ int EraseOnly(RunWindow& window, const char* path) {
     window.ShowStatus(MissingFactText(device::kFactFlashSize));
     return kProcedureFailed;
   }
-  const int code = device::AtaEraseAndBlankCheck(path, sizeKb * 1024, EraseLimitMs(window));
+  const int code = AtaEraseBlankChecked(path, sizeKb * 1024, EraseLimitMs(window));
   window.ShowStatus(BridgeCodeText(code));
-  if (code != device::kAtaRangeOk) return kProcedureFailed;
-  window.Message(kPowerCycle, kCaptionMessage, MessageIcon::None);
-  return kProcedureSucceeded;
+  return VerbResult(code == device::kAtaRangeOk);
 }
 
 // The kept first 4 KB go in front of the image. A signed TXR847 image
@@ -132,7 +130,7 @@ int Program(RunWindow& window, const char* path) {
   window.ShowStatus(kProgressErasingDots);
   nvram.AtRisk();
   int code =
-      device::AtaEraseAndBlankCheck(path, static_cast<std::int32_t>(size), EraseLimitMs(window));
+      AtaEraseBlankChecked(path, static_cast<std::int32_t>(size), EraseLimitMs(window));
   if (code != device::kAtaRangeOk) return fail(code);
 
   window.ShowStatus(kProgressProgrammingDots);
@@ -149,7 +147,6 @@ int Program(RunWindow& window, const char* path) {
     return kProcedureFailed;
   nvram.InPlace();
   window.ShowStatus(kProgrammingSuccess);
-  window.Message(kPowerCycle, kCaptionMessage, MessageIcon::None);
   return kProcedureSucceeded;
 }
 

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "scsi/disk_commands.h"
-#include "procedures/disk_area_steps.h"
+#include "engine/disk_area_steps.h"
 #include "engine/procedure_table.h"
 #include "engine/settings.h"
 #include "engine/shared_steps.h"
@@ -162,19 +162,11 @@ bool ProgramDiskFirmwareArea(RunWindow& window, const char* path, int chipType) 
   return true;
 }
 
-namespace {
-int PowerCycleAfter(RunWindow& window, bool done) {
-  if (!done) return kProcedureFailed;
-  window.Message(kPowerCycle, kCaptionMessage, MessageIcon::None);
-  return kProcedureSucceeded;
-}
-}  // namespace
-
 int ProgramDiskAreaFirmware(RunWindow& window, const char* path) {
-  return PowerCycleAfter(window, ProgramDiskFirmwareArea(window, path, window.facts().chipType));
+  return VerbResult(ProgramDiskFirmwareArea(window, path, window.facts().chipType));
 }
 int EraseDiskAreaFirmware(RunWindow& window, const char* path) {
-  return PowerCycleAfter(window, EraseDiskFirmwareArea(window, path, window.facts().chipType));
+  return VerbResult(EraseDiskFirmwareArea(window, path, window.facts().chipType));
 }
 int BackupDiskAreaFirmware(RunWindow& window, const char* path) {
   return VerbResult(BackupDiskFirmwareArea(window, path, window.facts().chipType));

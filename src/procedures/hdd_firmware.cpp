@@ -5,7 +5,7 @@
 
 #include "scsi/chip_commands.h"
 #include "scsi/disk_commands.h"
-#include "procedures/disk_area_steps.h"
+#include "engine/disk_area_steps.h"
 #include "engine/procedure_table.h"
 #include "engine/shared_steps.h"
 
@@ -130,19 +130,18 @@ bool ProgramHddFirmwareArea(RunWindow& window, const char* path, int chipType) {
 }
 
 namespace {
-int ResetAfter(RunWindow& window, const char* path, bool done) {
+int ResetAfter(const char* path, bool done) {
   if (!done) return kProcedureFailed;
   (void)device::ResetChip(path);  // the chip leaves the bus: the answer may not come
-  window.Message(kAutoReset, kCaptionMessage, MessageIcon::None);
   return kProcedureSucceeded;
 }
 }  // namespace
 
 int ProgramHddFirmware(RunWindow& window, const char* path) {
-  return ResetAfter(window, path, ProgramHddFirmwareArea(window, path, window.facts().chipType));
+  return ResetAfter(path, ProgramHddFirmwareArea(window, path, window.facts().chipType));
 }
 int EraseHddFirmware(RunWindow& window, const char* path) {
-  return ResetAfter(window, path, EraseHddFirmwareArea(window, path, window.facts().chipType));
+  return ResetAfter(path, EraseHddFirmwareArea(window, path, window.facts().chipType));
 }
 int BackupHddFirmware(RunWindow& window, const char* path) {
   return VerbResult(BackupHddFirmwareArea(window, path, window.facts().chipType));

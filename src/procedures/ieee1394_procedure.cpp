@@ -36,11 +36,7 @@ int ProgramIeee1394Flash(RunWindow& window, const char* path) {
 
 int EraseIeee1394Flash(RunWindow& window, const char* path) {
   window.transfer().blockSize = kTransfer;
-  // The notice only follows an erase that left the flash blank and the
-  // NVRAM in place.
-  if (!Erase1394KeepNvram(window, path)) return kProcedureFailed;
-  window.Message(kPowerCycle, kCaptionMessage, MessageIcon::None);
-  return kProcedureSucceeded;
+  return VerbResult(Erase1394KeepNvram(window, path));
 }
 
 int BackupIeee1394Flash(RunWindow& window, const char* path) {
@@ -157,7 +153,6 @@ int Program1394Image(RunWindow& window, const char* path) {
   if (!RequireEqual(window, image.data(), readBack.data(), s, {kDataCompareFail}))
     return kProcedureFailed;
   window.ShowStatus(kProgrammingSuccess);
-  window.Message(kPowerCycle, kCaptionMessage, MessageIcon::None);
   return kProcedureSucceeded;
 }
 

@@ -50,27 +50,15 @@ int EraseOnly(RunWindow& window, const char* path, int flashTypeIndex) {
   if (!SizeBuffer(window, readBack, kRomSize, kAllocateReadBufferError)) return kProcedureFailed;
   if (!EraseAndCheck(window, path, flashTypeIndex, readBack)) return kProcedureFailed;
   window.RepaintStatus(kEraseAllRomSuccess);
-  window.Message(kPowerCycle, kCaptionMessage, MessageIcon::None);
   return kProcedureSucceeded;
 }
 
 int BackupOnly(RunWindow& window, const char* path) {
-  const std::string fileName = BackupFileName(window, kDefaultBackupFile);
-  if (!BackupTargetUsable(window, fileName)) return kProcedureFailed;
-  window.RepaintStatus(kProgressBackup);
-  std::vector<std::uint8_t> data;
-  std::vector<std::uint8_t> check;
-  if (!SizeBuffers(window, data, check, kRomSize, kAllocateReadBufferError))
-    return kProcedureFailed;
-  const auto read = [path](std::uint8_t* into) {
-    return device::ReadRomWhole(path, 0, into, static_cast<std::int32_t>(kRomSize)) != 0;
+  const FlashReader read = [path](std::uint8_t* into, std::uint32_t length) {
+    return device::ReadRomWhole(path, 0, into, static_cast<std::int32_t>(length)) != 0;
   };
-  if (!ReadTwiceAgreeing(read, data.data(), check.data(), kRomSize)) {
-    window.RepaintStatus(kReadRomFail);
-    return kProcedureFailed;
-  }
-  return VerbResult(
-      WriteBackupFile(window, fileName, data.data(), data.size(), kReadRomSaveFail));
+  return VerbResult(BackupFlash(window, {read, kRomSize, 0, 0, kRomSize, kDefaultBackupFile,
+                                         kReadRomFail, kReadRomSaveFail, StatusPaint::Repaint}));
 }
 
 int Program(RunWindow& window, const char* path, int flashTypeIndex) {
@@ -112,7 +100,6 @@ int Program(RunWindow& window, const char* path, int flashTypeIndex) {
                     {kCompareFail, StatusPaint::Repaint}))
     return kProcedureFailed;
   window.RepaintStatus(kProgrammingCompareSuccess);
-  window.Message(kPowerCycle, kCaptionMessage, MessageIcon::None);
   return kProcedureSucceeded;
 }
 

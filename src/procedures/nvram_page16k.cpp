@@ -10,7 +10,7 @@
 #include "identify/image_checks.h"
 #include "engine/guarded_steps.h"
 #include "engine/image_file.h"
-#include "procedures/paged_flash.h"
+#include "engine/paged_flash.h"
 #include "engine/procedure_table.h"
 #include "engine/shared_steps.h"
 
@@ -121,7 +121,6 @@ int ProgramImage(Run& run, KeptRegion& nvram, const PagedImage& image) {
     nvram.InPlace();
   }
   window.RepaintStatus(kProgrammingSuccess);
-  window.Message(kPowerCycle, kCaptionMessage, MessageIcon::None);
   return kProcedureSucceeded;
 }
 
@@ -132,68 +131,64 @@ int EraseOnly(const Run& run, KeptRegion& nvram) {
   if (!run.options.nvramChecked) nvram.AtRisk();
   const bool erased = EraseWholeFlash(run.window, run.path);
   const bool restored = nvram.Restore();
-  if (!erased || !restored) return kProcedureFailed;
-  run.window.Message(kPowerCycle, kCaptionMessage, MessageIcon::None);
-  return kProcedureSucceeded;
+  return VerbResult(erased && restored);
 }
 
-// Every mode shares the first steps: the image signature, the image (when
-// programming), the kept NVRAM, write enable and unprotect.
-int RunPage16K(RunWindow& window, const char* path, RunMode mode) {
-  const ChipState& facts = window.facts();
+// Every verb starts alike: the image signature decides whether the flash's
+// NVRAM is kept.
+Run StartRun(RunWindow& window, const char* path) {
   Run run{window, path, window.options(), false, false};
-  const int chipType = facts.chipType;
+  const int chipType = window.facts().chipType;
   run.signature =
       device::ChipRowFor(chipType).signedImage || ImageCarriesNvram(run.options, chipType);
   window.SetImageSignatureResult(run.signature ? 1 : 0);
   run.keepNvram = !(run.signature && run.options.nvramChecked);
+  return run;
+}
 
-  const bool eraseOnly = mode == RunMode::EraseOnly;
-  const bool backupOnly = mode == RunMode::BackupOnly;
-  // The image is read and sized before anything is sent to the chip.
-  PagedImage image;
-  if (!eraseOnly && !backupOnly &&
-      !LoadPagedImage(window, run.options.imageFile, run.signature ? 0 : kNvramArea,
-                      FlashCapacity(window), image))
-    return kProcedureFailed;
-
-  KeptRegion nvram = KeptNvram(window, path);
+// The steps every verb takes after its image was read: the kept NVRAM,
+// write enable and unprotect.
+bool PrepareFlash(const Run& run, KeptRegion& nvram) {
+  RunWindow& window = run.window;
   if (run.keepNvram) {
     // A part still busy reads 0xFF, which is no copy of the NVRAM.
-    if (!device::WaitFlashReady(path)) {
+    if (!device::WaitFlashReady(run.path)) {
       window.RepaintStatus(kNvramReadFail);
-      return kProcedureFailed;
+      return false;
     }
-    if (!nvram.Save()) return kProcedureFailed;
+    if (!nvram.Save()) return false;
   }
-  if (facts.atmelFlashId != -1) {
-    (void)device::FlashWriteEnable(path);
-    if (!device::WaitFlashStatusSet(path, 0x02)) {
-      window.RepaintStatus(kAtmelWriteEnableFail);
-      return kProcedureFailed;
-    }
-  }
-  if ((device::IsKind(facts.flashTypeCode, device::FlashKind::StEonMxic) ||
-       device::IsKind(facts.flashTypeCode, device::FlashKind::Mxic)) &&
-      device::AsChipType(chipType) != ChipType::Txr847)
-    (void)device::UnprotectFlash(path);
-
-  if (eraseOnly) return EraseOnly(run, nvram);
-  if (backupOnly)
-    return VerbResult(BackupPagedFlash(window, path, run.options.nvramChecked ? 0 : kNvramArea));
-  return ProgramImage(run, nvram, image);
+  // The TXR847's flash is never unprotected here.
+  return EnableFlashWrites(window, run.path, StatusPaint::Repaint,
+                           TypeOf(window.facts()) != ChipType::Txr847);
 }
 
 }  // namespace
 
 int ProgramNvramPage16K(RunWindow& window, const char* path) {
-  return RunPage16K(window, path, RunMode::Program);
+  Run run = StartRun(window, path);
+  // The image is read and sized before anything is sent to the chip.
+  PagedImage image;
+  if (!LoadPagedImage(window, run.options.imageFile, run.signature ? 0 : kNvramArea,
+                      FlashCapacity(window), image))
+    return kProcedureFailed;
+  KeptRegion nvram = KeptNvram(window, path);
+  if (!PrepareFlash(run, nvram)) return kProcedureFailed;
+  return ProgramImage(run, nvram, image);
 }
+
 int EraseNvramPage16K(RunWindow& window, const char* path) {
-  return RunPage16K(window, path, RunMode::EraseOnly);
+  const Run run = StartRun(window, path);
+  KeptRegion nvram = KeptNvram(window, path);
+  if (!PrepareFlash(run, nvram)) return kProcedureFailed;
+  return EraseOnly(run, nvram);
 }
+
 int BackupNvramPage16K(RunWindow& window, const char* path) {
-  return RunPage16K(window, path, RunMode::BackupOnly);
+  const Run run = StartRun(window, path);
+  KeptRegion nvram = KeptNvram(window, path);
+  if (!PrepareFlash(run, nvram)) return kProcedureFailed;
+  return VerbResult(BackupPagedFlash(window, path, run.options.nvramChecked ? 0 : kNvramArea));
 }
 
 }  // namespace program

@@ -6,7 +6,7 @@
 
 #include "chips/flash_kind.h"
 #include "scsi/spi_commands.h"
-#include "procedures/paged_flash.h"
+#include "engine/paged_flash.h"
 #include "engine/procedure_table.h"
 #include "engine/shared_steps.h"
 
@@ -44,7 +44,6 @@ int ProgramImage(RunWindow& window, const char* path, const PagedImage& image) {
     p += kPage16K;
   }
   window.RepaintStatus(kProgrammingSuccess);
-  window.Message(kPowerCycle, kCaptionMessage, MessageIcon::None);
   return kProcedureSucceeded;
 }
 
@@ -70,9 +69,7 @@ int ProgramSstSerialFlash(RunWindow& window, const char* path) {
 int EraseSstSerialFlash(RunWindow& window, const char* path) {
   window.CheckIncludeNvram();
   Unprotect(window, path);
-  if (!EraseWholeFlash(window, path)) return kProcedureFailed;
-  window.Message(kPowerCycle, kCaptionMessage, MessageIcon::None);
-  return kProcedureSucceeded;
+  return VerbResult(EraseWholeFlash(window, path));
 }
 
 int BackupSstSerialFlash(RunWindow& window, const char* path) {

@@ -210,8 +210,6 @@ int ProgramImage(RunWindow& window, const char* path) {
   if (!RequireEqual(window, image.data(), readBack.data(), length, {"Compare Fail!!\r\n\r\n"}))
     return kProcedureFailed;
   window.ShowStatus(kProgrammingSuccess);
-  window.Message(kPowerCycleSpaced, kCaptionMessage,
-                 MessageIcon::None);
   return kProcedureSucceeded;
 }
 
@@ -222,19 +220,7 @@ namespace {
 // Every mode first lets the flash take writes; false when an ATMEL part
 // would not.
 bool WriteEnable(RunWindow& window, const char* path) {
-  const ChipState& facts = window.facts();
-  if (facts.atmelFlashId != -1) {
-    (void)device::FlashWriteEnable(path);
-    if (!device::WaitFlashStatusSet(path, 0x02)) {
-      window.ShowStatus(kAtmelWriteEnableFail);
-      return false;
-    }
-  }
-  // These parts power up write-protected.
-  if (device::IsKind(facts.flashTypeCode, device::FlashKind::StEonMxic) ||
-      device::IsKind(facts.flashTypeCode, device::FlashKind::Mxic))
-    (void)device::UnprotectFlash(path);
-  return true;
+  return EnableFlashWrites(window, path, StatusPaint::Show, true);
 }
 
 }  // namespace
@@ -244,10 +230,7 @@ int ProgramStandardSerialFlash(RunWindow& window, const char* path) {
 }
 
 int EraseStandardSerialFlash(RunWindow& window, const char* path) {
-  if (!WriteEnable(window, path) || !EraseWholeFlash(window, path)) return kProcedureFailed;
-  window.Message(kPowerCycle, kCaptionMessage,
-                 MessageIcon::None);
-  return kProcedureSucceeded;
+  return VerbResult(WriteEnable(window, path) && EraseWholeFlash(window, path));
 }
 
 int BackupStandardSerialFlash(RunWindow& window, const char* path) {

@@ -76,12 +76,6 @@ int PollUntilNotBusy(const char* path) {
                     {kAtaPollRereads, kAtaPollIntervalMs, true});
 }
 
-std::unique_ptr<std::uint8_t[]> Allocate(std::int32_t length) {
-  if (length < 0) return nullptr;
-  return std::unique_ptr<std::uint8_t[]>(
-      new (std::nothrow) std::uint8_t[static_cast<std::size_t>(length) + 1]());
-}
-
 int ChunkCount(std::int32_t length) {
   if (length <= 0) return 0;
   return length / kAtaFlashChunk + (length % kAtaFlashChunk != 0 ? 1 : 0);
@@ -263,9 +257,7 @@ int AtaWriteFlashRange(const char* path, std::int32_t address, void* buffer,
   return ok ? kAtaRangeOk : kAtaWriteCommandFailed;
 }
 
-int AtaEraseAndBlankCheck(const char* path, std::int32_t length, std::uint32_t readyLimitMs) {
-  std::unique_ptr<std::uint8_t[]> buffer = Allocate(length);
-  if (!buffer) return kAtaAllocateFailed;
+int AtaEraseChipAndWait(const char* path, std::uint32_t readyLimitMs) {
   if (!AtaEraseFlashChip(path)) return kAtaEraseCommandFailed;
   host::Current().Sleep(kAtaEraseSettleMs);
   // A part still erasing reads 0xFF: the blank check would pass over an
@@ -276,12 +268,7 @@ int AtaEraseAndBlankCheck(const char* path, std::int32_t length, std::uint32_t r
       [](std::uint8_t s) { return (s & 0x01) == 0; },
       {static_cast<int>((readyLimitMs + kAtaPollIntervalMs - 1) / kAtaPollIntervalMs),
        kAtaPollIntervalMs});
-  if (reReads < 0) return kAtaNotReady;
-  if (AtaReadFlashRange(path, 0, buffer.get(), length) != kAtaRangeOk)
-    return kAtaReadCommandFailed;
-  for (std::int32_t i = 0; i < length; ++i)
-    if (buffer[static_cast<std::size_t>(i)] != 0xFF) return kAtaNotBlank;
-  return kAtaRangeOk;
+  return reReads < 0 ? kAtaNotReady : kAtaRangeOk;
 }
 
 }  // namespace device

@@ -72,10 +72,9 @@ int AtaReadFlashRange(const char* path, std::int32_t address, void* buffer,
                       std::int32_t length);
 int AtaWriteFlashRange(const char* path, std::int32_t address, void* buffer,
                        std::int32_t length);
-// Chip erase, then a blank check of length bytes from address 0: 0, or codes
-// 1, 2, 3, 5 (the part never showed ready within readyLimitMs, so its 0xFF
-// would prove nothing) or 6. The default bound covers every part known.
-int AtaEraseAndBlankCheck(const char* path, std::int32_t length,
-                          std::uint32_t readyLimitMs = kAtaEraseLimitMs);
+// Chip erase, then the wait for the part to finish it: 0, code 2, or 5 (the
+// part never showed ready within readyLimitMs, so its 0xFF would prove
+// nothing). The default bound covers every part known.
+int AtaEraseChipAndWait(const char* path, std::uint32_t readyLimitMs = kAtaEraseLimitMs);
 
 }  // namespace device

@@ -1,4 +1,4 @@
-#include "procedures/paged_flash.h"
+#include "engine/paged_flash.h"
 
 #include <cstdio>
 #include <cstring>

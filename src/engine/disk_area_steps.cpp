@@ -1,4 +1,4 @@
-#include "procedures/disk_area_steps.h"
+#include "engine/disk_area_steps.h"
 
 #include <cstring>
 
