@@ -41,7 +41,14 @@ void Station::Work(const std::string& path, int number, std::FILE* toParent) {
   s_.err = toParent;  // relayed with the enclosure's number, as its other lines
   s_.progress = nullptr;
   s_.view.Redirect(toParent);
-  if (s_.log != nullptr) s_.log->SetPrefix("e" + std::to_string(number) + " ");
+  if (s_.log != nullptr) {
+    // Appended piece by piece: "e" + to_string(...) trips GCC 12's -Wrestrict
+    // at -O3 (a false alarm).
+    std::string prefix = "e";
+    prefix += std::to_string(number);
+    prefix += ' ';
+    s_.log->SetPrefix(prefix);
+  }
   bool resets = false;
   StationRecord rec = RunOn(path, number, resets);
   // The outcome goes to the station, and so to the record, as soon as it is

@@ -76,21 +76,23 @@ std::string ConsoleUsage() {
     }
     text += OptionLines(row);
   }
-  text += "\n" + Wrapped("On a terminal a run shows its progress on standard error: a bar, the "
-                         "share of the bytes it is expected to move, the rate and the time "
-                         "left. Not on a pipe or a file, nor with --json or --quiet. An "
-                         "erase-only run asks \"Erase the whole flash of entry N (chip, "
-                         "version)? [y/N]\" on a terminal; --yes answers it, and without a "
-                         "terminal it is refused unless --yes is given.",
-                         0, 79);
-  text += "\n" + Wrapped("A run holds its device from the entry's selection to its end. A "
-                         "signal (Ctrl+C, SIGTERM, SIGHUP and every other that would end the "
-                         "console; on Windows also closing the console) that comes before the "
-                         "run's first erase ends the run there with nothing written; after it, "
-                         "the run is finished first. Then the console says so and stops. "
-                         "Output that cannot be written (a closed pipe, a full disk) never stops "
-                         "a run. Errors go to standard error.",
-                         0, 79);
+  text += '\n';
+  text += Wrapped("On a terminal a run shows its progress on standard error: a bar, the "
+                   "share of the bytes it is expected to move, the rate and the time "
+                   "left. Not on a pipe or a file, nor with --json or --quiet. An "
+                   "erase-only run asks \"Erase the whole flash of entry N (chip, "
+                   "version)? [y/N]\" on a terminal; --yes answers it, and without a "
+                   "terminal it is refused unless --yes is given.",
+                   0, 79);
+  text += '\n';
+  text += Wrapped("A run holds its device from the entry's selection to its end. A "
+                   "signal (Ctrl+C, SIGTERM, SIGHUP and every other that would end the "
+                   "console; on Windows also closing the console) that comes before the "
+                   "run's first erase ends the run there with nothing written; after it, "
+                   "the run is finished first. Then the console says so and stops. "
+                   "Output that cannot be written (a closed pipe, a full disk) never stops "
+                   "a run. Errors go to standard error.",
+                   0, 79);
   text += "\nExit status:\n";
   for (const ExitClassRow& row : ExitClasses()) {
     const std::string number = row.cls == ExitClass::Interrupted
