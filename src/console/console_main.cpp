@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <thread>
 #include <string>
 #include <vector>
@@ -34,6 +35,51 @@ class SimulatedMachine : public sim::Machine {
   }
 };
 
+// --help and --version, answered without a device; nothing for the others.
+std::optional<int> AnswerWithoutDevice(const app::ConsoleOptions& options) {
+  if (options.help) {
+    std::fputs(app::ConsoleUsage().c_str(), stdout);
+    return app::kExitSuccess;
+  }
+  if (options.version) {
+    // The caption's text as specified, then the version the packages carry.
+    std::fputs(TX_UTILITY_NAME " " TX_UTILITY_VERSION "\nversion " TX_VERSION "\ncommit " TX_BUILD_COMMIT
+               "\n",
+               stdout);
+    return app::kExitSuccess;
+  }
+  return std::nullopt;
+}
+
+// The simulated enclosures (--simulate) or this system's devices; null, with
+// the reason on standard error, when there are none to be had.
+std::unique_ptr<host::Host> MakeHost(const app::ConsoleOptions& options) {
+  if (options.simulate) {
+    sim::BusyTimes busyTimes = sim::BusyTimes::Typical;
+    if (!sim::BusyTimesFromEnvironment(busyTimes)) {
+      std::fprintf(stderr, "tx4077x-console: %s must be typical or max\n", sim::kSimBusyVariable);
+      return nullptr;
+    }
+    auto machine = std::make_unique<SimulatedMachine>();
+    sim::AttachDemoEnclosures(*machine, busyTimes);
+    return machine;
+  }
+#ifdef _WIN32
+  auto windows = std::make_unique<host::Win32Host>();
+  // Where Windows (or Wine) lists no interface, a run still reaches the
+  // drive it names.
+  for (const app::ConsoleRun& run : options.runs) windows->NameDevice(run.device);
+  return windows;
+#elif defined(__linux__)
+  // Whoever may open the devices' SCSI generic nodes (root, or the group
+  // they belong to) may use them; the listing names a node this user may not.
+  return std::make_unique<host::LinuxHost>();
+#else
+  std::fputs("tx4077x-console: no device access on this platform; use --simulate\n", stderr);
+  return nullptr;
+#endif
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -47,49 +93,15 @@ int main(int argc, char** argv) {
   }
   options.toolVersion = TX_VERSION;
   options.toolCommit = TX_BUILD_COMMIT;
-  if (options.help) {
-    std::fputs(app::ConsoleUsage().c_str(), stdout);
-    return app::kExitSuccess;
-  }
-  if (options.version) {
-    // The caption's text as specified, then the version the packages carry.
-    std::fputs(TX_UTILITY_NAME " " TX_UTILITY_VERSION "\nversion " TX_VERSION "\ncommit " TX_BUILD_COMMIT
-               "\n",
-               stdout);
-    return app::kExitSuccess;
-  }
+  if (const std::optional<int> status = AnswerWithoutDevice(options)) return *status;
   // A reader that went away (| head) must not end a run half-way: writes to
   // it just fail.
   host::IgnoreBrokenPipes();
   // Before the device checks: inspecting a file needs no device and no root.
   if (!options.inspect.empty())
     return app::RunInspect(options.inspect, options.json, stdout, stderr);
-  std::unique_ptr<host::Host> platform;
-  if (options.simulate) {
-    sim::BusyTimes busyTimes = sim::BusyTimes::Typical;
-    if (!sim::BusyTimesFromEnvironment(busyTimes)) {
-      std::fprintf(stderr, "tx4077x-console: %s must be typical or max\n", sim::kSimBusyVariable);
-      return app::kExitUsage;
-    }
-    auto machine = std::make_unique<SimulatedMachine>();
-    sim::AttachDemoEnclosures(*machine, busyTimes);
-    platform = std::move(machine);
-  } else {
-#ifdef _WIN32
-    auto windows = std::make_unique<host::Win32Host>();
-    // Where Windows (or Wine) lists no interface, a run still reaches the
-    // drive it names.
-    for (const app::ConsoleRun& run : options.runs) windows->NameDevice(run.device);
-    platform = std::move(windows);
-#elif defined(__linux__)
-    // Whoever may open the devices' SCSI generic nodes (root, or the group
-    // they belong to) may use them; the listing names a node this user may not.
-    platform = std::make_unique<host::LinuxHost>();
-#else
-    std::fputs("tx4077x-console: no device access on this platform; use --simulate\n", stderr);
-    return app::kExitUsage;
-#endif
-  }
+  const std::unique_ptr<host::Host> platform = MakeHost(options);
+  if (!platform) return app::kExitUsage;
   host::ScopedHost scope(*platform);
   if (!options.json) return app::RunConsole(options, stdout);
   // The procedures' diagnostic lines go to stdout: send them to standard

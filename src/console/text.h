@@ -16,5 +16,13 @@ std::string PrintableLine(std::string_view text);
 std::string HexBytes(const std::uint8_t* bytes, std::size_t n);
 // The local time as records and sidecars write it (2026-12-09T05:30:55).
 std::string LocalTimeText();
+// Without the spaces and line breaks at its end (TrimRight) or the spaces at
+// its start (TrimLeft).
+std::string TrimRight(std::string text);
+std::string TrimLeft(const std::string& text);
+// Status texts may carry line breaks ("Read Fail!!\r\n"): one line each.
+std::string OneLine(const std::string& text);
+// A device's text for the running text, or "-" when there is none.
+std::string Shown(const std::string& text);
 
 }  // namespace app

@@ -48,14 +48,7 @@ void MainWindow::UpdateBtnCheck(Control&) {
     return;
   }
   const device::DeviceRecord& record = devices[selected];
-  const char* path = record.path;
-
-  // Identify the selected entry again: the device may have changed since the refresh.
-  const identify::Identification id = identify::IdentifyChip(path);
-  chip.chipType = static_cast<std::uint8_t>(identify::ApplyCompanionRule(
-      id.chip.type, record.companion847 != 0, record.companion842 != 0));
-  chip.chipSubCode = id.chip.subCode;
-  if (!id.identityUnread) chip.unreadFacts &= ~device::kFactChipIdentity;
+  const identify::Identification id = IdentifySelectedEntry(record);
   const identify::ChipIdentity identity{chip.chipType, chip.chipSubCode};
 
   // Enable or disable Run for the new selection. Its boxes wait until the
@@ -70,8 +63,30 @@ void MainWindow::UpdateBtnCheck(Control&) {
   FwVerLableEdit.SetText("");
   ChipLabelEdit.SetText(identify::ChipName(chip.chipType));
 
-  // The family's controls and its flash part.
   const bool sbp2 = record.bus == device::BusKind::Ieee1394;
+  ShowFamilyControls(record.path, identity, sbp2);
+  IdentifySelectedFlash(selected, identity, sbp2);
+  ShowFirmwareVersion(record.path);
+
+  // The drive letters of the selected device.
+  DiskLetterLable.SetText(Letters(record));
+
+  if (id.chipInfoFailed) Message(identify::kChipInfoFailText, "Error", ui::Icon::Error);
+  ShowNotices(*this, notices);
+}
+
+identify::Identification MainWindow::IdentifySelectedEntry(const device::DeviceRecord& record) {
+  // Identify the selected entry again: the device may have changed since the refresh.
+  const identify::Identification id = identify::IdentifyChip(record.path);
+  chip.chipType = static_cast<std::uint8_t>(identify::ApplyCompanionRule(
+      id.chip.type, record.companion847 != 0, record.companion842 != 0));
+  chip.chipSubCode = id.chip.subCode;
+  if (!id.identityUnread) chip.unreadFacts &= ~device::kFactChipIdentity;
+  return id;
+}
+
+void MainWindow::ShowFamilyControls(const char* path, const identify::ChipIdentity& identity,
+                                    bool sbp2) {
   int version = 0;
   if (identify::DisplayGroupOf(chip.chipType) == identify::DisplayGroup::ParameterBlock) {
     std::uint8_t block[20] = {};
@@ -93,10 +108,13 @@ void MainWindow::UpdateBtnCheck(Control&) {
     NVRAMCheck.SetChecked(chip.includeNvram != 0);
   }
   if (plan.status != nullptr) StatusEdit.SetText(plan.status);
+}
 
+void MainWindow::IdentifySelectedFlash(int selected, const identify::ChipIdentity& identity,
+                                       bool sbp2) {
   identify::FlashState flash;
   static_cast<device::ChipState&>(flash) = chip;
-  identify::FlashCommands commands = identify::DeviceFlashCommands(path);
+  identify::FlashCommands commands = identify::DeviceFlashCommands(devices[selected].path);
   // Chip types 12 and 16: the setup has sized the flash when it asks for the
   // bank repair, which then works with what the setup found so far.
   commands.recoverFirmwareBanks = [&] {
@@ -112,8 +130,9 @@ void MainWindow::UpdateBtnCheck(Control&) {
     program::Geometry().eraseBlockSize = row.eraseBlockSize;
     program::Geometry().eraseSectorSize = row.eraseSectorSize;
   }
+}
 
-  // The running firmware's version.
+void MainWindow::ShowFirmwareVersion(const char* path) {
   const identify::VersionDisplay shown = identify::ReadFirmwareVersion(path, chip.chipType);
   if (shown.status != nullptr) StatusEdit.SetText(shown.status);
   std::string text = shown.text;
@@ -121,12 +140,6 @@ void MainWindow::UpdateBtnCheck(Control&) {
       identify::IsReleaseFirmware(path, chip.chipType, text, chip.flashTypeCode) == 0)
     text = identify::kInternalCodeText;
   FwVerLableEdit.SetText(text);
-
-  // The drive letters of the selected device.
-  DiskLetterLable.SetText(Letters(record));
-
-  if (id.chipInfoFailed) Message(identify::kChipInfoFailText, "Error", ui::Icon::Error);
-  ShowNotices(*this, notices);
 }
 
 void MainWindow::LoadBtnClick(Control&) {

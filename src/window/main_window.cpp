@@ -56,6 +56,21 @@ MainWindow::MainWindow(ui::WindowSystem& ws)
       FwSizeLable("FwSizeLable", {75, 75, 63, 13}, "Firmware size"),
       BackupFileEdit("BackupFileEdit", {115, 96, 214, 21}, "Backup FileName ", kEditable),
       ws_(ws) {
+  SetInitialStates();
+  ListControls();
+  Wire();
+
+  // The option flags as the controls start, the first device refresh, and
+  // the "RD Version" panel hidden to match its unchecked box.
+  chip.eraseOnly = EraseOnlyCheck.checked() ? 1 : 0;
+  chip.includeNvram = 1;
+  Dispatch([this] { RefreshBtnClick(RefreshBtn); });
+  Dispatch([this] { RdCheckBoxClick(RdCheckBox); });
+}
+
+MainWindow::~MainWindow() { FormDestroy(); }
+
+void MainWindow::SetInitialStates() {
   // Access keys: one letter each among the controls that can show together.
   struct AccessKey {
     Control& control;
@@ -81,6 +96,9 @@ MainWindow::MainWindow(ui::WindowSystem& ws)
   BackupFileEdit.showEnd = true;
   BackupFWCheckBox.tag = 1;
   FwSizeCheck.fontHeight = -13;
+}
+
+void MainWindow::ListControls() {
   controls_ = {&ChipLabelEdit,  &RefreshBtn,     &diskLabel,        &DeviceList,  &FwFilenameEdit,
                &LoadBtn,        &DiskLetterLable, &FwVerLableEdit,  &SFlashTypeLable,
                &FwPgBurnSizeLabel, &FwPgSizeCheck, &FlashTypeLabel, &FlashTypeList, &StatusEdit,
@@ -95,17 +113,7 @@ MainWindow::MainWindow(ui::WindowSystem& ws)
                      static_cast<Control*>(&FwSizeCheck), static_cast<Control*>(&FwSizeLable),
                      static_cast<Control*>(&BackupFileEdit)})
     c->SetParent(&RdPanel);
-  Wire();
-
-  // The option flags as the controls start, the first device refresh, and
-  // the "RD Version" panel hidden to match its unchecked box.
-  chip.eraseOnly = EraseOnlyCheck.checked() ? 1 : 0;
-  chip.includeNvram = 1;
-  Dispatch([this] { RefreshBtnClick(RefreshBtn); });
-  Dispatch([this] { RdCheckBoxClick(RdCheckBox); });
 }
-
-MainWindow::~MainWindow() { FormDestroy(); }
 
 void MainWindow::Wire() {
   auto bind = [this](HandlerMethod handler) {

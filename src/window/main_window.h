@@ -20,6 +20,11 @@
 #include "engine/procedure_table.h"
 #include "texts.h"
 
+namespace identify {
+struct ChipIdentity;
+struct Identification;
+}  // namespace identify
+
 namespace app {
 
 inline constexpr char kWindowCaption[] = " " TX_UTILITY_NAME " " TX_UTILITY_VERSION;
@@ -190,6 +195,10 @@ class MainWindow {
     Control* sender;
   };
 
+  // Construction: the access keys and the controls' initial states; every
+  // control in creation order, those inside RdPanel parented to it.
+  void SetInitialStates();
+  void ListControls();
   void Wire();
   // A control event that arrives while Run is in progress.
   void DeferDuringRun(HandlerMethod handler, Control& sender);
@@ -199,6 +208,24 @@ class MainWindow {
   void RepairFirmwareBanks(int selected, int eraseGeometryRow);
   // No device addressed: Run off, the chip's fields and the status empty.
   void ClearDeviceFields();
+  // The steps of UpdateBtnCheck: identify the selected entry again (the
+  // companion rule applied), show the family's controls (with the bridge
+  // version where the chip reports it), identify and set up its flash, show
+  // the running firmware's version.
+  identify::Identification IdentifySelectedEntry(const device::DeviceRecord& record);
+  void ShowFamilyControls(const char* path, const identify::ChipIdentity& identity, bool sbp2);
+  void IdentifySelectedFlash(int selected, const identify::ChipIdentity& identity, bool sbp2);
+  void ShowFirmwareVersion(const char* path);
+  // The steps of RefreshBtnClick: the list when discovery found nothing; one
+  // discovered device into record s, listed when its chip is recognised; the
+  // bridges a storage controller reaches (each its own entry and record with
+  // the controller's path, from record s on).
+  void ListNoDevice();
+  bool ListDevice(int s, const char* path, device::BusKind bus, const std::string& entryName);
+  void AddCompanionEntries(int own, const std::string& entryName, int& s);
+  // UpdateBtnClick once an entry is selected: the device held for the whole
+  // run, the procedure chosen by the dispatch table and run.
+  void RunSelected(const std::string& path, device::BusKind bus);
 
   ui::WindowSystem& ws_;
   std::vector<Control*> controls_;

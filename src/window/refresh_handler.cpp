@@ -46,16 +46,7 @@ void MainWindow::RefreshBtnClick(Control&) {
   deviceCount = total;
 
   if (total == 0) {
-    recordCount = 0;
-    DeviceList.Clear();
-    DeviceList.Add(kNoAvailableDevice);
-    DeviceList.SetItemIndex(0);
-    DeviceList.SetEnabled(false);
-    ClearDeviceFields();
-    FlashTypeList.SetEnabled(false);
-    A1ChipCheck.SetEnabled(false);
-    NVRAMCheck.SetVisible(false);
-    TXV929HDDFwChk.SetVisible(false);
+    ListNoDevice();
     return;
   }
 
@@ -78,42 +69,14 @@ void MainWindow::RefreshBtnClick(Control&) {
 
     // The table is full: a device beyond it can be neither listed nor reached.
     if (s >= device::kMaxDevices) continue;
-    device::DeviceRecord& record = devices[s];
-    FillRecord(record, path, bus);
-    device::EnterVendorMode(record.path);
-
-    const identify::Identification id = identify::IdentifyChip(record.path);
-    chip.chipType = id.chip.type;
-    chip.chipSubCode = id.chip.subCode;
-    if (id.chipInfoFailed) Message(identify::kChipInfoFailText, "Error", ui::Icon::Error);
-    if (TypeOf(chip) == device::ChipType::None) continue;  // not listed; the next device takes record s
-
-    device::GetDriveLetters(record.path, record.driveLetters);
-    diskLabel.SetText(record.bus == device::BusKind::Ieee1394 ? "1394 DISK" : "USB DISK");
-    DeviceList.Add(identify::EntryPrefix(record.bus) + entryName);
+    if (!ListDevice(s, path, bus, entryName)) continue;  // the next device takes record s
     cdromRecord[s] = i >= disks;
     const int own = s++;
-
-    // The bridges a storage controller reaches: each its own entry and record
-    // with the same path.
-    auto addCompanion = [&](const char* prefix, bool is847) {
-      if (s >= device::kMaxDevices) return;
-      device::DeviceRecord& companion = devices[s];
-      FillRecord(companion, devices[own].path, devices[own].bus);
-      std::memcpy(companion.driveLetters, devices[own].driveLetters, sizeof companion.driveLetters);
-      companion.companion847 = is847 ? 1 : 0;
-      companion.companion842 = is847 ? 0 : 1;
-      DeviceList.Add(prefix + entryName);
-      ++s;
-    };
-    if (TypeOf(chip) == device::ChipType::Txv929 && device::MatchChipProductId(devices[own].path, "4847") != 0)
-      addCompanion("<<847>> ", true);
-    if ((TypeOf(chip) == device::ChipType::Txv961 || TypeOf(chip) == device::ChipType::Txv929) &&
-        device::MatchChipProductId(devices[own].path, "4842") != 0)
-      addCompanion("<<842>> ", false);
+    AddCompanionEntries(own, entryName, s);
   }
   recordCount = s;
 
+  // The CD-ROM-class records carry the vendor-mode mark.
   for (int k = 0; k < s; ++k) {
     if (!cdromRecord[k]) continue;
     devices[k].vendorModeFlag = 1;
@@ -122,6 +85,55 @@ void MainWindow::RefreshBtnClick(Control&) {
   DeviceList.SetEnabled(true);
   DeviceList.SetItemIndex(0);
   UpdateBtnCheck(DeviceList);
+}
+
+void MainWindow::ListNoDevice() {
+  recordCount = 0;
+  DeviceList.Clear();
+  DeviceList.Add(kNoAvailableDevice);
+  DeviceList.SetItemIndex(0);
+  DeviceList.SetEnabled(false);
+  ClearDeviceFields();
+  FlashTypeList.SetEnabled(false);
+  A1ChipCheck.SetEnabled(false);
+  NVRAMCheck.SetVisible(false);
+  TXV929HDDFwChk.SetVisible(false);
+}
+
+bool MainWindow::ListDevice(int s, const char* path, device::BusKind bus,
+                            const std::string& entryName) {
+  device::DeviceRecord& record = devices[s];
+  FillRecord(record, path, bus);
+  device::EnterVendorMode(record.path);
+
+  const identify::Identification id = identify::IdentifyChip(record.path);
+  chip.chipType = id.chip.type;
+  chip.chipSubCode = id.chip.subCode;
+  if (id.chipInfoFailed) Message(identify::kChipInfoFailText, "Error", ui::Icon::Error);
+  if (TypeOf(chip) == device::ChipType::None) return false;  // not listed
+
+  device::GetDriveLetters(record.path, record.driveLetters);
+  diskLabel.SetText(record.bus == device::BusKind::Ieee1394 ? "1394 DISK" : "USB DISK");
+  DeviceList.Add(identify::EntryPrefix(record.bus) + entryName);
+  return true;
+}
+
+void MainWindow::AddCompanionEntries(int own, const std::string& entryName, int& s) {
+  auto addCompanion = [&](const char* prefix, bool is847) {
+    if (s >= device::kMaxDevices) return;
+    device::DeviceRecord& companion = devices[s];
+    FillRecord(companion, devices[own].path, devices[own].bus);
+    std::memcpy(companion.driveLetters, devices[own].driveLetters, sizeof companion.driveLetters);
+    companion.companion847 = is847 ? 1 : 0;
+    companion.companion842 = is847 ? 0 : 1;
+    DeviceList.Add(prefix + entryName);
+    ++s;
+  };
+  if (TypeOf(chip) == device::ChipType::Txv929 && device::MatchChipProductId(devices[own].path, "4847") != 0)
+    addCompanion("<<847>> ", true);
+  if ((TypeOf(chip) == device::ChipType::Txv961 || TypeOf(chip) == device::ChipType::Txv929) &&
+      device::MatchChipProductId(devices[own].path, "4842") != 0)
+    addCompanion("<<842>> ", false);
 }
 
 }  // namespace app

@@ -39,6 +39,27 @@ bool WritesRefusedImage(const WindowRun& run) {
   return !match.accepted && !match.openFailed;
 }
 
+// What the dispatch table asks of the run's image and device, answered as Run
+// needs it (run and path outlive the checks).
+program::DispatchChecks DispatchChecksFor(MainWindow& w, const WindowRun& run,
+                                          const std::string& path) {
+  program::DispatchChecks checks;
+  checks.imageFitsFlash = [&w, &run] {
+    // Without a size that was read there is nothing to hold the file against
+    // here: the procedure bounds it by the flash size setting.
+    if (!device::FactsRead(run.facts(), device::kFactFlashSize)) return true;
+    const identify::CheckResult fits = identify::CheckImageFitsFlash(
+        run.options().imageFile, static_cast<std::uint32_t>(run.facts().flashSizeKb));
+    if (!fits.openFailed) return fits.accepted;
+    // A file that cannot be opened (a folder, a pipe) is no oversized file:
+    // the procedure refuses it with its open-failure text, before any command.
+    w.Message(identify::kOpenFirmwareFileError, program::kCaptionError, ui::Icon::None);
+    return true;
+  };
+  checks.chipMode505E = [&path] { return device::CheckChipMode505E(path.c_str()) == 1; };
+  return checks;
+}
+
 }  // namespace
 
 void MainWindow::UpdateBtnClick(Control&) {
@@ -72,7 +93,10 @@ void MainWindow::UpdateBtnClick(Control&) {
   const device::BusKind bus = devices[index].bus;
   StatusEdit.SetText("");
   ws_.Repaint(StatusEdit.name());
+  RunSelected(path, bus);
+}
 
+void MainWindow::RunSelected(const std::string& path, device::BusKind bus) {
   bool enableRun = true;
   struct EnableRunAtEnd {
     Button& run;
@@ -103,20 +127,7 @@ void MainWindow::UpdateBtnClick(Control&) {
     lastOutcome = program::RunOutcome::Refused;  // Run stays enabled: the user may change his mind
     return;
   }
-  program::DispatchChecks checks;
-  checks.imageFitsFlash = [&] {
-    // Without a size that was read there is nothing to hold the file against
-    // here: the procedure bounds it by the flash size setting.
-    if (!device::FactsRead(run.facts(), device::kFactFlashSize)) return true;
-    const identify::CheckResult fits = identify::CheckImageFitsFlash(
-        run.options().imageFile, static_cast<std::uint32_t>(run.facts().flashSizeKb));
-    if (!fits.openFailed) return fits.accepted;
-    // A file that cannot be opened (a folder, a pipe) is no oversized file:
-    // the procedure refuses it with its open-failure text, before any command.
-    Message(identify::kOpenFirmwareFileError, program::kCaptionError, ui::Icon::None);
-    return true;
-  };
-  checks.chipMode505E = [&] { return device::CheckChipMode505E(path.c_str()) == 1; };
+  const program::DispatchChecks checks = DispatchChecksFor(*this, run, path);
   lastProcedure = program::SelectProcedure(run.facts(), run.options(), bus, checks);
   // Without a procedure the press would otherwise pass without a word.
   if (lastProcedure == program::Procedure::None) ShowStatus(kNoUpdateForChip, false);
