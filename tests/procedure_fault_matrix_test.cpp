@@ -12,21 +12,14 @@
 
 namespace {
 
+using testing_support::RowName;
+using testing_support::RowsWhere;
 using testing_support::Scenario;
-
-std::string RowName(const ::testing::TestParamInfo<Scenario>& info) { return info.param.name; }
 
 // Tied to the procedure table: a row that runs something needs a layout and
 // a scenario for each of its modes, or none of the suites covers it.
 TEST(ProcedureScenariosTest, EveryBuiltRowHasItsLayoutAndAScenarioForEachMode) {
   EXPECT_EQ("", testing_support::ScenarioGaps());
-}
-
-std::vector<Scenario> FullMatrixRows() {
-  std::vector<Scenario> rows;
-  for (const Scenario& s : testing_support::ScenarioRows())
-    if (!s.sampled) rows.push_back(s);
-  return rows;
 }
 
 class ProcedureFaultMatrixTest : public ::testing::TestWithParam<Scenario> {
@@ -44,21 +37,25 @@ TEST_P(ProcedureFaultMatrixTest, NoFaultLeadsToAFalseSuccessOrALostRecord) {
   EXPECT_GT(report.runs, 2 * report.commands);  // every data command got its short transfer
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, ProcedureFaultMatrixTest, ::testing::ValuesIn(FullMatrixRows()), RowName);
+INSTANTIATE_TEST_SUITE_P(
+    Rows, ProcedureFaultMatrixTest,
+    ::testing::ValuesIn(RowsWhere([](const Scenario& s) { return !s.sampled; })), RowName);
 
 // The rows too long for the full matrix, sampled: every command except inside
 // a run of commands of one kind (status re-reads, the bytes of an AAI
 // sequence), where the first and last stand for the rest; at most 15 spread
 // over the run. A success shows exactly its one box, a failure none, and
 // most injected faults must be noticed.
-std::vector<int> SampledPositions(const std::vector<sim::TranscriptEntry>& clean, std::size_t limit) {
+std::vector<int> SampledPositions(const std::vector<sim::TranscriptEntry>& clean,
+                                  std::size_t limit) {
   auto step = [&](std::size_t i) {
     const auto& e = clean[i];
     return e.command + "/" + std::to_string(e.cdb[3]) + "/" + std::to_string(e.cdb[5]);
   };
   std::vector<int> candidates;
   for (std::size_t i = 0; i < clean.size(); ++i) {
-    const bool inside = i > 0 && i + 1 < clean.size() && step(i) == step(i - 1) && step(i) == step(i + 1);
+    const bool inside =
+        i > 0 && i + 1 < clean.size() && step(i) == step(i - 1) && step(i) == step(i + 1);
     if (!inside) candidates.push_back(static_cast<int>(i + 1));
   }
   if (candidates.size() <= limit) return candidates;
@@ -66,13 +63,6 @@ std::vector<int> SampledPositions(const std::vector<sim::TranscriptEntry>& clean
   for (std::size_t k = 0; k < limit; ++k) out.push_back(candidates[k * candidates.size() / limit]);
   out.push_back(candidates.back());
   return out;
-}
-
-std::vector<Scenario> SampledRows() {
-  std::vector<Scenario> rows;
-  for (const Scenario& s : testing_support::ScenarioRows())
-    if (s.sampled) rows.push_back(s);
-  return rows;
 }
 
 class FaultSweepTest : public ProcedureFaultMatrixTest {};
@@ -113,20 +103,24 @@ TEST_P(FaultSweepTest, EveryFaultEndsSafely) {
 
   int failures = 0;
   for (int at : SampledPositions(clean, 15)) {
-    for (auto kind : {sim::CommandFault::Kind::CheckCondition, sim::CommandFault::Kind::ShortTransfer,
-                      sim::CommandFault::Kind::Unplug}) {
+    for (auto kind : {sim::CommandFault::Kind::CheckCondition,
+                      sim::CommandFault::Kind::ShortTransfer, sim::CommandFault::Kind::Unplug}) {
       sim::CommandFault fault;
       fault.kind = kind;
       fault.occurrence = at;
       fault.shortLength = 1;
       const Outcome o = run(&fault);
       failures += o.seen.succeeded ? 0 : 1;
-      check(o, "command " + std::to_string(at) + ", fault kind " + std::to_string(static_cast<int>(kind)));
+      check(o, "command " + std::to_string(at) + ", fault kind " +
+                   std::to_string(static_cast<int>(kind)));
     }
   }
   EXPECT_GT(failures, 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, FaultSweepTest, ::testing::ValuesIn(SampledRows()), RowName);
+INSTANTIATE_TEST_SUITE_P(Rows, FaultSweepTest, ::testing::ValuesIn(RowsWhere([](const Scenario& s) {
+                           return s.sampled;
+                         })),
+                         RowName);
 
 }  // namespace

@@ -12,14 +12,10 @@
 
 namespace {
 
+using testing_support::RowName;
+using testing_support::RowsWhere;
+using testing_support::RunMode;
 using testing_support::Scenario;
-
-std::vector<Scenario> RowsThatChange() {
-  std::vector<Scenario> rows;
-  for (const Scenario& s : testing_support::ScenarioRows())
-    if (s.mode != testing_support::RunMode::BackupOnly) rows.push_back(s);
-  return rows;
-}
 
 class ReadBackTest : public ::testing::TestWithParam<Scenario> {
  protected:
@@ -35,21 +31,15 @@ TEST_P(ReadBackTest, ADifferingReadBackFailsWithItsTextAndNoBox) {
   state->edit = [&](sim::EnclosureProfile& p, sim::AttachOptions& o) { layout.spoil(s, p, o); };
   const testing_support::SeenRun seen = testing_support::RunScenario(s, state);
   EXPECT_FALSE(seen.succeeded);
-  const char* text = layout.readBackFails[s.mode == testing_support::RunMode::Program ? 0 : 1];
+  const char* text = layout.readBackFails[s.mode == RunMode::Program ? 0 : 1];
   EXPECT_EQ(s.readBackFails != nullptr ? s.readBackFails : text, seen.status);
   EXPECT_TRUE(seen.boxes.empty()) << seen.boxes.front();
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, ReadBackTest, ::testing::ValuesIn(RowsThatChange()),
-                         [](const auto& info) { return std::string(info.param.name); });
-
-
-std::vector<Scenario> BackupRows() {
-  std::vector<Scenario> rows;
-  for (const Scenario& s : testing_support::ScenarioRows())
-    if (s.mode == testing_support::RunMode::BackupOnly) rows.push_back(s);
-  return rows;
-}
+INSTANTIATE_TEST_SUITE_P(Rows, ReadBackTest, ::testing::ValuesIn(RowsWhere([](const Scenario& s) {
+                           return s.mode != RunMode::BackupOnly;
+                         })),
+                         RowName);
 
 class BackupTest : public ReadBackTest {};
 
@@ -76,7 +66,8 @@ TEST_P(BackupTest, ReadsThatDisagreeSaveNothing) {
   flip.kind = sim::CommandFault::Kind::FlipBit;
   const auto& sent = clean.transcript();
   for (std::size_t i = 0; i < sent.size(); ++i)
-    if (sent[i].command.find("Read") != std::string::npos && sent[i].request.dataTransferLength >= 256)
+    if (sent[i].command.find("Read") != std::string::npos &&
+        sent[i].request.dataTransferLength >= 256)
       flip.occurrence = static_cast<int>(i + 1);
   ASSERT_NE(0, flip.occurrence) << "no read";
   sim::Machine machine;
@@ -87,7 +78,9 @@ TEST_P(BackupTest, ReadsThatDisagreeSaveNothing) {
   EXPECT_FALSE(std::filesystem::exists(state->backupFile));
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, BackupTest, ::testing::ValuesIn(BackupRows()),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Rows, BackupTest, ::testing::ValuesIn(RowsWhere([](const Scenario& s) {
+                           return s.mode == RunMode::BackupOnly;
+                         })),
+                         RowName);
 
 }  // namespace

@@ -2,16 +2,17 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <iterator>
 #include <stdexcept>
 
 #include "block_fixture.h"
 #include "disk_fixture.h"
+#include "host/host.h"
 #include "scsi/ata_commands.h"
 #include "scsi/flash_commands.h"
 #include "sim/controller_route.h"
 #include "sim/parallel_flash.h"
 #include "sim/test_images.h"
-#include "host/host.h"
 #include "texts.h"
 
 namespace testing_support {
@@ -23,7 +24,8 @@ using program::Procedure;
 const sim::EnclosureProfile& ProfileOf(const Scenario& s) { return *sim::FindProfile(s.profile); }
 
 // Attaches the scenario's profile, changed by the state's edit if it has one.
-std::shared_ptr<sim::BridgeChip> AttachScenario(const Scenario& s, sim::Machine& m, const ScenarioState& st,
+std::shared_ptr<sim::BridgeChip> AttachScenario(const Scenario& s, sim::Machine& m,
+                                                const ScenarioState& st,
                                                 sim::AttachOptions options = {}) {
   sim::EnclosureProfile profile = ProfileOf(s);
   if (st.edit) st.edit(profile, options);
@@ -66,7 +68,8 @@ void StandardImage(const Scenario& s, ScenarioState& st) {
   st.wanted = st.image;
   st.wanted.resize(std::max<std::size_t>(0x8000, (s.imageSize + 0x1FFF) / 0x2000 * 0x2000), 0x00);
 }
-std::shared_ptr<sim::BridgeChip> StandardBuild(const Scenario& s, sim::Machine& m, ScenarioState& st) {
+std::shared_ptr<sim::BridgeChip> StandardBuild(const Scenario& s, sim::Machine& m,
+                                               ScenarioState& st) {
   auto chip = AttachScenario(s, m, st);
   sim::FlashArray& cells = chip->serialFlash()->cells();
   st.old = Pattern(cells.size(), 0x11, 13, 9);
@@ -123,7 +126,8 @@ bool BlockInPlace(const Scenario& s, sim::BridgeChip& chip, const ScenarioState&
   Bytes expected = st.image;
   for (std::uint32_t i = 0; i < s.nvramLength && s.nvram + i < s.imageSize; ++i)
     expected[s.nvram + i] = st.kept[i];
-  if (ProfileOf(s).chipType == 12) expected[0xBFFE] = flash[0xBFFE], expected[0xBFFF] = flash[0xBFFF];
+  if (ProfileOf(s).chipType == 12)
+    expected[0xBFFE] = flash[0xBFFE], expected[0xBFFF] = flash[0xBFFF];
   return flash == expected;
 }
 bool BlockKept(const Scenario& s, sim::BridgeChip& chip, const ScenarioState& st) {
@@ -164,7 +168,8 @@ void DiskImage(const Scenario& s, ScenarioState& st) {
 }
 std::shared_ptr<sim::BridgeChip> DiskBuild(const Scenario& s, sim::Machine& m, ScenarioState& st) {
   auto chip = AttachScenario(s, m, st);
-  chip->disk()->WriteSectors(s.start, st.old.data(), st.old.size() / ProfileOf(s).disk.logicalSectorSize);
+  chip->disk()->WriteSectors(s.start, st.old.data(),
+                             st.old.size() / ProfileOf(s).disk.logicalSectorSize);
   return chip;
 }
 void DiskWindow(const Scenario& s, sim::BridgeChip&, FakeRunWindow& w) {
@@ -251,7 +256,8 @@ bool Sst(const Scenario& s) { return s.procedure == Procedure::SstSerialFlash; }
 
 void PageImage(const Scenario& s, ScenarioState& st) {
   st.image.resize(s.imageSize);
-  for (std::size_t i = 0; i < s.imageSize; ++i) st.image[i] = static_cast<std::uint8_t>(i * 29 + 0x5B);
+  for (std::size_t i = 0; i < s.imageSize; ++i)
+    st.image[i] = static_cast<std::uint8_t>(i * 29 + 0x5B);
 }
 std::shared_ptr<sim::BridgeChip> PageBuild(const Scenario& s, sim::Machine& m, ScenarioState& st) {
   sim::AttachOptions options;
@@ -273,7 +279,8 @@ bool PageInPlace(const Scenario& s, sim::BridgeChip& chip, const ScenarioState& 
     // The NVRAM update leaves its kept 4 KB out of the backup.
     const std::size_t skip = Sst(s) ? 0 : 0x1000;
     const Bytes saved = ReadFile(st.backupFile);
-    return saved.size() == 0x10000 - skip && FlashHolds(chip, static_cast<std::uint32_t>(skip), saved);
+    return saved.size() == 0x10000 - skip &&
+           FlashHolds(chip, static_cast<std::uint32_t>(skip), saved);
   }
   // Unsigned images: the NVRAM update puts the image behind the kept NVRAM.
   return FlashHolds(chip, Sst(s) ? 0 : 0x1000, st.image);
@@ -288,23 +295,23 @@ std::vector<std::string> PlusAutoReset() {
   return boxes;
 }
 
+// clang-format off
 const std::vector<ProcedureLayout>& Layouts() {
   static const std::vector<ProcedureLayout> layouts = {
-      {Procedure::StandardSerialFlash, StandardImage, StandardBuild, StandardWindow,
-       StandardInPlace, StandardKept, nullptr, kPowerCycleBoxes, SerialSpoil,
-       {"Compare Fail!!\r\n\r\n", "Data not 0xff !!"}},
+      {Procedure::StandardSerialFlash, StandardImage, StandardBuild, StandardWindow, StandardInPlace,
+       StandardKept, nullptr, kPowerCycleBoxes, SerialSpoil, {"Compare Fail!!\r\n\r\n", "Data not 0xff !!"}},
       {Procedure::BlockCommandFlash, BlockImage, BlockBuild, BlockWindow, BlockInPlace, BlockKept,
        BlockAfterRun, PlusAutoReset(), SerialSpoil, {"Write NVRAM back command fail!", "Data not 0xff !!"}},
-      {Procedure::Ieee1394BridgeFlash, BlockImage, BlockBuild, BlockWindow, BlockInPlace,
-       BlockKept, BlockAfterRun, PlusAutoReset(), SerialSpoil, {"Data compare fail !!", "Data not 0xff !!"}},
-      {Procedure::HddHostedFirmware, DiskImage, DiskBuild, DiskWindow, DiskInPlace, HddKept,
-       nullptr, {program::kAutoReset}, DiskSpoil, {"Compare Data in HDD FAIL!!", "Compare Data in HDD FAIL!!"}},
-      {Procedure::DiskAreaFirmware, DiskImage, DiskBuild, DiskWindow, DiskInPlace, nullptr,
-       nullptr, kPowerCycleBoxes, DiskSpoil, {"Compare Data in HDD FAIL!!", "Compare data in HDD fail!!"}},
-      {Procedure::InternalRomParallelFlash, RomImage, RomBuild, RomWindow, RomInPlace, RomKept,
-       nullptr, kPowerCycleBoxes, RomSpoil, {"Compare Fail!!", "Not Erase correctly!"}},
-      {Procedure::BridgeBehindController, RomImage, RomBuild, RomWindow, RomInPlace, RomKept,
-       nullptr, kPowerCycleBoxes, RomSpoil, {"Data compare fail", "Data not 0xff !!"}},
+      {Procedure::Ieee1394BridgeFlash, BlockImage, BlockBuild, BlockWindow, BlockInPlace, BlockKept,
+       BlockAfterRun, PlusAutoReset(), SerialSpoil, {"Data compare fail !!", "Data not 0xff !!"}},
+      {Procedure::HddHostedFirmware, DiskImage, DiskBuild, DiskWindow, DiskInPlace, HddKept, nullptr,
+       {program::kAutoReset}, DiskSpoil, {"Compare Data in HDD FAIL!!", "Compare Data in HDD FAIL!!"}},
+      {Procedure::DiskAreaFirmware, DiskImage, DiskBuild, DiskWindow, DiskInPlace, nullptr, nullptr,
+       kPowerCycleBoxes, DiskSpoil, {"Compare Data in HDD FAIL!!", "Compare data in HDD fail!!"}},
+      {Procedure::InternalRomParallelFlash, RomImage, RomBuild, RomWindow, RomInPlace, RomKept, nullptr,
+       kPowerCycleBoxes, RomSpoil, {"Compare Fail!!", "Not Erase correctly!"}},
+      {Procedure::BridgeBehindController, RomImage, RomBuild, RomWindow, RomInPlace, RomKept, nullptr,
+       kPowerCycleBoxes, RomSpoil, {"Data compare fail", "Data not 0xff !!"}},
       {Procedure::NvramPage16K, PageImage, PageBuild, PageWindow, PageInPlace, PageKept, nullptr,
        kPowerCycleBoxes, SerialSpoil, {"Compare NVRAM Fail!!", "Data not 0xff !!"}},
       {Procedure::SstSerialFlash, PageImage, PageBuild, PageWindow, PageInPlace, PageKept, nullptr,
@@ -312,6 +319,7 @@ const std::vector<ProcedureLayout>& Layouts() {
   };
   return layouts;
 }
+// clang-format on
 
 constexpr RunMode P = RunMode::Program, E = RunMode::EraseOnly, B = RunMode::BackupOnly;
 
@@ -374,6 +382,12 @@ const std::vector<Scenario>& ScenarioRows() {
 }
 // clang-format on
 
+std::vector<Scenario> RowsWhere(bool (*keep)(const Scenario&)) {
+  std::vector<Scenario> rows;
+  std::copy_if(ScenarioRows().begin(), ScenarioRows().end(), std::back_inserter(rows), keep);
+  return rows;
+}
+
 std::string ScenarioGaps() {
   std::string gaps;
   for (const program::ProcedureRow& row : program::ProcedureTable()) {
@@ -382,10 +396,12 @@ std::string ScenarioGaps() {
       continue;
     if (LayoutOf(row.procedure) == nullptr) gaps += std::string(row.name) + ": no layout\n";
     for (RunMode mode : {P, E, B}) {
-      const bool has = std::any_of(ScenarioRows().begin(), ScenarioRows().end(), [&](const Scenario& s) {
-        return s.procedure == row.procedure && s.mode == mode;
-      });
-      if (!has) gaps += std::string(row.name) + ": no scenario for mode " + std::to_string(static_cast<int>(mode)) + "\n";
+      const bool has = std::any_of(
+          ScenarioRows().begin(), ScenarioRows().end(),
+          [&](const Scenario& s) { return s.procedure == row.procedure && s.mode == mode; });
+      if (!has)
+        gaps += std::string(row.name) + ": no scenario for mode " +
+                std::to_string(static_cast<int>(mode)) + "\n";
     }
   }
   return gaps;

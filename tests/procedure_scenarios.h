@@ -31,16 +31,16 @@ struct Scenario {
   // The flash part as identification names it: the serial flash's type code,
   // or the internal ROM's part index.
   int flashKind = 0;
-  bool keepsNvram = false;    // the run keeps an NVRAM record, which must survive
+  bool keepsNvram = false;     // the run keeps an NVRAM record, which must survive
   std::uint16_t pageSize = 0;  // set on the bridge before the run as identification would
   bool a1Chip = false;
-  bool signedImage = false;   // an image made for the chip, with its own first 4 KB
-  bool unprotected = false;   // the serial flash starts without its power-up protection
-  std::uint32_t nvram = 0;        // block commands: the area the run keeps
+  bool signedImage = false;  // an image made for the chip, with its own first 4 KB
+  bool unprotected = false;  // the serial flash starts without its power-up protection
+  std::uint32_t nvram = 0;   // block commands: the area the run keeps
   std::uint32_t nvramLength = 0;
-  std::uint32_t extent = 0;       // block commands: what the run erases or backs up
-  std::uint64_t start = 0;        // disk-hosted: where the firmware area lies
-  bool sampled = false;  // too many commands for the full matrix: FaultSweepTest samples it
+  std::uint32_t extent = 0;  // block commands: what the run erases or backs up
+  std::uint64_t start = 0;   // disk-hosted: where the firmware area lies
+  bool sampled = false;      // too many commands for the full matrix: FaultSweepTest samples it
   // The status a run whose read-back differs ends with, where it is not the
   // layout's (a kept record shares the spoilt unit).
   const char* readBackFails = nullptr;
@@ -90,8 +90,13 @@ struct ProcedureLayout {
 
 // The layout of a row; null when the row has none.
 const ProcedureLayout* LayoutOf(program::Procedure procedure);
-// Every scenario row.
+// Every scenario row; those for which keep is true.
 const std::vector<Scenario>& ScenarioRows();
+std::vector<Scenario> RowsWhere(bool (*keep)(const Scenario&));
+// A parameterised test's name: the row's.
+inline std::string RowName(const ::testing::TestParamInfo<Scenario>& info) {
+  return info.param.name;
+}
 // Built procedure rows without a layout or without a scenario for each of
 // their modes, one line each; "" when every row has them.
 std::string ScenarioGaps();
