@@ -3,13 +3,18 @@
 // where, the retry with sector erases, and what a fault at any command leaves.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <stdexcept>
+
 #include "block_fixture.h"
 #include "engine/bank_recovery.h"
 #include "engine/crc16.h"
+#include "fault_matrix.h"
 
 namespace {
 
 using testing_support::BlockCommand;
+using testing_support::FakeRunWindow;
 using sim::CdbPattern;
 using sim::CommandFault;
 
@@ -139,6 +144,47 @@ TEST_F(BankRecoveryTest, AnUnreadableBankIsTriedAgainAtTheNextSelection) {
   EXPECT_TRUE(Writes().empty());
   EXPECT_EQ(1, Recover());
   EXPECT_TRUE(BankSound(0));
+}
+
+// The bank repair: a bank is never left worse than before without "FW
+// Recovery Fail!!", and the sound bank is never touched.
+TEST(BankRepairFaultMatrix, NoFaultHarmsTheSoundBankOrPassesSilently) {
+  std::vector<std::uint8_t> bank0Before, bank1;
+  auto bank = [](sim::BridgeChip& chip, std::uint32_t at) {
+    std::vector<std::uint8_t> b(0x10000);
+    chip.serialFlash()->cells().Read(at, b.data(), b.size());
+    return b;
+  };
+  testing_support::FaultMatrixSetup setup;
+  setup.build = [&](sim::Machine& machine) {
+    auto chip = sim::AttachProfile(machine, *sim::FindProfile("txv929-bank0-damaged"));
+    bank0Before = bank(*chip, 0);
+    bank1 = bank(*chip, 0x10000);
+    return chip;
+  };
+  setup.run = [&](sim::Machine&, sim::BridgeChip& chip) {
+    FakeRunWindow window;
+    window.facts_.chipType = 12;
+    window.facts_.flashTypeCode = 6;
+    window.facts_.flashSizeKb = 128;
+    window.geometry_ = testing_support::EraseGeometryForKind(6);
+    std::uint32_t checked = 0;
+    const int result = program::RecoverFirmwareBanks(window, chip.path().c_str(), 12, checked);
+    if (bank(chip, 0x10000) != bank1) throw std::runtime_error("the sound bank was written");
+    testing_support::SeenRun seen = testing_support::SeenRunOf(window, result == 1);
+    if (seen.status.empty()) {
+      // A bank that could not be read is left for the next selection.
+      if (bank(chip, 0) != bank0Before) throw std::runtime_error("bank 0 changed silently");
+      seen.status = "(not judged: nothing written)";
+    }
+    return seen;
+  };
+  setup.imageInPlace = [&](sim::BridgeChip& chip) {
+    return program::CheckBankImage(bank(chip, 0).data(), 0x10000, 12) && bank(chip, 0) == bank1;
+  };
+  const testing_support::FaultMatrixReport report = testing_support::RunFaultMatrix(setup);
+  std::printf("bank repair: %d commands, %d faulted runs\n", report.commands, report.runs);
+  EXPECT_TRUE(report.ok()) << report.Describe();
 }
 
 }  // namespace

@@ -131,17 +131,6 @@ TEST_F(DiskAreaTest, FailureTextsNameTheCommandFamilyBySizeOfDisk) {
     EXPECT_EQ(r.text, window.StatusText());
     EXPECT_TRUE(window.messages.empty());
   }
-
-  machine.ClearFaults();
-  window = testing_support::FakeRunWindow{};
-  AttachEdited("txr649", [](sim::EnclosureProfile& p) {
-    p.disk.corruptReadLba = static_cast<std::int64_t>(DiskAreaStart(
-                                static_cast<std::uint32_t>(p.disk.sectors), 0, true)) + 3;
-  });
-  WriteImage(DiskPattern(0x8000, 0x19));
-  EXPECT_EQ(0, program::RunVerb(program::Procedure::DiskAreaFirmware, window, path.c_str()));
-  EXPECT_EQ("Compare Data in HDD FAIL!!", window.StatusText());
-  EXPECT_TRUE(window.messages.empty());
 }
 
 // Runs whose area is not wholly in the disk's tail write nothing.

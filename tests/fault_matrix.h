@@ -10,24 +10,8 @@
 //   - no hang (a command and virtual-time budget) and no exception.
 // Crashes are not caught: they end the test program, which fails the suite.
 //
-// Use (one procedure called directly on a FakeRunWindow):
-//
-//   testing_support::FaultMatrixSetup setup;
-//   setup.build = [&](sim::Machine& m) {
-//     auto chip = sim::AttachProfile(m, *sim::FindProfile("tx40775-pmc"));
-//     chip->serialFlash()->cells().Load(0x8000, nvram.data(), nvram.size());
-//     return chip;
-//   };
-//   setup.run = [&](sim::Machine&, sim::BridgeChip& chip) {
-//     FakeRunWindow window;
-//     window.options_.imageFile = imagePath;
-//     const int result = program::RunVerb(program::Procedure::StandardSerialFlash, window, chip.path().c_str());
-//     return testing_support::SeenRunOf(window, result == 1);
-//   };
-//   setup.imageInPlace = [&](sim::BridgeChip& chip) { return FlashHolds(chip, 0, image); };
-//   setup.nvramKept = [&](sim::BridgeChip& chip) { return FlashHolds(chip, 0x8000, nvram); };
-//   const auto report = testing_support::RunFaultMatrix(setup);
-//   EXPECT_TRUE(report.findings.empty()) << report.Describe();
+// Use: procedure_scenarios.h fills a setup for every procedure row
+// (MatrixSetupOf); fault_matrix_test.cpp shows the bare parts.
 //
 // A run through the main window works the same way: build the HeadlessView
 // and MainWindow inside `run` (their clock bound to the machine passed in),

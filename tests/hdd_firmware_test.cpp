@@ -217,27 +217,21 @@ TEST_F(HddFirmwareTest, FailuresShowTheirTextAndNeitherResetNorNotify) {
   struct Row {
     const char* name;
     bool eraseOnly;
-    const char* faultCdb;  // "" = a corrupted read-back instead
+    const char* faultCdb;
     const char* text;
   } rows[] = {
       {"write", false, "85 17", "Write Data SCSI16 To HDD FAIL!!"},
       {"read", false, "85 15", "Read Data SCSI16 From HDD FAIL!!"},
-      {"compare", false, "", "Compare Data in HDD FAIL!!"},
       {"erase write", true, "85 17", "Write Data SCSI16 To HDD FAIL!!"},
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(r.name);
     machine.ClearFaults();
     window = testing_support::FakeRunWindow{};
-    AttachEdited("txv929-hdd", [&](sim::EnclosureProfile& p) {
-      if (*r.faultCdb == 0) p.disk.corruptReadLba = static_cast<std::int64_t>(
-                                *HddFirmwareBase(p.disk.sectors, 0, 512) + 5);
-    });
-    if (*r.faultCdb != 0) {
-      sim::CommandFault fault;
-      fault.pattern = sim::CdbPattern(r.faultCdb);
-      machine.AddFault(fault);
-    }
+    Attach("txv929-hdd");
+    sim::CommandFault fault;
+    fault.pattern = sim::CdbPattern(r.faultCdb);
+    machine.AddFault(fault);
     window.options_.rdMode = r.eraseOnly;
     window.facts_.eraseOnly = r.eraseOnly ? 1 : 0;
     WriteImage(DiskPattern(0x8000, 0x66));

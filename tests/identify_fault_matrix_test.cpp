@@ -6,6 +6,7 @@
 // clean run read it. The procedures' own commands have matrices of their own.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -14,6 +15,7 @@
 
 #include "window/headless_view.h"
 #include "window/main_window.h"
+#include "engine/procedure_table.h"
 #include "fault_matrix.h"
 #include "procedure_fixture.h"
 #include "sim/test_images.h"
@@ -108,28 +110,38 @@ TEST_P(IdentifyFaultMatrixTest, NoIdentificationFaultEndsInAFalseSuccess) {
   EXPECT_TRUE(report.ok()) << report.Describe();
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    EveryProcedure, IdentifyFaultMatrixTest,
-    ::testing::Values(
-        Case{"Standard", "tx40775-pmc", 0, Procedure::StandardSerialFlash, false},
-        Case{"StandardOrDiskArea", "tx40779-e", 0, Procedure::StandardSerialFlash, false},
-        Case{"Page16K", "txr842", 0, Procedure::NvramPage16K, false},
-        Case{"Sst", "txr847-sst", 0, Procedure::SstSerialFlash, false},
-        Case{"BlockTwoBanks", "txv929-bank0-damaged", 0, Procedure::BlockCommandFlash, false},
-        Case{"BlockEraseOnly", "txv929", 0, Procedure::BlockCommandFlash, true},
-        Case{"Ieee1394", "txr843-1394", 0, Procedure::Ieee1394BridgeFlash, false},
-        Case{"InternalRom", "tx40776-atmel", 0, Procedure::InternalRomParallelFlash, false},
-        Case{"BehindController", "txv929-txr847", 1, Procedure::BridgeBehindController, false},
-        Case{"BehindControllerEraseOnly", "txv929-txr842", 1, Procedure::BridgeBehindController,
-             true},
-        Case{"HddHosted", "txv929-hdd", 0, Procedure::HddHostedFirmware, false},
-        Case{"DiskArea", "tx40769", 0, Procedure::DiskAreaFirmware, false},
-        // A backup rests on facts read as much as an update: the chip, its
-        // flash part, the flash size it reports, the bank layout.
-        Case{"SstBackup", "txr847-sst", 0, Procedure::SstSerialFlash, false, true},
-        Case{"Page16KBackup", "txr842", 0, Procedure::NvramPage16K, false, true},
-        Case{"BlockBackup", "txv929", 0, Procedure::BlockCommandFlash, false, true},
-        Case{"StandardBackup", "tx40775-pmc", 0, Procedure::StandardSerialFlash, false, true}),
-    [](const ::testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
+const Case kCases[] = {
+    Case{"Standard", "tx40775-pmc", 0, Procedure::StandardSerialFlash, false},
+    Case{"StandardOrDiskArea", "tx40779-e", 0, Procedure::StandardSerialFlash, false},
+    Case{"Page16K", "txr842", 0, Procedure::NvramPage16K, false},
+    Case{"Sst", "txr847-sst", 0, Procedure::SstSerialFlash, false},
+    Case{"BlockTwoBanks", "txv929-bank0-damaged", 0, Procedure::BlockCommandFlash, false},
+    Case{"BlockEraseOnly", "txv929", 0, Procedure::BlockCommandFlash, true},
+    Case{"Ieee1394", "txr843-1394", 0, Procedure::Ieee1394BridgeFlash, false},
+    Case{"InternalRom", "tx40776-atmel", 0, Procedure::InternalRomParallelFlash, false},
+    Case{"BehindController", "txv929-txr847", 1, Procedure::BridgeBehindController, false},
+    Case{"BehindControllerEraseOnly", "txv929-txr842", 1, Procedure::BridgeBehindController,
+         true},
+    Case{"HddHosted", "txv929-hdd", 0, Procedure::HddHostedFirmware, false},
+    Case{"DiskArea", "tx40769", 0, Procedure::DiskAreaFirmware, false},
+    // A backup rests on facts read as much as an update: the chip, its
+    // flash part, the flash size it reports, the bank layout.
+    Case{"SstBackup", "txr847-sst", 0, Procedure::SstSerialFlash, false, true},
+    Case{"Page16KBackup", "txr842", 0, Procedure::NvramPage16K, false, true},
+    Case{"BlockBackup", "txv929", 0, Procedure::BlockCommandFlash, false, true},
+    Case{"StandardBackup", "tx40775-pmc", 0, Procedure::StandardSerialFlash, false, true}};
+
+INSTANTIATE_TEST_SUITE_P(EveryProcedure, IdentifyFaultMatrixTest, ::testing::ValuesIn(kCases),
+                         [](const ::testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
+
+// Every built row of the procedure table is reached through the window here.
+TEST(IdentifyFaultMatrixRows, CoverEveryBuiltProcedure) {
+  for (const program::ProcedureRow& row : program::ProcedureTable()) {
+    if (!program::ProcedureBuilt(row.procedure) || row.procedure == Procedure::RefusedImageTooLarge) continue;
+    EXPECT_TRUE(std::any_of(std::begin(kCases), std::end(kCases),
+                            [&](const Case& c) { return c.procedure == row.procedure; }))
+        << row.name;
+  }
+}
 
 }  // namespace

@@ -98,31 +98,20 @@ TEST_F(Ieee1394ProcedureTest, AFailedRunEndsWithoutThePowerCycleNotice) {
   struct Case {
     const char* name;
     std::vector<CommandFault> faults;
-    bool wrongRead;
     const char* status;
   };
   const std::vector<Case> cases = {
-      {"compare", {}, true, "Data compare fail !!"},
       {"program", {{CommandFault::Kind::CheckCondition, "",
                     CdbPattern("DF ?? ?? ?? ?? ?? ?? ?? ?? ?? ?? FB"), 5}},
-       false, "Write Bin File fail!"},
-      {"read back", {{CommandFault::Kind::CheckCondition, "", kBlockRead, 9}}, false,
-       "Read command fail!"},
-      {"NVRAM copy", {{CommandFault::Kind::CheckCondition, "", kBlockRead, 1}}, false,
+       "Write Bin File fail!"},
+      {"read back", {{CommandFault::Kind::CheckCondition, "", kBlockRead, 9}}, "Read command fail!"},
+      {"NVRAM copy", {{CommandFault::Kind::CheckCondition, "", kBlockRead, 1}},
        "Backup NVRAM command fail!"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     machine.Detach(path);
-    sim::AttachOptions o;
-    if (c.wrongRead) {
-      sim::FlashFault f;
-      f.kind = sim::FlashFault::Kind::WrongReadData;
-      f.address = 0x100;
-      f.length = 1;
-      o.flashFaults = {f};
-    }
-    Attach("txr843-1394", o);
+    Attach("txr843-1394");
     for (const CommandFault& f : c.faults) machine.AddFault(f);
     window.messages.clear();
     EXPECT_EQ(0, Program(Pattern(0x8000, 7)));

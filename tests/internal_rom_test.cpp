@@ -202,19 +202,6 @@ TEST_F(InternalRomTest, UnpluggedChipEndsTheWaitAtOnce) {
   EXPECT_TRUE(window.messages.empty());
 }
 
-TEST_F(InternalRomTest, ReadBackThatDiffersIsACompareFailure) {
-  sim::FlashFault stuck;
-  stuck.kind = sim::FlashFault::Kind::BitsDoNotProgram;  // reads back 0x01 set everywhere
-  stuck.mask = 0x01;
-  sim::AttachOptions options;
-  options.flashFaults = {stuck};
-  Attach("tx40776-atmel", options);
-  window.options_.imageFile = File("rom", std::vector<std::uint8_t>(0x100, 0x00));
-  EXPECT_EQ(0, Run(0));
-  EXPECT_EQ("Compare Fail!!", window.StatusText());
-  EXPECT_TRUE(window.messages.empty());
-}
-
 // Erase-only and backup-only act on their boxes alone: these chips do not
 // ask for "RD Version".
 TEST_F(InternalRomTest, EraseOnlyAndBackupActWithoutRdMode) {

@@ -285,14 +285,6 @@ TEST_F(StandardProcedureTest, DataThatWillNotEraseOrProgramIsCaught) {
   EXPECT_EQ("Data not 0xff !!", window.StatusText());
 }
 
-TEST_F(StandardProcedureTest, BitsThatDoNotProgramFailTheCompare) {
-  Attach("tx40775-pmc", WithFlashFault(sim::FlashFault::Kind::BitsDoNotProgram, 1, 0x01));
-  WriteImage(std::vector<std::uint8_t>(0x2000, 0x00));
-  EXPECT_EQ(0, program::RunVerb(program::Procedure::StandardSerialFlash, window, path.c_str()));
-  EXPECT_EQ("Compare Fail!!\r\n\r\n", window.StatusText());
-  EXPECT_TRUE(window.messages.empty());
-}
-
 TEST_F(StandardProcedureTest, EraseOnlyRunErasesEverythingAndAsksForAPowerCycle) {
   Attach("tx40775-pmc");
   window.options_.rdMode = true;

@@ -86,6 +86,12 @@ bool ProgramAndVerify(RunWindow& window, const char* path, const PageWriter& wri
 }
 
 bool BackupPagedFlash(RunWindow& window, const char* path, std::uint32_t skip) {
+  // The run may have just written the status register: a part still busy
+  // reads 0xFF, twice alike, which is no copy of the flash.
+  if (!device::WaitFlashReady(path)) {
+    window.RepaintStatus(kReadBackToBackupError);
+    return false;
+  }
   if (device::ChipRowFor(window.facts().chipType).reportsFlashSize) {
     const auto size = static_cast<std::uint32_t>(window.facts().flashSizeKb) * 1024u;
     return BackupFlashToFile(window, BlockReader(window, path), size, skip);
