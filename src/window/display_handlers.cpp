@@ -118,7 +118,8 @@ void MainWindow::UpdateBtnCheck(Control&) {
   if (shown.status != nullptr) StatusEdit.SetText(shown.status);
   std::string text = shown.text;
   if (shown.needsReleaseCheck &&
-      identify::IsReleaseFirmware(path, chip.chipType, text, chip.flashTypeCode) == 0)
+      identify::IsReleaseFirmware(path, chip.chipType, text, chip.flashTypeCode) ==
+          identify::FirmwareBuild::Internal)
     text = identify::kInternalCodeText;
   FwVerLableEdit.SetText(text);
 
