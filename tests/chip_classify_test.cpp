@@ -30,7 +30,10 @@ struct ScriptedChip {
       return Give(n == 12 ? info12 : info16, out);
     };
     q.readChipIdString = [this](std::uint8_t* out) { sent.push_back("idstring"); return Give(idString, out); };
-    q.checkChipLevelFDB0 = [this] { sent.push_back("fdb0"); return fdb0; };
+    q.checkChipLevelFDB0 = [this] {
+      sent.push_back("fdb0");
+      return fdb0 ? identify::ChipLevel::High : identify::ChipLevel::Low;
+    };
     return q;
   }
   identify::Identification Identify() { return identify::IdentifyChipWith(Queries()); }

@@ -15,6 +15,8 @@
 namespace {
 
 using identify::ChipIdentity;
+constexpr auto kRelease = identify::FirmwareBuild::Release;
+constexpr auto kInternal = identify::FirmwareBuild::Internal;
 
 // ---- Catalogues -----------------------------------------------------------
 
@@ -258,8 +260,8 @@ std::vector<std::uint8_t> Marker(std::uint8_t b2, std::uint8_t b3, const char* n
 
 TEST(InternalCode, ChipsWithoutARuleAreAlwaysRelease) {
   FakeChip chip;
-  EXPECT_EQ(1, identify::IsReleaseFirmwareWith(chip.Reads(), 1, "1.00", 0));
-  EXPECT_EQ(1, identify::IsReleaseFirmwareWith(chip.Reads(), 10, "01.02.03.04.05", 0));
+  EXPECT_EQ(kRelease, identify::IsReleaseFirmwareWith(chip.Reads(), 1, "1.00", 0));
+  EXPECT_EQ(kRelease, identify::IsReleaseFirmwareWith(chip.Reads(), 10, "01.02.03.04.05", 0));
   EXPECT_TRUE(chip.calls.empty());
 }
 
@@ -267,69 +269,69 @@ TEST(InternalCode, ReleaseBitAndMarkerForChipType4) {
   FakeChip chip;
   chip.memory[0x7038] = {0, 0, 0x01, 0};
   chip.memory[0xC000] = Marker(0xAA, 0x55, "779", 0, 10);
-  EXPECT_EQ(1, identify::IsReleaseFirmwareWith(chip.Reads(), 4, "3.07.09", 0));
+  EXPECT_EQ(kRelease, identify::IsReleaseFirmwareWith(chip.Reads(), 4, "3.07.09", 0));
   chip.memory[0xC000] = Marker(0xAA, 0x55, "775", 0, 10);
-  EXPECT_EQ(0, identify::IsReleaseFirmwareWith(chip.Reads(), 4, "3.07.09", 0));
+  EXPECT_EQ(kInternal, identify::IsReleaseFirmwareWith(chip.Reads(), 4, "3.07.09", 0));
   chip.memory[0x7038] = {0, 0, 0x04, 0};  // bit 2 is the 842 family's bit, not this one's
   chip.memory[0xC000] = Marker(0xAA, 0x55, "779", 0, 10);
-  EXPECT_EQ(0, identify::IsReleaseFirmwareWith(chip.Reads(), 4, "3.07.09", 0));
+  EXPECT_EQ(kInternal, identify::IsReleaseFirmwareWith(chip.Reads(), 4, "3.07.09", 0));
   chip.memory.erase(0x7038);
-  EXPECT_EQ(0, identify::IsReleaseFirmwareWith(chip.Reads(), 4, "3.07.09", 0));
+  EXPECT_EQ(kInternal, identify::IsReleaseFirmwareWith(chip.Reads(), 4, "3.07.09", 0));
 }
 
 TEST(InternalCode, KnownInternalVersionsOfChipType8WinOverAValidMarker) {
   FakeChip chip;
   chip.memory[0x7038] = {0, 0, 0x04, 0};
   chip.flashBlocks[0x1000] = Marker(0xAA, 0x55, "846");
-  EXPECT_EQ(0, identify::IsReleaseFirmwareWith(chip.Reads(), 8, "7.07.00.16.00", 0));
+  EXPECT_EQ(kInternal, identify::IsReleaseFirmwareWith(chip.Reads(), 8, "7.07.00.16.00", 0));
   EXPECT_EQ(1u, chip.calls.size());  // only the release bit was read
-  EXPECT_EQ(1, identify::IsReleaseFirmwareWith(chip.Reads(), 8, "7.07.00.16.01", 0));
+  EXPECT_EQ(kRelease, identify::IsReleaseFirmwareWith(chip.Reads(), 8, "7.07.00.16.01", 0));
   chip.flashBlocks[0x1000] = Marker(0xAA, 0x55, "845");
-  EXPECT_EQ(1, identify::IsReleaseFirmwareWith(chip.Reads(), 9, "1.00.00.00.00", 0));
+  EXPECT_EQ(kRelease, identify::IsReleaseFirmwareWith(chip.Reads(), 9, "1.00.00.00.00", 0));
 }
 
 TEST(InternalCode, ChipType11NeedsBit4AndThe961Marker) {
   FakeChip chip;
   chip.memory[0x7038] = {0, 0, 0x10, 0};
   chip.flashBlocks[0x1000] = Marker(0xAA, 0x55, "961");
-  EXPECT_EQ(1, identify::IsReleaseFirmwareWith(chip.Reads(), 11, "2.05.11.16.01", 0));
-  EXPECT_EQ(0, identify::IsReleaseFirmwareWith(chip.Reads(), 11, "5.13.11.16.00", 0));
+  EXPECT_EQ(kRelease, identify::IsReleaseFirmwareWith(chip.Reads(), 11, "2.05.11.16.01", 0));
+  EXPECT_EQ(kInternal, identify::IsReleaseFirmwareWith(chip.Reads(), 11, "5.13.11.16.00", 0));
 }
 
 TEST(InternalCode, ChipTypes12And16) {
   FakeChip chip;
   chip.memory[0x70F0] = {0, 0, 0, 0x01};
   // Flash type code 0 shows the version as soon as bit and version pass.
-  EXPECT_EQ(1, identify::IsReleaseFirmwareWith(chip.Reads(), 12, "01.02.03.04", 0));
-  EXPECT_EQ(0, identify::IsReleaseFirmwareWith(chip.Reads(), 12, "49.48.48.49", 0));
+  EXPECT_EQ(kRelease, identify::IsReleaseFirmwareWith(chip.Reads(), 12, "01.02.03.04", 0));
+  EXPECT_EQ(kInternal, identify::IsReleaseFirmwareWith(chip.Reads(), 12, "49.48.48.49", 0));
   chip.memory[0x70F0] = {0, 0, 0x01, 0x00};  // byte 2 is not the bit for these
-  EXPECT_EQ(0, identify::IsReleaseFirmwareWith(chip.Reads(), 12, "01.02.03.04", 0));
+  EXPECT_EQ(kInternal, identify::IsReleaseFirmwareWith(chip.Reads(), 12, "01.02.03.04", 0));
 
   chip.memory[0x70F0] = {0, 0, 0, 0x01};
   chip.paramsOk = true;
   chip.params[8] = 0xD4;
   chip.params[19] = 0;
-  EXPECT_EQ(0, identify::IsReleaseFirmwareWith(chip.Reads(), 12, "01.02.03.04", 5));
+  EXPECT_EQ(kInternal, identify::IsReleaseFirmwareWith(chip.Reads(), 12, "01.02.03.04", 5));
   chip.params[19] = 1;
-  EXPECT_EQ(1, identify::IsReleaseFirmwareWith(chip.Reads(), 16, "01.02.03.04", 5));
+  EXPECT_EQ(kRelease, identify::IsReleaseFirmwareWith(chip.Reads(), 16, "01.02.03.04", 5));
 
   chip.paramsOk = false;  // no parameters: the marker at the end of the flash block decides
   chip.flashBlocks[0x7C00] = Marker(0xAA, 0x55, "927", 0x3F0);
-  EXPECT_EQ(1, identify::IsReleaseFirmwareWith(chip.Reads(), 16, "01.02.03.04", 5));
-  EXPECT_EQ(0, identify::IsReleaseFirmwareWith(chip.Reads(), 12, "01.02.03.04", 5));
+  EXPECT_EQ(kRelease, identify::IsReleaseFirmwareWith(chip.Reads(), 16, "01.02.03.04", 5));
+  EXPECT_EQ(kInternal, identify::IsReleaseFirmwareWith(chip.Reads(), 12, "01.02.03.04", 5));
   chip.flashBlocks[0xBC00] = Marker(0xAA, 0x55, "929", 0x3F0);
-  EXPECT_EQ(1, identify::IsReleaseFirmwareWith(chip.Reads(), 12, "01.02.03.04", 5));
+  EXPECT_EQ(kRelease, identify::IsReleaseFirmwareWith(chip.Reads(), 12, "01.02.03.04", 5));
 }
 
 TEST(InternalCode, ChipTypes17And19ReadTheMakerMarker) {
   FakeChip chip;
   chip.memory[0x7038] = {0, 0, 0x01, 0};
   chip.flash[0x4000] = Marker(0x54, 0x58, "659");
-  EXPECT_EQ(1, identify::IsReleaseFirmwareWith(chip.Reads(), 17, "1.02.03", 0));
-  EXPECT_EQ(0, identify::IsReleaseFirmwareWith(chip.Reads(), 19, "1.02.03", 0));
-  EXPECT_EQ(0, identify::IsReleaseFirmwareWith(chip.Reads(), 17, "0.160.144", 0));
+  EXPECT_EQ(kRelease, identify::IsReleaseFirmwareWith(chip.Reads(), 17, "1.02.03", 0));
+  EXPECT_EQ(kInternal, identify::IsReleaseFirmwareWith(chip.Reads(), 19, "1.02.03", 0));
+  EXPECT_EQ(kInternal, identify::IsReleaseFirmwareWith(chip.Reads(), 17, "0.160.144", 0));
   chip.flash[0x4000] = Marker(0xAA, 0x55, "659");  // the bridge marker is not the maker's
-  EXPECT_EQ(0, identify::IsReleaseFirmwareWith(chip.Reads(), 17, "1.02.03", 0));
+  EXPECT_EQ(kInternal, identify::IsReleaseFirmwareWith(chip.Reads(), 17, "1.02.03", 0));
 }
 
 // ---- Flash identification and size -----------------------------------------

@@ -62,7 +62,10 @@ class SimControllerTest : public ::testing::Test, public testing_support::SimFix
     q.readChipIdString = [p](std::uint8_t* out) {
       return device::ReadChipIdString(p.c_str(), out, 40) == 1;
     };
-    q.checkChipLevelFDB0 = [p] { return device::CheckChipLevelFDB0(p.c_str()) == 1; };
+    q.checkChipLevelFDB0 = [p] {
+      return device::CheckChipLevelFDB0(p.c_str()) == 1 ? identify::ChipLevel::High
+                                                         : identify::ChipLevel::Low;
+    };
     return identify::IdentifyChipWith(q);
   }
   identify::FlashState FlashSetup(int chipType) const {

@@ -42,6 +42,95 @@ enum class ChipType : std::uint8_t {
 
 inline constexpr int kChipTypeCount = 25;  // codes 0..24
 
+// Which controls a chip's display shows.
+enum class DisplayGroup {
+  Unsupported,
+  SerialFlash,
+  ParameterBlock,  // shown only from bridge version 0xD0 on
+  ParallelFlash,
+  BridgeBehindController,
+};
+
+// How a serial-flash chip finds and configures its flash part.
+enum class FlashBranch {
+  None,          // not a serial-flash chip
+  JedecConfig,   // JEDEC id, size, opcodes sent
+  ReportedType,  // the chip reports its flash
+  ProbeParts,    // AMIC/ATMEL probes first
+};
+
+// When a chip takes its other flash branch.
+enum class BranchSwitch { Never, SubCodeAbove2, OverIeee1394 };
+
+struct FlashRoute {
+  FlashBranch usual = FlashBranch::None;
+  FlashBranch other = FlashBranch::None;
+  BranchSwitch when = BranchSwitch::Never;
+  // The JEDEC branch tells the opcodes with the command that gets no reply.
+  bool opcodesNoReply = false;
+  // The JEDEC branch tells an MXIC part's 32-byte page with this data
+  // length; -1 when it does not.
+  std::int8_t mxicPageData = -1;
+};
+
+// How the version text is built from the 16-byte chip-information block.
+enum class VersionLayout {
+  Plain,          // bytes 6.7, or 12.13.14 from a block longer than 12 bytes
+  Bytes6To14,     // 6.7.12.13.14
+  Bytes6To14Probed,  // the same, the last field signed with bit 0 flipped by the 0x506A probe
+  Bytes10To14,    // 10.11.12.13.14, two digits each
+  Bytes12To15,    // 12.13.14.15, two digits each
+  Controller10To14,  // the storage controller's block, 10..14 (Plain without its signature)
+  Controller8To10,   // the storage controller's block, 8..10 (Plain without its signature)
+};
+
+// What the marker text (or block) of an image has to be, the last step of
+// the match check.
+enum class MarkerRule {
+  Never,            // no image rule
+  Always,
+  NumberPrefix,     // the text begins with the chip number
+  NotPrefix,        // the text does not begin with `text`
+  Exact,            // the text is `text`
+  NumberRevision,   // the chip number and the revision digit; revision 0 may be the pattern `alt`
+  RevisionByte,     // byte 8 of the marker block is the revision
+  Sub0OrRevisionByte,
+  HeaderPerRevision,  // bytes 0..7: the bridge marker and `text` (sub-code 1) or `alt` (2)
+};
+
+// Where images keep their marker block when it is not at their start.
+inline constexpr std::uint32_t kMakerMarkerOffset = 0x4000;
+inline constexpr std::uint32_t kTail927MarkerOffset = 0x7FF0;
+inline constexpr std::uint32_t kTail929MarkerOffset = 0xBFF0;
+
+struct ImageRule {
+  MarkerRule rule = MarkerRule::Never;
+  const char* text = nullptr;
+  const char* alt = nullptr;
+  // The block whose first bytes must be 0x55 0xAA; 0 for the image's start,
+  // which may hold any marker.
+  std::uint32_t markerAt = 0;
+};
+
+// Where a release build leaves its chip marker, once the release bit is set.
+enum class ReleaseMarker {
+  NoRule,       // every version shows
+  ChipMemory,   // bridge marker and chip number at chip memory 0xC000
+  FlashBlock,   // bridge marker and chip number (or `alsoNumber`) in flash block 0x1000
+  BankTail,     // parameter byte 19, or the bridge marker closing the first bank
+  MakerMarker,  // maker marker and chip number in the flash at 0x4000
+};
+
+struct ReleaseRule {
+  ReleaseMarker marker = ReleaseMarker::NoRule;
+  // The release bit: this byte of the 4 read at the release-bit address, and its mask.
+  std::uint8_t bitByte = 0;
+  std::uint8_t bitMask = 0;
+  const char* alsoNumber = nullptr;
+  // Versions the maker's internal builds carry; never shown as a version.
+  std::array<const char*, 5> internalVersions{};
+};
+
 struct ChipRow {
   ChipType type = ChipType::None;
   const char* name = "";       // shown as the chip name; at most 19 characters
@@ -66,44 +155,118 @@ struct ChipRow {
   bool imageNvramRecord = false;
   // A bridge reached through a storage controller's ATA commands.
   bool behindController = false;
+  // Identification reads the chip-ID string for the sub-code (and the type).
+  bool idString = false;
+  // What the type stands for behind a "<<847>> " or a "<<842>> " entry.
+  ChipType with847 = ChipType::None;
+  ChipType with842 = ChipType::None;
+  // The chip keeps a 4 KB NVRAM area: the window offers "Include 4K NVRAM",
+  // and its images may start with that area.
+  bool nvramArea = false;
+  DisplayGroup group = DisplayGroup::Unsupported;
+  FlashRoute flash{};
+  VersionLayout version = VersionLayout::Plain;
+  ImageRule image{};
+  ReleaseRule release{};
 };
 
+namespace chip_rows {
+
+using enum DisplayGroup;
+using enum FlashBranch;
+using enum MarkerRule;
+using enum ReleaseMarker;
+
+inline constexpr ImageRule kByNumber{NumberPrefix};
+inline constexpr std::array<const char*, 5> kBankInternal = {"49.48.48.48", "49.48.48.49"};
+inline constexpr std::array<const char*, 5> kMakerInternal = {"2.00.00", "0.160.144"};
+inline constexpr ReleaseRule k845Release{FlashBlock, 2, 0x04, "845",
+                                         {"7.07.00.16.00", "11.19.02.16.00", "4.10.02.16.00"}};
+
 inline constexpr std::array<ChipRow, kChipTypeCount> kChipTable = {{
-    {.type = ChipType::None, .name = "Unknown Chip"},
-    {.type = ChipType::Tx40775, .name = "TX40775 Series", .shortCode = "775"},
-    {.type = ChipType::Tx40776, .name = "TX40776 Series", .shortCode = "776"},
-    {.type = ChipType::Tx40777, .name = "TX40777 Series", .shortCode = "777"},
-    {.type = ChipType::Tx40779, .name = "TX40779 Series", .shortCode = "779"},
-    {.type = ChipType::Tx40769, .name = "TX40769 Series", .shortCode = "769"},
-    {.type = ChipType::Txr842, .name = "TXR842 Series", .shortCode = "842"},
-    {.type = ChipType::Txr843, .name = "TXR843 Series", .shortCode = "843"},
+    {.type = ChipType::None, .name = "Unknown Chip", .idString = true},
+    {.type = ChipType::Tx40775, .name = "TX40775 Series", .shortCode = "775", .idString = true,
+     .group = SerialFlash,
+     .flash = {ProbeParts}, .image = {NumberRevision, nullptr, "\x5A\xA5\x0F\xF0"}},
+    {.type = ChipType::Tx40776, .name = "TX40776 Series", .shortCode = "776",
+     .group = ParallelFlash, .image = {NotPrefix, "77"}},
+    {.type = ChipType::Tx40777, .name = "TX40777 Series", .shortCode = "777", .idString = true,
+     .group = SerialFlash,
+     .flash = {ProbeParts}, .image = {Always}},
+    {.type = ChipType::Tx40779, .name = "TX40779 Series", .shortCode = "779", .idString = true,
+     .group = SerialFlash,
+     .flash = {ProbeParts}, .image = {NumberRevision}, .release = {ChipMemory, 2, 0x01}},
+    {.type = ChipType::Tx40769, .name = "TX40769 Series", .shortCode = "769",
+     .group = ParameterBlock, .image = kByNumber},
+    {.type = ChipType::Txr842, .name = "TXR842 Series", .shortCode = "842", .idString = true,
+     .nvramArea = true,
+     .group = SerialFlash, .flash = {ProbeParts}, .image = {RevisionByte},
+     .release = {ChipMemory, 2, 0x04}},
+    {.type = ChipType::Txr843, .name = "TXR843 Series", .shortCode = "843", .group = SerialFlash,
+     .flash = {ProbeParts, ReportedType, BranchSwitch::OverIeee1394},
+     .image = {HeaderPerRevision, "t843", "8431"}},
     {.type = ChipType::Txr845, .name = "TXR845/846 Series", .shortCode = "846",
-     .blockCommands = true},
+     .blockCommands = true, .nvramArea = true, .group = SerialFlash, .flash = {ReportedType},
+     .version = VersionLayout::Bytes6To14, .image = kByNumber, .release = k845Release},
     {.type = ChipType::Txr846, .name = "TXR845/846 Series", .shortCode = "846",
-     .blockCommands = true},
+     .blockCommands = true, .nvramArea = true, .group = SerialFlash, .flash = {ReportedType},
+     .version = VersionLayout::Bytes6To14, .image = kByNumber, .release = k845Release},
     {.type = ChipType::Txr847, .name = "TXR847 Series", .shortCode = "847",
-     .reportsFlashSize = true, .imageNvramRecord = true},
+     .reportsFlashSize = true, .imageNvramRecord = true, .idString = true, .nvramArea = true,
+     .group = SerialFlash, .flash = {JedecConfig, None, BranchSwitch::Never, true, 0},
+     .version = VersionLayout::Bytes10To14, .image = kByNumber},
     {.type = ChipType::Txv961, .name = "TXV961/929 Series", .shortCode = "961",
-     .blockCommands = true, .signedImage = true, .clearsPageSize = true},
+     .blockCommands = true, .signedImage = true, .clearsPageSize = true,
+     .with842 = ChipType::Txv961With842, .nvramArea = true,
+     .group = SerialFlash, .flash = {ReportedType}, .version = VersionLayout::Bytes6To14Probed,
+     .image = kByNumber,
+     .release = {FlashBlock, 2, 0x10, nullptr,
+                 {"9.18.01.16.00", "12.01.02.16.00", "2.05.11.16.00", "4.08.11.16.00",
+                  "5.13.11.16.00"}}},
     {.type = ChipType::Txv929, .name = "TXV929 Series", .shortCode = "929", .bankEnd = 0xC000,
-     .twoBanksAlways = true, .blockCommands = true, .signedImage = true},
+     .twoBanksAlways = true, .blockCommands = true, .signedImage = true,
+     .with847 = ChipType::Txv929With847, .with842 = ChipType::Txv929With842, .nvramArea = true,
+     .group = SerialFlash, .flash = {ReportedType}, .version = VersionLayout::Bytes12To15,
+     .image = {NumberPrefix, nullptr, nullptr, kTail929MarkerOffset},
+     .release = {BankTail, 3, 0x01, nullptr, kBankInternal}},
     {.type = ChipType::Txv929With847, .name = "TXV929/847 Series", .shortCode = "847",
-     .reportsFlashSize = true, .imageNvramRecord = true, .behindController = true},
+     .reportsFlashSize = true, .imageNvramRecord = true, .behindController = true,
+     .nvramArea = true, .group = BridgeBehindController,
+     .version = VersionLayout::Controller10To14, .image = kByNumber},
     {.type = ChipType::Txv961With842, .name = "TXV929/842 Series", .shortCode = "842",
-     .behindController = true},
+     .behindController = true, .nvramArea = true, .group = BridgeBehindController,
+     .version = VersionLayout::Controller8To10, .image = {RevisionByte}},
     {.type = ChipType::Txv929With842, .name = "TXV929/842 Series", .shortCode = "842",
-     .behindController = true},
+     .behindController = true, .nvramArea = true, .group = BridgeBehindController,
+     .version = VersionLayout::Controller8To10, .image = {Sub0OrRevisionByte}},
     {.type = ChipType::Txv927, .name = "TXV927 Series", .shortCode = "927", .bankEnd = 0x8000,
-     .blockCommands = true, .signedImage = true},
-    {.type = ChipType::Txr659, .name = "TXR659 Series", .shortCode = "659"},
-    {.type = ChipType::Txr649, .name = "TXR649 Series", .shortCode = "649"},
-    {.type = ChipType::Tx40779E, .name = "TX40779 Series", .shortCode = "779"},
-    {.type = ChipType::Tx40777Variant, .name = "TX40777", .shortCode = "777"},
-    {.type = ChipType::Tx40778Variant, .name = "TX40778", .shortCode = "778"},
-    {.type = ChipType::Tx40779Variant, .name = "TX40779", .shortCode = "779"},
-    {.type = ChipType::Tx40775Variant, .name = "TX40775", .shortCode = "775"},
-    {.type = ChipType::Tx40776Rom, .name = "TX40776", .shortCode = "776"},
+     .blockCommands = true, .signedImage = true, .nvramArea = true, .group = SerialFlash,
+     .flash = {ReportedType}, .version = VersionLayout::Bytes12To15,
+     .image = {NumberPrefix, nullptr, nullptr, kTail927MarkerOffset},
+     .release = {BankTail, 3, 0x01, nullptr, kBankInternal}},
+    {.type = ChipType::Txr659, .name = "TXR659 Series", .shortCode = "659", .idString = true,
+     .group = SerialFlash,
+     .flash = {ProbeParts, JedecConfig, BranchSwitch::SubCodeAbove2},
+     .image = {NumberPrefix, nullptr, nullptr, kMakerMarkerOffset},
+     .release = {MakerMarker, 2, 0x01, nullptr, kMakerInternal}},
+    // No image rule is known.
+    {.type = ChipType::Txr649, .name = "TXR649 Series", .shortCode = "649",
+     .group = ParameterBlock},
+    {.type = ChipType::Tx40779E, .name = "TX40779 Series", .shortCode = "779",
+     .group = SerialFlash, .flash = {JedecConfig, None, BranchSwitch::Never, false, 2},
+     .image = {Exact, "779E", nullptr, kMakerMarkerOffset},
+     .release = {MakerMarker, 2, 0x01, nullptr, kMakerInternal}},
+    {.type = ChipType::Tx40777Variant, .name = "TX40777", .shortCode = "777", .image = {Always}},
+    {.type = ChipType::Tx40778Variant, .name = "TX40778", .shortCode = "778", .image = {Always}},
+    {.type = ChipType::Tx40779Variant, .name = "TX40779", .shortCode = "779", .image = {Always}},
+    {.type = ChipType::Tx40775Variant, .name = "TX40775", .shortCode = "775", .image = {Always}},
+    {.type = ChipType::Tx40776Rom, .name = "TX40776", .shortCode = "776",
+     .group = ParallelFlash, .image = {NotPrefix, "77"}},
 }};
+
+}  // namespace chip_rows
+
+using chip_rows::kChipTable;
 
 constexpr int Code(ChipType type) { return static_cast<int>(type); }
 
@@ -135,5 +298,13 @@ constexpr bool BankChipsUseBlockCommands() {
   return true;
 }
 static_assert(BankChipsUseBlockCommands(), "a bank chip outside the block commands");
+
+// A bank chip's image closes its first bank with its marker block.
+constexpr bool BankImagesMarkTheirBankEnd() {
+  for (const ChipRow& row : kChipTable)
+    if (row.bankEnd != 0 && row.image.markerAt != row.bankEnd - 0x10) return false;
+  return true;
+}
+static_assert(BankImagesMarkTheirBankEnd(), "a bank chip's image marker off its bank end");
 
 }  // namespace device

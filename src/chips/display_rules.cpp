@@ -5,39 +5,16 @@
 
 namespace identify {
 
-DisplayGroup DisplayGroupOf(int chipType) {
-  using enum ChipType;
-  switch (device::AsChipType(chipType)) {
-    case Tx40775: case Tx40777: case Tx40779: case Txr842: case Txr843: case Txr845: case Txr846: case Txr847:
-    case Txv961: case Txv929: case Txv927: case Txr659: case Tx40779E:
-      return DisplayGroup::SerialFlash;
-    case Tx40769: case Txr649:
-      return DisplayGroup::ParameterBlock;
-    case Tx40776: case Tx40776Rom:
-      return DisplayGroup::ParallelFlash;
-    case Txv929With847: case Txv961With842: case Txv929With842:
-      return DisplayGroup::BridgeBehindController;
-    default:
-      return DisplayGroup::Unsupported;
-  }
-}
+DisplayGroup DisplayGroupOf(int chipType) { return device::ChipRowFor(chipType).group; }
 
 FlashBranch FlashBranchOf(ChipIdentity chip, bool ieee1394) {
-  using enum ChipType;
-  switch (device::AsChipType(chip.type)) {
-    case Txr847: case Tx40779E:
-      return FlashBranch::JedecConfig;
-    case Txr659:
-      return chip.subCode > 2 ? FlashBranch::JedecConfig : FlashBranch::ProbeParts;
-    case Txr845: case Txr846: case Txv961: case Txv929: case Txv927:
-      return FlashBranch::ReportedType;
-    case Txr843:
-      return ieee1394 ? FlashBranch::ReportedType : FlashBranch::ProbeParts;
-    case Tx40775: case Tx40777: case Tx40779: case Txr842:
-      return FlashBranch::ProbeParts;
-    default:
-      return FlashBranch::None;
+  const device::FlashRoute& route = device::ChipRowFor(chip.type).flash;
+  switch (route.when) {
+    case device::BranchSwitch::SubCodeAbove2: return chip.subCode > 2 ? route.other : route.usual;
+    case device::BranchSwitch::OverIeee1394: return ieee1394 ? route.other : route.usual;
+    case device::BranchSwitch::Never: break;
   }
+  return route.usual;
 }
 
 bool ReportedTypeChecksFlash(ChipIdentity chip) {
@@ -45,16 +22,7 @@ bool ReportedTypeChecksFlash(ChipIdentity chip) {
   return (type == ChipType::Txv961 && chip.subCode >= 5) || device::IsBankChip(chip.type);
 }
 
-bool ShowsNvramCheck(int chipType) {
-  using enum ChipType;
-  switch (device::AsChipType(chipType)) {
-    case Txr842: case Txr845: case Txr846: case Txr847: case Txv961: case Txv929: case Txv927:
-    case Txv929With847: case Txv961With842: case Txv929With842:
-      return true;
-    default:
-      return false;
-  }
-}
+bool ShowsNvramCheck(int chipType) { return device::ChipRowFor(chipType).nvramArea; }
 
 namespace {
 
@@ -102,7 +70,7 @@ ControlPlan PlanControls(ChipIdentity chip, bool ieee1394, int bridgeVersion) {
       SetFlashControls(plan, Vis::Show, Vis::Hide, Vis::Show);
       plan.hddFwCheck = Vis::Hide;
       plan.resetFlashProbes = true;
-      plan.showNvramCheck = true;
+      plan.showNvramCheck = ShowsNvramCheck(chip.type);
       break;
     case DisplayGroup::Unsupported:
       HideAllForUnsupported(plan);
@@ -145,32 +113,36 @@ std::string FormatVersion(int chipType, const std::uint8_t* info16, std::uint32_
   // Only what the device transferred counts; the rest of the buffer is clear.
   std::uint8_t I[16] = {};
   std::memcpy(I, info16, transferred < 16 ? transferred : 16);
+  const std::uint8_t* c = extras.controllerInfo;
 
-  std::string v = transferred > 12 ? Printf("%d.%.2d.%.2d", I[12], I[13], I[14])
-                                   : Printf("%d.%.2d", I[6], I[7]);
-  using enum ChipType;
-  switch (device::AsChipType(chipType)) {
-    case Txr845: case Txr846:
+  using enum device::VersionLayout;
+  switch (device::ChipRowFor(chipType).version) {
+    case Plain: break;
+    case Bytes6To14:
       return Printf("%d.%.2d.%.2d.%.2d.%.2d", I[6], I[7], I[12], I[13], I[14]);
-    case Txv961: {
+    case Bytes6To14Probed: {
       std::uint8_t x = I[14];
       if (extras.bit506AProbe) x ^= 0x01;
       return Printf("%d.%.2d.%.2d.%.2d.%.2d", I[6], I[7], I[12], I[13],
                     static_cast<std::int8_t>(x));
     }
-    case Txr847:
+    case Bytes10To14:
       return Printf("%.2d.%.2d.%.2d.%.2d.%.2d", I[10], I[11], I[12], I[13], I[14]);
-    case Txv929: case Txv927:
+    case Bytes12To15:
       return Printf("%.2d.%.2d.%.2d.%.2d", I[12], I[13], I[14], I[15]);
-    case Txv929With847: case Txv961With842: case Txv929With842: {
-      const std::uint8_t* c = extras.controllerInfo;
-      if (!HasChipInfoSignature(c)) return v;
-      if (device::AsChipType(chipType) == Txv929With847) return Printf("%.2d.%.2d.%.2d.%.2d.%.2d", c[10], c[11], c[12], c[13], c[14]);
+    case Controller10To14:
+      if (!HasChipInfoSignature(c)) break;
+      return Printf("%.2d.%.2d.%.2d.%.2d.%.2d", c[10], c[11], c[12], c[13], c[14]);
+    case Controller8To10:
+      if (!HasChipInfoSignature(c)) break;
       return Printf("%.2d.%.2d.%.2d", c[8], c[9], c[10]);
-    }
-    default:
-      return v;
   }
+  return transferred > 12 ? Printf("%d.%.2d.%.2d", I[12], I[13], I[14])
+                          : Printf("%d.%.2d", I[6], I[7]);
+}
+
+bool VersionNeedsBitProbe(int chipType) {
+  return device::ChipRowFor(chipType).version == device::VersionLayout::Bytes6To14Probed;
 }
 
 VersionDisplay DecideVersionDisplay(int chipType, bool readOk, const std::uint8_t* info16,

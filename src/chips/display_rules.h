@@ -11,25 +11,13 @@
 
 namespace identify {
 
-enum class DisplayGroup {
-  Unsupported,             // 0, 20..23, above 24 (and 5/18 below version 0xD0)
-  SerialFlash,             // 1, 3, 4, 6..12, 16, 17, 19
-  ParameterBlock,          // 5, 18
-  ParallelFlash,           // 2, 24
-  BridgeBehindController,  // 13, 14, 15
-};
+using device::DisplayGroup;
 DisplayGroup DisplayGroupOf(int chipType);
 
-// How a serial-flash chip finds and configures its flash part.
-enum class FlashBranch {
-  None,          // not a serial-flash chip
-  JedecConfig,   // 10, 19, 17 above sub-code 2: JEDEC id, size, opcodes sent
-  ReportedType,  // 8, 9, 11, 12, 16, and 7 behind IEEE 1394: the chip reports its flash
-  ProbeParts,    // 1, 3, 4, 6, 17 up to sub-code 2, 7 on USB: AMIC/ATMEL probes first
-};
+using device::FlashBranch;
 FlashBranch FlashBranchOf(ChipIdentity chip, bool ieee1394);
 
-// Branch 2 goes on to identify, size and configure the flash only for these.
+// The reported-type branch goes on to identify, size and configure the flash only for these.
 bool ReportedTypeChecksFlash(ChipIdentity chip);
 // The chips that keep a 4 KB NVRAM area and so show "Include 4K NVRAM".
 bool ShowsNvramCheck(int chipType);
@@ -68,12 +56,16 @@ bool HasChipInfoSignature(const std::uint8_t* block);
 
 // What the version step needs besides the 16-byte block.
 struct VersionExtras {
-  // Chip type 11: ProbeChipBit506A answered true (bit 0 of the last field flips).
+  // The chips whose last field is stored inverted (VersionNeedsBitProbe):
+  // ProbeChipBit506A answered true (bit 0 of the last field flips).
   bool bit506AProbe = false;
-  // Chip types 13, 14, 15: the block read through the storage controller,
-  // null when that read failed.
+  // Bridges behind a storage controller: the block read through the
+  // controller, null when that read failed.
   const std::uint8_t* controllerInfo = nullptr;
 };
+
+// The version step asks ProbeChipBit506A for this chip's last field.
+bool VersionNeedsBitProbe(int chipType);
 
 // The version text of a chip-information block of which the device
 // transferred `transferred` bytes; bytes past that count read as 0 (the

@@ -10,18 +10,11 @@ constexpr bool NamesFitTheirRows() {
   for (const device::ChipRow& row : device::kChipTable)
     if (std::string_view(row.name).size() >= 20 || std::string_view(row.shortCode).size() > 3)
       return false;
+  for (const device::FlashKindRow& row : device::kFlashKindTable)
+    if (std::string_view(row.name).size() >= 20) return false;
   return true;
 }
-static_assert(NamesFitTheirRows(), "a chip name longer than its row");
-
-const FlashTypeRow FlashTypeTable[kFlashTypeCount] = {
-    {"Unknown", 0x8000, 0x1000},     {"PMC", 0x8000, 0x1000},
-    {"SST", 0x8000, 0x1000},         {"ST/EON/MXIC", 0x10000, 0x8000},
-    {"ATMEL", 0x10000, 0x8000},      {"MXIC", 0x10000, 0x1000},
-    {"WINBOND", 0x10000, 0x1000},    {"AMIC", 0x10000, 0x1000},
-    {"EON", 0x10000, 0x8000},        {"ESMT", 0x10000, 0x1000},
-    {"SANYO", 0x10000, 0x1000},      {"GIGADEVICE", 0x10000, 0x1000},
-};
+static_assert(NamesFitTheirRows(), "a chip or flash name longer than its row");
 
 std::int8_t ExpectedRevision(std::int8_t subCode) {
   return static_cast<std::int8_t>(static_cast<std::uint8_t>(subCode) - 1u);
@@ -60,7 +53,7 @@ int FlashTypeFromReport(int reportedCode) {
 }
 
 const FlashTypeRow& FlashTypeRowFor(int code) {
-  return FlashTypeTable[FlashTypeFromReport(code)];
+  return device::kFlashKindTable[static_cast<std::size_t>(FlashTypeFromReport(code))];
 }
 
 const char* FlashTypeName(int code) { return FlashTypeRowFor(code).name; }

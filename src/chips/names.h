@@ -51,13 +51,7 @@ bool MatchesChipNumber(const std::uint8_t* p, int chipType);
 // Serial-flash types 0..11.
 inline constexpr int kFlashTypeCount = device::kFlashKindCount;
 
-struct FlashTypeRow {
-  char name[20];
-  std::uint32_t eraseBlockSize;
-  std::uint32_t eraseSectorSize;
-};
-
-extern const FlashTypeRow FlashTypeTable[kFlashTypeCount];
+using FlashTypeRow = device::FlashKindRow;
 
 // The catalogue rows by serial-flash kind (chips/flash_kind.h).
 enum FlashTypeCode : int {

@@ -18,19 +18,60 @@ bool CallRead(const MemoryReader& read, std::uint32_t address, std::uint8_t* out
 }
 
 bool MarkerNames(const std::uint8_t* p, const std::uint8_t* marker, const char* number) {
-  return std::memcmp(p, marker, 4) == 0 && std::memcmp(p + 4, number, 3) == 0;
+  return number != nullptr && std::memcmp(p, marker, 4) == 0 &&
+         std::memcmp(p + 4, number, 3) == 0;
+}
+
+// The block of `length` bytes at `address` names the chip (or its second
+// number) behind `marker` at its byte `at`.
+struct MarkerPlace {
+  std::uint32_t address;
+  std::uint32_t length;
+  std::uint32_t at;
+};
+
+bool BlockNamesChip(const MemoryReader& read, MarkerPlace place, const std::uint8_t* marker,
+                    int chipType) {
+  std::uint8_t block[0x400];
+  if (!CallRead(read, place.address, block, place.length)) return false;
+  const std::uint8_t* p = block + place.at;
+  const char* alsoNumber = device::ChipRowFor(chipType).release.alsoNumber;
+  return MarkerNames(p, marker, ChipShortCode(chipType)) || MarkerNames(p, marker, alsoNumber);
+}
+
+FirmwareBuild BuildOf(bool release) {
+  return release ? FirmwareBuild::Release : FirmwareBuild::Internal;
+}
+
+// The release marker once the release bit is set and the version is no internal one.
+FirmwareBuild MarkedBuild(const ReleaseReads& reads, int chipType, int flashTypeCode) {
+  using enum device::ReleaseMarker;
+  switch (device::ChipRowFor(chipType).release.marker) {
+    case NoRule: return FirmwareBuild::Release;
+    case ChipMemory:
+      return BuildOf(BlockNamesChip(reads.readChipMemory, {0xC000, 10, 0}, kBridgeMarker, chipType));
+    case FlashBlock:
+      return BuildOf(BlockNamesChip(reads.readFlashBlock, {0x1000, 0x400, 0}, kBridgeMarker, chipType));
+    case BankTail: {
+      if (flashTypeCode == 0) return FirmwareBuild::Release;
+      std::uint8_t params[20] = {};
+      const int yield = reads.readChipParameters ? reads.readChipParameters(params) : 0;
+      if (yield != 0) return BuildOf(params[19] != 0);
+      // The marker sits in the last 1 KB of the first bank.
+      const std::uint32_t address = device::ChipRowFor(chipType).bankEnd - 0x400;
+      return BuildOf(
+          BlockNamesChip(reads.readFlashBlock, {address, 0x400, 0x3F0}, kBridgeMarker, chipType));
+    }
+    case MakerMarker:
+      return BuildOf(BlockNamesChip(reads.readFlash, {0x4000, 0x400, 0}, kMakerMarker, chipType));
+  }
+  return FirmwareBuild::Internal;
 }
 
 }  // namespace
 
 bool HasReleaseRule(int chipType) {
-  using enum ChipType;
-  switch (device::AsChipType(chipType)) {
-    case Tx40779: case Txr842: case Txr845: case Txr846: case Txv961: case Txv929: case Txv927: case Txr659: case Tx40779E:
-      return true;
-    default:
-      return false;
-  }
+  return device::ChipRowFor(chipType).release.marker != device::ReleaseMarker::NoRule;
 }
 
 std::uint32_t ReleaseBitAddress(int chipType) {
@@ -38,81 +79,25 @@ std::uint32_t ReleaseBitAddress(int chipType) {
 }
 
 bool ReleaseBitSet(int chipType, const std::uint8_t* m) {
-  using enum ChipType;
-  switch (device::AsChipType(chipType)) {
-    case Tx40779: case Txr659: case Tx40779E: return (m[2] & 0x01) != 0;
-    case Txr842: case Txr845: case Txr846: return (m[2] & 0x04) != 0;
-    case Txv961: return (m[2] & 0x10) != 0;
-    case Txv929: case Txv927: return (m[3] & 0x01) != 0;
-    default: return false;
-  }
+  const device::ReleaseRule& rule = device::ChipRowFor(chipType).release;
+  return rule.bitMask != 0 && (m[rule.bitByte] & rule.bitMask) != 0;
 }
 
 bool IsInternalVersionText(int chipType, const std::string& v) {
-  using enum ChipType;
-  switch (device::AsChipType(chipType)) {
-    case Txr845: case Txr846:
-      return v == "7.07.00.16.00" || v == "11.19.02.16.00" || v == "4.10.02.16.00";
-    case Txv961:
-      return v == "9.18.01.16.00" || v == "12.01.02.16.00" || v == "2.05.11.16.00" ||
-             v == "4.08.11.16.00" || v == "5.13.11.16.00";
-    case Txv929: case Txv927:
-      return v == "49.48.48.48" || v == "49.48.48.49";
-    case Txr659: case Tx40779E:
-      return v == "2.00.00" || v == "0.160.144";
-    default:
-      return false;
-  }
+  for (const char* internal : device::ChipRowFor(chipType).release.internalVersions)
+    if (internal != nullptr && v == internal) return true;
+  return false;
 }
 
-int IsReleaseFirmwareWith(const ReleaseReads& reads, int chipType, const std::string& version,
-                          int flashTypeCode) {
-  if (!HasReleaseRule(chipType)) return 1;
+FirmwareBuild IsReleaseFirmwareWith(const ReleaseReads& reads, int chipType,
+                                    const std::string& version, int flashTypeCode) {
+  if (!HasReleaseRule(chipType)) return FirmwareBuild::Release;
 
   std::uint8_t m[4];
-  if (!CallRead(reads.readChipMemory, ReleaseBitAddress(chipType), m, 4)) return 0;
-  if (!ReleaseBitSet(chipType, m)) return 0;
-  if (IsInternalVersionText(chipType, version)) return 0;
-
-  using enum ChipType;
-  switch (device::AsChipType(chipType)) {
-    case Tx40779:
-    case Txr842: {
-      std::uint8_t block[10];
-      if (!CallRead(reads.readChipMemory, 0xC000, block, sizeof block)) return 0;
-      return MarkerNames(block, kBridgeMarker, device::AsChipType(chipType) == Tx40779 ? "779" : "842") ? 1 : 0;
-    }
-    case Txr845:
-    case Txr846:
-    case Txv961: {
-      std::uint8_t block[0x400];
-      if (!CallRead(reads.readFlashBlock, 0x1000, block, sizeof block)) return 0;
-      if (std::memcmp(block, kBridgeMarker, 4) != 0) return 0;
-      if (device::AsChipType(chipType) == Txv961) return std::memcmp(block + 4, "961", 3) == 0 ? 1 : 0;
-      return std::memcmp(block + 4, "846", 3) == 0 || std::memcmp(block + 4, "845", 3) == 0 ? 1
-                                                                                          : 0;
-    }
-    case Txv929:
-    case Txv927: {
-      if (flashTypeCode == 0) return 1;
-      std::uint8_t params[20] = {};
-      const int yield = reads.readChipParameters ? reads.readChipParameters(params) : 0;
-      if (yield != 0) return params[19];
-      std::uint8_t block[0x400];
-      // The marker sits in the last 1 KB of the first bank.
-      const std::uint32_t address = device::ChipRowFor(chipType).bankEnd - 0x400;
-      if (!CallRead(reads.readFlashBlock, address, block, sizeof block)) return 0;
-      return MarkerNames(block + 0x3F0, kBridgeMarker, ChipShortCode(chipType)) ? 1 : 0;
-    }
-    case Txr659:
-    case Tx40779E: {
-      std::uint8_t block[0x400];
-      if (!CallRead(reads.readFlash, 0x4000, block, sizeof block)) return 0;
-      return MarkerNames(block, kMakerMarker, ChipShortCode(chipType)) ? 1 : 0;
-    }
-    default:
-      return 0;
-  }
+  if (!CallRead(reads.readChipMemory, ReleaseBitAddress(chipType), m, 4) ||
+      !ReleaseBitSet(chipType, m) || IsInternalVersionText(chipType, version))
+    return FirmwareBuild::Internal;
+  return MarkedBuild(reads, chipType, flashTypeCode);
 }
 
 }  // namespace identify

@@ -30,8 +30,10 @@ bool ReleaseBitSet(int chipType, const std::uint8_t* memory4);
 // Versions the maker's internal builds carry; never shown as a version.
 bool IsInternalVersionText(int chipType, const std::string& version);
 
-// 0 when the version text must be replaced by "Internal code", else non-zero.
-int IsReleaseFirmwareWith(const ReleaseReads& reads, int chipType, const std::string& version,
-                          int flashTypeCode);
+// Internal: the version text must be replaced by "Internal code".
+enum class FirmwareBuild { Internal = 0, Release = 1 };
+
+FirmwareBuild IsReleaseFirmwareWith(const ReleaseReads& reads, int chipType,
+                                    const std::string& version, int flashTypeCode);
 
 }  // namespace identify

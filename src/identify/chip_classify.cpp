@@ -31,11 +31,7 @@ constexpr IdStringRule kIdStringRules[] = {
     {"t4847", ChipType::Txr847, SubRule::MinusDigitBase},
 };
 
-bool TakesIdString(ChipType t) {
-  using enum ChipType;
-  return t == None || t == Tx40775 || t == Tx40777 || t == Tx40779 || t == Txr842 ||
-         t == Txr847 || t == Txr659;
-}
+bool TakesIdString(ChipType t) { return device::ChipRowFor(t).idString; }
 
 // Chips without the chip-information frame tell their variant in bits 5-6.
 ChipType VariantType(std::uint8_t variant) {
@@ -44,57 +40,66 @@ ChipType VariantType(std::uint8_t variant) {
 
 }  // namespace
 
+namespace {
+
+// The type INQUIRY names, else the chip-information frame or the variant bits
+// say (with the sub-code the frame carries).
+ChipType TypeFromInquiry(const ChipQueries& q, std::int8_t& r) {
+  using enum ChipType;
+  std::uint8_t buffer[40] = {};
+  if (!q.inquiry || !q.inquiry(buffer)) return None;
+  ChipType t = None;
+  if (buffer[36] == 't')
+    t = device::AsChipType(ChipTypeFromNumber(reinterpret_cast<const char*>(buffer + 37)));
+  if (t == None && std::memcmp(buffer + 36, "t845", 4) == 0) t = Txr845;
+  if (t != None) return t;
+  std::uint8_t w[2] = {};
+  std::uint8_t info[16] = {};
+  if (!q.readChipVariant || !q.readChipVariant(w) || !q.readChipInfo || !q.readChipInfo(info, 16))
+    return None;
+  if (info[0] != 0xF4 || info[1] != 0xE7) return VariantType(w[0]);
+  if (HexPair(info[2], info[3]) == "3E8A" && HexPair(info[4], info[5]) == "4776") return Tx40776Rom;
+  const char number[4] = {static_cast<char>(info[8]), static_cast<char>(info[9]),
+                          static_cast<char>(info[10]), '\0'};
+  t = device::AsChipType(ChipTypeFromNumber(number));
+  if (t == None && std::strcmp(number, "845") == 0) t = Txr845;
+  r = Wrap(info[11] - 0x30);
+  return t;
+}
+
+// The chip-ID string names the type and sub-code of the chips that carry one.
+void ApplyIdString(const ChipQueries& q, ChipType& t, std::int8_t& r) {
+  // Cleared first, so that a short answer is never read as INQUIRY bytes.
+  std::uint8_t buffer[40] = {};
+  if (!q.readChipIdString || !q.readChipIdString(buffer)) {
+    if (t == ChipType::Tx40775) r = 1;
+    return;
+  }
+  char text[9] = {};
+  std::memcpy(text, buffer, 8);
+  const std::uint8_t c = buffer[5];
+  for (const IdStringRule& rule : kIdStringRules) {
+    if (std::strncmp(text, rule.prefix, std::strlen(rule.prefix)) != 0) continue;
+    t = rule.type;
+    switch (rule.sub) {
+      case SubRule::MinusDigitBase: r = Wrap(c - 0x2F); break;
+      case SubRule::PlusOne: r = Wrap(c + 1); break;
+      case SubRule::ZeroIsOne: r = c == 0 ? 1 : Wrap(c - 0x2F); break;
+    }
+    return;
+  }
+}
+
+}  // namespace
+
 Identification IdentifyChipWith(const ChipQueries& q) {
   Identification id;
   using enum ChipType;
-  ChipType t = None;
   std::int8_t r = 0;
-  std::uint8_t buffer[40] = {};
-
-  if (q.inquiry && q.inquiry(buffer)) {
-    if (buffer[36] == 't')
-      t = device::AsChipType(ChipTypeFromNumber(reinterpret_cast<const char*>(buffer + 37)));
-    if (t == None && std::memcmp(buffer + 36, "t845", 4) == 0) t = Txr845;
-    std::uint8_t w[2] = {};
-    std::uint8_t info[16] = {};
-    if (t == None && q.readChipVariant && q.readChipVariant(w) && q.readChipInfo &&
-        q.readChipInfo(info, 16)) {
-      if (info[0] == 0xF4 && info[1] == 0xE7) {
-        if (HexPair(info[2], info[3]) == "3E8A" && HexPair(info[4], info[5]) == "4776") {
-          t = Tx40776Rom;
-        } else {
-          const char number[4] = {static_cast<char>(info[8]), static_cast<char>(info[9]),
-                                  static_cast<char>(info[10]), '\0'};
-          t = device::AsChipType(ChipTypeFromNumber(number));
-          if (t == None && std::strcmp(number, "845") == 0) t = Txr845;
-          r = Wrap(info[11] - 0x30);
-        }
-      } else {
-        t = VariantType(w[0]);
-      }
-    }
-  }
+  ChipType t = TypeFromInquiry(q, r);
 
   if (TakesIdString(t)) {
-    // Cleared first, so that a short answer is never read as INQUIRY bytes.
-    std::memset(buffer, 0, sizeof buffer);
-    if (q.readChipIdString && q.readChipIdString(buffer)) {
-      char text[9] = {};
-      std::memcpy(text, buffer, 8);
-      const std::uint8_t c = buffer[5];
-      for (const IdStringRule& rule : kIdStringRules) {
-        if (std::strncmp(text, rule.prefix, std::strlen(rule.prefix)) != 0) continue;
-        t = rule.type;
-        switch (rule.sub) {
-          case SubRule::MinusDigitBase: r = Wrap(c - 0x2F); break;
-          case SubRule::PlusOne: r = Wrap(c + 1); break;
-          case SubRule::ZeroIsOne: r = c == 0 ? 1 : Wrap(c - 0x2F); break;
-        }
-        break;
-      }
-    } else if (t == Tx40775) {
-      r = 1;
-    }
+    ApplyIdString(q, t, r);
   } else if (t == Txr843) {
     std::uint8_t j[16] = {};
     const bool ok = q.readChipInfo && q.readChipInfo(j, 12);
@@ -105,9 +110,9 @@ Identification IdentifyChipWith(const ChipQueries& q) {
       id.identityUnread = true;
     }
   } else if (t == Txv961) {
-    const int level = q.checkChipLevelFDB0 ? q.checkChipLevelFDB0() : -1;
-    if (level == 1) r = 5;
-    id.identityUnread = level < 0;
+    const ChipLevel level = q.checkChipLevelFDB0 ? q.checkChipLevelFDB0() : ChipLevel::Unread;
+    if (level == ChipLevel::High) r = 5;
+    id.identityUnread = level == ChipLevel::Unread;
   }
 
   id.chip.type = static_cast<std::uint8_t>(device::Code(t));
@@ -116,11 +121,9 @@ Identification IdentifyChipWith(const ChipQueries& q) {
 }
 
 int ApplyCompanionRule(int chipType, bool companion847, bool companion842) {
-  using enum ChipType;
-  const ChipType type = device::AsChipType(chipType);
-  if (type == Txv929 && companion847) return device::Code(Txv929With847);
-  if (type == Txv961 && companion842) return device::Code(Txv961With842);
-  if (type == Txv929 && companion842) return device::Code(Txv929With842);
+  const device::ChipRow& row = device::ChipRowFor(chipType);
+  if (companion847 && row.with847 != ChipType::None) return device::Code(row.with847);
+  if (companion842 && row.with842 != ChipType::None) return device::Code(row.with842);
   return chipType;
 }
 

@@ -15,13 +15,15 @@
 
 namespace identify {
 
+// What CheckChipLevelFDB0 found; Unread when the chip memory could not be read.
+enum class ChipLevel { Unread = -1, Low = 0, High = 1 };
+
 struct ChipQueries {
   std::function<bool(std::uint8_t* out40)> inquiry;         // Inquiry, 40 bytes
   std::function<bool(std::uint8_t* out2)> readChipVariant;  // ReadChipVariant, 2 bytes
   std::function<bool(std::uint8_t* out, std::uint32_t n)> readChipInfo;  // 16, or 12 for type 7
   std::function<bool(std::uint8_t* out40)> readChipIdString;  // ReadChipIdString, 40 bytes
-  // CheckChipLevelFDB0: 1 or 0, -1 when the chip memory could not be read.
-  std::function<int()> checkChipLevelFDB0;
+  std::function<ChipLevel()> checkChipLevelFDB0;  // CheckChipLevelFDB0
 };
 
 struct Identification {

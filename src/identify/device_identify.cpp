@@ -50,7 +50,8 @@ Identification IdentifyChip(const char* path) {
   q.checkChipLevelFDB0 = [p] {
     bool answered = false;
     const int level = device::CheckChipLevelFDB0(p.c_str(), &answered);
-    return answered ? (level != 0 ? 1 : 0) : -1;
+    if (!answered) return ChipLevel::Unread;
+    return level != 0 ? ChipLevel::High : ChipLevel::Low;
   };
   return IdentifyChipWith(q);
 }
@@ -73,8 +74,8 @@ bool ReadFlashSizeAta(const char* path, FlashDescriptor& descriptor) {
   return ReadFlashSizeWith(ControllerSpi(path), nullptr, descriptor);
 }
 
-int IsReleaseFirmware(const char* path, int chipType, const std::string& version,
-                      int flashTypeCode) {
+FirmwareBuild IsReleaseFirmware(const char* path, int chipType, const std::string& version,
+                                int flashTypeCode) {
   const std::string p = path;
   ReleaseReads reads;
   reads.readChipMemory = [p](std::uint32_t address, std::uint8_t* out, std::uint32_t n) {
@@ -180,8 +181,7 @@ VersionDisplay ReadFirmwareVersion(const char* path, int chipType) {
   // The extra reads belong to forming the text: only for a block that carries
   // the signature.
   if (ok && n >= 2 && HasChipInfoSignature(info)) {
-    if (device::AsChipType(chipType) == ChipType::Txv961)
-      extras.bit506AProbe = ProbeChipBit506A(path);
+    if (VersionNeedsBitProbe(chipType)) extras.bit506AProbe = ProbeChipBit506A(path);
     if (device::ChipRowFor(chipType).behindController) {
       if (device::AtaReadChipInfoBytes(path, controller, sizeof controller) != 0)
         extras.controllerInfo = controller;

@@ -28,9 +28,9 @@ bool IdentifyFlashAta(const char* path, FlashDescriptor& descriptor);
 bool ReadFlashSize(const char* path, FlashDescriptor& descriptor, bool* answered = nullptr);
 bool ReadFlashSizeAta(const char* path, FlashDescriptor& descriptor);
 
-// 0 when the version text must show as "Internal code".
-int IsReleaseFirmware(const char* path, int chipType, const std::string& version,
-                      int flashTypeCode);
+// Internal when the version text must show as "Internal code".
+FirmwareBuild IsReleaseFirmware(const char* path, int chipType, const std::string& version,
+                                int flashTypeCode);
 
 // Whether chip memory 0x506A keeps a written 0 in bit 0 as 1 (the chips whose
 // last version field is stored inverted). A probe that wrote always puts the

@@ -74,15 +74,17 @@ void JedecConfigBranch(const FlashCommands& c, ChipType t, FlashState& s, Findin
   // without one keeps its firmware on the disk: a refusal counts as "no
   // flash" only when the identification is refused again.
   if (!answered) found = IdentifyFlashWith(c.spiCommandRead, idBytes, d, &answered);
+  const device::FlashRoute& route = device::ChipRowFor(t).flash;
   if (found && d.flashMaker != 0) {
     f.Size(ReadFlashSizeWith(c.spiCommandRead, idBytes, d));
     s.flashSizeKb = static_cast<std::int32_t>(d.sizeKb);
-    Configure(f, t == ChipType::Txr847 ? c.setFlashOpcodesNoReply : c.setFlashOpcodes, d);
+    Configure(f, route.opcodesNoReply ? c.setFlashOpcodesNoReply : c.setFlashOpcodes, d);
   }
   ShowType(s, d.flashMaker);
-  if (d.flashMaker == kFlashMxic && (t == ChipType::Txr847 || t == ChipType::Tx40779E)) {
+  if (d.flashMaker == kFlashMxic && route.mxicPageData >= 0) {
     MxicPageSize(c.spiCommandRead, f, [&] {
-      Configure(f, c.setFlashPageSize, kMxicPageSize, t == ChipType::Txr847 ? 0u : 2u);
+      Configure(f, c.setFlashPageSize, kMxicPageSize,
+                static_cast<std::uint32_t>(route.mxicPageData));
     });
   } else if (s.flashTypeCode == kFlashSst) {
     CheckSstJedec(c, s, f);
@@ -102,7 +104,6 @@ void ReportedTypeBranch(const FlashCommands& c, ChipIdentity chip, FlashState& s
     return;
   }
 
-  const ChipType t = device::AsChipType(chip.type);
   const IdBytesReader* idBytes = c.readFlashIdBytes ? &c.readFlashIdBytes : nullptr;
   FlashDescriptor d;
   bool identified = false;
@@ -129,7 +130,9 @@ void ReportedTypeBranch(const FlashCommands& c, ChipIdentity chip, FlashState& s
       d.blockEraseOpcode = 0xD8;
       d.programOpcode = 0x02;
       d.sectorEraseOpcode = 0x20;
-      const auto& set = t == ChipType::Txv961 ? c.setFlashOpcodesAndPageSize : c.setFlashOpcodesAndPageSize16;
+      // Past ReportedTypeChecksFlash only the TXV961 takes the first form.
+      const auto& set = device::IsBankChip(chip.type) ? c.setFlashOpcodesAndPageSize16
+                                                      : c.setFlashOpcodesAndPageSize;
       Configure(f, set, d, kMxicPageSize);
     });
   } else if (s.flashTypeCode == kFlashSst) {

@@ -41,7 +41,7 @@ struct FlashCommands {
 // what it leaves for the window to show.
 struct FlashState : device::ChipState {
   FlashState() { flashSizeKb = 64; }
-  // The FlashTypeTable row whose erase block and sector sizes the caller puts
+  // The flash kind row whose erase block and sector sizes the caller puts
   // into the process-wide erase geometry; -1 when the display sets none.
   int eraseGeometryRow = -1;
   std::string flashLabel;  // SFlashTypeLable; the display empties it before this runs

@@ -101,73 +101,27 @@ bool RevisionByteMatches(const Block& h, std::int8_t subCode) {
   return static_cast<std::int8_t>(c) == ExpectedRevision(subCode);
 }
 
-// The last step of the match check: what the marker text (or block) of an
-// image has to be, per chip type.
-enum class Rule {
-  Never,            // no image rule
-  Always,
-  Prefix,           // the text begins with `text`
-  NotPrefix,        // the text does not begin with `text`
-  Exact,            // the text is `text`
-  NumberRevision,   // `text` and the revision digit; revision 0 may be the pattern `alt`
-  RevisionByte,     // byte 8 of the marker block is the revision
-  Sub0OrRevisionByte,
-  HeaderPerRevision,  // bytes 0..7: the bridge marker and `text` (sub-code 1) or `alt` (2)
-};
+using device::ImageRule;
+using device::MarkerRule;
 
-struct ImageRule {
-  Rule rule;
-  const char* text = nullptr;
-  const char* alt = nullptr;
-};
-
-constexpr ImageRule kImageRules[kChipTypeRows] = {
-    {Rule::Never},                                         // 0
-    {Rule::NumberRevision, "775", "\x5A\xA5\x0F\xF0"},     // 1
-    {Rule::NotPrefix, "77"},                               // 2
-    {Rule::Always},                                        // 3
-    {Rule::NumberRevision, "779"},                         // 4
-    {Rule::Prefix, "769"},                                 // 5
-    {Rule::RevisionByte},                                  // 6
-    {Rule::HeaderPerRevision, "t843", "8431"},             // 7
-    {Rule::Prefix, "846"},                                 // 8
-    {Rule::Prefix, "846"},                                 // 9
-    {Rule::Prefix, "847"},                                 // 10
-    {Rule::Prefix, "961"},                                 // 11
-    {Rule::Prefix, "929"},                                 // 12
-    {Rule::Prefix, "847"},                                 // 13
-    {Rule::RevisionByte},                                  // 14
-    {Rule::Sub0OrRevisionByte},                            // 15
-    {Rule::Prefix, "927"},                                 // 16
-    {Rule::Prefix, "659"},                                 // 17
-    {Rule::Never},                                         // 18: no rule is known
-    {Rule::Exact, "779E"},                                 // 19
-    {Rule::Always},                                        // 20
-    {Rule::Always},                                        // 21
-    {Rule::Always},                                        // 22
-    {Rule::Always},                                        // 23
-    {Rule::NotPrefix, "77"},                               // 24
-};
-
-const ImageRule& RuleOf(int chipType) {
-  return device::HasChipRow(chipType) ? kImageRules[chipType] : kImageRules[0];
-}
+const ImageRule& RuleOf(int chipType) { return device::ChipRowFor(chipType).image; }
 
 bool Decide(ChipIdentity chip, const std::string& s, const Block& h) {
   const std::int8_t r = chip.subCode;
   const ImageRule& rule = RuleOf(chip.type);
+  using enum MarkerRule;
   switch (rule.rule) {
-    case Rule::Never: return false;
-    case Rule::Always: return true;
-    case Rule::Prefix: return BeginsWith(s, rule.text);
-    case Rule::NotPrefix: return !BeginsWith(s, rule.text);
-    case Rule::Exact: return s == rule.text;
-    case Rule::NumberRevision:
+    case Never: return false;
+    case Always: return true;
+    case NumberPrefix: return BeginsWithNumber(s, chip.type);
+    case NotPrefix: return !BeginsWith(s, rule.text);
+    case Exact: return s == rule.text;
+    case NumberRevision:
       if (r == 1 && rule.alt != nullptr) return s == rule.alt;
-      return s == NumberWithRevision(rule.text, r);
-    case Rule::RevisionByte: return RevisionByteMatches(h, r);
-    case Rule::Sub0OrRevisionByte: return r == 0 || RevisionByteMatches(h, r);
-    case Rule::HeaderPerRevision: {
+      return s == NumberWithRevision(ChipShortCode(chip.type), r);
+    case RevisionByte: return RevisionByteMatches(h, r);
+    case Sub0OrRevisionByte: return r == 0 || RevisionByteMatches(h, r);
+    case HeaderPerRevision: {
       const char* text = r == 1 ? rule.text : r == 2 ? rule.alt : nullptr;
       if (text == nullptr) return false;
       std::uint8_t header[8];
@@ -182,16 +136,9 @@ bool Decide(ChipIdentity chip, const std::string& s, const Block& h) {
 // Rules that let an image through without a marker of the chip: it may well
 // be another chip's image.
 bool AcceptsWithoutMarker(ChipIdentity chip) {
-  const Rule rule = RuleOf(chip.type).rule;
-  return rule == Rule::Always || rule == Rule::NotPrefix ||
-         (rule == Rule::Sub0OrRevisionByte && chip.subCode == 0);
-}
-
-bool UsesNvramLayoutRule(ChipType t) {
-  using enum ChipType;
-  return t == Txr842 || t == Txr845 || t == Txr846 || t == Txr847 || t == Txv961 ||
-         t == Txv929 || t == Txv929With847 || t == Txv961With842 || t == Txv929With842 ||
-         t == Txv927;
+  const MarkerRule rule = RuleOf(chip.type).rule;
+  return rule == MarkerRule::Always || rule == MarkerRule::NotPrefix ||
+         (rule == MarkerRule::Sub0OrRevisionByte && chip.subCode == 0);
 }
 
 MatchDetail Refused(MatchStep step, std::uint32_t offset, const Block& h) {
@@ -200,21 +147,14 @@ MatchDetail Refused(MatchStep step, std::uint32_t offset, const Block& h) {
 
 MatchDetail Match(BlockSource& source, ChipIdentity chip) {
   const int t = chip.type;
-  const ChipType type = device::AsChipType(t);
-  std::uint32_t at = 0;
-  if (type == ChipType::Txr659 || type == ChipType::Tx40779E) {
-    at = kMakerMarkerOffset;
-  } else if (type == ChipType::Txv929) {
-    at = kTail929MarkerOffset;
-  } else if (type == ChipType::Txv927) {
-    at = kTail927MarkerOffset;
-  }
+  const device::ChipRow& row = device::ChipRowFor(t);
+  std::uint32_t at = row.image.markerAt;
   Block h = source.At(at);
   if (at != 0 && !h.StartsWith55AA()) return Refused(MatchStep::FamilyMarker, at, h);
   std::string s = h.Text();
 
-  if (UsesNvramLayoutRule(type)) {
-    if (device::ChipRowFor(t).imageNvramRecord) {
+  if (row.nvramArea) {
+    if (row.imageNvramRecord) {
       at = kLayoutMarkerOffset;
       h = source.At(at);
       if (!h.Equals(0, kLayout80, 3)) return Refused(MatchStep::LayoutMarker, at, h);
@@ -254,13 +194,14 @@ std::optional<std::uint32_t> NvramMarker(BlockSource& source, int chipType) {
 
 }  // namespace
 
-// Keep in step with the default and the sub-code tests of Decide above.
+// The rules no image can pass for this sub-code: Decide refuses outright.
 bool ChipTakesImages(ChipIdentity chip) {
-  const ChipType type = device::AsChipType(chip.type);
-  if (type == ChipType::None || type == ChipType::Txr649 || !device::HasChipRow(chip.type))
-    return false;
-  if (type == ChipType::Txr843) return chip.subCode == 1 || chip.subCode == 2;
-  return true;
+  if (!device::HasChipRow(chip.type)) return false;
+  switch (RuleOf(chip.type).rule) {
+    case MarkerRule::Never: return false;
+    case MarkerRule::HeaderPerRevision: return chip.subCode == 1 || chip.subCode == 2;
+    default: return true;
+  }
 }
 
 CheckResult CheckImageMatchesChip(const std::string& fileName, ChipIdentity chip) {
@@ -306,21 +247,23 @@ std::string QuotedImageText(const std::string& text) {
 std::string ImageRuleText(int chipType) {
   const ImageRule& rule = RuleOf(chipType);
   const auto q = [](const char* text) { return QuotedImageText(text); };
+  const char* number = ChipShortCode(chipType);
+  using enum MarkerRule;
   switch (rule.rule) {
-    case Rule::Never: return "no image is accepted";
-    case Rule::Always: return "any image is accepted";
-    case Rule::Prefix: return "the text begins with " + q(rule.text);
-    case Rule::NotPrefix: return "the text does not begin with " + q(rule.text);
-    case Rule::Exact: return "the text is " + q(rule.text);
-    case Rule::NumberRevision:
-      return "the text is " + q(rule.text) + " and the revision digit (sub-code - 1)" +
+    case Never: return "no image is accepted";
+    case Always: return "any image is accepted";
+    case NumberPrefix: return "the text begins with " + q(number);
+    case NotPrefix: return "the text does not begin with " + q(rule.text);
+    case Exact: return "the text is " + q(rule.text);
+    case NumberRevision:
+      return "the text is " + q(number) + " and the revision digit (sub-code - 1)" +
              (rule.alt != nullptr ? "; for sub-code 1 it is " + q(rule.alt) : std::string());
-    case Rule::RevisionByte:
+    case RevisionByte:
       return "byte 8 of the chip marker is the revision (sub-code - 1)";
-    case Rule::Sub0OrRevisionByte:
+    case Sub0OrRevisionByte:
       return "any image for sub-code 0; otherwise byte 8 of the chip marker is the revision "
              "(sub-code - 1)";
-    case Rule::HeaderPerRevision:
+    case HeaderPerRevision:
       return "the image starts with 55 AA AA 55 and " + q(rule.text) + " (sub-code 1) or " +
              q(rule.alt) + " (sub-code 2)";
   }

@@ -53,9 +53,9 @@ std::size_t FindEndMarker(const std::uint8_t* image, std::size_t imageLength, st
 // Where the families keep their marker blocks.
 inline constexpr std::uint32_t kLayoutMarkerOffset = 0x80;     // chip types 10, 13
 inline constexpr std::uint32_t kNvramMarkerOffset = 0x1000;    // behind a 4 KB NVRAM area
-inline constexpr std::uint32_t kMakerMarkerOffset = 0x4000;    // chip types 17, 19
-inline constexpr std::uint32_t kTail927MarkerOffset = 0x7FF0;  // chip type 16
-inline constexpr std::uint32_t kTail929MarkerOffset = 0xBFF0;  // chip type 12
+using device::kMakerMarkerOffset;
+using device::kTail927MarkerOffset;
+using device::kTail929MarkerOffset;
 // The match check reads nothing beyond this many bytes of a file.
 inline constexpr std::uint32_t kMatchedPrefix = kTail929MarkerOffset + 10;
 // The NVRAM area an image may start with.

@@ -137,7 +137,8 @@ void MainWindow::ShowFirmwareVersion(const char* path) {
   if (shown.status != nullptr) StatusEdit.SetText(shown.status);
   std::string text = shown.text;
   if (shown.needsReleaseCheck &&
-      identify::IsReleaseFirmware(path, chip.chipType, text, chip.flashTypeCode) == 0)
+      identify::IsReleaseFirmware(path, chip.chipType, text, chip.flashTypeCode) ==
+          identify::FirmwareBuild::Internal)
     text = identify::kInternalCodeText;
   FwVerLableEdit.SetText(text);
 }
