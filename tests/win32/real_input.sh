@@ -93,6 +93,9 @@ for attempt in 1 2 3 4 5; do
     probe gone 5000
     exit 0
   fi
+  # Then Alt+F4 answered the box, which is gone, and the window stays open.
+  probe main 0
+  if grep -q "Alt+F4 typed before the box" "$dir/trace"; then echo "a close typed before the box was lost"; exit 1; fi
   echo "attempt $attempt: the box was up when Alt+F4 came"
   kill "$pid" "$desk" 2>/dev/null || true; wait "$desk" 2>/dev/null || true
 done
