@@ -39,6 +39,7 @@ start() {
   xfocus
 }
 load() {  # the file name field has the focus; Shift+Home selects what it holds
+  xfocus
   xdotool key End shift+Home
   xdotool type --delay 5 "$images\\$1"
   xdotool key Return
