@@ -466,6 +466,15 @@ const FlashPart* FindFlashPart(const std::string& name) {
   return nullptr;
 }
 
+void AddFlashFault(std::vector<FlashFault>& faults, const FlashFault& fault,
+                   std::uint8_t& stuckBits, bool& stuckBusy) {
+  if (fault.kind == FlashFault::Kind::BitsDoNotProgram && fault.times == 0)
+    stuckBits |= fault.mask;
+  if (fault.kind == FlashFault::Kind::StaysBusy && fault.atOperation <= 0) stuckBusy = true;
+  faults.push_back(fault);
+  faults.back().used = 0;
+}
+
 bool FlashFault::ActsOn(Kind what, std::uint32_t start, std::size_t n, std::size_t size) const {
   if (kind != what || n == 0) return false;
   if (times > 0) {
