@@ -637,7 +637,7 @@ std::uint64_t ExpectedBytes(MainWindow& w, int entry, RunMode mode) {
   }
   const std::uint64_t flashBytes = w.flashSizeMeasured
                                        ? std::uint64_t{1024} * w.chip.flashSizeKb
-                                       : std::uint64_t{program::Transfer().flashSize};
+                                       : std::uint64_t{w.transferSettings.flashSize};
   return ExpectedRunBytes(*offer.procedure, mode, imageLength, flashBytes);
 }
 
@@ -652,7 +652,7 @@ BackupFacts FactsOf(MainWindow& w, int entry, RunMode mode) {
                     ? TrimRight(w.FlashTypeList.text())
                     : TrimRight(w.SFlashTypeLable.text());
   f.flashBytes = w.flashSizeMeasured ? std::uint64_t{1024} * w.chip.flashSizeKb
-                                     : std::uint64_t{program::Transfer().flashSize};
+                                     : std::uint64_t{w.transferSettings.flashSize};
   const device::DeviceRecord* record = RecordOf(w, entry);
   if (record != nullptr) {
     const RunOffer offer = OfferOf(w, *record, mode);
