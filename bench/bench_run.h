@@ -39,7 +39,11 @@ class QuietWindow : public program::RunWindow {
     facts_.includeNvram = 1;
     options_.nvramChecked = true;
   }
+  program::TransferSettings& transfer() const override { return transfer_; }
+  program::EraseGeometry& geometry() const override { return geometry_; }
 
+  mutable program::TransferSettings transfer_;
+  mutable program::EraseGeometry geometry_;
   program::ChipState facts_;
   program::RunOptions options_;
   std::string status_;
@@ -90,7 +94,6 @@ struct Rig {
         path(chip->path()),
         file(stem, image) {
     machine.SetTranscriptLimit(sim::kFullTranscript);  // the checks look at whole runs
-    program::Transfer() = program::TransferSettings{};
     window.facts_.chipType = profile.chipType;
     window.options_.imageFile = file.path();
   }

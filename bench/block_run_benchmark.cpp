@@ -34,9 +34,8 @@ void RunBlockProcedure(benchmark::State& state, const BlockRun& run) {
     options.powerUpProtection = false;  // as an earlier tool left it: the engine cannot unprotect
   }
   bench::Rig rig(profile, image, run.profile, options);
-  program::Geometry() = program::EraseGeometry{};
-  program::Geometry().eraseBlockSize = run.eraseBlockSize;
-  program::Geometry().eraseSectorSize = 0x1000;
+  rig.window.geometry_.eraseBlockSize = run.eraseBlockSize;
+  rig.window.geometry_.eraseSectorSize = 0x1000;
   rig.window.facts_.chipType = run.chipType;
   rig.window.facts_.flashTypeCode = run.flashKind;
   rig.window.facts_.flashSizeKb = 128;

@@ -324,7 +324,7 @@ TEST_F(RunTest, UserInputDuringARunWaitsUntilTheRunEnds) {
   };
   const std::string otherImage = WriteFile("other", std::vector<std::uint8_t>(0x8000, 0x00));
   const std::string runPath = window->devices[0].path;
-  const program::TransferSettings settings = program::Transfer();
+  const program::TransferSettings settings = window->transferSettings;
   const int inquiriesBefore = Count("INQUIRY");
   std::size_t firedAt = 0;
   std::size_t runEndedAt = 0;
@@ -344,7 +344,7 @@ TEST_F(RunTest, UserInputDuringARunWaitsUntilTheRunEnds) {
     panelDuringRun = window->RdPanel.visible();
     dialogsDuringRun = view.dialogs.size();
     messagesDuringRun = view.messages.size();
-    settingsDuringRun = program::Transfer();
+    settingsDuringRun = window->transferSettings;
   };
   window->StatusEdit.SetObserver(&probe);
 

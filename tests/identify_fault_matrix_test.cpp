@@ -53,7 +53,6 @@ TEST_P(IdentifyFaultMatrixTest, NoIdentificationFaultEndsInAFalseSuccess) {
   setup.build = [&](sim::Machine& machine) { return sim::AttachProfile(machine, profile); };
   Procedure ran = Procedure::None;
   setup.run = [&](sim::Machine& machine, sim::BridgeChip&) {
-    const testing_support::SettingsGuard settings;
     app::HeadlessView view{{[&machine] { return machine.NowMs(); },
                             [&machine](std::uint64_t ms) { machine.AdvanceMs(ms); }}};
     const std::unique_ptr<app::MainWindow> w = app::StartMainWindow(view);

@@ -1,7 +1,6 @@
 // What the procedure tests share: byte patterns, a scratch folder that is
-// removed again, the process-wide settings put back after a test of the real
-// window, counts over the transcript, the run modes of the window, and a fixture
-// with one emulated enclosure and a recording window.
+// removed again, counts over the transcript, the run modes of the window, and
+// a fixture with one emulated enclosure and a recording window.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -16,7 +15,6 @@
 #include <vector>
 
 #include "fake_run_window.h"
-#include "engine/settings.h"
 #include "scratch_dir.h"
 #include "sim/bridge_chip.h"
 #include "sim/profiles.h"
@@ -62,26 +60,6 @@ class ScratchFolder {
 
  private:
   std::filesystem::path dir_;
-};
-
-// Default process-wide transfer settings for a test of the real window, which
-// hands them to its runs; the transfer settings and erase geometry it found
-// are put back afterwards. Procedure tests set the fake window's own instead.
-class SettingsGuard {
- public:
-  SettingsGuard() : transfer_(program::Transfer()), geometry_(program::Geometry()) {
-    program::Transfer() = program::TransferSettings{};
-  }
-  ~SettingsGuard() {
-    program::Transfer() = transfer_;
-    program::Geometry() = geometry_;
-  }
-  SettingsGuard(const SettingsGuard&) = delete;
-  SettingsGuard& operator=(const SettingsGuard&) = delete;
-
- private:
-  program::TransferSettings transfer_;
-  program::EraseGeometry geometry_;
 };
 
 // How many commands of this name the machine saw.

@@ -93,7 +93,6 @@ class RunWindowFixture : public ::testing::Test, public SimFixtureBase {
   std::unique_ptr<app::MainWindow> window;
 
  private:
-  SettingsGuard settings_;
   std::vector<std::string> files_;
 };
 

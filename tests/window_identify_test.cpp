@@ -13,7 +13,6 @@
 
 #include "window/headless_view.h"
 #include "window/main_window.h"
-#include "engine/settings.h"
 #include "sim/profiles.h"
 #include "sim_fixture.h"
 
@@ -250,9 +249,9 @@ TEST_F(IdentifyWindowTest, FamilyControlsFollowTheSelection) {
   EXPECT_FALSE(w.A1ChipCheck.visible());
   EXPECT_TRUE(w.SFlashTypeLable.visible());
   EXPECT_EQ("G", w.DiskLetterLable.text());
-  // The reported EON part sets the process-wide erase geometry from its row.
-  EXPECT_EQ(0x10000u, program::Geometry().eraseBlockSize);
-  EXPECT_EQ(0x8000u, program::Geometry().eraseSectorSize);
+  // The reported EON part sets the window's erase geometry from its row.
+  EXPECT_EQ(0x10000u, w.eraseGeometry.eraseBlockSize);
+  EXPECT_EQ(0x8000u, w.eraseGeometry.eraseSectorSize);
 
   // An unsupported parameter-block chip hides the flash and version boxes.
   w.DeviceList.UserSelect(2);
@@ -264,7 +263,6 @@ TEST_F(IdentifyWindowTest, FamilyControlsFollowTheSelection) {
   w.DeviceList.UserSelect(0);
   EXPECT_EQ("", w.StatusEdit.text());
   EXPECT_TRUE(w.FwVerLableEdit.visible());
-  program::Geometry() = {};
 }
 
 // Discovery records the bus with the device; the entry, the disk label and
@@ -292,13 +290,12 @@ TEST_F(IdentifyWindowTest, AFlashTypeCodeOutsideTheTableShowsUnknownWithTheStart
   Attach("txr846", 1, 'E');
   Attach(odd, 2, 'F');
   Start();
-  EXPECT_EQ(0x8000u, program::Geometry().eraseSectorSize);  // EON row
+  EXPECT_EQ(0x8000u, window->eraseGeometry.eraseSectorSize);  // EON row
   window->DeviceList.UserSelect(1);
   EXPECT_EQ(0, window->chip.flashTypeCode);
   EXPECT_EQ("Unknown", window->SFlashTypeLable.text());
-  EXPECT_EQ(0x8000u, program::Geometry().eraseBlockSize);
-  EXPECT_EQ(0x1000u, program::Geometry().eraseSectorSize);
-  program::Geometry() = {};
+  EXPECT_EQ(0x8000u, window->eraseGeometry.eraseBlockSize);
+  EXPECT_EQ(0x1000u, window->eraseGeometry.eraseSectorSize);
 }
 
 TEST_F(IdentifyWindowTest, VersionFormatFollowsTheTransferredCount) {

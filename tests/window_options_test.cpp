@@ -10,7 +10,6 @@
 
 #include "window/headless_view.h"
 #include "window/main_window.h"
-#include "engine/settings.h"
 #include "sim/profiles.h"
 #include "sim/test_images.h"
 #include "sim_fixture.h"
@@ -22,11 +21,9 @@ using app::MainWindow;
 
 class OptionsTest : public ::testing::Test, public testing_support::SimFixtureBase {
  protected:
-  OptionsTest() { program::Transfer() = {}; }
   ~OptionsTest() override {
     window.reset();
     for (const auto& p : files_) std::remove(p.c_str());
-    program::Transfer() = {};
   }
 
   void Start(std::vector<std::string> profiles) {
@@ -219,27 +216,27 @@ TEST_F(OptionsTest, UncheckingRdVersionDisablesRunThenRedisplays) {
 
 TEST_F(OptionsTest, SizeBoxesSetTheTransferSettingsByTheirSelection) {
   Start({"tx40779-c"});
-  EXPECT_EQ(0x10000u, program::Transfer().flashSize);  // the box shows "32KB" meanwhile
+  EXPECT_EQ(0x10000u, window->transferSettings.flashSize);  // the box shows "32KB" meanwhile
   EXPECT_EQ("32KB", window->FwSizeCheck.text());
   window->FwSizeCheck.UserSelect(5);
-  EXPECT_EQ(0x100000u, program::Transfer().flashSize);
+  EXPECT_EQ(0x100000u, window->transferSettings.flashSize);
   window->FwSizeCheck.UserSelect(0);
-  EXPECT_EQ(0x8000u, program::Transfer().flashSize);
+  EXPECT_EQ(0x8000u, window->transferSettings.flashSize);
   // Typed text selects no item: the setting stays.
   window->FwSizeCheck.UserType("2MB");
-  EXPECT_EQ(0x8000u, program::Transfer().flashSize);
+  EXPECT_EQ(0x8000u, window->transferSettings.flashSize);
 
-  EXPECT_EQ(0x2000u, program::Transfer().blockSize);
+  EXPECT_EQ(0x2000u, window->transferSettings.blockSize);
   window->FwPgSizeCheck.UserSelect(4);
-  EXPECT_EQ(0x800u, program::Transfer().blockSize);
+  EXPECT_EQ(0x800u, window->transferSettings.blockSize);
   window->FwPgSizeCheck.UserType(" 3 KB");
-  EXPECT_EQ(0x800u, program::Transfer().blockSize);
+  EXPECT_EQ(0x800u, window->transferSettings.blockSize);
   window->FwPgSizeCheck.UserSelect(0);
-  EXPECT_EQ(0x8000u, program::Transfer().blockSize);
+  EXPECT_EQ(0x8000u, window->transferSettings.blockSize);
   // TX929Path's change reads FwPgSizeCheck, whatever it itself shows.
-  program::Transfer().blockSize = 0x1000;
+  window->transferSettings.blockSize = 0x1000;
   window->TX929Path.UserSelect(2);
-  EXPECT_EQ(0x8000u, program::Transfer().blockSize);
+  EXPECT_EQ(0x8000u, window->transferSettings.blockSize);
 }
 
 TEST_F(OptionsTest, BackupBrowseNamesTheFileAndEnablesRun) {

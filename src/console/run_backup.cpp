@@ -28,7 +28,7 @@ std::string BackupTarget(MainWindow& w, const RunRecord& r) {
 
 std::uint64_t FlashBytesOf(const MainWindow& w) {
   return w.flashSizeMeasured ? std::uint64_t{1024} * w.chip.flashSizeKb
-                             : std::uint64_t{program::Transfer().flashSize};
+                             : std::uint64_t{w.transferSettings.flashSize};
 }
 
 BackupFacts FactsOf(MainWindow& w, int entry, RunMode mode) {

@@ -56,11 +56,11 @@ class RunWindow {
   // includeNvram; facts() and options() of this run follow.
   virtual void CheckIncludeNvram() = 0;
 
-  // The transfer settings and erase geometry a run reads and sets. They are
-  // process-wide (the option controls and identification set them and they
+  // The transfer settings and erase geometry a run reads and sets. The window
+  // owns them (its option controls and identification set them and they
   // outlive the run); a run reaches them only through the window it is handed.
-  virtual TransferSettings& transfer() const { return Transfer(); }
-  virtual EraseGeometry& geometry() const { return Geometry(); }
+  virtual TransferSettings& transfer() const = 0;
+  virtual EraseGeometry& geometry() const = 0;
 
   void AppendStatus(const std::string& piece) { ShowStatus(StatusText() + piece); }
 };

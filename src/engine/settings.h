@@ -1,5 +1,6 @@
-// Process-wide values the option controls set and the procedures read. They
-// live for the life of the process and are never saved.
+// The values the option controls set and the procedures read. The window
+// owns one of each for its life (the console's window too) and hands them to
+// its runs; they are never saved.
 #pragma once
 
 #include <cstdint>
@@ -17,8 +18,5 @@ struct EraseGeometry {
   std::uint32_t erasedBlockCount = 0;
   std::uint32_t erasedSectorCount = 0;
 };
-
-TransferSettings& Transfer();
-EraseGeometry& Geometry();
 
 }  // namespace program

@@ -42,7 +42,7 @@ struct FlashCommands {
 struct FlashState : device::ChipState {
   FlashState() { flashSizeKb = 64; }
   // The flash kind row whose erase block and sector sizes the caller puts
-  // into the process-wide erase geometry; -1 when the display sets none.
+  // into the window's erase geometry; -1 when the display sets none.
   int eraseGeometryRow = -1;
   std::string flashLabel;  // SFlashTypeLable; the display empties it before this runs
 };

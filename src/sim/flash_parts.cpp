@@ -189,9 +189,7 @@ std::vector<EraseCommand> Gd25q(std::uint32_t kb, bool block64) {
   return e;
 }
 
-std::vector<FlashPart> BuildCatalogue() {
-  std::vector<FlashPart> parts;
-  // PMC
+void AddPmc(std::vector<FlashPart>& parts) {
   parts.push_back(Pmc("pmc-25ld512", "Pm25LD512", 64, {0x7F, 0x9D, 0x20},
                       {Unit(0x20, 4, kPmcErase), Unit(0xD7, 4, kPmcErase),
                        Unit(0xD8, 32, kPmcErase), Chip(0x60, kPmcErase), Chip(0xC7, kPmcErase)},
@@ -205,16 +203,15 @@ std::vector<FlashPart> BuildCatalogue() {
                       {Unit(0xD7, 4, kPmcErase), Unit(0xD8, 64, kPmcErase),
                        Chip(0xC7, kPmcErase)},
                       0x1C));
-  {
-    // No JEDEC answer: identifies only through 0xAB.
-    FlashPart p = Pmc("pmc-25lv512-res", "Pm25LV512", 64, {},
-                      {Unit(0xD7, 4, kPmcErase), Unit(0xD8, 32, kPmcErase),
-                       Chip(0xC7, kPmcErase)},
-                      0x0C);
-    p.answerAB = AfterDummies({0x9D, 0x7B});
-    parts.push_back(p);
-  }
-  // SST
+  // No JEDEC answer: identifies only through 0xAB.
+  FlashPart p = Pmc("pmc-25lv512-res", "Pm25LV512", 64, {},
+                    {Unit(0xD7, 4, kPmcErase), Unit(0xD8, 32, kPmcErase), Chip(0xC7, kPmcErase)},
+                    0x0C);
+  p.answerAB = AfterDummies({0x9D, 0x7B});
+  parts.push_back(p);
+}
+
+void AddSst(std::vector<FlashPart>& parts) {
   const BusyTime sstUnit = Ms(18, 25);
   const std::vector<EraseCommand> sstSmall{Unit(0x20, 4, sstUnit), Unit(0x52, 32, sstUnit),
                                            Chip(0x60, Ms(70, 100))};
@@ -229,8 +226,11 @@ std::vector<FlashPart> BuildCatalogue() {
                       AaiMode::Word, StatusWriteEnable::Either, 0x3C, 0x1C, Us(7, 10)));
   parts.push_back(Sst("sst-25vf032b", "SST25VF032B", 4096, {0xBF, 0x25, 0x4A}, 0x4A, sstB,
                       AaiMode::Word, StatusWriteEnable::Ewsr, 0x3C, 0x1C, Us(7, 10)));
-  // ST/EON/MXIC (the makers the chips report as one kind): no 4 KB sectors.
-  // The JEDEC parts keep the one-byte signature for older hosts.
+}
+
+// ST/EON/MXIC (the makers the chips report as one kind): no 4 KB sectors.
+// The JEDEC parts keep the one-byte signature for older hosts.
+void AddStEonMxic(std::vector<FlashPart>& parts) {
   parts.push_back(WithRes(M25p("st-m25p05", "M25P05-A", 64, {0x20, 0x20, 0x10}, 32,
                                Ms(2500, 7500), Ms(1.4, 5)),
                           0x05));
@@ -240,15 +240,16 @@ std::vector<FlashPart> BuildCatalogue() {
   parts.push_back(WithRes(M25p("st-m25p80", "M25P80", 1024, {0x20, 0x20, 0x14}, 64,
                                Ms(10000, 20000), Ms(1.4, 5)),
                           0x13));
-  {
-    // Electronic signature only, and 128-byte pages.
-    FlashPart p = WithRes(M25p("st-m25p05-res", "M25P05", 64, {}, 32, Ms(2000, 6000), Ms(3, 9)),
-                          0x05);
-    p.pageSize = 128;
-    parts.push_back(p);
-  }
-  // ATMEL. The AT25F512 answers 1F 60 as the AT25F1024 does; the AT25F512A
-  // answers 1F 65 and has a 128-byte buffer.
+  // Electronic signature only, and 128-byte pages.
+  FlashPart p = WithRes(M25p("st-m25p05-res", "M25P05", 64, {}, 32, Ms(2000, 6000), Ms(3, 9)),
+                        0x05);
+  p.pageSize = 128;
+  parts.push_back(p);
+}
+
+// ATMEL. The AT25F512 answers 1F 60 as the AT25F1024 does; the AT25F512A
+// answers 1F 65 and has a 128-byte buffer.
+void AddAtmel(std::vector<FlashPart>& parts) {
   parts.push_back(OldAtmel("atmel-at25f512", "AT25F512", 64, 0x60, 256, 0x0C));
   parts.push_back(OldAtmel("atmel-at25f512a", "AT25F512A", 64, 0x65, 128, 0x04));
   parts.push_back(OldAtmel("atmel-at25f1024", "AT25F1024", 128, 0x60, 256, 0x0C));
@@ -263,7 +264,9 @@ std::vector<FlashPart> BuildCatalogue() {
                         Unit(0xD8, 32, Ms(500, 1500)), Chip(0x60, Ms(1000, 3000)),
                         Chip(0xC7, Ms(1000, 3000)), Chip(0x62, Ms(1000, 3000))},
                        Ms(2.5, 7.5)));
-  // MXIC
+}
+
+void AddMxic(std::vector<FlashPart>& parts) {
   parts.push_back(WithRes(WithMask(Part("mxic-mx25l512", "MX25L512", kMakerMxic, 64,
                                         {0xC2, 0x20, 0x10}, Mxic(Ms(1000, 2000)), kMxicPage),
                                    0x0C),
@@ -282,7 +285,10 @@ std::vector<FlashPart> BuildCatalogue() {
   parts.push_back(Mxic32("mxic-c22210-p32", 64, 0x10, Ms(1000, 2000)));
   parts.push_back(Mxic32("mxic-c22211-p32", 128, 0x11, Ms(2000, 4000)));
   parts.push_back(Mxic32("mxic-c22213-p32", 512, 0x13, Ms(5000, 15000)));
-  // WINBOND. The W25X05 has 32 KB blocks and takes 0x60 as well.
+}
+
+// WINBOND. The W25X05 has 32 KB blocks and takes 0x60 as well.
+void AddWinbond(std::vector<FlashPart>& parts) {
   parts.push_back(WithResAndRems(
       Part("winbond-w25x05", "W25X05", kMakerWinbond, 64, {0xEF, 0x30, 0x10},
            {Unit(0x20, 4, Ms(150, 300)), Unit(0x52, 32, Ms(500, 1500)),
@@ -290,22 +296,29 @@ std::vector<FlashPart> BuildCatalogue() {
             Chip(0xC7, ChipEraseBySize(64))},
            kW25xPage),
       0xEF, 0x05));
-  parts.push_back(WithResAndRems(Part("winbond-w25x10", "W25X10", kMakerWinbond, 128,
-                                      {0xEF, 0x30, 0x11}, W25x(ChipEraseBySize(128)), kW25xPage),
-                                 0xEF, 0x10));
-  parts.push_back(WithResAndRems(Part("winbond-w25x20", "W25X20", kMakerWinbond, 256,
-                                      {0xEF, 0x30, 0x12}, W25x(ChipEraseBySize(256)), kW25xPage),
-                                 0xEF, 0x11));
-  parts.push_back(WithResAndRems(Part("winbond-w25x40", "W25X40", kMakerWinbond, 512,
-                                      {0xEF, 0x30, 0x13}, W25x(ChipEraseBySize(512)), kW25xPage),
-                                 0xEF, 0x12));
-  parts.push_back(WithResAndRems(Part("winbond-w25x80", "W25X80", kMakerWinbond, 1024,
-                                      {0xEF, 0x30, 0x14}, W25x(ChipEraseBySize(1024)), kW25xPage),
-                                 0xEF, 0x13));
+  // W25X10 .. W25X80: JEDEC capacity byte 0x11 .. 0x14, the signature one below it.
+  const struct {
+    const char* name;
+    const char* chip;
+    std::uint32_t kb;
+    std::uint8_t capacity;
+  } w25x[] = {{"winbond-w25x10", "W25X10", 128, 0x11},
+              {"winbond-w25x20", "W25X20", 256, 0x12},
+              {"winbond-w25x40", "W25X40", 512, 0x13},
+              {"winbond-w25x80", "W25X80", 1024, 0x14}};
+  for (const auto& w : w25x) {
+    parts.push_back(WithResAndRems(Part(w.name, w.chip, kMakerWinbond, w.kb,
+                                        {0xEF, 0x30, w.capacity}, W25x(ChipEraseBySize(w.kb)),
+                                        kW25xPage),
+                                   0xEF, static_cast<std::uint8_t>(w.capacity - 1)));
+  }
   parts.push_back(StandIn("winbond-ef4010", "WINBOND EF 40 10: the default 64 KB", kMakerWinbond,
                           64, {0xEF, 0x40, 0x10},
                           Uniform4k64k(64, Ms(150, 300), Ms(1000, 2000)), kW25xPage));
-  // AMIC: the P parts erase by boot-sector layout, 0xD8 only.
+}
+
+// AMIC: the P parts erase by boot-sector layout, 0xD8 only.
+void AddAmic(std::vector<FlashPart>& parts) {
   const BusyTime amicPage = Ms(1.5, 5);
   const BusyTime amicSector = Ms(1000, 3000);
   parts.push_back(WithMask(Part("amic-a25l05pu", "A25L05PU", kMakerAmic, 64,
@@ -314,16 +327,14 @@ std::vector<FlashPart> BuildCatalogue() {
                                  Chip(0xC7, Ms(1000, 3000))},
                                 amicPage),
                            0x0C));
-  {
-    FlashPart p = WithMask(Part("amic-a25l05pt", "A25L05PT", kMakerAmic, 64,
-                                {0x7F, 0x37, 0x20, 0x20},
-                                {Boot(0xD8, {32, 16, 8, 4, 4}, amicSector),
-                                 Chip(0xC7, Ms(1000, 3000))},
-                                amicPage),
-                           0x0C);
-    p.answerAB = {0xFF, 0xFF, 0xFF, 0x05, 0x05, 0x05};
-    parts.push_back(p);
-  }
+  FlashPart pt = WithMask(Part("amic-a25l05pt", "A25L05PT", kMakerAmic, 64,
+                               {0x7F, 0x37, 0x20, 0x20},
+                               {Boot(0xD8, {32, 16, 8, 4, 4}, amicSector),
+                                Chip(0xC7, Ms(1000, 3000))},
+                               amicPage),
+                          0x0C);
+  pt.answerAB = {0xFF, 0xFF, 0xFF, 0x05, 0x05, 0x05};
+  parts.push_back(pt);
   parts.push_back(WithMask(Part("amic-a25l10pt", "A25L10PT", kMakerAmic, 128,
                                 {0x7F, 0x37, 0x20, 0x21},
                                 {Boot(0xD8, {64, 32, 16, 8, 4, 4}, amicSector),
@@ -334,37 +345,40 @@ std::vector<FlashPart> BuildCatalogue() {
                        {Unit(0x20, 4, Ms(150, 450)), Unit(0xD8, 64, Ms(1000, 3000)),
                         Chip(0xC7, ChipEraseBySize(1024))},
                        amicPage));
-  // EON
+}
+
+void AddEonAndEsmt(std::vector<FlashPart>& parts) {
   const BusyTime eonPage = Ms(1.5, 4.5);
   parts.push_back(Part("eon-en25p05", "EN25P05", kMakerEon, 64, {0x1C, 0x20, 0x10},
                        {Unit(0xD8, 32, Ms(800, 2400)), Chip(0xC7, Ms(1000, 3000))}, eonPage));
   parts.push_back(Part("eon-en25f80", "EN25F80", kMakerEon, 1024, {0x1C, 0x31, 0x14},
                        Uniform4k64k(1024, Ms(150, 450), Ms(800, 2400)), eonPage));
-  // ESMT
   parts.push_back(Part("esmt-f25l01pa", "F25L01PA", kMakerEsmt, 128, {0x8C, 0x30, 0x11},
                        {Unit(0x20, 4, Ms(90, 270)), Unit(0xD8, 64, Ms(750, 2250)),
                         Chip(0x60, Ms(1000, 3000)), Chip(0xC7, Ms(1000, 3000))},
                        Ms(1.5, 4.5)));
-  // SANYO: sector erase 0xD7. The real part has no JEDEC answer and gives its
-  // IDs through 0xAB; the stand-in answers the host's SANYO row.
+}
+
+// SANYO: sector erase 0xD7. The real part has no JEDEC answer and gives its
+// IDs through 0xAB; the stand-in answers the host's SANYO row.
+void AddSanyo(std::vector<FlashPart>& parts) {
   const std::vector<EraseCommand> sanyo{Unit(0xD7, 4, Ms(150, 450)),
                                         Unit(0xD8, 64, Ms(1000, 3000)),
                                         Chip(0xC7, ChipEraseBySize(256))};
-  {
-    FlashPart p = WithMask(
-        Part("sanyo-le25fu206", "LE25FU206", kMakerSanyo, 256, {}, sanyo, Ms(1.5, 4.5)), 0x0C);
-    p.answerAB = AfterDummies({0x62, 0x44});
-    p.engineSectorErase = 0xD7;
-    parts.push_back(p);
-  }
-  {
-    FlashPart p = StandIn("sanyo-6206-res44", "SANYO 62 with 0xAB answer 44: 256 KB", kMakerSanyo,
-                          256, {0x62, 0x06, 0x12}, sanyo, Ms(1.5, 4.5));
-    p.answerAB = {0xFF, 0xFF, 0xFF, 0x44, 0x44, 0x44};
-    p.engineSectorErase = 0xD7;
-    parts.push_back(p);
-  }
-  // GIGADEVICE: the 512-Kbit part has no 64 KB block erase.
+  FlashPart real = WithMask(
+      Part("sanyo-le25fu206", "LE25FU206", kMakerSanyo, 256, {}, sanyo, Ms(1.5, 4.5)), 0x0C);
+  real.answerAB = AfterDummies({0x62, 0x44});
+  real.engineSectorErase = 0xD7;
+  parts.push_back(real);
+  FlashPart standIn = StandIn("sanyo-6206-res44", "SANYO 62 with 0xAB answer 44: 256 KB",
+                              kMakerSanyo, 256, {0x62, 0x06, 0x12}, sanyo, Ms(1.5, 4.5));
+  standIn.answerAB = {0xFF, 0xFF, 0xFF, 0x44, 0x44, 0x44};
+  standIn.engineSectorErase = 0xD7;
+  parts.push_back(standIn);
+}
+
+// GIGADEVICE: the 512-Kbit part has no 64 KB block erase.
+void AddGigaDevice(std::vector<FlashPart>& parts) {
   parts.push_back(WithMask(Part("gd-gd25q512", "GD25Q512", kMakerGigaDevice, 64,
                                 {0xC8, 0x40, 0x10}, Gd25q(64, false), kGdPage),
                            0x7C));
@@ -374,6 +388,14 @@ std::vector<FlashPart> BuildCatalogue() {
   parts.push_back(WithMask(Part("gd-gd25q40", "GD25Q40", kMakerGigaDevice, 512,
                                 {0xC8, 0x40, 0x13}, Gd25q(512, true), kGdPage),
                            0x7C));
+}
+
+// By maker, in the order of the flash type codes.
+std::vector<FlashPart> BuildCatalogue() {
+  std::vector<FlashPart> parts;
+  for (auto add : {AddPmc, AddSst, AddStEonMxic, AddAtmel, AddMxic, AddWinbond, AddAmic,
+                   AddEonAndEsmt, AddSanyo, AddGigaDevice})
+    add(parts);
   return parts;
 }
 
@@ -442,6 +464,15 @@ const FlashPart* FindFlashPart(const std::string& name) {
   for (const FlashPart& p : FlashParts())
     if (p.name == key) return &p;
   return nullptr;
+}
+
+void AddFlashFault(std::vector<FlashFault>& faults, const FlashFault& fault,
+                   std::uint8_t& stuckBits, bool& stuckBusy) {
+  if (fault.kind == FlashFault::Kind::BitsDoNotProgram && fault.times == 0)
+    stuckBits |= fault.mask;
+  if (fault.kind == FlashFault::Kind::StaysBusy && fault.atOperation <= 0) stuckBusy = true;
+  faults.push_back(fault);
+  faults.back().used = 0;
 }
 
 bool FlashFault::ActsOn(Kind what, std::uint32_t start, std::size_t n, std::size_t size) const {

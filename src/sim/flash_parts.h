@@ -141,6 +141,11 @@ struct FlashFault {
   bool ActsOn(Kind what, std::uint32_t start, std::size_t n, std::size_t size) const;
 };
 
+// Adds fault to a part's faults: a lasting stuck-bit fault joins stuckBits
+// at once, and a busy fault from operation 0 on makes the part busy for good.
+void AddFlashFault(std::vector<FlashFault>& faults, const FlashFault& fault,
+                   std::uint8_t& stuckBits, bool& stuckBusy);
+
 // Every part of the catalogue.
 const std::vector<FlashPart>& FlashParts();
 // The part of that name (or of a former name of a renamed part); null when

@@ -277,7 +277,7 @@ bool Machine::PassThrough(host::Handle handle, host::PassThroughRequest& request
   }
   entry.path = OpenPath(*open);
   entry.share = open->share;
-  auto* data = static_cast<std::uint8_t*>(request.dataBuffer);
+  const auto* data = static_cast<const std::uint8_t*>(request.dataBuffer);
   if (recordDataOut && !request.dataIn && data != nullptr)
     entry.dataOut.assign(data, data + std::min<std::size_t>(request.dataTransferLength,
                                                             kRecordedDataOut));
@@ -291,29 +291,37 @@ bool Machine::PassThrough(host::Handle handle, host::PassThroughRequest& request
     return false;
   }
 
-  CommandFault* fault =
+  const CommandFault* fault =
       faults_.empty() ? nullptr : MatchFault(entry.path, request.cdb, request.cdbLength);
   const bool answers = fault != nullptr && (fault->kind == CommandFault::Kind::ShortTransfer ||
                                             fault->kind == CommandFault::Kind::FlipBit);
-  if (fault != nullptr && !answers) {
-    request.dataTransferLength = 0;
-    if (fault->kind == CommandFault::Kind::CheckCondition) {
-      request.scsiStatus = kStatusCheckCondition;
-      lastError = 0;
-      entry.outcome = Outcome::CheckCondition;
-    } else {
-      lastError = fault->kind == CommandFault::Kind::Unplug ? kErrorDeviceNotConnected
-                                                            : host::kErrorIoDevice;
-      entry.outcome = Outcome::PlatformError;
-    }
-    nowUs_ += BusUs(0);
-    const bool unplug = fault->kind == CommandFault::Kind::Unplug;
-    const std::string path = entry.path;
-    Record(std::move(entry));
-    if (unplug) Detach(path);
-    return fault->kind == CommandFault::Kind::CheckCondition;
-  }
+  if (fault != nullptr && !answers) return FailByFault(*fault, request, lastError, std::move(entry));
+  return Deliver(*target, fault, request, lastError, std::move(entry));
+}
 
+bool Machine::FailByFault(const CommandFault& fault, host::PassThroughRequest& request,
+                          std::uint32_t& lastError, TranscriptEntry&& entry) {
+  request.dataTransferLength = 0;
+  if (fault.kind == CommandFault::Kind::CheckCondition) {
+    request.scsiStatus = kStatusCheckCondition;
+    lastError = 0;
+    entry.outcome = Outcome::CheckCondition;
+  } else {
+    lastError = fault.kind == CommandFault::Kind::Unplug ? kErrorDeviceNotConnected
+                                                         : host::kErrorIoDevice;
+    entry.outcome = Outcome::PlatformError;
+  }
+  nowUs_ += BusUs(0);
+  const bool unplug = fault.kind == CommandFault::Kind::Unplug;
+  const std::string path = entry.path;
+  Record(std::move(entry));
+  if (unplug) Detach(path);
+  return fault.kind == CommandFault::Kind::CheckCondition;
+}
+
+bool Machine::Deliver(Slot& target, const CommandFault* fault, host::PassThroughRequest& request,
+                      std::uint32_t& lastError, TranscriptEntry&& entry) {
+  auto* data = static_cast<std::uint8_t*>(request.dataBuffer);
   Exchange exchange;
   exchange.cdb = request.cdb;
   exchange.cdbLength = request.cdbLength;
@@ -323,7 +331,7 @@ bool Machine::PassThrough(host::Handle handle, host::PassThroughRequest& request
   exchange.transferred = request.dataTransferLength;
   exchange.nowUs = nowUs_;
   // The device may detach itself (a reset): keep it alive through the call.
-  std::shared_ptr<SimDevice> device = target->attachment.device;
+  std::shared_ptr<SimDevice> device = target.attachment.device;
   if (device) {
     device->Execute(*this, exchange);
   } else {
@@ -342,15 +350,7 @@ bool Machine::PassThrough(host::Handle handle, host::PassThroughRequest& request
     Record(std::move(entry));
     return false;
   }
-  if (fault != nullptr && fault->kind == CommandFault::Kind::FlipBit) {
-    if (exchange.dataIn && data != nullptr && fault->flipByte < exchange.transferred)
-      data[fault->flipByte] ^= 0x01;
-  } else if (fault != nullptr) {  // short transfer: only part of the data moved
-    const std::uint32_t moved = std::min(fault->shortLength, exchange.length);
-    if (exchange.dataIn && data != nullptr)
-      std::memset(data + moved, 0, exchange.length - moved);
-    exchange.transferred = moved;
-  }
+  if (fault != nullptr) ApplyAnsweringFault(*fault, exchange);
   request.scsiStatus = exchange.status;
   request.dataTransferLength = exchange.transferred;
   lastError = 0;
@@ -358,6 +358,18 @@ bool Machine::PassThrough(host::Handle handle, host::PassThroughRequest& request
   entry.transferred = exchange.transferred;
   Record(std::move(entry));
   return true;
+}
+
+void Machine::ApplyAnsweringFault(const CommandFault& fault, Exchange& exchange) {
+  if (fault.kind == CommandFault::Kind::FlipBit) {
+    if (exchange.dataIn && exchange.data != nullptr && fault.flipByte < exchange.transferred)
+      exchange.data[fault.flipByte] ^= 0x01;
+  } else {  // short transfer: only part of the data moved
+    const std::uint32_t moved = std::min(fault.shortLength, exchange.length);
+    if (exchange.dataIn && exchange.data != nullptr)
+      std::memset(exchange.data + moved, 0, exchange.length - moved);
+    exchange.transferred = moved;
+  }
 }
 
 bool Machine::QueryDeviceNumber(host::Handle handle, host::DeviceNumber& number,

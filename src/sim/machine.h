@@ -172,6 +172,14 @@ class Machine : public host::PlatformHost {
   Slot* Resolve(const char* path);
   CommandFault* MatchFault(const std::string& path, const std::uint8_t* cdb, int cdbLength);
   void Record(TranscriptEntry&& entry);
+  // The steps of PassThrough once the open device is found: a fault that
+  // fails the command before the device sees it; the command to the device,
+  // its time and time-out; a fault that lets it answer and changes the answer.
+  bool FailByFault(const CommandFault& fault, host::PassThroughRequest& request,
+                   std::uint32_t& lastError, TranscriptEntry&& entry);
+  bool Deliver(Slot& target, const CommandFault* fault, host::PassThroughRequest& request,
+               std::uint32_t& lastError, TranscriptEntry&& entry);
+  static void ApplyAnsweringFault(const CommandFault& fault, Exchange& exchange);
 
   std::vector<Slot> attachments_;  // in enumeration order
   std::uint64_t nextId_ = 1;

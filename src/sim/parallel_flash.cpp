@@ -34,11 +34,7 @@ ParallelFlash::ParallelFlash(ParallelPartKind kind)
     : kind_(kind), part_(ParallelPartFor(kind)), cells_(kSize) {}
 
 void ParallelFlash::AddFault(const FlashFault& fault) {
-  if (fault.kind == FlashFault::Kind::BitsDoNotProgram && fault.times == 0)
-    cells_.stuckBits |= fault.mask;
-  if (fault.kind == FlashFault::Kind::StaysBusy && fault.atOperation <= 0) stuckBusy_ = true;
-  faults_.push_back(fault);
-  faults_.back().used = 0;
+  AddFlashFault(faults_, fault, cells_.stuckBits, stuckBusy_);
 }
 
 void ParallelFlash::StartOperation(const BusyTime& time, std::uint64_t nowUs) {
@@ -50,69 +46,67 @@ void ParallelFlash::StartOperation(const BusyTime& time, std::uint64_t nowUs) {
 
 void ParallelFlash::Write(std::uint16_t address, std::uint8_t data, std::uint64_t nowUs) {
   if (Busy(nowUs)) return;  // the part ignores the bus while it works
+  const int before = step_;
+  if (before == kProgramArmed) {
+    step_ = kIdle;
+    ProgramByte(address, data, nowUs);
+    return;
+  }
   const bool at1 = address == part_.unlock1;
   const bool at2 = address == part_.unlock2;
-  const int before = step_;
-  switch (step_) {
-    case kIdle:
-      step_ = at1 && data == 0xAA ? kGotAa : kIdle;
-      break;
-    case kGotAa:
-      step_ = at2 && data == 0x55 ? kGot55 : kIdle;
-      break;
-    case kGot55:
-      if (at1 && data == 0xA0)
-        step_ = kProgramArmed;
-      else if (at1 && data == 0x80)
-        step_ = kErase1;
-      else
-        step_ = kIdle;
-      break;
-    case kProgramArmed: {
-      const std::uint8_t lasting = cells_.stuckBits;
-      for (const FlashFault& f : faults_)
-        if (f.times > 0 && f.ActsOn(FlashFault::Kind::BitsDoNotProgram, address, 1, kSize))
-          cells_.stuckBits |= f.mask;
-      cells_.Program(address, data);
-      cells_.stuckBits = lasting;
-      ++programmedBytes;
-      step_ = kIdle;
-      StartOperation(part_.byteProgram, nowUs);
-      return;
-    }
-    case kErase1:
-      step_ = at1 && data == 0xAA ? kErase2 : kIdle;
-      break;
-    case kErase2:
-      step_ = at2 && data == 0x55 ? kErase3 : kIdle;
-      break;
-    case kErase3: {
-      step_ = kIdle;
-      if (at1 && data == 0x10) {
-        cells_.EraseAll();
-        ++chipErases;
-        StartOperation(part_.chipErase, nowUs);
-        return;
-      }
-      const std::uint32_t unit = data == 0x30 ? part_.sectorErase30
-                                 : data == 0x50 ? part_.blockErase50
-                                                : 0;
-      if (unit != 0) {
-        cells_.EraseUnit(address, unit);
-        ++unitErases;
-        StartOperation(part_.unitErase, nowUs);
-        return;
-      }
-      break;
-    }
-    default:
-      step_ = kIdle;
-      break;
-  }
+  step_ = NextStep(before, at1, at2, data);
+  if (before == kErase3 && Erase(at1, address, data, nowUs)) return;
   if (before != kIdle && step_ == kIdle) {
     ++rejectedSequences;
     if (at1 && data == 0xAA) step_ = kGotAa;  // the broken sequence may start over here
   }
+}
+
+int ParallelFlash::NextStep(int step, bool at1, bool at2, std::uint8_t data) {
+  switch (step) {
+    case kIdle:
+      return at1 && data == 0xAA ? kGotAa : kIdle;
+    case kGotAa:
+      return at2 && data == 0x55 ? kGot55 : kIdle;
+    case kGot55:
+      if (at1 && data == 0xA0) return kProgramArmed;
+      return at1 && data == 0x80 ? kErase1 : kIdle;
+    case kErase1:
+      return at1 && data == 0xAA ? kErase2 : kIdle;
+    case kErase2:
+      return at2 && data == 0x55 ? kErase3 : kIdle;
+    default:  // a program or erase cycle ends the sequence
+      return kIdle;
+  }
+}
+
+void ParallelFlash::ProgramByte(std::uint16_t address, std::uint8_t data, std::uint64_t nowUs) {
+  const std::uint8_t lasting = cells_.stuckBits;
+  for (const FlashFault& f : faults_)
+    if (f.times > 0 && f.ActsOn(FlashFault::Kind::BitsDoNotProgram, address, 1, kSize))
+      cells_.stuckBits |= f.mask;
+  cells_.Program(address, data);
+  cells_.stuckBits = lasting;
+  ++programmedBytes;
+  StartOperation(part_.byteProgram, nowUs);
+}
+
+bool ParallelFlash::Erase(bool at1, std::uint16_t address, std::uint8_t data,
+                          std::uint64_t nowUs) {
+  if (at1 && data == 0x10) {
+    cells_.EraseAll();
+    ++chipErases;
+    StartOperation(part_.chipErase, nowUs);
+    return true;
+  }
+  const std::uint32_t unit = data == 0x30 ? part_.sectorErase30
+                             : data == 0x50 ? part_.blockErase50
+                                            : 0;
+  if (unit == 0) return false;
+  cells_.EraseUnit(address, unit);
+  ++unitErases;
+  StartOperation(part_.unitErase, nowUs);
+  return true;
 }
 
 std::uint8_t ParallelFlash::Read(std::uint32_t address) const {

@@ -68,6 +68,11 @@ class ParallelFlash {
 
  private:
   void StartOperation(const BusyTime& time, std::uint64_t nowUs);
+  // The step of the command sequence a write cycle leads to from step.
+  static int NextStep(int step, bool at1, bool at2, std::uint8_t data);
+  void ProgramByte(std::uint16_t address, std::uint8_t data, std::uint64_t nowUs);
+  // The last cycle of an erase sequence; false when it names no erase.
+  bool Erase(bool at1, std::uint16_t address, std::uint8_t data, std::uint64_t nowUs);
 
   ParallelPartKind kind_;
   ParallelPart part_;

@@ -1,6 +1,8 @@
 #include "sim/serial_flash.h"
 
 #include <algorithm>
+#include <optional>
+#include <utility>
 
 namespace sim {
 
@@ -44,11 +46,7 @@ void SerialFlash::PowerOn() {
 }
 
 void SerialFlash::AddFault(const FlashFault& fault) {
-  if (fault.kind == FlashFault::Kind::BitsDoNotProgram && fault.times == 0)
-    cells_.stuckBits |= fault.mask;
-  if (fault.kind == FlashFault::Kind::StaysBusy && fault.atOperation <= 0) stuckBusy_ = true;
-  faults_.push_back(fault);
-  faults_.back().used = 0;
+  AddFlashFault(faults_, fault, cells_.stuckBits, stuckBusy_);
 }
 
 std::vector<std::uint8_t> SerialFlash::Answer(const std::vector<std::uint8_t>& answer,
@@ -155,42 +153,34 @@ void SerialFlash::Aai(const std::vector<std::uint8_t>& mosi, std::uint64_t nowUs
   }
 }
 
-std::vector<std::uint8_t> SerialFlash::Transfer(const std::vector<std::uint8_t>& mosi,
-                                                std::size_t readLength, std::uint64_t nowUs) {
-  if (mosi.empty()) return std::vector<std::uint8_t>(readLength, 0xFF);
-  Complete(nowUs);
+void SerialFlash::DuringAai(const std::vector<std::uint8_t>& mosi, std::uint64_t nowUs) {
+  // During an AAI sequence the part takes only further AAI cycles and the
+  // write disable that ends it.
   const std::uint8_t op = mosi[0];
-  if (op == 0x05) return std::vector<std::uint8_t>(readLength, Status(nowUs));
-  if (Busy(nowUs)) {
-    ++ignoredCommands;  // only the status read is answered while busy
-    return std::vector<std::uint8_t>(readLength, 0xFF);
+  const std::uint8_t aaiOp = aai_ == AaiMode::Word ? 0xAD : 0xAF;
+  if (op == aaiOp) {
+    Aai(mosi, nowUs);
+  } else if (op == 0x04) {
+    aai_ = AaiMode::None;
+    writeEnabled_ = false;
+  } else {
+    ++ignoredCommands;
   }
-  if (aai_ != AaiMode::None) {
-    // During an AAI sequence the part takes only further AAI cycles and the
-    // write disable that ends it.
-    const std::uint8_t aaiOp = aai_ == AaiMode::Word ? 0xAD : 0xAF;
-    if (op == aaiOp) {
-      Aai(mosi, nowUs);
-    } else if (op == 0x04) {
-      aai_ = AaiMode::None;
-      writeEnabled_ = false;
-    } else {
-      ++ignoredCommands;
-    }
-    return std::vector<std::uint8_t>(readLength, 0xFF);
-  }
+}
 
+bool SerialFlash::Framed(const std::vector<std::uint8_t>& mosi) const {
   // Chip select must rise right after a command's last byte: a part drops a
   // write enable, write disable or erase that is followed by more clocks.
+  const std::uint8_t op = mosi[0];
   const bool oneByte = op == 0x06 || op == 0x04 || op == 0x50;
   const EraseCommand* erase = part_.FindErase(op);
   const std::size_t exact = oneByte ? 1 : erase == nullptr ? 0 : erase->wholeChip() ? 1 : 4;
-  if (exact != 0 && mosi.size() != exact) {
-    ++ignoredCommands;
-    return std::vector<std::uint8_t>(readLength, 0xFF);
-  }
+  return exact == 0 || mosi.size() == exact;
+}
 
-  switch (op) {
+std::optional<std::vector<std::uint8_t>> SerialFlash::ReadCycle(
+    const std::vector<std::uint8_t>& mosi, std::size_t readLength) const {
+  switch (mosi[0]) {
     case 0x03:
       return ReadArray(Address(mosi), readLength);
     case 0x0B: {  // fast read: one dummy byte after the address
@@ -207,6 +197,32 @@ std::vector<std::uint8_t> SerialFlash::Transfer(const std::vector<std::uint8_t>&
       return Answer(part_.answerAB, mosi.size() - 1, readLength);
     case 0x15:
       return Answer(part_.answer15, mosi.size() - 1, readLength);
+    default:
+      return std::nullopt;
+  }
+}
+
+void SerialFlash::WriteStatus(const std::vector<std::uint8_t>& mosi, std::uint64_t nowUs) {
+  // Only a status write after the enable the part takes (0x06, 0x50 or
+  // either) changes the protection bits.
+  const bool byWren = writeEnabled_ && part_.statusWrite != StatusWriteEnable::Ewsr;
+  const bool byEwsr = statusWriteEnabled_ && part_.statusWrite != StatusWriteEnable::Wren;
+  // Chip select must rise right after the status byte; the SST parts
+  // take the first byte of a longer cycle.
+  const bool framed = part_.aai != AaiMode::None ? mosi.size() >= 2 : mosi.size() == 2;
+  if ((byWren || byEwsr) && framed) {
+    statusBits_ = mosi[1] & part_.protectMask;
+    latchDropsWhenDone_ = true;
+    statusWriteEnabled_ = false;
+    busyUntilUs_ = nowUs + BusyUs(part_.statusWriteTime, busyTimes_);
+  } else {
+    ++ignoredCommands;
+  }
+}
+
+void SerialFlash::Command(const std::vector<std::uint8_t>& mosi, std::uint64_t nowUs) {
+  const std::uint8_t op = mosi[0];
+  switch (op) {
     case 0x06:
       writeEnabled_ = true;
       break;
@@ -219,24 +235,9 @@ std::vector<std::uint8_t> SerialFlash::Transfer(const std::vector<std::uint8_t>&
       else
         ++ignoredCommands;
       break;
-    case 0x01: {
-      // Only a status write after the enable the part takes (0x06, 0x50 or
-      // either) changes the protection bits.
-      const bool byWren = writeEnabled_ && part_.statusWrite != StatusWriteEnable::Ewsr;
-      const bool byEwsr = statusWriteEnabled_ && part_.statusWrite != StatusWriteEnable::Wren;
-      // Chip select must rise right after the status byte; the SST parts
-      // take the first byte of a longer cycle.
-      const bool framed = part_.aai != AaiMode::None ? mosi.size() >= 2 : mosi.size() == 2;
-      if ((byWren || byEwsr) && framed) {
-        statusBits_ = mosi[1] & part_.protectMask;
-        latchDropsWhenDone_ = true;
-        statusWriteEnabled_ = false;
-        busyUntilUs_ = nowUs + BusyUs(part_.statusWriteTime, busyTimes_);
-      } else {
-        ++ignoredCommands;
-      }
+    case 0x01:
+      WriteStatus(mosi, nowUs);
       break;
-    }
     case 0x02:
       if (mosi.size() < 5 || !MayModify()) {
         if (mosi.size() < 5) ++ignoredCommands;
@@ -253,8 +254,9 @@ std::vector<std::uint8_t> SerialFlash::Transfer(const std::vector<std::uint8_t>&
       else
         ++ignoredCommands;
       break;
-    default:
+    default: {
       // An opcode the part does not have does nothing.
+      const EraseCommand* erase = part_.FindErase(op);
       if (erase == nullptr) {
         ++ignoredCommands;
         break;
@@ -262,6 +264,25 @@ std::vector<std::uint8_t> SerialFlash::Transfer(const std::vector<std::uint8_t>&
       if (!MayModify()) break;
       Erase(op, part_.EraseRangeAt(op, erase->wholeChip() ? 0 : Address(mosi)), nowUs);
       break;
+    }
+  }
+}
+
+std::vector<std::uint8_t> SerialFlash::Transfer(const std::vector<std::uint8_t>& mosi,
+                                                std::size_t readLength, std::uint64_t nowUs) {
+  if (mosi.empty()) return std::vector<std::uint8_t>(readLength, 0xFF);
+  Complete(nowUs);
+  if (mosi[0] == 0x05) return std::vector<std::uint8_t>(readLength, Status(nowUs));
+  if (Busy(nowUs)) {
+    ++ignoredCommands;  // only the status read is answered while busy
+  } else if (aai_ != AaiMode::None) {
+    DuringAai(mosi, nowUs);
+  } else if (!Framed(mosi)) {
+    ++ignoredCommands;
+  } else if (std::optional<std::vector<std::uint8_t>> data = ReadCycle(mosi, readLength)) {
+    return std::move(*data);
+  } else {
+    Command(mosi, nowUs);
   }
   return std::vector<std::uint8_t>(readLength, 0xFF);
 }

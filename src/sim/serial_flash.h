@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "sim/flash_array.h"
@@ -69,6 +70,16 @@ class SerialFlash {
   std::uint8_t TransientStuckBits(std::uint32_t address, std::size_t n) const;
   void Erase(std::uint8_t opcode, const EraseRange& range, std::uint64_t nowUs);
   void Aai(const std::vector<std::uint8_t>& mosi, std::uint64_t nowUs);
+  // The parts of a chip-select cycle (mosi is not empty): a cycle inside an
+  // AAI sequence; whether chip select rose where the opcode needs it; what a
+  // read or identification opcode clocks in (none for the other opcodes); the
+  // status write; every other opcode.
+  void DuringAai(const std::vector<std::uint8_t>& mosi, std::uint64_t nowUs);
+  bool Framed(const std::vector<std::uint8_t>& mosi) const;
+  std::optional<std::vector<std::uint8_t>> ReadCycle(const std::vector<std::uint8_t>& mosi,
+                                                     std::size_t readLength) const;
+  void WriteStatus(const std::vector<std::uint8_t>& mosi, std::uint64_t nowUs);
+  void Command(const std::vector<std::uint8_t>& mosi, std::uint64_t nowUs);
   void Complete(std::uint64_t nowUs);  // drops the latch once the operation is done
   static std::uint32_t Address(const std::vector<std::uint8_t>& mosi);
 

@@ -119,77 +119,91 @@ void PutChecksum(Image& image) {
   image[at] = sum;
 }
 
-Image MakeMatchingImage(ChipCode chip, const ImageLayout& layout) {
+namespace {
+
+// Bytes 4..7 of a TX40775 image: a fixed word for revision 0, else "775"
+// and the revision character.
+void PutNumber775(Image& image, std::int8_t r) {
+  if (r == 1) {
+    const std::uint8_t rev0[4] = {0x5A, 0xA5, 0x0F, 0xF0};
+    Put(image, 4, rev0, 4);
+  } else {
+    const std::string text = NumberAndRevision("775", r);
+    Put(image, 4, text.c_str(), 4);  // the terminator fills byte 7 when the digit is 0
+  }
+}
+
+// The chip's marker where its checks look for it; false when no image can
+// match the chip.
+bool PutChipMarker(Image& image, ChipCode chip, std::size_t nvramOffset) {
   const int t = chip.type;
   const std::int8_t r = chip.subCode;
-  std::size_t size = layout.size;
-  if (t == 12 && size < 0x10000) size = 0x10000;  // marker at 0xBFF0
-  Image image(size);
-  FillCode(image, static_cast<std::uint32_t>(t * 256 + static_cast<std::uint8_t>(r)));
-
   const char* number = ChipNumber(t);
   // The 842 family's revision byte: "0" + (R - 1), with c - 0x30 = R - 1.
   const std::uint8_t revByte = static_cast<std::uint8_t>(0x30 + Revision(r));
-  const std::size_t nvramOffset = layout.nvramArea ? 0x1000 : 0;
-  if (layout.nvramArea) std::memset(image.data(), 0xFF, 0x1000 < size ? 0x1000 : size);
-
   switch (t) {
     case 1:
-      if (r == 1) {
-        const std::uint8_t rev0[4] = {0x5A, 0xA5, 0x0F, 0xF0};
-        Put(image, 4, rev0, 4);
-      } else {
-        const std::string text = NumberAndRevision("775", r);
-        Put(image, 4, text.c_str(), 4);  // the terminator fills byte 7 when the digit is 0
-      }
-      break;
+      PutNumber775(image, r);
+      return true;
     case 2: case 24: {
       const std::uint8_t code[4] = {0x75, 0x81, 0x5F, 0x00};  // no chip number in these images
       Put(image, 4, code, 4);
-      break;
+      return true;
     }
     case 3: case 20: case 21: case 22: case 23:
-      break;
-    case 4: {
-      const std::string text = NumberAndRevision("779", r);
-      Put(image, 4, text.c_str(), 4);
-      break;
-    }
+      return true;
+    case 4:
+      Put(image, 4, NumberAndRevision("779", r).c_str(), 4);
+      return true;
     case 5:
       Put(image, 4, "7690", 4);
-      break;
+      return true;
     case 6: case 14: case 15:
-      if (revByte == 0 && Revision(r) != 0) return {};
+      if (revByte == 0 && Revision(r) != 0) return false;
       PutBridgeMarker(image, nvramOffset, number, revByte);
-      break;
+      return true;
     case 7: {
-      if (r != 1 && r != 2) return {};
+      if (r != 1 && r != 2) return false;
       const std::uint8_t head[8] = {0x55, 0xAA, 0xAA, 0x55, 0, 0, 0, 0};
       Put(image, 0, head, 4);
       Put(image, 4, r == 1 ? "t843" : "8431", 4);
-      break;
+      return true;
     }
     case 8: case 9: case 11:
       PutBridgeMarker(image, nvramOffset, (std::string(number) + "0").c_str(), 0);
-      break;
+      return true;
     case 10: case 13:
       PutLayout80(image, "8470");
-      break;
+      return true;
     case 12:
       PutBridgeMarker(image, 0xBFF0, "9290", 0);
-      break;
+      return true;
     case 16:
       PutBridgeMarker(image, 0x7FF0, "9270", 0);
-      break;
+      return true;
     case 17:
       PutMakerMarker(image, 0x4000, NumberAndRevision("659", r).c_str());
-      break;
+      return true;
     case 19:
       PutMakerMarker(image, 0x4000, "779E");
-      break;
+      return true;
     default:
-      return {};
+      return false;
   }
+}
+
+}  // namespace
+
+Image MakeMatchingImage(ChipCode chip, const ImageLayout& layout) {
+  const int t = chip.type;
+  std::size_t size = layout.size;
+  if (t == 12 && size < 0x10000) size = 0x10000;  // marker at 0xBFF0
+  Image image(size);
+  FillCode(image, static_cast<std::uint32_t>(t * 256 + static_cast<std::uint8_t>(chip.subCode)));
+
+  const std::size_t nvramOffset = layout.nvramArea ? 0x1000 : 0;
+  if (layout.nvramArea) std::memset(image.data(), 0xFF, 0x1000 < size ? 0x1000 : size);
+  if (!PutChipMarker(image, chip, nvramOffset)) return {};
   if (SumEndsAtMarker(image) && layout.endMarkerAt + sizeof kEnd < image.size()) {
     const std::size_t limit = layout.endMarkerAt + sizeof kEnd + 0x100;
     PutEndMarker(image, layout.endMarkerAt,

@@ -11,7 +11,6 @@
 #include "scsi/chip_commands.h"
 #include "chips/names.h"
 #include "identify/device_identify.h"
-#include "engine/settings.h"
 
 namespace app {
 
@@ -127,8 +126,8 @@ void MainWindow::IdentifySelectedFlash(int selected, const identify::ChipIdentit
   if (!flash.flashLabel.empty()) SFlashTypeLable.SetText(flash.flashLabel);
   if (flash.eraseGeometryRow >= 0) {
     const identify::FlashTypeRow& row = identify::FlashTypeRowFor(flash.eraseGeometryRow);
-    program::Geometry().eraseBlockSize = row.eraseBlockSize;
-    program::Geometry().eraseSectorSize = row.eraseSectorSize;
+    eraseGeometry.eraseBlockSize = row.eraseBlockSize;
+    eraseGeometry.eraseSectorSize = row.eraseSectorSize;
   }
 }
 

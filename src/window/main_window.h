@@ -18,6 +18,7 @@
 #include "host/ui.h"
 #include "identify/image_fingerprint.h"
 #include "engine/procedure_table.h"
+#include "engine/settings.h"
 #include "texts.h"
 
 namespace identify {
@@ -124,6 +125,10 @@ class MainWindow {
   program::Procedure lastProcedure = program::Procedure::None;
   // How the last press of Run ended, from what its procedure returned.
   program::RunOutcome lastOutcome = program::RunOutcome::NothingRan;
+  // What the size boxes set and identification found, for the life of the
+  // window; its runs read and set them (see WindowRun).
+  program::TransferSettings transferSettings;
+  program::EraseGeometry eraseGeometry;
 
   // --- handlers, by the names the controls are wired to ---------------------
   void RefreshBtnClick(Control& sender);

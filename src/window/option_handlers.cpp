@@ -1,11 +1,10 @@
 // Handlers of the engineering panel's option controls: the panel itself, the
 // erase-only / backup-only / HDD firmware boxes, the NVRAM box, the two size
-// boxes that set the process-wide transfer settings, and the backup file.
+// boxes that set the window's transfer settings, and the backup file.
 #include <cstdint>
 
 #include "window/control_enabling.h"
 #include "window/main_window.h"
-#include "engine/settings.h"
 
 namespace app {
 
@@ -73,12 +72,12 @@ void MainWindow::EraseOnlyCheckClick(Control& sender) {
 void MainWindow::NVRAMCheckClick(Control&) { chip.includeNvram = NVRAMCheck.checked() ? 1 : 0; }
 
 void MainWindow::FwSizeCheckChange(Control&) {
-  SetFromSelection(FwSizeCheck, kFlashSizes, program::Transfer().flashSize);
+  SetFromSelection(FwSizeCheck, kFlashSizes, transferSettings.flashSize);
 }
 
 void MainWindow::FwPgSizeCheckChange(Control&) {
   // Also the change handler of TX929Path: it always reads FwPgSizeCheck.
-  SetFromSelection(FwPgSizeCheck, kBlockSizes, program::Transfer().blockSize);
+  SetFromSelection(FwPgSizeCheck, kBlockSizes, transferSettings.blockSize);
 }
 
 void MainWindow::BackupBtnClick(Control&) {

@@ -7,7 +7,6 @@
 #include "host/host.h"
 #include "chips/names.h"
 #include "engine/bank_recovery.h"
-#include "engine/settings.h"
 
 namespace app {
 
@@ -23,8 +22,8 @@ void MainWindow::RepairFirmwareBanks(int selected, int eraseGeometryRow) {
   // The repair's erases follow the flash part just identified.
   if (eraseGeometryRow >= 0) {
     const identify::FlashTypeRow& row = identify::FlashTypeRowFor(eraseGeometryRow);
-    program::Geometry().eraseBlockSize = row.eraseBlockSize;
-    program::Geometry().eraseSectorSize = row.eraseSectorSize;
+    eraseGeometry.eraseBlockSize = row.eraseBlockSize;
+    eraseGeometry.eraseSectorSize = row.eraseSectorSize;
   }
   const std::string path = record.path;
   if (!ws_.RepairsBanksOnSelection()) {

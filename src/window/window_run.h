@@ -44,6 +44,8 @@ class WindowRun : public program::RunWindow {
   void SetImageSignatureResult(std::int32_t result) override;
   void CheckIncludeNvram() override;
   void ProcessMessages() override;
+  program::TransferSettings& transfer() const override { return w_.transferSettings; }
+  program::EraseGeometry& geometry() const override { return w_.eraseGeometry; }
 
  private:
   MainWindow& w_;
