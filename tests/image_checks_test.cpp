@@ -169,6 +169,18 @@ TEST_F(ImageFiles, ChipType1And2Patterns) {
   EXPECT_TRUE(Matches(image, {2, 0}));
 }
 
+// The rule texts name the chip number from the chip table.
+TEST(ImageRuleText, NamesTheChipNumberOrTheRuleText) {
+  EXPECT_EQ("the text begins with \"846\"", identify::ImageRuleText(9));
+  EXPECT_EQ("the text is \"775\" and the revision digit (sub-code - 1); for sub-code 1 it is "
+            "\"Z\\xA5\\x0F\\xF0\"",
+            identify::ImageRuleText(1));
+  EXPECT_EQ("the text is \"779\" and the revision digit (sub-code - 1)", identify::ImageRuleText(4));
+  EXPECT_EQ("the text is \"779E\"", identify::ImageRuleText(19));
+  EXPECT_EQ("the text does not begin with \"77\"", identify::ImageRuleText(24));
+  EXPECT_EQ("no image is accepted", identify::ImageRuleText(25));
+}
+
 TEST_F(ImageFiles, ChipType8MarkerAtZeroWinsOverTheNvramLayout) {
   Image image = Code(0x8000);
   sim::PutBridgeMarker(image, 0, "8460", 0);
