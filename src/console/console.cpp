@@ -369,7 +369,7 @@ void DescribeEntry(MainWindow& w, int index, ListedEntry& e) {
   if (record == nullptr) return;
   e.bus = record->bus;
   e.path.assign(record->path, strnlen(record->path, sizeof record->path));
-  e.diskSequence = host::Current().io().DiskSequence(e.path.c_str());
+  e.diskSequence = host::Current().discovery().DiskSequence(e.path.c_str());
   for (std::size_t i = 0; i < sizeof record->driveLetters && record->driveLetters[i] != 0; ++i)
     e.drives.emplace_back(1, record->driveLetters[i]);
   e.program = OfferOf(w, *record, RunMode::Program);
@@ -389,7 +389,7 @@ void ListEntries(Session& s) {
     if (s.human != nullptr) std::fprintf(s.human, "%s\n", Shown(w.DeviceList.text()).c_str());
     // Where the system listed no interface at all, say so rather than show
     // an empty list that looks like no enclosure.
-    const std::string why = host::Current().io().DiscoveryNote();
+    const std::string why = host::Current().discovery().DiscoveryNote();
     if (s.human != nullptr && !why.empty())
       std::fprintf(s.human, "%s; name the enclosure's drive with --device (\\\\.\\X: for X:).\n",
                    PrintableText(why).c_str());
@@ -533,7 +533,8 @@ bool OwnEntry(const device::DeviceRecord& record) {
 // companion entries that share its path; -1 when none.
 int EntryOfDevice(const MainWindow& w, const std::string& given) {
   for (int k = 0; k < EntryCount(w); ++k) {
-    if (OwnEntry(w.devices[k]) && host::Current().io().NamesDevice(w.devices[k].path, given)) return k;
+    if (OwnEntry(w.devices[k]) && host::Current().discovery().NamesDevice(w.devices[k].path, given))
+      return k;
   }
   return -1;
 }
@@ -755,7 +756,7 @@ std::optional<int> FindEntry(Session& s, RunRecord& r, const ConsoleRun& run) {
     if (r.entry < 0) {
       // Listed without it because it could not be opened: say why.
       for (const host::UnreachableDevice& u : s.report.unreachable)
-        if (host::Current().io().NamesDevice(u.path, run.device))
+        if (host::Current().discovery().NamesDevice(u.path, run.device))
           return NotPressed(s, r, RunEnd::Unreachable, u.text);
       return NotPressed(s, r, RunEnd::NoSuchEntry,
                         "there is no enclosure at " + run.device + " (no such device)");
@@ -925,7 +926,7 @@ int PressRun(Session& s, const ConsoleRun& run) {
   if (const std::optional<int> status = FindEntry(s, r, run)) return *status;
   const device::DeviceRecord& record = *RecordOf(s.w, r.entry);
   // The device is held from the selection's first command to the run's last.
-  const host::RunScope hold(host::Current().io(), record.path);
+  const host::RunScope hold(host::Current().runLocks(), record.path);
   if (!hold.held())
     return NotPressed(s, r, RunEnd::Unreachable, HoldProblem(record.path, hold.lastError()));
   // Until the first erase (or the selection's bank repair) a held signal
@@ -977,7 +978,7 @@ namespace {
 // The devices the last refresh could not open, once each.
 std::vector<host::UnreachableDevice> Unreachable(host::Host& platform) {
   std::vector<host::UnreachableDevice> devices;
-  for (host::UnreachableDevice& u : platform.io().TakeUnreachable()) {
+  for (host::UnreachableDevice& u : platform.discovery().TakeUnreachable()) {
     const bool seen = std::any_of(devices.begin(), devices.end(), [&](const auto& d) {
       return d.path == u.path;
     });
@@ -1065,7 +1066,7 @@ int ListAndRun(const ConsoleOptions& options, Session& s, host::Host& platform) 
     }
     while (!w.DeviceList.enabled() && !AnyDenied(report.unreachable)) {
       // A change told or not, look again: a notification can be lost.
-      platform.io().WaitForDeviceChange(kWaitStepMs);
+      platform.discovery().WaitForDeviceChange(kWaitStepMs);
       w.RefreshBtn.Click();
       s.view.ProcessMessages();
       report.unreachable = Unreachable(platform);
@@ -1202,7 +1203,7 @@ class Station {
       Pump();
       return;
     }
-    platform_.io().WaitForDeviceChange(kWaitStepMs);
+    platform_.discovery().WaitForDeviceChange(kWaitStepMs);
   }
 
   bool LookDue() const {
@@ -1293,7 +1294,7 @@ class Station {
   void Spawn(const std::string& path) {
     done_.insert(path);
     const int number = ++number_;
-    const host::RunScope hold(host::Current().io(), path);
+    const host::RunScope hold(host::Current().runLocks(), path);
     if (!hold.held()) {
       StationRecord rec;
       rec.number = number;
@@ -1348,7 +1349,7 @@ class Station {
     }
     // The hold taken before the worker started is the worker's to end: the
     // device's settings are put back once it is released.
-    host::Current().io().EndRun(path.c_str());
+    host::Current().runLocks().EndRun(path.c_str());
   }
 
   // Relays what the workers wrote, a whole line at a time, and takes the
@@ -1609,8 +1610,8 @@ int RunConsole(const ConsoleOptions& options, std::FILE* out, std::FILE* err,
   host::Host& platform = host::Current();
   // Start listening before the first look, so an enclosure plugged in
   // meanwhile is not missed.
-  if (options.wait) platform.io().WaitForDeviceChange(0);
-  platform.io().TakeUnreachable();
+  if (options.wait) platform.discovery().WaitForDeviceChange(0);
+  platform.discovery().TakeUnreachable();
   std::unique_ptr<MainWindow> window = StartMainWindow(view);
   view.ProcessMessages();
   if (log) LogEnclosures(*log, *window);

@@ -39,7 +39,7 @@ BusKind KindOf(host::Bus bus) {
 
 int EnumInterfaces(host::InterfaceClass cls, PathTable& table, int firstSlot, bool include1394,
                    BusKind* buses) {
-  std::unique_ptr<host::InterfaceList> list = host::Current().io().OpenInterfaceList(cls);
+  std::unique_ptr<host::InterfaceList> list = host::Current().discovery().OpenInterfaceList(cls);
   if (!list) return 0;
   int found = 0;
   std::string path;

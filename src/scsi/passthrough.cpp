@@ -72,7 +72,7 @@ struct OpenExchange {
   }
   std::uint8_t* dataBuffer() const { return data ? data->data() : nullptr; }
 
-  host::DeviceIo& io = host::Current().io();
+  host::PassThroughIo& io = host::Current().passThrough();
   std::uint32_t lastError = 0;
   host::DeviceHandle handle;
   std::optional<PaddedBuffer> request;
@@ -121,7 +121,7 @@ Result ScsiPassThroughOut(const char* path, const std::uint8_t* cdb, int cdbLeng
 }
 
 bool GetDeviceNumber(const char* path, host::DeviceNumber* number) {
-  host::DeviceIo& h = host::Current().io();
+  host::PassThroughIo& h = host::Current().passThrough();
   std::uint32_t lastError = 0;
   host::DeviceHandle handle(h, h.OpenDevice(path, 0, 0, lastError));
   if (!handle.valid()) return false;
