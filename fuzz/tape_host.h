@@ -138,17 +138,17 @@ class TapeHost : public host::PlatformHost {
 class RecordingHost : public host::PlatformHost {
  public:
   explicit RecordingHost(host::Host& real)
-      : real_(real.io()), clock_(real.clock()), volumes_(real.volumes()) {}
+      : real_(real), clock_(real.clock()), volumes_(real.volumes()) {}
 
   host::Handle OpenDevice(const char* path, std::uint32_t access, std::uint32_t share,
                           std::uint32_t& lastError) override {
-    const host::Handle h = real_.OpenDevice(path, access, share, lastError);
+    const host::Handle h = real_.passThrough().OpenDevice(path, access, share, lastError);
     out.U8(h != host::kInvalidHandle ? 1 : 0);
     if (h == host::kInvalidHandle) out.U8(ErrorIndex(lastError));
     return h;
   }
   bool PassThrough(host::Handle h, host::PassThroughRequest& r, std::uint32_t& lastError) override {
-    const bool ok = real_.PassThrough(h, r, lastError);
+    const bool ok = real_.passThrough().PassThrough(h, r, lastError);
     out.U8(static_cast<std::uint8_t>((ok ? 0 : 1) | (r.scsiStatus != 0 ? 2 : 0)));
     if (!ok) return ok;
     out.U32(r.dataTransferLength);
@@ -156,7 +156,7 @@ class RecordingHost : public host::PlatformHost {
     return ok;
   }
   bool QueryDeviceNumber(host::Handle h, host::DeviceNumber& n, std::uint32_t& lastError) override {
-    const bool ok = real_.QueryDeviceNumber(h, n, lastError);
+    const bool ok = real_.passThrough().QueryDeviceNumber(h, n, lastError);
     out.U8(ok ? 1 : 0);
     if (ok) {
       out.U32(n.deviceType);
@@ -165,9 +165,9 @@ class RecordingHost : public host::PlatformHost {
     }
     return ok;
   }
-  void CloseDevice(host::Handle h) override { real_.CloseDevice(h); }
+  void CloseDevice(host::Handle h) override { real_.passThrough().CloseDevice(h); }
   std::unique_ptr<host::InterfaceList> OpenInterfaceList(host::InterfaceClass cls) override {
-    std::unique_ptr<host::InterfaceList> list = real_.OpenInterfaceList(cls);
+    std::unique_ptr<host::InterfaceList> list = real_.discovery().OpenInterfaceList(cls);
     out.U8(list ? 1 : 0);
     if (!list) return nullptr;
     return std::make_unique<List>(std::move(list), out);
@@ -189,7 +189,7 @@ class RecordingHost : public host::PlatformHost {
     return true;
   }
   void Sleep(std::uint32_t ms) override { clock_.Sleep(ms); }
-  void DebugOutput(const char* text) override { real_.DebugOutput(text); }
+  void DebugOutput(const char* text) override { real_.trace().DebugOutput(text); }
 
   TapeWriter out;
 
@@ -220,7 +220,7 @@ class RecordingHost : public host::PlatformHost {
     return 0;
   }
 
-  host::DeviceIo& real_;
+  host::Host& real_;
   host::Clock& clock_;
   host::Volumes& volumes_;
 };

@@ -496,7 +496,7 @@ TEST(WaitingHostTest, PassesThePlatformServicesOnAndWaitsThroughItsFunction) {
   std::vector<std::string> mounts;
   EXPECT_TRUE(waiting.volumes().MountPoints(host::DeviceNumber{}, mounts));
   EXPECT_EQ(std::vector<std::string>{"/media/disk"}, mounts);
-  EXPECT_FALSE(waiting.io().WaitForDeviceChange(5000));
+  EXPECT_FALSE(waiting.discovery().WaitForDeviceChange(5000));
   EXPECT_EQ(std::vector<std::uint32_t>{5000}, platform.notificationWaits);
   waiting.Sleep(30);
   EXPECT_EQ(std::vector<std::uint32_t>{30}, waits);

@@ -75,7 +75,7 @@ int ListAndRun(const ConsoleOptions& options, Session& s, host::Host& platform) 
     }
     while (!w.DeviceList.enabled() && !AnyDenied(report.unreachable)) {
       // A change told or not, look again: a notification can be lost.
-      platform.io().WaitForDeviceChange(kWaitStepMs);
+      platform.discovery().WaitForDeviceChange(kWaitStepMs);
       w.RefreshBtn.Click();
       s.view.ProcessMessages();
       report.unreachable = Unreachable(platform);
@@ -211,8 +211,8 @@ int RunConsole(const ConsoleOptions& options, std::FILE* out, std::FILE* err,
   host::Host& platform = host::Current();
   // Start listening before the first look, so an enclosure plugged in
   // meanwhile is not missed.
-  if (options.wait) platform.io().WaitForDeviceChange(0);
-  platform.io().TakeUnreachable();
+  if (options.wait) platform.discovery().WaitForDeviceChange(0);
+  platform.discovery().TakeUnreachable();
   std::unique_ptr<MainWindow> window = StartMainWindow(view);
   view.ProcessMessages();
   if (log) LogEnclosures(*log, *window);

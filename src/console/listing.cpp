@@ -62,7 +62,7 @@ void DescribeEntry(MainWindow& w, int index, ListedEntry& e) {
   if (record == nullptr) return;
   e.bus = record->bus;
   e.path = RecordPath(*record);
-  e.diskSequence = host::Current().io().DiskSequence(e.path.c_str());
+  e.diskSequence = host::Current().discovery().DiskSequence(e.path.c_str());
   for (std::size_t i = 0; i < sizeof record->driveLetters && record->driveLetters[i] != 0; ++i)
     e.drives.emplace_back(1, record->driveLetters[i]);
   e.program = OfferOf(w, *record, RunMode::Program);
@@ -133,7 +133,7 @@ void ListEntries(Session& s) {
     if (s.human != nullptr) std::fprintf(s.human, "%s\n", Shown(w.DeviceList.text()).c_str());
     // Where the system listed no interface at all, say so rather than show
     // an empty list that looks like no enclosure.
-    const std::string why = host::Current().io().DiscoveryNote();
+    const std::string why = host::Current().discovery().DiscoveryNote();
     if (s.human != nullptr && !why.empty())
       std::fprintf(s.human, "%s; name the enclosure's drive with --device (\\\\.\\X: for X:).\n",
                    PrintableText(why).c_str());

@@ -40,7 +40,7 @@ bool OwnEntry(const device::DeviceRecord& record) {
 
 int EntryOfDevice(const MainWindow& w, const std::string& given) {
   for (int k = 0; k < EntryCount(w); ++k) {
-    if (OwnEntry(w.devices[k]) && host::Current().io().NamesDevice(w.devices[k].path, given)) return k;
+    if (OwnEntry(w.devices[k]) && host::Current().discovery().NamesDevice(w.devices[k].path, given)) return k;
   }
   return -1;
 }
@@ -78,7 +78,7 @@ std::string HoldProblem(const std::string& path, std::uint32_t lastError) {
 
 std::vector<host::UnreachableDevice> Unreachable(host::Host& platform) {
   std::vector<host::UnreachableDevice> devices;
-  for (host::UnreachableDevice& u : platform.io().TakeUnreachable()) {
+  for (host::UnreachableDevice& u : platform.discovery().TakeUnreachable()) {
     const bool seen = std::any_of(devices.begin(), devices.end(), [&](const auto& d) {
       return d.path == u.path;
     });

@@ -106,7 +106,7 @@ void Station::Idle() {
     Pump();
     return;
   }
-  platform_.io().WaitForDeviceChange(kWaitStepMs);
+  platform_.discovery().WaitForDeviceChange(kWaitStepMs);
 }
 
 bool Station::LookDue() const {

@@ -40,11 +40,11 @@ class HostWatcher {
   virtual void Waited(std::uint32_t /*milliseconds*/) {}
 };
 
-// The installed host's device I/O, watched.
-class WatchedIo : public host::ForwardingIo {
+// The installed host's pass-through, watched.
+class WatchedIo : public host::ForwardingPassThrough {
  public:
-  WatchedIo(host::DeviceIo& inner, const std::vector<HostWatcher*>& watchers)
-      : ForwardingIo(inner), watchers_(watchers) {}
+  WatchedIo(host::PassThroughIo& inner, const std::vector<HostWatcher*>& watchers)
+      : ForwardingPassThrough(inner), watchers_(watchers) {}
 
   host::Handle OpenDevice(const char* path, std::uint32_t access, std::uint32_t share,
                           std::uint32_t& lastError) override {
@@ -107,24 +107,22 @@ class WatchedClock : public host::Clock {
   const std::vector<HostWatcher*>& watchers_;
 };
 
-// The installed host with its device I/O and its clock watched; its volumes
-// are the inner host's own.
-class WatchedHost : public host::Host {
+// The installed host with its pass-through and its clock watched; its other
+// pieces are the inner host's own.
+class WatchedHost : public host::ForwardingHost {
  public:
   WatchedHost(host::Host& inner, std::vector<HostWatcher*> watchers)
-      : inner_(inner),
+      : ForwardingHost(inner),
         watchers_(std::move(watchers)),
-        io_(inner.io(), watchers_),
+        io_(inner.passThrough(), watchers_),
         clock_(inner.clock(), watchers_) {}
   WatchedHost(const WatchedHost&) = delete;
   WatchedHost& operator=(const WatchedHost&) = delete;
 
-  host::DeviceIo& io() override { return io_; }
+  host::PassThroughIo& passThrough() override { return io_; }
   host::Clock& clock() override { return clock_; }
-  host::Volumes& volumes() override { return inner_.volumes(); }
 
  private:
-  host::Host& inner_;
   std::vector<HostWatcher*> watchers_;  // before the pieces that refer to it
   WatchedIo io_;
   WatchedClock clock_;

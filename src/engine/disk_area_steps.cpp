@@ -11,8 +11,8 @@ namespace program {
 
 namespace {
 
-using TransferFn = int (*)(const char*, void*, std::uint32_t, std::uint32_t, std::uint32_t,
-                           std::uint32_t, std::int32_t*);
+using TransferFn = device::Result (*)(const char*, void*, std::uint32_t, std::uint32_t,
+                                      std::uint32_t, std::uint32_t, std::int32_t*);
 
 bool Move(const DiskArea& area, TransferFn fn, std::uint64_t lba, std::uint8_t* data,
           std::uint32_t length) {

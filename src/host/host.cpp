@@ -23,7 +23,7 @@ void SetCurrent(Host* host) { g_current = host; }
 
 Host* Installed() { return g_current; }
 
-bool DeviceIo::NamesDevice(const std::string& recordPath, const std::string& given) {
+bool Discovery::NamesDevice(const std::string& recordPath, const std::string& given) {
   // Device-interface paths are compared as the platform compares them:
   // without regard to case.
   if (recordPath.size() != given.size()) return false;
@@ -41,11 +41,11 @@ std::uint64_t Clock::MonotonicMs() {
                                         .count());
 }
 
-RunScope::RunScope(DeviceIo& io, std::string path)
-    : io_(io), path_(std::move(path)), held_(io_.BeginRun(path_.c_str(), lastError_)) {}
+RunScope::RunScope(RunLocks& locks, std::string path)
+    : locks_(locks), path_(std::move(path)), held_(locks_.BeginRun(path_.c_str(), lastError_)) {}
 
 RunScope::~RunScope() {
-  if (held_) io_.EndRun(path_.c_str());
+  if (held_) locks_.EndRun(path_.c_str());
 }
 
 ScopedHost::ScopedHost(Host& host) : previous_(g_current) { g_current = &host; }

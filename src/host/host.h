@@ -1,7 +1,8 @@
-// The one seam between the utility and the operating system, in three pieces:
-// device I/O, the clock, and the volumes. Every platform service the device
-// layer needs goes through Host, which hands them out; the Win32 and Linux
-// builds plug in the real API, tests and the demo the simulated machine.
+// The one seam between the utility and the operating system, in pieces by
+// what their callers use: pass-through, discovery, run locks, the trace, the
+// clock and the volumes. Every platform service the device layer needs goes
+// through Host, which hands them out; the Win32 and Linux builds plug in the
+// real API, tests and the demo the simulated machine.
 #pragma once
 
 #include <cstddef>
@@ -91,11 +92,11 @@ struct UnreachableDevice {
   std::string text;
 };
 
-// Device I/O: opening devices, one command block per exchange, the lists
-// discovery walks, device notifications and holding a device for a run.
-class DeviceIo {
+// Pass-through: opening a device, one command block per exchange, closing
+// it. The two carriers are its only users.
+class PassThroughIo {
  public:
-  virtual ~DeviceIo() = default;
+  virtual ~PassThroughIo() = default;
 
   // lastError receives the platform's last-error value.
   virtual Handle OpenDevice(const char* path, std::uint32_t access, std::uint32_t share,
@@ -112,6 +113,13 @@ class DeviceIo {
   virtual bool QueryDeviceNumber(Handle handle, DeviceNumber& number,
                                  std::uint32_t& lastError) = 0;
   virtual void CloseDevice(Handle handle) = 0;
+};
+
+// Discovery: the lists of candidate devices, the notice that one came or
+// went, and what the platform can tell about the devices it listed.
+class Discovery {
+ public:
+  virtual ~Discovery() = default;
 
   // Device enumeration: null when the interface list cannot be obtained.
   virtual std::unique_ptr<InterfaceList> OpenInterfaceList(InterfaceClass cls) = 0;
@@ -120,19 +128,6 @@ class DeviceIo {
   // passed; true when something may have changed. Without notifications a
   // platform waits and answers maybe.
   virtual bool WaitForDeviceChange(std::uint32_t milliseconds) = 0;
-
-  // A run holds its device from its first command to its last: meanwhile no
-  // other program's run (nor, where the platform can tell, its commands)
-  // reaches the device, and the platform may keep it open. False, with
-  // nothing sent, when another program holds it (kErrorSharingViolation) or
-  // the path no longer names the device discovery saw (kErrorFileNotFound).
-  // Calls for one path nest; each BeginRun that succeeded takes one EndRun,
-  // which also puts back what the run changed on the host.
-  virtual bool BeginRun(const char* /*path*/, std::uint32_t& lastError) {
-    lastError = 0;
-    return true;
-  }
-  virtual void EndRun(const char* /*path*/) {}
 
   // Whether a device path as a user typed it names the device of a record's
   // path (the record's own spelling, or the platform's other names for it).
@@ -149,8 +144,31 @@ class DeviceIo {
   // terms (what its enumeration calls answered); empty where it found one or
   // cannot tell.
   virtual std::string DiscoveryNote() { return {}; }
+};
 
-  // The trace of what the device layer did, where the platform keeps one.
+// Run locks: holding a device for a run.
+class RunLocks {
+ public:
+  virtual ~RunLocks() = default;
+
+  // A run holds its device from its first command to its last: meanwhile no
+  // other program's run (nor, where the platform can tell, its commands)
+  // reaches the device, and the platform may keep it open. False, with
+  // nothing sent, when another program holds it (kErrorSharingViolation) or
+  // the path no longer names the device discovery saw (kErrorFileNotFound).
+  // Calls for one path nest; each BeginRun that succeeded takes one EndRun,
+  // which also puts back what the run changed on the host.
+  virtual bool BeginRun(const char* /*path*/, std::uint32_t& lastError) {
+    lastError = 0;
+    return true;
+  }
+  virtual void EndRun(const char* /*path*/) {}
+};
+
+// The trace of what the device layer did, where the platform keeps one.
+class Trace {
+ public:
+  virtual ~Trace() = default;
   virtual void DebugOutput(const char* text) = 0;
 };
 
@@ -183,44 +201,63 @@ class Volumes {
   }
 };
 
-// The platform as the utility sees it: its three pieces. A wrapper replaces
-// one piece and hands out the others unchanged.
+// The platform as the utility sees it, piece by piece: each caller takes the
+// piece it uses. A wrapper replaces one piece and hands out the others
+// unchanged (ForwardingHost).
 class Host {
  public:
   virtual ~Host() = default;
-  virtual DeviceIo& io() = 0;
+  virtual PassThroughIo& passThrough() = 0;
+  virtual Discovery& discovery() = 0;
+  virtual RunLocks& runLocks() = 0;
+  virtual Trace& trace() = 0;
   virtual Clock& clock() = 0;
   virtual Volumes& volumes() = 0;
 
   void Sleep(std::uint32_t milliseconds) { clock().Sleep(milliseconds); }
   std::uint64_t MonotonicMs() { return clock().MonotonicMs(); }
-  void DebugOutput(const char* text) { io().DebugOutput(text); }
+  void DebugOutput(const char* text) { trace().DebugOutput(text); }
 };
 
-// A platform that is all three pieces itself.
-class PlatformHost : public Host, public DeviceIo, public Clock, public Volumes {
+// A platform whose one object is every piece: the pieces share its state
+// (a run's lock keeps the node its commands use; an open that failed is
+// what discovery reports unreachable).
+class PlatformHost : public Host,
+                     public PassThroughIo,
+                     public Discovery,
+                     public RunLocks,
+                     public Trace,
+                     public Clock,
+                     public Volumes {
  public:
-  DeviceIo& io() override { return *this; }
+  PassThroughIo& passThrough() override { return *this; }
+  Discovery& discovery() override { return *this; }
+  RunLocks& runLocks() override { return *this; }
+  Trace& trace() override { return *this; }
   Clock& clock() override { return *this; }
   Volumes& volumes() override { return *this; }
   using Clock::MonotonicMs;
   using Clock::Sleep;
-  using DeviceIo::DebugOutput;
+  using Trace::DebugOutput;
 };
 
-// A host put together from pieces, most of them another host's.
-class ComposedHost : public Host {
+// Hands out another host's pieces; a wrapper derives from it and overrides
+// the pieces it replaces.
+class ForwardingHost : public Host {
  public:
-  ComposedHost(DeviceIo& io, Clock& clock, Volumes& volumes)
-      : io_(io), clock_(clock), volumes_(volumes) {}
-  DeviceIo& io() override { return io_; }
-  Clock& clock() override { return clock_; }
-  Volumes& volumes() override { return volumes_; }
+  explicit ForwardingHost(Host& inner) : inner_(inner) {}
+  PassThroughIo& passThrough() override { return inner_.passThrough(); }
+  Discovery& discovery() override { return inner_.discovery(); }
+  RunLocks& runLocks() override { return inner_.runLocks(); }
+  Trace& trace() override { return inner_.trace(); }
+  Clock& clock() override { return inner_.clock(); }
+  Volumes& volumes() override { return inner_.volumes(); }
+
+ protected:
+  Host& inner() const { return inner_; }
 
  private:
-  DeviceIo& io_;
-  Clock& clock_;
-  Volumes& volumes_;
+  Host& inner_;
 };
 
 // The host every device command uses. Set once at start-up (or per test).
@@ -241,10 +278,10 @@ class ScopedHost {
   Host* previous_;
 };
 
-// Holds a device for a run on every way out (see DeviceIo::BeginRun).
+// Holds a device for a run on every way out (see RunLocks::BeginRun).
 class RunScope {
  public:
-  RunScope(DeviceIo& io, std::string path);
+  RunScope(RunLocks& locks, std::string path);
   ~RunScope();
   RunScope(const RunScope&) = delete;
   RunScope& operator=(const RunScope&) = delete;
@@ -252,7 +289,7 @@ class RunScope {
   std::uint32_t lastError() const { return lastError_; }
 
  private:
-  DeviceIo& io_;
+  RunLocks& locks_;
   std::string path_;
   std::uint32_t lastError_ = 0;
   bool held_;
@@ -261,7 +298,7 @@ class RunScope {
 // RAII owner of an open device handle.
 class DeviceHandle {
  public:
-  DeviceHandle(DeviceIo& io, Handle handle) : io_(io), handle_(handle) {}
+  DeviceHandle(PassThroughIo& io, Handle handle) : io_(io), handle_(handle) {}
   ~DeviceHandle() { Close(); }
   DeviceHandle(const DeviceHandle&) = delete;
   DeviceHandle& operator=(const DeviceHandle&) = delete;
@@ -273,7 +310,7 @@ class DeviceHandle {
   }
 
  private:
-  DeviceIo& io_;
+  PassThroughIo& io_;
   Handle handle_;
 };
 

@@ -49,22 +49,6 @@ std::uint32_t ErrorFromErrno(int error) {
   }
 }
 
-class SysfsList : public InterfaceList {
- public:
-  explicit SysfsList(std::vector<BlockDevice> devices) : devices_(std::move(devices)) {}
-  bool Member(std::uint32_t index, std::string& path) override {
-    if (index >= devices_.size()) return false;
-    path = DevicePath(devices_[index]);
-    bus_ = devices_[index].bus;
-    return true;
-  }
-  std::optional<Bus> MemberBus() const override { return bus_; }
-
- private:
-  std::vector<BlockDevice> devices_;
-  std::optional<Bus> bus_;
-};
-
 // The group a gid names in the system's group file; the number itself
 // where it names none.
 std::string GroupName(const std::string& root, unsigned gid) {
@@ -83,6 +67,35 @@ std::string GroupName(const std::string& root, unsigned gid) {
 }
 
 bool GoneError(int error) { return error == ENODEV || error == ENXIO; }
+
+// One request as SG_IO takes it. The device layer asks for no sense data: a
+// CHECK CONDITION is judged by the status alone, as on Windows; what the
+// kernel takes anyway lands in sense.
+sg_io_hdr_t SgRequest(PassThroughRequest& request, std::uint32_t length, unsigned char* sense,
+                      unsigned char senseSize) {
+  sg_io_hdr_t io{};
+  io.interface_id = 'S';
+  io.dxfer_direction =
+      length == 0 ? SG_DXFER_NONE : (request.dataIn ? SG_DXFER_FROM_DEV : SG_DXFER_TO_DEV);
+  io.cmd_len = static_cast<unsigned char>(std::clamp<int>(request.cdbLength, 1, 16));
+  io.cmdp = request.cdb;
+  io.mx_sb_len = senseSize;
+  io.sbp = sense;
+  io.dxfer_len = length;
+  io.dxferp = length == 0 ? nullptr : request.dataBuffer;
+  io.timeout = request.timeOutValue > 4000000u ? 4000000000u : request.timeOutValue * 1000u;
+  return io;
+}
+
+// The last-error value of an exchange the kernel carried: what the host
+// adapter or driver said about the transport (0 when it went through).
+std::uint32_t TransportError(const sg_io_hdr_t& io) {
+  const unsigned driver = io.driver_status & 0x0F;
+  if (io.host_status == kHostTimeOut || driver == kDriverTimeOut) return kErrorSemTimeout;
+  if (io.host_status == kHostNoConnect) return kErrorFileNotFound;
+  if (io.host_status != 0 || (driver != 0 && driver != kDriverSense)) return kErrorIoDevice;
+  return 0;
+}
 
 }  // namespace
 
@@ -382,37 +395,6 @@ LinuxHost::Traffic LinuxHost::trafficOf(const std::string& block) const {
   return it == traffic_.end() ? Traffic{} : it->second;
 }
 
-bool LinuxHost::NamesDevice(const std::string& recordPath, const std::string& given) {
-  if (given == recordPath) return true;
-  DeviceId id;
-  if (!ParseDevicePath(recordPath, id) || given.empty()) return false;
-  // A link such as /dev/disk/by-id/usb-... names the node it leads to.
-  std::string node = given;
-  std::error_code ec;
-  const std::filesystem::path real = std::filesystem::canonical(root_ + given, ec);
-  const std::filesystem::path top = std::filesystem::canonical(root_.empty() ? "/" : root_, ec);
-  if (!ec && !real.empty()) {
-    const std::string text = real.string();
-    const std::string prefix = root_.empty() ? std::string() : top.string();
-    if (text.compare(0, prefix.size(), prefix) == 0) node = text.substr(prefix.size());
-  }
-  if (node == "/dev/" + id.name) return true;
-  const std::optional<ScsiGeneric> sg = ScsiGenericOf(root_, id.name);
-  return sg && node == "/dev/" + sg->name;
-}
-
-std::optional<std::uint64_t> LinuxHost::DiskSequence(const char* path) {
-  DeviceId id;
-  if (path == nullptr || !ParseDevicePath(path, id)) return std::nullopt;
-  return id.diskSeq;
-}
-
-std::vector<UnreachableDevice> LinuxHost::TakeUnreachable() {
-  std::vector<UnreachableDevice> taken;
-  taken.swap(unreachable_);
-  return taken;
-}
-
 bool LinuxHost::FitTransfer(const std::string& name, std::uint32_t length) {
   const std::string queue = "/sys/block/" + name + "/queue/";
   const std::optional<unsigned long> limitKb = ReadSysNumber(root_, queue + "max_hw_sectors_kb");
@@ -457,20 +439,8 @@ bool LinuxHost::PassThrough(Handle handle, PassThroughRequest& request, std::uin
     lastError = kErrorIoDevice;
     return false;
   }
-  // The device layer asks for no sense data: a CHECK CONDITION is judged by
-  // the status alone, as on Windows.
   unsigned char sense[32] = {};
-  sg_io_hdr_t io{};
-  io.interface_id = 'S';
-  io.dxfer_direction =
-      length == 0 ? SG_DXFER_NONE : (request.dataIn ? SG_DXFER_FROM_DEV : SG_DXFER_TO_DEV);
-  io.cmd_len = static_cast<unsigned char>(std::clamp<int>(request.cdbLength, 1, 16));
-  io.cmdp = request.cdb;
-  io.mx_sb_len = sizeof sense;
-  io.sbp = sense;
-  io.dxfer_len = length;
-  io.dxferp = length == 0 ? nullptr : request.dataBuffer;
-  io.timeout = request.timeOutValue > 4000000u ? 4000000000u : request.timeOutValue * 1000u;
+  sg_io_hdr_t io = SgRequest(request, length, sense, sizeof sense);
 
   ++traffic_[open.block].commands;
   if (open.ofRun) {
@@ -502,20 +472,8 @@ bool LinuxHost::PassThrough(Handle handle, PassThroughRequest& request, std::uin
   const std::uint32_t residue =
       io.resid > 0 ? std::min<std::uint32_t>(static_cast<std::uint32_t>(io.resid), length) : 0;
   request.dataTransferLength = length - residue;
-  const unsigned driver = io.driver_status & 0x0F;
-  if (io.host_status == kHostTimeOut || driver == kDriverTimeOut) {
-    lastError = kErrorSemTimeout;
-    return false;
-  }
-  if (io.host_status == kHostNoConnect) {
-    lastError = kErrorFileNotFound;
-    return false;
-  }
-  if (io.host_status != 0 || (driver != 0 && driver != kDriverSense)) {
-    lastError = kErrorIoDevice;
-    return false;
-  }
-  return true;
+  lastError = TransportError(io);
+  return lastError == 0;
 }
 
 std::size_t LinuxHost::LastSense(std::uint8_t* into, std::size_t size) {
@@ -551,10 +509,6 @@ void LinuxHost::CloseDevice(Handle handle) {
   Release(keys);
 }
 
-std::unique_ptr<InterfaceList> LinuxHost::OpenInterfaceList(InterfaceClass cls) {
-  return std::make_unique<SysfsList>(ScsiBlockDevices(root_, cls));
-}
-
 bool LinuxHost::MountPoints(const DeviceNumber& device, std::vector<std::string>& mounts) {
   mounts.clear();
   const std::optional<std::string> info = ReadSysText(root_, "/proc/self/mountinfo");
@@ -567,11 +521,6 @@ bool LinuxHost::MountPoints(const DeviceNumber& device, std::vector<std::string>
     }
   }
   return true;
-}
-
-bool LinuxHost::WaitForDeviceChange(std::uint32_t milliseconds) {
-  if (!watch_) watch_ = std::make_unique<DeviceWatch>(root_);
-  return watch_->Wait(milliseconds);
 }
 
 void LinuxHost::Sleep(std::uint32_t milliseconds) {

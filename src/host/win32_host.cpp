@@ -460,11 +460,11 @@ void Win32Host::NameDevice(const std::string& path) {
 }
 
 bool Win32Host::NamesDevice(const std::string& recordPath, const std::string& given) {
-  if (DeviceIo::NamesDevice(recordPath, given)) return true;
+  if (Discovery::NamesDevice(recordPath, given)) return true;
   // A named device's own record answers only to its own name: Wine gives
   // every drive the same made-up number.
   for (const std::string& name : named_)
-    if (DeviceIo::NamesDevice(recordPath, name)) return false;
+    if (Discovery::NamesDevice(recordPath, name)) return false;
   return !given.empty() && SameDevice(recordPath, given);
 }
 

@@ -55,12 +55,12 @@ void PutAddress(std::uint8_t* cdb, std::int32_t address) {
   cdb[7] = static_cast<std::uint8_t>(a >> 16);
 }
 
-int In(const char* path, const std::uint8_t* cdb, void* buffer, std::int32_t length) {
+Result In(const char* path, const std::uint8_t* cdb, void* buffer, std::int32_t length) {
   std::int32_t moved = 0;
   return ScsiPassThroughIn(path, cdb, kCdb12, buffer, length, &moved);
 }
 
-int Out(const char* path, const std::uint8_t* cdb, void* data, std::uint32_t length) {
+Result Out(const char* path, const std::uint8_t* cdb, void* data, std::uint32_t length) {
   std::int32_t moved = 0;
   return ScsiPassThroughOut(path, cdb, kCdb12, data, length, &moved);
 }
@@ -71,7 +71,7 @@ int Out(const char* path, const std::uint8_t* cdb, void* data, std::uint32_t len
 // fails hands back nothing, so the flash still counts as busy and the poll
 // goes on: one lost answer must not let the next chunk go to a busy flash.
 int PollUntilNotBusy(const char* path) {
-  return PollStatus([path](std::uint8_t* status) { return AtaReadStatus(path, status) != 0; }, 0,
+  return PollStatus([path](std::uint8_t* status) { return AtaReadStatus(path, status).ok(); }, 0,
                     [](std::uint8_t status) { return (status & 0x01) == 0; },
                     {kAtaPollRereads, kAtaPollIntervalMs, true});
 }
@@ -97,39 +97,39 @@ bool EachFlashChunk(const char* path, std::int32_t length, Step step) {
 
 }  // namespace
 
-int AtaReadChipInfo(const char* path, void* buffer, std::int32_t length) {
+Result AtaReadChipInfo(const char* path, void* buffer, std::int32_t length) {
   std::uint8_t cdb[kCdb12] = {};
   Frame(cdb, kProtocolPioIn, kInfo, static_cast<std::uint8_t>(length / kBlock));
   return In(path, cdb, buffer, length);
 }
 
-int AtaReadStatus(const char* path, std::uint8_t* status) {
+Result AtaReadStatus(const char* path, std::uint8_t* status) {
   std::uint8_t cdb[kCdb12] = {};
   Frame(cdb, kProtocolPioIn, kStatus, 1);
   std::uint8_t block[kBlock] = {};
-  const int ok = In(path, cdb, block, kBlock);
-  if (ok && status != nullptr) *status = block[0];
-  return ok;
+  const Result sent = In(path, cdb, block, kBlock);
+  if (sent.ok() && status != nullptr) *status = block[0];
+  return sent;
 }
 
-int AtaReadFlash(const char* path, std::int32_t address, void* buffer, std::int32_t length) {
+Result AtaReadFlash(const char* path, std::int32_t address, void* buffer, std::int32_t length) {
   std::uint8_t cdb[kCdb12] = {};
   Frame(cdb, kProtocolPioIn, kReadFlash, static_cast<std::uint8_t>(length >> 9));
   PutAddress(cdb, address);
   return In(path, cdb, buffer, length);
 }
 
-int AtaReadFlashWhole(const char* path, std::int32_t address, void* buffer, std::int32_t length) {
+Result AtaReadFlashWhole(const char* path, std::int32_t address, void* buffer, std::int32_t length) {
   std::uint8_t cdb[kCdb12] = {};
   Frame(cdb, kProtocolPioIn, kReadFlash, static_cast<std::uint8_t>(length >> 9));
   PutAddress(cdb, address);
   std::int32_t moved = 0;
-  if (!ScsiPassThroughIn(path, cdb, kCdb12, buffer, length, &moved)) return 0;
-  return moved >= length ? 1 : 0;
+  if (ScsiPassThroughIn(path, cdb, kCdb12, buffer, length, &moved).failed()) return Result::Failed();
+  return Result::Of(moved >= length);
 }
 
-int AtaWriteFlash(const char* path, std::int32_t address, void* buffer, std::int32_t length) {
-  if (!MayChange()) return 0;
+Result AtaWriteFlash(const char* path, std::int32_t address, void* buffer, std::int32_t length) {
+  if (!MayChange()) return Result::Failed();
   std::uint8_t cdb[kCdb12] = {};
   Frame(cdb, kProtocolPioOut, kWriteFlash, static_cast<std::uint8_t>(length >> 9));
   cdb[2] = 0x03;  // data flows to the device
@@ -137,16 +137,16 @@ int AtaWriteFlash(const char* path, std::int32_t address, void* buffer, std::int
   return Out(path, cdb, buffer, length > 0 ? static_cast<std::uint32_t>(length) : 0);
 }
 
-int AtaEraseFlashChip(const char* path) {
-  if (!MayChange()) return 0;
+Result AtaEraseFlashChip(const char* path) {
+  if (!MayChange()) return Result::Failed();
   std::uint8_t cdb[kCdb12] = {};
   Frame(cdb, kProtocolNonData, kEraseChip, 0);
   return Out(path, cdb, nullptr, 0);
 }
 
-int AtaSpiCommand(const char* path, const SpiRecord& record, void* data,
+Result AtaSpiCommand(const char* path, const SpiRecord& record, void* data,
                   std::uint32_t length) {
-  if (SpiOpcodeChangesFlash(record.opcode) && !MayChange()) return 0;
+  if (SpiOpcodeChangesFlash(record.opcode) && !MayChange()) return Result::Failed();
   std::uint8_t cdb[kCdb12] = {};
   Frame(cdb, kProtocolNonData, kSpiCommand, 0);
   cdb[4] = static_cast<std::uint8_t>(((record.dataPhase & 0x01) << 7) | (record.count & 0x7F));
@@ -157,13 +157,13 @@ int AtaSpiCommand(const char* path, const SpiRecord& record, void* data,
   return Out(path, cdb, data, length);
 }
 
-int AtaSpiReadData(const char* path, void* buffer, std::int32_t length) {
+Result AtaSpiReadData(const char* path, void* buffer, std::int32_t length) {
   std::uint8_t cdb[kCdb12] = {};
   Frame(cdb, kProtocolPioIn, kSpiReadData, static_cast<std::uint8_t>(length >> 9));
   return In(path, cdb, buffer, length);
 }
 
-int AtaSetFlashOpcodes(const char* path, const FlashDescriptor& descriptor) {
+Result AtaSetFlashOpcodes(const char* path, const FlashDescriptor& descriptor) {
   std::uint8_t cdb[kCdb12] = {};
   Frame(cdb, kProtocolNonData, kSetOpcodes, descriptor.flashMaker);
   cdb[5] = descriptor.chipEraseOpcode;
@@ -172,56 +172,56 @@ int AtaSetFlashOpcodes(const char* path, const FlashDescriptor& descriptor) {
   return In(path, cdb, nullptr, 0);
 }
 
-int AtaSetFlashPageSize(const char* path, std::uint16_t pageSize) {
+Result AtaSetFlashPageSize(const char* path, std::uint16_t pageSize) {
   std::uint8_t cdb[kCdb12] = {};
   Frame(cdb, kProtocolNonData, kSetPageSize, static_cast<std::uint8_t>(pageSize / 4));
   return In(path, cdb, nullptr, 0);
 }
 
-int AtaReadFlashTypeBlock(const char* path, void* buffer, std::int32_t length) {
+Result AtaReadFlashTypeBlock(const char* path, void* buffer, std::int32_t length) {
   std::uint8_t cdb[kCdb12] = {};
   Frame(cdb, kProtocolPioIn, kFlashType, static_cast<std::uint8_t>(length / kBlock));
   return In(path, cdb, buffer, length);
 }
 
-int AtaWaitReady(const char* path) {
+Result AtaWaitReady(const char* path) {
   const int rereads = PollUntilNotBusy(path);
-  return rereads >= 0 && rereads <= kAtaReadyRereads ? 1 : 0;
+  return Result::Of(rereads >= 0 && rereads <= kAtaReadyRereads);
 }
 
-int AtaReadChipInfoBytes(const char* path, void* buffer, int n) {
+Result AtaReadChipInfoBytes(const char* path, void* buffer, int n) {
   std::uint8_t block[kBlock] = {};
-  const int ok = AtaReadChipInfo(path, block, kBlock);
-  if (ok && buffer != nullptr && n > 0)
+  const Result sent = AtaReadChipInfo(path, block, kBlock);
+  if (sent.ok() && buffer != nullptr && n > 0)
     std::memcpy(buffer, block, static_cast<std::size_t>(std::min(n, kBlock)));
-  return ok;
+  return sent;
 }
 
-int MatchChipProductId(const char* path, const char* text) {
+bool MatchChipProductId(const char* path, const char* text) {
   std::uint8_t info[16] = {};
-  if (!AtaReadChipInfoBytes(path, info, 16)) return 0;
-  if (info[0] != 0xF4 || info[1] != 0xE7) return 0;
+  if (AtaReadChipInfoBytes(path, info, 16).failed()) return false;
+  if (info[0] != 0xF4 || info[1] != 0xE7) return false;
   char id[8] = {};
   std::snprintf(id, sizeof id, "%X%X", static_cast<unsigned>(info[6]),
                 static_cast<unsigned>(info[7]));
-  return text != nullptr && std::strcmp(id, text) == 0 ? 1 : 0;
+  return text != nullptr && std::strcmp(id, text) == 0;
 }
 
-int AtaSpiCommandRead(const char* path, std::uint8_t opcode, void* buffer, int n) {
+Result AtaSpiCommandRead(const char* path, std::uint8_t opcode, void* buffer, int n) {
   const SpiRecord record = MakeSpiRecord(1, 1, opcode);
-  if (!AtaSpiCommand(path, record, nullptr, 0)) return 0;
+  if (AtaSpiCommand(path, record, nullptr, 0).failed()) return Result::Failed();
   std::uint8_t block[kBlock] = {};
-  const int ok = AtaSpiReadData(path, block, kBlock);
-  if (ok && buffer != nullptr && n > 0)
+  const Result sent = AtaSpiReadData(path, block, kBlock);
+  if (sent.ok() && buffer != nullptr && n > 0)
     std::memcpy(buffer, block, static_cast<std::size_t>(std::min(n, kBlock)));
-  return ok;
+  return sent;
 }
 
-int AtaReadFlashTypeCode(const char* path, std::uint8_t* buffer) {
+Result AtaReadFlashTypeCode(const char* path, std::uint8_t* buffer) {
   std::uint8_t block[kBlock] = {};
-  if (!AtaReadFlashTypeBlock(path, block, kBlock)) return 0;
+  if (AtaReadFlashTypeBlock(path, block, kBlock).failed()) return Result::Failed();
   if (buffer != nullptr) buffer[3] = block[0];
-  return 1;
+  return Result::Ok();
 }
 
 // Every chunk is a whole 8192-byte command, and a chunk that arrives short is
@@ -233,9 +233,9 @@ int AtaReadFlashRange(const char* path, std::int32_t address, void* buffer,
   auto* out = static_cast<std::uint8_t*>(buffer);
   const bool ok = EachFlashChunk(path, length, [&](std::int32_t done, std::int32_t want) {
     if (want == kAtaFlashChunk)
-      return AtaReadFlashWhole(path, address + done, out + done, kAtaFlashChunk) != 0;
+      return AtaReadFlashWhole(path, address + done, out + done, kAtaFlashChunk).ok();
     std::uint8_t bounce[kAtaFlashChunk];
-    if (!AtaReadFlashWhole(path, address + done, bounce, kAtaFlashChunk)) return false;
+    if (AtaReadFlashWhole(path, address + done, bounce, kAtaFlashChunk).failed()) return false;
     std::memcpy(out + done, bounce, static_cast<std::size_t>(want));
     return true;
   });
@@ -247,24 +247,24 @@ int AtaWriteFlashRange(const char* path, std::int32_t address, void* buffer,
   auto* in = static_cast<std::uint8_t*>(buffer);
   const bool ok = EachFlashChunk(path, length, [&](std::int32_t done, std::int32_t want) {
     if (want == kAtaFlashChunk)
-      return AtaWriteFlash(path, address + done, in + done, kAtaFlashChunk) != 0;
+      return AtaWriteFlash(path, address + done, in + done, kAtaFlashChunk).ok();
     // 0xFF programs nothing, so the tail of a short last chunk stays as it is.
     std::uint8_t bounce[kAtaFlashChunk];
     std::memset(bounce, 0xFF, sizeof bounce);
     std::memcpy(bounce, in + done, static_cast<std::size_t>(want));
-    return AtaWriteFlash(path, address + done, bounce, kAtaFlashChunk) != 0;
+    return AtaWriteFlash(path, address + done, bounce, kAtaFlashChunk).ok();
   });
   return ok ? kAtaRangeOk : kAtaWriteCommandFailed;
 }
 
 int AtaEraseChipAndWait(const char* path, std::uint32_t readyLimitMs) {
-  if (!AtaEraseFlashChip(path)) return kAtaEraseCommandFailed;
+  if (AtaEraseFlashChip(path).failed()) return kAtaEraseCommandFailed;
   host::Current().Sleep(kAtaEraseSettleMs);
   // A part still erasing reads 0xFF: the blank check would pass over an
   // erase that has not happened. Wait as long as the part may take.
   std::uint8_t status = 0x01;
   const int reReads = PollStatus(
-      [path](std::uint8_t* s) { return AtaReadStatus(path, s) != 0; }, status,
+      [path](std::uint8_t* s) { return AtaReadStatus(path, s).ok(); }, status,
       [](std::uint8_t s) { return (s & 0x01) == 0; },
       {static_cast<int>((readyLimitMs + kAtaPollIntervalMs - 1) / kAtaPollIntervalMs),
        kAtaPollIntervalMs});

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "scsi/flash_types.h"
+#include "scsi/command_result.h"
 
 namespace device {
 
@@ -31,41 +32,41 @@ inline constexpr int kAtaNotReady = 5;
 inline constexpr int kAtaNotBlank = 6;
 
 // --- single commands (1 success, 0 failure) --------------------------------
-int AtaReadChipInfo(const char* path, void* buffer, std::int32_t length);
+Result AtaReadChipInfo(const char* path, void* buffer, std::int32_t length);
 // On success *status receives the first byte of the status block (bit 0 busy);
 // on failure it is left as it was.
-int AtaReadStatus(const char* path, std::uint8_t* status);
-int AtaReadFlash(const char* path, std::int32_t address, void* buffer, std::int32_t length);
+Result AtaReadStatus(const char* path, std::uint8_t* status);
+Result AtaReadFlash(const char* path, std::int32_t address, void* buffer, std::int32_t length);
 // The same read, 1 only when all length bytes arrived.
-int AtaReadFlashWhole(const char* path, std::int32_t address, void* buffer, std::int32_t length);
-int AtaWriteFlash(const char* path, std::int32_t address, void* buffer, std::int32_t length);
-int AtaEraseFlashChip(const char* path);
+Result AtaReadFlashWhole(const char* path, std::int32_t address, void* buffer, std::int32_t length);
+Result AtaWriteFlash(const char* path, std::int32_t address, void* buffer, std::int32_t length);
+Result AtaEraseFlashChip(const char* path);
 // record: the nine bytes R0..R8 of the raw serial-flash record; only R0..R4
 // fit this frame.
-int AtaSpiCommand(const char* path, const SpiRecord& record, void* data,
+Result AtaSpiCommand(const char* path, const SpiRecord& record, void* data,
                   std::uint32_t length);
-int AtaSpiReadData(const char* path, void* buffer, std::int32_t length);
+Result AtaSpiReadData(const char* path, void* buffer, std::int32_t length);
 // descriptor: the flash descriptor bytes in their record order (chip-erase,
 // block-erase, program opcode, flash maker code, ...); bytes 0..3 are sent.
-int AtaSetFlashOpcodes(const char* path, const FlashDescriptor& descriptor);
-int AtaSetFlashPageSize(const char* path, std::uint16_t pageSize);
-int AtaReadFlashTypeBlock(const char* path, void* buffer, std::int32_t length);
+Result AtaSetFlashOpcodes(const char* path, const FlashDescriptor& descriptor);
+Result AtaSetFlashPageSize(const char* path, std::uint16_t pageSize);
+Result AtaReadFlashTypeBlock(const char* path, void* buffer, std::int32_t length);
 
 // --- derived operations ----------------------------------------------------
 // 1 when a successful status read shows bit 0 clear at the first read or at
 // one of the first 500 re-reads (10 ms apart); 0 otherwise. A first read that
 // fails ends the wait with 0 (a device that cannot answer is not ready); a
 // failed re-read leaves the flash busy and the wait goes on.
-int AtaWaitReady(const char* path);
+Result AtaWaitReady(const char* path);
 // Reads the 512-byte information block and copies its first n bytes out.
-int AtaReadChipInfoBytes(const char* path, void* buffer, int n);
+Result AtaReadChipInfoBytes(const char* path, void* buffer, int n);
 // 1 when the information block carries the F4 E7 signature and bytes 6-7
 // printed "%X%X" equal text exactly.
-int MatchChipProductId(const char* path, const char* text);
+bool MatchChipProductId(const char* path, const char* text);
 // Sends opcode with a data phase and copies the first n bytes of the answer.
-int AtaSpiCommandRead(const char* path, std::uint8_t opcode, void* buffer, int n);
+Result AtaSpiCommandRead(const char* path, std::uint8_t opcode, void* buffer, int n);
 // Puts the flash kind code into buffer[3]; 1 on success.
-int AtaReadFlashTypeCode(const char* path, std::uint8_t* buffer);
+Result AtaReadFlashTypeCode(const char* path, std::uint8_t* buffer);
 // 0 on success, kAtaReadCommandFailed / kAtaWriteCommandFailed on failure
 // (a read chunk that arrives short included).
 int AtaReadFlashRange(const char* path, std::int32_t address, void* buffer,

@@ -39,7 +39,7 @@ BusKind KindOf(host::Bus bus) {
 
 int EnumInterfaces(host::InterfaceClass cls, PathTable& table, int firstSlot, bool include1394,
                    BusKind* buses) {
-  std::unique_ptr<host::InterfaceList> list = host::Current().io().OpenInterfaceList(cls);
+  std::unique_ptr<host::InterfaceList> list = host::Current().discovery().OpenInterfaceList(cls);
   if (!list) return 0;
   int found = 0;
   std::string path;
@@ -109,7 +109,7 @@ bool GetMountPoints(const char* path, std::vector<std::string>& mounts) {
 
 namespace {
 
-int SendVendorModeByte(const char* path, std::uint8_t mode) {
+Result SendVendorModeByte(const char* path, std::uint8_t mode) {
   std::uint8_t cdb[12] = {0xFF, 0x04, 0x54, 0x58, mode};
   std::int32_t transferred = 0;
   return ScsiPassThroughOut(path, cdb, 12, nullptr, 0, &transferred);
@@ -117,7 +117,7 @@ int SendVendorModeByte(const char* path, std::uint8_t mode) {
 
 }  // namespace
 
-int EnterVendorMode(const char* path) { return SendVendorModeByte(path, 0x55); }
-int LeaveVendorMode(const char* path) { return SendVendorModeByte(path, 0xAA); }
+Result EnterVendorMode(const char* path) { return SendVendorModeByte(path, 0x55); }
+Result LeaveVendorMode(const char* path) { return SendVendorModeByte(path, 0xAA); }
 
 }  // namespace device

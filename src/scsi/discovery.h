@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "scsi/device_record.h"
+#include "scsi/command_result.h"
 
 namespace device {
 
@@ -34,7 +35,7 @@ void GetDriveLetters(const char* path, char* letters);
 // False where volumes are drive letters.
 bool GetMountPoints(const char* path, std::vector<std::string>& mounts);
 
-int EnterVendorMode(const char* path);
-int LeaveVendorMode(const char* path);
+Result EnterVendorMode(const char* path);
+Result LeaveVendorMode(const char* path);
 
 }  // namespace device

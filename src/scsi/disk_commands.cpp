@@ -17,13 +17,13 @@ namespace {
 constexpr int kCdb12 = 12;
 constexpr int kCdb16 = 16;
 
-int In(const char* path, const std::uint8_t* cdb, int cdbLength, void* buffer,
+Result In(const char* path, const std::uint8_t* cdb, int cdbLength, void* buffer,
        std::int32_t length, std::int32_t* moved = nullptr) {
   std::int32_t ignored = 0;
   return ScsiPassThroughIn(path, cdb, cdbLength, buffer, length, moved ? moved : &ignored);
 }
 
-int Out(const char* path, const std::uint8_t* cdb, int cdbLength, void* data,
+Result Out(const char* path, const std::uint8_t* cdb, int cdbLength, void* data,
         std::uint32_t length, std::int32_t* moved = nullptr) {
   std::int32_t ignored = 0;
   return ScsiPassThroughOut(path, cdb, cdbLength, data, length, moved ? moved : &ignored);
@@ -77,10 +77,10 @@ void BuildDma48(std::uint8_t* cdb, std::uint8_t protocol, std::uint8_t flags,
 // A 16-byte sector command in (dataIn) or out, its block filled by build for
 // length / sectorSize sectors. A sector size of 0 sends nothing and fails.
 template <typename Build>
-int SectorCommand(bool dataIn, const char* path, void* buffer, std::uint32_t length,
+Result SectorCommand(bool dataIn, const char* path, void* buffer, std::uint32_t length,
                   std::uint32_t sectorSize, std::int32_t* moved, Build build) {
   if (moved != nullptr) *moved = 0;
-  if (sectorSize == 0) return 0;
+  if (sectorSize == 0) return Result::Failed();
   std::uint8_t cdb[kCdb16] = {};
   build(cdb, length / sectorSize);
   if (dataIn) return In(path, cdb, kCdb16, buffer, static_cast<std::int32_t>(length), moved);
@@ -89,13 +89,13 @@ int SectorCommand(bool dataIn, const char* path, void* buffer, std::uint32_t len
 
 }  // namespace
 
-int ReadCapacity16(const char* path, void* buffer, std::int32_t length) {
+Result ReadCapacity16(const char* path, void* buffer, std::int32_t length) {
   std::uint8_t cdb[kCdb16] = {0x9E, 0x10};
   cdb[13] = static_cast<std::uint8_t>(length);
   return In(path, cdb, kCdb16, buffer, length);
 }
 
-int ReadDisk16(const char* path, void* buffer, std::uint32_t lbaLow, std::uint32_t lbaHigh,
+Result ReadDisk16(const char* path, void* buffer, std::uint32_t lbaLow, std::uint32_t lbaHigh,
                std::uint32_t length, std::uint32_t sectorSize, std::int32_t* moved) {
   return SectorCommand(true, path, buffer, length, sectorSize, moved,
                        [&](std::uint8_t* cdb, std::uint32_t sectors) {
@@ -103,21 +103,21 @@ int ReadDisk16(const char* path, void* buffer, std::uint32_t lbaLow, std::uint32
                        });
 }
 
-int WriteDisk16(const char* path, void* buffer, std::uint32_t lbaLow, std::uint32_t lbaHigh,
+Result WriteDisk16(const char* path, void* buffer, std::uint32_t lbaLow, std::uint32_t lbaHigh,
                 std::uint32_t length, std::uint32_t sectorSize, std::int32_t* moved) {
-  if (!MayChange()) return 0;
+  if (!MayChange()) return Result::Failed();
   return SectorCommand(false, path, buffer, length, sectorSize, moved,
                        [&](std::uint8_t* cdb, std::uint32_t sectors) {
                          BuildDisk16(cdb, 0x8A, lbaLow, lbaHigh, sectors);
                        });
 }
 
-int AtaIdentify(const char* path, void* buffer) {
+Result AtaIdentify(const char* path, void* buffer) {
   const std::uint8_t cdb[kCdb12] = {0xA1, 0x08, 0x0B, 0, 0, 0, 0, 0, 0x40, 0xEC};
   return In(path, cdb, kCdb12, buffer, static_cast<std::int32_t>(kIdentifyLength));
 }
 
-int AtaReadDma48(const char* path, void* buffer, std::uint32_t lbaLow, std::uint32_t lbaHigh,
+Result AtaReadDma48(const char* path, void* buffer, std::uint32_t lbaLow, std::uint32_t lbaHigh,
                  std::uint32_t length, std::uint32_t sectorSize, std::int32_t* moved) {
   return SectorCommand(true, path, buffer, length, sectorSize, moved,
                        [&](std::uint8_t* cdb, std::uint32_t sectors) {
@@ -125,9 +125,9 @@ int AtaReadDma48(const char* path, void* buffer, std::uint32_t lbaLow, std::uint
                        });
 }
 
-int AtaWriteDma48(const char* path, void* buffer, std::uint32_t lbaLow, std::uint32_t lbaHigh,
+Result AtaWriteDma48(const char* path, void* buffer, std::uint32_t lbaLow, std::uint32_t lbaHigh,
                   std::uint32_t length, std::uint32_t sectorSize, std::int32_t* moved) {
-  if (!MayChange()) return 0;
+  if (!MayChange()) return Result::Failed();
   return SectorCommand(false, path, buffer, length, sectorSize, moved,
                        [&](std::uint8_t* cdb, std::uint32_t sectors) {
                          BuildDma48(cdb, 0x17, 0x03, 0x35, lbaLow, lbaHigh, sectors);
@@ -168,34 +168,34 @@ std::uint32_t GetLogicalSectorSize(const char* path) {
   return bytes != 0 ? bytes : kDefaultSectorSize;
 }
 
-int CheckHddAreaSignature(const char* path, int chipType) {
-  if (IsBankChip(chipType)) return 0;
+bool CheckHddAreaSignature(const char* path, int chipType) {
+  if (IsBankChip(chipType)) return false;
   if (AsChipType(chipType) == ChipType::Tx40779E) {
     std::uint8_t block[18] = {};
-    return ReadChipParameters(path, block, sizeof block) != 0 && block[16] == 0x01 ? 1 : 0;
+    return ReadChipParameters(path, block, sizeof block) != 0 && block[16] == 0x01;
   }
   std::uint8_t marker[4] = {};
   ReadChipMemory(path, marker, 0xC000, sizeof marker);  // a failed read leaves zeros
-  return marker[0] == 0x55 && marker[1] == 0xAA ? 1 : 0;
+  return marker[0] == 0x55 && marker[1] == 0xAA;
 }
 
-int CheckParamByte17(const char* path) {
+bool CheckParamByte17(const char* path) {
   std::uint8_t block[18] = {};
-  return ReadChipParameters(path, block, sizeof block) != 0 && block[17] == 0x01 ? 1 : 0;
+  return ReadChipParameters(path, block, sizeof block) != 0 && block[17] == 0x01;
 }
 
 std::uint32_t GetHddFirmwareLba(const char* path, std::uint32_t /*sectorSize*/, int chipType) {
   const auto last = static_cast<std::uint32_t>(GetLastLba(path));
-  const int plus = CheckParamByte17(path);
+  const bool plus = CheckParamByte17(path);
   const std::uint64_t capacity = GetDiskCapacity(path);
   const auto cl = static_cast<std::uint32_t>(capacity);
   const auto ch = static_cast<std::uint32_t>(capacity >> 32);
   const std::uint32_t x = GetLogicalSectorSize(path);
-  const int signedArea = CheckHddAreaSignature(path, chipType);
+  const bool signedArea = CheckHddAreaSignature(path, chipType);
 
   std::uint32_t fallback = ch != 0 ? cl - 1 : last;
-  if (plus == 1) ++fallback;
-  if (signedArea == 0) return fallback;
+  if (plus) ++fallback;
+  if (!signedArea) return fallback;
 
   const std::uint64_t bytes = 4ull * x;
   if (bytes > 0xFFFFFFFFull) return fallback;

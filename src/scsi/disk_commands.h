@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "scsi/command_result.h"
+
 namespace device {
 
 inline constexpr std::uint32_t kDefaultSectorSize = 512;
@@ -12,21 +14,21 @@ inline constexpr std::uint32_t kIdentifyLength = 512;
 inline constexpr std::uint32_t kNoAreaTag = 257;  // area reference when the tag is 0
 
 // --- single commands (1 success, 0 failure) --------------------------------
-int ReadCapacity16(const char* path, void* buffer, std::int32_t length);
+Result ReadCapacity16(const char* path, void* buffer, std::int32_t length);
 // The sector count in the block is length / sectorSize; a sector size of 0
 // sends nothing and fails. moved, when given, receives the bytes the device
 // actually transferred: a transfer can succeed short.
-int ReadDisk16(const char* path, void* buffer, std::uint32_t lbaLow, std::uint32_t lbaHigh,
+Result ReadDisk16(const char* path, void* buffer, std::uint32_t lbaLow, std::uint32_t lbaHigh,
                std::uint32_t length, std::uint32_t sectorSize,
                std::int32_t* moved = nullptr);
-int WriteDisk16(const char* path, void* buffer, std::uint32_t lbaLow, std::uint32_t lbaHigh,
+Result WriteDisk16(const char* path, void* buffer, std::uint32_t lbaLow, std::uint32_t lbaHigh,
                 std::uint32_t length, std::uint32_t sectorSize,
                std::int32_t* moved = nullptr);
-int AtaIdentify(const char* path, void* buffer);
-int AtaReadDma48(const char* path, void* buffer, std::uint32_t lbaLow, std::uint32_t lbaHigh,
+Result AtaIdentify(const char* path, void* buffer);
+Result AtaReadDma48(const char* path, void* buffer, std::uint32_t lbaLow, std::uint32_t lbaHigh,
                  std::uint32_t length, std::uint32_t sectorSize,
                std::int32_t* moved = nullptr);
-int AtaWriteDma48(const char* path, void* buffer, std::uint32_t lbaLow, std::uint32_t lbaHigh,
+Result AtaWriteDma48(const char* path, void* buffer, std::uint32_t lbaLow, std::uint32_t lbaHigh,
                   std::uint32_t length, std::uint32_t sectorSize,
                std::int32_t* moved = nullptr);
 
@@ -39,8 +41,8 @@ std::uint64_t IdentifyCapacity(const std::uint8_t* identify);
 std::uint64_t GetDiskCapacity(const char* path);
 // Bytes per logical sector; 512 when IDENTIFY fails or does not say otherwise.
 std::uint32_t GetLogicalSectorSize(const char* path);
-int CheckHddAreaSignature(const char* path, int chipType);
-int CheckParamByte17(const char* path);
+bool CheckHddAreaSignature(const char* path, int chipType);
+bool CheckParamByte17(const char* path);
 // The reference LBA of the disk-hosted firmware area. sectorSize is not used:
 // the size is read from the disk again.
 std::uint32_t GetHddFirmwareLba(const char* path, std::uint32_t sectorSize, int chipType);

@@ -66,13 +66,13 @@ Cdb OpcodesAndPageSizeFrame(const FlashDescriptor& d) {
 
 // The raw opcode followed by the read of its answer; the JEDEC probes send no
 // length in the read block.
-int ProbeRead(const char* path, std::uint8_t opcode, std::uint8_t* buffer, std::uint8_t length,
+Result ProbeRead(const char* path, std::uint8_t opcode, std::uint8_t* buffer, std::uint8_t length,
               std::uint8_t lengthInCdb) {
   Cdb command = VendorFrame(kOpSpiCommand);
   command[3] = 0x01;
   command[4] = 0x01;
   command[5] = opcode;
-  if (SendIn(path, command, nullptr, 0) == 0) return 0;
+  if (SendIn(path, command, nullptr, 0).failed()) return Result::Failed();
   Cdb read = VendorFrame(kOpSpiRead);
   read[8] = lengthInCdb;
   return SendIn(path, read, buffer, length);
@@ -107,39 +107,40 @@ Cdb RomReadFrame(std::int32_t address) {
 
 }  // namespace
 
-int ReadFlash(const char* path, std::int32_t address, std::uint8_t* buffer, std::int32_t length) {
+Result ReadFlash(const char* path, std::int32_t address, std::uint8_t* buffer, std::int32_t length) {
   return SendIn(path, AddressedFrame(kOpRead, address), buffer, length);
 }
 
-int ReadFlashWhole(const char* path, std::int32_t address, std::uint8_t* buffer,
+Result ReadFlashWhole(const char* path, std::int32_t address, std::uint8_t* buffer,
                    std::int32_t length) {
   std::int32_t moved = 0;
-  if (SendIn(path, AddressedFrame(kOpRead, address), buffer, length, &moved) == 0) return 0;
-  return moved >= length ? 1 : 0;
+  if (SendIn(path, AddressedFrame(kOpRead, address), buffer, length, &moved).failed())
+    return Result::Failed();
+  return Result::Of(moved >= length);
 }
 
-int WriteFlash(const char* path, std::int32_t address, const std::uint8_t* data,
+Result WriteFlash(const char* path, std::int32_t address, const std::uint8_t* data,
                std::int32_t length) {
-  if (length < 0) return 0;
-  if (!MayChange()) return 0;
+  if (length < 0) return Result::Failed();
+  if (!MayChange()) return Result::Failed();
   return SendOut(path, AddressedFrame(kOpWrite, address), data, static_cast<std::uint32_t>(length));
 }
 
-int ReadFlashStatus(const char* path, std::uint8_t* status) {
+Result ReadFlashStatus(const char* path, std::uint8_t* status) {
   return SendIn(path, VendorFrame(kOpStatus), status, 1);
 }
 
-int EraseFlashChip(const char* path) {
-  if (!MayChange()) return 0;
+Result EraseFlashChip(const char* path) {
+  if (!MayChange()) return Result::Failed();
   return SendOut(path, VendorFrame(kOpChipErase), nullptr, 0);
 }
 
-int EraseFlashSector(const char* path, std::int32_t address) {
-  if (!MayChange()) return 0;
+Result EraseFlashSector(const char* path, std::int32_t address) {
+  if (!MayChange()) return Result::Failed();
   return SendOut(path, AddressedFrame(kOpSectorErase, address), nullptr, 0);
 }
 
-int ReadFlashIdBytes(const char* path, std::uint8_t* buffer, std::uint8_t opcode, int flag) {
+Result ReadFlashIdBytes(const char* path, std::uint8_t* buffer, std::uint8_t opcode, int flag) {
   Cdb cdb = VendorFrame(kOpIdBytes);
   cdb[3] = 0x03;
   cdb[4] = opcode;
@@ -147,7 +148,7 @@ int ReadFlashIdBytes(const char* path, std::uint8_t* buffer, std::uint8_t opcode
   return SendIn(path, cdb, buffer, 3);
 }
 
-int ReadFlashTypeCode(const char* path, std::uint8_t* buffer) {
+Result ReadFlashTypeCode(const char* path, std::uint8_t* buffer) {
   Cdb cdb = VendorFrame(kOpTypeCode);
   cdb[3] = 0x04;
   return SendIn(path, cdb, buffer, 4);
@@ -157,20 +158,20 @@ bool WaitFlashReady(const char* path) {
   // Starts busy: a device that cannot be opened hands back no byte and must
   // not pass for a ready flash.
   const int reReads = PollStatus(
-      [path](std::uint8_t* status) { return ReadFlashStatus(path, status) != 0; },
+      [path](std::uint8_t* status) { return ReadFlashStatus(path, status).ok(); },
       kFlashStatusBusy, [](std::uint8_t status) { return (status & kFlashStatusBusy) == 0; },
       {kReadyReReadLimit, kPollMs});
   return reReads >= 0 && reReads <= kReadyReReads;
 }
 
-int SpiCommandRead(const char* path, std::uint8_t opcode, std::uint8_t* buffer,
+Result SpiCommandRead(const char* path, std::uint8_t opcode, std::uint8_t* buffer,
                    std::uint8_t length) {
   return ProbeRead(path, opcode, buffer, length, length);
 }
 
 int DetectAmicFlash(const char* path, bool* answered) {
   std::uint8_t id[4] = {};
-  const bool read = ProbeRead(path, kSpiReadJedecId, id, sizeof id, 0) != 0;
+  const bool read = ProbeRead(path, kSpiReadJedecId, id, sizeof id, 0).ok();
   if (answered != nullptr) *answered = read;
   if (!read) return -1;
   if (id[0] != 0x7F || id[1] != 0x37 || id[2] != 0x20) return -1;
@@ -190,7 +191,7 @@ int DetectAmicFlash(const char* path, bool* answered) {
 
 int DetectAtmelFlash(const char* path, bool* answered) {
   std::uint8_t id[4] = {};
-  const bool read = ProbeRead(path, kSpiReadJedecId, id, sizeof id, 0) != 0;
+  const bool read = ProbeRead(path, kSpiReadJedecId, id, sizeof id, 0).ok();
   if (answered != nullptr) *answered = read;
   if (!read) return -1;
   if (id[0] != 0x1F) return -1;
@@ -199,30 +200,30 @@ int DetectAtmelFlash(const char* path, bool* answered) {
   return 0;
 }
 
-int SetFlashOpcodes(const char* path, const FlashDescriptor& descriptor) {
+Result SetFlashOpcodes(const char* path, const FlashDescriptor& descriptor) {
   std::uint8_t discarded[2] = {};
   return SendIn(path, OpcodesFrame(descriptor), discarded, sizeof discarded);
 }
 
-int SetFlashOpcodesNoReply(const char* path, const FlashDescriptor& descriptor) {
+Result SetFlashOpcodesNoReply(const char* path, const FlashDescriptor& descriptor) {
   return SendIn(path, OpcodesFrame(descriptor), nullptr, 0);
 }
 
-int SetFlashOpcodesAndPageSize(const char* path, const FlashDescriptor& descriptor,
+Result SetFlashOpcodesAndPageSize(const char* path, const FlashDescriptor& descriptor,
                                std::uint16_t pageSize) {
   Cdb cdb = OpcodesAndPageSizeFrame(descriptor);
   cdb[7] = static_cast<std::uint8_t>(pageSize / 4);
   return SendOut(path, cdb, nullptr, 0);
 }
 
-int SetFlashOpcodesAndPageSize16(const char* path, const FlashDescriptor& descriptor,
+Result SetFlashOpcodesAndPageSize16(const char* path, const FlashDescriptor& descriptor,
                                  std::uint16_t pageSize) {
   Cdb cdb = OpcodesAndPageSizeFrame(descriptor);
   Put16(cdb, 7, pageSize);
   return SendOut(path, cdb, nullptr, 0);
 }
 
-int SetFlashPageSize(const char* path, std::uint16_t pageSize, std::uint8_t replyLength) {
+Result SetFlashPageSize(const char* path, std::uint16_t pageSize, std::uint8_t replyLength) {
   Cdb cdb = VendorFrame(kOpPageSize);
   cdb[3] = 0x02;
   cdb[4] = static_cast<std::uint8_t>(pageSize / 4);
@@ -230,86 +231,86 @@ int SetFlashPageSize(const char* path, std::uint16_t pageSize, std::uint8_t repl
   return SendIn(path, cdb, replyLength > 0 ? discarded : nullptr, replyLength);
 }
 
-int ClearFlashPageSize(const char* path) {
+Result ClearFlashPageSize(const char* path) {
   return SendOut(path, VendorFrame(kOpPageSize), nullptr, 0);
 }
 
 // The block commands move flash contents: a transfer that moved less than
 // its length did not read or program the range, whatever the status said.
 namespace {
-int SendInWhole(const char* path, const Cdb& cdb, std::uint8_t* buffer, std::uint32_t length) {
+Result SendInWhole(const char* path, const Cdb& cdb, std::uint8_t* buffer, std::uint32_t length) {
   std::int32_t moved = 0;
-  const int ok = SendIn(path, cdb, buffer, static_cast<std::int32_t>(length), &moved);
-  return ok != 0 && static_cast<std::uint32_t>(moved) == length ? 1 : 0;
+  const Result sent = SendIn(path, cdb, buffer, static_cast<std::int32_t>(length), &moved);
+  return Result::Of(sent.ok() && static_cast<std::uint32_t>(moved) == length);
 }
-int SendOutWhole(const char* path, const Cdb& cdb, const std::uint8_t* data,
+Result SendOutWhole(const char* path, const Cdb& cdb, const std::uint8_t* data,
                  std::uint32_t length) {
   if (data == nullptr || length == 0) return SendOut(path, cdb, data, length);
   std::vector<std::uint8_t> copy(data, data + length);  // the carrier writes into its buffer
   std::int32_t moved = 0;
-  const int ok = ScsiPassThroughOut(path, cdb.data(), kCdbLength, copy.data(), length, &moved);
-  return ok != 0 && static_cast<std::uint32_t>(moved) == length ? 1 : 0;
+  const Result sent = ScsiPassThroughOut(path, cdb.data(), kCdbLength, copy.data(), length, &moved);
+  return Result::Of(sent.ok() && static_cast<std::uint32_t>(moved) == length);
 }
 }  // namespace
 
-int ReadFlashBlock(const char* path, std::uint32_t address, std::uint8_t* buffer,
+Result ReadFlashBlock(const char* path, std::uint32_t address, std::uint8_t* buffer,
                    std::uint32_t length) {
   Cdb cdb = MemoryFrame(kMemOpBlockRead, kMemRead, length);
   Put24(cdb, 8, address);
   return SendInWhole(path, cdb, buffer, length);
 }
 
-int WriteFlashBlock(const char* path, std::uint32_t address, const std::uint8_t* data,
+Result WriteFlashBlock(const char* path, std::uint32_t address, const std::uint8_t* data,
                     std::uint32_t length, std::uint8_t mode) {
-  if (!MayChange()) return 0;
+  if (!MayChange()) return Result::Failed();
   Cdb cdb = MemoryFrame(kMemOpBlockWrite, static_cast<std::uint8_t>(mode & kEraseCodeMask), length);
   Put24(cdb, 8, address);
   return SendOutWhole(path, cdb, data, length);
 }
 
-int WriteFlashBlockPlain(const char* path, std::uint32_t address, const std::uint8_t* data,
+Result WriteFlashBlockPlain(const char* path, std::uint32_t address, const std::uint8_t* data,
                          std::uint32_t length, int flag) {
-  if (!MayChange()) return 0;
+  if (!MayChange()) return Result::Failed();
   Cdb cdb = MemoryFrame(kMemOpBlockWrite, flag != 0 ? 0x01 : 0x00, length);
   Put24(cdb, 8, address);
   return SendOutWhole(path, cdb, data, length);
 }
 
-int SwitchToInternalRom(const char* path) {
+Result SwitchToInternalRom(const char* path) {
   return SendOut(path, VendorFrame(kOpRomSwitch), nullptr, 0);
 }
 
-int ReadRomStatus(const char* path, std::uint8_t* status) {
+Result ReadRomStatus(const char* path, std::uint8_t* status) {
   std::uint8_t byte = 0;
-  if (SendIn(path, VendorFrame(kOpRomStatus), &byte, 1) == 0) return 0;
+  if (SendIn(path, VendorFrame(kOpRomStatus), &byte, 1).failed()) return Result::Failed();
   if (status != nullptr) *status = byte;
-  return 1;
+  return Result::Ok();
 }
 
-int IsRomBusy(const char* path) {
+bool IsRomBusy(const char* path) {
   std::uint8_t status = 0;
-  if (!ReadRomStatus(path, &status)) return 1;
-  return status == 0x01 ? 1 : 0;
+  if (ReadRomStatus(path, &status).failed()) return true;
+  return status == 0x01;
 }
 
-int StartRomErase(const char* path) {
-  if (!MayChange()) return 0;
+Result StartRomErase(const char* path) {
+  if (!MayChange()) return Result::Failed();
   return SendOut(path, VendorFrame(kOpRomStartErase), nullptr, 0);
 }
 
-int ReadRom(const char* path, std::int32_t address, std::uint8_t* buffer, std::int32_t length) {
+Result ReadRom(const char* path, std::int32_t address, std::uint8_t* buffer, std::int32_t length) {
   return SendIn(path, RomReadFrame(address), buffer, length);
 }
 
-int ReadRomWhole(const char* path, std::int32_t address, std::uint8_t* buffer,
+Result ReadRomWhole(const char* path, std::int32_t address, std::uint8_t* buffer,
                  std::int32_t length) {
   std::int32_t moved = 0;
-  if (SendIn(path, RomReadFrame(address), buffer, length, &moved) == 0) return 0;
-  return moved >= length ? 1 : 0;
+  if (SendIn(path, RomReadFrame(address), buffer, length, &moved).failed()) return Result::Failed();
+  return Result::Of(moved >= length);
 }
 
-int ProgramRom(const char* path, const std::uint8_t* data, std::uint32_t length, int flashIndex) {
-  if (!MayChange()) return 0;
+Result ProgramRom(const char* path, const std::uint8_t* data, std::uint32_t length, int flashIndex) {
+  if (!MayChange()) return Result::Failed();
   Cdb cdb = VendorFrame(kOpRomProgram);
   std::uint8_t h = 0;
   std::uint8_t g = 0;
@@ -322,8 +323,8 @@ int ProgramRom(const char* path, const std::uint8_t* data, std::uint32_t length,
   return SendOut(path, cdb, data, length);
 }
 
-int PreEraseRom(const char* path, int flashIndex) {
-  if (!MayChange()) return 0;
+Result PreEraseRom(const char* path, int flashIndex) {
+  if (!MayChange()) return Result::Failed();
   std::uint8_t sequence[18] = {};
   std::uint8_t h = 0;
   std::uint8_t g = 0;

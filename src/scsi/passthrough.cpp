@@ -72,7 +72,7 @@ struct OpenExchange {
   }
   std::uint8_t* dataBuffer() const { return data ? data->data() : nullptr; }
 
-  host::DeviceIo& io = host::Current().io();
+  host::PassThroughIo& io = host::Current().passThrough();
   std::uint32_t lastError = 0;
   host::DeviceHandle handle;
   std::optional<PaddedBuffer> request;
@@ -81,12 +81,12 @@ struct OpenExchange {
 
 }  // namespace
 
-int ScsiPassThroughIn(const char* path, const std::uint8_t* cdb, int cdbLength, void* buffer,
+Result ScsiPassThroughIn(const char* path, const std::uint8_t* cdb, int cdbLength, void* buffer,
                       std::int32_t length, std::int32_t* transferred) {
   const std::uint32_t wanted = length > 0 ? static_cast<std::uint32_t>(length) : 0;
   const std::uint32_t transferLength = RoundedLength(wanted);
   OpenExchange x(path, host::kShareRead | host::kShareWrite, transferLength);
-  if (!x.ready()) return 0;
+  if (!x.ready()) return Result::Failed();
   host::PassThroughRequest* request = BuildRequest(*x.request, cdb, cdbLength, true,
                                                    transferLength, x.dataBuffer(), kTimeoutIn);
 
@@ -97,14 +97,14 @@ int ScsiPassThroughIn(const char* path, const std::uint8_t* cdb, int cdbLength, 
   if (transferred != nullptr) *transferred = static_cast<std::int32_t>(request->dataTransferLength);
   const std::uint8_t status = request->scsiStatus;
   x.handle.Close();
-  return ok && x.lastError == 0 && status == 0 ? 1 : 0;
+  return Result::Of(ok && x.lastError == 0 && status == 0);
 }
 
-int ScsiPassThroughOut(const char* path, const std::uint8_t* cdb, int cdbLength, void* data,
+Result ScsiPassThroughOut(const char* path, const std::uint8_t* cdb, int cdbLength, void* data,
                        std::uint32_t length, std::int32_t* transferred) {
   const std::uint32_t transferLength = RoundedLength(length);
   OpenExchange x(path, 0, transferLength);
-  if (!x.ready()) return 0;
+  if (!x.ready()) return Result::Failed();
   if (transferLength > 0) {
     std::memset(x.dataBuffer(), 0, transferLength < 4 ? transferLength : 4);
     if (data != nullptr) std::memcpy(x.dataBuffer(), data, length);
@@ -117,11 +117,11 @@ int ScsiPassThroughOut(const char* path, const std::uint8_t* cdb, int cdbLength,
   if (length > 0 && data != nullptr) std::memcpy(data, x.dataBuffer(), length);
   if (transferred != nullptr) *transferred = static_cast<std::int32_t>(request->dataTransferLength);
   const std::uint8_t status = request->scsiStatus;
-  return ok && x.lastError == 0 && status == 0 ? 1 : 0;
+  return Result::Of(ok && x.lastError == 0 && status == 0);
 }
 
 bool GetDeviceNumber(const char* path, host::DeviceNumber* number) {
-  host::DeviceIo& h = host::Current().io();
+  host::PassThroughIo& h = host::Current().passThrough();
   std::uint32_t lastError = 0;
   host::DeviceHandle handle(h, h.OpenDevice(path, 0, 0, lastError));
   if (!handle.valid()) return false;

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "host/host.h"
+#include "scsi/command_result.h"
 
 namespace device {
 
@@ -49,11 +50,11 @@ class PaddedBuffer {
 
 // Data from the device (or none). 1 on success, 0 on failure. After a failure
 // buffer holds zeros or whatever part the device delivered.
-int ScsiPassThroughIn(const char* path, const std::uint8_t* cdb, int cdbLength, void* buffer,
+Result ScsiPassThroughIn(const char* path, const std::uint8_t* cdb, int cdbLength, void* buffer,
                       std::int32_t length, std::int32_t* transferred);
 
 // Data to the device (or none). 1 on success, 0 on failure.
-int ScsiPassThroughOut(const char* path, const std::uint8_t* cdb, int cdbLength, void* data,
+Result ScsiPassThroughOut(const char* path, const std::uint8_t* cdb, int cdbLength, void* data,
                        std::uint32_t length, std::int32_t* transferred);
 
 bool GetDeviceNumber(const char* path, host::DeviceNumber* number);

@@ -9,15 +9,15 @@
 
 namespace device {
 
-int SendIn(const char* path, const Cdb& cdb, void* buffer, std::int32_t length,
+Result SendIn(const char* path, const Cdb& cdb, void* buffer, std::int32_t length,
            std::int32_t* transferred) {
   std::int32_t moved = 0;
-  const int ok = ScsiPassThroughIn(path, cdb.data(), kCdbLength, buffer, length, &moved);
+  const Result sent = ScsiPassThroughIn(path, cdb.data(), kCdbLength, buffer, length, &moved);
   if (transferred != nullptr) *transferred = moved;
-  return ok;
+  return sent;
 }
 
-int SendOut(const char* path, const Cdb& cdb, const void* data, std::uint32_t length) {
+Result SendOut(const char* path, const Cdb& cdb, const void* data, std::uint32_t length) {
   std::int32_t moved = 0;
   if (data == nullptr || length == 0)
     return ScsiPassThroughOut(path, cdb.data(), kCdbLength, nullptr, length, &moved);

@@ -6,6 +6,8 @@
 #include <array>
 #include <cstdint>
 
+#include "scsi/command_result.h"
+
 namespace device {
 
 inline constexpr int kCdbLength = 12;
@@ -49,12 +51,12 @@ inline void Put16(Cdb& cdb, int at, std::uint32_t value) {
 }
 
 // One data-in exchange (or one with no data when length is 0).
-int SendIn(const char* path, const Cdb& cdb, void* buffer, std::int32_t length,
+Result SendIn(const char* path, const Cdb& cdb, void* buffer, std::int32_t length,
            std::int32_t* transferred = nullptr);
 
 // One data-out exchange. The caller's data is only read: it travels through
 // a private copy, so a constant table can be sent as it is.
-int SendOut(const char* path, const Cdb& cdb, const void* data, std::uint32_t length);
+Result SendOut(const char* path, const Cdb& cdb, const void* data, std::uint32_t length);
 
 // The handler an assertion failure calls with its full text. The default
 // writes the text to standard error and aborts; tests replace it to observe

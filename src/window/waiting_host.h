@@ -1,5 +1,5 @@
-// The host seen by the window's events: the installed host's device I/O and
-// volumes, with a clock whose waits go through a function (the window
+// The host seen by the window's events: the installed host's pieces, with a
+// clock whose waits go through a function (the window
 // system's Wait), which may keep the window alive while the time passes.
 #pragma once
 
@@ -25,18 +25,15 @@ class WaitingClock : public host::Clock {
   WaitFunction wait_;
 };
 
-class WaitingHost : public host::Host {
+class WaitingHost : public host::ForwardingHost {
  public:
   using WaitFunction = WaitingClock::WaitFunction;
   WaitingHost(host::Host& inner, WaitFunction wait)
-      : inner_(inner), clock_(inner.clock(), std::move(wait)) {}
+      : ForwardingHost(inner), clock_(inner.clock(), std::move(wait)) {}
 
-  host::DeviceIo& io() override { return inner_.io(); }
   host::Clock& clock() override { return clock_; }
-  host::Volumes& volumes() override { return inner_.volumes(); }
 
  private:
-  host::Host& inner_;
   WaitingClock clock_;
 };
 

@@ -55,7 +55,7 @@ struct Answer {
   std::uint32_t transferred = 0;
 };
 
-Answer Send(host::DeviceIo& h, const std::string& path, std::vector<std::uint8_t> cdb, bool in,
+Answer Send(host::PassThroughIo& h, const std::string& path, std::vector<std::uint8_t> cdb, bool in,
             std::vector<std::uint8_t>& data, std::uint32_t timeout = 10) {
   Answer a;
   std::uint32_t error = 0;

@@ -808,14 +808,14 @@ TEST_F(GuiTest, AltLettersPressButtonsAndClickBoxesAndEscapeIsExit) {
 }
 
 // A host whose commands call back before they are carried out.
-class CommandIo : public host::ForwardingIo {
+class CommandIo : public host::ForwardingPassThrough {
  public:
-  CommandIo(host::DeviceIo& inner, std::function<void(const host::PassThroughRequest&)> onCommand)
-      : host::ForwardingIo(inner), onCommand_(std::move(onCommand)) {}
+  CommandIo(host::PassThroughIo& inner, std::function<void(const host::PassThroughRequest&)> onCommand)
+      : host::ForwardingPassThrough(inner), onCommand_(std::move(onCommand)) {}
   bool PassThrough(host::Handle handle, host::PassThroughRequest& request,
                    std::uint32_t& lastError) override {
     onCommand_(request);
-    return host::ForwardingIo::PassThrough(handle, request, lastError);
+    return host::ForwardingPassThrough::PassThrough(handle, request, lastError);
   }
 
  private:
@@ -843,7 +843,12 @@ TEST_F(GuiTest, ClosingDuringARunWaitsForTheRunAndItsLastBox) {
       typedAhead = true;
     }
   });
-  host::ComposedHost commands(commandIo, machine, machine);
+  struct : host::ForwardingHost {
+    using ForwardingHost::ForwardingHost;
+    host::PassThroughIo* io = nullptr;
+    host::PassThroughIo& passThrough() override { return *io; }
+  } commands(machine);
+  commands.io = &commandIo;
   {
     host::ScopedHost scope(commands);
     SendMessageA(H(window->UpdateBtn), BM_CLICK, 0, 0);
