@@ -297,50 +297,63 @@ void Win32View::CreateWindows(MainWindow& window) {
   }
 }
 
+// The window class, styles and size a control kind is created with.
+struct Win32View::ControlStyle {
+  const char* cls = "STATIC";
+  DWORD style = WS_CHILD | WS_CLIPSIBLINGS;
+  DWORD exStyle = 0;
+  int width = 0;
+  int height = 0;
+};
+
+Win32View::ControlStyle Win32View::StyleOf(const Control& c, const Bounds& b) const {
+  ControlStyle s;
+  if (c.visible()) s.style |= WS_VISIBLE;
+  if (!c.enabled()) s.style |= WS_DISABLED;
+  s.width = b.width;
+  s.height = b.height;
+  switch (c.kind()) {
+    case ControlKind::Edit:
+      s.cls = "EDIT";
+      s.exStyle = WS_EX_CLIENTEDGE;
+      s.style |= WS_TABSTOP | ES_AUTOHSCROLL;
+      if (static_cast<const Edit&>(c).readOnly()) s.style |= ES_READONLY;
+      break;
+    case ControlKind::Label:
+      // Labels size themselves to their text.
+      s.style |= SS_LEFT | SS_NOPREFIX;
+      s.width = TextExtent(hwnd_, font_, c.text()).cx;
+      break;
+    case ControlKind::Button:
+      s.cls = "BUTTON";
+      s.style |= WS_TABSTOP | BS_PUSHBUTTON;
+      break;
+    case ControlKind::CheckBox:
+      s.cls = "BUTTON";
+      s.style |= WS_TABSTOP | BS_CHECKBOX;
+      break;
+    case ControlKind::ComboBox:
+      s.cls = "COMBOBOX";
+      s.style |= WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWN | CBS_AUTOHSCROLL;
+      s.height += Scale(kDropDownExtra);
+      break;
+    case ControlKind::Panel:
+      s.cls = kPanelClass;
+      s.exStyle = WS_EX_CONTROLPARENT;
+      break;
+  }
+  return s;
+}
+
 void Win32View::CreateControl(Control& c, int id) {
   HWND parent = ParentOf(c);
   const Bounds& designed = c.bounds();
   const Bounds b{Scale(designed.left), Scale(designed.top), Scale(designed.width),
                  Scale(designed.height)};
-  DWORD style = WS_CHILD | WS_CLIPSIBLINGS;
-  if (c.visible()) style |= WS_VISIBLE;
-  if (!c.enabled()) style |= WS_DISABLED;
-  DWORD exStyle = 0;
-  const char* cls = "STATIC";
-  int width = b.width;
-  int height = b.height;
-  switch (c.kind()) {
-    case ControlKind::Edit:
-      cls = "EDIT";
-      exStyle = WS_EX_CLIENTEDGE;
-      style |= WS_TABSTOP | ES_AUTOHSCROLL;
-      if (static_cast<Edit&>(c).readOnly()) style |= ES_READONLY;
-      break;
-    case ControlKind::Label:
-      // Labels size themselves to their text.
-      style |= SS_LEFT | SS_NOPREFIX;
-      width = TextExtent(hwnd_, font_, c.text()).cx;
-      break;
-    case ControlKind::Button:
-      cls = "BUTTON";
-      style |= WS_TABSTOP | BS_PUSHBUTTON;
-      break;
-    case ControlKind::CheckBox:
-      cls = "BUTTON";
-      style |= WS_TABSTOP | BS_CHECKBOX;
-      break;
-    case ControlKind::ComboBox:
-      cls = "COMBOBOX";
-      style |= WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWN | CBS_AUTOHSCROLL;
-      height += Scale(kDropDownExtra);
-      break;
-    case ControlKind::Panel:
-      cls = kPanelClass;
-      exStyle = WS_EX_CONTROLPARENT;
-      break;
-  }
-  HWND h = CreateWindowExA(exStyle, cls, c.kind() == ControlKind::ComboBox ? "" : ScreenText(c).c_str(),
-                           style, b.left, b.top, width, height, parent,
+  const ControlStyle s = StyleOf(c, b);
+  HWND h = CreateWindowExA(s.exStyle, s.cls,
+                           c.kind() == ControlKind::ComboBox ? "" : ScreenText(c).c_str(), s.style,
+                           b.left, b.top, s.width, s.height, parent,
                            reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance_, nullptr);
   if (h == nullptr) throw std::runtime_error("cannot create control " + c.name());
   handles_[&c] = h;
@@ -352,40 +365,45 @@ void Win32View::CreateControl(Control& c, int id) {
   if (c.kind() == ControlKind::CheckBox)
     SendMessageA(h, BM_SETCHECK, static_cast<CheckBox&>(c).checked() ? BST_CHECKED : BST_UNCHECKED, 0);
   if (c.kind() == ControlKind::ComboBox) {
-    // The closed box takes its designed height: adjust its selection field by
-    // what is left over, in a few steps, since how a requested field height
-    // turns into the box's height differs between platform versions.
-    LRESULT request = SendMessageA(h, CB_GETITEMHEIGHT, static_cast<WPARAM>(-1), 0);
-    for (int step = 0; step < 3 && request != CB_ERR; ++step) {
-      RECT closed;
-      GetWindowRect(h, &closed);
-      const int extra = b.height - (closed.bottom - closed.top);
-      if (extra == 0 || request + extra <= 0) break;
-      request += extra;
-      SendMessageA(h, CB_SETITEMHEIGHT, static_cast<WPARAM>(-1), request);
-    }
+    FitClosedComboBox(h, b.height);
     ++pushing_;
     PushItems(static_cast<ComboBox&>(c));
     --pushing_;
   }
+  if (c.kind() == ControlKind::Edit && !static_cast<Edit&>(c).labelCaption().empty())
+    CreateEditCaption(static_cast<Edit&>(c), b, parent);
+}
 
-  // A labelled edit's caption stands to its left, 3 pixels away, centred on it.
-  if (c.kind() == ControlKind::Edit && !static_cast<Edit&>(c).labelCaption().empty()) {
-    const std::string& caption = static_cast<Edit&>(c).labelCaption();
-    const SIZE size = TextExtent(hwnd_, font_, caption);
-    DWORD labelStyle = WS_CHILD | SS_LEFT | SS_NOPREFIX;
-    if (c.visible()) labelStyle |= WS_VISIBLE;
-    if (!c.enabled()) labelStyle |= WS_DISABLED;
-    HWND label = CreateWindowExA(0, "STATIC", caption.c_str(), labelStyle,
-                                 b.left - Scale(Edit::kLabelSpacing) - size.cx,
-                                 b.top + (b.height - Scale(kLabelHeight)) / 2, size.cx,
-                                 Scale(kLabelHeight), parent,
-                                 nullptr, instance_, nullptr);
-    if (label != nullptr) {
-      SendMessageA(label, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
-      labels_[&c] = label;
-      owners_[label] = &c;
-    }
+// The closed box takes its designed height: adjust its selection field by
+// what is left over, in a few steps, since how a requested field height turns
+// into the box's height differs between platform versions.
+void Win32View::FitClosedComboBox(HWND h, int designedHeight) {
+  LRESULT request = SendMessageA(h, CB_GETITEMHEIGHT, static_cast<WPARAM>(-1), 0);
+  for (int step = 0; step < 3 && request != CB_ERR; ++step) {
+    RECT closed;
+    GetWindowRect(h, &closed);
+    const int extra = designedHeight - (closed.bottom - closed.top);
+    if (extra == 0 || request + extra <= 0) break;
+    request += extra;
+    SendMessageA(h, CB_SETITEMHEIGHT, static_cast<WPARAM>(-1), request);
+  }
+}
+
+// A labelled edit's caption stands to its left, 3 pixels away, centred on it.
+void Win32View::CreateEditCaption(Edit& c, const Bounds& b, HWND parent) {
+  const std::string& caption = c.labelCaption();
+  const SIZE size = TextExtent(hwnd_, font_, caption);
+  DWORD labelStyle = WS_CHILD | SS_LEFT | SS_NOPREFIX;
+  if (c.visible()) labelStyle |= WS_VISIBLE;
+  if (!c.enabled()) labelStyle |= WS_DISABLED;
+  HWND label = CreateWindowExA(0, "STATIC", caption.c_str(), labelStyle,
+                               b.left - Scale(Edit::kLabelSpacing) - size.cx,
+                               b.top + (b.height - Scale(kLabelHeight)) / 2, size.cx,
+                               Scale(kLabelHeight), parent, nullptr, instance_, nullptr);
+  if (label != nullptr) {
+    SendMessageA(label, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
+    labels_[&c] = label;
+    owners_[label] = &c;
   }
 }
 
@@ -662,30 +680,37 @@ bool Win32View::HandleRunDrag(UINT message, WPARAM wParam, LPARAM lParam) {
   }
 }
 
+// Dialog-style focus: the control that had it gets it back. While a box is
+// up, an activation of the (disabled) main window goes on to the box.
+void Win32View::OnActivate(bool active) {
+  if (!active) {
+    SaveFocus();
+  } else if (ModalBox() != nullptr) {
+    PostMessageA(appWindow_, kActivateFrontMessage, 0, 0);
+  } else {
+    RestoreFocus();
+  }
+}
+
+// Typing is finished when the focus moved on to another control of the
+// window; a box or another program taking it does not finish it.
+void Win32View::OnFieldLeft(int id) {
+  Control* field = ControlById(id);
+  HWND focus = GetFocus();
+  if (field != nullptr && field->kind() == ControlKind::Edit && focus != nullptr &&
+      IsChild(hwnd_, focus) && focus != HandleOf(*field))
+    window_->FinishTyping(static_cast<Edit&>(*field));
+}
+
 LRESULT Win32View::Handle(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   if (HandleRunDrag(message, wParam, lParam)) return 0;
   switch (message) {
     case WM_ACTIVATE:
-      // Dialog-style focus: the control that had it gets it back. While a box
-      // is up, an activation of the (disabled) main window goes on to the box.
-      if (LOWORD(wParam) == WA_INACTIVE) {
-        SaveFocus();
-      } else if (ModalBox() != nullptr) {
-        PostMessageA(appWindow_, kActivateFrontMessage, 0, 0);
-      } else {
-        RestoreFocus();
-      }
+      OnActivate(LOWORD(wParam) != WA_INACTIVE);
       return 0;
-    case kFieldLeftMessage: {
-      // Typing is finished when the focus moved on to another control of the
-      // window; a box or another program taking it does not finish it.
-      Control* field = ControlById(static_cast<int>(wParam));
-      HWND focus = GetFocus();
-      if (field != nullptr && field->kind() == ControlKind::Edit && focus != nullptr &&
-          IsChild(hwnd_, focus) && focus != HandleOf(*field))
-        window_->FinishTyping(static_cast<Edit&>(*field));
+    case kFieldLeftMessage:
+      OnFieldLeft(static_cast<int>(wParam));
       return 0;
-    }
     case WM_QUERYENDSESSION: {
       const bool mayEnd = window_->QueryEndSession();
       BlockSessionEnd(hwnd, !mayEnd);

@@ -77,6 +77,12 @@ class Win32View : public View, private ControlObserver {
   LRESULT ColourStatic(HDC dc, HWND control);
   void ControlChanged(Control& control, Property property) override;
   void CreateControl(Control& control, int id);
+  struct ControlStyle;
+  ControlStyle StyleOf(const Control& control, const Bounds& bounds) const;
+  void FitClosedComboBox(HWND combo, int designedHeight);
+  void CreateEditCaption(Edit& edit, const Bounds& bounds, HWND parent);
+  void OnActivate(bool active);
+  void OnFieldLeft(int id);
   void PushItems(ComboBox& combo);
   void PushSelection(ComboBox& combo);
   HWND ParentOf(const Control& control) const;
