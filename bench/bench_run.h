@@ -41,6 +41,9 @@ class QuietWindow : public program::RunWindow {
   }
   program::TransferSettings& transfer() const override { return transfer_; }
   program::EraseGeometry& geometry() const override { return geometry_; }
+  // The installed simulated machine's.
+  host::Clock& clock() const override { return host::Current().clock(); }
+  host::Trace& trace() const override { return host::Current().trace(); }
 
   mutable program::TransferSettings transfer_;
   mutable program::EraseGeometry geometry_;

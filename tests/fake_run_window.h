@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "engine/run_window.h"
+#include "host/host.h"
 
 namespace testing_support {
 
@@ -41,6 +42,9 @@ class FakeRunWindow : public program::RunWindow {
   // The run's own settings: a test sets them here, and no other test sees them.
   program::TransferSettings& transfer() const override { return transfer_; }
   program::EraseGeometry& geometry() const override { return geometry_; }
+  // The installed host's, as a test installs it (its simulated clock).
+  host::Clock& clock() const override { return host::Current().clock(); }
+  host::Trace& trace() const override { return host::Current().trace(); }
 
   bool Showed(const std::string& text) const {
     for (const std::string& s : statuses)

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "host/host.h"
 #include "scsi/chip_state.h"
 #include "identify/image_fingerprint.h"
 #include "engine/settings.h"
@@ -61,6 +62,11 @@ class RunWindow {
   // outlive the run); a run reaches them only through the window it is handed.
   virtual TransferSettings& transfer() const = 0;
   virtual EraseGeometry& geometry() const = 0;
+
+  // The host pieces a run waits and traces on, as the run's owner supplies
+  // them: the engine never reaches for a process-wide host itself.
+  virtual host::Clock& clock() const = 0;
+  virtual host::Trace& trace() const = 0;
 
   void AppendStatus(const std::string& piece) { ShowStatus(StatusText() + piece); }
 };

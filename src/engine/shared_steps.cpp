@@ -30,8 +30,6 @@ std::uint32_t BlockCount(std::uint32_t length, std::uint32_t block) {
 
 }  // namespace
 
-void DebugTrace(const char* text) { host::Current().DebugOutput(text); }
-
 std::optional<std::uint64_t> ReportedFlashBytes(const ChipState& facts) {
   if (!device::FactsRead(facts, device::kFactFlashSize) || facts.flashSizeKb <= 0)
     return std::nullopt;
@@ -46,7 +44,7 @@ void PollFlash(const char* path) { (void)device::WaitFlashReady(path); }
 template <typename Step>
 bool EachFlashBlock(RunWindow& window, const char* path, std::uint32_t length,
                     const char* status, Step step) {
-  if (!device::WaitFlashReady(path)) DebugTrace(kTraceNotReady);
+  if (!device::WaitFlashReady(path)) window.trace().DebugOutput(kTraceNotReady);
   const std::uint32_t block = window.transfer().blockSize;
   const std::uint32_t n = BlockCount(length, block);
   window.ShowStatus(status);
@@ -62,7 +60,7 @@ bool EraseFlashBlocks(RunWindow& window, const char* path, std::uint32_t length)
   return EachFlashBlock(window, path, length, kProgressErase, [&](std::uint32_t address,
                                                                    std::uint32_t) {
     if (!device::EraseFlashSector(path, static_cast<std::int32_t>(address))) return false;
-    if (!device::WaitFlashReady(path)) DebugTrace(kNotReadyAfterErase);
+    if (!device::WaitFlashReady(path)) window.trace().DebugOutput(kNotReadyAfterErase);
     return true;
   });
 }
@@ -94,7 +92,7 @@ bool EraseWholeFlash(RunWindow& window, const char* path) {
   // part still busy reads 0xFF: the blank check below would vouch for an
   // erase that has not happened. Wait as long as the part may take.
   const std::uint32_t limitMs = device::ChipEraseLimitMs(facts.flashTypeCode, facts.flashSizeKb);
-  host::Current().Sleep(500);
+  window.clock().Sleep(500);
   bool ready = device::WaitFlashReadyWithin(path, limitMs);
   if (ready && TypeOf(facts) == ChipType::Txr847 &&
       device::IsKind(facts.flashTypeCode, device::FlashKind::Sst)) {

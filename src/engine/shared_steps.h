@@ -89,7 +89,6 @@ bool SizeBuffers(RunWindow& window, std::vector<std::uint8_t>& first,
 // unprotected.
 bool EnableFlashWrites(RunWindow& window, const char* path, StatusPaint paint, bool unprotect);
 
-void DebugTrace(const char* text);
 // A poll before a command: wait for the flash, whatever it answers.
 void PollFlash(const char* path);
 

@@ -8,7 +8,6 @@
 #include "scsi/flash_commands.h"
 #include "chips/flash_kind.h"
 #include "scsi/passthrough.h"
-#include "host/host.h"
 #include "engine/block_transfer.h"
 #include "engine/crc16.h"
 #include "engine/guarded_steps.h"
@@ -111,10 +110,10 @@ bool EraseOnlyKeepNvram(RunWindow& window, const char* path) {
   nvram.AtRisk();
   if (!device::WriteFlashBlock(path, 0, ff.data(), kBlockNvramSize, firstCode))
     return fail(kEraseCommandFail);
-  host::Current().Sleep(500);
+  window.clock().Sleep(500);
   if (atmel) {
     (void)device::WriteFlashBlock(path, 0x8000, ff.data(), kBlockNvramSize, firstCode);
-    host::Current().Sleep(500);
+    window.clock().Sleep(500);
   }
 
   device::PaddedBuffer readBack(size);
@@ -128,7 +127,7 @@ bool EraseOnlyKeepNvram(RunWindow& window, const char* path) {
                                                       kEraseChip) != 0
                             : EraseByProgrammingFF(window, path, size);
     if (erased) {
-      host::Current().Sleep(500);
+      window.clock().Sleep(500);
       window.ShowStatus(kEraseAllSuccess);
     }
     if (!ReadFlashRange(window, path, 0, readBack.data(), size))
@@ -279,7 +278,7 @@ int ProgramAndVerifyImage(RunWindow& window, const char* path) {
     PollFlash(path);
     nvram.AtRisk();
     if (device::WriteFlashBlock(path, 0, image.bytes, kBlockNvramSize, kEraseBlock))
-      host::Current().Sleep(500);
+      window.clock().Sleep(500);
   }
   std::uint8_t eraseMode = kEraseBlock;
   for (int pass = 0; pass < image.passes; ++pass) {

@@ -7,7 +7,6 @@
 
 #include "scsi/flash_commands.h"
 #include "scsi/passthrough.h"
-#include "host/host.h"
 #include "engine/block_transfer.h"
 #include "engine/guarded_steps.h"
 #include "engine/image_file.h"
@@ -99,7 +98,7 @@ bool Erase1394KeepNvram(RunWindow& window, const char* path) {
 
   nvram.AtRisk();
   (void)device::WriteFlashBlockPlain(path, 0, ff.data(), kTransfer, 1);
-  host::Current().Sleep(500);
+  window.clock().Sleep(500);
   if (!device::WriteFlashBlockPlain(path, kNvramAddress, ff.data(), kTransfer, 1))
     return fail(kEraseFlashCommandFail);
   window.ShowStatus(kEraseAllSuccess);

@@ -11,7 +11,6 @@
 #include "scsi/flash_commands.h"
 #include "chips/flash_kind.h"
 #include "scsi/spi_commands.h"
-#include "host/host.h"
 #include "identify/device_identify.h"
 #include "engine/diagnostics.h"
 #include "engine/guarded_steps.h"
@@ -28,7 +27,7 @@ namespace {
 // Erase one unit, then wait 500 ms and check that the flash settled.
 bool EraseSectorAndSettle(RunWindow& window, const char* path, std::uint32_t address) {
   if (!device::EraseFlashSector(path, static_cast<std::int32_t>(address))) return false;
-  host::Current().Sleep(500);
+  window.clock().Sleep(500);
   if (!device::WaitFlashReady(path)) window.ShowStatus(kNotReadyAfterErase);
   return true;
 }
@@ -39,7 +38,7 @@ bool EraseUpperSector(RunWindow& window, const char* path, std::uint32_t address
     window.ShowStatus(kEraseCommandFail);
     return false;
   }
-  host::Current().Sleep(500);
+  window.clock().Sleep(500);
   PollFlash(path);
   return true;
 }
@@ -122,7 +121,7 @@ bool EraseWholeChip(RunWindow& window, const char* path) {
     return false;
   }
   const ChipState& facts = window.facts();
-  host::Current().Sleep(500);
+  window.clock().Sleep(500);
   if (!device::WaitFlashReadyWithin(
           path, device::ChipEraseLimitMs(facts.flashTypeCode, facts.flashSizeKb)))
     window.ShowStatus(kNotReadyAfterErase);
@@ -185,7 +184,7 @@ int ProgramImage(RunWindow& window, const char* path) {
   // A part that is still busy reads 0xFF: a record read from it now would be
   // no record at all.
   const bool ready = device::WaitFlashReady(path);
-  if (!ready) DebugTrace(kTraceNotReady);
+  if (!ready) window.trace().DebugOutput(kTraceNotReady);
   // Once erased, record's destructor puts it back on every way out.
   KeptRegion record = KeptRecord(window, path);
   const bool erased = length > kSectorEraseLimit
@@ -201,7 +200,7 @@ int ProgramImage(RunWindow& window, const char* path) {
   if (!WriteBlocks(window, path, image)) return kProcedureFailed;
   if (!record.Restore()) return kProcedureFailed;
 
-  host::Current().Sleep(1000);
+  window.clock().Sleep(1000);
   PollFlash(path);
   if (!device::ReadFlash(path, 0, readBack.data(), static_cast<std::int32_t>(length))) {
     window.ShowStatus("Read Fail!!\r\n");

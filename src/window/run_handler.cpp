@@ -75,7 +75,7 @@ void MainWindow::UpdateBtnClick(Control&) {
     }
   }
   UpdateBtn.SetEnabled(false);
-  program::DebugTrace("Update Btn Press\n");
+  host::Current().DebugOutput("Update Btn Press\n");
 
   const int index = DeviceList.itemIndex();
   // Entry k is record k, companion entries included.

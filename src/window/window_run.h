@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "host/host.h"
 #include "window/main_window.h"
 #include "engine/run_window.h"
 
@@ -46,6 +47,10 @@ class WindowRun : public program::RunWindow {
   void ProcessMessages() override;
   program::TransferSettings& transfer() const override { return w_.transferSettings; }
   program::EraseGeometry& geometry() const override { return w_.eraseGeometry; }
+  // The host of the event the run is in: its clock waits through the window
+  // system, which keeps the window alive while the time passes.
+  host::Clock& clock() const override { return host::Current().clock(); }
+  host::Trace& trace() const override { return host::Current().trace(); }
 
  private:
   MainWindow& w_;
