@@ -16,7 +16,7 @@
 #include <nlohmann/json.hpp>
 
 #include "console/console.h"
-#include "console/inspect.h"
+#include "console/image_report_text.h"
 #include "identify/image_report.h"
 #include "scratch_dir.h"
 #include "sim/test_images.h"

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "console/console.h"
-#include "console/inspect.h"
+#include "console/image_report_text.h"
 #include "window/version.h"
 #include "host/host.h"
 #include "host/interrupts.h"

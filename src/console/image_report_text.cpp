@@ -1,4 +1,4 @@
-#include "console/inspect.h"
+#include "console/image_report_text.h"
 
 #include <cinttypes>
 #include <map>
