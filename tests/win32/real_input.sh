@@ -78,13 +78,14 @@ echo "Alt+F4 late in a run, typed while the box was being made"
 # still have come up before Alt+F4 (the key then answers it, as a user's
 # would), the try is made again.
 dropped="Alt+F4 typed before the box"
-cpus=$(taskset -p $$ | awk '{print $NF}')
+cpus=$(taskset -cp $$ | awk '{print $NF}')  # the processors allowed, as "0-3,6"
+one=${cpus%%[-,]*}
 for attempt in 1 2 3 4 5; do
   start
   load tx40775-pmc.bin
   probe ready
-  taskset -a -p -c 0 "$pid" >/dev/null
-  taskset -p -c 0 $$ >/dev/null
+  taskset -a -cp "$one" "$pid" >/dev/null
+  taskset -cp "$one" $$ >/dev/null
   desktop=$(xdotool search --name '^shell - Wine desktop$' | head -1)
   coproc XEV { exec stdbuf -oL xev -id "$desktop" -event substructure; }
   sleep 0.2  # xev is listening
@@ -94,9 +95,9 @@ for attempt in 1 2 3 4 5; do
   kill -STOP "$pid"
   kill "$XEV_PID"
   wait "$typing"
-  taskset -p "$cpus" $$ >/dev/null
+  taskset -cp "$cpus" $$ >/dev/null
   xdotool key alt+F4
-  taskset -a -p "$cpus" "$pid" >/dev/null
+  taskset -a -cp "$cpus" "$pid" >/dev/null
   kill -CONT "$pid"
   # A slow program handles Alt+F4 some time after its box is up; dropped, the
   # key leaves its line in the trace.
