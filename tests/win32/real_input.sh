@@ -91,9 +91,11 @@ for attempt in 1 2 3 4 5; do
   sleep 0.2  # xev is listening
   # A short run may end while alt+r is still being released: watched meanwhile.
   xdotool key alt+r & typing=$!
+  event=''
   while read -t 10 -r event _ <&"${XEV[0]}" && [ "$event" != CreateNotify ]; do :; done
   kill -STOP "$pid"
   kill "$XEV_PID"
+  [ "$event" = CreateNotify ] || { echo "no window made within 10 s of alt+r"; exit 1; }
   wait "$typing"
   taskset -cp "$cpus" $$ >/dev/null
   xdotool key alt+F4
