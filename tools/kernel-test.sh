@@ -83,7 +83,7 @@ cp res/tx4077x.rules "$root/tx4077x.rules"
 cp tests/kernel/udev-rule.sh "$root/udev-rule.sh"
 cp tests/kernel/lock_nodes.sh "$root/lock_nodes.sh"
 cp tests/kernel/update-timing.sh "$root/update-timing.sh"
-cp tests/kernel/check-condition.sh tests/kernel/station-two.sh "$root/"
+cp tests/kernel/check-condition.sh tests/kernel/station-two.sh tests/kernel/cdrom-unit.sh "$root/"
 "$make_image" 1 1 "$root/image.bin" >/dev/null   # an image for the TX40775 (type 1, sub-code 1)
 mkdir -p "$root/etc"
 echo "root:x:0:0:root:/:/bin/sh" > "$root/etc/passwd"
@@ -303,6 +303,7 @@ else
   sed "s/^/GADGET STATION RECORD /" /tmp/station.jsonl
 fi
 [ ! -f /windows-console.sh ] || . /windows-console.sh
+. /cdrom-unit.sh
 . /check-condition.sh
 . /station-two.sh
 echo "GUEST DONE $(cut -d' ' -f1 /proc/uptime)"
@@ -441,6 +442,7 @@ timing=$(grep "^GADGET TIMING" <<<"$log" || echo "GADGET TIMING none")
 echo "update against dd: ${timing#GADGET TIMING }"
 check "a timed update, as root, succeeds" has "^GADGET TIMING update .* \(exit 0\)"
 [ -z "$win_exe" ] || windows_checks
+. tests/kernel/cdrom-unit-checks.sh
 . tests/kernel/check-condition-checks.sh
 . tests/kernel/station-two-checks.sh
 # The guest's checks: all four probe runs ended and none failed.

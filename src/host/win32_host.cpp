@@ -63,16 +63,30 @@ std::string ErrorText(DWORD error) {
   return "error " + std::to_string(error) + (said.empty() ? "" : " (" + said + ")");
 }
 
+// The device number of an open device. Under Wine the answer is made up
+// (the same for every node: its CD-ROM code's stub), so the type and number
+// of the block node behind the handle replace it.
+bool NumberOfHandle(HANDLE h, STORAGE_DEVICE_NUMBER& number) {
+  DWORD returned = 0;
+  SetLastError(0);
+  const BOOL ok = DeviceIoControl(h, IOCTL_STORAGE_GET_DEVICE_NUMBER, nullptr, 0, &number,
+                                  sizeof number, &returned, nullptr);
+  unsigned major = 0, minor = 0;
+  bool cdrom = false;
+  if (!ok || !WineBlockNumbers(h, major, minor, cdrom)) return ok != FALSE;
+  number.DeviceType = cdrom ? FILE_DEVICE_CD_ROM : FILE_DEVICE_DISK;
+  number.DeviceNumber = (static_cast<DWORD>(major) << 20) | (minor & 0xFFFFFu);  // as on Linux
+  return true;
+}
+
 // The device number of a path, opened for no access (as drive letters are
 // matched); false when it cannot be read.
 bool DeviceNumberOf(const std::string& path, STORAGE_DEVICE_NUMBER& number) {
   HANDLE h = CreateFileA(path.c_str(), 0, 0, nullptr, OPEN_EXISTING, 0, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
-  DWORD returned = 0;
-  const BOOL ok = DeviceIoControl(h, IOCTL_STORAGE_GET_DEVICE_NUMBER, nullptr, 0, &number,
-                                  sizeof number, &returned, nullptr);
+  const bool ok = NumberOfHandle(h, number);
   CloseHandle(h);
-  return ok != FALSE;
+  return ok;
 }
 
 bool SameDevice(const std::string& a, const std::string& b) {
@@ -421,15 +435,12 @@ bool Win32Host::PassThrough(Handle handle, PassThroughRequest& request, std::uin
 
 bool Win32Host::QueryDeviceNumber(Handle handle, DeviceNumber& number, std::uint32_t& lastError) {
   STORAGE_DEVICE_NUMBER sdn{};
-  DWORD returned = 0;
-  SetLastError(0);
-  const BOOL ok = DeviceIoControl(ToHandle(handle), IOCTL_STORAGE_GET_DEVICE_NUMBER, nullptr, 0,
-                                  &sdn, sizeof sdn, &returned, nullptr);
-  lastError = GetLastError();
+  const bool ok = NumberOfHandle(ToHandle(handle), sdn);
+  lastError = ok ? 0 : GetLastError();
   number.deviceType = sdn.DeviceType;
   number.deviceNumber = sdn.DeviceNumber;
   number.partitionNumber = sdn.PartitionNumber;
-  return ok != FALSE;
+  return ok;
 }
 
 void Win32Host::CloseDevice(Handle handle) {

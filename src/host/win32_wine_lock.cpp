@@ -58,25 +58,32 @@ HANDLE OpenUnixFile(const WineCalls& wine, const std::string& path, DWORD access
   return h;
 }
 
-// The lock file's Unix path for a block node's name, by the disk's numbers
-// as sysfs gives them; empty when sysfs does not list it.
-std::string LockFileOf(const WineCalls& wine, const std::string& node) {
+// A block node's numbers as sysfs gives them, and its name; false when
+// sysfs does not list it.
+bool BlockNumbersOf(const WineCalls& wine, const std::string& node, unsigned& major,
+                    unsigned& minor, std::string& name) {
   const std::string dev = "/dev/";
-  if (node.compare(0, dev.size(), dev) != 0) return {};
-  const std::string name = node.substr(dev.size());
-  if (name.empty() || name.find('/') != std::string::npos || name[0] == '.') return {};
+  if (node.compare(0, dev.size(), dev) != 0) return false;
+  name = node.substr(dev.size());
+  if (name.empty() || name.find('/') != std::string::npos || name[0] == '.') return false;
   HANDLE numbers = OpenUnixFile(wine, "/sys/class/block/" + name + "/dev", GENERIC_READ,
                                 OPEN_EXISTING);
-  if (numbers == INVALID_HANDLE_VALUE) return {};
+  if (numbers == INVALID_HANDLE_VALUE) return false;
   char text[32] = {};
   DWORD got = 0;
   const BOOL read = ReadFile(numbers, text, sizeof text - 1, &got, nullptr);
   CloseHandle(numbers);
-  unsigned major = 0, minor = 0;
   char tail = 0;
-  if (!read || std::sscanf(text, "%u:%u%c", &major, &minor, &tail) < 2 ||
-      (tail != 0 && tail != '\n'))
-    return {};
+  return read && std::sscanf(text, "%u:%u%c", &major, &minor, &tail) >= 2 &&
+         (tail == 0 || tail == '\n');
+}
+
+// The lock file's Unix path for a block node, by the disk's numbers; empty
+// when sysfs does not list it.
+std::string LockFileOf(const WineCalls& wine, const std::string& node) {
+  unsigned major = 0, minor = 0;
+  std::string name;
+  if (!BlockNumbersOf(wine, node, major, minor, name)) return {};
   return "/run/lock/tx4077x-" + std::to_string(major) + "-" + std::to_string(minor) + ".lock";
 }
 
@@ -132,6 +139,15 @@ WineDiskLock::Outcome WineDiskLock::Take(void* device, bool exclusive) {
   }
   file_ = file;
   return Outcome::Held;
+}
+
+bool WineBlockNumbers(void* device, unsigned& major, unsigned& minor, bool& cdrom) {
+  const WineCalls* wine = Wine();
+  std::string name;
+  if (wine == nullptr || !BlockNumbersOf(*wine, UnixPathOf(*wine, device), major, minor, name))
+    return false;
+  cdrom = name.compare(0, 2, "sr") == 0;
+  return true;
 }
 
 }  // namespace host

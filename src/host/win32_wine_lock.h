@@ -32,4 +32,10 @@ class WineDiskLock {
   void* file_ = nullptr;
 };
 
+// Under Wine, the numbers of the block node a device handle opened, as sysfs
+// gives them, and whether it is a CD-ROM unit's (sr); false elsewhere or
+// for a handle on no block node. Wine answers IOCTL_STORAGE_GET_DEVICE_NUMBER
+// with the same made-up number for every node, so these tell drives apart.
+bool WineBlockNumbers(void* device, unsigned& major, unsigned& minor, bool& cdrom);
+
 }  // namespace host

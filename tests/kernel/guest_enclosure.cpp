@@ -3,7 +3,9 @@
 // mass-storage Bulk-Only interface and answers each command block the host's
 // usb-storage driver sends with the simulated bridge chip and its disk, so the
 // console on that kernel reaches the chip through SG_IO, usb-storage and a
-// USB bus (dummy_hcd) like a real enclosure.
+// USB bus (dummy_hcd) like a real enclosure. With TX_ENCLOSURE_CDROM=1 the
+// same chip also presents a CD-ROM unit without a disc as LUN 1, as bridges
+// that carry an optical drive or a virtual CD do.
 //
 //   guest_enclosure ids PROFILE        prints the chip's USB vendor and product ids
 //   guest_enclosure serve DIR PROFILE  serves on the FunctionFS mounted at DIR;
@@ -103,9 +105,35 @@ bool ReadAll(int fd, std::uint8_t* data, std::size_t length) {
   return true;
 }
 
+// How the CD-ROM unit answers a command block, by operation code: the
+// chip's own commands (vendor ones from C0h up) reach the chip; those that
+// need a disc find none; the rest, the disk's and the drive's probes (MODE
+// SENSE, GET CONFIGURATION, ...), are refused, which leaves sr a plain
+// read-only drive.
+enum class CdromRoute { Chip, NoMedium, Refused };
+
+CdromRoute RouteOnCdrom(std::uint8_t op) {
+  switch (op) {
+    case 0x12: case 0x03: case 0x1E: case 0x1B:  // INQUIRY, REQUEST SENSE, PREVENT, START STOP
+      return CdromRoute::Chip;
+    case 0x00: case 0x25: case 0x28: case 0x2A: case 0x35: case 0x43:  // TUR, capacity, I/O, TOC
+    case 0x88: case 0x8A: case 0x9E: case 0xA8: case 0xBE:
+      return CdromRoute::NoMedium;
+    default:
+      return op >= 0xC0 ? CdromRoute::Chip : CdromRoute::Refused;
+  }
+}
+
+// Sense data waiting for the REQUEST SENSE that usb-storage sends after a
+// CHECK CONDITION on the same unit.
+struct PendingSense {
+  bool due = false;
+  unsigned key = 0, code = 0, qualifier = 0;
+};
+
 // ep0: the two Bulk-Only class requests; anything else asked of the function
 // is stalled (by I/O in the direction opposite to the request's).
-void ServeControl(int ep0) {
+void ServeControl(int ep0, std::uint8_t lastLun) {
   usb_functionfs_event events[4];
   for (;;) {
     const ssize_t n = read(ep0, events, sizeof events);
@@ -117,7 +145,6 @@ void ServeControl(int ep0) {
       const bool in = (setup.bRequestType & USB_DIR_IN) != 0;
       const bool classRequest = (setup.bRequestType & USB_TYPE_MASK) == USB_TYPE_CLASS;
       if (classRequest && in && setup.bRequest == kGetMaxLun) {
-        const std::uint8_t lastLun = 0;
         if (write(ep0, &lastLun, 1) != 1) std::fprintf(stderr, "enclosure: Get Max LUN failed\n");
       } else if (classRequest && !in && setup.bRequest == kMassStorageReset) {
         if (read(ep0, nullptr, 0) != 0) std::fprintf(stderr, "enclosure: reset ack failed\n");
@@ -160,7 +187,9 @@ int Serve(const std::string& dir, const sim::EnclosureProfile& profile) {
     return 1;
   }
   // Control requests may come while the bulk loop waits for a command block.
-  std::thread control(ServeControl, ep0);
+  const char* cdromOption = std::getenv("TX_ENCLOSURE_CDROM");
+  const bool cdrom = cdromOption != nullptr && std::string(cdromOption) == "1";
+  std::thread control(ServeControl, ep0, static_cast<std::uint8_t>(cdrom ? 1 : 0));
   control.detach();
 
   sim::Machine machine;
@@ -186,7 +215,7 @@ int Serve(const std::string& dir, const sim::EnclosureProfile& profile) {
   // SENSE that follows gets that sense (hex, "05/2C/00").
   sim::CdbPattern checkPattern;
   unsigned senseKey = 0, senseCode = 0, senseQualifier = 0;
-  bool senseDue = false;
+  PendingSense pending[2];  // by LUN
   if (const char* check = std::getenv("TX_ENCLOSURE_CHECK")) {
     const std::string text = check;
     const std::size_t semi = text.find(';');
@@ -202,7 +231,7 @@ int Serve(const std::string& dir, const sim::EnclosureProfile& profile) {
       machine.AddFault(fault);
     }
   }
-  std::printf("ENCLOSURE READY %s\n", path.c_str());
+  std::printf("ENCLOSURE READY %s%s\n", path.c_str(), cdrom ? " with a CD-ROM unit" : "");
   std::fflush(stdout);
 
   std::vector<std::uint8_t> data;
@@ -221,6 +250,10 @@ int Serve(const std::string& dir, const sim::EnclosureProfile& profile) {
     }
     const std::uint32_t length = Le32(cbw + 8);
     const bool dataIn = (cbw[12] & 0x80) != 0;
+    const unsigned lun = cbw[13] & 0x0F;
+    // The CD-ROM unit's lines apart, so the disk's counts stay as they were.
+    const std::string unitText = lun == 0 ? "" : "LUN" + std::to_string(lun) + " ";
+    const char* unit = unitText.c_str();
     std::uint8_t csw[13] = {'U', 'S', 'B', 'S'};
     std::memcpy(csw + 4, cbw + 4, 4);  // the tag
     if (length > kMaxTransfer) {
@@ -240,19 +273,42 @@ int Serve(const std::string& dir, const sim::EnclosureProfile& profile) {
       machine.AdvanceMs(static_cast<std::uint64_t>(ms) - machine.NowMs());
     if (handle == host::kInvalidHandle)  // again after a chip reset left the bus
       handle = machine.OpenDevice(path.c_str(), host::kGenericRead | host::kGenericWrite, 3, error);
-    if (senseDue && cbw[15] == 0x03 && dataIn) {
-      senseDue = false;
-      const std::uint8_t sense[18] = {0x70, 0, static_cast<std::uint8_t>(senseKey), 0, 0, 0, 0, 10,
-                                      0, 0, 0, 0, static_cast<std::uint8_t>(senseCode),
-                                      static_cast<std::uint8_t>(senseQualifier)};
+    const CdromRoute route = lun == 0 ? CdromRoute::Chip
+                             : lun == 1 && cdrom ? RouteOnCdrom(cbw[15])
+                                                 : CdromRoute::Refused;
+    if (lun < 2 && pending[lun].due && cbw[15] == 0x03 && dataIn) {
+      const PendingSense s = pending[lun];
+      pending[lun].due = false;
+      const std::uint8_t sense[18] = {0x70, 0, static_cast<std::uint8_t>(s.key), 0, 0, 0, 0, 10,
+                                      0, 0, 0, 0, static_cast<std::uint8_t>(s.code),
+                                      static_cast<std::uint8_t>(s.qualifier)};
       const std::uint32_t n = std::min<std::uint32_t>({length, cbw[19], sizeof sense});
       std::memcpy(data.data(), sense, n);
-      std::printf("ENCLOSURE CMD 03 RequestSense %u good sense %02X/%02X/%02X\n", length, senseKey,
-                  senseCode, senseQualifier);
+      std::printf("ENCLOSURE %sCMD 03 RequestSense %u good sense %02X/%02X/%02X\n", unit, length,
+                  s.key, s.code, s.qualifier);
       std::fflush(stdout);
       WriteAll(in, data.data(), length);
       const std::uint32_t rest = length - n;
       for (int i = 0; i < 4; ++i) csw[8 + i] = static_cast<std::uint8_t>(rest >> (8 * i));
+      WriteAll(in, csw, sizeof csw);
+      continue;
+    }
+    if (route != CdromRoute::Chip) {  // answered by the unit, unexecuted
+      const bool noMedium = route == CdromRoute::NoMedium;
+      // MEDIUM NOT PRESENT, INVALID COMMAND OPERATION CODE, or for a LUN the
+      // bridge does not have, LOGICAL UNIT NOT SUPPORTED.
+      const PendingSense s{true, noMedium ? 0x02u : 0x05u,
+                           noMedium ? 0x3Au : lun == 1 && cdrom ? 0x20u : 0x25u, 0};
+      if (lun < 2) pending[lun] = s;
+      std::printf("ENCLOSURE %sCMD %02X - %u check %s\n", unit, cbw[15], length,
+                  noMedium ? "no-medium" : "refused");
+      std::fflush(stdout);
+      if (dataIn && length > 0) {
+        std::fill(data.begin(), data.end(), 0);
+        if (!WriteAll(in, data.data(), length)) continue;
+      }
+      std::memcpy(csw + 8, cbw + 8, 4);  // nothing moved
+      csw[12] = 1;
       WriteAll(in, csw, sizeof csw);
       continue;
     }
@@ -275,9 +331,12 @@ int Serve(const std::string& dir, const sim::EnclosureProfile& profile) {
                          name.empty() && checkPattern.Matches(cbw + 15, cbw[14]) &&
                          machine.transcript().back().outcome == sim::Outcome::CheckCondition;
     machine.ClearTranscript();
-    if (faulted) senseDue = true;
-    std::printf("ENCLOSURE CMD %02X %s %u %s%s\n", cbw[15], name.empty() ? "-" : name.c_str(),
-                length, good ? "good" : "check", faulted ? " injected" : "");
+    if (faulted) pending[lun] = PendingSense{true, senseKey, senseCode, senseQualifier};
+    // The chip's standard answer with the CD-ROM unit's device type (5).
+    if (lun == 1 && good && cbw[15] == 0x12 && (cbw[16] & 0x01) == 0 && moved > 0) data[0] = 0x05;
+    std::printf("ENCLOSURE %sCMD %02X %s %u %s%s\n", unit, cbw[15],
+                name.empty() ? "-" : name.c_str(), length, good ? "good" : "check",
+                faulted ? " injected" : "");
     std::fflush(stdout);
     if (!stallName.empty() && name == stallName && --stallAt == 0) {
       std::printf("ENCLOSURE STALL %s %d s\n", name.c_str(), stallSeconds);

@@ -75,8 +75,9 @@ while ! grep -q "^ENCLOSURE READY" /tmp/wenclosure.log && [ $n -lt 50 ]; do slee
 echo dummy_udc.0 > $g/UDC || echo "WINDOWS BIND FAILED"
 gadget_disk
 echo "WINDOWS DISK ${wdisk:--}"
-mkdir -p $h/tmp/x
+mkdir -p $h/tmp/x $h/tmp/y
 ln -s /tmp/x $h/tmp/prefix/dosdevices/x:
+ln -s /tmp/y $h/tmp/prefix/dosdevices/y:   # the CD-ROM unit's drive (cdrom-unit.sh)
 t0=$(cut -d' ' -f1 /proc/uptime)
 chroot $h env $wenv wineserver -p
 wconsole VERSION --version
@@ -147,6 +148,7 @@ mv /tmp/wenclosure-all.log /tmp/wenclosure.log
 echo "WINDOWS COMMANDS $(wire) in all, $(grep -c '^ENCLOSURE CMD .* check$' /tmp/wenclosure.log) answered CHECK CONDITION: $(awk '/^ENCLOSURE CMD/{print $4}' /tmp/wenclosure.log | sort | uniq -c | awk '{printf "%s%s x%s", s, $2, $1; s=", "}')"
 dmesg | grep -iE "usb 4-|sd[a-z]+|reset|abort" | tail -8 | sed 's/^/WINDOWS DMESG /'
 
+. /cdrom-unit.sh
 . /check-condition.sh
 chroot $h env $wenv wineserver -k
 echo "" > $g/UDC

@@ -192,6 +192,11 @@ TEST_F(Win32HostTest, UnderWineARunAndTheDisksLockFileExcludeEachOther) {
     GTEST_SKIP() << "no Wine, no /dev/loop7 to open or no /run/lock here";
   unsigned major = 0, minor = 0;
   ASSERT_EQ(2, std::sscanf(text, "%u:%u", &major, &minor));
+  // Wine answers the same made-up number for every node; the host gives the node's own.
+  host::DeviceNumber n{};
+  ASSERT_TRUE(device::GetDeviceNumber(path, &n));
+  EXPECT_EQ(7u, n.deviceType);
+  EXPECT_EQ((major << 20) | minor, n.deviceNumber);
   const std::string key = "Z:\\run\\lock\\tx4077x-" + std::to_string(major) + "-" +
                           std::to_string(minor) + ".lock";
   const auto lockFile = [&](DWORD flags) {
