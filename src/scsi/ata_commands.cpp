@@ -210,36 +210,44 @@ Result AtaReadFlashTypeCode(const char* path, std::uint8_t* buffer) {
   return Result::Ok();
 }
 
-// Every chunk is a whole 8192-byte command, and a chunk that arrives short is
-// a failed read: its missing bytes would read as zeros. A length that is not a multiple of
-// the chunk is served through a bounce buffer, so the caller's buffer is never
-// read or written past its length.
-int AtaReadFlashRange(const char* path, std::int32_t address, void* buffer,
-                      std::int32_t length) {
-  auto* out = static_cast<std::uint8_t*>(buffer);
-  const bool ok = EachFlashChunk(path, length, [&](std::int32_t done, std::int32_t want) {
-    if (want == kAtaFlashChunk)
-      return AtaReadFlashWhole(path, address + done, out + done, kAtaFlashChunk).ok();
+namespace {
+
+// Moves length bytes at address in whole 8192-byte commands; a chunk that
+// arrives short is a failed read, as its missing bytes would read as zeros.
+// A short last chunk goes through a bounce buffer, so the caller's buffer is
+// never read or written past its length; written, its tail is 0xFF, which
+// programs nothing, so the flash there stays as it is.
+bool MoveFlashRange(const char* path, std::int32_t address, std::uint8_t* bytes,
+                    std::int32_t length, bool writing) {
+  const auto move = [&](std::int32_t at, std::uint8_t* chunk) {
+    return (writing ? AtaWriteFlash(path, at, chunk, kAtaFlashChunk)
+                    : AtaReadFlashWhole(path, at, chunk, kAtaFlashChunk))
+        .ok();
+  };
+  return EachFlashChunk(path, length, [&](std::int32_t done, std::int32_t want) {
+    if (want == kAtaFlashChunk) return move(address + done, bytes + done);
+    const auto tail = static_cast<std::size_t>(want);
     std::uint8_t bounce[kAtaFlashChunk];
-    if (AtaReadFlashWhole(path, address + done, bounce, kAtaFlashChunk).failed()) return false;
-    std::memcpy(out + done, bounce, static_cast<std::size_t>(want));
+    std::memset(bounce, 0xFF, sizeof bounce);
+    if (writing) std::memcpy(bounce, bytes + done, tail);
+    if (!move(address + done, bounce)) return false;
+    if (!writing) std::memcpy(bytes + done, bounce, tail);
     return true;
   });
+}
+
+}  // namespace
+
+int AtaReadFlashRange(const char* path, std::int32_t address, void* buffer,
+                      std::int32_t length) {
+  const bool ok =
+      MoveFlashRange(path, address, static_cast<std::uint8_t*>(buffer), length, false);
   return ok ? kAtaRangeOk : kAtaReadCommandFailed;
 }
 
 int AtaWriteFlashRange(const char* path, std::int32_t address, void* buffer,
                        std::int32_t length) {
-  auto* in = static_cast<std::uint8_t*>(buffer);
-  const bool ok = EachFlashChunk(path, length, [&](std::int32_t done, std::int32_t want) {
-    if (want == kAtaFlashChunk)
-      return AtaWriteFlash(path, address + done, in + done, kAtaFlashChunk).ok();
-    // 0xFF programs nothing, so the tail of a short last chunk stays as it is.
-    std::uint8_t bounce[kAtaFlashChunk];
-    std::memset(bounce, 0xFF, sizeof bounce);
-    std::memcpy(bounce, in + done, static_cast<std::size_t>(want));
-    return AtaWriteFlash(path, address + done, bounce, kAtaFlashChunk).ok();
-  });
+  const bool ok = MoveFlashRange(path, address, static_cast<std::uint8_t*>(buffer), length, true);
   return ok ? kAtaRangeOk : kAtaWriteCommandFailed;
 }
 
