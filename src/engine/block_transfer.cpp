@@ -96,7 +96,7 @@ bool ReadFlashRange(RunWindow& window, const char* path, std::uint32_t address,
   while (total > 0) {
     const std::uint32_t chunk = std::min(total, block);
     PollFlash(path);
-    if (!device::ReadFlashBlock(path, address + done, buffer.data() + done, chunk)) {
+    if (device::ReadFlashBlock(path, address + done, buffer.data() + done, chunk).failed()) {
       result = false;
       break;
     }
@@ -132,7 +132,7 @@ bool WriteFlashRange(RunWindow& window, const char* path, std::uint32_t address,
     // the erased region for this address.
     if (chunk == 0) return false;
     PollFlash(path);
-    if (!device::WriteFlashBlock(path, a, buffer.data() + done, chunk, code)) return false;
+    if (device::WriteFlashBlock(path, a, buffer.data() + done, chunk, code).failed()) return false;
     done += chunk;
     total -= chunk;
     result = true;

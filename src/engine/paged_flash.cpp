@@ -47,15 +47,16 @@ bool EraseUnitsBlankChecked(RunWindow& window, const char* path, std::uint32_t u
     const std::uint32_t address = u * kEraseUnit32K;
     PollFlash(path);
     if (u == 0 && beforeFirstErase) beforeFirstErase();
-    if (!device::EraseFlashSector(path, static_cast<std::int32_t>(address))) {
+    if (device::EraseFlashSector(path, static_cast<std::int32_t>(address)).failed()) {
       window.RepaintStatus(kEraseCommandFail);
       return false;
     }
     window.RepaintStatus(window.StatusText() + ".");
     for (std::uint32_t at : {address, address + kPage16K}) {
       PollFlash(path);
-      if (!device::ReadFlashWhole(path, static_cast<std::int32_t>(at), half.data(),
-                                  static_cast<std::int32_t>(kPage16K))) {
+      if (device::ReadFlashWhole(path, static_cast<std::int32_t>(at), half.data(),
+                                 static_cast<std::int32_t>(kPage16K))
+              .failed()) {
         window.RepaintStatus(kEraseReadBackFailLower);
         return false;
       }
@@ -76,8 +77,9 @@ bool ProgramAndVerify(RunWindow& window, const char* path, const PageWriter& wri
   }
   if (afterWrite) afterWrite();
   PollFlash(path);
-  if (!device::ReadFlashWhole(path, static_cast<std::int32_t>(address), readBack.data(),
-                              static_cast<std::int32_t>(length))) {
+  if (device::ReadFlashWhole(path, static_cast<std::int32_t>(address), readBack.data(),
+                             static_cast<std::int32_t>(length))
+          .failed()) {
     window.RepaintStatus(kWriteCommandFail);
     return false;
   }
@@ -103,7 +105,8 @@ bool EngineWrite(const char* path, std::uint32_t address, const std::uint8_t* da
                  std::uint32_t length) {
   PollFlash(path);
   return device::WriteFlash(path, static_cast<std::int32_t>(address), data,
-                            static_cast<std::int32_t>(length)) != 0;
+                            static_cast<std::int32_t>(length))
+      .ok();
 }
 
 }  // namespace program

@@ -44,7 +44,7 @@ KeptRegion KeptNvram(RunWindow& window, const char* path) {
   };
   RegionAccess access{
       [path](std::uint8_t* into) {
-        return device::AtaReadFlashWhole(path, 0, into, kBridgeNvramSize) != 0;
+        return device::AtaReadFlashWhole(path, 0, into, kBridgeNvramSize).ok();
       },
       [readRange, path](const std::uint8_t* from) {
         std::uint8_t now[kBridgeNvramSize];
