@@ -154,7 +154,7 @@ FlashReader ControllerRangeReader(const char* path) {
   const std::string device = path;
   return [device](std::uint8_t* buffer, std::uint32_t length) {
     return device::AtaReadFlashRange(device.c_str(), 0, buffer,
-                                     static_cast<std::int32_t>(length)) == 0;
+                                     static_cast<std::int32_t>(length)) == device::kAtaRangeOk;
   };
 }
 

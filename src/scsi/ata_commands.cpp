@@ -238,20 +238,20 @@ bool MoveFlashRange(const char* path, std::int32_t address, std::uint8_t* bytes,
 
 }  // namespace
 
-int AtaReadFlashRange(const char* path, std::int32_t address, void* buffer,
-                      std::int32_t length) {
+AtaRangeResult AtaReadFlashRange(const char* path, std::int32_t address, void* buffer,
+                                 std::int32_t length) {
   const bool ok =
       MoveFlashRange(path, address, static_cast<std::uint8_t*>(buffer), length, false);
   return ok ? kAtaRangeOk : kAtaReadCommandFailed;
 }
 
-int AtaWriteFlashRange(const char* path, std::int32_t address, void* buffer,
-                       std::int32_t length) {
+AtaRangeResult AtaWriteFlashRange(const char* path, std::int32_t address, void* buffer,
+                                  std::int32_t length) {
   const bool ok = MoveFlashRange(path, address, static_cast<std::uint8_t*>(buffer), length, true);
   return ok ? kAtaRangeOk : kAtaWriteCommandFailed;
 }
 
-int AtaEraseChipAndWait(const char* path, std::uint32_t readyLimitMs) {
+AtaRangeResult AtaEraseChipAndWait(const char* path, std::uint32_t readyLimitMs) {
   if (AtaEraseFlashChip(path).failed()) return kAtaEraseCommandFailed;
   host::Current().Sleep(kAtaEraseSettleMs);
   // A part still erasing reads 0xFF: the blank check would pass over an
