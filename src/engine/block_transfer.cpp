@@ -17,8 +17,6 @@ namespace {
 constexpr std::uint32_t kAddressSpace = 0x1000000;  // the commands carry 24-bit addresses
 constexpr std::uint32_t kFirstWriteLimit = 0x1000;
 
-std::uint32_t RoundUp(std::uint32_t n, std::uint32_t unit) { return (n + unit - 1) / unit * unit; }
-
 bool FitsAddressSpace(std::uint32_t address, std::uint32_t length) {
   return address < kAddressSpace && length <= kAddressSpace - address;
 }

@@ -25,8 +25,6 @@ constexpr std::uint32_t kBankSpan = 0x10000;
 using device::FlashKind;
 using device::IsKind;
 
-std::uint32_t RoundUp(std::uint32_t n, std::uint32_t unit) { return (n + unit - 1) / unit * unit; }
-
 // The NVRAM area at offset, kept through a run: read and written back
 // through the block commands (the write-back programs over what is there).
 KeptRegion KeptNvram(RunWindow& window, const char* path, std::uint32_t offset) {

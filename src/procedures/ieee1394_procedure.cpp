@@ -23,7 +23,6 @@ constexpr std::uint32_t kNvramAddress = 0x8000;
 constexpr std::uint32_t kNvramSize = 1024;
 constexpr std::uint32_t kSmallImage = 0x8000;
 
-std::uint32_t RoundUp(std::uint32_t n, std::uint32_t unit) { return (n + unit - 1) / unit * unit; }
 bool IsErasePoint(std::uint32_t a) { return a == 0 || a == kNvramAddress; }
 
 }  // namespace
