@@ -38,9 +38,10 @@ void SimulatorCommand(benchmark::State& state, Command command) {
   const device::SpiRecord word = device::MakeSpiRecord(3, 0, 0xAD, 0x12, 0x34);
   std::uint8_t status = 0;
   for (auto _ : state) {
-    const int ok = command == Command::StatusRead ? device::ReadFlashStatus(path.c_str(), &status)
-                                                  : device::SpiCommand(path.c_str(), word);
-    if (ok == 0) {
+    const device::Result sent = command == Command::StatusRead
+                                    ? device::ReadFlashStatus(path.c_str(), &status)
+                                    : device::SpiCommand(path.c_str(), word);
+    if (sent.failed()) {
       state.SkipWithError("the command failed");
       break;
     }

@@ -198,6 +198,7 @@ TEST(Version, FailedReadsAndMissingSignature) {
   EXPECT_EQ("02.00", failed(1).text);
   EXPECT_EQ("02.00", failed(4).text);
   EXPECT_EQ("01.00", failed(3).text);
+  EXPECT_EQ("01.00", failed(40).text);  // a code past the table is no unknown chip
   EXPECT_FALSE(failed(12).needsReleaseCheck);
 
   std::uint8_t foreign[16] = {0x12, 0x34};

@@ -59,6 +59,11 @@ enum class FlashBranch {
   ProbeParts,    // AMIC/ATMEL probes first
 };
 
+// Bounds for a sub-code test: every sub-code is at or above the first and
+// below the second.
+inline constexpr int kAnySubCode = -128;
+inline constexpr int kNoSubCode = 128;
+
 // When a chip takes its other flash branch.
 enum class BranchSwitch { Never, SubCodeAbove2, OverIeee1394 };
 
@@ -71,6 +76,28 @@ struct FlashRoute {
   // The JEDEC branch tells an MXIC part's 32-byte page with this data
   // length; -1 when it does not.
   std::int8_t mxicPageData = -1;
+  // The reported-type branch goes on to identify, size and configure the
+  // flash from this sub-code on.
+  int checksFlashFrom = kNoSubCode;
+  // A bridge behind a storage controller: how the controller finds its flash
+  // (JedecConfig or ReportedType).
+  FlashBranch controller = FlashBranch::None;
+};
+
+// Where identification takes the sub-code from.
+enum class SubCodeRead {
+  Frame,         // the chip-information frame (or none)
+  IdString,      // the chip-ID string, which may also name the type
+  InfoRevision,  // chip information read short: revision digit '1' or '2'
+  LevelFdb0,     // the chip level at FDB0
+};
+
+struct SubCodeRule {
+  SubCodeRead read = SubCodeRead::Frame;
+  // IdString: the sub-code when the string cannot be read (0: the frame's stands).
+  std::int8_t unread = 0;
+  // LevelFdb0: the sub-code a high level gives.
+  std::int8_t high = 0;
 };
 
 // How the version text is built from the 16-byte chip-information block.
@@ -131,6 +158,8 @@ struct ReleaseRule {
   std::array<const char*, 5> internalVersions{};
 };
 
+inline constexpr const char* kDefaultFailedVersion = "01.00";
+
 struct ChipRow {
   ChipType type = ChipType::None;
   const char* name = "";       // shown as the chip name; at most 19 characters
@@ -155,8 +184,7 @@ struct ChipRow {
   bool imageNvramRecord = false;
   // A bridge reached through a storage controller's ATA commands.
   bool behindController = false;
-  // Identification reads the chip-ID string for the sub-code (and the type).
-  bool idString = false;
+  SubCodeRule subCode{};
   // What the type stands for behind a "<<847>> " or a "<<842>> " entry.
   ChipType with847 = ChipType::None;
   ChipType with842 = ChipType::None;
@@ -166,7 +194,12 @@ struct ChipRow {
   DisplayGroup group = DisplayGroup::Unsupported;
   FlashRoute flash{};
   VersionLayout version = VersionLayout::Plain;
+  // The version shown when the chip information cannot be read.
+  const char* failedVersion = kDefaultFailedVersion;
   ImageRule image{};
+  // Images that carry this chip number at byte 4 and a revision digit from
+  // this one up sum only to their end marker; 0 for none.
+  char summedToEndMarkerFrom = 0;
   ReleaseRule release{};
 };
 
@@ -178,31 +211,38 @@ using enum MarkerRule;
 using enum ReleaseMarker;
 
 inline constexpr ImageRule kByNumber{NumberPrefix};
+inline constexpr SubCodeRule kIdString{SubCodeRead::IdString};
+// The bank repair needs the flash checked whatever the sub-code.
+inline constexpr FlashRoute kBankFlash{.usual = ReportedType, .checksFlashFrom = kAnySubCode};
+inline constexpr FlashRoute kReportedThroughController{.controller = ReportedType};
 inline constexpr std::array<const char*, 5> kBankInternal = {"49.48.48.48", "49.48.48.49"};
 inline constexpr std::array<const char*, 5> kMakerInternal = {"2.00.00", "0.160.144"};
 inline constexpr ReleaseRule k845Release{FlashBlock, 2, 0x04, "845",
                                          {"7.07.00.16.00", "11.19.02.16.00", "4.10.02.16.00"}};
 
 inline constexpr std::array<ChipRow, kChipTypeCount> kChipTable = {{
-    {.type = ChipType::None, .name = "Unknown Chip", .idString = true},
-    {.type = ChipType::Tx40775, .name = "TX40775 Series", .shortCode = "775", .idString = true,
-     .group = SerialFlash,
-     .flash = {ProbeParts}, .image = {NumberRevision, nullptr, "\x5A\xA5\x0F\xF0"}},
+    {.type = ChipType::None, .name = "Unknown Chip", .subCode = kIdString,
+     .failedVersion = "00.00"},
+    {.type = ChipType::Tx40775, .name = "TX40775 Series", .shortCode = "775",
+     .subCode = {SubCodeRead::IdString, 1}, .group = SerialFlash, .flash = {ProbeParts},
+     .failedVersion = "02.00", .image = {NumberRevision, nullptr, "\x5A\xA5\x0F\xF0"}},
     {.type = ChipType::Tx40776, .name = "TX40776 Series", .shortCode = "776",
-     .group = ParallelFlash, .image = {NotPrefix, "77"}},
-    {.type = ChipType::Tx40777, .name = "TX40777 Series", .shortCode = "777", .idString = true,
+     .group = ParallelFlash, .failedVersion = "02.00", .image = {NotPrefix, "77"}},
+    {.type = ChipType::Tx40777, .name = "TX40777 Series", .shortCode = "777", .subCode = kIdString,
      .group = SerialFlash,
      .flash = {ProbeParts}, .image = {Always}},
-    {.type = ChipType::Tx40779, .name = "TX40779 Series", .shortCode = "779", .idString = true,
+    {.type = ChipType::Tx40779, .name = "TX40779 Series", .shortCode = "779", .subCode = kIdString,
      .group = SerialFlash,
-     .flash = {ProbeParts}, .image = {NumberRevision}, .release = {ChipMemory, 2, 0x01}},
+     .flash = {ProbeParts}, .failedVersion = "02.00", .image = {NumberRevision},
+     .summedToEndMarkerFrom = '3', .release = {ChipMemory, 2, 0x01}},
     {.type = ChipType::Tx40769, .name = "TX40769 Series", .shortCode = "769",
      .group = ParameterBlock, .image = kByNumber},
-    {.type = ChipType::Txr842, .name = "TXR842 Series", .shortCode = "842", .idString = true,
+    {.type = ChipType::Txr842, .name = "TXR842 Series", .shortCode = "842", .subCode = kIdString,
      .nvramArea = true,
      .group = SerialFlash, .flash = {ProbeParts}, .image = {RevisionByte},
      .release = {ChipMemory, 2, 0x04}},
-    {.type = ChipType::Txr843, .name = "TXR843 Series", .shortCode = "843", .group = SerialFlash,
+    {.type = ChipType::Txr843, .name = "TXR843 Series", .shortCode = "843",
+     .subCode = {SubCodeRead::InfoRevision}, .group = SerialFlash,
      .flash = {ProbeParts, ReportedType, BranchSwitch::OverIeee1394},
      .image = {HeaderPerRevision, "t843", "8431"}},
     {.type = ChipType::Txr845, .name = "TXR845/846 Series", .shortCode = "846",
@@ -212,13 +252,14 @@ inline constexpr std::array<ChipRow, kChipTypeCount> kChipTable = {{
      .blockCommands = true, .nvramArea = true, .group = SerialFlash, .flash = {ReportedType},
      .version = VersionLayout::Bytes6To14, .image = kByNumber, .release = k845Release},
     {.type = ChipType::Txr847, .name = "TXR847 Series", .shortCode = "847",
-     .reportsFlashSize = true, .imageNvramRecord = true, .idString = true, .nvramArea = true,
+     .reportsFlashSize = true, .imageNvramRecord = true, .subCode = kIdString, .nvramArea = true,
      .group = SerialFlash, .flash = {JedecConfig, None, BranchSwitch::Never, true, 0},
      .version = VersionLayout::Bytes10To14, .image = kByNumber},
     {.type = ChipType::Txv961, .name = "TXV961/929 Series", .shortCode = "961",
      .blockCommands = true, .signedImage = true, .clearsPageSize = true,
-     .with842 = ChipType::Txv961With842, .nvramArea = true,
-     .group = SerialFlash, .flash = {ReportedType}, .version = VersionLayout::Bytes6To14Probed,
+     .subCode = {SubCodeRead::LevelFdb0, 0, 5}, .with842 = ChipType::Txv961With842,
+     .nvramArea = true, .group = SerialFlash,
+     .flash = {.usual = ReportedType, .checksFlashFrom = 5}, .version = VersionLayout::Bytes6To14Probed,
      .image = kByNumber,
      .release = {FlashBlock, 2, 0x10, nullptr,
                  {"9.18.01.16.00", "12.01.02.16.00", "2.05.11.16.00", "4.08.11.16.00",
@@ -226,25 +267,25 @@ inline constexpr std::array<ChipRow, kChipTypeCount> kChipTable = {{
     {.type = ChipType::Txv929, .name = "TXV929 Series", .shortCode = "929", .bankEnd = 0xC000,
      .twoBanksAlways = true, .blockCommands = true, .signedImage = true,
      .with847 = ChipType::Txv929With847, .with842 = ChipType::Txv929With842, .nvramArea = true,
-     .group = SerialFlash, .flash = {ReportedType}, .version = VersionLayout::Bytes12To15,
+     .group = SerialFlash, .flash = kBankFlash, .version = VersionLayout::Bytes12To15,
      .image = {NumberPrefix, nullptr, nullptr, kTail929MarkerOffset},
      .release = {BankTail, 3, 0x01, nullptr, kBankInternal}},
     {.type = ChipType::Txv929With847, .name = "TXV929/847 Series", .shortCode = "847",
      .reportsFlashSize = true, .imageNvramRecord = true, .behindController = true,
-     .nvramArea = true, .group = BridgeBehindController,
+     .nvramArea = true, .group = BridgeBehindController, .flash = {.controller = JedecConfig},
      .version = VersionLayout::Controller10To14, .image = kByNumber},
     {.type = ChipType::Txv961With842, .name = "TXV929/842 Series", .shortCode = "842",
      .behindController = true, .nvramArea = true, .group = BridgeBehindController,
-     .version = VersionLayout::Controller8To10, .image = {RevisionByte}},
+     .flash = kReportedThroughController, .version = VersionLayout::Controller8To10, .image = {RevisionByte}},
     {.type = ChipType::Txv929With842, .name = "TXV929/842 Series", .shortCode = "842",
      .behindController = true, .nvramArea = true, .group = BridgeBehindController,
-     .version = VersionLayout::Controller8To10, .image = {Sub0OrRevisionByte}},
+     .flash = kReportedThroughController, .version = VersionLayout::Controller8To10, .image = {Sub0OrRevisionByte}},
     {.type = ChipType::Txv927, .name = "TXV927 Series", .shortCode = "927", .bankEnd = 0x8000,
      .blockCommands = true, .signedImage = true, .nvramArea = true, .group = SerialFlash,
-     .flash = {ReportedType}, .version = VersionLayout::Bytes12To15,
+     .flash = kBankFlash, .version = VersionLayout::Bytes12To15,
      .image = {NumberPrefix, nullptr, nullptr, kTail927MarkerOffset},
      .release = {BankTail, 3, 0x01, nullptr, kBankInternal}},
-    {.type = ChipType::Txr659, .name = "TXR659 Series", .shortCode = "659", .idString = true,
+    {.type = ChipType::Txr659, .name = "TXR659 Series", .shortCode = "659", .subCode = kIdString,
      .group = SerialFlash,
      .flash = {ProbeParts, JedecConfig, BranchSwitch::SubCodeAbove2},
      .image = {NumberPrefix, nullptr, nullptr, kMakerMarkerOffset},
@@ -306,5 +347,23 @@ constexpr bool BankImagesMarkTheirBankEnd() {
   return true;
 }
 static_assert(BankImagesMarkTheirBankEnd(), "a bank chip's image marker off its bank end");
+
+// A bank chip's setup repairs its banks, which needs its flash checked.
+constexpr bool BankChipsCheckTheirFlash() {
+  for (const ChipRow& row : kChipTable)
+    if (row.bankEnd != 0 && row.flash.checksFlashFrom != kAnySubCode) return false;
+  return true;
+}
+static_assert(BankChipsCheckTheirFlash(), "a bank chip that skips its flash check");
+
+// Only a bridge behind a controller has a controller route, and each has one.
+constexpr bool ControllerRoutesMatchGroup() {
+  for (const ChipRow& row : kChipTable)
+    if ((row.group == DisplayGroup::BridgeBehindController) !=
+        (row.flash.controller != FlashBranch::None))
+      return false;
+  return true;
+}
+static_assert(ControllerRoutesMatchGroup(), "a controller route on the wrong chip");
 
 }  // namespace device

@@ -18,8 +18,7 @@ FlashBranch FlashBranchOf(ChipIdentity chip, bool ieee1394) {
 }
 
 bool ReportedTypeChecksFlash(ChipIdentity chip) {
-  const ChipType type = device::AsChipType(chip.type);
-  return (type == ChipType::Txv961 && chip.subCode >= 5) || device::IsBankChip(chip.type);
+  return chip.subCode >= device::ChipRowFor(chip.type).flash.checksFlashFrom;
 }
 
 bool ShowsNvramCheck(int chipType) { return device::ChipRowFor(chipType).nvramArea; }
@@ -87,11 +86,9 @@ int BridgeVersionFromParameters(bool readOk, const std::uint8_t* block20) {
 }
 
 const char* FailedVersionText(int chipType) {
-  using enum ChipType;
-  const ChipType type = device::AsChipType(chipType);
-  if (type == None) return "00.00";
-  if (type == Tx40775 || type == Tx40776 || type == Tx40779) return "02.00";
-  return "01.00";
+  // A code without a row is still a chip that answered, not the unknown one.
+  if (!device::HasChipRow(chipType)) return device::kDefaultFailedVersion;
+  return device::ChipRowFor(chipType).failedVersion;
 }
 
 bool HasChipInfoSignature(const std::uint8_t* block) {

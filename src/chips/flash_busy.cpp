@@ -90,7 +90,7 @@ std::uint32_t ChipEraseLimitMs(std::int32_t flashTypeCode, std::int32_t sizeKb) 
 
 bool WaitFlashReadyWithin(const char* path, std::uint32_t limitMs) {
   return PollReadyWithin(
-      [path](std::uint8_t* status) { return ReadFlashStatus(path, status) != 0; },
+      [path](std::uint8_t* status) { return ReadFlashStatus(path, status).ok(); },
       [](std::uint8_t status) { return (status & kBusy) == 0; }, limitMs, false);
 }
 
@@ -102,9 +102,8 @@ std::uint32_t RomReadyLimitMs() {
 
 bool WaitRomReadyWithin(const char* path, std::uint32_t limitMs) {
   // The ROM's status byte is 0x01 while it works, anything else when done.
-  return PollReadyWithin(
-      [path](std::uint8_t* status) { return ReadRomStatus(path, status) != 0; },
-      [](std::uint8_t status) { return status != kBusy; }, limitMs, true);
+  return PollReadyWithin([path](std::uint8_t* status) { return ReadRomStatus(path, status).ok(); },
+                         [](std::uint8_t status) { return status != kBusy; }, limitMs, true);
 }
 
 }  // namespace device

@@ -17,8 +17,6 @@ namespace {
 constexpr std::uint32_t kAddressSpace = 0x1000000;  // the commands carry 24-bit addresses
 constexpr std::uint32_t kFirstWriteLimit = 0x1000;
 
-std::uint32_t RoundUp(std::uint32_t n, std::uint32_t unit) { return (n + unit - 1) / unit * unit; }
-
 bool FitsAddressSpace(std::uint32_t address, std::uint32_t length) {
   return address < kAddressSpace && length <= kAddressSpace - address;
 }
@@ -96,7 +94,7 @@ bool ReadFlashRange(RunWindow& window, const char* path, std::uint32_t address,
   while (total > 0) {
     const std::uint32_t chunk = std::min(total, block);
     PollFlash(path);
-    if (!device::ReadFlashBlock(path, address + done, buffer.data() + done, chunk)) {
+    if (device::ReadFlashBlock(path, address + done, buffer.data() + done, chunk).failed()) {
       result = false;
       break;
     }
@@ -132,7 +130,7 @@ bool WriteFlashRange(RunWindow& window, const char* path, std::uint32_t address,
     // the erased region for this address.
     if (chunk == 0) return false;
     PollFlash(path);
-    if (!device::WriteFlashBlock(path, a, buffer.data() + done, chunk, code)) return false;
+    if (device::WriteFlashBlock(path, a, buffer.data() + done, chunk, code).failed()) return false;
     done += chunk;
     total -= chunk;
     result = true;

@@ -12,6 +12,11 @@
 
 namespace program {
 
+// n rounded up to whole units.
+constexpr std::uint32_t RoundUp(std::uint32_t n, std::uint32_t unit) {
+  return (n + unit - 1) / unit * unit;
+}
+
 // Where a chip type keeps its 4 KB NVRAM area and how much flash its backup
 // and erase-only runs cover.
 struct BlockChipLayout {

@@ -19,9 +19,10 @@ bool Move(const DiskArea& area, TransferFn fn, std::uint64_t lba, std::uint8_t* 
   // A length that is not whole sectors would be cut short by the count.
   if (area.sectorSize == 0 || length % area.sectorSize != 0) return false;
   std::int32_t moved = 0;
-  const int ok = fn(area.path, data, static_cast<std::uint32_t>(lba),
-                    static_cast<std::uint32_t>(lba >> 32), length, area.sectorSize, &moved);
-  return ok != 0 && moved >= 0 && static_cast<std::uint32_t>(moved) >= length;
+  const device::Result sent =
+      fn(area.path, data, static_cast<std::uint32_t>(lba), static_cast<std::uint32_t>(lba >> 32),
+         length, area.sectorSize, &moved);
+  return sent.ok() && moved >= 0 && static_cast<std::uint32_t>(moved) >= length;
 }
 
 }  // namespace

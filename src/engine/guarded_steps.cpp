@@ -37,12 +37,13 @@ bool IsBlank(const std::uint8_t* data, std::size_t length) {
   return std::all_of(data, data + length, [](std::uint8_t byte) { return byte == 0xFF; });
 }
 
-int AtaEraseBlankChecked(const char* path, std::int32_t length, std::uint32_t readyLimitMs) {
+device::AtaRangeResult AtaEraseBlankChecked(const char* path, std::int32_t length,
+                                            std::uint32_t readyLimitMs) {
   // Room for the read-back first: an erase that could not be checked is not sent.
   std::vector<std::uint8_t> readBack;
   if (length < 0 || !Allocate(readBack, static_cast<std::size_t>(length)))
     return device::kAtaAllocateFailed;
-  const int erased = device::AtaEraseChipAndWait(path, readyLimitMs);
+  const device::AtaRangeResult erased = device::AtaEraseChipAndWait(path, readyLimitMs);
   if (erased != device::kAtaRangeOk) return erased;
   if (device::AtaReadFlashRange(path, 0, readBack.data(), length) != device::kAtaRangeOk)
     return device::kAtaReadCommandFailed;

@@ -52,8 +52,8 @@ bool RequireBlank(RunWindow& window, const std::uint8_t* data, std::size_t lengt
 // of length bytes from address 0: device::kAtaRangeOk, or kAtaAllocateFailed
 // (nothing sent), kAtaEraseCommandFailed, kAtaNotReady, kAtaReadCommandFailed
 // or kAtaNotBlank.
-int AtaEraseBlankChecked(const char* path, std::int32_t length,
-                         std::uint32_t readyLimitMs = device::kAtaEraseLimitMs);
+device::AtaRangeResult AtaEraseBlankChecked(const char* path, std::int32_t length,
+                                            std::uint32_t readyLimitMs = device::kAtaEraseLimitMs);
 // True when what was read back equals what was meant to be there; otherwise
 // shows the failure text. Nothing is reported done before this held.
 bool RequireEqual(RunWindow& window, const std::uint8_t* expected, const std::uint8_t* actual,

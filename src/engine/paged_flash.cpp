@@ -18,6 +18,18 @@ constexpr std::uint64_t kFlashAddressSpace = 0x1000000;
 
 std::uint64_t RoundUp16K(std::uint64_t n) { return (n + kPage16K - 1) / kPage16K * kPage16K; }
 
+// Waits for the part, then reads length bytes at address whole; a read
+// that fails or arrives short shows failText.
+bool ReadBack(RunWindow& window, const char* path, std::uint32_t address, std::uint8_t* into,
+              std::uint32_t length, const char* failText) {
+  PollFlash(path);
+  const bool read = device::ReadFlashWhole(path, static_cast<std::int32_t>(address), into,
+                                           static_cast<std::int32_t>(length))
+                        .ok();
+  if (!read) window.RepaintStatus(failText);
+  return read;
+}
+
 }  // namespace
 
 std::uint64_t FlashCapacity(const RunWindow& window) {
@@ -47,18 +59,13 @@ bool EraseUnitsBlankChecked(RunWindow& window, const char* path, std::uint32_t u
     const std::uint32_t address = u * kEraseUnit32K;
     PollFlash(path);
     if (u == 0 && beforeFirstErase) beforeFirstErase();
-    if (!device::EraseFlashSector(path, static_cast<std::int32_t>(address))) {
+    if (device::EraseFlashSector(path, static_cast<std::int32_t>(address)).failed()) {
       window.RepaintStatus(kEraseCommandFail);
       return false;
     }
     window.RepaintStatus(window.StatusText() + ".");
     for (std::uint32_t at : {address, address + kPage16K}) {
-      PollFlash(path);
-      if (!device::ReadFlashWhole(path, static_cast<std::int32_t>(at), half.data(),
-                                  static_cast<std::int32_t>(kPage16K))) {
-        window.RepaintStatus(kEraseReadBackFailLower);
-        return false;
-      }
+      if (!ReadBack(window, path, at, half.data(), kPage16K, kEraseReadBackFailLower)) return false;
       if (!RequireBlank(window, half.data(), kPage16K)) return false;
     }
   }
@@ -75,12 +82,7 @@ bool ProgramAndVerify(RunWindow& window, const char* path, const PageWriter& wri
     return false;
   }
   if (afterWrite) afterWrite();
-  PollFlash(path);
-  if (!device::ReadFlashWhole(path, static_cast<std::int32_t>(address), readBack.data(),
-                              static_cast<std::int32_t>(length))) {
-    window.RepaintStatus(kWriteCommandFail);
-    return false;
-  }
+  if (!ReadBack(window, path, address, readBack.data(), length, kWriteCommandFail)) return false;
   return RequireEqual(window, data, readBack.data(), length,
                       {kDataCompareFail, StatusPaint::Repaint});
 }
@@ -103,7 +105,8 @@ bool EngineWrite(const char* path, std::uint32_t address, const std::uint8_t* da
                  std::uint32_t length) {
   PollFlash(path);
   return device::WriteFlash(path, static_cast<std::int32_t>(address), data,
-                            static_cast<std::int32_t>(length)) != 0;
+                            static_cast<std::int32_t>(length))
+      .ok();
 }
 
 }  // namespace program

@@ -57,21 +57,23 @@ bool EachFlashBlock(RunWindow& window, const char* path, std::uint32_t length,
 }
 
 bool EraseFlashBlocks(RunWindow& window, const char* path, std::uint32_t length) {
-  return EachFlashBlock(window, path, length, kProgressErase, [&](std::uint32_t address,
-                                                                   std::uint32_t) {
-    if (!device::EraseFlashSector(path, static_cast<std::int32_t>(address))) return false;
-    if (!device::WaitFlashReady(path)) window.trace().DebugOutput(kNotReadyAfterErase);
-    return true;
-  });
+  return EachFlashBlock(
+      window, path, length, kProgressErase, [&](std::uint32_t address, std::uint32_t) {
+        if (device::EraseFlashSector(path, static_cast<std::int32_t>(address)).failed())
+          return false;
+        if (!device::WaitFlashReady(path)) window.trace().DebugOutput(kNotReadyAfterErase);
+        return true;
+      });
 }
 
 bool ReadFlashBlocks(RunWindow& window, const char* path, std::uint32_t address,
                      std::uint8_t* buffer, std::uint32_t length) {
-  return EachFlashBlock(window, path, length, kProgressReadFlash, [&](std::uint32_t offset,
-                                                                       std::uint32_t block) {
-    return device::ReadFlashWhole(path, static_cast<std::int32_t>(address + offset),
-                                  buffer + offset, static_cast<std::int32_t>(block)) != 0;
-  });
+  return EachFlashBlock(
+      window, path, length, kProgressReadFlash, [&](std::uint32_t offset, std::uint32_t block) {
+        return device::ReadFlashWhole(path, static_cast<std::int32_t>(address + offset),
+                                      buffer + offset, static_cast<std::int32_t>(block))
+            .ok();
+      });
 }
 
 bool EraseWholeFlash(RunWindow& window, const char* path) {
@@ -81,8 +83,8 @@ bool EraseWholeFlash(RunWindow& window, const char* path) {
   (void)device::WaitFlashReady(path);
 
   bool erased = false;
-  if (facts.atmelFlashId != -1) erased = device::EraseFlashChip(path) != 0;
-  if (!erased && TypeOf(facts) == ChipType::Txr847) erased = device::EraseFlashChip(path) != 0;
+  if (facts.atmelFlashId != -1) erased = device::EraseFlashChip(path).ok();
+  if (!erased && TypeOf(facts) == ChipType::Txr847) erased = device::EraseFlashChip(path).ok();
   if (!erased) erased = EraseFlashBlocks(window, path, size);
   if (!erased) {
     window.ShowStatus(kEraseCommandFail);
@@ -108,7 +110,7 @@ bool EraseWholeFlash(RunWindow& window, const char* path) {
   if (!SizeBuffer(window, readBack, size, kAllocateReadBufferError)) return false;
   // Without data there is nothing to vouch for: an unreadable flash is not
   // reported as erased.
-  if (!device::ReadFlash(path, 0, readBack.data(), static_cast<std::int32_t>(size))) {
+  if (device::ReadFlash(path, 0, readBack.data(), static_cast<std::int32_t>(size)).failed()) {
     window.ShowStatus(kReadBackErasedError);
     return false;
   }
@@ -121,7 +123,7 @@ bool EnableFlashWrites(RunWindow& window, const char* path, StatusPaint paint, b
   const ChipState& facts = window.facts();
   if (facts.atmelFlashId != -1) {
     (void)device::FlashWriteEnable(path);
-    if (!device::WaitFlashStatusSet(path, 0x02)) {
+    if (device::WaitFlashStatusSet(path, 0x02).failed()) {
       PutStatus(window, paint, kAtmelWriteEnableFail);
       return false;
     }
@@ -136,7 +138,8 @@ FlashReader WholeRangeReader(const char* path) {
   const std::string device = path;
   return [device](std::uint8_t* buffer, std::uint32_t length) {
     // A short transfer leaves zeros: never save them as the old firmware.
-    return device::ReadFlashWhole(device.c_str(), 0, buffer, static_cast<std::int32_t>(length)) != 0;
+    return device::ReadFlashWhole(device.c_str(), 0, buffer, static_cast<std::int32_t>(length))
+        .ok();
   };
 }
 
@@ -151,7 +154,7 @@ FlashReader ControllerRangeReader(const char* path) {
   const std::string device = path;
   return [device](std::uint8_t* buffer, std::uint32_t length) {
     return device::AtaReadFlashRange(device.c_str(), 0, buffer,
-                                     static_cast<std::int32_t>(length)) == 0;
+                                     static_cast<std::int32_t>(length)) == device::kAtaRangeOk;
   };
 }
 

@@ -31,8 +31,6 @@ constexpr IdStringRule kIdStringRules[] = {
     {"t4847", ChipType::Txr847, SubRule::MinusDigitBase},
 };
 
-bool TakesIdString(ChipType t) { return device::ChipRowFor(t).idString; }
-
 // Chips without the chip-information frame tell their variant in bits 5-6.
 ChipType VariantType(std::uint8_t variant) {
   return device::AsChipType(device::Code(ChipType::Tx40777Variant) + ((variant >> 5) & 3));
@@ -68,11 +66,11 @@ ChipType TypeFromInquiry(const ChipQueries& q, std::int8_t& r) {
 }
 
 // The chip-ID string names the type and sub-code of the chips that carry one.
-void ApplyIdString(const ChipQueries& q, ChipType& t, std::int8_t& r) {
+void ApplyIdString(const ChipQueries& q, std::int8_t unreadSubCode, ChipType& t, std::int8_t& r) {
   // Cleared first, so that a short answer is never read as INQUIRY bytes.
   std::uint8_t buffer[40] = {};
   if (!q.readChipIdString || !q.readChipIdString(buffer)) {
-    if (t == ChipType::Tx40775) r = 1;
+    if (unreadSubCode != 0) r = unreadSubCode;
     return;
   }
   char text[9] = {};
@@ -90,29 +88,36 @@ void ApplyIdString(const ChipQueries& q, ChipType& t, std::int8_t& r) {
   }
 }
 
+// The 12-byte chip information carries the revision digit '1' or '2'.
+void ReadInfoRevision(const ChipQueries& q, Identification& id, std::int8_t& r) {
+  std::uint8_t j[16] = {};
+  const bool ok = q.readChipInfo && q.readChipInfo(j, 12);
+  if (ok && j[0] == 0xF4 && j[1] == 0xE7 && (j[11] == '1' || j[11] == '2')) {
+    r = j[11] == '1' ? 1 : 2;
+  } else {
+    id.chipInfoFailed = true;
+    id.identityUnread = true;
+  }
+}
+
 }  // namespace
 
 Identification IdentifyChipWith(const ChipQueries& q) {
   Identification id;
-  using enum ChipType;
   std::int8_t r = 0;
   ChipType t = TypeFromInquiry(q, r);
 
-  if (TakesIdString(t)) {
-    ApplyIdString(q, t, r);
-  } else if (t == Txr843) {
-    std::uint8_t j[16] = {};
-    const bool ok = q.readChipInfo && q.readChipInfo(j, 12);
-    if (ok && j[0] == 0xF4 && j[1] == 0xE7 && (j[11] == '1' || j[11] == '2')) {
-      r = j[11] == '1' ? 1 : 2;
-    } else {
-      id.chipInfoFailed = true;
-      id.identityUnread = true;
+  const device::SubCodeRule& rule = device::ChipRowFor(t).subCode;
+  switch (rule.read) {
+    case device::SubCodeRead::Frame: break;
+    case device::SubCodeRead::IdString: ApplyIdString(q, rule.unread, t, r); break;
+    case device::SubCodeRead::InfoRevision: ReadInfoRevision(q, id, r); break;
+    case device::SubCodeRead::LevelFdb0: {
+      const ChipLevel level = q.checkChipLevelFDB0 ? q.checkChipLevelFDB0() : ChipLevel::Unread;
+      if (level == ChipLevel::High) r = rule.high;
+      id.identityUnread = level == ChipLevel::Unread;
+      break;
     }
-  } else if (t == Txv961) {
-    const ChipLevel level = q.checkChipLevelFDB0 ? q.checkChipLevelFDB0() : ChipLevel::Unread;
-    if (level == ChipLevel::High) r = 5;
-    id.identityUnread = level == ChipLevel::Unread;
   }
 
   id.chip.type = static_cast<std::uint8_t>(device::Code(t));

@@ -175,7 +175,7 @@ void ProbePartsBranch(const FlashCommands& c, FlashState& s, Findings& f) {
 }
 
 void BehindControllerSetup(const FlashCommands& c, ChipType t, FlashState& s, Findings& f) {
-  if (t == ChipType::Txv929With847) {
+  if (device::ChipRowFor(t).flash.controller == FlashBranch::JedecConfig) {
     FlashDescriptor d;
     bool answered = false;
     const bool found = IdentifyFlashWith(c.ataSpiCommandRead, nullptr, d, &answered);

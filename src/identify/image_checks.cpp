@@ -331,6 +331,22 @@ bool VerifyImageChecksum(const std::string& fileName, ChipIdentity chip) {
   return ExplainChecksum({image.get(), size}).state == ChecksumState::Matches;
 }
 
+namespace {
+
+// An image that names at byte 4 a chip whose later revisions close the
+// summed part with an end marker, and carries such a revision digit.
+bool SumsToEndMarker(const std::uint8_t* bytes) {
+  for (const device::ChipRow& row : device::kChipTable) {
+    const char from = row.summedToEndMarkerFrom;
+    if (from != 0 && std::memcmp(bytes + 4, row.shortCode, 3) == 0 && bytes[7] >= from &&
+        bytes[7] <= '9')
+      return true;
+  }
+  return false;
+}
+
+}  // namespace
+
 ChecksumDetail ExplainChecksum(ImageBytes image) {
   ChecksumDetail d;
   const std::size_t size = image.size;
@@ -345,7 +361,7 @@ ChecksumDetail ExplainChecksum(ImageBytes image) {
   const std::uint8_t* bytes = image.data;
   d.storedAt = size == 0x10000 ? 0xFFFF : 0x7FFF;
   d.summedLength = size - 1;
-  if (std::memcmp(bytes + 4, "779", 3) == 0 && bytes[7] >= '3' && bytes[7] <= '9') {
+  if (SumsToEndMarker(bytes)) {
     const std::size_t limit = bytes[12] * 256u + bytes[13];
     d.endMarkerLimit = limit;
     d.summedLength = FindEndMarker(bytes, size, limit);

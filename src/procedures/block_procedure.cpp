@@ -25,8 +25,6 @@ constexpr std::uint32_t kBankSpan = 0x10000;
 using device::FlashKind;
 using device::IsKind;
 
-std::uint32_t RoundUp(std::uint32_t n, std::uint32_t unit) { return (n + unit - 1) / unit * unit; }
-
 // The NVRAM area at offset, kept through a run: read and written back
 // through the block commands (the write-back programs over what is there).
 KeptRegion KeptNvram(RunWindow& window, const char* path, std::uint32_t offset) {
@@ -108,7 +106,7 @@ bool EraseOnlyKeepNvram(RunWindow& window, const char* path) {
   if (mxic) firstCode = 0x83;
   if (atmel || IsKind(facts.flashTypeCode, FlashKind::Eon)) firstCode = kEraseBlock;
   nvram.AtRisk();
-  if (!device::WriteFlashBlock(path, 0, ff.data(), kBlockNvramSize, firstCode))
+  if (device::WriteFlashBlock(path, 0, ff.data(), kBlockNvramSize, firstCode).failed())
     return fail(kEraseCommandFail);
   window.clock().Sleep(500);
   if (atmel) {
@@ -122,10 +120,9 @@ bool EraseOnlyKeepNvram(RunWindow& window, const char* path) {
   const bool blank =
       ReadFlashRange(window, path, 0, readBack.data(), size) && IsBlank(readBack.data(), size);
   if (!blank) {
-    const bool erased = mxic
-                            ? device::WriteFlashBlock(path, 0, ff.data(), kBlockNvramSize,
-                                                      kEraseChip) != 0
-                            : EraseByProgrammingFF(window, path, size);
+    const bool erased =
+        mxic ? device::WriteFlashBlock(path, 0, ff.data(), kBlockNvramSize, kEraseChip).ok()
+             : EraseByProgrammingFF(window, path, size);
     if (erased) {
       window.clock().Sleep(500);
       window.ShowStatus(kEraseAllSuccess);
@@ -277,7 +274,7 @@ int ProgramAndVerifyImage(RunWindow& window, const char* path) {
   if (IsKind(facts.flashTypeCode, FlashKind::Mxic)) {
     PollFlash(path);
     nvram.AtRisk();
-    if (device::WriteFlashBlock(path, 0, image.bytes, kBlockNvramSize, kEraseBlock))
+    if (device::WriteFlashBlock(path, 0, image.bytes, kBlockNvramSize, kEraseBlock).ok())
       window.clock().Sleep(500);
   }
   std::uint8_t eraseMode = kEraseBlock;

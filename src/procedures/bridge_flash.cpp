@@ -44,7 +44,7 @@ KeptRegion KeptNvram(RunWindow& window, const char* path) {
   };
   RegionAccess access{
       [path](std::uint8_t* into) {
-        return device::AtaReadFlashWhole(path, 0, into, kBridgeNvramSize) != 0;
+        return device::AtaReadFlashWhole(path, 0, into, kBridgeNvramSize).ok();
       },
       [readRange, path](const std::uint8_t* from) {
         std::uint8_t now[kBridgeNvramSize];
@@ -73,7 +73,7 @@ int EraseOnly(RunWindow& window, const char* path) {
     window.ShowStatus(MissingFactText(device::kFactFlashSize));
     return kProcedureFailed;
   }
-  const int code = AtaEraseBlankChecked(path, sizeKb * 1024, EraseLimitMs(window));
+  const device::AtaRangeResult code = AtaEraseBlankChecked(path, sizeKb * 1024, EraseLimitMs(window));
   window.ShowStatus(BridgeCodeText(code));
   return VerbResult(code == device::kAtaRangeOk);
 }
@@ -121,7 +121,7 @@ int Program(RunWindow& window, const char* path) {
 
   // From the erase command on, nvram's destructor puts the kept NVRAM back
   // on every way out; a command that could not allocate sent nothing.
-  auto fail = [&](int code) {
+  auto fail = [&](device::AtaRangeResult code) {
     window.ShowStatus(BridgeCodeText(code));
     if (code == device::kAtaAllocateFailed) nvram.InPlace();
     return kProcedureFailed;
@@ -129,7 +129,7 @@ int Program(RunWindow& window, const char* path) {
 
   window.ShowStatus(kProgressErasingDots);
   nvram.AtRisk();
-  int code =
+  device::AtaRangeResult code =
       AtaEraseBlankChecked(path, static_cast<std::int32_t>(size), EraseLimitMs(window));
   if (code != device::kAtaRangeOk) return fail(code);
 
@@ -143,7 +143,7 @@ int Program(RunWindow& window, const char* path) {
 
   window.ShowStatus(kProgressCompare);
   if (!RequireEqual(window, image.data(), readBack.data(), size,
-                    {BridgeCodeText(kBridgeCompareFailed)}))
+                    {BridgeCodeText(device::kAtaCompareFailed)}))
     return kProcedureFailed;
   nvram.InPlace();
   window.ShowStatus(kProgrammingSuccess);
@@ -152,17 +152,19 @@ int Program(RunWindow& window, const char* path) {
 
 }  // namespace
 
-const char* BridgeCodeText(int code) {
+const char* BridgeCodeText(device::AtaRangeResult code) {
+  using enum device::AtaRangeResult;
   switch (code) {
-    case 1: return kAllocateBufferFail;
-    case 2: return kBridgeEraseCommandFail;
-    case 3: return kBridgeReadCommandFail;
-    case 4: return kBridgeWriteCommandFail;
-    case 5: return kNotReadyAfterEraseCommand;
-    case 6: return kDataNotBlank;
-    case 7: return kBridgeCompareFail;
-    default: return kBridgeAllSuccess;
+    case kAtaAllocateFailed: return kAllocateBufferFail;
+    case kAtaEraseCommandFailed: return kBridgeEraseCommandFail;
+    case kAtaReadCommandFailed: return kBridgeReadCommandFail;
+    case kAtaWriteCommandFailed: return kBridgeWriteCommandFail;
+    case kAtaNotReady: return kNotReadyAfterEraseCommand;
+    case kAtaNotBlank: return kDataNotBlank;
+    case kAtaCompareFailed: return kBridgeCompareFail;
+    case kAtaRangeOk: break;
   }
+  return kBridgeAllSuccess;
 }
 
 int ProgramBridgeFlash(RunWindow& window, const char* path) { return Program(window, path); }

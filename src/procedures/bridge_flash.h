@@ -7,6 +7,7 @@
 
 #include <cstdint>
 
+#include "scsi/ata_commands.h"
 #include "engine/procedure_table.h"
 #include "engine/procedure_verbs.h"
 #include "engine/run_window.h"
@@ -14,12 +15,8 @@
 namespace program {
 
 inline constexpr std::int32_t kBridgeNvramSize = 4096;
-// Code 7: the read-back differs from what was programmed.
-inline constexpr int kBridgeCompareFailed = 7;
-
-// The status text of a range-operation result code (0 and codes past 7 read
-// as success).
-const char* BridgeCodeText(int code);
+// The status text of a range-operation result (kAtaRangeOk reads as success).
+const char* BridgeCodeText(device::AtaRangeResult code);
 
 // Returns kProcedureSucceeded only after a verified update, erase or backup.
 

@@ -23,7 +23,6 @@ constexpr std::uint32_t kNvramAddress = 0x8000;
 constexpr std::uint32_t kNvramSize = 1024;
 constexpr std::uint32_t kSmallImage = 0x8000;
 
-std::uint32_t RoundUp(std::uint32_t n, std::uint32_t unit) { return (n + unit - 1) / unit * unit; }
 bool IsErasePoint(std::uint32_t a) { return a == 0 || a == kNvramAddress; }
 
 }  // namespace
@@ -56,7 +55,8 @@ bool Write1394Range(RunWindow& window, const char* path, std::uint32_t address,
     const std::uint32_t a = address + done;
     const std::uint32_t chunk = std::min(total, block);
     PollFlash(path);
-    if (!device::WriteFlashBlockPlain(path, a, buffer.data() + done, chunk, IsErasePoint(a) ? 1 : 0))
+    if (device::WriteFlashBlockPlain(path, a, buffer.data() + done, chunk, IsErasePoint(a) ? 1 : 0)
+            .failed())
       return false;
     done += chunk;
     total -= chunk;
@@ -99,7 +99,7 @@ bool Erase1394KeepNvram(RunWindow& window, const char* path) {
   nvram.AtRisk();
   (void)device::WriteFlashBlockPlain(path, 0, ff.data(), kTransfer, 1);
   window.clock().Sleep(500);
-  if (!device::WriteFlashBlockPlain(path, kNvramAddress, ff.data(), kTransfer, 1))
+  if (device::WriteFlashBlockPlain(path, kNvramAddress, ff.data(), kTransfer, 1).failed())
     return fail(kEraseFlashCommandFail);
   window.ShowStatus(kEraseAllSuccess);
 

@@ -22,11 +22,11 @@ namespace {
 // to read 0xFF. Each failure has shown its own text.
 bool EraseAndCheck(RunWindow& window, const char* path, int flashTypeIndex,
                    std::vector<std::uint8_t>& readBack) {
-  if (!device::PreEraseRom(path, flashTypeIndex)) {
+  if (device::PreEraseRom(path, flashTypeIndex).failed()) {
     window.RepaintStatus(kPreEraseFail);
     return false;
   }
-  if (!device::StartRomErase(path)) {
+  if (device::StartRomErase(path).failed()) {
     window.RepaintStatus(kEraseCommandFail);
     return false;
   }
@@ -36,7 +36,8 @@ bool EraseAndCheck(RunWindow& window, const char* path, int flashTypeIndex,
     return false;
   }
   window.RepaintStatus(kEraseOk);
-  if (!device::ReadRomWhole(path, 0, readBack.data(), static_cast<std::int32_t>(kRomSize))) {
+  if (device::ReadRomWhole(path, 0, readBack.data(), static_cast<std::int32_t>(kRomSize))
+          .failed()) {
     window.RepaintStatus(kEraseReadBackFail);
     return false;
   }
@@ -55,7 +56,7 @@ int EraseOnly(RunWindow& window, const char* path, int flashTypeIndex) {
 
 int BackupOnly(RunWindow& window, const char* path) {
   const FlashReader read = [path](std::uint8_t* into, std::uint32_t length) {
-    return device::ReadRomWhole(path, 0, into, static_cast<std::int32_t>(length)) != 0;
+    return device::ReadRomWhole(path, 0, into, static_cast<std::int32_t>(length)).ok();
   };
   return VerbResult(BackupFlash(window, {read, kRomSize, 0, 0, kRomSize, kDefaultBackupFile,
                                          kReadRomFail, kReadRomSaveFail, StatusPaint::Repaint}));
@@ -78,7 +79,7 @@ int Program(RunWindow& window, const char* path, int flashTypeIndex) {
   }
   if (!SizeBuffer(window, readBack, kRomSize, kAllocateReadBufferError)) return kProcedureFailed;
 
-  if (!window.options().a1ChipChecked && !device::SwitchToInternalRom(path)) {
+  if (!window.options().a1ChipChecked && device::SwitchToInternalRom(path).failed()) {
     window.RepaintStatus(kInternalRomSwitchFail);
     return kProcedureFailed;
   }
@@ -87,12 +88,13 @@ int Program(RunWindow& window, const char* path, int flashTypeIndex) {
   if (!EraseAndCheck(window, path, flashTypeIndex, readBack)) return kProcedureFailed;
 
   (void)WaitRomReady(path);
-  if (!device::ProgramRom(path, image.data(), kRomSize, flashTypeIndex)) {
+  if (device::ProgramRom(path, image.data(), kRomSize, flashTypeIndex).failed()) {
     window.RepaintStatus(kProgrammingFail);
     return kProcedureFailed;
   }
   (void)WaitRomReady(path);
-  if (!device::ReadRomWhole(path, 0, readBack.data(), static_cast<std::int32_t>(kRomSize))) {
+  if (device::ReadRomWhole(path, 0, readBack.data(), static_cast<std::int32_t>(kRomSize))
+          .failed()) {
     window.RepaintStatus(kReadFail);
     return kProcedureFailed;
   }
@@ -115,7 +117,7 @@ namespace {
 // The erase-only and backup runs switch to the internal ROM first (an A1
 // chip is there already).
 bool SwitchedToRom(RunWindow& window, const char* path) {
-  if (window.options().a1ChipChecked || device::SwitchToInternalRom(path)) return true;
+  if (window.options().a1ChipChecked || device::SwitchToInternalRom(path).ok()) return true;
   window.RepaintStatus(kInternalRomSwitchFail);
   return false;
 }

@@ -33,11 +33,11 @@ struct Run {
 KeptRegion KeptNvram(RunWindow& window, const char* path) {
   RegionAccess access{
       [path](std::uint8_t* into) {
-        return device::ReadFlashWhole(path, 0, into, static_cast<std::int32_t>(kNvramArea)) != 0;
+        return device::ReadFlashWhole(path, 0, into, static_cast<std::int32_t>(kNvramArea)).ok();
       },
       [path](const std::uint8_t* from) {
         PollFlash(path);
-        if (!device::WriteFlash(path, 0, from, static_cast<std::int32_t>(kNvramArea)))
+        if (device::WriteFlash(path, 0, from, static_cast<std::int32_t>(kNvramArea)).failed())
           return WriteBack::Failed;
         PollFlash(path);
         return WriteBack::Written;

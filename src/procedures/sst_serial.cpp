@@ -29,7 +29,8 @@ int ProgramImage(RunWindow& window, const char* path, const PagedImage& image) {
   const PageWriter write = [&](std::uint32_t a, const std::uint8_t* d, std::uint32_t n) {
     PollFlash(path);
     return device::SpiProgramImage(path, a, d, n, facts.flashTypeCode,
-                                   static_cast<int>(facts.sstJedecFlag)) != 0;
+                                   static_cast<int>(facts.sstJedecFlag))
+        .ok();
   };
   const std::vector<std::uint8_t>& file = image.bytes;
   std::uint32_t p = 0;

@@ -26,7 +26,7 @@ namespace {
 
 // Erase one unit, then wait 500 ms and check that the flash settled.
 bool EraseSectorAndSettle(RunWindow& window, const char* path, std::uint32_t address) {
-  if (!device::EraseFlashSector(path, static_cast<std::int32_t>(address))) return false;
+  if (device::EraseFlashSector(path, static_cast<std::int32_t>(address)).failed()) return false;
   window.clock().Sleep(500);
   if (!device::WaitFlashReady(path)) window.ShowStatus(kNotReadyAfterErase);
   return true;
@@ -34,7 +34,7 @@ bool EraseSectorAndSettle(RunWindow& window, const char* path, std::uint32_t add
 
 // The unit above the first 32 KB, erased only for images that reach it.
 bool EraseUpperSector(RunWindow& window, const char* path, std::uint32_t address) {
-  if (!device::EraseFlashSector(path, static_cast<std::int32_t>(address))) {
+  if (device::EraseFlashSector(path, static_cast<std::int32_t>(address)).failed()) {
     window.ShowStatus(kEraseCommandFail);
     return false;
   }
@@ -77,10 +77,10 @@ bool EraseForSmallImage(RunWindow& window, const char* path, std::size_t fileLen
 KeptRegion KeptRecord(RunWindow& window, const char* path) {
   RegionAccess access{
       [path](std::uint8_t* into) {
-        return device::ReadFlashWhole(path, kNvramRecordAddress, into, kNvramRecordSize) != 0;
+        return device::ReadFlashWhole(path, kNvramRecordAddress, into, kNvramRecordSize).ok();
       },
       [path](const std::uint8_t* from) {
-        return device::WriteFlash(path, kNvramRecordAddress, from, kNvramRecordSize)
+        return device::WriteFlash(path, kNvramRecordAddress, from, kNvramRecordSize).ok()
                    ? WriteBack::Written
                    : WriteBack::Failed;
       },
@@ -116,7 +116,7 @@ bool FitsFlash(RunWindow& window, const char* path, std::size_t length) {
 // An image past 64 KB takes a whole-chip erase, waited for as long as the
 // part may take (all parts of its kind when its size is unknown).
 bool EraseWholeChip(RunWindow& window, const char* path) {
-  if (!device::EraseFlashChip(path)) {
+  if (device::EraseFlashChip(path).failed()) {
     window.ShowStatus(kEraseCommandFail);
     return false;
   }
@@ -155,8 +155,9 @@ bool EraseKeepingRecord(RunWindow& window, const char* path, KeptRegion& record,
 bool WriteBlocks(RunWindow& window, const char* path, const std::vector<std::uint8_t>& image) {
   const std::uint32_t block = window.transfer().blockSize;
   for (std::size_t at = 0; at < image.size(); at += block) {
-    if (!device::WriteFlash(path, static_cast<std::int32_t>(at), image.data() + at,
-                            static_cast<std::int32_t>(block))) {
+    if (device::WriteFlash(path, static_cast<std::int32_t>(at), image.data() + at,
+                           static_cast<std::int32_t>(block))
+            .failed()) {
       window.ShowStatus(kProgrammingFail);
       return false;
     }
@@ -191,7 +192,7 @@ int ProgramImage(RunWindow& window, const char* path) {
                           ? EraseWholeChip(window, path)
                           : EraseKeepingRecord(window, path, record, ready, length, fileLength);
   if (!erased) return kProcedureFailed;
-  if (!device::ReadFlash(path, 0, readBack.data(), static_cast<std::int32_t>(length))) {
+  if (device::ReadFlash(path, 0, readBack.data(), static_cast<std::int32_t>(length)).failed()) {
     window.ShowStatus(kReadBackErasedError);
     return kProcedureFailed;
   }
@@ -202,7 +203,7 @@ int ProgramImage(RunWindow& window, const char* path) {
 
   window.clock().Sleep(1000);
   PollFlash(path);
-  if (!device::ReadFlash(path, 0, readBack.data(), static_cast<std::int32_t>(length))) {
+  if (device::ReadFlash(path, 0, readBack.data(), static_cast<std::int32_t>(length)).failed()) {
     window.ShowStatus("Read Fail!!\r\n");
     return kProcedureFailed;
   }

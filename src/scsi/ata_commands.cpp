@@ -9,6 +9,7 @@
 
 #include "scsi/passthrough.h"
 #include "scsi/status_poll.h"
+#include "scsi/vendor_opcodes.h"
 #include "host/host.h"
 
 namespace device {
@@ -16,25 +17,10 @@ namespace device {
 namespace {
 
 constexpr int kCdb12 = 12;
-constexpr std::uint8_t kAtaPassThrough12 = 0xA1;
 constexpr std::uint8_t kProtocolPioIn = 0x08;
 constexpr std::uint8_t kProtocolPioOut = 0x0A;
 constexpr std::uint8_t kProtocolNonData = 0x06;
-constexpr std::uint8_t kVendorAtaCommand = 0xB0;
 constexpr std::int32_t kBlock = 512;
-
-enum Feature : std::uint8_t {
-  kInfo = 0xE0,
-  kSpiCommand = 0xE1,
-  kSpiReadData = 0xE3,
-  kSetOpcodes = 0xE4,
-  kSetPageSize = 0xE5,
-  kEraseChip = 0xE7,
-  kReadFlash = 0xE8,
-  kWriteFlash = 0xE9,
-  kStatus = 0xEA,
-  kFlashType = 0xEC,
-};
 
 // The common frame: protocol, feature and count; device byte and command 0xB0.
 void Frame(std::uint8_t* cdb, std::uint8_t protocol, std::uint8_t feature, std::uint8_t count) {
@@ -99,13 +85,13 @@ bool EachFlashChunk(const char* path, std::int32_t length, Step step) {
 
 Result AtaReadChipInfo(const char* path, void* buffer, std::int32_t length) {
   std::uint8_t cdb[kCdb12] = {};
-  Frame(cdb, kProtocolPioIn, kInfo, static_cast<std::uint8_t>(length / kBlock));
+  Frame(cdb, kProtocolPioIn, kAtaInfo, static_cast<std::uint8_t>(length / kBlock));
   return In(path, cdb, buffer, length);
 }
 
 Result AtaReadStatus(const char* path, std::uint8_t* status) {
   std::uint8_t cdb[kCdb12] = {};
-  Frame(cdb, kProtocolPioIn, kStatus, 1);
+  Frame(cdb, kProtocolPioIn, kAtaStatus, 1);
   std::uint8_t block[kBlock] = {};
   const Result sent = In(path, cdb, block, kBlock);
   if (sent.ok() && status != nullptr) *status = block[0];
@@ -114,14 +100,14 @@ Result AtaReadStatus(const char* path, std::uint8_t* status) {
 
 Result AtaReadFlash(const char* path, std::int32_t address, void* buffer, std::int32_t length) {
   std::uint8_t cdb[kCdb12] = {};
-  Frame(cdb, kProtocolPioIn, kReadFlash, static_cast<std::uint8_t>(length >> 9));
+  Frame(cdb, kProtocolPioIn, kAtaReadFlash, static_cast<std::uint8_t>(length >> 9));
   PutAddress(cdb, address);
   return In(path, cdb, buffer, length);
 }
 
 Result AtaReadFlashWhole(const char* path, std::int32_t address, void* buffer, std::int32_t length) {
   std::uint8_t cdb[kCdb12] = {};
-  Frame(cdb, kProtocolPioIn, kReadFlash, static_cast<std::uint8_t>(length >> 9));
+  Frame(cdb, kProtocolPioIn, kAtaReadFlash, static_cast<std::uint8_t>(length >> 9));
   PutAddress(cdb, address);
   std::int32_t moved = 0;
   if (ScsiPassThroughIn(path, cdb, kCdb12, buffer, length, &moved).failed()) return Result::Failed();
@@ -131,7 +117,7 @@ Result AtaReadFlashWhole(const char* path, std::int32_t address, void* buffer, s
 Result AtaWriteFlash(const char* path, std::int32_t address, void* buffer, std::int32_t length) {
   if (!MayChange()) return Result::Failed();
   std::uint8_t cdb[kCdb12] = {};
-  Frame(cdb, kProtocolPioOut, kWriteFlash, static_cast<std::uint8_t>(length >> 9));
+  Frame(cdb, kProtocolPioOut, kAtaWriteFlash, static_cast<std::uint8_t>(length >> 9));
   cdb[2] = 0x03;  // data flows to the device
   PutAddress(cdb, address);
   return Out(path, cdb, buffer, length > 0 ? static_cast<std::uint32_t>(length) : 0);
@@ -140,7 +126,7 @@ Result AtaWriteFlash(const char* path, std::int32_t address, void* buffer, std::
 Result AtaEraseFlashChip(const char* path) {
   if (!MayChange()) return Result::Failed();
   std::uint8_t cdb[kCdb12] = {};
-  Frame(cdb, kProtocolNonData, kEraseChip, 0);
+  Frame(cdb, kProtocolNonData, kAtaEraseChip, 0);
   return Out(path, cdb, nullptr, 0);
 }
 
@@ -148,7 +134,7 @@ Result AtaSpiCommand(const char* path, const SpiRecord& record, void* data,
                   std::uint32_t length) {
   if (SpiOpcodeChangesFlash(record.opcode) && !MayChange()) return Result::Failed();
   std::uint8_t cdb[kCdb12] = {};
-  Frame(cdb, kProtocolNonData, kSpiCommand, 0);
+  Frame(cdb, kProtocolNonData, kAtaSpiCommand, 0);
   cdb[4] = static_cast<std::uint8_t>(((record.dataPhase & 0x01) << 7) | (record.count & 0x7F));
   cdb[5] = record.opcode;
   cdb[6] = record.args[0];
@@ -159,13 +145,13 @@ Result AtaSpiCommand(const char* path, const SpiRecord& record, void* data,
 
 Result AtaSpiReadData(const char* path, void* buffer, std::int32_t length) {
   std::uint8_t cdb[kCdb12] = {};
-  Frame(cdb, kProtocolPioIn, kSpiReadData, static_cast<std::uint8_t>(length >> 9));
+  Frame(cdb, kProtocolPioIn, kAtaSpiReadData, static_cast<std::uint8_t>(length >> 9));
   return In(path, cdb, buffer, length);
 }
 
 Result AtaSetFlashOpcodes(const char* path, const FlashDescriptor& descriptor) {
   std::uint8_t cdb[kCdb12] = {};
-  Frame(cdb, kProtocolNonData, kSetOpcodes, descriptor.flashMaker);
+  Frame(cdb, kProtocolNonData, kAtaSetOpcodes, descriptor.flashMaker);
   cdb[5] = descriptor.chipEraseOpcode;
   cdb[6] = descriptor.blockEraseOpcode;
   cdb[7] = descriptor.programOpcode;
@@ -174,13 +160,13 @@ Result AtaSetFlashOpcodes(const char* path, const FlashDescriptor& descriptor) {
 
 Result AtaSetFlashPageSize(const char* path, std::uint16_t pageSize) {
   std::uint8_t cdb[kCdb12] = {};
-  Frame(cdb, kProtocolNonData, kSetPageSize, static_cast<std::uint8_t>(pageSize / 4));
+  Frame(cdb, kProtocolNonData, kAtaSetPageSize, static_cast<std::uint8_t>(pageSize / 4));
   return In(path, cdb, nullptr, 0);
 }
 
 Result AtaReadFlashTypeBlock(const char* path, void* buffer, std::int32_t length) {
   std::uint8_t cdb[kCdb12] = {};
-  Frame(cdb, kProtocolPioIn, kFlashType, static_cast<std::uint8_t>(length / kBlock));
+  Frame(cdb, kProtocolPioIn, kAtaFlashType, static_cast<std::uint8_t>(length / kBlock));
   return In(path, cdb, buffer, length);
 }
 
@@ -224,40 +210,48 @@ Result AtaReadFlashTypeCode(const char* path, std::uint8_t* buffer) {
   return Result::Ok();
 }
 
-// Every chunk is a whole 8192-byte command, and a chunk that arrives short is
-// a failed read: its missing bytes would read as zeros. A length that is not a multiple of
-// the chunk is served through a bounce buffer, so the caller's buffer is never
-// read or written past its length.
-int AtaReadFlashRange(const char* path, std::int32_t address, void* buffer,
-                      std::int32_t length) {
-  auto* out = static_cast<std::uint8_t*>(buffer);
-  const bool ok = EachFlashChunk(path, length, [&](std::int32_t done, std::int32_t want) {
-    if (want == kAtaFlashChunk)
-      return AtaReadFlashWhole(path, address + done, out + done, kAtaFlashChunk).ok();
+namespace {
+
+// Moves length bytes at address in whole 8192-byte commands; a chunk that
+// arrives short is a failed read, as its missing bytes would read as zeros.
+// A short last chunk goes through a bounce buffer, so the caller's buffer is
+// never read or written past its length; written, its tail is 0xFF, which
+// programs nothing, so the flash there stays as it is.
+bool MoveFlashRange(const char* path, std::int32_t address, std::uint8_t* bytes,
+                    std::int32_t length, bool writing) {
+  const auto move = [&](std::int32_t at, std::uint8_t* chunk) {
+    return (writing ? AtaWriteFlash(path, at, chunk, kAtaFlashChunk)
+                    : AtaReadFlashWhole(path, at, chunk, kAtaFlashChunk))
+        .ok();
+  };
+  return EachFlashChunk(path, length, [&](std::int32_t done, std::int32_t want) {
+    if (want == kAtaFlashChunk) return move(address + done, bytes + done);
+    const auto tail = static_cast<std::size_t>(want);
     std::uint8_t bounce[kAtaFlashChunk];
-    if (AtaReadFlashWhole(path, address + done, bounce, kAtaFlashChunk).failed()) return false;
-    std::memcpy(out + done, bounce, static_cast<std::size_t>(want));
+    std::memset(bounce, 0xFF, sizeof bounce);
+    if (writing) std::memcpy(bounce, bytes + done, tail);
+    if (!move(address + done, bounce)) return false;
+    if (!writing) std::memcpy(bytes + done, bounce, tail);
     return true;
   });
+}
+
+}  // namespace
+
+AtaRangeResult AtaReadFlashRange(const char* path, std::int32_t address, void* buffer,
+                                 std::int32_t length) {
+  const bool ok =
+      MoveFlashRange(path, address, static_cast<std::uint8_t*>(buffer), length, false);
   return ok ? kAtaRangeOk : kAtaReadCommandFailed;
 }
 
-int AtaWriteFlashRange(const char* path, std::int32_t address, void* buffer,
-                       std::int32_t length) {
-  auto* in = static_cast<std::uint8_t*>(buffer);
-  const bool ok = EachFlashChunk(path, length, [&](std::int32_t done, std::int32_t want) {
-    if (want == kAtaFlashChunk)
-      return AtaWriteFlash(path, address + done, in + done, kAtaFlashChunk).ok();
-    // 0xFF programs nothing, so the tail of a short last chunk stays as it is.
-    std::uint8_t bounce[kAtaFlashChunk];
-    std::memset(bounce, 0xFF, sizeof bounce);
-    std::memcpy(bounce, in + done, static_cast<std::size_t>(want));
-    return AtaWriteFlash(path, address + done, bounce, kAtaFlashChunk).ok();
-  });
+AtaRangeResult AtaWriteFlashRange(const char* path, std::int32_t address, void* buffer,
+                                  std::int32_t length) {
+  const bool ok = MoveFlashRange(path, address, static_cast<std::uint8_t*>(buffer), length, true);
   return ok ? kAtaRangeOk : kAtaWriteCommandFailed;
 }
 
-int AtaEraseChipAndWait(const char* path, std::uint32_t readyLimitMs) {
+AtaRangeResult AtaEraseChipAndWait(const char* path, std::uint32_t readyLimitMs) {
   if (AtaEraseFlashChip(path).failed()) return kAtaEraseCommandFailed;
   host::Current().Sleep(kAtaEraseSettleMs);
   // A part still erasing reads 0xFF: the blank check would pass over an

@@ -22,14 +22,18 @@ inline constexpr std::uint32_t kAtaEraseSettleMs = 100;
 // The longest wait for a chip erase the caller knows no better bound for.
 inline constexpr std::uint32_t kAtaEraseLimitMs = 37500;
 
-// Result codes of the range operations (the procedure maps each to a text).
-inline constexpr int kAtaRangeOk = 0;
-inline constexpr int kAtaAllocateFailed = 1;
-inline constexpr int kAtaEraseCommandFailed = 2;
-inline constexpr int kAtaReadCommandFailed = 3;
-inline constexpr int kAtaWriteCommandFailed = 4;
-inline constexpr int kAtaNotReady = 5;
-inline constexpr int kAtaNotBlank = 6;
+// What a range operation came to; the procedure maps each to a text, and
+// the values are the result codes it has always answered.
+enum AtaRangeResult : int {
+  kAtaRangeOk = 0,
+  kAtaAllocateFailed = 1,
+  kAtaEraseCommandFailed = 2,
+  kAtaReadCommandFailed = 3,
+  kAtaWriteCommandFailed = 4,
+  kAtaNotReady = 5,
+  kAtaNotBlank = 6,
+  kAtaCompareFailed = 7,  // the read-back differs from what was programmed
+};
 
 // --- single commands (1 success, 0 failure) --------------------------------
 Result AtaReadChipInfo(const char* path, void* buffer, std::int32_t length);
@@ -69,13 +73,14 @@ Result AtaSpiCommandRead(const char* path, std::uint8_t opcode, void* buffer, in
 Result AtaReadFlashTypeCode(const char* path, std::uint8_t* buffer);
 // 0 on success, kAtaReadCommandFailed / kAtaWriteCommandFailed on failure
 // (a read chunk that arrives short included).
-int AtaReadFlashRange(const char* path, std::int32_t address, void* buffer,
-                      std::int32_t length);
-int AtaWriteFlashRange(const char* path, std::int32_t address, void* buffer,
-                       std::int32_t length);
-// Chip erase, then the wait for the part to finish it: 0, code 2, or 5 (the
-// part never showed ready within readyLimitMs, so its 0xFF would prove
-// nothing). The default bound covers every part known.
-int AtaEraseChipAndWait(const char* path, std::uint32_t readyLimitMs = kAtaEraseLimitMs);
+AtaRangeResult AtaReadFlashRange(const char* path, std::int32_t address, void* buffer,
+                                 std::int32_t length);
+AtaRangeResult AtaWriteFlashRange(const char* path, std::int32_t address, void* buffer,
+                                  std::int32_t length);
+// Chip erase, then the wait for the part to finish it: kAtaRangeOk,
+// kAtaEraseCommandFailed, or kAtaNotReady (the part never showed ready within
+// readyLimitMs, so its 0xFF would prove nothing). The default bound covers
+// every part known.
+AtaRangeResult AtaEraseChipAndWait(const char* path, std::uint32_t readyLimitMs = kAtaEraseLimitMs);
 
 }  // namespace device

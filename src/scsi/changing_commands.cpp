@@ -4,6 +4,7 @@
 #include <iterator>
 
 #include "scsi/flash_types.h"
+#include "scsi/vendor_opcodes.h"
 
 namespace device {
 
@@ -14,14 +15,10 @@ namespace {
 constexpr std::uint8_t kSpiChanging[] = {kSpiPageProgram, kSpiAaiByteProgram, kSpiAaiWordProgram,
                                          kSpiChipErase,   0x60, 0x20, 0x52, 0xD8};
 
-// Vendor frame (FF 04 op) operations: internal-ROM start-erase, program and
-// pre-erase; flash write, chip erase, sector erase; raw serial-flash data.
-constexpr std::uint8_t kVendorChanging[] = {0x01, 0x02, 0x04, 0x11, 0x13, 0x14, 0x22};
-constexpr std::uint8_t kVendorSpiCommand = 0x20;
-// ATA pass-through(12) vendor features: flash write, chip erase, raw command.
-constexpr std::uint8_t kAtaWriteFlash = 0xE9;
-constexpr std::uint8_t kAtaEraseChip = 0xE7;
-constexpr std::uint8_t kAtaSpiCommand = 0xE1;
+// Vendor frame operations that program or erase.
+constexpr std::uint8_t kVendorChanging[] = {kOpRomStartErase, kOpRomProgram, kOpRomPreErase,
+                                            kOpWrite,         kOpChipErase,  kOpSectorErase,
+                                            kOpSpiWriteData};
 
 template <std::size_t N>
 bool In(const std::uint8_t (&set)[N], std::uint8_t value) {
@@ -34,13 +31,13 @@ bool MayChangeStoredData(const std::uint8_t* cdb, int cdbLength) {
   if (cdb == nullptr || cdbLength < 1) return false;
   const auto at = [&](int i) -> std::uint8_t { return i < cdbLength ? cdb[i] : 0; };
   switch (at(0)) {
-    case 0xFF:  // vendor frame
-      if (at(1) != 0x04) return false;
-      if (at(2) == kVendorSpiCommand) return In(kSpiChanging, at(5));
+    case kVendorFrameCode:
+      if (at(1) != kVendorFrameKind) return false;
+      if (at(2) == kOpSpiCommand) return In(kSpiChanging, at(5));
       return In(kVendorChanging, at(2));
-    case 0xDF:  // memory frame: the block write (it erases on the way)
-      return at(11) == 0xFB;
-    case 0xA1:  // ATA pass-through(12) to the storage controller
+    case kMemoryFrameCode:
+      return at(11) == kMemOpBlockWrite;
+    case kAtaPassThrough12:  // to the storage controller
       if (at(3) == kAtaSpiCommand) return In(kSpiChanging, at(5));
       return at(3) == kAtaWriteFlash || at(3) == kAtaEraseChip;
     case 0x8A:  // WRITE(16)

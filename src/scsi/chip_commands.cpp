@@ -1,18 +1,11 @@
 #include "scsi/chip_commands.h"
 
 #include "scsi/vendor_frame.h"
+#include "scsi/vendor_opcodes.h"
 
 namespace device {
 
 namespace {
-constexpr std::uint8_t kOpReset = 0x26;
-constexpr std::uint8_t kOpIdString = 0x30;
-constexpr std::uint8_t kOpParameters = 0xA0;
-constexpr std::uint8_t kMemRead = 0x10;
-constexpr std::uint8_t kMemWrite = 0x00;
-constexpr std::uint8_t kMemOpVariant = 0xFF;
-constexpr std::uint8_t kMemOpRead = 0xFD;
-constexpr std::uint8_t kMemOpWrite = 0xFE;
 constexpr int kParameterResultByte = 8;
 }  // namespace
 

@@ -136,7 +136,7 @@ Result AtaWriteDma48(const char* path, void* buffer, std::uint32_t lbaLow, std::
 
 std::uint64_t GetLastLba(const char* path) {
   std::uint8_t data[16] = {};
-  if (!ReadCapacity16(path, data, 16)) return 0;
+  if (ReadCapacity16(path, data, 16).failed()) return 0;
   return static_cast<std::uint64_t>(Be32(data)) << 32 | Be32(data + 4);
 }
 
@@ -151,13 +151,13 @@ std::uint64_t IdentifyCapacity(const std::uint8_t* identify) {
 
 std::uint64_t GetDiskCapacity(const char* path) {
   std::uint8_t identify[kIdentifyLength] = {};
-  if (!AtaIdentify(path, identify)) return 0;
+  if (AtaIdentify(path, identify).failed()) return 0;
   return IdentifyCapacity(identify);
 }
 
 std::uint32_t GetLogicalSectorSize(const char* path) {
   std::uint8_t identify[kIdentifyLength] = {};
-  if (!AtaIdentify(path, identify)) return kDefaultSectorSize;
+  if (AtaIdentify(path, identify).failed()) return kDefaultSectorSize;
   const std::uint16_t w106 = Word(identify, 106);
   if (w106 != 0x5000 && w106 != 0x6000) return kDefaultSectorSize;
   const std::uint32_t words = static_cast<std::uint32_t>(Word(identify, 117)) |
@@ -201,7 +201,7 @@ std::uint32_t GetHddFirmwareLba(const char* path, std::uint32_t /*sectorSize*/, 
   if (bytes > 0xFFFFFFFFull) return fallback;
   std::unique_ptr<std::uint8_t[]> data(new (std::nothrow) std::uint8_t[bytes]());
   if (!data) return fallback;
-  if (!AtaReadDma48(path, data.get(), cl, ch, static_cast<std::uint32_t>(bytes), x))
+  if (AtaReadDma48(path, data.get(), cl, ch, static_cast<std::uint32_t>(bytes), x).failed())
     return fallback;
   // The area tag: 0x55 at byte 150, the reference big-endian in 151..154.
   const std::uint32_t tag = bytes >= 155 ? Be32(data.get() + 151) : 0;

@@ -6,32 +6,12 @@
 #include "scsi/passthrough.h"
 #include "scsi/status_poll.h"
 #include "scsi/vendor_frame.h"
+#include "scsi/vendor_opcodes.h"
 #include "host/host.h"
 
 namespace device {
 
 namespace {
-constexpr std::uint8_t kOpRomStatus = 0x00;
-constexpr std::uint8_t kOpRomStartErase = 0x01;
-constexpr std::uint8_t kOpRomProgram = 0x02;
-constexpr std::uint8_t kOpRomRead = 0x03;
-constexpr std::uint8_t kOpRomPreErase = 0x04;
-constexpr std::uint8_t kOpRomSwitch = 0x05;
-constexpr std::uint8_t kOpOpcodesAndPageSize = 0x0F;
-constexpr std::uint8_t kOpRead = 0x10;
-constexpr std::uint8_t kOpWrite = 0x11;
-constexpr std::uint8_t kOpStatus = 0x12;
-constexpr std::uint8_t kOpChipErase = 0x13;
-constexpr std::uint8_t kOpSectorErase = 0x14;
-constexpr std::uint8_t kOpIdBytes = 0x15;
-constexpr std::uint8_t kOpSpiCommand = 0x20;
-constexpr std::uint8_t kOpSpiRead = 0x21;
-constexpr std::uint8_t kOpTypeCode = 0x23;
-constexpr std::uint8_t kOpOpcodes = 0x24;
-constexpr std::uint8_t kOpPageSize = 0x25;
-constexpr std::uint8_t kMemRead = 0x10;
-constexpr std::uint8_t kMemOpBlockRead = 0xFA;
-constexpr std::uint8_t kMemOpBlockWrite = 0xFB;
 constexpr std::uint8_t kEraseCodeMask = 0x87;
 
 constexpr std::uint32_t kPollMs = 10;

@@ -5,13 +5,12 @@
 #include "chips/flash_kind.h"
 #include "scsi/status_poll.h"
 #include "scsi/vendor_frame.h"
+#include "scsi/vendor_opcodes.h"
 #include "host/host.h"
 
 namespace device {
 
 namespace {
-constexpr std::uint8_t kOpSpiCommand = 0x20;
-constexpr std::uint8_t kOpSpiWriteData = 0x22;
 constexpr std::uint8_t kStatusProtectBits = 0x06;
 constexpr std::uint32_t kPollMs = 10;
 constexpr int kStatusReReads = 300;      // re-reads that still count

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "scsi/command_result.h"
+#include "scsi/vendor_opcodes.h"
 
 namespace device {
 
@@ -20,8 +21,8 @@ inline constexpr std::uint8_t kMagic1 = 0x58;
 // FF 04 op: the vendor frame.
 inline Cdb VendorFrame(std::uint8_t operation) {
   Cdb cdb{};
-  cdb[0] = 0xFF;
-  cdb[1] = 0x04;
+  cdb[0] = kVendorFrameCode;
+  cdb[1] = kVendorFrameKind;
   cdb[2] = operation;
   return cdb;
 }
@@ -31,7 +32,7 @@ inline Cdb VendorFrame(std::uint8_t operation) {
 // bytes 6-7, or 24-bit in bytes 8-10).
 inline Cdb MemoryFrame(std::uint8_t operation, std::uint8_t mode, std::uint32_t length) {
   Cdb cdb{};
-  cdb[0] = 0xDF;
+  cdb[0] = kMemoryFrameCode;
   cdb[1] = mode;
   cdb[3] = static_cast<std::uint8_t>(length >> 8);
   cdb[4] = static_cast<std::uint8_t>(length);

@@ -176,37 +176,37 @@ UINT IconFlag(ui::Icon icon) {
 
 }  // namespace
 
+namespace {
+
+// A class of this program: the arrow cursor, and the program's icon where
+// the window stands for the program.
+WNDCLASSEXA ClassOf(HINSTANCE instance, WNDPROC procedure, const char* name, HICON icon) {
+  WNDCLASSEXA c{};
+  c.cbSize = sizeof c;
+  c.lpfnWndProc = procedure;
+  c.hInstance = instance;
+  c.hIcon = icon;
+  c.hIconSm = icon;
+  c.hCursor = LoadCursorA(nullptr, MAKEINTRESOURCEA(32512));  // IDC_ARROW
+  c.lpszClassName = name;
+  return c;
+}
+
+// A class registered before (a second start in the same process) is as good.
+bool Register(const WNDCLASSEXA& c) {
+  return RegisterClassExA(&c) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
+}
+
+}  // namespace
+
 bool RegisterWindowClasses(HINSTANCE instance) {
-  WNDCLASSEXA main{};
-  main.cbSize = sizeof main;
+  const HICON icon = LoadIconA(instance, MAKEINTRESOURCEA(kIconResource));
+  WNDCLASSEXA main = ClassOf(instance, &Win32View::WindowProcEntry, kWindowClass, icon);
   main.style = CS_DBLCLKS;
-  main.lpfnWndProc = &Win32View::WindowProcEntry;
-  main.hInstance = instance;
-  main.hIcon = LoadIconA(instance, MAKEINTRESOURCEA(kIconResource));
-  main.hIconSm = main.hIcon;
-  main.hCursor = LoadCursorA(nullptr, MAKEINTRESOURCEA(32512));  // IDC_ARROW
   main.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-  main.lpszClassName = kWindowClass;
-  if (RegisterClassExA(&main) == 0 && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) return false;
-
-  WNDCLASSEXA panel{};
-  panel.cbSize = sizeof panel;
-  panel.lpfnWndProc = &Win32View::PanelProcEntry;
-  panel.hInstance = instance;
-  panel.hCursor = main.hCursor;
-  panel.lpszClassName = kPanelClass;
-  if (RegisterClassExA(&panel) == 0 && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) return false;
-
-  WNDCLASSEXA app{};
-  app.cbSize = sizeof app;
-  app.lpfnWndProc = &Win32View::AppProcEntry;
-  app.hInstance = instance;
-  app.hIcon = main.hIcon;
-  app.hIconSm = main.hIcon;
-  app.hCursor = main.hCursor;
-  app.lpszClassName = kAppClass;
-  if (RegisterClassExA(&app) == 0 && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) return false;
-  return true;
+  return Register(main) &&
+         Register(ClassOf(instance, &Win32View::PanelProcEntry, kPanelClass, nullptr)) &&
+         Register(ClassOf(instance, &Win32View::AppProcEntry, kAppClass, icon));
 }
 
 Win32View::Win32View(HINSTANCE instance) : instance_(instance) {

@@ -64,7 +64,7 @@ void MainWindow::RefreshBtnClick(Control&) {
       *p = static_cast<char>(std::tolower(static_cast<unsigned char>(*p)));
 
     std::uint8_t inquiry[40] = {};
-    if (device::Inquiry(path, inquiry, sizeof inquiry) != 0)
+    if (device::Inquiry(path, inquiry, sizeof inquiry).ok())
       entryName = identify::InquiryEntryName(inquiry);  // a failure keeps the previous name
 
     // The table is full: a device beyond it can be neither listed nor reached.

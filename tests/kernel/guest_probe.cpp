@@ -42,7 +42,7 @@ std::string Vendor(const std::string& path) {
   std::uint8_t cdb[6] = {0x12, 0, 0, 0, 36, 0};
   std::uint8_t data[36] = {};
   std::int32_t got = 0;
-  if (device::ScsiPassThroughIn(path.c_str(), cdb, 6, data, 36, &got) != 1) return "";
+  if (device::ScsiPassThroughIn(path.c_str(), cdb, 6, data, 36, &got).failed()) return "";
   return std::string(reinterpret_cast<const char*>(data + 8), 8) + "|" +
          std::string(reinterpret_cast<const char*>(data + 16), 16);
 }
@@ -161,7 +161,7 @@ int Checks() {
   // the status, and the carrier fails.
   const Answer vendor = Send(linux, f.bot, {0xFF, 0x04, 0x54, 0x58, 0x55, 0, 0, 0, 0, 0, 0, 0}, false, none);
   Check("vendor block: CHECK CONDITION", vendor.ok && vendor.status == 0x02, Describe(vendor));
-  Check("vendor block: carrier fails", device::EnterVendorMode(f.bot.c_str()) == 0);
+  Check("vendor block: carrier fails", device::EnterVendorMode(f.bot.c_str()).failed());
 
   // 1 MiB in one command: usb-storage after raising its limit; uas refused
   // with a note where its limit is lower.
