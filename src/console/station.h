@@ -28,9 +28,10 @@ class Station {
   // each in a worker of its own; elsewhere one after the other.
   int Run();
   // In a worker process started as this program again: the run on the
-  // enclosure options.workerPath names, under a lock this process takes, and
-  // its record to the station on standard output.
-  void WorkAlone();
+  // enclosure options.workerPath names, under the hold this process took on
+  // it (or the reason it could not), and its record to the station on
+  // standard output.
+  void WorkAlone(const host::RunScope& hold);
 
  private:
   // An updated enclosure whose version afterwards is still to be read.

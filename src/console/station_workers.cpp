@@ -117,20 +117,22 @@ int RunStationWorker(const ConsoleOptions& options) {
     if (log) log->Diagnostic(line);
   });
   ConsoleReport report;
+  // Held before the window's first look: the station's own looks, and any
+  // other program's run, leave the enclosure alone from here on.
+  const host::RunScope run(host::Current().runLocks(), options.workerPath);
   std::unique_ptr<MainWindow> window = StartMainWindow(view);
   view.ProcessMessages();
   Session s{*window, view, toStation, report, log.get(), nullptr, options.toolVersion, &hold,
             &traffic.traffic, toStation, nullptr, options.yes};
-  Station(options, s, host::Current(), nullptr).WorkAlone();
+  Station(options, s, host::Current(), nullptr).WorkAlone(run);
   // The station tells what came; the run is over, so it ends nothing here.
   hold.End();
   std::fflush(toStation);
   return kExitSuccess;
 }
 
-void Station::WorkAlone() {
+void Station::WorkAlone(const host::RunScope& hold) {
   const std::string& path = options_.workerPath;
-  const host::RunScope hold(host::Current().runLocks(), path);
   if (hold.held()) {
     Work(path, options_.workerNumber, stdout);
     return;
