@@ -3,8 +3,8 @@
 // enclosures attached at once against its time with one. The station updates
 // each enclosure in a worker process of its own, so four should take about
 // the time of one (goal: at most 1.3 times). Counters: oneSeconds,
-// fourSeconds, ratio. Without worker processes (Windows) the station works in
-// turn and the ratio is about 4.
+// fourSeconds, ratio. Linux only: the workers are copies of this process, so
+// they share its real-time machine; Windows workers are the console program.
 #include <benchmark/benchmark.h>
 
 #include <chrono>

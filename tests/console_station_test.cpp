@@ -16,6 +16,7 @@
 #include "host/interrupts.h"
 #include "host/worker.h"
 #include "run_window_fixture.h"
+#include "sim/demo.h"
 
 namespace {
 
@@ -198,6 +199,55 @@ TEST_F(StationTest, UpdatesEveryAttachedEnclosureAtOnce) {
       EXPECT_NE(std::string::npos, output.find("[enclosure " + std::to_string(k) + "] "))
           << output;
   }
+}
+
+// Workers as Windows has them: the console program started again for each
+// enclosure, rebuilding the session from the station's arguments (the
+// simulated enclosures, which the station's own machine lists too).
+TEST_F(StationTest, ProgramWorkersUpdateEveryEnclosureAtOnce) {
+  ScriptedMachine m;
+  m.script = {[] {}};
+  sim::AttachDemoEnclosures(m);
+  host::ScopedHost scope(m);
+  const std::string file = WriteFile("station-program", sim::MakeMatchingImage({1, 1}));
+  const std::string record = TempName("station-program-record");
+  const std::string log = TempName("station-program-log");
+  ASSERT_EQ(app::kExitSuccess,
+            Console({"--simulate", "--wait", "--repeat", "--record", record, "--log", log, "--run",
+                     "0", "--expect-chip", "TX40775", "--image", file},
+                    false, TX_CONSOLE_PROGRAM))
+      << output;
+
+  std::vector<nlohmann::json> records = RecordLines(record);
+  std::erase_if(records, [](const nlohmann::json& j) { return j.contains("settled"); });
+  const std::size_t enclosures = records.size() - 1;
+  ASSERT_GE(enclosures, 8u) << output;
+  int updated = 0;
+  for (std::size_t i = 0; i < enclosures; ++i) {
+    if (records[i].at("outcome") != "updated") {
+      EXPECT_EQ("wrongChip", records[i].at("runOutcome")) << records[i].dump();
+      continue;
+    }
+    ++updated;
+    EXPECT_EQ("TX40775 Series", records[i].at("chip"));
+    EXPECT_EQ("2.05.01", records[i].at("versionBefore"));
+  }
+  EXPECT_EQ(1, updated) << output;
+  EXPECT_EQ(nlohmann::json({{"updated", 1}, {"failed", 0}, {"skipped", enclosures - 1}}),
+            records.back().at("summary"));
+
+  // Every worker was under way before the station took the first result,
+  // and each one's own lines reached the log under its number.
+  const std::vector<std::uint8_t> logged = testing_support::ReadFile(log);
+  const std::string text(logged.begin(), logged.end());
+  const std::size_t firstResult = text.find("remove it and attach the next");
+  ASSERT_NE(std::string::npos, firstResult) << text;
+  for (std::size_t k = 1; k <= enclosures; ++k) {
+    const std::string n = std::to_string(k);
+    EXPECT_LT(text.find("enclosure " + n + ": worker started"), firstResult) << text;
+    EXPECT_NE(std::string::npos, text.find(" e" + n + " ")) << text;
+  }
+  EXPECT_NE(std::string::npos, text.find("diag: NVRAM O.K.")) << text;
 }
 
 TEST(StationArgsTest, TheStationTakesOneTemplateRun) {

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -68,11 +69,13 @@ class RunWindowFixture : public ::testing::Test, public SimFixtureBase {
   // The console program on these arguments; what it printed lands in output.
   // inTurn: a station updates its enclosures in this process, one after the
   // other, so their flash can be looked at afterwards.
-  int Console(const std::vector<std::string>& args, bool inTurn = false) {
+  int Console(const std::vector<std::string>& args, bool inTurn = false,
+              const std::optional<std::string>& workerProgram = std::nullopt) {
     app::ConsoleOptions options;
     std::string error;
     EXPECT_TRUE(app::ParseConsoleArgs(args, options, error)) << error;
     options.stationInTurn = inTurn;
+    options.workerProgram = workerProgram;
     const std::string outName = TempName("console-out");
     std::FILE* out = std::fopen(outName.c_str(), "wb");
     EXPECT_NE(nullptr, out) << outName;

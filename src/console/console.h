@@ -63,6 +63,13 @@ struct ConsoleOptions {
   // The station updates one enclosure after the other, in this process,
   // even where worker processes could update them at once.
   bool stationInTurn = false;
+  // The program the station starts as its worker for an enclosure ("": this
+  // program's own file); none: its workers are copies of this process where
+  // the platform has those, else it works in turn.
+  std::optional<std::string> workerProgram;
+  // In such a worker: the enclosure it updates and its number at the station.
+  std::string workerPath;
+  int workerNumber = 0;
 };
 
 

@@ -10,10 +10,12 @@
 
 #include "console/console.h"
 #include "console/image_report_text.h"
+#include "console/station.h"
 #include "window/version.h"
 #include "host/host.h"
 #include "host/interrupts.h"
 #include "host/stdio_file.h"
+#include "host/worker.h"
 #include "sim/demo.h"
 #include "sim/machine.h"
 #include "tx_build_commit.h"
@@ -69,6 +71,7 @@ std::unique_ptr<host::Host> MakeHost(const app::ConsoleOptions& options) {
   // Where Windows (or Wine) lists no interface, a run still reaches the
   // drive it names.
   for (const app::ConsoleRun& run : options.runs) windows->NameDevice(run.device);
+  if (!options.workerPath.empty()) windows->NameDevice(options.workerPath);
   return windows;
 #elif defined(__linux__)
   // Whoever may open the devices' SCSI generic nodes (root, or the group
@@ -83,8 +86,11 @@ std::unique_ptr<host::Host> MakeHost(const app::ConsoleOptions& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const std::vector<std::string> args(argv + 1, argv + argc);
+  std::vector<std::string> args(argv + 1, argv + argc);
   app::ConsoleOptions options;
+  std::string workerPath;
+  int workerNumber = 0;
+  const bool worker = app::TakeStationWorkerArguments(args, workerPath, workerNumber);
   std::string error;
   if (!app::ParseConsoleArgs(args, options, error)) {
     // One line: the whole usage would bury the mistake.
@@ -93,6 +99,11 @@ int main(int argc, char** argv) {
   }
   options.toolVersion = TX_VERSION;
   options.toolCommit = TX_BUILD_COMMIT;
+  // Where a worker cannot be a copy of this process, the station's workers
+  // are this program again, given the same arguments.
+  if (!host::WorkersAvailable()) options.workerProgram = "";
+  options.workerPath = workerPath;
+  options.workerNumber = workerNumber;
   if (const std::optional<int> status = AnswerWithoutDevice(options)) return *status;
   // A reader that went away (| head) must not end a run half-way: writes to
   // it just fail.
@@ -103,6 +114,7 @@ int main(int argc, char** argv) {
   const std::unique_ptr<host::Host> platform = MakeHost(options);
   if (!platform) return app::kExitUsage;
   host::ScopedHost scope(*platform);
+  if (worker) return app::RunStationWorker(options);
   if (!options.json) return app::RunConsole(options, stdout);
   // The procedures' diagnostic lines go to stdout: send them to standard
   // error, so that standard output carries the document alone.

@@ -41,11 +41,22 @@ std::unique_ptr<ConsoleLog> ConsoleLog::Create(const std::string& fileName,
   return log;
 }
 
+std::unique_ptr<ConsoleLog> ConsoleLog::ToStation(std::FILE* out) {
+  return std::unique_ptr<ConsoleLog>(new ConsoleLog(out));
+}
+
 void ConsoleLog::Line(std::string_view text) {
   if (failed_) return;
+  if (toStation_) {
+    // The station puts its own time on it: one clock for the whole log.
+    std::fprintf(out_, "%c%s%.*s\n", kLogLineMark, prefix_.c_str(),
+                 static_cast<int>(text.size()), text.data());
+    std::fflush(out_);
+    return;
+  }
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
-  std::FILE* f = file_.get();
+  std::FILE* f = out_;
   const bool header = !text.empty() && text[0] == '#';
   const int stamped = header ? 0 : std::fprintf(f, "%11.6f %s", seconds, prefix_.c_str());
   if (stamped < 0 || std::fwrite(text.data(), 1, text.size(), f) != text.size() ||

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdio>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -18,6 +19,9 @@
 namespace app {
 
 inline constexpr int kLogFormatVersion = 2;
+
+// Starts a line a station's worker process hands on for the station's log.
+inline constexpr char kLogLineMark = '\x1c';
 
 // What the header names before the first command: the tool, the system it
 // runs on, how it was called and the image files it was given.
@@ -35,6 +39,11 @@ class ConsoleLog : public HostWatcher {
   // be created.
   static std::unique_ptr<ConsoleLog> Create(const std::string& fileName,
                                             const LogHeader& header);
+  // In a station's worker process: each line goes to the station on out,
+  // after kLogLineMark, and the station writes it into its log.
+  static std::unique_ptr<ConsoleLog> ToStation(std::FILE* out);
+  // In the station: a line a worker handed on.
+  void Relayed(std::string_view line) { Line(line); }
 
   void Command(const CommandSeen& command) override;
   void OpenFailed(const std::string& path, std::uint32_t lastError) override;
@@ -61,12 +70,15 @@ class ConsoleLog : public HostWatcher {
   bool complete() const { return !failed_; }
 
  private:
-  explicit ConsoleLog(host::File file) : file_(std::move(file)) {}
+  explicit ConsoleLog(host::File file) : file_(std::move(file)), out_(file_.get()) {}
+  explicit ConsoleLog(std::FILE* toStation) : out_(toStation), toStation_(true) {}
   void Line(std::string_view text);
   // "d1" for the first device path seen, announced on a line of its own.
   std::string DeviceName(const std::string& path);
 
   host::File file_;
+  std::FILE* out_;
+  bool toStation_ = false;  // lines go to the station, which stamps them
   std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
   std::map<std::string, std::string> devices_;
   bool failed_ = false;

@@ -27,6 +27,11 @@ class Station {
   // platform has worker processes, every enclosure met is updated at once,
   // each in a worker of its own; elsewhere one after the other.
   int Run();
+  // In a worker process started as this program again: the run on the
+  // enclosure options.workerPath names, under the hold this process took on
+  // it (or the reason it could not), and its record to the station on
+  // standard output.
+  void WorkAlone(const host::RunScope& hold);
 
  private:
   // An updated enclosure whose version afterwards is still to be read.
@@ -82,8 +87,9 @@ class Station {
   void Tell(const std::string& line);
 
   // --- station_workers.cpp: enclosures updated at once ----------------------
-  // At once: the enclosure is held from here, and its worker goes on under
-  // the same hold, so the station's next looks leave it alone.
+  // At once. A worker that is a copy of this process goes on under the hold
+  // taken here; one that is this program started again takes it itself. So
+  // the station's next looks leave the enclosure alone either way.
   void Spawn(const std::string& path);
   // In the worker process: the run, then the version the enclosure reports,
   // then the record on the last line to the station.
@@ -92,6 +98,7 @@ class Station {
   // record of each that ended.
   void Pump();
   void Relay(Running& r);
+  void RelayLine(Running& r, const std::string& line);
   void Ended(Running& r);
 
   const ConsoleOptions& options_;
@@ -101,7 +108,8 @@ class Station {
   std::set<std::string> done_;  // met and still attached
   std::optional<Pending> pending_;
   std::vector<Running> workers_;
-  const bool parallel_ = host::WorkersAvailable() && !options_.stationInTurn;
+  const bool byProgram_ = options_.workerProgram && host::ProgramWorkersAvailable();
+  const bool parallel_ = !options_.stationInTurn && (byProgram_ || host::WorkersAvailable());
   bool workerEnded_ = false;
   std::chrono::steady_clock::time_point lastLook_ = std::chrono::steady_clock::now();
   std::vector<std::string> lastListed_;
@@ -113,5 +121,17 @@ class Station {
 
 // A station's record of an enclosure met: its number, the time, its path.
 StationRecord NewStationRecord(int number, const std::string& path);
+
+// The arguments that start this program as the station's worker for one
+// enclosure: a first argument of its own, then the station's arguments, from
+// which the worker builds the same session.
+std::vector<std::string> StationWorkerArguments(const std::string& path, int number,
+                                                const std::vector<std::string>& station);
+// Takes those off the front of args: the enclosure's path and number; false
+// when args do not start so (nothing taken).
+bool TakeStationWorkerArguments(std::vector<std::string>& args, std::string& path, int& number);
+// The worker's whole life, on the current host: its window sees only its
+// enclosure; lines, log lines and the record go to standard output.
+int RunStationWorker(const ConsoleOptions& options);
 
 }  // namespace app
