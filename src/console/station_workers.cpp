@@ -12,7 +12,7 @@ namespace app {
 void Station::Spawn(const std::string& path) {
   done_.insert(path);
   const int number = ++number_;
-  const host::RunScope hold(host::Current().runLocks(), path);
+  const host::RunScope hold(platform_.runLocks(), path);
   if (!hold.held()) {
     StationRecord rec = NewStationRecord(number, path);
     rec.end = RunEnd::Unreachable;
@@ -69,7 +69,7 @@ void Station::Work(const std::string& path, int number, std::FILE* toParent) {
   }
   // The hold taken before the worker started is the worker's to end: the
   // device's settings are put back once it is released.
-  host::Current().runLocks().EndRun(path.c_str());
+  platform_.runLocks().EndRun(path.c_str());
 }
 
 void Station::Pump() {

@@ -265,6 +265,9 @@ Host& Current();
 void SetCurrent(Host* host);
 // The installed host, or null before start-up chose one.
 Host* Installed();
+// host itself; a command sent before start-up chose a platform (null) stops
+// the program, a programming error.
+Host& Require(Host* host);
 
 // Installs a host for a scope and puts the previous one back on the way out.
 class ScopedHost {
