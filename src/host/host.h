@@ -10,6 +10,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace host {
@@ -239,6 +240,25 @@ class PlatformHost : public Host,
   using Clock::MonotonicMs;
   using Clock::Sleep;
   using Trace::DebugOutput;
+};
+
+// A platform of one object per piece: Pieces is a record whose members
+// passThrough, discovery, runLocks, trace, clock and volumes are the pieces,
+// built in its own order (each may be handed those built before it).
+template <class Pieces>
+class PieceHost : public Host {
+ public:
+  template <class... Args>
+  explicit PieceHost(Args&&... args) : pieces_(std::forward<Args>(args)...) {}
+  PassThroughIo& passThrough() override { return pieces_.passThrough; }
+  Discovery& discovery() override { return pieces_.discovery; }
+  RunLocks& runLocks() override { return pieces_.runLocks; }
+  Trace& trace() override { return pieces_.trace; }
+  Clock& clock() override { return pieces_.clock; }
+  Volumes& volumes() override { return pieces_.volumes; }
+
+ protected:
+  Pieces pieces_;
 };
 
 // Hands out another host's pieces; a wrapper derives from it and overrides

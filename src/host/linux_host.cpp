@@ -1,5 +1,4 @@
-// The Linux host put together from its pieces, and its two smallest: the
-// clock and the trace.
+// The Linux host's two smallest pieces: the clock and the trace.
 #include "host/linux_host.h"
 
 #include <time.h>
@@ -9,14 +8,6 @@
 #include <cstdlib>
 
 namespace host {
-
-LinuxHost::LinuxHost(LinuxSys& sys, std::string root, std::FILE* notes)
-    : trace_(notes),
-      nodes_(sys, root, trace_),
-      locks_(nodes_),
-      passThrough_(nodes_, locks_, notes),
-      discovery_(nodes_),
-      volumes_(std::move(root)) {}
 
 void LinuxClock::Sleep(std::uint32_t milliseconds) {
   timespec wait{static_cast<time_t>(milliseconds / 1000),

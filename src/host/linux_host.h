@@ -230,33 +230,37 @@ class LinuxVolumes : public Volumes {
   std::string root_;
 };
 
+// The Linux pieces, in the order they are built; each is handed those above
+// it. root prefixes every sysfs, /proc and /etc path; notes (may be null)
+// receives the pass-through's notes and, when asked for, the trace.
+struct LinuxPieces {
+  LinuxPieces(LinuxSys& sys, const std::string& root, std::FILE* notes)
+      : trace(notes),
+        nodes(sys, root, trace),
+        runLocks(nodes),
+        passThrough(nodes, runLocks, notes),
+        discovery(nodes),
+        volumes(root) {}
+  LinuxTrace trace;
+  LinuxClock clock;
+  LinuxNodes nodes;
+  LinuxRunLocks runLocks;
+  LinuxPassThrough passThrough;
+  LinuxDiscovery discovery;
+  LinuxVolumes volumes;
+};
+
 // The Linux pieces together.
-class LinuxHost : public Host {
+class LinuxHost : public PieceHost<LinuxPieces> {
  public:
-  // root prefixes every sysfs, /proc and /etc path; notes (may be null)
-  // receives the pass-through's notes and, when asked for, the trace.
-  explicit LinuxHost(LinuxSys& sys = RealLinuxSys(), std::string root = "",
-                     std::FILE* notes = stderr);
+  explicit LinuxHost(LinuxSys& sys = RealLinuxSys(), const std::string& root = "",
+                     std::FILE* notes = stderr)
+      : PieceHost(sys, root, notes) {}
 
-  PassThroughIo& passThrough() override { return passThrough_; }
-  Discovery& discovery() override { return discovery_; }
-  RunLocks& runLocks() override { return locks_; }
-  Trace& trace() override { return trace_; }
-  Clock& clock() override { return clock_; }
-  Volumes& volumes() override { return volumes_; }
-
-  std::size_t raisedLimits() const { return passThrough_.raisedLimits(); }
-  LinuxNodes::Traffic trafficOf(const std::string& block) const { return nodes_.trafficOf(block); }
-
- private:
-  // In the order they are built; each piece is handed those above it.
-  LinuxTrace trace_;
-  LinuxClock clock_;
-  LinuxNodes nodes_;
-  LinuxRunLocks locks_;
-  LinuxPassThrough passThrough_;
-  LinuxDiscovery discovery_;
-  LinuxVolumes volumes_;
+  std::size_t raisedLimits() const { return pieces_.passThrough.raisedLimits(); }
+  LinuxNodes::Traffic trafficOf(const std::string& block) const {
+    return pieces_.nodes.trafficOf(block);
+  }
 };
 
 }  // namespace host

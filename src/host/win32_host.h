@@ -1,7 +1,7 @@
 // The real Windows host: CreateFileA, DeviceIoControl, SetupDi and the volume
 // calls. One class per piece, each in its own file (win32_passthrough.cpp,
-// win32_locks.cpp, win32_discovery.cpp); Win32Host puts them together and
-// holds the small ones. Built only by the Windows toolchain.
+// win32_locks.cpp, win32_discovery.cpp; the small ones in win32_host.cpp);
+// Win32Host puts them together. Built only by the Windows toolchain.
 #pragma once
 
 #include <map>
@@ -125,28 +125,22 @@ class Win32Trace : public Trace {
   void DebugOutput(const char* text) override;
 };
 
+// The Windows pieces, in the order they are built; each is handed those
+// above it.
+struct Win32Pieces {
+  Win32Pieces() : passThrough(runLocks), discovery(runLocks, clock) {}
+  Win32Trace trace;
+  Win32Clock clock;
+  Win32Volumes volumes;
+  Win32RunLocks runLocks;
+  Win32PassThrough passThrough;
+  Win32Discovery discovery;
+};
+
 // The Windows pieces together.
-class Win32Host : public Host {
+class Win32Host : public PieceHost<Win32Pieces> {
  public:
-  Win32Host() : passThrough_(locks_), discovery_(locks_, clock_) {}
-
-  PassThroughIo& passThrough() override { return passThrough_; }
-  Discovery& discovery() override { return discovery_; }
-  RunLocks& runLocks() override { return locks_; }
-  Trace& trace() override { return trace_; }
-  Clock& clock() override { return clock_; }
-  Volumes& volumes() override { return volumes_; }
-
-  void NameDevice(const std::string& path) { discovery_.NameDevice(path); }
-
- private:
-  // In the order they are built; each piece is handed those above it.
-  Win32Trace trace_;
-  Win32Clock clock_;
-  Win32Volumes volumes_;
-  Win32RunLocks locks_;
-  Win32PassThrough passThrough_;
-  Win32Discovery discovery_;
+  void NameDevice(const std::string& path) { pieces_.discovery.NameDevice(path); }
 };
 
 }  // namespace host
