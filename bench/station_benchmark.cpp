@@ -67,7 +67,7 @@ double StationSeconds(int count, const std::string& image) {
   std::FILE* out = std::tmpfile();
   if (out == nullptr) return -1;
   const auto start = std::chrono::steady_clock::now();
-  app::RunConsole(options, out);
+  app::RunConsole(machine, options, out);
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   // The summary names how many were updated.

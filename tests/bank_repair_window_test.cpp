@@ -80,7 +80,7 @@ TEST_F(BankRepairWindowTest, TheConsoleListingReportsTheDamageAndARunRepairs) {
     const std::string outName = TempName("repair-listing");
     std::FILE* out = std::fopen(outName.c_str(), "wb");
     EXPECT_NE(nullptr, out);
-    const int status = app::RunConsole(options, out);
+    const int status = app::RunConsole(host::Current(), options, out);
     std::fclose(out);
     std::ifstream in(outName, std::ios::binary);
     output.assign(std::istreambuf_iterator<char>(in), {});

@@ -33,7 +33,7 @@ class ConsoleSupportTest : public testing_support::RunWindowFixture {
     std::FILE* out = std::fopen(outName.c_str(), "wb");
     if (out == nullptr) return -1;
     // Refusals go to the error stream: both are read here.
-    const int status = app::RunConsole(options, out, out, nullptr);
+    const int status = app::RunConsole(host::Current(), options, out, out, nullptr);
     std::fclose(out);
     const std::vector<std::uint8_t> printed = testing_support::ReadFile(outName);
     output.assign(printed.begin(), printed.end());

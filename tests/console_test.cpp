@@ -241,7 +241,7 @@ class ConsoleTest : public testing_support::RunWindowFixture {
     std::FILE* err = std::fopen((outName_ + ".err").c_str(), "wb");
     EXPECT_NE(nullptr, out);
     options.yes = true;  // the question has its own test, on a terminal
-    const int status = app::RunConsole(options, out, err, nullptr);
+    const int status = app::RunConsole(host::Current(), options, out, err, nullptr);
     std::fclose(out);
     std::fclose(err);
     std::ifstream in(outName_, std::ios::binary);

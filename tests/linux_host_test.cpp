@@ -378,39 +378,39 @@ TEST(LinuxOpen, FlagsLocksAndStalePaths) {
   std::uint32_t error = 0;
 
   const host::Handle shared =
-      linux.OpenDevice("/dev/sdb#8:16", host::kGenericRead | host::kGenericWrite,
+      linux.passThrough().OpenDevice("/dev/sdb#8:16", host::kGenericRead | host::kGenericWrite,
                        host::kShareRead | host::kShareWrite, error);
   ASSERT_NE(shared, host::kInvalidHandle);
   EXPECT_EQ(sys.flags.back(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   EXPECT_EQ(sys.locks.back(), LOCK_SH | LOCK_NB);
-  linux.CloseDevice(shared);
+  linux.passThrough().CloseDevice(shared);
 
   const host::Handle exclusive =
-      linux.OpenDevice("/dev/sdb#8:16", host::kGenericRead | host::kGenericWrite, 0, error);
+      linux.passThrough().OpenDevice("/dev/sdb#8:16", host::kGenericRead | host::kGenericWrite, 0, error);
   ASSERT_NE(exclusive, host::kInvalidHandle);
   EXPECT_EQ(sys.locks.back(), LOCK_EX | LOCK_NB);
-  linux.CloseDevice(exclusive);
+  linux.passThrough().CloseDevice(exclusive);
 
   // A number query opens the node path-only and takes no lock.
   const std::size_t locks = sys.locks.size();
-  const host::Handle query = linux.OpenDevice("/dev/sdb#8:16", 0, 0, error);
+  const host::Handle query = linux.passThrough().OpenDevice("/dev/sdb#8:16", 0, 0, error);
   ASSERT_NE(query, host::kInvalidHandle);
   EXPECT_EQ(sys.flags.back(), O_PATH | O_CLOEXEC);
   EXPECT_EQ(sys.locks.size(), locks);
   host::DeviceNumber number;
-  ASSERT_TRUE(linux.QueryDeviceNumber(query, number, error));
+  ASSERT_TRUE(linux.passThrough().QueryDeviceNumber(query, number, error));
   EXPECT_EQ(number.deviceType, host::kDeviceTypeDisk);
   EXPECT_EQ(number.deviceNumber, host::PackedDeviceNumber(8, 16));
-  linux.CloseDevice(query);
+  linux.passThrough().CloseDevice(query);
   for (int f : sys.flags) EXPECT_EQ(f & O_EXCL, 0);
 
   // After a replug the name sdb belongs to another device: not found, and
   // the descriptor is closed again.
-  EXPECT_EQ(linux.OpenDevice("/dev/sdb#8:48", host::kGenericRead, 0, error), host::kInvalidHandle);
+  EXPECT_EQ(linux.passThrough().OpenDevice("/dev/sdb#8:48", host::kGenericRead, 0, error), host::kInvalidHandle);
   EXPECT_EQ(error, host::kErrorFileNotFound);
-  EXPECT_EQ(linux.OpenDevice("/dev/sdd#8:48", host::kGenericRead, 0, error), host::kInvalidHandle);
+  EXPECT_EQ(linux.passThrough().OpenDevice("/dev/sdd#8:48", host::kGenericRead, 0, error), host::kInvalidHandle);
   EXPECT_EQ(error, host::kErrorFileNotFound);
-  EXPECT_EQ(linux.OpenDevice("/dev/sdc#8:32", host::kGenericRead, 0, error), host::kInvalidHandle);
+  EXPECT_EQ(linux.passThrough().OpenDevice("/dev/sdc#8:32", host::kGenericRead, 0, error), host::kInvalidHandle);
   EXPECT_EQ(error, host::kErrorAccessDenied);
   EXPECT_TRUE(sys.open.empty());
 }
@@ -460,7 +460,7 @@ TEST(LinuxPassThrough, JudgesTheKernelsAnswer) {
     };
     host::LinuxHost linux(sys, "/nonexistent", nullptr);
     std::uint32_t error = 0;
-    const host::Handle handle = linux.OpenDevice("/dev/sdb#8:16", host::kGenericRead, 3, error);
+    const host::Handle handle = linux.passThrough().OpenDevice("/dev/sdb#8:16", host::kGenericRead, 3, error);
     ASSERT_NE(handle, host::kInvalidHandle);
     std::vector<std::uint8_t> data(512);
     host::PassThroughRequest request;
@@ -470,7 +470,7 @@ TEST(LinuxPassThrough, JudgesTheKernelsAnswer) {
     request.dataTransferLength = 512;
     request.dataBuffer = data.data();
     request.timeOutValue = 10;
-    EXPECT_EQ(linux.PassThrough(handle, request, error), c.ok);
+    EXPECT_EQ(linux.passThrough().PassThrough(handle, request, error), c.ok);
     EXPECT_EQ(error, c.lastError);
     EXPECT_EQ(request.scsiStatus, c.status);
     EXPECT_EQ(request.dataTransferLength, c.transferred);
@@ -479,10 +479,10 @@ TEST(LinuxPassThrough, JudgesTheKernelsAnswer) {
     EXPECT_EQ(sys.lastHeader.cmd_len, 10);
     // The sense data the kernel took comes with the status, for the support log.
     std::uint8_t sense[32] = {};
-    const std::size_t senseLength = linux.LastSense(sense, sizeof sense);
+    const std::size_t senseLength = linux.passThrough().LastSense(sense, sizeof sense);
     EXPECT_EQ(c.driverStatus == 0x08 ? 18u : 0u, senseLength);
     EXPECT_EQ(c.driverStatus == 0x08 ? 0x05 : 0, sense[2]);
-    linux.CloseDevice(handle);
+    linux.passThrough().CloseDevice(handle);
   }
 }
 
@@ -547,22 +547,22 @@ TEST(LinuxOpen, LockContention) {
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.first << " then " << c.second);
     std::uint32_t error = 0;
-    const host::Handle first = linux.OpenDevice("/dev/sdb#8:16", host::kGenericRead, c.first, error);
+    const host::Handle first = linux.passThrough().OpenDevice("/dev/sdb#8:16", host::kGenericRead, c.first, error);
     ASSERT_NE(first, host::kInvalidHandle);
     const host::Handle second =
-        linux.OpenDevice("/dev/sdb#8:16", host::kGenericRead, c.second, error);
+        linux.passThrough().OpenDevice("/dev/sdb#8:16", host::kGenericRead, c.second, error);
     EXPECT_EQ(second != host::kInvalidHandle, c.secondOpens);
     if (!c.secondOpens) {
       EXPECT_EQ(error, host::kErrorSharingViolation);
     }
-    if (second != host::kInvalidHandle) linux.CloseDevice(second);
-    linux.CloseDevice(first);
+    if (second != host::kInvalidHandle) linux.passThrough().CloseDevice(second);
+    linux.passThrough().CloseDevice(first);
   }
   // Closing released every lock.
   std::uint32_t error = 0;
-  const host::Handle again = linux.OpenDevice("/dev/sdb#8:16", host::kGenericRead, 0, error);
+  const host::Handle again = linux.passThrough().OpenDevice("/dev/sdb#8:16", host::kGenericRead, 0, error);
   EXPECT_NE(again, host::kInvalidHandle);
-  linux.CloseDevice(again);
+  linux.passThrough().CloseDevice(again);
 }
 
 TEST(LinuxPassThrough, TransferLimit) {
@@ -578,14 +578,14 @@ TEST(LinuxPassThrough, TransferLimit) {
   ASSERT_NE(notes, nullptr);
   auto send = [&](host::LinuxHost& linux, const char* path, std::uint32_t length) {
     std::uint32_t error = 0;
-    const host::Handle h = linux.OpenDevice(path, host::kGenericRead, 3, error);
+    const host::Handle h = linux.passThrough().OpenDevice(path, host::kGenericRead, 3, error);
     host::PassThroughRequest request;
     request.cdbLength = 10;
     request.dataIn = 1;
     request.dataTransferLength = length;
     request.dataBuffer = data.data();
-    const bool ok = linux.PassThrough(h, request, error);
-    linux.CloseDevice(h);
+    const bool ok = linux.passThrough().PassThrough(h, request, error);
+    linux.passThrough().CloseDevice(h);
     return ok;
   };
   {
@@ -669,7 +669,7 @@ TEST(LinuxOpen, TheListedDiskAtEveryOpen) {
     c.change(d);
     host::LinuxHost linux(d.sys, d.t.root(), nullptr);
     std::uint32_t error = 0;
-    const host::Handle h = linux.OpenDevice(c.path, kReadWrite, kShareBoth, error);
+    const host::Handle h = linux.passThrough().OpenDevice(c.path, kReadWrite, kShareBoth, error);
     ASSERT_EQ(h != host::kInvalidHandle, *c.node != 0);
     if (h == host::kInvalidHandle) {
       EXPECT_EQ(error, host::kErrorFileNotFound);
@@ -678,7 +678,7 @@ TEST(LinuxOpen, TheListedDiskAtEveryOpen) {
     }
     EXPECT_EQ(d.sys.opened.back(), c.node);
     EXPECT_EQ(d.sys.flags.back(), c.flags);
-    linux.CloseDevice(h);
+    linux.passThrough().CloseDevice(h);
   }
 }
 
@@ -689,8 +689,8 @@ TEST(LinuxRun, OneOpenAndOneLockForTheWholeRun) {
   host::LinuxHost linux(d.sys, d.t.root(), nullptr);
   host::ScopedHost scope(linux);
   std::uint32_t error = 0;
-  ASSERT_TRUE(linux.BeginRun(kSgDiskPath, error));
-  ASSERT_TRUE(linux.BeginRun(kSgDiskPath, error));  // the window's Run inside the console's
+  ASSERT_TRUE(linux.runLocks().BeginRun(kSgDiskPath, error));
+  ASSERT_TRUE(linux.runLocks().BeginRun(kSgDiskPath, error));  // the window's Run inside the console's
   std::uint8_t cdb[12] = {0xFF, 0x04};
   std::vector<std::uint8_t> data(1 << 20);
   std::int32_t moved = 0;
@@ -702,9 +702,9 @@ TEST(LinuxRun, OneOpenAndOneLockForTheWholeRun) {
   // refused here); the run's end puts it back.
   EXPECT_EQ(device::ScsiPassThroughIn(kSgDiskPath, cdb, 12, data.data(), 1 << 20, &moved), 0);
   EXPECT_EQ(d.t.Read("/sys/block/sdb/device/max_sectors"), "2048");
-  linux.EndRun(kSgDiskPath);
+  linux.runLocks().EndRun(kSgDiskPath);
   EXPECT_EQ(d.sys.open.size(), 2u);
-  linux.EndRun(kSgDiskPath);
+  linux.runLocks().EndRun(kSgDiskPath);
   // The sg node carries the commands; the block node is locked beside it.
   EXPECT_EQ(d.sys.opened, (std::vector<std::string>{"/dev/sg2", "/dev/sdb"}));
   EXPECT_EQ(d.sys.locks, (std::vector<int>{LOCK_EX | LOCK_NB, LOCK_EX | LOCK_NB}));
@@ -721,7 +721,7 @@ TEST(LinuxRun, AfterTheDeviceWentAwayOnlyTheSameDiskIsReopened) {
   host::LinuxHost linux(d.sys, d.t.root(), nullptr);
   host::ScopedHost scope(linux);
   std::uint32_t error = 0;
-  ASSERT_TRUE(linux.BeginRun(kSgDiskPath, error));
+  ASSERT_TRUE(linux.runLocks().BeginRun(kSgDiskPath, error));
   const auto gone = [](sg_io_hdr_t&) {
     errno = ENODEV;
     return -1;
@@ -738,7 +738,7 @@ TEST(LinuxRun, AfterTheDeviceWentAwayOnlyTheSameDiskIsReopened) {
   const int sent = d.sys.ioctls;
   EXPECT_EQ(device::EnterVendorMode(kSgDiskPath), 0);
   EXPECT_EQ(d.sys.ioctls, sent);
-  linux.EndRun(kSgDiskPath);
+  linux.runLocks().EndRun(kSgDiskPath);
   EXPECT_TRUE(d.sys.open.empty());
 }
 
@@ -751,24 +751,24 @@ TEST(LinuxRun, ASecondProgramIsRefusedWhileTheFirstRuns) {
   host::LinuxHost first(firstSys, t.root(), nullptr), second(secondSys, t.root(), nullptr);
   const char* path = "/dev/sdb#8:16";
   std::uint32_t error = 0;
-  ASSERT_TRUE(first.BeginRun(path, error));
-  EXPECT_FALSE(second.BeginRun(path, error));
+  ASSERT_TRUE(first.runLocks().BeginRun(path, error));
+  EXPECT_FALSE(second.runLocks().BeginRun(path, error));
   EXPECT_EQ(error, host::kErrorSharingViolation);
-  EXPECT_EQ(second.OpenDevice(path, kReadWrite, kShareBoth, error), host::kInvalidHandle);
+  EXPECT_EQ(second.passThrough().OpenDevice(path, kReadWrite, kShareBoth, error), host::kInvalidHandle);
   EXPECT_EQ(error, host::kErrorSharingViolation);
-  const std::vector<host::UnreachableDevice> refused = second.TakeUnreachable();
+  const std::vector<host::UnreachableDevice> refused = second.discovery().TakeUnreachable();
   ASSERT_EQ(refused.size(), 2u);
   EXPECT_EQ(refused[0].why, host::UnreachableDevice::Why::InUse);
   EXPECT_EQ(refused[0].path, path);
   EXPECT_NE(refused[0].text.find("device in use"), std::string::npos) << refused[0].text;
-  EXPECT_TRUE(second.TakeUnreachable().empty());
+  EXPECT_TRUE(second.discovery().TakeUnreachable().empty());
   // The first goes on unhindered, even with an exclusive command.
-  const host::Handle h = first.OpenDevice(path, kReadWrite, 0, error);
+  const host::Handle h = first.passThrough().OpenDevice(path, kReadWrite, 0, error);
   EXPECT_NE(h, host::kInvalidHandle);
-  first.CloseDevice(h);
-  first.EndRun(path);
-  EXPECT_TRUE(second.BeginRun(path, error));
-  second.EndRun(path);
+  first.passThrough().CloseDevice(h);
+  first.runLocks().EndRun(path);
+  EXPECT_TRUE(second.runLocks().BeginRun(path, error));
+  second.runLocks().EndRun(path);
 }
 
 // A Windows console under Wine locks the same lock file with LockFileEx,
@@ -792,29 +792,29 @@ TEST(LinuxRun, WinesRecordLockOnTheLockFileAndARunExcludeEachOther) {
     return got == 0 ? fd : -1;
   };
   std::uint32_t error = 0;
-  ASSERT_TRUE(linux.BeginRun(path, error));
+  ASSERT_TRUE(linux.runLocks().BeginRun(path, error));
   struct stat st {};
   ASSERT_EQ(::stat(key.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0666u);  // whoever comes next can take a write lock
   EXPECT_EQ(wineLock(F_WRLCK), -1);
   EXPECT_EQ(wineLock(F_RDLCK), -1);
-  linux.EndRun(path);
+  linux.runLocks().EndRun(path);
   // A classic record lock is this process's and goes with any descriptor of
   // the file it closes, the host's refused one too: taken anew each time.
   int held = wineLock(F_WRLCK);
   ASSERT_GE(held, 0);
-  EXPECT_FALSE(linux.BeginRun(path, error));
+  EXPECT_FALSE(linux.runLocks().BeginRun(path, error));
   EXPECT_EQ(error, host::kErrorSharingViolation);
   ::close(held);
   held = wineLock(F_WRLCK);
-  EXPECT_EQ(linux.OpenDevice(path, host::kGenericRead, kShareBoth, error), host::kInvalidHandle);
-  const std::vector<host::UnreachableDevice> refused = linux.TakeUnreachable();
+  EXPECT_EQ(linux.passThrough().OpenDevice(path, host::kGenericRead, kShareBoth, error), host::kInvalidHandle);
+  const std::vector<host::UnreachableDevice> refused = linux.discovery().TakeUnreachable();
   ASSERT_EQ(refused.size(), 2u);
   EXPECT_NE(refused[0].text.find("device in use"), std::string::npos) << refused[0].text;
   EXPECT_TRUE(sys.open.empty());  // nothing left open, nothing sent
   ::close(held);
-  ASSERT_TRUE(linux.BeginRun(path, error));
-  linux.EndRun(path);
+  ASSERT_TRUE(linux.runLocks().BeginRun(path, error));
+  linux.runLocks().EndRun(path);
 }
 
 TEST(LinuxPermissions, ARefusalNamesTheNodeAndItsGroup) {
@@ -835,9 +835,9 @@ TEST(LinuxPermissions, ARefusalNamesTheNodeAndItsGroup) {
     d.sys.nodes["/dev/sg2"] = {makedev(21, 2), EACCES, static_cast<mode_t>(S_IFCHR | c.mode), c.gid};
     host::LinuxHost linux(d.sys, d.t.root(), nullptr);
     std::uint32_t error = 0;
-    EXPECT_EQ(linux.OpenDevice(kSgDiskPath, kReadWrite, kShareBoth, error), host::kInvalidHandle);
+    EXPECT_EQ(linux.passThrough().OpenDevice(kSgDiskPath, kReadWrite, kShareBoth, error), host::kInvalidHandle);
     EXPECT_EQ(error, host::kErrorAccessDenied);
-    const std::vector<host::UnreachableDevice> refused = linux.TakeUnreachable();
+    const std::vector<host::UnreachableDevice> refused = linux.discovery().TakeUnreachable();
     ASSERT_EQ(refused.size(), 1u);
     EXPECT_EQ(refused[0].why, host::UnreachableDevice::Why::AccessDenied);
     EXPECT_NE(refused[0].text.find("cannot open /dev/sg2 (sdb)"), std::string::npos) << refused[0].text;
@@ -855,8 +855,8 @@ TEST(LinuxOpen, TheNamesOfAListedDevice) {
       {"/dev/disk/by-id/usb-Tavrion_TX40775", true},       {"/dev/sdb#8:16", false},
       {"/dev/sdc", false},       {"/dev/sg3", false},      {"", false},
   };
-  for (const auto& [given, names] : rows) EXPECT_EQ(linux.NamesDevice(kSgDiskPath, given), names) << given;
-  EXPECT_EQ(linux.DiskSequence(kSgDiskPath), std::optional<std::uint64_t>(7));
+  for (const auto& [given, names] : rows) EXPECT_EQ(linux.discovery().NamesDevice(kSgDiskPath, given), names) << given;
+  EXPECT_EQ(linux.discovery().DiskSequence(kSgDiskPath), std::optional<std::uint64_t>(7));
 }
 
 }  // namespace

@@ -83,7 +83,7 @@ class RunWindowFixture : public ::testing::Test, public SimFixtureBase {
     // An operator who confirmed an erase-only run; the question has a test
     // of its own on a terminal.
     options.yes = true;
-    const int status = app::RunConsole(options, out, stderr, nullptr);
+    const int status = app::RunConsole(host::Current(), options, out, stderr, nullptr);
     std::fclose(out);
     const std::vector<std::uint8_t> printed = testing_support::ReadFile(outName);
     output.assign(printed.begin(), printed.end());

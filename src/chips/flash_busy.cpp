@@ -48,23 +48,22 @@ constexpr std::uint32_t kSlowestPer64KbMs = 3000;
 // Chip erase maxima of the parallel parts: AT49BV512, Pm39LV512, SST39LF512.
 constexpr std::uint32_t kRomChipEraseMs[] = {10000, 120, 100};
 
-// Reads the status until ready() holds or limitMs have passed on the host's
-// clock since the first read: how many reads or sleeps that took plays no
+// Reads the status until ready() holds or limitMs have passed on clock
+// since the first read: how many reads or sleeps that took plays no
 // part, so neither a slow machine nor a short sleep ends the wait early. A
 // read that fails leaves the status as it was (busy); with stopUnanswered it
 // ends the wait.
-bool PollReadyWithin(const std::function<bool(std::uint8_t* status)>& read,
+bool PollReadyWithin(host::Clock& clock, const std::function<bool(std::uint8_t* status)>& read,
                      const std::function<bool(std::uint8_t status)>& ready, std::uint32_t limitMs,
                      bool stopUnanswered) {
-  host::Host& host = host::Current();
-  const std::uint64_t start = host.MonotonicMs();
+  const std::uint64_t start = clock.MonotonicMs();
   std::uint8_t status = kBusy;
   for (;;) {
     const bool answered = read(&status);
     if (!answered && stopUnanswered) return false;
     if (answered && ready(status)) return true;
-    if (host.MonotonicMs() - start >= limitMs) return false;
-    host.Sleep(kPollMs);
+    if (clock.MonotonicMs() - start >= limitMs) return false;
+    clock.Sleep(kPollMs);
   }
 }
 
@@ -88,8 +87,9 @@ std::uint32_t ChipEraseLimitMs(std::int32_t flashTypeCode, std::int32_t sizeKb) 
   return maximum + maximum / 4;
 }
 
-bool WaitFlashReadyWithin(const char* path, std::uint32_t limitMs) {
+bool WaitFlashReadyWithin(host::Clock& clock, const char* path, std::uint32_t limitMs) {
   return PollReadyWithin(
+      clock,
       [path](std::uint8_t* status) { return ReadFlashStatus(path, status).ok(); },
       [](std::uint8_t status) { return (status & kBusy) == 0; }, limitMs, false);
 }
@@ -100,10 +100,11 @@ std::uint32_t RomReadyLimitMs() {
   return maximum + maximum / 4;
 }
 
-bool WaitRomReadyWithin(const char* path, std::uint32_t limitMs) {
+bool WaitRomReadyWithin(host::Clock& clock, const char* path, std::uint32_t limitMs) {
   // The ROM's status byte is 0x01 while it works, anything else when done.
-  return PollReadyWithin([path](std::uint8_t* status) { return ReadRomStatus(path, status).ok(); },
-                         [](std::uint8_t status) { return status != kBusy; }, limitMs, true);
+  return PollReadyWithin(
+      clock, [path](std::uint8_t* status) { return ReadRomStatus(path, status).ok(); },
+      [](std::uint8_t status) { return status != kBusy; }, limitMs, true);
 }
 
 }  // namespace device

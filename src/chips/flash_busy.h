@@ -7,6 +7,8 @@
 
 #include <cstdint>
 
+#include "host/host.h"
+
 namespace device {
 
 // The longest a chip erase may keep the part busy, in ms: the data sheet
@@ -17,9 +19,9 @@ namespace device {
 std::uint32_t ChipEraseLimitMs(std::int32_t flashTypeCode, std::int32_t sizeKb);
 
 // Polls the flash status every 10 ms while the busy bit is set, until limitMs
-// have passed on the host's clock. True when the part showed ready; a device
+// have passed on the run's clock. True when the part showed ready; a device
 // that cannot be reached never does.
-bool WaitFlashReadyWithin(const char* path, std::uint32_t limitMs);
+bool WaitFlashReadyWithin(host::Clock& clock, const char* path, std::uint32_t limitMs);
 
 // The longest the parallel flash of the internal-ROM bridges may stay busy:
 // the chip erase of the slowest part the flash type list offers, plus a
@@ -27,8 +29,8 @@ bool WaitFlashReadyWithin(const char* path, std::uint32_t limitMs);
 std::uint32_t RomReadyLimitMs();
 
 // Reads the ROM status every 10 ms until it shows ready or limitMs have
-// passed on the host's clock. A status read that goes unanswered ends the
+// passed on the run's clock. A status read that goes unanswered ends the
 // wait at once: a chip that stopped answering is not ready.
-bool WaitRomReadyWithin(const char* path, std::uint32_t limitMs);
+bool WaitRomReadyWithin(host::Clock& clock, const char* path, std::uint32_t limitMs);
 
 }  // namespace device

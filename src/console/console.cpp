@@ -180,8 +180,8 @@ int CheckOutputsWhole(int status, const ConsoleOptions& options, const ConsoleLo
 
 }  // namespace
 
-int RunConsole(const ConsoleOptions& options, std::FILE* out, std::FILE* err,
-               std::FILE* answers) {
+int RunConsole(host::Host& platform, const ConsoleOptions& options, std::FILE* out,
+               std::FILE* err, std::FILE* answers) {
   std::unique_ptr<ConsoleLog> log;
   host::File record;
   if (const std::string problem = OpenOutputs(options, log, record); !problem.empty()) {
@@ -197,7 +197,9 @@ int RunConsole(const ConsoleOptions& options, std::FILE* out, std::FILE* err,
   if (progress) watchers.push_back(progress.get());
   VerboseWatch verbose(err, progress.get());
   if (options.verbose) watchers.push_back(&verbose);
-  WatchedHost watched(host::Current(), watchers);
+  // The window and the device layer reach the host installed; the console's
+  // own steps are handed the watched host.
+  WatchedHost watched(platform, watchers);
   const host::ScopedHost scope(watched);
   ConsoleView view(out, log.get(), progress.get(), !options.json && host::IsTerminal(out),
                    options.quiet);
@@ -208,19 +210,19 @@ int RunConsole(const ConsoleOptions& options, std::FILE* out, std::FILE* err,
   });
   ConsoleReport report;
   if (options.json) view.RecordInto(&report.otherEvents);
-  host::Host& platform = host::Current();
   // Start listening before the first look, so an enclosure plugged in
   // meanwhile is not missed.
-  if (options.wait) platform.discovery().WaitForDeviceChange(0);
-  platform.discovery().TakeUnreachable();
+  if (options.wait) watched.discovery().WaitForDeviceChange(0);
+  watched.discovery().TakeUnreachable();
   std::unique_ptr<MainWindow> window = StartMainWindow(view);
   view.ProcessMessages();
   if (log) LogEnclosures(*log, *window);
   report.toolVersion = options.toolVersion;
   report.toolCommit = options.toolCommit;
   Session session{*window, view, options.json ? nullptr : out, report, log.get(), progress.get(),
-                  options.toolVersion, nullptr, &traffic.traffic, err, answers, options.yes};
-  const int status = DriveWindow(options, session, platform, record.get());
+                  options.toolVersion, nullptr, &traffic.traffic, err, answers, options.yes,
+                  watched};
+  const int status = DriveWindow(options, session, watched, record.get());
   if (options.json) {
     report.exitStatus = status;
     std::fputs(ConsoleJson(report).c_str(), out);

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "console/exit_status.h"
+#include "host/host.h"
 #include "window/main_window.h"
 
 namespace app {
@@ -99,7 +100,7 @@ bool ParseConsoleArgs(const std::vector<std::string>& args, ConsoleOptions& opti
 // The console's own errors (a run it could not press, the reason a file
 // could not be used) go to err.
 // An erase-only run asks on answers when it is a terminal (null: none).
-int RunConsole(const ConsoleOptions& options, std::FILE* out, std::FILE* err = stderr,
-               std::FILE* answers = stdin);
+int RunConsole(host::Host& platform, const ConsoleOptions& options, std::FILE* out,
+               std::FILE* err = stderr, std::FILE* answers = stdin);
 
 }  // namespace app

@@ -114,8 +114,8 @@ int main(int argc, char** argv) {
   const std::unique_ptr<host::Host> platform = MakeHost(options);
   if (!platform) return app::kExitUsage;
   host::ScopedHost scope(*platform);
-  if (worker) return app::RunStationWorker(options);
-  if (!options.json) return app::RunConsole(options, stdout);
+  if (worker) return app::RunStationWorker(*platform, options);
+  if (!options.json) return app::RunConsole(*platform, options, stdout);
   // The procedures' diagnostic lines go to stdout: send them to standard
   // error, so that standard output carries the document alone.
   host::File document = host::TakeStandardOutput();
@@ -123,5 +123,5 @@ int main(int argc, char** argv) {
     std::fputs("tx4077x-console: cannot keep standard output for the document\n", stderr);
     return app::kExitUsage;
   }
-  return app::RunConsole(options, document.get());
+  return app::RunConsole(*platform, options, document.get());
 }

@@ -33,7 +33,7 @@ const char* BusText(device::BusKind bus) {
 }
 
 // An entry for the JSON document, selected already.
-void DescribeEntry(MainWindow& w, int index, ListedEntry& e) {
+void DescribeEntry(MainWindow& w, host::Discovery& discovery, int index, ListedEntry& e) {
   e.index = index;
   e.text = TrimRight(w.DeviceList.items()[static_cast<std::size_t>(index)]);
   e.chipName = TrimRight(w.ChipLabelEdit.text());
@@ -62,7 +62,7 @@ void DescribeEntry(MainWindow& w, int index, ListedEntry& e) {
   if (record == nullptr) return;
   e.bus = record->bus;
   e.path = RecordPath(*record);
-  e.diskSequence = host::Current().discovery().DiskSequence(e.path.c_str());
+  e.diskSequence = discovery.DiskSequence(e.path.c_str());
   for (std::size_t i = 0; i < sizeof record->driveLetters && record->driveLetters[i] != 0; ++i)
     e.drives.emplace_back(1, record->driveLetters[i]);
   e.program = OfferOf(w, *record, RunMode::Program);
@@ -133,7 +133,7 @@ void ListEntries(Session& s) {
     if (s.human != nullptr) std::fprintf(s.human, "%s\n", Shown(w.DeviceList.text()).c_str());
     // Where the system listed no interface at all, say so rather than show
     // an empty list that looks like no enclosure.
-    const std::string why = host::Current().discovery().DiscoveryNote();
+    const std::string why = s.platform.discovery().DiscoveryNote();
     if (s.human != nullptr && !why.empty())
       std::fprintf(s.human, "%s; name the enclosure's drive with --device (\\\\.\\X: for X:).\n",
                    PrintableText(why).c_str());
@@ -146,7 +146,7 @@ void ListEntries(Session& s) {
       s.view.RecordInto(&e.events);
       w.DeviceList.UserSelect(static_cast<int>(i));
       s.view.ProcessMessages();
-      DescribeEntry(w, static_cast<int>(i), e);
+      DescribeEntry(w, s.platform.discovery(), static_cast<int>(i), e);
       continue;
     }
     w.DeviceList.UserSelect(static_cast<int>(i));

@@ -112,11 +112,11 @@ int NotPressed(Session& s, RunRecord& r, RunEnd end, std::string problem) {
 std::optional<int> FindEntry(Session& s, RunRecord& r, const ConsoleRun& run) {
   MainWindow& w = s.w;
   if (!run.device.empty()) {
-    r.entry = w.DeviceList.enabled() ? EntryOfDevice(w, run.device) : -1;
+    r.entry = w.DeviceList.enabled() ? EntryOfDevice(w, s.platform.discovery(), run.device) : -1;
     if (r.entry < 0) {
       // Listed without it because it could not be opened: say why.
       for (const host::UnreachableDevice& u : s.report.unreachable)
-        if (host::Current().discovery().NamesDevice(u.path, run.device))
+        if (s.platform.discovery().NamesDevice(u.path, run.device))
           return NotPressed(s, r, RunEnd::Unreachable, u.text);
       return NotPressed(s, r, RunEnd::NoSuchEntry,
                         "there is no enclosure at " + run.device + " (no such device)");
@@ -309,7 +309,7 @@ int PressRun(Session& s, const ConsoleRun& run) {
   if (const std::optional<int> status = FindEntry(s, r, run)) return *status;
   const device::DeviceRecord& record = *RecordOf(s.w, r.entry);
   // The device is held from the selection's first command to the run's last.
-  const host::RunScope hold(host::Current().runLocks(), record.path);
+  const host::RunScope hold(s.platform.runLocks(), record.path);
   if (!hold.held())
     return NotPressed(s, r, RunEnd::Unreachable, HoldProblem(record.path, hold.lastError()));
   // Until the first erase (or the selection's bank repair) a held signal

@@ -38,9 +38,9 @@ bool OwnEntry(const device::DeviceRecord& record) {
   return record.companion847 == 0 && record.companion842 == 0;
 }
 
-int EntryOfDevice(const MainWindow& w, const std::string& given) {
+int EntryOfDevice(const MainWindow& w, host::Discovery& discovery, const std::string& given) {
   for (int k = 0; k < EntryCount(w); ++k) {
-    if (OwnEntry(w.devices[k]) && host::Current().discovery().NamesDevice(w.devices[k].path, given)) return k;
+    if (OwnEntry(w.devices[k]) && discovery.NamesDevice(w.devices[k].path, given)) return k;
   }
   return -1;
 }

@@ -58,6 +58,7 @@ struct Session {
   std::FILE* err;       // the console's own errors
   std::FILE* answers;   // where a question is answered; null: no terminal to ask
   bool assumeYes;       // --yes
+  host::Host& platform;  // the host the console was started on, as watched
 };
 
 // A line of the running text, also kept in the support log.
@@ -74,7 +75,7 @@ int EntryCount(const MainWindow& w);
 bool OwnEntry(const device::DeviceRecord& record);
 // The entry of the enclosure at a device path: its own entry, not the
 // companion entries that share its path; -1 when none.
-int EntryOfDevice(const MainWindow& w, const std::string& given);
+int EntryOfDevice(const MainWindow& w, host::Discovery& discovery, const std::string& given);
 // Entry `which` among those of the enclosure at path (0 its own, 1 its first
 // companion entry); -1 when it has no such entry.
 int EntryOfEnclosure(const MainWindow& w, const std::string& path, int which);

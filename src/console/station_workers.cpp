@@ -119,7 +119,7 @@ int RunStationWorker(const ConsoleOptions& options) {
   ConsoleReport report;
   // Held before the window's first look: the station's own looks, and any
   // other program's run, leave the enclosure alone from here on.
-  const host::RunScope run(host::Current().runLocks(), options.workerPath);
+  const host::RunScope run(platform_.runLocks(), options.workerPath);
   std::unique_ptr<MainWindow> window = StartMainWindow(view);
   view.ProcessMessages();
   Session s{*window, view, toStation, report, log.get(), nullptr, options.toolVersion, &hold,
@@ -153,7 +153,7 @@ void Station::Spawn(const std::string& path) {
   running.path = path;
   std::optional<host::RunScope> hold;
   if (!byProgram_) {
-    hold.emplace(host::Current().runLocks(), path);
+    hold.emplace(platform_.runLocks(), path);
     if (!hold->held()) {
       StationRecord rec = NewStationRecord(number, path);
       rec.end = RunEnd::Unreachable;
@@ -166,7 +166,7 @@ void Station::Spawn(const std::string& path) {
       Work(path, number, toParent);
       // The hold taken before the worker started is the worker's to end:
       // the device's settings are put back once it is released.
-      host::Current().runLocks().EndRun(path.c_str());
+      platform_.runLocks().EndRun(path.c_str());
     });
   } else {
     if (s_.log != nullptr) s_.log->Note("enclosure " + std::to_string(number) + ": worker started");

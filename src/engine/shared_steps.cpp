@@ -95,11 +95,11 @@ bool EraseWholeFlash(RunWindow& window, const char* path) {
   // erase that has not happened. Wait as long as the part may take.
   const std::uint32_t limitMs = device::ChipEraseLimitMs(facts.flashTypeCode, facts.flashSizeKb);
   window.clock().Sleep(500);
-  bool ready = device::WaitFlashReadyWithin(path, limitMs);
+  bool ready = device::WaitFlashReadyWithin(window.clock(), path, limitMs);
   if (ready && TypeOf(facts) == ChipType::Txr847 &&
       device::IsKind(facts.flashTypeCode, device::FlashKind::Sst)) {
     (void)device::SpiChipErase(path);
-    ready = device::WaitFlashReadyWithin(path, limitMs);
+    ready = device::WaitFlashReadyWithin(window.clock(), path, limitMs);
   }
   if (!ready) {
     window.ShowStatus(kNotReadyAfterEraseCommand);

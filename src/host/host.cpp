@@ -10,14 +10,15 @@ namespace {
 Host* g_current = nullptr;
 }
 
-Host& Current() {
-  if (g_current == nullptr) {
-    // A command sent before start-up chose a platform is a programming error.
+Host& Require(Host* host) {
+  if (host == nullptr) {
     std::fputs("no host installed\n", stderr);
     std::abort();
   }
-  return *g_current;
+  return *host;
 }
+
+Host& Current() { return Require(g_current); }
 
 void SetCurrent(Host* host) { g_current = host; }
 

@@ -10,6 +10,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace host {
@@ -241,6 +242,25 @@ class PlatformHost : public Host,
   using Trace::DebugOutput;
 };
 
+// A platform of one object per piece: Pieces is a record whose members
+// passThrough, discovery, runLocks, trace, clock and volumes are the pieces,
+// built in its own order (each may be handed those built before it).
+template <class Pieces>
+class PieceHost : public Host {
+ public:
+  template <class... Args>
+  explicit PieceHost(Args&&... args) : pieces_(std::forward<Args>(args)...) {}
+  PassThroughIo& passThrough() override { return pieces_.passThrough; }
+  Discovery& discovery() override { return pieces_.discovery; }
+  RunLocks& runLocks() override { return pieces_.runLocks; }
+  Trace& trace() override { return pieces_.trace; }
+  Clock& clock() override { return pieces_.clock; }
+  Volumes& volumes() override { return pieces_.volumes; }
+
+ protected:
+  Pieces pieces_;
+};
+
 // Hands out another host's pieces; a wrapper derives from it and overrides
 // the pieces it replaces.
 class ForwardingHost : public Host {
@@ -265,6 +285,9 @@ Host& Current();
 void SetCurrent(Host* host);
 // The installed host, or null before start-up chose one.
 Host* Installed();
+// host itself; a command sent before start-up chose a platform (null) stops
+// the program, a programming error.
+Host& Require(Host* host);
 
 // Installs a host for a scope and puts the previous one back on the way out.
 class ScopedHost {

@@ -1,7 +1,7 @@
 // The Linux host's discovery piece: the SCSI disks and CD-ROM units sysfs
 // lists, the names a user may type for one, and the uevents that tell a
 // device came or went. The unreachable list is filled by the opens of the
-// pass-through piece (linux_host.cpp).
+// pass-through and run-lock pieces (linux_nodes.cpp).
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -37,43 +37,42 @@ class SysfsList : public InterfaceList {
 
 }  // namespace
 
-bool LinuxHost::NamesDevice(const std::string& recordPath, const std::string& given) {
+bool LinuxDiscovery::NamesDevice(const std::string& recordPath, const std::string& given) {
+  const std::string& root = nodes_.root();
   if (given == recordPath) return true;
   DeviceId id;
   if (!ParseDevicePath(recordPath, id) || given.empty()) return false;
   // A link such as /dev/disk/by-id/usb-... names the node it leads to.
   std::string node = given;
   std::error_code ec;
-  const std::filesystem::path real = std::filesystem::canonical(root_ + given, ec);
-  const std::filesystem::path top = std::filesystem::canonical(root_.empty() ? "/" : root_, ec);
+  const std::filesystem::path real = std::filesystem::canonical(root + given, ec);
+  const std::filesystem::path top = std::filesystem::canonical(root.empty() ? "/" : root, ec);
   if (!ec && !real.empty()) {
     const std::string text = real.string();
-    const std::string prefix = root_.empty() ? std::string() : top.string();
+    const std::string prefix = root.empty() ? std::string() : top.string();
     if (text.compare(0, prefix.size(), prefix) == 0) node = text.substr(prefix.size());
   }
   if (node == "/dev/" + id.name) return true;
-  const std::optional<ScsiGeneric> sg = ScsiGenericOf(root_, id.name);
+  const std::optional<ScsiGeneric> sg = ScsiGenericOf(root, id.name);
   return sg && node == "/dev/" + sg->name;
 }
 
-std::optional<std::uint64_t> LinuxHost::DiskSequence(const char* path) {
+std::optional<std::uint64_t> LinuxDiscovery::DiskSequence(const char* path) {
   DeviceId id;
   if (path == nullptr || !ParseDevicePath(path, id)) return std::nullopt;
   return id.diskSeq;
 }
 
-std::vector<UnreachableDevice> LinuxHost::TakeUnreachable() {
-  std::vector<UnreachableDevice> taken;
-  taken.swap(unreachable_);
-  return taken;
+std::vector<UnreachableDevice> LinuxDiscovery::TakeUnreachable() {
+  return nodes_.TakeUnreachable();
 }
 
-std::unique_ptr<InterfaceList> LinuxHost::OpenInterfaceList(InterfaceClass cls) {
-  return std::make_unique<SysfsList>(ScsiBlockDevices(root_, cls));
+std::unique_ptr<InterfaceList> LinuxDiscovery::OpenInterfaceList(InterfaceClass cls) {
+  return std::make_unique<SysfsList>(ScsiBlockDevices(nodes_.root(), cls));
 }
 
-bool LinuxHost::WaitForDeviceChange(std::uint32_t milliseconds) {
-  if (!watch_) watch_ = std::make_unique<DeviceWatch>(root_);
+bool LinuxDiscovery::WaitForDeviceChange(std::uint32_t milliseconds) {
+  if (!watch_) watch_ = std::make_unique<DeviceWatch>(nodes_.root());
   return watch_->Wait(milliseconds);
 }
 

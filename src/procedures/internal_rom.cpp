@@ -31,7 +31,7 @@ bool EraseAndCheck(RunWindow& window, const char* path, int flashTypeIndex,
     return false;
   }
   // A ROM still busy reads back its status, not its cells: nothing to check.
-  if (!WaitRomReady(path)) {
+  if (!WaitRomReady(window, path)) {
     window.RepaintStatus(kEraseStatusFail);
     return false;
   }
@@ -87,12 +87,12 @@ int Program(RunWindow& window, const char* path, int flashTypeIndex) {
   // firmware (or what is left of it) stays as it is.
   if (!EraseAndCheck(window, path, flashTypeIndex, readBack)) return kProcedureFailed;
 
-  (void)WaitRomReady(path);
+  (void)WaitRomReady(window, path);
   if (device::ProgramRom(path, image.data(), kRomSize, flashTypeIndex).failed()) {
     window.RepaintStatus(kProgrammingFail);
     return kProcedureFailed;
   }
-  (void)WaitRomReady(path);
+  (void)WaitRomReady(window, path);
   if (device::ReadRomWhole(path, 0, readBack.data(), static_cast<std::int32_t>(kRomSize))
           .failed()) {
     window.RepaintStatus(kReadFail);
@@ -107,10 +107,10 @@ int Program(RunWindow& window, const char* path, int flashTypeIndex) {
 
 }  // namespace
 
-bool WaitRomReady(const char* path) {
+bool WaitRomReady(RunWindow& window, const char* path) {
   // Timed, not counted: a count of back-to-back reads lasts as long as the
   // machine makes it, which on a fast one is shorter than a chip erase.
-  return device::WaitRomReadyWithin(path, device::RomReadyLimitMs());
+  return device::WaitRomReadyWithin(window.clock(), path, device::RomReadyLimitMs());
 }
 
 namespace {

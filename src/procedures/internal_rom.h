@@ -16,6 +16,6 @@ inline constexpr std::uint32_t kRomSize = 0x10000;
 // True once the ROM reports ready; false when it is still busy after the
 // slowest part's chip erase and a margin on the host's clock
 // (device::RomReadyLimitMs), or at once when a status read goes unanswered.
-bool WaitRomReady(const char* path);
+bool WaitRomReady(RunWindow& window, const char* path);
 
 }  // namespace program

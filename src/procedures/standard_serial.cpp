@@ -123,7 +123,7 @@ bool EraseWholeChip(RunWindow& window, const char* path) {
   const ChipState& facts = window.facts();
   window.clock().Sleep(500);
   if (!device::WaitFlashReadyWithin(
-          path, device::ChipEraseLimitMs(facts.flashTypeCode, facts.flashSizeKb)))
+          window.clock(), path, device::ChipEraseLimitMs(facts.flashTypeCode, facts.flashSizeKb)))
     window.ShowStatus(kNotReadyAfterErase);
   return true;
 }

@@ -182,12 +182,15 @@ void MainWindow::Dispatch(const std::function<void()>& event) {
   if (destroyed_) return;
   // The outermost event waits through the window system; nested events
   // already do.
+  // The device layer reaches the host it installs; the handlers take it from
+  // host().
   host::Host* installed = depth_ == 0 ? host::Installed() : nullptr;
   std::optional<WaitingHost> waiting;
   std::optional<host::ScopedHost> scope;
   if (installed != nullptr) {
     waiting.emplace(*installed, [this](std::uint32_t ms, host::Clock& clock) { ws_.Wait(ms, clock); });
     scope.emplace(*waiting);
+    eventHost_ = &*waiting;
   }
   ++depth_;
   try {
@@ -198,7 +201,12 @@ void MainWindow::Dispatch(const std::function<void()>& event) {
     ws_.ShowMessage("", kApplicationTitle, ui::Icon::Error);
   }
   --depth_;
+  if (installed != nullptr) eventHost_ = nullptr;
   if (depth_ == 0) RunDeferred();
+}
+
+host::Host& MainWindow::host() const {
+  return host::Require(eventHost_ != nullptr ? eventHost_ : host::Installed());
 }
 
 void MainWindow::FinishTyping(Edit& field) {

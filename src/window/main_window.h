@@ -15,6 +15,7 @@
 #include "window/version.h"
 #include "scsi/chip_state.h"
 #include "scsi/device_record.h"
+#include "host/host.h"
 #include "host/ui.h"
 #include "identify/image_fingerprint.h"
 #include "engine/procedure_table.h"
@@ -174,6 +175,10 @@ class MainWindow {
   void Dispatch(const std::function<void()>& event);
   // True while an event is running (and possibly processing messages).
   bool busy() const { return depth_ > 0; }
+  // The host the handlers and procedures use: the one the outermost event
+  // took (its clock waits through the window system), or outside events the
+  // one start-up installed.
+  host::Host& host() const;
   // True while Run's procedure is in progress. The controls stay live, but
   // their handlers wait until it ends: they would send commands to the device
   // or change the record, the options or the settings the run relies on.
@@ -235,6 +240,7 @@ class MainWindow {
   ui::WindowSystem& ws_;
   std::vector<Control*> controls_;
   int depth_ = 0;
+  host::Host* eventHost_ = nullptr;  // while the outermost event runs
   bool refreshPending_ = false;
   bool closePending_ = false;
   bool sessionEndPending_ = false;

@@ -34,7 +34,7 @@ void MainWindow::RepairFirmwareBanks(int selected, int eraseGeometryRow) {
     return;
   }
   // It writes the flash like a run: held like one, or not started at all.
-  const host::RunScope hold(host::Current().runLocks(), path);
+  const host::RunScope hold(host().runLocks(), path);
   if (!hold.held()) return;
   struct RunButtonBack {
     Control& button;

@@ -75,7 +75,7 @@ void MainWindow::UpdateBtnClick(Control&) {
     }
   }
   UpdateBtn.SetEnabled(false);
-  host::Current().DebugOutput("Update Btn Press\n");
+  host().DebugOutput("Update Btn Press\n");
 
   const int index = DeviceList.itemIndex();
   // Entry k is record k, companion entries included.
@@ -108,7 +108,7 @@ void MainWindow::RunSelected(const std::string& path, device::BusKind bus) {
   const ProcedureScope scope(*this);
   // One writer per device, the same device throughout: the run holds it from
   // its first command to its last.
-  const host::RunScope hold(host::Current().runLocks(), path);
+  const host::RunScope hold(host().runLocks(), path);
   if (!hold.held()) {
     lastProcedure = program::Procedure::None;
     lastOutcome = program::RunOutcome::Failed;

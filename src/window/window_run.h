@@ -49,8 +49,8 @@ class WindowRun : public program::RunWindow {
   program::EraseGeometry& geometry() const override { return w_.eraseGeometry; }
   // The host of the event the run is in: its clock waits through the window
   // system, which keeps the window alive while the time passes.
-  host::Clock& clock() const override { return host::Current().clock(); }
-  host::Trace& trace() const override { return host::Current().trace(); }
+  host::Clock& clock() const override { return w_.host().clock(); }
+  host::Trace& trace() const override { return w_.host().trace(); }
 
  private:
   MainWindow& w_;

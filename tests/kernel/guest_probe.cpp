@@ -147,19 +147,19 @@ int Checks() {
   std::vector<std::uint8_t> block(512);
   // READ CAPACITY(10) for the last block of the scsi_debug disk.
   std::vector<std::uint8_t> cap(8);
-  const Answer capacity = Send(linux, f.debug, {0x25, 0, 0, 0, 0, 0, 0, 0, 0, 0}, true, cap);
+  const Answer capacity = Send(linux.passThrough(), f.debug, {0x25, 0, 0, 0, 0, 0, 0, 0, 0, 0}, true, cap);
   const std::uint32_t last = (cap[0] << 24) | (cap[1] << 16) | (cap[2] << 8) | cap[3];
   Check("READ CAPACITY(10)", capacity.ok && capacity.status == 0 && last > 0, Describe(capacity));
   for (std::size_t i = 0; i < block.size(); ++i) block[i] = static_cast<std::uint8_t>(i * 7 + 3);
-  const Answer w = Send(linux, f.debug, Rw10(0x2A, last, 1), false, block);
+  const Answer w = Send(linux.passThrough(), f.debug, Rw10(0x2A, last, 1), false, block);
   std::vector<std::uint8_t> back(512);
-  const Answer r = Send(linux, f.debug, Rw10(0x28, last, 1), true, back);
+  const Answer r = Send(linux.passThrough(), f.debug, Rw10(0x28, last, 1), true, back);
   Check("WRITE(10) then READ(10) round trip", w.ok && r.ok && w.status == 0 && r.status == 0 &&
         r.transferred == 512 && back == block, Describe(w) + " " + Describe(r));
 
   // A vendor block the emulated disk does not know: CHECK CONDITION through
   // the status, and the carrier fails.
-  const Answer vendor = Send(linux, f.bot, {0xFF, 0x04, 0x54, 0x58, 0x55, 0, 0, 0, 0, 0, 0, 0}, false, none);
+  const Answer vendor = Send(linux.passThrough(), f.bot, {0xFF, 0x04, 0x54, 0x58, 0x55, 0, 0, 0, 0, 0, 0, 0}, false, none);
   Check("vendor block: CHECK CONDITION", vendor.ok && vendor.status == 0x02, Describe(vendor));
   Check("vendor block: carrier fails", device::EnterVendorMode(f.bot.c_str()).failed());
 
@@ -173,11 +173,11 @@ int Checks() {
     return kb ? std::to_string(*kb) : std::string("?");
   };
   const std::string before = hwKb(f.bot);
-  const Answer big = Send(linux, f.bot, Rw10(0x28, 0, 2048), true, mib);
+  const Answer big = Send(linux.passThrough(), f.bot, Rw10(0x28, 0, 2048), true, mib);
   Check("1 MiB READ(10) on usb-storage", big.ok && big.status == 0 && big.transferred == (1u << 20),
         Describe(big) + " limit KiB " + before + " -> " + hwKb(f.bot));
   const std::string uasKb = hwKb(f.uas);
-  const Answer bigUas = Send(linux, f.uas, Rw10(0x28, 0, 2048), true, mib);
+  const Answer bigUas = Send(linux.passThrough(), f.uas, Rw10(0x28, 0, 2048), true, mib);
   const bool uasFits = uasKb != "?" && std::stoul(uasKb) >= 1024;
   Check("1 MiB READ(10) on uas", uasFits ? bigUas.ok : (!bigUas.ok && bigUas.lastError == host::kErrorIoDevice),
         Describe(bigUas) + " limit KiB " + uasKb);
@@ -195,9 +195,9 @@ int Checks() {
       if (setgroups(0, nullptr) != 0 || setgid(gid) != 0 || setuid(uid) != 0) _exit(3);
       host::LinuxHost user(host::RealLinuxSys(), "", nullptr);
       std::vector<std::uint8_t> inq(36), nothing;
-      const Answer i = Send(user, f.bot, {0x12, 0, 0, 0, 36, 0}, true, inq);
-      const Answer v = Send(user, f.bot, {0xFF, 0x04, 0x54, 0x58, 0x55, 0, 0, 0, 0, 0, 0, 0}, false, nothing);
-      const std::vector<host::UnreachableDevice> refused = user.TakeUnreachable();
+      const Answer i = Send(user.passThrough(), f.bot, {0x12, 0, 0, 0, 36, 0}, true, inq);
+      const Answer v = Send(user.passThrough(), f.bot, {0xFF, 0x04, 0x54, 0x58, 0x55, 0, 0, 0, 0, 0, 0, 0}, false, nothing);
+      const std::vector<host::UnreachableDevice> refused = user.discovery().TakeUnreachable();
       for (const host::UnreachableDevice& u : refused) std::printf("PROBE REFUSED %s\n", u.text.c_str());
       std::fflush(stdout);
       const bool ok = member ? i.ok && i.status == 0 && v.ok && v.status == 0x02 && refused.empty()
@@ -220,7 +220,7 @@ int Checks() {
   host::WriteSysNumber("", "/sys/bus/pseudo/drivers/scsi_debug/opts", 4);
   std::vector<std::uint8_t> t(512);
   const auto started = std::chrono::steady_clock::now();
-  const Answer timeout = Send(linux, f.debug, Rw10(0x28, 0, 1), true, t, 2);
+  const Answer timeout = Send(linux.passThrough(), f.debug, Rw10(0x28, 0, 1), true, t, 2);
   const long waitedMs = static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(
                                               std::chrono::steady_clock::now() - started)
                                               .count());
@@ -238,10 +238,10 @@ int AfterUnplug(const std::string& path) {
   host::LinuxHost linux;
   host::ScopedHost scope(linux);
   std::uint32_t error = 0;
-  const host::Handle h = linux.OpenDevice(path.c_str(), host::kGenericRead, 3, error);
+  const host::Handle h = linux.passThrough().OpenDevice(path.c_str(), host::kGenericRead, 3, error);
   Check("unplugged: the old path is not found", h == host::kInvalidHandle && error == host::kErrorFileNotFound,
         "lastError=" + std::to_string(error));
-  if (h != host::kInvalidHandle) linux.CloseDevice(h);
+  if (h != host::kInvalidHandle) linux.passThrough().CloseDevice(h);
   device::PathTable table = {};
   const int disks = device::EnumDiskDevices(table, true);
   Check("unplugged: one USB disk left", disks == 1, std::to_string(disks));
@@ -267,12 +267,12 @@ int AfterReplug(const std::string& oldPath) {
   std::printf("REPLUG %s -> %s (%s name and number)\n", oldPath.c_str(), now.c_str(),
               sameNumber ? "same" : "another");
   std::uint32_t error = 0;
-  const bool held = linux.BeginRun(oldPath.c_str(), error);
+  const bool held = linux.runLocks().BeginRun(oldPath.c_str(), error);
   Check("replug: a run on the old path fails closed", !held && error == host::kErrorFileNotFound,
         "lastError=" + std::to_string(error));
-  if (held) linux.EndRun(oldPath.c_str());
+  if (held) linux.runLocks().EndRun(oldPath.c_str());
   std::vector<std::uint8_t> inq(36);
-  const Answer fresh = Send(linux, now, {0x12, 0, 0, 0, 36, 0}, true, inq);
+  const Answer fresh = Send(linux.passThrough(), now, {0x12, 0, 0, 0, 36, 0}, true, inq);
   Check("replug: the new path opens", fresh.ok && fresh.status == 0, Describe(fresh));
   std::printf("PROBE DONE failed=%d\n", g_failed);
   return g_failed == 0 ? 0 : 1;
@@ -292,17 +292,17 @@ int Gadget() {
   Check("gadget: the emulated enclosure is a USB disk", !path.empty(), path);
   if (path.empty()) return 1;
   std::vector<std::uint8_t> none;
-  const Answer unknown = Send(linux, path, {0xFF, 0x04, 0x7E, 0, 0, 0, 0, 0, 0, 0, 0, 0}, false, none);
+  const Answer unknown = Send(linux.passThrough(), path, {0xFF, 0x04, 0x7E, 0, 0, 0, 0, 0, 0, 0, 0, 0}, false, none);
   Check("gadget: unknown vendor block gives CHECK CONDITION", unknown.ok && unknown.status == 0x02,
         Describe(unknown));
-  const Answer enter = Send(linux, path, {0xFF, 0x04, 0x54, 0x58, 0x55, 0, 0, 0, 0, 0, 0, 0}, false, none);
-  const Answer leave = Send(linux, path, {0xFF, 0x04, 0x54, 0x58, 0xAA, 0, 0, 0, 0, 0, 0, 0}, false, none);
+  const Answer enter = Send(linux.passThrough(), path, {0xFF, 0x04, 0x54, 0x58, 0x55, 0, 0, 0, 0, 0, 0, 0}, false, none);
+  const Answer leave = Send(linux.passThrough(), path, {0xFF, 0x04, 0x54, 0x58, 0xAA, 0, 0, 0, 0, 0, 0, 0}, false, none);
   Check("gadget: vendor mode pair passes", enter.ok && enter.status == 0 && leave.ok && leave.status == 0,
         Describe(enter) + " " + Describe(leave));
   // The procedures' largest commands: 1 MiB in one data phase, past
   // usb-storage's default limit, which the host raises for it.
   std::vector<std::uint8_t> mib(1 << 20);
-  const Answer big = Send(linux, path, Rw10(0x28, 0, 2048), true, mib);
+  const Answer big = Send(linux.passThrough(), path, Rw10(0x28, 0, 2048), true, mib);
   Check("gadget: 1 MiB READ(10) in one command", big.ok && big.status == 0 && big.transferred == (1u << 20),
         Describe(big));
   std::printf("PROBE DONE failed=%d\n", g_failed);

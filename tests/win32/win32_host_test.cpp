@@ -46,7 +46,7 @@ TEST_F(Win32HostTest, DeviceNumberOfTheSystemVolume) {
 TEST_F(Win32HostTest, AMissingDeviceFailsTheOpenAndNothingIsCopied) {
   std::uint32_t lastError = 0;
   EXPECT_EQ(host::kInvalidHandle,
-            platform.OpenDevice("\\\\?\\usbstor#disk&ven_none#0#", host::kGenericRead, 0, lastError));
+            platform.passThrough().OpenDevice("\\\\?\\usbstor#disk&ven_none#0#", host::kGenericRead, 0, lastError));
   EXPECT_NE(0u, lastError);
 
   const std::uint8_t inquiry[12] = {0x12, 0, 0, 0, 36};
@@ -60,12 +60,12 @@ TEST_F(Win32HostTest, AMissingDeviceFailsTheOpenAndNothingIsCopied) {
 }
 
 TEST_F(Win32HostTest, VolumesAndTheSystemDrive) {
-  const std::string windows = platform.WindowsDirectory();
+  const std::string windows = platform.volumes().WindowsDirectory();
   ASSERT_GE(windows.size(), 3u);
   const char system = static_cast<char>(std::toupper(static_cast<unsigned char>(windows[0])));
-  EXPECT_NE(0u, platform.LogicalDrives() & (1u << (system - 'A')));
+  EXPECT_NE(0u, platform.volumes().LogicalDrives() & (1u << (system - 'A')));
   const char root[] = {system, ':', '\\', '\0'};
-  EXPECT_EQ(host::kDriveFixed, platform.DriveType(root));
+  EXPECT_EQ(host::kDriveFixed, platform.volumes().DriveType(root));
 
   // The system volume's own device number is readable, so the field is
   // rewritten, but the system drive is never one of its letters.
@@ -77,7 +77,7 @@ TEST_F(Win32HostTest, VolumesAndTheSystemDrive) {
 }
 
 TEST_F(Win32HostTest, InterfaceListsAreWalkedToTheirEnd) {
-  ASSERT_NE(nullptr, platform.OpenInterfaceList(host::InterfaceClass::Disk));
+  ASSERT_NE(nullptr, platform.discovery().OpenInterfaceList(host::InterfaceClass::Disk));
   device::PathTable table{};
   const int disks = device::EnumDiskDevices(table, true);
   const int cdroms = device::EnumCdromDevices(table, disks, true);
@@ -89,8 +89,8 @@ TEST_F(Win32HostTest, InterfaceListsAreWalkedToTheirEnd) {
 // The notifications are sent from another thread, as the system sends them,
 // with a disk interface's header.
 TEST_F(Win32HostTest, DeviceWaitsWakeOnArrivalAndRemovalAndOtherwiseRunOut) {
-  EXPECT_FALSE(platform.WaitForDeviceChange(0));  // starts listening
-  HWND watch = FindWindowExA(HWND_MESSAGE, nullptr, host::Win32Host::kDeviceWatchClass, nullptr);
+  EXPECT_FALSE(platform.discovery().WaitForDeviceChange(0));  // starts listening
+  HWND watch = FindWindowExA(HWND_MESSAGE, nullptr, host::Win32Discovery::kDeviceWatchClass, nullptr);
   ASSERT_NE(nullptr, watch) << "notifications unavailable: the waits would only poll";
 
   const struct {
@@ -113,7 +113,7 @@ TEST_F(Win32HostTest, DeviceWaitsWakeOnArrivalAndRemovalAndOtherwiseRunOut) {
                           SMTO_BLOCK, 10000, &result);
     });
     const DWORD start = GetTickCount();
-    EXPECT_EQ(row.wakes, platform.WaitForDeviceChange(row.wakes ? 20000 : 400));
+    EXPECT_EQ(row.wakes, platform.discovery().WaitForDeviceChange(row.wakes ? 20000 : 400));
     const DWORD waited = GetTickCount() - start;
     notifier.join();
     EXPECT_GE(waited, 80u);
@@ -122,8 +122,8 @@ TEST_F(Win32HostTest, DeviceWaitsWakeOnArrivalAndRemovalAndOtherwiseRunOut) {
   // A notification that came between two waits wakes the next one at once.
   DEV_BROADCAST_DEVICEINTERFACE_A header = DiskInterfaceHeader();
   SendMessageA(watch, WM_DEVICECHANGE, DBT_DEVICEARRIVAL, reinterpret_cast<LPARAM>(&header));
-  EXPECT_TRUE(platform.WaitForDeviceChange(0));
-  EXPECT_FALSE(platform.WaitForDeviceChange(0));
+  EXPECT_TRUE(platform.discovery().WaitForDeviceChange(0));
+  EXPECT_FALSE(platform.discovery().WaitForDeviceChange(0));
 }
 
 // One run per device: a named mutex per path, held by whichever thread or
@@ -136,20 +136,20 @@ TEST_F(Win32HostTest, ARunHoldsItsDeviceAgainstEveryOtherHolder) {
   std::thread other([&] {
     host::Win32Host elsewhere;
     std::uint32_t error = 0;
-    if (!elsewhere.BeginRun(path, error)) return;
+    if (!elsewhere.runLocks().BeginRun(path, error)) return;
     SetEvent(holding);
     WaitForSingleObject(release, INFINITE);
-    elsewhere.EndRun(path);
+    elsewhere.runLocks().EndRun(path);
   });
   ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(holding, 10000));
   std::uint32_t error = 0;
-  EXPECT_FALSE(platform.BeginRun(path, error));
+  EXPECT_FALSE(platform.runLocks().BeginRun(path, error));
   EXPECT_EQ(static_cast<std::uint32_t>(ERROR_SHARING_VIOLATION), error);
   EXPECT_EQ(host::kInvalidHandle,
-            platform.OpenDevice(path, host::kGenericRead | host::kGenericWrite,
+            platform.passThrough().OpenDevice(path, host::kGenericRead | host::kGenericWrite,
                                 host::kShareRead | host::kShareWrite, error));
   EXPECT_EQ(static_cast<std::uint32_t>(ERROR_SHARING_VIOLATION), error);
-  const std::vector<host::UnreachableDevice> refused = platform.TakeUnreachable();
+  const std::vector<host::UnreachableDevice> refused = platform.discovery().TakeUnreachable();
   ASSERT_EQ(2u, refused.size());
   EXPECT_EQ(host::UnreachableDevice::Why::InUse, refused[0].why);
   EXPECT_NE(std::string::npos, refused[0].text.find("device in use"));
@@ -157,17 +157,17 @@ TEST_F(Win32HostTest, ARunHoldsItsDeviceAgainstEveryOtherHolder) {
   other.join();
 
   // Free again; runs on one path nest.
-  EXPECT_TRUE(platform.BeginRun(path, error));
-  EXPECT_TRUE(platform.BeginRun(path, error));
-  platform.EndRun(path);
-  platform.EndRun(path);
+  EXPECT_TRUE(platform.runLocks().BeginRun(path, error));
+  EXPECT_TRUE(platform.runLocks().BeginRun(path, error));
+  platform.runLocks().EndRun(path);
+  platform.runLocks().EndRun(path);
   // A holder that ended without letting go (a crash) leaves the device free.
   std::thread crashed([&] {
-    CreateMutexA(nullptr, TRUE, host::Win32Host::RunMutexName(path).c_str());
+    CreateMutexA(nullptr, TRUE, host::Win32RunLocks::RunMutexName(path).c_str());
   });
   crashed.join();
-  EXPECT_TRUE(platform.BeginRun(path, error));
-  platform.EndRun(path);
+  EXPECT_TRUE(platform.runLocks().BeginRun(path, error));
+  platform.runLocks().EndRun(path);
   CloseHandle(holding);
   CloseHandle(release);
 }
@@ -212,19 +212,19 @@ TEST_F(Win32HostTest, UnderWineARunAndTheDisksLockFileExcludeEachOther) {
     return file;
   };
   std::uint32_t error = 0;
-  ASSERT_TRUE(platform.BeginRun(path, error));
+  ASSERT_TRUE(platform.runLocks().BeginRun(path, error));
   EXPECT_EQ(INVALID_HANDLE_VALUE, lockFile(0));  // the run's lock is exclusive
-  platform.EndRun(path);
+  platform.runLocks().EndRun(path);
   HANDLE held = lockFile(0);
   ASSERT_NE(INVALID_HANDLE_VALUE, held);
-  EXPECT_FALSE(platform.BeginRun(path, error));
+  EXPECT_FALSE(platform.runLocks().BeginRun(path, error));
   EXPECT_EQ(static_cast<std::uint32_t>(ERROR_SHARING_VIOLATION), error);
-  const std::vector<host::UnreachableDevice> refused = platform.TakeUnreachable();
+  const std::vector<host::UnreachableDevice> refused = platform.discovery().TakeUnreachable();
   ASSERT_EQ(1u, refused.size());
   EXPECT_NE(std::string::npos, refused[0].text.find("device in use"));
   CloseHandle(held);
-  EXPECT_TRUE(platform.BeginRun(path, error));  // the mutex was let go with the refusal
-  platform.EndRun(path);
+  EXPECT_TRUE(platform.runLocks().BeginRun(path, error));  // the mutex was let go with the refusal
+  platform.runLocks().EndRun(path);
 }
 
 // The console's events during a run: Ctrl+C and Ctrl+Break are taken and
