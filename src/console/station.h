@@ -130,8 +130,8 @@ std::vector<std::string> StationWorkerArguments(const std::string& path, int num
 // Takes those off the front of args: the enclosure's path and number; false
 // when args do not start so (nothing taken).
 bool TakeStationWorkerArguments(std::vector<std::string>& args, std::string& path, int& number);
-// The worker's whole life, on the current host: its window sees only its
+// The worker's whole life, on platform: its window sees only its
 // enclosure; lines, log lines and the record go to standard output.
-int RunStationWorker(const ConsoleOptions& options);
+int RunStationWorker(host::Host& platform, const ConsoleOptions& options);
 
 }  // namespace app

@@ -96,7 +96,7 @@ bool TakeStationWorkerArguments(std::vector<std::string>& args, std::string& pat
   return true;
 }
 
-int RunStationWorker(const ConsoleOptions& options) {
+int RunStationWorker(host::Host& platform, const ConsoleOptions& options) {
   // From its start, as a copy of the station would be: a request to end
   // (Ctrl+C reaches every process of the console) waits for the run.
   host::InterruptHold hold;
@@ -108,7 +108,7 @@ int RunStationWorker(const ConsoleOptions& options) {
   if (log) watchers.push_back(log.get());
   VerboseWatch verbose(stderr, nullptr);
   if (options.verbose) watchers.push_back(&verbose);
-  OneEnclosureHost one(host::Current(), options.workerPath);
+  OneEnclosureHost one(platform, options.workerPath);
   WatchedHost watched(one, watchers);
   const host::ScopedHost scope(watched);
   ConsoleView view(toStation, log.get(), nullptr, false, options.quiet);
@@ -119,12 +119,12 @@ int RunStationWorker(const ConsoleOptions& options) {
   ConsoleReport report;
   // Held before the window's first look: the station's own looks, and any
   // other program's run, leave the enclosure alone from here on.
-  const host::RunScope run(platform_.runLocks(), options.workerPath);
+  const host::RunScope run(watched.runLocks(), options.workerPath);
   std::unique_ptr<MainWindow> window = StartMainWindow(view);
   view.ProcessMessages();
   Session s{*window, view, toStation, report, log.get(), nullptr, options.toolVersion, &hold,
-            &traffic.traffic, toStation, nullptr, options.yes};
-  Station(options, s, host::Current(), nullptr).WorkAlone(run);
+            &traffic.traffic, toStation, nullptr, options.yes, watched};
+  Station(options, s, watched, nullptr).WorkAlone(run);
   // The station tells what came; the run is over, so it ends nothing here.
   hold.End();
   std::fflush(toStation);
