@@ -250,7 +250,7 @@ void CheckMountPoints(host::LinuxHost& linux, const Plan& plan, const Listed& de
   host::DeviceNumber number;
   number.deviceNumber = host::PackedDeviceNumber(device.number.first, device.number.second);
   std::vector<std::string> points;
-  Check(linux.MountPoints(number, points));
+  Check(linux.volumes().MountPoints(number, points));
 
   std::set<std::string> seen;
   for (const std::string& p : points) Check(p != "/" && seen.insert(p).second);
@@ -293,7 +293,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   host::LinuxHost linux(sys, tree.root(), nullptr);
   std::vector<Listed> listed;
   for (host::InterfaceClass cls : {host::InterfaceClass::Disk, host::InterfaceClass::Cdrom}) {
-    const std::unique_ptr<host::InterfaceList> list = linux.OpenInterfaceList(cls);
+    const std::unique_ptr<host::InterfaceList> list = linux.discovery().OpenInterfaceList(cls);
     std::string path;
     for (std::uint32_t i = 0; list->Member(i, path); ++i) {
       Listed l{"", {}, cls, std::nullopt};
@@ -329,15 +329,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string path = host::DevicePath(
         {l.name, l.number.first, l.number.second, host::Bus::Other, l.diskSeq, std::nullopt});
     std::uint32_t error = 0;
-    const host::Handle h = linux.OpenDevice(path.c_str(), host::kGenericRead | host::kGenericWrite,
-                                            host::kShareRead | host::kShareWrite, error);
+    const host::Handle h =
+        linux.passThrough().OpenDevice(path.c_str(), host::kGenericRead | host::kGenericWrite,
+                                       host::kShareRead | host::kShareWrite, error);
     Check(h != host::kInvalidHandle);
     host::DeviceNumber number;
-    Check(linux.QueryDeviceNumber(h, number, error));
+    Check(linux.passThrough().QueryDeviceNumber(h, number, error));
     Check(number.deviceNumber == host::PackedDeviceNumber(l.number.first, l.number.second));
     Check(number.deviceType == (l.cls == host::InterfaceClass::Disk ? host::kDeviceTypeDisk
                                                                     : host::kDeviceTypeCdrom));
-    linux.CloseDevice(h);
+    linux.passThrough().CloseDevice(h);
     CheckMountPoints(linux, plan, l, listed);
   }
   return 0;
