@@ -31,14 +31,18 @@ inline constexpr std::uint32_t kErrorSharingViolation = 32;
 inline constexpr std::uint32_t kErrorIoDevice = 1117;
 inline constexpr std::uint32_t kErrorSemTimeout = 121;
 inline constexpr std::uint32_t kErrorInvalidFunction = 1;
+// What Windows answers for a device that was unplugged.
+inline constexpr std::uint32_t kErrorDeviceNotConnected = 1167;
 
-// Drive types of GetDriveTypeA.
-inline constexpr unsigned kDriveUnknown = 0;
-inline constexpr unsigned kDriveNoRootDir = 1;
-inline constexpr unsigned kDriveRemovable = 2;
-inline constexpr unsigned kDriveFixed = 3;
-inline constexpr unsigned kDriveRemote = 4;
-inline constexpr unsigned kDriveCdrom = 5;
+// Drive types of GetDriveTypeA, in its order.
+enum DriveType : unsigned {
+  kDriveUnknown,
+  kDriveNoRootDir,
+  kDriveRemovable,
+  kDriveFixed,
+  kDriveRemote,
+  kDriveCdrom,
+};
 
 // The request fields of one SCSI pass-through exchange, in the platform
 // record's order. The platform layer copies them into its own record (whose

@@ -5,12 +5,11 @@
 #include <cstring>
 #include <string_view>
 
+#include "host/ui.h"
+
 namespace sim {
 
 namespace {
-constexpr std::uint32_t kDbtDeviceArrival = 0x8000;
-constexpr std::uint32_t kDbtDeviceRemoveComplete = 0x8004;
-constexpr std::uint32_t kErrorDeviceNotConnected = 1167;
 constexpr std::size_t kRecordedDataOut = 64;
 
 const char* DiskClassGuid() { return "{53f56307-b6bf-11d0-94f2-00a0c91efb8b}"; }
@@ -79,7 +78,7 @@ void Machine::Attach(Attachment attachment) {
   }
   slot.attachment = std::move(attachment);
   attachments_.push_back(std::move(slot));
-  if (onDeviceChange) onDeviceChange(kDbtDeviceArrival);
+  if (onDeviceChange) onDeviceChange(ui::kDeviceArrival);
 }
 
 bool Machine::Detach(const std::string& path) {
@@ -90,7 +89,7 @@ bool Machine::Detach(const std::string& path) {
   for (auto d = drives_.begin(); d != drives_.end();)
     d = d->second.owner == key ? drives_.erase(d) : std::next(d);
   attachments_.erase(it);
-  if (onDeviceChange) onDeviceChange(kDbtDeviceRemoveComplete);
+  if (onDeviceChange) onDeviceChange(ui::kDeviceRemoveComplete);
   return true;
 }
 
@@ -284,7 +283,7 @@ bool Machine::PassThrough(host::Handle handle, host::PassThroughRequest& request
 
   Slot* target = open->slot != 0 ? SlotById(open->slot) : nullptr;
   if (target == nullptr) {  // unplugged since the open
-    lastError = kErrorDeviceNotConnected;
+    lastError = host::kErrorDeviceNotConnected;
     request.dataTransferLength = 0;
     entry.outcome = Outcome::PlatformError;
     Record(std::move(entry));
@@ -307,7 +306,7 @@ bool Machine::FailByFault(const CommandFault& fault, host::PassThroughRequest& r
     lastError = 0;
     entry.outcome = Outcome::CheckCondition;
   } else {
-    lastError = fault.kind == CommandFault::Kind::Unplug ? kErrorDeviceNotConnected
+    lastError = fault.kind == CommandFault::Kind::Unplug ? host::kErrorDeviceNotConnected
                                                          : host::kErrorIoDevice;
     entry.outcome = Outcome::PlatformError;
   }
@@ -382,14 +381,14 @@ bool Machine::QueryDeviceNumber(host::Handle handle, host::DeviceNumber& number,
   if (open->slot == 0) {
     auto d = drives_.find(VolumeLetter(open->volumeKey));
     if (d == drives_.end()) {
-      lastError = kErrorDeviceNotConnected;
+      lastError = host::kErrorDeviceNotConnected;
       return false;
     }
     number = d->second.number;
   } else {
     const Slot* s = SlotById(open->slot);
     if (s == nullptr) {
-      lastError = kErrorDeviceNotConnected;
+      lastError = host::kErrorDeviceNotConnected;
       return false;
     }
     number = s->attachment.number;
