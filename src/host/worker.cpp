@@ -17,6 +17,36 @@ namespace host {
 
 #ifdef __linux__
 
+namespace {
+
+// A child process whose standard output is a pipe to this one. The child
+// runs child(writeEnd), which must not return; the parent gets the child's
+// pid, or -1, and the pipe's read end, which never blocks: the parent reads
+// what has come and goes on.
+pid_t ForkWithPipe(const std::function<void(int writeEnd)>& child, int& readEnd) {
+  int ends[2];
+  if (pipe2(ends, O_CLOEXEC) != 0) return -1;
+  // Nothing buffered may be written twice, once by each process.
+  std::fflush(nullptr);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    close(ends[0]);
+    dup2(ends[1], STDOUT_FILENO);
+    child(ends[1]);
+    _exit(127);
+  }
+  close(ends[1]);
+  if (pid < 0) {
+    close(ends[0]);
+    return -1;
+  }
+  fcntl(ends[0], F_SETFL, fcntl(ends[0], F_GETFL) | O_NONBLOCK);
+  readEnd = ends[0];
+  return pid;
+}
+
+}  // namespace
+
 bool WorkersAvailable() { return true; }
 bool ProgramWorkersAvailable() { return true; }
 
@@ -33,51 +63,28 @@ std::unique_ptr<Worker> Worker::StartProgram(const std::string& program,
   std::vector<char*> argv = {file.data()};
   for (std::string& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
-  int ends[2];
-  if (pipe2(ends, O_CLOEXEC) != 0) return nullptr;
-  std::fflush(nullptr);
-  const pid_t pid = fork();
-  if (pid == 0) {
-    dup2(ends[1], STDOUT_FILENO);
-    execv(file.c_str(), argv.data());
-    _exit(127);
-  }
-  close(ends[1]);
-  if (pid < 0) {
-    close(ends[0]);
-    return nullptr;
-  }
-  fcntl(ends[0], F_SETFL, fcntl(ends[0], F_GETFL) | O_NONBLOCK);
-  return std::unique_ptr<Worker>(new Worker(pid, ends[0]));
+  int readEnd = -1;
+  const pid_t pid = ForkWithPipe([&](int) { execv(file.c_str(), argv.data()); }, readEnd);
+  if (pid < 0) return nullptr;
+  return std::unique_ptr<Worker>(new Worker(pid, readEnd));
 }
 
 std::unique_ptr<Worker> Worker::Start(const std::function<void(std::FILE* toParent)>& work) {
-  int ends[2];
-  if (pipe2(ends, O_CLOEXEC) != 0) return nullptr;
-  // Nothing buffered may be written twice, once by each process.
-  std::fflush(nullptr);
-  const pid_t pid = fork();
-  if (pid < 0) {
-    close(ends[0]);
-    close(ends[1]);
-    return nullptr;
-  }
-  if (pid == 0) {
-    close(ends[0]);
-    dup2(ends[1], STDOUT_FILENO);
-    std::setvbuf(stdout, nullptr, _IOLBF, 0);
-    std::FILE* toParent = fdopen(ends[1], "w");
-    if (toParent != nullptr) {
-      std::setvbuf(toParent, nullptr, _IOLBF, 0);
-      work(toParent);
-      std::fflush(nullptr);
-    }
-    _exit(toParent != nullptr ? 0 : 1);
-  }
-  close(ends[1]);
-  // The parent reads what has come and goes on: its end never blocks.
-  fcntl(ends[0], F_SETFL, fcntl(ends[0], F_GETFL) | O_NONBLOCK);
-  return std::unique_ptr<Worker>(new Worker(pid, ends[0]));
+  int readEnd = -1;
+  const pid_t pid = ForkWithPipe(
+      [&](int writeEnd) {
+        std::setvbuf(stdout, nullptr, _IOLBF, 0);
+        std::FILE* toParent = fdopen(writeEnd, "w");
+        if (toParent != nullptr) {
+          std::setvbuf(toParent, nullptr, _IOLBF, 0);
+          work(toParent);
+          std::fflush(nullptr);
+        }
+        _exit(toParent != nullptr ? 0 : 1);
+      },
+      readEnd);
+  if (pid < 0) return nullptr;
+  return std::unique_ptr<Worker>(new Worker(pid, readEnd));
 }
 
 Worker::~Worker() {
